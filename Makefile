@@ -1,0 +1,52 @@
+# Pellory: `make run` and `make test` do all the set-up on a Debian machine (as root or with sudo).
+BUILD     ?= build
+TYPE      ?= RelWithDebInfo
+JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
+PACKAGES  := cmake make g++ ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev \
+             libgmock-dev libbenchmark-dev fonts-dejavu-core libjpeg-turbo-progs
+CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo -G Ninja)
+
+.PHONY: all deps configure build run test tsan asan bench clean
+
+all: build
+
+# Installs the Debian packages that are missing; quick when everything is there.
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  if [ "$$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi; \
+	  $$sudo apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=$(TYPE) $(CMAKE_ARGS)
+
+configure: deps $(BUILD)/CMakeCache.txt
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+# Starts Pellory with a virtual printer on COM1, so every page works without hardware.
+run: build
+	$(BUILD)/src/app/pellory --virtual-printer $(ARGS)
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+# The threaded parts under ThreadSanitizer; the whole suite under AddressSanitizer and UBSan.
+tsan:
+	$(MAKE) test BUILD=build-tsan TYPE=Debug CMAKE_ARGS="-DPELLORY_TSAN=ON -DPELLORY_BENCH=OFF" \
+	  CTEST_ARGS="-R '^(platform|link|vprinter)_'"
+
+asan:
+	$(MAKE) test BUILD=build-asan TYPE=Debug CMAKE_ARGS="-DPELLORY_ASAN=ON -DPELLORY_BENCH=OFF"
+
+bench: build
+	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+clean:
+	rm -rf $(BUILD) build-tsan build-asan

@@ -1,0 +1,35 @@
+// The one seam through which the program asks its user something: message boxes and file
+// dialogs. The window implements it with Qt dialogs, tests with a script, the command line
+// with standard error.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace pellory::link {
+
+// The program's title, the default caption of its message boxes.
+inline constexpr const char* kProgramTitle = "Pellory";
+
+class UserPrompt {
+public:
+    virtual ~UserPrompt() = default;
+    // A modal message box with an OK button. An empty caption means the program's title.
+    // informative is an optional second text (the reason the system gave, a hint).
+    virtual void ShowMessage(const std::string& text, const std::string& caption = {},
+                             const std::string& informative = {}) = 0;
+    // File dialogs. filter is in the "Name(*.a)|*.a|Other(*.*)|*.*||" form; the result is the
+    // chosen full path, or nothing when the user cancelled.
+    virtual std::optional<std::string> AskOpenFile(const std::string& filter) = 0;
+    virtual std::optional<std::string> AskSaveFile(const std::string& filter) = 0;
+};
+
+// Where a page hands its echo text: the command history.
+class HistorySink {
+public:
+    virtual ~HistorySink() = default;
+    // Adds one history row; an empty text adds nothing.
+    virtual void AddHistoryRow(const std::string& echo) = 0;
+};
+
+}  // namespace pellory::link

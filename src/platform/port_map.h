@@ -1,0 +1,76 @@
+// The COM port map: port numbers COM1..COM1024 to device paths.
+//
+// Order of lookup for a number n:
+//  1. an explicit override: the environment variable PELLORY_COM<n>=/path, or --com <n>=/path on
+//     the command line (the command line wins over the environment);
+//  2. virtual printers started by this program, which take the lowest numbers that no override
+//     holds, in the order they were registered;
+//  3. the system's serial ports (ttyUSB*, ttyACM*, then ttyS* with a real UART behind them),
+//     numbered upward from the lowest number still free, in a stable order.
+// An unmapped number resolves to nothing, and opening it fails as an absent COM port does.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pellory::platform {
+
+constexpr int kMinPortNumber = 1;
+constexpr int kMaxPortNumber = 1024;
+
+struct PortEntry {
+    enum class Source { Override, Virtual, System };
+    int number = 0;
+    std::string path;
+    std::string description;  // driver, USB maker/product and VID:PID where known
+    Source source = Source::System;
+};
+
+class PortMap {
+public:
+    // The process-wide map.
+    static PortMap& instance();
+
+    PortMap();
+
+    // Reads PELLORY_COM<n> variables from the environment.
+    void loadEnvironment();
+    // Takes "--com <n>=/path" (and "--com=<n>=/path") pairs out of argv; returns the rest.
+    // Returns false (with error set) for a malformed pair.
+    bool parseArguments(std::vector<std::string>& args, std::string* error = nullptr);
+
+    void setOverride(int n, const std::string& path, const std::string& description = {});
+    void clearOverride(int n);
+    void clearOverrides();
+
+    // Registers a virtual printer; returns its port number (0 when none is free).
+    int addVirtual(const std::string& path, const std::string& description);
+    void removeVirtual(const std::string& path);
+
+    // Scans the system's serial ports again (also done lazily on first use).
+    void rescan();
+    // For tests: read the serial ports from another sysfs and /dev root.
+    void setSystemRoots(const std::string& sysClassTty, const std::string& devDir);
+
+    std::optional<PortEntry> resolve(int n);
+    std::vector<PortEntry> entries();  // every mapped number, ascending
+
+private:
+    void ensureScannedLocked();
+    std::vector<PortEntry> buildLocked();
+
+    std::mutex m_;
+    std::map<int, PortEntry> overrides_;
+    std::map<int, PortEntry> envOverrides_;
+    std::vector<PortEntry> virtuals_;  // in registration order
+    std::vector<PortEntry> system_;    // in scan order, numbers assigned at build time
+    bool scanned_ = false;
+    std::string sysRoot_ = "/sys/class/tty";
+    std::string devRoot_ = "/dev";
+};
+
+}  // namespace pellory::platform

@@ -1,0 +1,67 @@
+// Threads, events and time for the link engine, on the C++ standard library.
+//
+// No thread is ever killed: a worker's every blocking step is bounded and watches its run flag,
+// so a bounded join that times out only means "not yet"; the thread still ends by itself and is
+// joined for good when its Thread object is destroyed or joined again.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace pellory::platform {
+
+// A manual-reset event: stays signalled until reset.
+class ManualResetEvent {
+public:
+    explicit ManualResetEvent(bool initiallySet = false) : set_(initiallySet) {}
+    void set();
+    void reset();
+    bool isSet() const;
+    // Waits at most timeoutMs for the event; true when it is signalled.
+    bool wait(uint32_t timeoutMs);
+
+private:
+    mutable std::mutex m_;
+    std::condition_variable cv_;
+    bool set_;
+};
+
+enum class ThreadPriority { Normal, AboveNormal };
+
+// A worker thread with an optional held start and a bounded join.
+class Thread {
+public:
+    Thread();
+    ~Thread();  // joins (the body is bounded, so this ends)
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
+
+    // Starts body on a new thread. With startHeld the body waits until resume().
+    // Returns false if a thread runs already or none could be created.
+    bool start(std::function<uint32_t()> body, bool startHeld = false);
+    void resume();
+    // A hint; false when the OS refused it (the thread runs on regardless).
+    bool setPriority(ThreadPriority p);
+    // Waits at most timeoutMs for the body to end; true when it has ended (and was joined).
+    bool join(uint32_t timeoutMs);
+    bool running() const;    // started and not yet joined
+    bool finished() const;   // the body has returned
+    uint32_t exitCode() const;
+    uint64_t id() const;     // a process-unique number of the running thread, 0 when none
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+    std::thread thread_;
+};
+
+// Milliseconds since an arbitrary start, wrapping modulo 2^32 like a tick counter.
+uint32_t TickCount();
+void SleepMs(uint32_t ms);
+
+}  // namespace pellory::platform

@@ -1,0 +1,95 @@
+// A receipt printer emulator on a pseudo-terminal.
+//
+// The printer owns the master side of a pseudo-terminal pair and publishes the slave path, which
+// the program opens like any serial port (through the port map). A reader thread keeps every byte
+// the host sends, in order, and splits the stream into the printer's commands by their real
+// lengths, so that bytes inside image data or text are never taken for commands.
+// It answers the real-time status request DLE EOT n (10 04 n) at once with its status byte.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+#include <atomic>
+
+namespace pellory::vprinter {
+
+using Bytes = std::vector<uint8_t>;
+
+// One command as the printer split it: its bytes, in full.
+struct Command {
+    enum class Kind { Text, Control, Esc, Fs, Gs, Dle };
+    Kind kind = Kind::Text;
+    Bytes bytes;
+};
+
+class VirtualPrinter {
+public:
+    enum class AnswerMode {
+        Status,      // answer DLE EOT n with the status byte
+        Silent,      // never answer
+        FixedByte,   // answer with answerByte() whatever the request
+    };
+
+    VirtualPrinter();
+    ~VirtualPrinter();  // stops and closes
+    VirtualPrinter(const VirtualPrinter&) = delete;
+    VirtualPrinter& operator=(const VirtualPrinter&) = delete;
+
+    // Opens the pseudo-terminal pair and starts the reader. False on failure (error set).
+    bool start(std::string* error = nullptr);
+    void stop();
+    bool running() const;
+    const std::string& slavePath() const;
+
+    // --- behaviour ---
+    void setStatusByte(uint8_t s);          // default 00: online, no fault
+    uint8_t statusByte() const;
+    void setAnswerMode(AnswerMode m, uint8_t byte = 0);
+    // Its own baud rate. With requireMatchingBaud it answers only while the host's line
+    // settings (read from the slave's termios) use that rate.
+    void setBaudRate(uint32_t baud);
+    uint32_t baudRate() const;
+    void setRequireMatchingBaud(bool on);
+    // Flow control it asks for (as set by GS ( E function 11 a = 3): 0 none, 0x30 hardware,
+    // 0x31 XON/XOFF.
+    uint8_t flowControl() const;
+    // Holds the host's CTS off where the platform allows it (a pseudo-terminal has no modem
+    // lines, so this is only recorded there).
+    void setHoldCts(bool hold);
+    // Sends bytes to the host unasked.
+    bool sendUnsolicited(const Bytes& bytes);
+    // Closes the master side now, as an unplugged adapter would.
+    void vanish();
+
+    // --- what it received ---
+    Bytes received() const;                 // every byte, in order
+    size_t receivedCount() const;
+    std::vector<Command> commands() const;  // the stream split into commands
+    void clearReceived();
+    // Waits until at least n bytes in all were received, or timeoutMs passed. True when reached.
+    bool waitForBytes(size_t n, uint32_t timeoutMs) const;
+    // Waits until no byte arrived for quietMs (at most timeoutMs). True when quiet.
+    bool waitForQuiet(uint32_t quietMs, uint32_t timeoutMs) const;
+    // Number of status requests answered so far.
+    size_t answeredRequests() const;
+
+private:
+    struct Impl;
+    Impl* impl_;
+};
+
+// Splits a byte stream into printer commands by their real lengths. Bytes of an incomplete
+// command at the end are not returned; consumed tells how far the complete commands reach.
+struct SplitResult {
+    std::vector<Command> commands;
+    size_t consumed = 0;  // bytes of complete commands
+};
+SplitResult SplitCommands(const Bytes& stream);
+
+}  // namespace pellory::vprinter
