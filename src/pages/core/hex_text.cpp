@@ -1,0 +1,214 @@
+#include "pages/core/hex_text.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace pellory::hextext {
+namespace {
+
+// Value of a hexadecimal digit, or -1 for any other byte.
+constexpr std::array<std::int8_t, 256> MakeDigitTable() {
+  std::array<std::int8_t, 256> t{};
+  for (auto& v : t) v = -1;
+  for (int c = '0'; c <= '9'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - '0');
+  for (int c = 'a'; c <= 'f'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
+  for (int c = 'A'; c <= 'F'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'A' + 10);
+  return t;
+}
+constexpr std::array<std::int8_t, 256> kDigitValue = MakeDigitTable();
+
+// "00 01 02 ... FF ": three characters per byte value.
+constexpr std::array<char, 256 * 3> MakePairTable() {
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  std::array<char, 256 * 3> t{};
+  for (std::size_t b = 0; b < 256; ++b) {
+    t[b * 3] = kDigits[b >> 4];
+    t[b * 3 + 1] = kDigits[b & 0x0F];
+    t[b * 3 + 2] = ' ';
+  }
+  return t;
+}
+constexpr std::array<char, 256 * 3> kPairs = MakePairTable();
+
+inline int DigitValue(char c) noexcept {
+  return kDigitValue[static_cast<unsigned char>(c)];
+}
+
+inline void WritePairs(char* dst, const std::uint8_t* data, std::size_t size) noexcept {
+  for (std::size_t i = 0; i < size; ++i) {
+    std::memcpy(dst, &kPairs[static_cast<std::size_t>(data[i]) * 3], 3);
+    dst += 3;
+  }
+}
+
+inline bool IsFileLineChar(char c) noexcept {
+  return DigitValue(c) >= 0 || c == ' ' || c == '\r' || c == '\n';
+}
+
+}  // namespace
+
+bool IsHexDigit(char c) noexcept { return DigitValue(c) >= 0; }
+
+bool IsSeparator(char c) noexcept { return c == ' ' || c == '\r' || c == '\n' || c == '\b'; }
+
+std::string FormatBytes(const std::uint8_t* data, std::size_t size) {
+  std::string out;
+  AppendFormattedBytes(out, data, size);
+  return out;
+}
+
+std::string FormatBytes(std::string_view text) {
+  return FormatBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+void AppendFormattedBytes(std::string& out, const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return;
+  const std::size_t old = out.size();
+  out.resize(old + size * 3);
+  WritePairs(out.data() + old, data, size);
+}
+
+std::vector<std::uint8_t> ParseHex(std::string_view text) {
+  std::vector<std::uint8_t> bytes;
+  const std::size_t n = text.size();
+  bytes.reserve((n + 1) / 2);  // at most one byte per two characters
+  std::size_t pos = 0;
+  for (;;) {
+    while (pos < n && IsSeparator(text[pos])) ++pos;
+    if (pos >= n) break;
+    const int high = DigitValue(text[pos]);
+    if (high >= 0) {
+      const int low = pos + 1 < n ? DigitValue(text[pos + 1]) : -1;
+      bytes.push_back(static_cast<std::uint8_t>(low >= 0 ? high * 16 + low : high));
+    }
+    // A pair that does not start with a digit yields nothing (see the header).
+    pos += 2;
+  }
+  return bytes;
+}
+
+std::string BytesToCharacters(const std::uint8_t* data, std::size_t size) {
+  const void* zero = size ? std::memchr(data, 0, size) : nullptr;
+  const std::size_t len =
+      zero ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - data) : size;
+  return std::string(reinterpret_cast<const char*>(data), len);
+}
+
+std::string HexToCharacters(std::string_view text) {
+  const std::vector<std::uint8_t> bytes = ParseHex(text);
+  return BytesToCharacters(bytes.data(), bytes.size());
+}
+
+std::string TextToWireBytes(std::string_view fieldText) {
+  std::string out;
+  out.reserve(fieldText.size() + fieldText.size() / 16 + 2);
+  char prev = '\0';
+  for (const char c : fieldText) {
+    if (c == '\n' && prev != '\r') out.push_back('\r');
+    out.push_back(c);
+    prev = c;
+  }
+  return out;
+}
+
+std::string FieldTextToHex(std::string_view fieldText) {
+  return FormatBytes(TextToWireBytes(fieldText));
+}
+
+HexFileResult ReadHexCommandLines(const std::vector<std::string>& lines) {
+  HexFileResult result;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string_view line = lines[i];
+    const std::size_t comment = line.find("//");
+    const std::string_view body = line.substr(0, comment == std::string_view::npos ? line.size() : comment);
+    if (body.empty()) continue;
+    bool allSpaces = true;
+    for (const char c : body) {
+      if (!IsFileLineChar(c)) {
+        return HexFileResult{HexFileStatus::Rejected, std::string(), i + 1};
+      }
+      if (c != ' ') allSpaces = false;
+    }
+    if (allSpaces) continue;
+    result.content.append(body);
+    result.content.append("\r\n");
+  }
+  return result;
+}
+
+std::vector<std::string> SplitTextLines(std::string_view fileBytes) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < fileBytes.size()) {
+    const std::size_t lf = fileBytes.find('\n', start);
+    if (lf == std::string_view::npos) {
+      lines.emplace_back(fileBytes.substr(start));
+      break;
+    }
+    std::size_t end = lf;
+    if (end > start && fileBytes[end - 1] == '\r') --end;
+    lines.emplace_back(fileBytes.substr(start, end - start));
+    start = lf + 1;
+  }
+  return lines;
+}
+
+HexFileResult ReadHexCommandFile(const std::filesystem::path& path) {
+  struct Closer {
+    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
+  if (!file) return HexFileResult{HexFileStatus::CannotOpen, std::string(), 0};
+  std::string data;
+  char buffer[64 * 1024];
+  for (;;) {
+    const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
+    data.append(buffer, got);
+    if (got < sizeof buffer) break;
+  }
+  // A directory opens on some systems but cannot be read.
+  if (std::ferror(file.get())) return HexFileResult{HexFileStatus::CannotOpen, std::string(), 0};
+  return ReadHexCommandLines(SplitTextLines(data));
+}
+
+bool IsHexModeInputAllowed(char32_t code) noexcept {
+  switch (code) {
+    case 0x20:  // space
+    case 0x08:  // backspace
+    case 0x0A:  // line feed (Ctrl+Enter)
+    case 0x0D:  // carriage return (Enter)
+    case 0x03:  // Ctrl+C
+    case 0x16:  // Ctrl+V
+    case 0x18:  // Ctrl+X
+    case 0x1A:  // Ctrl+Z
+    case 0x19:  // Ctrl+Y
+      return true;
+    default:
+      return code < 0x80 && DigitValue(static_cast<char>(code)) >= 0;
+  }
+}
+
+std::string AppendTxtExtension(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  const std::size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
+  const std::size_t dot = path.rfind('.');
+  bool isTxt = false;
+  if (dot != std::string_view::npos && dot >= nameStart) {
+    const std::string_view ext = path.substr(dot + 1);
+    if (ext.size() == 3) {
+      char lower[3];
+      for (std::size_t i = 0; i < 3; ++i) {
+        const char c = ext[i];
+        lower[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+      }
+      isTxt = std::string_view(lower, 3) == "txt";
+    }
+  }
+  std::string out(path);
+  if (!isTxt) out.append(".txt");
+  return out;
+}
+
+}  // namespace pellory::hextext
