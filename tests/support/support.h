@@ -1,0 +1,82 @@
+// Test support: a scripted message seam, a recording command history, and virtual printers
+// mapped to COM numbers.
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "link/ui_seam.h"
+#include "vprinter/virtual_printer.h"
+
+namespace pellory::test {
+
+// Answers file dialogs from a script and records every message box.
+class ScriptedPrompt : public link::UserPrompt {
+public:
+    struct Message {
+        std::string text, caption, informative;
+    };
+    void ShowMessage(const std::string& text, const std::string& caption = {},
+                     const std::string& informative = {}) override;
+    std::optional<std::string> AskOpenFile(const std::string& filter) override;
+    std::optional<std::string> AskSaveFile(const std::string& filter) override;
+
+    // Next file dialog answers (nullopt = cancel). An empty script cancels.
+    void QueueFile(std::optional<std::string> answer) { files.push_back(std::move(answer)); }
+    std::vector<std::string> Texts() const;
+
+    std::vector<Message> messages;
+    std::vector<std::string> filters;  // every filter a dialog was shown with
+    std::deque<std::optional<std::string>> files;
+};
+
+// Records history rows as the command history would add them (empty text adds nothing).
+class RecordingHistory : public link::HistorySink {
+public:
+    void AddHistoryRow(const std::string& echo) override {
+        if (!echo.empty()) rows.push_back(echo);
+    }
+    std::vector<std::string> rows;
+};
+
+// A virtual printer on a pseudo-terminal, mapped to COM<number> for the lifetime of the object.
+class MappedPrinter {
+public:
+    explicit MappedPrinter(int number);
+    ~MappedPrinter();
+    vprinter::VirtualPrinter& printer() { return *printer_; }
+    vprinter::VirtualPrinter* operator->() { return printer_.get(); }
+    int number() const { return number_; }
+    const std::string& path() const { return path_; }
+
+private:
+    int number_;
+    std::string path_;
+    std::unique_ptr<vprinter::VirtualPrinter> printer_;
+};
+
+// A pseudo-terminal whose far end nobody reads or answers (a port with nothing attached).
+class SilentPort {
+public:
+    explicit SilentPort(int number);
+    ~SilentPort();
+    const std::string& path() const { return path_; }
+    int masterFd() const { return master_; }
+
+private:
+    int number_;
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+};
+
+// Bytes from a hex text such as "1B 40 0A".
+std::vector<uint8_t> Hex(const std::string& text);
+// The echo form of bytes ("1B 40 0A ").
+std::string Echo(const std::vector<uint8_t>& bytes);
+std::string Echo(const std::string& text);
+
+}  // namespace pellory::test
