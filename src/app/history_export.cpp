@@ -1,0 +1,106 @@
+#include "app/history_export.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+#include "app/history_model.h"
+#include "link/ui_seam.h"
+
+namespace pellory::app {
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+
+// Removes a file that is there and readable, so that the new one is created afresh (a file
+// that cannot be replaced in place, a read-only one say, is replaced all the same). Directories
+// are left alone: creating the file then fails.
+void DeleteExisting(const std::string& path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) return;
+    if (std::FILE* existing = std::fopen(path.c_str(), "rb")) {
+        std::fclose(existing);
+        std::filesystem::remove(path, error);
+    }
+}
+
+void WriteRow(std::FILE* file, const std::string& hex) {
+    // Write errors are left to the file layer, as the window reports nothing after creation.
+    if (!hex.empty()) std::fwrite(hex.data(), 1, hex.size(), file);
+    std::fwrite(kLineEnd.data(), 1, kLineEnd.size(), file);
+}
+
+}  // namespace
+
+std::string_view SaveResultText(SaveResult result) {
+    switch (result) {
+        case SaveResult::kNoData:
+            return kNoDataText;
+        case SaveResult::kOperationFailed:
+            return kOperationFailedText;
+        case SaveResult::kSaved:
+        case SaveResult::kCancelled:
+            break;
+    }
+    return {};
+}
+
+std::string WithTxtExtension(std::string path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t dot = path.find_last_of('.');
+    std::string extension;
+    if (dot != std::string::npos && dot >= nameStart) {
+        extension = path.substr(dot + 1);
+        for (char& c : extension) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    if (extension != "txt") path += ".txt";
+    return path;
+}
+
+SaveResult SaveHistory(const HistoryModel& history, const std::string& chosenPath,
+                       std::string* savedPath) {
+    if (history.RowCount() == 0) return SaveResult::kNoData;
+    const std::string path = WithTxtExtension(chosenPath);
+    if (savedPath) *savedPath = path;
+
+    DeleteExisting(path);
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return SaveResult::kOperationFailed;
+    // The row count is read again after every row.
+    for (int row = 0; row < history.RowCount(); ++row) {
+        if (history.IsTicked(row)) WriteRow(file, history.Echo(row));
+    }
+    std::fclose(file);
+    return SaveResult::kSaved;
+}
+
+SaveResult SaveHistoryInteractively(const HistoryModel& history, link::UserPrompt& prompt) {
+    if (history.RowCount() == 0) {
+        prompt.ShowMessage(kNoDataText);
+        return SaveResult::kNoData;
+    }
+    const std::optional<std::string> chosen = prompt.AskSaveFile(kHistoryFileFilter);
+    if (!chosen) return SaveResult::kCancelled;
+    const SaveResult result = SaveHistory(history, *chosen);
+    if (result == SaveResult::kOperationFailed) prompt.ShowMessage(kOperationFailedText);
+    return result;
+}
+
+std::string HistoryFileContent(const std::vector<std::string>& hexRows) {
+    std::size_t size = 0;
+    for (const std::string& hex : hexRows) size += hex.size() + kLineEnd.size();
+    std::string content;
+    content.reserve(size);
+    for (const std::string& hex : hexRows) {
+        if (hex.empty()) continue;
+        content += hex;
+        content += kLineEnd;
+    }
+    return content;
+}
+
+}  // namespace pellory::app
