@@ -51,30 +51,44 @@ public:
     void setStatusByte(uint8_t s);          // default 00: online, no fault
     uint8_t statusByte() const;
     void setAnswerMode(AnswerMode m, uint8_t byte = 0);
+    AnswerMode answerMode() const;
     // Its own baud rate. With requireMatchingBaud it answers only while the host's line
     // settings (read from the slave's termios) use that rate.
     void setBaudRate(uint32_t baud);
     uint32_t baudRate() const;
     void setRequireMatchingBaud(bool on);
+    bool requireMatchingBaud() const;
+    // The rate the host's line settings use now (read from the slave's termios; custom rates
+    // included). Nothing while the printer is not running.
+    std::optional<uint32_t> hostBaudRate() const;
     // Flow control it asks for (as set by GS ( E function 11 a = 3): 0 none, 0x30 hardware,
     // 0x31 XON/XOFF.
     uint8_t flowControl() const;
     // Holds the host's CTS off where the platform allows it (a pseudo-terminal has no modem
     // lines, so this is only recorded there).
     void setHoldCts(bool hold);
+    bool holdCts() const;
     // Sends bytes to the host unasked.
     bool sendUnsolicited(const Bytes& bytes);
-    // Closes the master side now, as an unplugged adapter would.
+    // Closes the master side now, as an unplugged adapter would: the host's reads and writes on
+    // the slave then fail (end of file, EIO or a hang-up). The printer is stopped afterwards.
     void vanish();
 
     // --- what it received ---
+    // The log starts empty at start() and at clearReceived(); counts below are since then.
     Bytes received() const;                 // every byte, in order
     size_t receivedCount() const;
-    std::vector<Command> commands() const;  // the stream split into commands
+    // The stream split into complete commands; consecutive text bytes form one Text command.
+    // A command still incomplete is not listed until its last byte arrives.
+    std::vector<Command> commands() const;
+    size_t commandCount() const;
+    // Empties the log and the command list. A command that is half received stays pending and
+    // is listed in full once it completes.
     void clearReceived();
     // Waits until at least n bytes in all were received, or timeoutMs passed. True when reached.
     bool waitForBytes(size_t n, uint32_t timeoutMs) const;
-    // Waits until no byte arrived for quietMs (at most timeoutMs). True when quiet.
+    // Waits until no byte arrived for quietMs, counted from the call at the earliest (so bytes
+    // still on their way are waited for), at most timeoutMs. True when quiet.
     bool waitForQuiet(uint32_t quietMs, uint32_t timeoutMs) const;
     // Number of status requests answered so far.
     size_t answeredRequests() const;

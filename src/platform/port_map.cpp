@@ -1,0 +1,425 @@
+// The COM port map (see port_map.h for the lookup order).
+//
+// System ports come from the tty class directory of sysfs:
+//  - ttyUSB<k> (USB serial adapters) first, then ttyACM<k> (USB modems and CDC devices), then
+//    ttyS<k>; inside each group in natural numeric order of k (ttyS2 before ttyS10).
+//  - A ttyS<k> counts only when a real UART is behind it. The kernel creates placeholder ttyS
+//    devices for every legacy slot it reserves; those report UART type 0 ("unknown") in their
+//    "type" attribute. So: a "type" attribute that reads non-zero means a UART; one that reads 0
+//    means a placeholder. Where a driver offers no "type" attribute, the port counts when its
+//    device has a driver other than the legacy "serial8250" placeholder platform driver.
+//  - The device node must exist under the /dev root: a sysfs entry without a node (as inside a
+//    container) cannot be opened, so it gets no number.
+// The description names the driver (the first driver found walking up from the tty's device,
+// skipping the serial core's own "port"/"ctrl" drivers), the UART type for ttyS ports, and for
+// USB devices the maker, product and VID:PID from the USB device above the interface.
+#include "platform/port_map.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+
+extern char** environ;
+
+namespace pellory::platform {
+
+namespace {
+
+constexpr const char* kEnvPrefix = "PELLORY_COM";
+
+// Parses a port number: decimal digits only (an optional "COM" prefix is allowed), in range.
+std::optional<int> ParsePortNumber(const std::string& text) {
+    std::string digits = text;
+    if (digits.size() > 3 && (digits[0] == 'C' || digits[0] == 'c') && (digits[1] == 'O' || digits[1] == 'o') &&
+        (digits[2] == 'M' || digits[2] == 'm')) {
+        digits = digits.substr(3);
+    }
+    if (digits.empty() || digits.size() > 4) return std::nullopt;
+    int value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    if (value < kMinPortNumber || value > kMaxPortNumber) return std::nullopt;
+    return value;
+}
+
+// Parses "<n>=<path>" with a non-empty path.
+bool ParsePair(const std::string& text, int& n, std::string& path) {
+    const auto eq = text.find('=');
+    if (eq == std::string::npos) return false;
+    const auto number = ParsePortNumber(text.substr(0, eq));
+    if (!number) return false;
+    path = text.substr(eq + 1);
+    if (path.empty()) return false;
+    n = *number;
+    return true;
+}
+
+std::string ReadFirstLine(const std::string& file) {
+    std::ifstream in(file);
+    std::string line;
+    if (!in || !std::getline(in, line)) return {};
+    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
+    return line;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string ReadLink(const std::string& path) {
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf - 1);
+    if (n <= 0) return {};
+    return std::string(buf, static_cast<size_t>(n));
+}
+
+std::string RealPath(const std::string& path) {
+    char buf[PATH_MAX];
+    if (!::realpath(path.c_str(), buf)) return {};
+    return buf;
+}
+
+std::string BaseName(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string Parent(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+constexpr int kMaxWalkUp = 10;
+
+// The first driver walking up from a device directory, skipping the serial core's own drivers.
+std::string FindDriver(const std::string& deviceDir) {
+    std::string dir = deviceDir;
+    for (int i = 0; i < kMaxWalkUp && dir != "/" && !dir.empty(); ++i) {
+        const std::string target = ReadLink(dir + "/driver");
+        if (!target.empty() && target.find("/serial-base/") == std::string::npos) return BaseName(target);
+        if (BaseName(dir) == "devices") break;
+        dir = Parent(dir);
+    }
+    return {};
+}
+
+// The USB device above a device directory: the first one with idVendor and idProduct.
+std::string DescribeUsb(const std::string& deviceDir) {
+    std::string dir = deviceDir;
+    for (int i = 0; i < kMaxWalkUp && dir != "/" && !dir.empty(); ++i) {
+        const std::string vid = ReadFirstLine(dir + "/idVendor");
+        const std::string pid = ReadFirstLine(dir + "/idProduct");
+        if (!vid.empty() && !pid.empty()) {
+            std::string text;
+            const std::string maker = ReadFirstLine(dir + "/manufacturer");
+            const std::string product = ReadFirstLine(dir + "/product");
+            if (!maker.empty()) text = maker;
+            if (!product.empty()) text += (text.empty() ? "" : " ") + product;
+            if (!text.empty()) text += ", ";
+            return text + "USB " + vid + ":" + pid;
+        }
+        if (BaseName(dir) == "devices") break;
+        dir = Parent(dir);
+    }
+    return {};
+}
+
+const char* UartTypeName(int type) {
+    static const char* const names[] = {"unknown", "8250",    "16450",  "16550",  "16550A",
+                                        "Cirrus",  "16650",   "16650V2", "16750", "Startech",
+                                        "16C950",  "16654",   "16850",  "RSA",    "NS16550A",
+                                        "XScale"};
+    if (type >= 0 && type < static_cast<int>(sizeof names / sizeof names[0])) return names[type];
+    return nullptr;
+}
+
+struct Candidate {
+    int group = 0;  // 0 ttyUSB, 1 ttyACM, 2 ttyS
+    long index = 0;
+    std::string name;
+};
+
+// Splits "ttyUSB12" into its group and number; false for names outside the three groups.
+bool Classify(const std::string& name, Candidate& out) {
+    static const std::pair<const char*, int> prefixes[] = {{"ttyUSB", 0}, {"ttyACM", 1}, {"ttyS", 2}};
+    for (const auto& [prefix, group] : prefixes) {
+        const std::string p = prefix;
+        if (name.size() <= p.size() || name.compare(0, p.size(), p) != 0) continue;
+        const std::string digits = name.substr(p.size());
+        if (digits.size() > 9 || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return false;
+        out.group = group;
+        out.index = std::strtol(digits.c_str(), nullptr, 10);
+        out.name = name;
+        return true;
+    }
+    return false;
+}
+
+// Whether a ttyS entry has a real UART behind it (rule in the file comment).
+bool HasRealUart(const std::string& ttyDir, int& uartType) {
+    uartType = -1;
+    const std::string typeText = ReadFirstLine(ttyDir + "/type");
+    if (!typeText.empty()) {
+        char* end = nullptr;
+        const long type = std::strtol(typeText.c_str(), &end, 10);
+        if (end == typeText.c_str()) return false;
+        uartType = static_cast<int>(type);
+        return type != 0;
+    }
+    const std::string device = RealPath(ttyDir + "/device");
+    if (device.empty()) return false;
+    const std::string driver = FindDriver(device);
+    return !driver.empty() && driver != "serial8250";
+}
+
+// Reads the system's serial ports in their numbering order (numbers are given at build time).
+std::vector<PortEntry> ScanSystemPorts(const std::string& sysRoot, const std::string& devRoot) {
+    std::vector<PortEntry> found;
+    std::vector<Candidate> candidates;
+    if (DIR* dir = ::opendir(sysRoot.c_str())) {
+        while (dirent* d = ::readdir(dir)) {
+            Candidate c;
+            if (Classify(d->d_name, c)) candidates.push_back(c);
+        }
+        ::closedir(dir);
+    }
+    std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
+        return a.group != b.group ? a.group < b.group : a.index < b.index;
+    });
+    for (const auto& c : candidates) {
+        const std::string ttyDir = sysRoot + "/" + c.name;
+        int uartType = -1;
+        if (c.group == 2 && !HasRealUart(ttyDir, uartType)) continue;
+        const std::string devPath = devRoot + "/" + c.name;
+        if (!Exists(devPath)) continue;
+        const std::string device = RealPath(ttyDir + "/device");
+        std::string description;
+        if (!device.empty()) description = FindDriver(device);
+        if (c.group == 2 && uartType > 0) {
+            const char* name = UartTypeName(uartType);
+            const std::string uart = name ? std::string(name) + " UART" : "UART type " + std::to_string(uartType);
+            description += (description.empty() ? "" : ", ") + uart;
+        }
+        if (!device.empty()) {
+            const std::string usb = DescribeUsb(device);
+            if (!usb.empty()) description += (description.empty() ? "" : ", ") + usb;
+        }
+        if (description.empty()) description = c.name;
+        PortEntry e;
+        e.path = devPath;
+        e.description = description;
+        e.source = PortEntry::Source::System;
+        found.push_back(e);
+    }
+    return found;
+}
+
+}  // namespace
+
+PortMap& PortMap::instance() {
+    static PortMap map;
+    return map;
+}
+
+PortMap::PortMap() = default;
+
+void PortMap::loadEnvironment() {
+    std::map<int, PortEntry> found;
+    const std::string prefix = kEnvPrefix;
+    for (char** env = environ; env && *env; ++env) {
+        const std::string item = *env;
+        if (item.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::string rest = item.substr(prefix.size());
+        int n = 0;
+        std::string path;
+        // Only the number itself may stand between the prefix and '=': PELLORY_COMX=... is ignored.
+        if (rest.empty() || rest[0] < '0' || rest[0] > '9' || !ParsePair(rest, n, path)) continue;
+        PortEntry e;
+        e.number = n;
+        e.path = path;
+        e.description = "set by " + prefix + std::to_string(n);
+        e.source = PortEntry::Source::Override;
+        found[n] = e;
+    }
+    std::lock_guard<std::mutex> lock(m_);
+    envOverrides_ = std::move(found);
+}
+
+bool PortMap::parseArguments(std::vector<std::string>& args, std::string* error) {
+    std::vector<std::string> rest;
+    std::vector<std::pair<int, std::string>> pairs;
+    auto fail = [&](const std::string& why) {
+        if (error) *error = why;
+        return false;
+    };
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        std::string value;
+        if (a == "--com") {
+            if (i + 1 >= args.size()) return fail("--com needs a value of the form <n>=<path>");
+            value = args[++i];
+        } else if (a.compare(0, 6, "--com=") == 0) {
+            value = a.substr(6);
+        } else {
+            rest.push_back(a);
+            continue;
+        }
+        int n = 0;
+        std::string path;
+        if (!ParsePair(value, n, path)) {
+            return fail("--com expects <n>=<path> with n from " + std::to_string(kMinPortNumber) + " to " +
+                        std::to_string(kMaxPortNumber) + ", got \"" + value + "\"");
+        }
+        pairs.emplace_back(n, path);
+    }
+    for (const auto& [n, path] : pairs) setOverride(n, path, "set by --com");
+    args = std::move(rest);
+    return true;
+}
+
+void PortMap::setOverride(int n, const std::string& path, const std::string& description) {
+    if (n < kMinPortNumber || n > kMaxPortNumber || path.empty()) return;
+    PortEntry e;
+    e.number = n;
+    e.path = path;
+    e.description = description.empty() ? "override" : description;
+    e.source = PortEntry::Source::Override;
+    std::lock_guard<std::mutex> lock(m_);
+    overrides_[n] = e;
+}
+
+void PortMap::clearOverride(int n) {
+    std::lock_guard<std::mutex> lock(m_);
+    overrides_.erase(n);
+    envOverrides_.erase(n);
+}
+
+void PortMap::clearOverrides() {
+    std::lock_guard<std::mutex> lock(m_);
+    overrides_.clear();
+    envOverrides_.clear();
+}
+
+int PortMap::addVirtual(const std::string& path, const std::string& description) {
+    std::lock_guard<std::mutex> lock(m_);
+    // A virtual printer keeps the number it got at registration (so removing another one does
+    // not move it); it takes the lowest number that neither an override nor another virtual
+    // printer holds now.
+    std::set<int> taken;
+    for (const auto& [n, e] : envOverrides_) taken.insert(n);
+    for (const auto& [n, e] : overrides_) taken.insert(n);
+    for (const auto& e : buildLocked()) {
+        if (e.source == PortEntry::Source::Virtual) taken.insert(e.number);
+    }
+    int number = 0;
+    for (int n = kMinPortNumber; n <= kMaxPortNumber; ++n) {
+        if (!taken.count(n)) {
+            number = n;
+            break;
+        }
+    }
+    if (number == 0) return 0;
+    PortEntry e;
+    e.number = number;
+    e.path = path;
+    e.description = description;
+    e.source = PortEntry::Source::Virtual;
+    virtuals_.push_back(e);
+    return number;
+}
+
+void PortMap::removeVirtual(const std::string& path) {
+    std::lock_guard<std::mutex> lock(m_);
+    virtuals_.erase(std::remove_if(virtuals_.begin(), virtuals_.end(), [&](const PortEntry& e) { return e.path == path; }),
+                    virtuals_.end());
+}
+
+void PortMap::rescan() {
+    std::lock_guard<std::mutex> lock(m_);
+    system_ = ScanSystemPorts(sysRoot_, devRoot_);
+    scanned_ = true;
+}
+
+void PortMap::setSystemRoots(const std::string& sysClassTty, const std::string& devDir) {
+    std::lock_guard<std::mutex> lock(m_);
+    sysRoot_ = sysClassTty;
+    devRoot_ = devDir;
+    system_.clear();
+    scanned_ = false;
+}
+
+void PortMap::ensureScannedLocked() {
+    if (scanned_) return;
+    system_ = ScanSystemPorts(sysRoot_, devRoot_);
+    scanned_ = true;
+}
+
+std::vector<PortEntry> PortMap::buildLocked() {
+    std::map<int, PortEntry> map = envOverrides_;
+    for (const auto& [n, e] : overrides_) map[n] = e;  // the command line wins
+    auto lowestFree = [&map](int from) {
+        for (int n = from; n <= kMaxPortNumber; ++n) {
+            if (!map.count(n)) return n;
+        }
+        return 0;
+    };
+    // Virtual printers first keep their own numbers; one whose number an override took since
+    // moves to the lowest free number, after the others are placed.
+    std::vector<const PortEntry*> moved;
+    for (const auto& v : virtuals_) {
+        if (map.count(v.number)) {
+            moved.push_back(&v);
+            continue;
+        }
+        map[v.number] = v;
+    }
+    for (const PortEntry* v : moved) {
+        const int n = lowestFree(kMinPortNumber);
+        if (n == 0) break;
+        PortEntry e = *v;
+        e.number = n;
+        map[n] = e;
+    }
+    int next = kMinPortNumber;
+    for (const auto& s : system_) {
+        next = lowestFree(next);
+        if (next == 0) break;
+        PortEntry e = s;
+        e.number = next;
+        map[next] = e;
+    }
+    std::vector<PortEntry> out;
+    out.reserve(map.size());
+    for (auto& [n, e] : map) out.push_back(std::move(e));
+    return out;
+}
+
+std::optional<PortEntry> PortMap::resolve(int n) {
+    if (n < kMinPortNumber || n > kMaxPortNumber) return std::nullopt;
+    std::unique_lock<std::mutex> lock(m_);
+    ensureScannedLocked();
+    for (auto& e : buildLocked()) {
+        if (e.number == n) return e;
+    }
+    return std::nullopt;
+}
+
+std::vector<PortEntry> PortMap::entries() {
+    std::unique_lock<std::mutex> lock(m_);
+    ensureScannedLocked();
+    return buildLocked();
+}
+
+}  // namespace pellory::platform

@@ -1,0 +1,400 @@
+// The printer emulator on a pseudo-terminal.
+//
+// File descriptors it holds while running:
+//  - the master side, read by the reader thread and written with answers and unsolicited bytes;
+//  - a slave descriptor of its own (opened O_NOCTTY at start, never read), so that the terminal
+//    stays open while the host closes and reopens the port between actions: without it the
+//    master would see a hang-up each time the host closes;
+//  - a wake-up pipe, so that stop() and vanish() end the reader's wait at once;
+//  - an inotify watch on the slave path (opens and closes), used for one thing: a host that
+//    opened the port exclusively (TIOCEXCL) leaves the terminal marked exclusive when it closes,
+//    because the printer's own descriptor keeps the terminal from its last close, which is where
+//    the kernel would clear the mark. When the last host descriptor closes, the printer clears it
+//    (TIOCNXCL), as a last close would, so the host can open the port again.
+#include "vprinter/virtual_printer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "vprinter/command_splitter.h"
+#include "vprinter/line_rate.h"
+
+namespace pellory::vprinter {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kPollSliceMs = 50;
+constexpr size_t kReadChunk = 64 * 1024;
+constexpr int kWriteWaitMs = 1000;  // how long a write to the master waits for room in total
+
+void CloseFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+// Writes all bytes to a non-blocking descriptor, waiting for room at most kWriteWaitMs in all.
+bool WriteAll(int fd, const uint8_t* data, size_t n) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kWriteWaitMs);
+    while (n > 0) {
+        const ssize_t w = ::write(fd, data, n);
+        if (w > 0) {
+            data += w;
+            n -= static_cast<size_t>(w);
+            continue;
+        }
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return false;
+        pollfd p{fd, POLLOUT, 0};
+        ::poll(&p, 1, static_cast<int>(std::min<long long>(left, kPollSliceMs)));
+    }
+    return true;
+}
+
+// The set-up command GS ( E, function 11: the printer's serial interface settings.
+// Data bytes after pL pH: 0B a ...; a = 1: baud rate as ASCII decimal digits, a = 3: flow control.
+struct SetupChange {
+    std::optional<uint32_t> baud;
+    std::optional<uint8_t> flow;
+};
+
+SetupChange ReadSetupCommand(const uint8_t* p, size_t len) {
+    SetupChange change;
+    if (len < 7 || p[0] != 0x1D || p[1] != 0x28 || p[2] != 0x45 || p[5] != 0x0B) return change;
+    const uint8_t a = p[6];
+    const uint8_t* arg = p + 7;
+    const size_t argLen = len - 7;
+    if (a == 1) {
+        if (argLen == 0 || argLen > 8) return change;
+        uint32_t value = 0;
+        for (size_t i = 0; i < argLen; ++i) {
+            if (arg[i] < '0' || arg[i] > '9') return change;
+            value = value * 10 + static_cast<uint32_t>(arg[i] - '0');
+        }
+        if (value > 0) change.baud = value;
+    } else if (a == 3 && argLen >= 1) {
+        change.flow = arg[0];
+    }
+    return change;
+}
+
+}  // namespace
+
+struct VirtualPrinter::Impl {
+    // Descriptors: set by start(), closed by shutdown() after the reader has ended.
+    int master = -1;
+    int slave = -1;
+    int wakeRead = -1;
+    int wakeWrite = -1;
+    int notify = -1;
+    std::string path;
+    std::thread reader;
+    std::atomic<bool> stopFlag{false};
+    std::atomic<bool> running{false};
+
+    // Behaviour, changed from any thread.
+    std::atomic<uint8_t> status{0};
+    std::atomic<int> mode{static_cast<int>(AnswerMode::Status)};
+    std::atomic<uint8_t> fixedByte{0};
+    std::atomic<uint32_t> baud{9600};
+    std::atomic<bool> requireBaud{false};
+    std::atomic<uint8_t> flow{0};
+    std::atomic<bool> holdCts{false};
+
+    std::mutex writeMutex;  // serialises writes to the master (answers and unsolicited bytes)
+
+    // What was received, guarded by m.
+    mutable std::mutex m;
+    mutable std::condition_variable cv;
+    Bytes received;
+    std::vector<Command> commands;
+    size_t answered = 0;
+    Clock::time_point lastByte = Clock::now();
+
+    // Reader thread only.
+    CommandSplitter splitter;
+    int hostOpeners = 0;
+
+    void readerLoop();
+    void takeBytes(const uint8_t* data, size_t n);
+    std::optional<uint8_t> answerFor();
+    void handleNotify();
+    void shutdown();
+};
+
+std::optional<uint8_t> VirtualPrinter::Impl::answerFor() {
+    const auto answerMode = static_cast<AnswerMode>(mode.load());
+    if (answerMode == AnswerMode::Silent) return std::nullopt;
+    if (requireBaud.load()) {
+        const auto host = ReadLineRate(slave);
+        if (host && *host != baud.load()) return std::nullopt;
+    }
+    return answerMode == AnswerMode::FixedByte ? fixedByte.load() : status.load();
+}
+
+void VirtualPrinter::Impl::takeBytes(const uint8_t* data, size_t n) {
+    Bytes answers;
+    {
+        std::lock_guard<std::mutex> lock(m);
+        received.insert(received.end(), data, data + n);
+        lastByte = Clock::now();
+        splitter.feed(data, n, [&](Command::Kind kind, const uint8_t* bytes, size_t length) {
+            if (kind == Command::Kind::Text && !commands.empty() && commands.back().kind == Command::Kind::Text) {
+                auto& b = commands.back().bytes;
+                b.insert(b.end(), bytes, bytes + length);
+                return;
+            }
+            commands.push_back(Command{kind, Bytes(bytes, bytes + length)});
+            if (kind == Command::Kind::Dle && length == 3 && bytes[1] == 0x04) {
+                if (auto a = answerFor()) {
+                    answers.push_back(*a);
+                    ++answered;
+                }
+            } else if (kind == Command::Kind::Gs) {
+                const SetupChange change = ReadSetupCommand(bytes, length);
+                if (change.baud) baud = *change.baud;
+                if (change.flow) flow = *change.flow;
+            }
+        });
+    }
+    cv.notify_all();
+    if (!answers.empty()) {
+        std::lock_guard<std::mutex> lock(writeMutex);
+        WriteAll(master, answers.data(), answers.size());
+    }
+}
+
+void VirtualPrinter::Impl::handleNotify() {
+    alignas(inotify_event) char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(notify, buf, sizeof buf);
+        if (n <= 0) return;
+        for (ssize_t off = 0; off < n;) {
+            const auto* ev = reinterpret_cast<const inotify_event*>(buf + off);
+            if (ev->mask & IN_OPEN) ++hostOpeners;
+            if (ev->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+                if (hostOpeners > 0) --hostOpeners;
+                if (hostOpeners == 0) {
+#ifdef TIOCNXCL
+                    ::ioctl(slave, TIOCNXCL);
+#endif
+                }
+            }
+            off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+        }
+    }
+}
+
+void VirtualPrinter::Impl::readerLoop() {
+    std::vector<uint8_t> buf(kReadChunk);
+    while (!stopFlag.load()) {
+        pollfd fds[3] = {{master, POLLIN, 0}, {wakeRead, POLLIN, 0}, {notify, POLLIN, 0}};
+        const nfds_t count = notify >= 0 ? 3 : 2;
+        const int r = ::poll(fds, count, kPollSliceMs);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (stopFlag.load()) break;
+        if (count == 3 && (fds[2].revents & POLLIN)) handleNotify();
+        if (fds[0].revents & POLLIN) {
+            // Drain what is there, a bounded number of chunks per round so the stop flag is seen.
+            for (int round = 0; round < 64 && !stopFlag.load(); ++round) {
+                const ssize_t n = ::read(master, buf.data(), buf.size());
+                if (n > 0) {
+                    takeBytes(buf.data(), static_cast<size_t>(n));
+                    continue;
+                }
+                break;  // EAGAIN, EIO (no slave open) or end of file
+            }
+        } else if (fds[0].revents & (POLLHUP | POLLERR)) {
+            // No slave side open (cannot happen while our own descriptor is held): do not spin.
+            pollfd w{wakeRead, POLLIN, 0};
+            ::poll(&w, 1, 10);
+        }
+    }
+}
+
+void VirtualPrinter::Impl::shutdown() {
+    stopFlag = true;
+    if (wakeWrite >= 0) {
+        const uint8_t b = 1;
+        [[maybe_unused]] const ssize_t w = ::write(wakeWrite, &b, 1);
+    }
+    if (reader.joinable()) reader.join();
+    {
+        std::lock_guard<std::mutex> lock(writeMutex);
+        CloseFd(master);
+    }
+    CloseFd(slave);
+    CloseFd(notify);
+    CloseFd(wakeRead);
+    CloseFd(wakeWrite);
+    running = false;
+    cv.notify_all();
+}
+
+VirtualPrinter::VirtualPrinter() : impl_(new Impl) {}
+
+VirtualPrinter::~VirtualPrinter() {
+    stop();
+    delete impl_;
+}
+
+bool VirtualPrinter::start(std::string* error) {
+    Impl& d = *impl_;
+    auto fail = [&](const std::string& what) {
+        if (error) *error = what + ": " + std::strerror(errno);
+        d.shutdown();
+        return false;
+    };
+    if (d.running) {
+        if (error) *error = "the virtual printer runs already";
+        return false;
+    }
+    d.stopFlag = false;
+    d.master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (d.master < 0) return fail("posix_openpt");
+    if (::grantpt(d.master) != 0) return fail("grantpt");
+    if (::unlockpt(d.master) != 0) return fail("unlockpt");
+    char name[128];
+    if (::ptsname_r(d.master, name, sizeof name) != 0) return fail("ptsname_r");
+    d.path = name;
+    d.slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (d.slave < 0) return fail("open " + d.path);
+    if (!MakeRawLine(d.slave, d.baud.load())) return fail("tcsetattr " + d.path);
+    const int flags = ::fcntl(d.master, F_GETFL);
+    if (flags < 0 || ::fcntl(d.master, F_SETFL, flags | O_NONBLOCK) != 0) return fail("fcntl");
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) return fail("pipe2");
+    d.wakeRead = pipeFds[0];
+    d.wakeWrite = pipeFds[1];
+    // Without the watch the printer still works; only the exclusive mark of a closed host stays.
+    d.notify = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (d.notify >= 0 && ::inotify_add_watch(d.notify, name, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+        CloseFd(d.notify);
+    }
+    d.hostOpeners = 0;
+    d.splitter.reset();
+    {
+        std::lock_guard<std::mutex> lock(d.m);
+        d.received.clear();
+        d.commands.clear();
+        d.lastByte = Clock::now();
+    }
+    try {
+        d.reader = std::thread([&d] { d.readerLoop(); });
+    } catch (const std::system_error&) {
+        return fail("thread");
+    }
+    d.running = true;
+    return true;
+}
+
+void VirtualPrinter::stop() { impl_->shutdown(); }
+
+void VirtualPrinter::vanish() { impl_->shutdown(); }
+
+bool VirtualPrinter::running() const { return impl_->running.load(); }
+
+const std::string& VirtualPrinter::slavePath() const { return impl_->path; }
+
+void VirtualPrinter::setStatusByte(uint8_t s) { impl_->status = s; }
+
+uint8_t VirtualPrinter::statusByte() const { return impl_->status.load(); }
+
+void VirtualPrinter::setAnswerMode(AnswerMode m, uint8_t byte) {
+    impl_->fixedByte = byte;
+    impl_->mode = static_cast<int>(m);
+}
+
+VirtualPrinter::AnswerMode VirtualPrinter::answerMode() const { return static_cast<AnswerMode>(impl_->mode.load()); }
+
+void VirtualPrinter::setBaudRate(uint32_t baud) { impl_->baud = baud; }
+
+uint32_t VirtualPrinter::baudRate() const { return impl_->baud.load(); }
+
+void VirtualPrinter::setRequireMatchingBaud(bool on) { impl_->requireBaud = on; }
+
+bool VirtualPrinter::requireMatchingBaud() const { return impl_->requireBaud.load(); }
+
+std::optional<uint32_t> VirtualPrinter::hostBaudRate() const {
+    if (!impl_->running.load()) return std::nullopt;
+    return ReadLineRate(impl_->slave);
+}
+
+uint8_t VirtualPrinter::flowControl() const { return impl_->flow.load(); }
+
+void VirtualPrinter::setHoldCts(bool hold) { impl_->holdCts = hold; }
+
+bool VirtualPrinter::holdCts() const { return impl_->holdCts.load(); }
+
+bool VirtualPrinter::sendUnsolicited(const Bytes& bytes) {
+    std::lock_guard<std::mutex> lock(impl_->writeMutex);
+    if (impl_->master < 0) return false;
+    return WriteAll(impl_->master, bytes.data(), bytes.size());
+}
+
+Bytes VirtualPrinter::received() const {
+    std::lock_guard<std::mutex> lock(impl_->m);
+    return impl_->received;
+}
+
+size_t VirtualPrinter::receivedCount() const {
+    std::lock_guard<std::mutex> lock(impl_->m);
+    return impl_->received.size();
+}
+
+std::vector<Command> VirtualPrinter::commands() const {
+    std::lock_guard<std::mutex> lock(impl_->m);
+    return impl_->commands;
+}
+
+size_t VirtualPrinter::commandCount() const {
+    std::lock_guard<std::mutex> lock(impl_->m);
+    return impl_->commands.size();
+}
+
+void VirtualPrinter::clearReceived() {
+    std::lock_guard<std::mutex> lock(impl_->m);
+    impl_->received.clear();
+    impl_->commands.clear();
+}
+
+bool VirtualPrinter::waitForBytes(size_t n, uint32_t timeoutMs) const {
+    std::unique_lock<std::mutex> lock(impl_->m);
+    return impl_->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return impl_->received.size() >= n; });
+}
+
+bool VirtualPrinter::waitForQuiet(uint32_t quietMs, uint32_t timeoutMs) const {
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::milliseconds(timeoutMs);
+    const auto quiet = std::chrono::milliseconds(quietMs);
+    std::unique_lock<std::mutex> lock(impl_->m);
+    for (;;) {
+        const auto quietSince = std::max(impl_->lastByte, start);
+        const auto now = Clock::now();
+        if (now - quietSince >= quiet) return true;
+        if (now >= deadline) return false;
+        impl_->cv.wait_until(lock, std::min(quietSince + quiet, deadline));
+    }
+}
+
+size_t VirtualPrinter::answeredRequests() const {
+    std::lock_guard<std::mutex> lock(impl_->m);
+    return impl_->answered;
+}
+
+}  // namespace pellory::vprinter
