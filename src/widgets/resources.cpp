@@ -1,6 +1,6 @@
 #include "widgets/resources.h"
 
-#include <QtCore/QtResource>
+#include <QtGlobal>
 #include <mutex>
 
 // Q_INIT_RESOURCE declares the generated registration function in the enclosing namespace, so
