@@ -1,0 +1,160 @@
+// The connection procedure against virtual printers: answered, silent, 0x10, absent, busy.
+#include <gtest/gtest.h>
+
+#include "link/open_and_probe.h"
+#include "link/port_settings.h"
+#include "platform/serial_device.h"
+#include "support.h"
+
+using namespace pellory;
+using link::CORVA_LIB;
+using test::Hex;
+using vprinter::VirtualPrinter;
+
+namespace {
+
+constexpr int kCom = 51;
+
+class ProbeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        link::ResetPortSettings();
+        link::PortSettings.portNumber = kCom;
+        link.echoSwitch = true;
+    }
+    void TearDown() override { link::ResetPortSettings(); }
+    void Probe(const link::ProbeOptions& options = {}) {
+        link::OpenAndProbe(link, options, {&prompt, &history});
+    }
+    CORVA_LIB link;
+    test::ScriptedPrompt prompt;
+    test::RecordingHistory history;
+};
+
+}  // namespace
+
+TEST_F(ProbeTest, AnsweredProbeKeepsTheLinkOpenWithOneHistoryRow) {
+    test::MappedPrinter p(kCom);
+    Probe();
+    EXPECT_TRUE(link.IsOpen());
+    EXPECT_TRUE(prompt.messages.empty());
+    EXPECT_EQ(history.rows, (std::vector<std::string>{"10 04 05 "}));
+    EXPECT_EQ(p->received(), Hex("10 04 05"));
+    EXPECT_EQ(link.Flags(), 0x3Cu);
+    EXPECT_EQ(link.ReceiveThreshold(), 1u);
+    EXPECT_EQ(link.StoredTimeouts(), (platform::Timeouts{10, 0, 100, 0, 65535}));
+
+    // Already open: nothing more is sent, no row.
+    Probe();
+    EXPECT_EQ(history.rows.size(), 1u);
+    platform::SleepMs(100);
+    EXPECT_EQ(p->received(), Hex("10 04 05"));
+}
+
+TEST_F(ProbeTest, SilentPrinterOrAnAnswerOf10ClosesTheLink) {
+    for (auto mode : {VirtualPrinter::AnswerMode::Silent, VirtualPrinter::AnswerMode::FixedByte}) {
+        test::MappedPrinter p(kCom);
+        p->setAnswerMode(mode, 0x10);
+        prompt.messages.clear();
+        history.rows.clear();
+        Probe();
+        EXPECT_FALSE(link.IsOpen());
+        EXPECT_EQ(prompt.Texts(), (std::vector<std::string>{"Communicate Error:Printer No Answer."}));
+        EXPECT_EQ(prompt.messages[0].caption, "");  // the program's default caption
+        EXPECT_EQ(history.rows, (std::vector<std::string>{"10 04 05 "}));
+        EXPECT_EQ(link.SendBuffer().Count(), 0u);
+        EXPECT_EQ(link.RunningThreadCount(), 0);
+    }
+}
+
+TEST_F(ProbeTest, AnyOtherReplyByteCountsAsAnAnswer) {
+    test::MappedPrinter p(kCom);
+    p->setAnswerMode(VirtualPrinter::AnswerMode::FixedByte, 0x12);
+    Probe();
+    EXPECT_TRUE(link.IsOpen());
+    EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(ProbeTest, NoPortChosenFailsAtOnceWithoutARow) {
+    link::PortSettings.portNumber = 0;
+    Probe({link::kOpenErrorTextTestPage, false});
+    EXPECT_FALSE(link.IsOpen());
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0].text, "COM Open Error.");
+    EXPECT_EQ(prompt.messages[0].informative, "No port is chosen.");
+    EXPECT_TRUE(history.rows.empty());
+}
+
+TEST_F(ProbeTest, AnUnmappedNumberSaysNothingIsAttached) {
+    link::PortSettings.portNumber = 977;
+    Probe();
+    EXPECT_EQ(prompt.Texts(), (std::vector<std::string>{"COM Open Error!"}));
+    EXPECT_EQ(prompt.messages[0].informative, "Nothing is attached as COM977.");
+    EXPECT_TRUE(history.rows.empty());
+}
+
+TEST_F(ProbeTest, APortHeldByAnotherProgramIsAnOpenFailureWithTheReason) {
+    test::MappedPrinter p(kCom);
+    platform::SerialDevice other;
+    ASSERT_EQ(other.open(p.path(), false), platform::SerialResult::Ok);
+    Probe();
+    EXPECT_FALSE(link.IsOpen());
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0].text, "COM Open Error!");
+    EXPECT_NE(prompt.messages[0].informative.find("in use by another program"), std::string::npos)
+        << prompt.messages[0].informative;
+    EXPECT_TRUE(history.rows.empty());
+    EXPECT_TRUE(p->received().empty());
+}
+
+TEST_F(ProbeTest, AnOlderBufferedReplyIsReadFirst) {
+    test::MappedPrinter p(kCom);
+    Probe();
+    ASSERT_TRUE(link.IsOpen());
+    // The printer says 10 on its own; the link is closed without reading it.
+    p->sendUnsolicited(Hex("10"));
+    for (int i = 0; i < 100 && link.ReceiveBuffer().Count() == 0; ++i) platform::SleepMs(10);
+    ASSERT_EQ(link.ReceiveBuffer().Count(), 1u);
+    link.Close(500);
+    // The next probe is answered with 00, but the older 10 is taken first: no answer.
+    Probe();
+    EXPECT_FALSE(link.IsOpen());
+    EXPECT_EQ(prompt.Texts(), (std::vector<std::string>{"Communicate Error:Printer No Answer."}));
+    EXPECT_EQ(p->answeredRequests(), 2u);
+}
+
+TEST_F(ProbeTest, HandshakeMappingsReachTheStoredSettingsAndThePort) {
+    struct Case {
+        int handshake;
+        uint32_t set, clear;
+    };
+    for (const Case& c : {Case{0, 0, 0x333C}, Case{1, 0x0004, 0x3338}, Case{2, 0x0008, 0x3334}, Case{3, 0x0100, 0x323C}}) {
+        test::MappedPrinter p(kCom);
+        link::PortSettings.handshake = c.handshake;
+        Probe();
+        ASSERT_TRUE(link.IsOpen()) << c.handshake;
+        const auto stored = link.StoredLineSettings();
+        EXPECT_EQ(stored.flags & c.set, c.set) << c.handshake;
+        EXPECT_EQ(stored.flags & c.clear, 0u) << c.handshake;
+        platform::LineSettings onPort;
+        ASSERT_EQ(link.Device().getLineSettings(onPort), platform::SerialResult::Ok);
+        EXPECT_EQ(onPort.flags & platform::kFlowControlBits, stored.flags & platform::kFlowControlBits);
+        if (c.handshake == 3) {
+            EXPECT_EQ(stored.xonChar, 0x11);
+            EXPECT_EQ(stored.xoffChar, 0x13);
+        }
+        link.Close(500);
+    }
+}
+
+TEST_F(ProbeTest, BytesQueuedWhileClosedAreDroppedAtTheNextOpening) {
+    test::MappedPrinter p(kCom);
+    const auto stale = Hex("1D 28 45 03 00 0B 03 31");
+    link.SetFlags(link::kPageLinkFlags);
+    link.Send(stale);
+    link.TakeEcho();
+    Probe();
+    ASSERT_TRUE(link.IsOpen());
+    platform::SleepMs(150);
+    EXPECT_EQ(p->received(), Hex("10 04 05"));
+}
