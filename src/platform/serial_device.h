@@ -79,6 +79,11 @@ struct LineSettings {
 //  (both 0 = no total limit). readInterval = MAXDWORD with both others 0 returns at once with
 //  whatever is queued.
 //  write: ends when written or after writeMultiplier * n + writeConstant (both 0 = no limit).
+//  readInterval = readMultiplier = MAXDWORD with 0 < readConstant < MAXDWORD: returns at once
+//  with what is queued; with nothing queued, returns as soon as one byte arrives or after
+//  readConstant.
+// A read or write that a time-out ends returns Ok with the bytes it moved (possibly none), like
+// a Windows COM port; the caller compares transferred with n.
 struct Timeouts {
     uint32_t readInterval = 0;
     uint32_t readMultiplier = 0;
@@ -124,17 +129,28 @@ public:
     SerialDevice(const SerialDevice&) = delete;
     SerialDevice& operator=(const SerialDevice&) = delete;
 
-    // Opens path for exclusive read/write (O_NOCTTY, TIOCEXCL and an advisory flock).
-    // Busy when another program (or another SerialDevice) holds it. overlapped selects the
-    // overlapped-style operations below; the plain ones work in both modes.
+    // Opens path for exclusive read/write (O_NOCTTY, TIOCEXCL and an advisory flock) and puts
+    // the line in raw mode. Busy when another program (or another SerialDevice) holds it;
+    // Unsupported when path is not a terminal. overlapped selects the overlapped-style
+    // operations below; the plain ones work in both modes. An open device is closed first.
     SerialResult open(const std::string& path, bool overlapped);
+    // Closes the device. Output still queued (kernel queue and pending async bytes) is
+    // discarded so that closing never waits on a stalled line: flush() first to keep it.
+    // No other thread may be inside a call on this device while it closes.
     void close();
     bool isOpen() const;
     bool isOverlapped() const;
     const std::string& path() const;
 
+    // getLineSettings returns the record last set, with every value that was changed on the
+    // terminal since (by another program) taken from the terminal; fields without a terminal
+    // equivalent (DSR flow, TxContinueOnXoff, the error and null bits, 1.5 stop bits which the
+    // line runs as 2) round-trip unchanged. Before any set it describes the terminal.
     SerialResult getLineSettings(LineSettings& out);
-    SerialResult setLineSettings(const LineSettings& in);  // Unsupported for a rate the OS refuses
+    // InvalidArgument for byteSize outside 5..8, parity > 4, stopBits > 2, baud 0, DTR control 3,
+    // or equal XON/XOFF characters with XON/XOFF flow on. Unsupported for a rate the OS
+    // refuses (the line then keeps its previous settings).
+    SerialResult setLineSettings(const LineSettings& in);
     SerialResult setQueueSizes(uint32_t in, uint32_t out);  // accepted; may be a no-op
     SerialResult getTimeouts(Timeouts& out);
     SerialResult setTimeouts(const Timeouts& in);
@@ -149,11 +165,15 @@ public:
     SerialResult read(void* buf, size_t n, size_t& transferred);
     SerialResult write(const void* buf, size_t n, size_t& transferred);
 
-    // Overlapped-style operations (only in overlapped mode).
-    // readAsync: reads what is there at once; Pending when nothing was there (then waitRead and
-    // completeRead fetch it). writeAsync: writes what it can at once and keeps the rest queued in
-    // the device, to be written by later calls (in order, before any later write); Pending while
-    // bytes of it stay queued. transferred counts what went out at once.
+    // Overlapped-style operations. readAsync and writeAsync need overlapped mode
+    // (InvalidArgument otherwise); the other three work in both modes.
+    // readAsync: reads what is there at once; Pending when nothing was there (then waitReadable
+    // tells when a further readAsync finds bytes). writeAsync: writes what it can at once and
+    // keeps a copy of the rest queued in the device (the caller's buffer is free on return), to
+    // be written by later calls (writeAsync, write, waitEvent, clearError, pumpPendingWrites,
+    // flush) in order, before any later write; Pending while bytes of it stay queued.
+    // transferred counts what went out at once.
+    // Wait times of kMaxDword mean no limit (interrupt() still ends the wait).
     SerialResult readAsync(void* buf, size_t n, size_t& transferred);
     SerialResult waitReadable(uint32_t timeoutMs);  // Ok when bytes can be read, Timeout, Interrupted
     SerialResult writeAsync(const void* buf, size_t n, size_t& transferred);
@@ -161,7 +181,12 @@ public:
     size_t pendingWriteBytes() const;
 
     // Line events. setEventMask replaces the mask and ends a wait in progress (it then returns
-    // Ok with events 0). waitEvent waits at most timeoutMs for an event of the mask.
+    // Ok with events 0). waitEvent waits at most timeoutMs (kMaxDword: no limit) for an event of
+    // the mask; InvalidArgument when the mask is 0. Events are remembered between waits: a
+    // change that happened while no wait ran is reported by the next wait. kEvRxChar is
+    // reported while input is queued, once per arrival (bytes already reported and still unread
+    // are reported again only after a read); kEvTxEmpty once each time written output has gone;
+    // kEvRxFlag is never reported (the record has no event character).
     SerialResult setEventMask(uint32_t mask);
     SerialResult getEventMask(uint32_t& out);
     SerialResult waitEvent(uint32_t& events, uint32_t timeoutMs);

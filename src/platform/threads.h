@@ -15,6 +15,9 @@
 
 namespace pellory::platform {
 
+// A wait time meaning "no limit".
+constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+
 // A manual-reset event: stays signalled until reset.
 class ManualResetEvent {
 public:
@@ -22,7 +25,7 @@ public:
     void set();
     void reset();
     bool isSet() const;
-    // Waits at most timeoutMs for the event; true when it is signalled.
+    // Waits at most timeoutMs (kInfinite: no limit) for the event; true when it is signalled.
     bool wait(uint32_t timeoutMs);
 
 private:
@@ -37,7 +40,9 @@ enum class ThreadPriority { Normal, AboveNormal };
 class Thread {
 public:
     Thread();
-    ~Thread();  // joins (the body is bounded, so this ends)
+    // Joins (the body is bounded, so this ends). A thread still held is released without
+    // running its body.
+    ~Thread();
     Thread(const Thread&) = delete;
     Thread& operator=(const Thread&) = delete;
 
@@ -45,13 +50,15 @@ public:
     // Returns false if a thread runs already or none could be created.
     bool start(std::function<uint32_t()> body, bool startHeld = false);
     void resume();
-    // A hint; false when the OS refused it (the thread runs on regardless).
+    // A hint; false when the OS refused it or no thread runs (the thread runs on regardless).
     bool setPriority(ThreadPriority p);
-    // Waits at most timeoutMs for the body to end; true when it has ended (and was joined).
+    // Waits at most timeoutMs (kInfinite: no limit) for the body to end; true when it has ended
+    // (and was joined), or when no thread was started.
     bool join(uint32_t timeoutMs);
+    // The owner's view; call these from the thread that starts and joins.
     bool running() const;    // started and not yet joined
     bool finished() const;   // the body has returned
-    uint32_t exitCode() const;
+    uint32_t exitCode() const;  // the body's result once finished, 0 before
     uint64_t id() const;     // a process-unique number of the running thread, 0 when none
 
 private:
