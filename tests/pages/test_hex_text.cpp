@@ -105,6 +105,14 @@ TEST(HexParse, SecondCharacterOfAPairIsConsumedWhateverItIs) {
   EXPECT_EQ(ht::ParseHex("1 2"), (Bytes{0x01, 0x02}));
 }
 
+TEST(HexParse, TabIsNotASeparator) {
+  // A tab where a pair starts makes that pair a non-digit pair, which is dropped with the
+  // character after it.
+  EXPECT_EQ(ht::ParseHex("\t1B"), (Bytes{0x0B}));
+  EXPECT_EQ(ht::ParseHex("1B\t40"), (Bytes{0x1B, 0x00}));
+  EXPECT_EQ(ht::ParseHex("1B \t 40"), (Bytes{0x1B, 0x40}));  // "\t " dropped, then "40"
+}
+
 TEST(HexParse, PairNotStartingWithADigitYieldsNoByte) {
   EXPECT_TRUE(ht::ParseHex("G").empty());
   EXPECT_TRUE(ht::ParseHex("GG").empty());
@@ -172,6 +180,10 @@ TEST(HexFile, InnerCarriageReturnCountsAsNonSpace) {
   const auto r = ht::ReadHexCommandLines({"\r", "  \r  // x", "1B\r40"});
   EXPECT_EQ(r.status, ht::HexFileStatus::Loaded);
   EXPECT_EQ(r.content, "\r\r\n  \r  \r\n1B\r40\r\n");
+  // A line handed over with a line feed inside (not from a file split) accepts it likewise.
+  const auto lf = ht::ReadHexCommandLines({"1B\n40", " \n "});
+  EXPECT_EQ(lf.status, ht::HexFileStatus::Loaded);
+  EXPECT_EQ(lf.content, "1B\n40\r\n \n \r\n");
 }
 
 TEST(HexFile, AnyForeignCharacterBeforeTheCommentRejectsTheWholeFile) {
