@@ -1,0 +1,41 @@
+#include "widgets/dialog_layout.h"
+
+#include <QFontMetrics>
+#include <QVariant>
+
+namespace pellory::widgets {
+
+DialogUnits::DialogUnits(const QFont& font) {
+    const QFontMetrics fm(font);
+    // The average width of the letters, rounded, as dialog layouts measure it.
+    static const QString kLetters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    baseX_ = std::max(1, (fm.horizontalAdvance(kLetters) / 26 + 1) / 2);
+    baseY_ = std::max(1, fm.height());
+}
+
+int DialogUnits::x(int du) const { return (du * baseX_ + 2) / 4; }
+int DialogUnits::y(int du) const { return (du * baseY_ + 4) / 8; }
+
+void PlaceDu(QWidget* w, const DialogUnits& du, int left, int top, int width, int height) {
+    w->setGeometry(du.rect(left, top, width, height));
+}
+
+void SetControlId(QWidget* w, int id, const QString& name) {
+    w->setProperty(kControlIdProperty, id);
+    w->setObjectName(name);
+}
+
+int ControlId(const QWidget* w) {
+    const QVariant v = w->property(kControlIdProperty);
+    return v.isValid() ? v.toInt() : 0;
+}
+
+QWidget* FindControl(QWidget* root, int id) {
+    const auto children = root->findChildren<QWidget*>();
+    for (QWidget* w : children) {
+        if (ControlId(w) == id) return w;
+    }
+    return nullptr;
+}
+
+}  // namespace pellory::widgets

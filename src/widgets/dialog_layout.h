@@ -1,0 +1,46 @@
+// Dialog-unit layout and control ids.
+//
+// Window and control sizes are given in dialog units: a horizontal unit is a quarter of the
+// dialog font's average character width, a vertical unit an eighth of its height. Every control
+// carries its numeric id as the "controlId" property (and a readable objectName), so that tests
+// and the window find controls by id.
+#pragma once
+
+#include <QFont>
+#include <QRect>
+#include <QSize>
+#include <QWidget>
+
+namespace pellory::widgets {
+
+class DialogUnits {
+public:
+    explicit DialogUnits(const QFont& font);
+    int x(int du) const;  // horizontal dialog units to pixels
+    int y(int du) const;  // vertical dialog units to pixels
+    QSize size(int w, int h) const { return {x(w), y(h)}; }
+    QRect rect(int left, int top, int w, int h) const { return {x(left), y(top), x(w), y(h)}; }
+    int baseX() const { return baseX_; }
+    int baseY() const { return baseY_; }
+
+private:
+    int baseX_;
+    int baseY_;
+};
+
+// Places w at a dialog-unit rectangle inside its parent.
+void PlaceDu(QWidget* w, const DialogUnits& du, int left, int top, int width, int height);
+
+inline constexpr const char* kControlIdProperty = "controlId";
+
+// Gives a control its id and a readable object name.
+void SetControlId(QWidget* w, int id, const QString& name);
+int ControlId(const QWidget* w);
+// The first descendant of root with the id, or null.
+QWidget* FindControl(QWidget* root, int id);
+template <typename T>
+T* FindControl(QWidget* root, int id) {
+    return qobject_cast<T*>(FindControl(root, id));
+}
+
+}  // namespace pellory::widgets
