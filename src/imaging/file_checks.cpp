@@ -65,6 +65,21 @@ FileCompleteness CheckBmpComplete(const uint8_t* data, size_t size) {
     return needed > size ? FileCompleteness::Truncated : FileCompleteness::Complete;
 }
 
+AnnouncedSize BmpAnnouncedSize(const uint8_t* data, size_t size) {
+    AnnouncedSize announced;
+    if (size < 26 || data[0] != 'B' || data[1] != 'M') {
+        return announced;
+    }
+    const uint32_t infoSize = Le32(data + 14);
+    if (infoSize == 12) {
+        announced = {true, Le16(data + 18), Le16(data + 20)};
+    } else if (infoSize >= 40) {
+        const int64_t h = static_cast<int32_t>(Le32(data + 22));
+        announced = {true, static_cast<int32_t>(Le32(data + 18)), h < 0 ? -h : h};
+    }
+    return announced;
+}
+
 FileCompleteness CheckJpegComplete(const uint8_t* data, size_t size) {
     if (size < 2 || data[0] != 0xFF || data[1] != 0xD8) {
         return FileCompleteness::NotChecked;

@@ -21,6 +21,16 @@ FileCompleteness CheckBmpComplete(const uint8_t* data, size_t size);
 // marker. Data after that marker is allowed.
 FileCompleteness CheckJpegComplete(const uint8_t* data, size_t size);
 
+// The width and height that a BMP file's header announces, when the header is readable. Qt's own
+// reader declines to report sizes beyond its limits, so this keeps the reason for a refusal
+// precise.
+struct AnnouncedSize {
+    bool known = false;
+    int64_t width = 0;
+    int64_t height = 0;
+};
+AnnouncedSize BmpAnnouncedSize(const uint8_t* data, size_t size);
+
 // Runs whichever check fits the file's leading bytes.
 FileCompleteness CheckFileComplete(const uint8_t* data, size_t size);
 

@@ -100,14 +100,18 @@ bool DecodeFile(const std::string& path, QImage& image, std::string* error) {
         SetError(error, "not a picture format that can be read: " + path);
         return false;
     }
-    const QSize announced = reader.size();
-    if (announced.isValid() && !WithinLimits(announced.width(), announced.height())) {
-        SetError(error, "picture size " + SizeText(announced.width(), announced.height()) +
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData());
+    const QSize qtSize = reader.size();
+    AnnouncedSize announced{qtSize.isValid(), qtSize.width(), qtSize.height()};
+    if (!announced.known) {
+        announced = BmpAnnouncedSize(data, static_cast<size_t>(bytes.size()));
+    }
+    if (announced.known && !WithinLimits(announced.width, announced.height)) {
+        SetError(error, "picture size " + SizeText(announced.width, announced.height) +
                             " is outside the limit of " + std::to_string(kMaxPictureDots) +
                             " dots and " + std::to_string(kMaxPictureSide) + " per side");
         return false;
     }
-    const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData());
     if (CheckFileComplete(data, static_cast<size_t>(bytes.size())) == FileCompleteness::Truncated) {
         SetError(error, "file is cut short: " + path);
         return false;
