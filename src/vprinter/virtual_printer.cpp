@@ -113,7 +113,9 @@ struct VirtualPrinter::Impl {
     std::atomic<uint8_t> flow{0};
     std::atomic<bool> holdCts{false};
 
-    std::mutex writeMutex;  // serialises writes to the master (answers and unsolicited bytes)
+    // Serialises writes to the master (answers and unsolicited bytes) and guards the closing of
+    // master and slave against callers on other threads.
+    std::mutex writeMutex;
 
     // What was received, guarded by m.
     mutable std::mutex m;
@@ -237,8 +239,8 @@ void VirtualPrinter::Impl::shutdown() {
     {
         std::lock_guard<std::mutex> lock(writeMutex);
         CloseFd(master);
+        CloseFd(slave);
     }
-    CloseFd(slave);
     CloseFd(notify);
     CloseFd(wakeRead);
     CloseFd(wakeWrite);
@@ -331,7 +333,8 @@ void VirtualPrinter::setRequireMatchingBaud(bool on) { impl_->requireBaud = on; 
 bool VirtualPrinter::requireMatchingBaud() const { return impl_->requireBaud.load(); }
 
 std::optional<uint32_t> VirtualPrinter::hostBaudRate() const {
-    if (!impl_->running.load()) return std::nullopt;
+    std::lock_guard<std::mutex> lock(impl_->writeMutex);
+    if (impl_->slave < 0) return std::nullopt;
     return ReadLineRate(impl_->slave);
 }
 
