@@ -18,6 +18,24 @@ void DotMatrix::Reset(int newWidth, int newHeight, uint8_t value) {
     }
 }
 
+namespace {
+
+// The fast pass over one row: dots[x] = (k < limit). Returns whether any pixel had k == limit.
+// Kept free of calls and aliasing so that the compiler vectorises it.
+bool ClassifyRow(const uint32_t* __restrict in, uint8_t* __restrict dots, size_t count, int32_t limit) {
+    uint32_t ties = 0;
+    for (size_t x = 0; x < count; ++x) {
+        const uint32_t p = in[x];
+        const int32_t k = static_cast<int32_t>(299 * ((p >> 16) & 0xFF) + 587 * ((p >> 8) & 0xFF) +
+                                               114 * (p & 0xFF));
+        dots[x] = static_cast<uint8_t>(k < limit);
+        ties |= static_cast<uint32_t>(k == limit);
+    }
+    return ties != 0;
+}
+
+}  // namespace
+
 // How the threshold is computed without a floating-point sum per pixel.
 //
 // k = 587 G + 299 R + 114 B is an exact integer and the exact luminance is k / 1000. The double
@@ -46,15 +64,7 @@ void ThresholdImage(const WorkingBitmap& picture, int threshold, DotMatrix& out)
     for (int y = 0; y < height; ++y) {
         const uint32_t* in = picture.Row(y);
         uint8_t* dots = out.Row(y);
-        uint32_t ties = 0;
-        for (size_t x = 0; x < w; ++x) {
-            const uint32_t p = in[x];
-            const int32_t k = static_cast<int32_t>(299 * ((p >> 16) & 0xFF) + 587 * ((p >> 8) & 0xFF) +
-                                                   114 * (p & 0xFF));
-            dots[x] = static_cast<uint8_t>(k < limit);
-            ties |= static_cast<uint32_t>(k == limit);
-        }
-        if (ties == 0) {
+        if (!ClassifyRow(in, dots, w, limit)) {
             continue;
         }
         for (size_t x = 0; x < w; ++x) {
