@@ -1,13 +1,288 @@
 #include "pages/setup_page.h"
 
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+
+#include <functional>
+#include <utility>
+
+#include "widgets/dialog_layout.h"
+
 namespace pellory::pages {
 
-CDialogSetup::CDialogSetup(QWidget* parent) : QWidget(parent), PageLink({link::kOpenErrorText, true}) {}
+namespace {
+
+using widgets::DialogUnits;
+using widgets::PlaceDu;
+using widgets::SetControlId;
+
+// A drop-down list that lets its owner update the entries just before the list pops up.
+class PopupHookCombo : public QComboBox {
+public:
+    PopupHookCombo(QWidget* parent, std::function<void()> beforePopup)
+        : QComboBox(parent), beforePopup_(std::move(beforePopup)) {}
+    void showPopup() override {
+        if (beforePopup_) beforePopup_();
+        QComboBox::showPopup();
+    }
+
+private:
+    std::function<void()> beforePopup_;
+};
+
+QGroupBox* MakeGroup(QWidget* parent, const DialogUnits& du, const char* title, int x, int y, int w, int h) {
+    auto* group = new QGroupBox(QString::fromLatin1(title), parent);
+    PlaceDu(group, du, x, y, w, h);
+    return group;
+}
+
+// Inserts each entry at its own position, so the entries keep their order.
+template <size_t N>
+void FillList(QComboBox* list, const std::array<const char*, N>& entries) {
+    for (size_t i = 0; i < N; ++i) list->insertItem(static_cast<int>(i), QString::fromLatin1(entries[i]));
+}
+
+constexpr int kPortNumberRole = Qt::UserRole;
+
+}  // namespace
+
+CDialogSetup::CDialogSetup(QWidget* parent) : QWidget(parent) { BuildControls(); }
 
 CDialogSetup::~CDialogSetup() = default;
 
-void CDialogSetup::InitSetupPage() {}
+void CDialogSetup::BuildControls() {
+    const DialogUnits du(font());
+    resize(du.size(316, 180));
+    setMinimumSize(du.size(316, 180));
 
-void CDialogSetup::CheckComRadio() {}
+    // Left column: the device, the kind of port, the program.
+    MakeGroup(this, du, "Device Name", 7, 4, 150, 32);
+    device_ = new QComboBox(this);
+    SetControlId(device_, kIdDeviceList, QStringLiteral("deviceList"));
+    PlaceDu(device_, du, 16, 16, 132, 13);
+
+    MakeGroup(this, du, "Port", 7, 40, 150, 56);
+    struct Radio {
+        int id;
+        const char* caption;
+        const char* name;
+        int x, y;
+    };
+    const Radio radios[] = {
+        {kIdRadioAll, "All", "radioAll", 16, 52},          {kIdRadioUsb, "USB", "radioUsb", 84, 52},
+        {kIdRadioCom, "COM", "radioCom", 16, 66},          {kIdRadioNetwork, "Network", "radioNetwork", 84, 66},
+        {kIdRadioLpt, "LPT", "radioLpt", 16, 80},          {kIdRadioBluetooth, "Bluetooth", "radioBluetooth", 84, 80},
+    };
+    for (const Radio& r : radios) {
+        auto* button = new QRadioButton(QString::fromLatin1(r.caption), this);
+        SetControlId(button, r.id, QString::fromLatin1(r.name));
+        PlaceDu(button, du, r.x, r.y, 60, 10);
+        // Only serial ports are supported; the other kinds stay greyed.
+        button->setEnabled(r.id == kIdRadioCom);
+        if (r.id == kIdRadioCom) com_ = button;
+    }
+
+    MakeGroup(this, du, "About", 7, 100, 150, 76);
+    auto* about = new QLabel(QStringLiteral("Pellory\nReceipt printer test and set-up tool\nVersion %1")
+                                 .arg(QString::fromLatin1(kVersionText)),
+                             this);
+    about->setObjectName(QStringLiteral("aboutText"));
+    about->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    PlaceDu(about, du, 16, 114, 132, 54);
+
+    // Right column: the line settings and the two checks.
+    MakeGroup(this, du, "Port Setting", 163, 4, 146, 172);
+    port_ = new PopupHookCombo(this, [this] { RefreshPortTips(); });
+    baud_ = new QComboBox(this);
+    dataBits_ = new QComboBox(this);
+    parity_ = new QComboBox(this);
+    stopBits_ = new QComboBox(this);
+    handshake_ = new QComboBox(this);
+    struct Row {
+        QComboBox* list;
+        int id;
+        const char* name;
+        const char* label;
+    };
+    const Row rows[] = {
+        {port_, kIdPortList, "portList", "PortName"},
+        {baud_, kIdBaudList, "baudList", "Baudrate"},
+        {dataBits_, kIdDataBitList, "dataBitList", "BitLength"},
+        {parity_, kIdParityList, "parityList", "Parity"},
+        {stopBits_, kIdStopBitList, "stopBitList", "StopBit"},
+        {handshake_, kIdHandshakeList, "handshakeList", "Handshake"},
+    };
+    int y = 18;
+    for (const Row& r : rows) {
+        auto* label = new QLabel(QString::fromLatin1(r.label), this);
+        PlaceDu(label, du, 172, y + 2, 46, 9);
+        SetControlId(r.list, r.id, QString::fromLatin1(r.name));
+        PlaceDu(r.list, du, 220, y, 80, 13);
+        y += 19;
+    }
+
+    autoConnect_ = new QPushButton(QStringLiteral("Auto Connect"), this);
+    SetControlId(autoConnect_, kIdAutoConnect, QStringLiteral("autoConnect"));
+    PlaceDu(autoConnect_, du, 172, 150, 60, 16);
+    commTest_ = new QPushButton(QStringLiteral("Comm. Test"), this);
+    SetControlId(commTest_, kIdCommTest, QStringLiteral("commTest"));
+    PlaceDu(commTest_, du, 240, 150, 60, 16);
+
+    // Selection changes; the program's own selections are made with the signals blocked.
+    connect(device_, &QComboBox::currentIndexChanged, this, [this](int i) { OnDeviceChanged(i); });
+    connect(port_, &QComboBox::currentIndexChanged, this, [this](int i) { OnPortChanged(i); });
+    connect(baud_, &QComboBox::currentIndexChanged, this, [this](int i) { OnBaudChanged(i); });
+    connect(dataBits_, &QComboBox::currentIndexChanged, this, [this](int i) { OnDataBitsChanged(i); });
+    connect(parity_, &QComboBox::currentIndexChanged, this, [this](int i) { OnParityChanged(i); });
+    connect(stopBits_, &QComboBox::currentIndexChanged, this, [this](int i) { OnStopBitsChanged(i); });
+    connect(handshake_, &QComboBox::currentIndexChanged, this, [this](int i) { OnHandshakeChanged(i); });
+    connect(autoConnect_, &QPushButton::clicked, this, [this] { OnAutoConnect(); });
+    connect(commTest_, &QPushButton::clicked, this, [this] { OnCommTest(); });
+}
+
+void CDialogSetup::InitSetupPage() {
+    QComboBox* lists[] = {device_, port_, baud_, dataBits_, parity_, stopBits_, handshake_};
+    QSignalBlocker blockers[] = {QSignalBlocker(device_),   QSignalBlocker(port_),   QSignalBlocker(baud_),
+                                 QSignalBlocker(dataBits_), QSignalBlocker(parity_), QSignalBlocker(stopBits_),
+                                 QSignalBlocker(handshake_)};
+    for (QComboBox* list : lists) list->clear();
+
+    FillList(device_, kDeviceEntries);
+    for (int i = 0; i < kPortEntryCount; ++i) {
+        port_->insertItem(i, QString::fromStdString(PortEntryText(i + 1)), i + 1);
+    }
+    FillList(baud_, kBaudEntries);
+    FillList(dataBits_, kDataBitEntries);
+    FillList(parity_, kParityEntries);
+    FillList(stopBits_, kStopBitEntries);
+    FillList(handshake_, kHandshakeEntries);
+
+    device_->setCurrentIndex(kInitialDevice);
+    port_->setCurrentIndex(kInitialPort);
+    baud_->setCurrentIndex(kInitialBaud);
+    dataBits_->setCurrentIndex(kInitialDataBits);
+    parity_->setCurrentIndex(kInitialParity);
+    stopBits_->setCurrentIndex(kInitialStopBits);
+    handshake_->setCurrentIndex(kInitialHandshake);
+
+    // The settings are read back from the selected entries.
+    SetupSelection s;
+    s.device = device_->currentIndex();
+    s.portNumber = port_->currentData(kPortNumberRole).toInt();
+    s.baudRate = ReadEntryNumber(baud_->currentText().toStdString());
+    s.dataBits = ReadEntryNumber(dataBits_->currentText().toStdString());
+    s.parity = ParityCode(parity_->currentText().toStdString()).value_or(0);
+    s.stopBits = StopBitCode(stopBits_->currentText().toStdString()).value_or(0);
+    s.handshake = handshake_->currentIndex();
+    Start(s);
+    RefreshPortTips();
+}
+
+void CDialogSetup::CheckComRadio() {
+    if (com_) com_->setChecked(true);
+}
+
+void CDialogSetup::RefreshPortTips() {
+    for (int i = 0; i < port_->count(); ++i) {
+        const int n = port_->itemData(i, kPortNumberRole).toInt();
+        port_->setItemData(i, QString::fromStdString(PortDescription(n)), Qt::ToolTipRole);
+    }
+}
+
+void CDialogSetup::OnDeviceChanged(int index) {
+    if (busy_ || index < 0) return;
+    SelectDevice(index);
+}
+
+void CDialogSetup::OnPortChanged(int index) {
+    if (busy_ || index < 0) return;
+    SelectPort(port_->itemData(index, kPortNumberRole).toInt());
+}
+
+void CDialogSetup::OnBaudChanged(int index) {
+    if (busy_ || index < 0) return;
+    busy_ = true;
+    ChangeBaudRate(ReadEntryNumber(baud_->itemText(index).toStdString()));
+    busy_ = false;
+}
+
+void CDialogSetup::OnDataBitsChanged(int index) {
+    if (busy_ || index < 0) return;
+    SelectDataBits(ReadEntryNumber(dataBits_->itemText(index).toStdString()));
+}
+
+void CDialogSetup::OnParityChanged(int index) {
+    if (busy_ || index < 0) return;
+    if (const auto code = ParityCode(parity_->itemText(index).toStdString())) SelectParity(*code);
+}
+
+void CDialogSetup::OnStopBitsChanged(int index) {
+    if (busy_ || index < 0) return;
+    if (const auto code = StopBitCode(stopBits_->itemText(index).toStdString())) SelectStopBits(*code);
+}
+
+void CDialogSetup::OnHandshakeChanged(int index) {
+    if (busy_ || index < 0) return;
+    busy_ = true;
+    ChangeHandshake(index);
+    busy_ = false;
+}
+
+void CDialogSetup::OnAutoConnect() {
+    if (busy_) return;
+    busy_ = true;
+    int found = 0;
+    {
+        // Shown for the whole scan; it blocks the window and has no cancel button: ports that
+        // nothing maps cost no time, so a scan takes a fraction of a second per mapped port.
+        QProgressDialog progress(QStringLiteral("Looking for the printer on COM1 .. COM%1").arg(kAutoConnectLastPort),
+                                 QString(), 0, kAutoConnectLastPort, this);
+        progress.setObjectName(QString::fromLatin1(kAutoConnectProgressName));
+        progress.setWindowTitle(QString::fromLatin1(link::kProgramTitle));
+        progress.setWindowModality(Qt::WindowModal);
+        progress.setCancelButton(nullptr);
+        progress.setMinimumDuration(0);
+        progress.setAutoClose(false);
+        progress.setAutoReset(false);
+        progress.setValue(0);
+        found = ScanForPrinter([&progress](int n) {
+            progress.setLabelText(QStringLiteral("Looking for the printer: %1 of %2 ports tried")
+                                      .arg(n)
+                                      .arg(kAutoConnectLastPort));
+            progress.setValue(n);  // a modal progress window runs the event loop here
+        });
+    }
+    FinishAutoConnect(found);
+    if (found > 0) {
+        ShowFoundPort(found);
+    } else {
+        const QSignalBlocker block(port_);
+        port_->setCurrentIndex(-1);
+    }
+    RefreshPortTips();
+    busy_ = false;
+}
+
+void CDialogSetup::ShowFoundPort(int n) {
+    const QSignalBlocker block(port_);
+    int index = port_->findData(n, kPortNumberRole);
+    if (index < 0) {
+        index = port_->count();
+        port_->insertItem(index, QString::fromStdString(PortEntryText(n)), n);
+    }
+    port_->setCurrentIndex(index);
+}
+
+void CDialogSetup::OnCommTest() {
+    if (busy_) return;
+    busy_ = true;
+    CommTest();
+    busy_ = false;
+}
 
 }  // namespace pellory::pages

@@ -1,0 +1,224 @@
+#include "pages/core/setup_actions.h"
+
+#include <limits>
+
+#include "link/port_settings.h"
+#include "platform/port_map.h"
+#include "platform/threads.h"
+
+namespace pellory::pages {
+
+using link::PortSettings;
+
+int32_t ReadEntryNumber(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    int64_t value = 0;
+    constexpr int64_t kLimit = static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > kLimit) value = kLimit;
+    }
+    if (negative) value = -value;
+    if (value > std::numeric_limits<int32_t>::max()) value = std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(value);
+}
+
+int32_t PrintableWidthForDevice(int position) {
+    return position == 0 ? link::kPrintableWidthOrva58 : link::kPrintableWidthOrva80;
+}
+
+std::optional<int32_t> ParityCode(std::string_view entry) {
+    for (size_t i = 0; i < kParityEntries.size(); ++i) {
+        if (entry == kParityEntries[i]) return static_cast<int32_t>(i);
+    }
+    return std::nullopt;
+}
+
+std::optional<int32_t> StopBitCode(std::string_view entry) {
+    if (entry == "1") return 0;
+    if (entry == "2") return 2;
+    return std::nullopt;
+}
+
+std::optional<uint8_t> PrinterFlowValue(int position) {
+    switch (position) {
+        case 0:
+            return link::kPrinterFlowNone;
+        case 1:
+        case 2:
+            return link::kPrinterFlowHardware;
+        case 3:
+            return link::kPrinterFlowXonXoff;
+        default:
+            return std::nullopt;
+    }
+}
+
+std::string PortEntryText(int n) { return "COM" + std::to_string(n); }
+
+std::string PortDescription(int n) {
+    const auto entry = platform::PortMap::instance().resolve(n);
+    if (!entry) return "Nothing is attached as " + PortEntryText(n) + ".";
+    if (entry->description.empty()) return entry->path;
+    return entry->path + " - " + entry->description;
+}
+
+std::vector<uint8_t> BaudSetupCommand(int32_t rate) {
+    // The same digits the link's set-up command sends: up to eight, no leading zeros.
+    uint32_t value = static_cast<uint32_t>(rate);
+    std::string digits;
+    for (int i = 0; i < 8; ++i) {
+        digits.insert(digits.begin(), static_cast<char>('0' + value % 10));
+        value /= 10;
+    }
+    const size_t first = digits.find_first_not_of('0');
+    if (first == std::string::npos) return {};
+    digits.erase(0, first);
+    std::vector<uint8_t> out = {0x1D, 0x28, 0x45, static_cast<uint8_t>(digits.size() + 2), 0x00, 0x0B, 0x01};
+    out.insert(out.end(), digits.begin(), digits.end());
+    return out;
+}
+
+std::vector<uint8_t> HandshakeSetupCommand(uint8_t d) { return {0x1D, 0x28, 0x45, 0x03, 0x00, 0x0B, 0x03, d}; }
+
+SetupActions::SetupActions() : PageLink({link::kOpenErrorText, true}) {}
+
+SetupActions::~SetupActions() = default;
+
+void SetupActions::Start(const SetupSelection& selection) {
+    PortSettings.portNumber = selection.portNumber;
+    PortSettings.baudRate = selection.baudRate;
+    PortSettings.requestedBaudRate = selection.baudRate;
+    PortSettings.dataBits = selection.dataBits;
+    PortSettings.parity = selection.parity;
+    PortSettings.stopBits = selection.stopBits;
+    PortSettings.handshake = selection.handshake;
+    link::PrintableWidth = PrintableWidthForDevice(selection.device);
+    echoSwitch = true;
+}
+
+void SetupActions::SelectDevice(int position) { link::PrintableWidth = PrintableWidthForDevice(position); }
+
+void SetupActions::SelectPort(int32_t portNumber) { PortSettings.portNumber = portNumber; }
+
+void SetupActions::SelectDataBits(int32_t bits) { PortSettings.dataBits = bits; }
+
+void SetupActions::SelectParity(int32_t code) { PortSettings.parity = code; }
+
+void SetupActions::SelectStopBits(int32_t code) { PortSettings.stopBits = code; }
+
+void SetupActions::ChangeBaudRate(int32_t rate) {
+    PortSettings.requestedBaudRate = rate;
+    if (PortSettings.requestedBaudRate == PortSettings.baudRate) return;
+    // Opens at the old rate, the one the printer still uses.
+    OpenAndProbe();
+    // Sent even when the link stayed closed: the history shows it, and it waits in the send
+    // buffer until the next opening drops it.
+    SetPrinterBaud();
+    HandOver();
+    platform::SleepMs(link::kProbeWaitMs);  // lets the writer put the command on the line
+    PortSettings.baudRate = PortSettings.requestedBaudRate;
+    if (IsOpen()) {
+        Close(link::kLinkStopTimeoutMs);
+        SendBuffer().ClearLocked();
+    }
+}
+
+bool SetupActions::ChangeHandshake(int position) {
+    const auto d = PrinterFlowValue(position);
+    if (!d) return false;
+    PortSettings.handshake = position;
+    OpenAndProbe();  // already opens with the new flow control
+    SetPrinterHandshake(*d);
+    platform::SleepMs(link::kProbeWaitMs);
+    if (IsOpen()) {
+        Close(link::kLinkStopTimeoutMs);
+        SendBuffer().ClearLocked();
+    }
+    HandOver();
+    return true;
+}
+
+bool SetupActions::OpenForCheck(int32_t n, bool setEventMask5, platform::LineSettings& saved) {
+    link::SetPageLinkMode(*this, setEventMask5);
+    // Whatever a change queued while the link was closed is stale now; it must not reach the
+    // printer through the writer that Open starts.
+    SendBuffer().ClearLocked();
+    if (!Open(n, PortSettings.dataBits, PortSettings.stopBits, PortSettings.parity)) return false;
+    link::ApplyPageTimeoutsAndHandshake(*this);
+    saved = link::RestartThreadsForProbe(*this);
+    return true;
+}
+
+uint8_t SetupActions::Probe(bool handOverBeforeWait) {
+    uint8_t work[3] = {link::kProbeRequest[0], link::kProbeRequest[1], link::kProbeRequest[2]};
+    Send(work, sizeof work);
+    if (handOverBeforeWait) HandOver();
+    platform::SleepMs(link::kProbeWaitMs);
+    if (!handOverBeforeWait) HandOver();
+    ReadByte(&work[0]);  // takes a byte the reader already buffered; leaves 0x10 when none
+    return work[0];
+}
+
+void SetupActions::CloseAfterCheck(const platform::LineSettings& saved) {
+    SetStoredLineSettings(saved);
+    Close(link::kLinkStopTimeoutMs);
+    SendBuffer().ClearLocked();
+}
+
+bool SetupActions::TryPort(int n) {
+    if (IsOpen()) Close(link::kLinkStopTimeoutMs);
+    platform::LineSettings saved;
+    if (!OpenForCheck(n, true, saved)) return false;
+    const uint8_t reply = Probe(false);
+    CloseAfterCheck(saved);
+    return reply != link::kNoAnswerByte;
+}
+
+int SetupActions::ScanForPrinter(const std::function<void(int n)>& progress) {
+    for (int n = 1; n <= kAutoConnectLastPort; ++n) {
+        const bool answered = TryPort(n);
+        if (progress) progress(n);
+        if (answered) return n;
+    }
+    return 0;
+}
+
+void SetupActions::FinishAutoConnect(int found) {
+    // The message first, then the new port number (the page then selects its entry).
+    ShowMessage(found > 0 ? kConnectedSuccessText : kConnectedFailText);
+    PortSettings.portNumber = found > 0 ? found : 0;
+}
+
+int SetupActions::AutoConnect(const std::function<void(int n)>& progress) {
+    const int found = ScanForPrinter(progress);
+    FinishAutoConnect(found);
+    return found;
+}
+
+SetupActions::CommResult SetupActions::CommTest() {
+    platform::LineSettings saved;
+    if (!OpenForCheck(PortSettings.portNumber, false, saved)) {
+        // Out of range the link does not even look the number up, so its own record of the
+        // port would still name the last port it tried.
+        const bool chosen =
+            PortSettings.portNumber >= platform::kMinPortNumber && PortSettings.portNumber <= platform::kMaxPortNumber;
+        if (Prompt()) {
+            Prompt()->ShowMessage(link::kOpenErrorText, {}, chosen ? link::OpenFailureReason(*this) : kNoPortChosenText);
+        }
+        return CommResult::OpenFailed;
+    }
+    const uint8_t reply = Probe(true);
+    const bool answered = reply != link::kNoAnswerByte;
+    ShowMessage(answered ? kCommSuccessText : link::kNoAnswerText);
+    CloseAfterCheck(saved);
+    return answered ? CommResult::Answered : CommResult::NoAnswer;
+}
+
+}  // namespace pellory::pages

@@ -1,0 +1,132 @@
+// What the "COM Setup" page does without its widgets: the process-wide port settings and
+// printable width, the printer's baud-rate and flow-control set-up, the one-port attempt, the
+// automatic search for the printer's port and the communication test. The command line uses the
+// same class, so both send the same bytes and write the same settings.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "pages/core/page_link.h"
+
+namespace pellory::pages {
+
+// --- the entries of the page's lists, in their order ---
+inline constexpr std::array<const char*, 2> kDeviceEntries = {"ORVA58", "ORVA80"};
+constexpr int kPortEntryCount = 10;  // "COM1" .. "COM10"
+inline constexpr std::array<const char*, 7> kBaudEntries = {"2400",  "4800",  "9600",  "19200",
+                                                            "38400", "57600", "115200"};
+inline constexpr std::array<const char*, 1> kDataBitEntries = {"8"};
+inline constexpr std::array<const char*, 3> kParityEntries = {"NONE", "ODD", "EVEN"};
+inline constexpr std::array<const char*, 2> kStopBitEntries = {"1", "2"};
+inline constexpr std::array<const char*, 4> kHandshakeEntries = {"None", "CTS/RTS", "DTR/DSR", "Xon/Xoff"};
+
+// The entries selected at start-up (positions in the lists above).
+constexpr int kInitialDevice = 0;
+constexpr int kInitialPort = 0;
+constexpr int kInitialBaud = 2;
+constexpr int kInitialDataBits = 0;
+constexpr int kInitialParity = 0;
+constexpr int kInitialStopBits = 0;
+constexpr int kInitialHandshake = 1;
+
+// The automatic connection tries COM1 .. COM254.
+constexpr int kAutoConnectLastPort = 254;
+
+inline constexpr const char* kConnectedSuccessText = "Connected Success";
+inline constexpr const char* kConnectedFailText = "Connected Fail";
+inline constexpr const char* kCommSuccessText = "Communicate Success.";
+inline constexpr const char* kNoPortChosenText = "No port is chosen.";
+inline constexpr const char* kVersionText = "1.0.0.2";
+
+// --- conversions of list entries ---
+
+// The signed decimal number at the start of an entry's text ("115200" -> 115200); text that does
+// not start with a number reads as 0. Values past the 32-bit range saturate.
+int32_t ReadEntryNumber(std::string_view text);
+// 384 dots for the first device entry ("ORVA58"), 572 for any other.
+int32_t PrintableWidthForDevice(int position);
+// The platform's parity code of a "Parity" entry: 0 "NONE", 1 "ODD", 2 "EVEN".
+std::optional<int32_t> ParityCode(std::string_view entry);
+// The platform's stop-bit code of a "StopBit" entry: 0 for "1", 2 for "2".
+std::optional<int32_t> StopBitCode(std::string_view entry);
+// The value d of the flow-control set-up command for a "Handshake" position (0..3).
+std::optional<uint8_t> PrinterFlowValue(int position);
+// "COM<n>".
+std::string PortEntryText(int n);
+// What COM<n> stands for on this machine: the device path and its description, or a sentence
+// saying that nothing is attached under that number.
+std::string PortDescription(int n);
+
+// --- the set-up commands, as bytes (for checks and for the command line's dry output) ---
+// GS ( E function 11, a = 1, the rate as ASCII decimal digits.
+std::vector<uint8_t> BaudSetupCommand(int32_t rate);
+// GS ( E function 11, a = 3, d.
+std::vector<uint8_t> HandshakeSetupCommand(uint8_t d);
+
+// The values the page's lists hold when it starts (or what the command line chose instead).
+struct SetupSelection {
+    int device = kInitialDevice;       // position in kDeviceEntries
+    int32_t portNumber = kInitialPort + 1;
+    int32_t baudRate = 9600;
+    int32_t dataBits = 8;
+    int32_t parity = 0;
+    int32_t stopBits = 0;
+    int32_t handshake = kInitialHandshake;
+};
+
+class SetupActions : public PageLink {
+public:
+    enum class CommResult { OpenFailed, NoAnswer, Answered };
+
+    SetupActions();
+    ~SetupActions() override;
+
+    // Start-up: writes PortSettings (baudRate and requestedBaudRate both from the selection) and
+    // PrintableWidth, and switches the echo on.
+    void Start(const SetupSelection& selection);
+
+    // List changes that only write a setting; nothing is sent.
+    void SelectDevice(int position);
+    void SelectPort(int32_t portNumber);
+    void SelectDataBits(int32_t bits);
+    void SelectParity(int32_t code);
+    void SelectStopBits(int32_t code);
+
+    // "Baudrate" change: tells the printer to use rate (when it differs from baudRate), then
+    // opens later links with it whether or not the printer got the command.
+    void ChangeBaudRate(int32_t rate);
+    // "Handshake" change to position 0..3: opens with the new flow control and tells the printer.
+    // False (nothing done) for another position.
+    bool ChangeHandshake(int position);
+
+    // One attempt on COM<n>: true when a printer answered the probe. Shows no message; adds the
+    // probe's history row when the port opened. Leaves the link closed.
+    bool TryPort(int n);
+    // Tries COM1 .. COM254 in turn and returns the first number that answered (0 for none).
+    // progress, when set, is called with n after each attempt.
+    int ScanForPrinter(const std::function<void(int n)>& progress = {});
+    // Ends the automatic connection: shows "Connected Success" and sets portNumber to found, or
+    // shows "Connected Fail" and sets portNumber to 0.
+    void FinishAutoConnect(int found);
+    // Both of the above.
+    int AutoConnect(const std::function<void(int n)>& progress = {});
+
+    // "Comm. Test": one probe on portNumber; says what happened and leaves the link closed.
+    CommResult CommTest();
+
+private:
+    // Opens COM<n> in the pages' mode with the page's time-outs and flow control and restarts
+    // the threads for a probe. Bytes queued while the link was closed are dropped first.
+    bool OpenForCheck(int32_t n, bool setEventMask5, platform::LineSettings& saved);
+    // Sends the probe and returns the reply byte (kNoAnswerByte when none came); the history
+    // row goes before or after the wait.
+    uint8_t Probe(bool handOverBeforeWait);
+    void CloseAfterCheck(const platform::LineSettings& saved);
+};
+
+}  // namespace pellory::pages
