@@ -37,17 +37,24 @@ public:
 
     PortMap();
 
-    // Reads PELLORY_COM<n> variables from the environment.
+    // Reads PELLORY_COM<n> variables from the environment (replacing those read before; an
+    // empty value or a number outside 1..1024 is ignored).
     void loadEnvironment();
     // Takes "--com <n>=/path" (and "--com=<n>=/path") pairs out of argv; returns the rest.
-    // Returns false (with error set) for a malformed pair.
+    // n may be written "COM<n>". Returns false (with error set) for a malformed pair; then
+    // args stay as they were and no pair of them is applied.
     bool parseArguments(std::vector<std::string>& args, std::string* error = nullptr);
 
+    // Same level as the command line. n outside 1..1024 or an empty path is ignored.
     void setOverride(int n, const std::string& path, const std::string& description = {});
+    // Removes the override of n from both levels (command line and environment).
     void clearOverride(int n);
     void clearOverrides();
 
-    // Registers a virtual printer; returns its port number (0 when none is free).
+    // Registers a virtual printer; returns its port number (0 when none is free): the lowest
+    // number that no override and no other virtual printer holds. It keeps that number while
+    // registered, whoever else comes and goes; only an override set later on that very number
+    // moves it to the lowest free one.
     int addVirtual(const std::string& path, const std::string& description);
     void removeVirtual(const std::string& path);
 
