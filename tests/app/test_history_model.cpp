@@ -1,0 +1,236 @@
+// The command-history model and its list view.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QImage>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QScrollBar>
+
+#include <string>
+
+#include "app/history_model.h"
+#include "app/history_reading.h"
+#include "app/history_view.h"
+
+namespace pellory::app {
+namespace {
+
+QApplication& App() {
+    static int argc = 1;
+    static char name[] = "test_history_model";
+    static char* argv[] = {name, nullptr};
+    static auto* app = new QApplication(argc, argv);  // left alive until the process ends
+    return *app;
+}
+
+// A raster-image row of 200,000 bytes: 600,000 characters of echo text.
+std::string HugeEcho() {
+    std::string echo = "1D 76 30 00 30 00 20 00 ";
+    while (echo.size() < 600000) echo += "AA ";
+    return echo;
+}
+
+class HistoryModelTest : public ::testing::Test {
+protected:
+    void SetUp() override { App(); }
+    HistoryModel model;
+};
+
+TEST_F(HistoryModelTest, EmptyEchoAddsNoRow) {
+    int inserted = 0;
+    QObject::connect(&model, &QAbstractItemModel::rowsInserted, [&] { ++inserted; });
+    EXPECT_FALSE(model.AddRow(""));
+    static_cast<link::HistorySink&>(model).AddHistoryRow("");
+    EXPECT_EQ(model.rowCount(), 0);
+    EXPECT_EQ(inserted, 0);
+}
+
+TEST_F(HistoryModelTest, RowsAreAppendedTickedWithTheirTextAndReading) {
+    EXPECT_TRUE(model.AddRow("1B 61 01 "));
+    static_cast<link::HistorySink&>(model).AddHistoryRow("48 69 0A ");
+    ASSERT_EQ(model.rowCount(), 2);
+    ASSERT_EQ(model.columnCount(), 3);
+
+    EXPECT_EQ(model.Echo(0), "1B 61 01 ");
+    EXPECT_EQ(model.Reading(1), "Hi\n");
+    EXPECT_TRUE(model.IsTicked(0));
+    EXPECT_TRUE(model.IsTicked(1));
+
+    EXPECT_EQ(model.index(0, 0).data(Qt::CheckStateRole).toInt(), Qt::Checked);
+    EXPECT_FALSE(model.index(0, 0).data(Qt::DisplayRole).isValid());
+    EXPECT_EQ(model.index(0, 1).data().toString(), "1B 61 01 ");  // trailing space kept
+    EXPECT_EQ(model.index(0, 2).data().toString(), "ESC a 01 ");
+    EXPECT_EQ(model.index(1, 2).data().toString(), QString("Hi") + QChar(0x240A));
+    EXPECT_EQ(model.index(1, 2).data(HistoryModel::kFullTextRole).toString(),
+              QString("Hi") + QChar(0x240A));
+
+    EXPECT_EQ(model.headerData(0, Qt::Horizontal).toString(), "");
+    EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), "Hex");
+    EXPECT_EQ(model.headerData(2, Qt::Horizontal).toString(), "Tips");
+    EXPECT_EQ(model.headerData(0, Qt::Horizontal, Qt::TextAlignmentRole).toInt(),
+              int(Qt::AlignCenter));
+
+    EXPECT_TRUE(model.flags(model.index(0, 0)) & Qt::ItemIsUserCheckable);
+    EXPECT_FALSE(model.flags(model.index(0, 1)) & Qt::ItemIsUserCheckable);
+    EXPECT_FALSE(model.flags(model.index(0, 2)) & Qt::ItemIsEditable);
+}
+
+TEST_F(HistoryModelTest, CheckStateToggles) {
+    model.AddRow("0A ");
+    model.AddRow("0A ");
+    int changes = 0;
+    QObject::connect(&model, &QAbstractItemModel::dataChanged,
+                     [&](const QModelIndex& from, const QModelIndex& to) {
+                         EXPECT_EQ(from, model.index(1, 0));
+                         EXPECT_EQ(to, model.index(1, 0));
+                         ++changes;
+                     });
+    EXPECT_TRUE(model.setData(model.index(1, 0), Qt::Unchecked, Qt::CheckStateRole));
+    EXPECT_FALSE(model.IsTicked(1));
+    EXPECT_TRUE(model.IsTicked(0));
+    EXPECT_EQ(model.index(1, 0).data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
+    EXPECT_TRUE(model.setData(model.index(1, 0), Qt::Unchecked, Qt::CheckStateRole));
+    EXPECT_EQ(changes, 1);  // no change, no signal
+    model.SetTicked(1, true);
+    EXPECT_TRUE(model.IsTicked(1));
+    EXPECT_EQ(changes, 2);
+    // Only the check column takes a check state.
+    EXPECT_FALSE(model.setData(model.index(1, 1), Qt::Unchecked, Qt::CheckStateRole));
+    EXPECT_FALSE(model.setData(model.index(1, 0), "x", Qt::EditRole));
+    EXPECT_TRUE(model.IsTicked(1));
+}
+
+TEST_F(HistoryModelTest, HugeRowIsShownBoundedAndKeptWhole) {
+    const std::string echo = HugeEcho();
+    model.AddRow("0A ");
+    model.AddRow(echo);
+    const QString hex = model.index(1, 1).data(Qt::DisplayRole).toString();
+    EXPECT_EQ(hex.size(), HistoryModel::kDisplayLimit + 1);
+    EXPECT_TRUE(hex.endsWith(QChar(0x2026)));
+    EXPECT_TRUE(QString::fromLatin1(echo.data(), 600000).startsWith(hex.chopped(1)));
+
+    const QString tips = model.index(1, 2).data(Qt::DisplayRole).toString();
+    EXPECT_EQ(tips.size(), HistoryModel::kDisplayLimit + 1);
+    EXPECT_TRUE(tips.startsWith("GS v 0 00 30 00 20 00 AA "));
+    EXPECT_LE(model.index(1, 1).data(Qt::ToolTipRole).toString().size(),
+              HistoryModel::kToolTipLimit + 1);
+    EXPECT_LE(model.index(1, 2).data(Qt::ToolTipRole).toString().size(),
+              HistoryModel::kToolTipLimit + 1);
+
+    EXPECT_EQ(model.Echo(1), echo);
+    EXPECT_EQ(model.index(1, 1).data(HistoryModel::kFullTextRole).toString().size(), 600000);
+    EXPECT_EQ(model.Reading(1), HistoryReading(echo));
+    EXPECT_EQ(model.index(1, 2).data(Qt::EditRole).toString().size(),
+              static_cast<qsizetype>(HistoryReading(echo).size()));
+    // A short row is not marked as cut.
+    EXPECT_EQ(model.index(0, 1).data().toString(), "0A ");
+}
+
+TEST_F(HistoryModelTest, ClearRemovesEveryRow) {
+    model.AddRow("0A ");
+    model.AddRow("1B 40 ");
+    int resets = 0;
+    QObject::connect(&model, &QAbstractItemModel::modelReset, [&] { ++resets; });
+    model.Clear();
+    EXPECT_EQ(model.RowCount(), 0);
+    EXPECT_EQ(resets, 1);
+    model.AddRow("1B 40 ");
+    EXPECT_EQ(model.RowCount(), 1);
+    EXPECT_TRUE(model.IsTicked(0));
+}
+
+class HistoryViewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        view.resize(240, 200);
+        view.SetUpColumns();
+        view.show();
+        QApplication::processEvents();
+    }
+    QApplication& app = App();  // before any widget
+    HistoryView view;
+
+    void Click(QPoint at, QEvent::Type type) {
+        QMouseEvent event(type, QPointF(at), view.viewport()->mapToGlobal(QPointF(at)),
+                          Qt::LeftButton, type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                          Qt::NoModifier);
+        QApplication::sendEvent(view.viewport(), &event);
+    }
+};
+
+TEST_F(HistoryViewTest, ColumnsFollowTheClientWidth) {
+    EXPECT_EQ(view.ClientWidth(), 240 - 2 * view.frameWidth());
+    EXPECT_EQ(view.columnWidth(0), 22);
+    EXPECT_EQ(view.columnWidth(1), view.ClientWidth() - 117);
+    EXPECT_EQ(view.columnWidth(2), 90);
+    view.SetUpColumns(100);  // narrower than the fixed columns
+    EXPECT_EQ(view.columnWidth(1), 0);
+    EXPECT_TRUE(view.showGrid());
+    EXPECT_EQ(view.selectionBehavior(), QAbstractItemView::SelectRows);
+}
+
+TEST_F(HistoryViewTest, RowsHaveOneFixedHeight) {
+    view.Model().AddRow("0A ");
+    view.Model().AddRow(HugeEcho());
+    view.Model().AddRow("48 69 0A ");
+    EXPECT_EQ(view.verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
+    for (int row = 0; row < 3; ++row) EXPECT_EQ(view.rowHeight(row), view.RowHeight());
+    EXPECT_GE(view.RowHeight(), view.fontMetrics().height());
+    // The delegate never sizes a row by its text.
+    QStyleOptionViewItem option;
+    option.fontMetrics = view.fontMetrics();
+    const QSize shortCell = view.itemDelegate()->sizeHint(option, view.Model().index(0, 1));
+    EXPECT_EQ(view.itemDelegate()->sizeHint(option, view.Model().index(1, 1)), shortCell);
+}
+
+TEST_F(HistoryViewTest, KeepsTheNewestRowInSight) {
+    for (int row = 0; row < 100; ++row) view.Model().AddRow(row % 10 == 9 ? HugeEcho() : "0A ");
+    QApplication::processEvents();
+    const auto fullyShown = [&](int row) {
+        const QRect cell = view.visualRect(view.Model().index(row, 1));
+        return cell.top() >= 0 && cell.bottom() < view.viewport()->height();
+    };
+    EXPECT_TRUE(fullyShown(99));
+    EXPECT_FALSE(fullyShown(0));
+    EXPECT_EQ(view.verticalScrollBar()->value(), view.verticalScrollBar()->maximum());
+
+    view.scrollToTop();
+    ASSERT_FALSE(fullyShown(99));
+    view.Model().AddRow("1B 40 ");
+    QApplication::processEvents();
+    EXPECT_TRUE(fullyShown(100));
+
+    // Painting the last page, huge rows included, works from the bounded texts.
+    const QImage image = view.viewport()->grab().toImage();
+    EXPECT_FALSE(image.isNull());
+}
+
+TEST_F(HistoryViewTest, CheckBoxTogglesByClickAndSpace) {
+    view.Model().AddRow("0A ");
+    view.Model().AddRow("1B 40 ");
+    QApplication::processEvents();
+    const QRect cell = view.visualRect(view.Model().index(1, 0));
+    const QPoint centre = cell.center();
+    Click(centre, QEvent::MouseButtonPress);
+    Click(centre, QEvent::MouseButtonRelease);
+    EXPECT_FALSE(view.Model().IsTicked(1));
+    EXPECT_TRUE(view.Model().IsTicked(0));
+
+    // A click on the text of the row selects it but leaves the tick alone.
+    const QPoint text = view.visualRect(view.Model().index(1, 1)).center();
+    Click(text, QEvent::MouseButtonPress);
+    Click(text, QEvent::MouseButtonRelease);
+    EXPECT_FALSE(view.Model().IsTicked(1));
+    EXPECT_TRUE(view.selectionModel()->isRowSelected(1, QModelIndex()));
+
+    // Space ticks the current row whatever its current column.
+    view.setCurrentIndex(view.Model().index(1, 2));
+    QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
+    QApplication::sendEvent(&view, &space);
+    EXPECT_TRUE(view.Model().IsTicked(1));
+}
+
+}  // namespace
+}  // namespace pellory::app

@@ -1,0 +1,152 @@
+// The "Tips" reading of history rows and its display and escape forms.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/history_reading.h"
+
+namespace pellory::app {
+namespace {
+
+// The echo text of some bytes: two upper-case digits and a space each.
+std::string Hex(const std::vector<uint8_t>& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (uint8_t b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 0x0F];
+        out += ' ';
+    }
+    return out;
+}
+
+struct Example {
+    std::vector<uint8_t> bytes;
+    std::string reading;
+};
+
+TEST(HistoryReading, ReadsEveryRowOfTheExampleTable) {
+    const std::vector<Example> examples = {
+        {{0x1B, 0x61, 0x01}, "ESC a 01 "},
+        {{0x0A}, "LF "},
+        {{0x10, 0x04, 0x05}, "DLE EOT 05 "},
+        {{0x1B, 0x21, 0x08}, "ESC ! 08 "},
+        {{0x1D, 0x76, 0x30, 0x00, 0x28, 0x00, 0xE2, 0x00}, "GS v 0 00 28 00 E2 00 "},
+        {{0x1D, 0x28, 0x6B, 0x03, 0x00, 0x31, 0x43, 0x05}, "GS ( k 03 00 31 43 05 "},
+        {{0x1C, 0x56, 0x05}, "FS V 05 "},
+        {{0x48, 0x69, 0x0A}, "Hi\n"},
+    };
+    for (const Example& e : examples) {
+        EXPECT_EQ(HistoryReading(Hex(e.bytes)), e.reading) << Hex(e.bytes);
+    }
+}
+
+TEST(HistoryReading, ShortCommands) {
+    EXPECT_EQ(HistoryReading(""), "");
+    EXPECT_EQ(HistoryReading(Hex({0x1B, 0x61})), "ESC a ");      // two bytes: no third one
+    EXPECT_EQ(HistoryReading(Hex({0x1D, 0x76})), "GS v ");       // even for a listed pair
+    EXPECT_EQ(HistoryReading(Hex({0x10, 0x04})), "DLE EOT ");
+    EXPECT_EQ(HistoryReading(Hex({0x00})), "NULL ");
+    EXPECT_EQ(HistoryReading(Hex({0x1F})), "US ");
+    EXPECT_EQ(HistoryReading("1B"), "ESC ");                      // without the trailing space
+}
+
+TEST(HistoryReading, ThirdByteIsACharacterOnlyForTheListedCommands) {
+    const std::vector<std::pair<uint8_t, char>> listed = {
+        {0x1B, 'c'}, {0x1B, '('}, {0x1C, 'g'}, {0x1C, '('}, {0x1D, '('}, {0x1D, 'C'},
+        {0x1D, '8'}, {0x1D, 'Q'}, {0x1D, 'g'}, {0x1D, 'v'}, {0x1D, 'z'}};
+    for (const auto& [first, second] : listed) {
+        const std::string name(ControlByteName(first));
+        EXPECT_EQ(HistoryReading(Hex({first, uint8_t(second), 0x41, 0x02})),
+                  name + " " + second + " A 02 ");
+    }
+    // The same letters after another leading byte, and other letters, keep the third byte hex.
+    EXPECT_EQ(HistoryReading(Hex({0x1B, 'v', 0x41, 0x02})), "ESC v 41 02 ");
+    EXPECT_EQ(HistoryReading(Hex({0x1C, 'c', 0x41})), "FS c 41 ");
+    EXPECT_EQ(HistoryReading(Hex({0x10, '(', 0x41})), "DLE ( 41 ");
+    EXPECT_EQ(HistoryReading(Hex({0x1D, 'k', 0x43, 0x30})), "GS k 43 30 ");
+    EXPECT_EQ(HistoryReading(Hex({0x1D, 'G', 0x41})), "GS G 41 ");  // case matters
+}
+
+TEST(HistoryReading, TextRowsGiveTheirBytesBack) {
+    EXPECT_EQ(HistoryReading(Hex({' ', 'A', 0x0D, 0x0A})), " A\r\n");
+    EXPECT_EQ(HistoryReading(Hex({0x41, 0x00, 0x1B, 0xE2, 0x7F})), std::string("A\0\x1B\xE2\x7F", 5));
+    // Spaces, CR, LF and backspaces in the echo text itself are skipped, not read as digits.
+    EXPECT_EQ(HistoryReading("48\r\n69\b  0A"), "Hi\n");
+    EXPECT_EQ(HistoryReading("4869"), "Hi");
+    EXPECT_EQ(HistoryReading("48 6"), "H\x06");  // a lone last digit is one byte
+    EXPECT_EQ(HistoryReading("48 6a"), "Hj");    // lower-case digits are read too
+}
+
+TEST(HistoryReading, JunkIsReadWithoutGoingPastTheEnd) {
+    EXPECT_EQ(HistoryReading("1B 6"), "ESC ACK ");  // second byte from a single digit
+    EXPECT_EQ(HistoryReading("1B 61 0"), "ESC a 0");
+    EXPECT_EQ(HistoryReading("1D 76 3"), "GS v \x03 ");
+    EXPECT_EQ(HistoryReading("ZZ 41"), "NULL A ");  // no digit reads as 0
+    EXPECT_EQ(HistoryReading("1G"), "SOH ");        // digits up to the first non-digit
+    EXPECT_EQ(HistoryReading("1B"), "ESC ");
+
+    // Random bytes of every small length: the bounded reading agrees with the full one.
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> byte(0, 255);
+    const std::string alphabet = "0123456789ABCDEFabcdef \r\n\bXZ(";
+    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+    for (int round = 0; round < 3000; ++round) {
+        std::string echo;
+        const int length = round % 24;
+        for (int i = 0; i < length; ++i) {
+            echo += round % 2 ? static_cast<char>(byte(random)) : alphabet[pick(random)];
+        }
+        const std::string full = HistoryReading(echo);
+        for (std::size_t limit : {std::size_t{0}, std::size_t{1}, std::size_t{4}, std::size_t{9}}) {
+            bool cut = false;
+            EXPECT_EQ(HistoryReadingPrefix(echo, limit, &cut), full.substr(0, limit)) << echo;
+            EXPECT_EQ(cut, full.size() > limit) << echo;
+        }
+    }
+}
+
+TEST(HistoryReading, PrefixOfAHugeRowIsBounded) {
+    std::vector<uint8_t> image = {0x1D, 0x76, 0x30, 0x00, 0x30, 0x00, 0x20, 0x00};
+    image.resize(200000, 0xAA);
+    const std::string echo = Hex(image);
+    ASSERT_EQ(echo.size(), 600000u);
+    const std::string full = HistoryReading(echo);
+    EXPECT_EQ(full.size(), echo.size() - 9 + 7);  // "GS v 0 " and the rest from character 9
+
+    bool cut = false;
+    const std::string head = HistoryReadingPrefix(echo, 512, &cut);
+    EXPECT_TRUE(cut);
+    EXPECT_EQ(head, full.substr(0, 512));
+    EXPECT_EQ(HistoryReadingPrefix(echo, full.size(), &cut), full);
+    EXPECT_FALSE(cut);
+}
+
+TEST(HistoryReading, DisplayFormShowsEveryByte) {
+    EXPECT_EQ(DisplayReading("ESC a 01 "), "ESC a 01 ");
+    EXPECT_EQ(DisplayReading("Hi\n"), "Hi\u240A");
+    EXPECT_EQ(DisplayReading(std::string("\0\x1B\x1F", 3)), "\u2400\u241B\u241F");
+    EXPECT_EQ(DisplayReading("\x7F"), "\u2421");
+    EXPECT_EQ(DisplayReading("\x80\xE2\xFF~"), "\\x80\\xE2\\xFF~");
+}
+
+TEST(HistoryReading, EscapedFormIsPlainAsciiAndUnambiguous) {
+    EXPECT_EQ(EscapeReading("Hi\n"), "Hi\\x0A");
+    EXPECT_EQ(EscapeReading(std::string("\0\x7F\xE2", 3)), "\\x00\\x7F\\xE2");
+    EXPECT_EQ(EscapeReading("a\\x0A"), "a\\\\x0A");  // a typed backslash stays distinguishable
+    EXPECT_EQ(EscapeReading("GS ( k 03 "), "GS ( k 03 ");
+}
+
+TEST(HistoryReading, ControlByteNames) {
+    EXPECT_EQ(ControlByteName(0x00), "NULL");
+    EXPECT_EQ(ControlByteName(0x08), "BS");
+    EXPECT_EQ(ControlByteName(0x11), "DC1");
+    EXPECT_EQ(ControlByteName(0x1E), "RS");
+    EXPECT_EQ(ControlByteName(0x20), "");
+}
+
+}  // namespace
+}  // namespace pellory::app
