@@ -1,10 +1,13 @@
-#include <QApplication>
-#include <QLabel>
+// Pellory: a test and set-up tool for ORVA58 and ORVA80 receipt printers on a serial port.
+#include <iostream>
+
+#include "app/pellory_app.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QLabel label("Pellory is starting");
-    label.setWindowTitle("Pellory");
-    label.show();
-    return app.exec();
+    if (pellory::app::AsksForHelp(argc, argv)) {
+        std::cout << pellory::app::UsageText(argc > 0 ? argv[0] : "pellory");
+        return 0;
+    }
+    pellory::app::CPelloryApp app(argc, argv);
+    return app.InitInstance();
 }

@@ -1,0 +1,214 @@
+#include "app/main_window.h"
+
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMenu>
+
+#include "app/about_dialog.h"
+#include "app/history_export.h"
+#include "pages/core/page_link.h"
+#include "widgets/dialog_layout.h"
+#include "widgets/resources.h"
+
+namespace pellory::app {
+
+CPelloryDlg::CPelloryDlg(QWidget* parent)
+    : QDialog(parent),
+      icon_(widgets::ProgramIcon()),
+      tab_(this),
+      setup_(nullptr),
+      quickTest_(nullptr),
+      printSetup_(nullptr),
+      textPrint_(nullptr),
+      imagePrint_(nullptr),
+      barcode_(nullptr),
+      expand_(QString::fromLatin1(kExpandText), this),
+      historyGroup_(QString::fromLatin1(kHistoryGroupText), this),
+      historyList_(this),
+      clear_(QStringLiteral("Clear"), this),
+      save_(QStringLiteral("Save..."), this),
+      about_(QString::fromLatin1(kAboutMenuText), this),
+      pageLinks_{&setup_, &quickTest_, &printSetup_, &textPrint_, &imagePrint_, &barcode_},
+      pageWidgets_{&setup_, &quickTest_, &printSetup_, &textPrint_, &imagePrint_, &barcode_} {
+    windowPrompt_ = std::make_unique<QtPrompt>(this);
+    for (int i = 0; i < kPageCount; ++i) pagePrompts_[i] = std::make_unique<QtPrompt>(pageWidgets_[i]);
+    OnInitDialog();
+}
+
+CPelloryDlg::~CPelloryDlg() {
+    // From here on no link thread can reach this window; the members then go in reverse order,
+    // the pages (and with them their links) from "Barcode Print" back to "COM Setup".
+    if (notify_) notify_->Detach();
+    SetNotifyTarget(nullptr);
+    SetOwnerWindow(nullptr);
+}
+
+void CPelloryDlg::CreateControls() {
+    using widgets::PlaceDu;
+    using widgets::SetControlId;
+    const widgets::DialogUnits du(font());
+
+    // A fixed dialog frame with caption and close box, no minimise or maximise box.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowTitle(QString::fromLatin1(link::kProgramTitle));
+    setFixedSize(du.size(462, 215));
+
+    PlaceDu(&tab_, du, 7, 7, 306, 184);
+    PlaceDu(&expand_, du, 262, 194, 50, 14);
+    PlaceDu(&historyGroup_, du, 322, 7, 133, 201);
+    PlaceDu(&historyList_, du, 327, 20, 119, 165);
+    PlaceDu(&clear_, du, 397, 190, 50, 14);
+    PlaceDu(&save_, du, 327, 190, 50, 14);
+    // The list lies over the group box, not inside it.
+    historyList_.raise();
+
+    SetControlId(&tab_, kIdTabControl, QStringLiteral("tabControl"));
+    SetControlId(&expand_, kIdExpandButton, QStringLiteral("expandButton"));
+    SetControlId(&historyGroup_, kIdHistoryGroup, QStringLiteral("historyGroup"));
+    SetControlId(&historyList_, kIdHistoryList, QStringLiteral("historyList"));
+    SetControlId(&clear_, kIdClearButton, QStringLiteral("clearButton"));
+    SetControlId(&save_, kIdSaveButton, QStringLiteral("saveButton"));
+
+    // Enter closes the window, whichever of these buttons has the focus.
+    for (QPushButton* b : {&expand_, &clear_, &save_}) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+    }
+
+    connect(&expand_, &QPushButton::clicked, this, [this] { OnExpandShrink(); });
+    connect(&clear_, &QPushButton::clicked, this, [this] { OnClear(); });
+    connect(&save_, &QPushButton::clicked, this, [this] { OnSave(); });
+}
+
+void CPelloryDlg::InitPages() {
+    // "COM Setup": its own initialisation, then the "COM" radio button checked.
+    setup_.InitSetupPage();
+    setup_.CheckComRadio();
+    quickTest_.InitTestPage();
+    printSetup_.InitPrintSetupPage();
+    printSetup_.SetNumberFields(QStringLiteral("33"), QStringLiteral("0"), QStringLiteral("0"));
+    // "Text Print": its window receives its link's notifications; received bytes shown as hex.
+    textPrint_.MakeSelfNotifyWindow();
+    textPrint_.SetReceiveHex(true);
+    textPrint_.SetTransmitText(QString::fromLatin1(kTransmitStartText));
+    textPrint_.echoSwitch = true;
+    imagePrint_.InitImagePage();
+    barcode_.InitBarcodePage();
+}
+
+void CPelloryDlg::OnInitDialog() {
+    CreateControls();
+
+    // The window menu's About entry (the text stands for string 101; no entry when it is empty).
+    // Reached by F1 and by the context menu of the window.
+    if (!QString::fromLatin1(kAboutMenuText).isEmpty()) {
+        about_.setShortcut(QKeySequence(Qt::Key_F1));
+        about_.setShortcutContext(Qt::WindowShortcut);
+        about_.setData(kIdAboutCommand);
+        addAction(&about_);
+        connect(&about_, &QAction::triggered, this, [this] { ShowAbout(); });
+    }
+
+    setWindowIcon(icon_);
+
+    // The six tabs, each with its page, in table order; the first one shown.
+    for (int i = 0; i < kPageCount; ++i) {
+        tab_.insertTab(i, pageWidgets_[i], QString::fromLatin1(kTabTitles[i]));
+    }
+    tab_.setCurrentIndex(kPageComSetup);
+    connect(&tab_, &QTabWidget::currentChanged, this, [this](int i) { OnTabChanged(i); });
+
+    InitPages();
+
+    // The window's own link: never opened, but owned by and notifying this window.
+    notify_ = QtNotifyTarget::Create(this, [this](uint32_t m, uintptr_t w, intptr_t l) { OnLinkMessage(m, w, l); });
+    SetOwnerWindow(notify_);
+    SetNotifyTarget(notify_);
+
+    pages::ReadyFlag = true;
+
+    for (int i = 0; i < kPageCount; ++i) {
+        pageLinks_[i]->SetMainWindow(this);
+        pageLinks_[i]->SetPrompt(pagePrompts_[i].get());
+    }
+
+    OnExpandShrink();  // hides the history panel
+
+    historyList_.SetUpColumns();
+}
+
+void CPelloryDlg::AddHistoryRow(const std::string& echo) {
+    // The list keeps the newest row in sight by itself.
+    History().AddHistoryRow(echo);
+}
+
+void CPelloryDlg::OnExpandShrink() {
+    const int32_t before = expandCounter_++;
+    if (before % 2 == 0) {
+        // Shrink: the window's right edge moves to the history panel's left edge.
+        if (expandCounter_ == 1) fullWidth_ = width();
+        const int panelLeft = historyGroup_.mapTo(this, QPoint(0, 0)).x();
+        setFixedSize(panelLeft, height());
+        expand_.setText(QString::fromLatin1(kExpandText));
+    } else {
+        setFixedSize(fullWidth_, height());
+        expand_.setText(QString::fromLatin1(kShrinkText));
+    }
+}
+
+void CPelloryDlg::OnClear() { History().Clear(); }
+
+void CPelloryDlg::OnSave() {
+    if (link::UserPrompt* prompt = Prompt()) SaveHistoryInteractively(History(), *prompt);
+}
+
+void CPelloryDlg::OnTabChanged(int index) {
+    if (index < 0 || index >= kPageCount) return;
+    // The tab control has shown page index and hidden the others; every page but "COM Setup"
+    // lets go of its port, the one just shown included, so that the next action probes again.
+    for (int i = kPagePrinterTest; i < kPageCount; ++i) pageLinks_[i]->CloseLink();
+}
+
+void CPelloryDlg::ShowAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+pages::PageLink& CPelloryDlg::Page(int index) { return *pageLinks_.at(static_cast<size_t>(index)); }
+
+QWidget& CPelloryDlg::PageWidget(int index) { return *pageWidgets_.at(static_cast<size_t>(index)); }
+
+link::UserPrompt* CPelloryDlg::Prompt() const { return prompt_ ? prompt_ : windowPrompt_.get(); }
+
+void CPelloryDlg::SetPrompt(link::UserPrompt* prompt) {
+    prompt_ = prompt;
+    for (int i = 0; i < kPageCount; ++i) {
+        pageLinks_[i]->SetPrompt(prompt ? prompt : pagePrompts_[i].get());
+    }
+}
+
+void CPelloryDlg::OnLinkMessage(uint32_t /*message*/, uintptr_t /*wParam*/, intptr_t /*lParam*/) {}
+
+void CPelloryDlg::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const bool plain = event->modifiers() == Qt::NoModifier ||
+                       (event->modifiers() == Qt::KeypadModifier && event->key() == Qt::Key_Enter);
+    if (enter && plain) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);  // Escape rejects
+}
+
+void CPelloryDlg::contextMenuEvent(QContextMenuEvent* event) {
+    if (!actions().contains(&about_)) {
+        event->ignore();
+        return;
+    }
+    QMenu menu(this);
+    menu.addAction(&about_);
+    menu.exec(event->globalPos());
+}
+
+}  // namespace pellory::app

@@ -1,0 +1,163 @@
+// CPelloryDlg: the main window. A tab control with the six tab pages, the Expand/Shrink button
+// that hides or shows the command-history panel, and the panel itself. The window is a link
+// (CORVA_LIB) like the pages, though its own port is never opened, and it is where the pages
+// hand their echo text (HistorySink).
+#pragma once
+
+#include <QAction>
+#include <QDialog>
+#include <QGroupBox>
+#include <QIcon>
+#include <QPushButton>
+#include <QTabWidget>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/history_model.h"
+#include "app/history_view.h"
+#include "app/qt_notify.h"
+#include "app/qt_prompt.h"
+#include "link/orva_lib.h"
+#include "link/ui_seam.h"
+#include "pages/barcode_page.h"
+#include "pages/image_print_page.h"
+#include "pages/print_setup_page.h"
+#include "pages/quick_test_page.h"
+#include "pages/setup_page.h"
+#include "pages/text_print_page.h"
+
+namespace pellory::app {
+
+// Control ids of the main window.
+inline constexpr int kIdTabControl = 1000;
+inline constexpr int kIdExpandButton = 1048;
+inline constexpr int kIdHistoryGroup = 1059;
+inline constexpr int kIdHistoryList = 1060;
+inline constexpr int kIdClearButton = 1061;
+inline constexpr int kIdSaveButton = 1062;
+
+// The About entry of the window menu: its command id and its text (string 101).
+inline constexpr int kIdAboutCommand = 0x10;
+inline constexpr const char* kAboutMenuText = "&About Pellory...";
+
+inline constexpr const char* kExpandText = ">> Expand";
+inline constexpr const char* kShrinkText = "<< Shrink";
+inline constexpr const char* kHistoryGroupText = "Command History";
+inline constexpr const char* kTransmitStartText = "Input print data here and press 'Print' button";
+
+// Page indices, in tab order.
+enum PageIndex : int {
+    kPageComSetup = 0,
+    kPagePrinterTest = 1,
+    kPagePrintSetup = 2,
+    kPageTextPrint = 3,
+    kPageImagePrint = 4,
+    kPageBarcodePrint = 5,
+    kPageCount = 6,
+};
+
+// The tab titles, in tab order.
+inline constexpr std::array<const char*, kPageCount> kTabTitles = {
+    "COM Setup", "Printer Test", "Print Setup", "Text Print", "Image Print", "Barcode Print"};
+
+class CPelloryDlg : public QDialog, public link::CORVA_LIB, public link::HistorySink {
+public:
+    // Builds the window and runs its whole start-up: pages created and initialised, the ready
+    // flag set, every page given this window and the message seam, the window shrunk so that
+    // the history panel is hidden, the history list set up.
+    explicit CPelloryDlg(QWidget* parent = nullptr);
+    // Marks the window's notification target dead, then destroys the controls and pages in
+    // reverse order (each page's link closes with it).
+    ~CPelloryDlg() override;
+    CPelloryDlg(const CPelloryDlg&) = delete;
+    CPelloryDlg& operator=(const CPelloryDlg&) = delete;
+
+    // link::HistorySink: adds one ticked row to the history; an empty text adds nothing.
+    void AddHistoryRow(const std::string& echo) override;
+
+    // --- the window's commands ---
+    // Expand/Shrink button: an even counter shrinks the window to the history panel's left
+    // edge (the first shrink remembers the full width), an odd one restores the full width.
+    void OnExpandShrink();
+    // Clear button: removes every history row.
+    void OnClear();
+    // Save... button: "No Data" when empty, else a save dialog and the ticked rows' hex text.
+    void OnSave();
+    // Tab selection change: page i shown, then the links of pages 1..5 closed.
+    void OnTabChanged(int index);
+    // The About box, modally.
+    void ShowAbout();
+
+    // --- parts, for the program and its tests ---
+    pages::PageLink& Page(int index);
+    QWidget& PageWidget(int index);
+    pages::CDialogSetup& SetupPage() { return setup_; }
+    pages::CDialogQuickTest& QuickTestPage() { return quickTest_; }
+    pages::CDialogPSetup& PrintSetupPage() { return printSetup_; }
+    pages::CDialogTprint& TextPrintPage() { return textPrint_; }
+    pages::CDialogPPrint& ImagePrintPage() { return imagePrint_; }
+    pages::CDiglogBarcode& BarcodePage() { return barcode_; }
+    QTabWidget& TabControl() { return tab_; }
+    QPushButton& ExpandButton() { return expand_; }
+    QGroupBox& HistoryGroup() { return historyGroup_; }
+    HistoryView& HistoryList() { return historyList_; }
+    HistoryModel& History() { return historyList_.Model(); }
+    QPushButton& ClearButton() { return clear_; }
+    QPushButton& SaveButton() { return save_; }
+    QAction& AboutAction() { return about_; }
+    int ExpandCounter() const { return expandCounter_; }
+    int FullWidth() const { return fullWidth_; }
+    const std::shared_ptr<QtNotifyTarget>& NotifyWindow() const { return notify_; }
+
+    // The message seam of the window and its pages. By default each page shows its boxes over
+    // itself and the window over the window; SetPrompt gives one seam to all of them (a
+    // scripted one in tests), null goes back to the Qt dialogs.
+    link::UserPrompt* Prompt() const;
+    void SetPrompt(link::UserPrompt* prompt);
+
+protected:
+    // Messages of the window's own link (its port is never opened, so none arrive in practice).
+    virtual void OnLinkMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
+
+    // Enter ends the window like Escape and the close box do.
+    void keyPressEvent(QKeyEvent* event) override;
+    // The window menu with the About entry.
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void OnInitDialog();
+    void CreateControls();
+    void InitPages();
+
+    // Members in the order they are built; they go in reverse.
+    QIcon icon_;
+    // Declared before the pages, which keep pointers to them.
+    std::unique_ptr<QtPrompt> windowPrompt_;
+    std::array<std::unique_ptr<QtPrompt>, kPageCount> pagePrompts_;
+    link::UserPrompt* prompt_ = nullptr;  // set by SetPrompt; null = the Qt prompts
+    QTabWidget tab_;
+    pages::CDialogSetup setup_;
+    pages::CDialogQuickTest quickTest_;
+    pages::CDialogPSetup printSetup_;
+    pages::CDialogTprint textPrint_;
+    pages::CDialogPPrint imagePrint_;
+    pages::CDiglogBarcode barcode_;
+    QPushButton expand_;
+    QGroupBox historyGroup_;
+    HistoryView historyList_;
+    QPushButton clear_;
+    QPushButton save_;
+    QAction about_;
+    std::array<pages::PageLink*, kPageCount> pageLinks_;
+    std::array<QWidget*, kPageCount> pageWidgets_;
+    std::shared_ptr<QtNotifyTarget> notify_;
+    // The Expand/Shrink counter and the full width of the window (its client area, in pixels),
+    // remembered at the first shrink.
+    int32_t expandCounter_ = 0;
+    int32_t fullWidth_ = 0;
+};
+
+}  // namespace pellory::app
