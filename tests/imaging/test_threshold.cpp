@@ -51,10 +51,11 @@ TEST(Threshold, AllColoursAtSelectedThresholdsMatchTheDoubleFormula) {
     std::vector<int16_t> ceiling(size_t{1} << 24);
     for (uint32_t i = 0; i < (1u << 24); ++i) {
         const Rgb c = ColourOf(i);
-        all.SetPixel(static_cast<int>(i % 4096), static_cast<int>(i / 4096), c);
+        all.MutableRow(static_cast<int>(i / 4096))[i % 4096] = i;  // 0x00RRGGBB
         const double grey = 0.587 * c.g + 0.299 * c.r;
         ceiling[i] = static_cast<int16_t>(std::ceil(grey + 0.114 * c.b));
     }
+    ASSERT_EQ(all.Pixel(3, 1), (Rgb{0, 16, 3}));  // colour 0x001003 sits at (3, 1)
     ASSERT_TRUE(ReferenceBlack(1, 2, 3, ceiling[0x010203]));
     ASSERT_FALSE(ReferenceBlack(1, 2, 3, ceiling[0x010203] - 1));
     DotMatrix matrix;
