@@ -4,7 +4,7 @@
 #include "link/open_and_probe.h"
 #include "link/port_settings.h"
 #include "platform/serial_device.h"
-#include "support.h"
+#include "support/support.h"
 
 using namespace pellory;
 using link::CORVA_LIB;

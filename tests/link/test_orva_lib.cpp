@@ -7,7 +7,7 @@
 
 #include "link/orva_lib.h"
 #include "link/port_settings.h"
-#include "support.h"
+#include "support/support.h"
 
 using namespace pellory;
 using link::CORVA_LIB;
@@ -139,12 +139,18 @@ TEST(Decoder, StatusBitsPostSetAndClearMessages) {
     CORVA_LIB l;
     auto log = std::make_shared<PostLog>();
     l.SetOwnerWindow(log);
-    for (uint8_t b : {0x01, 0x01, 0x00, 0x00}) l.ParseReceivedByte(b);
+    for (int b : {0x01, 0x01, 0x00, 0x00}) l.ParseReceivedByte(static_cast<uint8_t>(b));
     EXPECT_EQ(log->messages, (std::vector<uint32_t>{link::MSG_PRN_BIT0_SET, link::MSG_PRN_BIT0_SET, link::MSG_PRN_BIT0_CLEAR}));
 
     log->messages.clear();
-    l.ParseReceivedByte(0x2F);  // bit 0x10 set: not a status byte
+    l.ParseReceivedByte(0x1F);  // bit 0x10 set: not a status byte
+    l.ParseReceivedByte(0x3F);
     EXPECT_TRUE(log->messages.empty());
+    // 2F has bit 0x10 clear (0x20 + 0x0F): it is a status byte like any other.
+    l.ParseReceivedByte(0x2F);
+    EXPECT_EQ(log->messages.size(), 5u);
+    l.ParseReceivedByte(0x00);
+    log->messages.clear();
     l.ParseReceivedByte(0x2E);  // 0x02, 0x04, 0x08, 0x20; handled in the order 01 02 08 04 20
     EXPECT_EQ(log->messages, (std::vector<uint32_t>{link::MSG_PRN_BIT1_SET, link::MSG_PRN_BIT3_SET,
                                                     link::MSG_PRN_BIT2_SET, link::MSG_PRN_BIT5_SET}));
@@ -158,7 +164,7 @@ TEST(Decoder, TextRepliesAreCollectedAndStatusBytesInsideThemAreText) {
     CORVA_LIB l;
     auto log = std::make_shared<PostLog>();
     l.SetOwnerWindow(log);
-    for (uint8_t b : {0x37, 0x41, 0x01, 0x42, 0x00}) l.ParseReceivedByte(b);
+    for (int b : {0x37, 0x41, 0x01, 0x42, 0x00}) l.ParseReceivedByte(static_cast<uint8_t>(b));
     EXPECT_EQ(log->messages, (std::vector<uint32_t>{link::MSG_PRN_TEXT}));
     EXPECT_FALSE(l.StatusMemory(0x01));
     EXPECT_FALSE(l.Collecting());

@@ -10,7 +10,7 @@
 
 #include "link/port_settings.h"
 #include "link/serial_engine.h"
-#include "support.h"
+#include "support/support.h"
 
 using namespace pellory;
 using link::CSerialEngine;
