@@ -49,6 +49,15 @@ void FillList(QComboBox* list, const std::array<const char*, N>& entries) {
 
 constexpr int kPortNumberRole = Qt::UserRole;
 
+// The scan's progress window, shown at once rather than after Qt's estimate says the work is long:
+// once shown, a modal progress window runs the event loop at every step, so the window is
+// repainted after each port.
+class ScanProgress : public QProgressDialog {
+public:
+    using QProgressDialog::QProgressDialog;
+    void ShowNow() { forceShow(); }
+};
+
 }  // namespace
 
 CDialogSetup::CDialogSetup(QWidget* parent) : QWidget(parent) { BuildControls(); }
@@ -240,7 +249,7 @@ void CDialogSetup::OnAutoConnect() {
     {
         // Shown for the whole scan; it blocks the window and has no cancel button: ports that
         // nothing maps cost no time, so a scan takes a fraction of a second per mapped port.
-        QProgressDialog progress(QStringLiteral("Looking for the printer on COM1 .. COM%1").arg(kAutoConnectLastPort),
+        ScanProgress progress(QStringLiteral("Looking for the printer on COM1 .. COM%1").arg(kAutoConnectLastPort),
                                  QString(), 0, kAutoConnectLastPort, this);
         progress.setObjectName(QString::fromLatin1(kAutoConnectProgressName));
         progress.setWindowTitle(QString::fromLatin1(link::kProgramTitle));
@@ -250,6 +259,7 @@ void CDialogSetup::OnAutoConnect() {
         progress.setAutoClose(false);
         progress.setAutoReset(false);
         progress.setValue(0);
+        progress.ShowNow();
         found = ScanForPrinter([&progress](int n) {
             progress.setLabelText(QStringLiteral("Looking for the printer: %1 of %2 ports tried")
                                       .arg(n)
