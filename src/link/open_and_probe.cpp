@@ -13,7 +13,7 @@ void HandOverEcho(CORVA_LIB& link, HistorySink* history) {
 }
 
 std::string OpenFailureReason(const CSerialEngine& link) {
-    const int n = link.PortNumber();
+    const int n = link.LastOpenPort();
     const std::string& path = link.LastDevicePath();
     const std::string com = "COM" + std::to_string(n);
     switch (link.LastOpenError()) {

@@ -294,8 +294,10 @@ void CSerialEngine::DrainWithFlowControl() {
 // --- opening and closing ---
 
 bool CSerialEngine::Open(int32_t portNumber, int32_t dataBits, int32_t stopBits, int32_t parity) {
+    lastOpenPort_ = portNumber;
     if (portNumber < platform::kMinPortNumber || portNumber > platform::kMaxPortNumber) {
         lastOpenError_ = SerialResult::NotFound;
+        lastDevicePath_.clear();
         return false;
     }
     portNumber_ = portNumber;

@@ -191,6 +191,8 @@ public:
 
     // Why the last Open failed (Ok after a successful one) and the device it tried.
     platform::SerialResult LastOpenError() const { return lastOpenError_; }
+    // The port number the last Open was asked for (also when it was out of range).
+    int32_t LastOpenPort() const { return lastOpenPort_; }
     const std::string& LastDevicePath() const { return lastDevicePath_; }
 
     void SetNotifyTarget(NotifyTargetPtr target);
@@ -232,6 +234,7 @@ private:
     ThreadTargetPtr threadTarget_;
     std::atomic<uint32_t> threshold_{0};
     platform::SerialResult lastOpenError_ = platform::SerialResult::Ok;
+    int32_t lastOpenPort_ = -1;
     std::string lastDevicePath_;
 };
 

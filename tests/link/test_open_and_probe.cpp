@@ -85,12 +85,18 @@ TEST_F(ProbeTest, NoPortChosenFailsAtOnceWithoutARow) {
     EXPECT_TRUE(history.rows.empty());
 }
 
-TEST_F(ProbeTest, AnUnmappedNumberSaysNothingIsAttached) {
+TEST_F(ProbeTest, TheReasonNamesThePortOfThisAttempt) {
     link::PortSettings.portNumber = 977;
     Probe();
     EXPECT_EQ(prompt.Texts(), (std::vector<std::string>{"COM Open Error!"}));
     EXPECT_EQ(prompt.messages[0].informative, "Nothing is attached as COM977.");
     EXPECT_TRUE(history.rows.empty());
+    // After a failed search no port is chosen; the reason must not name the last one tried.
+    link::PortSettings.portNumber = 0;
+    Probe();
+    ASSERT_EQ(prompt.messages.size(), 2u);
+    EXPECT_EQ(prompt.messages[1].informative, "No port is chosen.");
+    EXPECT_EQ(link.PortNumber(), 977);  // an out-of-range number leaves the port number alone
 }
 
 TEST_F(ProbeTest, APortHeldByAnotherProgramIsAnOpenFailureWithTheReason) {
