@@ -1,11 +1,106 @@
 #include "pages/quick_test_page.h"
 
+#include <QColor>
+#include <QGroupBox>
+#include <QPushButton>
+
+#include "widgets/dialog_layout.h"
+#include "widgets/shade_button.h"
+
 namespace pellory::pages {
 
-CDialogQuickTest::CDialogQuickTest(QWidget* parent) : QWidget(parent), PageLink({link::kOpenErrorTextTestPage, false}) {}
+namespace {
+
+using widgets::DialogUnits;
+using widgets::PlaceDu;
+using widgets::SetControlId;
+
+// A readable object name from a caption: the prefix, then the caption's letters and digits.
+QString NameFor(const char* prefix, const std::string& caption) {
+    QString name = QString::fromLatin1(prefix);
+    for (char c : caption) {
+        if (QChar::fromLatin1(c).isLetterOrNumber()) name += QChar::fromLatin1(c);
+    }
+    return name;
+}
+
+// Placement of the sample buttons: four to a line, three lines.
+constexpr int kColumns = 4;
+constexpr int kButtonLeft = 16;
+constexpr int kButtonTop = 18;
+constexpr int kButtonWidth = 66;
+constexpr int kButtonHeight = 18;
+constexpr int kButtonStepX = 72;
+constexpr int kButtonStepY = 26;
+
+// Placement of the lamps: three to a line, two lines, right of the query button.
+constexpr int kLampColumns = 3;
+constexpr int kLampLeft = 100;
+constexpr int kLampTop = 118;
+constexpr int kLampWidth = 64;
+constexpr int kLampStepX = 68;
+
+}  // namespace
+
+CDialogQuickTest::CDialogQuickTest(QWidget* parent) : QWidget(parent) { BuildControls(); }
 
 CDialogQuickTest::~CDialogQuickTest() = default;
 
-void CDialogQuickTest::InitTestPage() {}
+void CDialogQuickTest::BuildControls() {
+    const DialogUnits du(font());
+    resize(du.size(316, 180));
+    setMinimumSize(du.size(316, 180));
+
+    auto* tests = new QGroupBox(QStringLiteral("Test"), this);
+    PlaceDu(tests, du, 7, 4, 302, 96);
+    const std::vector<samples::Sample>& all = samples::Samples();
+    for (size_t i = 0; i < all.size(); ++i) {
+        auto* button = new QPushButton(QString::fromLatin1(all[i].button.c_str()), this);
+        SetControlId(button, all[i].controlId, NameFor("sample", all[i].button));
+        const int col = static_cast<int>(i) % kColumns;
+        const int line = static_cast<int>(i) / kColumns;
+        PlaceDu(button, du, kButtonLeft + col * kButtonStepX, kButtonTop + line * kButtonStepY, kButtonWidth,
+                kButtonHeight);
+        connect(button, &QPushButton::clicked, this, [this, i] { OnSample(i); });
+        sampleButtons_.push_back(button);
+    }
+
+    auto* states = new QGroupBox(QStringLiteral("Printer States"), this);
+    PlaceDu(states, du, 7, 104, 302, 72);
+    statesButton_ = new QPushButton(QStringLiteral("Printer States"), this);
+    SetControlId(statesButton_, kIdPrinterStatesButton, QStringLiteral("printerStates"));
+    PlaceDu(statesButton_, du, 16, kLampTop, 72, kButtonHeight);
+    connect(statesButton_, &QPushButton::clicked, this, [this] { OnPrinterStates(); });
+
+    for (size_t i = 0; i < kLampCount; ++i) {
+        auto* lamp = new widgets::CShadeButton(QString::fromLatin1(kLamps[i].name), this);
+        SetControlId(lamp, kLamps[i].controlId, NameFor("lamp", kLamps[i].name));
+        const int col = static_cast<int>(i) % kLampColumns;
+        const int line = static_cast<int>(i) / kLampColumns;
+        PlaceDu(lamp, du, kLampLeft + col * kLampStepX, kLampTop + line * kButtonStepY, kLampWidth, kButtonHeight);
+        // Display only: a click does nothing.
+        lamp->setFocusPolicy(Qt::NoFocus);
+        lamps_[i] = lamp;
+    }
+}
+
+void CDialogQuickTest::InitTestPage() {
+    for (widgets::CShadeButton* lamp : lamps_) {
+        lamp->SetShade(QColor(), QColor());  // the default shading of the face
+        lamp->SetLamp(false);
+    }
+    StartEcho();
+}
+
+void CDialogQuickTest::OnSample(size_t index) { RunSample(index); }
+
+void CDialogQuickTest::OnPrinterStates() {
+    const StatusResult result = QueryStatus();
+    if (!result.linkOpen) {
+        InitTestPage();
+        return;
+    }
+    for (size_t i = 0; i < kLampCount; ++i) lamps_[i]->SetLamp(result.lamps[i]);
+}
 
 }  // namespace pellory::pages

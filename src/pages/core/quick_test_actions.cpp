@@ -1,0 +1,58 @@
+#include "pages/core/quick_test_actions.h"
+
+#include "platform/threads.h"
+
+namespace pellory::pages {
+
+LampStates LampsForStatus(uint8_t status) {
+    LampStates lit{};
+    for (size_t i = 0; i < kLampCount; ++i) {
+        const uint8_t mask = kLamps[i].mask;
+        lit[i] = mask == 0 ? status == 0x00 : (status & mask) != 0;
+    }
+    return lit;
+}
+
+QuickTestActions::QuickTestActions() : PageLink({link::kOpenErrorTextTestPage, false}) {}
+
+QuickTestActions::~QuickTestActions() = default;
+
+bool QuickTestActions::RunSample(size_t index) {
+    const std::vector<samples::Sample>& all = samples::Samples();
+    if (index >= all.size()) return false;
+    OpenAndProbe();
+    if (!IsOpen()) return false;
+    const samples::Sample& sample = all[index];
+    for (const samples::Row& row : sample.rows) {
+        samples::SendRow(*this, row);
+        HandOver();
+    }
+    if (sample.waitAfterMs) platform::SleepMs(sample.waitAfterMs);
+    return true;
+}
+
+StatusResult QuickTestActions::QueryStatus() {
+    StatusResult result;
+    OpenAndProbe();
+    if (!IsOpen()) return result;
+    result.linkOpen = true;
+
+    // The writer must not wait for CTS while the request goes out.
+    const platform::LineSettings saved = link::RestartThreadsForProbe(*this);
+
+    uint8_t work[3] = {kStatusRequest[0], kStatusRequest[1], kStatusRequest[2]};
+    Send(work, sizeof work);
+    platform::SleepMs(kStatusWaitMs);
+    HandOver();
+
+    // No wait: whatever the reader has buffered by now. Nothing there leaves 0x10 in place.
+    ReadByte(&work[0]);
+    result.status = work[0];
+    result.lamps = LampsForStatus(result.status);
+
+    SetStoredLineSettings(saved);
+    SendBuffer().ClearLocked();
+    return result;
+}
+
+}  // namespace pellory::pages

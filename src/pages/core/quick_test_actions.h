@@ -1,0 +1,66 @@
+// What the "Printer Test" page does without its widgets: the twelve printer samples and the
+// status query with its six lamps. The command line uses the same class.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "pages/core/page_link.h"
+#include "pages/core/samples.h"
+
+namespace pellory::pages {
+
+// The six status lamps, in the order the page sets them up.
+enum class Lamp : size_t { OverHeat, PaperError, PlatenOpen, OverVoltage, CutterError, Online };
+constexpr size_t kLampCount = 6;
+
+struct LampInfo {
+    const char* name;  // the lamp's caption
+    int controlId;
+    uint8_t mask;      // the status bit that lights it; 0 for "Online" (lit when the byte is 00)
+};
+inline constexpr std::array<LampInfo, kLampCount> kLamps = {{
+    {"Over Heat", 1014, 0x08},
+    {"Paper Error", 1017, 0x04},
+    {"Platen Open", 1018, 0x02},
+    {"Over Voltage", 1015, 0x01},
+    {"Cutter Error", 1019, 0x20},
+    {"Online", 1016, 0x00},
+}};
+
+using LampStates = std::array<bool, kLampCount>;  // indexed like kLamps
+
+// Which lamps a status byte lights: "Online" when it is 00, each other lamp when its bit is
+// set. Bits 0x10, 0x40 and 0x80 light nothing.
+LampStates LampsForStatus(uint8_t status);
+
+// The status request DLE EOT 5.
+inline constexpr uint8_t kStatusRequest[3] = {0x10, 0x04, 0x05};
+constexpr uint32_t kStatusWaitMs = 100;
+
+struct StatusResult {
+    bool linkOpen = false;             // false: the port did not open or the printer did not answer
+    uint8_t status = link::kNoAnswerByte;  // the byte read; 0x10 when nothing arrived
+    LampStates lamps{};                // all dark unless the query read a status byte
+};
+
+class QuickTestActions : public PageLink {
+public:
+    QuickTestActions();
+    ~QuickTestActions() override;
+
+    // Switches the link's echo on.
+    void StartEcho() { echoSwitch = true; }
+
+    // One sample (index into samples::Samples()): opens and probes the link when it is closed,
+    // then sends the rows, one history row each, and waits as long as the sample asks. False
+    // (nothing sent) when the link is still closed afterwards or the index names no sample.
+    bool RunSample(size_t index);
+
+    // The "Printer States" query. Leaves the link open when it was open or opened.
+    StatusResult QueryStatus();
+};
+
+}  // namespace pellory::pages
