@@ -3,6 +3,9 @@
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QTabBar>
+
+#include <algorithm>
 
 #include "app/about_dialog.h"
 #include "app/history_export.h"
@@ -12,9 +15,24 @@
 
 namespace pellory::app {
 
+namespace {
+
+// The tab bar's style with less room beside each title: the six titles then fit the tab
+// control's width in one row, as in a native tab control, without scroll buttons.
+class CompactTabStyle : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
+        const int value = QProxyStyle::pixelMetric(metric, option, widget);
+        return metric == PM_TabBarTabHSpace ? std::min(value, 10) : value;
+    }
+};
+
+}  // namespace
+
 CPelloryDlg::CPelloryDlg(QWidget* parent)
     : QDialog(parent),
       icon_(widgets::ProgramIcon()),
+      tabStyle_(std::make_unique<CompactTabStyle>()),
       tab_(this),
       setup_(nullptr),
       quickTest_(nullptr),
@@ -54,6 +72,7 @@ void CPelloryDlg::CreateControls() {
     setWindowTitle(QString::fromLatin1(link::kProgramTitle));
     setFixedSize(du.size(462, 215));
 
+    tab_.tabBar()->setStyle(tabStyle_.get());
     PlaceDu(&tab_, du, 7, 7, 306, 184);
     PlaceDu(&expand_, du, 262, 194, 50, 14);
     PlaceDu(&historyGroup_, du, 322, 7, 133, 201);
