@@ -140,7 +140,7 @@ HistoryView::HistoryView(QWidget* parent) : QTableView(parent), model_(new Histo
     setSortingEnabled(false);
     setCornerButtonEnabled(false);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
 
     // Rows: one fixed height, never measured from their contents; no row numbers.
     QHeaderView* rows = verticalHeader();
@@ -183,6 +183,13 @@ void HistoryView::ApplyRowHeight() {
     QHeaderView* rows = verticalHeader();
     rows->setMinimumSectionSize(height);
     rows->setDefaultSectionSize(height);
+}
+
+void HistoryView::updateGeometries() {
+    QScrollBar* bar = verticalScrollBar();
+    const bool atBottom = bar->value() == bar->maximum();
+    QTableView::updateGeometries();
+    if (atBottom && bar->value() != bar->maximum()) bar->setValue(bar->maximum());
 }
 
 void HistoryView::changeEvent(QEvent* event) {

@@ -55,6 +55,9 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    // Keeps a list that shows its last row at the bottom when its geometry changes, for example
+    // when a new row brings in the scroll bars and the visible part shrinks.
+    void updateGeometries() override;
 
 private:
     void ApplyRowHeight();
