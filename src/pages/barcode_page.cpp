@@ -1,11 +1,148 @@
 #include "pages/barcode_page.h"
 
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+
+#include "widgets/dialog_layout.h"
+#include "widgets/resources.h"
+
 namespace pellory::pages {
 
-CDiglogBarcode::CDiglogBarcode(QWidget* parent) : QWidget(parent), PageLink({link::kOpenErrorText, true}) {}
+namespace {
+
+using widgets::DialogUnits;
+using widgets::PlaceDu;
+using widgets::SetControlId;
+
+void MakeGroup(QWidget* parent, const DialogUnits& du, const char* title, int x, int y, int w, int h) {
+    auto* group = new QGroupBox(QString::fromLatin1(title), parent);
+    PlaceDu(group, du, x, y, w, h);
+}
+
+void MakeLabel(QWidget* parent, const DialogUnits& du, const char* text, int x, int y, int w) {
+    auto* label = new QLabel(QString::fromLatin1(text), parent);
+    PlaceDu(label, du, x, y, w, 9);
+}
+
+std::string Latin1(const QString& text) { return text.toLatin1().toStdString(); }
+
+}  // namespace
+
+CDiglogBarcode::CDiglogBarcode(QWidget* parent) : QWidget(parent) { BuildControls(); }
 
 CDiglogBarcode::~CDiglogBarcode() = default;
 
-void CDiglogBarcode::InitBarcodePage() {}
+void CDiglogBarcode::BuildControls() {
+    const DialogUnits du(font());
+    resize(du.size(316, 180));
+    setMinimumSize(du.size(316, 180));
+
+    // Top: the sample barcode and what a barcode is.
+    picture_ = new QLabel(this);
+    picture_->setObjectName(QStringLiteral("barcodeSample"));
+    picture_->setPixmap(widgets::LoadResourcePixmap(widgets::kIdBitmapBarcodeSample));
+    picture_->setAlignment(Qt::AlignCenter);
+    PlaceDu(picture_, du, 7, 2, 110, 40);
+    auto* description = new QLabel(QString::fromLatin1(kDescription), this);
+    description->setObjectName(QStringLiteral("barcodeDescription"));
+    description->setWordWrap(true);
+    description->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    PlaceDu(description, du, 124, 6, 185, 32);
+
+    // Left: the settings.
+    MakeGroup(this, du, "Barcode Setting", 7, 46, 150, 130);
+    MakeLabel(this, du, "Barcode System:", 16, 62, 62);
+    symbology_ = new QComboBox(this);
+    SetControlId(symbology_, kIdSymbology, QStringLiteral("barcodeSystem"));
+    PlaceDu(symbology_, du, 80, 60, 70, 13);
+    MakeLabel(this, du, "HRI Position:", 16, 88, 62);
+    hri_ = new QComboBox(this);
+    SetControlId(hri_, kIdHri, QStringLiteral("hriPosition"));
+    PlaceDu(hri_, du, 80, 86, 70, 13);
+    MakeLabel(this, du, "Barcode Width:", 16, 114, 62);
+    width_ = new QLineEdit(this);
+    SetControlId(width_, kIdWidth, QStringLiteral("barcodeWidth"));
+    PlaceDu(width_, du, 80, 112, 70, 12);
+    MakeLabel(this, du, "Barcode Height:", 16, 140, 62);
+    height_ = new QLineEdit(this);
+    SetControlId(height_, kIdHeight, QStringLiteral("barcodeHeight"));
+    PlaceDu(height_, du, 80, 138, 70, 12);
+
+    // Right: the data, what the symbology allows, and the print button.
+    MakeGroup(this, du, "Barcode Print", 163, 46, 146, 130);
+    MakeLabel(this, du, "Barcode Data:", 172, 58, 128);
+    data_ = new QLineEdit(this);
+    SetControlId(data_, kIdData, QStringLiteral("barcodeData"));
+    PlaceDu(data_, du, 172, 68, 128, 12);
+    MakeLabel(this, du, "The range of Characters:", 172, 84, 128);
+    characterRange_ = new QLineEdit(this);
+    characterRange_->setReadOnly(true);
+    SetControlId(characterRange_, kIdCharacterRange, QStringLiteral("characterRange"));
+    PlaceDu(characterRange_, du, 172, 94, 128, 12);
+    MakeLabel(this, du, "The range of Characters Number:", 172, 110, 128);
+    numberRange_ = new QPlainTextEdit(this);
+    numberRange_->setReadOnly(true);
+    SetControlId(numberRange_, kIdNumberRange, QStringLiteral("numberRange"));
+    PlaceDu(numberRange_, du, 172, 120, 128, 30);
+    print_ = new QPushButton(QStringLiteral("Print Barcode"), this);
+    SetControlId(print_, kIdPrint, QStringLiteral("printBarcode"));
+    PlaceDu(print_, du, 200, 155, 72, 16);
+
+    // The symbology list only shows its texts, for any change of the selection.
+    connect(symbology_, &QComboBox::currentIndexChanged, this, [this](int i) { ShowRanges(i); });
+    // The HRI list: the user's choices (the actions test the ready flag).
+    connect(hri_, &QComboBox::activated, this, [this](int i) { HriStep(i); });
+    // Width and height: every change of the text while the ready flag is set.
+    connect(width_, &QLineEdit::textChanged, this, [this](const QString& t) {
+        if (ReadyFlag) ChangeWidth(Latin1(t));
+    });
+    connect(height_, &QLineEdit::textChanged, this, [this](const QString& t) {
+        if (ReadyFlag) ChangeHeight(Latin1(t));
+    });
+    connect(print_, &QPushButton::clicked, this, [this] { OnPrint(); });
+}
+
+void CDiglogBarcode::InitBarcodePage() {
+    {
+        const QSignalBlocker block(symbology_);
+        symbology_->clear();
+        for (size_t i = 0; i < kSymbologies.size(); ++i) {
+            symbology_->insertItem(static_cast<int>(i), QString::fromLatin1(kSymbologies[i].item));
+        }
+        symbology_->setCurrentIndex(kDefaultSymbology);
+    }
+    {
+        const QSignalBlocker block(hri_);
+        hri_->clear();
+        for (size_t i = 0; i < kHriEntries.size(); ++i) {
+            hri_->insertItem(static_cast<int>(i), QString::fromLatin1(kHriEntries[i]));
+        }
+        hri_->setCurrentIndex(kDefaultHri);
+    }
+    {
+        // The start-up texts send nothing, whatever the ready flag says.
+        const QSignalBlocker blockWidth(width_);
+        const QSignalBlocker blockHeight(height_);
+        width_->setText(QString::fromLatin1(kDefaultWidthText));
+        height_->setText(QString::fromLatin1(kDefaultHeightText));
+    }
+    data_->setText(QString::fromLatin1(kDefaultBarcodeData));
+    ShowRanges(symbology_->currentIndex());
+    Start();
+}
+
+void CDiglogBarcode::ShowRanges(int index) {
+    if (index < 0 || static_cast<size_t>(index) >= kSymbologies.size()) return;
+    const Symbology& s = kSymbologies[static_cast<size_t>(index)];
+    characterRange_->setText(QString::fromLatin1(s.characterRange));
+    numberRange_->setPlainText(QString::fromLatin1(s.numberRange));
+}
+
+void CDiglogBarcode::OnPrint() { PrintBarcode(symbology_->currentIndex(), hri_->currentIndex(), Latin1(data_->text())); }
 
 }  // namespace pellory::pages

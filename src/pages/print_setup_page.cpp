@@ -1,13 +1,223 @@
 #include "pages/print_setup_page.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QSignalBlocker>
+
+#include "widgets/dialog_layout.h"
+
 namespace pellory::pages {
 
-CDialogPSetup::CDialogPSetup(QWidget* parent) : QWidget(parent), PageLink({link::kOpenErrorText, false}) {}
+namespace {
+
+using widgets::DialogUnits;
+using widgets::PlaceDu;
+using widgets::SetControlId;
+
+void MakeGroup(QWidget* parent, const DialogUnits& du, const char* title, int x, int y, int w, int h) {
+    auto* group = new QGroupBox(QString::fromLatin1(title), parent);
+    PlaceDu(group, du, x, y, w, h);
+}
+
+void MakeLabel(QWidget* parent, const DialogUnits& du, const char* text, int x, int y, int w) {
+    auto* label = new QLabel(QString::fromLatin1(text), parent);
+    PlaceDu(label, du, x, y, w, 9);
+}
+
+// A number field: what the user types or pastes is limited to digits. A text the program writes
+// is not filtered; whatever the field holds is read as a signed number when used.
+QLineEdit* MakeNumberField(QWidget* parent, const DialogUnits& du, int id, const char* name, const char* text,
+                           int x, int y, int w) {
+    auto* edit = new QLineEdit(parent);
+    SetControlId(edit, id, QString::fromLatin1(name));
+    edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
+    const QSignalBlocker block(edit);
+    edit->setText(QString::fromLatin1(text));
+    PlaceDu(edit, du, x, y, w, 12);
+    return edit;
+}
+
+QComboBox* MakeList(QWidget* parent, const DialogUnits& du, int id, const char* name, int x, int y, int w) {
+    auto* list = new QComboBox(parent);
+    SetControlId(list, id, QString::fromLatin1(name));
+    PlaceDu(list, du, x, y, w, 13);
+    return list;
+}
+
+QCheckBox* MakeBox(QWidget* parent, const DialogUnits& du, int id, const char* name, const char* text, int x, int y) {
+    auto* box = new QCheckBox(QString::fromLatin1(text), parent);
+    SetControlId(box, id, QString::fromLatin1(name));
+    PlaceDu(box, du, x, y, 64, 10);
+    return box;
+}
+
+// Inserts each entry at its own position, so the entries keep their order, and selects the
+// list's default entry; sends nothing.
+void FillList(QComboBox* list, SetupList which) {
+    const QSignalBlocker block(list);
+    list->clear();
+    const std::vector<std::string> entries = ListEntries(which);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        list->insertItem(static_cast<int>(i), QString::fromStdString(entries[i]));
+    }
+    list->setCurrentIndex(DefaultEntry(which));
+}
+
+std::string Latin1(const QString& text) { return text.toLatin1().toStdString(); }
+
+}  // namespace
+
+CDialogPSetup::CDialogPSetup(QWidget* parent) : QWidget(parent) { BuildControls(); }
 
 CDialogPSetup::~CDialogPSetup() = default;
 
-void CDialogPSetup::InitPrintSetupPage() {}
+void CDialogPSetup::BuildControls() {
+    const DialogUnits du(font());
+    resize(du.size(316, 180));
+    setMinimumSize(du.size(316, 180));
 
-void CDialogPSetup::SetNumberFields(const QString& /*lineSpace*/, const QString& /*left*/, const QString& /*right*/) {}
+    // Left column: the form and the printer.
+    MakeGroup(this, du, "Form Setting", 7, 4, 150, 86);
+    MakeLabel(this, du, "Line Space", 16, 20, 56);
+    lineSpace_ = MakeNumberField(this, du, kIdLineSpace, "lineSpace", kDefaultLineSpaceText, 76, 18, 72);
+    MakeLabel(this, du, "Left Margin", 16, 37, 56);
+    leftMargin_ = MakeNumberField(this, du, kIdLeftMargin, "leftMargin", kDefaultMarginText, 76, 35, 72);
+    MakeLabel(this, du, "Right Margin", 16, 54, 56);
+    rightMargin_ = MakeNumberField(this, du, kIdRightMargin, "rightMargin", kDefaultMarginText, 76, 52, 72);
+    MakeLabel(this, du, "Aligment", 16, 71, 56);
+    alignment_ = MakeList(this, du, kIdAlignment, "alignment", 76, 69, 72);
+
+    MakeGroup(this, du, "Printer Setting", 7, 94, 150, 52);
+    MakeLabel(this, du, "Print Density", 16, 110, 56);
+    density_ = MakeList(this, du, kIdDensity, "density", 76, 108, 72);
+    MakeLabel(this, du, "Print Speed", 16, 127, 56);
+    speed_ = MakeList(this, du, kIdSpeed, "speed", 76, 125, 72);
+
+    reset_ = new QPushButton(QStringLiteral("Reset"), this);
+    SetControlId(reset_, kIdReset, QStringLiteral("reset"));
+    PlaceDu(reset_, du, 7, 156, 60, 16);
+
+    // Right column: the font.
+    MakeGroup(this, du, "Font Setting", 163, 4, 146, 172);
+    MakeLabel(this, du, "Font Size", 172, 20, 48);
+    font_ = MakeList(this, du, kIdFontSize, "fontSize", 222, 18, 80);
+    MakeLabel(this, du, "Character", 172, 37, 48);
+    character_ = MakeList(this, du, kIdCharacter, "character", 222, 35, 80);
+    MakeLabel(this, du, "Code Table", 172, 54, 48);
+    codeTable_ = MakeList(this, du, kIdCodeTable, "codeTable", 222, 52, 80);
+
+    doubleHigh_ = MakeBox(this, du, kIdDoubleHigh, "doubleHigh", "Double High", 172, 78);
+    doubleWidth_ = MakeBox(this, du, kIdDoubleWidth, "doubleWidth", "Double Width", 240, 78);
+    emphasized_ = MakeBox(this, du, kIdEmphasized, "emphasized", "Emphasized", 172, 96);
+    italic_ = MakeBox(this, du, kIdItalic, "italic", "Italic", 240, 96);
+    border_ = MakeBox(this, du, kIdBorder, "border", "Border", 172, 114);
+    underline_ = MakeBox(this, du, kIdUnderline, "underline", "Underline", 240, 114);
+    highlight_ = MakeBox(this, du, kIdHighlight, "highlight", "Highlight", 172, 132);
+    kanji_ = MakeBox(this, du, kIdKanjiMode, "kanjiMode", "Kanji Mode", 240, 132);
+
+    // Number fields: every change of the text (the actions test the ready flag).
+    connect(lineSpace_, &QLineEdit::textChanged, this, [this] { OnLineSpaceChanged(); });
+    connect(leftMargin_, &QLineEdit::textChanged, this, [this] { OnMarginChanged(true); });
+    connect(rightMargin_, &QLineEdit::textChanged, this, [this] { OnMarginChanged(false); });
+
+    // Lists: only the user's choices (a selection made by the program emits no activated).
+    struct ListSignal {
+        QComboBox* list;
+        SetupList which;
+    };
+    for (const ListSignal& l : {ListSignal{alignment_, SetupList::Alignment}, ListSignal{density_, SetupList::Density},
+                                ListSignal{speed_, SetupList::Speed}, ListSignal{font_, SetupList::Font},
+                                ListSignal{character_, SetupList::CharacterSet},
+                                ListSignal{codeTable_, SetupList::CodeTable}}) {
+        const SetupList which = l.which;
+        connect(l.list, &QComboBox::activated, this, [this, which](int index) { SelectEntry(which, index); });
+    }
+
+    // Check boxes: clicks only (setChecked by the program emits no clicked).
+    struct BoxSignal {
+        QCheckBox* box;
+        StyleBit bit;
+    };
+    for (const BoxSignal& b : {BoxSignal{doubleHigh_, kStyleDoubleHigh}, BoxSignal{doubleWidth_, kStyleDoubleWidth},
+                               BoxSignal{emphasized_, kStyleEmphasized}, BoxSignal{italic_, kStyleItalic},
+                               BoxSignal{border_, kStyleBorder}, BoxSignal{underline_, kStyleUnderline},
+                               BoxSignal{highlight_, kStyleHighlight}}) {
+        const StyleBit bit = b.bit;
+        connect(b.box, &QCheckBox::clicked, this, [this, bit] { OnStyleClicked(bit); });
+    }
+    connect(kanji_, &QCheckBox::clicked, this, [this](bool checked) { ClickKanji(checked); });
+    connect(reset_, &QPushButton::clicked, this, [this] { OnReset(); });
+}
+
+void CDialogPSetup::InitPrintSetupPage() {
+    FillList(alignment_, SetupList::Alignment);
+    FillList(density_, SetupList::Density);
+    FillList(speed_, SetupList::Speed);
+    FillList(font_, SetupList::Font);
+    FillList(character_, SetupList::CharacterSet);
+    FillList(codeTable_, SetupList::CodeTable);
+    Start();
+}
+
+void CDialogPSetup::SetNumberFields(const QString& lineSpace, const QString& left, const QString& right) {
+    lineSpace_->setText(lineSpace);
+    leftMargin_->setText(left);
+    rightMargin_->setText(right);
+}
+
+void CDialogPSetup::OnLineSpaceChanged() {
+    if (!ReadyFlag) return;
+    ChangeLineSpace(Latin1(lineSpace_->text()));
+}
+
+void CDialogPSetup::OnMarginChanged(bool left) {
+    if (!ReadyFlag) return;
+    const std::string l = Latin1(leftMargin_->text());
+    const std::string r = Latin1(rightMargin_->text());
+    if (left) {
+        ChangeLeftMargin(l, r);
+    } else {
+        ChangeRightMargin(l, r);
+    }
+}
+
+StyleBoxes CDialogPSetup::CurrentStyle() const {
+    StyleBoxes s;
+    s.doubleHigh = doubleHigh_->isChecked();
+    s.doubleWidth = doubleWidth_->isChecked();
+    s.emphasized = emphasized_->isChecked();
+    s.italic = italic_->isChecked();
+    s.border = border_->isChecked();
+    s.underline = underline_->isChecked();
+    s.highlight = highlight_->isChecked();
+    return s;
+}
+
+void CDialogPSetup::OnStyleClicked(StyleBit clicked) { ClickStyle(clicked, CurrentStyle()); }
+
+void CDialogPSetup::OnReset() {
+    Reset([this] { RestoreDefaults(); });
+}
+
+void CDialogPSetup::RestoreDefaults() {
+    // Selections and check states set here emit neither activated nor clicked; the number
+    // fields' texts are written while the ready flag is clear.
+    alignment_->setCurrentIndex(DefaultEntry(SetupList::Alignment));
+    density_->setCurrentIndex(DefaultEntry(SetupList::Density));
+    font_->setCurrentIndex(DefaultEntry(SetupList::Font));
+    speed_->setCurrentIndex(DefaultEntry(SetupList::Speed));
+    lineSpace_->setText(QString::fromLatin1(kDefaultLineSpaceText));
+    leftMargin_->setText(QString::fromLatin1(kDefaultMarginText));
+    rightMargin_->setText(QString::fromLatin1(kDefaultMarginText));
+    for (QCheckBox* box : {doubleHigh_, doubleWidth_, emphasized_, italic_, border_, underline_, highlight_}) {
+        box->setChecked(false);
+    }
+}
 
 }  // namespace pellory::pages

@@ -1,0 +1,220 @@
+#include "pages/core/print_setup_actions.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace pellory::pages {
+
+namespace {
+
+bool IsSpace(char c) { return c == ' ' || c == '\t'; }
+
+template <size_t N>
+std::vector<std::string> ToStrings(const std::array<const char*, N>& entries) {
+    return {entries.begin(), entries.end()};
+}
+
+}  // namespace
+
+int32_t ReadFieldNumber(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && IsSpace(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    constexpr int64_t kLimit = static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1;
+    int64_t value = 0;
+    const size_t firstDigit = i;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > kLimit) value = kLimit;
+    }
+    if (i == firstDigit) return 0;  // no digit at all
+    while (i < text.size() && IsSpace(text[i])) ++i;
+    if (i != text.size()) return 0;  // something after the number
+    if (negative) return static_cast<int32_t>(-value);  // -2^31 at the most
+    return static_cast<int32_t>(std::min<int64_t>(value, std::numeric_limits<int32_t>::max()));
+}
+
+// --- lists ---
+
+std::vector<std::string> ListEntries(SetupList list) {
+    switch (list) {
+        case SetupList::Alignment:
+            return ToStrings(kAlignmentEntries);
+        case SetupList::Density:
+            return ToStrings(kDensityEntries);
+        case SetupList::Speed:
+            return ToStrings(kSpeedEntries);
+        case SetupList::Font:
+            return ToStrings(kFontEntries);
+        case SetupList::CharacterSet:
+            return ToStrings(kCharacterSetEntries);
+        case SetupList::CodeTable: {
+            std::vector<std::string> out;
+            for (const CodeTableEntry& e : kCodeTableEntries) out.emplace_back(e.text);
+            return out;
+        }
+    }
+    return {};
+}
+
+int DefaultEntry(SetupList list) {
+    // "4" is the fourth density entry; every other list starts at its first entry.
+    return list == SetupList::Density ? 3 : 0;
+}
+
+std::optional<uint8_t> ListParameter(SetupList list, int index) {
+    if (index < 0 || static_cast<size_t>(index) >= ListEntries(list).size()) return std::nullopt;
+    switch (list) {
+        case SetupList::Density:
+            return static_cast<uint8_t>(index + 1);
+        case SetupList::CodeTable:
+            return kCodeTableEntries[static_cast<size_t>(index)].n;
+        default:
+            return static_cast<uint8_t>(index);
+    }
+}
+
+std::vector<uint8_t> ListCommand(SetupList list, uint8_t n) {
+    switch (list) {
+        case SetupList::Alignment:
+            return {0x1B, 0x61, n};
+        case SetupList::Density:
+            return {0x1B, 0x6D, n};
+        case SetupList::Speed:
+            return {0x1C, 0x73, n};
+        case SetupList::Font:
+            return {0x1B, 0x4D, n};
+        case SetupList::CharacterSet:
+            return {0x1B, 0x52, n};
+        case SetupList::CodeTable:
+            return {0x1B, 0x74, n};
+    }
+    return {};
+}
+
+// --- number fields ---
+
+std::optional<uint8_t> AcceptedLineSpace(int32_t value) {
+    if (value < 0 || value > kMaxLineSpace) return std::nullopt;
+    return static_cast<uint8_t>(value);
+}
+
+bool MarginsAccepted(int32_t left, int32_t right) {
+    if (left < 0 || right < 0) return false;
+    return static_cast<int64_t>(left) + right <= kMaxMarginSum;
+}
+
+std::vector<uint8_t> LineSpaceCommand(uint8_t n) { return {0x1B, 0x33, n}; }
+std::vector<uint8_t> LeftMarginCommand(uint8_t n) { return {0x1B, 0x6C, n}; }
+std::vector<uint8_t> RightMarginCommand(uint8_t n) { return {0x1B, 0x51, n}; }
+
+// --- style and Kanji ---
+
+uint8_t StyleByte(const StyleBoxes& b) {
+    unsigned s = 0;
+    if (b.italic) s |= kStyleItalic;
+    if (b.border) s |= kStyleBorder;
+    if (b.emphasized) s |= kStyleEmphasized;
+    if (b.doubleHigh) s |= kStyleDoubleHigh;
+    if (b.doubleWidth) s |= kStyleDoubleWidth;
+    if (b.highlight) s |= kStyleHighlight;
+    if (b.underline) s |= kStyleUnderline;
+    return static_cast<uint8_t>(s);
+}
+
+std::vector<uint8_t> StyleCommand(uint8_t style) { return {0x1B, 0x21, style}; }
+std::vector<uint8_t> KanjiCommand(bool on) { return {0x1C, static_cast<uint8_t>(on ? 0x26 : 0x2E)}; }
+std::vector<uint8_t> ResetCommand() { return {0x1B, 0x40}; }
+
+// --- the actions ---
+
+PrintSetupActions::PrintSetupActions() : PageLink({link::kOpenErrorText, false}) {}
+
+PrintSetupActions::~PrintSetupActions() = default;
+
+void PrintSetupActions::Start() { echoSwitch = true; }
+
+bool PrintSetupActions::OpenForAction() {
+    OpenAndProbe();
+    return IsOpen();
+}
+
+ActionOutcome PrintSetupActions::ChangeLineSpace(std::string_view text) {
+    if (!ReadyFlag) return ActionOutcome::NotReady;
+    if (!OpenForAction()) return ActionOutcome::LinkClosed;
+    const std::optional<uint8_t> n = AcceptedLineSpace(ReadFieldNumber(text));
+    if (!n) {
+        ShowMessage(kLineSpaceMessage);
+        return ActionOutcome::Refused;
+    }
+    SendBytes(LineSpaceCommand(*n));
+    HandOver();
+    return ActionOutcome::Sent;
+}
+
+ActionOutcome PrintSetupActions::ChangeLeftMargin(std::string_view left, std::string_view right) {
+    return ChangeMargin(true, left, right);
+}
+
+ActionOutcome PrintSetupActions::ChangeRightMargin(std::string_view left, std::string_view right) {
+    return ChangeMargin(false, left, right);
+}
+
+ActionOutcome PrintSetupActions::ChangeMargin(bool leftChanged, std::string_view left, std::string_view right) {
+    if (!ReadyFlag) return ActionOutcome::NotReady;
+    if (!OpenForAction()) return ActionOutcome::LinkClosed;
+    const int32_t l = ReadFieldNumber(left);
+    const int32_t r = ReadFieldNumber(right);
+    if (!MarginsAccepted(l, r)) {
+        ShowMessage(kMarginMessage);
+        return ActionOutcome::Refused;
+    }
+    // Both sides lie in 0..48 now; only the changed one is sent.
+    SendBytes(leftChanged ? LeftMarginCommand(static_cast<uint8_t>(l)) : RightMarginCommand(static_cast<uint8_t>(r)));
+    HandOver();
+    return ActionOutcome::Sent;
+}
+
+ActionOutcome PrintSetupActions::SelectEntry(SetupList list, int index) {
+    const std::optional<uint8_t> n = ListParameter(list, index);
+    if (!n) return ActionOutcome::Refused;
+    if (!OpenForAction()) return ActionOutcome::LinkClosed;
+    SendBytes(ListCommand(list, *n));
+    HandOver();
+    return ActionOutcome::Sent;
+}
+
+ActionOutcome PrintSetupActions::ClickStyle(StyleBit clicked, const StyleBoxes& boxes) {
+    if (!OpenForAction()) return ActionOutcome::LinkClosed;
+    SendBytes(StyleCommand(StyleByte(boxes)));
+    if (clicked == kStyleDoubleHigh) {
+        SendBytes({link::kProbeRequest[0], link::kProbeRequest[1], link::kProbeRequest[2]});
+    }
+    HandOver();
+    return ActionOutcome::Sent;
+}
+
+ActionOutcome PrintSetupActions::ClickKanji(bool checked) {
+    if (!OpenForAction()) return ActionOutcome::LinkClosed;
+    SendBytes(KanjiCommand(checked));
+    HandOver();
+    return ActionOutcome::Sent;
+}
+
+ActionOutcome PrintSetupActions::Reset(const std::function<void()>& restoreControls) {
+    if (!OpenForAction()) return ActionOutcome::LinkClosed;
+    SendBytes(ResetCommand());
+    HandOver();
+    // The number fields act on every change of their text while the flag is set: with it clear
+    // the defaults written back send nothing.
+    ReadyFlag = false;
+    if (restoreControls) restoreControls();
+    ReadyFlag = true;
+    return ActionOutcome::Sent;
+}
+
+}  // namespace pellory::pages
