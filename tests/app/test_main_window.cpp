@@ -74,6 +74,19 @@ private:
     bool handled_ = false;
 };
 
+// The window's own control with an id: like a dialog's item lookup, only its direct children
+// count (the pages reuse ids of the window's controls for their own).
+QWidget* WindowControl(QWidget* window, int id) {
+    QWidget* found = nullptr;
+    for (QWidget* w : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (widgets::ControlId(w) == id) {
+            EXPECT_EQ(found, nullptr) << "two controls with id " << id;
+            found = w;
+        }
+    }
+    return found;
+}
+
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -172,7 +185,7 @@ TEST_F(MainWindowTest, TabsAndControlsHaveTheirTitlesIdsAndPlaces) {
     };
     for (const Expected& c : controls) {
         SCOPED_TRACE(c.id);
-        EXPECT_EQ(widgets::FindControl(&w, c.id), c.widget);
+        EXPECT_EQ(WindowControl(&w, c.id), c.widget);
         EXPECT_EQ(c.widget->geometry(), du.rect(c.du.x(), c.du.y(), c.du.width(), c.du.height()));
         if (c.text) {
             EXPECT_EQ(static_cast<QAbstractButton*>(c.widget)->text(), QString::fromLatin1(c.text));

@@ -168,7 +168,11 @@ TEST(QtPrompt, FileDialogsUseTheConvertedFilterAndReturnTheChosenPath) {
             ASSERT_NE(dialog, nullptr);
             filters = dialog->nameFilters();
             parent = dialog->parentWidget();
-            dialog->selectFile(target);
+            // Typed into the name field (selectFile leaves a focused name field alone).
+            dialog->setDirectory(dir.path());
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            ASSERT_NE(name, nullptr);
+            name->setText(QStringLiteral("history.txt"));
             QMetaObject::invokeMethod(dialog, "accept");
         });
         saved = prompt.AskSaveFile("TXT files(*.txt)|*.txt||");
