@@ -1,15 +1,392 @@
 #include "pages/text_print_page.h"
 
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFile>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QThread>
+
+#include <condition_variable>
+#include <mutex>
+
+#include "pages/command_edit.h"
+#include "widgets/dialog_layout.h"
+
 namespace pellory::pages {
 
-CDialogTprint::CDialogTprint(QWidget* parent) : QWidget(parent), PageLink({link::kOpenErrorText, true}) {}
+namespace {
 
-CDialogTprint::~CDialogTprint() = default;
+using widgets::DialogUnits;
+using widgets::PlaceDu;
+using widgets::SetControlId;
 
-void CDialogTprint::MakeSelfNotifyWindow() {}
+// Characters on one display line of the receive view in hex mode.
+constexpr int kReceiveLineChars = kReceivePairsPerLine * 3;
 
-void CDialogTprint::SetReceiveHex(bool /*on*/) {}
+// Completion of a link message delivered with Send: finished when its event has been handled or
+// dropped.
+class Completion {
+public:
+    void Finish() {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        cv_.notify_all();
+    }
+    bool WaitFor(uint32_t ms) {
+        std::unique_lock lock(mutex_);
+        return cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return done_; });
+    }
 
-void CDialogTprint::SetTransmitText(const QString& /*text*/) {}
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool done_ = false;
+};
+
+// One link message on its way to the page's thread.
+class LinkEvent : public QEvent {
+public:
+    static QEvent::Type Type() {
+        static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return type;
+    }
+    LinkEvent(uint32_t m, std::shared_ptr<Completion> completion)
+        : QEvent(Type()), message(m), completion_(std::move(completion)) {}
+    ~LinkEvent() override {
+        if (completion_) completion_->Finish();
+    }
+    LinkEvent(const LinkEvent&) = delete;
+    LinkEvent& operator=(const LinkEvent&) = delete;
+
+    const uint32_t message;
+
+private:
+    std::shared_ptr<Completion> completion_;
+};
+
+QString Latin1(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
+
+}  // namespace
+
+// The page's window as its link's notification target. Posting holds the mutex, and the page
+// clears the live flag under the same mutex at the start of its destruction, so no worker thread
+// can post to a page that is going. Events still queued then go with the page's QObject.
+class TextPrintNotifyTarget : public link::NotifyTarget {
+public:
+    static constexpr uint32_t kSendCheckMs = 20;
+
+    explicit TextPrintNotifyTarget(QObject* receiver) : receiver_(receiver) {}
+
+    bool IsLive() const override {
+        std::lock_guard lock(mutex_);
+        return receiver_ != nullptr;
+    }
+    void Post(uint32_t message, uintptr_t /*wParam*/, intptr_t /*lParam*/) override {
+        std::lock_guard lock(mutex_);
+        if (receiver_) QCoreApplication::postEvent(receiver_, new LinkEvent(message, nullptr));
+    }
+    void Send(uint32_t message, uintptr_t /*wParam*/, intptr_t /*lParam*/) override {
+        auto completion = std::make_shared<Completion>();
+        QObject* direct = nullptr;
+        {
+            std::lock_guard lock(mutex_);
+            if (!receiver_) return;
+            if (receiver_->thread() == QThread::currentThread()) {
+                direct = receiver_;  // only this thread could destroy it
+            } else {
+                QCoreApplication::postEvent(receiver_, new LinkEvent(message, completion));
+            }
+        }
+        if (direct) {
+            LinkEvent e(message, nullptr);
+            QCoreApplication::sendEvent(direct, &e);
+            return;
+        }
+        // Handled, or dropped with the page; a page that goes ends the wait in any case.
+        while (!completion->WaitFor(kSendCheckMs)) {
+            if (!IsLive()) return;
+        }
+    }
+    // From now on nothing reaches the page.
+    void Detach() {
+        std::lock_guard lock(mutex_);
+        receiver_ = nullptr;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    QObject* receiver_;
+};
+
+CDialogTprint::CDialogTprint(QWidget* parent) : QWidget(parent) { BuildControls(); }
+
+CDialogTprint::~CDialogTprint() {
+    // No link thread reaches the page from here on; the link itself goes before the widgets.
+    if (notify_) notify_->Detach();
+    SetNotifyTarget(nullptr);
+}
+
+void CDialogTprint::BuildControls() {
+    const DialogUnits du(font());
+    resize(du.size(316, 180));
+    setMinimumSize(du.size(316, 180));
+
+    auto* sendGroup = new QGroupBox(QStringLiteral("Transmitting data"), this);
+    PlaceDu(sendGroup, du, 7, 4, 302, 100);
+    auto* receiveGroup = new QGroupBox(QStringLiteral("Receiving data"), this);
+    PlaceDu(receiveGroup, du, 7, 108, 302, 68);
+
+    transmit_ = new CCommandEdit(this);
+    SetControlId(transmit_, kIdTransmitField, QStringLiteral("transmitField"));
+    PlaceDu(transmit_, du, 14, 16, 222, 64);
+
+    transmitHex_ = new QCheckBox(QStringLiteral("Hex"), this);
+    SetControlId(transmitHex_, kIdTransmitHexBox, QStringLiteral("transmitHex"));
+    PlaceDu(transmitHex_, du, 244, 16, 58, 10);
+
+    auto button = [&](QPushButton*& b, const char* caption, int id, const char* name, int x, int y, int w) {
+        b = new QPushButton(QString::fromLatin1(caption), this);
+        SetControlId(b, id, QString::fromLatin1(name));
+        PlaceDu(b, du, x, y, w, 14);
+        b->setAutoDefault(false);
+        b->setDefault(false);
+    };
+    button(print_, "Print", kIdPrintButton, "printButton", 244, 30, 58);
+    button(feed_, "Feed", kIdFeedButton, "feedButton", 244, 48, 58);
+    button(transmitClear_, "Clear", kIdTransmitClearButton, "transmitClear", 244, 66, 58);
+    button(load_, "Load...", kIdLoadButton, "loadButton", 14, 84, 44);
+    button(save_, "Save...", kIdSaveButton, "saveButton", 62, 84, 44);
+
+    path_ = new QLineEdit(this);
+    SetControlId(path_, kIdPathField, QStringLiteral("pathField"));
+    path_->setReadOnly(true);
+    PlaceDu(path_, du, 112, 85, 124, 12);
+    button(open_, "Open...", kIdOpenButton, "openButton", 244, 84, 58);
+
+    receive_ = new QPlainTextEdit(this);
+    SetControlId(receive_, kIdReceiveField, QStringLiteral("receiveField"));
+    receive_->setReadOnly(true);
+    receive_->setUndoRedoEnabled(false);  // the field only grows; no undo history to keep
+    receive_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    PlaceDu(receive_, du, 14, 120, 222, 50);
+
+    receiveHex_ = new QCheckBox(QStringLiteral("Hex"), this);
+    SetControlId(receiveHex_, kIdReceiveHexBox, QStringLiteral("receiveHex"));
+    PlaceDu(receiveHex_, du, 244, 122, 58, 10);
+    button(receiveClear_, "Clear", kIdReceiveClearButton, "receiveClear", 244, 138, 58);
+
+    // The boxes act on the user's clicks only; the program's setChecked sends no clicked().
+    connect(print_, &QPushButton::clicked, this, [this] { OnPrint(); });
+    connect(transmitHex_, &QCheckBox::clicked, this, [this](bool on) { OnTransmitHex(on); });
+    connect(feed_, &QPushButton::clicked, this, [this] { OnFeed(); });
+    connect(transmitClear_, &QPushButton::clicked, this, [this] { OnTransmitClear(); });
+    connect(load_, &QPushButton::clicked, this, [this] { OnLoad(); });
+    connect(save_, &QPushButton::clicked, this, [this] { OnSave(); });
+    connect(open_, &QPushButton::clicked, this, [this] { OnOpenFile(); });
+    connect(receiveHex_, &QCheckBox::clicked, this, [this](bool on) { OnReceiveHex(on); });
+    connect(receiveClear_, &QPushButton::clicked, this, [this] { OnReceiveClear(); });
+}
+
+// --- set-up by the main window ---------------------------------------------------------------
+
+void CDialogTprint::MakeSelfNotifyWindow() {
+    if (!notify_) notify_ = std::make_shared<TextPrintNotifyTarget>(this);
+    SetNotifyTarget(notify_);
+}
+
+void CDialogTprint::SetReceiveHex(bool on) {
+    const QSignalBlocker block(receiveHex_);
+    receiveHex_->setChecked(on);
+}
+
+void CDialogTprint::SetTransmitText(const QString& text) { transmit_->setPlainText(text); }
+
+// --- field texts -------------------------------------------------------------------------------
+
+std::string CDialogTprint::TransmitText() const {
+    // The raw text keeps no-break spaces; only the paragraph and line separators need mapping.
+    QString text = transmit_->document()->toRawText();
+    for (QChar& c : text) {
+        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator) c = QLatin1Char('\n');
+    }
+    const QByteArray bytes = text.toLatin1();
+    return {bytes.constData(), static_cast<size_t>(bytes.size())};
+}
+
+QString CDialogTprint::ReceiveText() const { return Latin1(receiveText_); }
+
+void CDialogTprint::SetTransmitField(const std::string& text) {
+    transmit_->setPlainText(Latin1(ContentForField(text)));
+}
+
+// --- the handlers ------------------------------------------------------------------------------
+
+void CDialogTprint::OnPrint() {
+    if (busy_) return;
+    MakeSelfNotifyWindow();
+    Print(TransmitText(), transmitHex_->isChecked());
+}
+
+void CDialogTprint::OnFeed() {
+    if (busy_) return;
+    Feed();
+}
+
+void CDialogTprint::OnTransmitClear() {
+    if (busy_) return;
+    transmit_->clear();
+}
+
+void CDialogTprint::OnTransmitHex(bool checked) {
+    if (busy_) return;
+    SetTransmitField(ConvertTransmitText(TransmitText(), checked));
+    transmit_->hexOnly = checked;
+}
+
+void CDialogTprint::OnLoad() {
+    if (busy_) return;
+    const std::optional<std::string> content = Load();
+    if (!content) return;
+    transmitHex_->setChecked(true);
+    transmit_->hexOnly = true;
+    SetTransmitField(*content);
+}
+
+void CDialogTprint::OnSave() {
+    if (busy_) return;
+    Save(TransmitText(), transmitHex_->isChecked());
+}
+
+void CDialogTprint::OnOpenFile() {
+    if (busy_) return;
+    busy_ = true;
+    bool disabled = false;
+    const auto showPath = [this](const std::string& path) {
+        path_->setText(QFile::decodeName(QByteArray::fromStdString(path)));
+    };
+    // While the send buffer drains, the window stays alive (received bytes are shown, a tab
+    // change may close the link), but no other action of the page can start.
+    const auto wait = [this, &disabled] {
+        if (!disabled) {
+            SetActionControlsEnabled(false);
+            disabled = true;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, static_cast<int>(kBacklogPollMs));
+    };
+    SendFile(showPath, wait);
+    if (disabled) SetActionControlsEnabled(true);
+    busy_ = false;
+}
+
+void CDialogTprint::OnReceiveHex(bool checked) {
+    receiveText_ = ConvertReceiveText(receiveText_, checked);
+    RebuildReceiveView();
+}
+
+void CDialogTprint::OnReceiveClear() {
+    receiveText_.clear();
+    RebuildReceiveView();
+}
+
+void CDialogTprint::SetActionControlsEnabled(bool on) {
+    for (QWidget* w : std::initializer_list<QWidget*>{transmit_, transmitHex_, print_, feed_, transmitClear_, load_,
+                                                      save_, open_, receiveHex_, receiveClear_}) {
+        w->setEnabled(on);
+    }
+}
+
+// --- received bytes ------------------------------------------------------------------------------
+
+bool CDialogTprint::event(QEvent* e) {
+    if (e->type() == LinkEvent::Type()) {
+        OnLinkMessage(static_cast<LinkEvent*>(e)->message);
+        return true;
+    }
+    return QWidget::event(e);
+}
+
+void CDialogTprint::OnLinkMessage(uint32_t message) {
+    switch (message) {
+        case link::MSG_LINK_RECEIVE:
+            OnLinkReceive();
+            break;
+        case link::MSG_LINK_TXEMPTY:
+            OnTransmitEmpty();
+            break;
+        default:
+            break;
+    }
+}
+
+void CDialogTprint::OnLinkReceive() {
+    const std::vector<uint8_t> bytes = TakeReceived();
+    if (bytes.empty()) return;  // taken by an earlier notification
+    AppendReceived(ReceiveAppendText(bytes.data(), bytes.size(), receiveHex_->isChecked()));
+    ScrollReceiveToEnd();
+    FeedDecoder(bytes);
+}
+
+namespace {
+
+// The view's form of characters appended after `previous` (the field's last character, or 0):
+// CR LF, a lone CR and a lone LF each show as one line break; in hex mode a display line ends
+// after kReceiveLineChars characters. column is the length of the view's last line.
+QString ViewText(const std::string& text, char previous, bool hexMode, int& column) {
+    QString out;
+    out.reserve(static_cast<qsizetype>(text.size() + text.size() / kReceiveLineChars + 1));
+    for (char c : text) {
+        if (c == '\n' && previous == '\r') {
+            previous = c;
+            continue;
+        }
+        previous = c;
+        if (c == '\r' || c == '\n') {
+            out += QLatin1Char('\n');
+            column = 0;
+            continue;
+        }
+        if (hexMode && column >= kReceiveLineChars) {
+            out += QLatin1Char('\n');
+            column = 0;
+        }
+        out += QChar(static_cast<char16_t>(static_cast<unsigned char>(c)));
+        ++column;
+    }
+    return out;
+}
+
+}  // namespace
+
+void CDialogTprint::AppendReceived(const std::string& text) {
+    if (text.empty()) return;
+    const char previous = receiveText_.empty() ? '\0' : receiveText_.back();
+    const QString view = ViewText(text, previous, receiveHex_->isChecked(), viewColumn_);
+    receiveText_ += text;
+    // Only the new characters go into the document: no rebuild of what it holds already.
+    QTextCursor cursor(receive_->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(view);
+}
+
+void CDialogTprint::RebuildReceiveView() {
+    viewColumn_ = 0;
+    receive_->setPlainText(ViewText(receiveText_, '\0', receiveHex_->isChecked(), viewColumn_));
+    ScrollReceiveToEnd();
+}
+
+void CDialogTprint::ScrollReceiveToEnd() {
+    QScrollBar* bar = receive_->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
 
 }  // namespace pellory::pages
