@@ -148,8 +148,9 @@ public:
     // line runs as 2) round-trip unchanged. Before any set it describes the terminal.
     SerialResult getLineSettings(LineSettings& out);
     // InvalidArgument for byteSize outside 5..8, parity > 4, stopBits > 2, baud 0, DTR control 3,
-    // or equal XON/XOFF characters with XON/XOFF flow on. Unsupported for a rate the OS
-    // refuses (the line then keeps its previous settings).
+    // or equal XON/XOFF characters with XON/XOFF flow on. Unsupported for a rate the OS or
+    // driver refuses, or mark/space parity where termios lacks it (the line then keeps its
+    // previous settings).
     SerialResult setLineSettings(const LineSettings& in);
     SerialResult setQueueSizes(uint32_t in, uint32_t out);  // accepted; may be a no-op
     SerialResult getTimeouts(Timeouts& out);

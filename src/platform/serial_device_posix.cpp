@@ -71,6 +71,11 @@ constexpr int kTxSliceMs = 20;      // poll() while output drains (nothing wakes
 constexpr int kEnoIoctlCmd = 515;   // the kernel's "no such ioctl" when it leaks to user space
 constexpr uint64_t kLongestWaitMs = uint64_t{1} << 40;  // caps computed totals (~35 years)
 constexpr short kGone = POLLHUP | POLLERR | POLLNVAL;
+#if defined(CMSPAR)
+constexpr tcflag_t kMarkSpace = CMSPAR;  // "parity bit fixed": mark with PARODD, space without
+#else
+constexpr tcflag_t kMarkSpace = 0;  // not offered: mark and space parity are Unsupported
+#endif
 
 // An errno that means the device itself is gone or broken (as opposed to "this device has no
 // such feature").
@@ -421,7 +426,7 @@ LineSettings Decode(const termios& t, uint32_t rate, int modemLines /* TIOCM bit
     }
     if (!(t.c_cflag & PARENB)) {
         s.parity = kParityNone;
-    } else if (t.c_cflag & CMSPAR) {
+    } else if (kMarkSpace && (t.c_cflag & kMarkSpace)) {
         s.parity = (t.c_cflag & PARODD) ? kParityMark : kParitySpace;
     } else {
         s.parity = (t.c_cflag & PARODD) ? kParityOdd : kParityEven;
@@ -727,20 +732,21 @@ SerialResult SerialDevice::setLineSettings(const LineSettings& in) {
         in.baudRate == 0 || dtr > 2 || (xonXoff && in.xonChar == in.xoffChar)) {
         return SerialResult::InvalidArgument;
     }
+    if (!kMarkSpace && (in.parity == kParityMark || in.parity == kParitySpace)) return SerialResult::Unsupported;
 
     LineState before;
     if (!ReadLineState(fd, before)) return SerialResult::IoError;
     termios t = before.t;
     ::cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
-    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    t.c_cflag &= ~(CSIZE | PARENB | PARODD | kMarkSpace | CSTOPB | CRTSCTS);
     static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
     t.c_cflag |= kSizes[in.byteSize - 5];
     switch (in.parity) {
         case kParityOdd: t.c_cflag |= PARENB | PARODD; break;
         case kParityEven: t.c_cflag |= PARENB; break;
-        case kParityMark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-        case kParitySpace: t.c_cflag |= PARENB | CMSPAR; break;
+        case kParityMark: t.c_cflag |= PARENB | kMarkSpace | PARODD; break;
+        case kParitySpace: t.c_cflag |= PARENB | kMarkSpace; break;
         default: break;
     }
     // 1.5 stop bits exist only for 5-bit UART words; termios offers one or two, so 1.5 runs
