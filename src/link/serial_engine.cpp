@@ -128,28 +128,28 @@ void CSerialEngine::Notify(uint32_t message, intptr_t lParam, bool post) {
     if (thread) thread->PostToThread(message, wParam, lParam);
 }
 
-void CSerialEngine::OnReceive() { Notify(MSG_LINK_RECEIVE, 0, true); }
-void CSerialEngine::OnDSR() { Notify(MSG_LINK_DSR, ModemState(platform::kModemDsr), true); }
-void CSerialEngine::OnCTS() { Notify(MSG_LINK_CTS, ModemState(platform::kModemCts), true); }
+void CSerialEngine::OnReceive() { CSerialEngine::Notify(MSG_LINK_RECEIVE, 0, true); }
+void CSerialEngine::OnDSR() { CSerialEngine::Notify(MSG_LINK_DSR, ModemState(platform::kModemDsr), true); }
+void CSerialEngine::OnCTS() { CSerialEngine::Notify(MSG_LINK_CTS, ModemState(platform::kModemCts), true); }
 void CSerialEngine::OnBreak() {
     if (IsOpen()) device_.clearBreak();
-    Notify(MSG_LINK_BREAK, 0, true);
+    CSerialEngine::Notify(MSG_LINK_BREAK, 0, true);
 }
-void CSerialEngine::OnTXEmpty() { Notify(MSG_LINK_TXEMPTY, 0, true); }
+void CSerialEngine::OnTXEmpty() { CSerialEngine::Notify(MSG_LINK_TXEMPTY, 0, true); }
 void CSerialEngine::OnError() {
     platform::CommStatus st;
     intptr_t bits = 0;
     if (IsOpen() && device_.clearError(&st) == SerialResult::Ok) bits = static_cast<intptr_t>(st.errors);
-    Notify(MSG_LINK_ERROR, bits, true);
+    CSerialEngine::Notify(MSG_LINK_ERROR, bits, true);
 }
-void CSerialEngine::OnRing() { Notify(MSG_LINK_RING, ModemState(platform::kModemRing), true); }
-void CSerialEngine::OnRLSD() { Notify(MSG_LINK_RLSD, ModemState(platform::kModemRlsd), true); }
-void CSerialEngine::OnRXFlag() { Notify(MSG_LINK_RXFLAG, 0, true); }
-void CSerialEngine::NotifySpare1() { Notify(MSG_LINK_SPARE1, 0, true); }
-void CSerialEngine::NotifySpare2() { Notify(MSG_LINK_SPARE2, 0, true); }
-void CSerialEngine::NotifySpare3() { Notify(MSG_LINK_SPARE3, 0, true); }
-void CSerialEngine::NotifySpare4() { Notify(MSG_LINK_SPARE4, 0, true); }
-void CSerialEngine::NotifySpare5() { Notify(MSG_LINK_SPARE5, 0, true); }
+void CSerialEngine::OnRing() { CSerialEngine::Notify(MSG_LINK_RING, ModemState(platform::kModemRing), true); }
+void CSerialEngine::OnRLSD() { CSerialEngine::Notify(MSG_LINK_RLSD, ModemState(platform::kModemRlsd), true); }
+void CSerialEngine::OnRXFlag() { CSerialEngine::Notify(MSG_LINK_RXFLAG, 0, true); }
+void CSerialEngine::NotifySpare1() { CSerialEngine::Notify(MSG_LINK_SPARE1, 0, true); }
+void CSerialEngine::NotifySpare2() { CSerialEngine::Notify(MSG_LINK_SPARE2, 0, true); }
+void CSerialEngine::NotifySpare3() { CSerialEngine::Notify(MSG_LINK_SPARE3, 0, true); }
+void CSerialEngine::NotifySpare4() { CSerialEngine::Notify(MSG_LINK_SPARE4, 0, true); }
+void CSerialEngine::NotifySpare5() { CSerialEngine::Notify(MSG_LINK_SPARE5, 0, true); }
 
 uint32_t CSerialEngine::ModemState(uint32_t bit) {
     uint32_t status = 0;
@@ -164,23 +164,23 @@ void CSerialEngine::HandleEvent(uint32_t events) {
         if (device_.clearError(&st) == SerialResult::Ok && ValidQueueCount(st.inQueue)) {
             if (flags & LINK_RX_BUFFER) {
                 FillReceiveBuffer(2 * static_cast<size_t>(st.inQueue) + 64);
-                if (receive_.Count() >= ReceiveThreshold()) OnReceive();
+                if (receive_.Count() >= ReceiveThreshold()) CSerialEngine::OnReceive();
             } else if (st.inQueue >= ReceiveThreshold()) {
-                OnReceive();
+                CSerialEngine::OnReceive();
             }
         }
     }
     if (events & platform::kEvTxEmpty) {
         if ((flags & LINK_TX_BUFFER) && !(flags & LINK_WRITE_THREAD) && send_.Count() > 0) DrainSendBuffer(kChunk);
-        OnTXEmpty();
+        CSerialEngine::OnTXEmpty();
     }
-    if (events & platform::kEvRxFlag) OnRXFlag();
-    if (events & platform::kEvCts) OnCTS();
-    if (events & platform::kEvDsr) OnDSR();
-    if (events & platform::kEvRing) OnRing();
-    if (events & platform::kEvRlsd) OnRLSD();
-    if (events & platform::kEvBreak) OnBreak();
-    if (events & platform::kEvErr) OnError();
+    if (events & platform::kEvRxFlag) CSerialEngine::OnRXFlag();
+    if (events & platform::kEvCts) CSerialEngine::OnCTS();
+    if (events & platform::kEvDsr) CSerialEngine::OnDSR();
+    if (events & platform::kEvRing) CSerialEngine::OnRing();
+    if (events & platform::kEvRlsd) CSerialEngine::OnRLSD();
+    if (events & platform::kEvBreak) CSerialEngine::OnBreak();
+    if (events & platform::kEvErr) CSerialEngine::OnError();
 }
 
 uint32_t CSerialEngine::MonitorOverlapped() {
@@ -207,7 +207,7 @@ uint32_t CSerialEngine::MonitorOverlapped() {
         }
         if (!run_) break;
         if (events) {
-            HandleEvent(events);
+            CSerialEngine::HandleEvent(events);
         } else {
             const uint32_t flags = Flags();
             if ((flags & LINK_TX_BUFFER) && !(flags & LINK_WRITE_THREAD) && send_.Count() > 0) DrainSendBuffer(kChunk);
@@ -234,7 +234,7 @@ uint32_t CSerialEngine::MonitorPolling() {
                 FillReceiveBuffer(st.inQueue);
                 n = receive_.Count();
             }
-            if (n >= ReceiveThreshold()) OnReceive();
+            if (n >= ReceiveThreshold()) CSerialEngine::OnReceive();
         }
         if ((flags & LINK_TX_BUFFER) && send_.Count() > 0) DrainSendBuffer(kChunk);
     }
@@ -253,7 +253,7 @@ uint32_t CSerialEngine::ReaderLoop() {
             FillReceiveBuffer(st.inQueue);
             n = receive_.Count();
         }
-        if (n >= ReceiveThreshold()) OnReceive();
+        if (n >= ReceiveThreshold()) CSerialEngine::OnReceive();
     }
     return 0;
 }
@@ -363,10 +363,10 @@ bool CSerialEngine::StartThreads() {
     bool created[3] = {false, false, false};
     if (want[0]) {
         created[0] = threads_[0].start(
-            [this] { return (Flags() & LINK_OVERLAPPED) ? MonitorOverlapped() : MonitorPolling(); }, held);
+            [this] { return (Flags() & LINK_OVERLAPPED) ? CSerialEngine::MonitorOverlapped() : CSerialEngine::MonitorPolling(); }, held);
     }
-    if (want[1]) created[1] = threads_[1].start([this] { return ReaderLoop(); }, held);
-    if (want[2]) created[2] = threads_[2].start([this] { return WriterLoop(); }, held);
+    if (want[1]) created[1] = threads_[1].start([this] { return CSerialEngine::ReaderLoop(); }, held);
+    if (want[2]) created[2] = threads_[2].start([this] { return CSerialEngine::WriterLoop(); }, held);
     for (int i = 0; i < 3; ++i) {
         if (!want[i]) continue;
         if (!created[i]) {

@@ -7,6 +7,11 @@
 // writer (thread 3). Every blocking step of a worker is bounded (at most 50 ms at a time) and
 // watches the run flag, and stopping also interrupts the device's pending I/O, so StopThreads
 // always ends them; no thread is ever killed.
+//
+// The slots are virtual for callers, but the worker threads dispatch to this class's own slots
+// directly: a link is destroyed while its workers still run (the destructor stops them), and a
+// worker must not look up the object's dynamic type while a derived part is being torn down.
+// Classes built on the engine override only the destructor.
 #pragma once
 
 #include <atomic>

@@ -31,6 +31,10 @@ public:
         lastWParam = wParam;
     }
     void Send(uint32_t message, uintptr_t wParam, intptr_t lParam) override { Post(message, wParam, lParam); }
+    uintptr_t LastWParam() {
+        std::lock_guard<std::mutex> lock(m);
+        return lastWParam;
+    }
     size_t Count(uint32_t message) {
         std::lock_guard<std::mutex> lock(m);
         return static_cast<size_t>(std::count(posts.begin(), posts.end(), message));
@@ -209,7 +213,7 @@ TEST_F(EngineTest, ReceiveNotificationOncePerReaderPassThatMovedBytes) {
     ASSERT_EQ(e.ReceiveBuffer().Count(), 3u);
     platform::SleepMs(300);  // several passes that find the driver queue empty
     EXPECT_EQ(target->Count(link::MSG_LINK_RECEIVE), 1u);
-    EXPECT_EQ(target->lastWParam, static_cast<uintptr_t>(kCom));
+    EXPECT_EQ(target->LastWParam(), static_cast<uintptr_t>(kCom));
 
     p->sendUnsolicited(Hex("44"));
     for (int i = 0; i < 100 && target->Count(link::MSG_LINK_RECEIVE) < 2; ++i) platform::SleepMs(10);
@@ -387,6 +391,7 @@ TEST_F(EngineTest, NotificationsGoToWindowAndThread) {
     e.OnTXEmpty();
     e.NotifySpare2();
     e.OnCTS();  // closed port: state 0
+    EXPECT_EQ(window->Count(1648) + window->Count(1654) + window->Count(1643), 3u);
     EXPECT_EQ(window->posts, (std::vector<uint32_t>{1648, 1654, 1643}));
     EXPECT_EQ(thread->messages, (std::vector<uint32_t>{1648, 1654, 1643}));
 }
