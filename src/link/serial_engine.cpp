@@ -198,8 +198,12 @@ uint32_t CSerialEngine::MonitorOverlapped() {
             events = platform::kEvRxChar;
         } else {
             const SerialResult r = device_.waitEvent(events, kPollMs);
-            if (r == SerialResult::Timeout || r == SerialResult::Interrupted) continue;
-            if (r != SerialResult::Ok) {
+            if (r == SerialResult::Interrupted) continue;
+            if (r == SerialResult::Timeout) {
+                // A send that re-armed the mask between two waits did not end a wait: treat a
+                // quiet period like the empty event set, so queued bytes never wait for ever.
+                events = 0;
+            } else if (r != SerialResult::Ok) {
                 // A failing device: wait a poll period rather than spin on it.
                 platform::SleepMs(kPollMs);
                 continue;
