@@ -1,8 +1,6 @@
 // Saving the command history to a text file.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>

@@ -140,13 +140,5 @@ TEST(HistoryReading, EscapedFormIsPlainAsciiAndUnambiguous) {
     EXPECT_EQ(EscapeReading("GS ( k 03 "), "GS ( k 03 ");
 }
 
-TEST(HistoryReading, ControlByteNames) {
-    EXPECT_EQ(ControlByteName(0x00), "NULL");
-    EXPECT_EQ(ControlByteName(0x08), "BS");
-    EXPECT_EQ(ControlByteName(0x11), "DC1");
-    EXPECT_EQ(ControlByteName(0x1E), "RS");
-    EXPECT_EQ(ControlByteName(0x20), "");
-}
-
 }  // namespace
 }  // namespace pellory::app
