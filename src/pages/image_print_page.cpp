@@ -1,11 +1,174 @@
 #include "pages/image_print_page.h"
 
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QScrollBar>
+#include <QSignalBlocker>
+
+#include "widgets/dialog_layout.h"
+
 namespace pellory::pages {
 
-CDialogPPrint::CDialogPPrint(QWidget* parent) : QWidget(parent), PageLink({link::kOpenErrorText, false}) {}
+namespace {
+
+using widgets::DialogUnits;
+using widgets::PlaceDu;
+using widgets::SetControlId;
+
+void MakeLabel(QWidget* parent, const DialogUnits& du, const char* text, int x, int y, int w) {
+    auto* label = new QLabel(QString::fromLatin1(text), parent);
+    PlaceDu(label, du, x, y, w, 9);
+}
+
+QPushButton* MakeButton(QWidget* parent, const DialogUnits& du, int id, const char* name, const char* text, int x,
+                        int y, int w, int h) {
+    auto* button = new QPushButton(QString::fromLatin1(text), parent);
+    SetControlId(button, id, QString::fromLatin1(name));
+    PlaceDu(button, du, x, y, w, h);
+    return button;
+}
+
+const QColor kFrameGrey(0x80, 0x80, 0x80);
+
+}  // namespace
+
+// --- preview box ---
+
+PreviewBox::PreviewBox(QWidget* parent) : QWidget(parent) {}
+
+void PreviewBox::SetPicture(const QImage& picture) {
+    picture_ = picture;
+    update();
+}
+
+QRect PreviewBox::PictureArea() const { return rect().adjusted(1, 1, -1, -1); }
+
+void PreviewBox::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setPen(kFrameGrey);
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    const QRect area = PictureArea();
+    painter.fillRect(area, Qt::white);
+    if (!picture_.isNull()) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(area, picture_);  // the whole picture, stretched to the area
+    }
+}
+
+// --- page ---
+
+CDialogPPrint::CDialogPPrint(QWidget* parent) : QWidget(parent) { BuildControls(); }
 
 CDialogPPrint::~CDialogPPrint() = default;
 
-void CDialogPPrint::InitImagePage() {}
+void CDialogPPrint::BuildControls() {
+    const DialogUnits du(font());
+    resize(du.size(316, 180));
+    setMinimumSize(du.size(316, 180));
+
+    auto* group = new QGroupBox(QStringLiteral("Image Print"), this);
+    PlaceDu(group, du, 6, 3, 304, 173);
+
+    // Left: the preview with its (unused) scroll bars, the path and "Load..".
+    preview_ = new PreviewBox(this);
+    SetControlId(preview_, kIdPreview, QStringLiteral("preview"));
+    PlaceDu(preview_, du, 14, 15, 216, 112);
+    horizontalScroll_ = new QScrollBar(Qt::Horizontal, this);
+    SetControlId(horizontalScroll_, kIdHorizontalScroll, QStringLiteral("previewHorizontalScroll"));
+    PlaceDu(horizontalScroll_, du, 14, 127, 216, 8);
+    verticalScroll_ = new QScrollBar(Qt::Vertical, this);
+    SetControlId(verticalScroll_, kIdVerticalScroll, QStringLiteral("previewVerticalScroll"));
+    PlaceDu(verticalScroll_, du, 230, 15, 8, 112);
+
+    path_ = new QLineEdit(this);
+    SetControlId(path_, kIdPath, QStringLiteral("picturePath"));
+    path_->setReadOnly(true);
+    PlaceDu(path_, du, 14, 143, 170, 12);
+    load_ = MakeButton(this, du, kIdLoad, "load", "Load..", 188, 142, 42, 14);
+
+    // Right: orientation, mode, threshold and "Print".
+    MakeLabel(this, du, "Byte orientation", 242, 15, 64);
+    vertical_ = new QRadioButton(QStringLiteral("Vertical"), this);
+    SetControlId(vertical_, kIdVertical, QStringLiteral("vertical"));
+    PlaceDu(vertical_, du, 248, 27, 58, 10);
+    horizontal_ = new QRadioButton(QStringLiteral("Horizontal"), this);
+    SetControlId(horizontal_, kIdHorizontal, QStringLiteral("horizontal"));
+    PlaceDu(horizontal_, du, 248, 39, 58, 10);
+    mode_ = new QComboBox(this);
+    SetControlId(mode_, kIdMode, QStringLiteral("imageMode"));
+    PlaceDu(mode_, du, 242, 54, 64, 13);
+    // The entries are longer than the list is wide: let the open list show them whole.
+    mode_->view()->setMinimumWidth(du.x(90));
+
+    MakeLabel(this, du, "Threshold", 242, 78, 64);
+    threshold_ = new QLineEdit(this);
+    SetControlId(threshold_, kIdThreshold, QStringLiteral("threshold"));
+    threshold_->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), threshold_));
+    PlaceDu(threshold_, du, 242, 89, 28, 12);
+    update_ = MakeButton(this, du, kIdUpdate, "update", "Update", 272, 88, 34, 14);
+
+    print_ = MakeButton(this, du, kIdPrint, "print", "Print", 248, 140, 56, 16);
+
+    connect(load_, &QPushButton::clicked, this, [this] { OnLoadPicture(); });
+    connect(update_, &QPushButton::clicked, this, [this] { OnUpdateThreshold(); });
+    // Every click, also of the button already checked, refills the list.
+    connect(vertical_, &QRadioButton::clicked, this, [this] { OnByteVertical(); });
+    connect(horizontal_, &QRadioButton::clicked, this, [this] { OnByteHorizontal(); });
+    connect(print_, &QPushButton::clicked, this, [this] { OnPrintPicture(); });
+}
+
+void CDialogPPrint::InitImagePage() {
+    vertical_->setChecked(true);
+    FillModeList(ByteOrientation::Vertical);
+    threshold_->setText(QString::fromLatin1(kDefaultThresholdText));
+    horizontalScroll_->hide();
+    verticalScroll_->hide();
+    Start();
+    print_->setEnabled(PrintEnabled());
+}
+
+void CDialogPPrint::FillModeList(ByteOrientation orientation) {
+    const QSignalBlocker block(mode_);
+    mode_->clear();
+    const std::vector<std::string> entries = ModeEntries(orientation);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        mode_->insertItem(static_cast<int>(i), QString::fromStdString(entries[i]));
+    }
+    mode_->setCurrentIndex(DefaultMode(orientation));
+}
+
+std::string CDialogPPrint::ThresholdText() const { return threshold_->text().toLatin1().toStdString(); }
+
+void CDialogPPrint::OnLoadPicture() { LoadPicture(ThresholdText()); }
+
+void CDialogPPrint::OnUpdateThreshold() {
+    UpdateThreshold(ThresholdText());
+    preview_->update();
+}
+
+void CDialogPPrint::OnByteVertical() { FillModeList(ByteOrientation::Vertical); }
+
+void CDialogPPrint::OnByteHorizontal() { FillModeList(ByteOrientation::Horizontal); }
+
+void CDialogPPrint::OnPrintPicture() {
+    PrintPicture(vertical_->isChecked() ? ByteOrientation::Vertical : ByteOrientation::Horizontal,
+                 mode_->currentIndex());
+}
+
+void CDialogPPrint::PicturePathChanged() {
+    path_->setText(QFile::decodeName(QByteArray::fromStdString(PicturePath())));
+}
+
+void CDialogPPrint::PreviewChanged() { preview_->SetPicture(Preview()); }
+
+void CDialogPPrint::PrintEnabledChanged() { print_->setEnabled(PrintEnabled()); }
 
 }  // namespace pellory::pages
