@@ -281,7 +281,8 @@ TEST_F(QuickTestPageTest, RunSampleRejectsAnIndexBeyondTheSamples) {
     EXPECT_FALSE(page->RunSample(samples::kSampleCount));
     EXPECT_FALSE(page->IsOpen());
     EXPECT_TRUE(history.rows.empty());
-    EXPECT_TRUE(page->RunSample(0 + 11));
+    EXPECT_TRUE(page->RunSample(11));  // "Cut"
+    EXPECT_EQ(history.rows.size(), 1u + 9u);
 }
 
 // --- the status query ---
