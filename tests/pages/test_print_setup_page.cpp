@@ -449,6 +449,7 @@ TEST_F(PrintSetupPageTest, ResetSendsOnlyInitializeAndRestoresTheFormPrinterAndS
     p->clearReceived();
     Control<QPushButton>(CDialogPSetup::kIdReset)->click();
     EXPECT_EQ(history.rows, (Rows{rows::kInitialize}));
+    EXPECT_EQ(Received(p, 2), Hex("1B 40"));  // written before the link is closed
     page->CloseLink();
     page->OnReset();
     EXPECT_EQ(history.rows, (Rows{rows::kInitialize, rows::kProbe, rows::kInitialize}));
