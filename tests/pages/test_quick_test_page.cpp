@@ -221,7 +221,7 @@ TEST_F(QuickTestPageTest, EverySampleAddsItsRowsAndThePrinterGetsItsBytesInOrder
     EXPECT_TRUE(page->IsOpen());
 }
 
-TEST_F(QuickTestPageTest, SampleRowsNamedInTheDescription) {
+TEST_F(QuickTestPageTest, GroupedAndLongRowsReachTheHistoryAsOneRowEach) {
     test::MappedPrinter p(kCom);
     page->OpenAndProbe();
     ASSERT_TRUE(page->IsOpen());

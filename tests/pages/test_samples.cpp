@@ -59,7 +59,7 @@ TEST(Samples, EverySampleStartsWithItsFiveTitleRows) {
     EXPECT_EQ(samples::RowBytes(title[2]), expect::S("Cut Paper"));
 }
 
-TEST(Samples, EdgeRowsOfTheDescription) {
+TEST(Samples, CutHtabBarcodeVertTabImageFontFeedAndQrRows) {
     auto rowsOf = [](const char* button) {
         const auto i = samples::FindSample(button);
         EXPECT_TRUE(i.has_value()) << button;
