@@ -418,6 +418,31 @@ bool CSerialEngine::StopThreads(uint32_t timeoutMs) {
     return ok;
 }
 
+bool CSerialEngine::WaitUntilSent(uint32_t stallMs) {
+    auto pending = [this]() -> size_t {
+        platform::CommStatus st;
+        size_t queued = send_.Count();
+        if (device_.clearError(&st) == SerialResult::Ok && st.outQueue != kAllOnes) queued += st.outQueue;
+        return queued;
+    };
+    if (!IsOpen()) return send_.Count() == 0;
+    const bool writer = AnyThread() && (Flags() & LINK_TX_BUFFER);
+    if (send_.Count() > 0 && !writer) return false;
+    size_t last = pending();
+    uint32_t since = platform::TickCount();
+    while (last > 0) {
+        platform::SleepMs(10);
+        const size_t now = pending();
+        if (now < last) {
+            since = platform::TickCount();
+        } else if (platform::TickCount() - since >= stallMs) {
+            return false;
+        }
+        last = now;
+    }
+    return true;
+}
+
 // --- sending and reading ---
 
 size_t CSerialEngine::Send(const uint8_t* data, size_t n) {

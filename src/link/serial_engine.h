@@ -157,6 +157,10 @@ public:
     bool StopThreads(uint32_t timeoutMs);
     void ResumeThreads();  // for threads started held (LINK_THREADS_SUSPENDED)
     bool IsOpen() const { return device_.isOpen(); }
+    // Waits until the send buffer and the driver's output queue are empty, as long as bytes keep
+    // leaving: gives up (false) after stallMs without progress, or at once when the link is
+    // closed or has no writer. Closing after it loses nothing that the port could still take.
+    bool WaitUntilSent(uint32_t stallMs);
 
     // --- sending and reading ---
     size_t Send(const uint8_t* data, size_t n);

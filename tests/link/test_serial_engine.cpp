@@ -395,3 +395,26 @@ TEST_F(EngineTest, NotificationsGoToWindowAndThread) {
     EXPECT_EQ(window->posts, (std::vector<uint32_t>{1648, 1654, 1643}));
     EXPECT_EQ(thread->messages, (std::vector<uint32_t>{1648, 1654, 1643}));
 }
+
+TEST_F(EngineTest, WaitUntilSentLetsTheWriterFinishAndGivesUpOnAStuckPort) {
+    MappedPrinter p(kCom);
+    CSerialEngine e;
+    ASSERT_TRUE(OpenPageMode(e));
+    std::vector<uint8_t> data(300000, 0x41);
+    e.Send(data);
+    EXPECT_TRUE(e.WaitUntilSent(2000));
+    e.Close(500);
+    ASSERT_TRUE(p->waitForBytes(data.size(), 5000));
+    EXPECT_EQ(p->receivedCount(), data.size());
+
+    test::SilentPort silent(kCom + 2);
+    CSerialEngine stuck;
+    ASSERT_TRUE(OpenPageMode(stuck, kCom + 2));
+    stuck.Send(std::vector<uint8_t>(1 << 20, 0x42));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(stuck.WaitUntilSent(300));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+
+    CSerialEngine closed;
+    EXPECT_TRUE(closed.WaitUntilSent(100));  // nothing queued, nothing to wait for
+}

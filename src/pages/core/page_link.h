@@ -41,11 +41,17 @@ public:
     void ShowMessage(const std::string& text, const std::string& caption = {}) {
         if (context_.prompt) context_.prompt->ShowMessage(text, caption);
     }
-    // What the main window does to this page's link on a tab change.
+    // What the main window does to this page's link on a tab change: close it and empty its
+    // send buffer. Bytes already queued are written out first (for as long as the port takes
+    // them), so that a tab change right after a print never cuts a command in half.
     void CloseLink() {
-        if (IsOpen()) Close(link::kLinkStopTimeoutMs);
+        if (IsOpen()) {
+            WaitUntilSent(kCloseStallMs);
+            Close(link::kLinkStopTimeoutMs);
+        }
         SendBuffer().ClearLocked();
     }
+    static constexpr uint32_t kCloseStallMs = 2000;
 
 private:
     link::ProbeOptions options_;
