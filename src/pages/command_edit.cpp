@@ -9,10 +9,11 @@ namespace pellory::pages {
 
 namespace {
 
-// Keys that move the cursor or delete without typing a character; some platforms still give
-// them a text (Delete as 7F), so they are recognised by key.
-bool IsEditingKey(int key) {
+// Keys that move the cursor, delete or leave the field without typing a character; some
+// platforms still give them a text (Delete as 7F, Escape as 1B), so they are recognised by key.
+bool TypesNoCharacter(int key) {
     switch (key) {
+        case Qt::Key_Escape:
         case Qt::Key_Delete:
         case Qt::Key_Left:
         case Qt::Key_Right:
@@ -38,7 +39,7 @@ CCommandEdit::CCommandEdit(QWidget* parent) : QPlainTextEdit(parent) {
 
 std::u32string CCommandEdit::TypedCodes(const QKeyEvent& event) {
     const int key = event.key();
-    if (IsEditingKey(key)) return {};
+    if (TypesNoCharacter(key)) return {};
     if (key == Qt::Key_Backspace) return U"\b";
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
         return (event.modifiers() & Qt::ControlModifier) ? U"\n" : U"\r";

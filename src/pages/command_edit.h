@@ -2,7 +2,7 @@
 // line break) that, while hexOnly is set, lets through only the typed characters that belong in
 // hex command text: hexadecimal digits, space, Backspace, Enter (CR), Ctrl+Enter (LF) and the
 // editing shortcuts Ctrl+C, V, X, Z, Y. Keys that type no character (arrows, Delete, Home, End,
-// page keys) are never filtered. Text that arrives by pasting or is set by the program is not
+// page keys, Escape) are never filtered. Text that arrives by pasting or is set by the program is not
 // filtered either.
 #pragma once
 

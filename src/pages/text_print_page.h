@@ -4,6 +4,10 @@
 // MSG_LINK_RECEIVE, and the page shows the received bytes on its own thread and feeds them to
 // the decoder.
 //
+// Transmit field: a plain-text edit holds line breaks, not CR and LF characters. CR LF, a lone CR
+// and a lone LF put into it (a loaded file, hex text turned into characters) each become one line
+// break, which prints and converts back to hex as 0D 0A.
+//
 // Receive field: the page keeps the field's exact characters (every received CR and LF byte
 // included) and shows them in a read-only plain-text view, appending each batch at the end
 // without rebuilding the rest. In hex mode the view starts a new display line every

@@ -137,5 +137,6 @@ TEST(CommandEditCodes, KeysMapToTheCharacterCodesTheFilterJudges) {
     EXPECT_EQ(codes(Qt::Key_Backspace, QString()), U"\b");
     EXPECT_EQ(codes(Qt::Key_Delete, QStringLiteral("\x7f")), U"");
     EXPECT_EQ(codes(Qt::Key_Left, QString()), U"");
+    EXPECT_EQ(codes(Qt::Key_Escape, QStringLiteral("\x1b")), U"");
     EXPECT_EQ(codes(Qt::Key_G, QStringLiteral("g")), U"g");
 }
