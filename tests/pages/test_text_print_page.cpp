@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTimer>
 
 #include <atomic>
 #include <filesystem>
@@ -487,8 +488,21 @@ TEST_F(TextPrintPageTest, OpenOfALargeFileReachesThePrinterByteForByteInPieces) 
         WriteFile(Path("big.txt"), std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
     }
     prompt.QueueFile(Path("big.txt"));
+    // The page's event loop only runs while the send waits for the send buffer to drain; the
+    // timer sees what the page looks like then.
+    int ticks = 0;
+    bool printEnabledMeanwhile = false;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        ++ticks;
+        printEnabledMeanwhile |= Control<QPushButton>(pages::kIdPrintButton)->isEnabled();
+    });
+    watcher.start(10);
     Click(pages::kIdOpenButton);
+    watcher.stop();
     EXPECT_TRUE(prompt.messages.empty());
+    EXPECT_GT(ticks, 0);
+    EXPECT_FALSE(printEnabledMeanwhile);
 
     // One row per piece of 64 KiB (the last one shorter), after the probe's.
     const size_t pieces = (size + pages::kFilePieceSize - 1) / pages::kFilePieceSize;
@@ -661,17 +675,20 @@ protected:
         char pattern[] = "/tmp/pellory_tprint_stall_XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         dir_ = pattern;
-        const Bytes data = PatternBytes(4 * 1024 * 1024);
+        const Bytes data = PatternBytes(fileSize_);
         file_ = (dir_ / "big.txt").string();
         WriteFile(file_, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
     }
     void TearDown() override {
-        actions.CloseLink();
+        // Closed directly: the port takes no more data, so nothing queued could still go out.
+        actions.Close(link::kLinkStopTimeoutMs);
+        actions.SendBuffer().ClearLocked();
         std::error_code ec;
         fs::remove_all(dir_, ec);
         link::ResetPortSettings();
     }
 
+    static constexpr size_t fileSize_ = 4 * 1024 * 1024;
     fs::path dir_;
     std::string file_;
     test::ScriptedPrompt prompt;
@@ -691,21 +708,26 @@ TEST_F(TextPrintStallTest, AStalledPortEndsTheFileSendWithAMessage) {
     const std::string& text = prompt.messages[0].text;
     EXPECT_EQ(text.rfind("Sending " + file_ + " stopped after ", 0), 0u) << text;
     EXPECT_NE(text.find("the printer took no data for 300 ms."), std::string::npos) << text;
-    // Only what fits below the limit was queued: one row per piece queued.
-    EXPECT_LT(history.sizes.size(), 1 + (pages::kSendBacklogLimit / pages::kFilePieceSize) + 3);
-    EXPECT_GT(history.sizes.size(), 1 + (pages::kSendBacklogLimit / pages::kFilePieceSize));
+    // It stopped waiting above the limit, with never more than one piece beyond it queued, and
+    // far from the whole file: one row per piece queued, after the probe's.
+    const size_t queued = actions.SendBuffer().Count();
+    EXPECT_GT(queued, pages::kSendBacklogLimit);
+    EXPECT_LE(queued, pages::kSendBacklogLimit + pages::kFilePieceSize);
+    EXPECT_GE(history.sizes.size(), 3u);
+    EXPECT_LT(history.sizes.size(), 1 + fileSize_ / pages::kFilePieceSize);
+    for (size_t i = 1; i < history.sizes.size(); ++i) EXPECT_EQ(history.sizes[i], 3 * pages::kFilePieceSize);
 }
 
 TEST_F(TextPrintStallTest, ALinkClosedWhileWaitingEndsTheFileSendWithAMessage) {
     StallingPort port(kSilentCom);
     actions.OpenAndProbe();
     ASSERT_TRUE(actions.IsOpen());
-    // The tab change of the main window closes the link while the send waits.
-    const auto result = actions.SendFileAt(file_, [&] { actions.CloseLink(); });
+    // Something closes the link while the send waits (a tab change of the main window does).
+    const auto result = actions.SendFileAt(file_, [&] { actions.Close(link::kLinkStopTimeoutMs); });
     EXPECT_EQ(result, TextPrintActions::SendFileResult::Stopped);
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_NE(prompt.messages[0].text.find("the port was closed."), std::string::npos) << prompt.messages[0].text;
-    EXPECT_EQ(actions.SendBuffer().Count(), 0u);
+    EXPECT_FALSE(actions.IsOpen());
 }
 
 // --- the functions behind the page -------------------------------------------------------------

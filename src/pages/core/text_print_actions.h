@@ -29,8 +29,10 @@ inline constexpr const char* kTransmitPromptText = "Input print data here and pr
 // that neither the echo text of a piece (three characters per byte) nor the send buffer grows
 // with the file.
 constexpr size_t kFilePieceSize = 64 * 1024;
-// Before the next piece is queued, the send buffer is let drain to at most this many bytes.
-constexpr size_t kSendBacklogLimit = 1024 * 1024;
+// Before the next piece is queued, the send buffer is let drain to at most this many bytes, so
+// that at most this plus one piece is ever queued: memory stays bounded, and closing the link on
+// a tab change (which lets queued bytes go out first) has little to wait for even on a slow line.
+constexpr size_t kSendBacklogLimit = 64 * 1024;
 // A send buffer that has not shrunk for this long counts as stalled and ends the file send.
 constexpr uint32_t kDefaultStallLimitMs = 20000;
 // How long one wait step for the send buffer sleeps (after the wait hook has run).
