@@ -215,6 +215,7 @@ void CDialogTprint::SetTransmitText(const QString& text) { transmit_->setPlainTe
 
 std::string CDialogTprint::TransmitText() const {
     // The raw text keeps no-break spaces; only the paragraph and line separators need mapping.
+    // A character beyond Latin-1 (it can only be pasted) becomes '?'.
     QString text = transmit_->document()->toRawText();
     for (QChar& c : text) {
         if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator) c = QLatin1Char('\n');
@@ -248,7 +249,7 @@ void CDialogTprint::OnTransmitClear() {
 }
 
 void CDialogTprint::OnTransmitHex(bool checked) {
-    if (busy_) return;
+    // The box has already changed state: the field and its mode follow it in every case.
     SetTransmitField(ConvertTransmitText(TransmitText(), checked));
     transmit_->hexOnly = checked;
 }
