@@ -19,6 +19,7 @@
 #include "pages/barcode_page.h"
 #include "platform/port_map.h"
 #include "print_setup_barcode_rows.h"
+#include "support/empty_ports.h"
 #include "support/support.h"
 #include "widgets/dialog_layout.h"
 #include "widgets/qt_test_app.h"
@@ -35,24 +36,6 @@ namespace {
 constexpr int kCom = 171;
 constexpr int kSilentCom = 172;
 
-// Hides the machine's own serial ports, so that only the ports mapped here exist.
-class EmptySystemPorts : public ::testing::Environment {
-public:
-    void SetUp() override {
-        char pattern[] = "/tmp/pellory_barcode_page_XXXXXX";
-        const char* dir = ::mkdtemp(pattern);
-        ASSERT_NE(dir, nullptr);
-        dir_ = dir;
-        platform::PortMap::instance().setSystemRoots(dir_, dir_);
-    }
-    void TearDown() override {
-        if (!dir_.empty()) ::rmdir(dir_.c_str());
-    }
-
-private:
-    std::string dir_;
-};
-::testing::Environment* const kEmptyPorts = ::testing::AddGlobalTestEnvironment(new EmptySystemPorts);
 
 std::string Digits(size_t n) {
     std::string s;

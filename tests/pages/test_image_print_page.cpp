@@ -27,6 +27,7 @@
 #include "pages/image_print_page.h"
 #include "platform/port_map.h"
 #include "print_setup_barcode_rows.h"
+#include "support/empty_ports.h"
 #include "support/support.h"
 #include "widgets/dialog_layout.h"
 #include "widgets/qt_test_app.h"
@@ -46,24 +47,6 @@ constexpr int kSilentCom = 172;  // a port where nothing answers
 const std::string kProbe = test::rows::kProbe;
 const std::string kFilter = "BMP file(*.bmp)|*.bmp|JPEG/JPG files(*.jpg,*.jpeg)|*.jpg;*.jpeg|Others(*.*)|*.*||";
 
-// Hides the machine's own serial ports, so that only the ports mapped here exist.
-class EmptySystemPorts : public ::testing::Environment {
-public:
-    void SetUp() override {
-        char pattern[] = "/tmp/pellory_pprint_page_XXXXXX";
-        const char* dir = ::mkdtemp(pattern);
-        ASSERT_NE(dir, nullptr);
-        dir_ = dir;
-        platform::PortMap::instance().setSystemRoots(dir_, dir_);
-    }
-    void TearDown() override {
-        if (!dir_.empty()) ::rmdir(dir_.c_str());
-    }
-
-private:
-    std::string dir_;
-};
-::testing::Environment* const kEmptyPorts = ::testing::AddGlobalTestEnvironment(new EmptySystemPorts);
 
 // A picture whose dot (x, y) is black where black(x, y) says so, white elsewhere.
 template <typename F>

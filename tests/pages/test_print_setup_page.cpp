@@ -23,6 +23,7 @@
 #include "platform/port_map.h"
 #include "platform/threads.h"
 #include "print_setup_barcode_rows.h"
+#include "support/empty_ports.h"
 #include "support/support.h"
 #include "widgets/dialog_layout.h"
 #include "widgets/qt_test_app.h"
@@ -38,24 +39,6 @@ namespace {
 constexpr int kCom = 161;       // the printer's number in this executable
 constexpr int kSilentCom = 162;  // a port where nothing answers
 
-// Hides the machine's own serial ports, so that only the ports mapped here exist.
-class EmptySystemPorts : public ::testing::Environment {
-public:
-    void SetUp() override {
-        char pattern[] = "/tmp/pellory_psetup_page_XXXXXX";
-        const char* dir = ::mkdtemp(pattern);
-        ASSERT_NE(dir, nullptr);
-        dir_ = dir;
-        platform::PortMap::instance().setSystemRoots(dir_, dir_);
-    }
-    void TearDown() override {
-        if (!dir_.empty()) ::rmdir(dir_.c_str());
-    }
-
-private:
-    std::string dir_;
-};
-::testing::Environment* const kEmptyPorts = ::testing::AddGlobalTestEnvironment(new EmptySystemPorts);
 
 // --- pure parts ---
 

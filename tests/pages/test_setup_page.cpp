@@ -24,6 +24,7 @@
 #include "platform/port_map.h"
 #include "platform/serial_device.h"
 #include "platform/threads.h"
+#include "support/empty_ports.h"
 #include "support/support.h"
 #include "widgets/dialog_layout.h"
 #include "widgets/qt_test_app.h"
@@ -45,24 +46,6 @@ const std::string kNoAnswer = "Communicate Error:Printer No Answer.";
 
 using Rows = std::vector<std::string>;
 
-// Hides the machine's own serial ports for the whole executable.
-class EmptySystemPorts : public ::testing::Environment {
-public:
-    void SetUp() override {
-        char pattern[] = "/tmp/pellory_setup_page_XXXXXX";
-        const char* dir = ::mkdtemp(pattern);
-        ASSERT_NE(dir, nullptr);
-        dir_ = dir;
-        platform::PortMap::instance().setSystemRoots(dir_, dir_);
-    }
-    void TearDown() override {
-        if (!dir_.empty()) ::rmdir(dir_.c_str());
-    }
-
-private:
-    std::string dir_;
-};
-::testing::Environment* const kEmptyPorts = ::testing::AddGlobalTestEnvironment(new EmptySystemPorts);
 
 // A command history that also notes whether the page's link was open when each row came.
 class WatchingHistory : public test::RecordingHistory {

@@ -29,6 +29,7 @@
 #include "pages/text_print_page.h"
 #include "platform/port_map.h"
 #include "platform/threads.h"
+#include "support/empty_ports.h"
 #include "support/support.h"
 #include "widgets/dialog_layout.h"
 #include "widgets/qt_test_app.h"
@@ -53,24 +54,6 @@ const std::string kRejected(hextext::kFileRejectedMessage);
 using Rows = std::vector<std::string>;
 using Bytes = std::vector<uint8_t>;
 
-// Hides the machine's own serial ports for the whole executable.
-class EmptySystemPorts : public ::testing::Environment {
-public:
-    void SetUp() override {
-        char pattern[] = "/tmp/pellory_tprint_ports_XXXXXX";
-        const char* dir = ::mkdtemp(pattern);
-        ASSERT_NE(dir, nullptr);
-        dir_ = dir;
-        platform::PortMap::instance().setSystemRoots(dir_, dir_);
-    }
-    void TearDown() override {
-        if (!dir_.empty()) ::rmdir(dir_.c_str());
-    }
-
-private:
-    std::string dir_;
-};
-::testing::Environment* const kEmptyPorts = ::testing::AddGlobalTestEnvironment(new EmptySystemPorts);
 
 Bytes FileBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
