@@ -205,6 +205,12 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// A line without modem lines (a pseudo-terminal) reads its lines as CTS and DSR on. An emulator
+// at its far end (the virtual printer) may stand for other lines: modemStatus and the line
+// events of every device opened at path then report these bits instead.
+void SetEmulatedModemLines(const std::string& path, uint32_t bits);
+void ClearEmulatedModemLines(const std::string& path);
+
 // Whether the current process may open path (for hints: AccessDenied with a group to join).
 // Returns the name of the group that owns the device, or an empty string.
 std::string DeviceGroup(const std::string& path);

@@ -31,6 +31,7 @@
 #include <chrono>
 #include <cstring>
 #include <initializer_list>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -221,12 +222,25 @@ bool QueueCount(int fd, unsigned long request, uint32_t& out) {
     return true;
 }
 
-// Modem lines as kModem* bits. A device without modem lines reports CTS and DSR on (has=false).
-bool ReadModem(int fd, uint32_t& bits, bool& has) {
+// Modem lines that an emulator at the far end of a line without modem lines stands for.
+std::mutex gEmulatedMutex;
+std::map<std::string, uint32_t>& EmulatedLines() {
+    static std::map<std::string, uint32_t> lines;
+    return lines;
+}
+
+// Modem lines as kModem* bits. A device without modem lines reports CTS and DSR on (has=false),
+// or what an emulator set for its path.
+bool ReadModem(int fd, const std::string& path, uint32_t& bits, bool& has) {
     int st = 0;
     if (::ioctl(fd, TIOCMGET, &st) != 0) {
         if (!NotImplemented(errno)) return false;
         bits = kModemCts | kModemDsr;
+        {
+            std::lock_guard<std::mutex> lock(gEmulatedMutex);
+            const auto it = EmulatedLines().find(path);
+            if (it != EmulatedLines().end()) bits = it->second;
+        }
         has = false;
         return true;
     }
@@ -560,7 +574,7 @@ struct SerialDevice::Impl {
         }
         uint32_t modem = 0;
         bool hasModem = false;
-        if (!ReadModem(d, modem, hasModem)) return false;
+        if (!ReadModem(d, path, modem, hasModem)) return false;
         ErrorCounts counts;
         const bool countsOk = ReadCounts(d, counts);
 
@@ -661,7 +675,7 @@ SerialResult SerialDevice::open(const std::string& path, bool overlapped) {
         }
         uint32_t modem = 0;
         bool has = false;
-        if (ReadModem(fd, modem, has)) d.modemBase = modem;
+        if (ReadModem(fd, path, modem, has)) d.modemBase = modem;
     }
     d.path = path;
     d.overlapped.store(overlapped);
@@ -886,7 +900,7 @@ SerialResult SerialDevice::modemStatus(uint32_t& out) {
     if (fd < 0) return SerialResult::InvalidArgument;
     if (Peek(fd) & kGone) return SerialResult::IoError;
     bool has = false;
-    return ReadModem(fd, out, has) ? SerialResult::Ok : SerialResult::IoError;
+    return ReadModem(fd, impl_->path, out, has) ? SerialResult::Ok : SerialResult::IoError;
 }
 
 SerialResult SerialDevice::clearBreak() {
@@ -1181,6 +1195,16 @@ std::string DeviceGroup(const std::string& path) {
         if (e != 0 || found == nullptr || found->gr_name == nullptr) return {};
         return found->gr_name;
     }
+}
+
+void SetEmulatedModemLines(const std::string& path, uint32_t bits) {
+    std::lock_guard<std::mutex> lock(gEmulatedMutex);
+    EmulatedLines()[path] = bits;
+}
+
+void ClearEmulatedModemLines(const std::string& path) {
+    std::lock_guard<std::mutex> lock(gEmulatedMutex);
+    EmulatedLines().erase(path);
 }
 
 }  // namespace pellory::platform

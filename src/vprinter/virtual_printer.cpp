@@ -13,6 +13,8 @@
 //    (TIOCNXCL), as a last close would, so the host can open the port again.
 #include "vprinter/virtual_printer.h"
 
+#include "platform/serial_device.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -25,6 +27,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/serial_device.h"
 #include "vprinter/command_splitter.h"
 #include "vprinter/line_rate.h"
 
@@ -305,7 +308,10 @@ bool VirtualPrinter::start(std::string* error) {
     return true;
 }
 
-void VirtualPrinter::stop() { impl_->shutdown(); }
+void VirtualPrinter::stop() {
+    if (!impl_->path.empty()) platform::ClearEmulatedModemLines(impl_->path);
+    impl_->shutdown();
+}
 
 void VirtualPrinter::vanish() { impl_->shutdown(); }
 
@@ -340,7 +346,16 @@ std::optional<uint32_t> VirtualPrinter::hostBaudRate() const {
 
 uint8_t VirtualPrinter::flowControl() const { return impl_->flow.load(); }
 
-void VirtualPrinter::setHoldCts(bool hold) { impl_->holdCts = hold; }
+void VirtualPrinter::setHoldCts(bool hold) {
+    impl_->holdCts = hold;
+    // A pseudo-terminal has no modem lines: the platform stands in for the host's CTS line.
+    if (impl_->path.empty()) return;
+    if (hold) {
+        platform::SetEmulatedModemLines(impl_->path, platform::kModemDsr);
+    } else {
+        platform::ClearEmulatedModemLines(impl_->path);
+    }
+}
 
 bool VirtualPrinter::holdCts() const { return impl_->holdCts.load(); }
 

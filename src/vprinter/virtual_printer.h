@@ -64,8 +64,8 @@ public:
     // Flow control it asks for (as set by GS ( E function 11 a = 3): 0 none, 0x30 hardware,
     // 0x31 XON/XOFF.
     uint8_t flowControl() const;
-    // Holds the host's CTS off where the platform allows it (a pseudo-terminal has no modem
-    // lines, so this is only recorded there).
+    // Holds the host's CTS line off. A pseudo-terminal has no modem lines, so the platform
+    // layer stands in for it: the host's device at slavePath() then reads CTS off, DSR on.
     void setHoldCts(bool hold);
     bool holdCts() const;
     // Sends bytes to the host unasked.

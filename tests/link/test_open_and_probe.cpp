@@ -164,3 +164,33 @@ TEST_F(ProbeTest, BytesQueuedWhileClosedAreDroppedAtTheNextOpening) {
     platform::SleepMs(150);
     EXPECT_EQ(p->received(), Hex("10 04 05"));
 }
+
+TEST_F(ProbeTest, CtsFlowControlIsIgnoredDuringTheProbeAndHonouredAfterIt) {
+    test::MappedPrinter p(kCom);
+    link::PortSettings.handshake = 1;  // CTS/RTS
+    p->setHoldCts(true);
+    Probe();
+    // The probe went out although CTS is off, and the printer's answer kept the link open.
+    ASSERT_TRUE(link.IsOpen());
+    EXPECT_EQ(p->received(), Hex("10 04 05"));
+    EXPECT_TRUE(link.StoredLineSettings().flags & platform::kFlagOutxCtsFlow);
+
+    // From now on the writer waits for CTS.
+    link.Send(Hex("1B 40"));
+    platform::SleepMs(300);
+    EXPECT_EQ(p->received(), Hex("10 04 05"));
+    p->setHoldCts(false);
+    ASSERT_TRUE(p->waitForBytes(5, 2000));
+    EXPECT_EQ(p->received(), Hex("10 04 05 1B 40"));
+}
+
+TEST_F(ProbeTest, WithoutFlowControlAHeldCtsDoesNotStopTheWriter) {
+    test::MappedPrinter p(kCom);
+    link::PortSettings.handshake = 0;
+    p->setHoldCts(true);
+    Probe();
+    ASSERT_TRUE(link.IsOpen());
+    link.Send(Hex("1B 40"));
+    ASSERT_TRUE(p->waitForBytes(5, 2000));
+    EXPECT_EQ(p->received(), Hex("10 04 05 1B 40"));
+}
