@@ -1,0 +1,23 @@
+// pellory-cli: Pellory's command-line front end (see app/cli.h).
+#include <QCoreApplication>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/cli.h"
+#include "app/pellory_app.h"
+#include "platform/port_map.h"
+
+int main(int argc, char** argv) {
+    // The picture decoders find their plugins through the application object.
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("pellory-cli"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(pellory::app::kProgramVersion));
+    // COM numbers set in the environment (PELLORY_COM<n>=/path), as the window reads them.
+    pellory::platform::PortMap::instance().loadEnvironment();
+
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    return pellory::app::RunCli(args, std::cout, std::cerr);
+}
