@@ -47,51 +47,51 @@ void CDiglogBarcode::BuildControls() {
     picture_->setObjectName(QStringLiteral("barcodeSample"));
     picture_->setPixmap(widgets::LoadResourcePixmap(widgets::kIdBitmapBarcodeSample));
     picture_->setAlignment(Qt::AlignCenter);
-    PlaceDu(picture_, du, 7, 2, 110, 40);
+    PlaceDu(picture_, du, 4, 0, 110, 38);
     auto* description = new QLabel(QString::fromLatin1(kDescription), this);
     description->setObjectName(QStringLiteral("barcodeDescription"));
     description->setWordWrap(true);
     description->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    PlaceDu(description, du, 124, 6, 185, 32);
+    PlaceDu(description, du, 120, 2, 178, 32);
 
     // Left: the settings.
-    MakeGroup(this, du, "Barcode Setting", 7, 46, 150, 130);
-    MakeLabel(this, du, "Barcode System:", 16, 62, 62);
+    MakeGroup(this, du, "Barcode Setting", 4, 38, 146, 114);
+    MakeLabel(this, du, "Barcode System:", 10, 52, 62);
     symbology_ = new QComboBox(this);
     SetControlId(symbology_, kIdSymbology, QStringLiteral("barcodeSystem"));
-    PlaceDu(symbology_, du, 80, 60, 70, 13);
-    MakeLabel(this, du, "HRI Position:", 16, 88, 62);
+    PlaceDu(symbology_, du, 74, 50, 70, 13);
+    MakeLabel(this, du, "HRI Position:", 10, 76, 62);
     hri_ = new QComboBox(this);
     SetControlId(hri_, kIdHri, QStringLiteral("hriPosition"));
-    PlaceDu(hri_, du, 80, 86, 70, 13);
-    MakeLabel(this, du, "Barcode Width:", 16, 114, 62);
+    PlaceDu(hri_, du, 74, 74, 70, 13);
+    MakeLabel(this, du, "Barcode Width:", 10, 100, 62);
     width_ = new QLineEdit(this);
     SetControlId(width_, kIdWidth, QStringLiteral("barcodeWidth"));
-    PlaceDu(width_, du, 80, 112, 70, 12);
-    MakeLabel(this, du, "Barcode Height:", 16, 140, 62);
+    PlaceDu(width_, du, 74, 98, 70, 12);
+    MakeLabel(this, du, "Barcode Height:", 10, 124, 62);
     height_ = new QLineEdit(this);
     SetControlId(height_, kIdHeight, QStringLiteral("barcodeHeight"));
-    PlaceDu(height_, du, 80, 138, 70, 12);
+    PlaceDu(height_, du, 74, 122, 70, 12);
 
     // Right: the data, what the symbology allows, and the print button.
-    MakeGroup(this, du, "Barcode Print", 163, 46, 146, 130);
-    MakeLabel(this, du, "Barcode Data:", 172, 58, 128);
+    MakeGroup(this, du, "Barcode Print", 154, 38, 144, 114);
+    MakeLabel(this, du, "Barcode Data:", 160, 48, 132);
     data_ = new QLineEdit(this);
     SetControlId(data_, kIdData, QStringLiteral("barcodeData"));
-    PlaceDu(data_, du, 172, 68, 128, 12);
-    MakeLabel(this, du, "The range of Characters:", 172, 84, 128);
+    PlaceDu(data_, du, 160, 58, 132, 12);
+    MakeLabel(this, du, "The range of Characters:", 160, 73, 132);
     characterRange_ = new QLineEdit(this);
     characterRange_->setReadOnly(true);
     SetControlId(characterRange_, kIdCharacterRange, QStringLiteral("characterRange"));
-    PlaceDu(characterRange_, du, 172, 94, 128, 12);
-    MakeLabel(this, du, "The range of Characters Number:", 172, 110, 128);
+    PlaceDu(characterRange_, du, 160, 83, 132, 12);
+    MakeLabel(this, du, "The range of Characters Number:", 160, 98, 132);
     numberRange_ = new QPlainTextEdit(this);
     numberRange_->setReadOnly(true);
     SetControlId(numberRange_, kIdNumberRange, QStringLiteral("numberRange"));
-    PlaceDu(numberRange_, du, 172, 120, 128, 30);
+    PlaceDu(numberRange_, du, 160, 108, 132, 24);
     print_ = new QPushButton(QStringLiteral("Print Barcode"), this);
     SetControlId(print_, kIdPrint, QStringLiteral("printBarcode"));
-    PlaceDu(print_, du, 200, 155, 72, 16);
+    PlaceDu(print_, du, 190, 135, 72, 14);
 
     // The symbology list only shows its texts, for any change of the selection.
     connect(symbology_, &QComboBox::currentIndexChanged, this, [this](int i) { ShowRanges(i); });

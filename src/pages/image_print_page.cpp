@@ -75,47 +75,47 @@ void CDialogPPrint::BuildControls() {
     setMinimumSize(du.size(316, 180));
 
     auto* group = new QGroupBox(QStringLiteral("Image Print"), this);
-    PlaceDu(group, du, 6, 3, 304, 173);
+    PlaceDu(group, du, 4, 2, 294, 152);
 
     // Left: the preview with its (unused) scroll bars, the path and "Load..".
     preview_ = new PreviewBox(this);
     SetControlId(preview_, kIdPreview, QStringLiteral("preview"));
-    PlaceDu(preview_, du, 14, 15, 216, 112);
+    PlaceDu(preview_, du, 10, 12, 216, 112);
     horizontalScroll_ = new QScrollBar(Qt::Horizontal, this);
     SetControlId(horizontalScroll_, kIdHorizontalScroll, QStringLiteral("previewHorizontalScroll"));
-    PlaceDu(horizontalScroll_, du, 14, 127, 216, 8);
+    PlaceDu(horizontalScroll_, du, 10, 124, 216, 8);
     verticalScroll_ = new QScrollBar(Qt::Vertical, this);
     SetControlId(verticalScroll_, kIdVerticalScroll, QStringLiteral("previewVerticalScroll"));
-    PlaceDu(verticalScroll_, du, 230, 15, 8, 112);
+    PlaceDu(verticalScroll_, du, 226, 12, 8, 112);
 
     path_ = new QLineEdit(this);
     SetControlId(path_, kIdPath, QStringLiteral("picturePath"));
     path_->setReadOnly(true);
-    PlaceDu(path_, du, 14, 143, 170, 12);
-    load_ = MakeButton(this, du, kIdLoad, "load", "Load..", 188, 142, 42, 14);
+    PlaceDu(path_, du, 10, 134, 170, 12);
+    load_ = MakeButton(this, du, kIdLoad, "load", "Load..", 184, 133, 42, 14);
 
     // Right: orientation, mode, threshold and "Print".
-    MakeLabel(this, du, "Byte orientation", 242, 15, 64);
+    MakeLabel(this, du, "Byte orientation", 234, 12, 62);
     vertical_ = new QRadioButton(QStringLiteral("Vertical"), this);
     SetControlId(vertical_, kIdVertical, QStringLiteral("vertical"));
-    PlaceDu(vertical_, du, 248, 27, 58, 10);
+    PlaceDu(vertical_, du, 238, 24, 56, 10);
     horizontal_ = new QRadioButton(QStringLiteral("Horizontal"), this);
     SetControlId(horizontal_, kIdHorizontal, QStringLiteral("horizontal"));
-    PlaceDu(horizontal_, du, 248, 39, 58, 10);
+    PlaceDu(horizontal_, du, 238, 36, 56, 10);
     mode_ = new QComboBox(this);
     SetControlId(mode_, kIdMode, QStringLiteral("imageMode"));
-    PlaceDu(mode_, du, 242, 54, 64, 13);
+    PlaceDu(mode_, du, 234, 50, 62, 13);
     // The entries are longer than the list is wide: let the open list show them whole.
     mode_->view()->setMinimumWidth(du.x(90));
 
-    MakeLabel(this, du, "Threshold", 242, 78, 64);
+    MakeLabel(this, du, "Threshold", 234, 72, 62);
     threshold_ = new QLineEdit(this);
     SetControlId(threshold_, kIdThreshold, QStringLiteral("threshold"));
     threshold_->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), threshold_));
-    PlaceDu(threshold_, du, 242, 89, 28, 12);
-    update_ = MakeButton(this, du, kIdUpdate, "update", "Update", 272, 88, 34, 14);
+    PlaceDu(threshold_, du, 234, 83, 24, 12);
+    update_ = MakeButton(this, du, kIdUpdate, "update", "Update", 260, 82, 34, 14);
 
-    print_ = MakeButton(this, du, kIdPrint, "print", "Print", 248, 140, 56, 16);
+    print_ = MakeButton(this, du, kIdPrint, "print", "Print", 238, 131, 56, 16);
 
     connect(load_, &QPushButton::clicked, this, [this] { OnLoadPicture(); });
     connect(update_, &QPushButton::clicked, this, [this] { OnUpdateThreshold(); });

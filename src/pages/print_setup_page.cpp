@@ -83,43 +83,43 @@ void CDialogPSetup::BuildControls() {
     setMinimumSize(du.size(316, 180));
 
     // Left column: the form and the printer.
-    MakeGroup(this, du, "Form Setting", 7, 4, 150, 86);
-    MakeLabel(this, du, "Line Space", 16, 20, 56);
-    lineSpace_ = MakeNumberField(this, du, kIdLineSpace, "lineSpace", kDefaultLineSpaceText, 76, 18, 72);
-    MakeLabel(this, du, "Left Margin", 16, 37, 56);
-    leftMargin_ = MakeNumberField(this, du, kIdLeftMargin, "leftMargin", kDefaultMarginText, 76, 35, 72);
-    MakeLabel(this, du, "Right Margin", 16, 54, 56);
-    rightMargin_ = MakeNumberField(this, du, kIdRightMargin, "rightMargin", kDefaultMarginText, 76, 52, 72);
-    MakeLabel(this, du, "Aligment", 16, 71, 56);
-    alignment_ = MakeList(this, du, kIdAlignment, "alignment", 76, 69, 72);
+    MakeGroup(this, du, "Form Setting", 7, 2, 150, 78);
+    MakeLabel(this, du, "Line Space", 16, 16, 56);
+    lineSpace_ = MakeNumberField(this, du, kIdLineSpace, "lineSpace", kDefaultLineSpaceText, 76, 14, 72);
+    MakeLabel(this, du, "Left Margin", 16, 31, 56);
+    leftMargin_ = MakeNumberField(this, du, kIdLeftMargin, "leftMargin", kDefaultMarginText, 76, 29, 72);
+    MakeLabel(this, du, "Right Margin", 16, 46, 56);
+    rightMargin_ = MakeNumberField(this, du, kIdRightMargin, "rightMargin", kDefaultMarginText, 76, 44, 72);
+    MakeLabel(this, du, "Aligment", 16, 61, 56);
+    alignment_ = MakeList(this, du, kIdAlignment, "alignment", 76, 59, 72);
 
-    MakeGroup(this, du, "Printer Setting", 7, 94, 150, 52);
-    MakeLabel(this, du, "Print Density", 16, 110, 56);
-    density_ = MakeList(this, du, kIdDensity, "density", 76, 108, 72);
-    MakeLabel(this, du, "Print Speed", 16, 127, 56);
-    speed_ = MakeList(this, du, kIdSpeed, "speed", 76, 125, 72);
+    MakeGroup(this, du, "Printer Setting", 7, 84, 150, 46);
+    MakeLabel(this, du, "Print Density", 16, 98, 56);
+    density_ = MakeList(this, du, kIdDensity, "density", 76, 96, 72);
+    MakeLabel(this, du, "Print Speed", 16, 113, 56);
+    speed_ = MakeList(this, du, kIdSpeed, "speed", 76, 111, 72);
 
     reset_ = new QPushButton(QStringLiteral("Reset"), this);
     SetControlId(reset_, kIdReset, QStringLiteral("reset"));
-    PlaceDu(reset_, du, 7, 156, 60, 16);
+    PlaceDu(reset_, du, 7, 136, 60, 14);
 
     // Right column: the font.
-    MakeGroup(this, du, "Font Setting", 163, 4, 146, 172);
-    MakeLabel(this, du, "Font Size", 172, 20, 48);
-    font_ = MakeList(this, du, kIdFontSize, "fontSize", 222, 18, 80);
-    MakeLabel(this, du, "Character", 172, 37, 48);
-    character_ = MakeList(this, du, kIdCharacter, "character", 222, 35, 80);
-    MakeLabel(this, du, "Code Table", 172, 54, 48);
-    codeTable_ = MakeList(this, du, kIdCodeTable, "codeTable", 222, 52, 80);
+    MakeGroup(this, du, "Font Setting", 163, 2, 136, 148);
+    MakeLabel(this, du, "Font Size", 172, 16, 48);
+    font_ = MakeList(this, du, kIdFontSize, "fontSize", 222, 14, 72);
+    MakeLabel(this, du, "Character", 172, 31, 48);
+    character_ = MakeList(this, du, kIdCharacter, "character", 222, 29, 72);
+    MakeLabel(this, du, "Code Table", 172, 46, 48);
+    codeTable_ = MakeList(this, du, kIdCodeTable, "codeTable", 222, 44, 72);
 
-    doubleHigh_ = MakeBox(this, du, kIdDoubleHigh, "doubleHigh", "Double High", 172, 78);
-    doubleWidth_ = MakeBox(this, du, kIdDoubleWidth, "doubleWidth", "Double Width", 240, 78);
-    emphasized_ = MakeBox(this, du, kIdEmphasized, "emphasized", "Emphasized", 172, 96);
-    italic_ = MakeBox(this, du, kIdItalic, "italic", "Italic", 240, 96);
-    border_ = MakeBox(this, du, kIdBorder, "border", "Border", 172, 114);
-    underline_ = MakeBox(this, du, kIdUnderline, "underline", "Underline", 240, 114);
-    highlight_ = MakeBox(this, du, kIdHighlight, "highlight", "Highlight", 172, 132);
-    kanji_ = MakeBox(this, du, kIdKanjiMode, "kanjiMode", "Kanji Mode", 240, 132);
+    doubleHigh_ = MakeBox(this, du, kIdDoubleHigh, "doubleHigh", "Double High", 172, 68);
+    doubleWidth_ = MakeBox(this, du, kIdDoubleWidth, "doubleWidth", "Double Width", 232, 68);
+    emphasized_ = MakeBox(this, du, kIdEmphasized, "emphasized", "Emphasized", 172, 84);
+    italic_ = MakeBox(this, du, kIdItalic, "italic", "Italic", 232, 84);
+    border_ = MakeBox(this, du, kIdBorder, "border", "Border", 172, 100);
+    underline_ = MakeBox(this, du, kIdUnderline, "underline", "Underline", 232, 100);
+    highlight_ = MakeBox(this, du, kIdHighlight, "highlight", "Highlight", 172, 116);
+    kanji_ = MakeBox(this, du, kIdKanjiMode, "kanjiMode", "Kanji Mode", 232, 116);
 
     // Number fields: every change of the text (the actions test the ready flag).
     connect(lineSpace_, &QLineEdit::textChanged, this, [this] { OnLineSpaceChanged(); });

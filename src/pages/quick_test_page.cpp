@@ -26,19 +26,19 @@ QString NameFor(const char* prefix, const std::string& caption) {
 
 // Placement of the sample buttons: four to a line, three lines.
 constexpr int kColumns = 4;
-constexpr int kButtonLeft = 16;
-constexpr int kButtonTop = 18;
+constexpr int kButtonLeft = 12;
+constexpr int kButtonTop = 14;
 constexpr int kButtonWidth = 66;
-constexpr int kButtonHeight = 18;
-constexpr int kButtonStepX = 72;
-constexpr int kButtonStepY = 26;
+constexpr int kButtonHeight = 16;
+constexpr int kButtonStepX = 70;
+constexpr int kButtonStepY = 22;
 
 // Placement of the lamps: three to a line, two lines, right of the query button.
 constexpr int kLampColumns = 3;
-constexpr int kLampLeft = 100;
-constexpr int kLampTop = 118;
+constexpr int kLampLeft = 92;
+constexpr int kLampTop = 106;
 constexpr int kLampWidth = 64;
-constexpr int kLampStepX = 68;
+constexpr int kLampStepX = 66;
 
 }  // namespace
 
@@ -52,7 +52,7 @@ void CDialogQuickTest::BuildControls() {
     setMinimumSize(du.size(316, 180));
 
     auto* tests = new QGroupBox(QStringLiteral("Test"), this);
-    PlaceDu(tests, du, 7, 4, 302, 96);
+    PlaceDu(tests, du, 4, 2, 294, 84);
     const std::vector<samples::Sample>& all = samples::Samples();
     for (size_t i = 0; i < all.size(); ++i) {
         auto* button = new QPushButton(QString::fromLatin1(all[i].button.c_str()), this);
@@ -66,10 +66,10 @@ void CDialogQuickTest::BuildControls() {
     }
 
     auto* states = new QGroupBox(QStringLiteral("Printer States"), this);
-    PlaceDu(states, du, 7, 104, 302, 72);
+    PlaceDu(states, du, 4, 90, 294, 62);
     statesButton_ = new QPushButton(QStringLiteral("Printer States"), this);
     SetControlId(statesButton_, kIdPrinterStatesButton, QStringLiteral("printerStates"));
-    PlaceDu(statesButton_, du, 16, kLampTop, 72, kButtonHeight);
+    PlaceDu(statesButton_, du, 12, kLampTop, 72, kButtonHeight);
     connect(statesButton_, &QPushButton::clicked, this, [this] { OnPrinterStates(); });
 
     for (size_t i = 0; i < kLampCount; ++i) {

@@ -70,12 +70,12 @@ void CDialogSetup::BuildControls() {
     setMinimumSize(du.size(316, 180));
 
     // Left column: the device, the kind of port, the program.
-    MakeGroup(this, du, "Device Name", 7, 4, 150, 32);
+    MakeGroup(this, du, "Device Name", 4, 2, 146, 30);
     device_ = new QComboBox(this);
     SetControlId(device_, kIdDeviceList, QStringLiteral("deviceList"));
-    PlaceDu(device_, du, 16, 16, 132, 13);
+    PlaceDu(device_, du, 12, 13, 130, 13);
 
-    MakeGroup(this, du, "Port", 7, 40, 150, 56);
+    MakeGroup(this, du, "Port", 4, 36, 146, 52);
     struct Radio {
         int id;
         const char* caption;
@@ -83,9 +83,9 @@ void CDialogSetup::BuildControls() {
         int x, y;
     };
     const Radio radios[] = {
-        {kIdRadioAll, "All", "radioAll", 16, 52},          {kIdRadioUsb, "USB", "radioUsb", 84, 52},
-        {kIdRadioCom, "COM", "radioCom", 16, 66},          {kIdRadioNetwork, "Network", "radioNetwork", 84, 66},
-        {kIdRadioLpt, "LPT", "radioLpt", 16, 80},          {kIdRadioBluetooth, "Bluetooth", "radioBluetooth", 84, 80},
+        {kIdRadioAll, "All", "radioAll", 12, 47},          {kIdRadioUsb, "USB", "radioUsb", 80, 47},
+        {kIdRadioCom, "COM", "radioCom", 12, 60},          {kIdRadioNetwork, "Network", "radioNetwork", 80, 60},
+        {kIdRadioLpt, "LPT", "radioLpt", 12, 73},          {kIdRadioBluetooth, "Bluetooth", "radioBluetooth", 80, 73},
     };
     for (const Radio& r : radios) {
         auto* button = new QRadioButton(QString::fromLatin1(r.caption), this);
@@ -96,16 +96,16 @@ void CDialogSetup::BuildControls() {
         if (r.id == kIdRadioCom) com_ = button;
     }
 
-    MakeGroup(this, du, "About", 7, 100, 150, 76);
+    MakeGroup(this, du, "About", 4, 92, 146, 60);
     auto* about = new QLabel(QStringLiteral("Pellory\nReceipt printer test and set-up tool\nVersion %1")
                                  .arg(QString::fromLatin1(kVersionText)),
                              this);
     about->setObjectName(QStringLiteral("aboutText"));
     about->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    PlaceDu(about, du, 16, 114, 132, 54);
+    PlaceDu(about, du, 12, 104, 130, 42);
 
     // Right column: the line settings and the two checks.
-    MakeGroup(this, du, "Port Setting", 163, 4, 146, 172);
+    MakeGroup(this, du, "Port Setting", 154, 2, 144, 150);
     port_ = new PopupHookCombo(this, [this] { RefreshPortTips(); });
     baud_ = new QComboBox(this);
     dataBits_ = new QComboBox(this);
@@ -126,21 +126,21 @@ void CDialogSetup::BuildControls() {
         {stopBits_, kIdStopBitList, "stopBitList", "StopBit"},
         {handshake_, kIdHandshakeList, "handshakeList", "Handshake"},
     };
-    int y = 18;
+    int y = 14;
     for (const Row& r : rows) {
         auto* label = new QLabel(QString::fromLatin1(r.label), this);
-        PlaceDu(label, du, 172, y + 2, 46, 9);
+        PlaceDu(label, du, 162, y + 2, 46, 9);
         SetControlId(r.list, r.id, QString::fromLatin1(r.name));
-        PlaceDu(r.list, du, 220, y, 80, 13);
-        y += 19;
+        PlaceDu(r.list, du, 210, y, 80, 13);
+        y += 18;
     }
 
     autoConnect_ = new QPushButton(QStringLiteral("Auto Connect"), this);
     SetControlId(autoConnect_, kIdAutoConnect, QStringLiteral("autoConnect"));
-    PlaceDu(autoConnect_, du, 172, 150, 60, 16);
+    PlaceDu(autoConnect_, du, 162, 132, 60, 15);
     commTest_ = new QPushButton(QStringLiteral("Comm. Test"), this);
     SetControlId(commTest_, kIdCommTest, QStringLiteral("commTest"));
-    PlaceDu(commTest_, du, 240, 150, 60, 16);
+    PlaceDu(commTest_, du, 230, 132, 60, 15);
 
     // Selection changes; the program's own selections are made with the signals blocked.
     connect(device_, &QComboBox::currentIndexChanged, this, [this](int i) { OnDeviceChanged(i); });

@@ -142,17 +142,17 @@ void CDialogTprint::BuildControls() {
     setMinimumSize(du.size(316, 180));
 
     auto* sendGroup = new QGroupBox(QStringLiteral("Transmitting data"), this);
-    PlaceDu(sendGroup, du, 7, 4, 302, 100);
+    PlaceDu(sendGroup, du, 4, 2, 294, 90);
     auto* receiveGroup = new QGroupBox(QStringLiteral("Receiving data"), this);
-    PlaceDu(receiveGroup, du, 7, 108, 302, 68);
+    PlaceDu(receiveGroup, du, 4, 94, 294, 60);
 
     transmit_ = new CCommandEdit(this);
     SetControlId(transmit_, kIdTransmitField, QStringLiteral("transmitField"));
-    PlaceDu(transmit_, du, 14, 16, 222, 64);
+    PlaceDu(transmit_, du, 10, 12, 222, 58);
 
     transmitHex_ = new QCheckBox(QStringLiteral("Hex"), this);
     SetControlId(transmitHex_, kIdTransmitHexBox, QStringLiteral("transmitHex"));
-    PlaceDu(transmitHex_, du, 244, 16, 58, 10);
+    PlaceDu(transmitHex_, du, 238, 12, 56, 10);
 
     auto button = [&](QPushButton*& b, const char* caption, int id, const char* name, int x, int y, int w) {
         b = new QPushButton(QString::fromLatin1(caption), this);
@@ -161,29 +161,29 @@ void CDialogTprint::BuildControls() {
         b->setAutoDefault(false);
         b->setDefault(false);
     };
-    button(print_, "Print", kIdPrintButton, "printButton", 244, 30, 58);
-    button(feed_, "Feed", kIdFeedButton, "feedButton", 244, 48, 58);
-    button(transmitClear_, "Clear", kIdTransmitClearButton, "transmitClear", 244, 66, 58);
-    button(load_, "Load...", kIdLoadButton, "loadButton", 14, 84, 44);
-    button(save_, "Save...", kIdSaveButton, "saveButton", 62, 84, 44);
+    button(print_, "Print", kIdPrintButton, "printButton", 238, 24, 56);
+    button(feed_, "Feed", kIdFeedButton, "feedButton", 238, 40, 56);
+    button(transmitClear_, "Clear", kIdTransmitClearButton, "transmitClear", 238, 56, 56);
+    button(load_, "Load...", kIdLoadButton, "loadButton", 10, 74, 44);
+    button(save_, "Save...", kIdSaveButton, "saveButton", 58, 74, 44);
 
     path_ = new QLineEdit(this);
     SetControlId(path_, kIdPathField, QStringLiteral("pathField"));
     path_->setReadOnly(true);
-    PlaceDu(path_, du, 112, 85, 124, 12);
-    button(open_, "Open...", kIdOpenButton, "openButton", 244, 84, 58);
+    PlaceDu(path_, du, 108, 75, 124, 12);
+    button(open_, "Open...", kIdOpenButton, "openButton", 238, 74, 56);
 
     receive_ = new QPlainTextEdit(this);
     SetControlId(receive_, kIdReceiveField, QStringLiteral("receiveField"));
     receive_->setReadOnly(true);
     receive_->setUndoRedoEnabled(false);  // the field only grows; no undo history to keep
     receive_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    PlaceDu(receive_, du, 14, 120, 222, 50);
+    PlaceDu(receive_, du, 10, 104, 222, 46);
 
     receiveHex_ = new QCheckBox(QStringLiteral("Hex"), this);
     SetControlId(receiveHex_, kIdReceiveHexBox, QStringLiteral("receiveHex"));
-    PlaceDu(receiveHex_, du, 244, 122, 58, 10);
-    button(receiveClear_, "Clear", kIdReceiveClearButton, "receiveClear", 244, 138, 58);
+    PlaceDu(receiveHex_, du, 238, 104, 56, 10);
+    button(receiveClear_, "Clear", kIdReceiveClearButton, "receiveClear", 238, 118, 56);
 
     // The boxes act on the user's clicks only; the program's setChecked sends no clicked().
     connect(print_, &QPushButton::clicked, this, [this] { OnPrint(); });
