@@ -43,7 +43,7 @@ tsan:
 	  CTEST_ARGS="-R '^(platform|link|vprinter)_'"
 
 asan:
-	$(MAKE) test BUILD=build-asan TYPE=Debug CMAKE_ARGS="-DPELLORY_ASAN=ON -DPELLORY_BENCH=OFF"
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp $(MAKE) test BUILD=build-asan TYPE=Debug CMAKE_ARGS="-DPELLORY_ASAN=ON -DPELLORY_BENCH=OFF"
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
