@@ -463,8 +463,8 @@ size_t CSerialEngine::Send(const uint8_t* data, size_t n) {
 
 size_t CSerialEngine::WriteToPort(const uint8_t* data, size_t n) {
     if (!IsOpen() || n == 0) return 0;
-    platform::CommStatus st;
-    if (device_.clearError(&st) == SerialResult::Ok && st.errors) device_.purge(platform::kPurgeTxAbort);
+    uint32_t errors = 0;
+    if (device_.takeLineErrors(errors) == SerialResult::Ok && errors) device_.purge(platform::kPurgeTxAbort);
     size_t written = 0;
     if (!(Flags() & LINK_OVERLAPPED)) {
         device_.write(data, n, written);

@@ -158,6 +158,9 @@ public:
     SerialResult purge(uint32_t flags);                      // kPurge* bits
     SerialResult flush(uint32_t maxWaitMs = 5000);           // wait until the output queue is empty
     SerialResult clearError(CommStatus* status);             // reads and clears; status may be null
+    // Reads and clears only the line error bits (what clearError reports as errors), without
+    // the queue counts: the cheap check before each read and write.
+    SerialResult takeLineErrors(uint32_t& errors);
     SerialResult modemStatus(uint32_t& out);                 // a device without modem lines: CTS|DSR
     SerialResult clearBreak();
 

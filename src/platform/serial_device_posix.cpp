@@ -497,6 +497,7 @@ struct SerialDevice::Impl {
     std::atomic<uint32_t> rxAbort{0};  // bumped by purge(kPurgeRxAbort)
     std::atomic<uint32_t> txAbort{0};  // bumped by purge(kPurgeTxAbort)
     std::atomic<bool> txHeld{false};   // output was written and kEvTxEmpty is still owed
+    std::atomic<bool> noCounters{false};  // the driver keeps no line error counters
 
     // Settings and event bookkeeping.
     mutable std::mutex stateMutex;
@@ -669,7 +670,9 @@ SerialResult SerialDevice::open(const std::string& path, bool overlapped) {
     {
         std::lock_guard<std::mutex> lock(d.stateMutex);
         ErrorCounts c;
-        if (ReadCounts(fd, c)) {
+        const bool counted = ReadCounts(fd, c);
+        d.noCounters.store(!counted && NotImplemented(errno));
+        if (counted) {
             d.errorBase = d.eventBase = c;
             d.haveCounts = true;
         }
@@ -891,6 +894,29 @@ SerialResult SerialDevice::clearError(CommStatus* status) {
         const uint64_t out = uint64_t{outq} + left;
         status->outQueue = out > 0xFFFFFFFEu ? 0xFFFFFFFEu : static_cast<uint32_t>(out);
     }
+    return SerialResult::Ok;
+}
+
+SerialResult SerialDevice::takeLineErrors(uint32_t& errors) {
+    errors = 0;
+    Impl& d = *impl_;
+    const int fd = d.fd.load();
+    if (fd < 0) return SerialResult::InvalidArgument;
+    // A driver without error counters has no line errors to report: nothing to ask it.
+    if (d.noCounters.load()) return SerialResult::Ok;
+    ErrorCounts now;
+    if (!ReadCounts(fd, now)) {
+        if (DeviceFailed(errno)) return SerialResult::IoError;
+        return SerialResult::Ok;
+    }
+    std::lock_guard<std::mutex> lock(d.stateMutex);
+    if (d.haveCounts) {
+        errors = ErrorBits(d.errorBase, now);
+    } else {
+        d.eventBase = now;
+        d.haveCounts = true;
+    }
+    d.errorBase = now;
     return SerialResult::Ok;
 }
 
