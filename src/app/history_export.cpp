@@ -7,6 +7,7 @@
 
 #include "app/history_model.h"
 #include "link/ui_seam.h"
+#include "pages/core/hex_text.h"
 
 namespace pellory::app {
 namespace {
@@ -46,20 +47,7 @@ std::string_view SaveResultText(SaveResult result) {
     return {};
 }
 
-std::string WithTxtExtension(std::string path) {
-    const std::size_t slash = path.find_last_of('/');
-    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    const std::size_t dot = path.find_last_of('.');
-    std::string extension;
-    if (dot != std::string::npos && dot >= nameStart) {
-        extension = path.substr(dot + 1);
-        for (char& c : extension) {
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    if (extension != "txt") path += ".txt";
-    return path;
-}
+std::string WithTxtExtension(std::string path) { return hextext::AppendTxtExtension(path); }
 
 SaveResult SaveHistory(const HistoryModel& history, const std::string& chosenPath,
                        std::string* savedPath) {

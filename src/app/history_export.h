@@ -32,7 +32,7 @@ std::string_view SaveResultText(SaveResult result);
 
 // The path a chosen file name is saved under: unchanged when the extension of its file name is
 // "txt" in any letter case, else with ".txt" appended ("report.TXT" stays, "report.dat" becomes
-// "report.dat.txt", "report" becomes "report.txt").
+// "report.dat.txt", "report" becomes "report.txt"); the rule the hex command files use too.
 std::string WithTxtExtension(std::string path);
 
 // Writes the ticked rows of the history to the file at WithTxtExtension(chosenPath): an existing
