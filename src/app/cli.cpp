@@ -180,19 +180,12 @@ public:
         return kCliRefused;
     }
 
-    // The end of a command: every queued byte written to the port (as long as it takes them),
-    // then the link closed as a tab change closes it.
-    //
-    // Closing purges the port's output. An output queue that the driver reports empty may still
-    // hold bytes on their way: in a UART's transmitter (the device's flush waits for it where
-    // the driver tells), or, on a pseudo-terminal, in the kernel's hand-over to the far end,
-    // which nothing reports and which the purge discards. A short pause lets those arrive.
+    // The end of a command: every queued byte written to the port (as long as it takes them,
+    // the transmitter included where the driver tells), then the link closed as a tab change
+    // closes it.
     int Finish(pages::PageLink& page, int code) {
         if (page.IsOpen()) {
-            if (page.WaitUntilSent(pages::PageLink::kCloseStallMs)) {
-                page.Device().flush(pages::PageLink::kCloseStallMs);
-                platform::SleepMs(kSettleMs);
-            } else {
+            if (!page.WaitUntilSent(pages::PageLink::kCloseStallMs)) {
                 err << kCliProgram << ": the port took no data for " << pages::PageLink::kCloseStallMs / 1000
                     << " s; the bytes still queued were dropped.\n";
                 page.SendBuffer().ClearLocked();
@@ -203,7 +196,6 @@ public:
         page.CloseLink();
         return code;
     }
-    static constexpr uint32_t kSettleMs = 50;
 
     std::ostream& out;
     std::ostream& err;

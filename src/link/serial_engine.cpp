@@ -440,7 +440,8 @@ bool CSerialEngine::WaitUntilSent(uint32_t stallMs) {
         }
         last = now;
     }
-    return true;
+    // The driver's queue is empty; where it can tell, also wait for the transmitter itself.
+    return device_.flush(stallMs) == SerialResult::Ok;
 }
 
 // --- sending and reading ---

@@ -155,7 +155,10 @@ public:
     SerialResult setQueueSizes(uint32_t in, uint32_t out);  // accepted; may be a no-op
     SerialResult getTimeouts(Timeouts& out);
     SerialResult setTimeouts(const Timeouts& in);
-    SerialResult purge(uint32_t flags);                      // kPurge* bits
+    // kPurge* bits. The aborts end reads and writes in progress (and drop the bytes writeAsync
+    // still holds); the clears empty the driver's input or output queue. A pseudo-terminal has
+    // no transmitter: its written bytes are already with the far end and are not taken back.
+    SerialResult purge(uint32_t flags);
     SerialResult flush(uint32_t maxWaitMs = 5000);           // wait until the output queue is empty
     SerialResult clearError(CommStatus* status);             // reads and clears; status may be null
     // Reads and clears only the line error bits (what clearError reports as errors), without

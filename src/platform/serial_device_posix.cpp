@@ -498,6 +498,7 @@ struct SerialDevice::Impl {
     std::atomic<uint32_t> txAbort{0};  // bumped by purge(kPurgeTxAbort)
     std::atomic<bool> txHeld{false};   // output was written and kEvTxEmpty is still owed
     std::atomic<bool> noCounters{false};  // the driver keeps no line error counters
+    std::atomic<bool> hasModemLines{true};  // false for a pseudo-terminal
 
     // Settings and event bookkeeping.
     mutable std::mutex stateMutex;
@@ -679,6 +680,7 @@ SerialResult SerialDevice::open(const std::string& path, bool overlapped) {
         uint32_t modem = 0;
         bool has = false;
         if (ReadModem(fd, path, modem, has)) d.modemBase = modem;
+        d.hasModemLines.store(has);
     }
     d.path = path;
     d.overlapped.store(overlapped);
@@ -690,7 +692,9 @@ void SerialDevice::close() {
     Impl& d = *impl_;
     const int fd = d.fd.exchange(-1);
     if (fd < 0) return;
-    ::tcflush(fd, TCOFLUSH);  // a line held by flow control would otherwise delay close()
+    // A line held by flow control would otherwise delay close(). A pseudo-terminal has no
+    // transmitter to hold anything: its written bytes are already the far end's to read.
+    if (d.hasModemLines.load()) ::tcflush(fd, TCOFLUSH);
     ::ioctl(fd, TIOCNXCL);
     ::flock(fd, LOCK_UN);
     ::close(fd);
@@ -829,11 +833,15 @@ SerialResult SerialDevice::purge(uint32_t flags) {
     if (fd < 0 || (flags & ~0xFu) != 0) return SerialResult::InvalidArgument;
     if (flags & kPurgeTxAbort) d.txAbort.fetch_add(1);
     if (flags & kPurgeRxAbort) d.rxAbort.fetch_add(1);
-    if (flags & (kPurgeTxAbort | kPurgeTxClear)) {
-        d.dropPending();
+    // Aborting ends the operations in progress (and drops what writeAsync still holds);
+    // clearing empties the driver's queue. A line without a transmitter (a pseudo-terminal,
+    // which has no modem lines either) has delivered every written byte to its far end
+    // already: clearing its output would take those back, so only our own queue is dropped.
+    if (flags & (kPurgeTxAbort | kPurgeTxClear)) d.dropPending();
+    if ((flags & kPurgeTxClear) && d.hasModemLines.load()) {
         if (::tcflush(fd, TCOFLUSH) != 0 && DeviceFailed(errno)) return SerialResult::IoError;
     }
-    if (flags & (kPurgeRxAbort | kPurgeRxClear)) {
+    if (flags & kPurgeRxClear) {
         if (::tcflush(fd, TCIFLUSH) != 0 && DeviceFailed(errno)) return SerialResult::IoError;
         d.inputConsumed();
     }

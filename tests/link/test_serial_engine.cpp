@@ -419,3 +419,19 @@ TEST_F(EngineTest, WaitUntilSentLetsTheWriterFinishAndGivesUpOnAStuckPort) {
     CSerialEngine closed;
     EXPECT_TRUE(closed.WaitUntilSent(100));  // nothing queued, nothing to wait for
 }
+
+TEST_F(EngineTest, ClosingRightAfterTheLastWriteTakesNothingBackFromThePrinter) {
+    MappedPrinter p(kCom);
+    std::vector<uint8_t> expected;
+    for (int round = 0; round < 20; ++round) {
+        CSerialEngine e;
+        e.SetFlags(0);  // sends write at once
+        ASSERT_TRUE(e.Open(kCom, 8, 0, 0));
+        std::vector<uint8_t> data(100 + round * 37, static_cast<uint8_t>('a' + round));
+        EXPECT_EQ(e.Send(data), data.size());
+        expected.insert(expected.end(), data.begin(), data.end());
+        e.Close(500);  // purges both directions at once
+    }
+    ASSERT_TRUE(p->waitForBytes(expected.size(), 3000)) << p->receivedCount() << " of " << expected.size();
+    EXPECT_EQ(p->received(), expected);
+}
