@@ -209,7 +209,7 @@ using Action = std::function<int(Session&)>;
 // ---------------------------------------------------------------------------------------------
 // Arguments of a command
 
-struct ArgSpec {
+struct ArgRules {
     std::vector<std::string> valued;  // options followed by a value ("--type NAME" or "--type=NAME")
     std::vector<std::string> flags;   // options on their own ("--hex")
 };
@@ -230,7 +230,7 @@ struct ParsedArgs {
 
 // "--" ends the options; "-h"/"--help" ask for the usage; any other argument that starts with
 // "--" must be one of the command's options. Other arguments (also "-5") are positional.
-bool ParseArgs(const std::vector<std::string>& args, const ArgSpec& spec, ParsedArgs& out, std::string& error) {
+bool ParseArgs(const std::vector<std::string>& args, const ArgRules& rules, ParsedArgs& out, std::string& error) {
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -252,8 +252,8 @@ bool ParseArgs(const std::vector<std::string>& args, const ArgSpec& spec, Parsed
         }
         const size_t eq = a.find('=');
         const std::string name = a.substr(0, eq);
-        const bool valued = std::find(spec.valued.begin(), spec.valued.end(), name) != spec.valued.end();
-        const bool flag = std::find(spec.flags.begin(), spec.flags.end(), name) != spec.flags.end();
+        const bool valued = std::find(rules.valued.begin(), rules.valued.end(), name) != rules.valued.end();
+        const bool flag = std::find(rules.flags.begin(), rules.flags.end(), name) != rules.flags.end();
         if (valued) {
             if (eq != std::string::npos) {
                 out.values[name] = a.substr(eq + 1);
@@ -296,7 +296,7 @@ struct Command {
     const char* synopsis;  // after "pellory-cli [options] "
     const char* summary;
     std::string details;   // further lines of "COMMAND --help"
-    ArgSpec spec;
+    ArgRules rules;
     Prepare prepare;
 };
 
@@ -1101,7 +1101,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (!command) return BadArguments(err, "unknown command \"" + commandName + "\"", nullptr);
 
     ParsedArgs parsed;
-    const bool argsOk = ParseArgs(rest, command->spec, parsed, error);
+    const bool argsOk = ParseArgs(rest, command->rules, parsed, error);
     if (parsed.help) {
         out << CommandUsageText(*command);
         return kCliDone;
