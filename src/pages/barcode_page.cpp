@@ -1,7 +1,6 @@
 #include "pages/barcode_page.h"
 
 #include <QComboBox>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -16,18 +15,10 @@ namespace pellory::pages {
 namespace {
 
 using widgets::DialogUnits;
+using widgets::MakeGroupDu;
+using widgets::MakeLabelDu;
 using widgets::PlaceDu;
 using widgets::SetControlId;
-
-void MakeGroup(QWidget* parent, const DialogUnits& du, const char* title, int x, int y, int w, int h) {
-    auto* group = new QGroupBox(QString::fromLatin1(title), parent);
-    PlaceDu(group, du, x, y, w, h);
-}
-
-void MakeLabel(QWidget* parent, const DialogUnits& du, const char* text, int x, int y, int w) {
-    auto* label = new QLabel(QString::fromLatin1(text), parent);
-    PlaceDu(label, du, x, y, w, 9);
-}
 
 std::string Latin1(const QString& text) { return text.toLatin1().toStdString(); }
 
@@ -55,36 +46,36 @@ void CDiglogBarcode::BuildControls() {
     PlaceDu(description, du, 120, 2, 178, 32);
 
     // Left: the settings.
-    MakeGroup(this, du, "Barcode Setting", 4, 38, 146, 114);
-    MakeLabel(this, du, "Barcode System:", 10, 52, 62);
+    MakeGroupDu(this, du, "Barcode Setting", 4, 38, 146, 114);
+    MakeLabelDu(this, du, "Barcode System:", 10, 52, 62);
     symbology_ = new QComboBox(this);
     SetControlId(symbology_, kIdSymbology, QStringLiteral("barcodeSystem"));
     PlaceDu(symbology_, du, 74, 50, 70, 13);
-    MakeLabel(this, du, "HRI Position:", 10, 76, 62);
+    MakeLabelDu(this, du, "HRI Position:", 10, 76, 62);
     hri_ = new QComboBox(this);
     SetControlId(hri_, kIdHri, QStringLiteral("hriPosition"));
     PlaceDu(hri_, du, 74, 74, 70, 13);
-    MakeLabel(this, du, "Barcode Width:", 10, 100, 62);
+    MakeLabelDu(this, du, "Barcode Width:", 10, 100, 62);
     width_ = new QLineEdit(this);
     SetControlId(width_, kIdWidth, QStringLiteral("barcodeWidth"));
     PlaceDu(width_, du, 74, 98, 70, 12);
-    MakeLabel(this, du, "Barcode Height:", 10, 124, 62);
+    MakeLabelDu(this, du, "Barcode Height:", 10, 124, 62);
     height_ = new QLineEdit(this);
     SetControlId(height_, kIdHeight, QStringLiteral("barcodeHeight"));
     PlaceDu(height_, du, 74, 122, 70, 12);
 
     // Right: the data, what the symbology allows, and the print button.
-    MakeGroup(this, du, "Barcode Print", 154, 38, 144, 114);
-    MakeLabel(this, du, "Barcode Data:", 160, 48, 132);
+    MakeGroupDu(this, du, "Barcode Print", 154, 38, 144, 114);
+    MakeLabelDu(this, du, "Barcode Data:", 160, 48, 132);
     data_ = new QLineEdit(this);
     SetControlId(data_, kIdData, QStringLiteral("barcodeData"));
     PlaceDu(data_, du, 160, 58, 132, 12);
-    MakeLabel(this, du, "The range of Characters:", 160, 73, 132);
+    MakeLabelDu(this, du, "The range of Characters:", 160, 73, 132);
     characterRange_ = new QLineEdit(this);
     characterRange_->setReadOnly(true);
     SetControlId(characterRange_, kIdCharacterRange, QStringLiteral("characterRange"));
     PlaceDu(characterRange_, du, 160, 83, 132, 12);
-    MakeLabel(this, du, "The range of Characters Number:", 160, 98, 132);
+    MakeLabelDu(this, du, "The range of Characters Number:", 160, 98, 132);
     numberRange_ = new QPlainTextEdit(this);
     numberRange_->setReadOnly(true);
     SetControlId(numberRange_, kIdNumberRange, QStringLiteral("numberRange"));

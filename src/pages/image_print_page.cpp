@@ -3,8 +3,6 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QFile>
-#include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
@@ -20,13 +18,10 @@ namespace pellory::pages {
 namespace {
 
 using widgets::DialogUnits;
+using widgets::MakeGroupDu;
+using widgets::MakeLabelDu;
 using widgets::PlaceDu;
 using widgets::SetControlId;
-
-void MakeLabel(QWidget* parent, const DialogUnits& du, const char* text, int x, int y, int w) {
-    auto* label = new QLabel(QString::fromLatin1(text), parent);
-    PlaceDu(label, du, x, y, w, 9);
-}
 
 QPushButton* MakeButton(QWidget* parent, const DialogUnits& du, int id, const char* name, const char* text, int x,
                         int y, int w, int h) {
@@ -74,8 +69,7 @@ void CDialogPPrint::BuildControls() {
     resize(du.size(316, 180));
     setMinimumSize(du.size(316, 180));
 
-    auto* group = new QGroupBox(QStringLiteral("Image Print"), this);
-    PlaceDu(group, du, 4, 2, 294, 152);
+    MakeGroupDu(this, du, QStringLiteral("Image Print"), 4, 2, 294, 152);
 
     // Left: the preview with its (unused) scroll bars, the path and "Load..".
     preview_ = new PreviewBox(this);
@@ -95,7 +89,7 @@ void CDialogPPrint::BuildControls() {
     load_ = MakeButton(this, du, kIdLoad, "load", "Load..", 184, 133, 42, 14);
 
     // Right: orientation, mode, threshold and "Print".
-    MakeLabel(this, du, "Byte orientation", 234, 12, 62);
+    MakeLabelDu(this, du, "Byte orientation", 234, 12, 62);
     vertical_ = new QRadioButton(QStringLiteral("Vertical"), this);
     SetControlId(vertical_, kIdVertical, QStringLiteral("vertical"));
     PlaceDu(vertical_, du, 238, 24, 56, 10);
@@ -108,7 +102,7 @@ void CDialogPPrint::BuildControls() {
     // The entries are longer than the list is wide: let the open list show them whole.
     mode_->view()->setMinimumWidth(du.x(90));
 
-    MakeLabel(this, du, "Threshold", 234, 72, 62);
+    MakeLabelDu(this, du, "Threshold", 234, 72, 62);
     threshold_ = new QLineEdit(this);
     SetControlId(threshold_, kIdThreshold, QStringLiteral("threshold"));
     threshold_->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), threshold_));

@@ -2,8 +2,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -17,18 +15,10 @@ namespace pellory::pages {
 namespace {
 
 using widgets::DialogUnits;
+using widgets::MakeGroupDu;
+using widgets::MakeLabelDu;
 using widgets::PlaceDu;
 using widgets::SetControlId;
-
-void MakeGroup(QWidget* parent, const DialogUnits& du, const char* title, int x, int y, int w, int h) {
-    auto* group = new QGroupBox(QString::fromLatin1(title), parent);
-    PlaceDu(group, du, x, y, w, h);
-}
-
-void MakeLabel(QWidget* parent, const DialogUnits& du, const char* text, int x, int y, int w) {
-    auto* label = new QLabel(QString::fromLatin1(text), parent);
-    PlaceDu(label, du, x, y, w, 9);
-}
 
 // A number field: what the user types or pastes is limited to digits. A text the program writes
 // is not filtered; whatever the field holds is read as a signed number when used.
@@ -83,20 +73,20 @@ void CDialogPSetup::BuildControls() {
     setMinimumSize(du.size(316, 180));
 
     // Left column: the form and the printer.
-    MakeGroup(this, du, "Form Setting", 7, 2, 150, 78);
-    MakeLabel(this, du, "Line Space", 16, 16, 56);
+    MakeGroupDu(this, du, "Form Setting", 7, 2, 150, 78);
+    MakeLabelDu(this, du, "Line Space", 16, 16, 56);
     lineSpace_ = MakeNumberField(this, du, kIdLineSpace, "lineSpace", kDefaultLineSpaceText, 76, 14, 72);
-    MakeLabel(this, du, "Left Margin", 16, 31, 56);
+    MakeLabelDu(this, du, "Left Margin", 16, 31, 56);
     leftMargin_ = MakeNumberField(this, du, kIdLeftMargin, "leftMargin", kDefaultMarginText, 76, 29, 72);
-    MakeLabel(this, du, "Right Margin", 16, 46, 56);
+    MakeLabelDu(this, du, "Right Margin", 16, 46, 56);
     rightMargin_ = MakeNumberField(this, du, kIdRightMargin, "rightMargin", kDefaultMarginText, 76, 44, 72);
-    MakeLabel(this, du, "Aligment", 16, 61, 56);
+    MakeLabelDu(this, du, "Aligment", 16, 61, 56);
     alignment_ = MakeList(this, du, kIdAlignment, "alignment", 76, 59, 72);
 
-    MakeGroup(this, du, "Printer Setting", 7, 84, 150, 46);
-    MakeLabel(this, du, "Print Density", 16, 98, 56);
+    MakeGroupDu(this, du, "Printer Setting", 7, 84, 150, 46);
+    MakeLabelDu(this, du, "Print Density", 16, 98, 56);
     density_ = MakeList(this, du, kIdDensity, "density", 76, 96, 72);
-    MakeLabel(this, du, "Print Speed", 16, 113, 56);
+    MakeLabelDu(this, du, "Print Speed", 16, 113, 56);
     speed_ = MakeList(this, du, kIdSpeed, "speed", 76, 111, 72);
 
     reset_ = new QPushButton(QStringLiteral("Reset"), this);
@@ -104,12 +94,12 @@ void CDialogPSetup::BuildControls() {
     PlaceDu(reset_, du, 7, 136, 60, 14);
 
     // Right column: the font.
-    MakeGroup(this, du, "Font Setting", 163, 2, 136, 148);
-    MakeLabel(this, du, "Font Size", 172, 16, 48);
+    MakeGroupDu(this, du, "Font Setting", 163, 2, 136, 148);
+    MakeLabelDu(this, du, "Font Size", 172, 16, 48);
     font_ = MakeList(this, du, kIdFontSize, "fontSize", 222, 14, 72);
-    MakeLabel(this, du, "Character", 172, 31, 48);
+    MakeLabelDu(this, du, "Character", 172, 31, 48);
     character_ = MakeList(this, du, kIdCharacter, "character", 222, 29, 72);
-    MakeLabel(this, du, "Code Table", 172, 46, 48);
+    MakeLabelDu(this, du, "Code Table", 172, 46, 48);
     codeTable_ = MakeList(this, du, kIdCodeTable, "codeTable", 222, 44, 72);
 
     doubleHigh_ = MakeBox(this, du, kIdDoubleHigh, "doubleHigh", "Double High", 172, 68);

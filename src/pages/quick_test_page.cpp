@@ -1,7 +1,6 @@
 #include "pages/quick_test_page.h"
 
 #include <QColor>
-#include <QGroupBox>
 #include <QPushButton>
 
 #include "widgets/dialog_layout.h"
@@ -12,6 +11,7 @@ namespace pellory::pages {
 namespace {
 
 using widgets::DialogUnits;
+using widgets::MakeGroupDu;
 using widgets::PlaceDu;
 using widgets::SetControlId;
 
@@ -51,8 +51,7 @@ void CDialogQuickTest::BuildControls() {
     resize(du.size(316, 180));
     setMinimumSize(du.size(316, 180));
 
-    auto* tests = new QGroupBox(QStringLiteral("Test"), this);
-    PlaceDu(tests, du, 4, 2, 294, 84);
+    MakeGroupDu(this, du, QStringLiteral("Test"), 4, 2, 294, 84);
     const std::vector<samples::Sample>& all = samples::Samples();
     for (size_t i = 0; i < all.size(); ++i) {
         auto* button = new QPushButton(QString::fromLatin1(all[i].button.c_str()), this);
@@ -65,8 +64,7 @@ void CDialogQuickTest::BuildControls() {
         sampleButtons_.push_back(button);
     }
 
-    auto* states = new QGroupBox(QStringLiteral("Printer States"), this);
-    PlaceDu(states, du, 4, 90, 294, 62);
+    MakeGroupDu(this, du, QStringLiteral("Printer States"), 4, 90, 294, 62);
     statesButton_ = new QPushButton(QStringLiteral("Printer States"), this);
     SetControlId(statesButton_, kIdPrinterStatesButton, QStringLiteral("printerStates"));
     PlaceDu(statesButton_, du, 12, kLampTop, 72, kButtonHeight);

@@ -1,7 +1,6 @@
 #include "pages/setup_page.h"
 
 #include <QComboBox>
-#include <QGroupBox>
 #include <QLabel>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -18,6 +17,8 @@ namespace pellory::pages {
 namespace {
 
 using widgets::DialogUnits;
+using widgets::MakeGroupDu;
+using widgets::MakeLabelDu;
 using widgets::PlaceDu;
 using widgets::SetControlId;
 
@@ -34,12 +35,6 @@ public:
 private:
     std::function<void()> beforePopup_;
 };
-
-QGroupBox* MakeGroup(QWidget* parent, const DialogUnits& du, const char* title, int x, int y, int w, int h) {
-    auto* group = new QGroupBox(QString::fromLatin1(title), parent);
-    PlaceDu(group, du, x, y, w, h);
-    return group;
-}
 
 // Inserts each entry at its own position, so the entries keep their order.
 template <size_t N>
@@ -70,12 +65,12 @@ void CDialogSetup::BuildControls() {
     setMinimumSize(du.size(316, 180));
 
     // Left column: the device, the kind of port, the program.
-    MakeGroup(this, du, "Device Name", 4, 2, 146, 30);
+    MakeGroupDu(this, du, "Device Name", 4, 2, 146, 30);
     device_ = new QComboBox(this);
     SetControlId(device_, kIdDeviceList, QStringLiteral("deviceList"));
     PlaceDu(device_, du, 12, 13, 130, 13);
 
-    MakeGroup(this, du, "Port", 4, 36, 146, 52);
+    MakeGroupDu(this, du, "Port", 4, 36, 146, 52);
     struct Radio {
         int id;
         const char* caption;
@@ -96,7 +91,7 @@ void CDialogSetup::BuildControls() {
         if (r.id == kIdRadioCom) com_ = button;
     }
 
-    MakeGroup(this, du, "About", 4, 92, 146, 60);
+    MakeGroupDu(this, du, "About", 4, 92, 146, 60);
     auto* about = new QLabel(QStringLiteral("Pellory\nReceipt printer test and set-up tool\nVersion %1")
                                  .arg(QString::fromLatin1(kVersionText)),
                              this);
@@ -105,7 +100,7 @@ void CDialogSetup::BuildControls() {
     PlaceDu(about, du, 12, 104, 130, 42);
 
     // Right column: the line settings and the two checks.
-    MakeGroup(this, du, "Port Setting", 154, 2, 144, 150);
+    MakeGroupDu(this, du, "Port Setting", 154, 2, 144, 150);
     port_ = new PopupHookCombo(this, [this] { RefreshPortTips(); });
     baud_ = new QComboBox(this);
     dataBits_ = new QComboBox(this);
@@ -128,8 +123,7 @@ void CDialogSetup::BuildControls() {
     };
     int y = 14;
     for (const Row& r : rows) {
-        auto* label = new QLabel(QString::fromLatin1(r.label), this);
-        PlaceDu(label, du, 162, y + 2, 46, 9);
+        MakeLabelDu(this, du, QString::fromLatin1(r.label), 162, y + 2, 46);
         SetControlId(r.list, r.id, QString::fromLatin1(r.name));
         PlaceDu(r.list, du, 210, y, 80, 13);
         y += 18;

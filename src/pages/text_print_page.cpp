@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
-#include <QGroupBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -25,6 +24,7 @@ namespace pellory::pages {
 namespace {
 
 using widgets::DialogUnits;
+using widgets::MakeGroupDu;
 using widgets::PlaceDu;
 using widgets::SetControlId;
 
@@ -141,10 +141,8 @@ void CDialogTprint::BuildControls() {
     resize(du.size(316, 180));
     setMinimumSize(du.size(316, 180));
 
-    auto* sendGroup = new QGroupBox(QStringLiteral("Transmitting data"), this);
-    PlaceDu(sendGroup, du, 4, 2, 294, 90);
-    auto* receiveGroup = new QGroupBox(QStringLiteral("Receiving data"), this);
-    PlaceDu(receiveGroup, du, 4, 94, 294, 60);
+    MakeGroupDu(this, du, QStringLiteral("Transmitting data"), 4, 2, 294, 90);
+    MakeGroupDu(this, du, QStringLiteral("Receiving data"), 4, 94, 294, 60);
 
     transmit_ = new CCommandEdit(this);
     SetControlId(transmit_, kIdTransmitField, QStringLiteral("transmitField"));

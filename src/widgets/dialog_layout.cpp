@@ -1,6 +1,8 @@
 #include "widgets/dialog_layout.h"
 
 #include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
 #include <QVariant>
 
 namespace pellory::widgets {
@@ -18,6 +20,18 @@ int DialogUnits::y(int du) const { return (du * baseY_ + 4) / 8; }
 
 void PlaceDu(QWidget* w, const DialogUnits& du, int left, int top, int width, int height) {
     w->setGeometry(du.rect(left, top, width, height));
+}
+
+QGroupBox* MakeGroupDu(QWidget* parent, const DialogUnits& du, const QString& title, int x, int y, int w, int h) {
+    auto* group = new QGroupBox(title, parent);
+    PlaceDu(group, du, x, y, w, h);
+    return group;
+}
+
+QLabel* MakeLabelDu(QWidget* parent, const DialogUnits& du, const QString& text, int x, int y, int w, int h) {
+    auto* label = new QLabel(text, parent);
+    PlaceDu(label, du, x, y, w, h);
+    return label;
 }
 
 void SetControlId(QWidget* w, int id, const QString& name) {

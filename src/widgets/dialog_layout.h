@@ -9,7 +9,11 @@
 #include <QFont>
 #include <QRect>
 #include <QSize>
+#include <QString>
 #include <QWidget>
+
+class QGroupBox;
+class QLabel;
 
 namespace pellory::widgets {
 
@@ -30,6 +34,15 @@ private:
 
 // Places w at a dialog-unit rectangle inside its parent.
 void PlaceDu(QWidget* w, const DialogUnits& du, int left, int top, int width, int height);
+
+// The height of a one-line label, in dialog units.
+inline constexpr int kLabelHeightDu = 9;
+
+// A group box with this title, placed at a dialog-unit rectangle inside parent.
+QGroupBox* MakeGroupDu(QWidget* parent, const DialogUnits& du, const QString& title, int x, int y, int w, int h);
+// A one-line label with this text, placed at a dialog-unit position and width inside parent.
+QLabel* MakeLabelDu(QWidget* parent, const DialogUnits& du, const QString& text, int x, int y, int w,
+                    int h = kLabelHeightDu);
 
 inline constexpr const char* kControlIdProperty = "controlId";
 
