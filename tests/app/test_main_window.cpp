@@ -25,6 +25,7 @@
 #include "app/main_window.h"
 #include "link/port_settings.h"
 #include "pages/core/page_link.h"
+#include "pages/page_test_support.h"
 #include "support/support.h"
 #include "widgets/dialog_layout.h"
 #include "widgets/qt_test_app.h"
@@ -32,11 +33,8 @@
 namespace pellory::app {
 namespace {
 
-void ProcessFor(int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
+using test::ProcessFor;
+using test::WhenShown;
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -44,35 +42,6 @@ std::string ReadFile(const std::string& path) {
     out << in.rdbuf();
     return out.str();
 }
-
-// Acts on the first modal dialog (or popup menu, with popup set) that shows up while it exists;
-// closes every modal dialog and popup after five seconds in any case.
-class WhenShown {
-public:
-    WhenShown(bool popup, std::function<void(QWidget*)> act) : act_(std::move(act)) {
-        QObject::connect(&poll_, &QTimer::timeout, [this, popup] {
-            QWidget* w = popup ? QApplication::activePopupWidget() : QApplication::activeModalWidget();
-            if (w == nullptr || handled_) return;
-            handled_ = true;
-            poll_.stop();
-            act_(w);
-        });
-        QObject::connect(&watchdog_, &QTimer::timeout, [] {
-            while (QWidget* w = QApplication::activePopupWidget()) w->close();
-            while (QWidget* w = QApplication::activeModalWidget()) w->close();
-        });
-        poll_.start(10);
-        watchdog_.setSingleShot(true);
-        watchdog_.start(5000);
-    }
-    bool handled() const { return handled_; }
-
-private:
-    std::function<void(QWidget*)> act_;
-    QTimer poll_;
-    QTimer watchdog_;
-    bool handled_ = false;
-};
 
 // The window's own control with an id: like a dialog's item lookup, only its direct children
 // count (the pages reuse ids of the window's controls for their own).

@@ -27,6 +27,7 @@
 #include "link/open_and_probe.h"
 #include "link/port_settings.h"
 #include "link/serial_engine.h"
+#include "pages/page_test_support.h"
 #include "support/support.h"
 #include "widgets/qt_test_app.h"
 
@@ -34,6 +35,7 @@ namespace pellory::app {
 namespace {
 
 using namespace std::chrono_literals;
+using test::ProcessFor;
 
 // Runs the window thread's events until done() holds or timeoutMs passed.
 bool ProcessUntil(const std::function<bool()>& done, int timeoutMs = 2000) {
@@ -45,12 +47,6 @@ bool ProcessUntil(const std::function<bool()>& done, int timeoutMs = 2000) {
         std::this_thread::sleep_for(1ms);
     }
     return true;
-}
-
-void ProcessFor(int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
 struct Received {
@@ -83,32 +79,10 @@ TEST(QtFileFilter, OddFormsStayUsable) {
 
 // --- the message seam on Qt ---
 
-// Acts on the first modal dialog that shows up while it exists; closes every modal dialog after
-// five seconds in any case, so that a dialog that does not behave cannot hang the test.
-class ModalHandler {
+// Acts on the first modal dialog that shows up while it exists.
+class ModalHandler : public test::WhenShown {
 public:
-    explicit ModalHandler(std::function<void(QWidget*)> act) : act_(std::move(act)) {
-        QObject::connect(&poll_, &QTimer::timeout, [this] {
-            QWidget* w = QApplication::activeModalWidget();
-            if (w == nullptr || handled_) return;
-            handled_ = true;
-            poll_.stop();
-            act_(w);
-        });
-        QObject::connect(&watchdog_, &QTimer::timeout, [] {
-            while (QWidget* w = QApplication::activeModalWidget()) w->close();
-        });
-        poll_.start(10);
-        watchdog_.setSingleShot(true);
-        watchdog_.start(5000);
-    }
-    bool handled() const { return handled_; }
-
-private:
-    std::function<void(QWidget*)> act_;
-    QTimer poll_;
-    QTimer watchdog_;
-    bool handled_ = false;
+    explicit ModalHandler(std::function<void(QWidget*)> act) : WhenShown(false, std::move(act)) {}
 };
 
 TEST(QtPrompt, MessageBoxShowsTextCaptionAndInformativeTextOverItsParent) {

@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "link/port_settings.h"
+#include "page_test_support.h"
 #include "pages/barcode_page.h"
 #include "platform/port_map.h"
 #include "print_setup_barcode_rows.h"
@@ -27,6 +28,8 @@
 
 using namespace pellory;
 using pages::CDiglogBarcode;
+using test::Digits;
+using test::Entries;
 using test::Hex;
 using Rows = std::vector<std::string>;
 namespace rows = test::rows;
@@ -36,12 +39,6 @@ namespace {
 constexpr int kCom = 171;
 constexpr int kSilentCom = 172;
 
-
-std::string Digits(size_t n) {
-    std::string s;
-    for (size_t i = 0; i < n; ++i) s += static_cast<char>('0' + i % 10);
-    return s;
-}
 
 class BarcodePageTest : public ::testing::Test {
 protected:
@@ -63,52 +60,24 @@ protected:
 
     template <typename T>
     T* Control(int id) {
-        T* w = widgets::FindControl<T>(page.get(), id);
-        EXPECT_NE(w, nullptr) << id;
-        return w;
+        return test::PageControl<T>(page.get(), id);
     }
     QLineEdit* Field(int id) { return Control<QLineEdit>(id); }
     QComboBox* List(int id) { return Control<QComboBox>(id); }
     QString NumberRange() { return Control<QPlainTextEdit>(CDiglogBarcode::kIdNumberRange)->toPlainText(); }
-    void ChooseHri(int index) {
-        QComboBox* list = List(CDiglogBarcode::kIdHri);
-        list->setCurrentIndex(index);
-        emit list->activated(index);
-    }
-    void ChooseSymbology(int index) {
-        QComboBox* list = List(CDiglogBarcode::kIdSymbology);
-        list->setCurrentIndex(index);
-        emit list->activated(index);
-    }
-    void TypeOver(int id, const std::string& text) {
-        QLineEdit* edit = Field(id);
-        edit->selectAll();
-        if (text.empty()) {
-            edit->del();
-            return;
-        }
-        for (char c : text) edit->insert(QString(QChar::fromLatin1(c)));
-    }
+    void ChooseHri(int index) { test::ChooseEntry(List(CDiglogBarcode::kIdHri), index); }
+    void ChooseSymbology(int index) { test::ChooseEntry(List(CDiglogBarcode::kIdSymbology), index); }
+    void TypeOver(int id, const std::string& text) { test::TypeOver(Field(id), text); }
     void Print(const std::string& data) {
         Field(CDiglogBarcode::kIdData)->setText(QString::fromLatin1(data));
         Control<QPushButton>(CDiglogBarcode::kIdPrint)->click();
     }
-    vprinter::Bytes Received(test::MappedPrinter& p, size_t n) {
-        EXPECT_TRUE(p->waitForBytes(n, 2000)) << n;
-        p->waitForQuiet(30, 500);
-        return p->received();
-    }
+    vprinter::Bytes Received(test::MappedPrinter& p, size_t n) { return test::ReceivedWhenQuiet(p, n, 2000); }
 
     test::ScriptedPrompt prompt;
     test::RecordingHistory history;
     std::unique_ptr<CDiglogBarcode> page;
 };
-
-QStringList Entries(QComboBox* list) {
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i) out << list->itemText(i);
-    return out;
-}
 
 }  // namespace
 

@@ -5,20 +5,16 @@
 #include <limits>
 #include <string>
 
+#include "page_test_support.h"
 #include "pages/core/barcode_actions.h"
 
 using namespace pellory;
 using pages::BarcodeDataValid;
+using test::Digits;
 
 namespace {
 
 enum Index { kUpcA, kUpcB, kEan13, kEan8, kCode39, kItf25, kCodabar, kCoda93, kCoda128, kEan128 };
-
-std::string Digits(size_t n) {
-    std::string s;
-    for (size_t i = 0; i < n; ++i) s += static_cast<char>('0' + i % 10);
-    return s;
-}
 
 std::string Byte(unsigned v) { return std::string(1, static_cast<char>(v)); }
 

@@ -24,6 +24,7 @@
 #include "image_print_rows.h"
 #include "imaging/bit_image.h"
 #include "link/port_settings.h"
+#include "page_test_support.h"
 #include "pages/image_print_page.h"
 #include "platform/port_map.h"
 #include "print_setup_barcode_rows.h"
@@ -35,6 +36,7 @@
 using namespace pellory;
 using pages::CDialogPPrint;
 using test::Echo;
+using test::Entries;
 using test::Hex;
 using Rows = std::vector<std::string>;
 namespace image_rows = test::image_rows;
@@ -106,9 +108,7 @@ protected:
 
     template <typename T>
     T* Control(int id) {
-        T* w = widgets::FindControl<T>(page.get(), id);
-        EXPECT_NE(w, nullptr) << id;
-        return w;
+        return test::PageControl<T>(page.get(), id);
     }
     QPushButton* Button(int id) { return Control<QPushButton>(id); }
     QComboBox* Modes() { return Control<QComboBox>(CDialogPPrint::kIdMode); }
@@ -141,27 +141,14 @@ protected:
     }
     void Update() { Button(CDialogPPrint::kIdUpdate)->click(); }
     void Print() { Button(CDialogPPrint::kIdPrint)->click(); }
-    void Choose(int index) {
-        Modes()->setCurrentIndex(index);
-        emit Modes()->activated(index);
-    }
-    vprinter::Bytes Received(test::MappedPrinter& p, size_t n) {
-        EXPECT_TRUE(p->waitForBytes(n, 3000)) << n;
-        p->waitForQuiet(30, 500);
-        return p->received();
-    }
+    void Choose(int index) { test::ChooseEntry(Modes(), index); }
+    vprinter::Bytes Received(test::MappedPrinter& p, size_t n) { return test::ReceivedWhenQuiet(p, n, 3000); }
 
     QTemporaryDir dir;
     test::ScriptedPrompt prompt;
     test::RecordingHistory history;
     std::unique_ptr<CDialogPPrint> page;
 };
-
-QStringList Entries(QComboBox* list) {
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i) out << list->itemText(i);
-    return out;
-}
 
 const QStringList kDensityEntries{"8-dot single-density", "8-dot double-density", "24-dot single-density",
                                   "24-dot double-density"};

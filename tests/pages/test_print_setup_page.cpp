@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "link/port_settings.h"
+#include "page_test_support.h"
 #include "pages/print_setup_page.h"
 #include "platform/port_map.h"
 #include "platform/threads.h"
@@ -30,6 +31,7 @@
 
 using namespace pellory;
 using pages::CDialogPSetup;
+using test::Entries;
 using test::Hex;
 using Rows = std::vector<std::string>;
 namespace rows = test::rows;
@@ -136,46 +138,22 @@ protected:
 
     template <typename T>
     T* Control(int id) {
-        T* w = widgets::FindControl<T>(page.get(), id);
-        EXPECT_NE(w, nullptr) << id;
-        return w;
+        return test::PageControl<T>(page.get(), id);
     }
     QLineEdit* Field(int id) { return Control<QLineEdit>(id); }
     QComboBox* List(int id) { return Control<QComboBox>(id); }
     QCheckBox* Box(int id) { return Control<QCheckBox>(id); }
     // The user picks the entry at index: the selection changes, then the list says so.
-    void Choose(int id, int index) {
-        QComboBox* list = List(id);
-        list->setCurrentIndex(index);
-        emit list->activated(index);
-    }
+    void Choose(int id, int index) { test::ChooseEntry(List(id), index); }
     // The user selects the whole text of a field, then types the characters one at a time.
-    void TypeOver(int id, const std::string& text) {
-        QLineEdit* edit = Field(id);
-        edit->selectAll();
-        if (text.empty()) {
-            edit->del();
-            return;
-        }
-        for (char c : text) edit->insert(QString(QChar::fromLatin1(c)));
-    }
+    void TypeOver(int id, const std::string& text) { test::TypeOver(Field(id), text); }
     // The bytes the printer got, once n of them are there.
-    vprinter::Bytes Received(test::MappedPrinter& p, size_t n) {
-        EXPECT_TRUE(p->waitForBytes(n, 2000)) << n;
-        p->waitForQuiet(30, 500);
-        return p->received();
-    }
+    vprinter::Bytes Received(test::MappedPrinter& p, size_t n) { return test::ReceivedWhenQuiet(p, n, 2000); }
 
     test::ScriptedPrompt prompt;
     test::RecordingHistory history;
     std::unique_ptr<CDialogPSetup> page;
 };
-
-QStringList Entries(QComboBox* list) {
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i) out << list->itemText(i);
-    return out;
-}
 
 }  // namespace
 

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "link/port_settings.h"
+#include "page_test_support.h"
 #include "pages/quick_test_page.h"
 #include "platform/serial_device.h"
 #include "platform/threads.h"
@@ -85,9 +86,7 @@ protected:
     }
     // Waits until the printer got n bytes and then fell quiet; returns what it got.
     static vprinter::Bytes Received(test::MappedPrinter& p, size_t n) {
-        EXPECT_TRUE(p->waitForBytes(n, kByteWaitMs)) << "got " << p->receivedCount() << " of " << n;
-        p->waitForQuiet(30, 1000);
-        return p->received();
+        return test::ReceivedWhenQuiet(p, n, kByteWaitMs, 30, 1000);
     }
     // Waits (bounded) until the page's receive buffer holds n bytes.
     bool WaitForBuffered(size_t n) {

@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "link/port_settings.h"
+#include "page_test_support.h"
 #include "pages/setup_page.h"
 #include "platform/port_map.h"
 #include "platform/serial_device.h"
@@ -32,6 +33,7 @@
 using namespace pellory;
 using link::PortSettings;
 using pages::CDialogSetup;
+using test::Entries;
 using test::Hex;
 using vprinter::VirtualPrinter;
 
@@ -101,9 +103,7 @@ protected:
 
     template <typename T = QComboBox>
     T* Control(int id) {
-        T* w = widgets::FindControl<T>(page.get(), id);
-        EXPECT_NE(w, nullptr) << id;
-        return w;
+        return test::PageControl<T>(page.get(), id);
     }
     QComboBox* List(int id) { return Control<QComboBox>(id); }
     // The user picks the entry with this text.
@@ -112,11 +112,6 @@ protected:
         const int i = list->findText(QString::fromLatin1(text));
         ASSERT_GE(i, 0) << text;
         list->setCurrentIndex(i);
-    }
-    static QStringList Entries(QComboBox* list) {
-        QStringList out;
-        for (int i = 0; i < list->count(); ++i) out << list->itemText(i);
-        return out;
     }
     void Click(int id) { Control<QPushButton>(id)->click(); }
 

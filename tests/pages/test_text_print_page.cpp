@@ -26,6 +26,7 @@
 #include "link/port_settings.h"
 #include "pages/command_edit.h"
 #include "pages/core/hex_text.h"
+#include "page_test_support.h"
 #include "pages/text_print_page.h"
 #include "platform/port_map.h"
 #include "platform/threads.h"
@@ -120,9 +121,7 @@ protected:
 
     template <typename T>
     T* Control(int id) {
-        T* w = widgets::FindControl<T>(page.get(), id);
-        EXPECT_NE(w, nullptr) << id;
-        return w;
+        return test::PageControl<T>(page.get(), id);
     }
     void Click(int id) { Control<QAbstractButton>(id)->click(); }
     void SetTransmit(const char* text) { page->SetTransmitText(QString::fromLatin1(text)); }
