@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
@@ -186,7 +187,16 @@ void CPelloryDlg::OnTabChanged(int index) {
     if (index < 0 || index >= kPageCount) return;
     // The tab control has shown page index and hidden the others; every page but "COM Setup"
     // lets go of its port, the one just shown included, so that the next action probes again.
-    for (int i = kPagePrinterTest; i < kPageCount; ++i) pageLinks_[i]->CloseLink();
+    // A page whose printer still takes queued bytes keeps the window busy until they are out.
+    bool busy = false;
+    for (int i = kPagePrinterTest; i < kPageCount; ++i) {
+        if (!busy && pageLinks_[i]->IsOpen() && pageLinks_[i]->SendBuffer().Count() > 0) {
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            busy = true;
+        }
+        pageLinks_[i]->CloseLink();
+    }
+    if (busy) QApplication::restoreOverrideCursor();
 }
 
 void CPelloryDlg::ShowAbout() {
