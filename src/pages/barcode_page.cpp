@@ -29,9 +29,7 @@ CDiglogBarcode::CDiglogBarcode(QWidget* parent) : QWidget(parent) { BuildControl
 CDiglogBarcode::~CDiglogBarcode() = default;
 
 void CDiglogBarcode::BuildControls() {
-    const DialogUnits du(font());
-    resize(du.size(316, 180));
-    setMinimumSize(du.size(316, 180));
+    const DialogUnits du = widgets::SizeAsPage(this);
 
     // Top: the sample barcode and what a barcode is.
     picture_ = new QLabel(this);

@@ -65,9 +65,7 @@ CDialogPPrint::CDialogPPrint(QWidget* parent) : QWidget(parent) { BuildControls(
 CDialogPPrint::~CDialogPPrint() = default;
 
 void CDialogPPrint::BuildControls() {
-    const DialogUnits du(font());
-    resize(du.size(316, 180));
-    setMinimumSize(du.size(316, 180));
+    const DialogUnits du = widgets::SizeAsPage(this);
 
     MakeGroupDu(this, du, QStringLiteral("Image Print"), 4, 2, 294, 152);
 

@@ -68,9 +68,7 @@ CDialogPSetup::CDialogPSetup(QWidget* parent) : QWidget(parent) { BuildControls(
 CDialogPSetup::~CDialogPSetup() = default;
 
 void CDialogPSetup::BuildControls() {
-    const DialogUnits du(font());
-    resize(du.size(316, 180));
-    setMinimumSize(du.size(316, 180));
+    const DialogUnits du = widgets::SizeAsPage(this);
 
     // Left column: the form and the printer.
     MakeGroupDu(this, du, "Form Setting", 7, 2, 150, 78);

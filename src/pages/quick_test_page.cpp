@@ -47,9 +47,7 @@ CDialogQuickTest::CDialogQuickTest(QWidget* parent) : QWidget(parent) { BuildCon
 CDialogQuickTest::~CDialogQuickTest() = default;
 
 void CDialogQuickTest::BuildControls() {
-    const DialogUnits du(font());
-    resize(du.size(316, 180));
-    setMinimumSize(du.size(316, 180));
+    const DialogUnits du = widgets::SizeAsPage(this);
 
     MakeGroupDu(this, du, QStringLiteral("Test"), 4, 2, 294, 84);
     const std::vector<samples::Sample>& all = samples::Samples();

@@ -60,9 +60,7 @@ CDialogSetup::CDialogSetup(QWidget* parent) : QWidget(parent) { BuildControls();
 CDialogSetup::~CDialogSetup() = default;
 
 void CDialogSetup::BuildControls() {
-    const DialogUnits du(font());
-    resize(du.size(316, 180));
-    setMinimumSize(du.size(316, 180));
+    const DialogUnits du = widgets::SizeAsPage(this);
 
     // Left column: the device, the kind of port, the program.
     MakeGroupDu(this, du, "Device Name", 4, 2, 146, 30);

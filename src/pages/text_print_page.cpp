@@ -137,9 +137,7 @@ CDialogTprint::~CDialogTprint() {
 }
 
 void CDialogTprint::BuildControls() {
-    const DialogUnits du(font());
-    resize(du.size(316, 180));
-    setMinimumSize(du.size(316, 180));
+    const DialogUnits du = widgets::SizeAsPage(this);
 
     MakeGroupDu(this, du, QStringLiteral("Transmitting data"), 4, 2, 294, 90);
     MakeGroupDu(this, du, QStringLiteral("Receiving data"), 4, 94, 294, 60);

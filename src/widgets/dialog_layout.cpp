@@ -18,6 +18,13 @@ DialogUnits::DialogUnits(const QFont& font) {
 int DialogUnits::x(int du) const { return (du * baseX_ + 2) / 4; }
 int DialogUnits::y(int du) const { return (du * baseY_ + 4) / 8; }
 
+DialogUnits SizeAsPage(QWidget* page) {
+    const DialogUnits du(page->font());
+    page->resize(du.size(kPageWidthDu, kPageHeightDu));
+    page->setMinimumSize(du.size(kPageWidthDu, kPageHeightDu));
+    return du;
+}
+
 void PlaceDu(QWidget* w, const DialogUnits& du, int left, int top, int width, int height) {
     w->setGeometry(du.rect(left, top, width, height));
 }

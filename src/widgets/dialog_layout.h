@@ -32,6 +32,12 @@ private:
     int baseY_;
 };
 
+// Every tab page's layout is 316 x 180 dialog units.
+constexpr int kPageWidthDu = 316;
+constexpr int kPageHeightDu = 180;
+// Gives a tab page its size and returns the dialog units of its font.
+DialogUnits SizeAsPage(QWidget* page);
+
 // Places w at a dialog-unit rectangle inside its parent.
 void PlaceDu(QWidget* w, const DialogUnits& du, int left, int top, int width, int height);
 
