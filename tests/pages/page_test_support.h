@@ -15,9 +15,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 
+#include "link/port_settings.h"
+#include "pages/core/page_link.h"
 #include "support/support.h"
 #include "vprinter/virtual_printer.h"
 #include "widgets/dialog_layout.h"
@@ -107,6 +110,44 @@ private:
     QTimer poll_;
     QTimer watchdog_;
     bool handled_ = false;
+};
+
+// A page set up as the main window sets it up: the ready flag is clear while the page
+// initialises and set at the end, the page's messages go to a script and its echo to a recorded
+// history, and PortSettings names the test's printer. InitPage runs the page's own start-up.
+template <typename Page>
+class PageTest : public ::testing::Test {
+protected:
+    explicit PageTest(int com) : com_(com) {}
+    virtual void InitPage(Page& p) = 0;
+
+    void SetUp() override {
+        link::ResetPortSettings();
+        link::PortSettings.portNumber = com_;
+        pages::ReadyFlag = false;
+        page = std::make_unique<Page>();
+        page->SetPrompt(&prompt);
+        page->SetMainWindow(&history);
+        InitPage(*page);
+        pages::ReadyFlag = true;
+    }
+    void TearDown() override {
+        page.reset();
+        link::ResetPortSettings();
+        pages::ReadyFlag = false;
+    }
+
+    template <typename T>
+    T* Control(int id) {
+        return PageControl<T>(page.get(), id);
+    }
+
+    ScriptedPrompt prompt;
+    RecordingHistory history;
+    std::unique_ptr<Page> page;
+
+private:
+    int com_;
 };
 
 }  // namespace pellory::test

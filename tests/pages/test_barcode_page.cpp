@@ -39,28 +39,11 @@ namespace {
 constexpr int kCom = 171;
 constexpr int kSilentCom = 172;
 
-
-class BarcodePageTest : public ::testing::Test {
+class BarcodePageTest : public test::PageTest<CDiglogBarcode> {
 protected:
-    void SetUp() override {
-        link::ResetPortSettings();
-        link::PortSettings.portNumber = kCom;
-        pages::ReadyFlag = false;
-        page = std::make_unique<CDiglogBarcode>();
-        page->SetPrompt(&prompt);
-        page->SetMainWindow(&history);
-        page->InitBarcodePage();
-        pages::ReadyFlag = true;
-    }
-    void TearDown() override {
-        page.reset();
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
-    }
-
-    template <typename T>
-    T* Control(int id) {
-        return test::PageControl<T>(page.get(), id);
+    BarcodePageTest() : PageTest(kCom) {}
+    void InitPage(CDiglogBarcode& p) override {
+        p.InitBarcodePage();
     }
     QLineEdit* Field(int id) { return Control<QLineEdit>(id); }
     QComboBox* List(int id) { return Control<QComboBox>(id); }
@@ -74,9 +57,6 @@ protected:
     }
     vprinter::Bytes Received(test::MappedPrinter& p, size_t n) { return test::ReceivedWhenQuiet(p, n, 2000); }
 
-    test::ScriptedPrompt prompt;
-    test::RecordingHistory history;
-    std::unique_ptr<CDiglogBarcode> page;
 };
 
 }  // namespace

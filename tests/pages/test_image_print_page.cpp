@@ -87,28 +87,15 @@ std::vector<uint8_t> Bytes(const Rows& rows) {
     return out;
 }
 
-class ImagePrintPageTest : public ::testing::Test {
+class ImagePrintPageTest : public test::PageTest<CDialogPPrint> {
 protected:
+    ImagePrintPageTest() : PageTest(kCom) {}
+    void InitPage(CDialogPPrint& p) override {
+        p.InitImagePage();
+    }
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        link::ResetPortSettings();
-        link::PortSettings.portNumber = kCom;
-        pages::ReadyFlag = false;
-        page = std::make_unique<CDialogPPrint>();
-        page->SetPrompt(&prompt);
-        page->SetMainWindow(&history);
-        page->InitImagePage();
-        pages::ReadyFlag = true;
-    }
-    void TearDown() override {
-        page.reset();
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
-    }
-
-    template <typename T>
-    T* Control(int id) {
-        return test::PageControl<T>(page.get(), id);
+        PageTest::SetUp();
     }
     QPushButton* Button(int id) { return Control<QPushButton>(id); }
     QComboBox* Modes() { return Control<QComboBox>(CDialogPPrint::kIdMode); }
@@ -145,9 +132,6 @@ protected:
     vprinter::Bytes Received(test::MappedPrinter& p, size_t n) { return test::ReceivedWhenQuiet(p, n, 3000); }
 
     QTemporaryDir dir;
-    test::ScriptedPrompt prompt;
-    test::RecordingHistory history;
-    std::unique_ptr<CDialogPPrint> page;
 };
 
 const QStringList kDensityEntries{"8-dot single-density", "8-dot double-density", "24-dot single-density",

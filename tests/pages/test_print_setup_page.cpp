@@ -116,29 +116,12 @@ TEST(PrintSetupCommands, StyleByteTakesOneBitPerBox) {
 
 // --- the page ---
 
-class PrintSetupPageTest : public ::testing::Test {
+class PrintSetupPageTest : public test::PageTest<CDialogPSetup> {
 protected:
-    void SetUp() override {
-        link::ResetPortSettings();
-        link::PortSettings.portNumber = kCom;
-        // As the main window starts up: the flag is set only at the very end.
-        pages::ReadyFlag = false;
-        page = std::make_unique<CDialogPSetup>();
-        page->SetPrompt(&prompt);
-        page->SetMainWindow(&history);
-        page->InitPrintSetupPage();
-        page->SetNumberFields(QStringLiteral("33"), QStringLiteral("0"), QStringLiteral("0"));
-        pages::ReadyFlag = true;
-    }
-    void TearDown() override {
-        page.reset();
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
-    }
-
-    template <typename T>
-    T* Control(int id) {
-        return test::PageControl<T>(page.get(), id);
+    PrintSetupPageTest() : PageTest(kCom) {}
+    void InitPage(CDialogPSetup& p) override {
+        p.InitPrintSetupPage();
+        p.SetNumberFields(QStringLiteral("33"), QStringLiteral("0"), QStringLiteral("0"));
     }
     QLineEdit* Field(int id) { return Control<QLineEdit>(id); }
     QComboBox* List(int id) { return Control<QComboBox>(id); }
@@ -150,9 +133,6 @@ protected:
     // The bytes the printer got, once n of them are there.
     vprinter::Bytes Received(test::MappedPrinter& p, size_t n) { return test::ReceivedWhenQuiet(p, n, 2000); }
 
-    test::ScriptedPrompt prompt;
-    test::RecordingHistory history;
-    std::unique_ptr<CDialogPSetup> page;
 };
 
 }  // namespace
