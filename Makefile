@@ -5,6 +5,8 @@ JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES  := cmake make g++ ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev \
              libgmock-dev libbenchmark-dev fonts-dejavu-core libjpeg-turbo-progs
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo -G Ninja)
+# A compiler cache speeds up rebuilds where one is installed; the build does not need it.
+CMAKE_LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 .PHONY: all deps configure build run test tsan asan bench clean
 
@@ -23,7 +25,7 @@ deps:
 	fi
 
 $(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=$(TYPE) $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) $(CMAKE_LAUNCHER) -DCMAKE_BUILD_TYPE=$(TYPE) $(CMAKE_ARGS)
 
 configure: deps $(BUILD)/CMakeCache.txt
 

@@ -1,0 +1,252 @@
+// Internals of pellory-cli shared by its source files: text helpers, the message seam and the
+// history of the command line, one run's session, argument rules, and the command table.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "app/cli.h"
+#include "app/history_reading.h"
+#include "link/open_and_probe.h"
+#include "link/ui_seam.h"
+#include "pages/core/page_link.h"
+#include "pages/core/print_setup_actions.h"
+#include "pages/core/quick_test_actions.h"
+#include "pages/core/setup_actions.h"
+#include "platform/serial_device.h"
+
+namespace pellory::app::cli {
+
+using pages::ActionOutcome;
+
+// ---------------------------------------------------------------------------------------------
+// Small text helpers
+
+inline std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+inline bool SameText(std::string_view a, std::string_view b) { return Lower(a) == Lower(b); }
+
+// An optional sign and at least one decimal digit, nothing else.
+inline bool IsInteger(std::string_view s) {
+    size_t i = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    if (i == s.size()) return false;
+    for (; i < s.size(); ++i) {
+        if (s[i] < '0' || s[i] > '9') return false;
+    }
+    return true;
+}
+
+// Decimal digits only, at most nine of them (so the value fits an int32_t).
+inline std::optional<int32_t> SmallNumber(std::string_view s) {
+    if (s.empty() || s.size() > 9) return std::nullopt;
+    int32_t v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 10 + (c - '0');
+    }
+    return v;
+}
+
+template <size_t N>
+std::optional<int> EntryIndex(const std::array<const char*, N>& entries, std::string_view value) {
+    for (size_t i = 0; i < N; ++i) {
+        if (SameText(entries[i], value)) return static_cast<int>(i);
+    }
+    return std::nullopt;
+}
+
+template <size_t N>
+std::string JoinEntries(const std::array<const char*, N>& entries, const char* separator) {
+    std::string out;
+    for (size_t i = 0; i < N; ++i) {
+        if (i) out += separator;
+        out += entries[i];
+    }
+    return out;
+}
+
+
+// ---------------------------------------------------------------------------------------------
+// The message seam and the command history of the command line
+
+class CliPrompt : public link::UserPrompt {
+public:
+    explicit CliPrompt(std::ostream& err) : err_(err) {}
+
+    void ShowMessage(const std::string& text, const std::string& caption, const std::string& informative) override {
+        err_ << text << '\n';
+        if (!informative.empty()) err_ << informative << '\n';
+        err_.flush();
+        shown_.push_back({text, caption});
+    }
+    // Every file dialog is answered with the path of the command line (cancelled without one).
+    std::optional<std::string> AskOpenFile(const std::string&) override { return file_; }
+    std::optional<std::string> AskSaveFile(const std::string&) override { return file_; }
+
+    void SetFile(std::string path) { file_ = std::move(path); }
+
+    bool Shown(std::string_view text) const {
+        return std::any_of(shown_.begin(), shown_.end(), [&](const Shown_& m) { return m.text == text; });
+    }
+    // The exit status a failed connection ends with, from the last message that tells why:
+    // the port did not open (2) or the printer did not answer (1). Nothing when no such
+    // message was shown.
+    std::optional<int> LinkFailure() const {
+        for (auto it = shown_.rbegin(); it != shown_.rend(); ++it) {
+            if (it->text == link::kOpenErrorText || it->text == link::kOpenErrorTextTestPage) return kCliOpenFailed;
+            if (it->text == link::kNoAnswerText || it->text == pages::kConnectedFailText) return kCliNoAnswer;
+        }
+        return std::nullopt;
+    }
+
+private:
+    struct Shown_ {
+        std::string text, caption;
+    };
+    std::ostream& err_;
+    std::optional<std::string> file_;
+    std::vector<Shown_> shown_;
+};
+
+class CliHistory : public link::HistorySink {
+public:
+    CliHistory(std::ostream& out, bool echo) : out_(out), echo_(echo) {}
+
+    void AddHistoryRow(const std::string& echo) override {
+        if (echo.empty()) return;
+        rows_.push_back(echo);
+        if (echo_) {
+            out_ << echo << '\t' << EscapeReading(HistoryReading(echo)) << '\n';
+            out_.flush();
+        }
+    }
+    const std::vector<std::string>& Rows() const { return rows_; }
+
+private:
+    std::ostream& out_;
+    bool echo_;
+    std::vector<std::string> rows_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// One run: the seams, the settings of "COM Setup", and the end of every command
+
+class Session {
+public:
+    Session(std::ostream& output, std::ostream& errors, bool echo)
+        : out(output), err(errors), prompt(errors), history(output, echo) {}
+
+    template <class Page>
+    void Attach(Page& page) {
+        page.SetPrompt(&prompt);
+        page.SetMainWindow(&history);
+    }
+
+    int LinkFailure() const { return prompt.LinkFailure().value_or(kCliNoAnswer); }
+
+    int CodeFor(ActionOutcome outcome) const {
+        switch (outcome) {
+            case ActionOutcome::Sent:
+                return kCliDone;
+            case ActionOutcome::LinkClosed:
+                return LinkFailure();
+            case ActionOutcome::Refused:
+            case ActionOutcome::NotReady:
+                break;
+        }
+        return kCliRefused;
+    }
+
+    // The end of a command: every queued byte written to the port (as long as it takes them,
+    // the transmitter included where the driver tells), then the link closed as a tab change
+    // closes it.
+    int Finish(pages::PageLink& page, int code) {
+        if (page.IsOpen()) {
+            if (!page.WaitUntilSent(pages::PageLink::kCloseStallMs)) {
+                err << kCliProgram << ": the port took no data for " << pages::PageLink::kCloseStallMs / 1000
+                    << " s; the bytes still queued were dropped.\n";
+                page.SendBuffer().ClearLocked();
+                page.Purge(platform::kPurgeTxAbort | platform::kPurgeTxClear);
+                if (code == kCliDone) code = kCliNoAnswer;
+            }
+        }
+        page.CloseLink();
+        return code;
+    }
+
+    std::ostream& out;
+    std::ostream& err;
+    CliPrompt prompt;
+    CliHistory history;
+    pages::SetupActions setup;  // the "COM Setup" page: settings, set-up commands, scan, probe
+};
+
+using Action = std::function<int(Session&)>;
+
+// ---------------------------------------------------------------------------------------------
+// Arguments of a command
+
+struct ArgRules {
+    std::vector<std::string> valued;  // options followed by a value ("--type NAME" or "--type=NAME")
+    std::vector<std::string> flags;   // options on their own ("--hex")
+};
+
+struct ParsedArgs {
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> values;
+    std::set<std::string> flags;
+    bool help = false;
+
+    std::optional<std::string> Value(const std::string& name) const {
+        const auto it = values.find(name);
+        if (it == values.end()) return std::nullopt;
+        return it->second;
+    }
+    bool Flag(const std::string& name) const { return flags.count(name) != 0; }
+};
+
+// "--" ends the options; "-h"/"--help" ask for the usage; any other argument that starts with
+// "--" must be one of the command's options. Other arguments (also "-5") are positional.
+bool ParseArgs(const std::vector<std::string>& args, const ArgRules& rules, ParsedArgs& out, std::string& error);
+bool PositionalCount(const ParsedArgs& a, size_t n, const char* what, std::string& error);
+
+// ---------------------------------------------------------------------------------------------
+// The commands
+
+using Prepare = std::function<std::optional<Action>(const ParsedArgs&, std::string& error)>;
+
+struct Command {
+    const char* name;
+    const char* synopsis;  // after "pellory-cli [options] "
+    const char* summary;
+    std::string details;   // further lines of "COMMAND --help"
+    ArgRules rules;
+    Prepare prepare;
+};
+
+// Every command, in the order of the usage text.
+const std::vector<Command>& Commands();
+const Command* FindCommand(std::string_view name);
+
+inline constexpr std::array<const char*, 4> kHandshakeNames = {"none", "cts", "dtr", "xon"};
+inline constexpr std::array<const char*, 3> kParityNames = {"none", "odd", "even"};
+// A "Handshake" position from "none|cts|dtr|xon" or from the list's own entries ("CTS/RTS").
+std::optional<int> HandshakePosition(std::string_view value);
+
+}  // namespace pellory::app::cli
