@@ -26,11 +26,14 @@ struct GlobalOptions {
     bool echo = false;
     bool virtualPrinter = false;
     bool help = false;
+    std::string encoding = "bytes";
+    int charsetN = -1;  // --charset N, -1 when not given
 };
 
 bool ParseGlobal(const std::vector<std::string>& args, size_t& i, GlobalOptions& o, std::string& error) {
     static const std::vector<std::string> kValued = {"--port", "--baud",  "--parity", "--stop",
-                                                     "--handshake", "--model", "--history"};
+                                                     "--handshake", "--model", "--history", "--encoding",
+                                                     "--charset"};
     for (; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "-h" || a == "--help") {
@@ -87,6 +90,15 @@ bool ParseGlobal(const std::vector<std::string>& args, size_t& i, GlobalOptions&
             const std::optional<int> d = EntryIndex(pages::kDeviceEntries, value);
             if (!d) return bad("ORVA58 or ORVA80");
             o.selection.device = *d;
+        } else if (name == "--encoding") {
+            std::optional<charset::PrinterState> unused;
+            std::string ignored;
+            if (!ResolveEncoding(value, -1, unused, ignored)) return bad("one of " + EncodingNames());
+            o.encoding = value;
+        } else if (name == "--charset") {
+            const std::optional<int32_t> n = SmallNumber(value);
+            if (!n || *n > 15) return bad("a character set 0 .. 15");
+            o.charsetN = *n;
         } else {
             if (value.empty()) return bad("a file name");
             o.historyFile = value;
@@ -227,6 +239,9 @@ std::string CliUsage() {
                        "  --history FILE     afterwards write the command's history rows to FILE, as \"Save...\"\n"
                        "  --echo             print each history row as it is made: hex, a tab, its reading\n"
                        "  --virtual-printer  run against a built-in virtual printer on the port\n"
+                       "  --encoding NAME    how text and barcode data arguments (UTF-8) become bytes:\n"
+                       "                     bytes (as given, default) or a code table (\"encodings\")\n"
+                       "  --charset N        with --encoding: the international character set 0 .. 15\n"
                        "  -h, --help         show this text\n"
                        "\n"
                        "Commands:\n";
@@ -286,6 +301,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     std::optional<Action> action = command->prepare(parsed, error);
     if (!action) return BadArguments(err, error, command->name);
 
+    std::optional<charset::PrinterState> encoding;
+    if (!ResolveEncoding(options.encoding, options.charsetN, encoding, error)) return BadArguments(err, error, nullptr);
+
     int portNumber = 0;
     if (!ParsePort(options.port, portNumber, error)) return BadArguments(err, error, nullptr);
     if (portNumber == 0 && options.virtualPrinter) {
@@ -316,6 +334,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     std::vector<std::string> rows;
     {
         Session session(out, err, options.echo);
+        session.encoding = encoding;
         session.setup.SetPrompt(&session.prompt);
         session.setup.SetMainWindow(&session.history);
         // What the window's start-up does: "COM Setup" writes the settings, then the ready flag.

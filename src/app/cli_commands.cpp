@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "app/cli_support.h"
+#include "charset/code_tables.h"
 #include "imaging/image_print_actions.h"
 #include "link/port_settings.h"
 #include "pages/core/barcode_actions.h"
@@ -24,6 +25,65 @@ constexpr std::array<const char*, samples::kSampleCount> kSampleNames = {
 
 
 }  // namespace
+
+// --- --encoding and --charset -------------------------------------------------------------------
+
+namespace {
+
+constexpr const char* kBytesEncoding = "bytes";
+constexpr const char* kChineseEncoding = "gb18030";
+
+// The code tables --encoding names (every "Code Table" entry but "Page 255", which has no
+// characters above ASCII).
+bool EncodableTable(const charset::CodeTableInfo& t) { return t.table != charset::CodeTable::Page255; }
+
+}  // namespace
+
+std::string EncodingNames() {
+    std::string names = kBytesEncoding;
+    for (const charset::CodeTableInfo& t : charset::CodeTables()) {
+        if (EncodableTable(t)) names += std::string(", ") + t.name;
+    }
+    return names + ", " + kChineseEncoding;
+}
+
+bool ResolveEncoding(std::string_view name, int charsetN, std::optional<charset::PrinterState>& state,
+                     std::string& error) {
+    state.reset();
+    if (SameText(name, kBytesEncoding)) {
+        if (charsetN >= 0) {
+            error = "--charset needs an --encoding other than bytes";
+            return false;
+        }
+        return true;
+    }
+    charset::PrinterState s;
+    s.internationalSet = static_cast<uint8_t>(charsetN >= 0 ? charsetN : 0);
+    if (SameText(name, kChineseEncoding)) {
+        s.kanji = true;
+        state = s;
+        return true;
+    }
+    for (const charset::CodeTableInfo& t : charset::CodeTables()) {
+        if (EncodableTable(t) && SameText(name, t.name)) {
+            s.table = t.table;
+            state = s;
+            return true;
+        }
+    }
+    error = "--encoding: \"" + std::string(name) + "\" is not one of " + EncodingNames();
+    return false;
+}
+
+std::optional<std::string> EncodeArgument(Session& s, const std::string& utf8) {
+    if (!s.encoding) return utf8;
+    const charset::EncodeResult encoded = charset::EncodeUtf8(utf8, *s.encoding);
+    if (!encoded.ok()) {
+        s.err << kCliProgram << ": " << encoded.refusal->message << " Nothing was sent.\n";
+        return std::nullopt;
+    }
+    return std::string(encoded.bytes.begin(), encoded.bytes.end());
+}
 
 std::optional<int> HandshakePosition(std::string_view value) {
     if (auto i = EntryIndex(kHandshakeNames, value)) return i;
@@ -280,6 +340,7 @@ std::optional<Action> PrepareBarcode(const ParsedArgs& a, std::string& error) {
         }
     }
     return [=](Session& s) {
+        if (s.encoding && !EncodeArgument(s, *data)) return int{kCliRefused};  // before anything is sent
         pages::BarcodeActions page;
         s.Attach(page);
         page.Start();
@@ -292,7 +353,11 @@ std::optional<Action> PrepareBarcode(const ParsedArgs& a, std::string& error) {
             const ActionOutcome r = page.ChangeHeight(*height);
             if (r != ActionOutcome::Sent) return s.Finish(page, s.CodeFor(r));
         }
-        return s.Finish(page, s.CodeFor(page.PrintBarcode(symbology, hri, *data)));
+        // Under --encoding the data is taken as text: "¥" under --charset 8 is the byte 5C, which
+        // the ASCII symbologies take; the page's data rules then apply to the bytes.
+        const std::optional<std::string> bytes = EncodeArgument(s, *data);
+        if (!bytes) return s.Finish(page, int{kCliRefused});
+        return s.Finish(page, s.CodeFor(page.PrintBarcode(symbology, hri, *bytes)));
     };
 }
 
@@ -474,12 +539,17 @@ const std::vector<Command>& Commands() {
             return [hexMode](const ParsedArgs& a, std::string& error) -> std::optional<Action> {
                 if (!PositionalCount(a, 1, hexMode ? "HEXTEXT" : "STRING", error)) return std::nullopt;
                 return OnTextPrint([hexMode, text = a.positional[0]](Session& s, pages::TextPrintActions& page) {
-                    return TextOutcome(s, page, page.Print(text, hexMode));
+                    // Text under --encoding is refused before the port is opened: nothing is sent.
+                    const std::optional<std::string> bytes = hexMode ? text : EncodeArgument(s, text);
+                    if (!bytes) return int{kCliRefused};
+                    return TextOutcome(s, page, page.Print(*bytes, hexMode));
                 });
             };
         };
         v.push_back({"text", "text STRING", "\"Text Print\" Print in text mode: STRING, then 0A.",
-                     "The bytes of STRING are sent as they are; a line break goes as CR LF.\n"
+                     "The bytes of STRING are sent as they are (with --encoding: STRING as UTF-8 text\n"
+                     "in the printer's characters; a character they lack is refused with status 3);\n"
+                     "a line break goes as CR LF.\n"
                      "Use \"--\" before a STRING that starts with \"--\".\n",
                      {}, printCommand(false)});
         v.push_back({"hex", "hex HEXTEXT", "\"Text Print\" Print in hex mode: the bytes of HEXTEXT, then 0A.",
@@ -523,6 +593,23 @@ const std::vector<Command>& Commands() {
                              return TextOutcome(s, page, page.Print(pages::ContentForField(*content), true));
                          });
                      }});
+
+        v.push_back({"encodings", "encodings", "Lists the names of --encoding and the sets of --charset.", "", {},
+                     noArgs([](Session& s) {
+                         s.out << kBytesEncoding << "\tthe argument's bytes as given (the default)\n";
+                         for (const charset::CodeTableInfo& t : charset::CodeTables()) {
+                             if (!EncodableTable(t)) continue;
+                             s.out << t.name << '\t' << t.caption << " (ESC t " << int(static_cast<uint8_t>(t.table))
+                                   << ")\n";
+                         }
+                         s.out << kChineseEncoding << "\tKanji Mode, two-byte GB18030 codes (FS &)\n";
+                         s.out << "--charset N (ESC R n):";
+                         for (uint8_t n = 0; n < charset::kInternationalSetCount; ++n) {
+                             s.out << (n ? ", " : " ") << int(n) << ' ' << charset::InternationalSetName(n);
+                         }
+                         s.out << '\n';
+                         return int{kCliDone};
+                     })});
 
         v.push_back({"barcode", "barcode --type NAME --data DATA [--hri none|above|below|both] [--width N] [--height N]",
                      "A \"Barcode Print\" print.",

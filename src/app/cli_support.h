@@ -18,6 +18,7 @@
 
 #include "app/cli.h"
 #include "app/history_reading.h"
+#include "charset/printer_text.h"
 #include "link/open_and_probe.h"
 #include "link/ui_seam.h"
 #include "pages/core/page_link.h"
@@ -194,6 +195,9 @@ public:
     std::ostream& err;
     CliPrompt prompt;
     CliHistory history;
+    // --encoding and --charset: the printer's character state text arguments are encoded in;
+    // nothing for "bytes" (the arguments' bytes as given).
+    std::optional<charset::PrinterState> encoding;
     pages::SetupActions setup;  // the "COM Setup" page: settings, set-up commands, scan, probe
 };
 
@@ -243,6 +247,16 @@ struct Command {
 // Every command, in the order of the usage text.
 const std::vector<Command>& Commands();
 const Command* FindCommand(std::string_view name);
+
+// --encoding NAME with --charset N (-1: not given): the state text arguments are encoded in, or
+// nothing for "bytes". False (with error) for an unknown name or set, or --charset with "bytes".
+bool ResolveEncoding(std::string_view name, int charsetN, std::optional<charset::PrinterState>& state,
+                     std::string& error);
+// The names --encoding takes, separated by ", ".
+std::string EncodingNames();
+// A text argument (UTF-8) as the bytes to send (one char per byte): unchanged without an
+// encoding; otherwise its printer bytes, or nothing with the refusal on the error stream.
+std::optional<std::string> EncodeArgument(Session& s, const std::string& utf8);
 
 inline constexpr std::array<const char*, 4> kHandshakeNames = {"none", "cts", "dtr", "xon"};
 inline constexpr std::array<const char*, 3> kParityNames = {"none", "odd", "even"};

@@ -3,6 +3,8 @@
 #include <array>
 #include <utility>
 
+#include "charset/printer_record.h"
+
 namespace pellory::app {
 namespace {
 
@@ -169,7 +171,8 @@ std::string HistoryReadingPrefix(std::string_view echo, std::size_t limit, bool*
 std::string DisplayReading(std::string_view reading) {
     std::string out;
     out.reserve(reading.size());
-    for (const char c : reading) {
+    for (std::size_t i = 0; i < reading.size(); ++i) {
+        const char c = reading[i];
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7F) {
             // U+2400 + byte (U+2421 for delete) in UTF-8: E2 90 80+x.
@@ -178,7 +181,11 @@ std::string DisplayReading(std::string_view reading) {
             out += static_cast<char>(0x90);
             out += static_cast<char>(0x80 + picture);
         } else if (byte >= 0x80) {
-            AppendHexEscape(out, byte);
+            // The printer's character where "Printer characters" is chosen (a two-byte code
+            // takes its trail byte as well), else the byte.
+            const std::size_t taken = charset::AppendShownHighCharacter(reading, i, out);
+            if (taken == 0) AppendHexEscape(out, byte);
+            if (taken > 1) i += taken - 1;
         } else {
             out += c;
         }

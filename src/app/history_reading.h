@@ -42,7 +42,9 @@ std::string HistoryReadingPrefix(std::string_view echo, std::size_t limit, bool*
 //    (a line feed shows as U+240A, an escape as U+241B), one narrow cell each;
 //  - 0x7F as U+2421 (the picture for delete);
 //  - 0x80-0xFF as "\xHH" with upper-case digits (the reading is raw bytes, not text in any
-//    particular code page, so no character is guessed for them).
+//    particular code page, so no character is guessed for them), except while the "Text Print"
+//    choice "Printer characters" holds: then as the printer's characters under the last "Print
+//    Setup" choices (charset::AppendShownHighCharacter), "\xHH" only where there is none.
 std::string DisplayReading(std::string_view reading);
 
 // A reading as plain 7-bit text for a terminal: bytes 0x20-0x7E as themselves except the

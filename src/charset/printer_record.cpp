@@ -42,6 +42,29 @@ void ShowPrinterCharacters(bool on) {
     gShown = on;
 }
 
+size_t AppendShownHighCharacter(std::string_view bytes, size_t pos, std::string& out) {
+    PrinterState state;
+    {
+        std::lock_guard lock(gMutex);
+        if (!gShown) return 0;
+        state = gState;
+    }
+    if (pos >= bytes.size()) return 0;
+    const auto byte = static_cast<uint8_t>(bytes[pos]);
+    if (byte < 0x80) return 0;
+    if (state.kanji) {
+        if (pos + 1 >= bytes.size()) return 0;
+        const char32_t c = TwoByteChar(byte, static_cast<uint8_t>(bytes[pos + 1]));
+        if (c == kNoCharacter) return 0;
+        AppendUtf8(out, c);
+        return 2;
+    }
+    const char32_t c = TableOf(state.table).CharOf(byte);
+    if (c == kNoCharacter) return 0;
+    AppendUtf8(out, c);
+    return 1;
+}
+
 void ResetPrinterRecord() {
     std::lock_guard lock(gMutex);
     gState = {};

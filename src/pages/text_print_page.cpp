@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTextCursor>
@@ -181,6 +182,15 @@ void CDialogTprint::BuildControls() {
     PlaceDu(receiveHex_, du, 238, 104, 56, 10);
     button(receiveClear_, "Clear", kIdReceiveClearButton, "receiveClear", 238, 118, 56);
 
+    // Both radio buttons have the page as parent, so they form one exclusive pair.
+    latin1Radio_ = new QRadioButton(QString::fromLatin1(kLatin1BytesText), this);
+    SetControlId(latin1Radio_, kIdLatin1BytesRadio, QStringLiteral("latin1Radio"));
+    PlaceDu(latin1Radio_, du, 10, 160, 96, 10);
+    printerRadio_ = new QRadioButton(QString::fromLatin1(kPrinterCharactersText), this);
+    SetControlId(printerRadio_, kIdPrinterCharactersRadio, QStringLiteral("printerCharactersRadio"));
+    PlaceDu(printerRadio_, du, 110, 160, 110, 10);
+    latin1Radio_->setChecked(true);
+
     // The boxes act on the user's clicks only; the program's setChecked sends no clicked().
     connect(print_, &QPushButton::clicked, this, [this] { OnPrint(); });
     connect(transmitHex_, &QCheckBox::clicked, this, [this](bool on) { OnTransmitHex(on); });
@@ -191,6 +201,22 @@ void CDialogTprint::BuildControls() {
     connect(open_, &QPushButton::clicked, this, [this] { OnOpenFile(); });
     connect(receiveHex_, &QCheckBox::clicked, this, [this](bool on) { OnReceiveHex(on); });
     connect(receiveClear_, &QPushButton::clicked, this, [this] { OnReceiveClear(); });
+    connect(latin1Radio_, &QRadioButton::clicked, this, [this] { ChooseCharacters(TextCharacters::Latin1Bytes); });
+    connect(printerRadio_, &QRadioButton::clicked, this,
+            [this] { ChooseCharacters(TextCharacters::PrinterCharacters); });
+}
+
+void CDialogTprint::ChooseCharacters(TextCharacters mode) {
+    {
+        const QSignalBlocker a(latin1Radio_), b(printerRadio_);
+        (mode == TextCharacters::Latin1Bytes ? latin1Radio_ : printerRadio_)->setChecked(true);
+    }
+    if (mode == Characters()) return;
+    // The typed characters stay as they are; only the bytes they stand for change.
+    SetTextCharacters(mode);
+    RebuildReceiveView();
+    // The history's "Tips" column shows bytes by the same choice.
+    if (QWidget* top = window()) top->update();
 }
 
 // --- set-up by the main window ---------------------------------------------------------------
@@ -211,19 +237,23 @@ void CDialogTprint::SetTransmitText(const QString& text) { transmit_->setPlainTe
 
 std::string CDialogTprint::TransmitText() const {
     // The raw text keeps no-break spaces; only the paragraph and line separators need mapping.
-    // A character beyond Latin-1 (it can only be pasted) becomes '?'.
+    // As bytes, a character beyond Latin-1 (it can only be pasted) becomes '?'; as printer
+    // characters every character is kept, and one without a code is refused when it is used.
     QString text = transmit_->document()->toRawText();
     for (QChar& c : text) {
         if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator) c = QLatin1Char('\n');
     }
-    const QByteArray bytes = text.toLatin1();
+    const QByteArray bytes = Characters() == TextCharacters::PrinterCharacters ? text.toUtf8() : text.toLatin1();
     return {bytes.constData(), static_cast<size_t>(bytes.size())};
 }
 
 QString CDialogTprint::ReceiveText() const { return Latin1(receiveText_); }
 
 void CDialogTprint::SetTransmitField(const std::string& text) {
-    transmit_->setPlainText(Latin1(ContentForField(text)));
+    const std::string field = ContentForField(text);
+    transmit_->setPlainText(Characters() == TextCharacters::PrinterCharacters
+                                ? QString::fromUtf8(field.data(), static_cast<qsizetype>(field.size()))
+                                : Latin1(field));
 }
 
 // --- the handlers ------------------------------------------------------------------------------
@@ -245,8 +275,16 @@ void CDialogTprint::OnTransmitClear() {
 }
 
 void CDialogTprint::OnTransmitHex(bool checked) {
-    // The box has already changed state: the field and its mode follow it in every case.
-    SetTransmitField(ConvertTransmitText(TransmitText(), checked));
+    // The box has already changed state: the field and its mode follow it, unless the text does
+    // not convert (a character without a code, a byte without a character: message shown); then
+    // the box goes back and the field keeps its text.
+    const std::optional<std::string> converted = ConvertTransmit(TransmitText(), checked);
+    if (!converted) {
+        const QSignalBlocker block(transmitHex_);
+        transmitHex_->setChecked(!checked);
+        return;
+    }
+    SetTransmitField(*converted);
     transmit_->hexOnly = checked;
 }
 
@@ -297,7 +335,8 @@ void CDialogTprint::OnReceiveClear() {
 
 void CDialogTprint::SetActionControlsEnabled(bool on) {
     for (QWidget* w : std::initializer_list<QWidget*>{transmit_, transmitHex_, print_, feed_, transmitClear_, load_,
-                                                      save_, open_, receiveHex_, receiveClear_}) {
+                                                      save_, open_, receiveHex_, receiveClear_, latin1Radio_,
+                                                      printerRadio_}) {
         w->setEnabled(on);
     }
 }
@@ -337,27 +376,50 @@ namespace {
 
 // The view's form of characters appended after `previous` (the field's last character, or 0):
 // CR LF, a lone CR and a lone LF each show as one line break; in hex mode a display line ends
-// after kReceiveLineChars characters. column is the length of the view's last line.
-QString ViewText(const std::string& text, char previous, bool hexMode, int& column) {
+// after kReceiveLineChars characters. column is the length of the view's last line. With a
+// decoder (printer characters, character mode) the bytes show as the printer's characters.
+QString ViewText(const std::string& text, char previous, bool hexMode, int& column,
+                 charset::StreamDecoder* decoder) {
     QString out;
     out.reserve(static_cast<qsizetype>(text.size() + text.size() / kReceiveLineChars + 1));
-    for (char c : text) {
-        if (c == '\n' && previous == '\r') {
-            previous = c;
-            continue;
+    char32_t last = static_cast<unsigned char>(previous);
+    const auto show = [&](char32_t c) {
+        if (c == U'\n' && last == U'\r') {
+            last = c;
+            return;
         }
-        previous = c;
-        if (c == '\r' || c == '\n') {
+        last = c;
+        if (c == U'\r' || c == U'\n') {
             out += QLatin1Char('\n');
             column = 0;
-            continue;
+            return;
         }
         if (hexMode && column >= kReceiveLineChars) {
             out += QLatin1Char('\n');
             column = 0;
         }
-        out += QChar(static_cast<char16_t>(static_cast<unsigned char>(c)));
+        if (c < 0x10000) {
+            out += QChar(static_cast<char16_t>(c));
+        } else {
+            out += QString::fromUcs4(&c, 1);
+        }
         ++column;
+    };
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (!decoder) {
+            show(byte);
+            continue;
+        }
+        for (const charset::StreamDecoder::Piece& p : decoder->Feed(byte)) {
+            if (p.kind == charset::StreamDecoder::Piece::Kind::Character) {
+                show(p.character);
+            } else if (p.kind == charset::StreamDecoder::Piece::Kind::Unknown) {
+                std::string escaped;
+                for (uint8_t b : p.unknownBytes) charset::AppendHexEscape(escaped, b);
+                for (char e : escaped) show(static_cast<unsigned char>(e));
+            }
+        }
     }
     return out;
 }
@@ -367,7 +429,9 @@ QString ViewText(const std::string& text, char previous, bool hexMode, int& colu
 void CDialogTprint::AppendReceived(const std::string& text) {
     if (text.empty()) return;
     const char previous = receiveText_.empty() ? '\0' : receiveText_.back();
-    const QString view = ViewText(text, previous, receiveHex_->isChecked(), viewColumn_);
+    if (viewDecoder_) viewDecoder_->SetState(ViewState());  // "Print Setup" may have changed it
+    const QString view = ViewText(text, previous, receiveHex_->isChecked(), viewColumn_,
+                                  viewDecoder_ ? &*viewDecoder_ : nullptr);
     receiveText_ += text;
     // Only the new characters go into the document: no rebuild of what it holds already.
     QTextCursor cursor(receive_->document());
@@ -375,9 +439,21 @@ void CDialogTprint::AppendReceived(const std::string& text) {
     cursor.insertText(view);
 }
 
+charset::PrinterState CDialogTprint::ViewState() {
+    // Only bytes 0x80-0xFF show as the printer's characters: the lower half stays ASCII.
+    charset::PrinterState state = CharacterState();
+    state.internationalSet = 0;
+    return state;
+}
+
 void CDialogTprint::RebuildReceiveView() {
     viewColumn_ = 0;
-    receive_->setPlainText(ViewText(receiveText_, '\0', receiveHex_->isChecked(), viewColumn_));
+    viewDecoder_.reset();
+    if (Characters() == TextCharacters::PrinterCharacters && !receiveHex_->isChecked()) {
+        viewDecoder_.emplace(ViewState());
+    }
+    receive_->setPlainText(ViewText(receiveText_, '\0', receiveHex_->isChecked(), viewColumn_,
+                                    viewDecoder_ ? &*viewDecoder_ : nullptr));
     ScrollReceiveToEnd();
 }
 

@@ -12,14 +12,22 @@
 // included) and shows them in a read-only plain-text view, appending each batch at the end
 // without rebuilding the rest. In hex mode the view starts a new display line every
 // kReceivePairsPerLine pairs, as a wrapping edit would show them; those display breaks are not
-// part of the field's text (ReceiveText()), which the "Hex" box converts.
+// part of the field's text (ReceiveText()), which the "Hex" box converts. The field keeps the
+// received bytes; with "Printer characters" chosen the view shows them as the printer's
+// characters ("\xHH" for a byte without one), otherwise as Latin-1.
+//
+// Characters: a radio pair below the groups, "Bytes (Latin-1)" (the start) and "Printer
+// characters", chooses how typed text becomes bytes (TextPrintActions::SetTextCharacters).
 #pragma once
 
 #include <QString>
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "charset/printer_text.h"
 
 #include "pages/core/text_print_actions.h"
 
@@ -28,6 +36,7 @@ class QEvent;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QRadioButton;
 
 namespace pellory::pages {
 
@@ -48,6 +57,8 @@ enum TextPrintControlId : int {
     kIdReceiveHexBox = 1035,
     kIdTransmitHexBox = 1036,
     kIdReceiveClearButton = 1037,
+    kIdLatin1BytesRadio = 1038,
+    kIdPrinterCharactersRadio = 1039,
 };
 
 // Hex pairs per display line of the receive view.
@@ -66,7 +77,11 @@ public:
     // Sets the transmit field's text (not filtered, whatever the hex-only mode).
     void SetTransmitText(const QString& text);
 
-    // The transmit field's text as Latin-1 bytes, line breaks as "\n".
+    // Chooses how typed text becomes bytes, as a click on the radio button does.
+    void ChooseCharacters(TextCharacters mode);
+
+    // The transmit field's text as Latin-1 bytes (UTF-8 with "Printer characters"), line breaks
+    // as "\n".
     std::string TransmitText() const;
     // The receive field's text: its exact characters, without the view's display breaks.
     QString ReceiveText() const;
@@ -92,10 +107,13 @@ private:
     void OnReceiveClear();
     void OnLinkReceive();
 
-    // Replaces the transmit field's text with Latin-1 text whose CR LF pairs are line breaks.
+    // Replaces the transmit field's text with Latin-1 text (UTF-8 with "Printer characters")
+    // whose CR LF pairs are line breaks.
     void SetTransmitField(const std::string& text);
     // Appends characters to the receive field (and its view).
     void AppendReceived(const std::string& text);
+    // The state the view reads bytes 0x80-0xFF by (the lower half stays ASCII).
+    static charset::PrinterState ViewState();
     // Shows the whole receive field anew (after a conversion or a clear).
     void RebuildReceiveView();
     void ScrollReceiveToEnd();
@@ -114,11 +132,16 @@ private:
     QPlainTextEdit* receive_ = nullptr;
     QCheckBox* receiveHex_ = nullptr;
     QPushButton* receiveClear_ = nullptr;
+    QRadioButton* latin1Radio_ = nullptr;
+    QRadioButton* printerRadio_ = nullptr;
 
     // The receive field's characters (Latin-1 bytes).
     std::string receiveText_;
     // Characters on the view's last display line.
     int viewColumn_ = 0;
+    // The printer's reading of the received bytes for the view (with "Printer characters" in
+    // character mode): it keeps a lead byte whose trail has not arrived yet.
+    std::optional<charset::StreamDecoder> viewDecoder_;
     // True while a file send runs the event loop; handlers then do nothing.
     bool busy_ = false;
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "charset/printer_record.h"
+
 namespace pellory::pages {
 
 namespace {
@@ -179,9 +181,23 @@ ActionOutcome PrintSetupActions::ChangeMargin(bool leftChanged, std::string_view
     return ActionOutcome::Sent;
 }
 
+namespace {
+
+// The character choices go into the run's record as the controls show them, whether or not the
+// command reached the printer (the control keeps the user's choice either way).
+void RecordCharacterChoice(SetupList list, uint8_t n) {
+    if (list == SetupList::CharacterSet) charset::RecordInternationalSet(n);
+    if (list == SetupList::CodeTable) {
+        if (const std::optional<charset::CodeTable> t = charset::CodeTableOfN(n)) charset::RecordCodeTable(*t);
+    }
+}
+
+}  // namespace
+
 ActionOutcome PrintSetupActions::SelectEntry(SetupList list, int index) {
     const std::optional<uint8_t> n = ListParameter(list, index);
     if (!n) return ActionOutcome::Refused;
+    RecordCharacterChoice(list, *n);
     if (!OpenForAction()) return ActionOutcome::LinkClosed;
     SendBytes(ListCommand(list, *n));
     HandOver();
@@ -199,6 +215,7 @@ ActionOutcome PrintSetupActions::ClickStyle(StyleBit clicked, const StyleBoxes& 
 }
 
 ActionOutcome PrintSetupActions::ClickKanji(bool checked) {
+    charset::RecordKanji(checked);
     if (!OpenForAction()) return ActionOutcome::LinkClosed;
     SendBytes(KanjiCommand(checked));
     HandOver();

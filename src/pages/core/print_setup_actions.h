@@ -139,7 +139,9 @@ public:
     ActionOutcome ChangeRightMargin(std::string_view left, std::string_view right);
 
     // A list's entry chosen by the user. Refused (without a message) for a position the list
-    // does not have.
+    // does not have. A "Character" or "Code Table" choice, like a "Kanji Mode" click, is kept in
+    // the run's printer-character record (charset/printer_record.h) even when the link stays
+    // closed, since the control keeps it.
     ActionOutcome SelectEntry(SetupList list, int index);
 
     // One of the seven style boxes clicked, with the state of all seven afterwards. After a

@@ -7,6 +7,7 @@
 #include <memory>
 #include <system_error>
 
+#include "charset/printer_record.h"
 #include "pages/core/hex_text.h"
 #include "platform/threads.h"
 
@@ -79,11 +80,69 @@ TextPrintActions::TextPrintActions() : PageLink({link::kOpenErrorText, true}) {}
 
 TextPrintActions::~TextPrintActions() = default;
 
+void TextPrintActions::SetTextCharacters(TextCharacters mode) {
+    characters_ = mode;
+    charset::ShowPrinterCharacters(mode == TextCharacters::PrinterCharacters);
+}
+
+charset::PrinterState TextPrintActions::CharacterState() { return charset::LastPrinterState(); }
+
+std::optional<std::vector<uint8_t>> TextPrintActions::TypedTextBytes(std::string_view fieldText) {
+    if (characters_ == TextCharacters::Latin1Bytes) return PrintDataBytes(fieldText, false);
+    const charset::EncodeResult encoded = charset::EncodeUtf8(fieldText, CharacterState());
+    if (!encoded.ok()) {
+        ShowMessage(encoded.refusal->message + " Nothing was sent.");
+        return std::nullopt;
+    }
+    // Line breaks are single bytes 0A in every state (no two-byte code holds a byte below 0x40).
+    const std::string wire =
+        hextext::TextToWireBytes(std::string_view(reinterpret_cast<const char*>(encoded.bytes.data()), encoded.bytes.size()));
+    return std::vector<uint8_t>(wire.begin(), wire.end());
+}
+
+std::optional<std::string> TextPrintActions::ConvertTransmit(std::string_view fieldText, bool nowChecked) {
+    if (characters_ == TextCharacters::Latin1Bytes) return ConvertTransmitText(fieldText, nowChecked);
+    if (nowChecked) {
+        const charset::EncodeResult encoded = charset::EncodeUtf8(fieldText, CharacterState());
+        if (!encoded.ok()) {
+            ShowMessage(encoded.refusal->message);
+            return std::nullopt;
+        }
+        return hextext::FieldTextToHex(
+            std::string_view(reinterpret_cast<const char*>(encoded.bytes.data()), encoded.bytes.size()));
+    }
+    const std::string bytes = hextext::HexToCharacters(fieldText);
+    const charset::DecodeResult decoded = charset::Decode(bytes, CharacterState());
+    if (!decoded.ok()) {
+        ShowMessage(decoded.refusal->message);
+        return std::nullopt;
+    }
+    return charset::ToUtf8(decoded.text);
+}
+
+std::optional<std::string> TextPrintActions::ContentToSave(std::string_view fieldText, bool hexMode) {
+    if (hexMode || characters_ == TextCharacters::Latin1Bytes) return SaveContent(fieldText, hexMode);
+    const charset::EncodeResult encoded = charset::EncodeUtf8(fieldText, CharacterState());
+    if (!encoded.ok()) {
+        ShowMessage(encoded.refusal->message + " Nothing was saved.");
+        return std::nullopt;
+    }
+    return hextext::FieldTextToHex(
+        std::string_view(reinterpret_cast<const char*>(encoded.bytes.data()), encoded.bytes.size()));
+}
+
 bool TextPrintActions::Print(std::string_view fieldText, bool hexMode) {
+    std::vector<uint8_t> data;
+    if (!hexMode && characters_ == TextCharacters::PrinterCharacters) {
+        // Refused before the link is touched: nothing at all goes out.
+        std::optional<std::vector<uint8_t>> bytes = TypedTextBytes(fieldText);
+        if (!bytes) return false;
+        data = std::move(*bytes);
+    }
     OpenAndProbe();
     if (!IsOpen()) return false;
     if (fieldText.empty()) return false;
-    const std::vector<uint8_t> data = PrintDataBytes(fieldText, hexMode);
+    if (hexMode || characters_ == TextCharacters::Latin1Bytes) data = PrintDataBytes(fieldText, hexMode);
     // Hex text of separators only names no byte: nothing is sent, not even the line feed.
     if (data.empty()) return false;
     SendBytes(data);
@@ -114,8 +173,18 @@ std::optional<std::string> TextPrintActions::Load() {
 std::optional<std::string> TextPrintActions::LoadFrom(const std::string& path) {
     hextext::HexFileResult result = hextext::ReadHexCommandFile(path);
     switch (result.status) {
-        case hextext::HexFileStatus::Loaded:
+        case hextext::HexFileStatus::Loaded: {
+            if (characters_ == TextCharacters::PrinterCharacters) {
+                const std::vector<uint8_t> bytes = hextext::ParseHex(result.content);
+                const charset::DecodeResult decoded = charset::Decode(bytes.data(), bytes.size(), CharacterState());
+                if (!decoded.ok()) {
+                    ShowMessage(path + " does not hold the printer's characters: " + decoded.refusal->message,
+                                std::string(hextext::kFileRejectedCaption));
+                    return std::nullopt;
+                }
+            }
             return std::move(result.content);
+        }
         case hextext::HexFileStatus::Rejected:
             ShowMessage(std::string(hextext::kFileRejectedMessage), std::string(hextext::kFileRejectedCaption));
             return std::nullopt;
@@ -128,7 +197,9 @@ std::optional<std::string> TextPrintActions::LoadFrom(const std::string& path) {
 
 std::optional<std::string> TextPrintActions::Save(std::string_view fieldText, bool hexMode) {
     // The content is fixed before the dialog is shown.
-    const std::string content = SaveContent(fieldText, hexMode);
+    const std::optional<std::string> built = ContentToSave(fieldText, hexMode);
+    if (!built) return std::nullopt;
+    const std::string& content = *built;
     link::UserPrompt* prompt = Prompt();
     if (!prompt) return std::nullopt;
     const std::optional<std::string> chosen = prompt->AskSaveFile(kTextPrintFileFilter);

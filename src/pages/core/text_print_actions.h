@@ -5,7 +5,9 @@
 //
 // Texts passed in and out are Latin-1 byte strings (one char per byte) with line breaks as "\n",
 // the way the page's fields hold them; the functions turn the line breaks into CR LF where the
-// bytes go to the printer or into a file.
+// bytes go to the printer or into a file. With "Printer characters" chosen, the typed texts of
+// the TextPrintActions methods are UTF-8 instead, and the printer's character state (the last
+// "Print Setup" choices, charset/printer_record.h) turns them into bytes and back.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "charset/printer_text.h"
 #include "pages/core/page_link.h"
 
 namespace pellory::pages {
@@ -37,6 +40,14 @@ constexpr size_t kSendBacklogLimit = 64 * 1024;
 constexpr uint32_t kDefaultStallLimitMs = 20000;
 // How long one wait step for the send buffer sleeps (after the wait hook has run).
 constexpr uint32_t kBacklogPollMs = 5;
+
+// How typed text becomes bytes.
+enum class TextCharacters {
+    Latin1Bytes,        // every character is its byte (the start)
+    PrinterCharacters,  // the characters as the printer prints them under its character state
+};
+inline constexpr const char* kLatin1BytesText = "Bytes (Latin-1)";
+inline constexpr const char* kPrinterCharactersText = "Printer characters";
 
 // --- the bytes and texts of the page's operations -------------------------------------------
 
@@ -84,6 +95,26 @@ public:
     TextPrintActions();
     ~TextPrintActions() override;
 
+    // How typed text becomes bytes; the choice is also what the receive view and the history's
+    // "Tips" show bytes 0x80-0xFF as (charset::ShowPrinterCharacters).
+    void SetTextCharacters(TextCharacters mode);
+    TextCharacters Characters() const { return characters_; }
+    // The character state the printer-characters texts follow: the last "Print Setup" choices.
+    static charset::PrinterState CharacterState();
+
+    // The bytes of a typed text (line breaks as CR LF): its Latin-1 bytes, or with "Printer
+    // characters" its printer bytes; nothing (with the refusal's message shown) when a character
+    // has no code.
+    std::optional<std::vector<uint8_t>> TypedTextBytes(std::string_view fieldText);
+    // The transmit field after its "Hex" box was clicked (see ConvertTransmitText). With "Printer
+    // characters": checked -> the hex form of the printer bytes; unchecked -> the characters of
+    // the bytes (up to the first zero byte). Nothing, with a message, when a character has no
+    // code or a byte no character: the box then goes back and the field keeps its text.
+    std::optional<std::string> ConvertTransmit(std::string_view fieldText, bool nowChecked);
+    // What "Save..." writes (see SaveContent), with the printer bytes in text mode under "Printer
+    // characters"; nothing (message shown) when a character has no code.
+    std::optional<std::string> ContentToSave(std::string_view fieldText, bool hexMode);
+
     // "Print": opens and probes the link; then, when the text yields bytes, sends them in one
     // Send and hands the echo over, and then sends 0A alone and hands over again. An empty text
     // sends nothing; so does hex text without a single byte (only separators): no data, no line
@@ -96,7 +127,9 @@ public:
     // content (with CR LF line ends), or nothing when the dialog was cancelled, the file broke
     // the rules ("Note" message) or could not be read (message). Sends nothing.
     std::optional<std::string> Load();
-    // Reads a hex command file without asking; the same messages as Load.
+    // Reads a hex command file without asking; the same messages as Load. Under "Printer
+    // characters" the bytes the file names must be characters of the printer's state: the first
+    // one that is not is refused with its offset (counted from 0 among those bytes).
     std::optional<std::string> LoadFrom(const std::string& path);
 
     // "Save...": builds the content, asks for a name, adds ".txt" where the extension is not
@@ -133,6 +166,7 @@ private:
     bool WaitForBacklog(const WaitHook& wait, std::string& why);
 
     uint32_t stallLimitMs_ = kDefaultStallLimitMs;
+    TextCharacters characters_ = TextCharacters::Latin1Bytes;
 };
 
 }  // namespace pellory::pages
