@@ -594,23 +594,6 @@ const std::vector<Command>& Commands() {
                          });
                      }});
 
-        v.push_back({"encodings", "encodings", "Lists the names of --encoding and the sets of --charset.", "", {},
-                     noArgs([](Session& s) {
-                         s.out << kBytesEncoding << "\tthe argument's bytes as given (the default)\n";
-                         for (const charset::CodeTableInfo& t : charset::CodeTables()) {
-                             if (!EncodableTable(t)) continue;
-                             s.out << t.name << '\t' << t.caption << " (ESC t " << int(static_cast<uint8_t>(t.table))
-                                   << ")\n";
-                         }
-                         s.out << kChineseEncoding << "\tKanji Mode, two-byte GB18030 codes (FS &)\n";
-                         s.out << "--charset N (ESC R n):";
-                         for (uint8_t n = 0; n < charset::kInternationalSetCount; ++n) {
-                             s.out << (n ? ", " : " ") << int(n) << ' ' << charset::InternationalSetName(n);
-                         }
-                         s.out << '\n';
-                         return int{kCliDone};
-                     })});
-
         v.push_back({"barcode", "barcode --type NAME --data DATA [--hri none|above|below|both] [--width N] [--height N]",
                      "A \"Barcode Print\" print.",
                      [] {
@@ -637,6 +620,23 @@ const std::vector<Command>& Commands() {
                      "the first zero byte of each batch) or, with --hex, as hex pairs, for N seconds\n"
                      "(default 10).\n",
                      {{"--seconds"}, {"--hex"}}, PrepareListen});
+
+        v.push_back({"encodings", "encodings", "Lists the names of --encoding and the sets of --charset.", "", {},
+                     noArgs([](Session& s) {
+                         s.out << kBytesEncoding << "\tthe argument's bytes as given (the default)\n";
+                         for (const charset::CodeTableInfo& t : charset::CodeTables()) {
+                             if (!EncodableTable(t)) continue;
+                             s.out << t.name << '\t' << t.caption << " (ESC t " << int(static_cast<uint8_t>(t.table))
+                                   << ")\n";
+                         }
+                         s.out << kChineseEncoding << "\tKanji Mode, two-byte GB18030 codes (FS &)\n";
+                         s.out << "--charset N (ESC R n):";
+                         for (uint8_t n = 0; n < charset::kInternationalSetCount; ++n) {
+                             s.out << (n ? ", " : " ") << int(n) << ' ' << charset::InternationalSetName(n);
+                         }
+                         s.out << '\n';
+                         return int{kCliDone};
+                     })});
         return v;
     }();
     return all;

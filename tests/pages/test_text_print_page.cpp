@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -23,9 +24,11 @@
 #include <memory>
 #include <thread>
 
+#include "charset/printer_record.h"
 #include "link/port_settings.h"
 #include "pages/command_edit.h"
 #include "pages/core/hex_text.h"
+#include "pages/core/print_setup_actions.h"
 #include "page_test_support.h"
 #include "pages/text_print_page.h"
 #include "platform/port_map.h"
@@ -713,6 +716,232 @@ TEST_F(TextPrintStallTest, ALinkClosedWhileWaitingEndsTheFileSendWithAMessage) {
 }
 
 // --- the functions behind the page -------------------------------------------------------------
+
+// --- printer characters ------------------------------------------------------------------------
+
+namespace {
+
+// The page with the record of the printer's characters at its start, and put back afterwards.
+class PrinterCharactersTest : public TextPrintPageTest {
+protected:
+    void SetUp() override {
+        charset::ResetPrinterRecord();
+        TextPrintPageTest::SetUp();
+    }
+    void TearDown() override {
+        TextPrintPageTest::TearDown();
+        charset::ResetPrinterRecord();
+    }
+    void ChoosePrinterCharacters() { Click(pages::kIdPrinterCharactersRadio); }
+    void SetTransmitUtf8(const char* text) { page->SetTransmitText(QString::fromUtf8(text)); }
+    std::string FileText(const char* name) {
+        const Bytes b = FileBytes(Path(name));
+        return {b.begin(), b.end()};
+    }
+};
+
+}  // namespace
+
+TEST_F(PrinterCharactersTest, RadioPairStartsAtBytesAndSetsWhatIsShown) {
+    auto* bytes = Control<QRadioButton>(pages::kIdLatin1BytesRadio);
+    auto* printer = Control<QRadioButton>(pages::kIdPrinterCharactersRadio);
+    EXPECT_EQ(bytes->text(), QStringLiteral("Bytes (Latin-1)"));
+    EXPECT_EQ(printer->text(), QStringLiteral("Printer characters"));
+    EXPECT_TRUE(bytes->isChecked());
+    EXPECT_FALSE(printer->isChecked());
+    EXPECT_EQ(page->Characters(), pages::TextCharacters::Latin1Bytes);
+    ChoosePrinterCharacters();
+    EXPECT_FALSE(bytes->isChecked());
+    EXPECT_EQ(page->Characters(), pages::TextCharacters::PrinterCharacters);
+    EXPECT_TRUE(charset::PrinterCharactersShown());
+    Click(pages::kIdLatin1BytesRadio);
+    EXPECT_EQ(page->Characters(), pages::TextCharacters::Latin1Bytes);
+    EXPECT_FALSE(charset::PrinterCharactersShown());
+}
+
+TEST_F(PrinterCharactersTest, CafePrintsAsThePrinterCharactersOfPc437) {
+    test::MappedPrinter p(kCom);
+    ChoosePrinterCharacters();
+    SetTransmitUtf8("caf\u00E9\n\u00E0");
+    Click(pages::kIdPrintButton);
+    EXPECT_EQ(history.rows, (Rows{kProbeRow, "63 61 66 82 0D 0A 85 ", kLineFeedRow}));
+    ExpectReceived(p, Hex("10 04 05 63 61 66 82 0D 0A 85 0A"));
+    EXPECT_TRUE(prompt.messages.empty());
+}
+
+TEST_F(PrinterCharactersTest, PrintFollowsTheLastPrintSetupChoices) {
+    // "Print Setup" chooses PC858 and the Japan set; its link cannot open (no printer yet), but
+    // the controls keep the choices, and so does the record.
+    {
+        pages::PrintSetupActions setup;
+        setup.SetPrompt(&prompt);
+        EXPECT_EQ(setup.SelectEntry(pages::SetupList::CodeTable, 9), pages::ActionOutcome::LinkClosed);
+        EXPECT_EQ(setup.SelectEntry(pages::SetupList::CharacterSet, 8), pages::ActionOutcome::LinkClosed);
+    }
+    prompt.messages.clear();
+    EXPECT_EQ(charset::LastPrinterState(), (charset::PrinterState{charset::CodeTable::PC858, 8, false}));
+    test::MappedPrinter p(kCom);
+    ChoosePrinterCharacters();
+    SetTransmitUtf8("\u20AC5 \u00A5");
+    Click(pages::kIdPrintButton);
+    EXPECT_EQ(history.rows, (Rows{kProbeRow, "D5 35 20 5C ", kLineFeedRow}));
+    ExpectReceived(p, Hex("10 04 05 D5 35 20 5C 0A"));
+
+    // "Kanji Mode": Chinese text in two-byte codes.
+    {
+        pages::PrintSetupActions setup;
+        setup.SetPrompt(&prompt);
+        setup.SelectEntry(pages::SetupList::CharacterSet, 0);
+        setup.ClickKanji(true);
+    }
+    history.rows.clear();
+    p->clearReceived();
+    SetTransmitUtf8("\u4E2D\u6587");
+    Click(pages::kIdPrintButton);
+    EXPECT_EQ(history.rows, (Rows{"D6 D0 CE C4 ", kLineFeedRow}));
+}
+
+TEST_F(PrinterCharactersTest, ACharacterWithoutCodeIsNamedAndNothingIsSent) {
+    test::MappedPrinter p(kCom);
+    ChoosePrinterCharacters();
+    SetTransmitUtf8("Total \u20AC5");  // no euro in PC437
+    Click(pages::kIdPrintButton);
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0].text,
+              "\"\u20AC\" (U+20AC) at position 7 cannot be printed with PC437(U.S.A). Nothing was sent.");
+    EXPECT_TRUE(history.rows.empty());
+    EXPECT_FALSE(page->IsOpen());  // not even the probe
+    EXPECT_FALSE(p->waitForBytes(1, 100));
+    // As bytes the same text goes as it always did: the euro beyond Latin-1 as '?'.
+    Click(pages::kIdLatin1BytesRadio);
+    Click(pages::kIdPrintButton);
+    EXPECT_EQ(history.rows, (Rows{kProbeRow, "54 6F 74 61 6C 20 3F 35 ", kLineFeedRow}));
+}
+
+TEST_F(PrinterCharactersTest, TransmitHexBoxConvertsThroughTheTableOrStaysAsItWas) {
+    ChoosePrinterCharacters();
+    SetTransmitUtf8("caf\u00E9");
+    Click(pages::kIdTransmitHexBox);
+    EXPECT_EQ(page->TransmitText(), "63 61 66 82 ");
+    Click(pages::kIdTransmitHexBox);
+    EXPECT_EQ(page->TransmitText(), "caf\u00E9");
+    // A byte without a character (81 in WPC1252): the message, the box back on, the field kept.
+    charset::RecordCodeTable(charset::CodeTable::WPC1252);
+    SetTransmit("80 81");
+    Control<QCheckBox>(pages::kIdTransmitHexBox)->setChecked(true);
+    page->TransmitField()->hexOnly = true;
+    Click(pages::kIdTransmitHexBox);
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0].text, "Byte 81 at offset 1 is not a character of WPC1252.");
+    EXPECT_TRUE(TransmitHexChecked());
+    EXPECT_TRUE(page->TransmitField()->hexOnly);
+    EXPECT_EQ(page->TransmitText(), "80 81");
+    // A character without a code: the box stays off.
+    prompt.messages.clear();
+    Control<QCheckBox>(pages::kIdTransmitHexBox)->setChecked(false);
+    page->TransmitField()->hexOnly = false;
+    SetTransmitUtf8("\u0416");
+    Click(pages::kIdTransmitHexBox);
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_FALSE(TransmitHexChecked());
+    EXPECT_FALSE(page->TransmitField()->hexOnly);
+    EXPECT_EQ(page->TransmitText(), "\u0416");
+}
+
+TEST_F(PrinterCharactersTest, SaveAndLoadAreByteExactInBothModes) {
+    // Bytes: é is E9 and comes back as E9.
+    page->SetTransmitText(QString::fromLatin1("caf\xE9"));
+    prompt.QueueFile(Path("bytes.txt"));
+    Click(pages::kIdSaveButton);
+    EXPECT_EQ(FileText("bytes.txt"), "63 61 66 E9 ");
+    prompt.QueueFile(Path("bytes.txt"));
+    Click(pages::kIdLoadButton);
+    Click(pages::kIdTransmitHexBox);  // off
+    EXPECT_EQ(page->TransmitText(), "caf\xE9");
+
+    // Printer characters (PC437): é is 82 and comes back as é.
+    ChoosePrinterCharacters();
+    Click(pages::kIdTransmitClearButton);
+    SetTransmitUtf8("caf\u00E9");
+    prompt.QueueFile(Path("printer.txt"));
+    Click(pages::kIdSaveButton);
+    EXPECT_EQ(FileText("printer.txt"), "63 61 66 82 ");
+    SetTransmit("something else");
+    prompt.QueueFile(Path("printer.txt"));
+    Click(pages::kIdLoadButton);
+    EXPECT_EQ(page->TransmitText(), "63 61 66 82 \n");
+    EXPECT_TRUE(TransmitHexChecked());
+    Click(pages::kIdTransmitHexBox);  // off
+    EXPECT_EQ(page->TransmitText(), "caf\u00E9");
+    // Saving it again writes the same bytes.
+    prompt.QueueFile(Path("again.txt"));
+    Click(pages::kIdSaveButton);
+    EXPECT_EQ(FileText("again.txt"), "63 61 66 82 ");
+    EXPECT_TRUE(prompt.messages.empty());
+
+    // A character without a code saves nothing.
+    SetTransmitUtf8("\u20AC");
+    prompt.QueueFile(Path("euro.txt"));
+    Click(pages::kIdSaveButton);
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0].text,
+              "\"\u20AC\" (U+20AC) at position 1 cannot be printed with PC437(U.S.A). Nothing was saved.");
+    EXPECT_FALSE(fs::exists(Path("euro.txt")));
+    EXPECT_FALSE(page->IsOpen());
+}
+
+TEST_F(PrinterCharactersTest, LoadRefusesAFileThatDoesNotDecodeWithTheOffsetOfItsFirstBadByte) {
+    ChoosePrinterCharacters();
+    charset::RecordKanji(true);
+    WriteFile(Path("cut.txt"), "41 D6 D0 // A and a Chinese character\r\n42 D6\r\n");
+    SetTransmit("keep me");
+    prompt.QueueFile(Path("cut.txt"));
+    Click(pages::kIdLoadButton);
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0].text, Path("cut.txt") +
+                                           " does not hold the printer's characters: Byte D6 at offset 4 is not a "
+                                           "character of GB18030 (Kanji Mode).");
+    EXPECT_EQ(prompt.messages[0].caption, "Note");
+    EXPECT_EQ(page->TransmitText(), "keep me");
+    EXPECT_FALSE(TransmitHexChecked());
+    // The same file as bytes loads as it is.
+    prompt.messages.clear();
+    Click(pages::kIdLatin1BytesRadio);
+    prompt.QueueFile(Path("cut.txt"));
+    Click(pages::kIdLoadButton);
+    EXPECT_TRUE(prompt.messages.empty());
+    EXPECT_EQ(page->TransmitText(), "41 D6 D0 \n42 D6\n");
+}
+
+TEST_F(PrinterCharactersTest, ReceiveViewShowsThePrinterCharacters) {
+    test::MappedPrinter p(kCom);
+    OpenLink(p);
+    Click(pages::kIdReceiveHexBox);  // off
+    ChoosePrinterCharacters();
+    ASSERT_TRUE(p->sendUnsolicited(Hex("63 61 66 82")));
+    EXPECT_TRUE(ReceiveTextIs(QString::fromLatin1("caf\x82")));  // the field keeps the bytes
+    EXPECT_EQ(page->ReceiveView()->toPlainText(), QString::fromUtf8("caf\u00E9"));
+    // Back to bytes: the same byte as its Latin-1 character.
+    Click(pages::kIdLatin1BytesRadio);
+    EXPECT_EQ(page->ReceiveView()->toPlainText(), QString::fromLatin1("caf\x82"));
+
+    // A two-byte code split over two batches is one character; a byte without one shows as \xHH.
+    Click(pages::kIdPrinterCharactersRadio);
+    Click(pages::kIdReceiveClearButton);
+    charset::RecordKanji(true);
+    ASSERT_TRUE(p->sendUnsolicited(Hex("41 D6")));
+    EXPECT_TRUE(ReceiveTextIs(QString::fromLatin1("A\xD6")));
+    EXPECT_EQ(page->ReceiveView()->toPlainText(), QStringLiteral("A"));
+    ASSERT_TRUE(p->sendUnsolicited(Hex("D0 80")));
+    EXPECT_TRUE(ReceiveTextIs(QString::fromLatin1("A\xD6\xD0\x80")));
+    EXPECT_EQ(page->ReceiveView()->toPlainText(), QString::fromUtf8("A\u4E2D\\x80"));
+    // Hex and back keeps every byte.
+    Click(pages::kIdReceiveHexBox);
+    EXPECT_EQ(page->ReceiveText(), QStringLiteral("41 D6 D0 80 "));
+    Click(pages::kIdReceiveHexBox);
+    EXPECT_EQ(page->ReceiveView()->toPlainText(), QString::fromUtf8("A\u4E2D\\x80"));
+    EXPECT_TRUE(history.rows.empty());
+}
 
 TEST(TextPrintFunctions, BytesAndTextsOfThePageOperations) {
     EXPECT_EQ(pages::PrintDataBytes("AB\nC", false), Hex("41 42 0D 0A 43"));
