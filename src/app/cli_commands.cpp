@@ -623,13 +623,17 @@ const std::vector<Command>& Commands() {
 
         v.push_back({"encodings", "encodings", "Lists the names of --encoding and the sets of --charset.", "", {},
                      noArgs([](Session& s) {
-                         s.out << kBytesEncoding << "\tthe argument's bytes as given (the default)\n";
+                         const auto line = [&s](std::string name, const std::string& what) {
+                             name.resize(std::max<size_t>(name.size() + 1, 10), ' ');
+                             s.out << name << what << '\n';
+                         };
+                         line(kBytesEncoding, "the argument's bytes as given (the default)");
                          for (const charset::CodeTableInfo& t : charset::CodeTables()) {
                              if (!EncodableTable(t)) continue;
-                             s.out << t.name << '\t' << t.caption << " (ESC t " << int(static_cast<uint8_t>(t.table))
-                                   << ")\n";
+                             line(t.name, std::string(t.caption) + " (ESC t " +
+                                              std::to_string(static_cast<uint8_t>(t.table)) + ")");
                          }
-                         s.out << kChineseEncoding << "\tKanji Mode, two-byte GB18030 codes (FS &)\n";
+                         line(kChineseEncoding, "Kanji Mode, two-byte GB18030 codes (FS &)");
                          s.out << "--charset N (ESC R n):";
                          for (uint8_t n = 0; n < charset::kInternationalSetCount; ++n) {
                              s.out << (n ? ", " : " ") << int(n) << ' ' << charset::InternationalSetName(n);
