@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 #include <unordered_map>
@@ -140,22 +141,33 @@ const CodeTableInfo& InfoOf(CodeTable table) {
 std::optional<uint8_t> ByteTable::ByteOf(char32_t c) const {
     if (c == kNoCharacter) return std::nullopt;
     if (c < 0x80 && chars_[c] == c) return static_cast<uint8_t>(c);
-    for (int b = 0x80; b < 256; ++b) {
-        if (chars_[static_cast<size_t>(b)] == c) return static_cast<uint8_t>(b);
-    }
-    return std::nullopt;
+    const auto it = std::lower_bound(upper_.begin(), upper_.end(), std::pair<char32_t, uint8_t>{c, 0});
+    if (it == upper_.end() || it->first != c) return std::nullopt;
+    return it->second;
 }
 
 struct TableBuilder {
+    // The reverse index of the upper half (positions without a character sort last).
+    static void Index(ByteTable& table) {
+        for (int b = 0x80; b < 256; ++b) {
+            table.upper_[static_cast<size_t>(b - 0x80)] = {table.chars_[static_cast<size_t>(b)], static_cast<uint8_t>(b)};
+        }
+        std::sort(table.upper_.begin(), table.upper_.end());
+    }
+
     static ByteTable Build(CodeTable t) {
         ByteTable table;
         for (int b = 0; b < 0x80; ++b) table.chars_[static_cast<size_t>(b)] = static_cast<char32_t>(b);
         for (int b = 0x80; b < 256; ++b) table.chars_[static_cast<size_t>(b)] = kNoCharacter;
         const char* converter = ConverterOf(t);
-        if (!converter) return table;
+        if (!converter) {
+            Index(table);
+            return table;
+        }
         Decoder d(converter);
         if (!d.ok()) {
             NoteMissing(converter);
+            Index(table);
             return table;
         }
         for (int b = 0; b < 256; ++b) {
@@ -163,6 +175,7 @@ struct TableBuilder {
             const uint8_t byte = static_cast<uint8_t>(b);
             table.chars_[byte] = d.One(&byte, 1);
         }
+        Index(table);
         return table;
     }
 };

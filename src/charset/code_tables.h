@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace pellory::charset {
 
@@ -59,6 +60,8 @@ public:
 private:
     friend struct TableBuilder;
     std::array<char32_t, 256> chars_{};
+    // The upper half's characters with their bytes, sorted by character (first byte first).
+    std::array<std::pair<char32_t, uint8_t>, 128> upper_{};
 };
 
 // The map of a code table, built on first use (thread-safe) and kept for the run. A converter the

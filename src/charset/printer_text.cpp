@@ -1,5 +1,6 @@
 #include "charset/printer_text.h"
 
+#include <algorithm>
 #include <array>
 
 namespace pellory::charset {
@@ -23,12 +24,17 @@ std::string CodePoint(char32_t c) {
     return "U+" + digits;
 }
 
-// Where a character below 0x80 sits under the international set, if anywhere.
+bool IsInternationalPosition(char32_t c) {
+    return c < 0x80 && std::find(kInternationalPositions.begin(), kInternationalPositions.end(),
+                                 static_cast<uint8_t>(c)) != kInternationalPositions.end();
+}
+
+// Where a character sits below 0x80 under the international set, if anywhere.
 std::optional<uint8_t> LowerByteOf(char32_t c, uint8_t set) {
+    if (c < 0x80 && !IsInternationalPosition(c)) return static_cast<uint8_t>(c);
     for (uint8_t pos : kInternationalPositions) {
         if (InternationalChar(set, pos) == c) return pos;
     }
-    if (c < 0x80 && InternationalChar(set, static_cast<uint8_t>(c)) == c) return static_cast<uint8_t>(c);
     return std::nullopt;
 }
 
@@ -76,30 +82,44 @@ std::string CharacterName(char32_t c) {
     return out + "\" (" + CodePoint(c) + ")";
 }
 
-std::optional<std::vector<uint8_t>> EncodeChar(char32_t c, const PrinterState& state) {
-    if (const std::optional<uint8_t> low = LowerByteOf(c, state.internationalSet)) return std::vector<uint8_t>{*low};
+namespace {
+
+// Appends the code of c under the state; false (nothing appended) when it has none.
+bool AppendCode(char32_t c, const PrinterState& state, std::vector<uint8_t>& out) {
+    if (const std::optional<uint8_t> low = LowerByteOf(c, state.internationalSet)) {
+        out.push_back(*low);
+        return true;
+    }
     if (state.kanji) {
-        if (const std::optional<uint16_t> code = TwoByteCode(c)) {
-            return std::vector<uint8_t>{static_cast<uint8_t>(*code >> 8), static_cast<uint8_t>(*code & 0xFF)};
-        }
-        return std::nullopt;
+        const std::optional<uint16_t> code = TwoByteCode(c);
+        if (!code) return false;
+        out.push_back(static_cast<uint8_t>(*code >> 8));
+        out.push_back(static_cast<uint8_t>(*code & 0xFF));
+        return true;
     }
     const std::optional<uint8_t> b = TableOf(state.table).ByteOf(c);
-    if (b && *b >= 0x80) return std::vector<uint8_t>{*b};
-    return std::nullopt;
+    if (!b || *b < 0x80) return false;
+    out.push_back(*b);
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> EncodeChar(char32_t c, const PrinterState& state) {
+    std::vector<uint8_t> code;
+    if (!AppendCode(c, state, code)) return std::nullopt;
+    return code;
 }
 
 EncodeResult Encode(std::u32string_view text, const PrinterState& state) {
     EncodeResult result;
     result.bytes.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
-        const std::optional<std::vector<uint8_t>> code = EncodeChar(text[i], state);
-        if (!code) {
+        if (!AppendCode(text[i], state, result.bytes)) {
             result.bytes.clear();
             result.refusal = EncodeRefusal(text[i], i + 1, state);
             return result;
         }
-        result.bytes.insert(result.bytes.end(), code->begin(), code->end());
     }
     return result;
 }

@@ -102,7 +102,8 @@ public:
     // waiting lead byte turns out to have no trail (it, then the byte read anew) or when ESC or
     // FS starts no followed command (both bytes, each as itself).
     std::vector<Piece> Feed(uint8_t byte);
-    // A lead byte still waiting at the end of the stream, as Unknown (or nothing).
+    // A lead byte still waiting at the end of the stream, as Unknown (or nothing). A command
+    // left incomplete (ESC t without its n) shows nothing.
     std::optional<Piece> Finish();
 
     const PrinterState& State() const { return state_; }
