@@ -5,6 +5,7 @@
 
 #include "app/cli_support.h"
 #include "app/history_export.h"
+#include "charset/printer_record.h"
 #include "link/port_settings.h"
 #include "pages/core/print_setup_actions.h"
 #include "platform/port_map.h"
@@ -167,11 +168,17 @@ private:
 // Puts the process-wide settings back when a run ends.
 class SettingsGuard {
 public:
-    SettingsGuard() : settings_(link::PortSettings), width_(link::PrintableWidth), ready_(pages::ReadyFlag) {}
+    SettingsGuard()
+        : settings_(link::PortSettings), width_(link::PrintableWidth), ready_(pages::ReadyFlag),
+          characters_(charset::LastPrinterState()) {}
     ~SettingsGuard() {
         link::PortSettings = settings_;
         link::PrintableWidth = width_;
         pages::ReadyFlag = ready_;
+        // "set codetable", "set charset" and "set kanji" record the printer's characters.
+        charset::RecordCodeTable(characters_.table);
+        charset::RecordInternationalSet(characters_.internationalSet);
+        charset::RecordKanji(characters_.kanji);
     }
     SettingsGuard(const SettingsGuard&) = delete;
     SettingsGuard& operator=(const SettingsGuard&) = delete;
@@ -180,6 +187,7 @@ private:
     link::PortSettingsRecord settings_;
     int32_t width_;
     bool ready_;
+    charset::PrinterState characters_;
 };
 
 std::string CommandUsageText(const Command& c) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/cli.h"
+#include "charset/printer_record.h"
 #include "link/port_settings.h"
 #include "pages/core/page_link.h"
 
@@ -131,6 +132,16 @@ TEST_F(CliEncodingTest, BadNamesAndSetsAreRefusedBeforeAnythingIsSent) {
         EXPECT_EQ(r.Echoed(), Rows{}) << args[1];
         EXPECT_EQ(r.err.rfind("pellory-cli: ", 0), 0u) << r.err;
     }
+}
+
+TEST_F(CliEncodingTest, PrintSetupCommandsLeaveTheRecordOfCharactersAsItWas) {
+    charset::ResetPrinterRecord();
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"set", "codetable", "9"}, {"set", "charset", "8"}, {"set", "kanji", "on"}}) {
+        const CliRun r = Cli(args);
+        EXPECT_EQ(r.code, app::kCliDone) << args[1] << r.err;
+    }
+    EXPECT_EQ(charset::LastPrinterState(), charset::PrinterState{});
 }
 
 TEST_F(CliEncodingTest, EncodingsListsEveryName) {
