@@ -5,6 +5,7 @@
 
 #include "app/cli_support.h"
 #include "app/history_export.h"
+#include "app/pellory_app.h"
 #include "link/port_settings.h"
 #include "pages/core/print_setup_actions.h"
 #include "platform/port_map.h"
@@ -26,6 +27,7 @@ struct GlobalOptions {
     bool echo = false;
     bool virtualPrinter = false;
     bool help = false;
+    bool version = false;
 };
 
 bool ParseGlobal(const std::vector<std::string>& args, size_t& i, GlobalOptions& o, std::string& error) {
@@ -35,6 +37,10 @@ bool ParseGlobal(const std::vector<std::string>& args, size_t& i, GlobalOptions&
         const std::string& a = args[i];
         if (a == "-h" || a == "--help") {
             o.help = true;
+            continue;
+        }
+        if (a == "--version") {
+            o.version = true;
             continue;
         }
         if (a == "--echo") {
@@ -228,6 +234,7 @@ std::string CliUsage() {
                        "  --echo             print each history row as it is made: hex, a tab, its reading\n"
                        "  --virtual-printer  run against a built-in virtual printer on the port\n"
                        "  -h, --help         show this text\n"
+                       "  --version          show the version\n"
                        "\n"
                        "Commands:\n";
     for (const Command& c : Commands()) {
@@ -257,6 +264,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     if (options.help) {
         out << CliUsage();
+        return kCliDone;
+    }
+    if (options.version) {
+        out << kCliProgram << ' ' << kProgramVersion << '\n';
         return kCliDone;
     }
     if (i >= args.size()) return BadArguments(err, "no command given", nullptr);
