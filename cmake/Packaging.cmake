@@ -42,7 +42,7 @@ add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/doc/changelog.gz
 list(APPEND compressed ${PROJECT_BINARY_DIR}/doc/changelog.gz)
 add_custom_target(pellory_compressed_docs ALL DEPENDS ${compressed})
 install(FILES ${PROJECT_BINARY_DIR}/doc/changelog.gz ${PROJECT_SOURCE_DIR}/res/package/copyright
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/pellory)
 
 set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGE_NAME "pellory")
@@ -50,8 +50,8 @@ set(CPACK_PACKAGE_VENDOR "Pellory")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_CONTACT "Pellory developers <developers@pellory.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "test and set up ORVA58 and ORVA80 receipt printers")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "test and set up ORVA58 and ORVA80 receipt printers\n"
+# The long description; CPack puts the summary above it as the synopsis.
+string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Pellory finds and tests the connection to a receipt printer, prints ready-made\n"
     "samples, reads the printer's status, changes its print settings, and prints\n"
     "typed text, raw command bytes written as hex, barcodes and pictures. Every\n"
