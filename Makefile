@@ -4,17 +4,22 @@ TYPE      ?= RelWithDebInfo
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES  := cmake make g++ ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev \
              libgmock-dev libbenchmark-dev fonts-dejavu-core libjpeg-turbo-progs
+# What `make deb` and `make package-check` need besides the build.
+PACK_PACKAGES := dpkg-dev file desktop-file-utils appstream lintian
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo -G Ninja)
 # A compiler cache speeds up rebuilds where one is installed; the build does not need it.
 CMAKE_LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all deps configure build run test tsan asan bench clean
+.PHONY: all deps configure build run test tsan asan bench clean install deb package-check
 
 all: build
 
 # Installs the Debian packages that are missing; quick when everything is there.
 deps:
-	@missing=""; for p in $(PACKAGES); do \
+	@$(MAKE) --no-print-directory install-packages LIST="$(PACKAGES)"
+
+install-packages:
+	@missing=""; for p in $(LIST); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -49,6 +54,19 @@ asan:
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+# Installs into the system, or under DESTDIR (make install DESTDIR=/tmp/root).
+install: build
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(or $(PREFIX),/usr/local)
+
+# A Debian package of the build in $(BUILD) (dependencies from the shared libraries).
+deb: build
+	@$(MAKE) --no-print-directory install-packages LIST="$(PACK_PACKAGES)"
+	cd $(BUILD) && cpack -G DEB
+
+# The package installed into a scratch root, its programs run from there, and the validators.
+package-check: deb
+	tools/check_package.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) build-tsan build-asan

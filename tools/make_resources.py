@@ -12,6 +12,8 @@ Files and their resource ids (the ids are repeated in src/widgets/resources.h):
     res/icons/lamp_dark.png    166  status lamp off, 16 x 16, lamp colour 0,128,0
     res/icons/lamp_lit.png     167  status lamp on,  16 x 16, lamp colour 0,255,0
     res/barcode_sample.png     155  161 x 61 monochrome UPC-A sample with its digits beneath
+    res/icons/pellory.svg           the program icon for the desktop's icon theme (scalable)
+    res/icons/hicolor/NxN/pellory.png   the same at 16, 32, 48, 64, 128 and 256 pixels
 """
 
 import os
@@ -147,7 +149,7 @@ def lamp(colour):
 # Program icon (165): a receipt printer, seen from the front, with a receipt coming out of its
 # top slot and a green power lamp on its body.
 
-def program_icon_32():
+def program_icon_32_pixels():
     img = canvas(32, 32)
     # receipt paper: white strip with a torn (zigzag) top edge and printed lines
     fill_rect(img, 9, 3, 22, 16, WHITE)
@@ -189,10 +191,57 @@ def program_icon_32():
     # feet
     fill_rect(img, 4, 29, 7, 30, BLACK)
     fill_rect(img, 24, 29, 27, 30, BLACK)
-    return png_rgba(32, 32, img)
+    return img
+
+
+def program_icon_32():
+    return png_rgba(32, 32, program_icon_32_pixels())
+
+
+# The program icon for the desktop's icon theme: the 32 x 32 drawing scaled by whole factors
+# (sharp edges at every size), and the same drawing as an SVG of one square per pixel run.
+
+def scaled(img, factor):
+    out = []
+    for row in img:
+        wide = [px for px in row for _ in range(factor)]
+        out.extend([list(wide) for _ in range(factor)])
+    return out
+
+
+def program_icon_theme(size):
+    if size % 32 == 0:
+        return png_rgba(size, size, scaled(program_icon_32_pixels(), size // 32))
+    assert size % 16 == 0
+    return png_rgba(size, size, scaled(program_icon_16_pixels(), size // 16))
+
+
+def program_icon_svg():
+    img = program_icon_32_pixels()
+    parts = ['<?xml version="1.0" encoding="UTF-8"?>\n',
+             '<svg xmlns="http://www.w3.org/2000/svg" width="256" height="256" viewBox="0 0 32 32"'
+             ' shape-rendering="crispEdges">\n',
+             '<title>Pellory</title>\n']
+    for y, row in enumerate(img):
+        x = 0
+        while x < len(row):
+            r, g, b, a = row[x]
+            run = 1
+            while x + run < len(row) and row[x + run] == row[x]:
+                run += 1
+            if a:
+                parts.append('<rect x="%d" y="%d" width="%d" height="1" fill="#%02x%02x%02x"/>\n'
+                             % (x, y, run, r, g, b))
+            x += run
+    parts.append("</svg>\n")
+    return "".join(parts).encode("ascii")
 
 
 def program_icon_16():
+    return png_rgba(16, 16, program_icon_16_pixels())
+
+
+def program_icon_16_pixels():
     img = canvas(16, 16)
     fill_rect(img, 4, 1, 11, 8, WHITE)
     frame_rect(img, 3, 1, 12, 8, BLACK)
@@ -211,7 +260,7 @@ def program_icon_16():
     img[15][3] = BLACK
     img[15][12] = BLACK
     img[15][13] = BLACK
-    return png_rgba(16, 16, img)
+    return img
 
 
 # ---------------------------------------------------------------------------------------------
@@ -316,7 +365,11 @@ OUTPUTS = {
     "res/icons/lamp_dark.png": lambda: lamp(GREEN),
     "res/icons/lamp_lit.png": lambda: lamp(LIME),
     "res/barcode_sample.png": barcode_sample,
+    "res/icons/pellory.svg": program_icon_svg,
 }
+for _size in (16, 32, 48, 64, 128, 256):
+    if _size % 16 == 0:
+        OUTPUTS["res/icons/hicolor/%dx%d/pellory.png" % (_size, _size)] = (lambda n: lambda: program_icon_theme(n))(_size)
 
 
 def main(argv):
@@ -328,7 +381,8 @@ def main(argv):
         if check:
             try:
                 with open(path, "rb") as f:
-                    same = png_pixels(f.read()) == png_pixels(data)
+                    old = f.read()
+                same = old == data if rel.endswith(".svg") else png_pixels(old) == png_pixels(data)
             except (OSError, AssertionError, zlib.error):
                 same = False
             if not same:

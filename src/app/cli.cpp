@@ -6,6 +6,7 @@
 #include "app/cli_support.h"
 #include "app/history_export.h"
 #include "charset/printer_record.h"
+#include "app/pellory_app.h"
 #include "link/port_settings.h"
 #include "pages/core/print_setup_actions.h"
 #include "platform/port_map.h"
@@ -29,6 +30,7 @@ struct GlobalOptions {
     bool help = false;
     std::string encoding = "bytes";
     int charsetN = -1;  // --charset N, -1 when not given
+    bool version = false;
 };
 
 bool ParseGlobal(const std::vector<std::string>& args, size_t& i, GlobalOptions& o, std::string& error) {
@@ -39,6 +41,10 @@ bool ParseGlobal(const std::vector<std::string>& args, size_t& i, GlobalOptions&
         const std::string& a = args[i];
         if (a == "-h" || a == "--help") {
             o.help = true;
+            continue;
+        }
+        if (a == "--version") {
+            o.version = true;
             continue;
         }
         if (a == "--echo") {
@@ -251,6 +257,7 @@ std::string CliUsage() {
                        "                     bytes (as given, default) or a code table (\"encodings\")\n"
                        "  --charset N        with --encoding: the international character set 0 .. 15\n"
                        "  -h, --help         show this text\n"
+                       "  --version          show the version\n"
                        "\n"
                        "Commands:\n";
     for (const Command& c : Commands()) {
@@ -280,6 +287,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     if (options.help) {
         out << CliUsage();
+        return kCliDone;
+    }
+    if (options.version) {
+        out << kCliProgram << ' ' << kProgramVersion << '\n';
         return kCliDone;
     }
     if (i >= args.size()) return BadArguments(err, "no command given", nullptr);

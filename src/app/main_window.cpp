@@ -137,6 +137,7 @@ void CPelloryDlg::OnInitDialog() {
         tab_.insertTab(i, pageWidgets_[i], QString::fromLatin1(kTabTitles[i]));
     }
     tab_.setCurrentIndex(kPageComSetup);
+    widgets::WidenDropDownLists(this);
     connect(&tab_, &QTabWidget::currentChanged, this, [this](int i) { OnTabChanged(i); });
 
     InitPages();

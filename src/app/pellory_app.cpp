@@ -33,6 +33,15 @@ bool AsksForHelp(int argc, char** argv) {
     return false;
 }
 
+bool AsksForVersion(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) return true;
+    }
+    return false;
+}
+
+std::string VersionText() { return std::string("Pellory ") + kProgramVersion + "\n"; }
+
 std::string UsageText(const std::string& program) {
     return "Usage: " + program + " [--virtual-printer] [--com <n>=<path>]...\n"
            "Tests and sets up ORVA58 and ORVA80 receipt printers on a serial port.\n"
@@ -41,6 +50,7 @@ std::string UsageText(const std::string& program) {
            "                     first free COM number (COM1 unless an override holds it)\n"
            "  --com <n>=<path>   COM<n> is the device at <path> (may be repeated)\n"
            "  -h, --help         show this text\n"
+           "  --version          show the version\n"
            "\n"
            "The environment variable PELLORY_COM<n>=<path> maps COM<n> as well; --com wins.\n"
            "Other COM numbers go to the system's serial ports (ttyUSB*, ttyACM*, ttyS*).\n";

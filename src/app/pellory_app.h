@@ -25,6 +25,10 @@ bool ParseStartOptions(const std::vector<std::string>& args, StartOptions& optio
 // needed, so that --help works without a display).
 bool AsksForHelp(int argc, char** argv);
 
+// Whether the command line asks for the version (--version), and the text printed for it.
+bool AsksForVersion(int argc, char** argv);
+std::string VersionText();
+
 // The usage text printed by --help and after a command-line error.
 std::string UsageText(const std::string& program);
 

@@ -2,9 +2,15 @@
 
 #include <QFile>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QStringList>
 
+#include <algorithm>
 #include <vector>
 
 namespace pellory::app {
@@ -16,6 +22,26 @@ QString Trimmed(std::string_view s) { return QString::fromUtf8(s.data(), static_
 std::optional<std::string> PathResult(const QString& path) {
     if (path.isEmpty()) return std::nullopt;
     return QFile::encodeName(path).toStdString();
+}
+
+// One entry of a Qt file filter. Qt shows the entry as it is and takes its patterns from the
+// last "(...)" group, separated by spaces. A name that already ends with its own patterns
+// ("BMP file(*.bmp)") is shown once, its separators made spaces so that Qt reads the same
+// patterns; any other name gets the patterns appended.
+QString FilterEntry(const QString& name, const QStringList& patterns) {
+    static const QRegularExpression kOwnPatterns(QStringLiteral(R"(^(.*)\(([^()]*)\)$)"));
+    const QRegularExpressionMatch m = kOwnPatterns.match(name);
+    if (m.hasMatch()) {
+        QStringList own = m.captured(2).split(QRegularExpression(QStringLiteral("[,; ]+")), Qt::SkipEmptyParts);
+        QStringList wanted = patterns;
+        own.sort();
+        wanted.sort();
+        if (own == wanted) {
+            QStringList inOrder = m.captured(2).split(QRegularExpression(QStringLiteral("[,; ]+")), Qt::SkipEmptyParts);
+            return m.captured(1) + QLatin1Char('(') + inOrder.join(QLatin1Char(' ')) + QLatin1Char(')');
+        }
+    }
+    return name + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
 }
 
 }  // namespace
@@ -44,7 +70,7 @@ QString QtFileFilter(std::string_view filter) {
             }
         }
         if (patterns.isEmpty()) patterns << QStringLiteral("*");
-        entries << name + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+        entries << FilterEntry(name, patterns);
     }
     return entries.join(QStringLiteral(";;"));
 }
@@ -57,7 +83,22 @@ void QtPrompt::ShowMessage(const std::string& text, const std::string& caption, 
     box.setWindowTitle(QString::fromStdString(caption.empty() ? std::string(link::kProgramTitle) : caption));
     box.setText(QString::fromStdString(text));
     box.setTextFormat(Qt::PlainText);
-    if (!informative.empty()) box.setInformativeText(QString::fromStdString(informative));
+    if (!informative.empty()) {
+        const QString reason = QString::fromStdString(informative);
+        box.setInformativeText(reason);
+        // The reason's label is as wide as its longest line (up to two thirds of the screen), so
+        // a reason such as a path and the system's words does not wrap into a narrow column.
+        if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+            int widest = 0;
+            const QFontMetrics metrics(label->font());
+            for (const QString& line : reason.split(QLatin1Char('\n'))) {
+                widest = std::max(widest, metrics.horizontalAdvance(line));
+            }
+            const QScreen* screen = box.screen() ? box.screen() : QGuiApplication::primaryScreen();
+            const int cap = screen ? screen->availableGeometry().width() * 2 / 3 : 640;
+            label->setMinimumWidth(std::min(widest + 1, cap));
+        }
+    }
     box.setStandardButtons(QMessageBox::Ok);
     box.setDefaultButton(QMessageBox::Ok);
     box.exec();

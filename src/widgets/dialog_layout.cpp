@@ -1,9 +1,15 @@
 #include "widgets/dialog_layout.h"
 
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QFontMetrics>
+#include <QStyle>
+
 #include <QGroupBox>
 #include <QLabel>
 #include <QVariant>
+
+#include <algorithm>
 
 namespace pellory::widgets {
 
@@ -57,6 +63,40 @@ QWidget* FindControl(QWidget* root, int id) {
         if (ControlId(w) == id) return w;
     }
     return nullptr;
+}
+
+namespace {
+
+// The width the open list needs for its longest entry: the text, an icon if any, the view's
+// frame and a scroll bar's room.
+void FitPopupToEntries(QComboBox* combo) {
+    const QFontMetrics metrics(combo->view()->font());
+    int widest = 0;
+    for (int i = 0; i < combo->count(); ++i) {
+        int w = metrics.horizontalAdvance(combo->itemText(i));
+        if (!combo->itemIcon(i).isNull()) w += combo->iconSize().width() + 4;
+        widest = std::max(widest, w);
+    }
+    QAbstractItemView* view = combo->view();
+    const int extra = 2 * view->frameWidth() + view->style()->pixelMetric(QStyle::PM_ScrollBarExtent) +
+                      2 * view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + metrics.averageCharWidth() * 2;
+    view->setMinimumWidth(widest + extra);
+}
+
+}  // namespace
+
+void WidenDropDownLists(QWidget* root) {
+    for (QComboBox* combo : root->findChildren<QComboBox*>()) {
+        if (combo->property("pelloryWidened").toBool()) continue;
+        combo->setProperty("pelloryWidened", true);
+        FitPopupToEntries(combo);
+        QAbstractItemModel* model = combo->model();
+        auto refit = [combo] { FitPopupToEntries(combo); };
+        QObject::connect(model, &QAbstractItemModel::rowsInserted, combo, refit);
+        QObject::connect(model, &QAbstractItemModel::rowsRemoved, combo, refit);
+        QObject::connect(model, &QAbstractItemModel::modelReset, combo, refit);
+        QObject::connect(model, &QAbstractItemModel::dataChanged, combo, refit);
+    }
 }
 
 }  // namespace pellory::widgets

@@ -50,6 +50,10 @@ QGroupBox* MakeGroupDu(QWidget* parent, const DialogUnits& du, const QString& ti
 QLabel* MakeLabelDu(QWidget* parent, const DialogUnits& du, const QString& text, int x, int y, int w,
                     int h = kLabelHeightDu);
 
+// Every drop-down list under root opens at least as wide as its longest entry, also after its
+// entries change (a narrow list keeps its place in the layout; only the open list widens).
+void WidenDropDownLists(QWidget* root);
+
 inline constexpr const char* kControlIdProperty = "controlId";
 
 // Gives a control its id and a readable object name.

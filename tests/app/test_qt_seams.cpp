@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QLabel>
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
@@ -58,12 +59,14 @@ struct Received {
 
 // --- file filters ---
 
-TEST(QtFileFilter, ConvertsTheProgramsFilters) {
-    EXPECT_EQ(QtFileFilter("TXT files(*.txt)|*.txt||"), QStringLiteral("TXT files(*.txt) (*.txt)"));
-    EXPECT_EQ(QtFileFilter("txt Files (*.txt)|*.txt||"), QStringLiteral("txt Files (*.txt) (*.txt)"));
+TEST(QtFileFilter, ShowsEachFilterOnce) {
+    EXPECT_EQ(QtFileFilter("TXT files(*.txt)|*.txt||"), QStringLiteral("TXT files(*.txt)"));
+    EXPECT_EQ(QtFileFilter("txt Files (*.txt)|*.txt||"), QStringLiteral("txt Files (*.txt)"));
+    // Qt reads the patterns of the last "(...)" group, split at spaces: the comma becomes one.
     EXPECT_EQ(QtFileFilter("BMP file(*.bmp)|*.bmp|JPEG/JPG files(*.jpg,*.jpeg)|*.jpg;*.jpeg|Others(*.*)|*.*||"),
-              QStringLiteral("BMP file(*.bmp) (*.bmp);;JPEG/JPG files(*.jpg,*.jpeg) (*.jpg *.jpeg);;"
-                             "Others(*.*) (*.*)"));
+              QStringLiteral("BMP file(*.bmp);;JPEG/JPG files(*.jpg *.jpeg);;Others(*.*)"));
+    // A name whose own group names other patterns keeps it and gets the real ones after it.
+    EXPECT_EQ(QtFileFilter("Logs(*.log)|*.txt||"), QStringLiteral("Logs(*.log) (*.txt)"));
 }
 
 TEST(QtFileFilter, OddFormsStayUsable) {
@@ -72,6 +75,7 @@ TEST(QtFileFilter, OddFormsStayUsable) {
     EXPECT_EQ(QtFileFilter("||"), QString());
     // Without the closing "||", and with spaces around the patterns.
     EXPECT_EQ(QtFileFilter("Hex(*.hex)| *.hex ; *.txt "), QStringLiteral("Hex(*.hex) (*.hex *.txt)"));
+    EXPECT_EQ(QtFileFilter("Hex(*.txt;*.hex)| *.hex ; *.txt "), QStringLiteral("Hex(*.txt *.hex)"));
     // A name without patterns matches every file; entries after the "||" end are ignored.
     EXPECT_EQ(QtFileFilter("All|"), QStringLiteral("All (*)"));
     EXPECT_EQ(QtFileFilter("A|*.a||B|*.b||"), QStringLiteral("A (*.a)"));
@@ -126,6 +130,31 @@ TEST(QtPrompt, MessageBoxShowsTextCaptionAndInformativeTextOverItsParent) {
     EXPECT_EQ(full.informative, QStringLiteral("No such file or directory"));
 }
 
+TEST(QtPrompt, AReasonOnOneLineDoesNotWrapIntoANarrowColumn) {
+    QWidget page;
+    QtPrompt prompt(&page);
+    const QString reason = QStringLiteral("Cannot read /home/technician/receipts/logo-final-version-2.bmp: Permission denied");
+    int labelWidth = 0;
+    int textWidth = 0;
+    {
+        ModalHandler handler([&](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            ASSERT_NE(box, nullptr);
+            for (QLabel* label : box->findChildren<QLabel*>()) {
+                if (label->text() == reason) {
+                    labelWidth = label->width();
+                    textWidth = label->fontMetrics().horizontalAdvance(reason);
+                }
+            }
+            box->button(QMessageBox::Ok)->click();
+        });
+        prompt.ShowMessage("Picture load fail", "Note", reason.toStdString());
+        EXPECT_TRUE(handler.handled());
+    }
+    ASSERT_GT(textWidth, 0) << "the reason's label was not found";
+    EXPECT_GE(labelWidth, textWidth);
+}
+
 TEST(QtPrompt, FileDialogsUseTheConvertedFilterAndReturnTheChosenPath) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -152,7 +181,7 @@ TEST(QtPrompt, FileDialogsUseTheConvertedFilterAndReturnTheChosenPath) {
         saved = prompt.AskSaveFile("TXT files(*.txt)|*.txt||");
         EXPECT_TRUE(handler.handled());
     }
-    EXPECT_EQ(filters, QStringList({QStringLiteral("TXT files(*.txt) (*.txt)")}));
+    EXPECT_EQ(filters, QStringList({QStringLiteral("TXT files(*.txt)")}));
     EXPECT_EQ(parent, &window);
     ASSERT_TRUE(saved.has_value());
     EXPECT_EQ(*saved, target.toStdString());
