@@ -20,6 +20,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "pages/core/text_print_actions.h"
 
@@ -91,6 +92,9 @@ private:
     void OnReceiveHex(bool checked);
     void OnReceiveClear();
     void OnLinkReceive();
+    // Shows received bytes and feeds them to the decoder (a notification's batch, or the bytes
+    // a probe takes off the link before its request).
+    void ShowReceived(const std::vector<uint8_t>& bytes);
 
     // Replaces the transmit field's text with Latin-1 text whose CR LF pairs are line breaks.
     void SetTransmitField(const std::string& text);
