@@ -322,7 +322,7 @@ TEST_F(MainWindowTest, EnterNeverEndsTheWindowAndEscapeOnlyOutsideTextFields) {
         EXPECT_EQ(w.result(), -1) << what;
         EXPECT_EQ(w.History().RowCount(), 1) << what << ": the history is kept";
     };
-    auto typeIn = [&](int page, QWidget* control, int key) {
+    auto typeIn = [&](int page, QWidget* control, Qt::Key key) {
         ASSERT_NE(control, nullptr);
         w.TabControl().setCurrentIndex(page);
         control->setFocus();

@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/main_window.h"
 #include "app/pellory_app.h"
@@ -76,7 +77,9 @@ void PrintOn(CPelloryDlg& w, int page, test::MappedPrinter& printer) {
             FAIL();
     }
     EXPECT_TRUE(printer->waitForBytes(before + 3, kByteWaitMs)) << "got " << printer->receivedCount() - before;
-    if (page != kPageComSetup) EXPECT_GT(w.History().RowCount(), rows);
+    if (page != kPageComSetup) {
+        EXPECT_GT(w.History().RowCount(), rows);
+    }
 }
 
 // Runs the window thread's events until done() holds, at most boundMs (a watchdog only).
@@ -96,6 +99,17 @@ bool PortIsFree() {
     const bool opened = other.Open(kCom, 8, 0, 0);
     if (opened) other.Close(link::kLinkStopTimeoutMs);
     return opened;
+}
+
+// The handler of each closing signal now.
+std::vector<void (*)(int)> CloseSignalHandlers() {
+    std::vector<void (*)(int)> out;
+    for (int s : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction now {};
+        EXPECT_EQ(sigaction(s, nullptr, &now), 0);
+        out.push_back(now.sa_handler);
+    }
+    return out;
 }
 
 class WindowExitTest : public ::testing::Test {
@@ -118,6 +132,7 @@ TEST_F(WindowExitTest, DestroyedAfterAPrintOnEveryPageWhicheverTabIsCurrent) {
     test::MappedPrinter printer(kCom);
     {
         auto w = std::make_unique<CPelloryDlg>();
+        link::PortSettings.portNumber = kCom;  // "COM Setup" chose its own port at start-up
         w->SetPrompt(&prompt);
         w->show();
         for (int page = 0; page < kPageCount; ++page) PrintOn(*w, page, printer);
@@ -136,6 +151,7 @@ TEST_F(WindowExitTest, DestroyedAfterAPrintOnEveryPageWhicheverTabIsCurrent) {
     for (int last = kPagePrinterTest; last < kPageBarcodePrint; ++last) {
         SCOPED_TRACE(last);
         auto w = std::make_unique<CPelloryDlg>();
+        link::PortSettings.portNumber = kCom;  // "COM Setup" chose its own port at start-up
         w->SetPrompt(&prompt);
         w->show();
         PrintOn(*w, last, printer);
@@ -166,6 +182,7 @@ int RunPrintAndEnd(test::MappedPrinter& printer, test::ScriptedPrompt& prompt, c
             w.done(QDialog::Rejected);
         });
         watchdog.start(kWatchdogMs);
+        link::PortSettings.portNumber = kCom;  // "COM Setup" chose its own port at start-up
         w.SetPrompt(&prompt);
         PrintOn(w, kPagePrinterTest, printer);
         EXPECT_TRUE(w.Page(kPagePrinterTest).IsOpen());
@@ -174,6 +191,7 @@ int RunPrintAndEnd(test::MappedPrinter& printer, test::ScriptedPrompt& prompt, c
 }
 
 TEST_F(WindowExitTest, EveryWayOfEndingAfterAPrintReturnsZeroAndReleasesThePort) {
+    const std::vector<void (*)(int)> before = CloseSignalHandlers();
     test::MappedPrinter printer(kCom);
     struct Way {
         const char* name;
@@ -214,13 +232,12 @@ TEST_F(WindowExitTest, EveryWayOfEndingAfterAPrintReturnsZeroAndReleasesThePort)
         EXPECT_FALSE(watchdogFired) << "the window did not end by " << way.name;
         EXPECT_TRUE(PortIsFree());
     }
-    // Once the window is gone, SIGTERM has its usual meaning again.
-    struct sigaction now {};
-    ASSERT_EQ(sigaction(SIGTERM, nullptr, &now), 0);
-    EXPECT_EQ(now.sa_handler, SIG_DFL);
+    // Once the window is gone, the signals have their usual meaning again.
+    EXPECT_EQ(CloseSignalHandlers(), before);
 }
 
 TEST(SignalCloser, OnlyOneAtATimeAndTheHandlersGoBackWhenItGoes) {
+    const std::vector<void (*)(int)> before = CloseSignalHandlers();
     int calls = 0;
     {
         SignalCloser first([&] { ++calls; });
@@ -231,11 +248,7 @@ TEST(SignalCloser, OnlyOneAtATimeAndTheHandlersGoBackWhenItGoes) {
         std::raise(SIGHUP);
         ASSERT_TRUE(ProcessUntil([&] { return calls > 0; }, kWatchdogMs));
     }
-    struct sigaction now {};
-    for (int s : {SIGTERM, SIGINT, SIGHUP}) {
-        ASSERT_EQ(sigaction(s, nullptr, &now), 0);
-        EXPECT_EQ(now.sa_handler, SIG_DFL) << s;
-    }
+    EXPECT_EQ(CloseSignalHandlers(), before);
     // A new one works after the first has gone.
     SignalCloser again([&] { calls = -1; });
     ASSERT_TRUE(again.Active());
