@@ -403,7 +403,7 @@ std::optional<Action> PrepareImage(const ParsedArgs& a, std::string& error) {
                 return s.Finish(page, kCliFileUnreadable);
         }
         page.PrintPicture(orientation, mode);
-        // The print goes on over a closed link, as the window's does; the status says so.
+        // A closed link has had nothing handed to it; the status says why.
         return s.Finish(page, page.IsOpen() ? kCliDone : s.LinkFailure());
     };
 }

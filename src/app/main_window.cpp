@@ -1,10 +1,17 @@
 #include "app/main_window.h"
 
+#include <QAbstractSpinBox>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QRadioButton>
 #include <QTabBar>
+#include <QTextEdit>
 
 #include <algorithm>
 
@@ -28,6 +35,19 @@ public:
     }
 };
 
+// Whether w is a place to type text (or lies inside one): a line edit, a text edit (the receive
+// view too), a spin box or an editable combo box.
+bool IsTextField(const QWidget* w, const QWidget* window) {
+    for (; w != nullptr && w != window; w = w->parentWidget()) {
+        if (qobject_cast<const QLineEdit*>(w) || qobject_cast<const QPlainTextEdit*>(w) ||
+            qobject_cast<const QTextEdit*>(w) || qobject_cast<const QAbstractSpinBox*>(w)) {
+            return true;
+        }
+        if (const auto* combo = qobject_cast<const QComboBox*>(w); combo && combo->isEditable()) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 CPelloryDlg::CPelloryDlg(QWidget* parent)
@@ -47,6 +67,7 @@ CPelloryDlg::CPelloryDlg(QWidget* parent)
       clear_(QStringLiteral("Clear"), this),
       save_(QStringLiteral("Save..."), this),
       about_(QString::fromLatin1(kAboutMenuText), this),
+      quit_(this),
       pageLinks_{&setup_, &quickTest_, &printSetup_, &textPrint_, &imagePrint_, &barcode_},
       pageWidgets_{&setup_, &quickTest_, &printSetup_, &textPrint_, &imagePrint_, &barcode_} {
     windowPrompt_ = std::make_unique<QtPrompt>(this);
@@ -55,6 +76,11 @@ CPelloryDlg::CPelloryDlg(QWidget* parent)
 }
 
 CPelloryDlg::~CPelloryDlg() {
+    // Each page leaves the tab control as it is destroyed, and the tab control then selects
+    // another tab: the tab-change handler must not run then, since it acts on every page's link
+    // and those pages are gone or going.
+    QObject::disconnect(tabChanged_);
+    tab_.blockSignals(true);
     // From here on no link thread can reach this window; the members then go in reverse order,
     // the pages (and with them their links) from "Barcode Print" back to "COM Setup".
     if (notify_) notify_->Detach();
@@ -90,7 +116,7 @@ void CPelloryDlg::CreateControls() {
     SetControlId(&clear_, kIdClearButton, QStringLiteral("clearButton"));
     SetControlId(&save_, kIdSaveButton, QStringLiteral("saveButton"));
 
-    // Enter closes the window, whichever of these buttons has the focus.
+    // No button is the window's default: Enter presses only the button that has the focus.
     for (QPushButton* b : {&expand_, &clear_, &save_}) {
         b->setAutoDefault(false);
         b->setDefault(false);
@@ -130,6 +156,12 @@ void CPelloryDlg::OnInitDialog() {
         connect(&about_, &QAction::triggered, this, [this] { ShowAbout(); });
     }
 
+    // Ctrl+Q ends the window from wherever the focus is, like the close box.
+    quit_.setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quit_.setShortcutContext(Qt::WindowShortcut);
+    addAction(&quit_);
+    connect(&quit_, &QAction::triggered, this, [this] { close(); });
+
     setWindowIcon(icon_);
 
     // The six tabs, each with its page, in table order; the first one shown.
@@ -138,7 +170,7 @@ void CPelloryDlg::OnInitDialog() {
     }
     tab_.setCurrentIndex(kPageComSetup);
     widgets::WidenDropDownLists(this);
-    connect(&tab_, &QTabWidget::currentChanged, this, [this](int i) { OnTabChanged(i); });
+    tabChanged_ = connect(&tab_, &QTabWidget::currentChanged, this, [this](int i) { OnTabChanged(i); });
 
     InitPages();
 
@@ -220,12 +252,43 @@ void CPelloryDlg::SetPrompt(link::UserPrompt* prompt) {
 
 void CPelloryDlg::OnLinkMessage(uint32_t /*message*/, uintptr_t /*wParam*/, intptr_t /*lParam*/) {}
 
+void CPelloryDlg::RequestClose() {
+    // Menus first, then the modal boxes from the top down; each closed one returns to the code
+    // that opened it. A box that refuses to close stops the loop rather than spinning on it.
+    while (QWidget* popup = QApplication::activePopupWidget()) {
+        popup->close();
+        if (QApplication::activePopupWidget() == popup) break;
+    }
+    while (QWidget* modal = QApplication::activeModalWidget()) {
+        if (modal == this) break;
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            dialog->reject();  // a message box without a Cancel button does not take close()
+        } else {
+            modal->close();
+        }
+        if (QApplication::activeModalWidget() == modal) break;
+    }
+    close();
+}
+
 void CPelloryDlg::keyPressEvent(QKeyEvent* event) {
-    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    const bool plain = event->modifiers() == Qt::NoModifier ||
-                       (event->modifiers() == Qt::KeypadModifier && event->key() == Qt::Key_Enter);
-    if (enter && plain) {
-        accept();
+    const int key = event->key();
+    QWidget* focus = focusWidget();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        // Enter never ends the window. A push button that does not press itself on Enter (the
+        // window's own, the pages' sample and action buttons) is pressed here; check boxes and
+        // radio buttons are not.
+        const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+        auto* button = qobject_cast<QAbstractButton*>(focus);
+        if (button && mods == Qt::NoModifier && button->isEnabled() && !qobject_cast<QCheckBox*>(button) &&
+            !qobject_cast<QRadioButton*>(button)) {
+            button->click();
+        }
+        event->accept();
+        return;
+    }
+    if (key == Qt::Key_Escape && IsTextField(focus, this)) {
+        event->accept();
         return;
     }
     QDialog::keyPressEvent(event);  // Escape rejects

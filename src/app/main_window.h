@@ -70,8 +70,9 @@ public:
     // flag set, every page given this window and the message seam, the window shrunk so that
     // the history panel is hidden, the history list set up.
     explicit CPelloryDlg(QWidget* parent = nullptr);
-    // Marks the window's notification target dead, then destroys the controls and pages in
-    // reverse order (each page's link closes with it).
+    // Marks the window's notification target dead and lets go of the tab control's signals,
+    // then destroys the controls and pages in reverse order (each page's link closes with it).
+    // No page code runs on a page that is being destroyed.
     ~CPelloryDlg() override;
     CPelloryDlg(const CPelloryDlg&) = delete;
     CPelloryDlg& operator=(const CPelloryDlg&) = delete;
@@ -91,6 +92,9 @@ public:
     void OnTabChanged(int index);
     // The About box, modally.
     void ShowAbout();
+    // Ends the window as the close box does, also while a message box, file dialog or menu is
+    // open over it: those are cancelled first, so that the code that opened them returns.
+    void RequestClose();
 
     // --- parts, for the program and its tests ---
     pages::PageLink& Page(int index);
@@ -109,6 +113,7 @@ public:
     QPushButton& ClearButton() { return clear_; }
     QPushButton& SaveButton() { return save_; }
     QAction& AboutAction() { return about_; }
+    QAction& QuitAction() { return quit_; }
     int ExpandCounter() const { return expandCounter_; }
     int FullWidth() const { return fullWidth_; }
     const std::shared_ptr<QtNotifyTarget>& NotifyWindow() const { return notify_; }
@@ -123,7 +128,10 @@ protected:
     // Messages of the window's own link (its port is never opened, so none arrive in practice).
     virtual void OnLinkMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
 
-    // Enter ends the window like Escape and the close box do.
+    // Enter never ends the window: on a focused push button it presses the button, elsewhere
+    // it does nothing. Escape ends the window, except while a text field has the focus (a
+    // field's typed text and the history must not go with a reflex). The close box, Alt+F4
+    // and Ctrl+Q end it always.
     void keyPressEvent(QKeyEvent* event) override;
     // The window menu with the About entry.
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -153,6 +161,8 @@ private:
     QPushButton clear_;
     QPushButton save_;
     QAction about_;
+    QAction quit_;  // Ctrl+Q
+    QMetaObject::Connection tabChanged_;
     std::array<pages::PageLink*, kPageCount> pageLinks_;
     std::array<QWidget*, kPageCount> pageWidgets_;
     std::shared_ptr<QtNotifyTarget> notify_;

@@ -5,8 +5,12 @@
 
 #include <QApplication>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+class QSocketNotifier;
 
 namespace pellory::app {
 
@@ -31,6 +35,36 @@ std::string VersionText();
 
 // The usage text printed by --help and after a command-line error.
 std::string UsageText(const std::string& program);
+
+class CPelloryDlg;
+
+// While it lives, SIGTERM, SIGINT and SIGHUP no longer end the process at once: the signal
+// handler only writes a byte to a pipe, and the event loop then calls onSignal on the thread
+// that built this object, where it may close windows. One at a time per process.
+class SignalCloser {
+public:
+    explicit SignalCloser(std::function<void()> onSignal);
+    // Puts the signal handlers back as they were.
+    ~SignalCloser();
+    SignalCloser(const SignalCloser&) = delete;
+    SignalCloser& operator=(const SignalCloser&) = delete;
+
+    // Whether the handlers are in place (false when the pipe could not be made, or another
+    // SignalCloser lives).
+    bool Active() const { return active_; }
+
+private:
+    std::function<void()> onSignal_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    int readFd_ = -1;
+    bool active_ = false;
+};
+
+// Runs the main window modally until it is closed: the close box, Alt+F4, Escape, Ctrl+Q, or
+// SIGTERM/SIGINT/SIGHUP (which cancel an open message box or file dialog, then close the
+// window). shown, when set, is called with the window once it is on screen (for tests). Every
+// page's link is closed when this returns 0.
+int RunMainWindow(const std::function<void(CPelloryDlg&)>& shown = {});
 
 class CPelloryApp : public QApplication {
 public:

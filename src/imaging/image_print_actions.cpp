@@ -127,9 +127,9 @@ UpdateOutcome ImagePrintActions::UpdateThreshold(std::string_view thresholdText)
 void ImagePrintActions::ThresholdImage(int threshold) { imaging::ThresholdImage(bitmap_, threshold, matrix_); }
 
 bool ImagePrintActions::PrintPicture(ByteOrientation orientation, int modeIndex) {
-    // The print goes on whatever the procedure's outcome (see the header).
+    // A link left closed has had its message shown: nothing is handed to it.
     OpenAndProbe();
-    if (matrix_.empty()) return false;
+    if (!IsOpen() || matrix_.empty()) return false;
     if (orientation == ByteOrientation::Vertical) {
         PrintColumnImage(modeIndex);
     } else {

@@ -7,9 +7,8 @@
 // preview, WorkingBitmap for the pixels); it is a page link like the other pages' actions and so
 // belongs to the pages namespace.
 //
-// Unlike most pages, a print goes on when the connection procedure leaves the link closed: its
-// message has told the user why, the image commands are echoed into the history all the same,
-// and their bytes wait in the link's send buffer until the next opening drops them.
+// Like the other pages, a print stops when the connection procedure leaves the link closed: its
+// message has told the user why, and nothing is handed to the link or added to the history.
 #pragma once
 
 #include <cstdint>
@@ -96,7 +95,7 @@ public:
     // tests; the preview is left alone).
     void SetWorkingBitmap(imaging::WorkingBitmap bitmap) { bitmap_ = std::move(bitmap); }
 
-    // "Print": the connection procedure (whatever its outcome), then, when a picture has been
+    // "Print": the connection procedure, then, when the link is open and a picture has been
     // converted, the matrix in the orientation and mode (list position) given. Returns whether
     // image commands were handed to the link.
     bool PrintPicture(ByteOrientation orientation, int modeIndex);

@@ -1,5 +1,7 @@
 #include "link/open_and_probe.h"
 
+#include <mutex>
+
 #include "link/port_settings.h"
 #include "platform/serial_device.h"
 
@@ -76,10 +78,35 @@ void ApplyPageTimeoutsAndHandshake(CSerialEngine& link) {
     link.ApplyLineSettings();
 }
 
-platform::LineSettings RestartThreadsForProbe(CSerialEngine& link) {
+void DropEarlierInput(CSerialEngine& link, const EarlierBytesKeeper& keep) {
+    // The bytes the port holds go behind the ones the reader took before, then all of them
+    // leave the receive buffer together.
+    if (link.IsOpen() && (link.Flags() & LINK_RX_BUFFER)) {
+        platform::CommStatus st;
+        if (link.Device().clearError(&st) == platform::SerialResult::Ok && st.inQueue != 0 &&
+            st.inQueue != 0xFFFFFFFFu) {
+            link.FillReceiveBuffer(st.inQueue);
+        }
+    }
+    CSerialEngine::BlockBuffer& buffer = link.ReceiveBuffer();
+    std::vector<uint8_t> earlier;
+    {
+        std::lock_guard<std::mutex> lock(buffer.Mutex());
+        if (keep) {
+            earlier.resize(buffer.UnlockedCount());
+            earlier.resize(buffer.Take(earlier.data(), earlier.size()));
+        }
+        buffer.Clear();
+    }
+    link.Purge(platform::kPurgeRxAbort | platform::kPurgeRxClear);
+    if (keep && !earlier.empty()) keep(earlier);
+}
+
+platform::LineSettings RestartThreadsForProbe(CSerialEngine& link, const EarlierBytesKeeper& keep) {
     link.StopThreads(kLinkStopTimeoutMs);
     link.SendBuffer().ClearLocked();
     link.Purge(platform::kPurgeTxAbort | platform::kPurgeTxClear);
+    DropEarlierInput(link, keep);
     const platform::LineSettings saved = link.StoredLineSettings();
     platform::LineSettings probing = saved;
     probing.flags &= ~platform::kFlowControlBits;
@@ -88,7 +115,8 @@ platform::LineSettings RestartThreadsForProbe(CSerialEngine& link) {
     return saved;
 }
 
-void OpenAndProbe(CORVA_LIB& link, const ProbeOptions& options, const PageContext& context) {
+void OpenAndProbe(CORVA_LIB& link, const ProbeOptions& options, const PageContext& context,
+                  const EarlierBytesKeeper& keep) {
     if (link.IsOpen()) return;
     SetPageLinkMode(link, options.setEventMask5);
     // Bytes queued while the link was closed (a set-up command, a print on a closed link) are
@@ -99,7 +127,7 @@ void OpenAndProbe(CORVA_LIB& link, const ProbeOptions& options, const PageContex
         return;
     }
     ApplyPageTimeoutsAndHandshake(link);
-    const platform::LineSettings saved = RestartThreadsForProbe(link);
+    const platform::LineSettings saved = RestartThreadsForProbe(link, keep);
 
     uint8_t work[3] = {kProbeRequest[0], kProbeRequest[1], kProbeRequest[2]};
     link.Send(work, sizeof work);

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "link/orva_lib.h"
 #include "link/ui_seam.h"
@@ -25,6 +27,10 @@ struct ProbeOptions {
     const char* openFailureText = kOpenErrorText;
     bool setEventMask5 = false;
 };
+
+// Takes the bytes a link had received before a probe or status query, in order, instead of
+// letting them be dropped (a page that shows what arrives shows them first).
+using EarlierBytesKeeper = std::function<void(const std::vector<uint8_t>&)>;
 
 // What a page passes along: the message seam and the command history (either may be null:
 // messages are then not shown, echo text is dropped).
@@ -49,13 +55,23 @@ void SetPageLinkMode(CSerialEngine& link, bool setEventMask5);
 // Time-outs 10/0/100/0/65535 and the flow control of PortSettings.handshake, applied to the port.
 void ApplyPageTimeoutsAndHandshake(CSerialEngine& link);
 
-// Stops the threads, empties the send buffer, purges the port's output, then clears the
-// flow-control bits in the stored line settings only (so the writer does not wait for CTS during
-// a probe) and restarts the threads. Returns the stored line settings as they were, to be put
-// back with SetStoredLineSettings afterwards.
-platform::LineSettings RestartThreadsForProbe(CSerialEngine& link);
+// Takes every byte received on the link so far, the ones its reader has buffered and the ones
+// still waiting in the port, so that only a reply to the request that follows counts as one.
+// keep gets them, in order, when set (and there are any); otherwise they are dropped. Expects
+// the link's threads to be stopped.
+void DropEarlierInput(CSerialEngine& link, const EarlierBytesKeeper& keep = {});
 
-// The procedure itself. Afterwards the caller tests link.IsOpen().
-void OpenAndProbe(CORVA_LIB& link, const ProbeOptions& options, const PageContext& context);
+// Stops the threads, empties the send buffer, purges the port's output, takes the bytes received
+// so far (DropEarlierInput, with keep), then clears the flow-control bits in the stored line
+// settings only (so the writer does not wait for CTS during a probe) and restarts the threads.
+// Returns the stored line settings as they were, to be put back with SetStoredLineSettings
+// afterwards.
+platform::LineSettings RestartThreadsForProbe(CSerialEngine& link, const EarlierBytesKeeper& keep = {});
+
+// The procedure itself. Afterwards the caller tests link.IsOpen(). Bytes received before the
+// request are dropped (given to keep when it is set), so that only an answer to this request
+// keeps the link open.
+void OpenAndProbe(CORVA_LIB& link, const ProbeOptions& options, const PageContext& context,
+                  const EarlierBytesKeeper& keep = {});
 
 }  // namespace pellory::link

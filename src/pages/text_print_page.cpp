@@ -129,7 +129,12 @@ private:
     QObject* receiver_;
 };
 
-CDialogTprint::CDialogTprint(QWidget* parent) : QWidget(parent) { BuildControls(); }
+CDialogTprint::CDialogTprint(QWidget* parent) : QWidget(parent) {
+    BuildControls();
+    // A probe takes the bytes received so far off the link; the ones not shown yet are shown
+    // first rather than lost.
+    SetEarlierBytesKeeper([this](const std::vector<uint8_t>& bytes) { ShowReceived(bytes); });
+}
 
 CDialogTprint::~CDialogTprint() {
     // No link thread reaches the page from here on; the link itself goes before the widgets.
@@ -364,8 +369,9 @@ void CDialogTprint::OnLinkMessage(uint32_t message) {
     }
 }
 
-void CDialogTprint::OnLinkReceive() {
-    const std::vector<uint8_t> bytes = TakeReceived();
+void CDialogTprint::OnLinkReceive() { ShowReceived(TakeReceived()); }
+
+void CDialogTprint::ShowReceived(const std::vector<uint8_t>& bytes) {
     if (bytes.empty()) return;  // taken by an earlier notification
     AppendReceived(ReceiveAppendText(bytes.data(), bytes.size(), receiveHex_->isChecked()));
     ScrollReceiveToEnd();

@@ -26,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "charset/printer_text.h"
 
@@ -106,6 +107,9 @@ private:
     void OnReceiveHex(bool checked);
     void OnReceiveClear();
     void OnLinkReceive();
+    // Shows received bytes and feeds them to the decoder (a notification's batch, or the bytes
+    // a probe takes off the link before its request).
+    void ShowReceived(const std::vector<uint8_t>& bytes);
 
     // Replaces the transmit field's text with Latin-1 text (UTF-8 with "Printer characters")
     // whose CR LF pairs are line breaks.

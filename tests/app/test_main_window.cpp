@@ -1,6 +1,6 @@
 // The main window: start-up state, Expand/Shrink, tabs and controls, the history panel's buttons,
 // the message seam reaching the pages, tab changes closing the pages' links, the keys that end
-// the window, the About box, and what destruction leaves behind.
+// the window and the ones that do not, the About box, and what destruction leaves behind.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <fstream>
@@ -309,24 +310,83 @@ TEST_F(MainWindowTest, DestructionClosesThePagesLinksAndKillsTheNotificationWind
     other.Close(link::kLinkStopTimeoutMs);
 }
 
-TEST_F(MainWindowTest, EnterAndEscapeEndTheWindow) {
-    window->show();
-    PressKey(window.get(), Qt::Key_Return);
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(window->result(), QDialog::Accepted);
+// Enter never ends the window; it presses the focused push button. Escape ends it, but not
+// while a text field has the focus. Keys go to the focused control as typed ones would.
+TEST_F(MainWindowTest, EnterNeverEndsTheWindowAndEscapeOnlyOutsideTextFields) {
+    CPelloryDlg& w = *window;
+    w.show();
+    w.setResult(-1);
+    w.AddHistoryRow("1B 40 ");
+    auto stillOpen = [&](const char* what) {
+        EXPECT_TRUE(w.isVisible()) << what;
+        EXPECT_EQ(w.result(), -1) << what;
+        EXPECT_EQ(w.History().RowCount(), 1) << what << ": the history is kept";
+    };
+    auto typeIn = [&](int page, QWidget* control, Qt::Key key) {
+        ASSERT_NE(control, nullptr);
+        w.TabControl().setCurrentIndex(page);
+        control->setFocus();
+        ASSERT_EQ(w.focusWidget(), control);
+        QTest::keyClick(control, key);
+    };
 
-    // Enter on the focused Expand/Shrink button ends the window too, without a click.
-    window->show();
-    window->setResult(-1);
-    PressKey(&window->ExpandButton(), Qt::Key_Enter);
-    EXPECT_EQ(window->ExpandCounter(), 1);
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(window->result(), QDialog::Accepted);
+    // Enter and keypad Enter on the tab bar, and in the one-line fields after typing a value.
+    QTest::keyClick(w.TabControl().tabBar(), Qt::Key_Return);
+    QTest::keyClick(w.TabControl().tabBar(), Qt::Key_Enter, Qt::KeypadModifier);
+    stillOpen("Enter on the tab bar");
+    typeIn(kPagePrintSetup, widgets::FindControl(&w.PrintSetupPage(), pages::CDialogPSetup::kIdLineSpace), Qt::Key_Return);
+    stillOpen("Enter in Line Space");
+    typeIn(kPageImagePrint, widgets::FindControl(&w.ImagePrintPage(), pages::CDialogPPrint::kIdThreshold), Qt::Key_Enter);
+    stillOpen("Enter in Threshold");
+    typeIn(kPageBarcodePrint, widgets::FindControl(&w.BarcodePage(), pages::CDiglogBarcode::kIdData), Qt::Key_Return);
+    stillOpen("Enter in Barcode Data");
 
-    window->show();
-    PressKey(window.get(), Qt::Key_Escape);
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(window->result(), QDialog::Rejected);
+    // Escape in a one-line field and in the multi-line transmit field.
+    typeIn(kPageBarcodePrint, widgets::FindControl(&w.BarcodePage(), pages::CDiglogBarcode::kIdData), Qt::Key_Escape);
+    stillOpen("Escape in Barcode Data");
+    typeIn(kPageTextPrint, widgets::FindControl(&w.TextPrintPage(), pages::kIdTransmitField), Qt::Key_Escape);
+    stillOpen("Escape in the transmit field");
+
+    // Enter on a focused button presses it, once, and ends nothing: the window's own
+    // Expand/Shrink button, and a page's button that does not press itself on Enter.
+    w.ExpandButton().setFocus();
+    QTest::keyClick(&w.ExpandButton(), Qt::Key_Return);
+    EXPECT_EQ(w.ExpandCounter(), 2);
+    EXPECT_EQ(w.ExpandButton().text(), QStringLiteral("<< Shrink"));
+    stillOpen("Enter on Expand");
+    auto* transmitClear = widgets::FindControl<QPushButton>(&w.TextPrintPage(), pages::kIdTransmitClearButton);
+    ASSERT_NE(transmitClear, nullptr);
+    ASSERT_FALSE(w.TextPrintPage().TransmitText().empty());
+    typeIn(kPageTextPrint, transmitClear, Qt::Key_Enter);
+    EXPECT_TRUE(w.TextPrintPage().TransmitText().empty()) << "Enter pressed the focused Clear button";
+    stillOpen("Enter on Clear");
+    w.ClearButton().setFocus();
+    QTest::keyClick(&w.ClearButton(), Qt::Key_Return);
+    EXPECT_EQ(w.History().RowCount(), 0) << "Enter pressed the history's Clear button";
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(w.result(), -1);
+
+    // Escape outside a text field ends the window, as the close box does.
+    w.ExpandButton().setFocus();
+    QTest::keyClick(&w.ExpandButton(), Qt::Key_Escape);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(w.result(), QDialog::Rejected);
+}
+
+// Ctrl+Q ends the window from wherever the focus is.
+TEST_F(MainWindowTest, CtrlQEndsTheWindow) {
+    CPelloryDlg& w = *window;
+    EXPECT_EQ(w.QuitAction().shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w, 60000));
+    QWidget* field = widgets::FindControl(&w.BarcodePage(), pages::CDiglogBarcode::kIdData);
+    ASSERT_NE(field, nullptr);
+    w.TabControl().setCurrentIndex(kPageBarcodePrint);
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(w.result(), QDialog::Rejected);
 }
 
 TEST_F(MainWindowTest, AboutBoxFromF1AndFromTheWindowMenu) {

@@ -113,7 +113,7 @@ TEST_F(ProbeTest, APortHeldByAnotherProgramIsAnOpenFailureWithTheReason) {
     EXPECT_TRUE(p->received().empty());
 }
 
-TEST_F(ProbeTest, AnOlderBufferedReplyIsReadFirst) {
+TEST_F(ProbeTest, BytesReceivedBeforeTheProbeAreNotTakenForItsAnswer) {
     test::MappedPrinter p(kCom);
     Probe();
     ASSERT_TRUE(link.IsOpen());
@@ -122,11 +122,58 @@ TEST_F(ProbeTest, AnOlderBufferedReplyIsReadFirst) {
     for (int i = 0; i < 100 && link.ReceiveBuffer().Count() == 0; ++i) platform::SleepMs(10);
     ASSERT_EQ(link.ReceiveBuffer().Count(), 1u);
     link.Close(500);
-    // The next probe is answered with 00, but the older 10 is taken first: no answer.
+    // The older 10 is dropped before the request goes out: the answer 00 counts.
+    Probe();
+    EXPECT_TRUE(link.IsOpen());
+    EXPECT_TRUE(prompt.messages.empty());
+    EXPECT_EQ(p->answeredRequests(), 2u);
+    EXPECT_EQ(link.ReceiveBuffer().Count(), 0u);
+
+    // A byte left over from an earlier answer does not make a silent printer look alive, and
+    // bytes still waiting in the port count as received before the request too.
+    link.Close(500);
+    p->sendUnsolicited(Hex("00 00"));
+    p->setAnswerMode(vprinter::VirtualPrinter::AnswerMode::Silent);
     Probe();
     EXPECT_FALSE(link.IsOpen());
     EXPECT_EQ(prompt.Texts(), (std::vector<std::string>{"Communicate Error:Printer No Answer."}));
-    EXPECT_EQ(p->answeredRequests(), 2u);
+}
+
+TEST(DropEarlierInput, KeepsTheBytesInOrderForWhoeverAsksAndEmptiesTheLink) {
+    link::ResetPortSettings();
+    test::MappedPrinter p(kCom);
+    link::CSerialEngine engine;
+    link::SetPageLinkMode(engine, false);
+    ASSERT_TRUE(engine.Open(kCom, 8, 0, 0));
+    p->sendUnsolicited(Hex("41 42 43"));
+    for (int i = 0; i < 200 && engine.ReceiveBuffer().Count() < 3; ++i) platform::SleepMs(10);
+    ASSERT_EQ(engine.ReceiveBuffer().Count(), 3u);
+    ASSERT_TRUE(engine.StopThreads(link::kLinkStopTimeoutMs));
+    // With the reader stopped, these stay in the port until the drop takes them.
+    p->sendUnsolicited(Hex("44 45"));
+    p->waitForQuiet(30, 1000);
+    std::vector<std::vector<uint8_t>> kept;
+    for (int i = 0; i < 200; ++i) {
+        platform::CommStatus st;
+        if (engine.Device().clearError(&st) == platform::SerialResult::Ok && st.inQueue >= 2) break;
+        platform::SleepMs(10);
+    }
+    link::DropEarlierInput(engine, [&](const std::vector<uint8_t>& bytes) { kept.push_back(bytes); });
+    EXPECT_EQ(kept, (std::vector<std::vector<uint8_t>>{Hex("41 42 43 44 45")}));
+    EXPECT_EQ(engine.ReceiveBuffer().Count(), 0u);
+
+    // Without a keeper they are gone all the same; with nothing received the keeper is not called.
+    p->sendUnsolicited(Hex("46"));
+    for (int i = 0; i < 200; ++i) {
+        platform::CommStatus st;
+        if (engine.Device().clearError(&st) == platform::SerialResult::Ok && st.inQueue >= 1) break;
+        platform::SleepMs(10);
+    }
+    link::DropEarlierInput(engine);
+    kept.clear();
+    link::DropEarlierInput(engine, [&](const std::vector<uint8_t>& bytes) { kept.push_back(bytes); });
+    EXPECT_TRUE(kept.empty());
+    engine.Close(link::kLinkStopTimeoutMs);
 }
 
 TEST_F(ProbeTest, HandshakeMappingsReachTheStoredSettingsAndThePort) {

@@ -524,31 +524,30 @@ TEST_F(ImagePrintPageTest, TinyPatternGivesTheHandWrittenBytes) {
     EXPECT_EQ(Received(p, Bytes(all).size()), Bytes(all));
 }
 
-TEST_F(ImagePrintPageTest, SilentPrinterIsReportedAndThePrintGoesOn) {
+TEST_F(ImagePrintPageTest, SilentPrinterIsReportedAndThePrintStops) {
     test::SilentPort silent(kSilentCom);
     link::PortSettings.portNumber = kSilentCom;
     Load(Save(Picture(8, 1, [](int x, int) { return x % 2 == 0; }), "pattern.bmp"));
     Print();
     EXPECT_EQ(prompt.Texts(), Rows{"Communicate Error:Printer No Answer."});
     EXPECT_FALSE(page->IsOpen());
-    EXPECT_EQ(history.rows, Concat({kProbe}, image_rows::kPatternColumn24Double));
+    EXPECT_EQ(history.rows, Rows{kProbe});
 }
 
-TEST_F(ImagePrintPageTest, PortThatCannotOpenIsReportedAndThePrintGoesOn) {
+TEST_F(ImagePrintPageTest, PortThatCannotOpenIsReportedAndThePrintStops) {
     link::PortSettings.portNumber = 0;
     Load(Save(Picture(8, 1, [](int x, int) { return x % 2 == 0; }), "pattern.bmp"));
     Control<QRadioButton>(CDialogPPrint::kIdHorizontal)->click();
     Print();
     EXPECT_EQ(prompt.Texts(), Rows{"COM Open Error!"});
-    EXPECT_EQ(history.rows, image_rows::kPatternRasterNormal);  // no probe row: never opened
+    EXPECT_TRUE(history.rows.empty());  // no probe row: never opened; no image rows
 
-    // With the port back, the next print probes first; the bytes queued on the closed link
-    // were dropped, so the printer sees only this print.
+    // With the port back, the next print probes first and the printer sees only this print.
     test::MappedPrinter p(kCom);
     link::PortSettings.portNumber = kCom;
     Print();
     const Rows second = Concat({kProbe}, image_rows::kPatternRasterNormal);
-    EXPECT_EQ(history.rows, Concat(image_rows::kPatternRasterNormal, second));
+    EXPECT_EQ(history.rows, second);
     EXPECT_EQ(Received(p, Bytes(second).size()), Bytes(second));
 }
 
@@ -605,5 +604,41 @@ TEST(ImagePrintActions, PictureTallerThan65535RowsGoesOutInSeveralRasterCommands
     EXPECT_EQ(commands[1].bytes.size(), 8u + 65535u);
     EXPECT_EQ(commands[2].bytes.size(), 8u + 4465u);
     EXPECT_TRUE(prompt.messages.empty());
+    link::ResetPortSettings();
+}
+
+// --- a print after a failed connection procedure ---
+
+// Like "Barcode Print": when the link stays closed (its message shown), nothing is handed to the
+// link and the history gets no image rows, in either orientation.
+TEST(ImagePrintAfterAFailedProbe, HandsNothingToTheLinkAndAddsNoRows) {
+    link::ResetPortSettings();
+    test::SilentPort silent(kSilentCom);
+    link::PortSettings.portNumber = kSilentCom;
+    test::ScriptedPrompt prompt;
+    test::RecordingHistory history;
+    pages::ImagePrintActions actions;
+    actions.SetPrompt(&prompt);
+    actions.SetMainWindow(&history);
+    actions.Start();
+    actions.SetWorkingBitmap(imaging::WorkingBitmap(16, 30));
+    actions.ThresholdImage(128);
+    for (const auto orientation : {pages::ByteOrientation::Vertical, pages::ByteOrientation::Horizontal}) {
+        SCOPED_TRACE(static_cast<int>(orientation));
+        prompt.messages.clear();
+        history.rows.clear();
+        EXPECT_FALSE(actions.PrintPicture(orientation, 0));
+        EXPECT_FALSE(actions.IsOpen());
+        EXPECT_EQ(prompt.Texts(), Rows{"Communicate Error:Printer No Answer."});
+        EXPECT_EQ(history.rows, Rows{kProbe}) << "the probe only";
+        EXPECT_EQ(actions.SendBuffer().Count(), 0u);
+        EXPECT_TRUE(actions.EchoText().empty());
+    }
+    // A port that does not open: not even the probe.
+    link::PortSettings.portNumber = 0;
+    history.rows.clear();
+    EXPECT_FALSE(actions.PrintPicture(pages::ByteOrientation::Vertical, 3));
+    EXPECT_TRUE(history.rows.empty());
+    EXPECT_EQ(actions.SendBuffer().Count(), 0u);
     link::ResetPortSettings();
 }

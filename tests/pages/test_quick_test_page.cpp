@@ -1,7 +1,7 @@
 // The "Printer Test" page against virtual printers: its controls, every sample's history rows and
 // the bytes the printer receives, the probe row only on the first action after the link was
 // closed, the status query with its lamps (replies, no reply, a reply left over from an earlier
-// query), a port held by another program and a printer that does not answer.
+// query is dropped), a port held by another program and a printer that does not answer.
 #include <gtest/gtest.h>
 
 #include <QGroupBox>
@@ -344,27 +344,35 @@ TEST_F(QuickTestPageTest, NoReplyOnAnOpenLinkDarkensAllLampsAndKeepsTheLink) {
     EXPECT_TRUE(page->IsOpen());
 }
 
-TEST_F(QuickTestPageTest, AByteLeftInTheReceiveBufferIsReadByTheNextQuery) {
+TEST_F(QuickTestPageTest, ABytePresentBeforeTheQueryIsDroppedAndTheLampsShowThisReply) {
     test::MappedPrinter p(kCom);
     QueryStates();
     ASSERT_EQ(Lit(), (std::vector<std::string>{"Online"}));
     ASSERT_EQ(page->ReceiveBuffer().Count(), 0u);
 
-    // The printer sends a byte unasked; the next query takes it instead of its own reply.
+    // The printer sends a byte unasked; the query drops it and shows its own reply.
     ASSERT_TRUE(p->sendUnsolicited({0x0C}));
     ASSERT_TRUE(WaitForBuffered(1));
     p->setStatusByte(0x21);
     QueryStates();
-    EXPECT_EQ(Lit(), (std::vector<std::string>{"Over Heat", "Paper Error"}));
-    ASSERT_TRUE(WaitForBuffered(1));
+    EXPECT_EQ(Lit(), (std::vector<std::string>{"Over Voltage", "Cutter Error"}));
 
-    // The reply 21 stayed behind and is read now, not the new reply 12.
+    // Two bytes unasked: neither lags into the next lamps.
+    ASSERT_TRUE(p->sendUnsolicited({0x08, 0x04}));
+    ASSERT_TRUE(WaitForBuffered(2));
     p->setStatusByte(0x12);
     QueryStates();
-    EXPECT_EQ(Lit(), (std::vector<std::string>{"Over Voltage", "Cutter Error"}));
-    ASSERT_TRUE(WaitForBuffered(1));
+    EXPECT_EQ(Lit(), (std::vector<std::string>{"Platen Open"}));
     QueryStates();
     EXPECT_EQ(Lit(), (std::vector<std::string>{"Platen Open"}));
+
+    // A printer gone silent reads as no reply, whatever came before.
+    ASSERT_TRUE(p->sendUnsolicited({0x00}));
+    ASSERT_TRUE(WaitForBuffered(1));
+    p->setAnswerMode(VirtualPrinter::AnswerMode::Silent);
+    const pages::StatusResult r = page->QueryStatus();
+    EXPECT_EQ(r.status, 0x10);
+    EXPECT_EQ(r.lamps, pages::LampStates{});
 }
 
 TEST_F(QuickTestPageTest, QueryWithThePortHeldResetsTheLampsWithoutARow) {

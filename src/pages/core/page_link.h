@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "link/open_and_probe.h"
 #include "link/orva_lib.h"
@@ -25,11 +26,14 @@ public:
     link::HistorySink* MainWindow() const { return context_.history; }
     void SetPrompt(link::UserPrompt* prompt) { context_.prompt = prompt; }
     link::UserPrompt* Prompt() const { return context_.prompt; }
+    // Who is given the bytes received before a probe or status query (null: they are dropped).
+    void SetEarlierBytesKeeper(link::EarlierBytesKeeper keep) { keepEarlier_ = std::move(keep); }
+    const link::EarlierBytesKeeper& KeepEarlierBytes() const { return keepEarlier_; }
     const link::PageContext& Context() const { return context_; }
     const link::ProbeOptions& ProbeOptions() const { return options_; }
 
     // This page's copy of the connection procedure.
-    void OpenAndProbe() { link::OpenAndProbe(*this, options_, context_); }
+    void OpenAndProbe() { link::OpenAndProbe(*this, options_, context_, keepEarlier_); }
     // Takes the echo text and hands it to the command history.
     void HandOver() { link::HandOverEcho(*this, context_.history); }
     // Sends bytes in one Send call.
@@ -56,6 +60,7 @@ public:
 private:
     link::ProbeOptions options_;
     link::PageContext context_;
+    link::EarlierBytesKeeper keepEarlier_;
 };
 
 }  // namespace pellory::pages

@@ -37,8 +37,9 @@ StatusResult QuickTestActions::QueryStatus() {
     if (!IsOpen()) return result;
     result.linkOpen = true;
 
-    // The writer must not wait for CTS while the request goes out.
-    const platform::LineSettings saved = link::RestartThreadsForProbe(*this);
+    // The writer must not wait for CTS while the request goes out. Whatever arrived before
+    // the request (a late reply, a byte sent unasked) is dropped: only the reply counts.
+    const platform::LineSettings saved = link::RestartThreadsForProbe(*this, KeepEarlierBytes());
 
     uint8_t work[3] = {kStatusRequest[0], kStatusRequest[1], kStatusRequest[2]};
     Send(work, sizeof work);

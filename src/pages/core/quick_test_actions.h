@@ -59,7 +59,9 @@ public:
     // (nothing sent) when the link is still closed afterwards or the index names no sample.
     bool RunSample(size_t index);
 
-    // The "Printer States" query. Leaves the link open when it was open or opened.
+    // The "Printer States" query. Leaves the link open when it was open or opened. Bytes that
+    // arrived before the request are dropped first, so the lamps show the reply to this query
+    // and a printer that does not answer gives status 0x10.
     StatusResult QueryStatus();
 };
 
