@@ -1,5 +1,7 @@
 #include "imaging/bmp_rle.h"
 
+#include "imaging/large_buffers.h"
+
 #include <algorithm>
 #include <array>
 
@@ -75,6 +77,7 @@ bool DecodeRleBmp(const uint8_t* data, size_t size, QImage& out, std::string& er
         error = "out of memory for a picture of " + std::to_string(width) + " x " + std::to_string(height);
         return false;
     }
+    AdviseHugePages(image.bits(), static_cast<size_t>(image.sizeInBytes()));
     image.fill(0xffffffffu);  // every pixel the stream skips is white
 
     const uint8_t* p = data + pixelOffset;

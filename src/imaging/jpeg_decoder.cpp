@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "imaging/large_buffers.h"
+
 #include <jerror.h>
 #include <jpeglib.h>
 
@@ -139,6 +141,7 @@ bool Run(JpegJob& job) {
         jpeg_abort_decompress(&cinfo);
         return false;
     }
+    AdviseHugePages(job.image.bits(), static_cast<size_t>(job.image.sizeInBytes()));
     if (cmyk) job.cmykRow.resize(size_t{cinfo.output_width} * 4);
     // Adobe's CMYK files store the inks inverted (255 = no ink).
     const bool inverted = cinfo.saw_Adobe_marker != 0;

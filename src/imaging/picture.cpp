@@ -7,6 +7,7 @@
 #include "imaging/bmp_rle.h"
 #include "imaging/file_checks.h"
 #include "imaging/jpeg_decoder.h"
+#include "imaging/large_buffers.h"
 #include "imaging/picture_file.h"
 
 namespace pellory::imaging {
@@ -17,6 +18,7 @@ WorkingBitmap::WorkingBitmap(int width, int height) {
     }
     image_ = QImage(width, height, QImage::Format_RGB32);
     if (!image_.isNull()) {
+        AdviseHugePages(image_.bits(), static_cast<size_t>(image_.sizeInBytes()));
         image_.fill(0xff000000u);
     }
 }
