@@ -1,5 +1,5 @@
-// Decoding picture files for the Image Print page: the working bitmap whose pixels are
-// thresholded, and the size limits that keep a huge or hostile file from exhausting memory.
+// Decoding picture files into the working bitmap whose pixels are thresholded or dithered, and
+// the size limits that keep a huge or hostile file from exhausting memory.
 #pragma once
 
 #include <cstddef>

@@ -272,6 +272,10 @@ TEST_F(SafetyFiles, PipesAreReadInPiecesUpToTheLimit) {
     w.join();
     // A stream that is no picture is refused after its first piece.
     ExpectRefused("/dev/zero", "not a picture");
+    // A regular file past the limit is refused by its size, unread (this one is sparse).
+    const std::string big = Write("big.bmp", {'B', 'M'});
+    ASSERT_EQ(::truncate(big.c_str(), static_cast<off_t>(kMaxPictureFileBytes + 1)), 0);
+    ExpectRefused(big, "too large");
 }
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
