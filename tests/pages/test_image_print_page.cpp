@@ -130,7 +130,8 @@ protected:
     void Update() { Button(CDialogPPrint::kIdUpdate)->click(); }
     void Print() { Button(CDialogPPrint::kIdPrint)->click(); }
     void Choose(int index) { test::ChooseEntry(Modes(), index); }
-    vprinter::Bytes Received(test::MappedPrinter& p, size_t n) { return test::ReceivedWhenQuiet(p, n, 3000); }
+    // A watchdog only: the wait ends as soon as the bytes are there.
+    vprinter::Bytes Received(test::MappedPrinter& p, size_t n) { return test::ReceivedWhenQuiet(p, n, 15000); }
 
     QTemporaryDir dir;
 };
