@@ -1,5 +1,7 @@
-// Image printing speed: decoding a 12-megapixel JPEG, thresholding it and encoding it for both
-// byte orientations. The whole pipeline should stay within 1.3 times the decode alone.
+// Image printing speed: loading a 12-megapixel JPEG (decode, threshold, both encodings) against
+// one decode of the same file by libjpeg-turbo's own djpeg (target: within 1.3 times), the same
+// load with "Fit to paper" (decoded at a reduced scale), and thresholding, encoding and dithering
+// a receipt-wide picture of grey noise (576 x 4000; Floyd-Steinberg target: under 15 ms).
 #include <benchmark/benchmark.h>
 
 #include <QImage>
@@ -14,7 +16,9 @@
 #include <string>
 
 #include "imaging/bit_image.h"
+#include "imaging/dither.h"
 #include "imaging/dot_matrix.h"
+#include "imaging/fit.h"
 #include "imaging/picture.h"
 
 extern char** environ;
@@ -132,6 +136,91 @@ void PipelineRaster(benchmark::State& state) {
     }
 }
 
+// "Load.." of the page without its widgets: one decode, the threshold, and both encodings.
+void LoadBothEncodings(benchmark::State& state) {
+    for (auto _ : state) {
+        WorkingBitmap bitmap;
+        if (!DecodePicture(g_path, bitmap)) {
+            state.SkipWithError("decode failed");
+            break;
+        }
+        DotMatrix matrix;
+        ThresholdImage(bitmap, 128, matrix);
+        SendRows rows = EncodeColumnStripes(matrix, kDefaultColumnMode, kPrintableWidth);
+        RasterImage raster = EncodeRaster(matrix, kPrintableWidth);
+        benchmark::DoNotOptimize(rows.data());
+        benchmark::DoNotOptimize(raster.data.data());
+    }
+}
+
+// The same with "Fit to paper" and Floyd-Steinberg: decoded at the smallest DCT scale that keeps
+// the printable width, scaled down by area averaging, dithered.
+void LoadFittedDithered(benchmark::State& state) {
+    DecodeOptions options;
+    options.reduceToWidth = 576;
+    for (auto _ : state) {
+        WorkingBitmap bitmap;
+        if (!DecodePicture(g_path, bitmap, nullptr, options)) {
+            state.SkipWithError("decode failed");
+            break;
+        }
+        const WorkingBitmap fitted = FitToWidth(bitmap, kPrintableWidth);
+        DotMatrix matrix;
+        DitherImage(fitted, 128, DitherMethod::FloydSteinberg, matrix);
+        SendRows rows = EncodeColumnStripes(matrix, kDefaultColumnMode, kPrintableWidth);
+        RasterImage raster = EncodeRaster(matrix, kPrintableWidth);
+        benchmark::DoNotOptimize(rows.data());
+        benchmark::DoNotOptimize(raster.data.data());
+    }
+}
+
+// 576 x 4000 grey noise, the receipt-wide picture of the encoder comparison.
+const WorkingBitmap& Noise() {
+    static const WorkingBitmap noise = [] {
+        WorkingBitmap b(576, 4000);
+        std::mt19937 rng(7);
+        for (int y = 0; y < b.height(); ++y) {
+            uint32_t* row = b.MutableRow(y);
+            for (int x = 0; x < b.width(); ++x) {
+                const uint32_t v = rng() & 0xFF;
+                row[x] = 0xff000000u | v << 16 | v << 8 | v;
+            }
+        }
+        return b;
+    }();
+    return noise;
+}
+
+void NoiseThresholdColumns(benchmark::State& state) {
+    const WorkingBitmap& noise = Noise();
+    for (auto _ : state) {
+        DotMatrix matrix;
+        ThresholdImage(noise, 128, matrix);
+        SendRows rows = EncodeColumnStripes(matrix, kDefaultColumnMode, 576);
+        benchmark::DoNotOptimize(rows.data());
+    }
+}
+
+void NoiseThresholdRaster(benchmark::State& state) {
+    const WorkingBitmap& noise = Noise();
+    for (auto _ : state) {
+        DotMatrix matrix;
+        ThresholdImage(noise, 128, matrix);
+        RasterImage raster = EncodeRaster(matrix, 576);
+        benchmark::DoNotOptimize(raster.data.data());
+    }
+}
+
+void NoiseDither(benchmark::State& state) {
+    const WorkingBitmap& noise = Noise();
+    const auto method = static_cast<DitherMethod>(state.range(0));
+    DotMatrix matrix;
+    for (auto _ : state) {
+        DitherImage(noise, 128, method, matrix);
+        benchmark::DoNotOptimize(matrix.dots.data());
+    }
+}
+
 // The stand-alone libjpeg-turbo decoder as a yardstick, including its process start.
 void Djpeg(benchmark::State& state) {
     const char* tool = "/usr/bin/djpeg";
@@ -166,7 +255,13 @@ BENCHMARK(EncodeColumns)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(EncodeRasterRows)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(PipelineColumns)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(PipelineRaster)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(LoadBothEncodings)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(LoadFittedDithered)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Djpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(NoiseThresholdColumns)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(NoiseThresholdRaster)->Unit(benchmark::kMillisecond)->UseRealTime();
+// 1 Floyd-Steinberg, 2 Atkinson, 3 ordered 8x8 (the DitherMethod values).
+BENCHMARK(NoiseDither)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);

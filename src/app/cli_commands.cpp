@@ -5,10 +5,10 @@
 
 #include "app/cli_support.h"
 #include "charset/code_tables.h"
-#include "imaging/image_print_actions.h"
 #include "link/port_settings.h"
 #include "pages/core/barcode_actions.h"
 #include "pages/core/hex_text.h"
+#include "pages/core/image_print_actions.h"
 #include "pages/core/print_setup_actions.h"
 #include "pages/core/samples.h"
 #include "pages/core/text_print_actions.h"
@@ -388,12 +388,24 @@ std::optional<Action> PrepareImage(const ParsedArgs& a, std::string& error) {
         error = "--threshold: \"" + threshold + "\" is not a number";
         return std::nullopt;
     }
+    pages::PictureOptions options;
+    options.fit = a.Flag("--fit");
+    if (const std::optional<std::string> d = a.Value("--dither")) {
+        constexpr std::array<const char*, 4> kDitherNames = {"none", "floyd-steinberg", "atkinson", "ordered"};
+        static_assert(kDitherNames.size() == pages::kDitherMethods.size());
+        const std::optional<int> i = EntryIndex(kDitherNames, *d);
+        if (!i) {
+            error = "--dither: \"" + *d + "\" is not one of none, floyd-steinberg, atkinson, ordered";
+            return std::nullopt;
+        }
+        options.dither = pages::kDitherMethods[static_cast<size_t>(*i)];
+    }
     return [=](Session& s) {
         pages::ImagePrintActions page;
         s.Attach(page);
         page.Start();
         s.prompt.SetFile(path);
-        switch (page.LoadPicture(threshold)) {
+        switch (page.LoadPicture(threshold, options)) {
             case pages::LoadOutcome::Loaded:
                 break;
             case pages::LoadOutcome::ThresholdRefused:
@@ -402,8 +414,8 @@ std::optional<Action> PrepareImage(const ParsedArgs& a, std::string& error) {
             case pages::LoadOutcome::Cancelled:
                 return s.Finish(page, kCliFileUnreadable);
         }
+        // Over a link that stays closed nothing is printed; the status says why.
         page.PrintPicture(orientation, mode);
-        // A closed link has had nothing handed to it; the status says why.
         return s.Finish(page, page.IsOpen() ? kCliDone : s.LinkFailure());
     };
 }
@@ -607,13 +619,17 @@ const std::vector<Command>& Commands() {
                      }(),
                      {{"--type", "--data", "--hri", "--width", "--height"}, {}}, PrepareBarcode});
 
-        v.push_back({"image", "image PATH [--vertical MODE | --horizontal MODE] [--threshold N]",
+        v.push_back({"image",
+                     "image PATH [--vertical MODE | --horizontal MODE] [--threshold N] [--fit] [--dither METHOD]",
                      "An \"Image Print\" print of a BMP or JPEG picture.",
                      "MODE is the position in the mode list, 0..3. Vertical (column stripes):\n"
                      "0 8-dot single, 1 8-dot double, 2 24-dot single, 3 24-dot double density.\n"
                      "Horizontal (raster): 0 normal, 1 double width, 2 double height, 3 quadruple.\n"
-                     "Default: vertical 3, threshold 128.\n",
-                     {{"--vertical", "--horizontal", "--threshold"}, {}}, PrepareImage});
+                     "--fit scales a picture wider than the printable width down to it (\"Fit to\n"
+                     "paper\"). METHOD is none, floyd-steinberg, atkinson or ordered (8x8); with one,\n"
+                     "the threshold is the grey level that prints half the dots black.\n"
+                     "Default: vertical 3, threshold 128, no fitting, no dithering.\n",
+                     {{"--vertical", "--horizontal", "--threshold", "--dither"}, {"--fit"}}, PrepareImage});
 
         v.push_back({"listen", "listen [--hex] [--seconds N]", "Shows what the printer sends, as the receive field does.",
                      "Opens and probes the port, then prints the received bytes as characters (up to\n"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "imaging/large_buffers.h"
 #include "imaging/picture.h"
 
 namespace pellory::imaging {
@@ -11,6 +12,11 @@ void DotMatrix::Reset(int newWidth, int newHeight, uint8_t value) {
     height = std::max(newHeight, 0);
     const size_t w = static_cast<size_t>(width);
     const size_t h = static_cast<size_t>(height);
+    if (dots.capacity() < w * h) {
+        std::vector<uint8_t>().swap(dots);
+        dots.reserve(w * h);
+        AdviseHugePages(dots.data(), w * h);
+    }
     dots.assign(w * h, value);
     rowStarts.resize(h);
     for (size_t y = 0; y < h; ++y) {

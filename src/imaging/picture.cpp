@@ -2,10 +2,13 @@
 
 #include <QBuffer>
 #include <QByteArray>
-#include <QFile>
 #include <QImageReader>
 
+#include "imaging/bmp_rle.h"
 #include "imaging/file_checks.h"
+#include "imaging/jpeg_decoder.h"
+#include "imaging/large_buffers.h"
+#include "imaging/picture_file.h"
 
 namespace pellory::imaging {
 
@@ -15,6 +18,7 @@ WorkingBitmap::WorkingBitmap(int width, int height) {
     }
     image_ = QImage(width, height, QImage::Format_RGB32);
     if (!image_.isNull()) {
+        AdviseHugePages(image_.bits(), static_cast<size_t>(image_.sizeInBytes()));
         image_.fill(0xff000000u);
     }
 }
@@ -58,98 +62,153 @@ std::string SizeText(int64_t width, int64_t height) {
     return std::to_string(width) + " x " + std::to_string(height);
 }
 
-// Files that cannot be mapped (pipes, special files) are read into memory up to this size.
-constexpr qint64 kMaxUnmappedFileBytes = qint64{1} << 30;
+std::string OutsideLimit(int64_t width, int64_t height) {
+    return "picture size " + SizeText(width, height) + " is outside the limit of " +
+           std::to_string(kMaxPictureDots) + " dots and " + std::to_string(kMaxPictureSide) + " per side";
+}
 
-// Opens, checks and decodes the file. `image` is the decoder's own result.
-bool DecodeFile(const std::string& path, QImage& image, std::string* error) {
+bool IsJpeg(const uint8_t* data, size_t size) { return size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF; }
+
+// What a load keeps besides the decoded picture: the preview copy (at most 2048 x 2048 words)
+// and the dot matrix (one byte per dot, counted with the picture).
+constexpr size_t kPreviewReserve = size_t{16} << 20;
+
+void SetQtAllocationLimit() {
     // Process-wide: Qt stops any decoder whose picture would need more than this.
     static const bool limitSet = [] {
         QImageReader::setAllocationLimit(kDecodeAllocationLimitMiB);
         return true;
     }();
     (void)limitSet;
+}
 
+// Decodes with the decoder that fits the bytes. `image` is that decoder's own result.
+bool DecodeBytes(const uint8_t* data, size_t size, const DecodeOptions& options, QImage& image,
+                 std::string& error) {
     image = QImage();
-    QFile file(QFile::decodeName(QByteArray::fromStdString(path)));
-    if (!file.open(QIODevice::ReadOnly)) {
-        SetError(error, "cannot open " + path + ": " + file.errorString().toStdString());
+    if (size == 0) {
+        error = "empty file";
         return false;
     }
-    const qint64 fileSize = file.size();
-    QByteArray bytes;
-    if (uchar* mapped = fileSize > 0 ? file.map(0, fileSize) : nullptr) {
-        bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), fileSize);
-    } else {
-        bytes = file.read(kMaxUnmappedFileBytes + 1);
-        if (bytes.size() > kMaxUnmappedFileBytes) {
-            SetError(error, "file too large to read: " + path);
+    if (IsJpeg(data, size)) {
+        if (CheckJpegComplete(data, size) == FileCompleteness::Truncated) {
+            error = "file is cut short";
             return false;
         }
-    }
-    if (bytes.isEmpty()) {
-        SetError(error, "empty file: " + path);
-        return false;
+        JpegLimits limits;
+        limits.maxSide = kMaxPictureSide;
+        limits.maxDots = kMaxPictureDots;
+        limits.outputBytesPerDot = 5;  // the picture and the dot matrix made of it
+        const size_t taken = size + kPreviewReserve;
+        limits.memoryBytes = taken < kLoadMemoryBudget ? kLoadMemoryBudget - taken : 0;
+        return DecodeJpeg(data, size, options.reduceToWidth, limits, image, error);
     }
 
+    const AnnouncedSize bmpSize = BmpAnnouncedSize(data, size);
+    if (bmpSize.known && !WithinLimits(bmpSize.width, bmpSize.height)) {
+        error = OutsideLimit(bmpSize.width, bmpSize.height);
+        return false;
+    }
+    if (IsRleBmp(data, size)) {
+        return DecodeRleBmp(data, size, image, error);
+    }
+
+    SetQtAllocationLimit();
+    QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     reader.setAutoTransform(false);  // pixels as stored; the preview shows them the same way
     if (!reader.canRead()) {
-        SetError(error, "not a picture format that can be read: " + path);
+        error = "not a picture format that can be read";
         return false;
     }
-    const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData());
     const QSize qtSize = reader.size();
-    AnnouncedSize announced{qtSize.isValid(), qtSize.width(), qtSize.height()};
-    if (!announced.known) {
-        announced = BmpAnnouncedSize(data, static_cast<size_t>(bytes.size()));
-    }
-    if (announced.known && !WithinLimits(announced.width, announced.height)) {
-        SetError(error, "picture size " + SizeText(announced.width, announced.height) +
-                            " is outside the limit of " + std::to_string(kMaxPictureDots) +
-                            " dots and " + std::to_string(kMaxPictureSide) + " per side");
+    if (qtSize.isValid() && !WithinLimits(qtSize.width(), qtSize.height())) {
+        error = OutsideLimit(qtSize.width(), qtSize.height());
         return false;
     }
-    if (CheckFileComplete(data, static_cast<size_t>(bytes.size())) == FileCompleteness::Truncated) {
-        SetError(error, "file is cut short: " + path);
+    if (CheckFileComplete(data, size) == FileCompleteness::Truncated) {
+        error = "file is cut short";
         return false;
     }
     QImage decoded;
     if (!reader.read(&decoded) || decoded.isNull()) {
-        SetError(error, "cannot decode " + path + ": " + reader.errorString().toStdString());
+        error = "cannot decode the picture: " + reader.errorString().toStdString();
         return false;
     }
     if (!WithinLimits(decoded.width(), decoded.height())) {
-        SetError(error, "picture size " + SizeText(decoded.width(), decoded.height()) +
-                            " is outside the limit");
+        error = OutsideLimit(decoded.width(), decoded.height());
         return false;
     }
-    // The decoded pixels never point into the mapped file (Qt copies into its own buffer), so the
-    // mapping may go away with `file`.
+    // The decoded pixels never point into `data` (Qt copies into its own buffer).
     image = std::move(decoded);
+    return true;
+}
+
+bool ToBitmap(QImage image, WorkingBitmap& out, std::string& error) {
+    out = WorkingBitmap::FromImage(std::move(image));
+    if (out.empty()) {
+        error = "out of memory converting the picture";
+        return false;
+    }
     return true;
 }
 
 }  // namespace
 
-bool DecodePicture(const std::string& path, WorkingBitmap& out, std::string* error) {
+bool LooksLikePicture(const uint8_t* data, size_t size) {
+    if (size >= 2 && data[0] == 'B' && data[1] == 'M') return true;
+    if (IsJpeg(data, size)) return true;
+    QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return !QImageReader::imageFormat(&buffer).isEmpty();
+}
+
+bool DecodePictureBytes(const uint8_t* data, size_t size, WorkingBitmap& out, std::string* error,
+                        const DecodeOptions& options) {
     out = WorkingBitmap();
     QImage image;
-    if (!DecodeFile(path, image, error)) {
+    std::string reason;
+    if (!DecodeBytes(data, size, options, image, reason) || !ToBitmap(std::move(image), out, reason)) {
+        SetError(error, reason);
         return false;
     }
-    out = WorkingBitmap::FromImage(std::move(image));
-    if (out.empty()) {
-        SetError(error, "out of memory converting " + path);
+    return true;
+}
+
+bool DecodePicture(const std::string& path, WorkingBitmap& out, std::string* error,
+                   const DecodeOptions& options) {
+    out = WorkingBitmap();
+    std::string reason;
+    QImage image;
+    {
+        FileBytes file;
+        if (!file.Open(path, kMaxPictureFileBytes, LooksLikePicture, &reason)) {
+            SetError(error, reason);
+            return false;
+        }
+        if (!DecodeBytes(file.data(), file.size(), options, image, reason)) {
+            SetError(error, reason + ": " + path);
+            return false;
+        }
+    }  // the file's bytes go before the picture is converted
+    if (!ToBitmap(std::move(image), out, reason)) {
+        SetError(error, reason + ": " + path);
         return false;
     }
     return true;
 }
 
 bool DecodeForPreview(const std::string& path, QImage& out, std::string* error) {
-    return DecodeFile(path, out, error);
+    WorkingBitmap bitmap;
+    if (!DecodePicture(path, bitmap, error)) {
+        out = QImage();
+        return false;
+    }
+    out = bitmap.image();
+    return true;
 }
 
 }  // namespace pellory::imaging

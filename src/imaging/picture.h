@@ -1,7 +1,8 @@
-// Decoding picture files for the Image Print page: the working bitmap whose pixels are
-// thresholded, and the size limits that keep a huge or hostile file from exhausting memory.
+// Decoding picture files into the working bitmap whose pixels are thresholded or dithered, and
+// the size limits that keep a huge or hostile file from exhausting memory.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -10,11 +11,13 @@
 namespace pellory::imaging {
 
 // Limits for any picture that is decoded. A file whose header announces more is refused before a
-// single pixel is decoded. At the limit the decoded picture takes 4 bytes per dot (512 MiB) and
-// the dot matrix 1 byte per dot (128 MiB): large enough for a 100-megapixel photo or a
-// receipt-wide strip of 576 x 233,000 rows, small enough for an ordinary desktop.
+// single pixel is decoded. A whole load (the file's bytes, the decoder's buffers, the decoded
+// picture, its preview and the dot matrix) stays within kLoadMemoryBudget: at the dot limit the
+// decoded picture takes 4 bytes per dot (256 MiB) and the dot matrix 1 byte per dot (64 MiB),
+// enough for an 8192 x 8192 photo or a receipt-wide strip of 576 x 116,000 rows.
 inline constexpr int kMaxPictureSide = 262144;                 // dots, each of width and height
-inline constexpr int64_t kMaxPictureDots = int64_t{1} << 27;  // 134,217,728 dots in all
+inline constexpr int64_t kMaxPictureDots = int64_t{1} << 26;  // 67,108,864 dots in all
+inline constexpr size_t kLoadMemoryBudget = size_t{600} << 20;
 // The Qt image-reader allocation limit (MiB) that goes with it: one 32-bit picture at the limit.
 // Decoders that do not announce their size up front are stopped by Qt at this bound.
 inline constexpr int kDecodeAllocationLimitMiB = static_cast<int>((kMaxPictureDots * 4) >> 20);
@@ -55,15 +58,35 @@ private:
     QImage image_;
 };
 
-// Decodes the file at `path` (a file name in the local 8-bit encoding) into `out`. Every format
-// that Qt can read is accepted; BMP and JPEG always are. Fails, with a one-line reason in *error
-// when error is not null and `out` left empty, when the file cannot be opened, is not a picture,
-// announces a size beyond the limits above, is visibly cut short (BMP pixel data or JPEG entropy
-// data ending before the picture does), or the decoder reports an error.
-bool DecodePicture(const std::string& path, WorkingBitmap& out, std::string* error = nullptr);
+// How a picture may be decoded.
+struct DecodeOptions {
+    // When positive, a decoder that can decode at a reduced size (JPEG) may do so as long as the
+    // picture stays at least this wide; other decoders give the full size.
+    int reduceToWidth = 0;
+};
 
-// The same checks, but the picture is returned in whatever format the decoder produced, for
-// drawing only. `out` is left null on failure.
+// Decodes the picture file at `path` into `out`. The path is used as the bytes given (a file name
+// that is not valid text opens all the same). Files that are not regular files (pipes, devices)
+// are read in pieces up to kMaxPictureFileBytes. Fails, with a one-line reason in *error when
+// error is not null and `out` left empty, as DecodePictureBytes does, and when the file cannot be
+// opened or read or is larger than that limit.
+bool DecodePicture(const std::string& path, WorkingBitmap& out, std::string* error = nullptr,
+                   const DecodeOptions& options = {});
+
+// Decodes a picture held in memory. BMP (RLE8 and RLE4 included) and JPEG are always accepted,
+// other formats as far as Qt reads them. Fails, with a one-line reason, when the bytes are not a
+// picture, announce a size beyond the limits above or one whose decoding would take more than the
+// memory budget, are visibly cut short (BMP pixel data or JPEG entropy data ending before the
+// picture does, an RLE stream without its end), or the decoder reports an error or a warning
+// about corrupt or missing data.
+bool DecodePictureBytes(const uint8_t* data, size_t size, WorkingBitmap& out, std::string* error = nullptr,
+                        const DecodeOptions& options = {});
+
+// DecodePicture's result as a QImage (Format_RGB32), for drawing. `out` is left null on failure.
 bool DecodeForPreview(const std::string& path, QImage& out, std::string* error = nullptr);
+
+// Whether the first bytes of a file can start a picture that can be read (used to refuse a
+// stream that is no picture after its first piece).
+bool LooksLikePicture(const uint8_t* data, size_t size);
 
 }  // namespace pellory::imaging

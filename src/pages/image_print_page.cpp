@@ -1,6 +1,7 @@
 #include "pages/image_print_page.h"
 
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
@@ -11,6 +12,7 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 
+#include "imaging/dot_preview.h"
 #include "widgets/dialog_layout.h"
 
 namespace pellory::pages {
@@ -44,7 +46,25 @@ void PreviewBox::SetPicture(const QImage& picture) {
     update();
 }
 
+void PreviewBox::SetDots(const QImage& dots) {
+    dots_ = dots;
+    update();
+}
+
 QRect PreviewBox::PictureArea() const { return rect().adjusted(1, 1, -1, -1); }
+
+QRect PreviewBox::PictureRect() const {
+    const QRect area = PictureArea();
+    if (dots_.isNull()) return area;
+    return QRect(area.left(), area.top(), area.width() / 2, area.height());
+}
+
+QRect PreviewBox::DotsRect() const {
+    if (dots_.isNull()) return QRect();
+    const QRect area = PictureArea();
+    const int left = area.width() / 2;
+    return QRect(area.left() + left, area.top(), area.width() - left, area.height());
+}
 
 void PreviewBox::paintEvent(QPaintEvent*) {
     QPainter painter(this);
@@ -52,10 +72,9 @@ void PreviewBox::paintEvent(QPaintEvent*) {
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
     const QRect area = PictureArea();
     painter.fillRect(area, Qt::white);
-    if (!picture_.isNull()) {
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(area, picture_);  // the whole picture, stretched to the area
-    }
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    if (!picture_.isNull()) painter.drawImage(PictureRect(), picture_);  // whole, stretched
+    if (!dots_.isNull()) painter.drawImage(DotsRect(), dots_);
 }
 
 // --- page ---
@@ -67,7 +86,7 @@ CDialogPPrint::~CDialogPPrint() = default;
 void CDialogPPrint::BuildControls() {
     const DialogUnits du = widgets::SizeAsPage(this);
 
-    MakeGroupDu(this, du, QStringLiteral("Image Print"), 4, 2, 294, 152);
+    MakeGroupDu(this, du, QStringLiteral("Image Print"), 4, 2, 294, 164);
 
     // Left: the preview with its (unused) scroll bars, the path and "Load..".
     preview_ = new PreviewBox(this);
@@ -107,6 +126,19 @@ void CDialogPPrint::BuildControls() {
     PlaceDu(threshold_, du, 234, 83, 24, 12);
     update_ = MakeButton(this, du, kIdUpdate, "update", "Update", 260, 82, 34, 14);
 
+    MakeLabelDu(this, du, "Dither", 234, 99, 62);
+    dither_ = new QComboBox(this);
+    SetControlId(dither_, kIdDither, QStringLiteral("dither"));
+    PlaceDu(dither_, du, 234, 109, 62, 13);
+    dither_->view()->setMinimumWidth(du.x(70));
+
+    fit_ = new QCheckBox(QStringLiteral("Fit to paper"), this);
+    SetControlId(fit_, kIdFit, QStringLiteral("fitToPaper"));
+    PlaceDu(fit_, du, 10, 151, 70, 10);
+    showDots_ = new QCheckBox(QStringLiteral("Show dots"), this);
+    SetControlId(showDots_, kIdShowDots, QStringLiteral("showDots"));
+    PlaceDu(showDots_, du, 84, 151, 70, 10);
+
     print_ = MakeButton(this, du, kIdPrint, "print", "Print", 238, 131, 56, 16);
 
     connect(load_, &QPushButton::clicked, this, [this] { OnLoadPicture(); });
@@ -115,12 +147,23 @@ void CDialogPPrint::BuildControls() {
     connect(vertical_, &QRadioButton::clicked, this, [this] { OnByteVertical(); });
     connect(horizontal_, &QRadioButton::clicked, this, [this] { OnByteHorizontal(); });
     connect(print_, &QPushButton::clicked, this, [this] { OnPrintPicture(); });
+    connect(showDots_, &QCheckBox::toggled, this, [this] { OnShowDots(); });
 }
 
 void CDialogPPrint::InitImagePage() {
     vertical_->setChecked(true);
     FillModeList(ByteOrientation::Vertical);
     threshold_->setText(QString::fromLatin1(kDefaultThresholdText));
+    {
+        const QSignalBlocker block(dither_);
+        dither_->clear();
+        for (size_t i = 0; i < kDitherEntries.size(); ++i) {
+            dither_->insertItem(static_cast<int>(i), QString::fromLatin1(kDitherEntries[i]));
+        }
+        dither_->setCurrentIndex(0);  // "None": the plain threshold
+    }
+    fit_->setChecked(false);
+    showDots_->setChecked(false);
     horizontalScroll_->hide();
     verticalScroll_->hide();
     Start();
@@ -139,11 +182,27 @@ void CDialogPPrint::FillModeList(ByteOrientation orientation) {
 
 std::string CDialogPPrint::ThresholdText() const { return threshold_->text().toLatin1().toStdString(); }
 
-void CDialogPPrint::OnLoadPicture() { LoadPicture(ThresholdText()); }
+PictureOptions CDialogPPrint::ChosenOptions() const {
+    PictureOptions options;
+    options.fit = fit_->isChecked();
+    const int dither = dither_->currentIndex();
+    if (dither >= 0 && dither < static_cast<int>(kDitherMethods.size())) {
+        options.dither = kDitherMethods[static_cast<size_t>(dither)];
+    }
+    return options;
+}
+
+void CDialogPPrint::OnLoadPicture() { LoadPicture(ThresholdText(), ChosenOptions()); }
 
 void CDialogPPrint::OnUpdateThreshold() {
-    UpdateThreshold(ThresholdText());
+    UpdateThreshold(ThresholdText(), ChosenOptions());
     preview_->update();
+}
+
+void CDialogPPrint::OnShowDots() { MatrixChanged(); }
+
+void CDialogPPrint::MatrixChanged() {
+    preview_->SetDots(showDots_->isChecked() ? imaging::DotPreview(Matrix(), kDotsPreviewMaxSide) : QImage());
 }
 
 void CDialogPPrint::OnByteVertical() { FillModeList(ByteOrientation::Vertical); }

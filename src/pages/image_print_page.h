@@ -2,14 +2,17 @@
 //
 // "Load.." and "Update" hand the threshold field's text to the actions; the radio buttons refill
 // the mode list on every click; "Print" passes the checked orientation and the mode list's
-// position. The preview box draws the loaded picture stretched into itself.
+// position. "Fit to paper" and "Dither" are read by "Load.." and "Update", like the threshold.
+// The preview box draws the loaded picture stretched into itself and, with "Show dots", the dots
+// that will print beside it.
 #pragma once
 
 #include <QImage>
 #include <QWidget>
 
-#include "imaging/image_print_actions.h"
+#include "pages/core/image_print_actions.h"
 
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
@@ -26,14 +29,22 @@ public:
     // The picture to draw; a null picture leaves the box white.
     void SetPicture(const QImage& picture);
     const QImage& Picture() const { return picture_; }
+    // The dots to draw beside the picture; a null picture gives the whole box to the picture.
+    void SetDots(const QImage& dots);
+    const QImage& Dots() const { return dots_; }
     // The area inside the frame that is filled and drawn into.
     QRect PictureArea() const;
+    // Where the picture and the dots go: the whole area, or its left and right halves while
+    // dots are shown.
+    QRect PictureRect() const;
+    QRect DotsRect() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     QImage picture_;
+    QImage dots_;
 };
 
 class CDialogPPrint : public QWidget, public ImagePrintActions {
@@ -50,6 +61,11 @@ public:
     static constexpr int kIdPrint = 1004;
     static constexpr int kIdHorizontalScroll = 1046;
     static constexpr int kIdVerticalScroll = 1047;
+    static constexpr int kIdDither = 1048;
+    static constexpr int kIdFit = 1049;
+    static constexpr int kIdShowDots = 1050;
+    // The dots picture is reduced to at most this many pixels per side.
+    static constexpr int kDotsPreviewMaxSide = 1024;
 
     explicit CDialogPPrint(QWidget* parent = nullptr);
     ~CDialogPPrint() override;
@@ -64,11 +80,13 @@ public:
     void OnByteVertical();
     void OnByteHorizontal();
     void OnPrintPicture();
+    void OnShowDots();
 
 protected:
     void PicturePathChanged() override;
     void PreviewChanged() override;
     void PrintEnabledChanged() override;
+    void MatrixChanged() override;
 
 private:
     void BuildControls();
@@ -76,6 +94,7 @@ private:
     // its default entry.
     void FillModeList(ByteOrientation orientation);
     std::string ThresholdText() const;
+    PictureOptions ChosenOptions() const;
 
     PreviewBox* preview_ = nullptr;
     QRadioButton* vertical_ = nullptr;
@@ -88,6 +107,9 @@ private:
     QPushButton* print_ = nullptr;
     QScrollBar* horizontalScroll_ = nullptr;
     QScrollBar* verticalScroll_ = nullptr;
+    QComboBox* dither_ = nullptr;
+    QCheckBox* fit_ = nullptr;
+    QCheckBox* showDots_ = nullptr;
 };
 
 }  // namespace pellory::pages

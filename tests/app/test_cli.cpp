@@ -9,6 +9,7 @@
 #include <QImage>
 
 #include <cstdio>
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -396,6 +397,13 @@ TEST_F(CliTest, ImagePrintsInTheChosenOrientationAndMode) {
     EXPECT_EQ(threshold.err, "Threshold can not be greater than 255\n");
     EXPECT_EQ(threshold.Echoed(), Rows{});
 
+    // A name that is not valid UTF-8 opens by its bytes; --fit and --dither reach the page's
+    // options (a picture this small is not scaled; the ordered pattern leaves it as it is).
+    const std::string odd = Path("bild\xe9\xff.bmp");
+    ASSERT_EQ(::rename(path.c_str(), odd.c_str()), 0);
+    ExpectSent(OnPrinter({"image", odd, "--fit", "--dither", "ordered"}), WithProbe(image_rows::kPatternColumn24Double));
+    ::unlink(odd.c_str());
+
     const CliRun missing = OnPrinter({"image", Path("none.bmp")});
     EXPECT_EQ(missing.code, app::kCliFileUnreadable);
     EXPECT_EQ(missing.err.substr(0, 18), "Picture load fail\n");
@@ -448,7 +456,7 @@ TEST_F(CliTest, SilentPrinterExits1AndUnmappedPortExits2WithTheWindowsMessages) 
         EXPECT_EQ(r.code, app::kCliOpenFailed) << args[0];
         EXPECT_EQ(r.err.substr(0, 16), rows::kOpenError + "\n") << args[0];
     }
-    // Nothing of the image goes to a closed link, as in the window; the status says why.
+    // Over a link that stays closed the image is not sent, as in the window; the status says why.
     QImage dot(1, 1, QImage::Format_RGB32);
     dot.fill(qRgb(0, 0, 0));
     ASSERT_TRUE(dot.save(QString::fromStdString(Path("dot.bmp")), "BMP"));
@@ -494,6 +502,7 @@ TEST_F(CliTest, BadArgumentsExit3BeforeAnythingIsSent) {
         {"image", "a.bmp", "--vertical", "1", "--horizontal", "1"},
         {"image", "a.bmp", "--vertical", "4"},
         {"image", "a.bmp", "--threshold", "high"},
+        {"image", "a.bmp", "--dither", "random"},
         {"listen", "--seconds", "soon"},
         {"listen", "--hex=yes"},
     };

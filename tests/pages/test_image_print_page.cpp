@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QByteArray>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QGroupBox>
@@ -129,7 +130,8 @@ protected:
     void Update() { Button(CDialogPPrint::kIdUpdate)->click(); }
     void Print() { Button(CDialogPPrint::kIdPrint)->click(); }
     void Choose(int index) { test::ChooseEntry(Modes(), index); }
-    vprinter::Bytes Received(test::MappedPrinter& p, size_t n) { return test::ReceivedWhenQuiet(p, n, 3000); }
+    // A watchdog only: the wait ends as soon as the bytes are there.
+    vprinter::Bytes Received(test::MappedPrinter& p, size_t n) { return test::ReceivedWhenQuiet(p, n, 15000); }
 
     QTemporaryDir dir;
 };
@@ -524,31 +526,128 @@ TEST_F(ImagePrintPageTest, TinyPatternGivesTheHandWrittenBytes) {
     EXPECT_EQ(Received(p, Bytes(all).size()), Bytes(all));
 }
 
-TEST_F(ImagePrintPageTest, SilentPrinterIsReportedAndThePrintStops) {
+TEST_F(ImagePrintPageTest, SilentPrinterIsReportedAndNothingIsPrinted) {
     test::SilentPort silent(kSilentCom);
     link::PortSettings.portNumber = kSilentCom;
     Load(Save(Picture(8, 1, [](int x, int) { return x % 2 == 0; }), "pattern.bmp"));
     Print();
     EXPECT_EQ(prompt.Texts(), Rows{"Communicate Error:Printer No Answer."});
     EXPECT_FALSE(page->IsOpen());
+    // The probe was sent; the picture was not handed to the link.
     EXPECT_EQ(history.rows, Rows{kProbe});
 }
 
-TEST_F(ImagePrintPageTest, PortThatCannotOpenIsReportedAndThePrintStops) {
+TEST_F(ImagePrintPageTest, PortThatCannotOpenIsReportedAndNothingIsPrinted) {
     link::PortSettings.portNumber = 0;
     Load(Save(Picture(8, 1, [](int x, int) { return x % 2 == 0; }), "pattern.bmp"));
     Control<QRadioButton>(CDialogPPrint::kIdHorizontal)->click();
     Print();
     EXPECT_EQ(prompt.Texts(), Rows{"COM Open Error!"});
-    EXPECT_TRUE(history.rows.empty());  // no probe row: never opened; no image rows
+    EXPECT_TRUE(history.rows.empty());  // no probe row (never opened) and no image rows
+    EXPECT_EQ(page->SendBuffer().Count(), 0u);  // nothing queued to go out on the next opening
 
-    // With the port back, the next print probes first and the printer sees only this print.
+    // With the port back, the next print probes first and sends the picture once.
     test::MappedPrinter p(kCom);
     link::PortSettings.portNumber = kCom;
     Print();
     const Rows second = Concat({kProbe}, image_rows::kPatternRasterNormal);
     EXPECT_EQ(history.rows, second);
     EXPECT_EQ(Received(p, Bytes(second).size()), Bytes(second));
+}
+
+// --- "Fit to paper", "Dither", "Show dots" ---
+
+TEST_F(ImagePrintPageTest, FitDitherAndShowDotsStartOffAndListTheirEntries) {
+    auto* fit = Control<QCheckBox>(CDialogPPrint::kIdFit);
+    auto* dots = Control<QCheckBox>(CDialogPPrint::kIdShowDots);
+    auto* dither = Control<QComboBox>(CDialogPPrint::kIdDither);
+    ASSERT_NE(fit, nullptr);
+    ASSERT_NE(dots, nullptr);
+    ASSERT_NE(dither, nullptr);
+    EXPECT_EQ(fit->text(), "Fit to paper");
+    EXPECT_EQ(dots->text(), "Show dots");
+    EXPECT_FALSE(fit->isChecked());
+    EXPECT_FALSE(dots->isChecked());
+    EXPECT_EQ(Entries(dither), (QStringList{"None", "Floyd-Steinberg", "Atkinson", "Ordered 8x8"}));
+    EXPECT_EQ(dither->currentText(), "None");
+    QStringList labels;
+    for (auto* l : page->findChildren<QLabel*>()) labels << l->text();
+    EXPECT_TRUE(labels.contains("Dither"));
+    // Toggling them talks to nobody.
+    fit->click();
+    dots->click();
+    test::ChooseEntry(dither, 1);
+    EXPECT_TRUE(history.rows.empty());
+    EXPECT_TRUE(prompt.messages.empty());
+    EXPECT_FALSE(page->IsOpen());
+}
+
+TEST_F(ImagePrintPageTest, FitToPaperScalesAWidePictureToThePrintableWidth) {
+    test::MappedPrinter p(kCom);
+    // 1000 x 100, black left half: fitted to 384 x 38, the edge at column 192.
+    const std::string wide = Save(Picture(1000, 100, [](int x, int) { return x < 500; }), "wide.bmp");
+    Load(wide);
+    EXPECT_EQ(page->Matrix().width, 1000);  // off: the full size, as before
+    Control<QCheckBox>(CDialogPPrint::kIdFit)->click();
+    Update();
+    ASSERT_EQ(page->Matrix().width, 384);
+    ASSERT_EQ(page->Matrix().height, 38);
+    EXPECT_EQ(page->Matrix().At(100, 10), 1);
+    EXPECT_EQ(page->Matrix().At(300, 10), 0);
+    // Printing the fitted picture: GS v 0 with 48 bytes a row and 38 rows.
+    Control<QRadioButton>(CDialogPPrint::kIdHorizontal)->click();
+    Print();
+    ASSERT_EQ(history.rows.size(), 2u);
+    EXPECT_EQ(history.rows[1].substr(0, 24), "1D 76 30 00 30 00 26 00 ");
+    EXPECT_EQ(Hex(history.rows[1]).size(), 8u + 48u * 38u);
+    // A picture narrower than the paper stays as it is.
+    Load(Save(Picture(100, 20, [](int x, int) { return x < 50; }), "narrow.bmp"));
+    EXPECT_EQ(page->Matrix().width, 100);
+    EXPECT_EQ(page->Matrix().height, 20);
+}
+
+TEST_F(ImagePrintPageTest, DitherIsTakenByLoadAndUpdateAndShowDotsShowsTheResult) {
+    // A flat grey at the threshold: every dot black without dithering, half with it.
+    const std::string grey = Save(Filled(64, 64, qRgb(128, 128, 128)), "grey.bmp");
+    auto* dither = Control<QComboBox>(CDialogPPrint::kIdDither);
+    test::ChooseEntry(dither, 3);  // "Ordered 8x8"
+    Load(grey);
+    long black = 0;
+    for (uint8_t d : page->Matrix().dots) black += d;
+    EXPECT_EQ(black, 64 * 64 / 2);
+    EXPECT_TRUE(Box()->Dots().isNull());  // "Show dots" is off
+
+    Control<QCheckBox>(CDialogPPrint::kIdShowDots)->click();
+    ASSERT_EQ(Box()->Dots().size(), QSize(64, 64));
+    for (int y = 0; y < 64; ++y) {
+        for (int x = 0; x < 64; ++x) {
+            ASSERT_EQ(qGray(Box()->Dots().pixel(x, y)), page->Matrix().At(x, y) ? 0 : 255) << x << "," << y;
+        }
+    }
+    EXPECT_EQ(Box()->PictureRect().width() + Box()->DotsRect().width(), Box()->PictureArea().width());
+
+    test::ChooseEntry(dither, 0);  // "None": nothing changes until "Update"
+    EXPECT_EQ(black, 64 * 64 / 2);
+    Update();
+    EXPECT_EQ(page->Matrix().dots, std::vector<uint8_t>(64 * 64, 1));
+    EXPECT_EQ(qGray(Box()->Dots().pixel(1, 0)), 0);  // the dots shown follow the matrix
+
+    Control<QCheckBox>(CDialogPPrint::kIdShowDots)->click();
+    EXPECT_TRUE(Box()->Dots().isNull());
+    EXPECT_EQ(Box()->PictureRect(), Box()->PictureArea());
+    EXPECT_TRUE(history.rows.empty());
+}
+
+TEST_F(ImagePrintPageTest, PictureWhoseNameIsNotValidTextLoads) {
+    const std::string plain = Save(Picture(8, 1, [](int x, int) { return x % 2 == 0; }), "plain.bmp");
+    const std::string odd = QFile::encodeName(dir.path()).toStdString() + "/bild\xe9\xff.bmp";
+    ASSERT_EQ(::rename(plain.c_str(), odd.c_str()), 0);
+    Load(odd);
+    EXPECT_TRUE(prompt.messages.empty());
+    EXPECT_TRUE(PrintEnabled());
+    EXPECT_EQ(page->PicturePath(), odd);
+    EXPECT_EQ(page->Matrix().width, 8);
+    ::unlink(odd.c_str());
 }
 
 // --- the actions without widgets ---

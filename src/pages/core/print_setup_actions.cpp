@@ -9,36 +9,12 @@ namespace pellory::pages {
 
 namespace {
 
-bool IsSpace(char c) { return c == ' ' || c == '\t'; }
-
 template <size_t N>
 std::vector<std::string> ToStrings(const std::array<const char*, N>& entries) {
     return {entries.begin(), entries.end()};
 }
 
 }  // namespace
-
-int32_t ReadFieldNumber(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size() && IsSpace(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    constexpr int64_t kLimit = static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1;
-    int64_t value = 0;
-    const size_t firstDigit = i;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > kLimit) value = kLimit;
-    }
-    if (i == firstDigit) return 0;  // no digit at all
-    while (i < text.size() && IsSpace(text[i])) ++i;
-    if (i != text.size()) return 0;  // something after the number
-    if (negative) return static_cast<int32_t>(-value);  // -2^31 at the most
-    return static_cast<int32_t>(std::min<int64_t>(value, std::numeric_limits<int32_t>::max()));
-}
 
 // --- lists ---
 

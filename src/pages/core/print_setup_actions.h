@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "pages/core/field_reader.h"
 #include "pages/core/page_link.h"
 
 namespace pellory::pages {
@@ -23,11 +24,6 @@ enum class ActionOutcome {
     Refused,     // a value was out of range: its message was shown, nothing sent
     Sent,        // the command was sent and its echo handed over
 };
-
-// The value of a number field: optional spaces, an optional sign and decimal digits, optional
-// spaces. Any other text (empty, "-", "12a", "1.5") reads as 0. Values past the 32-bit range
-// saturate, so that they are refused by the range checks rather than wrapping.
-int32_t ReadFieldNumber(std::string_view text);
 
 // --- the entries of the page's lists, in their order ---
 inline constexpr std::array<const char*, 3> kAlignmentEntries = {"Left", "Center", "Right"};

@@ -1,10 +1,11 @@
-#include "imaging/image_print_actions.h"
+#include "pages/core/image_print_actions.h"
 
 #include <algorithm>
 #include <utility>
 
+#include "imaging/fit.h"
 #include "link/port_settings.h"
-#include "pages/core/print_setup_actions.h"  // ReadFieldNumber
+#include "pages/core/field_reader.h"
 
 namespace pellory::pages {
 
@@ -64,50 +65,59 @@ bool ImagePrintActions::CheckThreshold(std::string_view text, int32_t& threshold
     return true;
 }
 
-LoadOutcome ImagePrintActions::LoadPicture(std::string_view thresholdText) {
+LoadOutcome ImagePrintActions::LoadPicture(std::string_view thresholdText, const PictureOptions& options) {
     link::UserPrompt* prompt = Prompt();
     if (!prompt) return LoadOutcome::Cancelled;
     const std::optional<std::string> path = prompt->AskOpenFile(kPictureFilter);
     if (!path) return LoadOutcome::Cancelled;
-    return LoadFile(*path, thresholdText);
+    return LoadFile(*path, thresholdText, options);
 }
 
-LoadOutcome ImagePrintActions::LoadFile(const std::string& path, std::string_view thresholdText) {
+namespace {
+
+imaging::DecodeOptions DecodeOptionsFor(const PictureOptions& options) {
+    imaging::DecodeOptions decode;
+    // Fitting needs no more than the printable width; the widest printer bounds it, so that a
+    // later change of the printer model still finds enough pixels.
+    if (options.fit) decode.reduceToWidth = std::max(link::PrintableWidth, 576);
+    return decode;
+}
+
+}  // namespace
+
+LoadOutcome ImagePrintActions::LoadFile(const std::string& path, std::string_view thresholdText,
+                                        const PictureOptions& options) {
     path_ = path;
     PicturePathChanged();
 
     // One decode serves both the preview and the pixels: both would read the same file with the
     // same decoder, so they succeed or fail together, and a large picture is decoded only once.
-    QImage decoded;
-    std::string reason;
-    const bool ok = imaging::DecodeForPreview(path_, decoded, &reason);
-    if (ok) {
-        preview_ = PreviewOf(decoded);
-        PreviewChanged();
-    } else if (!preview_.isNull()) {
-        preview_ = QImage();
-        PreviewChanged();
-    }
-
     bitmap_ = imaging::WorkingBitmap();
-    if (ok) {
-        bitmap_ = imaging::WorkingBitmap::FromImage(std::move(decoded));
-        if (bitmap_.empty()) reason = "out of memory converting " + path_;
-    }
-    if (bitmap_.empty()) {
+    imaging::WorkingBitmap decoded;
+    std::string reason;
+    if (imaging::DecodePicture(path_, decoded, &reason, DecodeOptionsFor(options))) {
+        preview_ = PreviewOf(decoded.image());
+        PreviewChanged();
+        bitmap_ = std::move(decoded);
+    } else {
+        if (!preview_.isNull()) {
+            preview_ = QImage();
+            PreviewChanged();
+        }
         ShowLoadFailure(reason);
         return LoadOutcome::PictureRefused;
     }
 
     int32_t threshold = 0;
     if (!CheckThreshold(thresholdText, threshold)) return LoadOutcome::ThresholdRefused;
+    options_ = options;
     ThresholdImage(threshold);
     printEnabled_ = true;
     PrintEnabledChanged();
     return LoadOutcome::Loaded;
 }
 
-UpdateOutcome ImagePrintActions::UpdateThreshold(std::string_view thresholdText) {
+UpdateOutcome ImagePrintActions::UpdateThreshold(std::string_view thresholdText, const PictureOptions& options) {
     int32_t threshold = 0;
     if (!CheckThreshold(thresholdText, threshold)) return UpdateOutcome::ThresholdRefused;
     if (path_.empty()) return UpdateOutcome::NoPicture;
@@ -115,21 +125,30 @@ UpdateOutcome ImagePrintActions::UpdateThreshold(std::string_view thresholdText)
     // until the new one has decoded, so a failure changes nothing.
     imaging::WorkingBitmap fresh;
     std::string reason;
-    if (!imaging::DecodePicture(path_, fresh, &reason)) {
+    if (!imaging::DecodePicture(path_, fresh, &reason, DecodeOptionsFor(options))) {
         ShowLoadFailure(reason);
         return UpdateOutcome::PictureRefused;
     }
     bitmap_ = std::move(fresh);
+    options_ = options;
     ThresholdImage(threshold);
     return UpdateOutcome::Updated;
 }
 
-void ImagePrintActions::ThresholdImage(int threshold) { imaging::ThresholdImage(bitmap_, threshold, matrix_); }
+void ImagePrintActions::ThresholdImage(int threshold) {
+    if (options_.fit) {
+        const imaging::WorkingBitmap fitted = imaging::FitToWidth(bitmap_, link::PrintableWidth);
+        imaging::DitherImage(fitted, threshold, options_.dither, matrix_);
+    } else {
+        imaging::DitherImage(bitmap_, threshold, options_.dither, matrix_);
+    }
+    MatrixChanged();
+}
 
 bool ImagePrintActions::PrintPicture(ByteOrientation orientation, int modeIndex) {
-    // A link left closed has had its message shown: nothing is handed to it.
     OpenAndProbe();
-    if (!IsOpen() || matrix_.empty()) return false;
+    if (!IsOpen()) return false;  // its message has been shown; nothing goes to the link
+    if (matrix_.empty()) return false;
     if (orientation == ByteOrientation::Vertical) {
         PrintColumnImage(modeIndex);
     } else {

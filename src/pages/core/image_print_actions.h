@@ -1,16 +1,14 @@
-// What the "Image Print" page does without its widgets: loading a picture (a preview to draw and
-// a working bitmap to threshold), the threshold field's check, the black-and-white dot matrix,
-// and printing it as column stripes (ESC *) or as raster images (GS v 0). The command line uses
-// the same class, so both send the same bytes.
+// What the "Image Print" page does without its widgets: loading a picture (one decode gives the
+// preview to draw and the working bitmap), the threshold field's check, the black-and-white dot
+// matrix (thresholded or dithered, optionally fitted to the paper first), and printing it as
+// column stripes (ESC *) or as raster images (GS v 0). The command line uses the same class, so
+// both send the same bytes.
 //
-// The class lives beside the decoders because it holds their Qt-based types (QImage for the
-// preview, WorkingBitmap for the pixels); it is a page link like the other pages' actions and so
-// belongs to the pages namespace.
-//
-// Like the other pages, a print stops when the connection procedure leaves the link closed: its
-// message has told the user why, and nothing is handed to the link or added to the history.
+// Like the other pages, a print stops when the connection procedure leaves the link closed (its
+// message has told the user why): nothing is handed to the link and no history row is added.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,6 +18,7 @@
 #include <QImage>
 
 #include "imaging/bit_image.h"
+#include "imaging/dither.h"
 #include "imaging/dot_matrix.h"
 #include "imaging/picture.h"
 #include "pages/core/page_link.h"
@@ -47,6 +46,20 @@ constexpr int kPreviewMaxSide = 2048;
 // The threshold field's value when it may be used: the text read as a signed number (anything
 // that is not a number reads as 0), refused (nothing) when it is 256 or more.
 std::optional<int32_t> AcceptedThreshold(std::string_view text);
+
+// The "Dither" list's entries in list order; the position is the method.
+inline constexpr std::array<const char*, 4> kDitherEntries = {"None", "Floyd-Steinberg", "Atkinson", "Ordered 8x8"};
+inline constexpr std::array<imaging::DitherMethod, 4> kDitherMethods = {
+    imaging::DitherMethod::None, imaging::DitherMethod::FloydSteinberg, imaging::DitherMethod::Atkinson,
+    imaging::DitherMethod::Ordered8x8};
+
+// How the dot matrix is made from the picture: "Fit to paper" (scale a picture wider than the
+// printable width down to it) and the "Dither" method. The defaults are the plain threshold of
+// the picture at its full size.
+struct PictureOptions {
+    bool fit = false;
+    imaging::DitherMethod dither = imaging::DitherMethod::None;
+};
 
 // Which radio button is checked: "Vertical" prints column stripes, "Horizontal" raster images.
 enum class ByteOrientation { Vertical, Horizontal };
@@ -79,23 +92,27 @@ public:
     void Start();
 
     // "Load..": asks for a picture file, then loads it as LoadFile does.
-    LoadOutcome LoadPicture(std::string_view thresholdText);
-    // "Load.." once a file is chosen (path in the local 8-bit file-name encoding): stores and
-    // shows the path, decodes the preview (a failure only drops the old one), decodes the
-    // working bitmap (a failure shows "Picture load fail" with the decoder's reason), checks the
-    // threshold, builds the matrix and enables printing.
-    LoadOutcome LoadFile(const std::string& path, std::string_view thresholdText);
-    // "Update": checks the threshold, decodes the picture at the stored path again and rebuilds
-    // the matrix. Never touches the preview or whether printing is enabled.
-    UpdateOutcome UpdateThreshold(std::string_view thresholdText);
+    LoadOutcome LoadPicture(std::string_view thresholdText, const PictureOptions& options = {});
+    // "Load.." once a file is chosen (the file name's bytes, opened as given): stores and shows
+    // the path, decodes the file once (with "Fit to paper", at a reduced size where the decoder
+    // can, never below the printable width), keeps the preview (a failure drops the old one) and
+    // the working bitmap (a failure shows "Picture load fail" with the decoder's reason), checks
+    // the threshold, builds the matrix with the options and enables printing.
+    LoadOutcome LoadFile(const std::string& path, std::string_view thresholdText, const PictureOptions& options = {});
+    // "Update": checks the threshold, decodes the picture at the stored path again (once) and
+    // rebuilds the matrix with the options. Never touches the preview or whether printing is
+    // enabled.
+    UpdateOutcome UpdateThreshold(std::string_view thresholdText, const PictureOptions& options = {});
 
-    // Rebuilds the dot matrix from the working bitmap (an empty matrix without one).
+    // Rebuilds the dot matrix from the working bitmap (an empty matrix without one) with the
+    // options of the last Load or Update: fitted to link::PrintableWidth when asked, then
+    // thresholded or dithered.
     void ThresholdImage(int threshold);
     // Gives the actions a decoded picture as if it had just been loaded (the command line and
     // tests; the preview is left alone).
     void SetWorkingBitmap(imaging::WorkingBitmap bitmap) { bitmap_ = std::move(bitmap); }
 
-    // "Print": the connection procedure, then, when the link is open and a picture has been
+    // "Print": the connection procedure; when the link is open afterwards and a picture has been
     // converted, the matrix in the orientation and mode (list position) given. Returns whether
     // image commands were handed to the link.
     bool PrintPicture(ByteOrientation orientation, int modeIndex);
@@ -110,6 +127,7 @@ public:
     const QImage& Preview() const { return preview_; }
     const std::string& PicturePath() const { return path_; }
     bool PrintEnabled() const { return printEnabled_; }
+    const PictureOptions& Options() const { return options_; }
 
 protected:
     // Called as the state they name changes, so that a front end can show it at once (before a
@@ -117,6 +135,7 @@ protected:
     virtual void PicturePathChanged() {}
     virtual void PreviewChanged() {}
     virtual void PrintEnabledChanged() {}
+    virtual void MatrixChanged() {}
 
 private:
     void ShowLoadFailure(const std::string& reason);
@@ -126,6 +145,7 @@ private:
     QImage preview_;
     imaging::WorkingBitmap bitmap_;
     imaging::DotMatrix matrix_;
+    PictureOptions options_;
     bool printEnabled_ = false;
 };
 
