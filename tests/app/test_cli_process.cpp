@@ -205,11 +205,12 @@ private:
 
 // A printer stand-in on a pseudo-terminal. It answers the first `answers` status requests
 // (10 04 05) with 00 at once; once it has answered one, it reads only `trickle` bytes every
-// 20 ms, so that what the program sends backs up in its queue. The test holds the terminal's
+// `pauseMs`, so that what the program sends backs up in its queue. The test holds the terminal's
 // device side open throughout, so the terminal and its state outlive each run.
 class Peer {
 public:
-    explicit Peer(size_t answers, size_t trickle = 64) : answers_(answers), trickle_(trickle) {
+    explicit Peer(size_t answers, size_t trickle = 64, int pauseMs = 20)
+        : answers_(answers), trickle_(trickle), pauseMs_(pauseMs) {
         char name[256] = {};
         if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
             ADD_FAILURE() << "openpty: " << std::strerror(errno);
@@ -232,6 +233,15 @@ public:
     const std::string& path() const { return path_; }
     int device() const { return slave_; }
     size_t requests() const { return requests_.load(); }
+    // Waits until at least n bytes arrived in all; false when the watchdog ran out first.
+    bool WaitForBytes(size_t n) const {
+        const auto until = Clock::now() + kWatchdog;
+        while (received_.load() < n) {
+            if (Clock::now() >= until) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
 
     // Stops reading, then takes every byte still queued in the terminal. Returns the bytes
     // received in all.
@@ -284,7 +294,7 @@ private:
                 continue;
             }
             Consume(buf, static_cast<size_t>(n), true);
-            if (answered_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (answered_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs_));
         }
     }
     void Consume(const uint8_t* buf, size_t n, bool answer) {
@@ -308,8 +318,9 @@ private:
     std::string path_;
     const size_t answers_;
     const size_t trickle_;
+    const int pauseMs_;
     size_t answered_ = 0;
-    size_t received_ = 0;
+    std::atomic<size_t> received_{0};
     uint8_t last_[3] = {};
     std::atomic<size_t> requests_{0};
     std::atomic<bool> run_{false};
@@ -392,7 +403,7 @@ TEST_F(CliProcessTest, SigintDuringSendFileStopsSendingReleasesThePortAndExits13
 }
 
 TEST_F(CliProcessTest, SigtermDuringListenAndSighupWhileQueuedBytesDrainEndWith143And129) {
-    Peer peer(2, 16);
+    Peer peer(2, 4096, 100);
     const termios found = peer.SetDistinctLine();
     {
         Child listen({"--port", peer.path(), "--echo", "listen", "--seconds", "600"}, Folder(), Streams(Stream::Pipe));
@@ -402,17 +413,22 @@ TEST_F(CliProcessTest, SigtermDuringListenAndSighupWhileQueuedBytesDrainEndWith1
     }
     ExpectReleased(peer, found);
 
-    // 60,000 bytes at 800 bytes a second: the command waits at its end for them to leave.
-    const std::string text(60000, 'B');
+    // 300,000 bytes at 40 KB a second, far more than the terminal buffers: the command waits
+    // at its end for them to leave, and is well into that wait once 20,000 have arrived.
+    const size_t size = 300000;
+    std::string hex;
+    for (size_t i = 0; i < size; ++i) hex += "42 ";
+    const std::string file = Path("bytes.txt");
+    std::ofstream(file, std::ios::binary) << hex;
     {
-        Child print({"--port", peer.path(), "--echo", "text", text}, Folder(), Streams(Stream::Pipe));
-        ASSERT_TRUE(print.WaitForOutput("\n42 42 42 ")) << print.Err();
+        Child print({"--port", peer.path(), "hex-file", file}, Folder());
+        ASSERT_TRUE(peer.WaitForBytes(20000));
         print.Signal(SIGHUP);
         EXPECT_EQ(print.Code(), 129) << print.Err();
         EXPECT_NE(print.Err().find("stopped by SIGHUP"), std::string::npos) << print.Err();
     }
     ExpectReleased(peer, found);
-    EXPECT_LT(peer.StopAndCount(), text.size());
+    EXPECT_LT(peer.StopAndCount(), size);
 }
 
 TEST_F(CliProcessTest, SigintEndsAScanBeforeItTriesEveryPort) {
