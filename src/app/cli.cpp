@@ -1,15 +1,17 @@
 #include "app/cli.h"
 
-#include <fstream>
+#include <csignal>
 #include <memory>
 
 #include "app/cli_support.h"
 #include "app/history_export.h"
 #include "charset/printer_record.h"
 #include "app/pellory_app.h"
+#include "link/port_messages.h"
 #include "link/port_settings.h"
 #include "pages/core/print_setup_actions.h"
 #include "platform/port_map.h"
+#include "platform/stop_request.h"
 #include "vprinter/virtual_printer.h"
 
 namespace pellory::app {
@@ -147,14 +149,18 @@ public:
         platform::PortMap& ports = platform::PortMap::instance();
         ports.clearOverride(number_);
         if (previous_) ports.setOverride(number_, previous_->path, previous_->description);
+        if (byPath_) link::SetNamedByPath(number_, false);
     }
 
-    void Bind(int n, const std::string& path, const std::string& description) {
+    // byPath: the user gave the path itself, so messages name the port by it, not by n.
+    void Bind(int n, const std::string& path, const std::string& description, bool byPath) {
         platform::PortMap& ports = platform::PortMap::instance();
         const std::optional<platform::PortEntry> before = ports.resolve(n);
         if (before && before->source == platform::PortEntry::Source::Override) previous_ = before;
         ports.setOverride(n, path, description);
         number_ = n;
+        byPath_ = byPath;
+        if (byPath_) link::SetNamedByPath(n, true);
     }
 
     // The highest COM number that nothing maps now (0 when every one is taken).
@@ -168,6 +174,7 @@ public:
 
 private:
     int number_ = 0;
+    bool byPath_ = false;
     std::optional<platform::PortEntry> previous_;
 };
 
@@ -212,14 +219,38 @@ int BadArguments(std::ostream& err, const std::string& error, const char* comman
     return kCliRefused;
 }
 
+// Written once, whole or not at all: a failure leaves an existing file as it was.
 bool WriteHistoryFile(const std::string& path, const std::vector<std::string>& rows, std::ostream& err) {
-    const std::string content = HistoryFileContent(rows);
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (file) file.write(content.data(), static_cast<std::streamsize>(content.size()));
-    if (file) file.close();
-    if (file) return true;
-    err << kOperationFailedText << '\n' << "Cannot write the history to " << path << ".\n";
+    std::string why;
+    if (ReplaceFileContent(path, HistoryFileContent(rows), why)) return true;
+    err << kOperationFailedText << '\n' << "Cannot write the history to " << path << ": " << why << ".\n";
     return false;
+}
+
+const char* SignalName(int number) {
+    switch (number) {
+        case SIGINT:
+            return "SIGINT";
+        case SIGTERM:
+            return "SIGTERM";
+        case SIGHUP:
+            return "SIGHUP";
+        default:
+            return "a signal";
+    }
+}
+
+// The output is flushed and checked: a result that could not be written is a failure.
+int FinishOutput(std::ostream& out, std::ostream& err, int code) {
+    out.flush();
+    if (!out) {
+        err << kCliProgram << ": the standard output could not be written (a full disk or a closed "
+                              "output?); the command's result is lost.\n";
+        if (code == kCliDone) code = kCliOutputFailed;
+    }
+    err.flush();
+    if (!err && code == kCliDone) code = kCliOutputFailed;
+    return code;
 }
 
 }  // namespace
@@ -251,6 +282,8 @@ std::string CliUsage() {
                        "  --handshake H      none, cts, dtr or xon (default cts)\n"
                        "  --model M          ORVA58 or ORVA80 (default ORVA58; sets the printable width)\n"
                        "  --history FILE     afterwards write the command's history rows to FILE, as \"Save...\"\n"
+                       "                     (in one step; a command that fails before its first row\n"
+                       "                     leaves FILE alone)\n"
                        "  --echo             print each history row as it is made: hex, a tab, its reading\n"
                        "  --virtual-printer  run against a built-in virtual printer on the port\n"
                        "  --encoding NAME    how text and barcode data arguments (UTF-8) become bytes:\n"
@@ -268,9 +301,15 @@ std::string CliUsage() {
     text += std::string("\"") + kCliProgram +
             " COMMAND --help\" shows a command's arguments.\n"
             "\n"
-            "Messages go to standard error. Exit status: 0 done, 1 the printer did not answer,\n"
-            "2 the port could not be opened, 3 bad arguments or data refused, 4 a file could not\n"
-            "be read.\n";
+            "Messages go to standard error. Exit status:\n"
+            "  0    done\n"
+            "  1    the printer did not answer (the probe or a status query), or took no data\n"
+            "  2    the port could not be opened, or the device was removed\n"
+            "  3    bad arguments, or data refused\n"
+            "  4    a file could not be read (or is too large), or the history file not written\n"
+            "  5    the standard output or error could not be written\n"
+            "  129  stopped by SIGHUP, 130 by SIGINT, 143 by SIGTERM (128 + the signal's number):\n"
+            "       nothing more is sent and the port is closed as always\n";
     return text;
 }
 
@@ -281,17 +320,17 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (!ParseGlobal(args, i, options, error)) {
         if (options.help) {
             out << CliUsage();
-            return kCliDone;
+            return FinishOutput(out, err, kCliDone);
         }
         return BadArguments(err, error, nullptr);
     }
     if (options.help) {
         out << CliUsage();
-        return kCliDone;
+        return FinishOutput(out, err, kCliDone);
     }
     if (options.version) {
         out << kCliProgram << ' ' << kProgramVersion << '\n';
-        return kCliDone;
+        return FinishOutput(out, err, kCliDone);
     }
     if (i >= args.size()) return BadArguments(err, "no command given", nullptr);
 
@@ -300,12 +339,12 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (commandName == "help") {
         if (rest.empty()) {
             out << CliUsage();
-            return kCliDone;
+            return FinishOutput(out, err, kCliDone);
         }
         const std::optional<std::string> usage = CliCommandUsage(rest[0]);
         if (!usage || rest.size() > 1) return BadArguments(err, "unknown command \"" + rest[0] + "\"", nullptr);
         out << *usage;
-        return kCliDone;
+        return FinishOutput(out, err, kCliDone);
     }
     const Command* command = FindCommand(commandName);
     if (!command) return BadArguments(err, "unknown command \"" + commandName + "\"", nullptr);
@@ -314,7 +353,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     const bool argsOk = ParseArgs(rest, command->rules, parsed, error);
     if (parsed.help) {
         out << CommandUsageText(*command);
-        return kCliDone;
+        return FinishOutput(out, err, kCliDone);
     }
     if (!argsOk) return BadArguments(err, error, command->name);
     std::optional<Action> action = command->prepare(parsed, error);
@@ -339,14 +378,14 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             err << kCliProgram << ": the virtual printer cannot start: " << error << '\n';
             return kCliOpenFailed;
         }
-        binding.Bind(portNumber, printer.slavePath(), "Pellory virtual printer");
+        binding.Bind(portNumber, printer.slavePath(), "Pellory virtual printer", false);
     } else if (portNumber == 0) {
         portNumber = PortBinding::FreeNumber();
         if (portNumber == 0) {
             err << kCliProgram << ": no free COM number for " << options.port << '\n';
             return kCliOpenFailed;
         }
-        binding.Bind(portNumber, options.port, "set by --port");
+        binding.Bind(portNumber, options.port, "set by --port", true);
     }
 
     int code = kCliDone;
@@ -361,14 +400,21 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         session.setup.Start(options.selection);
         pages::ReadyFlag = true;
 
-        code = (*action)(session);
+        // A stop requested before the command began: nothing is opened or sent.
+        if (!Session::Stopping()) code = (*action)(session);
         rows = session.history.Rows();
     }
-    if (options.historyFile && !WriteHistoryFile(*options.historyFile, rows, err) && code == kCliDone) {
+    if (const int stopSignal = platform::StopReason(); stopSignal > 0) {
+        err << kCliProgram << ": stopped by " << SignalName(stopSignal)
+            << "; nothing more was sent, and the port was closed.\n";
+        code = kCliStoppedBase + stopSignal;
+    }
+    // A command that failed before it made any row leaves an existing history file alone.
+    if (options.historyFile && (code == kCliDone || !rows.empty()) &&
+        !WriteHistoryFile(*options.historyFile, rows, err) && code == kCliDone) {
         code = kCliFileUnreadable;
     }
-    out.flush();
-    return code;
+    return FinishOutput(out, err, code);
 }
 
 }  // namespace pellory::app

@@ -28,11 +28,16 @@ enum CliExit : int {
     kCliOpenFailed = 2,      // the port could not be opened
     kCliRefused = 3,         // bad arguments, or data refused with the window's message
     kCliFileUnreadable = 4,  // a file could not be read (or the history file not written)
+    kCliOutputFailed = 5,    // the standard output or error could not be written
+    // Stopped by a signal: 128 plus its number (129 SIGHUP, 130 SIGINT, 143 SIGTERM).
+    kCliStoppedBase = 128,
 };
 
 // The whole front end: args without the program name. Writes the command's output (and the
 // echo rows of --echo) to out, messages and errors to err; returns the exit status.
-// Runs on the calling thread. PortSettings, PrintableWidth, the ready flag and the port map are
+// Runs on the calling thread. A stop requested through platform::RequestStop(signal) (the
+// program's signal watch does it) ends the command early: nothing more is sent, the port is
+// closed as always, and the status is kCliStoppedBase + signal. PortSettings, PrintableWidth, the ready flag and the port map are
 // as they were when it returns (so that it can run in-process, one call after another).
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

@@ -288,7 +288,8 @@ std::optional<Action> PrepareListen(const ParsedArgs& a, std::string& error) {
         const uint32_t start = platform::TickCount();
         for (;;) {
             const uint32_t elapsed = platform::TickCount() - start;
-            const bool last = elapsed >= ms || !page.IsOpen();
+            // A stop request or an output that can no longer be written ends it early.
+            const bool last = elapsed >= ms || !page.IsOpen() || Session::Stopping() || !s.out;
             const std::vector<uint8_t> bytes = page.TakeReceived();
             if (!bytes.empty()) {
                 s.out << pages::ReceiveAppendText(bytes.data(), bytes.size(), hex);
@@ -300,7 +301,7 @@ std::optional<Action> PrepareListen(const ParsedArgs& a, std::string& error) {
             platform::SleepMs(std::min<uint32_t>(20, ms - elapsed));
         }
         if (hex && shown) s.out << '\n';
-        return page.IsOpen() ? kCliDone : kCliNoAnswer;
+        return page.IsOpen() || Session::Stopping() ? kCliDone : kCliNoAnswer;
     });
 }
 
@@ -447,13 +448,19 @@ const std::vector<Command>& Commands() {
 
         v.push_back({"status", "status", "The status query of \"Printer States\".",
                      "Prints the status byte in hex (\"Status: 0C\") and the lit lamps\n"
-                     "(\"Lamps: Over Heat, Paper Error\", or \"Lamps: none\").\n",
+                     "(\"Lamps: Over Heat, Paper Error\", or \"Lamps: none\"). Exits with 1 when the\n"
+                     "printer answered the connection probe but not the status query.\n",
                      {}, noArgs([](Session& s) {
                          pages::QuickTestActions page;
                          s.Attach(page);
                          page.StartEcho();
                          const pages::StatusResult r = page.QueryStatus();
                          if (!r.linkOpen) return s.Finish(page, s.LinkFailure());
+                         // The printer answered the probe but not the query: no status to show.
+                         if (r.status == link::kNoAnswerByte) {
+                             if (!Session::Stopping()) s.err << link::kNoAnswerText << '\n';
+                             return s.Finish(page, kCliNoAnswer);
+                         }
                          static const char* const kDigits = "0123456789ABCDEF";
                          s.out << "Status: " << kDigits[r.status >> 4] << kDigits[r.status & 0x0F] << '\n';
                          std::string lit;
@@ -469,7 +476,10 @@ const std::vector<Command>& Commands() {
         v.push_back({"scan", "scan", "The \"Auto Connect\" search: prints the COM port found (\"COM3\").",
                      "Tries COM1 to COM254 in turn; exits with 1 when no printer answered.\n", {},
                      noArgs([](Session& s) {
-                         const int found = s.setup.AutoConnect();
+                         const int found = s.setup.ScanForPrinter();
+                         // A scan cut short by a stop request found nothing yet: no verdict.
+                         if (Session::Stopping()) return s.Finish(s.setup, kCliNoAnswer);
+                         s.setup.FinishAutoConnect(found);
                          if (found > 0) s.out << pages::PortEntryText(found) << '\n';
                          return s.Finish(s.setup, found > 0 ? kCliDone : kCliNoAnswer);
                      })});
@@ -576,7 +586,7 @@ const std::vector<Command>& Commands() {
                          return OnTextPrint([path = a.positional[0]](Session& s, pages::TextPrintActions& page) {
                              s.prompt.SetFile(path);
                              using R = pages::TextPrintActions::SendFileResult;
-                             switch (page.SendFile({}, {})) {
+                             switch (page.SendFile({}, Session::StopHook(page))) {
                                  case R::Sent:
                                      return int{kCliDone};
                                  case R::LinkClosed:

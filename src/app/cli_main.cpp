@@ -6,10 +6,15 @@
 #include <vector>
 
 #include "app/cli.h"
+#include "app/cli_process.h"
 #include "app/pellory_app.h"
 #include "platform/port_map.h"
 
 int main(int argc, char** argv) {
+    pellory::app::cli::OccupyClosedStandardStreams();
+    // Before any thread starts (the application object may start some).
+    const pellory::app::cli::SignalWatch signalWatch;
+
     // The picture decoders find their plugins through the application object.
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pellory-cli"));

@@ -1,6 +1,87 @@
 #include "app/cli_support.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
 namespace pellory::app::cli {
+
+namespace {
+
+bool WriteAll(int fd, const std::string& content) {
+    size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ReplaceFileContent(const std::string& path, const std::string& content, std::string& why) {
+    namespace fs = std::filesystem;
+    struct stat st {};
+    const bool exists = ::stat(path.c_str(), &st) == 0;  // of the link's target, for a link
+    if (exists && S_ISDIR(st.st_mode)) {
+        why = "it is a folder";
+        return false;
+    }
+    if (exists && !S_ISREG(st.st_mode)) {
+        // A device or a pipe (/dev/stdout) is written as it is; nothing may take its place.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        bool ok = fd >= 0 && WriteAll(fd, content);
+        int error = ok ? 0 : errno;
+        if (fd >= 0 && ::close(fd) != 0 && ok) {
+            ok = false;
+            error = errno;
+        }
+        if (!ok) why = std::strerror(error != 0 ? error : EIO);
+        return ok;
+    }
+    std::error_code ec;
+    fs::path target(path);
+    if (fs::is_symlink(target, ec)) {
+        const fs::path resolved = fs::weakly_canonical(target, ec);
+        if (!ec) target = resolved;
+    }
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    const std::string stem = "." + target.filename().string() + ".pellory-" + std::to_string(::getpid()) + "-";
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temporary = (folder / (stem + std::to_string(attempt))).string();
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    bool ok = WriteAll(fd, content);
+    if (ok && exists) ok = ::fchmod(fd, st.st_mode & 07777) == 0;
+    if (ok) ok = ::fsync(fd) == 0;
+    int error = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && ::rename(temporary.c_str(), target.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        why = std::strerror(error != 0 ? error : EIO);
+    }
+    return ok;
+}
 
 bool ParseArgs(const std::vector<std::string>& args, const ArgRules& rules, ParsedArgs& out, std::string& error) {
     bool optionsEnded = false;

@@ -26,6 +26,7 @@
 #include "pages/core/quick_test_actions.h"
 #include "pages/core/setup_actions.h"
 #include "platform/serial_device.h"
+#include "platform/stop_request.h"
 
 namespace pellory::app::cli {
 
@@ -82,6 +83,13 @@ std::string JoinEntries(const std::array<const char*, N>& entries, const char* s
     return out;
 }
 
+
+// Replaces the content of the file at path in one step: the text goes to a new file in the same
+// folder, which then takes path's place (a link at path: its target's place), so that a reader
+// sees the old content or the new one, never a part, and a failure leaves the old file as it
+// was. An existing file keeps its permission bits; a device or a pipe at path is written in
+// place. False with why set when it failed.
+bool ReplaceFileContent(const std::string& path, const std::string& content, std::string& why);
 
 // ---------------------------------------------------------------------------------------------
 // The message seam and the command history of the command line
@@ -176,19 +184,41 @@ public:
 
     // The end of a command: every queued byte written to the port (as long as it takes them,
     // the transmitter included where the driver tells), then the link closed as a tab change
-    // closes it.
+    // closes it. When a stop is requested, the queued bytes are dropped instead.
     int Finish(pages::PageLink& page, int code) {
         if (page.IsOpen()) {
-            if (!page.WaitUntilSent(pages::PageLink::kCloseStallMs)) {
-                err << kCliProgram << ": the port took no data for " << pages::PageLink::kCloseStallMs / 1000
-                    << " s; the bytes still queued were dropped.\n";
-                page.SendBuffer().ClearLocked();
-                page.Purge(platform::kPurgeTxAbort | platform::kPurgeTxClear);
-                if (code == kCliDone) code = kCliNoAnswer;
+            if (Stopping()) {
+                DropQueued(page);
+            } else if (!page.WaitUntilSent(pages::PageLink::kCloseStallMs)) {
+                if (!Stopping()) {
+                    err << kCliProgram << ": the port took no data for " << pages::PageLink::kCloseStallMs / 1000
+                        << " s; the bytes still queued were dropped.\n";
+                    if (code == kCliDone) code = kCliNoAnswer;
+                }
+                DropQueued(page);
             }
         }
         page.CloseLink();
         return code;
+    }
+
+    // Whether the program was asked to stop (a signal): commands then send nothing more.
+    static bool Stopping() { return platform::StopRequested(); }
+
+    // For the waits of a page action that take a hook (a file sent in pieces): on a stop
+    // request the link is closed there and then, which ends the wait.
+    static std::function<void()> StopHook(pages::PageLink& page) {
+        return [&page] {
+            if (!Stopping() || !page.IsOpen()) return;
+            DropQueued(page);
+            page.Close(link::kLinkStopTimeoutMs);
+        };
+    }
+
+    // Drops what is still queued for the port: the send buffer and the driver's output queue.
+    static void DropQueued(pages::PageLink& page) {
+        page.SendBuffer().ClearLocked();
+        page.Purge(platform::kPurgeTxAbort | platform::kPurgeTxClear);
     }
 
     std::ostream& out;

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "link/port_messages.h"
 #include "link/port_settings.h"
 #include "platform/serial_device.h"
 
@@ -17,29 +18,22 @@ void HandOverEcho(CORVA_LIB& link, HistorySink* history) {
 std::string OpenFailureReason(const CSerialEngine& link) {
     const int n = link.LastOpenPort();
     const std::string& path = link.LastDevicePath();
-    const std::string com = "COM" + std::to_string(n);
+    const std::string caption = PortCaption(n, path);
     switch (link.LastOpenError()) {
         case SerialResult::Ok:
             return {};
         case SerialResult::NotFound:
             if (path.empty()) {
                 if (n < 1) return "No port is chosen.";
-                return "Nothing is attached as " + com + ".";
+                return "Nothing is attached as " + caption + ".";
             }
-            return com + " (" + path + ") is not present.";
-        case SerialResult::AccessDenied: {
-            std::string hint = "Permission denied on " + path + ".";
-            const std::string group = platform::DeviceGroup(path);
-            if (!group.empty()) {
-                hint += " Join the group '" + group + "' (sudo usermod -aG " + group +
-                        " $USER) and log in again.";
-            }
-            return hint;
-        }
+            return caption + " is not present.";
+        case SerialResult::AccessDenied:
+            return PermissionDeniedReason(path, platform::ReadDeviceAccess(path));
         case SerialResult::Busy:
-            return com + " (" + path + ") is in use by another program.";
+            return caption + " is in use by another program.";
         default:
-            return com + " (" + path + "): " + platform::DescribeResult(link.LastOpenError()) + ".";
+            return caption + ": " + platform::DescribeResult(link.LastOpenError()) + ".";
     }
 }
 

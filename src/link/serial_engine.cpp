@@ -6,6 +6,7 @@
 #include "link/hex_echo.h"
 #include "link/port_settings.h"
 #include "platform/port_map.h"
+#include "platform/stop_request.h"
 
 namespace pellory::link {
 
@@ -432,6 +433,7 @@ bool CSerialEngine::WaitUntilSent(uint32_t stallMs) {
     uint32_t since = platform::TickCount();
     while (last > 0) {
         platform::SleepMs(10);
+        if (platform::StopRequested()) return false;  // the program is ending: stop waiting
         const size_t now = pending();
         if (now < last) {
             since = platform::TickCount();

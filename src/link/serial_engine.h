@@ -159,7 +159,8 @@ public:
     bool IsOpen() const { return device_.isOpen(); }
     // Waits until the send buffer and the driver's output queue are empty, as long as bytes keep
     // leaving: gives up (false) after stallMs without progress, or at once when the link is
-    // closed or has no writer. Closing after it loses nothing that the port could still take.
+    // closed or has no writer, or when a stop of the program is requested (platform/stop_request.h).
+    // Closing after it loses nothing that the port could still take.
     bool WaitUntilSent(uint32_t stallMs);
 
     // --- sending and reading ---

@@ -136,6 +136,7 @@ public:
     SerialResult open(const std::string& path, bool overlapped);
     // Closes the device. Output still queued (kernel queue and pending async bytes) is
     // discarded so that closing never waits on a stalled line: flush() first to keep it.
+    // The line settings open() found are put back, the exclusive mode and the lock released.
     // No other thread may be inside a call on this device while it closes.
     void close();
     bool isOpen() const;

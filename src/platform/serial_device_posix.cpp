@@ -500,6 +500,10 @@ struct SerialDevice::Impl {
     std::atomic<bool> noCounters{false};  // the driver keeps no line error counters
     std::atomic<bool> hasModemLines{true};  // false for a pseudo-terminal
 
+    // The line as open() found it, put back by close() (only those two touch it).
+    LineState found;
+    bool haveFound = false;
+
     // Settings and event bookkeeping.
     mutable std::mutex stateMutex;
     bool haveShadow = false;
@@ -655,6 +659,8 @@ SerialResult SerialDevice::open(const std::string& path, bool overlapped) {
         ::close(fd);
         return NotImplemented(e) ? SerialResult::Unsupported : SerialResult::IoError;
     }
+    LineState found;
+    const bool haveFound = ReadLineState(fd, found);
     ::ioctl(fd, TIOCEXCL);
     ::cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
@@ -668,6 +674,8 @@ SerialResult SerialDevice::open(const std::string& path, bool overlapped) {
 
     Impl& d = *impl_;
     d.resetState();
+    d.found = found;
+    d.haveFound = haveFound;
     {
         std::lock_guard<std::mutex> lock(d.stateMutex);
         ErrorCounts c;
@@ -695,6 +703,9 @@ void SerialDevice::close() {
     // A line held by flow control would otherwise delay close(). A pseudo-terminal has no
     // transmitter to hold anything: its written bytes are already the far end's to read.
     if (d.hasModemLines.load()) ::tcflush(fd, TCOFLUSH);
+    // The line settings as they were found, for whoever uses the device next.
+    if (d.haveFound) RestoreLineState(fd, d.found);
+    d.haveFound = false;
     ::ioctl(fd, TIOCNXCL);
     ::flock(fd, LOCK_UN);
     ::close(fd);

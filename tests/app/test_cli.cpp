@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QImage>
 
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 #include <filesystem>
@@ -24,6 +25,7 @@
 #include "pages/print_setup_barcode_rows.h"
 #include "pages/sample_expectations.h"
 #include "platform/port_map.h"
+#include "platform/stop_request.h"
 #include "platform/threads.h"
 #include "support/empty_ports.h"
 #include "support/support.h"
@@ -463,6 +465,32 @@ TEST_F(CliTest, SilentPrinterExits1AndUnmappedPortExits2WithTheWindowsMessages) 
     const CliRun image = OnPrinter({"image", Path("dot.bmp"), "--horizontal", "0"}, kUnmapped);
     EXPECT_EQ(image.code, app::kCliOpenFailed);
     EXPECT_EQ(image.Echoed(), Rows{});
+}
+
+TEST_F(CliTest, AStopRequestEndsTheCommandWith128PlusTheSignal) {
+    // Requested before the command begins: nothing is opened or sent.
+    platform::RequestStop(SIGTERM);
+    const CliRun before = OnPrinter({"feed"});
+    platform::ClearStopRequest();
+    EXPECT_EQ(before.code, 143);
+    EXPECT_EQ(before.Echoed(), Rows{});
+    EXPECT_EQ(before.err, "pellory-cli: stopped by SIGTERM; nothing more was sent, and the port was closed.\n");
+    EXPECT_FALSE(printer->waitForBytes(1, 100));
+
+    // Requested while listen waits (its time would be ten minutes): it ends, the port closed.
+    std::thread stopper([this] {
+        for (int i = 0; i < 6000 && printer->answeredRequests() == 0; ++i) platform::SleepMs(5);
+        platform::RequestStop(SIGINT);
+    });
+    const CliRun listen = OnPrinter({"listen", "--seconds", "600"});
+    stopper.join();
+    platform::ClearStopRequest();
+    EXPECT_EQ(listen.code, 130);
+    EXPECT_EQ(listen.Echoed(), Rows{rows::kProbe});
+    EXPECT_EQ(listen.err, "pellory-cli: stopped by SIGINT; nothing more was sent, and the port was closed.\n");
+    EXPECT_EQ(Received({rows::kProbe}), Hex("10 04 05"));
+    // The port is free for the next command.
+    ExpectSent(OnPrinter({"feed"}), WithProbe({"0A "}));
 }
 
 TEST_F(CliTest, BadArgumentsExit3BeforeAnythingIsSent) {

@@ -3,6 +3,7 @@
 // "Comm. Test". Only the ports mapped here exist: the system's serial ports are hidden.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -242,18 +243,27 @@ TEST_F(SetupPageTest, ParityAndStopBitsReachTheNextOpeningOfAnotherPage) {
         EXPECT_EQ(s.baudRate, 9600u);
         other.CloseLink();
     }
-    // The terminal itself: a pseudo-terminal keeps the stop bits (it drops parity).
-    test::SilentPort silent(6);
+    // The terminal itself while the link is open: a pseudo-terminal keeps the stop bits (it
+    // drops parity). Closing puts back the line as it was found.
+    test::MappedPrinter answering(6);
     Choose(pages::kIdPortList, "COM6");
+    const int watch = ::open(answering.path().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(watch, 0);
     termios before{};
-    ASSERT_EQ(tcgetattr(silent.masterFd(), &before), 0);
+    ASSERT_EQ(tcgetattr(watch, &before), 0);
     ASSERT_EQ(before.c_cflag & CSTOPB, 0u);
     pages::PageLink other{link::ProbeOptions{}};
     other.SetPrompt(&otherPrompt);
     other.OpenAndProbe();
+    ASSERT_TRUE(other.IsOpen());
+    termios opened{};
+    ASSERT_EQ(tcgetattr(watch, &opened), 0);
+    EXPECT_NE(opened.c_cflag & CSTOPB, 0u);
+    other.CloseLink();
     termios after{};
-    ASSERT_EQ(tcgetattr(silent.masterFd(), &after), 0);
-    EXPECT_NE(after.c_cflag & CSTOPB, 0u);
+    ASSERT_EQ(tcgetattr(watch, &after), 0);
+    EXPECT_EQ(after.c_cflag & CSTOPB, 0u);
+    ::close(watch);
 }
 
 // --- baud-rate change ---

@@ -4,6 +4,7 @@
 
 #include "link/port_settings.h"
 #include "platform/port_map.h"
+#include "platform/stop_request.h"
 #include "platform/threads.h"
 
 namespace pellory::pages {
@@ -183,6 +184,7 @@ bool SetupActions::TryPort(int n) {
 
 int SetupActions::ScanForPrinter(const std::function<void(int n)>& progress) {
     for (int n = 1; n <= kAutoConnectLastPort; ++n) {
+        if (platform::StopRequested()) break;  // the program is ending
         const bool answered = TryPort(n);
         if (progress) progress(n);
         if (answered) return n;

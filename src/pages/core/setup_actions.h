@@ -108,7 +108,8 @@ public:
     // probe's history row when the port opened. Leaves the link closed.
     bool TryPort(int n);
     // Tries COM1 .. COM254 in turn and returns the first number that answered (0 for none).
-    // progress, when set, is called with n after each attempt.
+    // progress, when set, is called with n after each attempt. Ends early (0) when a stop of the
+    // program is requested.
     int ScanForPrinter(const std::function<void(int n)>& progress = {});
     // Ends the automatic connection: shows "Connected Success" and sets portNumber to found, or
     // shows "Connected Fail" and sets portNumber to 0.

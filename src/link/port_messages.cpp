@@ -1,0 +1,84 @@
+#include "link/port_messages.h"
+
+#include <sys/stat.h>
+
+#include <mutex>
+#include <set>
+
+namespace pellory::link {
+
+namespace {
+
+std::mutex gNamedMutex;
+std::set<int>& NamedByPath() {
+    static std::set<int> numbers;
+    return numbers;
+}
+
+constexpr uint32_t kGroupReadWrite = 060;
+constexpr uint32_t kOwnerReadWrite = 0600;
+constexpr uint32_t kOthersReadWrite = 006;
+
+bool All(uint32_t mode, uint32_t bits) { return (mode & bits) == bits; }
+
+}  // namespace
+
+std::string PortCaption(int number, const std::string& path) {
+    {
+        std::lock_guard<std::mutex> lock(gNamedMutex);
+        if (!path.empty() && NamedByPath().count(number) != 0) return path;
+    }
+    const std::string com = "COM" + std::to_string(number);
+    return path.empty() ? com : com + " (" + path + ")";
+}
+
+void SetNamedByPath(int number, bool byPath) {
+    std::lock_guard<std::mutex> lock(gNamedMutex);
+    if (byPath) {
+        NamedByPath().insert(number);
+    } else {
+        NamedByPath().erase(number);
+    }
+}
+
+std::string PermissionText(const platform::DeviceAccess& a) {
+    std::string text;
+    switch (a.mode & S_IFMT) {
+        case S_IFCHR: text += 'c'; break;
+        case S_IFBLK: text += 'b'; break;
+        case S_IFDIR: text += 'd'; break;
+        case S_IFLNK: text += 'l'; break;
+        case S_IFIFO: text += 'p'; break;
+        case S_IFSOCK: text += 's'; break;
+        default: text += '-'; break;
+    }
+    static const char kLetters[] = "rwxrwxrwx";
+    for (int i = 0; i < 9; ++i) text += (a.mode & (0400u >> i)) ? kLetters[i] : '-';
+    text += ' ';
+    text += a.ownerName.empty() ? std::to_string(a.ownerId) : a.ownerName;
+    text += ':';
+    text += a.groupName.empty() ? std::to_string(a.groupId) : a.groupName;
+    return text;
+}
+
+std::string PermissionDeniedReason(const std::string& path, const std::optional<platform::DeviceAccess>& access) {
+    const std::string refused = "Permission denied on " + path + ".";
+    if (!access) return refused;
+    const platform::DeviceAccess& a = *access;
+    const bool groupMayUse = All(a.mode, kGroupReadWrite);
+    if (groupMayUse && a.groupId != 0 && !a.groupName.empty() && !a.processInGroup) {
+        return refused + " Join the group '" + a.groupName + "' (sudo usermod -aG " + a.groupName +
+               " $USER) and log in again.";
+    }
+    const bool bitsAllow = All(a.mode, kOthersReadWrite) || (a.processInGroup && groupMayUse) ||
+                           (a.processIsOwner && All(a.mode, kOwnerReadWrite));
+    if (bitsAllow) {
+        return refused + " Its permissions (" + PermissionText(a) +
+               ") would allow it: an access control list or a security policy refuses it.";
+    }
+    return refused + " The device's permissions (" + PermissionText(a) +
+           ") do not allow access; an administrator has to grant it (a group with read and write access, "
+           "for example through a udev rule).";
+}
+
+}  // namespace pellory::link
