@@ -186,10 +186,9 @@ int BadArguments(std::ostream& err, const std::string& error, const char* comman
     return kCliRefused;
 }
 
-bool WriteHistoryFile(const std::string& path, const std::vector<std::string>& rows, std::ostream& err) {
-    const std::string content = HistoryFileContent(rows);
+bool WriteHistoryFile(const std::string& path, const std::vector<link::EchoRecord>& rows, std::ostream& err) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (file) file.write(content.data(), static_cast<std::streamsize>(content.size()));
+    if (file) WriteHistoryRows(file, rows);
     if (file) file.close();
     if (file) return true;
     err << kOperationFailedText << '\n' << "Cannot write the history to " << path << ".\n";
@@ -313,9 +312,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
 
     int code = kCliDone;
-    std::vector<std::string> rows;
+    std::vector<link::EchoRecord> rows;
     {
-        Session session(out, err, options.echo);
+        Session session(out, err, options.echo, options.historyFile.has_value());
         session.setup.SetPrompt(&session.prompt);
         session.setup.SetMainWindow(&session.history);
         // What the window's start-up does: "COM Setup" writes the settings, then the ready flag.

@@ -126,22 +126,26 @@ private:
 
 class CliHistory : public link::HistorySink {
 public:
-    CliHistory(std::ostream& out, bool echo) : out_(out), echo_(echo) {}
+    // keepRows: whether the rows are kept for Rows() (--history); without it a row is only
+    // printed (with echo) and then let go.
+    CliHistory(std::ostream& out, bool echo, bool keepRows = true) : out_(out), echo_(echo), keepRows_(keepRows) {}
 
-    void AddHistoryRow(const std::string& echo) override {
+    void AddHistoryRow(const link::EchoRecord& echo) override {
         if (echo.empty()) return;
-        rows_.push_back(echo);
+        if (keepRows_) rows_.push_back(echo);
         if (echo_) {
-            out_ << echo << '\t' << EscapeReading(HistoryReading(echo)) << '\n';
+            echo.WriteHex(out_);
+            out_ << '\t' << EscapeReading(HistoryReading(echo.bytes())) << '\n';
             out_.flush();
         }
     }
-    const std::vector<std::string>& Rows() const { return rows_; }
+    const std::vector<link::EchoRecord>& Rows() const { return rows_; }
 
 private:
     std::ostream& out_;
     bool echo_;
-    std::vector<std::string> rows_;
+    bool keepRows_;
+    std::vector<link::EchoRecord> rows_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -149,8 +153,9 @@ private:
 
 class Session {
 public:
-    Session(std::ostream& output, std::ostream& errors, bool echo)
-        : out(output), err(errors), prompt(errors), history(output, echo) {}
+    // keepRows: whether history.Rows() is wanted afterwards.
+    Session(std::ostream& output, std::ostream& errors, bool echo, bool keepRows = true)
+        : out(output), err(errors), prompt(errors), history(output, echo, keepRows) {}
 
     template <class Page>
     void Attach(Page& page) {

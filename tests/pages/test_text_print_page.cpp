@@ -439,8 +439,8 @@ namespace {
 // A history that keeps only the sizes of its rows (a large file's echo is three times its size).
 class SizeHistory : public link::HistorySink {
 public:
-    void AddHistoryRow(const std::string& echo) override {
-        if (!echo.empty()) sizes.push_back(echo.size());
+    void AddHistoryRow(const link::EchoRecord& echo) override {
+        if (!echo.empty()) sizes.push_back(echo.hexSize());
     }
     std::vector<size_t> sizes;
 };
