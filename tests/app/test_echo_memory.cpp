@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <sstream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,43 @@ TEST(EchoMemory, TheCommandLineKeepsTheBytesSentOnceAndWithoutEchoNothing) {
         EXPECT_EQ(history.Rows()[0], link::HexEcho(data.data(), data.size()));
     }
     EXPECT_TRUE(out.str().empty());
+}
+
+// Counts the characters written to it and keeps none.
+class CountingBuffer : public std::streambuf {
+public:
+    std::size_t count = 0;
+
+protected:
+    int_type overflow(int_type c) override {
+        ++count;
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char*, std::streamsize n) override {
+        count += static_cast<std::size_t>(n);
+        return n;
+    }
+};
+
+TEST(EchoMemory, WithoutAHistoryFileTheCommandLineKeepsNoRow) {
+    std::ostringstream out;
+    app::cli::CliHistory shown(out, /*echo=*/true, /*keepRows=*/false);
+    shown.AddHistoryRow("1B 40 0A ");
+    EXPECT_TRUE(shown.Rows().empty());
+    EXPECT_EQ(out.str(), "1B 40 0A \tESC @ 0A \n");
+
+    const std::vector<uint8_t> data = Pattern(kSize);
+    EchoingLink link;
+    link.Send(data.data(), data.size());
+    const link::EchoRecord echo = link.TakeEcho();
+    CountingBuffer counter;
+    std::ostream counted(&counter);
+    app::cli::CliHistory history(counted, /*echo=*/true, /*keepRows=*/false);
+    const long long before = LiveHeapBytes();
+    history.AddHistoryRow(echo);
+    EXPECT_TRUE(history.Rows().empty());
+    EXPECT_GT(counter.count, 3 * kSize);  // printed: the hex text, a tab, the reading
+    EXPECT_LE(LiveHeapBytes() - before, kSlack);
 }
 
 }  // namespace
