@@ -7,11 +7,18 @@
 // its log does not count. Each benchmark runs once; its counters are the sizes in MB
 // (1,000,000 bytes): "added_MB" for the 50 MiB file, "empty_MB" for an empty file, and
 // "target_MB", the growth a 50 MiB send may add at most. The "ok" counter is 1 when the target holds.
+// BM_CliSendFileEndless sends from a pipe that never ends: "growth_MB" is how much the resident size
+// of pellory-cli grew between 16 MiB and 96 MiB sent (its memory stays flat: the send is bounded
+// by the printer and the user, not by memory).
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +27,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/cli.h"
@@ -177,11 +185,89 @@ void Measure(benchmark::State& state, const Send& send) {
     state.counters["ok"] = static_cast<double>(big) / 1e6 <= kTargetMB ? 1 : 0;
 }
 
+// The resident size of a process now, in bytes.
+long ResidentBytes(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6) * 1024;
+    }
+    return -1;
+}
+
+// Runs send in a child process on a pipe that a thread of this process fills without end; the
+// growth of the child's resident size between 16 MiB and 96 MiB received by the printer.
+long EndlessGrowth(const Send& send) {
+    const std::string fifo = g_dir + "/endless.fifo";
+    ::unlink(fifo.c_str());
+    if (::mkfifo(fifo.c_str(), 0600) != 0) return -1;
+    std::signal(SIGPIPE, SIG_IGN);
+    int pathPipe[2];
+    if (::pipe(pathPipe) != 0) return -1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pathPipe[1]);
+        char path[256] = {};
+        if (::read(pathPipe[0], path, sizeof path - 1) > 0) send(path, fifo);
+        ::_exit(0);
+    }
+    ::close(pathPipe[0]);
+    long growth = -1;
+    {
+        vprinter::VirtualPrinter printer;
+        std::atomic<bool> stop{false};
+        std::thread writer;
+        if (printer.start()) {
+            const std::string& path = printer.slavePath();
+            if (::write(pathPipe[1], path.c_str(), path.size()) == static_cast<ssize_t>(path.size())) {
+                writer = std::thread([&] {
+                    int fd = -1;
+                    while (fd < 0 && !stop) {
+                        fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+                        if (fd < 0) ::usleep(10000);
+                    }
+                    if (fd < 0) return;
+                    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+                    const std::string block(64 * 1024, 'A');
+                    while (!stop && ::write(fd, block.data(), block.size()) > 0) {
+                    }
+                    ::close(fd);
+                });
+                const auto waitFor = [&](std::size_t bytes) { return printer.waitForBytes(bytes, 120000); };
+                if (waitFor(16u << 20)) {
+                    const long first = ResidentBytes(child);
+                    if (waitFor(96u << 20)) growth = ResidentBytes(child) - first;
+                }
+            }
+        }
+        ::close(pathPipe[1]);
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        stop = true;
+        if (writer.joinable()) writer.join();
+    }
+    ::unlink(fifo.c_str());
+    return growth;
+}
+
+void BM_CliSendFileEndless(benchmark::State& state) {
+    long growth = -1;
+    for (auto _ : state) growth = EndlessGrowth(CliSend);
+    if (growth < 0) {
+        state.SkipWithError("the send failed");
+        return;
+    }
+    state.counters["growth_MB"] = static_cast<double>(growth) / 1e6;
+}
+
 void BM_PageSendFile50MiB(benchmark::State& state) { Measure(state, PageSend); }
 BENCHMARK(BM_PageSendFile50MiB)->Unit(benchmark::kSecond)->Iterations(1);
 
 void BM_CliSendFile50MiB(benchmark::State& state) { Measure(state, CliSend); }
 BENCHMARK(BM_CliSendFile50MiB)->Unit(benchmark::kSecond)->Iterations(1);
+
+BENCHMARK(BM_CliSendFileEndless)->Unit(benchmark::kSecond)->Iterations(1);
 
 }  // namespace
 
