@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <system_error>
 
 namespace pellory::hextext {
 namespace {
@@ -192,6 +193,9 @@ HexFileResult ReadHexCommandFile(const std::filesystem::path& path) {
   std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
   if (!file) return HexFileResult{HexFileStatus::CannotOpen, std::string(), 0};
   std::string data;
+  std::error_code sizeError;
+  const std::uintmax_t size = std::filesystem::file_size(path, sizeError);
+  if (!sizeError) data.reserve(static_cast<std::size_t>(std::min<std::uintmax_t>(size, kHexFileSizeLimit + 1)));
   // Read in pieces up to one byte past the limit, so that an endless or huge file (a device, a
   // pipe) is never read further than that.
   std::vector<char> buffer(64 * 1024);
