@@ -18,6 +18,7 @@
 
 #include "app/history_model.h"
 #include "app/history_view.h"
+#include "link/hex_echo.h"
 
 namespace {
 
@@ -52,6 +53,12 @@ const std::vector<std::string>& Rows() {
     return rows;
 }
 
+// The same rows as the pages hand them over: the bytes sent.
+const std::vector<pellory::link::EchoRecord>& Records() {
+    static const std::vector<pellory::link::EchoRecord> records(Rows().begin(), Rows().end());
+    return records;
+}
+
 QString ListText(const std::string& echo) {
     return QString::fromLatin1(echo.data(), static_cast<qsizetype>(echo.size()));
 }
@@ -80,12 +87,12 @@ std::unique_ptr<QListWidget> NewListWidget() {
 
 // All 10,000 rows, added as the window adds them: one row per hand-over, scrolled to each.
 void BM_HistoryView_AddRows(benchmark::State& state) {
-    const auto& rows = Rows();
+    const auto& rows = Records();
     for (auto _ : state) {
         state.PauseTiming();
         auto view = NewHistoryView();
         state.ResumeTiming();
-        for (const std::string& echo : rows) view->Model().AddRow(echo);
+        for (const pellory::link::EchoRecord& echo : rows) view->Model().AddRow(echo);
         benchmark::DoNotOptimize(view->verticalScrollBar()->value());
         state.PauseTiming();
         view.reset();
@@ -150,7 +157,7 @@ std::vector<int> FirstRows(int visibleRows) {
 void BM_HistoryView_Repaint(benchmark::State& state) {
     if (!g_history) {
         g_history = NewHistoryView();
-        for (const std::string& echo : Rows()) g_history->Model().AddRow(echo);
+        for (const pellory::link::EchoRecord& echo : Records()) g_history->Model().AddRow(echo);
         QApplication::processEvents();
     }
     HistoryView* view = g_history.get();

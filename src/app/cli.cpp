@@ -219,10 +219,11 @@ int BadArguments(std::ostream& err, const std::string& error, const char* comman
     return kCliRefused;
 }
 
-// Written once, whole or not at all: a failure leaves an existing file as it was.
-bool WriteHistoryFile(const std::string& path, const std::vector<std::string>& rows, std::ostream& err) {
+// Written once, whole or not at all: a failure leaves an existing file as it was. The rows' hex
+// text is made piece by piece as it goes to the file.
+bool WriteHistoryFile(const std::string& path, const std::vector<link::EchoRecord>& rows, std::ostream& err) {
     std::string why;
-    if (ReplaceFileContent(path, HistoryFileContent(rows), why)) return true;
+    if (ReplaceFileContent(path, [&rows](std::ostream& out) { WriteHistoryRows(out, rows); }, why)) return true;
     err << kOperationFailedText << '\n' << "Cannot write the history to " << path << ": " << why << ".\n";
     return false;
 }
@@ -389,9 +390,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
 
     int code = kCliDone;
-    std::vector<std::string> rows;
+    std::vector<link::EchoRecord> rows;
     {
-        Session session(out, err, options.echo);
+        Session session(out, err, options.echo, options.historyFile.has_value());
         session.encoding = encoding;
         session.setup.SetPrompt(&session.prompt);
         session.setup.SetMainWindow(&session.history);

@@ -1,5 +1,10 @@
 #include "app/cli_support.h"
 
+#include <functional>
+#include <ostream>
+#include <streambuf>
+#include <vector>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,10 +17,10 @@ namespace pellory::app::cli {
 
 namespace {
 
-bool WriteAll(int fd, const std::string& content) {
+bool WriteAll(int fd, const char* data, size_t size) {
     size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, size - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         done += static_cast<size_t>(n);
@@ -23,9 +28,48 @@ bool WriteAll(int fd, const std::string& content) {
     return true;
 }
 
+// A stream onto a file descriptor, in pieces of 64 KiB; a failed write sets the stream's bad bit.
+class FdStreamBuf : public std::streambuf {
+public:
+    explicit FdStreamBuf(int fd) : fd_(fd), buffer_(64 * 1024) { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (sync() != 0) return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+    int sync() override {
+        const size_t n = static_cast<size_t>(pptr() - pbase());
+        if (n > 0 && !WriteAll(fd_, pbase(), n)) return -1;
+        setp(buffer_.data(), buffer_.data() + buffer_.size());
+        return 0;
+    }
+
+private:
+    int fd_;
+    std::vector<char> buffer_;
+};
+
+// Runs write on a stream over fd and flushes it; false when a write failed.
+bool WriteThrough(int fd, const std::function<void(std::ostream&)>& write) {
+    FdStreamBuf buffer(fd);
+    std::ostream out(&buffer);
+    write(out);
+    out.flush();
+    return static_cast<bool>(out);
+}
+
 }  // namespace
 
 bool ReplaceFileContent(const std::string& path, const std::string& content, std::string& why) {
+    return ReplaceFileContent(path, [&content](std::ostream& out) { out.write(content.data(), static_cast<std::streamsize>(content.size())); }, why);
+}
+
+bool ReplaceFileContent(const std::string& path, const std::function<void(std::ostream&)>& write, std::string& why) {
     namespace fs = std::filesystem;
     struct stat st {};
     const bool exists = ::stat(path.c_str(), &st) == 0;  // of the link's target, for a link
@@ -36,7 +80,7 @@ bool ReplaceFileContent(const std::string& path, const std::string& content, std
     if (exists && !S_ISREG(st.st_mode)) {
         // A device or a pipe (/dev/stdout) is written as it is; nothing may take its place.
         const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-        bool ok = fd >= 0 && WriteAll(fd, content);
+        bool ok = fd >= 0 && WriteThrough(fd, write);
         int error = ok ? 0 : errno;
         if (fd >= 0 && ::close(fd) != 0 && ok) {
             ok = false;
@@ -64,7 +108,7 @@ bool ReplaceFileContent(const std::string& path, const std::string& content, std
         why = std::strerror(errno);
         return false;
     }
-    bool ok = WriteAll(fd, content);
+    bool ok = WriteThrough(fd, write);
     if (ok && exists) ok = ::fchmod(fd, st.st_mode & 07777) == 0;
     if (ok) ok = ::fsync(fd) == 0;
     int error = ok ? 0 : errno;

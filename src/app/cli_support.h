@@ -90,6 +90,8 @@ std::string JoinEntries(const std::array<const char*, N>& entries, const char* s
 // was. An existing file keeps its permission bits; a device or a pipe at path is written in
 // place. False with why set when it failed.
 bool ReplaceFileContent(const std::string& path, const std::string& content, std::string& why);
+// The same with the content written piece by piece to a stream.
+bool ReplaceFileContent(const std::string& path, const std::function<void(std::ostream&)>& write, std::string& why);
 
 // ---------------------------------------------------------------------------------------------
 // The message seam and the command history of the command line
@@ -135,22 +137,26 @@ private:
 
 class CliHistory : public link::HistorySink {
 public:
-    CliHistory(std::ostream& out, bool echo) : out_(out), echo_(echo) {}
+    // keepRows: whether the rows are kept for Rows() (--history); without it a row is only
+    // printed (with echo) and then let go.
+    CliHistory(std::ostream& out, bool echo, bool keepRows = true) : out_(out), echo_(echo), keepRows_(keepRows) {}
 
-    void AddHistoryRow(const std::string& echo) override {
+    void AddHistoryRow(const link::EchoRecord& echo) override {
         if (echo.empty()) return;
-        rows_.push_back(echo);
+        if (keepRows_) rows_.push_back(echo);
         if (echo_) {
-            out_ << echo << '\t' << EscapeReading(HistoryReading(echo)) << '\n';
+            echo.WriteHex(out_);
+            out_ << '\t' << EscapeReading(HistoryReading(echo.bytes())) << '\n';
             out_.flush();
         }
     }
-    const std::vector<std::string>& Rows() const { return rows_; }
+    const std::vector<link::EchoRecord>& Rows() const { return rows_; }
 
 private:
     std::ostream& out_;
     bool echo_;
-    std::vector<std::string> rows_;
+    bool keepRows_;
+    std::vector<link::EchoRecord> rows_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -158,8 +164,9 @@ private:
 
 class Session {
 public:
-    Session(std::ostream& output, std::ostream& errors, bool echo)
-        : out(output), err(errors), prompt(errors), history(output, echo) {}
+    // keepRows: whether history.Rows() is wanted afterwards.
+    Session(std::ostream& output, std::ostream& errors, bool echo, bool keepRows = true)
+        : out(output), err(errors), prompt(errors), history(output, echo, keepRows) {}
 
     template <class Page>
     void Attach(Page& page) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <system_error>
 
 #include "app/history_model.h"
@@ -26,9 +27,17 @@ void DeleteExisting(const std::string& path) {
     }
 }
 
-void WriteRow(std::FILE* file, const std::string& hex) {
+// Bytes of a row whose hex text is made and written at a time.
+constexpr std::size_t kWritePiece = 16 * 1024;
+
+void WriteRow(std::FILE* file, const link::EchoRecord& row) {
     // Write errors are left to the file layer, as the window reports nothing after creation.
-    if (!hex.empty()) std::fwrite(hex.data(), 1, hex.size(), file);
+    std::string piece;
+    for (std::size_t first = 0; first < row.size(); first += kWritePiece) {
+        piece.clear();
+        row.AppendHex(piece, first, kWritePiece);
+        std::fwrite(piece.data(), 1, piece.size(), file);
+    }
     std::fwrite(kLineEnd.data(), 1, kLineEnd.size(), file);
 }
 
@@ -60,7 +69,7 @@ SaveResult SaveHistory(const HistoryModel& history, const std::string& chosenPat
     if (!file) return SaveResult::kOperationFailed;
     // The row count is read again after every row.
     for (int row = 0; row < history.RowCount(); ++row) {
-        if (history.IsTicked(row)) WriteRow(file, history.Echo(row));
+        if (history.IsTicked(row)) WriteRow(file, history.Record(row));
     }
     std::fclose(file);
     return SaveResult::kSaved;
@@ -89,6 +98,14 @@ std::string HistoryFileContent(const std::vector<std::string>& hexRows) {
         content += kLineEnd;
     }
     return content;
+}
+
+void WriteHistoryRows(std::ostream& out, const std::vector<link::EchoRecord>& rows) {
+    for (const link::EchoRecord& row : rows) {
+        if (row.empty()) continue;
+        row.WriteHex(out);
+        out.write(kLineEnd.data(), static_cast<std::streamsize>(kLineEnd.size()));
+    }
 }
 
 }  // namespace pellory::app

@@ -2,9 +2,12 @@
 // into a text file whose name always ends in ".txt".
 #pragma once
 
+#include <iosfwd>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "link/hex_echo.h"
 
 namespace pellory::link {
 class UserPrompt;
@@ -51,5 +54,9 @@ SaveResult SaveHistoryInteractively(const HistoryModel& history, link::UserPromp
 // The content of a history file holding every one of the given hex texts (all of them count as
 // ticked): each text followed by "\r\n". Empty texts are skipped, as the history never holds them.
 std::string HistoryFileContent(const std::vector<std::string>& hexRows);
+
+// Writes the same content for the rows' hex texts to out, piece by piece, never holding a whole
+// row's hex text. Empty rows are skipped.
+void WriteHistoryRows(std::ostream& out, const std::vector<link::EchoRecord>& rows);
 
 }  // namespace pellory::app

@@ -24,11 +24,12 @@ QString Bounded(QString text, int limit, bool moreFollows) {
 
 HistoryModel::HistoryModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-bool HistoryModel::AddRow(std::string echo) {
+bool HistoryModel::AddRow(const link::EchoRecord& echo) {
     if (echo.empty()) return false;
     Row row;
-    row.readingHead = HistoryReadingPrefix(echo, kDisplayLimit, &row.readingCut);
-    row.echo = std::move(echo);
+    row.readingHead = HistoryReadingPrefix(echo.bytes(), kDisplayLimit, &row.readingCut);
+    row.readingHead.shrink_to_fit();
+    row.echo = echo;
     const int at = RowCount();
     beginInsertRows(QModelIndex(), at, at);
     rows_.push_back(std::move(row));
@@ -36,7 +37,7 @@ bool HistoryModel::AddRow(std::string echo) {
     return true;
 }
 
-void HistoryModel::AddHistoryRow(const std::string& echo) { AddRow(echo); }
+void HistoryModel::AddHistoryRow(const link::EchoRecord& echo) { AddRow(echo); }
 
 void HistoryModel::Clear() {
     if (rows_.empty()) return;
@@ -46,9 +47,11 @@ void HistoryModel::Clear() {
     endResetModel();
 }
 
-const std::string& HistoryModel::Echo(int row) const { return rows_.at(row).echo; }
+std::string HistoryModel::Echo(int row) const { return rows_.at(row).echo.hex(); }
 
-std::string HistoryModel::Reading(int row) const { return HistoryReading(rows_.at(row).echo); }
+const link::EchoRecord& HistoryModel::Record(int row) const { return rows_.at(row).echo; }
+
+std::string HistoryModel::Reading(int row) const { return HistoryReading(rows_.at(row).echo.bytes()); }
 
 bool HistoryModel::IsTicked(int row) const { return rows_.at(row).ticked; }
 
@@ -69,9 +72,13 @@ int HistoryModel::columnCount(const QModelIndex& parent) const {
 }
 
 QString HistoryModel::HexText(const Row& row, int limit) const {
-    const auto shown = static_cast<qsizetype>(std::min<std::size_t>(row.echo.size(), limit));
-    return Bounded(QString::fromLatin1(row.echo.data(), shown), limit,
-                   row.echo.size() > static_cast<std::size_t>(limit));
+    // Only the bytes whose hex text can be shown are written out.
+    const auto chars = static_cast<std::size_t>(limit);
+    std::string head;
+    row.echo.AppendHex(head, 0, chars / 3 + 1);
+    if (head.size() > chars) head.resize(chars);
+    return Bounded(QString::fromLatin1(head.data(), static_cast<qsizetype>(head.size())), limit,
+                   row.echo.hexSize() > chars);
 }
 
 QString HistoryModel::TipsText(const Row& row, int limit) const {
@@ -100,9 +107,10 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
                 case Qt::ToolTipRole:
                     return HexText(row, kToolTipLimit);
                 case Qt::EditRole:
-                case kFullTextRole:
-                    return QString::fromLatin1(row.echo.data(),
-                                               static_cast<qsizetype>(row.echo.size()));
+                case kFullTextRole: {
+                    const std::string hex = row.echo.hex();
+                    return QString::fromLatin1(hex.data(), static_cast<qsizetype>(hex.size()));
+                }
                 case Qt::TextAlignmentRole:
                     return int(Qt::AlignLeft | Qt::AlignVCenter);
                 default:
@@ -116,7 +124,7 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
                     return TipsText(row, kToolTipLimit);
                 case Qt::EditRole:
                 case kFullTextRole: {
-                    const std::string shown = DisplayReading(HistoryReading(row.echo));
+                    const std::string shown = DisplayReading(HistoryReading(row.echo.bytes()));
                     return QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size()));
                 }
                 case Qt::TextAlignmentRole:

@@ -1,5 +1,6 @@
 #include "app/history_reading.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -77,6 +78,23 @@ public:
     void AppendFrom(std::string_view echo, std::size_t pos) {
         if (pos < echo.size()) Append(echo.substr(pos));
     }
+    // The echo form of the bytes from index first on, made piece by piece as far as there is
+    // room for it.
+    void AppendEchoFrom(std::span<const std::uint8_t> bytes, std::size_t first) {
+        constexpr std::size_t kPiece = 4096;
+        std::string piece;
+        for (std::size_t i = first; i < bytes.size() && !cut_; i += kPiece) {
+            const std::size_t n = std::min(kPiece, bytes.size() - i);
+            piece.resize(3 * n);
+            for (std::size_t k = 0; k < n; ++k) {
+                const std::uint8_t b = bytes[i + k];
+                piece[3 * k] = kUpperHex[b >> 4];
+                piece[3 * k + 1] = kUpperHex[b & 0x0F];
+                piece[3 * k + 2] = ' ';
+            }
+            Append(piece);
+        }
+    }
 
     std::string Take() { return std::move(out_); }
 
@@ -125,6 +143,47 @@ void ReadText(std::string_view echo, Bounded& out) {
     }
 }
 
+// ReadCommand over the bytes: byte i stands at position 3 i of the echo form.
+void ReadCommand(std::span<const std::uint8_t> bytes, Bounded& out) {
+    const std::uint8_t b0 = bytes[0];
+    out.Append(ControlByteName(b0));
+    out.Append(' ');
+    if (bytes.size() <= 1) return;
+
+    const std::uint8_t b1 = bytes[1];
+    if (b1 < 0x20) {
+        out.Append(ControlByteName(b1));
+        out.Append(' ');
+        out.AppendEchoFrom(bytes, 2);
+        return;
+    }
+    out.Append(static_cast<char>(b1));
+    out.Append(' ');
+    if (bytes.size() <= 2) return;
+
+    if (ThirdByteIsCharacter(b0, b1)) {
+        out.Append(static_cast<char>(bytes[2]));
+        out.Append(' ');
+        out.AppendEchoFrom(bytes, 3);
+    } else {
+        out.AppendEchoFrom(bytes, 2);
+    }
+}
+
+std::string Read(std::span<const std::uint8_t> bytes, std::size_t limit, bool* cut) {
+    Bounded out(limit);
+    if (!bytes.empty()) {
+        if (bytes[0] < 0x20) {
+            ReadCommand(bytes, out);
+        } else {
+            // Text data reads as its own bytes.
+            out.Append(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        }
+    }
+    if (cut) *cut = out.Cut();
+    return out.Take();
+}
+
 std::string Read(std::string_view echo, std::size_t limit, bool* cut) {
     Bounded out(limit);
     if (!echo.empty()) {
@@ -162,6 +221,22 @@ std::string HistoryReadingPrefix(std::string_view echo, std::size_t limit, bool*
     // One character beyond the limit tells a reading of exactly `limit` characters from a longer
     // one.
     std::string reading = Read(echo, limit + 1, nullptr);
+    const bool over = reading.size() > limit;
+    if (over) reading.resize(limit);
+    if (cut) *cut = over;
+    return reading;
+}
+
+std::string HistoryReading(std::span<const std::uint8_t> bytes) {
+    return Read(bytes, std::string::npos, nullptr);
+}
+
+std::string HistoryReadingPrefix(std::span<const std::uint8_t> bytes, std::size_t limit, bool* cut) {
+    if (limit == std::string::npos) {
+        if (cut) *cut = false;
+        return HistoryReading(bytes);
+    }
+    std::string reading = Read(bytes, limit + 1, nullptr);
     const bool over = reading.size() > limit;
     if (over) reading.resize(limit);
     if (cut) *cut = over;

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -35,6 +37,12 @@ std::string HistoryReading(std::string_view echo);
 // `limit` rather than to the length of the echo. *cut (when given) tells whether the full
 // reading is longer than what was returned.
 std::string HistoryReadingPrefix(std::string_view echo, std::size_t limit, bool* cut = nullptr);
+
+// The same readings worked out from the bytes sent rather than from their echo form:
+// HistoryReading(bytes) == HistoryReading(echo form of bytes), and likewise for the prefix, which
+// takes time proportional to `limit` however many bytes there are.
+std::string HistoryReading(std::span<const std::uint8_t> bytes);
+std::string HistoryReadingPrefix(std::span<const std::uint8_t> bytes, std::size_t limit, bool* cut = nullptr);
 
 // A reading as UTF-8 text for the history list, with every byte visible:
 //  - 0x20-0x7E as themselves;

@@ -191,7 +191,7 @@ void CPelloryDlg::OnInitDialog() {
     historyList_.SetUpColumns();
 }
 
-void CPelloryDlg::AddHistoryRow(const std::string& echo) {
+void CPelloryDlg::AddHistoryRow(const link::EchoRecord& echo) {
     // The list keeps the newest row in sight by itself.
     History().AddHistoryRow(echo);
 }

@@ -78,7 +78,7 @@ public:
     CPelloryDlg& operator=(const CPelloryDlg&) = delete;
 
     // link::HistorySink: adds one ticked row to the history; an empty text adds nothing.
-    void AddHistoryRow(const std::string& echo) override;
+    void AddHistoryRow(const link::EchoRecord& echo) override;
 
     // --- the window's commands ---
     // Expand/Shrink button: an even counter shrinks the window to the history panel's left

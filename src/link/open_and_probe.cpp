@@ -11,7 +11,7 @@ namespace pellory::link {
 using platform::SerialResult;
 
 void HandOverEcho(CORVA_LIB& link, HistorySink* history) {
-    std::string echo = link.TakeEcho();
+    const EchoRecord echo = link.TakeEcho();
     if (history) history->AddHistoryRow(echo);
 }
 

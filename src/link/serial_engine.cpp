@@ -449,7 +449,7 @@ bool CSerialEngine::WaitUntilSent(uint32_t stallMs) {
 // --- sending and reading ---
 
 size_t CSerialEngine::Send(const uint8_t* data, size_t n) {
-    if (echoSwitch) AppendHexEcho(echo_, data, n);
+    if (echoSwitch && n > 0) echo_.insert(echo_.end(), data, data + n);
     const uint32_t flags = Flags();
     if (n == 0 || !(flags & LINK_TX_BUFFER)) return WriteToPort(data, n);
     std::lock_guard<std::mutex> lock(send_.Mutex());
@@ -562,9 +562,9 @@ size_t CSerialEngine::FillReceiveBuffer(size_t n) {
     return got;
 }
 
-std::string CSerialEngine::TakeEcho() {
-    lastEcho_ = std::move(echo_);
-    echo_.clear();
+EchoRecord CSerialEngine::TakeEcho() {
+    lastEcho_ = EchoRecord(std::move(echo_));
+    echo_ = {};
     return lastEcho_;
 }
 

@@ -1,6 +1,6 @@
 // CSerialEngine: one serial link. It opens a numbered COM port (through the port map), applies
 // the line settings and time-outs, runs up to three worker threads that move bytes between the
-// port and two byte buffers, records every byte sent as hexadecimal echo text, and notifies a
+// port and two byte buffers, records every byte sent for the echo (the command history), and notifies a
 // window (or a thread) of line events and received bytes.
 //
 // Threads: the monitor (thread 1, polling or overlapped-style), the reader (thread 2) and the
@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "link/hex_echo.h"
 #include "link/notify.h"
 #include "platform/serial_device.h"
 #include "platform/threads.h"
@@ -171,7 +172,8 @@ public:
     size_t Read(uint8_t* buffer, size_t n, uint32_t timeoutMs);
     size_t ReadByte(uint8_t* destination);
     size_t FillReceiveBuffer(size_t n);
-    std::string TakeEcho();
+    // Hands over the bytes recorded since the last call (an empty record when none were).
+    EchoRecord TakeEcho();
 
     // Every byte sent is recorded while this is on.
     bool echoSwitch = false;
@@ -186,8 +188,9 @@ public:
     void SetEventMask(uint32_t mask);
     int32_t PortNumber() const { return portNumber_; }
     const char* PortDeviceName() const { return portDeviceName_; }
-    const std::string& EchoText() const { return echo_; }
-    const std::string& LastTakenEcho() const { return lastEcho_; }
+    // The echo form of the bytes recorded and not yet taken.
+    std::string EchoText() const { return HexEcho(echo_.data(), echo_.size()); }
+    const EchoRecord& LastTakenEcho() const { return lastEcho_; }
 
     // The stored line settings (guarded: the writer thread reads the CTS flag while the window
     // thread may change them).
@@ -223,8 +226,8 @@ private:
     uint32_t ModemState(uint32_t bit);
     void CloseDevice();
 
-    std::string echo_;
-    std::string lastEcho_;
+    std::vector<uint8_t> echo_;
+    EchoRecord lastEcho_;
     std::atomic<uint32_t> flags_{0};
     platform::SerialDevice device_;
     int32_t portNumber_ = -1;

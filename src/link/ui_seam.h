@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "link/hex_echo.h"
+
 namespace pellory::link {
 
 // The program's title, the default caption of its message boxes.
@@ -24,12 +26,13 @@ public:
     virtual std::optional<std::string> AskSaveFile(const std::string& filter) = 0;
 };
 
-// Where a page hands its echo text: the command history.
+// Where a page hands its echo: the command history.
 class HistorySink {
 public:
     virtual ~HistorySink() = default;
-    // Adds one history row; an empty text adds nothing.
-    virtual void AddHistoryRow(const std::string& echo) = 0;
+    // Adds one history row holding the bytes sent; an empty record adds nothing. The record
+    // shares its bytes: keeping it copies none.
+    virtual void AddHistoryRow(const EchoRecord& echo) = 0;
 };
 
 }  // namespace pellory::link

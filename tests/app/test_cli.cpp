@@ -20,6 +20,7 @@
 
 #include "app/cli.h"
 #include "link/port_settings.h"
+#include "pages/core/hex_text.h"
 #include "pages/core/page_link.h"
 #include "pages/image_print_rows.h"
 #include "pages/print_setup_barcode_rows.h"
@@ -323,6 +324,20 @@ TEST_F(CliTest, FilesAreSentLoadedOrReportedWith4) {
     EXPECT_EQ(rejected.err,
               "The contents of the file does not meet the hex command mode, the import operation is canceled\n");
     EXPECT_EQ(rejected.Echoed(), Rows{});
+    EXPECT_FALSE(printer->waitForBytes(1, 100));
+}
+
+TEST_F(CliTest, AHexFilePastTheSizeLimitIsRefusedWith4AndNothingIsSent) {
+    // One byte past the limit, taking no room on disk.
+    const std::string huge = Path("huge.txt");
+    std::ofstream(huge, std::ios::binary).flush();
+    std::filesystem::resize_file(huge, hextext::kHexFileSizeLimit + 1);
+    const CliRun r = OnPrinter({"hex-file", huge});
+    EXPECT_EQ(r.code, app::kCliFileUnreadable);
+    EXPECT_EQ(r.err, "Cannot load " + huge +
+                         ": it holds more than 64 MiB, the limit for a hex command file.\n"
+                         "Split it into smaller files and load them one at a time; nothing was loaded or sent.\n");
+    EXPECT_EQ(r.Echoed(), Rows{});
     EXPECT_FALSE(printer->waitForBytes(1, 100));
 }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 
 #include "app/history_export.h"
@@ -119,6 +120,34 @@ TEST_F(HistoryExportTest, HugeRowIsWrittenWhole) {
     const std::string content = ReadFile(At("big.txt"));
     EXPECT_EQ(content, HistoryFileContent({"1D 76 30 00 ", echo}));
     EXPECT_EQ(content.size(), 12u + 2 + 600000 + 2);
+}
+
+// Rows kept as bytes are saved as the hex text they were always saved as: every byte value, and
+// rows around the size written at a time.
+TEST_F(HistoryExportTest, RowsKeptAsBytesAreSavedAsTheirHexText) {
+    std::vector<uint8_t> all(256);
+    for (int b = 0; b < 256; ++b) all[b] = static_cast<uint8_t>(b);
+    std::vector<std::vector<uint8_t>> rows = {all, {0x0A}};
+    for (const std::size_t n : {std::size_t{16383}, std::size_t{16384}, std::size_t{16385}, std::size_t{50000}}) {
+        std::vector<uint8_t> row(n);
+        for (std::size_t i = 0; i < n; ++i) row[i] = static_cast<uint8_t>(i * 131 + 7);
+        rows.push_back(std::move(row));
+    }
+    std::vector<std::string> hexRows;
+    std::vector<link::EchoRecord> records;
+    for (const std::vector<uint8_t>& row : rows) {
+        records.emplace_back(row);
+        hexRows.push_back(test::Echo(row));
+        model.AddHistoryRow(records.back());
+    }
+    const std::string expected = HistoryFileContent(hexRows);
+    ASSERT_EQ(SaveHistory(model, At("rows")), SaveResult::kSaved);
+    EXPECT_EQ(ReadFile(At("rows.txt")), expected);
+    // The command line's --history writes the same.
+    std::ostringstream written;
+    WriteHistoryRows(written, records);
+    EXPECT_EQ(written.str(), expected);
+    for (int row = 0; row < model.RowCount(); ++row) EXPECT_EQ(model.Echo(row), hexRows[row]) << row;
 }
 
 TEST(HistoryFileContent, JoinsRowsWithCrLf) {

@@ -8,11 +8,14 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/history_model.h"
 #include "app/history_reading.h"
 #include "app/history_view.h"
+#include "link/hex_echo.h"
 
 namespace pellory::app {
 namespace {
@@ -100,6 +103,32 @@ TEST_F(HistoryModelTest, CheckStateToggles) {
     EXPECT_FALSE(model.setData(model.index(1, 1), Qt::Unchecked, Qt::CheckStateRole));
     EXPECT_FALSE(model.setData(model.index(1, 0), "x", Qt::EditRole));
     EXPECT_TRUE(model.IsTicked(1));
+}
+
+// The cell texts of rows kept as bytes are cut from their hex text exactly where the hex text
+// itself was cut: rows whose hex text is just under, at and over each limit.
+TEST_F(HistoryModelTest, CellTextsOfRowsAroundTheLimitsAreCutFromTheirHexText) {
+    const auto cutText = [](const std::string& hex, int limit) {
+        const bool cut = hex.size() > static_cast<std::size_t>(limit);
+        QString text = QString::fromLatin1(hex.data(), cut ? limit : static_cast<qsizetype>(hex.size()));
+        if (cut) text += QChar(0x2026);
+        return text;
+    };
+    int row = 0;
+    for (const std::size_t n : {std::size_t{1}, std::size_t{66}, std::size_t{67}, std::size_t{170},
+                                std::size_t{171}, std::size_t{172}, std::size_t{1000}}) {
+        std::vector<uint8_t> bytes(n);
+        for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(0x41 + i * 13);
+        const std::string hex = link::HexEcho(bytes.data(), bytes.size());
+        ASSERT_TRUE(model.AddRow(link::EchoRecord(bytes)));
+        EXPECT_EQ(model.Echo(row), hex);
+        EXPECT_EQ(model.Record(row).size(), n);
+        EXPECT_EQ(model.index(row, 1).data(Qt::DisplayRole).toString(), cutText(hex, HistoryModel::kDisplayLimit)) << n;
+        EXPECT_EQ(model.index(row, 1).data(Qt::ToolTipRole).toString(), cutText(hex, HistoryModel::kToolTipLimit)) << n;
+        EXPECT_EQ(model.index(row, 1).data(HistoryModel::kFullTextRole).toString(), QString::fromLatin1(hex));
+        EXPECT_EQ(model.Reading(row), HistoryReading(hex));
+        ++row;
+    }
 }
 
 TEST_F(HistoryModelTest, HugeRowIsShownBoundedAndKeptWhole) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,41 @@ TEST(HistoryReading, PrefixOfAHugeRowIsBounded) {
     EXPECT_EQ(head, full.substr(0, 512));
     EXPECT_EQ(HistoryReadingPrefix(echo, full.size(), &cut), full);
     EXPECT_FALSE(cut);
+}
+
+// The reading worked out from the bytes is the reading of their echo text, whole and cut at any
+// limit: commands of every leading control byte, the listed third-byte commands, text rows, and
+// rows long enough to be cut.
+TEST(HistoryReading, ReadingTheBytesEqualsReadingTheirEchoText) {
+    std::vector<std::vector<uint8_t>> rows = {{}, {0x1B}, {0x41}, {0x1D, 0x76}, {0x1B, 0x0A}};
+    for (int b0 = 0; b0 < 0x20; ++b0) {
+        for (const int b1 : {0x00, 0x0A, 0x1F, 0x20, int{'('}, int{'c'}, int{'g'}, int{'v'}, int{'z'}, int{'C'}, int{'8'}, int{'Q'}, 0x7F, 0xFF}) {
+            rows.push_back({static_cast<uint8_t>(b0), static_cast<uint8_t>(b1)});
+            rows.push_back({static_cast<uint8_t>(b0), static_cast<uint8_t>(b1), 0x30});
+            rows.push_back({static_cast<uint8_t>(b0), static_cast<uint8_t>(b1), 0x41, 0x00, 0xE2});
+        }
+    }
+    std::mt19937 rng(7u);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::uniform_int_distribution<std::size_t> length(0, 700);
+    for (int i = 0; i < 400; ++i) {
+        std::vector<uint8_t> row(length(rng));
+        for (uint8_t& b : row) b = static_cast<uint8_t>(byte(rng));
+        if (i % 2 == 0 && !row.empty()) row[0] = static_cast<uint8_t>(row[0] % 0x20);  // a command
+        rows.push_back(std::move(row));
+    }
+    for (const std::vector<uint8_t>& row : rows) {
+        const std::string echo = Hex(row);
+        ASSERT_EQ(HistoryReading(std::span<const uint8_t>(row)), HistoryReading(echo)) << echo;
+        for (const std::size_t limit : {std::size_t{0}, std::size_t{1}, std::size_t{5}, std::size_t{9},
+                                        std::size_t{200}, std::size_t{512}, std::string::npos}) {
+            bool cutBytes = true, cutEcho = false;
+            ASSERT_EQ(HistoryReadingPrefix(std::span<const uint8_t>(row), limit, &cutBytes),
+                      HistoryReadingPrefix(echo, limit, &cutEcho))
+                << echo << " limit " << limit;
+            ASSERT_EQ(cutBytes, cutEcho) << echo << " limit " << limit;
+        }
+    }
 }
 
 TEST(HistoryReading, DisplayFormShowsEveryByte) {

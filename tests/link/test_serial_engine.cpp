@@ -78,9 +78,10 @@ TEST_F(EngineTest, EchoRecordsEveryByteSentEvenOnAClosedLink) {
     EXPECT_EQ(e.TakeEcho(), "1B 40 ");
     const uint8_t three[] = {0x00, 0x0A, 0xFF};
     e.Send(three, 3);
-    const std::string echo = e.TakeEcho();
+    const link::EchoRecord echo = e.TakeEcho();
     EXPECT_EQ(echo, "00 0A FF ");
-    EXPECT_EQ(echo.size(), 9u);
+    EXPECT_EQ(echo.hex(), "00 0A FF ");
+    EXPECT_EQ(echo.size(), 3u);
     EXPECT_EQ(e.LastTakenEcho(), "00 0A FF ");
     EXPECT_EQ(e.TakeEcho(), "");  // taking twice gives the empty text
     EXPECT_EQ(e.SendBuffer().Count(), 5u);  // stays queued until a later opening

@@ -4,14 +4,20 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace ht = pellory::hextext;
@@ -298,6 +304,53 @@ TEST_F(HexFileOnDisk, LargeFileCrossingReadChunks) {
   EXPECT_EQ(r.content, expected);
 }
 
+// A file of `size` bytes that takes no room on disk: all of them zero, which no hex command file
+// may hold.
+std::filesystem::path SparseFile(const std::filesystem::path& path, std::uintmax_t size) {
+  std::ofstream(path, std::ios::binary).flush();
+  std::filesystem::resize_file(path, size);
+  return path;
+}
+
+TEST_F(HexFileOnDisk, AFilePastTheSizeLimitIsRefusedWhateverItHolds) {
+  // At the limit the file is read and judged by its lines (the zeros break them) ...
+  const auto atLimit = ht::ReadHexCommandFile(SparseFile(dir_ / "at.txt", ht::kHexFileSizeLimit));
+  EXPECT_EQ(atLimit.status, ht::HexFileStatus::Rejected);
+  EXPECT_EQ(atLimit.rejectedLine, 1u);
+  // ... one byte more and it is refused for its size.
+  const auto past = ht::ReadHexCommandFile(SparseFile(dir_ / "past.txt", ht::kHexFileSizeLimit + 1));
+  EXPECT_EQ(past.status, ht::HexFileStatus::TooLarge);
+  EXPECT_EQ(past.content, "");
+  EXPECT_EQ(ht::kHexFileSizeLimit, 64u * 1024 * 1024);
+}
+
+TEST_F(HexFileOnDisk, AnEndlessSourceIsReadNoFurtherThanTheLimit) {
+  // A pipe that a writer keeps filling with valid lines, more than the limit in all; it stops
+  // early when the reader has gone.
+  std::signal(SIGPIPE, SIG_IGN);
+  const std::filesystem::path fifo = dir_ / "endless.txt";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::size_t offered = ht::kHexFileSizeLimit + 16 * 1024 * 1024;
+  std::size_t written = 0;
+  std::thread writer([&] {
+    const int fd = ::open(fifo.c_str(), O_WRONLY);
+    if (fd < 0) return;
+    std::string block;
+    while (block.size() < 60000) block += "1B 40 0A\r\n";
+    while (written < offered) {
+      const ssize_t n = ::write(fd, block.data(), block.size());
+      if (n <= 0) break;  // EPIPE: nobody reads any more
+      written += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+  });
+  const auto r = ht::ReadHexCommandFile(fifo);
+  writer.join();
+  EXPECT_EQ(r.status, ht::HexFileStatus::TooLarge);
+  // What the reader left in the pipe and one block of the writer's at most came after the limit.
+  EXPECT_LE(written, ht::kHexFileSizeLimit + 2 * 1024 * 1024);
+}
+
 TEST(HexFile, MessageTexts) {
   EXPECT_EQ(ht::kFileRejectedMessage,
             "The contents of the file does not meet the hex command mode, the import operation is "
@@ -445,6 +498,11 @@ TEST(HexProperties, ReloadingLoadedContentGivesTheSameContent) {
     std::string file;
     for (std::size_t k = count(rng); k > 0; --k) file += kTokens[pick(rng)];
     const auto first = ht::ReadHexCommandLines(ht::SplitTextLines(file));
+    // Reading the file's bytes line by line gives the same.
+    const auto direct = ht::ReadHexCommandText(file);
+    ASSERT_EQ(direct.status, first.status) << file;
+    ASSERT_EQ(direct.content, first.content) << file;
+    ASSERT_EQ(direct.rejectedLine, first.rejectedLine) << file;
     if (first.status != ht::HexFileStatus::Loaded) {
       ASSERT_EQ(first.status, ht::HexFileStatus::Rejected);
       ASSERT_GT(first.rejectedLine, 0u);

@@ -53,7 +53,7 @@ using Rows = std::vector<std::string>;
 // A command history that also notes whether the page's link was open when each row came.
 class WatchingHistory : public test::RecordingHistory {
 public:
-    void AddHistoryRow(const std::string& echo) override {
+    void AddHistoryRow(const link::EchoRecord& echo) override {
         if (!echo.empty() && link_) openAtRow.push_back(link_->IsOpen());
         RecordingHistory::AddHistoryRow(echo);
     }

@@ -384,6 +384,27 @@ TEST_F(TextPrintPageTest, LoadOfAFileBreakingTheRulesChangesNothing) {
     }
 }
 
+TEST_F(TextPrintPageTest, LoadOfAFilePastTheSizeLimitSaysSoAndChangesNothing) {
+    test::MappedPrinter p(kCom);
+    SetTransmit("keep me");
+    // One byte past the limit, taking no room on disk.
+    const std::string huge = Path("huge.txt");
+    std::ofstream(huge, std::ios::binary).flush();
+    fs::resize_file(huge, hextext::kHexFileSizeLimit + 1);
+    prompt.QueueFile(huge);
+    Click(pages::kIdLoadButton);
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0].text,
+              "Cannot load " + huge + ": it holds more than 64 MiB, the limit for a hex command file.");
+    EXPECT_EQ(prompt.messages[0].informative,
+              "Split it into smaller files and load them one at a time; nothing was loaded or sent.");
+    EXPECT_EQ(page->TransmitText(), "keep me");
+    EXPECT_FALSE(TransmitHexChecked());
+    EXPECT_FALSE(page->IsOpen());
+    EXPECT_TRUE(history.rows.empty());
+    EXPECT_FALSE(p->waitForBytes(1, 100));
+}
+
 TEST_F(TextPrintPageTest, LoadOfAMissingFileSaysSoAndCancelDoesNothing) {
     SetTransmit("keep me");
     Click(pages::kIdLoadButton);  // cancelled
@@ -442,8 +463,8 @@ namespace {
 // A history that keeps only the sizes of its rows (a large file's echo is three times its size).
 class SizeHistory : public link::HistorySink {
 public:
-    void AddHistoryRow(const std::string& echo) override {
-        if (!echo.empty()) sizes.push_back(echo.size());
+    void AddHistoryRow(const link::EchoRecord& echo) override {
+        if (!echo.empty()) sizes.push_back(echo.hexSize());
     }
     std::vector<size_t> sizes;
 };

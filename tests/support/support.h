@@ -36,8 +36,8 @@ public:
 // Records history rows as the command history would add them (empty text adds nothing).
 class RecordingHistory : public link::HistorySink {
 public:
-    void AddHistoryRow(const std::string& echo) override {
-        if (!echo.empty()) rows.push_back(echo);
+    void AddHistoryRow(const link::EchoRecord& echo) override {
+        if (!echo.empty()) rows.push_back(echo.hex());
     }
     std::vector<std::string> rows;
 };

@@ -1,9 +1,11 @@
 #include "pages/core/hex_text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <system_error>
 
 namespace pellory::hextext {
 namespace {
@@ -117,23 +119,52 @@ std::string FieldTextToHex(std::string_view fieldText) {
   return FormatBytes(TextToWireBytes(fieldText));
 }
 
+namespace {
+
+// Applies the file rules to one line (line ends removed): appends a kept line to the content,
+// false when the line breaks the rules.
+bool TakeHexCommandLine(std::string_view line, std::string& content) {
+  const std::size_t comment = line.find("//");
+  const std::string_view body = line.substr(0, comment == std::string_view::npos ? line.size() : comment);
+  if (body.empty()) return true;
+  bool allSpaces = true;
+  for (const char c : body) {
+    if (!IsFileLineChar(c)) return false;
+    if (c != ' ') allSpaces = false;
+  }
+  if (allSpaces) return true;
+  content.append(body);
+  content.append("\r\n");
+  return true;
+}
+
+}  // namespace
+
 HexFileResult ReadHexCommandLines(const std::vector<std::string>& lines) {
   HexFileResult result;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    const std::string_view line = lines[i];
-    const std::size_t comment = line.find("//");
-    const std::string_view body = line.substr(0, comment == std::string_view::npos ? line.size() : comment);
-    if (body.empty()) continue;
-    bool allSpaces = true;
-    for (const char c : body) {
-      if (!IsFileLineChar(c)) {
-        return HexFileResult{HexFileStatus::Rejected, std::string(), i + 1};
-      }
-      if (c != ' ') allSpaces = false;
+    if (!TakeHexCommandLine(lines[i], result.content)) {
+      return HexFileResult{HexFileStatus::Rejected, std::string(), i + 1};
     }
-    if (allSpaces) continue;
-    result.content.append(body);
-    result.content.append("\r\n");
+  }
+  return result;
+}
+
+HexFileResult ReadHexCommandText(std::string_view fileBytes) {
+  // SplitTextLines line by line, without a list of the lines.
+  HexFileResult result;
+  std::size_t start = 0;
+  std::size_t number = 0;
+  while (start < fileBytes.size()) {
+    ++number;
+    const std::size_t lf = fileBytes.find('\n', start);
+    std::size_t end = lf == std::string_view::npos ? fileBytes.size() : lf;
+    if (lf != std::string_view::npos && end > start && fileBytes[end - 1] == '\r') --end;
+    if (!TakeHexCommandLine(fileBytes.substr(start, end - start), result.content)) {
+      return HexFileResult{HexFileStatus::Rejected, std::string(), number};
+    }
+    if (lf == std::string_view::npos) break;
+    start = lf + 1;
   }
   return result;
 }
@@ -162,15 +193,23 @@ HexFileResult ReadHexCommandFile(const std::filesystem::path& path) {
   std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
   if (!file) return HexFileResult{HexFileStatus::CannotOpen, std::string(), 0};
   std::string data;
-  char buffer[64 * 1024];
+  std::error_code sizeError;
+  const std::uintmax_t size = std::filesystem::file_size(path, sizeError);
+  if (!sizeError) data.reserve(static_cast<std::size_t>(std::min<std::uintmax_t>(size, kHexFileSizeLimit + 1)));
+  // Read in pieces up to one byte past the limit, so that an endless or huge file (a device, a
+  // pipe) is never read further than that.
+  std::vector<char> buffer(64 * 1024);
   for (;;) {
-    const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
-    data.append(buffer, got);
-    if (got < sizeof buffer) break;
+    const std::size_t want = std::min(buffer.size(), kHexFileSizeLimit + 1 - data.size());
+    const std::size_t got = std::fread(buffer.data(), 1, want, file.get());
+    data.append(buffer.data(), got);
+    if (data.size() > kHexFileSizeLimit) return HexFileResult{HexFileStatus::TooLarge, std::string(), 0};
+    if (got < want) break;
   }
   // A directory opens on some systems but cannot be read.
   if (std::ferror(file.get())) return HexFileResult{HexFileStatus::CannotOpen, std::string(), 0};
-  return ReadHexCommandLines(SplitTextLines(data));
+  file.reset();
+  return ReadHexCommandText(data);
 }
 
 bool IsHexModeInputAllowed(char32_t code) noexcept {

@@ -83,10 +83,15 @@ std::string FieldTextToHex(std::string_view fieldText);
 
 // ---- Hex command files ----------------------------------------------------------------------
 
+// The largest hex command file that is read: 64 MiB. A longer file, or an endless one (a device,
+// a pipe), is refused after reading one byte past it.
+inline constexpr std::size_t kHexFileSizeLimit = 64u * 1024 * 1024;
+
 enum class HexFileStatus {
   Loaded,      // content holds the new field text (possibly empty)
   Rejected,    // a line broke the rules; show kFileRejectedMessage / kFileRejectedCaption
   CannotOpen,  // the file could not be opened or read; the page ends silently
+  TooLarge,    // the file holds more than kHexFileSizeLimit bytes; nothing of it is used
 };
 
 struct HexFileResult {
@@ -111,8 +116,12 @@ HexFileResult ReadHexCommandLines(const std::vector<std::string>& lines);
 // stays in the line. A last line without "\n" is a line; a final "\n" does not start another.
 std::vector<std::string> SplitTextLines(std::string_view fileBytes);
 
+// ReadHexCommandLines(SplitTextLines(fileBytes)), worked out line by line without the list.
+HexFileResult ReadHexCommandText(std::string_view fileBytes);
+
 // Reads the file at `path` as text (SplitTextLines) and applies ReadHexCommandLines.
-// CannotOpen when the file cannot be opened or read (missing, a directory, no permission).
+// CannotOpen when the file cannot be opened or read (missing, a directory, no permission);
+// TooLarge, after reading kHexFileSizeLimit + 1 bytes at most, when it holds more than that.
 HexFileResult ReadHexCommandFile(const std::filesystem::path& path);
 
 // ---- Input filter of the hex-only transmit field ---------------------------------------------

@@ -173,7 +173,7 @@ std::vector<std::string> SampleEchoRows(const Sample& sample) {
     rows.reserve(sample.rows.size());
     for (const Row& row : sample.rows) {
         SendRow(dry, row);
-        rows.push_back(dry.TakeEcho());
+        rows.push_back(dry.TakeEcho().hex());
     }
     return rows;
 }

@@ -74,6 +74,11 @@ std::string FileReadProblem(const std::string& path) {
     return "the file could not be read";
 }
 
+std::string HexFileTooLargeText(const std::string& path) {
+    return "Cannot load " + path + ": it holds more than " +
+           std::to_string(hextext::kHexFileSizeLimit / (1024 * 1024)) + " MiB, the limit for a hex command file.";
+}
+
 // --- the actions -------------------------------------------------------------------------------
 
 TextPrintActions::TextPrintActions() : PageLink({link::kOpenErrorText, true}) {}
@@ -190,6 +195,11 @@ std::optional<std::string> TextPrintActions::LoadFrom(const std::string& path) {
             return std::nullopt;
         case hextext::HexFileStatus::CannotOpen:
             ShowMessage("Cannot read " + path + ": " + FileReadProblem(path));
+            return std::nullopt;
+        case hextext::HexFileStatus::TooLarge:
+            if (link::UserPrompt* prompt = Prompt()) {
+                prompt->ShowMessage(HexFileTooLargeText(path), {}, std::string(kHexFileTooLargeHint));
+            }
             return std::nullopt;
     }
     return std::nullopt;

@@ -77,6 +77,10 @@ std::string ContentForField(std::string_view content);
 
 // The system's reason why a file cannot be opened for reading ("No such file or directory").
 std::string FileReadProblem(const std::string& path);
+// The message for a hex command file past the size limit, and its second line: what to do.
+std::string HexFileTooLargeText(const std::string& path);
+inline constexpr std::string_view kHexFileTooLargeHint =
+    "Split it into smaller files and load them one at a time; nothing was loaded or sent.";
 
 class TextPrintActions : public PageLink {
 public:
@@ -125,7 +129,8 @@ public:
 
     // "Load...": asks for a file and reads it by the hex command file rules. The new field
     // content (with CR LF line ends), or nothing when the dialog was cancelled, the file broke
-    // the rules ("Note" message) or could not be read (message). Sends nothing.
+    // the rules ("Note" message), could not be read or is larger than hextext::kHexFileSizeLimit
+    // (message). Sends nothing.
     std::optional<std::string> Load();
     // Reads a hex command file without asking; the same messages as Load. Under "Printer
     // characters" the bytes the file names must be characters of the printer's state: the first
