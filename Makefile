@@ -3,7 +3,8 @@ BUILD     ?= build
 TYPE      ?= RelWithDebInfo
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES  := cmake make g++ ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev \
-             libgmock-dev libbenchmark-dev fonts-dejavu-core libjpeg-turbo-progs
+             libgmock-dev libbenchmark-dev fonts-dejavu-core libjpeg-turbo-progs \
+             libfreetype-dev libzint-dev libzbar-dev zbar-tools
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo -G Ninja)
 # A compiler cache speeds up rebuilds where one is installed; the build does not need it.
 CMAKE_LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)

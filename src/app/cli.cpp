@@ -23,6 +23,7 @@ struct GlobalOptions {
     std::string port = "COM1";
     pages::SetupSelection selection;
     std::optional<std::string> historyFile;
+    std::optional<std::string> receiptFile;
     bool echo = false;
     bool virtualPrinter = false;
     bool help = false;
@@ -30,7 +31,7 @@ struct GlobalOptions {
 
 bool ParseGlobal(const std::vector<std::string>& args, size_t& i, GlobalOptions& o, std::string& error) {
     static const std::vector<std::string> kValued = {"--port", "--baud",  "--parity", "--stop",
-                                                     "--handshake", "--model", "--history"};
+                                                     "--handshake", "--model", "--history", "--receipt"};
     for (; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "-h" || a == "--help") {
@@ -87,6 +88,9 @@ bool ParseGlobal(const std::vector<std::string>& args, size_t& i, GlobalOptions&
             const std::optional<int> d = EntryIndex(pages::kDeviceEntries, value);
             if (!d) return bad("ORVA58 or ORVA80");
             o.selection.device = *d;
+        } else if (name == "--receipt") {
+            if (value.empty()) return bad("a file name");
+            o.receiptFile = value;
         } else {
             if (value.empty()) return bad("a file name");
             o.historyFile = value;
@@ -186,6 +190,17 @@ int BadArguments(std::ostream& err, const std::string& error, const char* comman
     return kCliRefused;
 }
 
+// What the virtual printer received, once every byte of the history rows has reached it.
+std::vector<uint8_t> ReceivedInFull(const vprinter::VirtualPrinter& printer, const std::vector<std::string>& rows) {
+    size_t sent = 0;
+    for (const std::string& row : rows) {
+        sent += static_cast<size_t>(std::count_if(row.begin(), row.end(), [](char c) { return c != ' '; })) / 2;
+    }
+    constexpr uint32_t kArrivalWatchdogMs = 10000;
+    printer.waitForBytes(sent, kArrivalWatchdogMs);
+    return printer.received();
+}
+
 bool WriteHistoryFile(const std::string& path, const std::vector<std::string>& rows, std::ostream& err) {
     const std::string content = HistoryFileContent(rows);
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -227,6 +242,8 @@ std::string CliUsage() {
                        "  --history FILE     afterwards write the command's history rows to FILE, as \"Save...\"\n"
                        "  --echo             print each history row as it is made: hex, a tab, its reading\n"
                        "  --virtual-printer  run against a built-in virtual printer on the port\n"
+                       "  --receipt FILE     with --virtual-printer: afterwards draw what it printed (PNG;\n"
+                       "                     PDF when FILE ends in .pdf)\n"
                        "  -h, --help         show this text\n"
                        "\n"
                        "Commands:\n";
@@ -288,6 +305,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
     int portNumber = 0;
     if (!ParsePort(options.port, portNumber, error)) return BadArguments(err, error, nullptr);
+    if (options.receiptFile && !options.virtualPrinter) {
+        return BadArguments(err, "--receipt needs --virtual-printer", nullptr);
+    }
     if (portNumber == 0 && options.virtualPrinter) {
         return BadArguments(err, "--virtual-printer takes a COM port, not a device path", nullptr);
     }
@@ -328,6 +348,11 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     if (options.historyFile && !WriteHistoryFile(*options.historyFile, rows, err) && code == kCliDone) {
         code = kCliFileUnreadable;
+    }
+    if (options.receiptFile) {
+        const int written = WriteReceipt(ReceivedInFull(printer, rows), ReceiptWidthForModel(options.selection.device),
+                                         *options.receiptFile, err);
+        if (code == kCliDone) code = written;
     }
     out.flush();
     return code;

@@ -244,6 +244,13 @@ struct Command {
 const std::vector<Command>& Commands();
 const Command* FindCommand(std::string_view name);
 
+// The receipt commands (cli_receipt.cpp).
+std::optional<Action> PrepareRender(const ParsedArgs& a, std::string& error);
+std::optional<Action> PrepareDecode(const ParsedArgs& a, std::string& error);
+// Renders a byte stream on paper of widthDots and writes it (PNG, or PDF for a .pdf name).
+int WriteReceipt(const std::vector<uint8_t>& stream, int widthDots, const std::string& path, std::ostream& err);
+int ReceiptWidthForModel(int device);
+
 inline constexpr std::array<const char*, 4> kHandshakeNames = {"none", "cts", "dtr", "xon"};
 inline constexpr std::array<const char*, 3> kParityNames = {"none", "odd", "even"};
 // A "Handshake" position from "none|cts|dtr|xon" or from the list's own entries ("CTS/RTS").
