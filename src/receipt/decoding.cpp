@@ -22,7 +22,7 @@ std::string Hex2(uint8_t b) {
 size_t Word(const uint8_t* p) { return static_cast<size_t>(p[0]) | static_cast<size_t>(p[1]) << 8; }
 
 // The command's name: "ESC !" and its parameter bytes (at most `shown` of them).
-std::string Mnemonic(const uint8_t* p, size_t n, size_t shown = 6) {
+std::string Mnemonic(const uint8_t* p, size_t n, size_t shown = 6, bool ellipsis = true) {
     std::string m = kControlNames[p[0] & 0x1F];
     if (n < 2) return m;
     const uint8_t f = p[1];
@@ -41,7 +41,7 @@ std::string Mnemonic(const uint8_t* p, size_t n, size_t shown = 6) {
     }
     const size_t params = n - first;
     for (size_t i = 0; i < params && i < shown; ++i) m += ' ' + Hex2(p[first + i]);
-    if (params > shown) m += " ...";
+    if (params > shown && ellipsis) m += " ...";
     return m;
 }
 
@@ -79,6 +79,7 @@ CommandInfo Esc(const uint8_t* p, size_t n) {
         case 0x25: c.meaning = std::string("user-defined characters ") + OnOff(a); break;
         case 0x26: c.meaning = "define user-defined characters"; break;
         case 0x2A: {
+            c.mnemonic = Mnemonic(p, n, 3, false);
             const size_t cols = Word(p + 3);
             const char* mode = a == 0 ? "8-dot single-density" : a == 1 ? "8-dot double-density"
                              : a == 32 ? "24-dot single-density" : a == 33 ? "24-dot double-density" : "unknown mode";
@@ -153,7 +154,7 @@ CommandInfo QrFunction(const uint8_t* p, size_t n, CommandInfo c) {
             c.meaning = std::string("QR code: error correction ") + (a >= 48 && a <= 51 ? kLevels[a - 48] : '?');
             break;
         }
-        case 0x50: c.meaning = "QR code: store " + Num(n > 8 ? n - 8 : 0) + " data bytes"; break;
+        case 0x50: c.mnemonic = Mnemonic(p, n, 5, false); c.meaning = "QR code: store " + Num(n > 8 ? n - 8 : 0) + " data bytes"; break;
         case 0x51: c.meaning = "QR code: print"; break;
         case 0x52: c.meaning = "QR code: send size"; break;
         default: c.meaning = "QR code: function " + Hex2(fn); break;
@@ -193,6 +194,7 @@ CommandInfo Gs(const uint8_t* p, size_t n) {
         case 0x6B: {
             static const char* const kNames[10] = {"UPC-A", "UPC-E", "EAN13", "EAN8", "CODE39",
                                                    "ITF", "CODABAR", "CODE93", "CODE128", "GS1-128"};
+            c.mnemonic = Mnemonic(p, n, a >= 65 ? 2 : 1, false);
             const int index = a >= 65 ? a - 65 : a;
             const size_t count = a >= 65 ? (n > 3 ? p[3] : 0u) : (n > 3 ? n - 4 : 0u);
             const size_t from = a >= 65 ? 4 : 3;
@@ -213,7 +215,7 @@ CommandInfo Gs(const uint8_t* p, size_t n) {
                 break;
             }
             static const char* const kModes[4] = {"normal", "double width", "double height", "quadruple"};
-            c.mnemonic = Mnemonic(p, n, 6);
+            c.mnemonic = Mnemonic(p, n, 5, false);  // the header; the meaning tells the size
             c.meaning = std::string("raster image, ") + kModes[p[3] & 3] + ": " + Num(Word(p + 4) * 8) + " x " +
                         Num(Word(p + 6)) + " dots";
             break;
