@@ -1,5 +1,9 @@
 #include "app/pellory_app.h"
 
+#include <memory>
+
+#include "app/virtual_printer_window.h"
+
 #include <cstring>
 #include <iostream>
 
@@ -89,6 +93,13 @@ int CPelloryApp::InitInstance() {
 
     {
         CPelloryDlg dialog;
+        std::unique_ptr<VirtualPrinterWindow> paper;
+        if (options.virtualPrinter) {
+            // A child of the dialog, so that the dialog's modality leaves it usable.
+            paper = std::make_unique<VirtualPrinterWindow>(printer, &dialog);
+            paper->setPrompt(dialog.Prompt());
+            paper->show();
+        }
         dialog.exec();
     }  // the pages' links close here, before the printer goes
 

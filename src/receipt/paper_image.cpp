@@ -30,8 +30,13 @@ int InkGrey(uint8_t density) {
 
 double PaperWidthMm(int widthDots) { return widthDots > 384 ? 80.0 : 58.0; }
 
-QImage PaperImage(const Paper& paper, bool shaded) {
-    const int64_t rows = paper.endRow() - paper.firstRow();
+QImage PaperImage(const Paper& paper, bool shaded) { return PaperImage(paper, shaded, paper.firstRow(), paper.endRow()); }
+
+QImage PaperImage(const Paper& paper, bool shaded, int64_t fromRow, int64_t toRow) {
+    fromRow = std::max(fromRow, paper.firstRow());
+    toRow = std::min(toRow, paper.endRow());
+    if (toRow <= fromRow && paper.keptRows() > 0) return QImage();
+    const int64_t rows = toRow - fromRow;
     const int height = static_cast<int>(std::max<int64_t>(rows, 0));
     QImage image(paper.width(), std::max(height, 1), QImage::Format_Indexed8);
     // Colour table: 0 white, 1 cut grey, 2.. ink per density level 1..8.
@@ -43,7 +48,7 @@ QImage PaperImage(const Paper& paper, bool shaded) {
     image.setColorTable(colours);
     image.fill(0);
     for (int y = 0; y < height; ++y) {
-        const int64_t row = paper.firstRow() + y;
+        const int64_t row = fromRow + y;
         const uint8_t* bits = paper.row(row);
         uchar* line = image.scanLine(y);
         const uchar ink = static_cast<uchar>(1 + std::clamp<int>(paper.density(row), 1, 8));
@@ -52,7 +57,7 @@ QImage PaperImage(const Paper& paper, bool shaded) {
         }
     }
     for (int64_t cut : paper.cuts()) {
-        const int64_t y = cut - paper.firstRow();
+        const int64_t y = cut - fromRow;
         if (y < 0 || y >= height) continue;
         uchar* line = image.scanLine(static_cast<int>(y));
         for (int x = 0; x < paper.width(); ++x) {

@@ -14,6 +14,8 @@ inline constexpr QRgb kCutGrey = qRgb(128, 128, 128);
 // Kept rows from the oldest to the last the stream reached. With `shaded`, ink shows the
 // density it was printed with (lighter for low levels, level 8 black), as the live view shows it.
 QImage PaperImage(const Paper& paper, bool shaded = false);
+// Rows [fromRow, toRow) only (limited to the kept rows; a null image when none).
+QImage PaperImage(const Paper& paper, bool shaded, int64_t fromRow, int64_t toRow);
 
 // Grey level of ink printed at a density level 1..8 (level 8: 0, black).
 int InkGrey(uint8_t density);
