@@ -45,6 +45,42 @@ constexpr std::array<uint16_t, 256> MakeDoubling() {
 }
 constexpr std::array<uint16_t, 256> kDoubling = MakeDoubling();
 
+// ORs a bitmap into rows of `stride` bytes (a line buffer) at dot x; dots outside [0, width) drop.
+void DrawInto(uint8_t* dst, size_t stride, int width, const Bitmap& b, int x) {
+    const int shift = x & 7;
+    if (x >= 0 && b.width <= 56 && x + b.width <= width && b.words.size() == static_cast<size_t>(b.height)) {
+        // Narrow pictures (glyphs): a row at a time as one word, shifted into place.
+        const int bytes = (b.width + shift + 7) / 8;
+        for (int r = b.inkTop; r < b.inkEnd; ++r) {
+            const uint64_t v = b.words[static_cast<size_t>(r)] >> shift;
+            if (!v) continue;
+            uint8_t* d = dst + static_cast<size_t>(r) * stride + (x >> 3);
+            for (int i = 0; i < bytes; ++i) d[i] |= static_cast<uint8_t>(v >> (56 - 8 * i));
+        }
+        return;
+    }
+    for (int r = 0; r < b.height; ++r) {
+        const uint8_t* src = b.row(r);
+        uint8_t* out = dst + static_cast<size_t>(r) * stride;
+        for (int c = 0; c < b.width; ++c) {
+            const int dx = x + c;
+            if (dx < 0 || dx >= width || !((src[c >> 3] >> (7 - (c & 7))) & 1)) continue;
+            out[dx >> 3] |= static_cast<uint8_t>(0x80 >> (dx & 7));
+        }
+    }
+}
+
+// The positions an international character set (ESC R) replaces.
+bool IsNationalPosition(uint8_t b) {
+    switch (b) {
+        case 0x23: case 0x24: case 0x40: case 0x5B: case 0x5C: case 0x5D:
+        case 0x5E: case 0x60: case 0x7B: case 0x7C: case 0x7D: case 0x7E:
+            return true;
+        default:
+            return false;
+    }
+}
+
 Bitmap Scale(const Bitmap& b, int sx, int sy) {
     if (sx == 1 && sy == 1) return b;
     Bitmap out(b.width * sx, b.height * sy);
@@ -176,6 +212,15 @@ void Interpreter::text(const uint8_t* p, size_t n) {
     }
     size_t i = 0;
     while (i < count) {
+        if (src[i] < 0x80 && !sink_ && drawing_ == Drawing::On) {
+            // ASCII reads the same in every code table but for the international set's characters.
+            const uint8_t b = src[i];
+            if (chars_.international == 0 || !IsNationalPosition(b)) {
+                putCharacter(b, false);
+                ++i;
+                continue;
+            }
+        }
         DecodedCharacter d = decoder_->decode(chars_, src + i, count - i);
         if (d.length == 0) {
             lead_.assign(src + i, src + count);
@@ -334,12 +379,23 @@ uint8_t Interpreter::glyphStyle() const {
 const Bitmap& Interpreter::styledGlyph(char32_t ch, bool wide) {
     const uint8_t style = glyphStyle();
     const int sx = scaleX(), sy = scaleY();
-    const uint64_t key = static_cast<uint64_t>(ch & 0x1FFFFF) | static_cast<uint64_t>(wide) << 21 |
-                         static_cast<uint64_t>(font_) << 22 | static_cast<uint64_t>(style) << 24 |
-                         static_cast<uint64_t>(sx - 1) << 32 | static_cast<uint64_t>(sy - 1) << 36 |
-                         static_cast<uint64_t>(underline_) << 40;
+    const uint64_t look = static_cast<uint64_t>(font_) << 22 | static_cast<uint64_t>(style) << 24 |
+                          static_cast<uint64_t>(sx - 1) << 32 | static_cast<uint64_t>(sy - 1) << 36 |
+                          static_cast<uint64_t>(underline_) << 40;
+    const uint64_t key = static_cast<uint64_t>(ch & 0x1FFFFF) | static_cast<uint64_t>(wide) << 21 | look;
+    const bool ascii = ch < 0x80 && !wide;
+    if (ascii) {
+        if (asciiLook_ != look) {
+            asciiGlyphs_.fill(nullptr);
+            asciiLook_ = look;
+        }
+        if (const Bitmap* g = asciiGlyphs_[ch]) return *g;
+    }
     auto it = glyphs_.find(key);
-    if (it != glyphs_.end()) return it->second;
+    if (it != glyphs_.end()) {
+        if (ascii) asciiGlyphs_[ch] = &it->second;
+        return it->second;
+    }
 
     const int font = wide ? 0 : font_;
     Bitmap b = PlainGlyph(font, ch, wide ? 2 : 1);
@@ -382,8 +438,14 @@ const Bitmap& Interpreter::styledGlyph(char32_t ch, bool wide) {
             for (int x = 0; x < w; ++x) b.flip(x, y);
         }
     }
-    if (glyphs_.size() >= kGlyphCacheLimit && line_.empty()) glyphs_.clear();
-    return glyphs_.emplace(key, Scale(b, sx, sy)).first->second;
+    if (glyphs_.size() >= kGlyphCacheLimit && line_.empty()) {
+        glyphs_.clear();
+        asciiGlyphs_.fill(nullptr);
+    }
+    Bitmap& made = glyphs_.emplace(key, Scale(b, sx, sy)).first->second;
+    made.prepareWords();
+    if (ascii) asciiGlyphs_[ch] = &made;
+    return made;
 }
 
 void Interpreter::putCharacter(char32_t ch, bool wide) {
@@ -422,13 +484,20 @@ void Interpreter::printLine(int feed, bool atLeastHeight) {
         height = std::max(height, (e.y < 0 ? 0 : e.y) + e.bitmap->height);
         right = std::max(right, e.x + e.bitmap->width);
     }
-    if (!line_.empty()) {
+    if (!line_.empty() && height > 0) {
         const int spare = areaRight() - right;
         const int shift = spare <= 0 ? 0 : align_ == 1 ? spare / 2 : align_ == 2 ? spare : 0;
+        // The line is drawn in a buffer of its own first, then each of its rows goes onto the paper.
+        const size_t stride = paper_.stride();
+        lineBuffer_.assign(stride * static_cast<size_t>(height), 0);
+        uint8_t density = density_;
         for (const Element& e : line_) {
-            const int64_t top = e.y < 0 ? y_ + height - e.bitmap->height : y_ + e.y;
-            drawBitmap(*e.bitmap, e.x + shift, top, e.density);
+            const int top = e.y < 0 ? height - e.bitmap->height : e.y;
+            DrawInto(lineBuffer_.data() + static_cast<size_t>(top) * stride, stride, paper_.width(), *e.bitmap, e.x + shift);
+            density = e.density;
         }
+        paper_.extendTo(y_ + height);
+        for (int r = 0; r < height; ++r) paper_.blit(y_ + r, 0, lineBuffer_.data() + static_cast<size_t>(r) * stride, paper_.width(), density);
     }
     y_ += atLeastHeight ? std::max(feed, height) : std::max(feed, 0);
     paper_.extendTo(y_);

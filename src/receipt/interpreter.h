@@ -8,6 +8,7 @@
 // Not thread-safe: one thread feeds it and reads its paper.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -142,6 +143,9 @@ private:
     int64_t y_ = 0;
 
     std::unordered_map<uint64_t, Bitmap> glyphs_;  // styled glyphs
+    std::vector<uint8_t> lineBuffer_;
+    std::array<const Bitmap*, 128> asciiGlyphs_{};  // ASCII glyphs in the current style
+    uint64_t asciiLook_ = ~uint64_t{0};
 };
 
 }  // namespace pellory::receipt

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 namespace pellory::receipt {
 
@@ -81,7 +82,17 @@ void Paper::blit(int64_t y, int x, const uint8_t* src, int widthBits, uint8_t de
         const uint8_t* s = src + (from >> 3);
         uint8_t* d = r + (x >> 3);
         int whole = count >> 3;
-        for (int i = 0; i < whole; ++i) {
+        int i0 = 0;
+        for (; i0 + 8 <= whole; i0 += 8) {
+            uint64_t a, b;
+            std::memcpy(&a, s + i0, 8);
+            if (!a) continue;
+            std::memcpy(&b, d + i0, 8);
+            b |= a;
+            std::memcpy(d + i0, &b, 8);
+            any = true;
+        }
+        for (int i = i0; i < whole; ++i) {
             any |= s[i] != 0;
             d[i] |= s[i];
         }
