@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "receipt/interpreter.h"
+#include "vprinter/command_splitter.h"
 
 namespace pellory::receipt {
 
@@ -254,6 +255,10 @@ std::string HexBytes(const uint8_t* bytes, size_t n) {
 
 CommandInfo DescribeCommand(const uint8_t* p, size_t n) {
     if (n == 0) return {"", "", false};
+    if (p[0] < 0x20 && vprinter::CommandLength(p, n) != n) {
+        // Cut short (the end of a stream): only its name, no parameters are read.
+        return {Mnemonic(p, std::min<size_t>(n, 2), 0, false), "incomplete", false};
+    }
     switch (p[0]) {
         case 0x1B: return n >= 2 ? Esc(p, n) : CommandInfo{"ESC", "", false};
         case 0x1C: return n >= 2 ? Fs(p, n) : CommandInfo{"FS", "", false};

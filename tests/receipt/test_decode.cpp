@@ -46,6 +46,9 @@ TEST(ReceiptDecode, AnIncompleteCommandAtTheEndIsShownUnknown) {
     EXPECT_FALSE(c[1].known);
     EXPECT_EQ(c[1].offset, 1u);
     EXPECT_EQ(c[1].bytes.size(), 5u);
+    // Cut inside its parameters: named by its introducer only (nothing past the end is read).
+    const Bytes shortEsc = B({0x1B, 0x24, 0x05});
+    EXPECT_EQ(DecodeStream(shortEsc.data(), shortEsc.size()), "0000  1B 24 05  ESC $  unknown\n");
 }
 
 TEST(ReceiptDecode, EverySampleCommandIsKnown) {
