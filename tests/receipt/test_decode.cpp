@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "app/cli.h"
+#include "app/history_decoding.h"
 #include "pages/core/samples.h"
 #include "receipt_test_support.h"
 
@@ -60,6 +61,20 @@ TEST(ReceiptDecode, EverySampleCommandIsKnown) {
             }
         }
     }
+}
+
+TEST(ReceiptDecode, HistoryRowDecodingShowsTheFirstFiftyCommands) {
+    EXPECT_EQ(app::HistoryRowDecoding("1B 21 08 "), "0000  1B 21 08  ESC ! 08  print mode: emphasized");
+    std::string many;
+    for (int i = 0; i < 60; ++i) many += "0A ";
+    const std::string cut = app::HistoryRowDecoding(many);
+    EXPECT_EQ(std::count(cut.begin(), cut.end(), '\n'), 50);
+    EXPECT_NE(cut.find("... and 10 more commands"), std::string::npos);
+    // A long text run is cut, so a tooltip stays readable.
+    std::string run;
+    for (int i = 0; i < 500; ++i) run += "41 ";
+    const std::string longText = app::HistoryRowDecoding(run);
+    EXPECT_LE(longText.size(), app::kTooltipLineLimit + 3);
 }
 
 // ---------------------------------------------------------------------------------------------
