@@ -42,6 +42,13 @@ char32_t ConvertOne(iconv_t cd, const uint8_t* bytes, size_t n) {
 
 class BuiltInDecoder : public CharacterDecoder {
 public:
+    BuiltInDecoder() = default;
+    BuiltInDecoder(const BuiltInDecoder&) = delete;
+    BuiltInDecoder& operator=(const BuiltInDecoder&) = delete;
+    ~BuiltInDecoder() override {
+        if (gb_ != nullptr && gb_ != reinterpret_cast<iconv_t>(-1)) iconv_close(gb_);
+    }
+
     DecodedCharacter decode(const CharacterState& state, const uint8_t* bytes, size_t n) const override {
         const uint8_t b = bytes[0];
         if (b < 0x80) return {static_cast<char32_t>(b), 1, false};
