@@ -4,7 +4,7 @@ TYPE      ?= RelWithDebInfo
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES  := cmake make g++ ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev \
              libgmock-dev libbenchmark-dev fonts-dejavu-core libjpeg-turbo-progs \
-             libjpeg62-turbo-dev
+             libjpeg62-turbo-dev libfreetype-dev libzint-dev libzbar-dev zbar-tools
 # What `make deb` and `make package-check` need besides the build.
 PACK_PACKAGES := dpkg-dev file desktop-file-utils appstream lintian
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo -G Ninja)

@@ -27,6 +27,7 @@ struct GlobalOptions {
     std::string port = "COM1";
     pages::SetupSelection selection;
     std::optional<std::string> historyFile;
+    std::optional<std::string> receiptFile;
     bool echo = false;
     bool virtualPrinter = false;
     bool help = false;
@@ -38,7 +39,7 @@ struct GlobalOptions {
 bool ParseGlobal(const std::vector<std::string>& args, size_t& i, GlobalOptions& o, std::string& error) {
     static const std::vector<std::string> kValued = {"--port", "--baud",  "--parity", "--stop",
                                                      "--handshake", "--model", "--history", "--encoding",
-                                                     "--charset"};
+                                                     "--charset", "--receipt"};
     for (; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "-h" || a == "--help") {
@@ -108,6 +109,9 @@ bool ParseGlobal(const std::vector<std::string>& args, size_t& i, GlobalOptions&
             const std::optional<int32_t> n = SmallNumber(value);
             if (!n || *n > 15) return bad("a character set 0 .. 15");
             o.charsetN = *n;
+        } else if (name == "--receipt") {
+            if (value.empty()) return bad("a file name");
+            o.receiptFile = value;
         } else {
             if (value.empty()) return bad("a file name");
             o.historyFile = value;
@@ -225,7 +229,13 @@ bool WriteHistoryFile(const std::string& path, const std::vector<link::EchoRecor
     std::string why;
     if (ReplaceFileContent(path, [&rows](std::ostream& out) { WriteHistoryRows(out, rows); }, why)) return true;
     err << kOperationFailedText << '\n' << "Cannot write the history to " << path << ": " << why << ".\n";
-    return false;
+// What the virtual printer received, once every byte of the history rows has reached it.
+// What the virtual printer received once it has every byte the command handed over (bounded by a
+// watchdog, so a printer that stopped taking bytes still gives what it has).
+std::vector<uint8_t> ReceivedInFull(const vprinter::VirtualPrinter& printer, size_t sent) {
+    constexpr uint32_t kArrivalWatchdogMs = 10000;
+    printer.waitForBytes(sent, kArrivalWatchdogMs);
+    return printer.received();
 }
 
 const char* SignalName(int number) {
@@ -290,6 +300,8 @@ std::string CliUsage() {
                        "  --encoding NAME    how text and barcode data arguments (UTF-8) become bytes:\n"
                        "                     bytes (as given, default) or a code table (\"encodings\")\n"
                        "  --charset N        with --encoding: the international character set 0 .. 15\n"
+                       "  --receipt FILE     with --virtual-printer: afterwards draw what it printed (PNG;\n"
+                       "                     PDF when FILE ends in .pdf)\n"
                        "  -h, --help         show this text\n"
                        "  --version          show the version\n"
                        "\n"
@@ -365,6 +377,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
     int portNumber = 0;
     if (!ParsePort(options.port, portNumber, error)) return BadArguments(err, error, nullptr);
+    if (options.receiptFile && !options.virtualPrinter) {
+        return BadArguments(err, "--receipt needs --virtual-printer", nullptr);
+    }
     if (portNumber == 0 && options.virtualPrinter) {
         return BadArguments(err, "--virtual-printer takes a COM port, not a device path", nullptr);
     }
@@ -391,6 +406,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
     int code = kCliDone;
     std::vector<link::EchoRecord> rows;
+    size_t bytesSent = 0;
     {
         Session session(out, err, options.echo, options.historyFile.has_value());
         session.encoding = encoding;
@@ -404,6 +420,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         // A stop requested before the command began: nothing is opened or sent.
         if (!Session::Stopping()) code = (*action)(session);
         rows = session.history.Rows();
+        bytesSent = session.history.BytesHandedOver();
     }
     if (const int stopSignal = platform::StopReason(); stopSignal > 0) {
         err << kCliProgram << ": stopped by " << SignalName(stopSignal)
@@ -414,6 +431,11 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (options.historyFile && (code == kCliDone || !rows.empty()) &&
         !WriteHistoryFile(*options.historyFile, rows, err) && code == kCliDone) {
         code = kCliFileUnreadable;
+    }
+    if (options.receiptFile) {
+        const int written = WriteReceipt(ReceivedInFull(printer, bytesSent),
+                                         ReceiptWidthForModel(options.selection.device), *options.receiptFile, err);
+        if (code == kCliDone) code = written;
     }
     return FinishOutput(out, err, code);
 }

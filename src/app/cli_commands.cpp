@@ -667,6 +667,16 @@ const std::vector<Command>& Commands() {
                          s.out << '\n';
                          return int{kCliDone};
                      })});
+        v.push_back({"render", "render INPUT -o OUTPUT.png [--model ORVA58|ORVA80]",
+                     "Draws a captured byte stream as the printer prints it; no port is used.",
+                     "INPUT is a file, or - for standard input. The picture is the print head's width\n"
+                     "(384 dots for ORVA58, 576 for ORVA80), one pixel per dot: printed dots black, all\n"
+                     "else white, cuts a dashed grey line. A name ending in .pdf writes a PDF.\n",
+                     {{"--model", "--output"}, {}}, PrepareRender});
+        v.push_back({"decode", "decode INPUT", "Names each command of a captured byte stream; no port is used.",
+                     "One line per command: offset (hex), bytes, mnemonic and meaning. INPUT is a file,\n"
+                     "or - for standard input.\n",
+                     {}, PrepareDecode});
         return v;
     }();
     return all;

@@ -143,6 +143,7 @@ public:
 
     void AddHistoryRow(const link::EchoRecord& echo) override {
         if (echo.empty()) return;
+        bytesHandedOver_ += echo.size();
         if (keepRows_) rows_.push_back(echo);
         if (echo_) {
             echo.WriteHex(out_);
@@ -151,11 +152,14 @@ public:
         }
     }
     const std::vector<link::EchoRecord>& Rows() const { return rows_; }
+    // The bytes of every row handed over, kept or not.
+    size_t BytesHandedOver() const { return bytesHandedOver_; }
 
 private:
     std::ostream& out_;
     bool echo_;
     bool keepRows_;
+    size_t bytesHandedOver_ = 0;
     std::vector<link::EchoRecord> rows_;
 };
 
@@ -294,6 +298,12 @@ std::string EncodingNames();
 // A text argument (UTF-8) as the bytes to send (one char per byte): unchanged without an
 // encoding; otherwise its printer bytes, or nothing with the refusal on the error stream.
 std::optional<std::string> EncodeArgument(Session& s, const std::string& utf8);
+// The receipt commands (cli_receipt.cpp).
+std::optional<Action> PrepareRender(const ParsedArgs& a, std::string& error);
+std::optional<Action> PrepareDecode(const ParsedArgs& a, std::string& error);
+// Renders a byte stream on paper of widthDots and writes it (PNG, or PDF for a .pdf name).
+int WriteReceipt(const std::vector<uint8_t>& stream, int widthDots, const std::string& path, std::ostream& err);
+int ReceiptWidthForModel(int device);
 
 inline constexpr std::array<const char*, 4> kHandshakeNames = {"none", "cts", "dtr", "xon"};
 inline constexpr std::array<const char*, 3> kParityNames = {"none", "odd", "even"};

@@ -10,10 +10,12 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <memory>
 #include <cstring>
 #include <iostream>
 
 #include "app/main_window.h"
+#include "app/virtual_printer_window.h"
 #include "platform/port_map.h"
 #include "vprinter/virtual_printer.h"
 #include "widgets/resources.h"
@@ -120,13 +122,15 @@ SignalCloser::~SignalCloser() {
     ::close(readFd_);
 }
 
-int RunMainWindow(const std::function<void(CPelloryDlg&)>& shown) {
+int RunMainWindow(const std::function<void(CPelloryDlg&)>& shown,
+                  const std::function<std::unique_ptr<QWidget>(CPelloryDlg&)>& companion) {
     CPelloryDlg dialog;
+    const std::unique_ptr<QWidget> beside = companion ? companion(dialog) : nullptr;
     SignalCloser closer([&dialog] { dialog.RequestClose(); });
     if (shown) QTimer::singleShot(0, &dialog, [&dialog, &shown] { shown(dialog); });
     dialog.exec();
     return 0;
-}  // the closer goes first, then the window and with it the pages' links
+}  // the closer goes first, then the companion, then the window and with it the pages' links
 
 CPelloryApp::CPelloryApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Pellory"));
@@ -169,7 +173,17 @@ int CPelloryApp::InitInstance() {
         std::cerr << "Pellory: virtual printer on COM" << number << " (" << printerPath << ")\n";
     }
 
-    const int status = RunMainWindow();  // the pages' links are closed when it returns
+    std::function<std::unique_ptr<QWidget>(CPelloryDlg&)> paperWindow;
+    if (options.virtualPrinter) {
+        paperWindow = [&printer](CPelloryDlg& dialog) -> std::unique_ptr<QWidget> {
+            // A child of the dialog, so that the dialog's modality leaves it usable.
+            auto paper = std::make_unique<VirtualPrinterWindow>(printer, &dialog);
+            paper->setPrompt(dialog.Prompt());
+            paper->show();
+            return paper;
+        };
+    }
+    const int status = RunMainWindow({}, paperWindow);  // the pages' links are closed when it returns
 
     if (!printerPath.empty()) ports.removeVirtual(printerPath);
     return status;

@@ -62,9 +62,11 @@ private:
 
 // Runs the main window modally until it is closed: the close box, Alt+F4, Escape, Ctrl+Q, or
 // SIGTERM/SIGINT/SIGHUP (which cancel an open message box or file dialog, then close the
-// window). shown, when set, is called with the window once it is on screen (for tests). Every
-// page's link is closed when this returns 0.
-int RunMainWindow(const std::function<void(CPelloryDlg&)>& shown = {});
+// window). shown, when set, is called with the window once it is on screen (for tests).
+// companion, when set, makes a window that lives beside the main window (the virtual printer's
+// paper) and goes before it. Every page's link is closed when this returns 0.
+int RunMainWindow(const std::function<void(CPelloryDlg&)>& shown = {},
+                  const std::function<std::unique_ptr<QWidget>(CPelloryDlg&)>& companion = {});
 
 class CPelloryApp : public QApplication {
 public:

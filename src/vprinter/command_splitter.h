@@ -39,6 +39,7 @@ public:
 
     void feed(const uint8_t* data, size_t n, const Sink& sink);
     size_t pendingSize() const { return pending_.size(); }
+    const Bytes& pending() const { return pending_; }
     void reset() { pending_.clear(); }
 
 private:

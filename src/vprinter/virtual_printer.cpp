@@ -122,6 +122,8 @@ struct VirtualPrinter::Impl {
 
     // What was received, guarded by m.
     mutable std::mutex m;
+    std::mutex observerMutex;
+    VirtualPrinter::Observer observer;  // guarded by observerMutex
     mutable std::condition_variable cv;
     Bytes received;
     std::vector<Command> commands;
@@ -150,6 +152,10 @@ std::optional<uint8_t> VirtualPrinter::Impl::answerFor() {
 }
 
 void VirtualPrinter::Impl::takeBytes(const uint8_t* data, size_t n) {
+    {
+        std::lock_guard<std::mutex> lock(observerMutex);
+        if (observer) observer(data, n);
+    }
     Bytes answers;
     {
         std::lock_guard<std::mutex> lock(m);
@@ -363,6 +369,11 @@ bool VirtualPrinter::sendUnsolicited(const Bytes& bytes) {
     std::lock_guard<std::mutex> lock(impl_->writeMutex);
     if (impl_->master < 0) return false;
     return WriteAll(impl_->master, bytes.data(), bytes.size());
+}
+
+void VirtualPrinter::setObserver(Observer observer) {
+    std::lock_guard<std::mutex> lock(impl_->observerMutex);
+    impl_->observer = std::move(observer);
 }
 
 Bytes VirtualPrinter::received() const {

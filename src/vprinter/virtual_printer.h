@@ -92,6 +92,10 @@ public:
     bool waitForQuiet(uint32_t quietMs, uint32_t timeoutMs) const;
     // Number of status requests answered so far.
     size_t answeredRequests() const;
+    // Called on the printer's reader thread with each piece of bytes as it arrives (after the
+    // piece is logged). Setting another observer, or none, waits for a call in progress.
+    using Observer = std::function<void(const uint8_t* bytes, size_t n)>;
+    void setObserver(Observer observer);
 
 private:
     struct Impl;

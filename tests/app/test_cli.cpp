@@ -565,7 +565,8 @@ TEST_F(CliTest, BadArgumentsExit3BeforeAnythingIsSent) {
 TEST_F(CliTest, HelpForTheProgramAndEveryCommand) {
     const std::vector<std::string> commands = {"probe", "status",   "scan",      "sample",   "set",
                                                "printer-baud", "printer-handshake", "text", "hex", "feed",
-                                               "send-file", "hex-file", "barcode", "image", "listen", "encodings"};
+                                               "send-file", "hex-file", "barcode", "image", "listen", "encodings",
+                                               "render", "decode"};
     EXPECT_EQ(app::CliCommands(), commands);
     const CliRun help = Cli({"--help"});
     EXPECT_EQ(help.code, app::kCliDone);

@@ -1,0 +1,48 @@
+// Naming the printer's commands: for each command of the stream, its offset, bytes, mnemonic
+// and meaning, one line each:
+//
+//   0005  1B 21 08  ESC ! 08  print mode: emphasized
+//
+// Offsets are hexadecimal, counted from the first byte of the stream. A text run is one line with
+// its characters (through the code table in force) in double quotes. A command the printer does
+// not know is named "unknown" and keeps its bytes; it never shifts the commands after it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pellory::receipt {
+
+struct CommandInfo {
+    std::string mnemonic;  // "ESC ! 08"
+    std::string meaning;   // "print mode: emphasized"
+    bool known = true;
+};
+
+// Names one complete non-text command (as the command splitter bounds it).
+CommandInfo DescribeCommand(const uint8_t* bytes, size_t length);
+
+struct DecodedCommand {
+    size_t offset = 0;
+    std::vector<uint8_t> bytes;
+    std::string mnemonic;  // for text: empty
+    std::string meaning;   // for text: the characters in double quotes (UTF-8)
+    bool known = true;
+    bool text = false;
+};
+
+// One line of the decoding. Long commands show their first bytes and their length.
+std::string FormatDecoded(const DecodedCommand& command);
+
+// Decodes a whole stream from the printer's start-up state (code table PC437). At most
+// maxLines lines; when more commands follow, a last line counts them ("... and 12 more
+// commands"). maxLines 0: no limit.
+std::string DecodeStream(const uint8_t* data, size_t n, size_t maxLines = 0);
+std::vector<DecodedCommand> DecodeCommands(const uint8_t* data, size_t n);
+
+// "0A 1B 21" for the bytes.
+std::string HexBytes(const uint8_t* bytes, size_t n);
+
+}  // namespace pellory::receipt

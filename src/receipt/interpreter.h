@@ -1,0 +1,151 @@
+// The printer's interpreter: fed with the byte stream in pieces as it arrives, it keeps the modes
+// the commands set and prints on its Paper as the printer would, dot for dot. Text, bit images
+// of ESC * and the cells of FS V gather in a line that prints on LF, ESC J, ESC d or when it is
+// full; raster images, barcodes and QR codes print at once, each starting a line of its own.
+//
+// Geometry: the paper is the print head's width (384 dots for ORVA58, 576 for ORVA80); margins
+// of ESC l and ESC Q count 8 dots (one mm) per unit; line spacing, feeds and positions count dots.
+// Not thread-safe: one thread feeds it and reads its paper.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "receipt/characters.h"
+#include "receipt/decoding.h"
+#include "receipt/glyphs.h"
+#include "receipt/paper.h"
+#include "receipt/symbols.h"
+#include "vprinter/command_splitter.h"
+
+namespace pellory::receipt {
+
+inline constexpr int kOrva58Dots = 384;
+inline constexpr int kOrva80Dots = 576;
+
+// Bits of the print mode of ESC !.
+enum PrintModeBit : uint8_t {
+    kModeItalic = 0x02,
+    kModeBorder = 0x04,
+    kModeEmphasized = 0x08,
+    kModeDoubleHeight = 0x10,
+    kModeDoubleWidth = 0x20,
+    kModeHighlight = 0x40,
+    kModeUnderline = 0x80,
+};
+
+class Interpreter {
+public:
+    enum class Drawing { On, Off };  // Off: decoding only, the paper stays empty
+
+    explicit Interpreter(int widthDots = kOrva58Dots, Drawing drawing = Drawing::On);
+
+    // Takes the next bytes of the stream.
+    void feed(const uint8_t* data, size_t n);
+    void feed(const std::vector<uint8_t>& data) { feed(data.data(), data.size()); }
+    // The end of the stream: bytes of a command that never completed are reported to the
+    // decoding as an unknown command. The line still being gathered stays unprinted, as on the
+    // printer, until more bytes come.
+    void finish();
+
+    // Each command, as it is interpreted.
+    void setDecodeSink(std::function<void(const DecodedCommand&)> sink) { sink_ = std::move(sink); }
+
+    const Paper& paper() const { return paper_; }
+    // The paper row the next line starts at (the paper reaches at least this far).
+    int64_t position() const { return y_; }
+    size_t bytesFed() const { return offset_; }
+    uint8_t density() const { return density_; }
+    const CharacterState& characterState() const { return chars_; }
+
+    // Empties the paper and starts again at its top; the modes stay.
+    void clearPaper();
+    // A new paper width (clears the paper).
+    void setWidth(int widthDots);
+
+private:
+    struct Element {
+        int x = 0;
+        int y = 0;  // offset from the line's top; -1: aligned to the line's bottom
+        const Bitmap* bitmap = nullptr;
+        uint8_t density = Paper::kDefaultDensity;
+    };
+
+    void command(vprinter::Command::Kind kind, const uint8_t* p, size_t n);
+    void text(const uint8_t* p, size_t n);
+    void control(uint8_t b);
+    void esc(const uint8_t* p, size_t n);
+    void fs(const uint8_t* p, size_t n);
+    void gs(const uint8_t* p, size_t n);
+
+    void resetModes();
+    int areaLeft() const;
+    int areaRight() const;
+    int cellWidth() const;
+    int scaleX() const;
+    int scaleY() const;
+    uint8_t glyphStyle() const;
+    const Bitmap& styledGlyph(char32_t ch, bool wide);
+    void putCharacter(char32_t ch, bool wide);
+    void putInLine(const Bitmap* bitmap, int width);
+    // Prints the gathered line and feeds `feed` dots from its top (at least its height when
+    // atLeastHeight).
+    void printLine(int feed, bool atLeastHeight);
+    void printBlock(const Bitmap& block);  // a raster image, barcode or QR code, aligned
+    void drawBitmap(const Bitmap& b, int x, int64_t y, uint8_t density);
+    void bitImage(const uint8_t* p, size_t n);
+    void raster(const uint8_t* p, size_t n);
+    void barcode(const uint8_t* p, size_t n);
+    void qr(const uint8_t* p, size_t n);
+    void tableRow(const uint8_t* p, size_t n);
+    void cut(int feed);
+    const Bitmap& keep(Bitmap b);
+
+    Paper paper_;
+    Drawing drawing_;
+    vprinter::CommandSplitter splitter_;
+    std::function<void(const DecodedCommand&)> sink_;
+    std::shared_ptr<const CharacterDecoder> decoder_;
+    size_t offset_ = 0;
+
+    // Modes.
+    int font_ = 0;
+    uint8_t mode_ = 0;
+    bool emphasized_ = false;  // ESC E / ESC G
+    int underline_ = 0;        // ESC -: 0, 1 or 2 dots
+    bool reverse_ = false;     // GS B
+    int sizeW_ = 1, sizeH_ = 1;  // GS !
+    int align_ = 0;
+    int leftMargin_ = 0, rightMargin_ = 0;  // units of 8 dots
+    int leftMarginDots_ = 0;                // GS L
+    int lineSpacing_ = 33;
+    int charSpacing_ = 0;
+    std::vector<int> tabs_;  // character columns
+    uint8_t density_ = Paper::kDefaultDensity;
+    int barWidth_ = 3, barHeight_ = 162, hri_ = 0, hriFont_ = 0;
+    QrSettings qr_;
+    std::vector<uint8_t> qrData_;
+    CharacterState chars_;
+    std::vector<uint8_t> lead_;  // lead byte of a Kanji pair cut by the end of a piece
+
+    // The line being gathered.
+    int x_ = 0;  // dots from the paper's left edge
+    bool lineStarted_ = false;
+    bool xSet_ = false;
+    bool inTable_ = false;  // drawing the cells of FS V  // ESC $, ESC \ or HT placed the next character
+    std::vector<Element> line_;
+    std::vector<std::unique_ptr<Bitmap>> owned_;  // images of the line
+    int64_t y_ = 0;
+
+    std::unordered_map<uint64_t, Bitmap> glyphs_;  // styled glyphs
+    std::vector<uint8_t> lineBuffer_;
+    std::array<const Bitmap*, 128> asciiGlyphs_{};  // ASCII glyphs in the current style
+    uint64_t asciiLook_ = ~uint64_t{0};
+};
+
+}  // namespace pellory::receipt
