@@ -229,7 +229,9 @@ bool WriteHistoryFile(const std::string& path, const std::vector<link::EchoRecor
     std::string why;
     if (ReplaceFileContent(path, [&rows](std::ostream& out) { WriteHistoryRows(out, rows); }, why)) return true;
     err << kOperationFailedText << '\n' << "Cannot write the history to " << path << ": " << why << ".\n";
-// What the virtual printer received, once every byte of the history rows has reached it.
+    return false;
+}
+
 // What the virtual printer received once it has every byte the command handed over (bounded by a
 // watchdog, so a printer that stopped taking bytes still gives what it has).
 std::vector<uint8_t> ReceivedInFull(const vprinter::VirtualPrinter& printer, size_t sent) {
