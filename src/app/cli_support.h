@@ -109,7 +109,10 @@ public:
     // message was shown.
     std::optional<int> LinkFailure() const {
         for (auto it = shown_.rbegin(); it != shown_.rend(); ++it) {
-            if (it->text == link::kOpenErrorText || it->text == link::kOpenErrorTextTestPage) return kCliOpenFailed;
+            if (it->text == link::kOpenErrorText || it->text == link::kOpenErrorTextTestPage ||
+                it->text == link::kRemovedText) {
+                return kCliOpenFailed;
+            }
             if (it->text == link::kNoAnswerText || it->text == pages::kConnectedFailText) return kCliNoAnswer;
         }
         return std::nullopt;
@@ -177,14 +180,17 @@ public:
     // the transmitter included where the driver tells), then the link closed as a tab change
     // closes it.
     int Finish(pages::PageLink& page, int code) {
-        if (page.IsOpen()) {
-            if (!page.WaitUntilSent(pages::PageLink::kCloseStallMs)) {
-                err << kCliProgram << ": the port took no data for " << pages::PageLink::kCloseStallMs / 1000
-                    << " s; the bytes still queued were dropped.\n";
-                page.SendBuffer().ClearLocked();
-                page.Purge(platform::kPurgeTxAbort | platform::kPurgeTxClear);
-                if (code == kCliDone) code = kCliNoAnswer;
-            }
+        if (page.IsOpen() && !page.WaitUntilSent(pages::PageLink::kCloseStallMs) && !page.DeviceRemoved()) {
+            err << kCliProgram << ": the port took no data for " << pages::PageLink::kCloseStallMs / 1000
+                << " s; the bytes still queued were dropped.\n";
+            page.SendBuffer().ClearLocked();
+            page.Purge(platform::kPurgeTxAbort | platform::kPurgeTxClear);
+            if (code == kCliDone) code = kCliNoAnswer;
+        }
+        // A device that went away ends every command with the open-failure status.
+        if (page.DeviceRemoved()) {
+            link::ReportRemoval(page, &prompt);
+            code = kCliOpenFailed;
         }
         page.CloseLink();
         return code;

@@ -41,6 +41,18 @@ std::string OpenFailureReason(const CSerialEngine& link) {
     }
 }
 
+std::string RemovalReason(const CSerialEngine& link) {
+    const std::string com = "COM" + std::to_string(link.PortNumber());
+    return com + " (" + link.LastDevicePath() + ") went away while in use. Connect it again, then repeat the action.";
+}
+
+bool ReportRemoval(CSerialEngine& link, UserPrompt* prompt) {
+    if (!link.TakeRemovalReport()) return false;
+    link.Close(kLinkStopTimeoutMs);
+    if (prompt) prompt->ShowMessage(kRemovedText, {}, RemovalReason(link));
+    return true;
+}
+
 void ShowOpenFailure(const CSerialEngine& link, UserPrompt* prompt, const char* text) {
     if (prompt) prompt->ShowMessage(text, {}, OpenFailureReason(link));
 }
@@ -90,6 +102,7 @@ platform::LineSettings RestartThreadsForProbe(CSerialEngine& link) {
 
 void OpenAndProbe(CORVA_LIB& link, const ProbeOptions& options, const PageContext& context) {
     if (link.IsOpen()) return;
+    if (ReportRemoval(link, context.prompt)) return;
     SetPageLinkMode(link, options.setEventMask5);
     // Bytes queued while the link was closed (a set-up command, a print on a closed link) are
     // stale by now: drop them before the writer of this opening could send them.

@@ -25,12 +25,15 @@ enum class SerialResult : int {
     NotFound = -2,         // no such device (ENOENT, ENXIO, ENODEV)
     AccessDenied = -3,     // permission denied (EACCES, EPERM): not in the serial group
     Busy = -4,             // another program holds the device (TIOCEXCL, flock)
-    IoError = -5,          // the device failed or vanished (EIO, hang-up)
+    IoError = -5,          // the device failed in another way
     Timeout = -6,          // a bounded wait ended without the awaited condition
     Unsupported = -7,      // the device or OS cannot do this (e.g. a baud rate it refuses)
     Pending = -8,          // overlapped-style: the operation continues in the background
     Interrupted = -9,      // interrupt() ended the wait
+    Removed = -10,         // the open device went away: unplugged, hung up (EIO, ENXIO, POLLHUP)
 };
+// Once an open device reports Removed, every later call on it reports Removed at once, without
+// touching the descriptor again; only close() (and a new open()) ends that state.
 
 // Human-readable reason for a result, for messages ("busy", "permission denied", ...).
 const char* DescribeResult(SerialResult r);

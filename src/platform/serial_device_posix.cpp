@@ -499,6 +499,13 @@ struct SerialDevice::Impl {
     std::atomic<bool> txHeld{false};   // output was written and kEvTxEmpty is still owed
     std::atomic<bool> noCounters{false};  // the driver keeps no line error counters
     std::atomic<bool> hasModemLines{true};  // false for a pseudo-terminal
+    std::atomic<bool> gone{false};          // the device went away; sticky until close()
+
+    // Marks the device as gone and gives the result every call reports from now on.
+    SerialResult lost() {
+        gone.store(true);
+        return SerialResult::Removed;
+    }
 
     // Settings and event bookkeeping.
     mutable std::mutex stateMutex;
@@ -631,6 +638,7 @@ struct SerialDevice::Impl {
         dropPending();
         eventMask.store(0);
         txHeld.store(false);
+        gone.store(false);
     }
 };
 
@@ -712,6 +720,7 @@ SerialResult SerialDevice::getLineSettings(LineSettings& out) {
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     termios t{};
     if (::tcgetattr(fd, &t) != 0) return SerialResult::IoError;
     int lines = 0;
@@ -746,6 +755,7 @@ SerialResult SerialDevice::setLineSettings(const LineSettings& in) {
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     const uint32_t dtr = (in.flags & kFlagDtrControlMask) >> kDtrControlShift;
     const uint32_t rts = (in.flags & kFlagRtsControlMask) >> kRtsControlShift;
     const bool xonXoff = (in.flags & (kFlagOutX | kFlagInX)) != 0;
@@ -831,6 +841,7 @@ SerialResult SerialDevice::purge(uint32_t flags) {
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0 || (flags & ~0xFu) != 0) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     if (flags & kPurgeTxAbort) d.txAbort.fetch_add(1);
     if (flags & kPurgeRxAbort) d.rxAbort.fetch_add(1);
     // Aborting ends the operations in progress (and drops what writeAsync still holds);
@@ -839,10 +850,10 @@ SerialResult SerialDevice::purge(uint32_t flags) {
     // already: clearing its output would take those back, so only our own queue is dropped.
     if (flags & (kPurgeTxAbort | kPurgeTxClear)) d.dropPending();
     if ((flags & kPurgeTxClear) && d.hasModemLines.load()) {
-        if (::tcflush(fd, TCOFLUSH) != 0 && DeviceFailed(errno)) return SerialResult::IoError;
+        if (::tcflush(fd, TCOFLUSH) != 0 && DeviceFailed(errno)) return d.lost();
     }
     if (flags & kPurgeRxClear) {
-        if (::tcflush(fd, TCIFLUSH) != 0 && DeviceFailed(errno)) return SerialResult::IoError;
+        if (::tcflush(fd, TCIFLUSH) != 0 && DeviceFailed(errno)) return d.lost();
         d.inputConsumed();
     }
     return SerialResult::Ok;
@@ -852,12 +863,13 @@ SerialResult SerialDevice::flush(uint32_t maxWaitMs) {
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     const Deadline deadline = Deadline::forWait(maxWaitMs);
     for (;;) {
         size_t left = 0;
-        if (!d.pump(fd, left)) return SerialResult::IoError;
+        if (!d.pump(fd, left)) return d.lost();
         uint32_t outq = 0;
-        if (!QueueCount(fd, TIOCOUTQ, outq)) return SerialResult::IoError;
+        if (!QueueCount(fd, TIOCOUTQ, outq)) return d.lost();
         if (left == 0 && outq == 0) {
             // The kernel queue is empty; where the driver tells, wait for the shift register too.
             bool shifted = true;
@@ -871,7 +883,7 @@ SerialResult SerialDevice::flush(uint32_t maxWaitMs) {
         if (deadline.passed()) return SerialResult::Timeout;
         const PollOutcome p =
             WaitOn(fd, left ? POLLOUT : 0, {d.interruptBell.fd()}, deadline.slice(left ? kSliceMs : kTxSliceMs));
-        if (p.device & kGone) return SerialResult::IoError;
+        if (p.device & kGone) return d.lost();
     }
 }
 
@@ -879,11 +891,12 @@ SerialResult SerialDevice::clearError(CommStatus* status) {
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     size_t left = 0;
-    if (!d.pump(fd, left)) return SerialResult::IoError;
-    if (Peek(fd) & kGone) return SerialResult::IoError;
+    if (!d.pump(fd, left)) return d.lost();
+    if (Peek(fd) & kGone) return d.lost();
     uint32_t inq = 0, outq = 0;
-    if (!QueueCount(fd, FIONREAD, inq) || !QueueCount(fd, TIOCOUTQ, outq)) return SerialResult::IoError;
+    if (!QueueCount(fd, FIONREAD, inq) || !QueueCount(fd, TIOCOUTQ, outq)) return d.lost();
     uint32_t errors = 0;
     ErrorCounts now;
     if (ReadCounts(fd, now)) {
@@ -910,11 +923,12 @@ SerialResult SerialDevice::takeLineErrors(uint32_t& errors) {
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     // A driver without error counters has no line errors to report: nothing to ask it.
     if (d.noCounters.load()) return SerialResult::Ok;
     ErrorCounts now;
     if (!ReadCounts(fd, now)) {
-        if (DeviceFailed(errno)) return SerialResult::IoError;
+        if (DeviceFailed(errno)) return d.lost();
         return SerialResult::Ok;
     }
     std::lock_guard<std::mutex> lock(d.stateMutex);
@@ -930,17 +944,21 @@ SerialResult SerialDevice::takeLineErrors(uint32_t& errors) {
 
 SerialResult SerialDevice::modemStatus(uint32_t& out) {
     out = 0;
-    const int fd = impl_->fd.load();
+    Impl& d = *impl_;
+    const int fd = d.fd.load();
     if (fd < 0) return SerialResult::InvalidArgument;
-    if (Peek(fd) & kGone) return SerialResult::IoError;
+    if (d.gone.load()) return SerialResult::Removed;
+    if (Peek(fd) & kGone) return d.lost();
     bool has = false;
-    return ReadModem(fd, impl_->path, out, has) ? SerialResult::Ok : SerialResult::IoError;
+    return ReadModem(fd, d.path, out, has) ? SerialResult::Ok : d.lost();
 }
 
 SerialResult SerialDevice::clearBreak() {
-    const int fd = impl_->fd.load();
+    Impl& d = *impl_;
+    const int fd = d.fd.load();
     if (fd < 0) return SerialResult::InvalidArgument;
-    if (::ioctl(fd, TIOCCBRK) != 0 && DeviceFailed(errno)) return SerialResult::IoError;
+    if (d.gone.load()) return SerialResult::Removed;
+    if (::ioctl(fd, TIOCCBRK) != 0 && DeviceFailed(errno)) return d.lost();
     return SerialResult::Ok;
 }
 
@@ -951,6 +969,7 @@ SerialResult SerialDevice::read(void* buf, size_t n, size_t& transferred) {
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0 || (buf == nullptr && n != 0)) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     if (n == 0) return SerialResult::Ok;
     auto* out = static_cast<uint8_t*>(buf);
     const Timeouts to = d.currentTimeouts();
@@ -977,7 +996,7 @@ SerialResult SerialDevice::read(void* buf, size_t n, size_t& transferred) {
     for (;;) {
         const IoStep r = ReadSome(fd, out + transferred, n - transferred);
         if (r.failed) {
-            result = SerialResult::IoError;
+            result = d.lost();
             break;
         }
         if (r.bytes) {
@@ -988,7 +1007,7 @@ SerialResult SerialDevice::read(void* buf, size_t n, size_t& transferred) {
             continue;
         }
         if (atOnce) {
-            if (Peek(fd) & kGone) result = SerialResult::IoError;
+            if (Peek(fd) & kGone) result = d.lost();
             break;
         }
         if (d.interrupted.load()) {
@@ -1009,7 +1028,7 @@ SerialResult SerialDevice::read(void* buf, size_t n, size_t& transferred) {
             const IoStep last = ReadSome(fd, out + transferred, n - transferred);
             transferred += last.bytes;
             if (last.bytes && transferred < n) continue;
-            if (transferred < n || last.failed) result = SerialResult::IoError;
+            if (transferred < n || last.failed) result = d.lost();
             break;
         }
         quiet = (p.device & POLLIN) != 0;
@@ -1023,6 +1042,7 @@ SerialResult SerialDevice::write(const void* buf, size_t n, size_t& transferred)
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0 || (buf == nullptr && n != 0)) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     if (n == 0) return SerialResult::Ok;
     const auto* in = static_cast<const uint8_t*>(buf);
     const Timeouts to = d.currentTimeouts();
@@ -1035,10 +1055,10 @@ SerialResult SerialDevice::write(const void* buf, size_t n, size_t& transferred)
         {
             std::lock_guard<std::mutex> lock(d.txMutex);
             // Bytes queued by writeAsync go first.
-            if (!d.pumpLocked(fd)) return SerialResult::IoError;
+            if (!d.pumpLocked(fd)) return d.lost();
             if (d.pendingLocked() == 0) {
                 const IoStep w = WriteSome(fd, in + transferred, n - transferred);
-                if (w.failed) return SerialResult::IoError;
+                if (w.failed) return d.lost();
                 if (w.bytes) {
                     transferred += w.bytes;
                     d.txHeld.store(true);
@@ -1049,7 +1069,7 @@ SerialResult SerialDevice::write(const void* buf, size_t n, size_t& transferred)
         if (d.interrupted.load()) return transferred ? SerialResult::Ok : SerialResult::Interrupted;
         if (d.txAbort.load() != abortMark || total.passed()) return SerialResult::Ok;
         const PollOutcome p = WaitOn(fd, POLLOUT, {d.interruptBell.fd()}, total.slice(kSliceMs));
-        if (p.device & kGone) return SerialResult::IoError;
+        if (p.device & kGone) return d.lost();
     }
 }
 
@@ -1060,31 +1080,33 @@ SerialResult SerialDevice::readAsync(void* buf, size_t n, size_t& transferred) {
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0 || !d.overlapped.load() || (buf == nullptr && n != 0)) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     if (n == 0) return SerialResult::Ok;
     const IoStep r = ReadSome(fd, buf, n);
-    if (r.failed) return SerialResult::IoError;
+    if (r.failed) return d.lost();
     if (r.bytes) {
         transferred = r.bytes;
         d.inputConsumed();
         return SerialResult::Ok;
     }
-    return (Peek(fd) & kGone) ? SerialResult::IoError : SerialResult::Pending;
+    return (Peek(fd) & kGone) ? d.lost() : SerialResult::Pending;
 }
 
 SerialResult SerialDevice::waitReadable(uint32_t timeoutMs) {
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     const Deadline deadline = Deadline::forWait(timeoutMs);
     bool quiet = false;
     for (;;) {
         uint32_t inq = 0;
-        if (!QueueCount(fd, FIONREAD, inq)) return SerialResult::IoError;
+        if (!QueueCount(fd, FIONREAD, inq)) return d.lost();
         if (inq > 0) return SerialResult::Ok;
         if (d.interrupted.load()) return SerialResult::Interrupted;
         if (deadline.passed()) return SerialResult::Timeout;
         const PollOutcome p = WaitOn(fd, quiet ? 0 : POLLIN, {d.interruptBell.fd()}, deadline.slice(kSliceMs));
-        if (p.device & kGone) return SerialResult::IoError;
+        if (p.device & kGone) return d.lost();
         quiet = (p.device & POLLIN) != 0;
     }
 }
@@ -1094,14 +1116,15 @@ SerialResult SerialDevice::writeAsync(const void* buf, size_t n, size_t& transfe
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0 || !d.overlapped.load() || (buf == nullptr && n != 0)) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     if (n == 0) return SerialResult::Ok;
     const auto* in = static_cast<const uint8_t*>(buf);
     std::lock_guard<std::mutex> lock(d.txMutex);
-    if (!d.pumpLocked(fd)) return SerialResult::IoError;
+    if (!d.pumpLocked(fd)) return d.lost();
     if (d.pendingLocked() == 0) {
         while (transferred < n) {
             const IoStep w = WriteSome(fd, in + transferred, n - transferred);
-            if (w.failed) return SerialResult::IoError;
+            if (w.failed) return d.lost();
             if (w.bytes == 0) break;
             transferred += w.bytes;
         }
@@ -1116,15 +1139,16 @@ SerialResult SerialDevice::pumpPendingWrites(uint32_t timeoutMs) {
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     const Deadline deadline = Deadline::forWait(timeoutMs);
     for (;;) {
         size_t left = 0;
-        if (!d.pump(fd, left)) return SerialResult::IoError;
+        if (!d.pump(fd, left)) return d.lost();
         if (left == 0) return SerialResult::Ok;
         if (d.interrupted.load()) return SerialResult::Interrupted;
         if (deadline.passed()) return SerialResult::Timeout;
         const PollOutcome p = WaitOn(fd, POLLOUT, {d.interruptBell.fd()}, deadline.slice(kSliceMs));
-        if (p.device & kGone) return SerialResult::IoError;
+        if (p.device & kGone) return d.lost();
     }
 }
 
@@ -1154,6 +1178,7 @@ SerialResult SerialDevice::waitEvent(uint32_t& events, uint32_t timeoutMs) {
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     // A mask set before this wait began does not end it: only a later one does.
     const uint32_t generation = d.maskGeneration.load();
     d.maskBell.drain();
@@ -1164,10 +1189,10 @@ SerialResult SerialDevice::waitEvent(uint32_t& events, uint32_t timeoutMs) {
         if (d.maskGeneration.load() != generation) return SerialResult::Ok;
         if (d.interrupted.load()) return SerialResult::Interrupted;
         size_t left = 0;
-        if (!d.pump(fd, left)) return SerialResult::IoError;
+        if (!d.pump(fd, left)) return d.lost();
         uint32_t ev = 0;
         bool rxQueued = false;
-        if (!d.sampleEvents(fd, mask, ev, rxQueued)) return SerialResult::IoError;
+        if (!d.sampleEvents(fd, mask, ev, rxQueued)) return d.lost();
         if (ev) {
             events = ev;
             return SerialResult::Ok;
@@ -1179,7 +1204,7 @@ SerialResult SerialDevice::waitEvent(uint32_t& events, uint32_t timeoutMs) {
         if (left) want |= POLLOUT;
         const int cap = d.txHeld.load() ? kTxSliceMs : kSliceMs;
         const PollOutcome p = WaitOn(fd, want, {d.interruptBell.fd(), d.maskBell.fd()}, deadline.slice(cap));
-        if (p.device & kGone) return SerialResult::IoError;
+        if (p.device & kGone) return d.lost();
     }
 }
 
@@ -1204,7 +1229,8 @@ const char* DescribeResult(SerialResult r) {
         case SerialResult::NotFound: return "no such device";
         case SerialResult::AccessDenied: return "permission denied";
         case SerialResult::Busy: return "device busy: another program holds it";
-        case SerialResult::IoError: return "input/output error: the device failed or was removed";
+        case SerialResult::IoError: return "input/output error: the device failed";
+        case SerialResult::Removed: return "the device was removed";
         case SerialResult::Timeout: return "timed out";
         case SerialResult::Unsupported: return "not supported by the device";
         case SerialResult::Pending: return "operation still in progress";

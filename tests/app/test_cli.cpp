@@ -347,6 +347,35 @@ TEST_F(CliTest, ListenShowsWhatThePrinterSends) {
     EXPECT_EQ(text.out, "Hi!");
 }
 
+// The printer goes away while a command runs: the command ends at once with status 2 and one
+// message naming the port, not as a stall (send-file) or at the end of its time (listen).
+TEST_F(CliTest, AVanishedPrinterEndsTheCommandWith2AndOneMessage) {
+    const std::string big = Write("big.bin", std::string(16 * 1024 * 1024, 'x'));
+    const std::string removed = std::string(link::kRemovedText) + "\n" + "COM" + std::to_string(kCom) + " (" +
+                                printer.path() + ") went away while in use. Connect it again, then repeat the action.\n";
+    std::thread unplug([this] {
+        if (printer->waitForBytes(512 * 1024, 30000)) printer->vanish();
+    });
+    const CliRun sent = OnPrinter({"send-file", big});
+    unplug.join();
+    EXPECT_EQ(sent.code, app::kCliOpenFailed) << sent.err;
+    EXPECT_EQ(sent.err, removed);
+    EXPECT_FALSE(sent.Echoed().empty());
+}
+
+TEST_F(CliTest, ListenEndsWith2WhenThePrinterVanishes) {
+    std::thread unplug([this] {
+        for (int i = 0; i < 2000 && printer->answeredRequests() == 0; ++i) platform::SleepMs(5);
+        platform::SleepMs(100);
+        printer->vanish();
+    });
+    // Without the removal it would listen for its full minute and end with 0.
+    const CliRun r = OnPrinter({"listen", "--seconds", "60"});
+    unplug.join();
+    EXPECT_EQ(r.code, app::kCliOpenFailed) << r.err;
+    EXPECT_EQ(r.err.rfind(std::string(link::kRemovedText) + "\nCOM" + std::to_string(kCom) + " (", 0), 0u) << r.err;
+}
+
 // --- "Barcode Print" ---
 
 TEST_F(CliTest, BarcodeSendsWidthHeightHriAndTheCode) {
