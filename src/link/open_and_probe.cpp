@@ -16,6 +16,9 @@ std::string OpenFailureReason(const CSerialEngine& link) {
     const int n = link.LastOpenPort();
     const std::string& path = link.LastDevicePath();
     const std::string com = "COM" + std::to_string(n);
+    if (link.LastOpenError() != SerialResult::Ok && !path.empty() && !link.LastOpenReason().empty()) {
+        return com + " (" + path + "): " + link.LastOpenReason() + ".";
+    }
     switch (link.LastOpenError()) {
         case SerialResult::Ok:
             return {};

@@ -214,6 +214,9 @@ public:
     // The port number the last Open was asked for (also when it was out of range).
     int32_t LastOpenPort() const { return lastOpenPort_; }
     const std::string& LastDevicePath() const { return lastDevicePath_; }
+    // What the device said about the last failed Open beyond its result (a network printer's
+    // "connection refused by ADDRESS"); empty when the result says it all.
+    const std::string& LastOpenReason() const { return device_.openFailureReason(); }
 
     void SetNotifyTarget(NotifyTargetPtr target);
     NotifyTargetPtr GetNotifyTarget() const;

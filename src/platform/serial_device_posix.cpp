@@ -13,6 +13,8 @@
 //    driver's error counters each slice and reports what changed since the last look.
 #include "platform/serial_device.h"
 
+#include "platform/device_open_posix.h"
+
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -188,22 +190,23 @@ short Peek(int fd) {
 struct IoStep {
     size_t bytes = 0;
     bool failed = false;
+    bool endOfFile = false;  // read() gave 0: no input on a terminal, the far end closed on a socket
 };
 
 IoStep ReadSome(int fd, void* buf, size_t n) {
     for (;;) {
         const ssize_t r = ::read(fd, buf, n);
         if (r > 0) return {static_cast<size_t>(r), false};
-        if (r == 0) return {};  // no input (VMIN = VTIME = 0) or hung up: poll() tells which
+        if (r == 0) return {0, false, true};  // no input (VMIN = VTIME = 0) or hung up: poll() tells which
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) return {};
         return {0, true};
     }
 }
 
-IoStep WriteSome(int fd, const void* buf, size_t n) {
+IoStep WriteSome(int fd, const void* buf, size_t n, DeviceKind kind) {
     for (;;) {
-        const ssize_t r = ::write(fd, buf, n);
+        const ssize_t r = detail::WriteNoSignal(fd, buf, n, kind);
         if (r >= 0) return {static_cast<size_t>(r), false};
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) return {};
@@ -466,19 +469,6 @@ LineSettings Decode(const termios& t, uint32_t rate, int modemLines /* TIOCM bit
 constexpr uint32_t kTermiosFlagGroups[] = {kFlagParity, kFlagOutxCtsFlow, kFlagOutX, kFlagInX,
                                            kFlagDtrControlMask, kFlagRtsControlMask};
 
-SerialResult MapOpenErrno(int e) {
-    switch (e) {
-        case ENOENT:
-        case ENXIO:
-        case ENODEV:
-        case ENOTDIR: return SerialResult::NotFound;
-        case EACCES:
-        case EPERM:
-        case EROFS: return SerialResult::AccessDenied;
-        case EBUSY: return SerialResult::Busy;
-        default: return SerialResult::IoError;
-    }
-}
 
 }  // namespace
 
@@ -500,6 +490,20 @@ struct SerialDevice::Impl {
     std::atomic<bool> noCounters{false};  // the driver keeps no line error counters
     std::atomic<bool> hasModemLines{true};  // false for a pseudo-terminal
     std::atomic<bool> gone{false};          // the device went away; sticky until close()
+    DeviceKind kind = DeviceKind::Terminal;  // set by open() before the descriptor is published
+    bool writeOnly = false;                  // nothing to read (a FIFO stand-in of a printer file)
+    std::string openReason;                  // why the last open() failed, where the result does not say
+
+    bool hasTermios() const { return kind == DeviceKind::Terminal; }
+
+    // A socket whose far end closed reads as readable with nothing to read.
+    bool peerClosed(int d) const {
+        if (kind != DeviceKind::Network) return false;
+        pollfd p{d, POLLRDHUP, 0};
+        if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLRDHUP | POLLHUP))) return false;
+        int n = 0;
+        return ::ioctl(d, FIONREAD, &n) != 0 || n == 0;
+    }
 
     // Marks the device as gone and gives the result every call reports from now on.
     SerialResult lost() {
@@ -529,7 +533,7 @@ struct SerialDevice::Impl {
     // Writes queued output while the kernel takes it. false when the device failed.
     bool pumpLocked(int d) {
         while (pendingOff < pending.size()) {
-            const IoStep w = WriteSome(d, pending.data() + pendingOff, pending.size() - pendingOff);
+            const IoStep w = WriteSome(d, pending.data() + pendingOff, pending.size() - pendingOff, kind);
             if (w.failed) return false;
             if (w.bytes == 0) break;
             pendingOff += w.bytes;
@@ -576,6 +580,8 @@ struct SerialDevice::Impl {
         const bool held = txHeld.load();
         uint32_t inq = 0, outq = 0;
         if (!QueueCount(d, FIONREAD, inq) || !QueueCount(d, TIOCOUTQ, outq)) return false;
+        if (writeOnly) inq = 0;
+        if (inq == 0 && peerClosed(d)) return false;
         size_t left = 0;
         {
             std::lock_guard<std::mutex> lock(txMutex);
@@ -648,33 +654,16 @@ SerialDevice::~SerialDevice() { close(); }
 
 SerialResult SerialDevice::open(const std::string& path, bool overlapped) {
     close();
-    if (path.empty()) return SerialResult::InvalidArgument;
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return MapOpenErrno(errno);
-    // TIOCEXCL does not stop a privileged process; the advisory lock stops every program that
-    // asks for it, this one included.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        ::close(fd);
-        return SerialResult::Busy;
-    }
-    termios t{};
-    if (::tcgetattr(fd, &t) != 0) {
-        const int e = errno;
-        ::close(fd);
-        return NotImplemented(e) ? SerialResult::Unsupported : SerialResult::IoError;
-    }
-    ::ioctl(fd, TIOCEXCL);
-    ::cfmakeraw(&t);
-    t.c_cflag |= CLOCAL | CREAD;
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 0;
-    if (::tcsetattr(fd, TCSANOW, &t) != 0) {
-        ::ioctl(fd, TIOCNXCL);
-        ::close(fd);
-        return SerialResult::IoError;
-    }
-
     Impl& d = *impl_;
+    d.openReason.clear();
+    if (path.empty()) return SerialResult::InvalidArgument;
+    const detail::OpenedDevice opened =
+        IsNetworkEntry(path) ? detail::ConnectNetwork(path, kConnectTimeoutMs) : detail::OpenDevicePath(path);
+    if (opened.result != SerialResult::Ok) {
+        d.openReason = opened.reason;
+        return opened.result;
+    }
+    const int fd = opened.fd;
     d.resetState();
     {
         std::lock_guard<std::mutex> lock(d.stateMutex);
@@ -690,6 +679,8 @@ SerialResult SerialDevice::open(const std::string& path, bool overlapped) {
         if (ReadModem(fd, path, modem, has)) d.modemBase = modem;
         d.hasModemLines.store(has);
     }
+    d.kind = opened.kind;
+    d.writeOnly = opened.writeOnly;
     d.path = path;
     d.overlapped.store(overlapped);
     d.fd.store(fd);
@@ -702,9 +693,11 @@ void SerialDevice::close() {
     if (fd < 0) return;
     // A line held by flow control would otherwise delay close(). A pseudo-terminal has no
     // transmitter to hold anything: its written bytes are already the far end's to read.
-    if (d.hasModemLines.load()) ::tcflush(fd, TCOFLUSH);
-    ::ioctl(fd, TIOCNXCL);
-    ::flock(fd, LOCK_UN);
+    if (d.hasTermios()) {
+        if (d.hasModemLines.load()) ::tcflush(fd, TCOFLUSH);
+        ::ioctl(fd, TIOCNXCL);
+    }
+    if (d.kind != DeviceKind::Network) ::flock(fd, LOCK_UN);
     ::close(fd);
     d.resetState();
 }
@@ -712,6 +705,8 @@ void SerialDevice::close() {
 bool SerialDevice::isOpen() const { return impl_->fd.load() >= 0; }
 bool SerialDevice::isOverlapped() const { return impl_->overlapped.load(); }
 const std::string& SerialDevice::path() const { return impl_->path; }
+DeviceKind SerialDevice::kind() const { return impl_->kind; }
+const std::string& SerialDevice::openFailureReason() const { return impl_->openReason; }
 int SerialDevice::nativeHandle() const { return impl_->fd.load(); }
 
 // --- settings ---
@@ -721,6 +716,21 @@ SerialResult SerialDevice::getLineSettings(LineSettings& out) {
     const int fd = d.fd.load();
     if (fd < 0) return SerialResult::InvalidArgument;
     if (d.gone.load()) return SerialResult::Removed;
+    if (!d.hasTermios()) {
+        // No line to describe: the record last set, or 9600 8N1 with DTR and RTS on.
+        std::lock_guard<std::mutex> lock(d.stateMutex);
+        if (d.haveShadow) {
+            out = d.shadow;
+        } else {
+            out = LineSettings{};
+            out.baudRate = 9600;
+            out.byteSize = 8;
+            out.flags = kFlagBinary | (1u << kDtrControlShift) | (1u << kRtsControlShift);
+            out.xonChar = 0x11;
+            out.xoffChar = 0x13;
+        }
+        return SerialResult::Ok;
+    }
     termios t{};
     if (::tcgetattr(fd, &t) != 0) return SerialResult::IoError;
     int lines = 0;
@@ -762,6 +772,13 @@ SerialResult SerialDevice::setLineSettings(const LineSettings& in) {
     if (in.byteSize < 5 || in.byteSize > 8 || in.parity > kParitySpace || in.stopBits > kTwoStopBits ||
         in.baudRate == 0 || dtr > 2 || (xonXoff && in.xonChar == in.xoffChar)) {
         return SerialResult::InvalidArgument;
+    }
+    if (!d.hasTermios()) {
+        // Accepted and kept (getLineSettings gives it back), but nothing on the device changes.
+        std::lock_guard<std::mutex> lock(d.stateMutex);
+        d.shadow = in;
+        d.haveShadow = true;
+        return SerialResult::Ok;
     }
     if (!kMarkSpace && (in.parity == kParityMark || in.parity == kParitySpace)) return SerialResult::Unsupported;
 
@@ -897,6 +914,8 @@ SerialResult SerialDevice::clearError(CommStatus* status) {
     if (Peek(fd) & kGone) return d.lost();
     uint32_t inq = 0, outq = 0;
     if (!QueueCount(fd, FIONREAD, inq) || !QueueCount(fd, TIOCOUTQ, outq)) return d.lost();
+    if (d.writeOnly) inq = 0;  // a FIFO counts what it holds for its reader
+    if (inq == 0 && d.peerClosed(fd)) return d.lost();
     uint32_t errors = 0;
     ErrorCounts now;
     if (ReadCounts(fd, now)) {
@@ -972,6 +991,8 @@ SerialResult SerialDevice::read(void* buf, size_t n, size_t& transferred) {
     if (d.gone.load()) return SerialResult::Removed;
     if (n == 0) return SerialResult::Ok;
     auto* out = static_cast<uint8_t*>(buf);
+    // A write-only device file has nothing to read, ever: a read finds nothing at once.
+    if (d.writeOnly) return SerialResult::Ok;
     const Timeouts to = d.currentTimeouts();
 
     // The special forms of the record: "what is queued, at once" and "at once, or the first
@@ -995,7 +1016,7 @@ SerialResult SerialDevice::read(void* buf, size_t n, size_t& transferred) {
     bool quiet = false;  // POLLIN promised bytes that read() did not find: skip it one slice
     for (;;) {
         const IoStep r = ReadSome(fd, out + transferred, n - transferred);
-        if (r.failed) {
+        if (r.failed || (r.endOfFile && d.kind == DeviceKind::Network)) {
             result = d.lost();
             break;
         }
@@ -1057,7 +1078,7 @@ SerialResult SerialDevice::write(const void* buf, size_t n, size_t& transferred)
             // Bytes queued by writeAsync go first.
             if (!d.pumpLocked(fd)) return d.lost();
             if (d.pendingLocked() == 0) {
-                const IoStep w = WriteSome(fd, in + transferred, n - transferred);
+                const IoStep w = WriteSome(fd, in + transferred, n - transferred, d.kind);
                 if (w.failed) return d.lost();
                 if (w.bytes) {
                     transferred += w.bytes;
@@ -1082,8 +1103,9 @@ SerialResult SerialDevice::readAsync(void* buf, size_t n, size_t& transferred) {
     if (fd < 0 || !d.overlapped.load() || (buf == nullptr && n != 0)) return SerialResult::InvalidArgument;
     if (d.gone.load()) return SerialResult::Removed;
     if (n == 0) return SerialResult::Ok;
+    if (d.writeOnly) return SerialResult::Pending;
     const IoStep r = ReadSome(fd, buf, n);
-    if (r.failed) return d.lost();
+    if (r.failed || (r.endOfFile && d.kind == DeviceKind::Network)) return d.lost();
     if (r.bytes) {
         transferred = r.bytes;
         d.inputConsumed();
@@ -1102,7 +1124,9 @@ SerialResult SerialDevice::waitReadable(uint32_t timeoutMs) {
     for (;;) {
         uint32_t inq = 0;
         if (!QueueCount(fd, FIONREAD, inq)) return d.lost();
+        if (d.writeOnly) inq = 0;
         if (inq > 0) return SerialResult::Ok;
+        if (d.peerClosed(fd)) return d.lost();
         if (d.interrupted.load()) return SerialResult::Interrupted;
         if (deadline.passed()) return SerialResult::Timeout;
         const PollOutcome p = WaitOn(fd, quiet ? 0 : POLLIN, {d.interruptBell.fd()}, deadline.slice(kSliceMs));
@@ -1123,7 +1147,7 @@ SerialResult SerialDevice::writeAsync(const void* buf, size_t n, size_t& transfe
     if (!d.pumpLocked(fd)) return d.lost();
     if (d.pendingLocked() == 0) {
         while (transferred < n) {
-            const IoStep w = WriteSome(fd, in + transferred, n - transferred);
+            const IoStep w = WriteSome(fd, in + transferred, n - transferred, d.kind);
             if (w.failed) return d.lost();
             if (w.bytes == 0) break;
             transferred += w.bytes;

@@ -115,8 +115,11 @@ Rows WithProbe(Rows after) {
     return after;
 }
 
+using Transport = vprinter::VirtualPrinter::Transport;
+
 class CliTest : public ::testing::Test {
 protected:
+    explicit CliTest(Transport transport = Transport::PseudoTerminal) : printer(kCom, transport) {}
     void SetUp() override {
         link::ResetPortSettings();
         pages::ReadyFlag = false;
@@ -158,15 +161,27 @@ protected:
         return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
     }
 
-    test::MappedPrinter printer{kCom};
+    test::MappedPrinter printer;
     std::filesystem::path dir_;
+};
+
+// The same commands with the printer on a pseudo-terminal and on the loopback network: the same
+// rows, bytes, output and statuses.
+class CliOnEveryPort : public CliTest, public ::testing::WithParamInterface<Transport> {
+protected:
+    CliOnEveryPort() : CliTest(GetParam()) {}
 };
 
 }  // namespace
 
+INSTANTIATE_TEST_SUITE_P(Ports, CliOnEveryPort, ::testing::Values(Transport::PseudoTerminal, Transport::Tcp),
+                         [](const ::testing::TestParamInfo<Transport>& param) {
+                             return std::string(test::TransportName(param.param));
+                         });
+
 // --- "Printer Test" ---
 
-TEST_F(CliTest, EverySampleSendsTheWindowsRowsAfterTheProbe) {
+TEST_P(CliOnEveryPort, EverySampleSendsTheWindowsRowsAfterTheProbe) {
     // The names in the order of the page's buttons.
     const std::vector<std::string> names = {"font",    "feed",  "margins", "position", "density", "htab",
                                             "vtab",    "image", "align",   "barcode",  "qr",      "cut"};
@@ -183,7 +198,7 @@ TEST_F(CliTest, EverySampleSendsTheWindowsRowsAfterTheProbe) {
     ExpectSent(OnPrinter({"sample", "QR Code"}), WithProbe(expect::EchoRows(samples[10])));
 }
 
-TEST_F(CliTest, StatusPrintsTheByteAndTheLitLamps) {
+TEST_P(CliOnEveryPort, StatusPrintsTheByteAndTheLitLamps) {
     for (const int status : {0x00, 0x2F, 0x40}) {
         const auto& all = expect::LampExpectations();
         const auto e = std::find_if(all.begin(), all.end(), [&](const auto& l) { return l.status == status; });
@@ -201,7 +216,7 @@ TEST_F(CliTest, StatusPrintsTheByteAndTheLitLamps) {
 
 // --- "Print Setup" ---
 
-TEST_F(CliTest, SetSendsEachControlsCommandAfterTheProbe) {
+TEST_P(CliOnEveryPort, SetSendsEachControlsCommandAfterTheProbe) {
     struct Case {
         std::vector<std::string> args;
         std::string row;
@@ -231,7 +246,7 @@ TEST_F(CliTest, SetSendsEachControlsCommandAfterTheProbe) {
     }
 }
 
-TEST_F(CliTest, SetValuesTheWindowRefusesShowItsMessageAndExitWith3) {
+TEST_P(CliOnEveryPort, SetValuesTheWindowRefusesShowItsMessageAndExitWith3) {
     struct Case {
         std::vector<std::string> args;
         std::string message;
@@ -250,7 +265,7 @@ TEST_F(CliTest, SetValuesTheWindowRefusesShowItsMessageAndExitWith3) {
 
 // --- "COM Setup" ---
 
-TEST_F(CliTest, SetUpCommandsProbeAndSendTheirCommand) {
+TEST_P(CliOnEveryPort, SetUpCommandsProbeAndSendTheirCommand) {
     // GS ( E, function 11: a = 1 with the rate's digits, a = 3 with the flow-control value.
     ExpectSent(OnPrinter({"printer-baud", "115200"}), WithProbe({"1D 28 45 08 00 0B 01 31 31 35 32 30 30 "}));
     ExpectSent(OnPrinter({"printer-handshake", "xon"}), WithProbe({"1D 28 45 03 00 0B 03 31 "}));
@@ -285,7 +300,7 @@ TEST_F(CliTest, ProbeAndScan) {
 
 // --- "Text Print" ---
 
-TEST_F(CliTest, TextHexAndFeedSendTheDataThenTheLineFeed) {
+TEST_P(CliOnEveryPort, TextHexAndFeedSendTheDataThenTheLineFeed) {
     // A line break goes as CR LF, as the window's field holds it.
     ExpectSent(OnPrinter({"text", "Pellory\nline"}), WithProbe({"50 65 6C 6C 6F 72 79 0D 0A 6C 69 6E 65 ", "0A "}));
     ExpectSent(OnPrinter({"hex", "1b 40 1D5642 00"}), WithProbe({"1B 40 1D 56 42 00 ", "0A "}));
@@ -294,7 +309,7 @@ TEST_F(CliTest, TextHexAndFeedSendTheDataThenTheLineFeed) {
     ExpectSent(OnPrinter({"text", "--", "--x"}), WithProbe({"2D 2D 78 ", "0A "}));
 }
 
-TEST_F(CliTest, FilesAreSentLoadedOrReportedWith4) {
+TEST_P(CliOnEveryPort, FilesAreSentLoadedOrReportedWith4) {
     std::string all;
     for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
     const std::vector<uint8_t> allBytes(all.begin(), all.end());
@@ -323,7 +338,7 @@ TEST_F(CliTest, FilesAreSentLoadedOrReportedWith4) {
     EXPECT_FALSE(printer->waitForBytes(1, 100));
 }
 
-TEST_F(CliTest, ListenShowsWhatThePrinterSends) {
+TEST_P(CliOnEveryPort, ListenShowsWhatThePrinterSends) {
     // The printer speaks once it has answered the probe and the probe's reply byte was taken.
     std::thread speaker([this] {
         for (int i = 0; i < 200 && printer->answeredRequests() == 0; ++i) platform::SleepMs(5);
@@ -349,7 +364,7 @@ TEST_F(CliTest, ListenShowsWhatThePrinterSends) {
 
 // The printer goes away while a command runs: the command ends at once with status 2 and one
 // message naming the port, not as a stall (send-file) or at the end of its time (listen).
-TEST_F(CliTest, AVanishedPrinterEndsTheCommandWith2AndOneMessage) {
+TEST_P(CliOnEveryPort, AVanishedPrinterEndsTheCommandWith2AndOneMessage) {
     const std::string big = Write("big.bin", std::string(16 * 1024 * 1024, 'x'));
     const std::string removed = std::string(link::kRemovedText) + "\n" + "COM" + std::to_string(kCom) + " (" +
                                 printer.path() + ") went away while in use. Connect it again, then repeat the action.\n";
@@ -363,7 +378,7 @@ TEST_F(CliTest, AVanishedPrinterEndsTheCommandWith2AndOneMessage) {
     EXPECT_FALSE(sent.Echoed().empty());
 }
 
-TEST_F(CliTest, ListenEndsWith2WhenThePrinterVanishes) {
+TEST_P(CliOnEveryPort, ListenEndsWith2WhenThePrinterVanishes) {
     std::thread unplug([this] {
         for (int i = 0; i < 2000 && printer->answeredRequests() == 0; ++i) platform::SleepMs(5);
         platform::SleepMs(100);
@@ -378,7 +393,7 @@ TEST_F(CliTest, ListenEndsWith2WhenThePrinterVanishes) {
 
 // --- "Barcode Print" ---
 
-TEST_F(CliTest, BarcodeSendsWidthHeightHriAndTheCode) {
+TEST_P(CliOnEveryPort, BarcodeSendsWidthHeightHriAndTheCode) {
     ExpectSent(OnPrinter({"barcode", "--type", "UPC-A", "--data", "01234567890"}),
                WithProbe({rows::kHriNone, rows::kDefaultBarcode}));
     ExpectSent(OnPrinter({"barcode", "--type=ean13", "--data=123456789012", "--hri", "below"}),
@@ -388,7 +403,7 @@ TEST_F(CliTest, BarcodeSendsWidthHeightHriAndTheCode) {
                WithProbe({rows::kWidth6, rows::kHeight255, rows::kHriNone, rows::kDefaultBarcode}));
 }
 
-TEST_F(CliTest, BarcodeRefusalsShowTheWindowsMessagesAndExitWith3) {
+TEST_P(CliOnEveryPort, BarcodeRefusalsShowTheWindowsMessagesAndExitWith3) {
     const CliRun data = OnPrinter({"barcode", "--type", "EAN13", "--data", "12345"});
     EXPECT_EQ(data.code, app::kCliRefused);
     EXPECT_EQ(data.err, rows::kDataMessage + "\n");
@@ -408,7 +423,7 @@ TEST_F(CliTest, BarcodeRefusalsShowTheWindowsMessagesAndExitWith3) {
 
 // --- "Image Print" ---
 
-TEST_F(CliTest, ImagePrintsInTheChosenOrientationAndMode) {
+TEST_P(CliOnEveryPort, ImagePrintsInTheChosenOrientationAndMode) {
     QImage picture(image_rows::kPatternWidth, image_rows::kPatternHeight, QImage::Format_RGB32);
     for (int x = 0; x < picture.width(); ++x) picture.setPixel(x, 0, x % 2 == 0 ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
     const std::string path = Path("pattern.bmp");
@@ -434,7 +449,7 @@ TEST_F(CliTest, ImagePrintsInTheChosenOrientationAndMode) {
 
 // --- options, output and exit statuses ---
 
-TEST_F(CliTest, EchoLinesAndHistoryFileUseTheWindowsForms) {
+TEST_P(CliOnEveryPort, EchoLinesAndHistoryFileUseTheWindowsForms) {
     const std::string file = Path("history.txt");
     const CliRun r = Cli({"--port", "COM" + std::to_string(kCom), "--echo", "--history", file, "text", "A\tB\\"});
     EXPECT_EQ(r.code, app::kCliDone);
