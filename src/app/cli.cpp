@@ -25,6 +25,8 @@ struct GlobalOptions {
     std::optional<std::string> historyFile;
     bool echo = false;
     bool virtualPrinter = false;
+    bool virtualPrinterOnNetwork = false;  // --virtual-printer=tcp
+    bool answersStatus = true;             // --no-status turns it off
     bool help = false;
 };
 
@@ -41,8 +43,13 @@ bool ParseGlobal(const std::vector<std::string>& args, size_t& i, GlobalOptions&
             o.echo = true;
             continue;
         }
-        if (a == "--virtual-printer") {
+        if (a == "--virtual-printer" || a == "--virtual-printer=pty" || a == "--virtual-printer=tcp") {
             o.virtualPrinter = true;
+            o.virtualPrinterOnNetwork = a == "--virtual-printer=tcp";
+            continue;
+        }
+        if (a == "--no-status") {
+            o.answersStatus = false;
             continue;
         }
         if (a.empty() || a[0] != '-') return true;  // the command
@@ -218,7 +225,8 @@ std::string CliUsage() {
                        "and history rows as the same action in the window.\n"
                        "\n"
                        "Options:\n"
-                       "  --port P           COMn (or n) through the port map, or a device path (default COM1)\n"
+                       "  --port P           COMn (or n) through the port map, a serial terminal path, a\n"
+                       "                     printer device file (/dev/usb/lp0) or tcp://HOST[:PORT] (default COM1)\n"
                        "  --baud N           2400, 4800, 9600, 19200, 38400, 57600 or 115200 (default 9600)\n"
                        "  --parity P         none, odd or even (default none)\n"
                        "  --stop N           1 or 2 stop bits (default 1)\n"
@@ -226,7 +234,10 @@ std::string CliUsage() {
                        "  --model M          ORVA58 or ORVA80 (default ORVA58; sets the printable width)\n"
                        "  --history FILE     afterwards write the command's history rows to FILE, as \"Save...\"\n"
                        "  --echo             print each history row as it is made: hex, a tab, its reading\n"
-                       "  --virtual-printer  run against a built-in virtual printer on the port\n"
+                       "  --virtual-printer  run against a built-in virtual printer on the port;\n"
+                       "                     =tcp: on the loopback network (127.0.0.1), its address printed\n"
+                       "  --no-status        the printer does not answer status requests: no connection\n"
+                       "                     probe, and status gives none\n"
                        "  -h, --help         show this text\n"
                        "\n"
                        "Commands:\n";
@@ -298,11 +309,16 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     vprinter::VirtualPrinter printer;
     PortBinding binding;
     if (options.virtualPrinter) {
-        if (!printer.start(&error)) {
+        const auto transport = options.virtualPrinterOnNetwork ? vprinter::VirtualPrinter::Transport::Tcp
+                                                               : vprinter::VirtualPrinter::Transport::PseudoTerminal;
+        if (!printer.start(transport, &error)) {
             err << kCliProgram << ": the virtual printer cannot start: " << error << '\n';
             return kCliOpenFailed;
         }
         binding.Bind(portNumber, printer.slavePath(), "Pellory virtual printer");
+        if (options.virtualPrinterOnNetwork) {
+            err << kCliProgram << ": virtual printer on " << printer.slavePath() << " (COM" << portNumber << ")\n";
+        }
     } else if (portNumber == 0) {
         portNumber = PortBinding::FreeNumber();
         if (portNumber == 0) {
@@ -321,6 +337,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         // What the window's start-up does: "COM Setup" writes the settings, then the ready flag.
         options.selection.portNumber = portNumber;
         session.setup.Start(options.selection);
+        link::PortSettings.answersStatus = options.answersStatus;
         pages::ReadyFlag = true;
 
         code = (*action)(session);

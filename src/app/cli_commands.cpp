@@ -377,6 +377,7 @@ const std::vector<Command>& Commands() {
                          page.StartEcho();
                          const pages::StatusResult r = page.QueryStatus();
                          if (!r.linkOpen) return s.Finish(page, s.LinkFailure());
+                         if (r.noStatus) return s.Finish(page, kCliNoAnswer);
                          static const char* const kDigits = "0123456789ABCDEF";
                          s.out << "Status: " << kDigits[r.status >> 4] << kDigits[r.status & 0x0F] << '\n';
                          std::string lit;

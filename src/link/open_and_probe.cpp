@@ -115,6 +115,8 @@ void OpenAndProbe(CORVA_LIB& link, const ProbeOptions& options, const PageContex
         return;
     }
     ApplyPageTimeoutsAndHandshake(link);
+    // A printer that cannot answer counts as connected once its port opens.
+    if (!PortSettings.answersStatus) return;
     const platform::LineSettings saved = RestartThreadsForProbe(link);
 
     uint8_t work[3] = {kProbeRequest[0], kProbeRequest[1], kProbeRequest[2]};

@@ -65,7 +65,8 @@ void ApplyPageTimeoutsAndHandshake(CSerialEngine& link);
 // back with SetStoredLineSettings afterwards.
 platform::LineSettings RestartThreadsForProbe(CSerialEngine& link);
 
-// The procedure itself. Afterwards the caller tests link.IsOpen(). A link whose device went
+// The procedure itself (without the probe while PortSettings.answersStatus is off). Afterwards
+// the caller tests link.IsOpen(). A link whose device went
 // away since the last action reports the removal and stays closed (the next action opens it
 // again).
 void OpenAndProbe(CORVA_LIB& link, const ProbeOptions& options, const PageContext& context);

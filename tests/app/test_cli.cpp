@@ -8,6 +8,13 @@
 #include <QCoreApplication>
 #include <QImage>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +26,7 @@
 #include "app/cli.h"
 #include "link/port_settings.h"
 #include "pages/core/page_link.h"
+#include "pages/core/quick_test_actions.h"
 #include "pages/image_print_rows.h"
 #include "pages/print_setup_barcode_rows.h"
 #include "pages/sample_expectations.h"
@@ -578,7 +586,7 @@ TEST_F(CliTest, HelpForTheProgramAndEveryCommand) {
     EXPECT_FALSE(printer->waitForBytes(1, 50));
 }
 
-TEST_F(CliTest, VirtualPrinterAndDevicePathsLeaveThePortMapAsItWas) {
+TEST_P(CliOnEveryPort, VirtualPrinterAndDevicePathsLeaveThePortMapAsItWas) {
     platform::PortMap& ports = platform::PortMap::instance();
     const auto snapshot = [&] {
         std::vector<std::string> s;
@@ -610,4 +618,72 @@ TEST_F(CliTest, VirtualPrinterAndDevicePathsLeaveThePortMapAsItWas) {
     EXPECT_EQ(link::PortSettings.portNumber, 5);
     EXPECT_EQ(link::PrintableWidth, link::kPrintableWidthOrva80);
     EXPECT_FALSE(pages::ReadyFlag);
+}
+
+// --- ports of other kinds ---
+
+TEST_F(CliTest, NetworkOpenFailuresSayWhyAndExit2) {
+    int port = 0;
+    {
+        // A port nothing listens on: bound and closed again.
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
+        port = ntohs(a.sin_port);
+        ::close(fd);
+    }
+    const CliRun refused = Cli({"--port", "tcp://127.0.0.1:" + std::to_string(port), "feed"});
+    EXPECT_EQ(refused.code, app::kCliOpenFailed);
+    EXPECT_EQ(refused.err.rfind(std::string(link::kOpenErrorText) + "\n", 0), 0u) << refused.err;
+    EXPECT_NE(refused.err.find("connection refused by 127.0.0.1:" + std::to_string(port) + "."), std::string::npos)
+        << refused.err;
+
+    const CliRun unknown = Cli({"--port", "tcp://no-such-host.invalid", "feed"});
+    EXPECT_EQ(unknown.code, app::kCliOpenFailed);
+    EXPECT_NE(unknown.err.find("unknown host no-such-host.invalid."), std::string::npos) << unknown.err;
+}
+
+TEST_F(CliTest, APrinterDeviceFileWithoutStatusGetsTheBytesWithoutAProbe) {
+    // A FIFO stands in for a write-only printer device file such as /dev/usb/lp0.
+    const std::string lp = Path("lp0");
+    ASSERT_EQ(::mkfifo(lp.c_str(), 0600), 0);
+    const int reader = ::open(lp.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    const auto drain = [&] {
+        std::string got;
+        char buf[4096];
+        ssize_t r;
+        while ((r = ::read(reader, buf, sizeof buf)) > 0) got.append(buf, static_cast<size_t>(r));
+        return got;
+    };
+
+    // With the probe, a printer that cannot answer is "not answering".
+    const CliRun probed = Cli({"--port", lp, "feed"});
+    EXPECT_EQ(probed.code, app::kCliNoAnswer) << probed.err;
+    EXPECT_EQ(probed.err, std::string(link::kNoAnswerText) + "\n");
+    EXPECT_EQ(drain(), "\x10\x04\x05");
+
+    const CliRun fed = Cli({"--no-status", "--port", lp, "--echo", "text", "Hi"});
+    EXPECT_EQ(fed.code, app::kCliDone) << fed.err;
+    EXPECT_EQ(fed.Echoed(), (Rows{"48 69 ", "0A "}));
+    EXPECT_EQ(drain(), "Hi\n");
+
+    const CliRun status = Cli({"--no-status", "--port", lp, "status"});
+    EXPECT_EQ(status.code, app::kCliNoAnswer);
+    EXPECT_EQ(status.err, std::string(pages::kNoStatusText) + "\n");
+    EXPECT_EQ(status.out, "");
+    EXPECT_EQ(drain(), "");
+    ::close(reader);
+}
+
+TEST_F(CliTest, TheVirtualPrinterOnTheNetworkSaysWhereItListens) {
+    const CliRun r = Cli({"--virtual-printer=tcp", "--port", "COM86", "--echo", "feed"});
+    EXPECT_EQ(r.code, app::kCliDone) << r.err;
+    EXPECT_EQ(r.Echoed(), (Rows{rows::kProbe, "0A "}));
+    EXPECT_EQ(r.err.rfind("pellory-cli: virtual printer on tcp://127.0.0.1:", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(" (COM86)\n"), std::string::npos) << r.err;
 }
