@@ -62,7 +62,6 @@ struct Lookup {
     bool done = false;
     int status = 0;
     addrinfo* result = nullptr;
-    bool abandoned = false;
     ~Lookup() {
         if (result) ::freeaddrinfo(result);
     }
@@ -96,7 +95,6 @@ int Resolve(const NetworkAddress& a, int timeoutMs, addrinfo*& out, bool& timedO
     }
     std::unique_lock<std::mutex> lock(lookup->m);
     if (!lookup->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return lookup->done; })) {
-        lookup->abandoned = true;
         timedOut = true;
         return EAI_AGAIN;
     }

@@ -205,7 +205,6 @@ TEST(NetworkDevice, APeerThatClosesIsARemovalWhetherSendingOrIdle) {
         ASSERT_EQ(dev.open(peer.entry(), false), SerialResult::Ok);
         ASSERT_TRUE(peer.accept());
         Limits(dev, 100, 0);  // writes without a time limit: only the removal ends them
-        std::atomic<bool> stop{false};
         std::thread closer([&] {
             if (sending) peer.receive(100000);
             peer.closeConnection();
@@ -226,7 +225,6 @@ TEST(NetworkDevice, APeerThatClosesIsARemovalWhetherSendingOrIdle) {
         EXPECT_EQ(r, SerialResult::Removed);
         CommStatus st;
         EXPECT_EQ(dev.clearError(&st), SerialResult::Removed);
-        stop = true;
     }
 }
 
