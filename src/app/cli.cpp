@@ -30,6 +30,8 @@ struct GlobalOptions {
     std::optional<std::string> receiptFile;
     bool echo = false;
     bool virtualPrinter = false;
+    bool virtualPrinterOnNetwork = false;  // --virtual-printer=tcp
+    bool answersStatus = true;             // --no-status turns it off
     bool help = false;
     std::string encoding = "bytes";
     int charsetN = -1;  // --charset N, -1 when not given
@@ -54,8 +56,13 @@ bool ParseGlobal(const std::vector<std::string>& args, size_t& i, GlobalOptions&
             o.echo = true;
             continue;
         }
-        if (a == "--virtual-printer") {
+        if (a == "--virtual-printer" || a == "--virtual-printer=pty" || a == "--virtual-printer=tcp") {
             o.virtualPrinter = true;
+            o.virtualPrinterOnNetwork = a == "--virtual-printer=tcp";
+            continue;
+        }
+        if (a == "--no-status") {
+            o.answersStatus = false;
             continue;
         }
         if (a.empty() || a[0] != '-') return true;  // the command
@@ -288,7 +295,8 @@ std::string CliUsage() {
                        "and history rows as the same action in the window.\n"
                        "\n"
                        "Options:\n"
-                       "  --port P           COMn (or n) through the port map, or a device path (default COM1)\n"
+                       "  --port P           COMn (or n) through the port map, a serial terminal path, a\n"
+                       "                     printer device file (/dev/usb/lp0) or tcp://HOST[:PORT] (default COM1)\n"
                        "  --baud N           2400, 4800, 9600, 19200, 38400, 57600 or 115200 (default 9600)\n"
                        "  --parity P         none, odd or even (default none)\n"
                        "  --stop N           1 or 2 stop bits (default 1)\n"
@@ -298,7 +306,10 @@ std::string CliUsage() {
                        "                     (in one step; a command that fails before its first row\n"
                        "                     leaves FILE alone)\n"
                        "  --echo             print each history row as it is made: hex, a tab, its reading\n"
-                       "  --virtual-printer  run against a built-in virtual printer on the port\n"
+                       "  --virtual-printer  run against a built-in virtual printer on the port;\n"
+                       "                     =tcp: on the loopback network (127.0.0.1), its address printed\n"
+                       "  --no-status        the printer does not answer status requests: no connection\n"
+                       "                     probe, and status gives none\n"
                        "  --encoding NAME    how text and barcode data arguments (UTF-8) become bytes:\n"
                        "                     bytes (as given, default) or a code table (\"encodings\")\n"
                        "  --charset N        with --encoding: the international character set 0 .. 15\n"
@@ -392,11 +403,16 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     vprinter::VirtualPrinter printer;
     PortBinding binding;
     if (options.virtualPrinter) {
-        if (!printer.start(&error)) {
+        const auto transport = options.virtualPrinterOnNetwork ? vprinter::VirtualPrinter::Transport::Tcp
+                                                               : vprinter::VirtualPrinter::Transport::PseudoTerminal;
+        if (!printer.start(transport, &error)) {
             err << kCliProgram << ": the virtual printer cannot start: " << error << '\n';
             return kCliOpenFailed;
         }
         binding.Bind(portNumber, printer.slavePath(), "Pellory virtual printer", false);
+        if (options.virtualPrinterOnNetwork) {
+            err << kCliProgram << ": virtual printer on " << printer.slavePath() << " (COM" << portNumber << ")\n";
+        }
     } else if (portNumber == 0) {
         portNumber = PortBinding::FreeNumber();
         if (portNumber == 0) {
@@ -417,6 +433,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         // What the window's start-up does: "COM Setup" writes the settings, then the ready flag.
         options.selection.portNumber = portNumber;
         session.setup.Start(options.selection);
+        link::PortSettings.answersStatus = options.answersStatus;
         pages::ReadyFlag = true;
 
         // A stop requested before the command began: nothing is opened or sent.

@@ -25,7 +25,7 @@ inline constexpr const char* kCliProgram = "pellory-cli";
 enum CliExit : int {
     kCliDone = 0,
     kCliNoAnswer = 1,        // the printer did not answer (or took no data)
-    kCliOpenFailed = 2,      // the port could not be opened
+    kCliOpenFailed = 2,      // the port could not be opened, or its device went away while in use
     kCliRefused = 3,         // bad arguments, or data refused with the window's message
     kCliFileUnreadable = 4,  // a file could not be read (or the history file not written)
     kCliOutputFailed = 5,    // the standard output or error could not be written

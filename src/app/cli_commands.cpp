@@ -456,6 +456,7 @@ const std::vector<Command>& Commands() {
                          page.StartEcho();
                          const pages::StatusResult r = page.QueryStatus();
                          if (!r.linkOpen) return s.Finish(page, s.LinkFailure());
+                         if (r.noStatus) return s.Finish(page, kCliNoAnswer);
                          // The printer answered the probe but not the query: no status to show.
                          if (r.status == link::kNoAnswerByte) {
                              if (!Session::Stopping()) s.err << link::kNoAnswerText << '\n';

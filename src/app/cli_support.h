@@ -120,7 +120,10 @@ public:
     // message was shown.
     std::optional<int> LinkFailure() const {
         for (auto it = shown_.rbegin(); it != shown_.rend(); ++it) {
-            if (it->text == link::kOpenErrorText || it->text == link::kOpenErrorTextTestPage) return kCliOpenFailed;
+            if (it->text == link::kOpenErrorText || it->text == link::kOpenErrorTextTestPage ||
+                it->text == link::kRemovedText) {
+                return kCliOpenFailed;
+            }
             if (it->text == link::kNoAnswerText || it->text == pages::kConnectedFailText) return kCliNoAnswer;
         }
         return std::nullopt;
@@ -197,10 +200,10 @@ public:
     // the transmitter included where the driver tells), then the link closed as a tab change
     // closes it. When a stop is requested, the queued bytes are dropped instead.
     int Finish(pages::PageLink& page, int code) {
-        if (page.IsOpen()) {
+        if (page.IsOpen() && !page.DeviceRemoved()) {
             if (Stopping()) {
                 DropQueued(page);
-            } else if (!page.WaitUntilSent(pages::PageLink::kCloseStallMs)) {
+            } else if (!page.WaitUntilSent(pages::PageLink::kCloseStallMs) && !page.DeviceRemoved()) {
                 if (!Stopping()) {
                     err << kCliProgram << ": the port took no data for " << pages::PageLink::kCloseStallMs / 1000
                         << " s; the bytes still queued were dropped.\n";
@@ -208,6 +211,11 @@ public:
                 }
                 DropQueued(page);
             }
+        }
+        // A device that went away ends every command with the open-failure status.
+        if (page.DeviceRemoved()) {
+            link::ReportRemoval(page, &prompt);
+            code = kCliOpenFailed;
         }
         page.CloseLink();
         return code;

@@ -26,8 +26,11 @@ bool ParseStartOptions(const std::vector<std::string>& args, StartOptions& optio
     for (const std::string& a : args) {
         if (a == "-h" || a == "--help") {
             options.help = true;
-        } else if (a == "--virtual-printer") {
+        } else if (a == "--virtual-printer" || a == "--virtual-printer=pty") {
             options.virtualPrinter = true;
+        } else if (a == "--virtual-printer=tcp") {
+            options.virtualPrinter = true;
+            options.virtualPrinterOnNetwork = true;
         } else {
             if (error) {
                 *error = (a.size() > 1 && a[0] == '-') ? "unknown option " + a : "unexpected argument " + a;
@@ -55,16 +58,18 @@ bool AsksForVersion(int argc, char** argv) {
 std::string VersionText() { return std::string("Pellory ") + kProgramVersion + "\n"; }
 
 std::string UsageText(const std::string& program) {
-    return "Usage: " + program + " [--virtual-printer] [--com <n>=<path>]...\n"
+    return "Usage: " + program + " [--virtual-printer[=tcp]] [--com <n>=<port>]...\n"
            "Tests and sets up ORVA58 and ORVA80 receipt printers on a serial port.\n"
            "\n"
            "  --virtual-printer  start a printer emulator on a pseudo-terminal and give it the\n"
-           "                     first free COM number (COM1 unless an override holds it)\n"
-           "  --com <n>=<path>   COM<n> is the device at <path> (may be repeated)\n"
+           "                     first free COM number (COM1 unless an override holds it);\n"
+           "                     =tcp: on the loopback network (127.0.0.1, a free port) instead\n"
+           "  --com <n>=<port>   COM<n> is <port> (may be repeated): a serial terminal path, a\n"
+           "                     printer device file (/dev/usb/lp0, /dev/lp0) or tcp://HOST[:PORT]\n"
            "  -h, --help         show this text\n"
            "  --version          show the version\n"
            "\n"
-           "The environment variable PELLORY_COM<n>=<path> maps COM<n> as well; --com wins.\n"
+           "The environment variable PELLORY_COM<n>=<port> maps COM<n> as well; --com wins.\n"
            "Other COM numbers go to the system's serial ports (ttyUSB*, ttyACM*, ttyS*).\n";
 }
 
@@ -160,7 +165,9 @@ int CPelloryApp::InitInstance() {
     vprinter::VirtualPrinter printer;
     std::string printerPath;
     if (options.virtualPrinter) {
-        if (!printer.start(&error)) {
+        const auto transport = options.virtualPrinterOnNetwork ? vprinter::VirtualPrinter::Transport::Tcp
+                                                               : vprinter::VirtualPrinter::Transport::PseudoTerminal;
+        if (!printer.start(transport, &error)) {
             std::cerr << program_ << ": the virtual printer cannot start: " << error << "\n";
             return 1;
         }

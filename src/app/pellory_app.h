@@ -19,7 +19,8 @@ inline constexpr const char* kProgramVersion = "1.0.0.2";
 // The program's own options (the port map takes --com first, Qt its own options before that).
 struct StartOptions {
     bool help = false;            // -h, --help
-    bool virtualPrinter = false;  // --virtual-printer
+    bool virtualPrinter = false;           // --virtual-printer
+    bool virtualPrinterOnNetwork = false;  // --virtual-printer=tcp: on 127.0.0.1 instead
 };
 
 // Reads args (without the program name). False, with error set, for anything unknown.

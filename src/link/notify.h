@@ -3,6 +3,11 @@
 // A NotifyTarget stands for a window: the link asks whether it is still live, then posts (or
 // sends) a message number with wParam and lParam. A ThreadTarget stands for a thread's message
 // queue. The Qt side implements both by posting events to the window thread.
+//
+// The message numbers are the link's (MSG_LINK_* in serial_engine.h). Most repeat while their
+// condition lasts (received bytes, line changes); MSG_LINK_REMOVED, the device went away, is
+// posted once per opening of the link, whichever worker notices first, so a target that shows
+// it to the user shows it once.
 #pragma once
 
 #include <cstdint>

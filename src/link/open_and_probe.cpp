@@ -19,6 +19,9 @@ std::string OpenFailureReason(const CSerialEngine& link) {
     const int n = link.LastOpenPort();
     const std::string& path = link.LastDevicePath();
     const std::string caption = PortCaption(n, path);
+    if (link.LastOpenError() != SerialResult::Ok && !path.empty() && !link.LastOpenReason().empty()) {
+        return caption + ": " + link.LastOpenReason() + ".";
+    }
     switch (link.LastOpenError()) {
         case SerialResult::Ok:
             return {};
@@ -35,6 +38,18 @@ std::string OpenFailureReason(const CSerialEngine& link) {
         default:
             return caption + ": " + platform::DescribeResult(link.LastOpenError()) + ".";
     }
+}
+
+std::string RemovalReason(const CSerialEngine& link) {
+    const std::string com = "COM" + std::to_string(link.PortNumber());
+    return com + " (" + link.LastDevicePath() + ") went away while in use. Connect it again, then repeat the action.";
+}
+
+bool ReportRemoval(CSerialEngine& link, UserPrompt* prompt) {
+    if (!link.TakeRemovalReport()) return false;
+    link.Close(kLinkStopTimeoutMs);
+    if (prompt) prompt->ShowMessage(kRemovedText, {}, RemovalReason(link));
+    return true;
 }
 
 void ShowOpenFailure(const CSerialEngine& link, UserPrompt* prompt, const char* text) {
@@ -112,6 +127,7 @@ platform::LineSettings RestartThreadsForProbe(CSerialEngine& link, const Earlier
 void OpenAndProbe(CORVA_LIB& link, const ProbeOptions& options, const PageContext& context,
                   const EarlierBytesKeeper& keep) {
     if (link.IsOpen()) return;
+    if (ReportRemoval(link, context.prompt)) return;
     SetPageLinkMode(link, options.setEventMask5);
     // Bytes queued while the link was closed (a set-up command, a print on a closed link) are
     // stale by now: drop them before the writer of this opening could send them.
@@ -121,6 +137,8 @@ void OpenAndProbe(CORVA_LIB& link, const ProbeOptions& options, const PageContex
         return;
     }
     ApplyPageTimeoutsAndHandshake(link);
+    // A printer that cannot answer counts as connected once its port opens.
+    if (!PortSettings.answersStatus) return;
     const platform::LineSettings saved = RestartThreadsForProbe(link, keep);
 
     uint8_t work[3] = {kProbeRequest[0], kProbeRequest[1], kProbeRequest[2]};

@@ -16,6 +16,8 @@ namespace pellory::link {
 inline constexpr const char* kOpenErrorText = "COM Open Error!";
 inline constexpr const char* kOpenErrorTextTestPage = "COM Open Error.";
 inline constexpr const char* kNoAnswerText = "Communicate Error:Printer No Answer.";
+// The device of an open link went away (unplugged, hung up, the network peer closed).
+inline constexpr const char* kRemovedText = "The device was removed";
 
 // The probe request DLE EOT 5.
 inline constexpr uint8_t kProbeRequest[3] = {0x10, 0x04, 0x05};
@@ -48,6 +50,14 @@ std::string OpenFailureReason(const CSerialEngine& link);
 // Shows the open-failure message with its reason.
 void ShowOpenFailure(const CSerialEngine& link, UserPrompt* prompt, const char* text);
 
+// The second text of the removal message: which port went away and what to do.
+std::string RemovalReason(const CSerialEngine& link);
+
+// When the link's device went away and nobody has told the user yet: closes the link, shows
+// kRemovedText with its reason, and returns true. Shown once per removal, however many parts
+// of a page notice it.
+bool ReportRemoval(CSerialEngine& link, UserPrompt* prompt);
+
 // Flags 0x3C (without monitor and overlapped I/O) and threshold 1, and the event mask 5 when
 // asked; the mode every page opens its link in.
 void SetPageLinkMode(CSerialEngine& link, bool setEventMask5);
@@ -68,9 +78,11 @@ void DropEarlierInput(CSerialEngine& link, const EarlierBytesKeeper& keep = {});
 // afterwards.
 platform::LineSettings RestartThreadsForProbe(CSerialEngine& link, const EarlierBytesKeeper& keep = {});
 
-// The procedure itself. Afterwards the caller tests link.IsOpen(). Bytes received before the
-// request are dropped (given to keep when it is set), so that only an answer to this request
-// keeps the link open.
+// The procedure itself (without the probe while PortSettings.answersStatus is off). Afterwards
+// the caller tests link.IsOpen(). Bytes received before the request are dropped (given to keep
+// when it is set), so that only an answer to this request keeps the link open. A link whose
+// device went away since the last action reports the removal and stays closed (the next action
+// opens it again).
 void OpenAndProbe(CORVA_LIB& link, const ProbeOptions& options, const PageContext& context,
                   const EarlierBytesKeeper& keep = {});
 

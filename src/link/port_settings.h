@@ -14,6 +14,9 @@ struct PortSettingsRecord {
     int32_t parity = 0;               // 0 none, 1 odd, 2 even
     int32_t stopBits = 0;             // 0 one, 2 two
     int32_t handshake = 1;            // 0 None, 1 CTS/RTS, 2 DTR/DSR, 3 Xon/Xoff
+    // "Printer answers status": off for printers that cannot answer (some write-only printer
+    // device files): the connection probe is skipped and status queries say there is none.
+    bool answersStatus = true;
 };
 
 constexpr int32_t kPrintableWidthOrva58 = 384;

@@ -34,7 +34,7 @@ CSerialEngine::CSerialEngine() {
 }
 
 CSerialEngine::~CSerialEngine() {
-    if (IsOpen()) {
+    if (device_.isOpen()) {
         StopThreads(kLinkStopTimeoutMs);
         CloseDevice();
     }
@@ -51,7 +51,7 @@ void CSerialEngine::CloseDevice() {
 // --- slots ---
 
 void CSerialEngine::Close(uint32_t timeoutMs) {
-    if (!IsOpen()) return;
+    if (!device_.isOpen()) return;
     if (AnyThread() && !StopThreads(timeoutMs)) {
         // A worker still runs on the device; closing it under the worker would be unsafe.
         return;
@@ -83,7 +83,7 @@ void CSerialEngine::Destroy() {
 }
 
 bool CSerialEngine::OpenPort() {
-    if (IsOpen()) Close(kLinkStopTimeoutMs);
+    if (device_.isOpen()) Close(kLinkStopTimeoutMs);
     auto entry = platform::PortMap::instance().resolve(portNumber_);
     if (!entry) {
         lastDevicePath_.clear();
@@ -92,7 +92,10 @@ bool CSerialEngine::OpenPort() {
     }
     lastDevicePath_ = entry->path;
     lastOpenError_ = device_.open(entry->path, (Flags() & LINK_OVERLAPPED) != 0);
-    return lastOpenError_ == SerialResult::Ok;
+    if (lastOpenError_ != SerialResult::Ok) return false;
+    removed_ = false;
+    removalReported_ = false;
+    return true;
 }
 
 bool CSerialEngine::SetupPort() {
@@ -151,6 +154,21 @@ void CSerialEngine::NotifySpare2() { CSerialEngine::Notify(MSG_LINK_SPARE2, 0, t
 void CSerialEngine::NotifySpare3() { CSerialEngine::Notify(MSG_LINK_SPARE3, 0, true); }
 void CSerialEngine::NotifySpare4() { CSerialEngine::Notify(MSG_LINK_SPARE4, 0, true); }
 void CSerialEngine::NotifySpare5() { CSerialEngine::Notify(MSG_LINK_SPARE5, 0, true); }
+void CSerialEngine::OnRemoved() { CSerialEngine::Notify(MSG_LINK_REMOVED, 0, true); }
+
+void CSerialEngine::DeviceGone() {
+    // The workers leave at their next look at the run flag (threads restarted on the dead
+    // device leave again at once); the owner's Close joins them.
+    run_ = false;
+    for (auto& e : wake_) e.set();
+    if (!removed_.exchange(true)) CSerialEngine::OnRemoved();
+}
+
+bool CSerialEngine::Gone(SerialResult r) {
+    if (r != SerialResult::Removed) return false;
+    DeviceGone();
+    return true;
+}
 
 uint32_t CSerialEngine::ModemState(uint32_t bit) {
     uint32_t status = 0;
@@ -190,7 +208,9 @@ uint32_t CSerialEngine::MonitorOverlapped() {
         uint32_t events = 0;
         platform::CommStatus st;
         bool take = false;
-        if (device_.clearError(&st) == SerialResult::Ok && st.inQueue != kAllOnes) {
+        const SerialResult polled = device_.clearError(&st);
+        if (Gone(polled)) break;
+        if (polled == SerialResult::Ok && st.inQueue != kAllOnes) {
             platform::CommStatus again;
             if (device_.clearError(&again) != SerialResult::Ok || ValidQueueCount(again.inQueue)) take = true;
         }
@@ -199,6 +219,7 @@ uint32_t CSerialEngine::MonitorOverlapped() {
             events = platform::kEvRxChar;
         } else {
             const SerialResult r = device_.waitEvent(events, kPollMs);
+            if (Gone(r)) break;
             if (r == SerialResult::Interrupted) continue;
             if (r == SerialResult::Timeout) {
                 // A send that re-armed the mask between two waits did not end a wait: treat a
@@ -233,7 +254,9 @@ uint32_t CSerialEngine::MonitorPolling() {
             continue;
         }
         platform::CommStatus st;
-        if (device_.clearError(&st) == SerialResult::Ok && ValidQueueCount(st.inQueue)) {
+        const SerialResult r = device_.clearError(&st);
+        if (Gone(r)) break;
+        if (r == SerialResult::Ok && ValidQueueCount(st.inQueue)) {
             size_t n = st.inQueue;
             if (flags & LINK_RX_BUFFER) {
                 FillReceiveBuffer(st.inQueue);
@@ -252,7 +275,9 @@ uint32_t CSerialEngine::ReaderLoop() {
         if (!run_) break;
         if (!IsOpen()) continue;
         platform::CommStatus st;
-        if (device_.clearError(&st) != SerialResult::Ok || !ValidQueueCount(st.inQueue)) continue;
+        const SerialResult r = device_.clearError(&st);
+        if (Gone(r)) break;
+        if (r != SerialResult::Ok || !ValidQueueCount(st.inQueue)) continue;
         size_t n = st.inQueue;
         if (Flags() & LINK_RX_BUFFER) {
             FillReceiveBuffer(st.inQueue);
@@ -283,7 +308,9 @@ void CSerialEngine::DrainWithFlowControl() {
             bool leave = false;
             while (true) {
                 uint32_t status = 0;
-                if (device_.modemStatus(status) == SerialResult::Ok && (status & platform::kModemCts)) break;
+                const SerialResult r = device_.modemStatus(status);
+                if (Gone(r)) return;
+                if (r == SerialResult::Ok && (status & platform::kModemCts)) break;
                 platform::SleepMs(kPollMs);
                 if (!run_) {
                     leave = true;
@@ -356,7 +383,8 @@ int CSerialEngine::RunningThreadCount() const {
 }
 
 bool CSerialEngine::StartThreads() {
-    if (AnyThread()) return false;
+    // Workers on a device that went away would have nothing to do: only a new Open helps.
+    if (AnyThread() || removed_) return false;
     const uint32_t flags = Flags();
     const bool held = flags & LINK_THREADS_SUSPENDED;
     for (auto& e : wake_) e.reset();
@@ -394,7 +422,7 @@ bool CSerialEngine::StopThreads(uint32_t timeoutMs) {
         // Let the writer empty the send buffer, but not for ever on a port that takes nothing.
         size_t last = send_.Count();
         uint32_t since = platform::TickCount();
-        while (last > 0) {
+        while (last > 0 && !removed_) {
             platform::SleepMs(kPollMs);
             const size_t now = send_.Count();
             if (now < last) {
@@ -423,7 +451,9 @@ bool CSerialEngine::WaitUntilSent(uint32_t stallMs) {
     auto pending = [this]() -> size_t {
         platform::CommStatus st;
         size_t queued = send_.Count();
-        if (device_.clearError(&st) == SerialResult::Ok && st.outQueue != kAllOnes) queued += st.outQueue;
+        const SerialResult r = device_.clearError(&st);
+        if (r == SerialResult::Ok && st.outQueue != kAllOnes) queued += st.outQueue;
+        Gone(r);
         return queued;
     };
     if (!IsOpen()) return send_.Count() == 0;
@@ -434,6 +464,7 @@ bool CSerialEngine::WaitUntilSent(uint32_t stallMs) {
     while (last > 0) {
         platform::SleepMs(10);
         if (platform::StopRequested()) return false;  // the program is ending: stop waiting
+        if (removed_) return false;
         const size_t now = pending();
         if (now < last) {
             since = platform::TickCount();
@@ -470,10 +501,11 @@ size_t CSerialEngine::WriteToPort(const uint8_t* data, size_t n) {
     if (device_.takeLineErrors(errors) == SerialResult::Ok && errors) device_.purge(platform::kPurgeTxAbort);
     size_t written = 0;
     if (!(Flags() & LINK_OVERLAPPED)) {
-        device_.write(data, n, written);
+        Gone(device_.write(data, n, written));
         return written;
     }
     const SerialResult r = device_.writeAsync(data, n, written);
+    if (Gone(r)) return 0;
     if (r != SerialResult::Ok && r != SerialResult::Pending) return 0;
     return written;
 }
@@ -517,7 +549,7 @@ size_t CSerialEngine::Read(uint8_t* buffer, size_t n, uint32_t timeoutMs) {
     size_t got = 0;
     if (!(Flags() & LINK_OVERLAPPED) || timeoutMs == kNoTimeLimit) {
         // Plain reads, and overlapped reads without a limit, end by the port's time-outs.
-        device_.read(buffer, n, got);
+        Gone(device_.read(buffer, n, got));
         return got;
     }
     const uint32_t start = platform::TickCount();
@@ -527,6 +559,7 @@ size_t CSerialEngine::Read(uint8_t* buffer, size_t n, uint32_t timeoutMs) {
     while (got < n) {
         size_t one = 0;
         SerialResult r = device_.readAsync(buffer + got, 1, one);
+        if (Gone(r)) break;
         if (r == SerialResult::Ok) {
             if (one == 0) break;
             got += one;
@@ -534,7 +567,7 @@ size_t CSerialEngine::Read(uint8_t* buffer, size_t n, uint32_t timeoutMs) {
         }
         if (r != SerialResult::Pending || remaining <= 5) break;
         r = device_.waitReadable(remaining);
-        if (r != SerialResult::Ok) break;
+        if (Gone(r) || r != SerialResult::Ok) break;
         if (device_.readAsync(buffer + got, 1, one) != SerialResult::Ok || one == 0) break;
         got += one;
         const uint32_t elapsed = platform::TickCount() - start;

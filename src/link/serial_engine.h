@@ -60,6 +60,9 @@ enum : uint32_t {
     MSG_LINK_SPARE4 = 1653,
     MSG_LINK_SPARE2 = 1654,
     MSG_LINK_SPARE5 = 1655,
+    // The device went away (unplugged, hung up, the far end closed): the workers have stopped.
+    // Posted once per opening; lParam is 0.
+    MSG_LINK_REMOVED = 1656,
 };
 
 constexpr uint32_t kNoTimeLimit = 0xFFFFFFFFu;
@@ -150,6 +153,8 @@ public:
     virtual uint32_t MonitorPolling();
     virtual uint32_t ReaderLoop();
     virtual uint32_t WriterLoop();
+    // The device went away: posts MSG_LINK_REMOVED.
+    virtual void OnRemoved();
 
     // --- opening and closing ---
     // Opens COM<portNumber> with the baud rate of PortSettings and the given codes.
@@ -157,7 +162,13 @@ public:
     bool StartThreads();
     bool StopThreads(uint32_t timeoutMs);
     void ResumeThreads();  // for threads started held (LINK_THREADS_SUSPENDED)
-    bool IsOpen() const { return device_.isOpen(); }
+    // A link whose device went away counts as closed at once (its workers have stopped; Close
+    // or the next Open releases the device).
+    bool IsOpen() const { return device_.isOpen() && !removed_.load(); }
+    // Whether the device went away while this link had it open. Stays set until the next Open.
+    bool DeviceRemoved() const { return removed_.load(); }
+    // True once per removal: for whoever tells the user, so that it is told once.
+    bool TakeRemovalReport() { return removed_.load() && !removalReported_.exchange(true); }
     // Waits until the send buffer and the driver's output queue are empty, as long as bytes keep
     // leaving: gives up (false) after stallMs without progress, or at once when the link is
     // closed or has no writer, or when a stop of the program is requested (platform/stop_request.h).
@@ -207,6 +218,9 @@ public:
     // The port number the last Open was asked for (also when it was out of range).
     int32_t LastOpenPort() const { return lastOpenPort_; }
     const std::string& LastDevicePath() const { return lastDevicePath_; }
+    // What the device said about the last failed Open beyond its result (a network printer's
+    // "connection refused by ADDRESS"); empty when the result says it all.
+    const std::string& LastOpenReason() const { return device_.openFailureReason(); }
 
     void SetNotifyTarget(NotifyTargetPtr target);
     NotifyTargetPtr GetNotifyTarget() const;
@@ -225,6 +239,10 @@ private:
     void DrainWithFlowControl();
     uint32_t ModemState(uint32_t bit);
     void CloseDevice();
+    // A device call reported Removed: stops the workers and notifies, once per opening.
+    void DeviceGone();
+    // Checks a device result; true (after DeviceGone) when it says the device went away.
+    bool Gone(platform::SerialResult r);
 
     std::vector<uint8_t> echo_;
     EchoRecord lastEcho_;
@@ -238,6 +256,8 @@ private:
     BlockBuffer receive_;
     BlockBuffer send_;
     std::atomic<bool> run_{false};
+    std::atomic<bool> removed_{false};
+    std::atomic<bool> removalReported_{false};
     std::atomic<uint32_t> eventMask_{kDefaultEventMask};
     platform::Thread threads_[3];
     platform::ManualResetEvent wake_[3];

@@ -1,7 +1,9 @@
 #include "pages/setup_page.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
@@ -10,6 +12,7 @@
 #include <functional>
 #include <utility>
 
+#include "link/port_settings.h"
 #include "widgets/dialog_layout.h"
 
 namespace pellory::pages {
@@ -80,12 +83,20 @@ void CDialogSetup::BuildControls() {
         {kIdRadioCom, "COM", "radioCom", 12, 60},          {kIdRadioNetwork, "Network", "radioNetwork", 80, 60},
         {kIdRadioLpt, "LPT", "radioLpt", 12, 73},          {kIdRadioBluetooth, "Bluetooth", "radioBluetooth", 80, 73},
     };
+    const std::pair<int, PortKind> kinds[] = {{kIdRadioAll, PortKind::All}, {kIdRadioUsb, PortKind::Usb},
+                                              {kIdRadioCom, PortKind::Com}, {kIdRadioNetwork, PortKind::Network},
+                                              {kIdRadioLpt, PortKind::Lpt}, {kIdRadioBluetooth, PortKind::Bluetooth}};
     for (const Radio& r : radios) {
         auto* button = new QRadioButton(QString::fromLatin1(r.caption), this);
         SetControlId(button, r.id, QString::fromLatin1(r.name));
         PlaceDu(button, du, r.x, r.y, 60, 10);
-        // Only serial ports are supported; the other kinds stay greyed.
-        button->setEnabled(r.id == kIdRadioCom);
+        PortKind kind = PortKind::Com;
+        for (const auto& [id, k] : kinds) {
+            if (id == r.id) kind = k;
+        }
+        connect(button, &QRadioButton::toggled, this, [this, kind](bool on) {
+            if (on) ChoosePortKind(kind);
+        });
         if (r.id == kIdRadioCom) com_ = button;
     }
 
@@ -126,6 +137,26 @@ void CDialogSetup::BuildControls() {
         PlaceDu(r.list, du, 210, y, 80, 13);
         y += 18;
     }
+
+    // "Network": the address in place of the "PortName" list.
+    host_ = new QLineEdit(this);
+    SetControlId(host_, kIdHostField, QStringLiteral("hostField"));
+    host_->setPlaceholderText(QStringLiteral("Host"));
+    PlaceDu(host_, du, 210, 14, 52, 13);
+    networkPort_ = new QLineEdit(QString::fromLatin1(kDefaultNetworkPortText), this);
+    SetControlId(networkPort_, kIdNetworkPortField, QStringLiteral("networkPortField"));
+    networkPort_->setToolTip(QStringLiteral("Port"));
+    PlaceDu(networkPort_, du, 264, 14, 26, 13);
+    host_->hide();
+    networkPort_->hide();
+    connect(host_, &QLineEdit::editingFinished, this, [this] { OnNetworkAddress(); });
+    connect(networkPort_, &QLineEdit::editingFinished, this, [this] { OnNetworkAddress(); });
+    answersStatus_ = new QCheckBox(QString::fromLatin1(kAnswersStatusText), this);
+    SetControlId(answersStatus_, kIdAnswersStatusBox, QStringLiteral("answersStatusBox"));
+    answersStatus_->setChecked(true);
+    PlaceDu(answersStatus_, du, 162, 120, 128, 10);
+    answersStatus_->hide();
+    connect(answersStatus_, &QCheckBox::toggled, this, [](bool on) { link::PortSettings.answersStatus = on; });
 
     autoConnect_ = new QPushButton(QStringLiteral("Auto Connect"), this);
     SetControlId(autoConnect_, kIdAutoConnect, QStringLiteral("autoConnect"));
@@ -203,6 +234,57 @@ void CDialogSetup::OnDeviceChanged(int index) {
 void CDialogSetup::OnPortChanged(int index) {
     if (busy_ || index < 0) return;
     SelectPort(port_->itemData(index, kPortNumberRole).toInt());
+    RefreshLineLists();
+}
+
+void CDialogSetup::ChoosePortKind(PortKind kind) {
+    if (busy_) return;
+    kind_ = kind;
+    const bool network = kind == PortKind::Network;
+    port_->setVisible(!network);
+    host_->setVisible(network);
+    networkPort_->setVisible(network);
+    answersStatus_->setVisible(kind == PortKind::Usb || kind == PortKind::Lpt || kind == PortKind::Network);
+    if (network) {
+        if (!host_->text().isEmpty()) OnNetworkAddress();
+        RefreshLineLists();
+        return;
+    }
+    {
+        QSignalBlocker block(port_);
+        port_->clear();
+        if (kind == PortKind::Com) {
+            for (int i = 0; i < kPortEntryCount; ++i) {
+                port_->insertItem(i, QString::fromStdString(PortEntryText(i + 1)), i + 1);
+            }
+        } else {
+            for (const int n : PortsOfKind(kind)) port_->addItem(QString::fromStdString(PortEntryText(n)), n);
+        }
+        const int at = port_->findData(link::PortSettings.portNumber, kPortNumberRole);
+        port_->setCurrentIndex(at >= 0 ? at : (port_->count() > 0 ? 0 : -1));
+    }
+    RefreshPortTips();
+    if (port_->currentIndex() >= 0) SelectPort(port_->currentData(kPortNumberRole).toInt());
+    RefreshLineLists();
+}
+
+void CDialogSetup::OnNetworkAddress() {
+    if (busy_ || kind_ != PortKind::Network) return;
+    const std::string host = host_->text().trimmed().toStdString();
+    if (host.empty()) return;
+    std::string error;
+    const int n = MapNetworkPort(host, networkPort_->text().trimmed().toStdString(), &error);
+    if (n == 0) {
+        ShowMessage(error);
+        return;
+    }
+    SelectPort(n);
+    RefreshLineLists();
+}
+
+void CDialogSetup::RefreshLineLists() {
+    const bool apply = kind_ != PortKind::Network && LineSettingsApply(link::PortSettings.portNumber);
+    for (QComboBox* list : {baud_, dataBits_, parity_, stopBits_, handshake_}) list->setEnabled(apply);
 }
 
 void CDialogSetup::OnBaudChanged(int index) {

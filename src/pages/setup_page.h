@@ -16,6 +16,9 @@ class QComboBox;
 class QPushButton;
 class QRadioButton;
 
+class QLineEdit;
+class QCheckBox;
+
 namespace pellory::pages {
 
 // Control ids of the page.
@@ -35,6 +38,9 @@ enum SetupControlId : int {
     kIdHandshakeList = 1020,
     kIdAutoConnect = 1021,
     kIdCommTest = 1022,
+    kIdHostField = 1027,
+    kIdNetworkPortField = 1028,
+    kIdAnswersStatusBox = 1029,
 };
 
 // Object name of the progress window shown while "Auto Connect" scans.
@@ -56,6 +62,11 @@ public:
     // Writes every port entry's tooltip from the port map as it is now.
     void RefreshPortTips();
 
+    // A radio button of the "Port" group was chosen: the "PortName" list shows the ports of
+    // that kind ("COM": today's COM1..COM10), or for "Network" the "Host" and "Port" fields.
+    void ChoosePortKind(PortKind kind);
+    PortKind ChosenPortKind() const { return kind_; }
+
 private:
     void BuildControls();
     void OnDeviceChanged(int index);
@@ -67,6 +78,10 @@ private:
     void OnHandshakeChanged(int index);
     // Selects the entry of port n (appending "COMn" when the list has none), sending nothing.
     void ShowFoundPort(int n);
+    // The address typed in the "Host" and "Port" fields: mapped to a COM number and chosen.
+    void OnNetworkAddress();
+    // Enables the line-setting lists where they mean something for the chosen port.
+    void RefreshLineLists();
 
     QComboBox* device_ = nullptr;
     QComboBox* port_ = nullptr;
@@ -76,6 +91,10 @@ private:
     QComboBox* stopBits_ = nullptr;
     QComboBox* handshake_ = nullptr;
     QRadioButton* com_ = nullptr;
+    QLineEdit* host_ = nullptr;
+    QLineEdit* networkPort_ = nullptr;
+    QCheckBox* answersStatus_ = nullptr;
+    PortKind kind_ = PortKind::Com;
     QPushButton* autoConnect_ = nullptr;
     QPushButton* commTest_ = nullptr;
     // True while an action of the page runs; handlers called meanwhile (through the event loop

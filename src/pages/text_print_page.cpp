@@ -364,6 +364,9 @@ void CDialogTprint::OnLinkMessage(uint32_t message) {
         case link::MSG_LINK_TXEMPTY:
             OnTransmitEmpty();
             break;
+        case link::MSG_LINK_REMOVED:
+            OnDeviceRemoved();
+            break;
         default:
             break;
     }

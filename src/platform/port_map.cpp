@@ -15,6 +15,8 @@
 // USB devices the maker, product and VID:PID from the USB device above the interface.
 #include "platform/port_map.h"
 
+#include "platform/device_kind.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,6 +61,8 @@ bool ParsePair(const std::string& text, int& n, std::string& path) {
     if (!number) return false;
     path = text.substr(eq + 1);
     if (path.empty()) return false;
+    // A network entry must be well formed here already, where the user can be told.
+    if (IsNetworkEntry(path) && !ParseNetworkEntry(path)) return false;
     n = *number;
     return true;
 }
@@ -152,7 +156,7 @@ struct Candidate {
 
 // Splits "ttyUSB12" into its group and number; false for names outside the three groups.
 bool Classify(const std::string& name, Candidate& out) {
-    static const std::pair<const char*, int> prefixes[] = {{"ttyUSB", 0}, {"ttyACM", 1}, {"ttyS", 2}};
+    static const std::pair<const char*, int> prefixes[] = {{"ttyUSB", 0}, {"ttyACM", 1}, {"ttyS", 2}, {"rfcomm", 3}};
     for (const auto& [prefix, group] : prefixes) {
         const std::string p = prefix;
         if (name.size() <= p.size() || name.compare(0, p.size(), p) != 0) continue;
@@ -216,12 +220,40 @@ std::vector<PortEntry> ScanSystemPorts(const std::string& sysRoot, const std::st
             const std::string usb = DescribeUsb(device);
             if (!usb.empty()) description += (description.empty() ? "" : ", ") + usb;
         }
+        if (c.group == 3) description += (description.empty() ? "" : ", ") + std::string("Bluetooth serial port");
         if (description.empty()) description = c.name;
         PortEntry e;
         e.path = devPath;
         e.description = description;
         e.source = PortEntry::Source::System;
         found.push_back(e);
+    }
+    // Printer device files after the serial ports: USB printers (usb/lp<k>), then parallel
+    // ports (lp<k>), each in numeric order.
+    const struct {
+        std::string dir, prefix, description;
+    } printers[] = {{devRoot + "/usb", "lp", "USB printer"}, {devRoot, "lp", "parallel port"}};
+    for (const auto& group : printers) {
+        std::vector<std::pair<long, std::string>> files;
+        if (DIR* dir = ::opendir(group.dir.c_str())) {
+            while (dirent* d = ::readdir(dir)) {
+                const std::string name = d->d_name;
+                if (name.size() <= group.prefix.size() || name.compare(0, group.prefix.size(), group.prefix) != 0) continue;
+                const std::string digits = name.substr(group.prefix.size());
+                if (digits.size() > 9 || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+                    continue;
+                files.emplace_back(std::strtol(digits.c_str(), nullptr, 10), name);
+            }
+            ::closedir(dir);
+        }
+        std::sort(files.begin(), files.end());
+        for (const auto& [index, name] : files) {
+            PortEntry e;
+            e.path = group.dir + "/" + name;
+            e.description = group.description;
+            e.source = PortEntry::Source::System;
+            found.push_back(e);
+        }
     }
     return found;
 }

@@ -1,12 +1,14 @@
 // The COM port map: port numbers COM1..COM1024 to device paths.
 //
 // Order of lookup for a number n:
-//  1. an explicit override: the environment variable PELLORY_COM<n>=/path, or --com <n>=/path on
-//     the command line (the command line wins over the environment);
+//  1. an explicit override: the environment variable PELLORY_COM<n>=PORT, or --com <n>=PORT on
+//     the command line (the command line wins over the environment); PORT is a serial terminal's
+//     path, a printer device file's path or tcp://HOST[:PORT] (device_kind.h);
 //  2. virtual printers started by this program, which take the lowest numbers that no override
 //     holds, in the order they were registered;
-//  3. the system's serial ports (ttyUSB*, ttyACM*, then ttyS* with a real UART behind them),
-//     numbered upward from the lowest number still free, in a stable order.
+//  3. the system's ports (ttyUSB*, ttyACM*, ttyS* with a real UART behind them, Bluetooth
+//     rfcomm*, then the printer device files usb/lp* and lp*), numbered upward from the lowest
+//     number still free, in a stable order.
 // An unmapped number resolves to nothing, and opening it fails as an absent COM port does.
 #pragma once
 

@@ -1,9 +1,14 @@
 // Serial device contract of the platform layer.
 //
-// One SerialDevice is one open serial line (a UART, a USB adapter or a pseudo-terminal).
-// Every operation reports its outcome as a SerialResult; nothing throws across this boundary.
-// The implementation for POSIX systems (termios) lives in serial_device_posix.cpp; another OS
-// gets its own serial_device_<os>.cpp behind the same header.
+// One SerialDevice is one open port of any kind (device_kind.h): a serial terminal (a UART, a
+// USB adapter, a Bluetooth serial port or a pseudo-terminal), a printer device file, or a
+// network printer. Every operation reports its outcome as a SerialResult; nothing throws across
+// this boundary. The bounded reads, writes and waits, cancelling (interrupt, purge) and the
+// event emulation are the same for every kind; the kinds differ in how they open
+// (device_open_posix.cpp) and in what they have: line settings and modem lines belong to
+// terminals only, and are accepted, kept and read back unchanged elsewhere, with the modem
+// lines reading as on. The implementation for POSIX systems lives in serial_device_posix.cpp;
+// another OS gets its own serial_device_<os>.cpp behind the same header.
 //
 // The records mirror what a Windows COM port offers (line settings with a flag word, a time-out
 // record, error and queue counts, modem status bits, line events), so the link engine above is
@@ -16,6 +21,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/device_kind.h"
+
 namespace pellory::platform {
 
 // Result codes. Ok is 0; every failure is negative.
@@ -25,12 +32,15 @@ enum class SerialResult : int {
     NotFound = -2,         // no such device (ENOENT, ENXIO, ENODEV)
     AccessDenied = -3,     // permission denied (EACCES, EPERM): not in the serial group
     Busy = -4,             // another program holds the device (TIOCEXCL, flock)
-    IoError = -5,          // the device failed or vanished (EIO, hang-up)
+    IoError = -5,          // the device failed in another way
     Timeout = -6,          // a bounded wait ended without the awaited condition
     Unsupported = -7,      // the device or OS cannot do this (e.g. a baud rate it refuses)
     Pending = -8,          // overlapped-style: the operation continues in the background
     Interrupted = -9,      // interrupt() ended the wait
+    Removed = -10,         // the open device went away: unplugged, hung up (EIO, ENXIO, POLLHUP)
 };
+// Once an open device reports Removed, every later call on it reports Removed at once, without
+// touching the descriptor again; only close() (and a new open()) ends that state.
 
 // Human-readable reason for a result, for messages ("busy", "permission denied", ...).
 const char* DescribeResult(SerialResult r);
@@ -133,7 +143,13 @@ public:
     // the line in raw mode. Busy when another program (or another SerialDevice) holds it;
     // Unsupported when path is not a terminal. overlapped selects the overlapped-style
     // operations below; the plain ones work in both modes. An open device is closed first.
+    // A path that is not a terminal opens as a printer device file (Unsupported no longer);
+    // "tcp://HOST[:PORT]" connects within kConnectTimeoutMs. When it fails,
+    // openFailureReason() tells why where the result alone does not (connection refused by
+    // ADDRESS, unknown host NAME, ...).
     SerialResult open(const std::string& path, bool overlapped);
+    const std::string& openFailureReason() const;
+    DeviceKind kind() const;  // of the open device (of the last one after close)
     // Closes the device. Output still queued (kernel queue and pending async bytes) is
     // discarded so that closing never waits on a stalled line: flush() first to keep it.
     // The line settings open() found are put back, the exclusive mode and the lock released.

@@ -13,6 +13,8 @@
 //    driver's error counters each slice and reports what changed since the last look.
 #include "platform/serial_device.h"
 
+#include "platform/device_open_posix.h"
+
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -188,22 +190,23 @@ short Peek(int fd) {
 struct IoStep {
     size_t bytes = 0;
     bool failed = false;
+    bool endOfFile = false;  // read() gave 0: no input on a terminal, the far end closed on a socket
 };
 
 IoStep ReadSome(int fd, void* buf, size_t n) {
     for (;;) {
         const ssize_t r = ::read(fd, buf, n);
         if (r > 0) return {static_cast<size_t>(r), false};
-        if (r == 0) return {};  // no input (VMIN = VTIME = 0) or hung up: poll() tells which
+        if (r == 0) return {0, false, true};  // no input (VMIN = VTIME = 0) or hung up: poll() tells which
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) return {};
         return {0, true};
     }
 }
 
-IoStep WriteSome(int fd, const void* buf, size_t n) {
+IoStep WriteSome(int fd, const void* buf, size_t n, DeviceKind kind) {
     for (;;) {
-        const ssize_t r = ::write(fd, buf, n);
+        const ssize_t r = detail::WriteNoSignal(fd, buf, n, kind);
         if (r >= 0) return {static_cast<size_t>(r), false};
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) return {};
@@ -466,19 +469,6 @@ LineSettings Decode(const termios& t, uint32_t rate, int modemLines /* TIOCM bit
 constexpr uint32_t kTermiosFlagGroups[] = {kFlagParity, kFlagOutxCtsFlow, kFlagOutX, kFlagInX,
                                            kFlagDtrControlMask, kFlagRtsControlMask};
 
-SerialResult MapOpenErrno(int e) {
-    switch (e) {
-        case ENOENT:
-        case ENXIO:
-        case ENODEV:
-        case ENOTDIR: return SerialResult::NotFound;
-        case EACCES:
-        case EPERM:
-        case EROFS: return SerialResult::AccessDenied;
-        case EBUSY: return SerialResult::Busy;
-        default: return SerialResult::IoError;
-    }
-}
 
 }  // namespace
 
@@ -499,6 +489,27 @@ struct SerialDevice::Impl {
     std::atomic<bool> txHeld{false};   // output was written and kEvTxEmpty is still owed
     std::atomic<bool> noCounters{false};  // the driver keeps no line error counters
     std::atomic<bool> hasModemLines{true};  // false for a pseudo-terminal
+    std::atomic<bool> gone{false};          // the device went away; sticky until close()
+    DeviceKind kind = DeviceKind::Terminal;  // set by open() before the descriptor is published
+    bool writeOnly = false;                  // nothing to read (a FIFO stand-in of a printer file)
+    std::string openReason;                  // why the last open() failed, where the result does not say
+
+    bool hasTermios() const { return kind == DeviceKind::Terminal; }
+
+    // A socket whose far end closed reads as readable with nothing to read.
+    bool peerClosed(int d) const {
+        if (kind != DeviceKind::Network) return false;
+        pollfd p{d, POLLRDHUP, 0};
+        if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLRDHUP | POLLHUP))) return false;
+        int n = 0;
+        return ::ioctl(d, FIONREAD, &n) != 0 || n == 0;
+    }
+
+    // Marks the device as gone and gives the result every call reports from now on.
+    SerialResult lost() {
+        gone.store(true);
+        return SerialResult::Removed;
+    }
 
     // The line as open() found it, put back by close() (only those two touch it).
     LineState found;
@@ -526,7 +537,7 @@ struct SerialDevice::Impl {
     // Writes queued output while the kernel takes it. false when the device failed.
     bool pumpLocked(int d) {
         while (pendingOff < pending.size()) {
-            const IoStep w = WriteSome(d, pending.data() + pendingOff, pending.size() - pendingOff);
+            const IoStep w = WriteSome(d, pending.data() + pendingOff, pending.size() - pendingOff, kind);
             if (w.failed) return false;
             if (w.bytes == 0) break;
             pendingOff += w.bytes;
@@ -573,6 +584,8 @@ struct SerialDevice::Impl {
         const bool held = txHeld.load();
         uint32_t inq = 0, outq = 0;
         if (!QueueCount(d, FIONREAD, inq) || !QueueCount(d, TIOCOUTQ, outq)) return false;
+        if (writeOnly) inq = 0;
+        if (inq == 0 && peerClosed(d)) return false;
         size_t left = 0;
         {
             std::lock_guard<std::mutex> lock(txMutex);
@@ -635,6 +648,7 @@ struct SerialDevice::Impl {
         dropPending();
         eventMask.store(0);
         txHeld.store(false);
+        gone.store(false);
     }
 };
 
@@ -644,35 +658,19 @@ SerialDevice::~SerialDevice() { close(); }
 
 SerialResult SerialDevice::open(const std::string& path, bool overlapped) {
     close();
-    if (path.empty()) return SerialResult::InvalidArgument;
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return MapOpenErrno(errno);
-    // TIOCEXCL does not stop a privileged process; the advisory lock stops every program that
-    // asks for it, this one included.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        ::close(fd);
-        return SerialResult::Busy;
-    }
-    termios t{};
-    if (::tcgetattr(fd, &t) != 0) {
-        const int e = errno;
-        ::close(fd);
-        return NotImplemented(e) ? SerialResult::Unsupported : SerialResult::IoError;
-    }
-    LineState found;
-    const bool haveFound = ReadLineState(fd, found);
-    ::ioctl(fd, TIOCEXCL);
-    ::cfmakeraw(&t);
-    t.c_cflag |= CLOCAL | CREAD;
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 0;
-    if (::tcsetattr(fd, TCSANOW, &t) != 0) {
-        ::ioctl(fd, TIOCNXCL);
-        ::close(fd);
-        return SerialResult::IoError;
-    }
-
     Impl& d = *impl_;
+    d.openReason.clear();
+    if (path.empty()) return SerialResult::InvalidArgument;
+    LineState found;
+    bool haveFound = false;
+    const detail::OpenedDevice opened =
+        IsNetworkEntry(path) ? detail::ConnectNetwork(path, kConnectTimeoutMs)
+                             : detail::OpenDevicePath(path, [&](int fd) { haveFound = ReadLineState(fd, found); });
+    if (opened.result != SerialResult::Ok) {
+        d.openReason = opened.reason;
+        return opened.result;
+    }
+    const int fd = opened.fd;
     d.resetState();
     d.found = found;
     d.haveFound = haveFound;
@@ -690,6 +688,8 @@ SerialResult SerialDevice::open(const std::string& path, bool overlapped) {
         if (ReadModem(fd, path, modem, has)) d.modemBase = modem;
         d.hasModemLines.store(has);
     }
+    d.kind = opened.kind;
+    d.writeOnly = opened.writeOnly;
     d.path = path;
     d.overlapped.store(overlapped);
     d.fd.store(fd);
@@ -702,12 +702,14 @@ void SerialDevice::close() {
     if (fd < 0) return;
     // A line held by flow control would otherwise delay close(). A pseudo-terminal has no
     // transmitter to hold anything: its written bytes are already the far end's to read.
-    if (d.hasModemLines.load()) ::tcflush(fd, TCOFLUSH);
-    // The line settings as they were found, for whoever uses the device next.
-    if (d.haveFound) RestoreLineState(fd, d.found);
+    if (d.hasTermios()) {
+        if (d.hasModemLines.load()) ::tcflush(fd, TCOFLUSH);
+        // The line settings as they were found, for whoever uses the device next.
+        if (d.haveFound) RestoreLineState(fd, d.found);
+        ::ioctl(fd, TIOCNXCL);
+    }
     d.haveFound = false;
-    ::ioctl(fd, TIOCNXCL);
-    ::flock(fd, LOCK_UN);
+    if (d.kind != DeviceKind::Network) ::flock(fd, LOCK_UN);
     ::close(fd);
     d.resetState();
 }
@@ -715,6 +717,8 @@ void SerialDevice::close() {
 bool SerialDevice::isOpen() const { return impl_->fd.load() >= 0; }
 bool SerialDevice::isOverlapped() const { return impl_->overlapped.load(); }
 const std::string& SerialDevice::path() const { return impl_->path; }
+DeviceKind SerialDevice::kind() const { return impl_->kind; }
+const std::string& SerialDevice::openFailureReason() const { return impl_->openReason; }
 int SerialDevice::nativeHandle() const { return impl_->fd.load(); }
 
 // --- settings ---
@@ -723,6 +727,22 @@ SerialResult SerialDevice::getLineSettings(LineSettings& out) {
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
+    if (!d.hasTermios()) {
+        // No line to describe: the record last set, or 9600 8N1 with DTR and RTS on.
+        std::lock_guard<std::mutex> lock(d.stateMutex);
+        if (d.haveShadow) {
+            out = d.shadow;
+        } else {
+            out = LineSettings{};
+            out.baudRate = 9600;
+            out.byteSize = 8;
+            out.flags = kFlagBinary | (1u << kDtrControlShift) | (1u << kRtsControlShift);
+            out.xonChar = 0x11;
+            out.xoffChar = 0x13;
+        }
+        return SerialResult::Ok;
+    }
     termios t{};
     if (::tcgetattr(fd, &t) != 0) return SerialResult::IoError;
     int lines = 0;
@@ -757,12 +777,20 @@ SerialResult SerialDevice::setLineSettings(const LineSettings& in) {
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     const uint32_t dtr = (in.flags & kFlagDtrControlMask) >> kDtrControlShift;
     const uint32_t rts = (in.flags & kFlagRtsControlMask) >> kRtsControlShift;
     const bool xonXoff = (in.flags & (kFlagOutX | kFlagInX)) != 0;
     if (in.byteSize < 5 || in.byteSize > 8 || in.parity > kParitySpace || in.stopBits > kTwoStopBits ||
         in.baudRate == 0 || dtr > 2 || (xonXoff && in.xonChar == in.xoffChar)) {
         return SerialResult::InvalidArgument;
+    }
+    if (!d.hasTermios()) {
+        // Accepted and kept (getLineSettings gives it back), but nothing on the device changes.
+        std::lock_guard<std::mutex> lock(d.stateMutex);
+        d.shadow = in;
+        d.haveShadow = true;
+        return SerialResult::Ok;
     }
     if (!kMarkSpace && (in.parity == kParityMark || in.parity == kParitySpace)) return SerialResult::Unsupported;
 
@@ -842,6 +870,7 @@ SerialResult SerialDevice::purge(uint32_t flags) {
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0 || (flags & ~0xFu) != 0) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     if (flags & kPurgeTxAbort) d.txAbort.fetch_add(1);
     if (flags & kPurgeRxAbort) d.rxAbort.fetch_add(1);
     // Aborting ends the operations in progress (and drops what writeAsync still holds);
@@ -850,10 +879,10 @@ SerialResult SerialDevice::purge(uint32_t flags) {
     // already: clearing its output would take those back, so only our own queue is dropped.
     if (flags & (kPurgeTxAbort | kPurgeTxClear)) d.dropPending();
     if ((flags & kPurgeTxClear) && d.hasModemLines.load()) {
-        if (::tcflush(fd, TCOFLUSH) != 0 && DeviceFailed(errno)) return SerialResult::IoError;
+        if (::tcflush(fd, TCOFLUSH) != 0 && DeviceFailed(errno)) return d.lost();
     }
     if (flags & kPurgeRxClear) {
-        if (::tcflush(fd, TCIFLUSH) != 0 && DeviceFailed(errno)) return SerialResult::IoError;
+        if (::tcflush(fd, TCIFLUSH) != 0 && DeviceFailed(errno)) return d.lost();
         d.inputConsumed();
     }
     return SerialResult::Ok;
@@ -863,12 +892,13 @@ SerialResult SerialDevice::flush(uint32_t maxWaitMs) {
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     const Deadline deadline = Deadline::forWait(maxWaitMs);
     for (;;) {
         size_t left = 0;
-        if (!d.pump(fd, left)) return SerialResult::IoError;
+        if (!d.pump(fd, left)) return d.lost();
         uint32_t outq = 0;
-        if (!QueueCount(fd, TIOCOUTQ, outq)) return SerialResult::IoError;
+        if (!QueueCount(fd, TIOCOUTQ, outq)) return d.lost();
         if (left == 0 && outq == 0) {
             // The kernel queue is empty; where the driver tells, wait for the shift register too.
             bool shifted = true;
@@ -882,7 +912,7 @@ SerialResult SerialDevice::flush(uint32_t maxWaitMs) {
         if (deadline.passed()) return SerialResult::Timeout;
         const PollOutcome p =
             WaitOn(fd, left ? POLLOUT : 0, {d.interruptBell.fd()}, deadline.slice(left ? kSliceMs : kTxSliceMs));
-        if (p.device & kGone) return SerialResult::IoError;
+        if (p.device & kGone) return d.lost();
     }
 }
 
@@ -890,11 +920,14 @@ SerialResult SerialDevice::clearError(CommStatus* status) {
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     size_t left = 0;
-    if (!d.pump(fd, left)) return SerialResult::IoError;
-    if (Peek(fd) & kGone) return SerialResult::IoError;
+    if (!d.pump(fd, left)) return d.lost();
+    if (Peek(fd) & kGone) return d.lost();
     uint32_t inq = 0, outq = 0;
-    if (!QueueCount(fd, FIONREAD, inq) || !QueueCount(fd, TIOCOUTQ, outq)) return SerialResult::IoError;
+    if (!QueueCount(fd, FIONREAD, inq) || !QueueCount(fd, TIOCOUTQ, outq)) return d.lost();
+    if (d.writeOnly) inq = 0;  // a FIFO counts what it holds for its reader
+    if (inq == 0 && d.peerClosed(fd)) return d.lost();
     uint32_t errors = 0;
     ErrorCounts now;
     if (ReadCounts(fd, now)) {
@@ -921,11 +954,12 @@ SerialResult SerialDevice::takeLineErrors(uint32_t& errors) {
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     // A driver without error counters has no line errors to report: nothing to ask it.
     if (d.noCounters.load()) return SerialResult::Ok;
     ErrorCounts now;
     if (!ReadCounts(fd, now)) {
-        if (DeviceFailed(errno)) return SerialResult::IoError;
+        if (DeviceFailed(errno)) return d.lost();
         return SerialResult::Ok;
     }
     std::lock_guard<std::mutex> lock(d.stateMutex);
@@ -941,17 +975,21 @@ SerialResult SerialDevice::takeLineErrors(uint32_t& errors) {
 
 SerialResult SerialDevice::modemStatus(uint32_t& out) {
     out = 0;
-    const int fd = impl_->fd.load();
+    Impl& d = *impl_;
+    const int fd = d.fd.load();
     if (fd < 0) return SerialResult::InvalidArgument;
-    if (Peek(fd) & kGone) return SerialResult::IoError;
+    if (d.gone.load()) return SerialResult::Removed;
+    if (Peek(fd) & kGone) return d.lost();
     bool has = false;
-    return ReadModem(fd, impl_->path, out, has) ? SerialResult::Ok : SerialResult::IoError;
+    return ReadModem(fd, d.path, out, has) ? SerialResult::Ok : d.lost();
 }
 
 SerialResult SerialDevice::clearBreak() {
-    const int fd = impl_->fd.load();
+    Impl& d = *impl_;
+    const int fd = d.fd.load();
     if (fd < 0) return SerialResult::InvalidArgument;
-    if (::ioctl(fd, TIOCCBRK) != 0 && DeviceFailed(errno)) return SerialResult::IoError;
+    if (d.gone.load()) return SerialResult::Removed;
+    if (::ioctl(fd, TIOCCBRK) != 0 && DeviceFailed(errno)) return d.lost();
     return SerialResult::Ok;
 }
 
@@ -962,8 +1000,11 @@ SerialResult SerialDevice::read(void* buf, size_t n, size_t& transferred) {
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0 || (buf == nullptr && n != 0)) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     if (n == 0) return SerialResult::Ok;
     auto* out = static_cast<uint8_t*>(buf);
+    // A write-only device file has nothing to read, ever: a read finds nothing at once.
+    if (d.writeOnly) return SerialResult::Ok;
     const Timeouts to = d.currentTimeouts();
 
     // The special forms of the record: "what is queued, at once" and "at once, or the first
@@ -987,8 +1028,8 @@ SerialResult SerialDevice::read(void* buf, size_t n, size_t& transferred) {
     bool quiet = false;  // POLLIN promised bytes that read() did not find: skip it one slice
     for (;;) {
         const IoStep r = ReadSome(fd, out + transferred, n - transferred);
-        if (r.failed) {
-            result = SerialResult::IoError;
+        if (r.failed || (r.endOfFile && d.kind == DeviceKind::Network)) {
+            result = d.lost();
             break;
         }
         if (r.bytes) {
@@ -999,7 +1040,7 @@ SerialResult SerialDevice::read(void* buf, size_t n, size_t& transferred) {
             continue;
         }
         if (atOnce) {
-            if (Peek(fd) & kGone) result = SerialResult::IoError;
+            if (Peek(fd) & kGone) result = d.lost();
             break;
         }
         if (d.interrupted.load()) {
@@ -1020,7 +1061,7 @@ SerialResult SerialDevice::read(void* buf, size_t n, size_t& transferred) {
             const IoStep last = ReadSome(fd, out + transferred, n - transferred);
             transferred += last.bytes;
             if (last.bytes && transferred < n) continue;
-            if (transferred < n || last.failed) result = SerialResult::IoError;
+            if (transferred < n || last.failed) result = d.lost();
             break;
         }
         quiet = (p.device & POLLIN) != 0;
@@ -1034,6 +1075,7 @@ SerialResult SerialDevice::write(const void* buf, size_t n, size_t& transferred)
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0 || (buf == nullptr && n != 0)) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     if (n == 0) return SerialResult::Ok;
     const auto* in = static_cast<const uint8_t*>(buf);
     const Timeouts to = d.currentTimeouts();
@@ -1046,10 +1088,10 @@ SerialResult SerialDevice::write(const void* buf, size_t n, size_t& transferred)
         {
             std::lock_guard<std::mutex> lock(d.txMutex);
             // Bytes queued by writeAsync go first.
-            if (!d.pumpLocked(fd)) return SerialResult::IoError;
+            if (!d.pumpLocked(fd)) return d.lost();
             if (d.pendingLocked() == 0) {
-                const IoStep w = WriteSome(fd, in + transferred, n - transferred);
-                if (w.failed) return SerialResult::IoError;
+                const IoStep w = WriteSome(fd, in + transferred, n - transferred, d.kind);
+                if (w.failed) return d.lost();
                 if (w.bytes) {
                     transferred += w.bytes;
                     d.txHeld.store(true);
@@ -1060,7 +1102,7 @@ SerialResult SerialDevice::write(const void* buf, size_t n, size_t& transferred)
         if (d.interrupted.load()) return transferred ? SerialResult::Ok : SerialResult::Interrupted;
         if (d.txAbort.load() != abortMark || total.passed()) return SerialResult::Ok;
         const PollOutcome p = WaitOn(fd, POLLOUT, {d.interruptBell.fd()}, total.slice(kSliceMs));
-        if (p.device & kGone) return SerialResult::IoError;
+        if (p.device & kGone) return d.lost();
     }
 }
 
@@ -1071,31 +1113,36 @@ SerialResult SerialDevice::readAsync(void* buf, size_t n, size_t& transferred) {
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0 || !d.overlapped.load() || (buf == nullptr && n != 0)) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     if (n == 0) return SerialResult::Ok;
+    if (d.writeOnly) return SerialResult::Pending;
     const IoStep r = ReadSome(fd, buf, n);
-    if (r.failed) return SerialResult::IoError;
+    if (r.failed || (r.endOfFile && d.kind == DeviceKind::Network)) return d.lost();
     if (r.bytes) {
         transferred = r.bytes;
         d.inputConsumed();
         return SerialResult::Ok;
     }
-    return (Peek(fd) & kGone) ? SerialResult::IoError : SerialResult::Pending;
+    return (Peek(fd) & kGone) ? d.lost() : SerialResult::Pending;
 }
 
 SerialResult SerialDevice::waitReadable(uint32_t timeoutMs) {
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     const Deadline deadline = Deadline::forWait(timeoutMs);
     bool quiet = false;
     for (;;) {
         uint32_t inq = 0;
-        if (!QueueCount(fd, FIONREAD, inq)) return SerialResult::IoError;
+        if (!QueueCount(fd, FIONREAD, inq)) return d.lost();
+        if (d.writeOnly) inq = 0;
         if (inq > 0) return SerialResult::Ok;
+        if (d.peerClosed(fd)) return d.lost();
         if (d.interrupted.load()) return SerialResult::Interrupted;
         if (deadline.passed()) return SerialResult::Timeout;
         const PollOutcome p = WaitOn(fd, quiet ? 0 : POLLIN, {d.interruptBell.fd()}, deadline.slice(kSliceMs));
-        if (p.device & kGone) return SerialResult::IoError;
+        if (p.device & kGone) return d.lost();
         quiet = (p.device & POLLIN) != 0;
     }
 }
@@ -1105,14 +1152,15 @@ SerialResult SerialDevice::writeAsync(const void* buf, size_t n, size_t& transfe
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0 || !d.overlapped.load() || (buf == nullptr && n != 0)) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     if (n == 0) return SerialResult::Ok;
     const auto* in = static_cast<const uint8_t*>(buf);
     std::lock_guard<std::mutex> lock(d.txMutex);
-    if (!d.pumpLocked(fd)) return SerialResult::IoError;
+    if (!d.pumpLocked(fd)) return d.lost();
     if (d.pendingLocked() == 0) {
         while (transferred < n) {
-            const IoStep w = WriteSome(fd, in + transferred, n - transferred);
-            if (w.failed) return SerialResult::IoError;
+            const IoStep w = WriteSome(fd, in + transferred, n - transferred, d.kind);
+            if (w.failed) return d.lost();
             if (w.bytes == 0) break;
             transferred += w.bytes;
         }
@@ -1127,15 +1175,16 @@ SerialResult SerialDevice::pumpPendingWrites(uint32_t timeoutMs) {
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     const Deadline deadline = Deadline::forWait(timeoutMs);
     for (;;) {
         size_t left = 0;
-        if (!d.pump(fd, left)) return SerialResult::IoError;
+        if (!d.pump(fd, left)) return d.lost();
         if (left == 0) return SerialResult::Ok;
         if (d.interrupted.load()) return SerialResult::Interrupted;
         if (deadline.passed()) return SerialResult::Timeout;
         const PollOutcome p = WaitOn(fd, POLLOUT, {d.interruptBell.fd()}, deadline.slice(kSliceMs));
-        if (p.device & kGone) return SerialResult::IoError;
+        if (p.device & kGone) return d.lost();
     }
 }
 
@@ -1165,6 +1214,7 @@ SerialResult SerialDevice::waitEvent(uint32_t& events, uint32_t timeoutMs) {
     Impl& d = *impl_;
     const int fd = d.fd.load();
     if (fd < 0) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
     // A mask set before this wait began does not end it: only a later one does.
     const uint32_t generation = d.maskGeneration.load();
     d.maskBell.drain();
@@ -1175,10 +1225,10 @@ SerialResult SerialDevice::waitEvent(uint32_t& events, uint32_t timeoutMs) {
         if (d.maskGeneration.load() != generation) return SerialResult::Ok;
         if (d.interrupted.load()) return SerialResult::Interrupted;
         size_t left = 0;
-        if (!d.pump(fd, left)) return SerialResult::IoError;
+        if (!d.pump(fd, left)) return d.lost();
         uint32_t ev = 0;
         bool rxQueued = false;
-        if (!d.sampleEvents(fd, mask, ev, rxQueued)) return SerialResult::IoError;
+        if (!d.sampleEvents(fd, mask, ev, rxQueued)) return d.lost();
         if (ev) {
             events = ev;
             return SerialResult::Ok;
@@ -1190,7 +1240,7 @@ SerialResult SerialDevice::waitEvent(uint32_t& events, uint32_t timeoutMs) {
         if (left) want |= POLLOUT;
         const int cap = d.txHeld.load() ? kTxSliceMs : kSliceMs;
         const PollOutcome p = WaitOn(fd, want, {d.interruptBell.fd(), d.maskBell.fd()}, deadline.slice(cap));
-        if (p.device & kGone) return SerialResult::IoError;
+        if (p.device & kGone) return d.lost();
     }
 }
 
@@ -1215,7 +1265,8 @@ const char* DescribeResult(SerialResult r) {
         case SerialResult::NotFound: return "no such device";
         case SerialResult::AccessDenied: return "permission denied";
         case SerialResult::Busy: return "device busy: another program holds it";
-        case SerialResult::IoError: return "input/output error: the device failed or was removed";
+        case SerialResult::IoError: return "input/output error: the device failed";
+        case SerialResult::Removed: return "the device was removed";
         case SerialResult::Timeout: return "timed out";
         case SerialResult::Unsupported: return "not supported by the device";
         case SerialResult::Pending: return "operation still in progress";

@@ -15,11 +15,15 @@
 
 #include "platform/serial_device.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -46,11 +50,14 @@ void CloseFd(int& fd) {
     fd = -1;
 }
 
-// Writes all bytes to a non-blocking descriptor, waiting for room at most kWriteWaitMs in all.
-bool WriteAll(int fd, const uint8_t* data, size_t n) {
+// Writes all bytes to a non-blocking descriptor (the master or the host's connection), waiting
+// for room at most kWriteWaitMs in all.
+bool WriteAll(int fd, const uint8_t* data, size_t n, bool socket) {
+    if (fd < 0) return false;
     const auto deadline = Clock::now() + std::chrono::milliseconds(kWriteWaitMs);
     while (n > 0) {
-        const ssize_t w = ::write(fd, data, n);
+        // A host that went away must not raise SIGPIPE in the printer.
+        const ssize_t w = socket ? ::send(fd, data, n, MSG_NOSIGNAL) : ::write(fd, data, n);
         if (w > 0) {
             data += w;
             n -= static_cast<size_t>(w);
@@ -97,8 +104,10 @@ SetupChange ReadSetupCommand(const uint8_t* p, size_t len) {
 
 struct VirtualPrinter::Impl {
     // Descriptors: set by start(), closed by shutdown() after the reader has ended.
-    int master = -1;
+    int master = -1;    // the pseudo-terminal's master, or the host's connection
     int slave = -1;
+    int listener = -1;  // network mode: the listening socket on the loopback interface
+    bool network = false;
     int wakeRead = -1;
     int wakeWrite = -1;
     int notify = -1;
@@ -135,6 +144,8 @@ struct VirtualPrinter::Impl {
     int hostOpeners = 0;
 
     void readerLoop();
+    void acceptHost();
+    void dropHost();
     void takeBytes(const uint8_t* data, size_t n);
     std::optional<uint8_t> answerFor();
     void handleNotify();
@@ -183,7 +194,7 @@ void VirtualPrinter::Impl::takeBytes(const uint8_t* data, size_t n) {
     cv.notify_all();
     if (!answers.empty()) {
         std::lock_guard<std::mutex> lock(writeMutex);
-        WriteAll(master, answers.data(), answers.size());
+        WriteAll(master, answers.data(), answers.size(), network);
     }
 }
 
@@ -208,19 +219,46 @@ void VirtualPrinter::Impl::handleNotify() {
     }
 }
 
+void VirtualPrinter::Impl::acceptHost() {
+    const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) return;
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    // One host at a time, as a printer's raw port serves: a new connection replaces the last.
+    std::lock_guard<std::mutex> lock(writeMutex);
+    CloseFd(master);
+    master = fd;
+}
+
+void VirtualPrinter::Impl::dropHost() {
+    std::lock_guard<std::mutex> lock(writeMutex);
+    CloseFd(master);
+}
+
 void VirtualPrinter::Impl::readerLoop() {
     std::vector<uint8_t> buf(kReadChunk);
     while (!stopFlag.load()) {
-        pollfd fds[3] = {{master, POLLIN, 0}, {wakeRead, POLLIN, 0}, {notify, POLLIN, 0}};
-        const nfds_t count = notify >= 0 ? 3 : 2;
+        // Only this thread changes master and listener, so it reads them without the lock.
+        pollfd fds[4];
+        nfds_t count = 0;
+        fds[count++] = {wakeRead, POLLIN, 0};
+        const nfds_t hostAt = master >= 0 ? count++ : 0;
+        if (hostAt) fds[hostAt] = {master, POLLIN, 0};
+        const nfds_t notifyAt = notify >= 0 ? count++ : 0;
+        if (notifyAt) fds[notifyAt] = {notify, POLLIN, 0};
+        const nfds_t listenAt = listener >= 0 ? count++ : 0;
+        if (listenAt) fds[listenAt] = {listener, POLLIN, 0};
         const int r = ::poll(fds, count, kPollSliceMs);
         if (r < 0) {
             if (errno == EINTR) continue;
             break;
         }
         if (stopFlag.load()) break;
-        if (count == 3 && (fds[2].revents & POLLIN)) handleNotify();
-        if (fds[0].revents & POLLIN) {
+        if (notifyAt && (fds[notifyAt].revents & POLLIN)) handleNotify();
+        if (listenAt && (fds[listenAt].revents & POLLIN)) acceptHost();
+        if (!hostAt) continue;
+        const short host = fds[hostAt].revents;
+        if (host & POLLIN) {
             // Drain what is there, a bounded number of chunks per round so the stop flag is seen.
             for (int round = 0; round < 64 && !stopFlag.load(); ++round) {
                 const ssize_t n = ::read(master, buf.data(), buf.size());
@@ -228,9 +266,15 @@ void VirtualPrinter::Impl::readerLoop() {
                     takeBytes(buf.data(), static_cast<size_t>(n));
                     continue;
                 }
+                // A host that closed its connection (end of file) or broke it is gone.
+                if (network && (n == 0 || (errno != EAGAIN && errno != EINTR))) dropHost();
                 break;  // EAGAIN, EIO (no slave open) or end of file
             }
-        } else if (fds[0].revents & (POLLHUP | POLLERR)) {
+        } else if (host & (POLLHUP | POLLERR)) {
+            if (network) {
+                dropHost();
+                continue;
+            }
             // No slave side open (cannot happen while our own descriptor is held): do not spin.
             pollfd w{wakeRead, POLLIN, 0};
             ::poll(&w, 1, 10);
@@ -249,6 +293,7 @@ void VirtualPrinter::Impl::shutdown() {
         std::lock_guard<std::mutex> lock(writeMutex);
         CloseFd(master);
         CloseFd(slave);
+        CloseFd(listener);
     }
     CloseFd(notify);
     CloseFd(wakeRead);
@@ -264,7 +309,9 @@ VirtualPrinter::~VirtualPrinter() {
     delete impl_;
 }
 
-bool VirtualPrinter::start(std::string* error) {
+bool VirtualPrinter::start(std::string* error) { return start(Transport::PseudoTerminal, error); }
+
+bool VirtualPrinter::start(Transport transport, std::string* error) {
     Impl& d = *impl_;
     auto fail = [&](const std::string& what) {
         if (error) *error = what + ": " + std::strerror(errno);
@@ -276,26 +323,45 @@ bool VirtualPrinter::start(std::string* error) {
         return false;
     }
     d.stopFlag = false;
-    d.master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (d.master < 0) return fail("posix_openpt");
-    if (::grantpt(d.master) != 0) return fail("grantpt");
-    if (::unlockpt(d.master) != 0) return fail("unlockpt");
-    char name[128];
-    if (::ptsname_r(d.master, name, sizeof name) != 0) return fail("ptsname_r");
-    d.path = name;
-    d.slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (d.slave < 0) return fail("open " + d.path);
-    if (!MakeRawLine(d.slave, d.baud.load())) return fail("tcsetattr " + d.path);
-    const int flags = ::fcntl(d.master, F_GETFL);
-    if (flags < 0 || ::fcntl(d.master, F_SETFL, flags | O_NONBLOCK) != 0) return fail("fcntl");
+    d.network = transport == Transport::Tcp;
+    if (d.network) {
+        // The loopback interface only, on a port the system picks.
+        d.listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (d.listener < 0) return fail("socket");
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = 0;
+        socklen_t len = sizeof addr;
+        if (::bind(d.listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return fail("bind");
+        if (::listen(d.listener, 4) != 0) return fail("listen");
+        if (::getsockname(d.listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return fail("getsockname");
+        d.path = "tcp://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+    } else {
+        d.master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (d.master < 0) return fail("posix_openpt");
+        if (::grantpt(d.master) != 0) return fail("grantpt");
+        if (::unlockpt(d.master) != 0) return fail("unlockpt");
+        char name[128];
+        if (::ptsname_r(d.master, name, sizeof name) != 0) return fail("ptsname_r");
+        d.path = name;
+        d.slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+        if (d.slave < 0) return fail("open " + d.path);
+        if (!MakeRawLine(d.slave, d.baud.load())) return fail("tcsetattr " + d.path);
+        const int flags = ::fcntl(d.master, F_GETFL);
+        if (flags < 0 || ::fcntl(d.master, F_SETFL, flags | O_NONBLOCK) != 0) return fail("fcntl");
+    }
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) return fail("pipe2");
     d.wakeRead = pipeFds[0];
     d.wakeWrite = pipeFds[1];
     // Without the watch the printer still works; only the exclusive mark of a closed host stays.
-    d.notify = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    if (d.notify >= 0 && ::inotify_add_watch(d.notify, name, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
-        CloseFd(d.notify);
+    if (!d.network) {
+        d.notify = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        if (d.notify >= 0 &&
+            ::inotify_add_watch(d.notify, d.path.c_str(), IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+            CloseFd(d.notify);
+        }
     }
     d.hostOpeners = 0;
     d.splitter.reset();
@@ -368,7 +434,7 @@ bool VirtualPrinter::holdCts() const { return impl_->holdCts.load(); }
 bool VirtualPrinter::sendUnsolicited(const Bytes& bytes) {
     std::lock_guard<std::mutex> lock(impl_->writeMutex);
     if (impl_->master < 0) return false;
-    return WriteAll(impl_->master, bytes.data(), bytes.size());
+    return WriteAll(impl_->master, bytes.data(), bytes.size(), impl_->network);
 }
 
 void VirtualPrinter::setObserver(Observer observer) {

@@ -5,6 +5,10 @@
 // the host sends, in order, and splits the stream into the printer's commands by their real
 // lengths, so that bytes inside image data or text are never taken for commands.
 // It answers the real-time status request DLE EOT n (10 04 n) at once with its status byte.
+//
+// It can stand for a network printer instead: it then listens on the loopback interface
+// (127.0.0.1 only, a port the system picks) and serves one host connection at a time, as a
+// printer's raw port does; slavePath() is then the port map entry "tcp://127.0.0.1:PORT".
 #pragma once
 
 #include <condition_variable>
@@ -41,10 +45,15 @@ public:
     VirtualPrinter(const VirtualPrinter&) = delete;
     VirtualPrinter& operator=(const VirtualPrinter&) = delete;
 
-    // Opens the pseudo-terminal pair and starts the reader. False on failure (error set).
+    enum class Transport { PseudoTerminal, Tcp };
+
+    // Opens the pseudo-terminal pair (or the listening socket) and starts the reader. False on
+    // failure (error set).
     bool start(std::string* error = nullptr);
+    bool start(Transport transport, std::string* error = nullptr);
     void stop();
     bool running() const;
+    // What the host opens: the slave's path, or "tcp://127.0.0.1:PORT" on the network.
     const std::string& slavePath() const;
 
     // --- behaviour ---
@@ -71,7 +80,8 @@ public:
     // Sends bytes to the host unasked.
     bool sendUnsolicited(const Bytes& bytes);
     // Closes the master side now, as an unplugged adapter would: the host's reads and writes on
-    // the slave then fail (end of file, EIO or a hang-up). The printer is stopped afterwards.
+    // the slave then fail (end of file, EIO or a hang-up). On the network it closes the host's
+    // connection and stops listening. The printer is stopped afterwards.
     void vanish();
 
     // --- what it received ---

@@ -9,6 +9,13 @@
 #include <QImage>
 
 #include <csignal>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <unistd.h>
 #include <filesystem>
@@ -22,6 +29,7 @@
 #include "link/port_settings.h"
 #include "pages/core/hex_text.h"
 #include "pages/core/page_link.h"
+#include "pages/core/quick_test_actions.h"
 #include "pages/image_print_rows.h"
 #include "pages/print_setup_barcode_rows.h"
 #include "pages/sample_expectations.h"
@@ -119,8 +127,11 @@ Rows WithProbe(Rows after) {
     return after;
 }
 
+using Transport = vprinter::VirtualPrinter::Transport;
+
 class CliTest : public ::testing::Test {
 protected:
+    explicit CliTest(Transport transport = Transport::PseudoTerminal) : printer(kCom, transport) {}
     void SetUp() override {
         link::ResetPortSettings();
         pages::ReadyFlag = false;
@@ -162,15 +173,27 @@ protected:
         return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
     }
 
-    test::MappedPrinter printer{kCom};
+    test::MappedPrinter printer;
     std::filesystem::path dir_;
+};
+
+// The same commands with the printer on a pseudo-terminal and on the loopback network: the same
+// rows, bytes, output and statuses.
+class CliOnEveryPort : public CliTest, public ::testing::WithParamInterface<Transport> {
+protected:
+    CliOnEveryPort() : CliTest(GetParam()) {}
 };
 
 }  // namespace
 
+INSTANTIATE_TEST_SUITE_P(Ports, CliOnEveryPort, ::testing::Values(Transport::PseudoTerminal, Transport::Tcp),
+                         [](const ::testing::TestParamInfo<Transport>& param) {
+                             return std::string(test::TransportName(param.param));
+                         });
+
 // --- "Printer Test" ---
 
-TEST_F(CliTest, EverySampleSendsTheWindowsRowsAfterTheProbe) {
+TEST_P(CliOnEveryPort, EverySampleSendsTheWindowsRowsAfterTheProbe) {
     // The names in the order of the page's buttons.
     const std::vector<std::string> names = {"font",    "feed",  "margins", "position", "density", "htab",
                                             "vtab",    "image", "align",   "barcode",  "qr",      "cut"};
@@ -187,7 +210,7 @@ TEST_F(CliTest, EverySampleSendsTheWindowsRowsAfterTheProbe) {
     ExpectSent(OnPrinter({"sample", "QR Code"}), WithProbe(expect::EchoRows(samples[10])));
 }
 
-TEST_F(CliTest, StatusPrintsTheByteAndTheLitLamps) {
+TEST_P(CliOnEveryPort, StatusPrintsTheByteAndTheLitLamps) {
     for (const int status : {0x00, 0x2F, 0x40}) {
         const auto& all = expect::LampExpectations();
         const auto e = std::find_if(all.begin(), all.end(), [&](const auto& l) { return l.status == status; });
@@ -205,7 +228,7 @@ TEST_F(CliTest, StatusPrintsTheByteAndTheLitLamps) {
 
 // --- "Print Setup" ---
 
-TEST_F(CliTest, SetSendsEachControlsCommandAfterTheProbe) {
+TEST_P(CliOnEveryPort, SetSendsEachControlsCommandAfterTheProbe) {
     struct Case {
         std::vector<std::string> args;
         std::string row;
@@ -235,7 +258,7 @@ TEST_F(CliTest, SetSendsEachControlsCommandAfterTheProbe) {
     }
 }
 
-TEST_F(CliTest, SetValuesTheWindowRefusesShowItsMessageAndExitWith3) {
+TEST_P(CliOnEveryPort, SetValuesTheWindowRefusesShowItsMessageAndExitWith3) {
     struct Case {
         std::vector<std::string> args;
         std::string message;
@@ -254,7 +277,7 @@ TEST_F(CliTest, SetValuesTheWindowRefusesShowItsMessageAndExitWith3) {
 
 // --- "COM Setup" ---
 
-TEST_F(CliTest, SetUpCommandsProbeAndSendTheirCommand) {
+TEST_P(CliOnEveryPort, SetUpCommandsProbeAndSendTheirCommand) {
     // GS ( E, function 11: a = 1 with the rate's digits, a = 3 with the flow-control value.
     ExpectSent(OnPrinter({"printer-baud", "115200"}), WithProbe({"1D 28 45 08 00 0B 01 31 31 35 32 30 30 "}));
     ExpectSent(OnPrinter({"printer-handshake", "xon"}), WithProbe({"1D 28 45 03 00 0B 03 31 "}));
@@ -289,7 +312,7 @@ TEST_F(CliTest, ProbeAndScan) {
 
 // --- "Text Print" ---
 
-TEST_F(CliTest, TextHexAndFeedSendTheDataThenTheLineFeed) {
+TEST_P(CliOnEveryPort, TextHexAndFeedSendTheDataThenTheLineFeed) {
     // A line break goes as CR LF, as the window's field holds it.
     ExpectSent(OnPrinter({"text", "Pellory\nline"}), WithProbe({"50 65 6C 6C 6F 72 79 0D 0A 6C 69 6E 65 ", "0A "}));
     ExpectSent(OnPrinter({"hex", "1b 40 1D5642 00"}), WithProbe({"1B 40 1D 56 42 00 ", "0A "}));
@@ -298,7 +321,7 @@ TEST_F(CliTest, TextHexAndFeedSendTheDataThenTheLineFeed) {
     ExpectSent(OnPrinter({"text", "--", "--x"}), WithProbe({"2D 2D 78 ", "0A "}));
 }
 
-TEST_F(CliTest, FilesAreSentLoadedOrReportedWith4) {
+TEST_P(CliOnEveryPort, FilesAreSentLoadedOrReportedWith4) {
     std::string all;
     for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
     const std::vector<uint8_t> allBytes(all.begin(), all.end());
@@ -341,7 +364,7 @@ TEST_F(CliTest, AHexFilePastTheSizeLimitIsRefusedWith4AndNothingIsSent) {
     EXPECT_FALSE(printer->waitForBytes(1, 100));
 }
 
-TEST_F(CliTest, ListenShowsWhatThePrinterSends) {
+TEST_P(CliOnEveryPort, ListenShowsWhatThePrinterSends) {
     // The printer speaks once it has answered the probe and the probe's reply byte was taken.
     std::thread speaker([this] {
         for (int i = 0; i < 200 && printer->answeredRequests() == 0; ++i) platform::SleepMs(5);
@@ -365,9 +388,38 @@ TEST_F(CliTest, ListenShowsWhatThePrinterSends) {
     EXPECT_EQ(text.out, "Hi!");
 }
 
+// The printer goes away while a command runs: the command ends at once with status 2 and one
+// message naming the port, not as a stall (send-file) or at the end of its time (listen).
+TEST_P(CliOnEveryPort, AVanishedPrinterEndsTheCommandWith2AndOneMessage) {
+    const std::string big = Write("big.bin", std::string(16 * 1024 * 1024, 'x'));
+    const std::string removed = std::string(link::kRemovedText) + "\n" + "COM" + std::to_string(kCom) + " (" +
+                                printer.path() + ") went away while in use. Connect it again, then repeat the action.\n";
+    std::thread unplug([this] {
+        if (printer->waitForBytes(512 * 1024, 30000)) printer->vanish();
+    });
+    const CliRun sent = OnPrinter({"send-file", big});
+    unplug.join();
+    EXPECT_EQ(sent.code, app::kCliOpenFailed) << sent.err;
+    EXPECT_EQ(sent.err, removed);
+    EXPECT_FALSE(sent.Echoed().empty());
+}
+
+TEST_P(CliOnEveryPort, ListenEndsWith2WhenThePrinterVanishes) {
+    std::thread unplug([this] {
+        for (int i = 0; i < 2000 && printer->answeredRequests() == 0; ++i) platform::SleepMs(5);
+        platform::SleepMs(100);
+        printer->vanish();
+    });
+    // Without the removal it would listen for its full minute and end with 0.
+    const CliRun r = OnPrinter({"listen", "--seconds", "60"});
+    unplug.join();
+    EXPECT_EQ(r.code, app::kCliOpenFailed) << r.err;
+    EXPECT_EQ(r.err.rfind(std::string(link::kRemovedText) + "\nCOM" + std::to_string(kCom) + " (", 0), 0u) << r.err;
+}
+
 // --- "Barcode Print" ---
 
-TEST_F(CliTest, BarcodeSendsWidthHeightHriAndTheCode) {
+TEST_P(CliOnEveryPort, BarcodeSendsWidthHeightHriAndTheCode) {
     ExpectSent(OnPrinter({"barcode", "--type", "UPC-A", "--data", "01234567890"}),
                WithProbe({rows::kHriNone, rows::kDefaultBarcode}));
     ExpectSent(OnPrinter({"barcode", "--type=ean13", "--data=123456789012", "--hri", "below"}),
@@ -377,7 +429,7 @@ TEST_F(CliTest, BarcodeSendsWidthHeightHriAndTheCode) {
                WithProbe({rows::kWidth6, rows::kHeight255, rows::kHriNone, rows::kDefaultBarcode}));
 }
 
-TEST_F(CliTest, BarcodeRefusalsShowTheWindowsMessagesAndExitWith3) {
+TEST_P(CliOnEveryPort, BarcodeRefusalsShowTheWindowsMessagesAndExitWith3) {
     const CliRun data = OnPrinter({"barcode", "--type", "EAN13", "--data", "12345"});
     EXPECT_EQ(data.code, app::kCliRefused);
     EXPECT_EQ(data.err, rows::kDataMessage + "\n");
@@ -397,7 +449,7 @@ TEST_F(CliTest, BarcodeRefusalsShowTheWindowsMessagesAndExitWith3) {
 
 // --- "Image Print" ---
 
-TEST_F(CliTest, ImagePrintsInTheChosenOrientationAndMode) {
+TEST_P(CliOnEveryPort, ImagePrintsInTheChosenOrientationAndMode) {
     QImage picture(image_rows::kPatternWidth, image_rows::kPatternHeight, QImage::Format_RGB32);
     for (int x = 0; x < picture.width(); ++x) picture.setPixel(x, 0, x % 2 == 0 ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
     const std::string path = Path("pattern.bmp");
@@ -430,7 +482,7 @@ TEST_F(CliTest, ImagePrintsInTheChosenOrientationAndMode) {
 
 // --- options, output and exit statuses ---
 
-TEST_F(CliTest, EchoLinesAndHistoryFileUseTheWindowsForms) {
+TEST_P(CliOnEveryPort, EchoLinesAndHistoryFileUseTheWindowsForms) {
     const std::string file = Path("history.txt");
     const CliRun r = Cli({"--port", "COM" + std::to_string(kCom), "--echo", "--history", file, "text", "A\tB\\"});
     EXPECT_EQ(r.code, app::kCliDone);
@@ -587,7 +639,7 @@ TEST_F(CliTest, HelpForTheProgramAndEveryCommand) {
     EXPECT_FALSE(printer->waitForBytes(1, 50));
 }
 
-TEST_F(CliTest, VirtualPrinterAndDevicePathsLeaveThePortMapAsItWas) {
+TEST_P(CliOnEveryPort, VirtualPrinterAndDevicePathsLeaveThePortMapAsItWas) {
     platform::PortMap& ports = platform::PortMap::instance();
     const auto snapshot = [&] {
         std::vector<std::string> s;
@@ -619,4 +671,72 @@ TEST_F(CliTest, VirtualPrinterAndDevicePathsLeaveThePortMapAsItWas) {
     EXPECT_EQ(link::PortSettings.portNumber, 5);
     EXPECT_EQ(link::PrintableWidth, link::kPrintableWidthOrva80);
     EXPECT_FALSE(pages::ReadyFlag);
+}
+
+// --- ports of other kinds ---
+
+TEST_F(CliTest, NetworkOpenFailuresSayWhyAndExit2) {
+    int port = 0;
+    {
+        // A port nothing listens on: bound and closed again.
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
+        port = ntohs(a.sin_port);
+        ::close(fd);
+    }
+    const CliRun refused = Cli({"--port", "tcp://127.0.0.1:" + std::to_string(port), "feed"});
+    EXPECT_EQ(refused.code, app::kCliOpenFailed);
+    EXPECT_EQ(refused.err.rfind(std::string(link::kOpenErrorText) + "\n", 0), 0u) << refused.err;
+    EXPECT_NE(refused.err.find("connection refused by 127.0.0.1:" + std::to_string(port) + "."), std::string::npos)
+        << refused.err;
+
+    const CliRun unknown = Cli({"--port", "tcp://no-such-host.invalid", "feed"});
+    EXPECT_EQ(unknown.code, app::kCliOpenFailed);
+    EXPECT_NE(unknown.err.find("unknown host no-such-host.invalid."), std::string::npos) << unknown.err;
+}
+
+TEST_F(CliTest, APrinterDeviceFileWithoutStatusGetsTheBytesWithoutAProbe) {
+    // A FIFO stands in for a write-only printer device file such as /dev/usb/lp0.
+    const std::string lp = Path("lp0");
+    ASSERT_EQ(::mkfifo(lp.c_str(), 0600), 0);
+    const int reader = ::open(lp.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    const auto drain = [&] {
+        std::string got;
+        char buf[4096];
+        ssize_t r;
+        while ((r = ::read(reader, buf, sizeof buf)) > 0) got.append(buf, static_cast<size_t>(r));
+        return got;
+    };
+
+    // With the probe, a printer that cannot answer is "not answering".
+    const CliRun probed = Cli({"--port", lp, "feed"});
+    EXPECT_EQ(probed.code, app::kCliNoAnswer) << probed.err;
+    EXPECT_EQ(probed.err, std::string(link::kNoAnswerText) + "\n");
+    EXPECT_EQ(drain(), "\x10\x04\x05");
+
+    const CliRun fed = Cli({"--no-status", "--port", lp, "--echo", "text", "Hi"});
+    EXPECT_EQ(fed.code, app::kCliDone) << fed.err;
+    EXPECT_EQ(fed.Echoed(), (Rows{"48 69 ", "0A "}));
+    EXPECT_EQ(drain(), "Hi\n");
+
+    const CliRun status = Cli({"--no-status", "--port", lp, "status"});
+    EXPECT_EQ(status.code, app::kCliNoAnswer);
+    EXPECT_EQ(status.err, std::string(pages::kNoStatusText) + "\n");
+    EXPECT_EQ(status.out, "");
+    EXPECT_EQ(drain(), "");
+    ::close(reader);
+}
+
+TEST_F(CliTest, TheVirtualPrinterOnTheNetworkSaysWhereItListens) {
+    const CliRun r = Cli({"--virtual-printer=tcp", "--port", "COM86", "--echo", "feed"});
+    EXPECT_EQ(r.code, app::kCliDone) << r.err;
+    EXPECT_EQ(r.Echoed(), (Rows{rows::kProbe, "0A "}));
+    EXPECT_EQ(r.err.rfind("pellory-cli: virtual printer on tcp://127.0.0.1:", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(" (COM86)\n"), std::string::npos) << r.err;
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <thread>
 #include <vector>
@@ -354,6 +355,55 @@ TEST_F(EngineTest, VanishingDeviceDuringALargeSendEndsCleanly) {
     const size_t left = e.SendBuffer().Count();
     EXPECT_GT(left, 0u);
     EXPECT_LE(left, data.size() - 4096);
+}
+
+// A device that goes away stops the link at once: the workers end by themselves, the link
+// counts as closed, and the window is told once, however much was still queued.
+TEST_F(EngineTest, VanishedDeviceStopsTheLinkAndIsReportedOnce) {
+    for (const bool sending : {true, false}) {
+        SCOPED_TRACE(sending ? "during a large send" : "while idle");
+        auto target = std::make_shared<CountingTarget>();
+        std::optional<MappedPrinter> p(std::in_place, kCom);
+        CSerialEngine e;
+        e.SetNotifyTarget(target);
+        ASSERT_TRUE(OpenPageMode(e));
+        EXPECT_FALSE(e.DeviceRemoved());
+        if (sending) {
+            e.Send(std::vector<uint8_t>(4 << 20, 0x55));
+            ASSERT_TRUE((*p)->waitForBytes(4096, 5000));
+        }
+        (*p)->vanish();
+        for (int i = 0; i < 1000 && target->Count(link::MSG_LINK_REMOVED) == 0; ++i) platform::SleepMs(10);
+        ASSERT_EQ(target->Count(link::MSG_LINK_REMOVED), 1u);
+        EXPECT_EQ(target->LastWParam(), static_cast<uintptr_t>(kCom));
+        EXPECT_TRUE(e.DeviceRemoved());
+        EXPECT_FALSE(e.IsOpen());
+        EXPECT_FALSE(e.RunFlag());
+        // More sends tell nobody again, and no worker starts on the dead device.
+        e.Send(std::vector<uint8_t>(70000, 0x41));
+        EXPECT_FALSE(e.WaitUntilSent(5000));
+        EXPECT_TRUE(e.StopThreads(500));
+        EXPECT_FALSE(e.StartThreads());
+        EXPECT_EQ(e.RunningThreadCount(), 0);
+        EXPECT_TRUE(e.TakeRemovalReport());
+        EXPECT_FALSE(e.TakeRemovalReport());
+        EXPECT_EQ(target->Count(link::MSG_LINK_REMOVED), 1u);
+        e.Close(500);
+        EXPECT_EQ(e.RunningThreadCount(), 0);
+
+        // The device is gone: opening it again fails as an absent port does; a printer on the
+        // same number afterwards opens and the state starts afresh.
+        EXPECT_FALSE(OpenPageMode(e));
+        EXPECT_NE(e.LastOpenError(), platform::SerialResult::Ok);
+        p.reset();
+        MappedPrinter again(kCom);
+        ASSERT_TRUE(OpenPageMode(e));
+        EXPECT_FALSE(e.DeviceRemoved());
+        EXPECT_FALSE(e.TakeRemovalReport());
+        e.Send(Hex("1B 40"));
+        EXPECT_TRUE(again->waitForBytes(2, 5000));
+        e.Close(500);
+    }
 }
 
 TEST_F(EngineTest, StopWithDrainWaitsForTheSendBufferButNotForAStuckPort) {

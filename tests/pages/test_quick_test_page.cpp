@@ -102,6 +102,11 @@ protected:
     std::unique_ptr<CDialogQuickTest> page;
 };
 
+// The same page actions with the printer on a pseudo-terminal and on the loopback network: the
+// same rows, bytes and lamps.
+using Transport = vprinter::VirtualPrinter::Transport;
+class QuickTestPageOnEveryPort : public QuickTestPageTest, public ::testing::WithParamInterface<Transport> {};
+
 vprinter::Bytes Concat(const vprinter::Bytes& a, const vprinter::Bytes& b) {
     vprinter::Bytes out = a;
     out.insert(out.end(), b.begin(), b.end());
@@ -109,6 +114,11 @@ vprinter::Bytes Concat(const vprinter::Bytes& a, const vprinter::Bytes& b) {
 }
 
 }  // namespace
+
+INSTANTIATE_TEST_SUITE_P(Ports, QuickTestPageOnEveryPort, ::testing::Values(Transport::PseudoTerminal, Transport::Tcp),
+                         [](const ::testing::TestParamInfo<Transport>& param) {
+                             return std::string(test::TransportName(param.param));
+                         });
 
 // --- the controls ---
 
@@ -160,8 +170,8 @@ TEST_F(QuickTestPageTest, LampClicksDoNothingAndInitTestPageDarkensEveryLamp) {
 
 // --- the samples ---
 
-TEST_F(QuickTestPageTest, ProbeRowOnlyOnTheFirstTestAfterTheLinkWasClosed) {
-    test::MappedPrinter p(kCom);
+TEST_P(QuickTestPageOnEveryPort, ProbeRowOnlyOnTheFirstTestAfterTheLinkWasClosed) {
+    test::MappedPrinter p(kCom, GetParam());
     const auto& cut = expect::SampleExpectations().back();
     ASSERT_STREQ(cut.button, "Cut");
     const Rows cutRows = expect::EchoRows(cut);
@@ -192,8 +202,8 @@ TEST_F(QuickTestPageTest, ProbeRowOnlyOnTheFirstTestAfterTheLinkWasClosed) {
     EXPECT_TRUE(prompt.messages.empty());
 }
 
-TEST_F(QuickTestPageTest, EverySampleAddsItsRowsAndThePrinterGetsItsBytesInOrder) {
-    test::MappedPrinter p(kCom);
+TEST_P(QuickTestPageOnEveryPort, EverySampleAddsItsRowsAndThePrinterGetsItsBytesInOrder) {
+    test::MappedPrinter p(kCom, GetParam());
     bool first = true;
     for (const auto& e : expect::SampleExpectations()) {
         SCOPED_TRACE(e.button);
@@ -220,8 +230,8 @@ TEST_F(QuickTestPageTest, EverySampleAddsItsRowsAndThePrinterGetsItsBytesInOrder
     EXPECT_TRUE(page->IsOpen());
 }
 
-TEST_F(QuickTestPageTest, GroupedAndLongRowsReachTheHistoryAsOneRowEach) {
-    test::MappedPrinter p(kCom);
+TEST_P(QuickTestPageOnEveryPort, GroupedAndLongRowsReachTheHistoryAsOneRowEach) {
+    test::MappedPrinter p(kCom, GetParam());
     page->OpenAndProbe();
     ASSERT_TRUE(page->IsOpen());
     auto rowsOf = [&](int id) {
@@ -250,8 +260,8 @@ TEST_F(QuickTestPageTest, GroupedAndLongRowsReachTheHistoryAsOneRowEach) {
     EXPECT_EQ(Hex(image[5]), Concat(Hex("1D 76 30 00 28 00 E2 00"), samples::SamplePicture()));
 }
 
-TEST_F(QuickTestPageTest, SilentPrinterStopsTheTestAfterTheProbe) {
-    test::MappedPrinter p(kCom);
+TEST_P(QuickTestPageOnEveryPort, SilentPrinterStopsTheTestAfterTheProbe) {
+    test::MappedPrinter p(kCom, GetParam());
     p->setAnswerMode(VirtualPrinter::AnswerMode::Silent);
     Click(1012);
     EXPECT_EQ(prompt.Texts(), (std::vector<std::string>{kNoAnswer}));
@@ -286,8 +296,8 @@ TEST_F(QuickTestPageTest, RunSampleRejectsAnIndexBeyondTheSamples) {
 
 // --- the status query ---
 
-TEST_F(QuickTestPageTest, LampsShowEachReply) {
-    test::MappedPrinter p(kCom);
+TEST_P(QuickTestPageOnEveryPort, LampsShowEachReply) {
+    test::MappedPrinter p(kCom, GetParam());
     size_t rows = 0;
     for (const auto& e : expect::LampExpectations()) {
         if (e.status == 0x10) continue;  // reads as no reply
@@ -302,8 +312,8 @@ TEST_F(QuickTestPageTest, LampsShowEachReply) {
     EXPECT_TRUE(page->IsOpen());
 }
 
-TEST_F(QuickTestPageTest, QueryOnAClosedLinkAddsProbeAndRequestRows) {
-    test::MappedPrinter p(kCom);
+TEST_P(QuickTestPageOnEveryPort, QueryOnAClosedLinkAddsProbeAndRequestRows) {
+    test::MappedPrinter p(kCom, GetParam());
     QueryStates();
     EXPECT_EQ(history.rows, (Rows{expect::kRequestRow, expect::kRequestRow}));
     EXPECT_EQ(Lit(), (std::vector<std::string>{"Online"}));
@@ -321,8 +331,8 @@ TEST_F(QuickTestPageTest, QueryOnAClosedLinkAddsProbeAndRequestRows) {
     EXPECT_EQ(history.rows.size(), 9u);
 }
 
-TEST_F(QuickTestPageTest, NoReplyOnAnOpenLinkDarkensAllLampsAndKeepsTheLink) {
-    test::MappedPrinter p(kCom);
+TEST_P(QuickTestPageOnEveryPort, NoReplyOnAnOpenLinkDarkensAllLampsAndKeepsTheLink) {
+    test::MappedPrinter p(kCom, GetParam());
     p->setStatusByte(0x2F);
     QueryStates();
     EXPECT_EQ(Lit().size(), 5u);
@@ -395,8 +405,8 @@ TEST_F(QuickTestPageTest, QueryWithThePortHeldResetsTheLampsWithoutARow) {
     EXPECT_FALSE(page->IsOpen());
 }
 
-TEST_F(QuickTestPageTest, QueryWithASilentPrinterShowsTheMessageAndOnlyTheProbeRow) {
-    test::MappedPrinter p(kCom);
+TEST_P(QuickTestPageOnEveryPort, QueryWithASilentPrinterShowsTheMessageAndOnlyTheProbeRow) {
+    test::MappedPrinter p(kCom, GetParam());
     p->setStatusByte(0x0C);
     QueryStates();
     ASSERT_EQ(Lit().size(), 2u);

@@ -8,9 +8,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
@@ -182,17 +184,84 @@ TEST_F(SetupPageTest, FramesLabelsRadioButtonsAndButtons) {
         auto* b = Control<QRadioButton>(r.id);
         ASSERT_NE(b, nullptr);
         EXPECT_EQ(b->text(), r.caption);
-        EXPECT_EQ(b->isEnabled(), r.id == 1008) << r.caption;
+        EXPECT_TRUE(b->isEnabled()) << r.caption;
         EXPECT_EQ(b->isChecked(), r.id == 1008) << r.caption;
     }
-    // A click on "COM" keeps it checked and sends nothing; the greyed ones cannot be clicked.
+    // A click on another kind checks it; back on "COM", the list is today's again. Nothing is sent.
     Control<QRadioButton>(1008)->click();
     Control<QRadioButton>(1026)->click();
+    EXPECT_FALSE(Control<QRadioButton>(1008)->isChecked());
+    EXPECT_TRUE(Control<QRadioButton>(1026)->isChecked());
+    Control<QRadioButton>(1008)->click();
     EXPECT_TRUE(Control<QRadioButton>(1008)->isChecked());
-    EXPECT_FALSE(Control<QRadioButton>(1026)->isChecked());
+    EXPECT_EQ(Entries(List(pages::kIdPortList)).size(), 10);
+    EXPECT_EQ(List(pages::kIdPortList)->currentText(), "COM1");
     EXPECT_EQ(Control<QPushButton>(pages::kIdAutoConnect)->text(), "Auto Connect");
     EXPECT_EQ(Control<QPushButton>(pages::kIdCommTest)->text(), "Comm. Test");
     EXPECT_TRUE(history.rows.empty());
+}
+
+// The "Port" group: each kind lists its ports; "Network" maps the address typed in to a COM
+// number that the pages then use; the line settings are disabled where they mean nothing.
+TEST_F(SetupPageTest, PortKindsListTheirPortsAndNetworkMapsTheTypedAddress) {
+    platform::PortMap& ports = platform::PortMap::instance();
+    ports.setOverride(21, "/dev/ttyUSB7");
+    ports.setOverride(22, "/dev/usb/lp3");
+    ports.setOverride(23, "/dev/lp1");
+    ports.setOverride(24, "/dev/rfcomm2");
+    auto* box = Control<QCheckBox>(pages::kIdAnswersStatusBox);
+    auto* serial = List(pages::kIdBaudList);
+
+    Control<QRadioButton>(pages::kIdRadioUsb)->click();
+    EXPECT_EQ(Entries(List(pages::kIdPortList)), (QStringList{"COM21", "COM22"}));
+    EXPECT_EQ(PortSettings.portNumber, 21);
+    EXPECT_FALSE(box->isHidden());
+    EXPECT_TRUE(serial->isEnabled()) << "a USB serial adapter has a line";
+    Choose(pages::kIdPortList, "COM22");
+    EXPECT_EQ(PortSettings.portNumber, 22);
+    EXPECT_FALSE(serial->isEnabled()) << "a printer device file has none";
+    box->click();
+    EXPECT_FALSE(PortSettings.answersStatus);
+    box->click();
+    EXPECT_TRUE(PortSettings.answersStatus);
+
+    Control<QRadioButton>(pages::kIdRadioLpt)->click();
+    EXPECT_EQ(Entries(List(pages::kIdPortList)), (QStringList{"COM23"}));
+    Control<QRadioButton>(pages::kIdRadioBluetooth)->click();
+    EXPECT_EQ(Entries(List(pages::kIdPortList)), (QStringList{"COM24"}));
+    EXPECT_TRUE(box->isHidden());
+    EXPECT_TRUE(serial->isEnabled());
+    Control<QRadioButton>(pages::kIdRadioAll)->click();
+    EXPECT_EQ(Entries(List(pages::kIdPortList)), (QStringList{"COM21", "COM22", "COM23", "COM24"}));
+
+    // A printer on the loopback network, reached through the address typed in.
+    VirtualPrinter printer;
+    ASSERT_TRUE(printer.start(VirtualPrinter::Transport::Tcp));
+    const std::string entry = printer.slavePath();
+    const std::string portText = entry.substr(entry.rfind(':') + 1);
+    Control<QRadioButton>(pages::kIdRadioNetwork)->click();
+    EXPECT_EQ(page->ChosenPortKind(), pages::PortKind::Network);
+    EXPECT_TRUE(List(pages::kIdPortList)->isHidden());
+    auto* host = Control<QLineEdit>(pages::kIdHostField);
+    auto* port = Control<QLineEdit>(pages::kIdNetworkPortField);
+    EXPECT_FALSE(host->isHidden());
+    EXPECT_EQ(port->text(), "9100");
+    EXPECT_FALSE(serial->isEnabled());
+    host->setText("127.0.0.1");
+    port->setText(QString::fromStdString(portText));
+    emit port->editingFinished();
+    // The lowest free number above the system ports (which these tests hide): COM1.
+    EXPECT_EQ(PortSettings.portNumber, 1);
+    ASSERT_TRUE(ports.resolve(1));
+    EXPECT_EQ(ports.resolve(1)->path, entry);
+    emit host->editingFinished();
+    EXPECT_EQ(PortSettings.portNumber, 1) << "the same address keeps its number";
+    Click(pages::kIdCommTest);
+    EXPECT_EQ(prompt.Texts(), (Rows{"Communicate Success."}));
+    EXPECT_EQ(history.rows, (Rows{kProbeRow}));
+    EXPECT_EQ(printer.received(), Hex("10 04 05"));
+
+    for (int n : {1, 21, 22, 23, 24}) ports.clearOverride(n);
 }
 
 TEST_F(SetupPageTest, DeviceChoiceSetsThePrintableWidth) {

@@ -22,6 +22,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "charset/printer_record.h"
@@ -527,6 +528,42 @@ TEST_F(TextPrintPageTest, OpenOfALargeFileReachesThePrinterByteForByteInPieces) 
     EXPECT_TRUE(std::equal(got.begin(), got.begin() + 3, Hex("10 04 05").begin()));
     const Bytes data = PatternBytes(size);
     EXPECT_TRUE(std::equal(got.begin() + 3, got.end(), data.begin()));
+}
+
+// The printer goes away in the middle of a file send: the send ends at once, with one message
+// that names the port, and the link is closed (not a stall: the page never waits for it).
+TEST_F(TextPrintPageTest, OpenEndsWithOneMessageWhenThePrinterVanishesMidSend) {
+    std::optional<test::MappedPrinter> p(std::in_place, kCom);
+    const std::string printerPath = p->path();
+    const size_t size = 16 * 1024 * 1024;
+    {
+        const Bytes data = PatternBytes(size);
+        WriteFile(Path("big.txt"), std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+    }
+    prompt.QueueFile(Path("big.txt"));
+    std::thread unplug([&] {
+        if ((*p)->waitForBytes(512 * 1024, 30000)) (*p)->vanish();
+    });
+    Click(pages::kIdOpenButton);
+    unplug.join();
+    PumpFor(300);  // notifications still queued add nothing
+    ASSERT_EQ(prompt.messages.size(), 1u) << prompt.messages.back().text;
+    EXPECT_EQ(prompt.messages[0].text, link::kRemovedText);
+    EXPECT_EQ(prompt.messages[0].informative,
+              "COM" + std::to_string(kCom) + " (" + printerPath +
+                  ") went away while in use. Connect it again, then repeat the action.");
+    EXPECT_FALSE(page->IsOpen());
+    EXPECT_LT(history.rows.size(), 1 + size / pages::kFilePieceSize);
+    EXPECT_TRUE(Control<QPushButton>(pages::kIdPrintButton)->isEnabled());
+
+    // The next action on a printer that is back opens the link again.
+    p.reset();
+    test::MappedPrinter back(kCom);
+    history.rows.clear();
+    Click(pages::kIdFeedButton);
+    EXPECT_TRUE(page->IsOpen());
+    ExpectReceived(back, Hex("10 04 05 0A"));
+    EXPECT_EQ(prompt.messages.size(), 1u);
 }
 
 // --- received bytes --------------------------------------------------------------------------------

@@ -173,7 +173,9 @@ TEST_F(PortMapTest, MalformedComArgumentsAreRefusedWhole) {
         {"--com=1025=/dev/x"},         // above range
         {"--com=-2=/dev/x"},           // signed
         {"--com", "x=/dev/x"},         // not a number
-        {"--com=2=/dev/ok", "--com=5"} // one good, one bad: nothing applies
+        {"--com=2=/dev/ok", "--com=5"}, // one good, one bad: nothing applies
+        {"--com=4=tcp://"},            // a network entry without a host
+        {"--com=4=tcp://printer:0"},   // or with a port out of range
     };
     for (const auto& input : bad) {
         std::vector<std::string> args = input;
@@ -188,6 +190,17 @@ TEST_F(PortMapTest, MalformedComArgumentsAreRefusedWhole) {
     ASSERT_TRUE(map_.parseArguments(edge));
     EXPECT_EQ(PathOf(map_, 1), "/dev/first");
     EXPECT_EQ(PathOf(map_, 1024), "/dev/last");
+
+    // The three forms of a port, on the command line and in the environment.
+    std::vector<std::string> kinds = {"--com=7=tcp://[::1]:9101", "--com", "8=/dev/usb/lp0"};
+    ASSERT_TRUE(map_.parseArguments(kinds));
+    EXPECT_EQ(PathOf(map_, 7), "tcp://[::1]:9101");
+    EXPECT_EQ(PathOf(map_, 8), "/dev/usb/lp0");
+    setEnv("PELLORY_COM9", "tcp://192.168.1.50");
+    setEnv("PELLORY_COM10", "tcp://bad:99999");
+    map_.loadEnvironment();
+    EXPECT_EQ(PathOf(map_, 9), "tcp://192.168.1.50");
+    EXPECT_EQ(PathOf(map_, 10), "<none>") << "a malformed network entry is ignored like any malformed one";
 }
 
 TEST_F(PortMapTest, VirtualPrintersTakeLowestFreeNumbersAndKeepThem) {
@@ -245,6 +258,25 @@ TEST_F(PortMapTest, SystemPortsInDocumentedOrderWithDescriptions) {
     map_.rescan();
     EXPECT_EQ(PathOf(map_, 4), dev() + "/ttyUSB1");
     EXPECT_EQ(PathOf(map_, 5), dev() + "/ttyACM0");
+}
+
+TEST_F(PortMapTest, BluetoothPortsAndPrinterDeviceFilesFollowTheSerialPorts) {
+    buildMachine();
+    ttyEntry("rfcomm0", root_ / "sys/devices/virtual/tty/rfcomm0");
+    devNode("rfcomm0");
+    devNode("usb/lp1");
+    devNode("usb/lp0");
+    devNode("lp0");
+    devNode("lpx");  // not a printer port
+    map_.rescan();
+    std::vector<std::string> got;
+    for (const auto& e : map_.entries()) got.push_back(e.path.substr(dev().size() + 1) + " " + e.description);
+    ASSERT_EQ(got.size(), 9u) << ::testing::PrintToString(got);
+    EXPECT_EQ(got[4], "ttyS10 serial, 16550A UART");
+    EXPECT_EQ(got[5], "rfcomm0 Bluetooth serial port");
+    EXPECT_EQ(got[6], "usb/lp0 USB printer");
+    EXPECT_EQ(got[7], "usb/lp1 USB printer");
+    EXPECT_EQ(got[8], "lp0 parallel port");
 }
 
 TEST_F(PortMapTest, NumbersOutsideTheMapResolveToNothing) {

@@ -657,7 +657,7 @@ TEST_F(SerialDeviceTest, PurgeAbortEndsAReadInAnotherThread) {
 
 // --- a device that goes away ---
 
-TEST_F(SerialDeviceTest, VanishDuringReadOrEventWaitGivesAnErrorPromptly) {
+TEST_F(SerialDeviceTest, VanishDuringReadOrEventWaitReportsTheRemovalPromptly) {
     setTimeouts(0, 0, 0);
     std::thread far([&] {
         After(80);
@@ -666,7 +666,7 @@ TEST_F(SerialDeviceTest, VanishDuringReadOrEventWaitGivesAnErrorPromptly) {
     const auto t0 = Clock::now();
     {
         Watchdog dog(3000, [&] { dev.interrupt(); });
-        EXPECT_EQ(dev.read(buf, 8, n), SerialResult::IoError);
+        EXPECT_EQ(dev.read(buf, 8, n), SerialResult::Removed);
     }
     far.join();
     EXPECT_LT(MsSince(t0), 2000);
@@ -676,13 +676,23 @@ TEST_F(SerialDeviceTest, VanishDuringReadOrEventWaitGivesAnErrorPromptly) {
     uint32_t ev = 0;
     ASSERT_EQ(dev.setEventMask(kEvRxChar | kEvCts), SerialResult::Ok);
     const auto t1 = Clock::now();
-    EXPECT_EQ(dev.clearError(&st), SerialResult::IoError);
-    EXPECT_EQ(dev.waitEvent(ev, 5000), SerialResult::IoError);
-    EXPECT_EQ(dev.write("x", 1, n), SerialResult::IoError);
-    EXPECT_EQ(dev.read(buf, 8, n), SerialResult::IoError);
-    EXPECT_EQ(dev.waitReadable(5000), SerialResult::IoError);
-    EXPECT_EQ(dev.flush(5000), SerialResult::IoError);
+    EXPECT_EQ(dev.clearError(&st), SerialResult::Removed);
+    EXPECT_EQ(dev.waitEvent(ev, 5000), SerialResult::Removed);
+    EXPECT_EQ(dev.write("x", 1, n), SerialResult::Removed);
+    EXPECT_EQ(dev.read(buf, 8, n), SerialResult::Removed);
+    EXPECT_EQ(dev.waitReadable(5000), SerialResult::Removed);
+    EXPECT_EQ(dev.flush(5000), SerialResult::Removed);
+    EXPECT_EQ(dev.modemStatus(ev), SerialResult::Removed);
+    EXPECT_EQ(dev.purge(kPurgeRxClear), SerialResult::Removed);
     EXPECT_LT(MsSince(t1), 500);
+    EXPECT_STREQ(DescribeResult(SerialResult::Removed), "the device was removed");
+
+    // Closing ends the state: the same object opens another line and works there.
+    dev.close();
+    Pty next;
+    ASSERT_EQ(dev.open(next.path, false), SerialResult::Ok);
+    EXPECT_EQ(dev.clearError(&st), SerialResult::Ok);
+    EXPECT_EQ(dev.write("y", 1, n), SerialResult::Ok);
 }
 
 TEST_F(SerialDeviceTest, VanishWhileWaitingForEventsOrWritingWithoutLimit) {
@@ -693,7 +703,7 @@ TEST_F(SerialDeviceTest, VanishWhileWaitingForEventsOrWritingWithoutLimit) {
     });
     uint32_t ev = 0;
     auto t0 = Clock::now();
-    EXPECT_EQ(dev.waitEvent(ev, 5000), SerialResult::IoError);
+    EXPECT_EQ(dev.waitEvent(ev, 5000), SerialResult::Removed);
     far.join();
     EXPECT_LT(MsSince(t0), 2000);
 
@@ -708,7 +718,7 @@ TEST_F(SerialDeviceTest, VanishWhileWaitingForEventsOrWritingWithoutLimit) {
     t0 = Clock::now();
     {
         Watchdog dog(3000, [&] { other.interrupt(); });
-        EXPECT_EQ(other.write(big.data(), big.size(), n), SerialResult::IoError);
+        EXPECT_EQ(other.write(big.data(), big.size(), n), SerialResult::Removed);
     }
     gone.join();
     EXPECT_LT(n, big.size());
@@ -804,7 +814,7 @@ TEST_F(OverlappedTest, AsyncReadsAreImmediateAndWaitReadableWaits) {
     EXPECT_EQ(dev.readAsync(buf, 16, n), SerialResult::Ok);
     EXPECT_EQ(std::string(buf, n), "dy");
     pty.closeMaster();
-    EXPECT_EQ(dev.readAsync(buf, 16, n), SerialResult::IoError);
+    EXPECT_EQ(dev.readAsync(buf, 16, n), SerialResult::Removed);
 }
 
 }  // namespace

@@ -34,9 +34,10 @@ std::vector<std::string> ScriptedPrompt::Texts() const {
     return out;
 }
 
-MappedPrinter::MappedPrinter(int number) : number_(number), printer_(std::make_unique<vprinter::VirtualPrinter>()) {
+MappedPrinter::MappedPrinter(int number, vprinter::VirtualPrinter::Transport transport)
+    : number_(number), printer_(std::make_unique<vprinter::VirtualPrinter>()) {
     std::string error;
-    if (!printer_->start(&error)) throw std::runtime_error("virtual printer: " + error);
+    if (!printer_->start(transport, &error)) throw std::runtime_error("virtual printer: " + error);
     path_ = printer_->slavePath();
     platform::PortMap::instance().setOverride(number_, path_, "virtual printer (test)");
 }

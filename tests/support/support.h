@@ -42,10 +42,12 @@ public:
     std::vector<std::string> rows;
 };
 
-// A virtual printer on a pseudo-terminal, mapped to COM<number> for the lifetime of the object.
+// A virtual printer on a pseudo-terminal (or on the loopback network), mapped to COM<number>
+// for the lifetime of the object.
 class MappedPrinter {
 public:
-    explicit MappedPrinter(int number);
+    explicit MappedPrinter(int number,
+                           vprinter::VirtualPrinter::Transport transport = vprinter::VirtualPrinter::Transport::PseudoTerminal);
     ~MappedPrinter();
     vprinter::VirtualPrinter& printer() { return *printer_; }
     vprinter::VirtualPrinter* operator->() { return printer_.get(); }
@@ -57,6 +59,11 @@ private:
     std::string path_;
     std::unique_ptr<vprinter::VirtualPrinter> printer_;
 };
+
+// The transport of printers a parameterised test maps, for its name: "Pty" or "Tcp".
+inline const char* TransportName(vprinter::VirtualPrinter::Transport t) {
+    return t == vprinter::VirtualPrinter::Transport::Tcp ? "Tcp" : "Pty";
+}
 
 // A pseudo-terminal whose far end nobody reads or answers (a port with nothing attached).
 class SilentPort {

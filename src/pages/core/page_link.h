@@ -52,6 +52,8 @@ public:
         if (IsOpen()) {
             WaitUntilSent(kCloseStallMs);
             Close(link::kLinkStopTimeoutMs);
+        } else if (DeviceRemoved()) {
+            Close(link::kLinkStopTimeoutMs);  // a device that went away: release it at once
         }
         SendBuffer().ClearLocked();
     }

@@ -1,5 +1,6 @@
 #include "pages/core/quick_test_actions.h"
 
+#include "link/port_settings.h"
 #include "platform/threads.h"
 
 namespace pellory::pages {
@@ -36,6 +37,11 @@ StatusResult QuickTestActions::QueryStatus() {
     OpenAndProbe();
     if (!IsOpen()) return result;
     result.linkOpen = true;
+    if (!link::PortSettings.answersStatus) {
+        result.noStatus = true;
+        ShowMessage(kNoStatusText);
+        return result;
+    }
 
     // The writer must not wait for CTS while the request goes out. Whatever arrived before
     // the request (a late reply, a byte sent unasked) is dropped: only the reply counts.

@@ -40,8 +40,12 @@ LampStates LampsForStatus(uint8_t status);
 inline constexpr uint8_t kStatusRequest[3] = {0x10, 0x04, 0x05};
 constexpr uint32_t kStatusWaitMs = 100;
 
+// Shown by a status query on a port whose printer does not answer status requests.
+inline constexpr const char* kNoStatusText = "This port gives no status: its printer does not answer status requests.";
+
 struct StatusResult {
     bool linkOpen = false;             // false: the port did not open or the printer did not answer
+    bool noStatus = false;             // "Printer answers status" is off: nothing was asked
     uint8_t status = link::kNoAnswerByte;  // the byte read; 0x10 when nothing arrived
     LampStates lamps{};                // all dark unless the query read a status byte
 };

@@ -1,8 +1,10 @@
 #include "pages/core/setup_actions.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "link/port_settings.h"
+#include "platform/device_kind.h"
 #include "platform/port_map.h"
 #include "platform/stop_request.h"
 #include "platform/threads.h"
@@ -68,6 +70,77 @@ std::string PortDescription(int n) {
     if (!entry) return "Nothing is attached as " + PortEntryText(n) + ".";
     if (entry->description.empty()) return entry->path;
     return entry->path + " - " + entry->description;
+}
+
+namespace {
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+// "lp" followed by digits only.
+bool IsLpName(const std::string& name) {
+    return name.size() > 2 && StartsWith(name, "lp") &&
+           name.find_first_not_of("0123456789", 2) == std::string::npos;
+}
+
+}  // namespace
+
+bool PortIsOfKind(const std::string& path, PortKind kind) {
+    if (kind == PortKind::All) return true;
+    const bool network = platform::IsNetworkEntry(path);
+    const std::string name = BaseName(path);
+    const bool usbDir = path.find("/usb/") != std::string::npos;
+    const bool lp = !network && IsLpName(name);
+    switch (kind) {
+        case PortKind::Network: return network;
+        case PortKind::Bluetooth: return !network && StartsWith(name, "rfcomm");
+        case PortKind::Lpt: return lp && !usbDir;
+        case PortKind::Usb: return (lp && usbDir) || (!network && (StartsWith(name, "ttyUSB") || StartsWith(name, "ttyACM")));
+        case PortKind::Com: return !network && !lp;
+        case PortKind::All: break;
+    }
+    return true;
+}
+
+std::vector<int> PortsOfKind(PortKind kind) {
+    std::vector<int> numbers;
+    for (const platform::PortEntry& e : platform::PortMap::instance().entries()) {
+        if (PortIsOfKind(e.path, kind)) numbers.push_back(e.number);
+    }
+    return numbers;
+}
+
+bool LineSettingsApply(int n) {
+    const auto entry = platform::PortMap::instance().resolve(n);
+    if (!entry) return true;
+    return PortIsOfKind(entry->path, PortKind::Com);
+}
+
+int MapNetworkPort(const std::string& host, const std::string& port, std::string* error) {
+    std::string text = host;
+    if (text.find(':') != std::string::npos && text.front() != '[') text = "[" + text + "]";
+    const std::string entry = std::string(platform::kNetworkScheme) + text + ":" + (port.empty() ? "9100" : port);
+    const std::optional<platform::NetworkAddress> address = platform::ParseNetworkEntry(entry, error);
+    if (!address) return 0;
+    const std::string canonical = platform::NetworkEntry(*address);
+    platform::PortMap& ports = platform::PortMap::instance();
+    int highest = 0;
+    for (const platform::PortEntry& e : ports.entries()) {
+        if (e.path == canonical) return e.number;
+        if (e.source == platform::PortEntry::Source::System) highest = std::max(highest, e.number);
+    }
+    for (int n = highest + 1; n <= platform::kMaxPortNumber; ++n) {
+        if (!ports.resolve(n)) {
+            ports.setOverride(n, canonical, "network printer");
+            return n;
+        }
+    }
+    if (error) *error = "no free COM number for " + canonical;
+    return 0;
 }
 
 std::vector<uint8_t> BaudSetupCommand(int32_t rate) {

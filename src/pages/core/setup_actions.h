@@ -62,6 +62,30 @@ std::string PortEntryText(int n);
 // saying that nothing is attached under that number.
 std::string PortDescription(int n);
 
+// --- the kinds of port of the "Port" group ---
+
+// The six radio buttons, by kind of port.
+enum class PortKind { All, Com, Usb, Lpt, Network, Bluetooth };
+
+// What kind a port map entry is: Network for tcp:// entries, Bluetooth for rfcomm terminals,
+// Lpt for parallel printer files (lp<k>), Usb for USB printers (usb/lp<k>) and USB serial
+// adapters (ttyUSB, ttyACM), Com for every other (a serial terminal). An adapter counts for both
+// Usb and Com.
+bool PortIsOfKind(const std::string& path, PortKind kind);
+// The COM numbers the port map gives the ports of a kind, ascending.
+std::vector<int> PortsOfKind(PortKind kind);
+// Whether the serial line settings mean something on COM<n>: a serial terminal, or a number
+// nothing is mapped to yet (opening it decides). False for printer device files and network
+// printers.
+bool LineSettingsApply(int n);
+// Maps tcp://HOST:PORT to a COM number so that every page can use it: the number that maps it
+// already, else the lowest free number above every system port. 0 (with error set) for a
+// malformed address or when no number is free. Resolves nothing: a slow name service is met
+// only when a page opens the port.
+int MapNetworkPort(const std::string& host, const std::string& port, std::string* error = nullptr);
+inline constexpr const char* kAnswersStatusText = "Printer answers status";
+inline constexpr const char* kDefaultNetworkPortText = "9100";
+
 // --- the set-up commands, as bytes (for checks and for the command line's dry output) ---
 // GS ( E function 11, a = 1, the rate as ASCII decimal digits.
 std::vector<uint8_t> BaudSetupCommand(int32_t rate);

@@ -281,7 +281,8 @@ TextPrintActions::SendFileResult TextPrintActions::SendFileAt(const std::string&
         }
         std::string why;
         if (!WaitForBacklog(wait, why)) {
-            ShowMessage("Sending " + path + " stopped after " + std::to_string(sent) + " bytes: " + why);
+            // A device that went away is reported once, by its own message.
+            if (!why.empty()) ShowMessage("Sending " + path + " stopped after " + std::to_string(sent) + " bytes: " + why);
             return SendFileResult::Stopped;
         }
         Send(piece.data(), n);
@@ -295,12 +296,20 @@ bool TextPrintActions::WaitForBacklog(const WaitHook& wait, std::string& why) {
     size_t last = SendBuffer().Count();
     uint32_t progressAt = platform::TickCount();
     while (last > kSendBacklogLimit) {
+        if (DeviceRemoved()) {
+            link::ReportRemoval(*this, Prompt());
+            return false;
+        }
         if (!IsOpen()) {
             why = "the port was closed.";
             return false;
         }
         if (wait) wait();
         platform::SleepMs(kBacklogPollMs);
+        if (DeviceRemoved()) {
+            link::ReportRemoval(*this, Prompt());
+            return false;
+        }
         // The wait hook may have closed the link (a tab change does).
         if (!IsOpen()) {
             why = "the port was closed.";

@@ -161,6 +161,8 @@ public:
     void FeedDecoder(const std::vector<uint8_t>& bytes);
     // MSG_LINK_TXEMPTY: closes the link and clears its send buffer.
     void OnTransmitEmpty();
+    // MSG_LINK_REMOVED: the device went away; tells the user once and closes the link.
+    void OnDeviceRemoved() { link::ReportRemoval(*this, Prompt()); }
 
     uint32_t StallLimitMs() const { return stallLimitMs_; }
     void SetStallLimitMs(uint32_t ms) { stallLimitMs_ = ms; }

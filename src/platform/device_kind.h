@@ -1,0 +1,44 @@
+// The kinds of device a port can be, and the text forms of a port map entry that name them.
+//
+//   /dev/ttyUSB0, /dev/rfcomm0, /dev/pts/3   a serial terminal (termios line settings, modem lines)
+//   /dev/usb/lp0, /dev/lp0                   a printer device file: any file that is not a terminal
+//   tcp://HOST[:PORT]                        a network printer (raw TCP, PORT 9100 by default);
+//                                            HOST is an IPv4 address, an IPv6 address in
+//                                            brackets, or a host name
+//
+// Every kind is opened, read, written and waited on through the same SerialDevice; where a kind
+// has no line settings they are accepted and kept but change nothing, and modem lines it does
+// not have read as on.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pellory::platform {
+
+enum class DeviceKind { Terminal, PrinterFile, Network };
+
+inline constexpr uint16_t kDefaultNetworkPort = 9100;
+// How long connecting to a network printer may take in all, name resolution included.
+inline constexpr uint32_t kConnectTimeoutMs = 3000;
+inline constexpr std::string_view kNetworkScheme = "tcp://";
+
+struct NetworkAddress {
+    std::string host;  // without brackets
+    uint16_t port = kDefaultNetworkPort;
+    bool operator==(const NetworkAddress&) const = default;
+};
+
+// Whether an entry names a network printer (starts with "tcp://", any letter case).
+bool IsNetworkEntry(std::string_view entry);
+// "tcp://HOST[:PORT]" to its parts. Nothing (error set) for a missing host, a port that is not
+// 1..65535, an IPv6 address without brackets, or a path after the address.
+std::optional<NetworkAddress> ParseNetworkEntry(std::string_view entry, std::string* error = nullptr);
+// The entry text of an address: "tcp://host:port", IPv6 in brackets.
+std::string NetworkEntry(const NetworkAddress& address);
+// "host:port" for messages, IPv6 in brackets.
+std::string AddressText(const NetworkAddress& address);
+
+}  // namespace pellory::platform
