@@ -4,17 +4,31 @@ TYPE      ?= RelWithDebInfo
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES  := cmake make g++ ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev \
              libgmock-dev libbenchmark-dev fonts-dejavu-core libjpeg-turbo-progs
+# Debian packages `make fuzz` needs besides PACKAGES: Clang with libFuzzer and its sanitizers.
+FUZZ_PACKAGES := clang libclang-rt-14-dev
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_CXX     ?= $(shell command -v clang++-14 >/dev/null 2>&1 && echo clang++-14 || echo clang++)
+# Warnings are errors in every build made through this Makefile (development and CI); a plain
+# CMake build keeps them as warnings.
+WERROR    ?= ON
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo -G Ninja)
 # A compiler cache speeds up rebuilds where one is installed; the build does not need it.
 CMAKE_LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all deps configure build run test tsan asan bench clean
+.PHONY: all deps deps-fuzz install-missing configure build run test tsan asan fuzz bench clean
 
 all: build
 
 # Installs the Debian packages that are missing; quick when everything is there.
 deps:
-	@missing=""; for p in $(PACKAGES); do \
+	@$(MAKE) --no-print-directory install-missing LIST="$(PACKAGES)"
+
+deps-fuzz: deps
+	@$(MAKE) --no-print-directory install-missing LIST="$(FUZZ_PACKAGES)"
+
+install-missing:
+	@missing=""; for p in $(LIST); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -25,7 +39,7 @@ deps:
 	fi
 
 $(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) $(CMAKE_GEN) $(CMAKE_LAUNCHER) -DCMAKE_BUILD_TYPE=$(TYPE) $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) $(CMAKE_LAUNCHER) -DCMAKE_BUILD_TYPE=$(TYPE) -DPELLORY_WERROR=$(WERROR) $(CMAKE_ARGS)
 
 configure: deps $(BUILD)/CMakeCache.txt
 
@@ -45,10 +59,21 @@ tsan:
 	  CTEST_ARGS="-R '^(platform|link|vprinter)_'"
 
 asan:
-	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp $(MAKE) test BUILD=build-asan TYPE=Debug CMAKE_ARGS="-DPELLORY_ASAN=ON -DPELLORY_BENCH=OFF"
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  $(MAKE) test BUILD=build-asan TYPE=Debug CMAKE_ARGS="-DPELLORY_ASAN=ON -DPELLORY_BENCH=OFF"
+
+# libFuzzer targets (fuzz/) built with Clang, ASan and UBSan in their own folder; each runs for
+# FUZZ_SECONDS seconds from its seed corpus. Any finding fails the run (see fuzz/run).
+fuzz: deps-fuzz
+	@[ -f $(FUZZ_BUILD)/CMakeCache.txt ] || \
+	  cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) $(CMAKE_LAUNCHER) -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) \
+	    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLORY_WERROR=$(WERROR) -DPELLORY_FUZZ=ON \
+	    -DBUILD_TESTING=OFF -DPELLORY_BENCH=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target pellory_fuzzers
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run $(FUZZ_BUILD)
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
 
 clean:
-	rm -rf $(BUILD) build-tsan build-asan
+	rm -rf $(BUILD) build-tsan build-asan $(FUZZ_BUILD)
