@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "link/orva_lib.h"
@@ -54,6 +55,14 @@ void ApplyPageTimeoutsAndHandshake(CSerialEngine& link);
 // a probe) and restarts the threads. Returns the stored line settings as they were, to be put
 // back with SetStoredLineSettings afterwards.
 platform::LineSettings RestartThreadsForProbe(CSerialEngine& link);
+
+// The fixed wait for the printer's reply to a request (the probe, a status query): afterwards the
+// page takes whatever the reader has buffered by then. A hook, when one is set, runs after the
+// wait on the waiting thread; tests set one that lasts until the reply of their virtual printer
+// has reached the link, so that a loaded machine cannot turn a reply into "No Answer".
+using ReplyWaitHook = std::function<void(CSerialEngine& link)>;
+void SetReplyWaitHook(ReplyWaitHook hook);
+void WaitForReply(CSerialEngine& link, uint32_t ms = kProbeWaitMs);
 
 // The procedure itself. Afterwards the caller tests link.IsOpen().
 void OpenAndProbe(CORVA_LIB& link, const ProbeOptions& options, const PageContext& context);
