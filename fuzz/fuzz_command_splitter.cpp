@@ -1,7 +1,8 @@
 // libFuzzer target for the virtual printer's command splitter. The input stream is fed in pieces
 // whose sizes the fuzzer chooses as well: the commands handed out, followed by the bytes still
-// held back, are the input again; every non-text command is as long as CommandLength says; and
-// the pieces give the same commands as the whole stream split at once (text runs merged).
+// held back, are the input again; every non-text command is as long as CommandLength says of the
+// stream where it starts; and the pieces give the same commands as the whole stream split at once
+// (text runs merged).
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -46,7 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const vp::CommandSplitter::Sink sink = [&](vp::Command::Kind kind, const std::uint8_t* bytes, std::size_t length) {
         Check(length > 0);
         Check(kind == vp::CommandKindOf(bytes[0]));
-        if (kind != vp::Command::Kind::Text) Check(vp::CommandLength(bytes, length) == length);
+        // A command is as long as the whole stream says from where it starts (alone, a lone DLE
+        // could not tell that it is complete). Text runs may be cut where a piece ends.
+        const std::size_t at = joined.size();
+        Check(std::equal(bytes, bytes + length, stream.begin() + static_cast<std::ptrdiff_t>(at)));
+        if (kind != vp::Command::Kind::Text) Check(vp::CommandLength(stream.data() + at, stream.size() - at) == length);
         joined.insert(joined.end(), bytes, bytes + length);
         handed.push_back({kind, vp::Bytes(bytes, bytes + length)});
     };
