@@ -7,19 +7,30 @@ PACKAGES  := cmake make g++ ninja-build pkg-config qt6-base-dev libgl-dev libgte
              libjpeg62-turbo-dev libfreetype-dev libzint-dev libzbar-dev zbar-tools
 # What `make deb` and `make package-check` need besides the build.
 PACK_PACKAGES := dpkg-dev file desktop-file-utils appstream lintian
+# Debian packages `make fuzz` needs besides PACKAGES: Clang with libFuzzer and its sanitizers.
+FUZZ_PACKAGES := clang libclang-rt-14-dev
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_CXX     ?= $(shell command -v clang++-14 >/dev/null 2>&1 && echo clang++-14 || echo clang++)
+# Warnings are errors in every build made through this Makefile (development and CI); a plain
+# CMake build keeps them as warnings.
+WERROR    ?= ON
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo -G Ninja)
 # A compiler cache speeds up rebuilds where one is installed; the build does not need it.
 CMAKE_LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all deps configure build run test tsan asan bench clean install deb package-check
+.PHONY: all deps deps-fuzz install-missing configure build run test tsan asan fuzz bench clean install deb package-check
 
 all: build
 
 # Installs the Debian packages that are missing; quick when everything is there.
 deps:
-	@$(MAKE) --no-print-directory install-packages LIST="$(PACKAGES)"
+	@$(MAKE) --no-print-directory install-missing LIST="$(PACKAGES)"
 
-install-packages:
+deps-fuzz: deps
+	@$(MAKE) --no-print-directory install-missing LIST="$(FUZZ_PACKAGES)"
+
+install-missing:
 	@missing=""; for p in $(LIST); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
 	done; \
@@ -31,7 +42,7 @@ install-packages:
 	fi
 
 $(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) $(CMAKE_GEN) $(CMAKE_LAUNCHER) -DCMAKE_BUILD_TYPE=$(TYPE) $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) $(CMAKE_LAUNCHER) -DCMAKE_BUILD_TYPE=$(TYPE) -DPELLORY_WERROR=$(WERROR) $(CMAKE_ARGS)
 
 configure: deps $(BUILD)/CMakeCache.txt
 
@@ -46,12 +57,25 @@ test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
 # The threaded parts under ThreadSanitizer; the whole suite under AddressSanitizer and UBSan.
+# (Only the tests that run are built.)
 tsan:
-	$(MAKE) test BUILD=build-tsan TYPE=Debug CMAKE_ARGS="-DPELLORY_TSAN=ON -DPELLORY_BENCH=OFF" \
-	  CTEST_ARGS="-R '^(platform|link|vprinter)_'"
+	$(MAKE) configure BUILD=build-tsan TYPE=Debug CMAKE_ARGS="-DPELLORY_TSAN=ON -DPELLORY_BENCH=OFF"
+	cmake --build build-tsan -j $(JOBS) --target tests_platform tests_link tests_vprinter
+	cd build-tsan && ctest --output-on-failure -j $(JOBS) -R '^(platform|link|vprinter)_' $(CTEST_ARGS)
 
 asan:
-	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp $(MAKE) test BUILD=build-asan TYPE=Debug CMAKE_ARGS="-DPELLORY_ASAN=ON -DPELLORY_BENCH=OFF"
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  $(MAKE) test BUILD=build-asan TYPE=Debug CMAKE_ARGS="-DPELLORY_ASAN=ON -DPELLORY_BENCH=OFF"
+
+# libFuzzer targets (fuzz/) built with Clang, ASan and UBSan in their own folder; each runs for
+# FUZZ_SECONDS seconds from its seed corpus. Any finding fails the run (see fuzz/run).
+fuzz: deps-fuzz
+	@[ -f $(FUZZ_BUILD)/CMakeCache.txt ] || \
+	  cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) $(CMAKE_LAUNCHER) -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) \
+	    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLORY_WERROR=$(WERROR) -DPELLORY_FUZZ=ON \
+	    -DBUILD_TESTING=OFF -DPELLORY_BENCH=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target pellory_fuzzers
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run $(FUZZ_BUILD)
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
@@ -62,7 +86,7 @@ install: build
 
 # A Debian package of the build in $(BUILD) (dependencies from the shared libraries).
 deb: build
-	@$(MAKE) --no-print-directory install-packages LIST="$(PACK_PACKAGES)"
+	@$(MAKE) --no-print-directory install-missing LIST="$(PACK_PACKAGES)"
 	cd $(BUILD) && cpack -G DEB
 
 # The package installed into a scratch root, its programs run from there, and the validators.
@@ -70,4 +94,4 @@ package-check: deb
 	tools/check_package.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) build-tsan build-asan
+	rm -rf $(BUILD) build-tsan build-asan $(FUZZ_BUILD)

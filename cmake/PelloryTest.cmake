@@ -1,6 +1,32 @@
-# pellory_add_test(<source.cpp> LIBS <libs...> [QT])
+# pellory_add_test(<source.cpp> LIBS <libs...> [QT] [TIMEOUT seconds])
 # Builds one GoogleTest executable from one test source and registers it with ctest.
 # QT marks tests that need a Qt platform; they run with the offscreen platform plugin.
+#
+# Every test runs with a home of its own inside the build folder: HOME, the XDG folders and
+# TMPDIR point into <build>/test-home/<test>, so that nothing a test or Qt writes (settings such
+# as the file dialogs' last folders in QtProject.conf, caches, temporary folders) reaches the
+# user's real home or the shared temporary folder, and tests running side by side do not meet.
+# PELLORY_TEST_ROOT names that folder for the tests that check it.
+function(pellory_test_home name out_env)
+  set(home ${CMAKE_BINARY_DIR}/test-home/${name})
+  foreach(sub config data cache state tmp)
+    file(MAKE_DIRECTORY ${home}/${sub})
+  endforeach()
+  # Qt refuses a runtime folder that others can read.
+  file(MAKE_DIRECTORY ${home}/runtime)
+  file(CHMOD ${home}/runtime DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+  set(${out_env}
+      "PELLORY_TEST_ROOT=${home}"
+      "HOME=${home}"
+      "XDG_CONFIG_HOME=${home}/config"
+      "XDG_DATA_HOME=${home}/data"
+      "XDG_CACHE_HOME=${home}/cache"
+      "XDG_STATE_HOME=${home}/state"
+      "XDG_RUNTIME_DIR=${home}/runtime"
+      "TMPDIR=${home}/tmp"
+      PARENT_SCOPE)
+endfunction()
+
 function(pellory_add_test source)
   cmake_parse_arguments(T "QT" "TIMEOUT" "LIBS" ${ARGN})
   get_filename_component(name ${source} NAME_WE)
@@ -11,10 +37,12 @@ function(pellory_add_test source)
   target_link_libraries(${target} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   add_test(NAME ${target} COMMAND ${target})
+  set_property(GLOBAL APPEND PROPERTY PELLORY_TESTS_${sub} ${target})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
-  set(env "PELLORY_TEST=1")
+  pellory_test_home(${target} env)
+  list(APPEND env "PELLORY_TEST=1")
   if(T_QT)
     list(APPEND env "QT_QPA_PLATFORM=offscreen")
   endif()

@@ -339,8 +339,22 @@ std::string CliUsage() {
     return text;
 }
 
-int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+namespace {
+
+// What the arguments ask for, once they have been read and found sound.
+struct PlannedRun {
     GlobalOptions options;
+    Action action;
+    int portNumber = 0;
+    std::optional<charset::PrinterState> encoding;  // of text arguments; nothing for "bytes"
+};
+
+// Reads the arguments without opening or reading anything. Returns the exit status when the run
+// ends here (a usage text shown, or the arguments refused with their message); otherwise fills
+// plan and returns nothing.
+std::optional<int> PlanRun(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                           PlannedRun& plan) {
+    GlobalOptions& options = plan.options;
     size_t i = 0;
     std::string error;
     if (!ParseGlobal(args, i, options, error)) {
@@ -384,18 +398,34 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (!argsOk) return BadArguments(err, error, command->name);
     std::optional<Action> action = command->prepare(parsed, error);
     if (!action) return BadArguments(err, error, command->name);
+    plan.action = std::move(*action);
 
-    std::optional<charset::PrinterState> encoding;
-    if (!ResolveEncoding(options.encoding, options.charsetN, encoding, error)) return BadArguments(err, error, nullptr);
-
-    int portNumber = 0;
-    if (!ParsePort(options.port, portNumber, error)) return BadArguments(err, error, nullptr);
+    if (!ResolveEncoding(options.encoding, options.charsetN, plan.encoding, error)) {
+        return BadArguments(err, error, nullptr);
+    }
+    if (!ParsePort(options.port, plan.portNumber, error)) return BadArguments(err, error, nullptr);
     if (options.receiptFile && !options.virtualPrinter) {
         return BadArguments(err, "--receipt needs --virtual-printer", nullptr);
     }
-    if (portNumber == 0 && options.virtualPrinter) {
+    if (plan.portNumber == 0 && options.virtualPrinter) {
         return BadArguments(err, "--virtual-printer takes a COM port, not a device path", nullptr);
     }
+    return std::nullopt;
+}
+
+}  // namespace
+
+int CheckCliArguments(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    PlannedRun plan;
+    return PlanRun(args, out, err, plan).value_or(kCliDone);
+}
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    PlannedRun plan;
+    if (const std::optional<int> code = PlanRun(args, out, err, plan)) return *code;
+    const GlobalOptions& options = plan.options;
+    int portNumber = plan.portNumber;
+    std::string error;
 
     SettingsGuard settingsGuard;
     // Declared before the binding and the session: the printer outlives every link that may
@@ -427,17 +457,18 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     size_t bytesSent = 0;
     {
         Session session(out, err, options.echo, options.historyFile.has_value());
-        session.encoding = encoding;
+        session.encoding = plan.encoding;
         session.setup.SetPrompt(&session.prompt);
         session.setup.SetMainWindow(&session.history);
         // What the window's start-up does: "COM Setup" writes the settings, then the ready flag.
-        options.selection.portNumber = portNumber;
-        session.setup.Start(options.selection);
+        pages::SetupSelection selection = options.selection;
+        selection.portNumber = portNumber;
+        session.setup.Start(selection);
         link::PortSettings.answersStatus = options.answersStatus;
         pages::ReadyFlag = true;
 
         // A stop requested before the command began: nothing is opened or sent.
-        if (!Session::Stopping()) code = (*action)(session);
+        if (!Session::Stopping()) code = plan.action(session);
         rows = session.history.Rows();
         bytesSent = session.history.BytesHandedOver();
     }

@@ -41,6 +41,11 @@ enum CliExit : int {
 // as they were when it returns (so that it can run in-process, one call after another).
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// Reads the arguments exactly as RunCli does, without opening a port or reading a file: the
+// status RunCli returns for arguments it refuses (with the same message in err) or answers with a
+// usage text (in out); kCliDone for arguments that RunCli would go on to run.
+int CheckCliArguments(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
 // The usage text of --help.
 std::string CliUsage();
 // The usage text of "COMMAND --help"; nothing for an unknown command.

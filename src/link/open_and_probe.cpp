@@ -5,10 +5,27 @@
 #include "link/port_messages.h"
 #include "link/port_settings.h"
 #include "platform/serial_device.h"
+#include "platform/threads.h"
+
+#include <utility>
 
 namespace pellory::link {
 
 using platform::SerialResult;
+
+namespace {
+ReplyWaitHook& ReplyHook() {
+    static ReplyWaitHook hook;
+    return hook;
+}
+}  // namespace
+
+void SetReplyWaitHook(ReplyWaitHook hook) { ReplyHook() = std::move(hook); }
+
+void WaitForReply(CSerialEngine& link, uint32_t ms) {
+    platform::SleepMs(ms);
+    if (ReplyHook()) ReplyHook()(link);
+}
 
 void HandOverEcho(CORVA_LIB& link, HistorySink* history) {
     const EchoRecord echo = link.TakeEcho();
@@ -143,7 +160,7 @@ void OpenAndProbe(CORVA_LIB& link, const ProbeOptions& options, const PageContex
 
     uint8_t work[3] = {kProbeRequest[0], kProbeRequest[1], kProbeRequest[2]};
     link.Send(work, sizeof work);
-    platform::SleepMs(kProbeWaitMs);
+    WaitForReply(link, kProbeWaitMs);
     HandOverEcho(link, context.history);
 
     link.ReadByte(&work[0]);

@@ -71,6 +71,14 @@ void ApplyPageTimeoutsAndHandshake(CSerialEngine& link);
 // the link's threads to be stopped.
 void DropEarlierInput(CSerialEngine& link, const EarlierBytesKeeper& keep = {});
 
+// The fixed wait for the printer's reply to a request (the probe, a status query): afterwards the
+// page takes whatever the reader has buffered by then. A hook, when one is set, runs after the
+// wait on the waiting thread; tests set one that lasts until the reply of their virtual printer
+// has reached the link, so that a loaded machine cannot turn a reply into "No Answer".
+using ReplyWaitHook = std::function<void(CSerialEngine& link)>;
+void SetReplyWaitHook(ReplyWaitHook hook);
+void WaitForReply(CSerialEngine& link, uint32_t ms = kProbeWaitMs);
+
 // Stops the threads, empties the send buffer, purges the port's output, takes the bytes received
 // so far (DropEarlierInput, with keep), then clears the flow-control bits in the stored line
 // settings only (so the writer does not wait for CTS during a probe) and restarts the threads.

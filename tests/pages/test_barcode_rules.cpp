@@ -137,8 +137,16 @@ TEST(BarcodeRules, CodabarNeedsStartAndStopLettersAroundDigitsAndSigns) {
     for (const char* one : {"A", "B", "C", "D", "a", "b", "c", "d"}) EXPECT_TRUE(BarcodeDataValid(kCodabar, one)) << one;
     for (const char* one : {"1", "E", "$", "e"}) EXPECT_FALSE(BarcodeDataValid(kCodabar, one)) << one;
     EXPECT_FALSE(BarcodeDataValid(kCodabar, ""));
-    EXPECT_TRUE(BarcodeDataValid(kCodabar, "A" + Digits(253) + "D"));
-    EXPECT_FALSE(BarcodeDataValid(kCodabar, "A" + Digits(254) + "D"));
+    // Built by appending: GCC 12 at -O3 takes "A" + std::string for an overlapping copy
+    // (-Wrestrict, a false positive).
+    auto framed = [](size_t digits) {
+        std::string data(1, 'A');
+        data += Digits(digits);
+        data += 'D';
+        return data;
+    };
+    EXPECT_TRUE(BarcodeDataValid(kCodabar, framed(253)));
+    EXPECT_FALSE(BarcodeDataValid(kCodabar, framed(254)));
 }
 
 // --- CODE93, CODE128, EAN128 ---

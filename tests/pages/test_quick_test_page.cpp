@@ -32,7 +32,7 @@ namespace expect = test::expect;
 namespace {
 
 constexpr int kCom = 61;
-constexpr uint32_t kByteWaitMs = 5000;
+constexpr uint32_t kByteWaitMs = 30000;  // a watchdog: the bytes normally arrive at once
 
 const std::string kNoAnswer = "Communicate Error:Printer No Answer.";
 const std::string kOpenError = "COM Open Error.";
@@ -88,13 +88,14 @@ protected:
     static vprinter::Bytes Received(test::MappedPrinter& p, size_t n) {
         return test::ReceivedWhenQuiet(p, n, kByteWaitMs, 30, 1000);
     }
-    // Waits (bounded) until the page's receive buffer holds n bytes.
+    // Waits until the page's receive buffer holds n bytes (30 s only as a watchdog).
     bool WaitForBuffered(size_t n) {
-        for (int i = 0; i < 100; ++i) {
-            if (page->ReceiveBuffer().Count() >= n) return true;
-            platform::SleepMs(10);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (page->ReceiveBuffer().Count() < n) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            platform::SleepMs(5);
         }
-        return false;
+        return true;
     }
 
     test::ScriptedPrompt prompt;

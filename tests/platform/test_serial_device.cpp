@@ -425,16 +425,23 @@ TEST_F(SerialDeviceTest, QueuedBytesReturnAtOnce) {
 
 TEST_F(SerialDeviceTest, IntervalEndsAReadAfterAGapButNotBeforeTheFirstByte) {
     setTimeouts(60, 0, 5000);
+    // The gap is measured from the moment the far end sends: the far thread may start before
+    // the read does, so the read's own start says nothing about when the bytes came.
+    Clock::time_point sent;
     std::thread far([&] {
         After(150);
+        sent = Clock::now();
         pty.send("xy");
     });
     const auto t0 = Clock::now();
     EXPECT_EQ(dev.read(buf, 10, n), SerialResult::Ok);
+    const auto end = Clock::now();
     const auto ms = MsSince(t0);
     far.join();
+    // 150 ms without a byte did not end the read: the interval only runs once a byte has come.
     EXPECT_EQ(std::string(buf, n), "xy");
-    EXPECT_GE(ms, 150 + 55) << "the interval only runs once a byte has come";
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(end - sent).count(), 55)
+        << "the read ended before the interval after the last byte";
     EXPECT_LT(ms, 1500) << "the gap after the last byte must end the read long before the total";
 
     // Bytes that keep coming within the interval keep the read going.

@@ -7,12 +7,65 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <optional>
+#include <mutex>
 #include <stdexcept>
 
 #include "link/hex_echo.h"
+#include "link/open_and_probe.h"
 #include "platform/port_map.h"
+#include "platform/threads.h"
 
 namespace pellory::test {
+
+namespace {
+
+// The mapped virtual printers by COM number.
+std::mutex printersMutex;
+std::map<int, vprinter::VirtualPrinter*> printers;
+
+// Whether the printer will answer a status request that reaches it now.
+bool Answers(const vprinter::VirtualPrinter& p) {
+    if (!p.running() || p.answerMode() == vprinter::VirtualPrinter::AnswerMode::Silent) return false;
+    if (!p.requireMatchingBaud()) return true;
+    const std::optional<uint32_t> host = p.hostBaudRate();
+    return !host || *host == p.baudRate();
+}
+
+// pellory-cli's own --virtual-printer (run in-process by the command-line tests): it always
+// answers, and its COM number carries this description while the run lasts.
+bool CommandLinePrinter(int number) {
+    const std::optional<platform::PortEntry> entry = platform::PortMap::instance().resolve(number);
+    return entry && entry->description == "Pellory virtual printer";
+}
+
+// The pages wait a fixed time for a reply and then take what has arrived. In the tests that
+// wait lasts until the reply of the link's virtual printer is there (when that printer answers
+// at all), bounded only as a watchdog: how fast the machine is must not decide the outcome.
+void WaitForTheTestPrintersReply(link::CSerialEngine& link) {
+    constexpr uint32_t kWatchdogMs = 30000;
+    const uint32_t start = platform::TickCount();
+    while (link.IsOpen() && link.ReceiveBuffer().Count() == 0 && platform::TickCount() - start < kWatchdogMs) {
+        {
+            std::lock_guard<std::mutex> lock(printersMutex);
+            const auto it = printers.find(link.LastOpenPort());
+            if (it != printers.end()) {
+                if (!Answers(*it->second)) return;
+            } else if (!CommandLinePrinter(link.LastOpenPort())) {
+                return;
+            }
+        }
+        platform::SleepMs(2);
+    }
+}
+
+[[maybe_unused]] const bool kReplyWaitHookSet = [] {
+    link::SetReplyWaitHook(WaitForTheTestPrintersReply);
+    return true;
+}();
+
+}  // namespace
 
 void ScriptedPrompt::ShowMessage(const std::string& text, const std::string& caption, const std::string& informative) {
     messages.push_back({text, caption, informative});
@@ -40,9 +93,15 @@ MappedPrinter::MappedPrinter(int number, vprinter::VirtualPrinter::Transport tra
     if (!printer_->start(transport, &error)) throw std::runtime_error("virtual printer: " + error);
     path_ = printer_->slavePath();
     platform::PortMap::instance().setOverride(number_, path_, "virtual printer (test)");
+    std::lock_guard<std::mutex> lock(printersMutex);
+    printers[number_] = printer_.get();
 }
 
 MappedPrinter::~MappedPrinter() {
+    {
+        std::lock_guard<std::mutex> lock(printersMutex);
+        if (printers[number_] == printer_.get()) printers.erase(number_);
+    }
     platform::PortMap::instance().clearOverride(number_);
     printer_->stop();
 }

@@ -387,8 +387,9 @@ TEST_F(VirtualPrinterTest, LargeStreamArrivesCompleteAndInOrder) {
     Host host(printer_.slavePath());
     ASSERT_TRUE(host.open());
     std::atomic<bool> written{false};
-    std::thread writer([&] { written = host.write(stream.data(), stream.size(), 20000); });
-    const bool arrived = printer_.waitForBytes(stream.size(), 20000);
+    // Watchdog bounds only: under a sanitizer on a loaded machine 50 MiB take minutes.
+    std::thread writer([&] { written = host.write(stream.data(), stream.size(), 600000); });
+    const bool arrived = printer_.waitForBytes(stream.size(), 600000);
     writer.join();
     ASSERT_TRUE(written);
     ASSERT_TRUE(arrived) << printer_.receivedCount() << " of " << stream.size();

@@ -1,5 +1,6 @@
 #include "pages/core/quick_test_actions.h"
 
+#include "link/open_and_probe.h"
 #include "link/port_settings.h"
 #include "platform/threads.h"
 
@@ -49,7 +50,7 @@ StatusResult QuickTestActions::QueryStatus() {
 
     uint8_t work[3] = {kStatusRequest[0], kStatusRequest[1], kStatusRequest[2]};
     Send(work, sizeof work);
-    platform::SleepMs(kStatusWaitMs);
+    link::WaitForReply(*this, kStatusWaitMs);
     HandOver();
 
     // No wait: whatever the reader has buffered by now. Nothing there leaves 0x10 in place.

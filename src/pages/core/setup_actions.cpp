@@ -234,7 +234,7 @@ uint8_t SetupActions::Probe(bool handOverBeforeWait) {
     uint8_t work[3] = {link::kProbeRequest[0], link::kProbeRequest[1], link::kProbeRequest[2]};
     Send(work, sizeof work);
     if (handOverBeforeWait) HandOver();
-    platform::SleepMs(link::kProbeWaitMs);
+    link::WaitForReply(*this, link::kProbeWaitMs);
     if (!handOverBeforeWait) HandOver();
     ReadByte(&work[0]);  // takes a byte the reader already buffered; leaves 0x10 when none
     return work[0];
