@@ -11,8 +11,8 @@
 
 #include "fuzz_support.h"
 #include "imaging/file_checks.h"
-#include "imaging/image_print_actions.h"
 #include "imaging/picture.h"
+#include "pages/core/image_print_actions.h"
 
 namespace img = pellory::imaging;
 namespace pages = pellory::pages;

@@ -1,9 +1,6 @@
 // libFuzzer target: the receipt interpreter on any byte stream, fed in two pieces split where the
 // first input byte says, drawing and decoding at once. It must neither crash nor read out of
 // bounds, and the paper must stay within the roll's bound.
-//
-// Build (clang): link with pellory_receipt and pellory_vprinter, compile and link with
-// -fsanitize=fuzzer,address,undefined. fuzz/receipt.cmake adds the target as fuzz_receipt.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
