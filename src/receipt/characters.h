@@ -1,7 +1,7 @@
 // How the printer turns text bytes into characters: the code table (ESC t), the international
 // character set (ESC R) and the Kanji mode (FS &, FS .). The interpreter keeps that state and asks
-// a CharacterDecoder for each character; the character module can stand in for the minimal
-// decoder here through SetCharacterDecoder.
+// a CharacterDecoder for each character: by default the character module's tables (src/charset);
+// SetCharacterDecoder puts another one in its place.
 #pragma once
 
 #include <cstddef>
@@ -30,9 +30,9 @@ public:
     virtual DecodedCharacter decode(const CharacterState& state, const uint8_t* bytes, size_t n) const = 0;
 };
 
-// The decoder in use: the one set, else a minimal built-in one (ASCII, the upper halves of the
-// single-byte code tables the system's converter knows, GB18030 pairs in Kanji mode; bytes it
-// cannot name read as U+FFFD). An interpreter takes the decoder in use when it is made.
+// The decoder in use: the one set, else the character module's (code tables, international sets,
+// two-byte GB18030 codes in Kanji mode; bytes without a character read as U+FFFD). An interpreter
+// takes the decoder in use when it is made.
 std::shared_ptr<const CharacterDecoder> CurrentCharacterDecoder();
 void SetCharacterDecoder(std::shared_ptr<const CharacterDecoder> decoder);
 

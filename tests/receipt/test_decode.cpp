@@ -40,6 +40,23 @@ TEST(ReceiptDecode, TextReadsThroughTheCodeTableAndLongStreamsAreCut) {
     EXPECT_NE(cut.find("... and 10 more commands"), std::string::npos);
 }
 
+TEST(ReceiptDecode, TextFollowsTheInternationalSetAndTheKanjiMode) {
+    // Japan (ESC R 8) puts the yen sign at 5C; France (ESC R 1) a-grave at 40.
+    const Bytes japan = Cat({B({0x1B, 0x52, 0x08}), B({0x5C})});
+    EXPECT_NE(DecodeStream(japan.data(), japan.size()).find("\"\xC2\xA5\""), std::string::npos)
+        << DecodeStream(japan.data(), japan.size());
+    const Bytes france = Cat({B({0x1B, 0x52, 0x01}), B({0x40})});
+    EXPECT_NE(DecodeStream(france.data(), france.size()).find("\"\xC3\xA0\""), std::string::npos);
+    // Kanji mode on (FS &): D6 D0 is one character.
+    const Bytes kanji = Cat({B({0x1C, 0x26}), B({0xD6, 0xD0})});
+    EXPECT_NE(DecodeStream(kanji.data(), kanji.size()).find("\"\xE4\xB8\xAD\""), std::string::npos)
+        << DecodeStream(kanji.data(), kanji.size());
+    // The paper differs too: the yen sign is not the backslash.
+    const Bytes usa = Cat({B({0x1B, 0x52, 0x00}), B({0x5C, 0x0A})});
+    const Bytes yen = Cat({B({0x1B, 0x52, 0x08}), B({0x5C, 0x0A})});
+    EXPECT_FALSE(SameDots(Render(usa), Render(yen)));
+}
+
 TEST(ReceiptDecode, AnIncompleteCommandAtTheEndIsShownUnknown) {
     const Bytes stream = B({0x41, 0x1D, 0x76, 0x30, 0x00, 0x10});
     const std::vector<DecodedCommand> c = DecodeCommands(stream.data(), stream.size());
