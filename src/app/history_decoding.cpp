@@ -1,5 +1,6 @@
 #include "app/history_decoding.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "receipt/decoding.h"
@@ -32,6 +33,10 @@ std::string HistoryRowDecoding(const std::string& echo) {
             high = -1;
         }
     }
+    return HistoryRowDecoding(std::span<const uint8_t>(bytes));
+}
+
+std::string HistoryRowDecoding(std::span<const uint8_t> bytes) {
     const std::string text = receipt::DecodeStream(bytes.data(), bytes.size(), kTooltipCommands);
     // Each line cut to kTooltipLineLimit characters (a long text run or a large image).
     std::string out;
@@ -48,6 +53,22 @@ std::string HistoryRowDecoding(const std::string& echo) {
         if (!out.empty()) out += '\n';
         out += line;
         start = end + 1;
+    }
+    return out;
+}
+
+std::string HistoryRowHexTooltip(std::span<const uint8_t> bytes) {
+    static const char* const kDigits = "0123456789ABCDEF";
+    const size_t shown = std::min(bytes.size(), kTooltipHexBytes);
+    std::string out;
+    out.reserve(shown * 3 + 64);
+    for (size_t i = 0; i < shown; ++i) {
+        if (i > 0) out += (i % 16 == 0) ? '\n' : ' ';
+        out += kDigits[bytes[i] >> 4];
+        out += kDigits[bytes[i] & 0x0F];
+    }
+    if (bytes.size() > shown) {
+        out += "\n\u2026 and " + std::to_string(bytes.size() - shown) + " more bytes";
     }
     return out;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "app/history_decoding.h"
 #include "app/history_reading.h"
 
 namespace pellory::app {
@@ -104,8 +105,10 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
             switch (role) {
                 case Qt::DisplayRole:
                     return HexText(row, kDisplayLimit);
-                case Qt::ToolTipRole:
-                    return HexText(row, kToolTipLimit);
+                case Qt::ToolTipRole: {
+                    const std::string tip = HistoryRowHexTooltip(row.echo.bytes());
+                    return QString::fromUtf8(tip.data(), static_cast<qsizetype>(tip.size()));
+                }
                 case Qt::EditRole:
                 case kFullTextRole: {
                     const std::string hex = row.echo.hex();
@@ -120,8 +123,10 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
             switch (role) {
                 case Qt::DisplayRole:
                     return TipsText(row, kDisplayLimit);
-                case Qt::ToolTipRole:
-                    return TipsText(row, kToolTipLimit);
+                case Qt::ToolTipRole: {
+                    const std::string tip = HistoryRowDecoding(row.echo.bytes());
+                    return QString::fromUtf8(tip.data(), static_cast<qsizetype>(tip.size()));
+                }
                 case Qt::EditRole:
                 case kFullTextRole: {
                     const std::string shown = DisplayReading(HistoryReading(row.echo.bytes()));

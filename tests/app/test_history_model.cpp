@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/history_decoding.h"
 #include "app/history_model.h"
 #include "app/history_reading.h"
 #include "app/history_view.h"
@@ -124,7 +125,12 @@ TEST_F(HistoryModelTest, CellTextsOfRowsAroundTheLimitsAreCutFromTheirHexText) {
         EXPECT_EQ(model.Echo(row), hex);
         EXPECT_EQ(model.Record(row).size(), n);
         EXPECT_EQ(model.index(row, 1).data(Qt::DisplayRole).toString(), cutText(hex, HistoryModel::kDisplayLimit)) << n;
-        EXPECT_EQ(model.index(row, 1).data(Qt::ToolTipRole).toString(), cutText(hex, HistoryModel::kToolTipLimit)) << n;
+        // The tooltip shows the bytes 16 to a line, the first kTooltipHexBytes of them.
+        const QString tip = model.index(row, 1).data(Qt::ToolTipRole).toString();
+        EXPECT_EQ(tip.count(QLatin1Char('\n')),
+                  static_cast<qsizetype>((std::min(n, kTooltipHexBytes) - 1) / 16 + (n > kTooltipHexBytes ? 1 : 0)))
+            << n;
+        EXPECT_TRUE(QString::fromLatin1(hex).startsWith(tip.left(47))) << n;
         EXPECT_EQ(model.index(row, 1).data(HistoryModel::kFullTextRole).toString(), QString::fromLatin1(hex));
         EXPECT_EQ(model.Reading(row), HistoryReading(hex));
         ++row;
@@ -143,10 +149,12 @@ TEST_F(HistoryModelTest, HugeRowIsShownBoundedAndKeptWhole) {
     const QString tips = model.index(1, 2).data(Qt::DisplayRole).toString();
     EXPECT_EQ(tips.size(), HistoryModel::kDisplayLimit + 1);
     EXPECT_TRUE(tips.startsWith("GS v 0 00 30 00 20 00 AA "));
-    EXPECT_LE(model.index(1, 1).data(Qt::ToolTipRole).toString().size(),
-              HistoryModel::kToolTipLimit + 1);
-    EXPECT_LE(model.index(1, 2).data(Qt::ToolTipRole).toString().size(),
-              HistoryModel::kToolTipLimit + 1);
+    // The tooltips stay bounded: the first kTooltipHexBytes bytes of hex, the first commands.
+    const QString hexTip = model.index(1, 1).data(Qt::ToolTipRole).toString();
+    EXPECT_LE(hexTip.size(), static_cast<qsizetype>(kTooltipHexBytes * 3 + 64));
+    EXPECT_TRUE(hexTip.endsWith(QStringLiteral(" more bytes")));
+    EXPECT_LE(model.index(1, 2).data(Qt::ToolTipRole).toString().count(QLatin1Char('\n')),
+              static_cast<qsizetype>(kTooltipCommands + 1));
 
     EXPECT_EQ(model.Echo(1), echo);
     EXPECT_EQ(model.index(1, 1).data(HistoryModel::kFullTextRole).toString().size(), 600000);
@@ -155,6 +163,19 @@ TEST_F(HistoryModelTest, HugeRowIsShownBoundedAndKeptWhole) {
               static_cast<qsizetype>(HistoryReading(echo).size()));
     // A short row is not marked as cut.
     EXPECT_EQ(model.index(0, 1).data().toString(), "0A ");
+}
+
+TEST_F(HistoryModelTest, TooltipsShowTheWholeHexTextAndTheDecoding) {
+    model.AddRow("1B 21 08 48 69 0A ");
+    EXPECT_EQ(model.index(0, 1).data(Qt::ToolTipRole).toString(), QStringLiteral("1B 21 08 48 69 0A"));
+    const QString decoding = model.index(0, 2).data(Qt::ToolTipRole).toString();
+    EXPECT_EQ(decoding, QStringLiteral("0000  1B 21 08  ESC ! 08  print mode: emphasized\n"
+                                       "0003  48 69  \"Hi\"\n"
+                                       "0005  0A  LF  print and feed one line"));
+    // 20 bytes: 16 to a line.
+    model.AddRow("00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 13 ");
+    EXPECT_EQ(model.index(1, 1).data(Qt::ToolTipRole).toString(),
+              QStringLiteral("00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n10 11 12 13"));
 }
 
 TEST_F(HistoryModelTest, ClearRemovesEveryRow) {
