@@ -250,11 +250,9 @@ std::string DisplayReading(std::string_view reading) {
         const char c = reading[i];
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7F) {
-            // U+2400 + byte (U+2421 for delete) in UTF-8: E2 90 80+x.
-            const unsigned picture = byte == 0x7F ? 0x21u : byte;
-            out += static_cast<char>(0xE2);
-            out += static_cast<char>(0x90);
-            out += static_cast<char>(0x80 + picture);
+            // As \xHH, like the bytes above 0x7F that have no character: most fonts have no
+            // picture for a control character and would show an empty box.
+            AppendHexEscape(out, byte);
         } else if (byte >= 0x80) {
             // The printer's character where "Printer characters" is chosen (a two-byte code
             // takes its trail byte as well), else the byte.

@@ -407,6 +407,16 @@ QString ViewText(const std::string& text, char previous, bool hexMode, int& colu
             out += QLatin1Char('\n');
             column = 0;
         }
+        // Other control characters have no picture in most fonts: they show as \xHH, as in the
+        // history's "Tips".
+        if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
+            static const char* const kDigits = "0123456789ABCDEF";
+            out += QLatin1String("\\x");
+            out += QLatin1Char(kDigits[(c >> 4) & 0x0F]);
+            out += QLatin1Char(kDigits[c & 0x0F]);
+            column += 4;
+            return;
+        }
         if (c < 0x10000) {
             out += QChar(static_cast<char16_t>(c));
         } else {

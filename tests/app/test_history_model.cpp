@@ -66,9 +66,8 @@ TEST_F(HistoryModelTest, RowsAreAppendedTickedWithTheirTextAndReading) {
     EXPECT_FALSE(model.index(0, 0).data(Qt::DisplayRole).isValid());
     EXPECT_EQ(model.index(0, 1).data().toString(), "1B 61 01 ");  // trailing space kept
     EXPECT_EQ(model.index(0, 2).data().toString(), "ESC a 01 ");
-    EXPECT_EQ(model.index(1, 2).data().toString(), QString("Hi") + QChar(0x240A));
-    EXPECT_EQ(model.index(1, 2).data(HistoryModel::kFullTextRole).toString(),
-              QString("Hi") + QChar(0x240A));
+    EXPECT_EQ(model.index(1, 2).data().toString(), QStringLiteral("Hi\\x0A"));
+    EXPECT_EQ(model.index(1, 2).data(HistoryModel::kFullTextRole).toString(), QStringLiteral("Hi\\x0A"));
 
     EXPECT_EQ(model.headerData(0, Qt::Horizontal).toString(), "");
     EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), "Hex");

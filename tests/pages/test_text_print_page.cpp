@@ -584,6 +584,16 @@ TEST_F(TextPrintPageTest, ReceivedBytesShowAsCharactersUpToAZero) {
     EXPECT_TRUE(ReceiveTextIs(QStringLiteral("ACD")));
 }
 
+TEST_F(TextPrintPageTest, ReceivedControlBytesShowAsHexEscapesNotAsBoxes) {
+    test::MappedPrinter p(kCom);
+    OpenLink(p);
+    Click(pages::kIdReceiveHexBox);  // off
+    // 01, 1B, 7F and the C1 byte 85 have no picture in most fonts; CR LF still break the line.
+    ASSERT_TRUE(p->sendUnsolicited(Hex("41 01 1B 7F 85 42 0D 0A 43")));
+    EXPECT_TRUE(ReceiveTextIs(QString::fromLatin1("A\x01\x1B\x7F\x85" "B\r\nC")));
+    EXPECT_EQ(page->ReceiveView()->toPlainText(), QStringLiteral("A\\x01\\x1B\\x7F\\x85" "B\nC"));
+}
+
 TEST_F(TextPrintPageTest, ReceivedBytesShowAsHexPairsAndConvertBothWays) {
     test::MappedPrinter p(kCom);
     OpenLink(p);
@@ -979,9 +989,9 @@ TEST_F(PrinterCharactersTest, ReceiveViewShowsThePrinterCharacters) {
     ASSERT_TRUE(p->sendUnsolicited(Hex("63 61 66 82")));
     EXPECT_TRUE(ReceiveTextIs(QString::fromLatin1("caf\x82")));  // the field keeps the bytes
     EXPECT_EQ(page->ReceiveView()->toPlainText(), QString::fromUtf8("caf\u00E9"));
-    // Back to bytes: the same byte as its Latin-1 character.
+    // Back to bytes: the same byte as its Latin-1 character, a control character (C1) as \xHH.
     Click(pages::kIdLatin1BytesRadio);
-    EXPECT_EQ(page->ReceiveView()->toPlainText(), QString::fromLatin1("caf\x82"));
+    EXPECT_EQ(page->ReceiveView()->toPlainText(), QStringLiteral("caf\\x82"));
 
     // A two-byte code split over two batches is one character; a byte without one shows as \xHH.
     Click(pages::kIdPrinterCharactersRadio);
