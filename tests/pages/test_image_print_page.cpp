@@ -357,6 +357,9 @@ TEST_F(ImagePrintPageTest, RefusedFileReportsWhyAndKeepsTheOldMatrixAndPrintStat
     EXPECT_EQ(prompt.messages[0].text, "Picture load fail");
     EXPECT_EQ(prompt.messages[0].caption, "Note");
     EXPECT_FALSE(prompt.messages[0].informative.empty());
+    // The reason, then what the user can do.
+    EXPECT_NE(prompt.messages[0].informative.find(std::string("\n") + pages::kPictureLoadFailHint), std::string::npos)
+        << prompt.messages[0].informative;
     EXPECT_EQ(PathField()->text(), QFile::decodeName(QByteArray::fromStdString(garbage)));
     EXPECT_FALSE(PrintEnabled());
     EXPECT_TRUE(page->Matrix().empty());

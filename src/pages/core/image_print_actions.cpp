@@ -52,7 +52,10 @@ void ImagePrintActions::Start() {
 }
 
 void ImagePrintActions::ShowLoadFailure(const std::string& reason) {
-    if (link::UserPrompt* prompt = Prompt()) prompt->ShowMessage(kPictureLoadFailText, kPictureLoadFailCaption, reason);
+    if (link::UserPrompt* prompt = Prompt()) {
+        prompt->ShowMessage(kPictureLoadFailText, kPictureLoadFailCaption,
+                            reason.empty() ? std::string(kPictureLoadFailHint) : reason + "\n" + kPictureLoadFailHint);
+    }
 }
 
 bool ImagePrintActions::CheckThreshold(std::string_view text, int32_t& threshold) {

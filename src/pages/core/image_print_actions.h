@@ -31,6 +31,9 @@ inline constexpr const char* kPictureFilter =
 
 inline constexpr const char* kPictureLoadFailText = "Picture load fail";
 inline constexpr const char* kPictureLoadFailCaption = "Note";
+// The line under the reason of a refused picture: what the user can do about it.
+inline constexpr const char* kPictureLoadFailHint =
+    "Choose a BMP or JPEG file that a picture viewer opens, or save the picture again from an image editor.";
 inline constexpr const char* kThresholdTooLargeText = "Threshold can not be greater than 255";
 
 // Start-up text of the threshold field.
