@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/cli.h"
+#include "app/pellory_app.h"
 #include "fuzz_support.h"
 
 namespace app = pellory::app;
@@ -35,8 +36,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         Check(code == app::kCliDone);
         Check(err.str().empty());
-        // Output only for a help request: "--help", "-h", "help" or a command's "--help".
-        if (!out.str().empty()) Check(out.str().rfind("Usage: ", 0) == 0);
+        // Output only for a help request ("--help", "-h", "help" or a command's "--help") or for
+        // --version.
+        if (!out.str().empty()) {
+            Check(out.str().rfind("Usage: ", 0) == 0 ||
+                  out.str() == std::string(app::kCliProgram) + " " + app::kProgramVersion + "\n");
+        }
     }
     return 0;
 }
