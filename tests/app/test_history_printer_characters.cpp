@@ -23,9 +23,9 @@ TEST_F(TipsCharactersTest, HighBytesShowAsThePrinterCharactersOnlyWhenChosen) {
     EXPECT_EQ(app::DisplayReading(reading), "caf\u00E9");
     charset::RecordCodeTable(charset::CodeTable::PC858);
     EXPECT_EQ(app::DisplayReading(app::HistoryReading("D5 35 ")), "\u20AC5");
-    // The lower half and the control pictures are as before; Page 255 has no characters.
+    // The lower half and the control bytes (\xHH) are as before; Page 255 has no characters.
     charset::RecordCodeTable(charset::CodeTable::Page255);
-    EXPECT_EQ(app::DisplayReading(std::string("\x1B" "A\xD5", 3)), "\u241B" "A\\xD5");
+    EXPECT_EQ(app::DisplayReading(std::string("\x1B" "A\xD5", 3)), "\\x1B" "A\\xD5");
     charset::ShowPrinterCharacters(false);
     charset::RecordCodeTable(charset::CodeTable::PC437);
     EXPECT_EQ(app::DisplayReading(reading), "caf\\x82");
