@@ -20,6 +20,7 @@ for f in usr/share/man/man1/pellory.1.gz usr/share/man/man1/pellory-cli.1.gz \
   [ -e "$root/$f" ] || { echo "missing from the package: /$f" >&2; exit 1; }
 done
 dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || { echo "Depends does not name the Qt libraries" >&2; exit 1; }
+dpkg-deb -f "$deb" Depends | grep -q fonts-dejavu-core || { echo "Depends does not name the receipt font" >&2; exit 1; }
 
 desktop-file-validate "$root/usr/share/applications/org.pellory.Pellory.desktop"
 appstreamcli validate --no-net "$root/usr/share/metainfo/org.pellory.Pellory.metainfo.xml"
