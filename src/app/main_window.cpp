@@ -204,9 +204,25 @@ void CPelloryDlg::OnExpandShrink() {
         const int panelLeft = historyGroup_.mapTo(this, QPoint(0, 0)).x();
         setFixedSize(panelLeft, height());
         expand_.setText(QString::fromLatin1(kExpandText));
+        SetHistoryPanelReachable(false);
     } else {
         setFixedSize(fullWidth_, height());
         expand_.setText(QString::fromLatin1(kShrinkText));
+        SetHistoryPanelReachable(true);
+    }
+}
+
+void CPelloryDlg::SetHistoryPanelReachable(bool reachable) {
+    // The panel's controls lie outside a shrunk window: the keyboard must not move to them then.
+    QWidget* const controls[] = {&historyList_, &clear_, &save_};
+    for (QWidget* w : controls) {
+        if (!reachable) {
+            if (!w->property("pelloryFocusPolicy").isValid()) w->setProperty("pelloryFocusPolicy", int(w->focusPolicy()));
+            if (w->hasFocus()) expand_.setFocus();
+            w->setFocusPolicy(Qt::NoFocus);
+        } else if (w->property("pelloryFocusPolicy").isValid()) {
+            w->setFocusPolicy(static_cast<Qt::FocusPolicy>(w->property("pelloryFocusPolicy").toInt()));
+        }
     }
 }
 

@@ -84,6 +84,8 @@ public:
     // Expand/Shrink button: an even counter shrinks the window to the history panel's left
     // edge (the first shrink remembers the full width), an odd one restores the full width.
     void OnExpandShrink();
+    // Whether Tab can reach the history panel's controls (not while the window is shrunk).
+    void SetHistoryPanelReachable(bool reachable);
     // Clear button: removes every history row.
     void OnClear();
     // Save... button: "No Data" when empty, else a save dialog and the ticked rows' hex text.

@@ -8,6 +8,7 @@
 #include <QFontMetrics>
 
 #include <memory>
+#include <vector>
 
 #include "app/main_window.h"
 #include "link/port_settings.h"
@@ -67,6 +68,25 @@ TEST_F(WindowReadability, WithALargerSystemFontTheListsStillOpenWideEnough) {
         ExpectEveryListOpensWideEnough(window.get());
     }
     QApplication::setFont(before);
+}
+
+TEST_F(WindowReadability, TabNeverStopsOnTheHiddenHistoryPanel) {
+    auto window = std::make_unique<CPelloryDlg>();
+    const auto panel = [&] {
+        std::vector<QWidget*> out;
+        for (const char* name : {"historyList", "clearButton", "saveButton"}) {
+            QWidget* w = window->findChild<QWidget*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly);
+            EXPECT_NE(w, nullptr) << name;
+            if (w) out.push_back(w);
+        }
+        return out;
+    };
+    // At start the window is shrunk: no panel control takes the focus from the keyboard.
+    for (QWidget* w : panel()) EXPECT_FALSE(w->focusPolicy() & Qt::TabFocus) << w->objectName().toStdString();
+    window->OnExpandShrink();  // expanded: they do again
+    for (QWidget* w : panel()) EXPECT_TRUE(w->focusPolicy() & Qt::TabFocus) << w->objectName().toStdString();
+    window->OnExpandShrink();  // shrunk again
+    for (QWidget* w : panel()) EXPECT_FALSE(w->focusPolicy() & Qt::TabFocus) << w->objectName().toStdString();
 }
 
 TEST(WidenDropDownLists, FollowsEntriesAddedLater) {
