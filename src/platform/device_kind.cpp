@@ -14,7 +14,13 @@ bool IsNetworkEntry(std::string_view entry) {
 
 std::optional<NetworkAddress> ParseNetworkEntry(std::string_view entry, std::string* error) {
     auto fail = [&](const std::string& why) -> std::optional<NetworkAddress> {
-        if (error) *error = "\"" + std::string(entry) + "\": " + why;
+        if (error) {
+            // Appended piece by piece (GCC 12 at -O3 warns wrongly about "\"" + string).
+            error->assign(1, '"');
+            error->append(entry);
+            error->append("\": ");
+            error->append(why);
+        }
         return std::nullopt;
     };
     if (!IsNetworkEntry(entry)) return fail("not of the form tcp://HOST[:PORT]");
@@ -63,7 +69,13 @@ std::optional<NetworkAddress> ParseNetworkEntry(std::string_view entry, std::str
 
 std::string AddressText(const NetworkAddress& address) {
     const bool v6 = address.host.find(':') != std::string::npos;
-    return (v6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(address.port);
+    std::string text;
+    if (v6) text += '[';
+    text += address.host;
+    if (v6) text += ']';
+    text += ':';
+    text += std::to_string(address.port);
+    return text;
 }
 
 std::string NetworkEntry(const NetworkAddress& address) { return std::string(kNetworkScheme) + AddressText(address); }
