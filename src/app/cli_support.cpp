@@ -96,7 +96,8 @@ bool ReplaceFileContent(const std::string& path, const std::function<void(std::o
         if (!ec) target = resolved;
     }
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    const std::string stem = "." + target.filename().string() + ".pellory-" + std::to_string(::getpid()) + "-";
+    std::string stem = ".";
+    stem.append(target.filename().string()).append(".pellory-").append(std::to_string(::getpid())).append("-");
     std::string temporary;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {

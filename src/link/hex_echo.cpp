@@ -43,7 +43,7 @@ void AppendHexEcho(std::string& out, const uint8_t* data, size_t n) {
 EchoRecord::EchoRecord(std::vector<uint8_t> bytes) : bytes_(Shared(std::move(bytes))) {}
 
 EchoRecord::EchoRecord(const uint8_t* data, size_t n)
-    : bytes_(n == 0 ? nullptr : Shared(std::vector<uint8_t>(data, data + n))) {}
+    : bytes_(n == 0 ? nullptr : std::make_shared<const std::vector<uint8_t>>(data, data + n)) {}
 
 EchoRecord::EchoRecord(std::string_view echoText) {
     std::vector<uint8_t> bytes;

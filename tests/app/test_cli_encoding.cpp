@@ -149,8 +149,8 @@ TEST_F(CliEncodingTest, EncodingsListsEveryName) {
     EXPECT_EQ(r.code, app::kCliDone) << r.err;
     for (const char* name : {"bytes", "cp437", "katakana", "cp850", "cp860", "cp863", "cp865", "cp1252", "cp866",
                              "cp852", "cp858", "gb18030"}) {
-        EXPECT_TRUE(r.out.rfind(std::string(name) + " ", 0) == 0 ||
-                    r.out.find("\n" + std::string(name) + " ") != std::string::npos)
+        const std::string entry = std::string(name) + " ";
+        EXPECT_TRUE(r.out.rfind(entry, 0) == 0 || r.out.find(std::string("\n").append(entry)) != std::string::npos)
             << name;
     }
     EXPECT_NE(r.out.find("\ncp858     PC858(Euro) (ESC t 19)\n"), std::string::npos) << r.out;
