@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QResizeEvent>
 #include <QRadioButton>
 #include <QTabBar>
 #include <QTextEdit>
@@ -97,15 +98,19 @@ void CPelloryDlg::CreateControls() {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromLatin1(link::kProgramTitle));
-    setFixedSize(du.size(462, 215));
+    // The start size is the smallest; larger sizes give the history panel more room.
+    startSize_ = du.size(462, 215);
+    setMinimumSize(startSize_);
+    resize(startSize_);
 
     tab_.tabBar()->setStyle(tabStyle_.get());
     PlaceDu(&tab_, du, 7, 7, 306, 184);
     PlaceDu(&expand_, du, 262, 194, 50, 14);
-    PlaceDu(&historyGroup_, du, 322, 7, 133, 201);
-    PlaceDu(&historyList_, du, 327, 20, 119, 165);
-    PlaceDu(&clear_, du, 397, 190, 50, 14);
-    PlaceDu(&save_, du, 327, 190, 50, 14);
+    groupPlace_ = du.rect(322, 7, 133, 201);
+    listPlace_ = du.rect(327, 20, 119, 165);
+    clearPlace_ = du.rect(397, 190, 50, 14);
+    savePlace_ = du.rect(327, 190, 50, 14);
+    LayoutHistoryPanel();
     // The list lies over the group box, not inside it.
     historyList_.raise();
 
@@ -199,17 +204,38 @@ void CPelloryDlg::AddHistoryRow(const link::EchoRecord& echo) {
 void CPelloryDlg::OnExpandShrink() {
     const int32_t before = expandCounter_++;
     if (before % 2 == 0) {
-        // Shrink: the window's right edge moves to the history panel's left edge.
-        if (expandCounter_ == 1) fullWidth_ = width();
+        // Shrink: the window's right edge moves to the history panel's left edge; its height
+        // stays. The full width is remembered at every shrink, so that a window the user made
+        // wider comes back as wide.
+        fullWidth_ = width();
         const int panelLeft = historyGroup_.mapTo(this, QPoint(0, 0)).x();
-        setFixedSize(panelLeft, height());
+        setMinimumWidth(panelLeft);
+        setMaximumWidth(panelLeft);
+        resize(panelLeft, height());
         expand_.setText(QString::fromLatin1(kExpandText));
         SetHistoryPanelReachable(false);
     } else {
-        setFixedSize(fullWidth_, height());
+        setMaximumWidth(QWIDGETSIZE_MAX);
+        setMinimumWidth(startSize_.width());
+        resize(fullWidth_, height());
         expand_.setText(QString::fromLatin1(kShrinkText));
         SetHistoryPanelReachable(true);
     }
+}
+
+void CPelloryDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    LayoutHistoryPanel();
+}
+
+void CPelloryDlg::LayoutHistoryPanel() {
+    if (!Shrunk()) panelGrowth_ = std::max(0, width() - startSize_.width());
+    const int dx = panelGrowth_;
+    const int dy = std::max(0, height() - startSize_.height());
+    historyGroup_.setGeometry(groupPlace_.adjusted(0, 0, dx, dy));
+    historyList_.setGeometry(listPlace_.adjusted(0, 0, dx, dy));
+    clear_.setGeometry(clearPlace_.translated(dx, dy));
+    save_.setGeometry(savePlace_.translated(0, dy));
 }
 
 void CPelloryDlg::SetHistoryPanelReachable(bool reachable) {
