@@ -19,22 +19,13 @@
 #include "app/about_dialog.h"
 #include "app/history_export.h"
 #include "pages/core/page_link.h"
+#include "widgets/compact_tab_style.h"
 #include "widgets/dialog_layout.h"
 #include "widgets/resources.h"
 
 namespace pellory::app {
 
 namespace {
-
-// The tab bar's style with less room beside each title: the six titles then fit the tab
-// control's width in one row, as in a native tab control, without scroll buttons.
-class CompactTabStyle : public QProxyStyle {
-public:
-    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
-        const int value = QProxyStyle::pixelMetric(metric, option, widget);
-        return metric == PM_TabBarTabHSpace ? std::min(value, 10) : value;
-    }
-};
 
 // Whether w is a place to type text (or lies inside one): a line edit, a text edit (the receive
 // view too), a spin box or an editable combo box.
@@ -54,7 +45,7 @@ bool IsTextField(const QWidget* w, const QWidget* window) {
 CPelloryDlg::CPelloryDlg(QWidget* parent)
     : QDialog(parent),
       icon_(widgets::ProgramIcon()),
-      tabStyle_(std::make_unique<CompactTabStyle>()),
+      tabStyle_(std::make_unique<widgets::CompactTabStyle>()),
       tab_(this),
       setup_(nullptr),
       quickTest_(nullptr),
@@ -104,6 +95,7 @@ void CPelloryDlg::CreateControls() {
     resize(startSize_);
 
     tab_.tabBar()->setStyle(tabStyle_.get());
+    widgets::KeepTabTitlesWhole(tab_.tabBar());
     PlaceDu(&tab_, du, 7, 7, 306, 184);
     PlaceDu(&expand_, du, 262, 194, 50, 14);
     groupPlace_ = du.rect(322, 7, 133, 201);

@@ -163,7 +163,7 @@ private:
     std::unique_ptr<QtPrompt> windowPrompt_;
     std::array<std::unique_ptr<QtPrompt>, kPageCount> pagePrompts_;
     link::UserPrompt* prompt_ = nullptr;  // set by SetPrompt; null = the Qt prompts
-    std::unique_ptr<QProxyStyle> tabStyle_;  // narrower tabs, so that all six titles fit
+    std::unique_ptr<QProxyStyle> tabStyle_;  // narrower tabs, so that all six titles fit, never cut
     QTabWidget tab_;
     pages::CDialogSetup setup_;
     pages::CDialogQuickTest quickTest_;
