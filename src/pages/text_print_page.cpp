@@ -152,7 +152,7 @@ void CDialogTprint::BuildControls() {
     SetControlId(transmit_, kIdTransmitField, QStringLiteral("transmitField"));
     PlaceDu(transmit_, du, 10, 12, 222, 58);
 
-    transmitHex_ = new QCheckBox(QStringLiteral("Hex"), this);
+    transmitHex_ = new QCheckBox(QStringLiteral("&Hex"), this);
     SetControlId(transmitHex_, kIdTransmitHexBox, QStringLiteral("transmitHex"));
     PlaceDu(transmitHex_, du, 238, 12, 56, 10);
 
@@ -163,17 +163,17 @@ void CDialogTprint::BuildControls() {
         b->setAutoDefault(false);
         b->setDefault(false);
     };
-    button(print_, "Print", kIdPrintButton, "printButton", 238, 24, 56);
-    button(feed_, "Feed", kIdFeedButton, "feedButton", 238, 40, 56);
-    button(transmitClear_, "Clear", kIdTransmitClearButton, "transmitClear", 238, 56, 56);
-    button(load_, "Load...", kIdLoadButton, "loadButton", 10, 74, 44);
-    button(save_, "Save...", kIdSaveButton, "saveButton", 58, 74, 44);
+    button(print_, "&Print", kIdPrintButton, "printButton", 238, 24, 56);
+    button(feed_, "&Feed", kIdFeedButton, "feedButton", 238, 40, 56);
+    button(transmitClear_, "&Clear", kIdTransmitClearButton, "transmitClear", 238, 56, 56);
+    button(load_, "&Load...", kIdLoadButton, "loadButton", 10, 74, 44);
+    button(save_, "&Save...", kIdSaveButton, "saveButton", 58, 74, 44);
 
     path_ = new QLineEdit(this);
     SetControlId(path_, kIdPathField, QStringLiteral("pathField"));
     path_->setReadOnly(true);
     PlaceDu(path_, du, 108, 75, 124, 12);
-    button(open_, "Open...", kIdOpenButton, "openButton", 238, 74, 56);
+    button(open_, "&Open...", kIdOpenButton, "openButton", 238, 74, 56);
 
     receive_ = new QPlainTextEdit(this);
     SetControlId(receive_, kIdReceiveField, QStringLiteral("receiveField"));
@@ -182,16 +182,16 @@ void CDialogTprint::BuildControls() {
     receive_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     PlaceDu(receive_, du, 10, 104, 222, 46);
 
-    receiveHex_ = new QCheckBox(QStringLiteral("Hex"), this);
+    receiveHex_ = new QCheckBox(QStringLiteral("He&x"), this);
     SetControlId(receiveHex_, kIdReceiveHexBox, QStringLiteral("receiveHex"));
     PlaceDu(receiveHex_, du, 238, 104, 56, 10);
-    button(receiveClear_, "Clear", kIdReceiveClearButton, "receiveClear", 238, 118, 56);
+    button(receiveClear_, "Cl&ear", kIdReceiveClearButton, "receiveClear", 238, 118, 56);
 
     // Both radio buttons have the page as parent, so they form one exclusive pair.
-    latin1Radio_ = new QRadioButton(QString::fromLatin1(kLatin1BytesText), this);
+    latin1Radio_ = new QRadioButton(widgets::WithMnemonic(QString::fromLatin1(kLatin1BytesText), u'b'), this);
     SetControlId(latin1Radio_, kIdLatin1BytesRadio, QStringLiteral("latin1Radio"));
     PlaceDu(latin1Radio_, du, 10, 160, 96, 10);
-    printerRadio_ = new QRadioButton(QString::fromLatin1(kPrinterCharactersText), this);
+    printerRadio_ = new QRadioButton(widgets::WithMnemonic(QString::fromLatin1(kPrinterCharactersText), u'r'), this);
     SetControlId(printerRadio_, kIdPrinterCharactersRadio, QStringLiteral("printerCharactersRadio"));
     PlaceDu(printerRadio_, du, 110, 160, 110, 10);
     latin1Radio_->setChecked(true);
