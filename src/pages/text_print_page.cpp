@@ -146,7 +146,7 @@ void CDialogTprint::BuildControls() {
     const DialogUnits du = widgets::SizeAsPage(this);
 
     MakeGroupDu(this, du, QStringLiteral("Transmitting data"), 4, 2, 294, 90);
-    MakeGroupDu(this, du, QStringLiteral("Receiving data"), 4, 94, 294, 60);
+    MakeGroupDu(this, du, QStringLiteral("Receiving data"), 4, 94, 294, 56);
 
     transmit_ = new CCommandEdit(this);
     SetControlId(transmit_, kIdTransmitField, QStringLiteral("transmitField"));
@@ -180,20 +180,21 @@ void CDialogTprint::BuildControls() {
     receive_->setReadOnly(true);
     receive_->setUndoRedoEnabled(false);  // the field only grows; no undo history to keep
     receive_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    PlaceDu(receive_, du, 10, 104, 222, 46);
+    PlaceDu(receive_, du, 10, 104, 222, 42);
 
     receiveHex_ = new QCheckBox(QStringLiteral("He&x"), this);
     SetControlId(receiveHex_, kIdReceiveHexBox, QStringLiteral("receiveHex"));
     PlaceDu(receiveHex_, du, 238, 104, 56, 10);
     button(receiveClear_, "Cl&ear", kIdReceiveClearButton, "receiveClear", 238, 118, 56);
 
-    // Both radio buttons have the page as parent, so they form one exclusive pair.
+    // Both radio buttons have the page as parent, so they form one exclusive pair. They lie
+    // within the part of the page that the tab control shows (about 168 of its 180 units).
     latin1Radio_ = new QRadioButton(widgets::WithMnemonic(QString::fromLatin1(kLatin1BytesText), u'b'), this);
     SetControlId(latin1Radio_, kIdLatin1BytesRadio, QStringLiteral("latin1Radio"));
-    PlaceDu(latin1Radio_, du, 10, 160, 96, 10);
+    PlaceDu(latin1Radio_, du, 10, 154, 96, 10);
     printerRadio_ = new QRadioButton(widgets::WithMnemonic(QString::fromLatin1(kPrinterCharactersText), u'r'), this);
     SetControlId(printerRadio_, kIdPrinterCharactersRadio, QStringLiteral("printerCharactersRadio"));
-    PlaceDu(printerRadio_, du, 110, 160, 110, 10);
+    PlaceDu(printerRadio_, du, 110, 154, 110, 10);
     latin1Radio_->setChecked(true);
 
     // The boxes act on the user's clicks only; the program's setChecked sends no clicked().

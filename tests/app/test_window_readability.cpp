@@ -73,8 +73,8 @@ TEST_F(WindowReadability, WithALargerSystemFontTheListsStillOpenWideEnough) {
 }
 
 // Every tab title shows whole in the tab bar's font: its tab leaves the style's label area at
-// least as wide as the title (the offscreen platform draws no glyphs to look at, so the test
-// holds the tab's geometry against the font's metrics). The six tabs fit in one row at these
+// least as wide as the title (the test holds the tab's geometry against the font's metrics:
+// whether pixels are cut depends on the style, and the offscreen platform's cuts nothing). The six tabs fit in one row at these
 // fonts, since the window's layout grows with its font.
 TEST_F(WindowReadability, TabTitlesShowWholeAtLargerFonts) {
     const QFont before = QApplication::font();
@@ -124,6 +124,38 @@ TEST_F(WindowReadability, WithALargerTabFontTheTabsScrollAndStayWhole) {
         EXPECT_GT(total, window.TabControl().width()) << "the case this test is about: the tabs do not fit";
     }
     QApplication::setFont(before, "QTabBar");
+}
+
+// The tab control shows less of a page than the page's own size (as a native tab control
+// does): every control of every page lies inside the part shown, at the program's font and at
+// larger ones.
+TEST_F(WindowReadability, EveryControlOfEveryPageLiesInsideThePartShown) {
+    const QFont before = QApplication::font();
+    const double base = before.pointSizeF() > 0 ? before.pointSizeF() : 9.0;
+    for (const double points : {base, 11.0, 14.0}) {
+        SCOPED_TRACE(points);
+        QFont font = before;
+        font.setPointSizeF(points);
+        QApplication::setFont(font);
+        {
+            CPelloryDlg window;
+            window.show();
+            QApplication::processEvents();
+            for (int i = 0; i < kPageCount; ++i) {
+                QWidget& page = window.PageWidget(i);
+                const QRect shown = page.parentWidget()->rect();
+                for (QWidget* control : page.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                    if (!control->isVisibleTo(&page)) continue;
+                    const QRect r = control->geometry().translated(page.pos());
+                    EXPECT_TRUE(shown.contains(r))
+                        << window.TabControl().tabText(i).toStdString() << ": " << control->objectName().toStdString()
+                        << " at " << r.x() << "," << r.y() << " " << r.width() << "x" << r.height() << " outside "
+                        << shown.width() << "x" << shown.height();
+                }
+            }
+        }
+    }
+    QApplication::setFont(before);
 }
 
 TEST_F(WindowReadability, TabNeverStopsOnTheHiddenHistoryPanel) {
