@@ -9,8 +9,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
-#include <QResizeEvent>
 #include <QRadioButton>
+#include <QResizeEvent>
 #include <QTabBar>
 #include <QTextEdit>
 
