@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -155,6 +156,12 @@ HistoryView::HistoryView(QWidget* parent) : QTableView(parent), model_(new Histo
     columns->setHighlightSections(false);
     columns->setSectionsClickable(false);
     SetUpColumns();
+    // A column the user drags keeps its new width, the gained width still shared on top of it.
+    connect(columns, &QHeaderView::sectionResized, this, [this](int column, int, int size) {
+        if (fitting_) return;
+        if (column == HistoryModel::kHexColumn) baseHexWidth_ = size - HexShare();
+        if (column == HistoryModel::kTipsColumn) baseTipsWidth_ = size - TipsShare();
+    });
 
     // Connected after setModel(), so that the headers have taken the new row before the list
     // scrolls to it.
@@ -167,10 +174,31 @@ int HistoryView::ClientWidth() const { return width() - 2 * frameWidth(); }
 void HistoryView::SetUpColumns() { SetUpColumns(ClientWidth()); }
 
 void HistoryView::SetUpColumns(int clientWidth) {
+    // What the list gains from here on is shared out.
+    baseClientWidth_ = ClientWidth();
+    baseHexWidth_ = std::max(0, clientWidth - kClientWidthReserve);
+    baseTipsWidth_ = kTipsColumnWidth;
+    fitting_ = true;
+    horizontalHeader()->resizeSection(HistoryModel::kCheckColumn, kCheckColumnWidth);
+    fitting_ = false;
+    FitColumns();
+}
+
+int HistoryView::HexShare() const { return std::max(0, ClientWidth() - baseClientWidth_) / 2; }
+
+int HistoryView::TipsShare() const { return std::max(0, ClientWidth() - baseClientWidth_) - HexShare(); }
+
+void HistoryView::FitColumns() {
+    fitting_ = true;
     QHeaderView* columns = horizontalHeader();
-    columns->resizeSection(HistoryModel::kCheckColumn, kCheckColumnWidth);
-    columns->resizeSection(HistoryModel::kHexColumn, std::max(0, clientWidth - kClientWidthReserve));
-    columns->resizeSection(HistoryModel::kTipsColumn, kTipsColumnWidth);
+    columns->resizeSection(HistoryModel::kHexColumn, std::max(0, baseHexWidth_ + HexShare()));
+    columns->resizeSection(HistoryModel::kTipsColumn, std::max(0, baseTipsWidth_ + TipsShare()));
+    fitting_ = false;
+}
+
+void HistoryView::resizeEvent(QResizeEvent* event) {
+    QTableView::resizeEvent(event);
+    if (event->size().width() != event->oldSize().width()) FitColumns();
 }
 
 int HistoryView::RowHeight() const { return verticalHeader()->defaultSectionSize(); }

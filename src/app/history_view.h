@@ -45,7 +45,9 @@ public:
     const HistoryModel& Model() const { return *model_; }
 
     // Sets the three column widths from the list's present client width (the window calls it
-    // once the list has its final size), or from a given client width.
+    // once the list has its final size), or from a given client width. When the list then grows
+    // wider, "Hex" and "Tips" share what it gains (half each, the odd pixel to "Tips"); back at
+    // its width of the set-up they have their set-up widths again.
     void SetUpColumns();
     void SetUpColumns(int clientWidth);
     // The client width that SetUpColumns() uses: the inside of the frame.
@@ -55,14 +57,25 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     // Keeps a list that shows its last row at the bottom when its geometry changes, for example
     // when a new row brings in the scroll bars and the visible part shrinks.
     void updateGeometries() override;
 
 private:
     void ApplyRowHeight();
+    // Gives "Hex" and "Tips" their base widths plus their shares of the width gained since
+    // SetUpColumns.
+    void FitColumns();
+    // The part of the gained width that goes to the "Hex" column, and to the "Tips" column.
+    int HexShare() const;
+    int TipsShare() const;
 
     HistoryModel* model_;
+    int baseClientWidth_ = 0;
+    int baseHexWidth_ = 0;
+    int baseTipsWidth_ = kTipsColumnWidth;
+    bool fitting_ = false;  // the columns are being sized by the view itself
 };
 
 }  // namespace pellory::app

@@ -4,15 +4,10 @@
 #include "app/pellory_app.h"
 
 int main(int argc, char** argv) {
-    // Both answered before any window system is needed, so that they work without a display.
-    if (pellory::app::AsksForVersion(argc, argv)) {
-        std::cout << pellory::app::VersionText();
-        return 0;
-    }
-    if (pellory::app::AsksForHelp(argc, argv)) {
-        std::cout << pellory::app::UsageText(argc > 0 ? argv[0] : "pellory");
-        return 0;
-    }
+    // The command line is judged before any window system is needed: --version, --help and a
+    // bad option work without a display, and a bad option opens no window.
+    const int answered = pellory::app::AnswerBeforeStart(argc, argv, std::cout, std::cerr);
+    if (answered >= 0) return answered;
     pellory::app::CPelloryApp app(argc, argv);
     return app.InitInstance();
 }

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QResizeEvent>
 #include <QTabBar>
 #include <QTextEdit>
 
@@ -18,22 +19,13 @@
 #include "app/about_dialog.h"
 #include "app/history_export.h"
 #include "pages/core/page_link.h"
+#include "widgets/compact_tab_style.h"
 #include "widgets/dialog_layout.h"
 #include "widgets/resources.h"
 
 namespace pellory::app {
 
 namespace {
-
-// The tab bar's style with less room beside each title: the six titles then fit the tab
-// control's width in one row, as in a native tab control, without scroll buttons.
-class CompactTabStyle : public QProxyStyle {
-public:
-    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
-        const int value = QProxyStyle::pixelMetric(metric, option, widget);
-        return metric == PM_TabBarTabHSpace ? std::min(value, 10) : value;
-    }
-};
 
 // Whether w is a place to type text (or lies inside one): a line edit, a text edit (the receive
 // view too), a spin box or an editable combo box.
@@ -53,7 +45,7 @@ bool IsTextField(const QWidget* w, const QWidget* window) {
 CPelloryDlg::CPelloryDlg(QWidget* parent)
     : QDialog(parent),
       icon_(widgets::ProgramIcon()),
-      tabStyle_(std::make_unique<CompactTabStyle>()),
+      tabStyle_(std::make_unique<widgets::CompactTabStyle>()),
       tab_(this),
       setup_(nullptr),
       quickTest_(nullptr),
@@ -97,15 +89,20 @@ void CPelloryDlg::CreateControls() {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromLatin1(link::kProgramTitle));
-    setFixedSize(du.size(462, 215));
+    // The start size is the smallest; larger sizes give the history panel more room.
+    startSize_ = du.size(462, 215);
+    setMinimumSize(startSize_);
+    resize(startSize_);
 
     tab_.tabBar()->setStyle(tabStyle_.get());
+    widgets::KeepTabTitlesWhole(tab_.tabBar());
     PlaceDu(&tab_, du, 7, 7, 306, 184);
     PlaceDu(&expand_, du, 262, 194, 50, 14);
-    PlaceDu(&historyGroup_, du, 322, 7, 133, 201);
-    PlaceDu(&historyList_, du, 327, 20, 119, 165);
-    PlaceDu(&clear_, du, 397, 190, 50, 14);
-    PlaceDu(&save_, du, 327, 190, 50, 14);
+    groupPlace_ = du.rect(322, 7, 133, 201);
+    listPlace_ = du.rect(327, 20, 119, 165);
+    clearPlace_ = du.rect(397, 190, 50, 14);
+    savePlace_ = du.rect(327, 190, 50, 14);
+    LayoutHistoryPanel();
     // The list lies over the group box, not inside it.
     historyList_.raise();
 
@@ -199,17 +196,38 @@ void CPelloryDlg::AddHistoryRow(const link::EchoRecord& echo) {
 void CPelloryDlg::OnExpandShrink() {
     const int32_t before = expandCounter_++;
     if (before % 2 == 0) {
-        // Shrink: the window's right edge moves to the history panel's left edge.
-        if (expandCounter_ == 1) fullWidth_ = width();
+        // Shrink: the window's right edge moves to the history panel's left edge; its height
+        // stays. The full width is remembered at every shrink, so that a window the user made
+        // wider comes back as wide.
+        fullWidth_ = width();
         const int panelLeft = historyGroup_.mapTo(this, QPoint(0, 0)).x();
-        setFixedSize(panelLeft, height());
+        setMinimumWidth(panelLeft);
+        setMaximumWidth(panelLeft);
+        resize(panelLeft, height());
         expand_.setText(QString::fromLatin1(kExpandText));
         SetHistoryPanelReachable(false);
     } else {
-        setFixedSize(fullWidth_, height());
+        setMaximumWidth(QWIDGETSIZE_MAX);
+        setMinimumWidth(startSize_.width());
+        resize(fullWidth_, height());
         expand_.setText(QString::fromLatin1(kShrinkText));
         SetHistoryPanelReachable(true);
     }
+}
+
+void CPelloryDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    LayoutHistoryPanel();
+}
+
+void CPelloryDlg::LayoutHistoryPanel() {
+    if (!Shrunk()) panelGrowth_ = std::max(0, width() - startSize_.width());
+    const int dx = panelGrowth_;
+    const int dy = std::max(0, height() - startSize_.height());
+    historyGroup_.setGeometry(groupPlace_.adjusted(0, 0, dx, dy));
+    historyList_.setGeometry(listPlace_.adjusted(0, 0, dx, dy));
+    clear_.setGeometry(clearPlace_.translated(dx, dy));
+    save_.setGeometry(savePlace_.translated(0, dy));
 }
 
 void CPelloryDlg::SetHistoryPanelReachable(bool reachable) {

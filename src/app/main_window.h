@@ -10,6 +10,8 @@
 #include <QIcon>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QRect>
+#include <QSize>
 #include <QTabWidget>
 
 #include <array>
@@ -82,7 +84,11 @@ public:
 
     // --- the window's commands ---
     // Expand/Shrink button: an even counter shrinks the window to the history panel's left
-    // edge (the first shrink remembers the full width), an odd one restores the full width.
+    // edge (remembering the full width it had), an odd one restores that full width.
+    // Expanded, the window can be made larger than its start size (never smaller): the tab
+    // control, its pages and the Expand/Shrink button keep their places and sizes, the history
+    // panel takes the room. Shrunk, its width stays at the panel's left edge. Nothing of the
+    // size is kept after the window closes.
     void OnExpandShrink();
     // Whether Tab can reach the history panel's controls (not while the window is shrunk).
     void SetHistoryPanelReachable(bool reachable);
@@ -117,6 +123,9 @@ public:
     QAction& AboutAction() { return about_; }
     QAction& QuitAction() { return quit_; }
     int ExpandCounter() const { return expandCounter_; }
+    bool Shrunk() const { return expandCounter_ % 2 == 1; }
+    // The window's size at start, expanded: its smallest size.
+    QSize StartSize() const { return startSize_; }
     int FullWidth() const { return fullWidth_; }
     const std::shared_ptr<QtNotifyTarget>& NotifyWindow() const { return notify_; }
 
@@ -137,11 +146,16 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     // The window menu with the About entry.
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void OnInitDialog();
     void CreateControls();
     void InitPages();
+    // Places the history panel's controls for the window's present size: the group box and
+    // the list grow with it, "Save..." stays at the panel's lower left, "Clear" at its lower
+    // right. While the window is shrunk the panel keeps the width it had.
+    void LayoutHistoryPanel();
 
     // Members in the order they are built; they go in reverse.
     QIcon icon_;
@@ -149,7 +163,7 @@ private:
     std::unique_ptr<QtPrompt> windowPrompt_;
     std::array<std::unique_ptr<QtPrompt>, kPageCount> pagePrompts_;
     link::UserPrompt* prompt_ = nullptr;  // set by SetPrompt; null = the Qt prompts
-    std::unique_ptr<QProxyStyle> tabStyle_;  // narrower tabs, so that all six titles fit
+    std::unique_ptr<QProxyStyle> tabStyle_;  // narrower tabs, so that all six titles fit, never cut
     QTabWidget tab_;
     pages::CDialogSetup setup_;
     pages::CDialogQuickTest quickTest_;
@@ -172,6 +186,10 @@ private:
     // remembered at the first shrink.
     int32_t expandCounter_ = 0;
     int32_t fullWidth_ = 0;
+    // The start size and the places of the history panel's controls at that size.
+    QSize startSize_;
+    QRect groupPlace_, listPlace_, clearPlace_, savePlace_;
+    int panelGrowth_ = 0;  // how much wider than at start the panel is
 };
 
 }  // namespace pellory::app

@@ -1,6 +1,9 @@
 #include "app/pellory_app.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QSocketNotifier>
+#include <QStringList>
 #include <QTimer>
 
 #include <fcntl.h>
@@ -13,6 +16,7 @@
 #include <memory>
 #include <cstring>
 #include <iostream>
+#include <ostream>
 
 #include "app/main_window.h"
 #include "app/virtual_printer_window.h"
@@ -22,37 +26,141 @@
 
 namespace pellory::app {
 
+namespace {
+
+// The window system's own options, which QGuiApplication and QApplication take out of the
+// command line: the parser knows them so that it refuses only what nobody reads.
+struct WindowSystemOption {
+    const char* name;
+    bool takesValue;
+};
+constexpr WindowSystemOption kWindowSystemOptions[] = {
+    {"platform", true},   {"platformpluginpath", true}, {"platformtheme", true}, {"plugin", true},
+    {"qwindowgeometry", true}, {"qwindowicon", true},   {"qwindowtitle", true},  {"session", true},
+    {"display", true},    {"geometry", true},           {"style", true},         {"stylesheet", true},
+    {"qmljsdebugger", true}, {"dialogs", true},         {"fontengine", true},    {"reverse", false},
+    {"widgetcount", false},
+};
+
+// QCommandLineParser has no options with an optional value: "--virtual-printer=KIND" reaches
+// it as this hidden option with the value KIND.
+constexpr const char* kVirtualPrinterKind = "virtual-printer-kind";
+constexpr const char* kVirtualPrinterWithKind = "--virtual-printer=";
+
+QString FromArg(const std::string& a) { return QString::fromLocal8Bit(a.data(), static_cast<qsizetype>(a.size())); }
+std::string ToArg(const QString& a) { return a.toLocal8Bit().toStdString(); }
+
+}  // namespace
+
 bool ParseStartOptions(const std::vector<std::string>& args, StartOptions& options, std::string* error) {
+    QStringList arguments{QStringLiteral("pellory")};
+    const QString withKind = QString::fromLatin1(kVirtualPrinterWithKind);
     for (const std::string& a : args) {
-        if (a == "-h" || a == "--help") {
-            options.help = true;
-        } else if (a == "--virtual-printer" || a == "--virtual-printer=pty") {
-            options.virtualPrinter = true;
-        } else if (a == "--virtual-printer=tcp") {
-            options.virtualPrinter = true;
-            options.virtualPrinterOnNetwork = true;
-        } else {
-            if (error) {
-                *error = (a.size() > 1 && a[0] == '-') ? "unknown option " + a : "unexpected argument " + a;
-            }
-            return false;
+        QString arg = FromArg(a);
+        if (arg.startsWith(withKind)) {
+            arg = QStringLiteral("--") + QString::fromLatin1(kVirtualPrinterKind) + QLatin1Char('=') + arg.mid(withKind.size());
         }
+        arguments << arg;
+    }
+
+    QCommandLineParser parser;
+    // "-style fusion" as the window system writes its options; "-h" still works.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    const QCommandLineOption virtualPrinter(QStringLiteral("virtual-printer"));
+    QCommandLineOption kind(QString::fromLatin1(kVirtualPrinterKind), QString(), QStringLiteral("kind"));
+    kind.setFlags(QCommandLineOption::HiddenFromHelp);
+    const QCommandLineOption com(QStringLiteral("com"), QString(), QStringLiteral("n=port"));
+    parser.addOptions({help, version, virtualPrinter, kind, com});
+    for (const WindowSystemOption& w : kWindowSystemOptions) {
+        QCommandLineOption option(QString::fromLatin1(w.name));
+        if (w.takesValue) option.setValueName(QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    const bool parsed = parser.parse(arguments);
+
+    options.help = parser.isSet(help);
+    options.version = parser.isSet(version);
+    options.virtualPrinter = parser.isSet(virtualPrinter) || parser.isSet(kind);
+    options.comMaps.clear();
+    for (const QString& v : parser.values(com)) options.comMaps.push_back(ToArg(v));
+
+    std::string fault;
+    if (!parsed) {
+        const QStringList unknown = parser.unknownOptionNames();
+        if (!unknown.isEmpty()) {
+            fault = "unknown option " + std::string(unknown.first().size() == 1 ? "-" : "--") + ToArg(unknown.first());
+        } else {
+            fault = ToArg(parser.errorText());
+        }
+    }
+    for (const QString& k : parser.values(kind)) {
+        if (k == QLatin1String("tcp")) {
+            options.virtualPrinterOnNetwork = true;
+        } else if (k != QLatin1String("pty") && fault.empty()) {
+            fault = "unknown option " + std::string(kVirtualPrinterWithKind) + ToArg(k) + " (it takes =tcp)";
+        }
+    }
+    if (fault.empty() && !parser.positionalArguments().isEmpty()) {
+        fault = "unexpected argument " + ToArg(parser.positionalArguments().first());
+    }
+    if (fault.empty() && !options.comMaps.empty()) {
+        // Read as the port map reads them, by a map of their own: the program's map takes them
+        // once the program starts.
+        std::vector<std::string> pairs;
+        for (const std::string& m : options.comMaps) pairs.insert(pairs.end(), {"--com", m});
+        platform::PortMap check;
+        check.parseArguments(pairs, &fault);
+    }
+    if (!fault.empty()) {
+        if (error) *error = fault;
+        return false;
     }
     return true;
 }
 
+namespace {
+
+std::vector<std::string> ArgsOf(int argc, char** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    return args;
+}
+
+}  // namespace
+
 bool AsksForHelp(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) return true;
-    }
-    return false;
+    StartOptions options;
+    ParseStartOptions(ArgsOf(argc, argv), options);
+    return options.help;
 }
 
 bool AsksForVersion(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--version") == 0) return true;
+    StartOptions options;
+    ParseStartOptions(ArgsOf(argc, argv), options);
+    return options.version;
+}
+
+int AnswerBeforeStart(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    const std::string program = argc > 0 ? argv[0] : "pellory";
+    StartOptions options;
+    std::string error;
+    const bool understood = ParseStartOptions(ArgsOf(argc, argv), options, &error);
+    if (options.version) {
+        out << VersionText();
+        return 0;
     }
-    return false;
+    if (options.help) {
+        out << UsageText(program);
+        return 0;
+    }
+    if (!understood) {
+        err << program << ": " << error << "\n" << UsageText(program);
+        return 2;
+    }
+    return -1;
 }
 
 std::string VersionText() { return std::string("Pellory ") + kProgramVersion + "\n"; }
@@ -70,6 +178,7 @@ std::string UsageText(const std::string& program) {
            "  --version          show the version\n"
            "\n"
            "The environment variable PELLORY_COM<n>=<port> maps COM<n> as well; --com wins.\n"
+           "Qt's own options (-platform NAME, -style NAME, -reverse, ...) are taken as well.\n"
            "Other COM numbers go to the system's serial ports (ttyUSB*, ttyACM*, ttyS*).\n";
 }
 
@@ -149,17 +258,23 @@ int CPelloryApp::InitInstance() {
 
     platform::PortMap& ports = platform::PortMap::instance();
     ports.loadEnvironment();
-    std::vector<std::string> rest = args_;
     std::string error;
     StartOptions options;
-    if (!ports.parseArguments(rest, &error) || !ParseStartOptions(rest, options, &error)) {
+    if (!ParseStartOptions(args_, options, &error)) {
         std::cerr << program_ << ": " << error << "\n" << UsageText(program_);
         return 2;
+    }
+    if (options.version) {
+        std::cout << VersionText();
+        return 0;
     }
     if (options.help) {
         std::cout << UsageText(program_);
         return 0;
     }
+    std::vector<std::string> comPairs;
+    for (const std::string& m : options.comMaps) comPairs.insert(comPairs.end(), {"--com", m});
+    ports.parseArguments(comPairs);  // checked above: --com wins over the environment
 
     // Declared before the window, so that it outlives every link that may have it open.
     vprinter::VirtualPrinter printer;

@@ -6,6 +6,7 @@
 #include <QApplication>
 
 #include <functional>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,23 +17,33 @@ namespace pellory::app {
 
 inline constexpr const char* kProgramVersion = "1.0.0.2";
 
-// The program's own options (the port map takes --com first, Qt its own options before that).
+// The program's options.
 struct StartOptions {
-    bool help = false;            // -h, --help
+    bool help = false;                     // -h, --help
+    bool version = false;                  // --version
     bool virtualPrinter = false;           // --virtual-printer
     bool virtualPrinterOnNetwork = false;  // --virtual-printer=tcp: on 127.0.0.1 instead
+    std::vector<std::string> comMaps;      // the values of --com ("<n>=<port>"), in order
 };
 
-// Reads args (without the program name). False, with error set, for anything unknown.
+// Reads the command line (args without the program name) with a QCommandLineParser: the
+// program's options and the window system's own (-platform NAME, -style NAME, -reverse, ...),
+// which the application object takes out itself. It needs no application object, so that the
+// command line is judged before any window system is asked for. False, with error set, for an
+// unknown option, a missing or malformed value, or any other argument; options read before
+// and after the fault are still set, so that --help and --version are honoured all the same.
 bool ParseStartOptions(const std::vector<std::string>& args, StartOptions& options, std::string* error = nullptr);
 
-// Whether the command line asks for the usage text (looked at before any window system is
-// needed, so that --help works without a display).
+// Whether the command line (argc/argv as main gets them) asks for the usage text, or for the
+// version; both are answered before any window system is needed.
 bool AsksForHelp(int argc, char** argv);
-
-// Whether the command line asks for the version (--version), and the text printed for it.
 bool AsksForVersion(int argc, char** argv);
 std::string VersionText();
+
+// What main does before the application object: the version or the usage text on out (exit
+// status 0), or a command-line error and the usage on err (exit status 2). Returns the exit
+// status when the program ends here, or -1 when the window is to start.
+int AnswerBeforeStart(int argc, char** argv, std::ostream& out, std::ostream& err);
 
 // The usage text printed by --help and after a command-line error.
 std::string UsageText(const std::string& program);

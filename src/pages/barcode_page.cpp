@@ -78,7 +78,7 @@ void CDiglogBarcode::BuildControls() {
     numberRange_->setReadOnly(true);
     SetControlId(numberRange_, kIdNumberRange, QStringLiteral("numberRange"));
     PlaceDu(numberRange_, du, 160, 108, 132, 24);
-    print_ = new QPushButton(QStringLiteral("Print Barcode"), this);
+    print_ = new QPushButton(QStringLiteral("&Print Barcode"), this);
     SetControlId(print_, kIdPrint, QStringLiteral("printBarcode"));
     PlaceDu(print_, du, 190, 135, 72, 14);
 

@@ -103,14 +103,14 @@ void CDialogPPrint::BuildControls() {
     SetControlId(path_, kIdPath, QStringLiteral("picturePath"));
     path_->setReadOnly(true);
     PlaceDu(path_, du, 10, 134, 170, 12);
-    load_ = MakeButton(this, du, kIdLoad, "load", "Load..", 184, 133, 42, 14);
+    load_ = MakeButton(this, du, kIdLoad, "load", "&Load..", 184, 133, 42, 14);
 
     // Right: orientation, mode, threshold and "Print".
     MakeLabelDu(this, du, "Byte orientation", 234, 12, 62);
-    vertical_ = new QRadioButton(QStringLiteral("Vertical"), this);
+    vertical_ = new QRadioButton(QStringLiteral("&Vertical"), this);
     SetControlId(vertical_, kIdVertical, QStringLiteral("vertical"));
     PlaceDu(vertical_, du, 238, 24, 56, 10);
-    horizontal_ = new QRadioButton(QStringLiteral("Horizontal"), this);
+    horizontal_ = new QRadioButton(QStringLiteral("&Horizontal"), this);
     SetControlId(horizontal_, kIdHorizontal, QStringLiteral("horizontal"));
     PlaceDu(horizontal_, du, 238, 36, 56, 10);
     mode_ = new QComboBox(this);
@@ -124,7 +124,7 @@ void CDialogPPrint::BuildControls() {
     SetControlId(threshold_, kIdThreshold, QStringLiteral("threshold"));
     threshold_->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), threshold_));
     PlaceDu(threshold_, du, 234, 83, 24, 12);
-    update_ = MakeButton(this, du, kIdUpdate, "update", "Update", 260, 82, 34, 14);
+    update_ = MakeButton(this, du, kIdUpdate, "update", "&Update", 260, 82, 34, 14);
 
     MakeLabelDu(this, du, "Dither", 234, 99, 62);
     dither_ = new QComboBox(this);
@@ -132,14 +132,14 @@ void CDialogPPrint::BuildControls() {
     PlaceDu(dither_, du, 234, 109, 62, 13);
     dither_->view()->setMinimumWidth(du.x(70));
 
-    fit_ = new QCheckBox(QStringLiteral("Fit to paper"), this);
+    fit_ = new QCheckBox(QStringLiteral("&Fit to paper"), this);
     SetControlId(fit_, kIdFit, QStringLiteral("fitToPaper"));
     PlaceDu(fit_, du, 10, 151, 70, 10);
-    showDots_ = new QCheckBox(QStringLiteral("Show dots"), this);
+    showDots_ = new QCheckBox(QStringLiteral("&Show dots"), this);
     SetControlId(showDots_, kIdShowDots, QStringLiteral("showDots"));
     PlaceDu(showDots_, du, 84, 151, 70, 10);
 
-    print_ = MakeButton(this, du, kIdPrint, "print", "Print", 238, 131, 56, 16);
+    print_ = MakeButton(this, du, kIdPrint, "print", "&Print", 238, 131, 56, 16);
 
     connect(load_, &QPushButton::clicked, this, [this] { OnLoadPicture(); });
     connect(update_, &QPushButton::clicked, this, [this] { OnUpdateThreshold(); });

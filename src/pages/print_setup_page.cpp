@@ -87,7 +87,7 @@ void CDialogPSetup::BuildControls() {
     MakeLabelDu(this, du, "Print Speed", 16, 113, 56);
     speed_ = MakeList(this, du, kIdSpeed, "speed", 76, 111, 72);
 
-    reset_ = new QPushButton(QStringLiteral("Reset"), this);
+    reset_ = new QPushButton(QStringLiteral("&Reset"), this);
     SetControlId(reset_, kIdReset, QStringLiteral("reset"));
     PlaceDu(reset_, du, 7, 136, 60, 14);
 
@@ -100,14 +100,14 @@ void CDialogPSetup::BuildControls() {
     MakeLabelDu(this, du, "Code Table", 172, 46, 48);
     codeTable_ = MakeList(this, du, kIdCodeTable, "codeTable", 222, 44, 72);
 
-    doubleHigh_ = MakeBox(this, du, kIdDoubleHigh, "doubleHigh", "Double High", 172, 68);
-    doubleWidth_ = MakeBox(this, du, kIdDoubleWidth, "doubleWidth", "Double Width", 232, 68);
-    emphasized_ = MakeBox(this, du, kIdEmphasized, "emphasized", "Emphasized", 172, 84);
-    italic_ = MakeBox(this, du, kIdItalic, "italic", "Italic", 232, 84);
-    border_ = MakeBox(this, du, kIdBorder, "border", "Border", 172, 100);
-    underline_ = MakeBox(this, du, kIdUnderline, "underline", "Underline", 232, 100);
-    highlight_ = MakeBox(this, du, kIdHighlight, "highlight", "Highlight", 172, 116);
-    kanji_ = MakeBox(this, du, kIdKanjiMode, "kanjiMode", "Kanji Mode", 232, 116);
+    doubleHigh_ = MakeBox(this, du, kIdDoubleHigh, "doubleHigh", "Double &High", 172, 68);
+    doubleWidth_ = MakeBox(this, du, kIdDoubleWidth, "doubleWidth", "Double &Width", 232, 68);
+    emphasized_ = MakeBox(this, du, kIdEmphasized, "emphasized", "&Emphasized", 172, 84);
+    italic_ = MakeBox(this, du, kIdItalic, "italic", "&Italic", 232, 84);
+    border_ = MakeBox(this, du, kIdBorder, "border", "&Border", 172, 100);
+    underline_ = MakeBox(this, du, kIdUnderline, "underline", "&Underline", 232, 100);
+    highlight_ = MakeBox(this, du, kIdHighlight, "highlight", "Hi&ghlight", 172, 116);
+    kanji_ = MakeBox(this, du, kIdKanjiMode, "kanjiMode", "&Kanji Mode", 232, 116);
 
     // Number fields: every change of the text (the actions test the ready flag).
     connect(lineSpace_, &QLineEdit::textChanged, this, [this] { OnLineSpaceChanged(); });

@@ -3,6 +3,8 @@
 #include <QColor>
 #include <QPushButton>
 
+#include <iterator>
+
 #include "widgets/dialog_layout.h"
 #include "widgets/shade_button.h"
 
@@ -23,6 +25,11 @@ QString NameFor(const char* prefix, const std::string& caption) {
     }
     return name;
 }
+
+// The keyboard letters of the sample buttons, in sample order (Alt+letter presses the button);
+// "Printer States" has S.
+constexpr char kSampleMnemonics[] = {'f', 'p', 'm', 'o', 'd', 'h', 'v', 'i', 'a', 'b', 'q', 'c'};
+constexpr char kStatesMnemonic = 's';
 
 // Placement of the sample buttons: four to a line, three lines.
 constexpr int kColumns = 4;
@@ -52,7 +59,9 @@ void CDialogQuickTest::BuildControls() {
     MakeGroupDu(this, du, QStringLiteral("Test"), 4, 2, 294, 84);
     const std::vector<samples::Sample>& all = samples::Samples();
     for (size_t i = 0; i < all.size(); ++i) {
-        auto* button = new QPushButton(QString::fromLatin1(all[i].button.c_str()), this);
+        QString caption = QString::fromLatin1(all[i].button.c_str());
+        if (i < std::size(kSampleMnemonics)) caption = widgets::WithMnemonic(caption, QLatin1Char(kSampleMnemonics[i]));
+        auto* button = new QPushButton(caption, this);
         SetControlId(button, all[i].controlId, NameFor("sample", all[i].button));
         const int col = static_cast<int>(i) % kColumns;
         const int line = static_cast<int>(i) / kColumns;
@@ -63,7 +72,7 @@ void CDialogQuickTest::BuildControls() {
     }
 
     MakeGroupDu(this, du, QStringLiteral("Printer States"), 4, 90, 294, 62);
-    statesButton_ = new QPushButton(QStringLiteral("Printer States"), this);
+    statesButton_ = new QPushButton(widgets::WithMnemonic(QStringLiteral("Printer States"), QLatin1Char(kStatesMnemonic)), this);
     SetControlId(statesButton_, kIdPrinterStatesButton, QStringLiteral("printerStates"));
     PlaceDu(statesButton_, du, 12, kLampTop, 72, kButtonHeight);
     connect(statesButton_, &QPushButton::clicked, this, [this] { OnPrinterStates(); });

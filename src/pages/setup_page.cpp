@@ -79,9 +79,9 @@ void CDialogSetup::BuildControls() {
         int x, y;
     };
     const Radio radios[] = {
-        {kIdRadioAll, "All", "radioAll", 12, 47},          {kIdRadioUsb, "USB", "radioUsb", 80, 47},
-        {kIdRadioCom, "COM", "radioCom", 12, 60},          {kIdRadioNetwork, "Network", "radioNetwork", 80, 60},
-        {kIdRadioLpt, "LPT", "radioLpt", 12, 73},          {kIdRadioBluetooth, "Bluetooth", "radioBluetooth", 80, 73},
+        {kIdRadioAll, "A&ll", "radioAll", 12, 47},         {kIdRadioUsb, "&USB", "radioUsb", 80, 47},
+        {kIdRadioCom, "&COM", "radioCom", 12, 60},         {kIdRadioNetwork, "&Network", "radioNetwork", 80, 60},
+        {kIdRadioLpt, "L&PT", "radioLpt", 12, 73},         {kIdRadioBluetooth, "&Bluetooth", "radioBluetooth", 80, 73},
     };
     const std::pair<int, PortKind> kinds[] = {{kIdRadioAll, PortKind::All}, {kIdRadioUsb, PortKind::Usb},
                                               {kIdRadioCom, PortKind::Com}, {kIdRadioNetwork, PortKind::Network},
@@ -151,17 +151,17 @@ void CDialogSetup::BuildControls() {
     networkPort_->hide();
     connect(host_, &QLineEdit::editingFinished, this, [this] { OnNetworkAddress(); });
     connect(networkPort_, &QLineEdit::editingFinished, this, [this] { OnNetworkAddress(); });
-    answersStatus_ = new QCheckBox(QString::fromLatin1(kAnswersStatusText), this);
+    answersStatus_ = new QCheckBox(widgets::WithMnemonic(QString::fromLatin1(kAnswersStatusText), u's'), this);
     SetControlId(answersStatus_, kIdAnswersStatusBox, QStringLiteral("answersStatusBox"));
     answersStatus_->setChecked(true);
     PlaceDu(answersStatus_, du, 162, 120, 128, 10);
     answersStatus_->hide();
     connect(answersStatus_, &QCheckBox::toggled, this, [](bool on) { link::PortSettings.answersStatus = on; });
 
-    autoConnect_ = new QPushButton(QStringLiteral("Auto Connect"), this);
+    autoConnect_ = new QPushButton(QStringLiteral("&Auto Connect"), this);
     SetControlId(autoConnect_, kIdAutoConnect, QStringLiteral("autoConnect"));
     PlaceDu(autoConnect_, du, 162, 132, 60, 15);
-    commTest_ = new QPushButton(QStringLiteral("Comm. Test"), this);
+    commTest_ = new QPushButton(QStringLiteral("Comm. &Test"), this);
     SetControlId(commTest_, kIdCommTest, QStringLiteral("commTest"));
     PlaceDu(commTest_, du, 230, 132, 60, 15);
 

@@ -146,13 +146,13 @@ void CDialogTprint::BuildControls() {
     const DialogUnits du = widgets::SizeAsPage(this);
 
     MakeGroupDu(this, du, QStringLiteral("Transmitting data"), 4, 2, 294, 90);
-    MakeGroupDu(this, du, QStringLiteral("Receiving data"), 4, 94, 294, 60);
+    MakeGroupDu(this, du, QStringLiteral("Receiving data"), 4, 94, 294, 56);
 
     transmit_ = new CCommandEdit(this);
     SetControlId(transmit_, kIdTransmitField, QStringLiteral("transmitField"));
     PlaceDu(transmit_, du, 10, 12, 222, 58);
 
-    transmitHex_ = new QCheckBox(QStringLiteral("Hex"), this);
+    transmitHex_ = new QCheckBox(QStringLiteral("&Hex"), this);
     SetControlId(transmitHex_, kIdTransmitHexBox, QStringLiteral("transmitHex"));
     PlaceDu(transmitHex_, du, 238, 12, 56, 10);
 
@@ -163,37 +163,38 @@ void CDialogTprint::BuildControls() {
         b->setAutoDefault(false);
         b->setDefault(false);
     };
-    button(print_, "Print", kIdPrintButton, "printButton", 238, 24, 56);
-    button(feed_, "Feed", kIdFeedButton, "feedButton", 238, 40, 56);
-    button(transmitClear_, "Clear", kIdTransmitClearButton, "transmitClear", 238, 56, 56);
-    button(load_, "Load...", kIdLoadButton, "loadButton", 10, 74, 44);
-    button(save_, "Save...", kIdSaveButton, "saveButton", 58, 74, 44);
+    button(print_, "&Print", kIdPrintButton, "printButton", 238, 24, 56);
+    button(feed_, "&Feed", kIdFeedButton, "feedButton", 238, 40, 56);
+    button(transmitClear_, "&Clear", kIdTransmitClearButton, "transmitClear", 238, 56, 56);
+    button(load_, "&Load...", kIdLoadButton, "loadButton", 10, 74, 44);
+    button(save_, "&Save...", kIdSaveButton, "saveButton", 58, 74, 44);
 
     path_ = new QLineEdit(this);
     SetControlId(path_, kIdPathField, QStringLiteral("pathField"));
     path_->setReadOnly(true);
     PlaceDu(path_, du, 108, 75, 124, 12);
-    button(open_, "Open...", kIdOpenButton, "openButton", 238, 74, 56);
+    button(open_, "&Open...", kIdOpenButton, "openButton", 238, 74, 56);
 
     receive_ = new QPlainTextEdit(this);
     SetControlId(receive_, kIdReceiveField, QStringLiteral("receiveField"));
     receive_->setReadOnly(true);
     receive_->setUndoRedoEnabled(false);  // the field only grows; no undo history to keep
     receive_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    PlaceDu(receive_, du, 10, 104, 222, 46);
+    PlaceDu(receive_, du, 10, 104, 222, 42);
 
-    receiveHex_ = new QCheckBox(QStringLiteral("Hex"), this);
+    receiveHex_ = new QCheckBox(QStringLiteral("He&x"), this);
     SetControlId(receiveHex_, kIdReceiveHexBox, QStringLiteral("receiveHex"));
     PlaceDu(receiveHex_, du, 238, 104, 56, 10);
-    button(receiveClear_, "Clear", kIdReceiveClearButton, "receiveClear", 238, 118, 56);
+    button(receiveClear_, "Cl&ear", kIdReceiveClearButton, "receiveClear", 238, 118, 56);
 
-    // Both radio buttons have the page as parent, so they form one exclusive pair.
-    latin1Radio_ = new QRadioButton(QString::fromLatin1(kLatin1BytesText), this);
+    // Both radio buttons have the page as parent, so they form one exclusive pair. They lie
+    // within the part of the page that the tab control shows (about 168 of its 180 units).
+    latin1Radio_ = new QRadioButton(widgets::WithMnemonic(QString::fromLatin1(kLatin1BytesText), u'b'), this);
     SetControlId(latin1Radio_, kIdLatin1BytesRadio, QStringLiteral("latin1Radio"));
-    PlaceDu(latin1Radio_, du, 10, 160, 96, 10);
-    printerRadio_ = new QRadioButton(QString::fromLatin1(kPrinterCharactersText), this);
+    PlaceDu(latin1Radio_, du, 10, 154, 96, 10);
+    printerRadio_ = new QRadioButton(widgets::WithMnemonic(QString::fromLatin1(kPrinterCharactersText), u'r'), this);
     SetControlId(printerRadio_, kIdPrinterCharactersRadio, QStringLiteral("printerCharactersRadio"));
-    PlaceDu(printerRadio_, du, 110, 160, 110, 10);
+    PlaceDu(printerRadio_, du, 110, 154, 110, 10);
     latin1Radio_->setChecked(true);
 
     // The boxes act on the user's clicks only; the program's setChecked sends no clicked().

@@ -85,6 +85,22 @@ void FitPopupToEntries(QComboBox* combo) {
 
 }  // namespace
 
+QString WithMnemonic(const QString& caption, QChar letter) {
+    QString text = caption;
+    text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    const QChar wanted = letter.toLower();
+    qsizetype at = -1;
+    for (qsizetype i = 0; i < text.size() && at < 0; ++i) {
+        const bool wordStart = i == 0 || !text[i - 1].isLetterOrNumber();
+        if (wordStart && text[i].toLower() == wanted) at = i;
+    }
+    for (qsizetype i = 0; i < text.size() && at < 0; ++i) {
+        if (text[i].toLower() == wanted && (i == 0 || text[i - 1] != QLatin1Char('&'))) at = i;
+    }
+    if (at >= 0) text.insert(at, QLatin1Char('&'));
+    return text;
+}
+
 void WidenDropDownLists(QWidget* root) {
     for (QComboBox* combo : root->findChildren<QComboBox*>()) {
         if (combo->property("pelloryWidened").toBool()) continue;

@@ -50,6 +50,12 @@ QGroupBox* MakeGroupDu(QWidget* parent, const DialogUnits& du, const QString& ti
 QLabel* MakeLabelDu(QWidget* parent, const DialogUnits& du, const QString& text, int x, int y, int w,
                     int h = kLabelHeightDu);
 
+// The caption with a keyboard mnemonic on letter (Alt+letter presses the control): the '&' goes
+// before the first word that starts with the letter, else before the letter's first place
+// (either case). A '&' of the caption itself is doubled, so that it still shows. Without the
+// letter in the caption the caption comes back without a mnemonic.
+QString WithMnemonic(const QString& caption, QChar letter);
+
 // Every drop-down list under root opens at least as wide as its longest entry, also after its
 // entries change (a narrow list keeps its place in the layout; only the open list widens).
 void WidenDropDownLists(QWidget* root);

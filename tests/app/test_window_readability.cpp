@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFontMetrics>
+#include <QTabBar>
 
 #include <memory>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "app/main_window.h"
 #include "link/port_settings.h"
 #include "pages/core/page_link.h"
+#include "widgets/compact_tab_style.h"
 #include "widgets/dialog_layout.h"
 #include "widgets/qt_test_app.h"
 
@@ -66,6 +68,92 @@ TEST_F(WindowReadability, WithALargerSystemFontTheListsStillOpenWideEnough) {
     {
         auto window = std::make_unique<CPelloryDlg>();
         ExpectEveryListOpensWideEnough(window.get());
+    }
+    QApplication::setFont(before);
+}
+
+// Every tab title shows whole in the tab bar's font: its tab leaves the style's label area at
+// least as wide as the title (the test holds the tab's geometry against the font's metrics:
+// whether pixels are cut depends on the style, and the offscreen platform's cuts nothing). The six tabs fit in one row at these
+// fonts, since the window's layout grows with its font.
+TEST_F(WindowReadability, TabTitlesShowWholeAtLargerFonts) {
+    const QFont before = QApplication::font();
+    const double base = before.pointSizeF() > 0 ? before.pointSizeF() : 9.0;
+    for (const double points : {base, 11.0, 14.0, 2 * base}) {
+        SCOPED_TRACE(points);
+        QFont font = before;
+        font.setPointSizeF(points);
+        QApplication::setFont(font);
+        {
+            CPelloryDlg window;
+            window.show();
+            QApplication::processEvents();
+            const QTabBar* bar = window.TabControl().tabBar();
+            EXPECT_EQ(bar->font().pointSizeF(), points);
+            EXPECT_EQ(bar->elideMode(), Qt::ElideNone);
+            for (int i = 0; i < bar->count(); ++i) {
+                EXPECT_GE(widgets::TabTitleRoom(bar, i), widgets::TabTitleNeed(bar, i)) << bar->tabText(i).toStdString();
+                EXPECT_GT(widgets::TabTitleNeed(bar, i), 0);
+            }
+            EXPECT_LE(bar->tabRect(bar->count() - 1).right(), bar->width()) << "all six in one row";
+        }
+    }
+    QApplication::setFont(before);
+}
+
+// A desktop may give tab bars a larger font than dialogs: the tabs no longer fit the tab
+// control, and then the bar scrolls, each title still whole.
+TEST_F(WindowReadability, WithALargerTabFontTheTabsScrollAndStayWhole) {
+    const QFont before = QApplication::font("QTabBar");
+    QFont larger = QApplication::font();
+    larger.setPointSizeF((larger.pointSizeF() > 0 ? larger.pointSizeF() : 9.0) * 1.6);
+    QApplication::setFont(larger, "QTabBar");
+    {
+        CPelloryDlg window;
+        window.show();
+        QApplication::processEvents();
+        const QTabBar* bar = window.TabControl().tabBar();
+        ASSERT_EQ(bar->font().pointSizeF(), larger.pointSizeF());
+        EXPECT_TRUE(bar->usesScrollButtons());
+        EXPECT_EQ(bar->elideMode(), Qt::ElideNone);
+        int total = 0;
+        for (int i = 0; i < bar->count(); ++i) {
+            EXPECT_GE(widgets::TabTitleRoom(bar, i), widgets::TabTitleNeed(bar, i)) << bar->tabText(i).toStdString();
+            total += bar->tabRect(i).width();
+        }
+        EXPECT_GT(total, window.TabControl().width()) << "the case this test is about: the tabs do not fit";
+    }
+    QApplication::setFont(before, "QTabBar");
+}
+
+// The tab control shows less of a page than the page's own size (as a native tab control
+// does): every control of every page lies inside the part shown, at the program's font and at
+// larger ones.
+TEST_F(WindowReadability, EveryControlOfEveryPageLiesInsideThePartShown) {
+    const QFont before = QApplication::font();
+    const double base = before.pointSizeF() > 0 ? before.pointSizeF() : 9.0;
+    for (const double points : {base, 11.0, 14.0}) {
+        SCOPED_TRACE(points);
+        QFont font = before;
+        font.setPointSizeF(points);
+        QApplication::setFont(font);
+        {
+            CPelloryDlg window;
+            window.show();
+            QApplication::processEvents();
+            for (int i = 0; i < kPageCount; ++i) {
+                QWidget& page = window.PageWidget(i);
+                const QRect shown = page.parentWidget()->rect();
+                for (QWidget* control : page.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                    if (!control->isVisibleTo(&page)) continue;
+                    const QRect r = control->geometry().translated(page.pos());
+                    EXPECT_TRUE(shown.contains(r))
+                        << window.TabControl().tabText(i).toStdString() << ": " << control->objectName().toStdString()
+                        << " at " << r.x() << "," << r.y() << " " << r.width() << "x" << r.height() << " outside "
+                        << shown.width() << "x" << shown.height();
+                }
+            }
+        }
     }
     QApplication::setFont(before);
 }

@@ -20,6 +20,7 @@
 #include "pages/barcode_page.h"
 #include "platform/port_map.h"
 #include "print_setup_barcode_rows.h"
+#include "support/captions.h"
 #include "support/empty_ports.h"
 #include "support/support.h"
 #include "widgets/dialog_layout.h"
@@ -76,7 +77,7 @@ TEST_F(BarcodePageTest, StartUpShowsTheDefaultsThePictureAndSendsNothing) {
     EXPECT_TRUE(Field(CDiglogBarcode::kIdCharacterRange)->isReadOnly());
     EXPECT_EQ(NumberRange(), "11");
     EXPECT_TRUE(Control<QPlainTextEdit>(CDiglogBarcode::kIdNumberRange)->isReadOnly());
-    EXPECT_EQ(Control<QPushButton>(CDiglogBarcode::kIdPrint)->text(), "Print Barcode");
+    EXPECT_EQ(test::Caption(Control<QPushButton>(CDiglogBarcode::kIdPrint)), "Print Barcode");
 
     QStringList titles;
     for (auto* g : page->findChildren<QGroupBox*>()) titles << g->title();

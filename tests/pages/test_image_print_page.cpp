@@ -29,6 +29,7 @@
 #include "pages/image_print_page.h"
 #include "platform/port_map.h"
 #include "print_setup_barcode_rows.h"
+#include "support/captions.h"
 #include "support/empty_ports.h"
 #include "support/support.h"
 #include "widgets/dialog_layout.h"
@@ -165,8 +166,8 @@ TEST_F(ImagePrintPageTest, StartUpShowsTheDefaultsAndSendsNothing) {
     auto* horizontal = Control<QRadioButton>(CDialogPPrint::kIdHorizontal);
     ASSERT_NE(vertical, nullptr);
     ASSERT_NE(horizontal, nullptr);
-    EXPECT_EQ(vertical->text(), "Vertical");
-    EXPECT_EQ(horizontal->text(), "Horizontal");
+    EXPECT_EQ(test::Caption(vertical), "Vertical");
+    EXPECT_EQ(test::Caption(horizontal), "Horizontal");
     EXPECT_TRUE(vertical->isChecked());
     EXPECT_FALSE(horizontal->isChecked());
     EXPECT_EQ(Entries(Modes()), kDensityEntries);
@@ -174,9 +175,9 @@ TEST_F(ImagePrintPageTest, StartUpShowsTheDefaultsAndSendsNothing) {
     EXPECT_EQ(Threshold()->text(), "128");
     EXPECT_TRUE(PathField()->isReadOnly());
     EXPECT_TRUE(PathField()->text().isEmpty());
-    EXPECT_EQ(Button(CDialogPPrint::kIdLoad)->text(), "Load..");
-    EXPECT_EQ(Button(CDialogPPrint::kIdUpdate)->text(), "Update");
-    EXPECT_EQ(Button(CDialogPPrint::kIdPrint)->text(), "Print");
+    EXPECT_EQ(test::Caption(Button(CDialogPPrint::kIdLoad)), "Load..");
+    EXPECT_EQ(test::Caption(Button(CDialogPPrint::kIdUpdate)), "Update");
+    EXPECT_EQ(test::Caption(Button(CDialogPPrint::kIdPrint)), "Print");
     EXPECT_FALSE(PrintEnabled());
     EXPECT_TRUE(Control<QScrollBar>(CDialogPPrint::kIdHorizontalScroll)->isHidden());
     EXPECT_TRUE(Control<QScrollBar>(CDialogPPrint::kIdVerticalScroll)->isHidden());
@@ -567,8 +568,8 @@ TEST_F(ImagePrintPageTest, FitDitherAndShowDotsStartOffAndListTheirEntries) {
     ASSERT_NE(fit, nullptr);
     ASSERT_NE(dots, nullptr);
     ASSERT_NE(dither, nullptr);
-    EXPECT_EQ(fit->text(), "Fit to paper");
-    EXPECT_EQ(dots->text(), "Show dots");
+    EXPECT_EQ(test::Caption(fit), "Fit to paper");
+    EXPECT_EQ(test::Caption(dots), "Show dots");
     EXPECT_FALSE(fit->isChecked());
     EXPECT_FALSE(dots->isChecked());
     EXPECT_EQ(Entries(dither), (QStringList{"None", "Floyd-Steinberg", "Atkinson", "Ordered 8x8"}));

@@ -24,6 +24,7 @@
 #include "platform/port_map.h"
 #include "platform/threads.h"
 #include "print_setup_barcode_rows.h"
+#include "support/captions.h"
 #include "support/empty_ports.h"
 #include "support/support.h"
 #include "widgets/dialog_layout.h"
@@ -176,10 +177,10 @@ TEST_F(PrintSetupPageTest, StartUpShowsTheDefaultsAndSendsNothing) {
                       B{1024, "Border"}, B{1025, "Underline"}, B{1026, "Highlight"}, B{1027, "Kanji Mode"}}) {
         QCheckBox* box = Box(b.id);
         ASSERT_NE(box, nullptr);
-        EXPECT_EQ(box->text(), b.text);
+        EXPECT_EQ(test::Caption(box), b.text);
         EXPECT_FALSE(box->isChecked()) << b.text;
     }
-    EXPECT_EQ(Control<QPushButton>(1048)->text(), "Reset");
+    EXPECT_EQ(test::Caption(Control<QPushButton>(1048)), "Reset");
     QStringList titles;
     for (auto* g : page->findChildren<QGroupBox*>()) titles << g->title();
     EXPECT_EQ(titles, (QStringList{"Form Setting", "Printer Setting", "Font Setting"}));

@@ -17,6 +17,7 @@
 #include "platform/serial_device.h"
 #include "platform/threads.h"
 #include "sample_expectations.h"
+#include "support/captions.h"
 #include "support/support.h"
 #include "widgets/dialog_layout.h"
 #include "widgets/qt_test_app.h"
@@ -131,7 +132,7 @@ TEST_F(QuickTestPageTest, GroupsSampleButtonsQueryButtonAndDarkLamps) {
     for (const auto& e : expect::SampleExpectations()) {
         auto* b = Control<QPushButton>(e.controlId);
         ASSERT_NE(b, nullptr) << e.button;
-        EXPECT_EQ(b->text().toStdString(), e.button);
+        EXPECT_EQ(test::CaptionText(b), e.button);
         EXPECT_FALSE(b->objectName().isEmpty());
     }
     // Buttons in order: reading order of the sample buttons follows the samples.
@@ -139,7 +140,7 @@ TEST_F(QuickTestPageTest, GroupsSampleButtonsQueryButtonAndDarkLamps) {
         EXPECT_EQ(widgets::ControlId(page->SampleButton(i)), expect::SampleExpectations()[i].controlId);
     }
     EXPECT_EQ(page->SampleButton(expect::SampleExpectations().size()), nullptr);
-    EXPECT_EQ(Control<QPushButton>(1013)->text(), "Printer States");
+    EXPECT_EQ(test::Caption(Control<QPushButton>(1013)), "Printer States");
     for (const LampId& l : kLampIds) {
         auto* lamp = Control<widgets::CShadeButton>(l.id);
         ASSERT_NE(lamp, nullptr);

@@ -28,6 +28,7 @@
 #include "platform/port_map.h"
 #include "platform/serial_device.h"
 #include "platform/threads.h"
+#include "support/captions.h"
 #include "support/empty_ports.h"
 #include "support/support.h"
 #include "widgets/dialog_layout.h"
@@ -183,7 +184,7 @@ TEST_F(SetupPageTest, FramesLabelsRadioButtonsAndButtons) {
                       R{1011, "Bluetooth"}}) {
         auto* b = Control<QRadioButton>(r.id);
         ASSERT_NE(b, nullptr);
-        EXPECT_EQ(b->text(), r.caption);
+        EXPECT_EQ(test::Caption(b), r.caption);
         EXPECT_TRUE(b->isEnabled()) << r.caption;
         EXPECT_EQ(b->isChecked(), r.id == 1008) << r.caption;
     }
@@ -196,8 +197,8 @@ TEST_F(SetupPageTest, FramesLabelsRadioButtonsAndButtons) {
     EXPECT_TRUE(Control<QRadioButton>(1008)->isChecked());
     EXPECT_EQ(Entries(List(pages::kIdPortList)).size(), 10);
     EXPECT_EQ(List(pages::kIdPortList)->currentText(), "COM1");
-    EXPECT_EQ(Control<QPushButton>(pages::kIdAutoConnect)->text(), "Auto Connect");
-    EXPECT_EQ(Control<QPushButton>(pages::kIdCommTest)->text(), "Comm. Test");
+    EXPECT_EQ(test::Caption(Control<QPushButton>(pages::kIdAutoConnect)), "Auto Connect");
+    EXPECT_EQ(test::Caption(Control<QPushButton>(pages::kIdCommTest)), "Comm. Test");
     EXPECT_TRUE(history.rows.empty());
 }
 

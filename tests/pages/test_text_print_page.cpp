@@ -34,6 +34,7 @@
 #include "pages/text_print_page.h"
 #include "platform/port_map.h"
 #include "platform/threads.h"
+#include "support/captions.h"
 #include "support/empty_ports.h"
 #include "support/support.h"
 #include "widgets/dialog_layout.h"
@@ -178,7 +179,7 @@ TEST_F(TextPrintPageTest, ControlsCarryTheirIdsCaptionsAndStartUpState) {
         {pages::kIdOpenButton, "Open..."}, {pages::kIdReceiveHexBox, "Hex"}, {pages::kIdReceiveClearButton, "Clear"},
     };
     for (const auto& [id, caption] : captions) {
-        EXPECT_EQ(Control<QAbstractButton>(id)->text(), QString::fromLatin1(caption)) << id;
+        EXPECT_EQ(test::Caption(Control<QAbstractButton>(id)), QString::fromLatin1(caption)) << id;
     }
     QStringList groups;
     for (QGroupBox* g : page->findChildren<QGroupBox*>()) groups << g->title();
@@ -813,8 +814,8 @@ protected:
 TEST_F(PrinterCharactersTest, RadioPairStartsAtBytesAndSetsWhatIsShown) {
     auto* bytes = Control<QRadioButton>(pages::kIdLatin1BytesRadio);
     auto* printer = Control<QRadioButton>(pages::kIdPrinterCharactersRadio);
-    EXPECT_EQ(bytes->text(), QStringLiteral("Bytes (Latin-1)"));
-    EXPECT_EQ(printer->text(), QStringLiteral("Printer characters"));
+    EXPECT_EQ(test::Caption(bytes), QStringLiteral("Bytes (Latin-1)"));
+    EXPECT_EQ(test::Caption(printer), QStringLiteral("Printer characters"));
     EXPECT_TRUE(bytes->isChecked());
     EXPECT_FALSE(printer->isChecked());
     EXPECT_EQ(page->Characters(), pages::TextCharacters::Latin1Bytes);
