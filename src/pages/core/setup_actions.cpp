@@ -224,7 +224,7 @@ bool SetupActions::OpenForCheck(int32_t n, bool setEventMask5, platform::LineSet
     // Whatever a change queued while the link was closed is stale now; it must not reach the
     // printer through the writer that Open starts.
     SendBuffer().ClearLocked();
-    if (!Open(n, PortSettings.dataBits, PortSettings.stopBits, PortSettings.parity)) return false;
+    if (!link::OpenWithPortSettings(*this, n, Prompt())) return false;
     link::ApplyPageTimeoutsAndHandshake(*this);
     saved = link::RestartThreadsForProbe(*this);
     return true;
