@@ -223,7 +223,7 @@ void CDialogSetup::CheckComRadio() {
 void CDialogSetup::RefreshPortTips() {
     for (int i = 0; i < port_->count(); ++i) {
         const int n = port_->itemData(i, kPortNumberRole).toInt();
-        port_->setItemData(i, QString::fromStdString(PortDescription(n)), Qt::ToolTipRole);
+        port_->setItemData(i, QString::fromStdString(PortTip(n, kind_)), Qt::ToolTipRole);
     }
 }
 

@@ -143,6 +143,13 @@ int MapNetworkPort(const std::string& host, const std::string& port, std::string
     return 0;
 }
 
+std::string PortTip(int n, PortKind kind, const std::string& sysRoot) {
+    if (kind != PortKind::Usb) return PortDescription(n);
+    const auto entry = platform::PortMap::instance().resolve(n);
+    if (!entry) return PortDescription(n);
+    return platform::UsbPortTip(entry->path, sysRoot);
+}
+
 std::vector<int> AutoConnectPorts(PortKind kind, int networkPort) {
     if (kind == PortKind::Network) return networkPort > 0 ? std::vector<int>{networkPort} : std::vector<int>{};
     if (kind != PortKind::Com) return PortsOfKind(kind);

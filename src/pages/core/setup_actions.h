@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "pages/core/page_link.h"
+#include "platform/usb_details.h"
 
 namespace pellory::pages {
 
@@ -84,6 +85,10 @@ bool LineSettingsApply(int n);
 // malformed address or when no number is free. Resolves nothing: a slow name service is met
 // only when a page opens the port.
 int MapNetworkPort(const std::string& host, const std::string& port, std::string* error = nullptr);
+// The tooltip of COM<n>'s entry on the "PortName" list while a kind is chosen: on USB the path
+// with the maker and product that sysfs (at sysRoot) gives, or the path alone; elsewhere
+// PortDescription(n).
+std::string PortTip(int n, PortKind kind, const std::string& sysRoot = platform::kSysfsRoot);
 // The COM numbers "Auto Connect" tries for a kind of port, in order. COM: 1 .. 254 as ever,
 // passing over the numbers the map gives a port of another kind (a printer device file, a
 // network printer). USB, LPT, Bluetooth, All: the ports the map gives that kind (All: every one

@@ -1,5 +1,6 @@
-// "Auto Connect" on each kind of port of the "Port" group: which COM numbers it tries, in which
-// order, and that it finds the printer there and nowhere else. The kinds are told by their paths,
+// The kinds of port of the "Port" group: the tooltips of the USB list, and "Auto Connect" on each
+// kind: which COM numbers it tries, in which order, and that it finds the printer there and
+// nowhere else. The kinds are told by their paths,
 // so virtual printers on pseudo-terminals stand for USB, parallel and Bluetooth ports behind
 // links named like those devices; network printers listen on the loopback interface. Only the
 // ports mapped here exist: the system's own are hidden.
@@ -25,6 +26,7 @@
 #include "pages/setup_page.h"
 #include "platform/port_map.h"
 #include "support/empty_ports.h"
+#include "support/fake_sysfs.h"
 #include "support/support.h"
 #include "widgets/qt_test_app.h"
 
@@ -79,6 +81,42 @@ private:
 };
 
 }  // namespace
+
+// On USB each entry's tooltip is the device's path with its maker and product; every other kind
+// keeps the description of the port map.
+TEST(PortTips, UsbEntriesNameMakerAndProductFromSysfs) {
+    test::FakeUsbSysfs sys;
+    sys.Device("1-1", "ACME Corp.", "Receipt 80");
+    sys.Printer("lp0", "1-1");
+    platform::PortMap& ports = platform::PortMap::instance();
+    ports.setOverride(21, "/dev/usb/lp0", "set by --com");
+    ports.setOverride(22, "/dev/usb/lp5", "set by --com");
+
+    EXPECT_EQ(pages::PortTip(21, PortKind::Usb, sys.root()), "/dev/usb/lp0 - ACME Corp. Receipt 80");
+    EXPECT_EQ(pages::PortTip(22, PortKind::Usb, sys.root()), "/dev/usb/lp5");
+    EXPECT_EQ(pages::PortTip(21, PortKind::All, sys.root()), "/dev/usb/lp0 - set by --com");
+    EXPECT_EQ(pages::PortTip(23, PortKind::Usb, sys.root()), "Nothing is attached as COM23.");
+
+    // The page's USB list takes its tooltips from the machine's own sysfs, where this made-up
+    // printer file has no entry: the path alone, not the map's description.
+    link::ResetPortSettings();
+    pages::CDialogSetup page;
+    test::ScriptedPrompt prompt;
+    page.SetPrompt(&prompt);
+    page.InitSetupPage();
+    page.CheckComRadio();
+    ports.setOverride(22, "/dev/usb/lp987", "set by --com");
+    test::PageControl<QRadioButton>(&page, pages::kIdRadioUsb)->click();
+    QComboBox* list = test::PageControl<QComboBox>(&page, pages::kIdPortList);
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(list->itemData(1, Qt::ToolTipRole).toString().toStdString(), "/dev/usb/lp987");
+    test::PageControl<QRadioButton>(&page, pages::kIdRadioAll)->click();
+    EXPECT_EQ(list->itemData(1, Qt::ToolTipRole).toString().toStdString(), "/dev/usb/lp987 - set by --com");
+
+    ports.clearOverride(21);
+    ports.clearOverride(22);
+    link::ResetPortSettings();
+}
 
 // Which numbers each kind tries, from the port map alone.
 TEST(AutoConnectPorts, EachKindTriesItsOwnPortsAndNetworkOnlyTheAddressTypedIn) {
