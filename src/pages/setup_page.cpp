@@ -344,7 +344,8 @@ void CDialogSetup::OnAutoConnect() {
         int tried = 0;
         found = ScanPorts(ports, [&progress, &tried, count](int) {
             ++tried;
-            progress.setLabelText(QStringLiteral("Looking for the printer: %1 of %2 ports tried").arg(tried).arg(count));
+            progress.setLabelText(
+                QStringLiteral("Looking for the printer: %1 of %2 ports tried").arg(tried).arg(count));
             progress.setValue(tried);  // a modal progress window runs the event loop here
         });
     }

@@ -168,7 +168,9 @@ std::string ScanTitle(const std::vector<int>& ports) {
     constexpr size_t kListedOneByOne = 4;
     std::string text = "Looking for the printer on ";
     if (ports.empty()) return text + "no port";
-    if (ports.size() > kListedOneByOne) return text + PortEntryText(ports.front()) + " .. " + PortEntryText(ports.back());
+    if (ports.size() > kListedOneByOne) {
+        return text + PortEntryText(ports.front()) + " .. " + PortEntryText(ports.back());
+    }
     for (size_t i = 0; i < ports.size(); ++i) text += (i ? ", " : "") + PortEntryText(ports[i]);
     return text;
 }
