@@ -4,13 +4,18 @@
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QMetaObject>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QStringList>
+#include <QThread>
 
 #include <algorithm>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace pellory::app {
@@ -111,6 +116,37 @@ std::optional<std::string> QtPrompt::AskOpenFile(const std::string& filter) {
 std::optional<std::string> QtPrompt::AskSaveFile(const std::string& filter) {
     // No default suffix and no initial name; Qt asks before overwriting by default.
     return PathResult(QFileDialog::getSaveFileName(parent_.data(), QString(), QString(), QtFileFilter(filter)));
+}
+
+void RunKeepingWindowAlive(const std::function<void()>& step) {
+    const QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr || QThread::currentThread() != app->thread()) {
+        step();
+        return;
+    }
+    QEventLoop loop;
+    std::thread worker;
+    try {
+        worker = std::thread([&step, &loop] {
+            step();
+            // Queued: the loop may not have started yet; it ends as soon as it sees this.
+            QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+        });
+    } catch (const std::system_error&) {
+        step();
+        return;
+    }
+    // Returns early only when the program quits (every running loop is told to end); the step
+    // is bounded, so the join below waits out at most the rest of it.
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+}
+
+void QtPrompt::RunLongStep(const std::function<void()>& step) {
+    const bool gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+    if (gui) QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    RunKeepingWindowAlive(step);
+    if (gui) QGuiApplication::restoreOverrideCursor();
 }
 
 }  // namespace pellory::app

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,12 @@ namespace pellory::app {
 // then shows every file).
 QString QtFileFilter(std::string_view filter);
 
+// Runs step on a thread of its own while the window thread goes on handling its events (timers,
+// painting, messages from links), all but the user's input, which waits until the step is over.
+// Returns when the step has returned, also when the program is asked to quit meanwhile. Off the
+// window thread, or where no thread can be started, the step runs in place.
+void RunKeepingWindowAlive(const std::function<void()>& step);
+
 class QtPrompt : public link::UserPrompt {
 public:
     // parent owns the dialogs (they are centred on it and block its window); may be null.
@@ -33,6 +40,8 @@ public:
     // dialog asks before it lets an existing file be chosen.
     std::optional<std::string> AskOpenFile(const std::string& filter) override;
     std::optional<std::string> AskSaveFile(const std::string& filter) override;
+    // RunKeepingWindowAlive, with the wait cursor over the window meanwhile.
+    void RunLongStep(const std::function<void()>& step) override;
 
     QWidget* Parent() const { return parent_; }
 

@@ -1,9 +1,12 @@
 #include "link/open_and_probe.h"
 
 #include <mutex>
+#include <optional>
 
 #include "link/port_messages.h"
 #include "link/port_settings.h"
+#include "platform/device_kind.h"
+#include "platform/port_map.h"
 #include "platform/serial_device.h"
 #include "platform/threads.h"
 
@@ -71,6 +74,21 @@ bool ReportRemoval(CSerialEngine& link, UserPrompt* prompt) {
 
 void ShowOpenFailure(const CSerialEngine& link, UserPrompt* prompt, const char* text) {
     if (prompt) prompt->ShowMessage(text, {}, OpenFailureReason(link));
+}
+
+bool OpenWithPortSettings(CSerialEngine& link, int32_t n, UserPrompt* prompt) {
+    const int32_t dataBits = PortSettings.dataBits;
+    const int32_t stopBits = PortSettings.stopBits;
+    const int32_t parity = PortSettings.parity;
+    bool opened = false;
+    const auto open = [&] { opened = link.Open(n, dataBits, stopBits, parity); };
+    const std::optional<platform::PortEntry> entry = platform::PortMap::instance().resolve(n);
+    if (prompt != nullptr && entry && platform::IsNetworkEntry(entry->path)) {
+        prompt->RunLongStep(open);
+    } else {
+        open();
+    }
+    return opened;
 }
 
 void SetPageLinkMode(CSerialEngine& link, bool setEventMask5) {
@@ -149,7 +167,7 @@ void OpenAndProbe(CORVA_LIB& link, const ProbeOptions& options, const PageContex
     // Bytes queued while the link was closed (a set-up command, a print on a closed link) are
     // stale by now: drop them before the writer of this opening could send them.
     link.SendBuffer().ClearLocked();
-    if (!link.Open(PortSettings.portNumber, PortSettings.dataBits, PortSettings.stopBits, PortSettings.parity)) {
+    if (!OpenWithPortSettings(link, PortSettings.portNumber, context.prompt)) {
         ShowOpenFailure(link, context.prompt, options.openFailureText);
         return;
     }

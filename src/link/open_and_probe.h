@@ -58,6 +58,12 @@ std::string RemovalReason(const CSerialEngine& link);
 // of a page notice it.
 bool ReportRemoval(CSerialEngine& link, UserPrompt* prompt);
 
+// Opens COM<n> with the codes of PortSettings (dataBits, stopBits, parity; the rate is
+// PortSettings.baudRate). A network printer's opening may wait for seconds (the name service,
+// then the connection, bounded by the connect time-out in all): it runs through
+// prompt->RunLongStep, so that a window stays alive meanwhile. Every other kind opens in place.
+bool OpenWithPortSettings(CSerialEngine& link, int32_t n, UserPrompt* prompt);
+
 // Flags 0x3C (without monitor and overlapped I/O) and threshold 1, and the event mask 5 when
 // asked; the mode every page opens its link in.
 void SetPageLinkMode(CSerialEngine& link, bool setEventMask5);

@@ -15,6 +15,10 @@ using platform::SerialResult;
 namespace {
 constexpr uint32_t kPollMs = 50;
 constexpr size_t kChunk = 1024;
+// What the writer takes at once for a port without a line: a network printer or a printer device
+// file takes far more than a serial line at a time, and writing it kilobyte by kilobyte would
+// cost a system call (and on the network a packet) per kilobyte.
+constexpr size_t kBulkChunk = 64 * 1024;
 constexpr uint32_t kQueueSize = 4096;
 constexpr uint32_t kAllOnes = 0xFFFFFFFFu;
 // A thread that has not ended within the stop time-out gets this much longer before StopThreads
@@ -514,13 +518,22 @@ size_t CSerialEngine::DrainSendBuffer(size_t count) {
     if (!(Flags() & LINK_OVERLAPPED)) {
         // Copy a chunk under the lock, write it without the lock (a slow port never blocks a
         // send), then discard what was written. Bytes a write could not take stay at the head
-        // of the buffer, in order, for the next pass.
-        uint8_t chunk[kChunk];
+        // of the buffer, in order, for the next pass. A serial line gets up to 1024 bytes at a
+        // time; other kinds larger chunks, from an area each writing thread keeps.
+        uint8_t small[kChunk];
+        uint8_t* chunk = small;
+        size_t most = kChunk;
+        if (device_.kind() != platform::DeviceKind::Terminal) {
+            thread_local std::vector<uint8_t> bulk;
+            bulk.resize(kBulkChunk);
+            chunk = bulk.data();
+            most = kBulkChunk;
+        }
         size_t k;
         uint64_t generation;
         {
             std::lock_guard<std::mutex> lock(send_.Mutex());
-            k = send_.Peek(chunk, kChunk);
+            k = send_.Peek(chunk, most);
             generation = send_.Generation();
         }
         size_t done = 0;

@@ -3,6 +3,7 @@
 // with standard error.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -24,6 +25,12 @@ public:
     // chosen full path, or nothing when the user cancelled.
     virtual std::optional<std::string> AskOpenFile(const std::string& filter) = 0;
     virtual std::optional<std::string> AskSaveFile(const std::string& filter) = 0;
+    // Runs a step that may keep its caller waiting on the outside world for seconds (opening a
+    // network printer: the name service, then the connection). The window runs it on a thread of
+    // its own and keeps handling its events meanwhile, all but the user's input, so that nothing
+    // the user does can start another action before the step is over; it returns when the step
+    // has. Everyone else runs it in place.
+    virtual void RunLongStep(const std::function<void()>& step) { step(); }
 };
 
 // Where a page hands its echo: the command history.

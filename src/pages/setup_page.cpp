@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <utility>
+#include <vector>
 
 #include "link/port_settings.h"
 #include "widgets/dialog_layout.h"
@@ -222,7 +223,7 @@ void CDialogSetup::CheckComRadio() {
 void CDialogSetup::RefreshPortTips() {
     for (int i = 0; i < port_->count(); ++i) {
         const int n = port_->itemData(i, kPortNumberRole).toInt();
-        port_->setItemData(i, QString::fromStdString(PortDescription(n)), Qt::ToolTipRole);
+        port_->setItemData(i, QString::fromStdString(PortTip(n, kind_)), Qt::ToolTipRole);
     }
 }
 
@@ -319,12 +320,18 @@ void CDialogSetup::OnHandshakeChanged(int index) {
 void CDialogSetup::OnAutoConnect() {
     if (busy_) return;
     busy_ = true;
+    std::vector<int> ports;
+    if (!AutoConnectCandidates(kind_, host_->text().trimmed().toStdString(),
+                               networkPort_->text().trimmed().toStdString(), ports)) {
+        busy_ = false;
+        return;
+    }
+    const int count = static_cast<int>(ports.size());
     int found = 0;
     {
         // Shown for the whole scan; it blocks the window and has no cancel button: ports that
         // nothing maps cost no time, so a scan takes a fraction of a second per mapped port.
-        ScanProgress progress(QStringLiteral("Looking for the printer on COM1 .. COM%1").arg(kAutoConnectLastPort),
-                                 QString(), 0, kAutoConnectLastPort, this);
+        ScanProgress progress(QString::fromStdString(ScanTitle(ports)), QString(), 0, count, this);
         progress.setObjectName(QString::fromLatin1(kAutoConnectProgressName));
         progress.setWindowTitle(QString::fromLatin1(link::kProgramTitle));
         progress.setWindowModality(Qt::WindowModal);
@@ -334,15 +341,19 @@ void CDialogSetup::OnAutoConnect() {
         progress.setAutoReset(false);
         progress.setValue(0);
         progress.ShowNow();
-        found = ScanForPrinter([&progress](int n) {
-            progress.setLabelText(QStringLiteral("Looking for the printer: %1 of %2 ports tried")
-                                      .arg(n)
-                                      .arg(kAutoConnectLastPort));
-            progress.setValue(n);  // a modal progress window runs the event loop here
+        int tried = 0;
+        found = ScanPorts(ports, [&progress, &tried, count](int) {
+            ++tried;
+            progress.setLabelText(
+                QStringLiteral("Looking for the printer: %1 of %2 ports tried").arg(tried).arg(count));
+            progress.setValue(tried);  // a modal progress window runs the event loop here
         });
     }
-    FinishAutoConnect(found);
-    if (found > 0) {
+    const bool network = kind_ == PortKind::Network;
+    FinishAutoConnect(found, network && count > 0 ? ports.front() : 0);
+    if (network) {
+        RefreshLineLists();
+    } else if (found > 0) {
         ShowFoundPort(found);
     } else {
         const QSignalBlocker block(port_);

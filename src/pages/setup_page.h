@@ -5,7 +5,8 @@
 // entry "COMn" for it at the end of the list (once per number) and selects it; every entry
 // carries its port number as item data, so picking it later sets that number again. Each
 // entry's tooltip names the device it stands for on this machine; the tooltips are refreshed at
-// start-up, after "Auto Connect" and whenever the list pops up.
+// start-up, after "Auto Connect" and whenever the list pops up. On "USB" the tooltip gives the
+// device's path with its maker and product instead.
 #pragma once
 
 #include <QWidget>

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,5 +41,11 @@ std::optional<NetworkAddress> ParseNetworkEntry(std::string_view entry, std::str
 std::string NetworkEntry(const NetworkAddress& address);
 // "host:port" for messages, IPv6 in brackets.
 std::string AddressText(const NetworkAddress& address);
+
+// For tests: runs on the helper thread of every name lookup, with the host name, before the
+// name service is asked; a hook that waits stands for a slow name service. The hook in place
+// when a lookup starts is the one it runs. Empty (the default): none.
+using NameLookupHook = std::function<void(const std::string& host)>;
+void SetNameLookupHook(NameLookupHook hook);
 
 }  // namespace pellory::platform

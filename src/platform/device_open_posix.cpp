@@ -25,6 +25,30 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
+
+namespace pellory::platform {
+
+namespace {
+
+std::mutex& LookupHookMutex() {
+    static std::mutex m;
+    return m;
+}
+
+NameLookupHook& LookupHook() {
+    static NameLookupHook hook;
+    return hook;
+}
+
+}  // namespace
+
+void SetNameLookupHook(NameLookupHook hook) {
+    std::lock_guard<std::mutex> lock(LookupHookMutex());
+    LookupHook() = std::move(hook);
+}
+
+}  // namespace pellory::platform
 
 namespace pellory::platform::detail {
 
@@ -76,8 +100,14 @@ int Resolve(const NetworkAddress& a, int timeoutMs, addrinfo*& out, bool& timedO
     auto lookup = std::make_shared<Lookup>();
     const std::string host = a.host;
     const std::string service = std::to_string(a.port);
+    NameLookupHook hook;
+    {
+        std::lock_guard<std::mutex> lock(LookupHookMutex());
+        hook = LookupHook();
+    }
     try {
-        std::thread([lookup, host, service] {
+        std::thread([lookup, host, service, hook = std::move(hook)] {
+            if (hook) hook(host);
             addrinfo hints{};
             hints.ai_family = AF_UNSPEC;
             hints.ai_socktype = SOCK_STREAM;

@@ -17,6 +17,7 @@ using namespace pellory;
 using link::CSerialEngine;
 using test::Hex;
 using test::MappedPrinter;
+using vprinter::VirtualPrinter;
 
 namespace {
 
@@ -54,6 +55,7 @@ protected:
         e.SetReceiveThreshold(1);
         return e.Open(port, 8, 0, 0);
     }
+    void SendRandomSizes(vprinter::VirtualPrinter::Transport transport);
 };
 
 }  // namespace
@@ -158,8 +160,11 @@ TEST_F(EngineTest, OpenAppliesPortSettingsToTheDevice) {
     EXPECT_EQ(t, (platform::Timeouts{100, 0, 250, 0, 250}));
 }
 
-TEST_F(EngineTest, SendsOfRandomSizesArriveCompleteAndInOrder) {
-    MappedPrinter p(kCom);
+// Sends of random sizes (up to 64 KiB each, 2 MiB in all) through the link to a virtual printer
+// on the transport: every byte arrives, in order. A serial line is written 1 KiB at a time, a
+// network printer in larger pieces.
+void EngineTest::SendRandomSizes(VirtualPrinter::Transport transport) {
+    MappedPrinter p(kCom, transport);
     CSerialEngine e;
     ASSERT_TRUE(OpenPageMode(e));
     std::mt19937 rng(7);
@@ -176,6 +181,14 @@ TEST_F(EngineTest, SendsOfRandomSizesArriveCompleteAndInOrder) {
     ASSERT_TRUE(p->waitForBytes(all.size(), 20000)) << p->receivedCount() << " of " << all.size();
     EXPECT_EQ(p->received(), all);
     EXPECT_EQ(e.SendBuffer().Count(), 0u);
+}
+
+TEST_F(EngineTest, SendsOfRandomSizesArriveCompleteAndInOrder) {
+    SendRandomSizes(VirtualPrinter::Transport::PseudoTerminal);
+}
+
+TEST_F(EngineTest, SendsOfRandomSizesArriveCompleteAndInOrderOverTheNetwork) {
+    SendRandomSizes(VirtualPrinter::Transport::Tcp);
 }
 
 TEST_F(EngineTest, ZeroByteSendGoesTheDirectWayAndThreeBytesWakeTheWriter) {

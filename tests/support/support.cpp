@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <optional>
 #include <mutex>
@@ -14,6 +16,7 @@
 
 #include "link/hex_echo.h"
 #include "link/open_and_probe.h"
+#include "platform/device_kind.h"
 #include "platform/port_map.h"
 #include "platform/threads.h"
 
@@ -85,6 +88,53 @@ std::vector<std::string> ScriptedPrompt::Texts() const {
     std::vector<std::string> out;
     for (const auto& m : messages) out.push_back(m.text);
     return out;
+}
+
+struct SlowNameService::State {
+    mutable std::mutex m;
+    std::condition_variable cv;
+    bool released = false;
+    int lookups = 0;
+    int waiting = 0;
+    std::vector<std::string> hosts;
+};
+
+SlowNameService::SlowNameService(uint32_t watchdogMs) : state_(std::make_shared<State>()) {
+    // The hook holds the state: a lookup still waiting when the object goes keeps it alive.
+    platform::SetNameLookupHook([state = state_, watchdogMs](const std::string& host) {
+        std::unique_lock<std::mutex> lock(state->m);
+        ++state->lookups;
+        state->hosts.push_back(host);
+        ++state->waiting;
+        state->cv.wait_for(lock, std::chrono::milliseconds(watchdogMs), [&] { return state->released; });
+        --state->waiting;
+    });
+}
+
+SlowNameService::~SlowNameService() {
+    platform::SetNameLookupHook({});
+    Release();
+}
+
+void SlowNameService::Release() {
+    std::lock_guard<std::mutex> lock(state_->m);
+    state_->released = true;
+    state_->cv.notify_all();
+}
+
+int SlowNameService::Lookups() const {
+    std::lock_guard<std::mutex> lock(state_->m);
+    return state_->lookups;
+}
+
+int SlowNameService::Waiting() const {
+    std::lock_guard<std::mutex> lock(state_->m);
+    return state_->waiting;
+}
+
+std::vector<std::string> SlowNameService::Hosts() const {
+    std::lock_guard<std::mutex> lock(state_->m);
+    return state_->hosts;
 }
 
 MappedPrinter::MappedPrinter(int number, vprinter::VirtualPrinter::Transport transport)

@@ -2,6 +2,7 @@
 // mapped to COM numbers.
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -78,6 +79,28 @@ private:
     int master_ = -1;
     int slave_ = -1;
     std::string path_;
+};
+
+// Stands for a slow name service while it lives: every name lookup of a network printer waits on
+// its helper thread until Release(), the end of the object, or watchdogMs (a bound only, so that
+// a test that goes wrong cannot hang).
+class SlowNameService {
+public:
+    explicit SlowNameService(uint32_t watchdogMs = 20000);
+    ~SlowNameService();
+    SlowNameService(const SlowNameService&) = delete;
+    SlowNameService& operator=(const SlowNameService&) = delete;
+    // Lets every waiting lookup, and every later one, go on to the real name service.
+    void Release();
+    // How many lookups have come so far, and how many of them wait now.
+    int Lookups() const;
+    int Waiting() const;
+    // The host names asked for, in order.
+    std::vector<std::string> Hosts() const;
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
 };
 
 // Bytes from a hex text such as "1B 40 0A".

@@ -143,6 +143,38 @@ int MapNetworkPort(const std::string& host, const std::string& port, std::string
     return 0;
 }
 
+std::string PortTip(int n, PortKind kind, const std::string& sysRoot) {
+    if (kind != PortKind::Usb) return PortDescription(n);
+    const auto entry = platform::PortMap::instance().resolve(n);
+    if (!entry) return PortDescription(n);
+    return platform::UsbPortTip(entry->path, sysRoot);
+}
+
+std::vector<int> AutoConnectPorts(PortKind kind, int networkPort) {
+    if (kind == PortKind::Network) return networkPort > 0 ? std::vector<int>{networkPort} : std::vector<int>{};
+    if (kind != PortKind::Com) return PortsOfKind(kind);
+    std::vector<int> numbers;
+    std::vector<platform::PortEntry> mapped = platform::PortMap::instance().entries();
+    auto next = mapped.begin();
+    for (int n = 1; n <= kAutoConnectLastPort; ++n) {
+        while (next != mapped.end() && next->number < n) ++next;
+        if (next != mapped.end() && next->number == n && !PortIsOfKind(next->path, PortKind::Com)) continue;
+        numbers.push_back(n);
+    }
+    return numbers;
+}
+
+std::string ScanTitle(const std::vector<int>& ports) {
+    constexpr size_t kListedOneByOne = 4;
+    std::string text = "Looking for the printer on ";
+    if (ports.empty()) return text + "no port";
+    if (ports.size() > kListedOneByOne) {
+        return text + PortEntryText(ports.front()) + " .. " + PortEntryText(ports.back());
+    }
+    for (size_t i = 0; i < ports.size(); ++i) text += (i ? ", " : "") + PortEntryText(ports[i]);
+    return text;
+}
+
 std::vector<uint8_t> BaudSetupCommand(int32_t rate) {
     // The same digits the link's set-up command sends: up to eight, no leading zeros.
     uint32_t value = static_cast<uint32_t>(rate);
@@ -224,7 +256,7 @@ bool SetupActions::OpenForCheck(int32_t n, bool setEventMask5, platform::LineSet
     // Whatever a change queued while the link was closed is stale now; it must not reach the
     // printer through the writer that Open starts.
     SendBuffer().ClearLocked();
-    if (!Open(n, PortSettings.dataBits, PortSettings.stopBits, PortSettings.parity)) return false;
+    if (!link::OpenWithPortSettings(*this, n, Prompt())) return false;
     link::ApplyPageTimeoutsAndHandshake(*this);
     saved = link::RestartThreadsForProbe(*this);
     return true;
@@ -256,7 +288,13 @@ bool SetupActions::TryPort(int n) {
 }
 
 int SetupActions::ScanForPrinter(const std::function<void(int n)>& progress) {
-    for (int n = 1; n <= kAutoConnectLastPort; ++n) {
+    std::vector<int> ports(kAutoConnectLastPort);
+    for (int n = 1; n <= kAutoConnectLastPort; ++n) ports[static_cast<size_t>(n - 1)] = n;
+    return ScanPorts(ports, progress);
+}
+
+int SetupActions::ScanPorts(const std::vector<int>& ports, const std::function<void(int n)>& progress) {
+    for (const int n : ports) {
         if (platform::StopRequested()) break;  // the program is ending
         const bool answered = TryPort(n);
         if (progress) progress(n);
@@ -265,10 +303,26 @@ int SetupActions::ScanForPrinter(const std::function<void(int n)>& progress) {
     return 0;
 }
 
-void SetupActions::FinishAutoConnect(int found) {
+bool SetupActions::AutoConnectCandidates(PortKind kind, const std::string& host, const std::string& port,
+                                         std::vector<int>& ports) {
+    int networkPort = 0;
+    if (kind == PortKind::Network && !host.empty()) {
+        std::string error;
+        networkPort = MapNetworkPort(host, port, &error);
+        if (networkPort == 0) {
+            ShowMessage(error);
+            ports.clear();
+            return false;
+        }
+    }
+    ports = AutoConnectPorts(kind, networkPort);
+    return true;
+}
+
+void SetupActions::FinishAutoConnect(int found, int chosenOnFail) {
     // The message first, then the new port number (the page then selects its entry).
     ShowMessage(found > 0 ? kConnectedSuccessText : kConnectedFailText);
-    PortSettings.portNumber = found > 0 ? found : 0;
+    PortSettings.portNumber = found > 0 ? found : chosenOnFail;
 }
 
 int SetupActions::AutoConnect(const std::function<void(int n)>& progress) {

@@ -10,8 +10,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "pages/core/page_link.h"
+#include "platform/usb_details.h"
 
 namespace pellory::pages {
 
@@ -83,6 +85,19 @@ bool LineSettingsApply(int n);
 // malformed address or when no number is free. Resolves nothing: a slow name service is met
 // only when a page opens the port.
 int MapNetworkPort(const std::string& host, const std::string& port, std::string* error = nullptr);
+// The tooltip of COM<n>'s entry on the "PortName" list while a kind is chosen: on USB the path
+// with the maker and product that sysfs (at sysRoot) gives, or the path alone; elsewhere
+// PortDescription(n).
+std::string PortTip(int n, PortKind kind, const std::string& sysRoot = platform::kSysfsRoot);
+// The COM numbers "Auto Connect" tries for a kind of port, in order. COM: 1 .. 254 as ever,
+// passing over the numbers the map gives a port of another kind (a printer device file, a
+// network printer). USB, LPT, Bluetooth, All: the ports the map gives that kind (All: every one
+// it knows). Network: networkPort alone, the number the address typed in is mapped to (nothing
+// when 0): a network is never searched.
+std::vector<int> AutoConnectPorts(PortKind kind, int networkPort = 0);
+// The first line of the search's progress window: "Looking for the printer on COM1 .. COM254",
+// or the ports one by one when they are few.
+std::string ScanTitle(const std::vector<int>& ports);
 inline constexpr const char* kAnswersStatusText = "Printer answers status";
 inline constexpr const char* kDefaultNetworkPortText = "9100";
 
@@ -135,9 +150,17 @@ public:
     // progress, when set, is called with n after each attempt. Ends early (0) when a stop of the
     // program is requested.
     int ScanForPrinter(const std::function<void(int n)>& progress = {});
+    // Tries the given ports in turn, as ScanForPrinter does.
+    int ScanPorts(const std::vector<int>& ports, const std::function<void(int n)>& progress = {});
+    // The ports "Auto Connect" tries for the chosen kind (AutoConnectPorts); for Network the
+    // address typed in, which is mapped to a COM number first. False, with the reason shown,
+    // for a malformed address: then nothing is to be tried. An empty host gives no port.
+    bool AutoConnectCandidates(PortKind kind, const std::string& host, const std::string& port,
+                               std::vector<int>& ports);
     // Ends the automatic connection: shows "Connected Success" and sets portNumber to found, or
-    // shows "Connected Fail" and sets portNumber to 0.
-    void FinishAutoConnect(int found);
+    // shows "Connected Fail" and sets portNumber to chosenOnFail: 0 (no port chosen) but for a
+    // network address typed in, which stays chosen.
+    void FinishAutoConnect(int found, int chosenOnFail = 0);
     // Both of the above.
     int AutoConnect(const std::function<void(int n)>& progress = {});
 
