@@ -2,9 +2,11 @@
 
 #include <csignal>
 #include <memory>
+#include <optional>
 
 #include "app/cli_support.h"
 #include "app/history_export.h"
+#include "app/own_printer_wait.h"
 #include "charset/printer_record.h"
 #include "app/pellory_app.h"
 #include "link/port_messages.h"
@@ -432,6 +434,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     // have it open, and its number is unmapped before it stops.
     vprinter::VirtualPrinter printer;
     PortBinding binding;
+    std::optional<OwnPrinterReplyWait> ownPrinterWait;
     if (options.virtualPrinter) {
         const auto transport = options.virtualPrinterOnNetwork ? vprinter::VirtualPrinter::Transport::Tcp
                                                                : vprinter::VirtualPrinter::Transport::PseudoTerminal;
@@ -440,6 +443,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             return kCliOpenFailed;
         }
         binding.Bind(portNumber, printer.slavePath(), "Pellory virtual printer", false);
+        ownPrinterWait.emplace(printer, portNumber);
         if (options.virtualPrinterOnNetwork) {
             err << kCliProgram << ": virtual printer on " << printer.slavePath() << " (COM" << portNumber << ")\n";
         }

@@ -14,11 +14,13 @@
 #include <atomic>
 #include <cerrno>
 #include <memory>
+#include <optional>
 #include <cstring>
 #include <iostream>
 #include <ostream>
 
 #include "app/main_window.h"
+#include "app/own_printer_wait.h"
 #include "app/virtual_printer_window.h"
 #include "platform/port_map.h"
 #include "vprinter/virtual_printer.h"
@@ -279,6 +281,7 @@ int CPelloryApp::InitInstance() {
     // Declared before the window, so that it outlives every link that may have it open.
     vprinter::VirtualPrinter printer;
     std::string printerPath;
+    std::optional<OwnPrinterReplyWait> ownPrinterWait;
     if (options.virtualPrinter) {
         const auto transport = options.virtualPrinterOnNetwork ? vprinter::VirtualPrinter::Transport::Tcp
                                                                : vprinter::VirtualPrinter::Transport::PseudoTerminal;
@@ -293,6 +296,7 @@ int CPelloryApp::InitInstance() {
             return 1;
         }
         std::cerr << "Pellory: virtual printer on COM" << number << " (" << printerPath << ")\n";
+        ownPrinterWait.emplace(printer, number);
     }
 
     std::function<std::unique_ptr<QWidget>(CPelloryDlg&)> paperWindow;

@@ -25,6 +25,8 @@ ReplyWaitHook& ReplyHook() {
 
 void SetReplyWaitHook(ReplyWaitHook hook) { ReplyHook() = std::move(hook); }
 
+ReplyWaitHook CurrentReplyWaitHook() { return ReplyHook(); }
+
 void WaitForReply(CSerialEngine& link, uint32_t ms) {
     platform::SleepMs(ms);
     if (ReplyHook()) ReplyHook()(link);

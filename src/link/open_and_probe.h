@@ -83,6 +83,7 @@ void DropEarlierInput(CSerialEngine& link, const EarlierBytesKeeper& keep = {});
 // has reached the link, so that a loaded machine cannot turn a reply into "No Answer".
 using ReplyWaitHook = std::function<void(CSerialEngine& link)>;
 void SetReplyWaitHook(ReplyWaitHook hook);
+ReplyWaitHook CurrentReplyWaitHook();
 void WaitForReply(CSerialEngine& link, uint32_t ms = kProbeWaitMs);
 
 // Stops the threads, empties the send buffer, purges the port's output, takes the bytes received

@@ -402,6 +402,8 @@ void VirtualPrinter::setAnswerMode(AnswerMode m, uint8_t byte) {
 
 VirtualPrinter::AnswerMode VirtualPrinter::answerMode() const { return static_cast<AnswerMode>(impl_->mode.load()); }
 
+bool VirtualPrinter::answersNow() const { return running() && impl_->answerFor().has_value(); }
+
 void VirtualPrinter::setBaudRate(uint32_t baud) { impl_->baud = baud; }
 
 uint32_t VirtualPrinter::baudRate() const { return impl_->baud.load(); }

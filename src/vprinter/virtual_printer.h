@@ -61,6 +61,9 @@ public:
     uint8_t statusByte() const;
     void setAnswerMode(AnswerMode m, uint8_t byte = 0);
     AnswerMode answerMode() const;
+    // Whether a status request reaching it now would be answered: running, not silent, and at
+    // the host's baud rate where it must match.
+    bool answersNow() const;
     // Its own baud rate. With requireMatchingBaud it answers only while the host's line
     // settings (read from the slave's termios) use that rate.
     void setBaudRate(uint32_t baud);

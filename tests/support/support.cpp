@@ -28,14 +28,6 @@ namespace {
 std::mutex printersMutex;
 std::map<int, vprinter::VirtualPrinter*> printers;
 
-// Whether the printer will answer a status request that reaches it now.
-bool Answers(const vprinter::VirtualPrinter& p) {
-    if (!p.running() || p.answerMode() == vprinter::VirtualPrinter::AnswerMode::Silent) return false;
-    if (!p.requireMatchingBaud()) return true;
-    const std::optional<uint32_t> host = p.hostBaudRate();
-    return !host || *host == p.baudRate();
-}
-
 // pellory-cli's own --virtual-printer (run in-process by the command-line tests): it always
 // answers, and its COM number carries this description while the run lasts.
 bool CommandLinePrinter(int number) {
@@ -54,7 +46,7 @@ void WaitForTheTestPrintersReply(link::CSerialEngine& link) {
             std::lock_guard<std::mutex> lock(printersMutex);
             const auto it = printers.find(link.LastOpenPort());
             if (it != printers.end()) {
-                if (!Answers(*it->second)) return;
+                if (!it->second->answersNow()) return;
             } else if (!CommandLinePrinter(link.LastOpenPort())) {
                 return;
             }
