@@ -29,17 +29,6 @@
 namespace pellory::app {
 namespace {
 
-// Runs events until done() holds; a watchdog of ten seconds only.
-bool ProcessUntil(const std::function<bool()>& done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > 10000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
 // The mnemonic letter of a caption ("" without one), upper case.
 QString Letter(const QString& caption) { return QKeySequence::mnemonic(caption).toString(QKeySequence::PortableText); }
 
@@ -107,7 +96,7 @@ TEST_F(Mnemonics, AltLetterPressesTheButtonOfThePageShown) {
     ASSERT_FALSE(w.TextPrintPage().TransmitText().empty());
     QTest::keyClick(&w, Qt::Key_C, Qt::AltModifier);
     // A mnemonic presses the button as a click does, shown pressed for a moment first.
-    EXPECT_TRUE(ProcessUntil([&] { return w.TextPrintPage().TransmitText().empty(); }));
+    EXPECT_TRUE(widgets::testing::ProcessEventsUntil([&] { return w.TextPrintPage().TransmitText().empty(); }));
     EXPECT_TRUE(prompt.messages.empty());
     EXPECT_EQ(w.History().RowCount(), 0);
 
@@ -117,9 +106,9 @@ TEST_F(Mnemonics, AltLetterPressesTheButtonOfThePageShown) {
     ASSERT_NE(showDots, nullptr);
     const bool before = showDots->isChecked();
     QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
-    EXPECT_TRUE(ProcessUntil([&] { return showDots->isChecked() != before; }));
+    EXPECT_TRUE(widgets::testing::ProcessEventsUntil([&] { return showDots->isChecked() != before; }));
     QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
-    EXPECT_TRUE(ProcessUntil([&] { return showDots->isChecked() == before; }));
+    EXPECT_TRUE(widgets::testing::ProcessEventsUntil([&] { return showDots->isChecked() == before; }));
 }
 
 TEST(WithMnemonic, MarksAWordStartFirstAndKeepsTheCaptionsAmpersands) {

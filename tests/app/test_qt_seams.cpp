@@ -38,18 +38,6 @@ namespace {
 using namespace std::chrono_literals;
 using test::ProcessFor;
 
-// Runs the window thread's events until done() holds or timeoutMs passed.
-bool ProcessUntil(const std::function<bool()>& done, int timeoutMs = 2000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
 struct Received {
     uint32_t message;
     uintptr_t wParam;
@@ -223,7 +211,7 @@ TEST_F(QtNotifyTargetTest, PostFromAWorkerArrivesOnTheWindowThreadInOrder) {
     worker.join();
     EXPECT_TRUE(received.empty()) << "posting queues; only the window thread's event loop delivers";
 
-    ASSERT_TRUE(ProcessUntil([&] { return received.size() >= 5; }));
+    ASSERT_TRUE(widgets::testing::ProcessEventsUntil([&] { return received.size() >= 5; }));
     ProcessFor(20);
     ASSERT_EQ(received.size(), 5u);
     for (int i = 0; i < 5; ++i) {
@@ -293,7 +281,7 @@ TEST_F(QtNotifyTargetTest, SendFromAWorkerWaitsUntilTheWindowHandledIt) {
     });
     std::this_thread::sleep_for(150ms);  // no events processed meanwhile
     EXPECT_FALSE(returned.load()) << "Send must wait for the window thread";
-    EXPECT_TRUE(ProcessUntil([&] { return returned.load(); }));
+    EXPECT_TRUE(widgets::testing::ProcessEventsUntil([&] { return returned.load(); }));
     worker.join();
     EXPECT_TRUE(handledBeforeReturn.load());
     ASSERT_EQ(received.size(), 1u);
@@ -343,7 +331,7 @@ TEST_F(QtNotifyTargetTest, AnOpenLinkTellsItsWindowOfReceivedBytes) {
         ASSERT_TRUE(engine.Open(41, 8, 0, 0));
 
         ASSERT_TRUE(printer->sendUnsolicited({0x37, 0x41, 0x00}));
-        ASSERT_TRUE(ProcessUntil([&] { return !received.empty(); }));
+        ASSERT_TRUE(widgets::testing::ProcessEventsUntil([&] { return !received.empty(); }));
         EXPECT_EQ(received[0].message, link::MSG_LINK_RECEIVE);
         EXPECT_EQ(received[0].wParam, 41u);
         EXPECT_EQ(received[0].lParam, 0);

@@ -82,17 +82,6 @@ void PrintOn(CPelloryDlg& w, int page, test::MappedPrinter& printer) {
     }
 }
 
-// Runs the window thread's events until done() holds, at most boundMs (a watchdog only).
-bool ProcessUntil(const std::function<bool()>& done, int boundMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > boundMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
 // Whether another program could open the port now (every link on it has let go).
 bool PortIsFree() {
     link::CSerialEngine other;
@@ -246,14 +235,14 @@ TEST(SignalCloser, OnlyOneAtATimeAndTheHandlersGoBackWhenItGoes) {
         EXPECT_FALSE(second.Active());
         std::raise(SIGINT);
         std::raise(SIGHUP);
-        ASSERT_TRUE(ProcessUntil([&] { return calls > 0; }, kWatchdogMs));
+        ASSERT_TRUE(widgets::testing::ProcessEventsUntil([&] { return calls > 0; }, kWatchdogMs));
     }
     EXPECT_EQ(CloseSignalHandlers(), before);
     // A new one works after the first has gone.
     SignalCloser again([&] { calls = -1; });
     ASSERT_TRUE(again.Active());
     std::raise(SIGTERM);
-    EXPECT_TRUE(ProcessUntil([&] { return calls == -1; }, kWatchdogMs));
+    EXPECT_TRUE(widgets::testing::ProcessEventsUntil([&] { return calls == -1; }, kWatchdogMs));
 }
 
 }  // namespace

@@ -31,21 +31,10 @@ inline void PrintTo(const QRect& r, std::ostream* os) {
 namespace pellory::app {
 namespace {
 
-// Runs events until done() holds; a watchdog of ten seconds only.
-bool ProcessUntil(const std::function<bool()>& done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > 10000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
 // Resizes the window and waits until the resize has arrived.
 bool ResizeTo(QWidget& w, QSize size) {
     w.resize(size);
-    return ProcessUntil([&] { return w.size() == size.expandedTo(w.minimumSize()).boundedTo(w.maximumSize()); });
+    return widgets::testing::ProcessEventsUntil([&] { return w.size() == size.expandedTo(w.minimumSize()).boundedTo(w.maximumSize()); });
 }
 
 // Where everything that must not move sits.
@@ -84,7 +73,7 @@ protected:
         pages::ReadyFlag = false;
         window = std::make_unique<CPelloryDlg>();
         window->show();
-        ASSERT_TRUE(ProcessUntil([&] { return window->isVisible(); }));
+        ASSERT_TRUE(widgets::testing::ProcessEventsUntil([&] { return window->isVisible(); }));
     }
     void TearDown() override {
         window.reset();
@@ -146,7 +135,7 @@ TEST_F(WindowSize, ExpandAndShrinkStillWorkOnALargerWindow) {
     EXPECT_EQ(w.size(), QSize(panelLeft, start.height() + 40));
 
     w.ExpandButton().click();
-    ASSERT_TRUE(ProcessUntil([&] { return w.width() == start.width(); }));
+    ASSERT_TRUE(widgets::testing::ProcessEventsUntil([&] { return w.width() == start.width(); }));
     EXPECT_EQ(w.ExpandButton().text(), QStringLiteral("<< Shrink"));
     EXPECT_EQ(w.HistoryGroup().height(), du.y(201) + 40) << "the panel took the height";
     const QSize larger = start + QSize(180, 90);
@@ -154,14 +143,14 @@ TEST_F(WindowSize, ExpandAndShrinkStillWorkOnALargerWindow) {
     const Panel wide = PanelOf(w);
 
     w.ExpandButton().click();  // shrink: the right edge at the panel's left edge, the height kept
-    ASSERT_TRUE(ProcessUntil([&] { return w.width() == panelLeft; }));
+    ASSERT_TRUE(widgets::testing::ProcessEventsUntil([&] { return w.width() == panelLeft; }));
     EXPECT_EQ(w.height(), larger.height());
     EXPECT_EQ(w.ExpandButton().text(), QStringLiteral(">> Expand"));
     EXPECT_EQ(w.HistoryGroup().x(), panelLeft);
     EXPECT_EQ(PanelOf(w).hex, wide.hex) << "the hidden panel keeps its columns";
 
     w.ExpandButton().click();  // expand: back to the width the user gave it
-    ASSERT_TRUE(ProcessUntil([&] { return w.size() == larger; }));
+    ASSERT_TRUE(widgets::testing::ProcessEventsUntil([&] { return w.size() == larger; }));
     EXPECT_EQ(w.FullWidth(), larger.width());
     const Panel again = PanelOf(w);
     EXPECT_EQ(again.list, wide.list);
@@ -190,7 +179,7 @@ TEST_F(WindowSize, TheSizeIsNotKeptForTheNextWindow) {
 
     CPelloryDlg next;
     next.show();
-    ASSERT_TRUE(ProcessUntil([&] { return next.isVisible(); }));
+    ASSERT_TRUE(widgets::testing::ProcessEventsUntil([&] { return next.isVisible(); }));
     EXPECT_EQ(next.size(), QSize(next.HistoryGroup().x(), du.y(215)));
     next.OnExpandShrink();
     EXPECT_EQ(next.size(), du.size(462, 215));

@@ -6,6 +6,9 @@
 
 #include <QApplication>
 #include <QByteArray>
+#include <QElapsedTimer>
+
+#include <functional>
 
 #include "widgets/resources.h"
 
@@ -33,6 +36,18 @@ public:
 private:
     QApplication* app_ = nullptr;
 };
+
+// Runs the window thread's events until done() holds, at most boundMs: a watchdog only, the
+// test waits for the event itself. False when the watchdog ended the wait.
+inline bool ProcessEventsUntil(const std::function<bool()>& done, int boundMs = 10000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > boundMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
 
 // Registered once per executable however many of its sources include this header.
 inline ::testing::Environment* const kQtEnvironment =
