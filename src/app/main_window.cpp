@@ -78,6 +78,9 @@ CPelloryDlg::~CPelloryDlg() {
     if (notify_) notify_->Detach();
     SetNotifyTarget(nullptr);
     SetOwnerWindow(nullptr);
+    // A print still on its way is written out before its link closes (bounded by the port's
+    // progress), as on a tab change: the printer is never left in the middle of a command.
+    for (int page = 0; page < kPageCount; ++page) Page(page).CloseLink();
 }
 
 void CPelloryDlg::CreateControls() {

@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/main_window.h"
@@ -28,6 +29,7 @@
 #include "link/port_settings.h"
 #include "pages/core/page_link.h"
 #include "pages/page_test_support.h"
+#include "platform/threads.h"
 #include "support/support.h"
 #include "widgets/dialog_layout.h"
 #include "widgets/qt_test_app.h"
@@ -148,6 +150,38 @@ TEST_F(WindowExitTest, DestroyedAfterAPrintOnEveryPageWhicheverTabIsCurrent) {
         w.reset();
         EXPECT_TRUE(PortIsFree());
     }
+}
+
+// A print still waiting for the printer (CTS held off) when the window goes is written out whole
+// once the printer takes bytes again, before the link closes: the printer is not left in the
+// middle of a command, which would swallow the next connection probe.
+TEST_F(WindowExitTest, APrintStillOnItsWayWhenTheWindowGoesIsSentWhole) {
+    test::MappedPrinter printer(kCom);
+    auto w = std::make_unique<CPelloryDlg>();
+    link::PortSettings.portNumber = kCom;
+    w->SetPrompt(&prompt);
+    w->show();
+    PrintOn(*w, kPageTextPrint, printer);  // the page's link is open from here on
+    ASSERT_TRUE(printer->waitForQuiet(200, kByteWaitMs));
+    const size_t before = printer->receivedCount();
+    const std::string text(3000, 'P');
+    printer->setHoldCts(true);
+    w->TextPrintPage().SetTransmitText(QString::fromStdString(text));
+    auto* print = test::PageControl<QPushButton>(&w->TextPrintPage(), pages::kIdPrintButton);
+    ASSERT_NE(print, nullptr);
+    print->click();
+    // The printer takes bytes again only after the window has begun to go.
+    std::thread release([&] {
+        platform::SleepMs(300);
+        printer->setHoldCts(false);
+    });
+    w.reset();
+    release.join();
+    EXPECT_TRUE(printer->waitForBytes(before + text.size(), kByteWaitMs));
+    const vprinter::Bytes got = printer->received();
+    const std::string arrived(got.begin() + static_cast<std::ptrdiff_t>(before), got.end());
+    EXPECT_NE(arrived.find(text), std::string::npos) << arrived.size() << " bytes arrived";
+    EXPECT_TRUE(PortIsFree());
 }
 
 // How a test ends the window once it is on screen, after a print on "Printer Test".
