@@ -19,6 +19,8 @@ constexpr size_t kChunk = 1024;
 // file takes far more than a serial line at a time, and writing it kilobyte by kilobyte would
 // cost a system call (and on the network a packet) per kilobyte.
 constexpr size_t kBulkChunk = 64 * 1024;
+// From this size on a send may go to a port without a line straight from the caller.
+constexpr size_t kDirectSendMinimum = 4096;
 constexpr uint32_t kQueueSize = 4096;
 constexpr uint32_t kAllOnes = 0xFFFFFFFFu;
 // A thread that has not ended within the stop time-out gets this much longer before StopThreads
@@ -487,15 +489,36 @@ size_t CSerialEngine::Send(const uint8_t* data, size_t n) {
     if (echoSwitch && n > 0) echo_.insert(echo_.end(), data, data + n);
     const uint32_t flags = Flags();
     if (n == 0 || !(flags & LINK_TX_BUFFER)) return WriteToPort(data, n);
-    std::lock_guard<std::mutex> lock(send_.Mutex());
-    send_.Append(data, n);
-    if (flags & LINK_WRITE_THREAD) {
-        wake_[2].set();
-    } else if (flags & LINK_OVERLAPPED) {
-        if (IsOpen()) device_.setEventMask(EventMask());
-    } else {
-        wake_[0].set();
+    SerialResult direct = SerialResult::Ok;
+    {
+        std::lock_guard<std::mutex> lock(send_.Mutex());
+        // A port without a line (a network printer, a printer device file) takes what it can
+        // at once straight from the caller while nothing is queued before these bytes and the
+        // writer runs: no copy, no hand-over. An empty buffer under its lock also means the
+        // writer has no bytes of its own on the way (it takes them out only once written).
+        // The attempt never waits; the rest is queued for the writer as always. Small sends
+        // are left to the writer, which joins them into larger writes.
+        if (n >= kDirectSendMinimum && (flags & LINK_WRITE_THREAD) && !(flags & LINK_OVERLAPPED) && run_ && IsOpen() &&
+            device_.kind() != platform::DeviceKind::Terminal && send_.UnlockedCount() == 0) {
+            size_t written = 0;
+            direct = device_.writeNow(data, n, written);
+            if (direct == SerialResult::Ok) {
+                data += written;
+                n -= written;
+            }
+        }
+        if (n > 0 && direct != SerialResult::Removed) {
+            send_.Append(data, n);
+            if (flags & LINK_WRITE_THREAD) {
+                wake_[2].set();
+            } else if (flags & LINK_OVERLAPPED) {
+                if (IsOpen()) device_.setEventMask(EventMask());
+            } else {
+                wake_[0].set();
+            }
+        }
     }
+    Gone(direct);
     return 0;
 }
 

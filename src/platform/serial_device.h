@@ -188,6 +188,9 @@ public:
     // end early (with what they have) on interrupt(). transferred is always set.
     SerialResult read(void* buf, size_t n, size_t& transferred);
     SerialResult write(const void* buf, size_t n, size_t& transferred);
+    // One write attempt that never waits: what the device takes at once (possibly nothing),
+    // after the bytes writeAsync queued. Ok with transferred set, or Removed / an error.
+    SerialResult writeNow(const void* buf, size_t n, size_t& transferred);
 
     // Overlapped-style operations. readAsync and writeAsync need overlapped mode
     // (InvalidArgument otherwise); the other three work in both modes.

@@ -1106,6 +1106,25 @@ SerialResult SerialDevice::write(const void* buf, size_t n, size_t& transferred)
     }
 }
 
+SerialResult SerialDevice::writeNow(const void* buf, size_t n, size_t& transferred) {
+    transferred = 0;
+    Impl& d = *impl_;
+    const int fd = d.fd.load();
+    if (fd < 0 || (buf == nullptr && n != 0)) return SerialResult::InvalidArgument;
+    if (d.gone.load()) return SerialResult::Removed;
+    if (n == 0) return SerialResult::Ok;
+    std::lock_guard<std::mutex> lock(d.txMutex);
+    if (!d.pumpLocked(fd)) return d.lost();
+    if (d.pendingLocked() != 0) return SerialResult::Ok;
+    const IoStep w = WriteSome(fd, buf, n, d.kind);
+    if (w.failed) return d.lost();
+    if (w.bytes) {
+        transferred = w.bytes;
+        d.txHeld.store(true);
+    }
+    return SerialResult::Ok;
+}
+
 // --- overlapped style ---
 
 SerialResult SerialDevice::readAsync(void* buf, size_t n, size_t& transferred) {

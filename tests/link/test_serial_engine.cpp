@@ -191,6 +191,19 @@ TEST_F(EngineTest, SendsOfRandomSizesArriveCompleteAndInOrderOverTheNetwork) {
     SendRandomSizes(VirtualPrinter::Transport::Tcp);
 }
 
+// A large send to a network printer with nothing queued before it goes to the port at once,
+// from the caller's bytes: nothing is left in the send buffer for the writer to copy.
+TEST_F(EngineTest, ALargeSendToAnIdleNetworkPrinterGoesStraightToThePort) {
+    MappedPrinter p(kCom, VirtualPrinter::Transport::Tcp);
+    CSerialEngine e;
+    ASSERT_TRUE(OpenPageMode(e));
+    const std::vector<uint8_t> job(16 * 1024, 0x41);
+    EXPECT_EQ(e.Send(job), 0u);
+    EXPECT_EQ(e.SendBuffer().Count(), 0u);
+    ASSERT_TRUE(p->waitForBytes(job.size(), 20000)) << p->receivedCount();
+    EXPECT_EQ(p->received(), job);
+}
+
 TEST_F(EngineTest, ZeroByteSendGoesTheDirectWayAndThreeBytesWakeTheWriter) {
     MappedPrinter p(kCom);
     CSerialEngine e;
