@@ -1085,19 +1085,10 @@ SerialResult SerialDevice::write(const void* buf, size_t n, size_t& transferred)
     const uint32_t abortMark = d.txAbort.load();
 
     for (;;) {
-        {
-            std::lock_guard<std::mutex> lock(d.txMutex);
-            // Bytes queued by writeAsync go first.
-            if (!d.pumpLocked(fd)) return d.lost();
-            if (d.pendingLocked() == 0) {
-                const IoStep w = WriteSome(fd, in + transferred, n - transferred, d.kind);
-                if (w.failed) return d.lost();
-                if (w.bytes) {
-                    transferred += w.bytes;
-                    d.txHeld.store(true);
-                }
-            }
-        }
+        size_t moved = 0;
+        const SerialResult r = writeNow(in + transferred, n - transferred, moved);
+        transferred += moved;
+        if (r != SerialResult::Ok) return r;
         if (transferred == n) return SerialResult::Ok;
         if (d.interrupted.load()) return transferred ? SerialResult::Ok : SerialResult::Interrupted;
         if (d.txAbort.load() != abortMark || total.passed()) return SerialResult::Ok;
@@ -1114,6 +1105,7 @@ SerialResult SerialDevice::writeNow(const void* buf, size_t n, size_t& transferr
     if (d.gone.load()) return SerialResult::Removed;
     if (n == 0) return SerialResult::Ok;
     std::lock_guard<std::mutex> lock(d.txMutex);
+    // Bytes queued by writeAsync go first.
     if (!d.pumpLocked(fd)) return d.lost();
     if (d.pendingLocked() != 0) return SerialResult::Ok;
     const IoStep w = WriteSome(fd, buf, n, d.kind);
