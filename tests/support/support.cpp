@@ -28,13 +28,6 @@ namespace {
 std::mutex printersMutex;
 std::map<int, vprinter::VirtualPrinter*> printers;
 
-// pellory-cli's own --virtual-printer (run in-process by the command-line tests): it always
-// answers, and its COM number carries this description while the run lasts.
-bool CommandLinePrinter(int number) {
-    const std::optional<platform::PortEntry> entry = platform::PortMap::instance().resolve(number);
-    return entry && entry->description == "Pellory virtual printer";
-}
-
 // The pages wait a fixed time for a reply and then take what has arrived. In the tests that
 // wait lasts until the reply of the link's virtual printer is there (when that printer answers
 // at all), bounded only as a watchdog: how fast the machine is must not decide the outcome.
@@ -45,11 +38,8 @@ void WaitForTheTestPrintersReply(link::CSerialEngine& link) {
         {
             std::lock_guard<std::mutex> lock(printersMutex);
             const auto it = printers.find(link.LastOpenPort());
-            if (it != printers.end()) {
-                if (!it->second->answersNow()) return;
-            } else if (!CommandLinePrinter(link.LastOpenPort())) {
-                return;
-            }
+            // Printers the program starts itself are waited for by the program.
+            if (it == printers.end() || !it->second->answersNow()) return;
         }
         platform::SleepMs(2);
     }
