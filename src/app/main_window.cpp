@@ -308,6 +308,11 @@ void CPelloryDlg::RequestClose() {
     close();
 }
 
+void CPelloryDlg::done(int result) {
+    textPrint_.StopFileSend();
+    QDialog::done(result);
+}
+
 void CPelloryDlg::keyPressEvent(QKeyEvent* event) {
     const int key = event->key();
     QWidget* focus = focusWidget();

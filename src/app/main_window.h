@@ -134,6 +134,10 @@ public:
     // scripted one in tests), null goes back to the Qt dialogs.
     link::UserPrompt* Prompt() const;
     void SetPrompt(link::UserPrompt* prompt);
+    // Ending the dialog (close box, Escape, Ctrl+Q, a closing signal) also ends a file send of
+    // "Text Print" in progress: nothing more is queued, and what is queued goes out as the links
+    // close.
+    void done(int result) override;
 
 protected:
     // Messages of the window's own link (its port is never opened, so none arrive in practice).

@@ -17,6 +17,8 @@
 #include <QWindow>
 
 #include <csignal>
+#include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -181,6 +183,46 @@ TEST_F(WindowExitTest, APrintStillOnItsWayWhenTheWindowGoesIsSentWhole) {
     const vprinter::Bytes got = printer->received();
     const std::string arrived(got.begin() + static_cast<std::ptrdiff_t>(before), got.end());
     EXPECT_NE(arrived.find(text), std::string::npos) << arrived.size() << " bytes arrived";
+    EXPECT_TRUE(PortIsFree());
+}
+
+// Closing the window while "Open..." sends a large file ends the send there: nothing more is
+// queued once the window has begun to go, what was queued goes out as the link closes, and no
+// message box follows the window.
+TEST_F(WindowExitTest, ClosingTheWindowDuringAFileSendStopsTheSend) {
+    test::MappedPrinter printer(kCom);
+    const std::string file = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/big.bin";
+    constexpr size_t kFileSize = size_t{8} << 20;
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out << std::string(kFileSize, 'F');
+        ASSERT_TRUE(out.good());
+    }
+    size_t before = 0;
+    const int code = RunMainWindow([&](CPelloryDlg& w) {
+        link::PortSettings.portNumber = kCom;
+        w.SetPrompt(&prompt);
+        PrintOn(w, kPageTextPrint, printer);  // the page's link is open from here on
+        ASSERT_TRUE(printer->waitForQuiet(200, kByteWaitMs));
+        before = printer->receivedCount();
+        // The printer holds the file back until the window has begun to go, then takes bytes
+        // again as fast as they come.
+        printer->setHoldCts(true);
+        QTimer::singleShot(300, &w, [&] {
+            w.close();
+            printer->setHoldCts(false);
+        });
+        prompt.QueueFile(file);
+        auto* open = test::PageControl<QPushButton>(&w.TextPrintPage(), pages::kIdOpenButton);
+        ASSERT_NE(open, nullptr);
+        open->click();
+    });
+    EXPECT_EQ(code, 0);
+    ASSERT_TRUE(printer->waitForQuiet(500, kByteWaitMs));
+    const size_t arrived = printer->receivedCount() - before;
+    EXPECT_GT(arrived, 0u);
+    EXPECT_LE(arrived, pages::kSendBacklogLimit + 2 * pages::kFilePieceSize) << "of " << kFileSize;
+    for (const std::string& text : prompt.Texts()) EXPECT_EQ(text.find("Sending"), std::string::npos) << text;
     EXPECT_TRUE(PortIsFree());
 }
 

@@ -268,7 +268,16 @@ TextPrintActions::SendFileResult TextPrintActions::SendFileAt(const std::string&
     }
     std::vector<uint8_t> piece(kFilePieceSize);
     uint64_t sent = 0;
+    stopFileSend_ = false;
     for (;;) {
+        // The hook runs once per piece even when the port keeps up, so that the window can
+        // still be closed (and the command line stopped) during a long send.
+        if (wait) wait();
+        if (stopFileSend_) return SendFileResult::Stopped;
+        if (!IsOpen()) {
+            ShowMessage("Sending " + path + " stopped after " + std::to_string(sent) + " bytes: the port was closed.");
+            return SendFileResult::Stopped;
+        }
         errno = 0;
         const size_t n = std::fread(piece.data(), 1, piece.size(), f.get());
         if (n == 0) {
@@ -281,6 +290,7 @@ TextPrintActions::SendFileResult TextPrintActions::SendFileAt(const std::string&
         }
         std::string why;
         if (!WaitForBacklog(wait, why)) {
+            if (stopFileSend_) return SendFileResult::Stopped;
             // A device that went away is reported once, by its own message.
             if (!why.empty()) ShowMessage("Sending " + path + " stopped after " + std::to_string(sent) + " bytes: " + why);
             return SendFileResult::Stopped;
@@ -305,6 +315,7 @@ bool TextPrintActions::WaitForBacklog(const WaitHook& wait, std::string& why) {
             return false;
         }
         if (wait) wait();
+        if (stopFileSend_) return false;
         platform::SleepMs(kBacklogPollMs);
         if (DeviceRemoved()) {
             link::ReportRemoval(*this, Prompt());

@@ -90,10 +90,12 @@ public:
         Cancelled,    // the file dialog was cancelled; the link stays open
         CannotRead,   // the file could not be opened or read (message shown)
         Sent,         // every byte was queued (an empty file queues none)
-        Stopped,      // the link closed or the printer stalled while sending (message shown)
+        Stopped,      // the link closed or the printer stalled while sending (message shown), or
+                      // StopFileSend() was called (no message)
     };
-    // Called repeatedly while a file send waits for the send buffer to drain: the page runs its
-    // event loop there (with its controls disabled), the command line nothing.
+    // Called before each piece of a file send and repeatedly while the send waits for the send
+    // buffer to drain: the page runs its event loop there (with its controls disabled), the
+    // command line checks for a stop request.
     using WaitHook = std::function<void()>;
 
     TextPrintActions();
@@ -152,6 +154,10 @@ public:
     // kSendBacklogLimit (calling wait meanwhile). Stops with a message when the link closes or
     // the send buffer does not shrink for StallLimitMs().
     SendFileResult SendFileAt(const std::string& path, const WaitHook& wait);
+    // Ends a file send in progress before its next piece is queued, without a message (the
+    // window is closing). What is queued already stays queued; the link stays as it is.
+    // Reset when the next file send starts.
+    void StopFileSend() { stopFileSend_ = true; }
 
     // Received bytes (MSG_LINK_RECEIVE): the count is read under the receive buffer's lock, the
     // lock released, the space allocated, and exactly that many bytes taken under the lock
@@ -173,6 +179,7 @@ private:
     bool WaitForBacklog(const WaitHook& wait, std::string& why);
 
     uint32_t stallLimitMs_ = kDefaultStallLimitMs;
+    bool stopFileSend_ = false;
     TextCharacters characters_ = TextCharacters::Latin1Bytes;
 };
 
