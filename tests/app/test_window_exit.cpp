@@ -83,6 +83,14 @@ void PrintOn(CPelloryDlg& w, int page, test::MappedPrinter& printer) {
     EXPECT_TRUE(printer->waitForBytes(before + 3, kByteWaitMs)) << "got " << printer->receivedCount() - before;
     if (page != kPageComSetup) {
         EXPECT_GT(w.History().RowCount(), rows);
+        // Every byte of the print has reached the printer before the test goes on: a window that
+        // ends now does not have to write out the rest within the close's stall limit, which a
+        // busy machine could miss, leaving the printer in the middle of a command that would
+        // swallow the next connection probe.
+        size_t sent = 0;
+        for (int row = rows; row < w.History().RowCount(); ++row) sent += w.History().Record(row).size();
+        EXPECT_TRUE(printer->waitForBytes(before + sent, kByteWaitMs))
+            << "got " << printer->receivedCount() - before << " of " << sent;
     }
 }
 
