@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pellory::platform {
 
@@ -43,9 +44,11 @@ std::string NetworkEntry(const NetworkAddress& address);
 std::string AddressText(const NetworkAddress& address);
 
 // For tests: runs on the helper thread of every name lookup, with the host name, before the
-// name service is asked; a hook that waits stands for a slow name service. The hook in place
-// when a lookup starts is the one it runs. Empty (the default): none.
-using NameLookupHook = std::function<void(const std::string& host)>;
+// name service is asked; a hook that waits stands for a slow name service. What it returns, when
+// not empty, is the answer instead of the name service's: numeric addresses (IPv4, or IPv6
+// without brackets), tried in that order. The hook in place when a lookup starts is the one it
+// runs. Empty (the default): none.
+using NameLookupHook = std::function<std::vector<std::string>(const std::string& host)>;
 void SetNameLookupHook(NameLookupHook hook);
 
 }  // namespace pellory::platform

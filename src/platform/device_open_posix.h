@@ -34,7 +34,9 @@ OpenedDevice OpenDevicePath(const std::string& path, const std::function<void(in
 
 // "tcp://HOST[:PORT]": resolves and connects within timeoutMs in all, then sets TCP_NODELAY and
 // keep-alive. Name resolution runs on a helper thread, so a slow name service costs at most the
-// time-out.
+// time-out. Every address of a host name is tried, in the name service's order: each one that
+// has not connected after a short head start gets the next one beside it (one that fails at once
+// hands over at once), and the first connection made is the one kept.
 OpenedDevice ConnectNetwork(const std::string& entry, uint32_t timeoutMs);
 
 // One non-blocking write of the kind: never raises SIGPIPE. Returns what write() returns.

@@ -20,8 +20,11 @@
 
 #include "platform/device_kind.h"
 #include "platform/serial_device.h"
+#include "support/net_peers.h"
 
 using namespace pellory::platform;
+using pellory::test::Blackhole;
+using pellory::test::LoopbackListener;
 
 namespace {
 
@@ -179,6 +182,43 @@ TEST(NetworkDevice, OpenFailuresSayWhy) {
     Peer peer;
     ASSERT_EQ(dev.open(peer.entry(), false), SerialResult::Ok);
     EXPECT_EQ(dev.openFailureReason(), "");
+}
+
+// A host name with several addresses: each is tried in turn within the one connect limit, so an
+// address that never answers (or refuses) before the printer's does not keep it from connecting.
+TEST(NetworkDevice, EveryAddressOfAHostNameIsTriedWithinTheLimit) {
+    LoopbackListener printer("127.0.0.1");
+    ASSERT_TRUE(printer.ok());
+    Blackhole silent("127.0.0.2", printer.port());  // its connect requests are dropped
+    ASSERT_TRUE(silent.ok());
+    // Nothing listens on 127.0.0.3: refused at once.
+    const struct {
+        const char* name;
+        std::vector<std::string> addresses;
+    } rows[] = {
+        {"silent, then the printer", {"127.0.0.2", "127.0.0.1"}},
+        {"refused, then the printer", {"127.0.0.3", "127.0.0.1"}},
+        {"silent, refused, then the printer", {"127.0.0.2", "127.0.0.3", "127.0.0.1"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> asked;
+        SetNameLookupHook([&asked, &row](const std::string& host) {
+            asked.push_back(host);
+            return row.addresses;
+        });
+        SerialDevice dev;
+        const auto start = Clock::now();
+        const SerialResult r = dev.open("tcp://printer.test:" + std::to_string(printer.port()), false);
+        const auto took = Clock::now() - start;
+        SetNameLookupHook({});
+        ASSERT_EQ(r, SerialResult::Ok) << dev.openFailureReason();
+        EXPECT_LT(took, std::chrono::milliseconds(kConnectTimeoutMs) * 2 / 3) << "well within the connect limit";
+        EXPECT_EQ(asked, std::vector<std::string>{"printer.test"});
+        const int conn = printer.accept(5000);
+        EXPECT_GE(conn, 0);
+        if (conn >= 0) ::close(conn);
+    }
 }
 
 TEST(NetworkDevice, APeerThatNeverReadsIsAStallNotARemoval) {
