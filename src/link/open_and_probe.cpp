@@ -74,8 +74,11 @@ bool ReportRemoval(CSerialEngine& link, UserPrompt* prompt) {
     return true;
 }
 
+bool OpenWasStopped(const CSerialEngine& link) { return link.LastOpenError() == SerialResult::Interrupted; }
+
 void ShowOpenFailure(const CSerialEngine& link, UserPrompt* prompt, const char* text) {
-    if (prompt) prompt->ShowMessage(text, {}, OpenFailureReason(link));
+    // A stop of the program ended the opening: that is no fault of the port.
+    if (prompt && !OpenWasStopped(link)) prompt->ShowMessage(text, {}, OpenFailureReason(link));
 }
 
 bool OpenWithPortSettings(CSerialEngine& link, int32_t n, UserPrompt* prompt) {

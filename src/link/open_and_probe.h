@@ -47,7 +47,11 @@ void HandOverEcho(CORVA_LIB& link, HistorySink* history);
 // The system's reason why the link's last Open failed, for the message box's second text.
 std::string OpenFailureReason(const CSerialEngine& link);
 
-// Shows the open-failure message with its reason.
+// Whether the link's last Open ended because a stop of the program was requested while it
+// waited (platform/stop_request.h): not a failure of the port, and not reported as one.
+bool OpenWasStopped(const CSerialEngine& link);
+
+// Shows the open-failure message with its reason (nothing when the opening was stopped).
 void ShowOpenFailure(const CSerialEngine& link, UserPrompt* prompt, const char* text);
 
 // The second text of the removal message: which port went away and what to do.

@@ -1,6 +1,8 @@
 // Opening terminals, printer device files and network printers.
 #include "platform/device_open_posix.h"
 
+#include "platform/stop_request.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -60,6 +62,9 @@ using Clock = std::chrono::steady_clock;
 
 // How long one address of a host name has to connect before the next one is tried beside it.
 constexpr int kNextAddressAfterMs = 250;
+// The longest a name lookup or a connect waits before it looks at the program's stop request.
+constexpr int kStopCheckMs = 10;
+constexpr const char* kStoppedReason = "stopped";
 
 SerialResult MapOpenErrno(int e) {
     switch (e) {
@@ -142,10 +147,11 @@ int LookUp(const std::string& host, const std::string& service, const NameLookup
 
 // Resolves host and port within timeoutMs. The helper thread ends by itself when the name
 // service answers (its own time-outs bound that); a caller that stopped waiting leaves it the
-// shared record.
-int Resolve(const NetworkAddress& a, int timeoutMs, std::vector<Candidate>& out, bool& timedOut) {
+// shared record. A stop of the program ends the wait at once (stopped set).
+int Resolve(const NetworkAddress& a, int timeoutMs, std::vector<Candidate>& out, bool& timedOut, bool& stopped) {
     out.clear();
     timedOut = false;
+    stopped = false;
     auto lookup = std::make_shared<Lookup>();
     const std::string host = a.host;
     const std::string service = std::to_string(a.port);
@@ -167,10 +173,19 @@ int Resolve(const NetworkAddress& a, int timeoutMs, std::vector<Candidate>& out,
     } catch (const std::system_error&) {
         return EAI_AGAIN;
     }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::unique_lock<std::mutex> lock(lookup->m);
-    if (!lookup->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return lookup->done; })) {
-        timedOut = true;
-        return EAI_AGAIN;
+    while (!lookup->done) {
+        if (StopRequested()) {
+            stopped = true;
+            return EAI_AGAIN;
+        }
+        const int left = MsLeft(deadline);
+        if (left == 0) {
+            timedOut = true;
+            return EAI_AGAIN;
+        }
+        lookup->cv.wait_for(lock, std::chrono::milliseconds(std::min(left, kStopCheckMs)));
     }
     out = std::move(lookup->found);
     return lookup->status;
@@ -306,7 +321,13 @@ OpenedDevice ConnectNetwork(const std::string& entry, uint32_t timeoutMs) {
     const std::string seconds = std::to_string((timeoutMs + 999) / 1000) + " s";
     std::vector<Candidate> candidates;
     bool resolveTimedOut = false;
-    const int status = Resolve(*address, static_cast<int>(timeoutMs), candidates, resolveTimedOut);
+    bool stopped = false;
+    const int status = Resolve(*address, static_cast<int>(timeoutMs), candidates, resolveTimedOut, stopped);
+    if (stopped) {
+        out.result = SerialResult::Interrupted;
+        out.reason = kStoppedReason;
+        return out;
+    }
     if (status != 0 || candidates.empty()) {
         out.result = resolveTimedOut ? SerialResult::Timeout : SerialResult::NotFound;
         if (resolveTimedOut) {
@@ -340,6 +361,12 @@ OpenedDevice ConnectNetwork(const std::string& entry, uint32_t timeoutMs) {
         return out;
     };
     for (;;) {
+        if (StopRequested()) {
+            dropAll();
+            out.result = SerialResult::Interrupted;
+            out.reason = kStoppedReason;
+            return out;
+        }
         if (next < candidates.size() && (attempts.empty() || Clock::now() >= nextStart)) {
             const Candidate& c = candidates[next++];
             const std::string where = NumericAddress(reinterpret_cast<const sockaddr*>(&c.address), c.length);
@@ -365,6 +392,7 @@ OpenedDevice ConnectNetwork(const std::string& entry, uint32_t timeoutMs) {
             break;
         }
         if (next < candidates.size()) wait = std::min(wait, MsLeft(nextStart) + 1);
+        wait = std::min(wait, kStopCheckMs);
         std::vector<pollfd> polled;
         for (const Attempt& a : attempts) polled.push_back({a.fd, POLLOUT, 0});
         const int r = ::poll(polled.data(), polled.size(), wait);

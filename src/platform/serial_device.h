@@ -146,7 +146,9 @@ public:
     // A path that is not a terminal opens as a printer device file (Unsupported no longer);
     // "tcp://HOST[:PORT]" connects within kConnectTimeoutMs. When it fails,
     // openFailureReason() tells why where the result alone does not (connection refused by
-    // ADDRESS, unknown host NAME, ...).
+    // ADDRESS, unknown host NAME, ...). A stop of the program requested while a network printer's
+    // name is looked up or its connection is made (platform/stop_request.h) ends the opening
+    // within a few milliseconds with Interrupted.
     SerialResult open(const std::string& path, bool overlapped);
     const std::string& openFailureReason() const;
     DeviceKind kind() const;  // of the open device (of the last one after close)

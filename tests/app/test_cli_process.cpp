@@ -33,6 +33,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/net_peers.h"
+
 #ifndef TIOCGEXCL
 #define TIOCGEXCL _IOR('T', 0x40, int)
 #endif
@@ -452,6 +454,37 @@ TEST_F(CliProcessTest, SigintEndsAScanBeforeItTriesEveryPort) {
     size_t tried = 0;
     for (const auto& p : peers) tried += p->requests() > 0 ? 1 : 0;
     EXPECT_LT(tried, static_cast<size_t>(kPorts));
+}
+
+// --- network printers ---
+
+// The line the program ends with when a signal stops it, and nothing else.
+std::string StoppedLine(const char* signal) {
+    return std::string("pellory-cli: stopped by ") + signal + "; nothing more was sent, and the port was closed.\n";
+}
+
+// SIGINT, SIGTERM or SIGHUP while the connection to a network printer waits for an answer: the
+// program stops at once with the signal's line alone (no "no answer" after the 3 s limit).
+TEST_F(CliProcessTest, ASignalWhileConnectingStopsAtOnceWithOnlyItsLine) {
+    pellory::test::Blackhole silent;
+    ASSERT_TRUE(silent.ok());
+    const struct {
+        int number;
+        const char* name;
+    } signals[] = {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
+    for (const auto& s : signals) {
+        SCOPED_TRACE(s.name);
+        Child run({"--port", silent.entry(), "probe"}, Folder());
+        const auto until = Clock::now() + kWatchdog;
+        while (!pellory::test::ConnectingTo(silent.port()) && Clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        const auto signalled = Clock::now();
+        run.Signal(s.number);
+        EXPECT_EQ(run.Code(), 128 + s.number);
+        EXPECT_LT(Clock::now() - signalled, std::chrono::milliseconds(1500)) << "well under the 3 s connect limit";
+        EXPECT_EQ(run.Err(), StoppedLine(s.name));
+    }
 }
 
 // --- output, replies, the history file, port names ---

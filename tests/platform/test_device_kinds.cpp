@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -20,7 +21,9 @@
 
 #include "platform/device_kind.h"
 #include "platform/serial_device.h"
+#include "platform/stop_request.h"
 #include "support/net_peers.h"
+#include "support/support.h"
 
 using namespace pellory::platform;
 using pellory::test::Blackhole;
@@ -218,6 +221,39 @@ TEST(NetworkDevice, EveryAddressOfAHostNameIsTriedWithinTheLimit) {
         const int conn = printer.accept(5000);
         EXPECT_GE(conn, 0);
         if (conn >= 0) ::close(conn);
+    }
+}
+
+// A stop of the program (the command line's SIGINT) while a name is looked up or a connection
+// waits for its answer ends the opening at once, as stopped: no "no answer" after the limit.
+TEST(NetworkDevice, AStopEndsTheLookupAndTheConnectAtOnce) {
+    Blackhole silent;
+    ASSERT_TRUE(silent.ok());
+    for (const bool lookingUp : {true, false}) {
+        SCOPED_TRACE(lookingUp ? "looking up the name" : "connecting");
+        std::unique_ptr<pellory::test::SlowNameService> names;
+        if (lookingUp) names = std::make_unique<pellory::test::SlowNameService>();
+        const std::string entry = lookingUp ? "tcp://printer.test:9100" : silent.entry();
+        std::atomic<bool> waiting{false};
+        Clock::time_point stoppedAt{};
+        std::thread stopper([&] {
+            const auto until = Clock::now() + std::chrono::seconds(20);
+            while (Clock::now() < until && !waiting) {
+                waiting = lookingUp ? names->Waiting() > 0 : pellory::test::ConnectingTo(silent.port());
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            stoppedAt = Clock::now();
+            RequestStop(2);
+        });
+        SerialDevice dev;
+        const SerialResult r = dev.open(entry, false);
+        const auto ended = Clock::now();
+        stopper.join();
+        ClearStopRequest();
+        EXPECT_TRUE(waiting.load()) << "the opening never reached the wait";
+        EXPECT_EQ(r, SerialResult::Interrupted) << dev.openFailureReason();
+        EXPECT_FALSE(dev.isOpen());
+        EXPECT_LT(ended - stoppedAt, std::chrono::milliseconds(kConnectTimeoutMs) / 3) << "well before the limit";
     }
 }
 

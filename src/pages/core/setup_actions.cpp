@@ -338,7 +338,7 @@ SetupActions::CommResult SetupActions::CommTest() {
         // port would still name the last port it tried.
         const bool chosen =
             PortSettings.portNumber >= platform::kMinPortNumber && PortSettings.portNumber <= platform::kMaxPortNumber;
-        if (Prompt()) {
+        if (Prompt() && !link::OpenWasStopped(*this)) {
             Prompt()->ShowMessage(link::kOpenErrorText, {}, chosen ? link::OpenFailureReason(*this) : kNoPortChosenText);
         }
         return CommResult::OpenFailed;
