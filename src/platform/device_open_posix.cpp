@@ -65,6 +65,10 @@ constexpr int kNextAddressAfterMs = 250;
 // The longest a name lookup or a connect waits before it looks at the program's stop request.
 constexpr int kStopCheckMs = 10;
 constexpr const char* kStoppedReason = "stopped";
+// A network printer's socket: its send buffer, and how much unsent data it may hold before a
+// write has to wait (see KeepUnsentDataSmall).
+constexpr int kSendBufferBytes = 64 * 1024;
+constexpr int kUnsentLowMark = 16 * 1024;
 
 SerialResult MapOpenErrno(int e) {
     switch (e) {
@@ -289,6 +293,20 @@ void ConnectFailure(int error, const std::string& where, const std::string& seco
     }
 }
 
+// What the system holds for a printer beyond what it has taken: a printer reads far slower than
+// a network carries, so a large send buffer only holds bytes that would still reach the printer
+// after the program stopped. The socket keeps at most kSendBufferBytes (the system counts about
+// twice that with its overhead), and takes a write only while less than kUnsentLowMark of what
+// it holds is still unsent, so that a writer hands over only what can go out soon.
+void KeepUnsentDataSmall(int fd) {
+    const int buffer = kSendBufferBytes;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+#ifdef TCP_NOTSENT_LOWAT
+    const int lowMark = kUnsentLowMark;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &lowMark, sizeof lowMark);
+#endif
+}
+
 // Starts connecting to c. The attempt's descriptor, or -1 with error set (0 when it connected
 // at once: then the descriptor is the connection's).
 int StartAttempt(const Candidate& c, int& error) {
@@ -357,6 +375,7 @@ OpenedDevice ConnectNetwork(const std::string& entry, uint32_t timeoutMs) {
         const int on = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+        KeepUnsentDataSmall(fd);
         out.fd = fd;
         return out;
     };

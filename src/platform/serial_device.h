@@ -153,7 +153,9 @@ public:
     const std::string& openFailureReason() const;
     DeviceKind kind() const;  // of the open device (of the last one after close)
     // Closes the device. Output still queued (kernel queue and pending async bytes) is
-    // discarded so that closing never waits on a stalled line: flush() first to keep it.
+    // discarded so that closing never waits on a stalled line: flush() first to keep it. A
+    // network printer's connection is reset when output is still queued, so that none of it
+    // reaches the printer afterwards (its socket holds little unsent data to begin with).
     // The line settings open() found are put back, the exclusive mode and the lock released.
     // No other thread may be inside a call on this device while it closes.
     void close();

@@ -20,6 +20,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -709,7 +710,23 @@ void SerialDevice::close() {
         ::ioctl(fd, TIOCNXCL);
     }
     d.haveFound = false;
-    if (d.kind != DeviceKind::Network) ::flock(fd, LOCK_UN);
+    if (d.kind == DeviceKind::Network) {
+        // Bytes the printer has not taken yet must not reach it after this: a connection
+        // closed with output still queued is reset, which drops that output at once, instead
+        // of the orderly close that would go on delivering it.
+        size_t held = 0;
+        {
+            std::lock_guard<std::mutex> lock(d.txMutex);
+            held = d.pendingLocked();
+        }
+        uint32_t unsent = 0;
+        if (held > 0 || !QueueCount(fd, TIOCOUTQ, unsent) || unsent > 0) {
+            const linger abort{1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        }
+    } else {
+        ::flock(fd, LOCK_UN);
+    }
     ::close(fd);
     d.resetState();
 }
