@@ -1,5 +1,6 @@
 #include "link/open_and_probe.h"
 
+#include <algorithm>
 #include <mutex>
 #include <optional>
 
@@ -28,8 +29,45 @@ void SetReplyWaitHook(ReplyWaitHook hook) { ReplyHook() = std::move(hook); }
 ReplyWaitHook CurrentReplyWaitHook() { return ReplyHook(); }
 
 void WaitForReply(CSerialEngine& link, uint32_t ms) {
-    platform::SleepMs(ms);
+    if (link.IsOpen() && link.Device().kind() != platform::DeviceKind::Terminal) {
+        const size_t first = link.WaitForReceived(1, kLinelessReplyWaitMs);
+        if (first > 0) link.WaitForReceived(first + 1, kReplyRestWaitMs);
+    } else {
+        platform::SleepMs(ms);
+    }
     if (ReplyHook()) ReplyHook()(link);
+}
+
+StatusReply TakeStatusReply(CSerialEngine& link) {
+    StatusReply reply;
+    CSerialEngine::BlockBuffer& buffer = link.ReceiveBuffer();
+    {
+        std::lock_guard<std::mutex> lock(buffer.Mutex());
+        reply.bytes.resize(buffer.UnlockedCount());
+        reply.bytes.resize(buffer.Take(reply.bytes.data(), reply.bytes.size()));
+    }
+    if (reply.bytes.size() > 1) {
+        reply.kind = StatusReply::Kind::NotAPrinter;
+    } else if (reply.bytes.size() == 1 && reply.bytes[0] != kNoAnswerByte) {
+        reply.kind = StatusReply::Kind::Status;
+        reply.status = reply.bytes[0];
+    }
+    return reply;
+}
+
+std::string NotAPrinterReason(const CSerialEngine& link, const std::vector<uint8_t>& reply) {
+    constexpr size_t kShown = 40;
+    std::string shown(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(std::min(reply.size(), kShown)));
+    if (reply.size() > kShown) shown += "...";
+    return PortCaption(link.LastOpenPort(), link.LastDevicePath()) + " answered the status request with " +
+           std::to_string(reply.size()) + " bytes (\"" + platform::PrintableText(shown) +
+           "\"), where a printer answers with one byte: is this the printer's port?";
+}
+
+void ReportNotAPrinter(CSerialEngine& link, UserPrompt* prompt, const std::vector<uint8_t>& reply) {
+    link.Close(kLinkStopTimeoutMs);
+    link.SendBuffer().ClearLocked();
+    if (prompt) prompt->ShowMessage(kNotAPrinterText, {}, NotAPrinterReason(link, reply));
 }
 
 void HandOverEcho(CORVA_LIB& link, HistorySink* history) {
@@ -186,8 +224,10 @@ void OpenAndProbe(CORVA_LIB& link, const ProbeOptions& options, const PageContex
     WaitForReply(link, kProbeWaitMs);
     HandOverEcho(link, context.history);
 
-    link.ReadByte(&work[0]);
-    if (work[0] == kNoAnswerByte) {
+    const StatusReply reply = TakeStatusReply(link);
+    if (reply.kind == StatusReply::Kind::NotAPrinter) {
+        ReportNotAPrinter(link, context.prompt, reply.bytes);
+    } else if (reply.kind == StatusReply::Kind::None) {
         link.Close(kLinkStopTimeoutMs);
         link.SendBuffer().ClearLocked();
         if (context.prompt) context.prompt->ShowMessage(kNoAnswerText);

@@ -19,10 +19,19 @@ inline constexpr const char* kNoAnswerText = "Communicate Error:Printer No Answe
 // The device of an open link went away (unplugged, hung up, the network peer closed).
 inline constexpr const char* kRemovedText = "The device was removed";
 
+// Something answered the probe or a status query, but not as a printer does.
+inline constexpr const char* kNotAPrinterText = "Communicate Error:The device is not a printer.";
+
 // The probe request DLE EOT 5.
 inline constexpr uint8_t kProbeRequest[3] = {0x10, 0x04, 0x05};
 constexpr uint8_t kNoAnswerByte = 0x10;
 constexpr uint32_t kProbeWaitMs = 100;
+// A port without a line (a network printer, a printer device file) is given up to this long for
+// its reply to the probe or a status query, taken the moment it comes: the network's and the
+// printer's own delays add up to far more than a serial line's.
+constexpr uint32_t kLinelessReplyWaitMs = 1000;
+// Once a reply began on such a port, further bytes of it may follow this long.
+constexpr uint32_t kReplyRestWaitMs = 20;
 
 // Where the pages differ.
 struct ProbeOptions {
@@ -85,10 +94,28 @@ void DropEarlierInput(CSerialEngine& link, const EarlierBytesKeeper& keep = {});
 // page takes whatever the reader has buffered by then. A hook, when one is set, runs after the
 // wait on the waiting thread; tests set one that lasts until the reply of their virtual printer
 // has reached the link, so that a loaded machine cannot turn a reply into "No Answer".
+// A serial line waits the fixed ms; a port without a line up to kLinelessReplyWaitMs for the
+// reply's first byte, then kReplyRestWaitMs for the rest of it.
 using ReplyWaitHook = std::function<void(CSerialEngine& link)>;
 void SetReplyWaitHook(ReplyWaitHook hook);
 ReplyWaitHook CurrentReplyWaitHook();
 void WaitForReply(CSerialEngine& link, uint32_t ms = kProbeWaitMs);
+
+// What came back to a probe or a status query: nothing (or the byte 0x10, which a printer never
+// sends as its status: no answer either), one status byte, or something that cannot be a
+// printer's answer (more than one byte: text from a web server, say).
+struct StatusReply {
+    enum class Kind { None, Status, NotAPrinter };
+    Kind kind = Kind::None;
+    uint8_t status = kNoAnswerByte;  // the status byte; 0x10 unless kind is Status
+    std::vector<uint8_t> bytes;      // what arrived (for the message about a device that is no printer)
+};
+// Takes every byte the reader has buffered and tells what they are.
+StatusReply TakeStatusReply(CSerialEngine& link);
+// The second text of kNotAPrinterText: the port, and the start of what it answered.
+std::string NotAPrinterReason(const CSerialEngine& link, const std::vector<uint8_t>& reply);
+// Closes the link and shows kNotAPrinterText with its reason.
+void ReportNotAPrinter(CSerialEngine& link, UserPrompt* prompt, const std::vector<uint8_t>& reply);
 
 // Stops the threads, empties the send buffer, purges the port's output, takes the bytes received
 // so far (DropEarlierInput, with keep), then clears the flow-control bits in the stored line

@@ -277,7 +277,8 @@ uint32_t CSerialEngine::MonitorPolling() {
 
 uint32_t CSerialEngine::ReaderLoop() {
     while (run_) {
-        wake_[1].wait(kPollMs);
+        // Woken early by WaitForReceived when the port has input for a waiting reply.
+        if (wake_[1].wait(kPollMs)) wake_[1].reset();
         if (!run_) break;
         if (!IsOpen()) continue;
         platform::CommStatus st;
@@ -481,6 +482,26 @@ bool CSerialEngine::WaitUntilSent(uint32_t stallMs) {
     }
     // The driver's queue is empty; where it can tell, also wait for the transmitter itself.
     return device_.flush(stallMs) == SerialResult::Ok;
+}
+
+size_t CSerialEngine::WaitForReceived(size_t count, uint32_t timeoutMs) {
+    constexpr uint32_t kSliceMs = 5;
+    const bool reader = (Flags() & LINK_RX_BUFFER) && threads_[1].running();
+    const uint32_t start = platform::TickCount();
+    for (;;) {
+        const size_t held = receive_.Count();
+        if (held >= count || !IsOpen()) return held;
+        const uint32_t elapsed = platform::TickCount() - start;
+        if (elapsed >= timeoutMs) return held;
+        const uint32_t slice = std::min(kSliceMs, timeoutMs - elapsed);
+        const SerialResult r = device_.waitReadable(slice);
+        // A removal is the reader's to report; a stop of the workers ends the wait.
+        if (r == SerialResult::Removed || r == SerialResult::Interrupted) return held;
+        if (r != SerialResult::Ok) continue;
+        if (!reader) return held;
+        wake_[1].set();
+        platform::SleepMs(1);
+    }
 }
 
 // --- sending and reading ---

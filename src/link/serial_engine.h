@@ -175,6 +175,12 @@ public:
     // Closing after it loses nothing that the port could still take.
     bool WaitUntilSent(uint32_t stallMs);
 
+    // Waits at most timeoutMs until the receive buffer holds at least count bytes, and returns
+    // what it holds then. Input the port has is handed to the reader at once rather than at its
+    // next poll, so a reply counts the moment it arrives. Without a reader thread it returns when
+    // the port itself holds input (what it holds is then not counted: 0).
+    size_t WaitForReceived(size_t count, uint32_t timeoutMs);
+
     // --- sending and reading ---
     size_t Send(const uint8_t* data, size_t n);
     size_t Send(const std::vector<uint8_t>& bytes) { return Send(bytes.data(), bytes.size()); }

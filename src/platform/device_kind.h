@@ -43,6 +43,11 @@ std::string NetworkEntry(const NetworkAddress& address);
 // "host:port" for messages, IPv6 in brackets.
 std::string AddressText(const NetworkAddress& address);
 
+// Text from outside (a host name, a path, what a device answered) made safe to show on a
+// terminal or in a message box: control characters (C0, DEL and C1) and bytes that are not
+// UTF-8 are written \xHH, byte by byte; everything else stays as it is.
+std::string PrintableText(std::string_view text);
+
 // For tests: runs on the helper thread of every name lookup, with the host name, before the
 // name service is asked; a hook that waits stands for a slow name service. What it returns, when
 // not empty, is the answer instead of the name service's: numeric addresses (IPv4, or IPv6

@@ -37,6 +37,7 @@
 #include "platform/stop_request.h"
 #include "platform/threads.h"
 #include "support/empty_ports.h"
+#include "support/net_peers.h"
 #include "support/support.h"
 
 using namespace pellory;
@@ -698,6 +699,28 @@ TEST_F(CliTest, NetworkOpenFailuresSayWhyAndExit2) {
     const CliRun unknown = Cli({"--port", "tcp://no-such-host.invalid", "feed"});
     EXPECT_EQ(unknown.code, app::kCliOpenFailed);
     EXPECT_NE(unknown.err.find("unknown host no-such-host.invalid."), std::string::npos) << unknown.err;
+}
+
+// Something on the printer's address that answers the probe as no printer does (a web server):
+// "probe" ("Comm. Test") and "text" say the device is not a printer and end with 2, and nothing
+// goes to it after the probe.
+TEST_F(CliTest, AWebServerOnThePrintersAddressIsNoPrinterAndExits2) {
+    const std::string http = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n";
+    for (const std::vector<std::string>& command : {std::vector<std::string>{"probe"}, {"text", "Hello"}}) {
+        SCOPED_TRACE(command[0]);
+        test::NetworkPrinterPeer::Options o;
+        o.reply.assign(http.begin(), http.end());
+        test::NetworkPrinterPeer server(o);
+        std::vector<std::string> args = {"--port", server.entry()};
+        args.insert(args.end(), command.begin(), command.end());
+        const CliRun r = Cli(args);
+        EXPECT_EQ(r.code, app::kCliOpenFailed) << r.err;
+        EXPECT_EQ(r.err, std::string(link::kNotAPrinterText) + "\n" + server.entry() +
+                             " answered the status request with 47 bytes (\"HTTP/1.1 400 Bad Request\\x0D\\x0AContent-Length"
+                             "...\"), where a printer answers with one byte: is this the printer's port?\n");
+        EXPECT_TRUE(server.WaitForEnd(5000));
+        EXPECT_EQ(server.received(), 3u) << "only the probe";
+    }
 }
 
 TEST_F(CliTest, APrinterDeviceFileWithoutStatusGetsTheBytesWithoutAProbe) {
