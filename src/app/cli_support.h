@@ -121,7 +121,8 @@ public:
     std::optional<int> LinkFailure() const {
         for (auto it = shown_.rbegin(); it != shown_.rend(); ++it) {
             if (it->text == link::kOpenErrorText || it->text == link::kOpenErrorTextTestPage ||
-                it->text == link::kRemovedText || it->text == link::kNotAPrinterText) {
+                it->text == link::kRemovedText || it->text == link::kDeviceFullText ||
+                it->text == link::kNotAPrinterText) {
                 return kCliOpenFailed;
             }
             if (it->text == link::kNoAnswerText || it->text == pages::kConnectedFailText) return kCliNoAnswer;

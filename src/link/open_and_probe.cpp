@@ -1,6 +1,7 @@
 #include "link/open_and_probe.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <mutex>
 #include <optional>
 
@@ -29,8 +30,8 @@ void SetReplyWaitHook(ReplyWaitHook hook) { ReplyHook() = std::move(hook); }
 ReplyWaitHook CurrentReplyWaitHook() { return ReplyHook(); }
 
 void WaitForReply(CSerialEngine& link, uint32_t ms) {
-    if (link.IsOpen() && link.Device().kind() != platform::DeviceKind::Terminal) {
-        const size_t first = link.WaitForReceived(1, kLinelessReplyWaitMs);
+    if (link.Device().kind() != platform::DeviceKind::Terminal) {
+        const size_t first = link.WaitForReceived(1, kLinelessReplyWaitMs);  // at once when closed
         if (first > 0) link.WaitForReceived(first + 1, kReplyRestWaitMs);
     } else {
         platform::SleepMs(ms);
@@ -100,15 +101,23 @@ std::string OpenFailureReason(const CSerialEngine& link) {
     }
 }
 
+bool DeviceIsFull(const CSerialEngine& link) {
+    const int e = link.RemovalError();
+    return e == ENOSPC || e == EDQUOT || e == EFBIG;
+}
+
 std::string RemovalReason(const CSerialEngine& link) {
-    const std::string com = "COM" + std::to_string(link.PortNumber());
-    return com + " (" + link.LastDevicePath() + ") went away while in use. Connect it again, then repeat the action.";
+    const std::string caption = PortCaption(link.PortNumber(), link.LastDevicePath());
+    if (DeviceIsFull(link)) {
+        return caption + " has no room for more data (no space left on the device); nothing more was sent to it.";
+    }
+    return caption + " went away while in use. Connect it again, then repeat the action.";
 }
 
 bool ReportRemoval(CSerialEngine& link, UserPrompt* prompt) {
     if (!link.TakeRemovalReport()) return false;
     link.Close(kLinkStopTimeoutMs);
-    if (prompt) prompt->ShowMessage(kRemovedText, {}, RemovalReason(link));
+    if (prompt) prompt->ShowMessage(DeviceIsFull(link) ? kDeviceFullText : kRemovedText, {}, RemovalReason(link));
     return true;
 }
 
@@ -224,15 +233,20 @@ void OpenAndProbe(CORVA_LIB& link, const ProbeOptions& options, const PageContex
     WaitForReply(link, kProbeWaitMs);
     HandOverEcho(link, context.history);
 
+    link.SetStoredLineSettings(saved);
+    // A device that went away during the probe (a peer that closed at once, a full device) is
+    // that one fault, told once: not also "No Answer".
+    if (ReportRemoval(link, context.prompt)) return;
     const StatusReply reply = TakeStatusReply(link);
     if (reply.kind == StatusReply::Kind::NotAPrinter) {
         ReportNotAPrinter(link, context.prompt, reply.bytes);
     } else if (reply.kind == StatusReply::Kind::None) {
         link.Close(kLinkStopTimeoutMs);
         link.SendBuffer().ClearLocked();
+        // A removal noticed only now belongs to the same fault.
+        link.TakeRemovalReport();
         if (context.prompt) context.prompt->ShowMessage(kNoAnswerText);
     }
-    link.SetStoredLineSettings(saved);
 }
 
 }  // namespace pellory::link

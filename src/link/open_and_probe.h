@@ -18,6 +18,8 @@ inline constexpr const char* kOpenErrorTextTestPage = "COM Open Error.";
 inline constexpr const char* kNoAnswerText = "Communicate Error:Printer No Answer.";
 // The device of an open link went away (unplugged, hung up, the network peer closed).
 inline constexpr const char* kRemovedText = "The device was removed";
+// The device of an open link has no room for more data (ENOSPC, as /dev/full gives).
+inline constexpr const char* kDeviceFullText = "The device is full";
 
 // Something answered the probe or a status query, but not as a printer does.
 inline constexpr const char* kNotAPrinterText = "Communicate Error:The device is not a printer.";
@@ -63,12 +65,15 @@ bool OpenWasStopped(const CSerialEngine& link);
 // Shows the open-failure message with its reason (nothing when the opening was stopped).
 void ShowOpenFailure(const CSerialEngine& link, UserPrompt* prompt, const char* text);
 
-// The second text of the removal message: which port went away and what to do.
+// Whether the link's device counts as gone because it is full rather than because it went away.
+bool DeviceIsFull(const CSerialEngine& link);
+
+// The second text of the removal message: which port went away (or is full) and what to do.
 std::string RemovalReason(const CSerialEngine& link);
 
 // When the link's device went away and nobody has told the user yet: closes the link, shows
-// kRemovedText with its reason, and returns true. Shown once per removal, however many parts
-// of a page notice it.
+// kRemovedText (kDeviceFullText for a full device) with its reason, and returns true. Shown once
+// per removal, however many parts of a page notice it.
 bool ReportRemoval(CSerialEngine& link, UserPrompt* prompt);
 
 // Opens COM<n> with the codes of PortSettings (dataBits, stopBits, parity; the rate is

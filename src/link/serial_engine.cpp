@@ -100,6 +100,7 @@ bool CSerialEngine::OpenPort() {
     lastOpenError_ = device_.open(entry->path, (Flags() & LINK_OVERLAPPED) != 0);
     if (lastOpenError_ != SerialResult::Ok) return false;
     removed_ = false;
+    removalError_ = 0;
     removalReported_ = false;
     return true;
 }
@@ -167,6 +168,8 @@ void CSerialEngine::DeviceGone() {
     // device leave again at once); the owner's Close joins them.
     run_ = false;
     for (auto& e : wake_) e.set();
+    if (removed_.load()) return;
+    removalError_ = device_.lossError();
     if (!removed_.exchange(true)) CSerialEngine::OnRemoved();
 }
 
@@ -495,8 +498,9 @@ size_t CSerialEngine::WaitForReceived(size_t count, uint32_t timeoutMs) {
         if (elapsed >= timeoutMs) return held;
         const uint32_t slice = std::min(kSliceMs, timeoutMs - elapsed);
         const SerialResult r = device_.waitReadable(slice);
-        // A removal is the reader's to report; a stop of the workers ends the wait.
-        if (r == SerialResult::Removed || r == SerialResult::Interrupted) return held;
+        // A device that went away (noticed here first, or by a worker) and a stop of the
+        // workers end the wait.
+        if (Gone(r) || r == SerialResult::Interrupted) return held;
         if (r != SerialResult::Ok) continue;
         if (!reader) return held;
         wake_[1].set();

@@ -169,6 +169,9 @@ public:
     bool DeviceRemoved() const { return removed_.load(); }
     // True once per removal: for whoever tells the user, so that it is told once.
     bool TakeRemovalReport() { return removed_.load() && !removalReported_.exchange(true); }
+    // Why the device counts as gone when a read or write failed with an error (ENOSPC: it is
+    // full); 0 when it went away (hung up, unplugged, the peer closed). Kept until the next Open.
+    int RemovalError() const { return removalError_.load(); }
     // Waits until the send buffer and the driver's output queue are empty, as long as bytes keep
     // leaving: gives up (false) after stallMs without progress, or at once when the link is
     // closed or has no writer, or when a stop of the program is requested (platform/stop_request.h).
@@ -264,6 +267,7 @@ private:
     std::atomic<bool> run_{false};
     std::atomic<bool> removed_{false};
     std::atomic<bool> removalReported_{false};
+    std::atomic<int> removalError_{0};
     std::atomic<uint32_t> eventMask_{kDefaultEventMask};
     platform::Thread threads_[3];
     platform::ManualResetEvent wake_[3];

@@ -14,14 +14,21 @@ bool IsNetworkEntry(std::string_view entry) {
 }
 
 std::optional<NetworkAddress> ParseNetworkEntry(std::string_view entry, std::string* error) {
-    auto fail = [&](const std::string& why) -> std::optional<NetworkAddress> {
-        if (error) {
-            // Appended piece by piece (GCC 12 at -O3 warns wrongly about "\"" + string).
-            error->assign(1, '"');
-            error->append(entry);
-            error->append("\": ");
-            error->append(why);
-        }
+    std::string why;
+    std::optional<NetworkAddress> a = ParseNetworkAddress(entry, &why);
+    if (!a && error) {
+        // Appended piece by piece (GCC 12 at -O3 warns wrongly about "\"" + string).
+        error->assign(1, '"');
+        error->append(PrintableText(entry));
+        error->append("\": ");
+        error->append(why);
+    }
+    return a;
+}
+
+std::optional<NetworkAddress> ParseNetworkAddress(std::string_view entry, std::string* whyOut) {
+    auto fail = [&](const char* why) -> std::optional<NetworkAddress> {
+        if (whyOut) *whyOut = why;
         return std::nullopt;
     };
     if (!IsNetworkEntry(entry)) return fail("not of the form tcp://HOST[:PORT]");
@@ -53,7 +60,9 @@ std::optional<NetworkAddress> ParseNetworkEntry(std::string_view entry, std::str
     if (a.host.empty()) return fail("the host is missing");
     for (char c : a.host) {
         const auto u = static_cast<unsigned char>(c);
-        if (std::isspace(u) || c == '/' || c == '@' || c == '?' || c == '#') return fail("the host has a character no host has");
+        if (std::isspace(u) || std::iscntrl(u) || c == '/' || c == '@' || c == '?' || c == '#') {
+            return fail("the host has a character no host has");
+        }
     }
     if (!portText.empty()) {
         if (portText.size() > 5) return fail("the port is not 1 .. 65535");

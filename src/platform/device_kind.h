@@ -35,9 +35,12 @@ struct NetworkAddress {
 
 // Whether an entry names a network printer (starts with "tcp://", any letter case).
 bool IsNetworkEntry(std::string_view entry);
-// "tcp://HOST[:PORT]" to its parts. Nothing (error set) for a missing host, a port that is not
-// 1..65535, an IPv6 address without brackets, or a path after the address.
+// "tcp://HOST[:PORT]" to its parts. Nothing (error set) for a missing host, a host with a space or
+// a control character, a port that is not 1..65535, an IPv6 address without brackets, or a path
+// after the address. error names the entry ("\"tcp://:9100\": the host is missing", the entry
+// made printable); why, the other form, only says what is wrong ("the host is missing").
 std::optional<NetworkAddress> ParseNetworkEntry(std::string_view entry, std::string* error = nullptr);
+std::optional<NetworkAddress> ParseNetworkAddress(std::string_view entry, std::string* why);
 // The entry text of an address: "tcp://host:port", IPv6 in brackets.
 std::string NetworkEntry(const NetworkAddress& address);
 // "host:port" for messages, IPv6 in brackets.

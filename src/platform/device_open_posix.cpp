@@ -214,7 +214,12 @@ OpenedDevice OpenDevicePath(const std::string& path, const std::function<void(in
     const int access = fifo ? O_WRONLY : O_RDWR;
     const int fd = ::open(path.c_str(), access | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        out.result = MapOpenErrno(errno);
+        const int e = errno;
+        out.result = MapOpenErrno(e);
+        if (e == EISDIR) {
+            out.result = SerialResult::Unsupported;
+            out.reason = "a folder, not a device";
+        }
         return out;
     }
     out.writeOnly = fifo;
@@ -239,6 +244,13 @@ OpenedDevice OpenDevicePath(const std::string& path, const std::function<void(in
         if (::fstat(fd, &opened) != 0 || !(S_ISCHR(opened.st_mode) || S_ISFIFO(opened.st_mode))) {
             ::close(fd);
             out.result = SerialResult::Unsupported;
+            if (S_ISREG(opened.st_mode)) {
+                out.reason = "a regular file, not a device";
+            } else if (S_ISBLK(opened.st_mode)) {
+                out.reason = "a block device (a disk), not a printer's device";
+            } else if (S_ISDIR(opened.st_mode)) {
+                out.reason = "a folder, not a device";
+            }
             return out;
         }
         out.fd = fd;
@@ -328,8 +340,9 @@ int StartAttempt(const Candidate& c, int& error) {
 OpenedDevice ConnectNetwork(const std::string& entry, uint32_t timeoutMs) {
     OpenedDevice out;
     out.kind = DeviceKind::Network;
+    // The reason goes behind the entry in messages: it only says what is wrong.
     std::string parseError;
-    const std::optional<NetworkAddress> address = ParseNetworkEntry(entry, &parseError);
+    const std::optional<NetworkAddress> address = ParseNetworkAddress(entry, &parseError);
     if (!address) {
         out.result = SerialResult::InvalidArgument;
         out.reason = parseError;
@@ -348,12 +361,13 @@ OpenedDevice ConnectNetwork(const std::string& entry, uint32_t timeoutMs) {
     }
     if (status != 0 || candidates.empty()) {
         out.result = resolveTimedOut ? SerialResult::Timeout : SerialResult::NotFound;
+        const std::string host = PrintableText(address->host);
         if (resolveTimedOut) {
-            out.reason = "no answer from the name service for " + address->host + " in " + seconds;
+            out.reason = "no answer from the name service for " + host + " in " + seconds;
         } else if (status == 0 || status == EAI_NONAME || status == EAI_FAIL || status == EAI_NODATA) {
-            out.reason = "unknown host " + address->host;
+            out.reason = "unknown host " + host;
         } else {
-            out.reason = "cannot look up " + address->host + ": " + ::gai_strerror(status);
+            out.reason = "cannot look up " + host + ": " + ::gai_strerror(status);
         }
         return out;
     }

@@ -28,7 +28,8 @@ struct OpenedDevice {
 // A path: a terminal (raw mode, TIOCEXCL and an advisory lock) or, when the file is not a
 // terminal, a printer device file (the advisory lock only): a character device, or a FIFO
 // standing in for one, which is opened for writing only (reading it would give back what was
-// written). Unsupported for any other file. foundTerminal, when set, is called with a terminal's
+// written). Unsupported for any other file, with the reason saying what it is (a folder, a
+// regular file). foundTerminal, when set, is called with a terminal's
 // descriptor before anything of its line is changed (so that its settings can be put back).
 OpenedDevice OpenDevicePath(const std::string& path, const std::function<void(int fd)>& foundTerminal = {});
 

@@ -53,8 +53,9 @@ std::optional<int> ParsePortNumber(const std::string& text) {
     return value;
 }
 
-// Parses "<n>=<path>" with a non-empty path.
-bool ParsePair(const std::string& text, int& n, std::string& path) {
+// Parses "<n>=<port>" with a non-empty port. why, when set, tells what is wrong with a network
+// entry that is not well formed.
+bool ParsePair(const std::string& text, int& n, std::string& path, std::string* why = nullptr) {
     const auto eq = text.find('=');
     if (eq == std::string::npos) return false;
     const auto number = ParsePortNumber(text.substr(0, eq));
@@ -62,7 +63,7 @@ bool ParsePair(const std::string& text, int& n, std::string& path) {
     path = text.substr(eq + 1);
     if (path.empty()) return false;
     // A network entry must be well formed here already, where the user can be told.
-    if (IsNetworkEntry(path) && !ParseNetworkEntry(path)) return false;
+    if (IsNetworkEntry(path) && !ParseNetworkAddress(path, why)) return false;
     n = *number;
     return true;
 }
@@ -300,7 +301,7 @@ bool PortMap::parseArguments(std::vector<std::string>& args, std::string* error)
         const std::string& a = args[i];
         std::string value;
         if (a == "--com") {
-            if (i + 1 >= args.size()) return fail("--com needs a value of the form <n>=<path>");
+            if (i + 1 >= args.size()) return fail("--com needs a value of the form <n>=<port>");
             value = args[++i];
         } else if (a.compare(0, 6, "--com=") == 0) {
             value = a.substr(6);
@@ -310,9 +311,12 @@ bool PortMap::parseArguments(std::vector<std::string>& args, std::string* error)
         }
         int n = 0;
         std::string path;
-        if (!ParsePair(value, n, path)) {
-            return fail("--com expects <n>=<path> with n from " + std::to_string(kMinPortNumber) + " to " +
-                        std::to_string(kMaxPortNumber) + ", got \"" + value + "\"");
+        std::string why;
+        if (!ParsePair(value, n, path, &why)) {
+            std::string text = "--com expects <n>=<port> with n from " + std::to_string(kMinPortNumber) + " to " +
+                               std::to_string(kMaxPortNumber) + ", got \"" + PrintableText(value) + "\"";
+            if (!why.empty()) text += ": " + why;
+            return fail(text);
         }
         pairs.emplace_back(n, path);
     }

@@ -229,6 +229,9 @@ public:
 
     // Native descriptor, for tests and diagnostics (-1 when closed).
     int nativeHandle() const;
+    // Why the open device reports Removed when a read or write failed with an error (ENOSPC: the
+    // device is full, EIO, ...); 0 when it hung up, was never lost, or after close().
+    int lossError() const;
 
 private:
     struct Impl;

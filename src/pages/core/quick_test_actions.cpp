@@ -56,6 +56,10 @@ StatusResult QuickTestActions::QueryStatus() {
     // No wait: whatever the reader has buffered by now. Nothing there gives 0x10.
     const link::StatusReply reply = link::TakeStatusReply(*this);
     SetStoredLineSettings(saved);
+    if (link::ReportRemoval(*this, Prompt())) {  // the device went away during the query
+        result.linkOpen = false;
+        return result;
+    }
     if (reply.kind == link::StatusReply::Kind::NotAPrinter) {
         link::ReportNotAPrinter(*this, Prompt(), reply.bytes);
         result.linkOpen = false;

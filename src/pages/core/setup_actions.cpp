@@ -343,6 +343,12 @@ SetupActions::CommResult SetupActions::CommTest() {
         return CommResult::OpenFailed;
     }
     const link::StatusReply reply = Probe(true);
+    // A device that went away (or filled up) during the probe: that message alone.
+    if (DeviceRemoved()) {
+        SetStoredLineSettings(saved);
+        link::ReportRemoval(*this, Prompt());
+        return CommResult::OpenFailed;
+    }
     if (reply.kind == link::StatusReply::Kind::NotAPrinter) {
         SetStoredLineSettings(saved);
         link::ReportNotAPrinter(*this, Prompt(), reply.bytes);
