@@ -463,6 +463,31 @@ std::string StoppedLine(const char* signal) {
     return std::string("pellory-cli: stopped by ") + signal + "; nothing more was sent, and the port was closed.\n";
 }
 
+// send-file from a FIFO that never gives a byte, with no writer at all or with one that never
+// writes: SIGINT and SIGTERM still end the command within a second, with the signal's line alone.
+TEST_F(CliProcessTest, ASignalEndsSendFileFromAFifoThatNeverWrites) {
+    const std::string fifo = Path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        bool writer;
+        int number;
+        const char* name;
+    } rows[] = {{false, SIGINT, "SIGINT"}, {false, SIGTERM, "SIGTERM"}, {true, SIGINT, "SIGINT"}, {true, SIGTERM, "SIGTERM"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.name) + (row.writer ? ", a writer that never writes" : ", no writer"));
+        // Both ends in one descriptor: a writer for the program's read, which never writes.
+        const int held = row.writer ? ::open(fifo.c_str(), O_RDWR | O_CLOEXEC) : -1;
+        Child run({"--virtual-printer", "--echo", "send-file", fifo}, Folder(), Streams(Stream::Pipe));
+        ASSERT_TRUE(run.WaitForOutput("10 04 05 \t")) << run.Err();  // probed; the file is next
+        const auto signalled = Clock::now();
+        run.Signal(row.number);
+        EXPECT_EQ(run.Code(), 128 + row.number) << run.Err();
+        EXPECT_LT(Clock::now() - signalled, std::chrono::seconds(1));
+        EXPECT_EQ(run.Err(), StoppedLine(row.name));
+        if (held >= 0) ::close(held);
+    }
+}
+
 // SIGINT, SIGTERM or SIGHUP while the connection to a network printer waits for an answer: the
 // program stops at once with the signal's line alone (no "no answer" after the 3 s limit).
 TEST_F(CliProcessTest, ASignalWhileConnectingStopsAtOnceWithOnlyItsLine) {
