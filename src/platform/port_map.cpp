@@ -12,7 +12,8 @@
 //    container) cannot be opened, so it gets no number.
 // The description names the driver (the first driver found walking up from the tty's device,
 // skipping the serial core's own "port"/"ctrl" drivers), the UART type for ttyS ports, and for
-// USB devices the maker, product and VID:PID from the USB device above the interface.
+// USB devices the maker, product and VID:PID from the USB device above the interface; a USB
+// printer file (usb/lp<k>) is described the same way from its usbmisc class entry.
 #include "platform/port_map.h"
 
 #include "platform/device_kind.h"
@@ -190,6 +191,7 @@ bool HasRealUart(const std::string& ttyDir, int& uartType) {
 }
 
 // Reads the system's serial ports in their numbering order (numbers are given at build time).
+// sysRoot is sysfs's tty class folder; the usbmisc class folder beside it tells about USB printers.
 std::vector<PortEntry> ScanSystemPorts(const std::string& sysRoot, const std::string& devRoot) {
     std::vector<PortEntry> found;
     std::vector<Candidate> candidates;
@@ -248,10 +250,18 @@ std::vector<PortEntry> ScanSystemPorts(const std::string& sysRoot, const std::st
             ::closedir(dir);
         }
         std::sort(files.begin(), files.end());
+        const bool usb = &group == &printers[0];
         for (const auto& [index, name] : files) {
             PortEntry e;
             e.path = group.dir + "/" + name;
             e.description = group.description;
+            // A USB printer says which one it is, as a USB serial adapter does: its maker, product
+            // and VID:PID from the USB device above its usbmisc class entry.
+            if (usb) {
+                const std::string device = RealPath(Parent(sysRoot) + "/usbmisc/" + name + "/device");
+                const std::string details = device.empty() ? std::string() : DescribeUsb(device);
+                if (!details.empty()) e.description += ", " + details;
+            }
             e.source = PortEntry::Source::System;
             found.push_back(e);
         }
