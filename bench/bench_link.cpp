@@ -182,7 +182,8 @@ private:
     bool ok_ = false;
 };
 
-// A plain blocking socket with TCP_NODELAY, as the link's own, written in a send() loop.
+// A plain blocking socket set up as the link's own (TCP_NODELAY, a 64 KiB send buffer that takes
+// a write while less than 16 KiB of it is unsent), written in a send() loop.
 class PlainSender {
 public:
     explicit PlainSender(const SinkPeer& peer) {
@@ -192,7 +193,11 @@ public:
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         a.sin_port = htons(peer.port());
         const int on = 1;
+        const int sendBuffer = 64 * 1024;
+        const int unsentLowMark = 16 * 1024;
         ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        ::setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+        ::setsockopt(fd_, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &unsentLowMark, sizeof unsentLowMark);
         ok_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     }
     ~PlainSender() {

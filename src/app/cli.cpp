@@ -12,6 +12,7 @@
 #include "link/port_messages.h"
 #include "link/port_settings.h"
 #include "pages/core/print_setup_actions.h"
+#include "platform/device_kind.h"
 #include "platform/port_map.h"
 #include "platform/stop_request.h"
 #include "vprinter/virtual_printer.h"
@@ -84,7 +85,7 @@ bool ParseGlobal(const std::vector<std::string>& args, size_t& i, GlobalOptions&
             return false;
         }
         auto bad = [&](const std::string& expected) {
-            error = name + ": \"" + value + "\" is not " + expected;
+            error = name + ": \"" + platform::PrintableText(value) + "\" is not " + expected;
             return false;
         };
         if (name == "--port") {
@@ -130,21 +131,30 @@ bool ParseGlobal(const std::vector<std::string>& args, size_t& i, GlobalOptions&
 }
 
 // "COM3", "com3" and "3" name COM3 (set in number); any other text without a "COM" prefix is a
-// device path (number stays 0). False for a number outside 1..1024 or "COM" without a number.
+// device path (number stays 0). False for a number outside 1..1024, "COM" without a number, or a
+// network address that is not of the form tcp://HOST[:PORT].
 bool ParsePort(const std::string& text, int& number, std::string& error) {
     number = 0;
+    if (platform::IsNetworkEntry(text)) {
+        std::string why;
+        if (platform::ParseNetworkEntry(text, &why)) return true;
+        error = "--port: " + why;
+        return false;
+    }
     std::string_view digits = text;
     const bool com = text.size() >= 3 && SameText(text.substr(0, 3), "COM");
     if (com) digits.remove_prefix(3);
     const bool allDigits = !digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos;
     if (!allDigits) {
         if (!com) return true;  // a device path
-        error = "--port: \"" + text + "\" is not COM1 .. COM" + std::to_string(platform::kMaxPortNumber);
+        error = "--port: \"" + platform::PrintableText(text) + "\" is not COM1 .. COM" +
+                std::to_string(platform::kMaxPortNumber);
         return false;
     }
     const std::optional<int32_t> n = SmallNumber(digits);
     if (!n || *n < platform::kMinPortNumber || *n > platform::kMaxPortNumber) {
-        error = "--port: \"" + text + "\" is not COM1 .. COM" + std::to_string(platform::kMaxPortNumber);
+        error = "--port: \"" + platform::PrintableText(text) + "\" is not COM1 .. COM" +
+                std::to_string(platform::kMaxPortNumber);
         return false;
     }
     number = *n;
@@ -332,8 +342,9 @@ std::string CliUsage() {
             "Messages go to standard error. Exit status:\n"
             "  0    done\n"
             "  1    the printer did not answer (the probe or a status query), or took no data\n"
-            "  2    the port could not be opened, or the device was removed\n"
-            "  3    bad arguments, or data refused\n"
+            "  2    the port could not be opened, the device was removed or is full, or what\n"
+            "       answered the connection probe is not a printer\n"
+            "  3    bad arguments (a malformed tcp:// address among them), or data refused\n"
             "  4    a file could not be read (or is too large), or the history file not written\n"
             "  5    the standard output or error could not be written\n"
             "  129  stopped by SIGHUP, 130 by SIGINT, 143 by SIGTERM (128 + the signal's number):\n"
@@ -450,7 +461,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     } else if (portNumber == 0) {
         portNumber = PortBinding::FreeNumber();
         if (portNumber == 0) {
-            err << kCliProgram << ": no free COM number for " << options.port << '\n';
+            err << kCliProgram << ": no free COM number for " << platform::PrintableText(options.port) << '\n';
             return kCliOpenFailed;
         }
         binding.Bind(portNumber, options.port, "set by --port", true);

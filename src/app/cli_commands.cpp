@@ -441,6 +441,7 @@ const std::vector<Command>& Commands() {
                              case pages::SetupActions::CommResult::NoAnswer:
                                  return s.Finish(s.setup, kCliNoAnswer);
                              case pages::SetupActions::CommResult::OpenFailed:
+                             case pages::SetupActions::CommResult::NotAPrinter:
                                  break;
                          }
                          return s.Finish(s.setup, kCliOpenFailed);

@@ -116,12 +116,13 @@ public:
         return std::any_of(shown_.begin(), shown_.end(), [&](const Shown_& m) { return m.text == text; });
     }
     // The exit status a failed connection ends with, from the last message that tells why:
-    // the port did not open (2) or the printer did not answer (1). Nothing when no such
-    // message was shown.
+    // the port did not open, went away or holds no printer (2), or the printer did not answer
+    // (1). Nothing when no such message was shown.
     std::optional<int> LinkFailure() const {
         for (auto it = shown_.rbegin(); it != shown_.rend(); ++it) {
             if (it->text == link::kOpenErrorText || it->text == link::kOpenErrorTextTestPage ||
-                it->text == link::kRemovedText) {
+                it->text == link::kRemovedText || it->text == link::kDeviceFullText ||
+                it->text == link::kNotAPrinterText) {
                 return kCliOpenFailed;
             }
             if (it->text == link::kNoAnswerText || it->text == pages::kConnectedFailText) return kCliNoAnswer;

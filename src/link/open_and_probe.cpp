@@ -1,5 +1,7 @@
 #include "link/open_and_probe.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <mutex>
 #include <optional>
 
@@ -28,8 +30,45 @@ void SetReplyWaitHook(ReplyWaitHook hook) { ReplyHook() = std::move(hook); }
 ReplyWaitHook CurrentReplyWaitHook() { return ReplyHook(); }
 
 void WaitForReply(CSerialEngine& link, uint32_t ms) {
-    platform::SleepMs(ms);
+    if (link.Device().kind() != platform::DeviceKind::Terminal) {
+        const size_t first = link.WaitForReceived(1, kLinelessReplyWaitMs);  // at once when closed
+        if (first > 0) link.WaitForReceived(first + 1, kReplyRestWaitMs);
+    } else {
+        platform::SleepMs(ms);
+    }
     if (ReplyHook()) ReplyHook()(link);
+}
+
+StatusReply TakeStatusReply(CSerialEngine& link) {
+    StatusReply reply;
+    CSerialEngine::BlockBuffer& buffer = link.ReceiveBuffer();
+    {
+        std::lock_guard<std::mutex> lock(buffer.Mutex());
+        reply.bytes.resize(buffer.UnlockedCount());
+        reply.bytes.resize(buffer.Take(reply.bytes.data(), reply.bytes.size()));
+    }
+    if (reply.bytes.size() > 1) {
+        reply.kind = StatusReply::Kind::NotAPrinter;
+    } else if (reply.bytes.size() == 1 && reply.bytes[0] != kNoAnswerByte) {
+        reply.kind = StatusReply::Kind::Status;
+        reply.status = reply.bytes[0];
+    }
+    return reply;
+}
+
+std::string NotAPrinterReason(const CSerialEngine& link, const std::vector<uint8_t>& reply) {
+    constexpr size_t kShown = 40;
+    std::string shown(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(std::min(reply.size(), kShown)));
+    if (reply.size() > kShown) shown += "...";
+    return PortCaption(link.LastOpenPort(), link.LastDevicePath()) + " answered the status request with " +
+           std::to_string(reply.size()) + " bytes (\"" + platform::PrintableText(shown) +
+           "\"), where a printer answers with one byte: is this the printer's port?";
+}
+
+void ReportNotAPrinter(CSerialEngine& link, UserPrompt* prompt, const std::vector<uint8_t>& reply) {
+    link.Close(kLinkStopTimeoutMs);
+    link.SendBuffer().ClearLocked();
+    if (prompt) prompt->ShowMessage(kNotAPrinterText, {}, NotAPrinterReason(link, reply));
 }
 
 void HandOverEcho(CORVA_LIB& link, HistorySink* history) {
@@ -62,20 +101,31 @@ std::string OpenFailureReason(const CSerialEngine& link) {
     }
 }
 
+bool DeviceIsFull(const CSerialEngine& link) {
+    const int e = link.RemovalError();
+    return e == ENOSPC || e == EDQUOT || e == EFBIG;
+}
+
 std::string RemovalReason(const CSerialEngine& link) {
-    const std::string com = "COM" + std::to_string(link.PortNumber());
-    return com + " (" + link.LastDevicePath() + ") went away while in use. Connect it again, then repeat the action.";
+    const std::string caption = PortCaption(link.PortNumber(), link.LastDevicePath());
+    if (DeviceIsFull(link)) {
+        return caption + " has no room for more data (no space left on the device); nothing more was sent to it.";
+    }
+    return caption + " went away while in use. Connect it again, then repeat the action.";
 }
 
 bool ReportRemoval(CSerialEngine& link, UserPrompt* prompt) {
     if (!link.TakeRemovalReport()) return false;
     link.Close(kLinkStopTimeoutMs);
-    if (prompt) prompt->ShowMessage(kRemovedText, {}, RemovalReason(link));
+    if (prompt) prompt->ShowMessage(DeviceIsFull(link) ? kDeviceFullText : kRemovedText, {}, RemovalReason(link));
     return true;
 }
 
+bool OpenWasStopped(const CSerialEngine& link) { return link.LastOpenError() == SerialResult::Interrupted; }
+
 void ShowOpenFailure(const CSerialEngine& link, UserPrompt* prompt, const char* text) {
-    if (prompt) prompt->ShowMessage(text, {}, OpenFailureReason(link));
+    // A stop of the program ended the opening: that is no fault of the port.
+    if (prompt && !OpenWasStopped(link)) prompt->ShowMessage(text, {}, OpenFailureReason(link));
 }
 
 bool OpenWithPortSettings(CSerialEngine& link, int32_t n, UserPrompt* prompt) {
@@ -183,13 +233,20 @@ void OpenAndProbe(CORVA_LIB& link, const ProbeOptions& options, const PageContex
     WaitForReply(link, kProbeWaitMs);
     HandOverEcho(link, context.history);
 
-    link.ReadByte(&work[0]);
-    if (work[0] == kNoAnswerByte) {
+    link.SetStoredLineSettings(saved);
+    // A device that went away during the probe (a peer that closed at once, a full device) is
+    // that one fault, told once: not also "No Answer".
+    if (ReportRemoval(link, context.prompt)) return;
+    const StatusReply reply = TakeStatusReply(link);
+    if (reply.kind == StatusReply::Kind::NotAPrinter) {
+        ReportNotAPrinter(link, context.prompt, reply.bytes);
+    } else if (reply.kind == StatusReply::Kind::None) {
         link.Close(kLinkStopTimeoutMs);
         link.SendBuffer().ClearLocked();
+        // A removal noticed only now belongs to the same fault.
+        link.TakeRemovalReport();
         if (context.prompt) context.prompt->ShowMessage(kNoAnswerText);
     }
-    link.SetStoredLineSettings(saved);
 }
 
 }  // namespace pellory::link

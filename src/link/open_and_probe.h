@@ -18,11 +18,22 @@ inline constexpr const char* kOpenErrorTextTestPage = "COM Open Error.";
 inline constexpr const char* kNoAnswerText = "Communicate Error:Printer No Answer.";
 // The device of an open link went away (unplugged, hung up, the network peer closed).
 inline constexpr const char* kRemovedText = "The device was removed";
+// The device of an open link has no room for more data (ENOSPC, as /dev/full gives).
+inline constexpr const char* kDeviceFullText = "The device is full";
+
+// Something answered the probe or a status query, but not as a printer does.
+inline constexpr const char* kNotAPrinterText = "Communicate Error:The device is not a printer.";
 
 // The probe request DLE EOT 5.
 inline constexpr uint8_t kProbeRequest[3] = {0x10, 0x04, 0x05};
 constexpr uint8_t kNoAnswerByte = 0x10;
 constexpr uint32_t kProbeWaitMs = 100;
+// A port without a line (a network printer, a printer device file) is given up to this long for
+// its reply to the probe or a status query, taken the moment it comes: the network's and the
+// printer's own delays add up to far more than a serial line's.
+constexpr uint32_t kLinelessReplyWaitMs = 1000;
+// Once a reply began on such a port, further bytes of it may follow this long.
+constexpr uint32_t kReplyRestWaitMs = 20;
 
 // Where the pages differ.
 struct ProbeOptions {
@@ -47,15 +58,22 @@ void HandOverEcho(CORVA_LIB& link, HistorySink* history);
 // The system's reason why the link's last Open failed, for the message box's second text.
 std::string OpenFailureReason(const CSerialEngine& link);
 
-// Shows the open-failure message with its reason.
+// Whether the link's last Open ended because a stop of the program was requested while it
+// waited (platform/stop_request.h): not a failure of the port, and not reported as one.
+bool OpenWasStopped(const CSerialEngine& link);
+
+// Shows the open-failure message with its reason (nothing when the opening was stopped).
 void ShowOpenFailure(const CSerialEngine& link, UserPrompt* prompt, const char* text);
 
-// The second text of the removal message: which port went away and what to do.
+// Whether the link's device counts as gone because it is full rather than because it went away.
+bool DeviceIsFull(const CSerialEngine& link);
+
+// The second text of the removal message: which port went away (or is full) and what to do.
 std::string RemovalReason(const CSerialEngine& link);
 
 // When the link's device went away and nobody has told the user yet: closes the link, shows
-// kRemovedText with its reason, and returns true. Shown once per removal, however many parts
-// of a page notice it.
+// kRemovedText (kDeviceFullText for a full device) with its reason, and returns true. Shown once
+// per removal, however many parts of a page notice it.
 bool ReportRemoval(CSerialEngine& link, UserPrompt* prompt);
 
 // Opens COM<n> with the codes of PortSettings (dataBits, stopBits, parity; the rate is
@@ -81,10 +99,28 @@ void DropEarlierInput(CSerialEngine& link, const EarlierBytesKeeper& keep = {});
 // page takes whatever the reader has buffered by then. A hook, when one is set, runs after the
 // wait on the waiting thread; tests set one that lasts until the reply of their virtual printer
 // has reached the link, so that a loaded machine cannot turn a reply into "No Answer".
+// A serial line waits the fixed ms; a port without a line up to kLinelessReplyWaitMs for the
+// reply's first byte, then kReplyRestWaitMs for the rest of it.
 using ReplyWaitHook = std::function<void(CSerialEngine& link)>;
 void SetReplyWaitHook(ReplyWaitHook hook);
 ReplyWaitHook CurrentReplyWaitHook();
 void WaitForReply(CSerialEngine& link, uint32_t ms = kProbeWaitMs);
+
+// What came back to a probe or a status query: nothing (or the byte 0x10, which a printer never
+// sends as its status: no answer either), one status byte, or something that cannot be a
+// printer's answer (more than one byte: text from a web server, say).
+struct StatusReply {
+    enum class Kind { None, Status, NotAPrinter };
+    Kind kind = Kind::None;
+    uint8_t status = kNoAnswerByte;  // the status byte; 0x10 unless kind is Status
+    std::vector<uint8_t> bytes;      // what arrived (for the message about a device that is no printer)
+};
+// Takes every byte the reader has buffered and tells what they are.
+StatusReply TakeStatusReply(CSerialEngine& link);
+// The second text of kNotAPrinterText: the port, and the start of what it answered.
+std::string NotAPrinterReason(const CSerialEngine& link, const std::vector<uint8_t>& reply);
+// Closes the link and shows kNotAPrinterText with its reason.
+void ReportNotAPrinter(CSerialEngine& link, UserPrompt* prompt, const std::vector<uint8_t>& reply);
 
 // Stops the threads, empties the send buffer, purges the port's output, takes the bytes received
 // so far (DropEarlierInput, with keep), then clears the flow-control bits in the stored line

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <set>
 
+#include "platform/device_kind.h"
+
 namespace pellory::link {
 
 namespace {
@@ -24,12 +26,13 @@ bool All(uint32_t mode, uint32_t bits) { return (mode & bits) == bits; }
 }  // namespace
 
 std::string PortCaption(int number, const std::string& path) {
+    const std::string shown = platform::PrintableText(path);
     {
         std::lock_guard<std::mutex> lock(gNamedMutex);
-        if (!path.empty() && NamedByPath().count(number) != 0) return path;
+        if (!path.empty() && NamedByPath().count(number) != 0) return shown;
     }
     const std::string com = "COM" + std::to_string(number);
-    return path.empty() ? com : com + " (" + path + ")";
+    return path.empty() ? com : com + " (" + shown + ")";
 }
 
 void SetNamedByPath(int number, bool byPath) {
@@ -62,7 +65,7 @@ std::string PermissionText(const platform::DeviceAccess& a) {
 }
 
 std::string PermissionDeniedReason(const std::string& path, const std::optional<platform::DeviceAccess>& access) {
-    const std::string refused = "Permission denied on " + path + ".";
+    const std::string refused = "Permission denied on " + platform::PrintableText(path) + ".";
     if (!access) return refused;
     const platform::DeviceAccess& a = *access;
     const bool groupMayUse = All(a.mode, kGroupReadWrite);

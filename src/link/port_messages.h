@@ -10,7 +10,8 @@ namespace pellory::link {
 
 // The port as messages name it: "COM3 (/dev/ttyUSB0)"; a number bound to a device path that the
 // user gave as a path (the command line's --port /dev/...) is named by that path alone, since
-// the number is only the program's own handle for it.
+// the number is only the program's own handle for it. Control characters and bytes that are not
+// UTF-8 in the path are written \xHH.
 std::string PortCaption(int number, const std::string& path);
 // Marks number as named by its path (or no longer so). Process-wide; safe from any thread.
 void SetNamedByPath(int number, bool byPath);

@@ -6,7 +6,6 @@
 #include "link/hex_echo.h"
 #include "link/port_settings.h"
 #include "platform/port_map.h"
-#include "platform/stop_request.h"
 
 namespace pellory::link {
 
@@ -100,6 +99,7 @@ bool CSerialEngine::OpenPort() {
     lastOpenError_ = device_.open(entry->path, (Flags() & LINK_OVERLAPPED) != 0);
     if (lastOpenError_ != SerialResult::Ok) return false;
     removed_ = false;
+    removalError_ = 0;
     removalReported_ = false;
     return true;
 }
@@ -167,6 +167,8 @@ void CSerialEngine::DeviceGone() {
     // device leave again at once); the owner's Close joins them.
     run_ = false;
     for (auto& e : wake_) e.set();
+    if (removed_.load()) return;
+    removalError_ = device_.lossError();
     if (!removed_.exchange(true)) CSerialEngine::OnRemoved();
 }
 
@@ -277,7 +279,8 @@ uint32_t CSerialEngine::MonitorPolling() {
 
 uint32_t CSerialEngine::ReaderLoop() {
     while (run_) {
-        wake_[1].wait(kPollMs);
+        // Woken early by WaitForReceived when the port has input for a waiting reply.
+        if (wake_[1].wait(kPollMs)) wake_[1].reset();
         if (!run_) break;
         if (!IsOpen()) continue;
         platform::CommStatus st;
@@ -451,36 +454,6 @@ bool CSerialEngine::StopThreads(uint32_t timeoutMs) {
     }
     device_.clearInterrupt();
     return ok;
-}
-
-bool CSerialEngine::WaitUntilSent(uint32_t stallMs) {
-    auto pending = [this]() -> size_t {
-        platform::CommStatus st;
-        size_t queued = send_.Count();
-        const SerialResult r = device_.clearError(&st);
-        if (r == SerialResult::Ok && st.outQueue != kAllOnes) queued += st.outQueue;
-        Gone(r);
-        return queued;
-    };
-    if (!IsOpen()) return send_.Count() == 0;
-    const bool writer = AnyThread() && (Flags() & LINK_TX_BUFFER);
-    if (send_.Count() > 0 && !writer) return false;
-    size_t last = pending();
-    uint32_t since = platform::TickCount();
-    while (last > 0) {
-        platform::SleepMs(10);
-        if (platform::StopRequested()) return false;  // the program is ending: stop waiting
-        if (removed_) return false;
-        const size_t now = pending();
-        if (now < last) {
-            since = platform::TickCount();
-        } else if (platform::TickCount() - since >= stallMs) {
-            return false;
-        }
-        last = now;
-    }
-    // The driver's queue is empty; where it can tell, also wait for the transmitter itself.
-    return device_.flush(stallMs) == SerialResult::Ok;
 }
 
 // --- sending and reading ---

@@ -169,11 +169,20 @@ public:
     bool DeviceRemoved() const { return removed_.load(); }
     // True once per removal: for whoever tells the user, so that it is told once.
     bool TakeRemovalReport() { return removed_.load() && !removalReported_.exchange(true); }
+    // Why the device counts as gone when a read or write failed with an error (ENOSPC: it is
+    // full); 0 when it went away (hung up, unplugged, the peer closed). Kept until the next Open.
+    int RemovalError() const { return removalError_.load(); }
     // Waits until the send buffer and the driver's output queue are empty, as long as bytes keep
     // leaving: gives up (false) after stallMs without progress, or at once when the link is
     // closed or has no writer, or when a stop of the program is requested (platform/stop_request.h).
     // Closing after it loses nothing that the port could still take.
     bool WaitUntilSent(uint32_t stallMs);
+
+    // Waits at most timeoutMs until the receive buffer holds at least count bytes, and returns
+    // what it holds then. Input the port has is handed to the reader at once rather than at its
+    // next poll, so a reply counts the moment it arrives. Without a reader thread it returns when
+    // the port itself holds input (what it holds is then not counted: 0).
+    size_t WaitForReceived(size_t count, uint32_t timeoutMs);
 
     // --- sending and reading ---
     size_t Send(const uint8_t* data, size_t n);
@@ -258,6 +267,7 @@ private:
     std::atomic<bool> run_{false};
     std::atomic<bool> removed_{false};
     std::atomic<bool> removalReported_{false};
+    std::atomic<int> removalError_{0};
     std::atomic<uint32_t> eventMask_{kDefaultEventMask};
     platform::Thread threads_[3];
     platform::ManualResetEvent wake_[3];

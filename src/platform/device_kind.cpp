@@ -1,5 +1,6 @@
 #include "platform/device_kind.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace pellory::platform {
@@ -13,14 +14,21 @@ bool IsNetworkEntry(std::string_view entry) {
 }
 
 std::optional<NetworkAddress> ParseNetworkEntry(std::string_view entry, std::string* error) {
-    auto fail = [&](const std::string& why) -> std::optional<NetworkAddress> {
-        if (error) {
-            // Appended piece by piece (GCC 12 at -O3 warns wrongly about "\"" + string).
-            error->assign(1, '"');
-            error->append(entry);
-            error->append("\": ");
-            error->append(why);
-        }
+    std::string why;
+    std::optional<NetworkAddress> a = ParseNetworkAddress(entry, &why);
+    if (!a && error) {
+        // Appended piece by piece (GCC 12 at -O3 warns wrongly about "\"" + string).
+        error->assign(1, '"');
+        error->append(PrintableText(entry));
+        error->append("\": ");
+        error->append(why);
+    }
+    return a;
+}
+
+std::optional<NetworkAddress> ParseNetworkAddress(std::string_view entry, std::string* whyOut) {
+    auto fail = [&](const char* why) -> std::optional<NetworkAddress> {
+        if (whyOut) *whyOut = why;
         return std::nullopt;
     };
     if (!IsNetworkEntry(entry)) return fail("not of the form tcp://HOST[:PORT]");
@@ -52,7 +60,9 @@ std::optional<NetworkAddress> ParseNetworkEntry(std::string_view entry, std::str
     if (a.host.empty()) return fail("the host is missing");
     for (char c : a.host) {
         const auto u = static_cast<unsigned char>(c);
-        if (std::isspace(u) || c == '/' || c == '@' || c == '?' || c == '#') return fail("the host has a character no host has");
+        if (std::isspace(u) || std::iscntrl(u) || c == '/' || c == '@' || c == '?' || c == '#') {
+            return fail("the host has a character no host has");
+        }
     }
     if (!portText.empty()) {
         if (portText.size() > 5) return fail("the port is not 1 .. 65535");
@@ -79,5 +89,61 @@ std::string AddressText(const NetworkAddress& address) {
 }
 
 std::string NetworkEntry(const NetworkAddress& address) { return std::string(kNetworkScheme) + AddressText(address); }
+
+namespace {
+
+// The length of the UTF-8 sequence at text[i] (1 to 4), or 0 when no valid one starts there.
+size_t Utf8Length(std::string_view text, size_t i) {
+    const auto at = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = at(i);
+    if (lead < 0x80) return 1;
+    size_t n = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        n = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        n = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        n = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + n > text.size()) return 0;
+    if (at(i + 1) < low || at(i + 1) > high) return 0;
+    for (size_t k = 2; k < n; ++k) {
+        if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
+    }
+    return n;
+}
+
+}  // namespace
+
+std::string PrintableText(std::string_view text) {
+    static const char* const kDigits = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    auto escape = [&](unsigned char b) {
+        out += "\\x";
+        out += kDigits[b >> 4];
+        out += kDigits[b & 0x0F];
+    };
+    for (size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        const size_t n = Utf8Length(text, i);
+        const bool c1 = n == 2 && b == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+        if (n == 0 || c1 || b < 0x20 || b == 0x7F) {
+            for (size_t k = 0; k < std::max<size_t>(n, 1); ++k) escape(static_cast<unsigned char>(text[i + k]));
+            i += std::max<size_t>(n, 1);
+            continue;
+        }
+        out.append(text.substr(i, n));
+        i += n;
+    }
+    return out;
+}
 
 }  // namespace pellory::platform

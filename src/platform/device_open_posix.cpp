@@ -1,6 +1,8 @@
 // Opening terminals, printer device files and network printers.
 #include "platform/device_open_posix.h"
 
+#include "platform/stop_request.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -26,6 +28,8 @@
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
+#include <algorithm>
 
 namespace pellory::platform {
 
@@ -56,6 +60,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// How long one address of a host name has to connect before the next one is tried beside it.
+constexpr int kNextAddressAfterMs = 250;
+// The longest a name lookup or a connect waits before it looks at the program's stop request.
+constexpr int kStopCheckMs = 10;
+constexpr const char* kStoppedReason = "stopped";
+// A network printer's socket: its send buffer, and how much unsent data it may hold before a
+// write has to wait (see KeepUnsentDataSmall).
+constexpr int kSendBufferBytes = 64 * 1024;
+constexpr int kUnsentLowMark = 16 * 1024;
+
 SerialResult MapOpenErrno(int e) {
     switch (e) {
         case ENOENT:
@@ -79,24 +93,69 @@ int MsLeft(Clock::time_point deadline) {
 
 // --- name resolution on a helper thread ---
 
+// One address to try: what connect() needs.
+struct Candidate {
+    int family = AF_UNSPEC;
+    int socktype = SOCK_STREAM;
+    int protocol = 0;
+    sockaddr_storage address{};
+    socklen_t length = 0;
+};
+
+void AppendCandidates(const addrinfo* list, std::vector<Candidate>& out) {
+    for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+        if (ai->ai_addrlen > sizeof(sockaddr_storage)) continue;
+        Candidate c;
+        c.family = ai->ai_family;
+        c.socktype = ai->ai_socktype;
+        c.protocol = ai->ai_protocol;
+        std::memcpy(&c.address, ai->ai_addr, ai->ai_addrlen);
+        c.length = ai->ai_addrlen;
+        out.push_back(c);
+    }
+}
+
 // What a lookup hands back; shared by the asking thread and the helper, freed by the last.
 struct Lookup {
     std::mutex m;
     std::condition_variable cv;
     bool done = false;
     int status = 0;
-    addrinfo* result = nullptr;
-    ~Lookup() {
-        if (result) ::freeaddrinfo(result);
-    }
+    std::vector<Candidate> found;
 };
 
+// The addresses of host and port, in the name service's order (a hook's answer instead, when it
+// gives one).
+int LookUp(const std::string& host, const std::string& service, const NameLookupHook& hook,
+           std::vector<Candidate>& found) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+    const std::vector<std::string> answer = hook ? hook(host) : std::vector<std::string>{};
+    if (answer.empty()) {
+        addrinfo* list = nullptr;
+        const int status = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+        if (status == 0) AppendCandidates(list, found);
+        if (list) ::freeaddrinfo(list);
+        return status;
+    }
+    hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
+    for (const std::string& address : answer) {
+        addrinfo* list = nullptr;
+        if (::getaddrinfo(address.c_str(), service.c_str(), &hints, &list) == 0) AppendCandidates(list, found);
+        if (list) ::freeaddrinfo(list);
+    }
+    return found.empty() ? EAI_NONAME : 0;
+}
+
 // Resolves host and port within timeoutMs. The helper thread ends by itself when the name
-// service answers (its own time-outs bound that); a caller that stopped waiting has left it the
-// result to free.
-int Resolve(const NetworkAddress& a, int timeoutMs, addrinfo*& out, bool& timedOut) {
-    out = nullptr;
+// service answers (its own time-outs bound that); a caller that stopped waiting leaves it the
+// shared record. A stop of the program ends the wait at once (stopped set).
+int Resolve(const NetworkAddress& a, int timeoutMs, std::vector<Candidate>& out, bool& timedOut, bool& stopped) {
+    out.clear();
     timedOut = false;
+    stopped = false;
     auto lookup = std::make_shared<Lookup>();
     const std::string host = a.host;
     const std::string service = std::to_string(a.port);
@@ -107,29 +166,32 @@ int Resolve(const NetworkAddress& a, int timeoutMs, addrinfo*& out, bool& timedO
     }
     try {
         std::thread([lookup, host, service, hook = std::move(hook)] {
-            if (hook) hook(host);
-            addrinfo hints{};
-            hints.ai_family = AF_UNSPEC;
-            hints.ai_socktype = SOCK_STREAM;
-            hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
-            addrinfo* found = nullptr;
-            const int status = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+            std::vector<Candidate> found;
+            const int status = LookUp(host, service, hook, found);
             std::lock_guard<std::mutex> lock(lookup->m);
             lookup->status = status;
-            lookup->result = found;
+            lookup->found = std::move(found);
             lookup->done = true;
             lookup->cv.notify_all();
         }).detach();
     } catch (const std::system_error&) {
         return EAI_AGAIN;
     }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::unique_lock<std::mutex> lock(lookup->m);
-    if (!lookup->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return lookup->done; })) {
-        timedOut = true;
-        return EAI_AGAIN;
+    while (!lookup->done) {
+        if (StopRequested()) {
+            stopped = true;
+            return EAI_AGAIN;
+        }
+        const int left = MsLeft(deadline);
+        if (left == 0) {
+            timedOut = true;
+            return EAI_AGAIN;
+        }
+        lookup->cv.wait_for(lock, std::chrono::milliseconds(std::min(left, kStopCheckMs)));
     }
-    out = lookup->result;
-    lookup->result = nullptr;
+    out = std::move(lookup->found);
     return lookup->status;
 }
 
@@ -152,7 +214,12 @@ OpenedDevice OpenDevicePath(const std::string& path, const std::function<void(in
     const int access = fifo ? O_WRONLY : O_RDWR;
     const int fd = ::open(path.c_str(), access | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        out.result = MapOpenErrno(errno);
+        const int e = errno;
+        out.result = MapOpenErrno(e);
+        if (e == EISDIR) {
+            out.result = SerialResult::Unsupported;
+            out.reason = "a folder, not a device";
+        }
         return out;
     }
     out.writeOnly = fifo;
@@ -177,6 +244,13 @@ OpenedDevice OpenDevicePath(const std::string& path, const std::function<void(in
         if (::fstat(fd, &opened) != 0 || !(S_ISCHR(opened.st_mode) || S_ISFIFO(opened.st_mode))) {
             ::close(fd);
             out.result = SerialResult::Unsupported;
+            if (S_ISREG(opened.st_mode)) {
+                out.reason = "a regular file, not a device";
+            } else if (S_ISBLK(opened.st_mode)) {
+                out.reason = "a block device (a disk), not a printer's device";
+            } else if (S_ISDIR(opened.st_mode)) {
+                out.reason = "a folder, not a device";
+            }
             return out;
         }
         out.fd = fd;
@@ -200,11 +274,75 @@ OpenedDevice OpenDevicePath(const std::string& path, const std::function<void(in
     return out;
 }
 
+namespace {
+
+// A connection on its way to one address.
+struct Attempt {
+    int fd = -1;
+    std::string where;  // the address, for messages
+};
+
+// Why connecting to where failed with error, and the result that stands for it.
+void ConnectFailure(int error, const std::string& where, const std::string& seconds, OpenedDevice& out) {
+    switch (error) {
+        case ECONNREFUSED:
+            out.reason = "connection refused by " + where;
+            out.result = SerialResult::NotFound;
+            break;
+        case ETIMEDOUT:
+            out.reason = "no answer from " + where + " in " + seconds;
+            out.result = SerialResult::Timeout;
+            break;
+        case ENETUNREACH:
+        case EHOSTUNREACH:
+            out.reason = where + " is unreachable";
+            out.result = SerialResult::NotFound;
+            break;
+        default:
+            out.reason = "cannot connect to " + where + ": " + std::strerror(error);
+            out.result = SerialResult::IoError;
+            break;
+    }
+}
+
+// What the system holds for a printer beyond what it has taken: a printer reads far slower than
+// a network carries, so a large send buffer only holds bytes that would still reach the printer
+// after the program stopped. The socket keeps at most kSendBufferBytes (the system counts about
+// twice that with its overhead), and takes a write only while less than kUnsentLowMark of what
+// it holds is still unsent, so that a writer hands over only what can go out soon.
+void KeepUnsentDataSmall(int fd) {
+    const int buffer = kSendBufferBytes;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+#ifdef TCP_NOTSENT_LOWAT
+    const int lowMark = kUnsentLowMark;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &lowMark, sizeof lowMark);
+#endif
+}
+
+// Starts connecting to c. The attempt's descriptor, or -1 with error set (0 when it connected
+// at once: then the descriptor is the connection's).
+int StartAttempt(const Candidate& c, int& error) {
+    error = 0;
+    const int fd = ::socket(c.family, c.socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, c.protocol);
+    if (fd < 0) {
+        error = errno;
+        return -1;
+    }
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&c.address), c.length) == 0) return fd;
+    error = errno;
+    if (error == EINPROGRESS || error == EINTR) return fd;
+    ::close(fd);
+    return -1;
+}
+
+}  // namespace
+
 OpenedDevice ConnectNetwork(const std::string& entry, uint32_t timeoutMs) {
     OpenedDevice out;
     out.kind = DeviceKind::Network;
+    // The reason goes behind the entry in messages: it only says what is wrong.
     std::string parseError;
-    const std::optional<NetworkAddress> address = ParseNetworkEntry(entry, &parseError);
+    const std::optional<NetworkAddress> address = ParseNetworkAddress(entry, &parseError);
     if (!address) {
         out.result = SerialResult::InvalidArgument;
         out.reason = parseError;
@@ -212,84 +350,105 @@ OpenedDevice ConnectNetwork(const std::string& entry, uint32_t timeoutMs) {
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     const std::string seconds = std::to_string((timeoutMs + 999) / 1000) + " s";
-    addrinfo* list = nullptr;
+    std::vector<Candidate> candidates;
     bool resolveTimedOut = false;
-    const int status = Resolve(*address, static_cast<int>(timeoutMs), list, resolveTimedOut);
-    if (status != 0 || list == nullptr) {
-        if (list) ::freeaddrinfo(list);
+    bool stopped = false;
+    const int status = Resolve(*address, static_cast<int>(timeoutMs), candidates, resolveTimedOut, stopped);
+    if (stopped) {
+        out.result = SerialResult::Interrupted;
+        out.reason = kStoppedReason;
+        return out;
+    }
+    if (status != 0 || candidates.empty()) {
         out.result = resolveTimedOut ? SerialResult::Timeout : SerialResult::NotFound;
+        const std::string host = PrintableText(address->host);
         if (resolveTimedOut) {
-            out.reason = "no answer from the name service for " + address->host + " in " + seconds;
-        } else if (status == EAI_NONAME || status == EAI_FAIL || status == EAI_NODATA) {
-            out.reason = "unknown host " + address->host;
+            out.reason = "no answer from the name service for " + host + " in " + seconds;
+        } else if (status == 0 || status == EAI_NONAME || status == EAI_FAIL || status == EAI_NODATA) {
+            out.reason = "unknown host " + host;
         } else {
-            out.reason = "cannot look up " + address->host + ": " + ::gai_strerror(status);
+            out.reason = "cannot look up " + host + ": " + ::gai_strerror(status);
         }
         return out;
     }
-    std::unique_ptr<addrinfo, void (*)(addrinfo*)> owned(list, ::freeaddrinfo);
 
-    // Each address in turn, within what is left of the time.
-    std::string lastReason;
-    SerialResult lastResult = SerialResult::NotFound;
-    for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-        const std::string where = NumericAddress(ai->ai_addr, ai->ai_addrlen);
-        const int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
-        if (fd < 0) {
-            lastReason = "cannot make a socket for " + where;
-            lastResult = SerialResult::IoError;
-            continue;
-        }
-        int error = 0;
-        if (::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
-            error = errno;
-            if (error == EINPROGRESS || error == EINTR) {
-                error = ETIMEDOUT;
-                for (;;) {
-                    pollfd p{fd, POLLOUT, 0};
-                    const int left = MsLeft(deadline);
-                    const int r = left > 0 ? ::poll(&p, 1, left) : 0;
-                    if (r < 0 && errno == EINTR) continue;
-                    if (r > 0) {
-                        socklen_t len = sizeof error;
-                        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
-                    }
-                    break;
-                }
-            }
-        }
-        if (error == 0) {
-            const int on = 1;
-            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-            ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-            out.fd = fd;
+    // The addresses in the name service's order, each given a head start before the next one
+    // joins in; the first connection made wins, the attempts still on their way are dropped.
+    // An address that fails at once (unreachable, refused) hands over to the next at once. All
+    // within the one time limit.
+    std::vector<Attempt> attempts;
+    size_t next = 0;
+    auto nextStart = Clock::now();
+    OpenedDevice failure = out;
+    failure.result = SerialResult::NotFound;
+    auto dropAll = [&attempts] {
+        for (const Attempt& a : attempts) ::close(a.fd);
+        attempts.clear();
+    };
+    auto connected = [&](int fd) {
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+        KeepUnsentDataSmall(fd);
+        out.fd = fd;
+        return out;
+    };
+    for (;;) {
+        if (StopRequested()) {
+            dropAll();
+            out.result = SerialResult::Interrupted;
+            out.reason = kStoppedReason;
             return out;
         }
-        ::close(fd);
-        switch (error) {
-            case ECONNREFUSED:
-                lastReason = "connection refused by " + where;
-                lastResult = SerialResult::NotFound;
-                break;
-            case ETIMEDOUT:
-                lastReason = "no answer from " + where + " in " + seconds;
-                lastResult = SerialResult::Timeout;
-                break;
-            case ENETUNREACH:
-            case EHOSTUNREACH:
-                lastReason = where + " is unreachable";
-                lastResult = SerialResult::NotFound;
-                break;
-            default:
-                lastReason = "cannot connect to " + where + ": " + std::strerror(error);
-                lastResult = SerialResult::IoError;
-                break;
+        if (next < candidates.size() && (attempts.empty() || Clock::now() >= nextStart)) {
+            const Candidate& c = candidates[next++];
+            const std::string where = NumericAddress(reinterpret_cast<const sockaddr*>(&c.address), c.length);
+            int error = 0;
+            const int fd = StartAttempt(c, error);
+            if (fd >= 0 && error == 0) {
+                dropAll();
+                return connected(fd);
+            }
+            if (fd >= 0) {
+                attempts.push_back({fd, where});
+                nextStart = Clock::now() + std::chrono::milliseconds(kNextAddressAfterMs);
+            } else {
+                ConnectFailure(error, where, seconds, failure);
+            }
+            continue;
         }
-        if (MsLeft(deadline) == 0) break;
+        if (attempts.empty()) break;  // every address failed
+        int wait = MsLeft(deadline);
+        if (wait == 0) {
+            ConnectFailure(ETIMEDOUT, attempts.front().where, seconds, failure);
+            dropAll();
+            break;
+        }
+        if (next < candidates.size()) wait = std::min(wait, MsLeft(nextStart) + 1);
+        wait = std::min(wait, kStopCheckMs);
+        std::vector<pollfd> polled;
+        for (const Attempt& a : attempts) polled.push_back({a.fd, POLLOUT, 0});
+        const int r = ::poll(polled.data(), polled.size(), wait);
+        if (r <= 0) continue;  // time passed (or a signal): look again
+        for (size_t i = polled.size(); i-- > 0;) {
+            if (polled[i].revents == 0) continue;
+            int error = 0;
+            socklen_t len = sizeof error;
+            if (::getsockopt(polled[i].fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
+            if (error == 0) {
+                const int fd = attempts[i].fd;
+                attempts.erase(attempts.begin() + static_cast<std::ptrdiff_t>(i));
+                dropAll();
+                return connected(fd);
+            }
+            ConnectFailure(error, attempts[i].where, seconds, failure);
+            ::close(attempts[i].fd);
+            attempts.erase(attempts.begin() + static_cast<std::ptrdiff_t>(i));
+            // The next address need not wait for the head start of one that failed.
+            if (attempts.empty()) nextStart = Clock::now();
+        }
     }
-    out.result = lastResult;
-    out.reason = lastReason;
-    return out;
+    return failure;
 }
 
 ssize_t WriteNoSignal(int fd, const void* buf, size_t n, DeviceKind kind) {

@@ -28,13 +28,16 @@ struct OpenedDevice {
 // A path: a terminal (raw mode, TIOCEXCL and an advisory lock) or, when the file is not a
 // terminal, a printer device file (the advisory lock only): a character device, or a FIFO
 // standing in for one, which is opened for writing only (reading it would give back what was
-// written). Unsupported for any other file. foundTerminal, when set, is called with a terminal's
+// written). Unsupported for any other file, with the reason saying what it is (a folder, a
+// regular file). foundTerminal, when set, is called with a terminal's
 // descriptor before anything of its line is changed (so that its settings can be put back).
 OpenedDevice OpenDevicePath(const std::string& path, const std::function<void(int fd)>& foundTerminal = {});
 
 // "tcp://HOST[:PORT]": resolves and connects within timeoutMs in all, then sets TCP_NODELAY and
 // keep-alive. Name resolution runs on a helper thread, so a slow name service costs at most the
-// time-out.
+// time-out. Every address of a host name is tried, in the name service's order: each one that
+// has not connected after a short head start gets the next one beside it (one that fails at once
+// hands over at once), and the first connection made is the one kept.
 OpenedDevice ConnectNetwork(const std::string& entry, uint32_t timeoutMs);
 
 // One non-blocking write of the kind: never raises SIGPIPE. Returns what write() returns.

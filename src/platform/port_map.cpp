@@ -12,7 +12,8 @@
 //    container) cannot be opened, so it gets no number.
 // The description names the driver (the first driver found walking up from the tty's device,
 // skipping the serial core's own "port"/"ctrl" drivers), the UART type for ttyS ports, and for
-// USB devices the maker, product and VID:PID from the USB device above the interface.
+// USB devices the maker, product and VID:PID from the USB device above the interface; a USB
+// printer file (usb/lp<k>) is described the same way from its usbmisc class entry.
 #include "platform/port_map.h"
 
 #include "platform/device_kind.h"
@@ -53,8 +54,9 @@ std::optional<int> ParsePortNumber(const std::string& text) {
     return value;
 }
 
-// Parses "<n>=<path>" with a non-empty path.
-bool ParsePair(const std::string& text, int& n, std::string& path) {
+// Parses "<n>=<port>" with a non-empty port. why, when set, tells what is wrong with a network
+// entry that is not well formed.
+bool ParsePair(const std::string& text, int& n, std::string& path, std::string* why = nullptr) {
     const auto eq = text.find('=');
     if (eq == std::string::npos) return false;
     const auto number = ParsePortNumber(text.substr(0, eq));
@@ -62,7 +64,7 @@ bool ParsePair(const std::string& text, int& n, std::string& path) {
     path = text.substr(eq + 1);
     if (path.empty()) return false;
     // A network entry must be well formed here already, where the user can be told.
-    if (IsNetworkEntry(path) && !ParseNetworkEntry(path)) return false;
+    if (IsNetworkEntry(path) && !ParseNetworkAddress(path, why)) return false;
     n = *number;
     return true;
 }
@@ -189,6 +191,7 @@ bool HasRealUart(const std::string& ttyDir, int& uartType) {
 }
 
 // Reads the system's serial ports in their numbering order (numbers are given at build time).
+// sysRoot is sysfs's tty class folder; the usbmisc class folder beside it tells about USB printers.
 std::vector<PortEntry> ScanSystemPorts(const std::string& sysRoot, const std::string& devRoot) {
     std::vector<PortEntry> found;
     std::vector<Candidate> candidates;
@@ -247,10 +250,18 @@ std::vector<PortEntry> ScanSystemPorts(const std::string& sysRoot, const std::st
             ::closedir(dir);
         }
         std::sort(files.begin(), files.end());
+        const bool usb = &group == &printers[0];
         for (const auto& [index, name] : files) {
             PortEntry e;
             e.path = group.dir + "/" + name;
             e.description = group.description;
+            // A USB printer says which one it is, as a USB serial adapter does: its maker, product
+            // and VID:PID from the USB device above its usbmisc class entry.
+            if (usb) {
+                const std::string device = RealPath(Parent(sysRoot) + "/usbmisc/" + name + "/device");
+                const std::string details = device.empty() ? std::string() : DescribeUsb(device);
+                if (!details.empty()) e.description += ", " + details;
+            }
             e.source = PortEntry::Source::System;
             found.push_back(e);
         }
@@ -300,7 +311,7 @@ bool PortMap::parseArguments(std::vector<std::string>& args, std::string* error)
         const std::string& a = args[i];
         std::string value;
         if (a == "--com") {
-            if (i + 1 >= args.size()) return fail("--com needs a value of the form <n>=<path>");
+            if (i + 1 >= args.size()) return fail("--com needs a value of the form <n>=<port>");
             value = args[++i];
         } else if (a.compare(0, 6, "--com=") == 0) {
             value = a.substr(6);
@@ -310,9 +321,12 @@ bool PortMap::parseArguments(std::vector<std::string>& args, std::string* error)
         }
         int n = 0;
         std::string path;
-        if (!ParsePair(value, n, path)) {
-            return fail("--com expects <n>=<path> with n from " + std::to_string(kMinPortNumber) + " to " +
-                        std::to_string(kMaxPortNumber) + ", got \"" + value + "\"");
+        std::string why;
+        if (!ParsePair(value, n, path, &why)) {
+            std::string text = "--com expects <n>=<port> with n from " + std::to_string(kMinPortNumber) + " to " +
+                               std::to_string(kMaxPortNumber) + ", got \"" + PrintableText(value) + "\"";
+            if (!why.empty()) text += ": " + why;
+            return fail(text);
         }
         pairs.emplace_back(n, path);
     }

@@ -42,7 +42,7 @@ public:
     // Reads PELLORY_COM<n> variables from the environment (replacing those read before; an
     // empty value or a number outside 1..1024 is ignored).
     void loadEnvironment();
-    // Takes "--com <n>=/path" (and "--com=<n>=/path") pairs out of argv; returns the rest.
+    // Takes "--com <n>=<port>" (and "--com=<n>=<port>") pairs out of argv; returns the rest.
     // n may be written "COM<n>". Returns false (with error set) for a malformed pair; then
     // args stay as they were and no pair of them is applied.
     bool parseArguments(std::vector<std::string>& args, std::string* error = nullptr);

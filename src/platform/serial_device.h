@@ -146,12 +146,16 @@ public:
     // A path that is not a terminal opens as a printer device file (Unsupported no longer);
     // "tcp://HOST[:PORT]" connects within kConnectTimeoutMs. When it fails,
     // openFailureReason() tells why where the result alone does not (connection refused by
-    // ADDRESS, unknown host NAME, ...).
+    // ADDRESS, unknown host NAME, ...). A stop of the program requested while a network printer's
+    // name is looked up or its connection is made (platform/stop_request.h) ends the opening
+    // within a few milliseconds with Interrupted.
     SerialResult open(const std::string& path, bool overlapped);
     const std::string& openFailureReason() const;
     DeviceKind kind() const;  // of the open device (of the last one after close)
     // Closes the device. Output still queued (kernel queue and pending async bytes) is
-    // discarded so that closing never waits on a stalled line: flush() first to keep it.
+    // discarded so that closing never waits on a stalled line: flush() first to keep it. A
+    // network printer's connection is reset when output is still queued, so that none of it
+    // reaches the printer afterwards (its socket holds little unsent data to begin with).
     // The line settings open() found are put back, the exclusive mode and the lock released.
     // No other thread may be inside a call on this device while it closes.
     void close();
@@ -225,6 +229,9 @@ public:
 
     // Native descriptor, for tests and diagnostics (-1 when closed).
     int nativeHandle() const;
+    // Why the open device reports Removed when a read or write failed with an error (ENOSPC: the
+    // device is full, EIO, ...); 0 when it hung up, was never lost, or after close().
+    int lossError() const;
 
 private:
     struct Impl;

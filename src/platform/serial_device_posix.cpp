@@ -20,6 +20,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -191,6 +192,7 @@ struct IoStep {
     size_t bytes = 0;
     bool failed = false;
     bool endOfFile = false;  // read() gave 0: no input on a terminal, the far end closed on a socket
+    int error = 0;           // errno of a failure
 };
 
 IoStep ReadSome(int fd, void* buf, size_t n) {
@@ -200,7 +202,7 @@ IoStep ReadSome(int fd, void* buf, size_t n) {
         if (r == 0) return {0, false, true};  // no input (VMIN = VTIME = 0) or hung up: poll() tells which
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) return {};
-        return {0, true};
+        return {0, true, false, errno};
     }
 }
 
@@ -210,7 +212,7 @@ IoStep WriteSome(int fd, const void* buf, size_t n, DeviceKind kind) {
         if (r >= 0) return {static_cast<size_t>(r), false};
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) return {};
-        return {0, true};
+        return {0, true, false, errno};
     }
 }
 
@@ -505,11 +507,17 @@ struct SerialDevice::Impl {
         return ::ioctl(d, FIONREAD, &n) != 0 || n == 0;
     }
 
-    // Marks the device as gone and gives the result every call reports from now on.
-    SerialResult lost() {
+    // Marks the device as gone and gives the result every call reports from now on. error: the
+    // errno of the failed read or write that tells why, when there was one (the first is kept).
+    SerialResult lost(int error = 0) {
+        if (error != 0) {
+            int none = 0;
+            lossError.compare_exchange_strong(none, error);
+        }
         gone.store(true);
         return SerialResult::Removed;
     }
+    std::atomic<int> lossError{0};
 
     // The line as open() found it, put back by close() (only those two touch it).
     LineState found;
@@ -538,7 +546,10 @@ struct SerialDevice::Impl {
     bool pumpLocked(int d) {
         while (pendingOff < pending.size()) {
             const IoStep w = WriteSome(d, pending.data() + pendingOff, pending.size() - pendingOff, kind);
-            if (w.failed) return false;
+            if (w.failed) {
+                lost(w.error);
+                return false;
+            }
             if (w.bytes == 0) break;
             pendingOff += w.bytes;
         }
@@ -649,6 +660,7 @@ struct SerialDevice::Impl {
         eventMask.store(0);
         txHeld.store(false);
         gone.store(false);
+        lossError.store(0);
     }
 };
 
@@ -709,7 +721,23 @@ void SerialDevice::close() {
         ::ioctl(fd, TIOCNXCL);
     }
     d.haveFound = false;
-    if (d.kind != DeviceKind::Network) ::flock(fd, LOCK_UN);
+    if (d.kind == DeviceKind::Network) {
+        // Bytes the printer has not taken yet must not reach it after this: a connection
+        // closed with output still queued is reset, which drops that output at once, instead
+        // of the orderly close that would go on delivering it.
+        size_t held = 0;
+        {
+            std::lock_guard<std::mutex> lock(d.txMutex);
+            held = d.pendingLocked();
+        }
+        uint32_t unsent = 0;
+        if (held > 0 || !QueueCount(fd, TIOCOUTQ, unsent) || unsent > 0) {
+            const linger abort{1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        }
+    } else {
+        ::flock(fd, LOCK_UN);
+    }
     ::close(fd);
     d.resetState();
 }
@@ -720,6 +748,7 @@ const std::string& SerialDevice::path() const { return impl_->path; }
 DeviceKind SerialDevice::kind() const { return impl_->kind; }
 const std::string& SerialDevice::openFailureReason() const { return impl_->openReason; }
 int SerialDevice::nativeHandle() const { return impl_->fd.load(); }
+int SerialDevice::lossError() const { return impl_->lossError.load(); }
 
 // --- settings ---
 
@@ -1029,7 +1058,7 @@ SerialResult SerialDevice::read(void* buf, size_t n, size_t& transferred) {
     for (;;) {
         const IoStep r = ReadSome(fd, out + transferred, n - transferred);
         if (r.failed || (r.endOfFile && d.kind == DeviceKind::Network)) {
-            result = d.lost();
+            result = d.lost(r.error);
             break;
         }
         if (r.bytes) {
@@ -1109,7 +1138,7 @@ SerialResult SerialDevice::writeNow(const void* buf, size_t n, size_t& transferr
     if (!d.pumpLocked(fd)) return d.lost();
     if (d.pendingLocked() != 0) return SerialResult::Ok;
     const IoStep w = WriteSome(fd, buf, n, d.kind);
-    if (w.failed) return d.lost();
+    if (w.failed) return d.lost(w.error);
     if (w.bytes) {
         transferred = w.bytes;
         d.txHeld.store(true);
@@ -1128,7 +1157,7 @@ SerialResult SerialDevice::readAsync(void* buf, size_t n, size_t& transferred) {
     if (n == 0) return SerialResult::Ok;
     if (d.writeOnly) return SerialResult::Pending;
     const IoStep r = ReadSome(fd, buf, n);
-    if (r.failed || (r.endOfFile && d.kind == DeviceKind::Network)) return d.lost();
+    if (r.failed || (r.endOfFile && d.kind == DeviceKind::Network)) return d.lost(r.error);
     if (r.bytes) {
         transferred = r.bytes;
         d.inputConsumed();
@@ -1171,7 +1200,7 @@ SerialResult SerialDevice::writeAsync(const void* buf, size_t n, size_t& transfe
     if (d.pendingLocked() == 0) {
         while (transferred < n) {
             const IoStep w = WriteSome(fd, in + transferred, n - transferred, d.kind);
-            if (w.failed) return d.lost();
+            if (w.failed) return d.lost(w.error);
             if (w.bytes == 0) break;
             transferred += w.bytes;
         }

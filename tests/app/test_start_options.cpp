@@ -63,6 +63,9 @@ TEST(StartCommandLine, RefusesWhatNobodyReadsWithAMessageThatNamesIt) {
         {{"--com"}, "--com"},
         {{"--com", "0=/dev/ttyS0"}, "0=/dev/ttyS0"},
         {{"--com", "3"}, "\"3\""},
+        // The form is said as the usage says it; a network address says what is wrong with it.
+        {{"--com", "3"}, "--com expects <n>=<port> "},
+        {{"--com", "4=tcp://printer:0"}, "got \"4=tcp://printer:0\": the port is not 1 .. 65535"},
         {{"-platform"}, "platform"},
     };
     for (const auto& c : cases) {

@@ -1,9 +1,16 @@
-// The connection procedure against virtual printers: answered, silent, 0x10, absent, busy.
+// The connection procedure against virtual printers: answered, silent, 0x10, absent, busy; and
+// against network printer stand-ins: late replies, and replies no printer gives.
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
 
 #include "link/open_and_probe.h"
 #include "link/port_settings.h"
+#include "platform/port_map.h"
 #include "platform/serial_device.h"
+#include "support/net_peers.h"
 #include "support/support.h"
 
 using namespace pellory;
@@ -240,4 +247,66 @@ TEST_F(ProbeTest, WithoutFlowControlAHeldCtsDoesNotStopTheWriter) {
     link.Send(Hex("1B 40"));
     ASSERT_TRUE(p->waitForBytes(5, 2000));
     EXPECT_EQ(p->received(), Hex("10 04 05 1B 40"));
+}
+
+// A network printer's reply to the probe is waited for up to a second and taken the moment it
+// comes. One byte of any value but 0x10 is a printer's status; more than one byte (a web server's
+// "HTTP/1.1 400 ...") is no printer's answer: the link closes with a message that says so.
+TEST_F(ProbeTest, ANetworkPrintersReplyIsWaitedForAndJudged) {
+    const std::string http = "HTTP/1.1 400 Bad Request\r\n\r\n";
+    const struct {
+        const char* name;
+        std::vector<uint8_t> reply;
+        uint32_t delayMs;
+        const char* message;  // nullptr: the link stays open, nothing shown
+    } rows[] = {
+        {"00 at once", {0x00}, 0, nullptr},
+        {"00 after 300 ms", {0x00}, 300, nullptr},
+        {"12 after 700 ms", {0x12}, 700, nullptr},
+        {"48 ('H')", {0x48}, 0, nullptr},
+        {"0A", {0x0A}, 0, nullptr},
+        {"FF", {0xFF}, 0, nullptr},
+        {"nothing", {}, 0, link::kNoAnswerText},
+        {"10", {0x10}, 0, link::kNoAnswerText},
+        {"00 00", {0x00, 0x00}, 0, link::kNotAPrinterText},
+        {"a web server", std::vector<uint8_t>(http.begin(), http.end()), 0, link::kNotAPrinterText},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::NetworkPrinterPeer::Options o;
+        o.reply = row.reply;
+        o.replyDelayMs = row.delayMs;
+        test::NetworkPrinterPeer peer(o);
+        platform::PortMap::instance().setOverride(kCom, peer.entry());
+        prompt.messages.clear();
+        history.rows.clear();
+        const auto start = std::chrono::steady_clock::now();
+        Probe();
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(link.IsOpen(), row.message == nullptr);
+        EXPECT_EQ(prompt.Texts(), row.message ? std::vector<std::string>{row.message} : std::vector<std::string>{});
+        EXPECT_EQ(history.rows, (std::vector<std::string>{"10 04 05 "}));
+        if (row.delayMs == 0 && row.message == nullptr) {
+            EXPECT_LT(took, std::chrono::milliseconds(link::kLinelessReplyWaitMs) * 7 / 10) << "taken when it came";
+        }
+        if (row.reply.size() > 2) {
+            ASSERT_EQ(prompt.messages.size(), 1u);
+            EXPECT_EQ(prompt.messages[0].informative,
+                      "COM" + std::to_string(kCom) + " (" + peer.entry() +
+                          ") answered the status request with 28 bytes (\"HTTP/1.1 400 Bad Request\\x0D\\x0A\\x0D\\x0A\"), "
+                          "where a printer answers with one byte: is this the printer's port?");
+        }
+        link.Close(link::kLinkStopTimeoutMs);
+        platform::PortMap::instance().clearOverride(kCom);
+    }
+}
+
+// A serial line keeps its fixed wait: a silent one is "No Answer" long before a second.
+TEST_F(ProbeTest, ASerialLineKeepsItsShortReplyWait) {
+    test::SilentPort silent(kCom);
+    const auto start = std::chrono::steady_clock::now();
+    Probe();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(link::kLinelessReplyWaitMs) * 7 / 10);
+    EXPECT_FALSE(link.IsOpen());
+    EXPECT_EQ(prompt.Texts(), (std::vector<std::string>{link::kNoAnswerText}));
 }

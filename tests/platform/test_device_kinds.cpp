@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -20,8 +21,13 @@
 
 #include "platform/device_kind.h"
 #include "platform/serial_device.h"
+#include "platform/stop_request.h"
+#include "support/net_peers.h"
+#include "support/support.h"
 
 using namespace pellory::platform;
+using pellory::test::Blackhole;
+using pellory::test::LoopbackListener;
 
 namespace {
 
@@ -179,6 +185,76 @@ TEST(NetworkDevice, OpenFailuresSayWhy) {
     Peer peer;
     ASSERT_EQ(dev.open(peer.entry(), false), SerialResult::Ok);
     EXPECT_EQ(dev.openFailureReason(), "");
+}
+
+// A host name with several addresses: each is tried in turn within the one connect limit, so an
+// address that never answers (or refuses) before the printer's does not keep it from connecting.
+TEST(NetworkDevice, EveryAddressOfAHostNameIsTriedWithinTheLimit) {
+    LoopbackListener printer("127.0.0.1");
+    ASSERT_TRUE(printer.ok());
+    Blackhole silent("127.0.0.2", printer.port());  // its connect requests are dropped
+    ASSERT_TRUE(silent.ok());
+    // Nothing listens on 127.0.0.3: refused at once.
+    const struct {
+        const char* name;
+        std::vector<std::string> addresses;
+    } rows[] = {
+        {"silent, then the printer", {"127.0.0.2", "127.0.0.1"}},
+        {"refused, then the printer", {"127.0.0.3", "127.0.0.1"}},
+        {"silent, refused, then the printer", {"127.0.0.2", "127.0.0.3", "127.0.0.1"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> asked;
+        SetNameLookupHook([&asked, &row](const std::string& host) {
+            asked.push_back(host);
+            return row.addresses;
+        });
+        SerialDevice dev;
+        const auto start = Clock::now();
+        const SerialResult r = dev.open("tcp://printer.test:" + std::to_string(printer.port()), false);
+        const auto took = Clock::now() - start;
+        SetNameLookupHook({});
+        ASSERT_EQ(r, SerialResult::Ok) << dev.openFailureReason();
+        EXPECT_LT(took, std::chrono::milliseconds(kConnectTimeoutMs) * 2 / 3) << "well within the connect limit";
+        EXPECT_EQ(asked, std::vector<std::string>{"printer.test"});
+        const int conn = printer.accept(5000);
+        EXPECT_GE(conn, 0);
+        if (conn >= 0) ::close(conn);
+    }
+}
+
+// A stop of the program (the command line's SIGINT) while a name is looked up or a connection
+// waits for its answer ends the opening at once, as stopped: no "no answer" after the limit.
+TEST(NetworkDevice, AStopEndsTheLookupAndTheConnectAtOnce) {
+    Blackhole silent;
+    ASSERT_TRUE(silent.ok());
+    for (const bool lookingUp : {true, false}) {
+        SCOPED_TRACE(lookingUp ? "looking up the name" : "connecting");
+        std::unique_ptr<pellory::test::SlowNameService> names;
+        if (lookingUp) names = std::make_unique<pellory::test::SlowNameService>();
+        const std::string entry = lookingUp ? "tcp://printer.test:9100" : silent.entry();
+        std::atomic<bool> waiting{false};
+        Clock::time_point stoppedAt{};
+        std::thread stopper([&] {
+            const auto until = Clock::now() + std::chrono::seconds(20);
+            while (Clock::now() < until && !waiting) {
+                waiting = lookingUp ? names->Waiting() > 0 : pellory::test::ConnectingTo(silent.port());
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            stoppedAt = Clock::now();
+            RequestStop(2);
+        });
+        SerialDevice dev;
+        const SerialResult r = dev.open(entry, false);
+        const auto ended = Clock::now();
+        stopper.join();
+        ClearStopRequest();
+        EXPECT_TRUE(waiting.load()) << "the opening never reached the wait";
+        EXPECT_EQ(r, SerialResult::Interrupted) << dev.openFailureReason();
+        EXPECT_FALSE(dev.isOpen());
+        EXPECT_LT(ended - stoppedAt, std::chrono::milliseconds(kConnectTimeoutMs) / 3) << "well before the limit";
+    }
 }
 
 TEST(NetworkDevice, APeerThatNeverReadsIsAStallNotARemoval) {

@@ -268,14 +268,20 @@ TEST_F(PortMapTest, BluetoothPortsAndPrinterDeviceFilesFollowTheSerialPorts) {
     devNode("usb/lp0");
     devNode("lp0");
     devNode("lpx");  // not a printer port
+    // usb/lp0's class entry leads to its USB device; usb/lp1 has none.
+    const fs::path printer = root_ / "sys/devices/pci0000:00/0000:00:14.0/usb1/1-3";
+    usbDevice(printer, "0fe6", "811e", "ACME Corp.", "Receipt 80");
+    fs::create_directories(root_ / "sys/class/usbmisc/lp0");
+    link(root_ / "sys/class/usbmisc/lp0/device", printer / "1-3:1.0");
+    fs::create_directories(printer / "1-3:1.0");
     map_.rescan();
     std::vector<std::string> got;
     for (const auto& e : map_.entries()) got.push_back(e.path.substr(dev().size() + 1) + " " + e.description);
     ASSERT_EQ(got.size(), 9u) << ::testing::PrintToString(got);
     EXPECT_EQ(got[4], "ttyS10 serial, 16550A UART");
     EXPECT_EQ(got[5], "rfcomm0 Bluetooth serial port");
-    EXPECT_EQ(got[6], "usb/lp0 USB printer");
-    EXPECT_EQ(got[7], "usb/lp1 USB printer");
+    EXPECT_EQ(got[6], "usb/lp0 USB printer, ACME Corp. Receipt 80, USB 0fe6:811e");
+    EXPECT_EQ(got[7], "usb/lp1 USB printer") << "nothing known about it";
     EXPECT_EQ(got[8], "lp0 parallel port");
 }
 

@@ -90,6 +90,7 @@ SlowNameService::SlowNameService(uint32_t watchdogMs) : state_(std::make_shared<
         ++state->waiting;
         state->cv.wait_for(lock, std::chrono::milliseconds(watchdogMs), [&] { return state->released; });
         --state->waiting;
+        return std::vector<std::string>{};  // then the name service answers
     });
 }
 

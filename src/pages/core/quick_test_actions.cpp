@@ -48,17 +48,25 @@ StatusResult QuickTestActions::QueryStatus() {
     // the request (a late reply, a byte sent unasked) is dropped: only the reply counts.
     const platform::LineSettings saved = link::RestartThreadsForProbe(*this, KeepEarlierBytes());
 
-    uint8_t work[3] = {kStatusRequest[0], kStatusRequest[1], kStatusRequest[2]};
+    const uint8_t work[3] = {kStatusRequest[0], kStatusRequest[1], kStatusRequest[2]};
     Send(work, sizeof work);
     link::WaitForReply(*this, kStatusWaitMs);
     HandOver();
 
-    // No wait: whatever the reader has buffered by now. Nothing there leaves 0x10 in place.
-    ReadByte(&work[0]);
-    result.status = work[0];
-    result.lamps = LampsForStatus(result.status);
-
+    // No wait: whatever the reader has buffered by now. Nothing there gives 0x10.
+    const link::StatusReply reply = link::TakeStatusReply(*this);
     SetStoredLineSettings(saved);
+    if (link::ReportRemoval(*this, Prompt())) {  // the device went away during the query
+        result.linkOpen = false;
+        return result;
+    }
+    if (reply.kind == link::StatusReply::Kind::NotAPrinter) {
+        link::ReportNotAPrinter(*this, Prompt(), reply.bytes);
+        result.linkOpen = false;
+        return result;
+    }
+    result.status = reply.status;
+    result.lamps = LampsForStatus(result.status);
     SendBuffer().ClearLocked();
     return result;
 }

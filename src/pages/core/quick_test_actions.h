@@ -44,7 +44,8 @@ constexpr uint32_t kStatusWaitMs = 100;
 inline constexpr const char* kNoStatusText = "This port gives no status: its printer does not answer status requests.";
 
 struct StatusResult {
-    bool linkOpen = false;             // false: the port did not open or the printer did not answer
+    bool linkOpen = false;             // false: the port did not open, the printer did not answer the
+                                       // probe, or what answered is no printer (the link is closed)
     bool noStatus = false;             // "Printer answers status" is off: nothing was asked
     uint8_t status = link::kNoAnswerByte;  // the byte read; 0x10 when nothing arrived
     LampStates lamps{};                // all dark unless the query read a status byte

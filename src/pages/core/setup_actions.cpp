@@ -262,14 +262,13 @@ bool SetupActions::OpenForCheck(int32_t n, bool setEventMask5, platform::LineSet
     return true;
 }
 
-uint8_t SetupActions::Probe(bool handOverBeforeWait) {
-    uint8_t work[3] = {link::kProbeRequest[0], link::kProbeRequest[1], link::kProbeRequest[2]};
+link::StatusReply SetupActions::Probe(bool handOverBeforeWait) {
+    const uint8_t work[3] = {link::kProbeRequest[0], link::kProbeRequest[1], link::kProbeRequest[2]};
     Send(work, sizeof work);
     if (handOverBeforeWait) HandOver();
     link::WaitForReply(*this, link::kProbeWaitMs);
     if (!handOverBeforeWait) HandOver();
-    ReadByte(&work[0]);  // takes a byte the reader already buffered; leaves 0x10 when none
-    return work[0];
+    return link::TakeStatusReply(*this);  // what the reader buffered by now
 }
 
 void SetupActions::CloseAfterCheck(const platform::LineSettings& saved) {
@@ -282,9 +281,9 @@ bool SetupActions::TryPort(int n) {
     if (IsOpen()) Close(link::kLinkStopTimeoutMs);
     platform::LineSettings saved;
     if (!OpenForCheck(n, true, saved)) return false;
-    const uint8_t reply = Probe(false);
+    const link::StatusReply reply = Probe(false);
     CloseAfterCheck(saved);
-    return reply != link::kNoAnswerByte;
+    return reply.kind == link::StatusReply::Kind::Status;
 }
 
 int SetupActions::ScanForPrinter(const std::function<void(int n)>& progress) {
@@ -338,13 +337,24 @@ SetupActions::CommResult SetupActions::CommTest() {
         // port would still name the last port it tried.
         const bool chosen =
             PortSettings.portNumber >= platform::kMinPortNumber && PortSettings.portNumber <= platform::kMaxPortNumber;
-        if (Prompt()) {
+        if (Prompt() && !link::OpenWasStopped(*this)) {
             Prompt()->ShowMessage(link::kOpenErrorText, {}, chosen ? link::OpenFailureReason(*this) : kNoPortChosenText);
         }
         return CommResult::OpenFailed;
     }
-    const uint8_t reply = Probe(true);
-    const bool answered = reply != link::kNoAnswerByte;
+    const link::StatusReply reply = Probe(true);
+    // A device that went away (or filled up) during the probe: that message alone.
+    if (DeviceRemoved()) {
+        SetStoredLineSettings(saved);
+        link::ReportRemoval(*this, Prompt());
+        return CommResult::OpenFailed;
+    }
+    if (reply.kind == link::StatusReply::Kind::NotAPrinter) {
+        SetStoredLineSettings(saved);
+        link::ReportNotAPrinter(*this, Prompt(), reply.bytes);
+        return CommResult::NotAPrinter;
+    }
+    const bool answered = reply.kind == link::StatusReply::Kind::Status;
     ShowMessage(answered ? kCommSuccessText : link::kNoAnswerText);
     CloseAfterCheck(saved);
     return answered ? CommResult::Answered : CommResult::NoAnswer;

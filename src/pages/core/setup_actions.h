@@ -120,7 +120,7 @@ struct SetupSelection {
 
 class SetupActions : public PageLink {
 public:
-    enum class CommResult { OpenFailed, NoAnswer, Answered };
+    enum class CommResult { OpenFailed, NoAnswer, Answered, NotAPrinter };
 
     SetupActions();
     ~SetupActions() override;
@@ -143,7 +143,7 @@ public:
     // False (nothing done) for another position.
     bool ChangeHandshake(int position);
 
-    // One attempt on COM<n>: true when a printer answered the probe. Shows no message; adds the
+    // One attempt on COM<n>: true when a printer answered the probe (one status byte). Shows no message; adds the
     // probe's history row when the port opened. Leaves the link closed.
     bool TryPort(int n);
     // Tries COM1 .. COM254 in turn and returns the first number that answered (0 for none).
@@ -164,16 +164,16 @@ public:
     // Both of the above.
     int AutoConnect(const std::function<void(int n)>& progress = {});
 
-    // "Comm. Test": one probe on portNumber; says what happened and leaves the link closed.
+    // "Comm. Test": one probe on portNumber; says what happened (kNotAPrinterText for a reply no
+    // printer gives) and leaves the link closed.
     CommResult CommTest();
 
 private:
     // Opens COM<n> in the pages' mode with the page's time-outs and flow control and restarts
     // the threads for a probe. Bytes queued while the link was closed are dropped first.
     bool OpenForCheck(int32_t n, bool setEventMask5, platform::LineSettings& saved);
-    // Sends the probe and returns the reply byte (kNoAnswerByte when none came); the history
-    // row goes before or after the wait.
-    uint8_t Probe(bool handOverBeforeWait);
+    // Sends the probe and returns what came back; the history row goes before or after the wait.
+    link::StatusReply Probe(bool handOverBeforeWait);
     void CloseAfterCheck(const platform::LineSettings& saved);
 };
 

@@ -8,7 +8,9 @@
 #include <system_error>
 
 #include "charset/printer_record.h"
+#include "pages/core/file_pieces.h"
 #include "pages/core/hex_text.h"
+#include "platform/stop_request.h"
 #include "platform/threads.h"
 
 namespace pellory::pages {
@@ -260,45 +262,57 @@ TextPrintActions::SendFileResult TextPrintActions::SendFileAt(const std::string&
         ShowMessage("Cannot read " + path + ": it is a folder");
         return SendFileResult::CannotRead;
     }
-    errno = 0;
-    FilePtr f(std::fopen(path.c_str(), "rb"));
-    if (!f) {
-        ShowMessage("Cannot read " + path + ": " + ErrnoText(errno != 0 ? errno : EIO));
+    int error = 0;
+    PieceReader file;
+    if (!file.Open(path, error)) {
+        ShowMessage("Cannot read " + path + ": " + ErrnoText(error != 0 ? error : EIO));
         return SendFileResult::CannotRead;
     }
+    // While the file has nothing yet (a FIFO whose writer is slow, or never writes), the page
+    // runs its wait hook, and a link closed meanwhile (a stop, a tab change) ends the send.
+    const auto keepGoing = [this, &wait] {
+        if (wait) wait();
+        return !stopFileSend_ && IsOpen() && !DeviceRemoved();
+    };
     std::vector<uint8_t> piece(kFilePieceSize);
     uint64_t sent = 0;
     stopFileSend_ = false;
     for (;;) {
         // The hook runs once per piece even when the port keeps up, so that the window can
         // still be closed (and the command line stopped) during a long send.
-        if (wait) wait();
+        const bool linkUsable = keepGoing();
         if (stopFileSend_) return SendFileResult::Stopped;
-        if (!IsOpen()) {
-            ShowMessage("Sending " + path + " stopped after " + std::to_string(sent) + " bytes: the port was closed.");
+        size_t n = 0;
+        const PieceReader::Status status =
+            linkUsable ? file.Read(piece.data(), piece.size(), n, keepGoing, error) : PieceReader::Status::Stopped;
+        if (status == PieceReader::Status::Failed) {
+            ShowMessage("Cannot read " + path + " after " + std::to_string(sent) + " bytes: " + ErrnoText(error));
+            return sent == 0 ? SendFileResult::CannotRead : SendFileResult::Stopped;
+        }
+        if (status == PieceReader::Status::Stopped) {
+            if (stopFileSend_) return SendFileResult::Stopped;
+            // A device that went away is reported once, by its own message; a stop of the
+            // program needs none.
+            if (DeviceRemoved()) {
+                link::ReportRemoval(*this, Prompt());
+            } else if (!platform::StopRequested()) {
+                ShowMessage("Sending " + path + " stopped after " + std::to_string(sent) + " bytes: the port was closed.");
+            }
             return SendFileResult::Stopped;
         }
-        errno = 0;
-        const size_t n = std::fread(piece.data(), 1, piece.size(), f.get());
-        if (n == 0) {
-            if (std::ferror(f.get())) {
-                const int error = errno != 0 ? errno : EIO;
-                ShowMessage("Cannot read " + path + " after " + std::to_string(sent) + " bytes: " + ErrnoText(error));
-                return sent == 0 ? SendFileResult::CannotRead : SendFileResult::Stopped;
-            }
-            return SendFileResult::Sent;
-        }
+        if (n == 0) return SendFileResult::Sent;
         std::string why;
         if (!WaitForBacklog(wait, why)) {
             if (stopFileSend_) return SendFileResult::Stopped;
-            // A device that went away is reported once, by its own message.
-            if (!why.empty()) ShowMessage("Sending " + path + " stopped after " + std::to_string(sent) + " bytes: " + why);
+            // A device that went away is reported once, by its own message; a stop of the
+            // program needs none.
+            if (!why.empty() && !platform::StopRequested()) ShowMessage("Sending " + path + " stopped after " + std::to_string(sent) + " bytes: " + why);
             return SendFileResult::Stopped;
         }
         Send(piece.data(), n);
         HandOver();
         sent += n;
-        if (n < piece.size() && std::feof(f.get())) return SendFileResult::Sent;
+        if (status == PieceReader::Status::End) return SendFileResult::Sent;
     }
 }
 
