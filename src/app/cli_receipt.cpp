@@ -1,8 +1,11 @@
 // The receipt commands of pellory-cli: "render" and "decode" of a captured byte stream, and the
-// picture of what the virtual printer printed (--receipt).
+// picture of what the virtual printer printed (--receipt). The stream is taken piece by piece as
+// it is read: nothing holds the whole of it.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <iostream>
 
 #include "app/cli_support.h"
 #include "link/port_settings.h"
@@ -14,37 +17,47 @@ namespace pellory::app::cli {
 
 namespace {
 
-constexpr size_t kMaxStream = 256u << 20;  // a captured stream larger than this is refused
 constexpr size_t kPiece = 64u << 10;
 
-// The bytes of a file, or of standard input for "-", read in pieces up to the limit.
-std::optional<std::vector<uint8_t>> ReadStream(const std::string& path, std::ostream& err) {
-    std::vector<uint8_t> bytes;
-    std::ifstream file;
-    std::istream* in = &std::cin;
-    if (path != "-") {
-        file.open(path, std::ios::binary);
-        if (!file) {
-            err << kCliProgram << ": cannot read " << path << '\n';
-            return std::nullopt;
+// Takes the next piece of the stream; false: no more is wanted.
+using PieceSink = std::function<bool(const uint8_t* data, size_t n)>;
+
+enum class ReadEnd { Done, Failed, Refused };
+
+// Reads a file, or standard input for "-", a piece at a time as the bytes come, handing each
+// piece to take: until its end (Done), a read error (Failed, with the message on err) or take
+// saying no (Refused).
+ReadEnd ReadInPieces(const std::string& path, const PieceSink& take, std::ostream& err) {
+    const bool standardInput = path == "-";
+    const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    ReadEnd end = fd < 0 ? ReadEnd::Failed : ReadEnd::Done;
+    std::vector<uint8_t> piece(fd < 0 ? 0 : kPiece);
+    while (fd >= 0) {
+        const ssize_t n = ::read(fd, piece.data(), piece.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            end = ReadEnd::Failed;
+            break;
         }
-        in = &file;
-    }
-    std::vector<char> piece(kPiece);
-    while (*in) {
-        in->read(piece.data(), static_cast<std::streamsize>(piece.size()));
-        const size_t got = static_cast<size_t>(in->gcount());
-        if (bytes.size() + got > kMaxStream) {
-            err << kCliProgram << ": " << path << " is larger than " << (kMaxStream >> 20) << " MiB\n";
-            return std::nullopt;
+        if (n == 0) break;
+        if (!take(piece.data(), static_cast<size_t>(n))) {
+            end = ReadEnd::Refused;
+            break;
         }
-        bytes.insert(bytes.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(got));
     }
-    if (in->bad()) {
-        err << kCliProgram << ": cannot read " << path << '\n';
-        return std::nullopt;
+    if (fd >= 0 && !standardInput) ::close(fd);
+    if (end == ReadEnd::Failed) err << kCliProgram << ": cannot read " << path << '\n';
+    return end;
+}
+
+// Writes what the printer drew.
+int SaveReceipt(const receipt::Interpreter& printer, const std::string& path, std::ostream& err) {
+    std::string error;
+    if (!receipt::SavePaper(printer.paper(), path, &error)) {
+        err << kCliProgram << ": " << error << '\n';
+        return kCliFileUnreadable;
     }
-    return bytes;
+    return kCliDone;
 }
 
 // "-o FILE" given among the positional arguments (the option parser takes only "--" options).
@@ -73,12 +86,7 @@ int WriteReceipt(const std::vector<uint8_t>& stream, int widthDots, const std::s
         printer.feed(stream.data() + at, std::min(kPiece, stream.size() - at));
     }
     printer.finish();
-    std::string error;
-    if (!receipt::SavePaper(printer.paper(), path, &error)) {
-        err << kCliProgram << ": " << error << '\n';
-        return kCliFileUnreadable;
-    }
-    return kCliDone;
+    return SaveReceipt(printer, path, err);
 }
 
 std::optional<Action> PrepareRender(const ParsedArgs& args, std::string& error) {
@@ -103,23 +111,31 @@ std::optional<Action> PrepareRender(const ParsedArgs& args, std::string& error) 
         }
     }
     return [input = a.positional[0], out = *output, width](Session& s) {
-        const std::optional<std::vector<uint8_t>> stream = ReadStream(input, s.err);
-        if (!stream) return int{kCliFileUnreadable};
         // Without --model here, the global --model decides (its printable width).
         const int dots = width ? *width : (link::PrintableWidth > receipt::kOrva58Dots ? receipt::kOrva80Dots : receipt::kOrva58Dots);
-        return WriteReceipt(*stream, dots, out, s.err);
+        receipt::Interpreter printer(dots);
+        const ReadEnd end = ReadInPieces(input, [&](const uint8_t* data, size_t n) {
+            printer.feed(data, n);
+            return true;
+        }, s.err);
+        if (end != ReadEnd::Done) return int{kCliFileUnreadable};
+        printer.finish();
+        return SaveReceipt(printer, out, s.err);
     };
 }
 
 std::optional<Action> PrepareDecode(const ParsedArgs& a, std::string& error) {
     if (!PositionalCount(a, 1, "INPUT", error)) return std::nullopt;
     return [input = a.positional[0]](Session& s) {
-        const std::optional<std::vector<uint8_t>> stream = ReadStream(input, s.err);
-        if (!stream) return int{kCliFileUnreadable};
         receipt::Interpreter printer(receipt::kOrva58Dots, receipt::Interpreter::Drawing::Off);
         printer.setDecodeSink([&](const receipt::DecodedCommand& c) { s.out << receipt::FormatDecoded(c) << '\n'; });
-        printer.feed(stream->data(), stream->size());
-        printer.finish();
+        // Each line goes out as its command is read; an output that cannot be written ends the reading.
+        const ReadEnd end = ReadInPieces(input, [&](const uint8_t* data, size_t n) {
+            printer.feed(data, n);
+            return static_cast<bool>(s.out);
+        }, s.err);
+        if (end == ReadEnd::Failed) return int{kCliFileUnreadable};
+        if (end == ReadEnd::Done) printer.finish();
         s.out.flush();
         return int{kCliDone};
     };
