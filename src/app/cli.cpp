@@ -349,6 +349,7 @@ struct PlannedRun {
     Action action;
     int portNumber = 0;
     std::optional<charset::PrinterState> encoding;  // of text arguments; nothing for "bytes"
+    bool offline = false;                           // a command that uses no port
 };
 
 // Reads the arguments without opening or reading anything. Returns the exit status when the run
@@ -401,6 +402,7 @@ std::optional<int> PlanRun(const std::vector<std::string>& args, std::ostream& o
     std::optional<Action> action = command->prepare(parsed, error);
     if (!action) return BadArguments(err, error, command->name);
     plan.action = std::move(*action);
+    plan.offline = IsOfflineCommand(command->name);
 
     if (!ResolveEncoding(options.encoding, options.charsetN, plan.encoding, error)) {
         return BadArguments(err, error, nullptr);
@@ -478,7 +480,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     if (const int stopSignal = platform::StopReason(); stopSignal > 0) {
         err << kCliProgram << ": stopped by " << SignalName(stopSignal)
-            << "; nothing more was sent, and the port was closed.\n";
+            << (plan.offline ? "; nothing more was written.\n" : "; nothing more was sent, and the port was closed.\n");
         code = kCliStoppedBase + stopSignal;
     }
     // A command that failed before it made any row leaves an existing history file alone.

@@ -2,6 +2,7 @@
 // picture of what the virtual printer printed (--receipt). The stream is taken piece by piece as
 // it is read: nothing holds the whole of it.
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,23 +19,37 @@ namespace pellory::app::cli {
 namespace {
 
 constexpr size_t kPiece = 64u << 10;
+// The longest a read waits for bytes before it looks at the stop request again.
+constexpr int kReadWaitMs = 100;
 
 // Takes the next piece of the stream; false: no more is wanted.
 using PieceSink = std::function<bool(const uint8_t* data, size_t n)>;
 
-enum class ReadEnd { Done, Failed, Refused };
+enum class ReadEnd { Done, Failed, Refused, Stopped };
 
 // Reads a file, or standard input for "-", a piece at a time as the bytes come, handing each
-// piece to take: until its end (Done), a read error (Failed, with the message on err) or take
-// saying no (Refused).
+// piece to take: until its end (Done), a read error (Failed, with the message on err), take
+// saying no (Refused) or a stop request (Stopped: seen within kReadWaitMs even while no byte
+// comes). A FIFO with no writer yet is waited for, as a pipe is.
 ReadEnd ReadInPieces(const std::string& path, const PieceSink& take, std::ostream& err) {
     const bool standardInput = path == "-";
-    const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     ReadEnd end = fd < 0 ? ReadEnd::Failed : ReadEnd::Done;
     std::vector<uint8_t> piece(fd < 0 ? 0 : kPiece);
     while (fd >= 0) {
+        if (Session::Stopping()) {
+            end = ReadEnd::Stopped;
+            break;
+        }
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, kReadWaitMs);
+        if (ready < 0 && errno != EINTR) {
+            end = ReadEnd::Failed;
+            break;
+        }
+        if (ready <= 0) continue;
         const ssize_t n = ::read(fd, piece.data(), piece.size());
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (n < 0) {
             end = ReadEnd::Failed;
             break;
@@ -78,6 +93,8 @@ std::optional<std::string> TakeShortOutput(std::vector<std::string>& positional,
 
 }  // namespace
 
+bool IsOfflineCommand(std::string_view name) { return name == "render" || name == "decode"; }
+
 int ReceiptWidthForModel(int device) { return device == 0 ? receipt::kOrva58Dots : receipt::kOrva80Dots; }
 
 int WriteReceipt(const std::vector<uint8_t>& stream, int widthDots, const std::string& path, std::ostream& err) {
@@ -118,8 +135,10 @@ std::optional<Action> PrepareRender(const ParsedArgs& args, std::string& error) 
             printer.feed(data, n);
             return true;
         }, s.err);
+        if (end == ReadEnd::Stopped) return int{kCliDone};  // no picture; the stop's message and status follow
         if (end != ReadEnd::Done) return int{kCliFileUnreadable};
         printer.finish();
+        if (Session::Stopping()) return int{kCliDone};
         return SaveReceipt(printer, out, s.err);
     };
 }

@@ -311,6 +311,8 @@ std::optional<Action> PrepareRender(const ParsedArgs& a, std::string& error);
 std::optional<Action> PrepareDecode(const ParsedArgs& a, std::string& error);
 // Renders a byte stream on paper of widthDots and writes it (PNG, or PDF for a .pdf name).
 int WriteReceipt(const std::vector<uint8_t>& stream, int widthDots, const std::string& path, std::ostream& err);
+// Whether a command works on files alone, with no port ("render", "decode").
+bool IsOfflineCommand(std::string_view name);
 int ReceiptWidthForModel(int device);
 
 inline constexpr std::array<const char*, 4> kHandshakeNames = {"none", "cts", "dtr", "xon"};
