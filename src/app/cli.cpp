@@ -334,7 +334,8 @@ std::string CliUsage() {
             "  1    the printer did not answer (the probe or a status query), or took no data\n"
             "  2    the port could not be opened, or the device was removed\n"
             "  3    bad arguments, or data refused\n"
-            "  4    a file could not be read (or is too large), or the history file not written\n"
+            "  4    a file could not be read (or is too large), or the history file or a\n"
+            "       picture not written\n"
             "  5    the standard output or error could not be written\n"
             "  129  stopped by SIGHUP, 130 by SIGINT, 143 by SIGTERM (128 + the signal's number):\n"
             "       nothing more is sent and the port is closed as always\n";

@@ -1,12 +1,15 @@
 // The receipt commands of pellory-cli: "render" and "decode" of a captured byte stream, and the
 // picture of what the virtual printer printed (--receipt). The stream is taken piece by piece as
-// it is read: nothing holds the whole of it.
+// it is read, and a picture is written in one step: nothing holds the whole stream, and a picture
+// that cannot be written leaves no file.
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 
 #include "app/cli_support.h"
 #include "link/port_settings.h"
@@ -65,11 +68,68 @@ ReadEnd ReadInPieces(const std::string& path, const PieceSink& take, std::ostrea
     return end;
 }
 
-// Writes what the printer drew.
-int SaveReceipt(const receipt::Interpreter& printer, const std::string& path, std::ostream& err) {
-    std::string error;
-    if (!receipt::SavePaper(printer.paper(), path, &error)) {
-        err << kCliProgram << ": " << error << '\n';
+// Hands a stream to take, piece by piece, until its end, a read error, take saying no, or a stop.
+using Reader = std::function<ReadEnd(const PieceSink& take)>;
+
+// Bytes in memory, in the same pieces.
+Reader MemoryReader(const std::vector<uint8_t>& bytes) {
+    return [&bytes](const PieceSink& take) {
+        for (size_t at = 0; at < bytes.size(); at += kPiece) {
+            if (!take(bytes.data() + at, std::min(kPiece, bytes.size() - at))) return ReadEnd::Refused;
+        }
+        return ReadEnd::Done;
+    };
+}
+
+// A byte sink onto the stream of a file being written: false once a write failed (its error
+// kept) or, when stoppable, once a stop is requested.
+struct FileSink {
+    bool failed = false;
+    int error = 0;
+
+    receipt::ByteSink Onto(std::ostream& out, bool stoppable) {
+        return [this, &out, stoppable](const uint8_t* data, size_t n) {
+            out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(n));
+            if (!out && !failed) {
+                failed = true;
+                error = errno;
+            }
+            return !failed && !(stoppable && Session::Stopping());
+        };
+    }
+    std::string Why(const std::string& fromReplace) const { return failed ? std::strerror(error) : fromReplace; }
+};
+
+// One file, written in one step: a PNG, or a PDF at the real paper size for a .pdf name. Nothing
+// is left at path unless the whole picture was written.
+int DrawToFile(const Reader& read, int widthDots, const std::string& path, bool stoppable, std::ostream& err) {
+    ReadEnd readEnd = ReadEnd::Done;
+    FileSink file;
+    std::string why;
+    const bool written = ReplaceFileContent(path, [&](std::ostream& out) {
+        const receipt::ByteSink sink = file.Onto(out, stoppable);
+        receipt::Interpreter printer(widthDots);
+        readEnd = read([&](const uint8_t* data, size_t n) {
+            printer.feed(data, n);
+            return !(stoppable && Session::Stopping());
+        });
+        bool drawn = readEnd == ReadEnd::Done;
+        if (drawn) {
+            printer.finish();
+            const receipt::Paper& paper = printer.paper();
+            if (receipt::IsPdfName(path)) {
+                receipt::PdfPages pdf(widthDots, sink);
+                drawn = pdf.add(paper, paper.firstRow(), paper.endRow()) && pdf.finish();
+            } else {
+                drawn = receipt::WritePaperPng(paper, paper.firstRow(), paper.endRow(), sink);
+            }
+        }
+        if (!drawn) out.setstate(std::ios::badbit);  // nothing of an unfinished picture is kept
+    }, why);
+    if (stoppable && Session::Stopping()) return kCliDone;  // the stop's message and status follow
+    if (readEnd == ReadEnd::Failed) return kCliFileUnreadable;
+    if (!written) {
+        err << kCliProgram << ": cannot write the picture to " << path << ": " << file.Why(why) << '\n';
         return kCliFileUnreadable;
     }
     return kCliDone;
@@ -98,12 +158,7 @@ bool IsOfflineCommand(std::string_view name) { return name == "render" || name =
 int ReceiptWidthForModel(int device) { return device == 0 ? receipt::kOrva58Dots : receipt::kOrva80Dots; }
 
 int WriteReceipt(const std::vector<uint8_t>& stream, int widthDots, const std::string& path, std::ostream& err) {
-    receipt::Interpreter printer(widthDots);
-    for (size_t at = 0; at < stream.size(); at += kPiece) {
-        printer.feed(stream.data() + at, std::min(kPiece, stream.size() - at));
-    }
-    printer.finish();
-    return SaveReceipt(printer, path, err);
+    return DrawToFile(MemoryReader(stream), widthDots, path, false, err);
 }
 
 std::optional<Action> PrepareRender(const ParsedArgs& args, std::string& error) {
@@ -130,16 +185,8 @@ std::optional<Action> PrepareRender(const ParsedArgs& args, std::string& error) 
     return [input = a.positional[0], out = *output, width](Session& s) {
         // Without --model here, the global --model decides (its printable width).
         const int dots = width ? *width : (link::PrintableWidth > receipt::kOrva58Dots ? receipt::kOrva80Dots : receipt::kOrva58Dots);
-        receipt::Interpreter printer(dots);
-        const ReadEnd end = ReadInPieces(input, [&](const uint8_t* data, size_t n) {
-            printer.feed(data, n);
-            return true;
-        }, s.err);
-        if (end == ReadEnd::Stopped) return int{kCliDone};  // no picture; the stop's message and status follow
-        if (end != ReadEnd::Done) return int{kCliFileUnreadable};
-        printer.finish();
-        if (Session::Stopping()) return int{kCliDone};
-        return SaveReceipt(printer, out, s.err);
+        const Reader read = [&](const PieceSink& take) { return ReadInPieces(input, take, s.err); };
+        return DrawToFile(read, dots, out, true, s.err);
     };
 }
 

@@ -1,5 +1,7 @@
-// pellory-cli's offline commands (render, decode) run as a program of their own: a signal while
-// their input stays open stops them at once with nothing more written and no word of a port.
+// pellory-cli's offline commands (render, decode) and its receipt picture, run as a program of
+// their own: a signal while their input stays open stops them at once with nothing more written
+// and no word of a port, and a picture that cannot be written fails with status 4 and leaves no
+// file behind, not even its temporary one.
 //
 // The program under test is the pellory-cli of this build, or PELLORY_CLI_BINARY when set.
 #include <gtest/gtest.h>
@@ -53,6 +55,19 @@ protected:
         return names;
     }
 
+    // A capture of receipts with a lot of ink: its picture is tens of KB.
+    std::string WriteCapture() const {
+        std::string capture;
+        for (int r = 0; r < 4; ++r) {
+            capture += "\x1b\x21\x30";
+            for (int i = 0; i < 30; ++i) capture += "Item " + std::to_string(i) + " #" + std::to_string(r * 977 + i * 13) + "\n";
+            capture += "\x1d\x56\x42\x10";
+        }
+        const std::string path = Path("capture.bin");
+        std::ofstream(path, std::ios::binary) << capture;
+        return path;
+    }
+
     fs::path dir_;
 };
 
@@ -83,6 +98,43 @@ TEST_F(CliOfflineTest, ASignalWhileTheInputStaysOpenStopsAtOnceWithNothingWritte
         EXPECT_EQ(run.Out(), "") << what;
         const std::vector<std::string> names = Names();
         EXPECT_TRUE(names.empty()) << what << ": " << names.front();
+    }
+}
+
+TEST_F(CliOfflineTest, APictureThatCannotBeWrittenFailsWithStatus4AndLeavesNoFile) {
+    const std::string capture = WriteCapture();
+    struct Case {
+        std::vector<std::string> args;
+        std::optional<rlim_t> fileSizeLimit;
+        std::string message;
+    };
+    // Files may not grow past 4 KB: the pictures are larger, the messages smaller.
+    const rlim_t limit = 4096;
+    const std::vector<Case> cases = {
+        {{"render", capture, "-o", Path("out.png")}, limit,
+         "pellory-cli: cannot write the picture to " + Path("out.png") + ": File too large\n"},
+        {{"render", capture, "-o", Path("out.pdf")}, limit,
+         "pellory-cli: cannot write the picture to " + Path("out.pdf") + ": File too large\n"},
+        {{"--virtual-printer", "--receipt", Path("r.png"), "send-file", capture}, limit,
+         "pellory-cli: cannot write the picture to " + Path("r.png") + ": File too large\n"},
+        {{"render", capture, "-o", "/dev/full"}, std::nullopt,
+         "pellory-cli: cannot write the picture to /dev/full: No space left on device\n"},
+        {{"--virtual-printer", "--receipt", "/dev/full", "feed"}, std::nullopt,
+         "pellory-cli: cannot write the picture to /dev/full: No space left on device\n"},
+    };
+    for (const Case& c : cases) {
+        const std::string what = c.args[0] + " " + c.args[2];
+        CliRunOptions options;
+        options.fileSizeLimit = c.fileSizeLimit;
+        CliRun run(CliBinary(), c.args, Folder(), options);
+        ASSERT_TRUE(run.Started());
+        EXPECT_EQ(run.Code(kWatchdog), 4) << what << ": " << run.Err();
+        EXPECT_NE(run.Err().find(c.message), std::string::npos) << what << ": " << run.Err();
+        const std::vector<std::string> names = Names();
+        EXPECT_EQ(names, std::vector<std::string>{"capture.bin"}) << what;
+        for (const std::string& name : names) {
+            if (name != "capture.bin") fs::remove_all(dir_ / name);
+        }
     }
 }
 
