@@ -316,7 +316,7 @@ std::string CliUsage() {
                        "                     bytes (as given, default) or a code table (\"encodings\")\n"
                        "  --charset N        with --encoding: the international character set 0 .. 15\n"
                        "  --receipt FILE     with --virtual-printer: afterwards draw what it printed (PNG;\n"
-                       "                     PDF when FILE ends in .pdf)\n"
+                       "                     PDF, a page per receipt, when FILE ends in .pdf)\n"
                        "  -h, --help         show this text\n"
                        "  --version          show the version\n"
                        "\n"
@@ -335,7 +335,7 @@ std::string CliUsage() {
             "  2    the port could not be opened, or the device was removed\n"
             "  3    bad arguments, or data refused\n"
             "  4    a file could not be read (or is too large), or the history file or a\n"
-            "       picture not written\n"
+            "       picture not written (or too tall)\n"
             "  5    the standard output or error could not be written\n"
             "  129  stopped by SIGHUP, 130 by SIGINT, 143 by SIGTERM (128 + the signal's number):\n"
             "       nothing more is sent and the port is closed as always\n";

@@ -1,7 +1,6 @@
 // The receipt commands of pellory-cli: "render" and "decode" of a captured byte stream, and the
 // picture of what the virtual printer printed (--receipt). The stream is taken piece by piece as
-// it is read, and a picture is written in one step: nothing holds the whole stream, and a picture
-// that cannot be written leaves no file.
+// it is read, and pictures are written as they are drawn: nothing holds the whole stream.
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -9,17 +8,22 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 
 #include "app/cli_support.h"
 #include "link/port_settings.h"
 #include "receipt/decoding.h"
 #include "receipt/interpreter.h"
+#include "receipt/offline_roll.h"
 #include "receipt/paper_image.h"
 
 namespace pellory::app::cli {
 
 namespace {
+
+namespace fs = std::filesystem;
+using receipt::OfflineRoll;
 
 constexpr size_t kPiece = 64u << 10;
 // The longest a read waits for bytes before it looks at the stop request again.
@@ -29,6 +33,9 @@ constexpr int kReadWaitMs = 100;
 using PieceSink = std::function<bool(const uint8_t* data, size_t n)>;
 
 enum class ReadEnd { Done, Failed, Refused, Stopped };
+
+// Hands a stream to take, piece by piece, until its end, a read error, take saying no, or a stop.
+using Reader = std::function<ReadEnd(const PieceSink& take)>;
 
 // Reads a file, or standard input for "-", a piece at a time as the bytes come, handing each
 // piece to take: until its end (Done), a read error (Failed, with the message on err), take
@@ -68,9 +75,6 @@ ReadEnd ReadInPieces(const std::string& path, const PieceSink& take, std::ostrea
     return end;
 }
 
-// Hands a stream to take, piece by piece, until its end, a read error, take saying no, or a stop.
-using Reader = std::function<ReadEnd(const PieceSink& take)>;
-
 // Bytes in memory, in the same pieces.
 Reader MemoryReader(const std::vector<uint8_t>& bytes) {
     return [&bytes](const PieceSink& take) {
@@ -79,6 +83,12 @@ Reader MemoryReader(const std::vector<uint8_t>& bytes) {
         }
         return ReadEnd::Done;
     };
+}
+
+std::string TooTallLimit() {
+    return std::to_string(OfflineRoll::kMaxPictureRows) + " dots (" +
+           std::to_string(OfflineRoll::kMaxPictureRows / 8000) + "." +
+           std::to_string(OfflineRoll::kMaxPictureRows / 800 % 10) + " m of paper)";
 }
 
 // A byte sink onto the stream of a file being written: false once a write failed (its error
@@ -100,38 +110,88 @@ struct FileSink {
     std::string Why(const std::string& fromReplace) const { return failed ? std::strerror(error) : fromReplace; }
 };
 
-// One file, written in one step: a PNG, or a PDF at the real paper size for a .pdf name. Nothing
-// is left at path unless the whole picture was written.
+// One file, written in one step: a PNG of the whole roll, or a PDF with a page per receipt.
+// Nothing is left at path unless the whole picture was written.
 int DrawToFile(const Reader& read, int widthDots, const std::string& path, bool stoppable, std::ostream& err) {
+    const bool pdf = receipt::IsPdfName(path);
     ReadEnd readEnd = ReadEnd::Done;
+    bool tooTall = false;
     FileSink file;
     std::string why;
     const bool written = ReplaceFileContent(path, [&](std::ostream& out) {
         const receipt::ByteSink sink = file.Onto(out, stoppable);
-        receipt::Interpreter printer(widthDots);
-        readEnd = read([&](const uint8_t* data, size_t n) {
-            printer.feed(data, n);
-            return !(stoppable && Session::Stopping());
-        });
-        bool drawn = readEnd == ReadEnd::Done;
-        if (drawn) {
-            printer.finish();
-            const receipt::Paper& paper = printer.paper();
-            if (receipt::IsPdfName(path)) {
-                receipt::PdfPages pdf(widthDots, sink);
-                drawn = pdf.add(paper, paper.firstRow(), paper.endRow()) && pdf.finish();
-            } else {
-                drawn = receipt::WritePaperPng(paper, paper.firstRow(), paper.endRow(), sink);
-            }
-        }
+        std::optional<receipt::PdfPages> pages;
+        if (pdf) pages.emplace(widthDots, sink);
+        OfflineRoll roll(widthDots, pdf ? OfflineRoll::Pieces::EachReceipt : OfflineRoll::Pieces::WholeRoll,
+                         [&](const receipt::Paper& paper, int64_t from, int64_t to) {
+                             return pdf ? pages->add(paper, from, to) : receipt::WritePaperPng(paper, from, to, sink);
+                         });
+        readEnd = read([&](const uint8_t* data, size_t n) { return roll.feed(data, n) && !(stoppable && Session::Stopping()); });
+        const bool drawn = readEnd == ReadEnd::Done && roll.finish() && (!pdf || pages->finish());
+        tooTall = roll.tooTall();
         if (!drawn) out.setstate(std::ios::badbit);  // nothing of an unfinished picture is kept
     }, why);
     if (stoppable && Session::Stopping()) return kCliDone;  // the stop's message and status follow
     if (readEnd == ReadEnd::Failed) return kCliFileUnreadable;
+    if (tooTall) {
+        err << kCliProgram << ": " << (pdf ? "a receipt" : "the picture") << " would be taller than " << TooTallLimit()
+            << ", the most a picture may be; nothing was written"
+            << (pdf ? ".\n" : " (render --receipts DIR draws each receipt on a picture of its own).\n");
+        return kCliFileUnreadable;
+    }
     if (!written) {
         err << kCliProgram << ": cannot write the picture to " << path << ": " << file.Why(why) << '\n';
         return kCliFileUnreadable;
     }
+    return kCliDone;
+}
+
+std::string ReceiptFileName(size_t number) {
+    char name[48];
+    std::snprintf(name, sizeof name, "receipt-%04zu.png", number);
+    return name;
+}
+
+// A folder, a PNG for each receipt as it comes (receipt-0001.png, ...), each written in one step.
+int DrawToFolder(const Reader& read, int widthDots, const std::string& folder, bool stoppable, std::ostream& err) {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (!fs::is_directory(folder)) {
+        err << kCliProgram << ": cannot write the pictures to " << folder << ": "
+            << (ec ? ec.message() : std::string("it is not a folder")) << '\n';
+        return kCliFileUnreadable;
+    }
+    size_t written = 0;
+    std::string failure;
+    OfflineRoll roll(widthDots, OfflineRoll::Pieces::EachReceipt, [&](const receipt::Paper& paper, int64_t from, int64_t to) {
+        const std::string path = (fs::path(folder) / ReceiptFileName(written + 1)).string();
+        FileSink file;
+        std::string why;
+        const bool ok = ReplaceFileContent(path, [&](std::ostream& out) {
+            if (!receipt::WritePaperPng(paper, from, to, file.Onto(out, stoppable))) out.setstate(std::ios::badbit);
+        }, why);
+        if (ok) ++written;
+        if (!ok && !(stoppable && Session::Stopping())) failure = path + ": " + file.Why(why);
+        return ok && !(stoppable && Session::Stopping());
+    });
+    const ReadEnd readEnd =
+        read([&](const uint8_t* data, size_t n) { return roll.feed(data, n) && !(stoppable && Session::Stopping()); });
+    if (readEnd == ReadEnd::Done) roll.finish();
+    if (stoppable && Session::Stopping()) return kCliDone;  // the stop's message and status follow
+    if (readEnd == ReadEnd::Failed) return kCliFileUnreadable;
+    const std::string before = std::to_string(written) + (written == 1 ? " receipt" : " receipts");
+    if (!failure.empty()) {
+        err << kCliProgram << ": cannot write the picture to " << failure << "; " << before << " before it were written.\n";
+        return kCliFileUnreadable;
+    }
+    if (roll.tooTall()) {
+        err << kCliProgram << ": receipt " << written + 1 << " would be taller than " << TooTallLimit()
+            << ", the most a picture may be; it was not written, and the " << before << " before it were.\n";
+        return kCliFileUnreadable;
+    }
+    err << kCliProgram << ": " << before << " written to " << folder;
+    if (written > 0) err << " (" << ReceiptFileName(1) << (written > 1 ? " to " + ReceiptFileName(written) : "") << ")";
+    err << ".\n";
     return kCliDone;
 }
 
@@ -166,9 +226,18 @@ std::optional<Action> PrepareRender(const ParsedArgs& args, std::string& error) 
     std::optional<std::string> output = TakeShortOutput(a.positional, error);
     if (!error.empty()) return std::nullopt;
     if (!output) output = a.Value("--output");
+    const std::optional<std::string> folder = a.Value("--receipts");
     if (!PositionalCount(a, 1, "INPUT", error)) return std::nullopt;
-    if (!output || output->empty()) {
-        error = "missing -o OUTPUT.png";
+    if (output && folder) {
+        error = "give -o OUTPUT or --receipts DIR, not both";
+        return std::nullopt;
+    }
+    if (folder && folder->empty()) {
+        error = "--receipts needs a folder";
+        return std::nullopt;
+    }
+    if (!folder && (!output || output->empty())) {
+        error = "missing -o OUTPUT.png (or --receipts DIR)";
         return std::nullopt;
     }
     std::optional<int> width;
@@ -182,11 +251,11 @@ std::optional<Action> PrepareRender(const ParsedArgs& args, std::string& error) 
             return std::nullopt;
         }
     }
-    return [input = a.positional[0], out = *output, width](Session& s) {
+    return [input = a.positional[0], out = output.value_or(""), folder = folder.value_or(""), width](Session& s) {
         // Without --model here, the global --model decides (its printable width).
         const int dots = width ? *width : (link::PrintableWidth > receipt::kOrva58Dots ? receipt::kOrva80Dots : receipt::kOrva58Dots);
         const Reader read = [&](const PieceSink& take) { return ReadInPieces(input, take, s.err); };
-        return DrawToFile(read, dots, out, true, s.err);
+        return folder.empty() ? DrawToFile(read, dots, out, true, s.err) : DrawToFolder(read, dots, folder, true, s.err);
     };
 }
 

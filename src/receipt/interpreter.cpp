@@ -88,8 +88,8 @@ Bitmap Scale(const Bitmap& b, int sx, int sy) {
 
 }  // namespace
 
-Interpreter::Interpreter(int widthDots, Drawing drawing)
-    : paper_(widthDots), drawing_(drawing), decoder_(CurrentCharacterDecoder()) {
+Interpreter::Interpreter(int widthDots, Drawing drawing, int64_t paperRows, Paper::AtBound atBound)
+    : paper_(widthDots, paperRows, atBound), drawing_(drawing), decoder_(CurrentCharacterDecoder()) {
     resetModes();
 }
 
@@ -127,7 +127,7 @@ void Interpreter::clearPaper() {
 }
 
 void Interpreter::setWidth(int widthDots) {
-    paper_ = Paper(widthDots);
+    paper_ = Paper(widthDots, paper_.maxRows(), paper_.atBound());
     clearPaper();
 }
 

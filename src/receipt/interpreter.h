@@ -12,6 +12,7 @@
 // Not thread-safe: one thread feeds it and reads its paper.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -49,7 +50,9 @@ class Interpreter {
 public:
     enum class Drawing { On, Off };  // Off: decoding only, the paper stays empty
 
-    explicit Interpreter(int widthDots = kOrva58Dots, Drawing drawing = Drawing::On);
+    // paperRows and atBound: the paper's bound (see Paper); the live view's 2 m roll unless given.
+    explicit Interpreter(int widthDots = kOrva58Dots, Drawing drawing = Drawing::On,
+                         int64_t paperRows = Paper::kMaxRows, Paper::AtBound atBound = Paper::AtBound::Scroll);
 
     // Takes the next bytes of the stream.
     void feed(const uint8_t* data, size_t n);
@@ -65,6 +68,10 @@ public:
     // out when the next command comes, or at finish().
     static constexpr size_t kTextLineBytes = 64 * 1024;
     void setDecodeSink(std::function<void(const DecodedCommand&)> sink) { sink_ = std::move(sink); }
+    // Each cut, once its line is on the paper, with its row: nothing is drawn above it any more.
+    void setCutSink(std::function<void(int64_t row)> sink) { cutSink_ = std::move(sink); }
+    // Lets go of the paper above `row` (see Paper::tearOff); rows the printer has passed only.
+    void tearOff(int64_t row) { paper_.tearOff(std::min(row, y_)); }
 
     const Paper& paper() const { return paper_; }
     // The paper row the next line starts at (the paper reaches at least this far).
@@ -145,6 +152,7 @@ private:
     std::vector<uint8_t> rasterWide_;      // a raster row with its dots doubled
     std::function<void(const DecodedCommand&)> sink_;
     std::optional<DecodedCommand> text_;  // the text run being gathered for the decoding
+    std::function<void(int64_t)> cutSink_;
     std::shared_ptr<const CharacterDecoder> decoder_;
     size_t offset_ = 0;
 

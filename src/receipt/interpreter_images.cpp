@@ -222,6 +222,7 @@ void Interpreter::cut(int feed) {
     paper_.extendTo(y_ + 1);
     paper_.addCut(y_);
     y_ += 1;
+    if (cutSink_) cutSink_(y_ - 1);
 }
 
 }  // namespace pellory::receipt
