@@ -156,7 +156,8 @@ std::string ReceiptFileName(size_t number) {
 int DrawToFolder(const Reader& read, int widthDots, const std::string& folder, bool stoppable, std::ostream& err) {
     std::error_code ec;
     fs::create_directories(folder, ec);
-    if (!fs::is_directory(folder)) {
+    std::error_code unused;
+    if (!fs::is_directory(folder, unused)) {
         err << kCliProgram << ": cannot write the pictures to " << folder << ": "
             << (ec ? ec.message() : std::string("it is not a folder")) << '\n';
         return kCliFileUnreadable;
