@@ -326,7 +326,7 @@ std::string CliUsage() {
                        "                     bytes (as given, default) or a code table (\"encodings\")\n"
                        "  --charset N        with --encoding: the international character set 0 .. 15\n"
                        "  --receipt FILE     with --virtual-printer: afterwards draw what it printed (PNG;\n"
-                       "                     PDF when FILE ends in .pdf)\n"
+                       "                     PDF, a page per receipt, when FILE ends in .pdf)\n"
                        "  -h, --help         show this text\n"
                        "  --version          show the version\n"
                        "\n"
@@ -345,7 +345,8 @@ std::string CliUsage() {
             "  2    the port could not be opened, the device was removed or is full, or what\n"
             "       answered the connection probe is not a printer\n"
             "  3    bad arguments (a malformed tcp:// address among them), or data refused\n"
-            "  4    a file could not be read (or is too large), or the history file not written\n"
+            "  4    a file could not be read (or is too large), or the history file or a\n"
+            "       picture not written (or too tall)\n"
             "  5    the standard output or error could not be written\n"
             "  129  stopped by SIGHUP, 130 by SIGINT, 143 by SIGTERM (128 + the signal's number):\n"
             "       nothing more is sent and the port is closed as always\n";
@@ -360,6 +361,7 @@ struct PlannedRun {
     Action action;
     int portNumber = 0;
     std::optional<charset::PrinterState> encoding;  // of text arguments; nothing for "bytes"
+    bool offline = false;                           // a command that uses no port
 };
 
 // Reads the arguments without opening or reading anything. Returns the exit status when the run
@@ -412,6 +414,7 @@ std::optional<int> PlanRun(const std::vector<std::string>& args, std::ostream& o
     std::optional<Action> action = command->prepare(parsed, error);
     if (!action) return BadArguments(err, error, command->name);
     plan.action = std::move(*action);
+    plan.offline = IsOfflineCommand(command->name);
 
     if (!ResolveEncoding(options.encoding, options.charsetN, plan.encoding, error)) {
         return BadArguments(err, error, nullptr);
@@ -489,7 +492,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     if (const int stopSignal = platform::StopReason(); stopSignal > 0) {
         err << kCliProgram << ": stopped by " << SignalName(stopSignal)
-            << "; nothing more was sent, and the port was closed.\n";
+            << (plan.offline ? "; nothing more was written.\n" : "; nothing more was sent, and the port was closed.\n");
         code = kCliStoppedBase + stopSignal;
     }
     // A command that failed before it made any row leaves an existing history file alone.

@@ -13,6 +13,7 @@
 #include "pages/core/samples.h"
 #include "pages/core/text_print_actions.h"
 #include "platform/threads.h"
+#include "receipt/offline_roll.h"
 
 namespace pellory::app::cli {
 
@@ -669,12 +670,17 @@ const std::vector<Command>& Commands() {
                          s.out << '\n';
                          return int{kCliDone};
                      })});
-        v.push_back({"render", "render INPUT -o OUTPUT.png [--model ORVA58|ORVA80]",
+        v.push_back({"render", "render INPUT (-o OUTPUT.png|OUTPUT.pdf | --receipts DIR) [--model ORVA58|ORVA80]",
                      "Draws a captured byte stream as the printer prints it; no port is used.",
                      "INPUT is a file, or - for standard input. The picture is the print head's width\n"
                      "(384 dots for ORVA58, 576 for ORVA80), one pixel per dot: printed dots black, all\n"
-                     "else white, cuts a dashed grey line. A name ending in .pdf writes a PDF.\n",
-                     {{"--model", "--output"}, {}}, PrepareRender});
+                     "else white, cuts a dashed grey line. -o OUTPUT.png draws the whole stream on one\n"
+                     "picture, at most " + std::to_string(receipt::OfflineRoll::kMaxPictureRows) +
+                         " dots tall (longer streams stop with status 4); a name\n"
+                     "ending in .pdf writes a PDF with a page per receipt. --receipts DIR writes one\n"
+                     "PNG per receipt into DIR (receipt-0001.png, ...): the paper from cut to cut, and\n"
+                     "the printed rest after the last cut.\n",
+                     {{"--model", "--output", "--receipts"}, {}}, PrepareRender});
         v.push_back({"decode", "decode INPUT", "Names each command of a captured byte stream; no port is used.",
                      "One line per command: offset (hex), bytes, mnemonic and meaning. INPUT is a file,\n"
                      "or - for standard input.\n",

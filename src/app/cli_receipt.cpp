@@ -1,50 +1,199 @@
 // The receipt commands of pellory-cli: "render" and "decode" of a captured byte stream, and the
-// picture of what the virtual printer printed (--receipt).
+// picture of what the virtual printer printed (--receipt). The stream is taken piece by piece as
+// it is read, and pictures are written as they are drawn: nothing holds the whole stream.
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <iostream>
+#include <cstring>
+#include <filesystem>
+#include <optional>
 
 #include "app/cli_support.h"
 #include "link/port_settings.h"
 #include "receipt/decoding.h"
 #include "receipt/interpreter.h"
+#include "receipt/offline_roll.h"
 #include "receipt/paper_image.h"
 
 namespace pellory::app::cli {
 
 namespace {
 
-constexpr size_t kMaxStream = 256u << 20;  // a captured stream larger than this is refused
-constexpr size_t kPiece = 64u << 10;
+namespace fs = std::filesystem;
+using receipt::OfflineRoll;
 
-// The bytes of a file, or of standard input for "-", read in pieces up to the limit.
-std::optional<std::vector<uint8_t>> ReadStream(const std::string& path, std::ostream& err) {
-    std::vector<uint8_t> bytes;
-    std::ifstream file;
-    std::istream* in = &std::cin;
-    if (path != "-") {
-        file.open(path, std::ios::binary);
-        if (!file) {
-            err << kCliProgram << ": cannot read " << path << '\n';
-            return std::nullopt;
+constexpr size_t kPiece = 64u << 10;
+// The longest a read waits for bytes before it looks at the stop request again.
+constexpr int kReadWaitMs = 100;
+
+// Takes the next piece of the stream; false: no more is wanted.
+using PieceSink = std::function<bool(const uint8_t* data, size_t n)>;
+
+enum class ReadEnd { Done, Failed, Refused, Stopped };
+
+// Hands a stream to take, piece by piece, until its end, a read error, take saying no, or a stop.
+using Reader = std::function<ReadEnd(const PieceSink& take)>;
+
+// Reads a file, or standard input for "-", a piece at a time as the bytes come, handing each
+// piece to take: until its end (Done), a read error (Failed, with the message on err), take
+// saying no (Refused) or a stop request (Stopped: seen within kReadWaitMs even while no byte
+// comes). A FIFO with no writer yet is waited for, as a pipe is.
+ReadEnd ReadInPieces(const std::string& path, const PieceSink& take, std::ostream& err) {
+    const bool standardInput = path == "-";
+    const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    ReadEnd end = fd < 0 ? ReadEnd::Failed : ReadEnd::Done;
+    std::vector<uint8_t> piece(fd < 0 ? 0 : kPiece);
+    while (fd >= 0) {
+        if (Session::Stopping()) {
+            end = ReadEnd::Stopped;
+            break;
         }
-        in = &file;
-    }
-    std::vector<char> piece(kPiece);
-    while (*in) {
-        in->read(piece.data(), static_cast<std::streamsize>(piece.size()));
-        const size_t got = static_cast<size_t>(in->gcount());
-        if (bytes.size() + got > kMaxStream) {
-            err << kCliProgram << ": " << path << " is larger than " << (kMaxStream >> 20) << " MiB\n";
-            return std::nullopt;
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, kReadWaitMs);
+        if (ready < 0 && errno != EINTR) {
+            end = ReadEnd::Failed;
+            break;
         }
-        bytes.insert(bytes.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(got));
+        if (ready <= 0) continue;
+        const ssize_t n = ::read(fd, piece.data(), piece.size());
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n < 0) {
+            end = ReadEnd::Failed;
+            break;
+        }
+        if (n == 0) break;
+        if (!take(piece.data(), static_cast<size_t>(n))) {
+            end = ReadEnd::Refused;
+            break;
+        }
     }
-    if (in->bad()) {
-        err << kCliProgram << ": cannot read " << path << '\n';
-        return std::nullopt;
+    if (fd >= 0 && !standardInput) ::close(fd);
+    if (end == ReadEnd::Failed) err << kCliProgram << ": cannot read " << path << '\n';
+    return end;
+}
+
+// Bytes in memory, in the same pieces.
+Reader MemoryReader(const std::vector<uint8_t>& bytes) {
+    return [&bytes](const PieceSink& take) {
+        for (size_t at = 0; at < bytes.size(); at += kPiece) {
+            if (!take(bytes.data() + at, std::min(kPiece, bytes.size() - at))) return ReadEnd::Refused;
+        }
+        return ReadEnd::Done;
+    };
+}
+
+std::string TooTallLimit() {
+    return std::to_string(OfflineRoll::kMaxPictureRows) + " dots (" +
+           std::to_string(OfflineRoll::kMaxPictureRows / 8000) + "." +
+           std::to_string(OfflineRoll::kMaxPictureRows / 800 % 10) + " m of paper)";
+}
+
+// A byte sink onto the stream of a file being written: false once a write failed (its error
+// kept) or, when stoppable, once a stop is requested.
+struct FileSink {
+    bool failed = false;
+    int error = 0;
+
+    receipt::ByteSink Onto(std::ostream& out, bool stoppable) {
+        return [this, &out, stoppable](const uint8_t* data, size_t n) {
+            out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(n));
+            if (!out && !failed) {
+                failed = true;
+                error = errno;
+            }
+            return !failed && !(stoppable && Session::Stopping());
+        };
     }
-    return bytes;
+    std::string Why(const std::string& fromReplace) const { return failed ? std::strerror(error) : fromReplace; }
+};
+
+// One file, written in one step: a PNG of the whole roll, or a PDF with a page per receipt.
+// Nothing is left at path unless the whole picture was written.
+int DrawToFile(const Reader& read, int widthDots, const std::string& path, bool stoppable, std::ostream& err) {
+    const bool pdf = receipt::IsPdfName(path);
+    ReadEnd readEnd = ReadEnd::Done;
+    bool tooTall = false;
+    FileSink file;
+    std::string why;
+    const bool written = ReplaceFileContent(path, [&](std::ostream& out) {
+        const receipt::ByteSink sink = file.Onto(out, stoppable);
+        std::optional<receipt::PdfPages> pages;
+        if (pdf) pages.emplace(widthDots, sink);
+        OfflineRoll roll(widthDots, pdf ? OfflineRoll::Pieces::EachReceipt : OfflineRoll::Pieces::WholeRoll,
+                         [&](const receipt::Paper& paper, int64_t from, int64_t to) {
+                             return pdf ? pages->add(paper, from, to) : receipt::WritePaperPng(paper, from, to, sink);
+                         });
+        readEnd = read([&](const uint8_t* data, size_t n) { return roll.feed(data, n) && !(stoppable && Session::Stopping()); });
+        const bool drawn = readEnd == ReadEnd::Done && roll.finish() && (!pdf || pages->finish());
+        tooTall = roll.tooTall();
+        if (!drawn) out.setstate(std::ios::badbit);  // nothing of an unfinished picture is kept
+    }, why);
+    if (stoppable && Session::Stopping()) return kCliDone;  // the stop's message and status follow
+    if (readEnd == ReadEnd::Failed) return kCliFileUnreadable;
+    if (tooTall) {
+        err << kCliProgram << ": " << (pdf ? "a receipt" : "the picture") << " would be taller than " << TooTallLimit()
+            << ", the most a picture may be; nothing was written"
+            << (pdf ? ".\n" : " (render --receipts DIR draws each receipt on a picture of its own).\n");
+        return kCliFileUnreadable;
+    }
+    if (!written) {
+        err << kCliProgram << ": cannot write the picture to " << path << ": " << file.Why(why) << '\n';
+        return kCliFileUnreadable;
+    }
+    return kCliDone;
+}
+
+std::string ReceiptFileName(size_t number) {
+    char name[48];
+    std::snprintf(name, sizeof name, "receipt-%04zu.png", number);
+    return name;
+}
+
+// A folder, a PNG for each receipt as it comes (receipt-0001.png, ...), each written in one step.
+int DrawToFolder(const Reader& read, int widthDots, const std::string& folder, bool stoppable, std::ostream& err) {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    std::error_code unused;
+    if (!fs::is_directory(folder, unused)) {
+        err << kCliProgram << ": cannot write the pictures to " << folder << ": "
+            << (ec ? ec.message() : std::string("it is not a folder")) << '\n';
+        return kCliFileUnreadable;
+    }
+    size_t written = 0;
+    std::string failure;
+    OfflineRoll roll(widthDots, OfflineRoll::Pieces::EachReceipt, [&](const receipt::Paper& paper, int64_t from, int64_t to) {
+        const std::string path = (fs::path(folder) / ReceiptFileName(written + 1)).string();
+        FileSink file;
+        std::string why;
+        const bool ok = ReplaceFileContent(path, [&](std::ostream& out) {
+            if (!receipt::WritePaperPng(paper, from, to, file.Onto(out, stoppable))) out.setstate(std::ios::badbit);
+        }, why);
+        if (ok) ++written;
+        if (!ok && !(stoppable && Session::Stopping())) failure = path + ": " + file.Why(why);
+        return ok && !(stoppable && Session::Stopping());
+    });
+    const ReadEnd readEnd =
+        read([&](const uint8_t* data, size_t n) { return roll.feed(data, n) && !(stoppable && Session::Stopping()); });
+    if (readEnd == ReadEnd::Done) roll.finish();
+    if (stoppable && Session::Stopping()) return kCliDone;  // the stop's message and status follow
+    if (readEnd == ReadEnd::Failed) return kCliFileUnreadable;
+    const std::string before = std::to_string(written) + (written == 1 ? " receipt" : " receipts");
+    if (!failure.empty()) {
+        err << kCliProgram << ": cannot write the picture to " << failure << "; " << before << " before it were written.\n";
+        return kCliFileUnreadable;
+    }
+    if (roll.tooTall()) {
+        err << kCliProgram << ": receipt " << written + 1 << " would be taller than " << TooTallLimit()
+            << ", the most a picture may be; it was not written, and the " << before << " before it were.\n";
+        return kCliFileUnreadable;
+    }
+    err << kCliProgram << ": " << before << " written to " << folder;
+    if (written > 0) err << " (" << ReceiptFileName(1) << (written > 1 ? " to " + ReceiptFileName(written) : "") << ")";
+    err << ".\n";
+    return kCliDone;
 }
 
 // "-o FILE" given among the positional arguments (the option parser takes only "--" options).
@@ -65,20 +214,12 @@ std::optional<std::string> TakeShortOutput(std::vector<std::string>& positional,
 
 }  // namespace
 
+bool IsOfflineCommand(std::string_view name) { return name == "render" || name == "decode"; }
+
 int ReceiptWidthForModel(int device) { return device == 0 ? receipt::kOrva58Dots : receipt::kOrva80Dots; }
 
 int WriteReceipt(const std::vector<uint8_t>& stream, int widthDots, const std::string& path, std::ostream& err) {
-    receipt::Interpreter printer(widthDots);
-    for (size_t at = 0; at < stream.size(); at += kPiece) {
-        printer.feed(stream.data() + at, std::min(kPiece, stream.size() - at));
-    }
-    printer.finish();
-    std::string error;
-    if (!receipt::SavePaper(printer.paper(), path, &error)) {
-        err << kCliProgram << ": " << error << '\n';
-        return kCliFileUnreadable;
-    }
-    return kCliDone;
+    return DrawToFile(MemoryReader(stream), widthDots, path, false, err);
 }
 
 std::optional<Action> PrepareRender(const ParsedArgs& args, std::string& error) {
@@ -86,9 +227,18 @@ std::optional<Action> PrepareRender(const ParsedArgs& args, std::string& error) 
     std::optional<std::string> output = TakeShortOutput(a.positional, error);
     if (!error.empty()) return std::nullopt;
     if (!output) output = a.Value("--output");
+    const std::optional<std::string> folder = a.Value("--receipts");
     if (!PositionalCount(a, 1, "INPUT", error)) return std::nullopt;
-    if (!output || output->empty()) {
-        error = "missing -o OUTPUT.png";
+    if (output && folder) {
+        error = "give -o OUTPUT or --receipts DIR, not both";
+        return std::nullopt;
+    }
+    if (folder && folder->empty()) {
+        error = "--receipts needs a folder";
+        return std::nullopt;
+    }
+    if (!folder && (!output || output->empty())) {
+        error = "missing -o OUTPUT.png (or --receipts DIR)";
         return std::nullopt;
     }
     std::optional<int> width;
@@ -102,24 +252,26 @@ std::optional<Action> PrepareRender(const ParsedArgs& args, std::string& error) 
             return std::nullopt;
         }
     }
-    return [input = a.positional[0], out = *output, width](Session& s) {
-        const std::optional<std::vector<uint8_t>> stream = ReadStream(input, s.err);
-        if (!stream) return int{kCliFileUnreadable};
+    return [input = a.positional[0], out = output.value_or(""), folder = folder.value_or(""), width](Session& s) {
         // Without --model here, the global --model decides (its printable width).
         const int dots = width ? *width : (link::PrintableWidth > receipt::kOrva58Dots ? receipt::kOrva80Dots : receipt::kOrva58Dots);
-        return WriteReceipt(*stream, dots, out, s.err);
+        const Reader read = [&](const PieceSink& take) { return ReadInPieces(input, take, s.err); };
+        return folder.empty() ? DrawToFile(read, dots, out, true, s.err) : DrawToFolder(read, dots, folder, true, s.err);
     };
 }
 
 std::optional<Action> PrepareDecode(const ParsedArgs& a, std::string& error) {
     if (!PositionalCount(a, 1, "INPUT", error)) return std::nullopt;
     return [input = a.positional[0]](Session& s) {
-        const std::optional<std::vector<uint8_t>> stream = ReadStream(input, s.err);
-        if (!stream) return int{kCliFileUnreadable};
         receipt::Interpreter printer(receipt::kOrva58Dots, receipt::Interpreter::Drawing::Off);
         printer.setDecodeSink([&](const receipt::DecodedCommand& c) { s.out << receipt::FormatDecoded(c) << '\n'; });
-        printer.feed(stream->data(), stream->size());
-        printer.finish();
+        // Each line goes out as its command is read; an output that cannot be written ends the reading.
+        const ReadEnd end = ReadInPieces(input, [&](const uint8_t* data, size_t n) {
+            printer.feed(data, n);
+            return static_cast<bool>(s.out);
+        }, s.err);
+        if (end == ReadEnd::Failed) return int{kCliFileUnreadable};
+        if (end == ReadEnd::Done) printer.finish();
         s.out.flush();
         return int{kCliDone};
     };

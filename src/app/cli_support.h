@@ -310,8 +310,12 @@ std::optional<std::string> EncodeArgument(Session& s, const std::string& utf8);
 // The receipt commands (cli_receipt.cpp).
 std::optional<Action> PrepareRender(const ParsedArgs& a, std::string& error);
 std::optional<Action> PrepareDecode(const ParsedArgs& a, std::string& error);
-// Renders a byte stream on paper of widthDots and writes it (PNG, or PDF for a .pdf name).
+// Renders a byte stream on paper of widthDots and writes it in one step: a PNG of the whole roll,
+// or for a .pdf name a PDF with a page per receipt. A failure leaves no file (the reason on err,
+// status kCliFileUnreadable).
 int WriteReceipt(const std::vector<uint8_t>& stream, int widthDots, const std::string& path, std::ostream& err);
+// Whether a command works on files alone, with no port ("render", "decode").
+bool IsOfflineCommand(std::string_view name);
 int ReceiptWidthForModel(int device);
 
 inline constexpr std::array<const char*, 4> kHandshakeNames = {"none", "cts", "dtr", "xon"};

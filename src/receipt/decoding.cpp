@@ -259,6 +259,11 @@ CommandInfo DescribeCommand(const uint8_t* p, size_t n) {
         // Cut short (the end of a stream): only its name, no parameters are read.
         return {Mnemonic(p, std::min<size_t>(n, 2), 0, false), "incomplete", false};
     }
+    return DescribeCommandStart(p, n);
+}
+
+CommandInfo DescribeCommandStart(const uint8_t* p, size_t n) {
+    if (n == 0) return {"", "", false};
     switch (p[0]) {
         case 0x1B: return n >= 2 ? Esc(p, n) : CommandInfo{"ESC", "", false};
         case 0x1C: return n >= 2 ? Fs(p, n) : CommandInfo{"FS", "", false};
@@ -280,7 +285,7 @@ std::string FormatDecoded(const DecodedCommand& c) {
     std::snprintf(offset, sizeof offset, "%04zX", c.offset);
     constexpr size_t kShownBytes = 12;
     std::string bytes = HexBytes(c.bytes.data(), std::min(c.bytes.size(), kShownBytes));
-    if (c.bytes.size() > kShownBytes) bytes += " ... (" + std::to_string(c.bytes.size()) + " bytes)";
+    if (StreamLength(c) > kShownBytes) bytes += " ... (" + std::to_string(StreamLength(c)) + " bytes)";
     std::string line = std::string(offset) + "  " + bytes + "  ";
     if (c.text) return line + c.meaning;
     line += c.mnemonic;

@@ -23,10 +23,14 @@ struct CommandInfo {
 
 // Names one complete non-text command (as the command splitter bounds it).
 CommandInfo DescribeCommand(const uint8_t* bytes, size_t length);
+// Names a command from its first bytes alone (its header and a few more; a long command that is
+// not held whole): the same name and meaning as the whole command has.
+CommandInfo DescribeCommandStart(const uint8_t* head, size_t headLength);
 
 struct DecodedCommand {
     size_t offset = 0;
-    std::vector<uint8_t> bytes;
+    std::vector<uint8_t> bytes;  // of a long command, its first bytes only
+    size_t length = 0;           // its length in the stream when bytes holds only its start
     std::string mnemonic;  // for text: empty
     std::string meaning;   // for text: the characters in double quotes (UTF-8)
     bool known = true;
@@ -34,6 +38,8 @@ struct DecodedCommand {
 };
 
 // One line of the decoding. Long commands show their first bytes and their length.
+// The length of a command in the stream (length, or the size of bytes).
+inline size_t StreamLength(const DecodedCommand& c) { return c.length > c.bytes.size() ? c.length : c.bytes.size(); }
 std::string FormatDecoded(const DecodedCommand& command);
 
 // Decodes a whole stream from the printer's start-up state (code table PC437). At most

@@ -10,6 +10,11 @@ namespace {
 constexpr int kDefaultLineSpacing = 33;
 constexpr int kDefaultTabColumns = 8;  // a tab stop every 8 characters until ESC D
 constexpr size_t kGlyphCacheLimit = 4096;
+// The stream goes to the command splitter in pieces of at most this many bytes, and a command of
+// a long kind still incomplete with this many bytes is taken over as a long command: so the
+// splitter never holds more than about twice this.
+constexpr size_t kSplitPiece = 64 * 1024;
+constexpr size_t kLongCommandFrom = 64 * 1024;
 
 size_t Word(const uint8_t* p) { return static_cast<size_t>(p[0]) | static_cast<size_t>(p[1]) << 8; }
 
@@ -30,20 +35,6 @@ void AppendUtf8(std::string& s, char32_t c) {
         s += static_cast<char>(0x80 | (c & 0x3F));
     }
 }
-
-// Each bit of a byte doubled: the two bytes of a double-width image.
-constexpr std::array<uint16_t, 256> MakeDoubling() {
-    std::array<uint16_t, 256> t{};
-    for (unsigned b = 0; b < 256; ++b) {
-        uint16_t v = 0;
-        for (int i = 0; i < 8; ++i) {
-            if (b & (0x80u >> i)) v = static_cast<uint16_t>(v | (0xC000u >> (2 * i)));
-        }
-        t[b] = v;
-    }
-    return t;
-}
-constexpr std::array<uint16_t, 256> kDoubling = MakeDoubling();
 
 // ORs a bitmap into rows of `stride` bytes (a line buffer) at dot x; dots outside [0, width) drop.
 void DrawInto(uint8_t* dst, size_t stride, int width, const Bitmap& b, int x) {
@@ -97,8 +88,8 @@ Bitmap Scale(const Bitmap& b, int sx, int sy) {
 
 }  // namespace
 
-Interpreter::Interpreter(int widthDots, Drawing drawing)
-    : paper_(widthDots), drawing_(drawing), decoder_(CurrentCharacterDecoder()) {
+Interpreter::Interpreter(int widthDots, Drawing drawing, int64_t paperRows, Paper::AtBound atBound)
+    : paper_(widthDots, paperRows, atBound), drawing_(drawing), decoder_(CurrentCharacterDecoder()) {
     resetModes();
 }
 
@@ -136,18 +127,39 @@ void Interpreter::clearPaper() {
 }
 
 void Interpreter::setWidth(int widthDots) {
-    paper_ = Paper(widthDots);
+    paper_ = Paper(widthDots, paper_.maxRows(), paper_.atBound());
     clearPaper();
 }
 
 void Interpreter::feed(const uint8_t* data, size_t n) {
-    splitter_.feed(data, n, [this](vprinter::Command::Kind kind, const uint8_t* bytes, size_t length) {
+    const auto sink = [this](vprinter::Command::Kind kind, const uint8_t* bytes, size_t length) {
         command(kind, bytes, length);
         offset_ += length;
-    });
+    };
+    while (n > 0) {
+        size_t used = 0;
+        if (long_) {
+            used = feedLong(data, n);
+        } else {
+            used = std::min(n, kSplitPiece);
+            splitter_.feed(data, used, sink);
+            const vprinter::Bytes& pending = splitter_.pending();
+            if (pending.size() >= kLongCommandFrom && LongCommand::Recognised(pending.data(), pending.size())) {
+                takeOverLong(true);
+            }
+        }
+        data += used;
+        n -= used;
+    }
 }
 
 void Interpreter::finish() {
+    if (sink_) flushText();
+    // A long command cut short is named by its header, with how much of it came (what was not
+    // drawn yet stays undrawn, as any command cut short).
+    const vprinter::Bytes& pending = splitter_.pending();
+    if (!long_ && LongCommand::Recognised(pending.data(), pending.size())) takeOverLong(false);
+    if (long_) endLong(false);
     if (splitter_.pendingSize() == 0) return;
     if (sink_) {
         // The command splitter keeps the bytes of the incomplete command; hand them over as they are.
@@ -162,6 +174,54 @@ void Interpreter::finish() {
     splitter_.reset();
 }
 
+void Interpreter::takeOverLong(bool draw) {
+    const vprinter::Bytes start = splitter_.pending();  // the start of the command: its header and more
+    splitter_.reset();
+    long_ = std::make_unique<LongCommand>();
+    feedLong(start.data(), start.size(), draw);
+}
+
+size_t Interpreter::feedLong(const uint8_t* data, size_t n, bool draw) {
+    LongCommand::RowSink row;
+    if (drawing_ == Drawing::On && draw) {
+        row = [this](size_t index, const uint8_t* bytes) {
+            if (!longRaster_) longRaster_ = rasterStart(long_->rasterMode(), long_->rowBytes());
+            rasterRow(*longRaster_, index, bytes);
+        };
+    }
+    const size_t used = long_->take(data, n, row);
+    if (long_->complete()) endLong(true);
+    return used;
+}
+
+void Interpreter::endLong(bool complete) {
+    const LongCommand& c = *long_;
+    if (sink_) {
+        flushText();
+        const CommandInfo info = DescribeCommandStart(c.head().data(), c.head().size());
+        DecodedCommand d;
+        d.offset = offset_;
+        d.bytes = c.head();
+        d.length = static_cast<size_t>(c.taken());
+        d.mnemonic = info.mnemonic;
+        d.meaning = info.meaning;
+        d.known = info.known;
+        if (!complete) {
+            d.meaning += "; incomplete: the stream ends after " + std::to_string(c.taken());
+            if (const std::optional<uint64_t> length = c.length()) d.meaning += " of " + std::to_string(*length);
+            d.meaning += " bytes";
+        }
+        sink_(d);
+    }
+    if (drawing_ == Drawing::On && c.isRaster() && (complete || longRaster_)) {
+        if (!longRaster_) longRaster_ = rasterStart(c.rasterMode(), c.rowBytes());
+        rasterEnd(*longRaster_, complete ? c.rows() : c.rowsDone());
+    }
+    offset_ += static_cast<size_t>(c.taken());
+    long_.reset();
+    longRaster_.reset();
+}
+
 // ---------------------------------------------------------------------------------------------
 
 void Interpreter::command(vprinter::Command::Kind kind, const uint8_t* p, size_t n) {
@@ -171,6 +231,7 @@ void Interpreter::command(vprinter::Command::Kind kind, const uint8_t* p, size_t
         return;
     }
     if (sink_) {
+        flushText();
         const CommandInfo info = DescribeCommand(p, n);
         DecodedCommand c;
         c.offset = offset_;
@@ -231,13 +292,26 @@ void Interpreter::text(const uint8_t* p, size_t n) {
         i += d.length;
     }
     if (sink_) {
-        DecodedCommand c;
-        c.offset = offset_;
-        c.bytes.assign(p, p + n);
-        c.meaning = "\"" + shown + "\"";
-        c.text = true;
-        sink_(c);
+        // The run goes on from the part before (cut by the end of a piece): one line for both.
+        if (text_ && text_->bytes.size() + n <= kTextLineBytes) {
+            text_->bytes.insert(text_->bytes.end(), p, p + n);
+            text_->meaning.insert(text_->meaning.size() - 1, shown);
+            return;
+        }
+        flushText();
+        text_.emplace();
+        text_->offset = offset_;
+        text_->bytes.assign(p, p + n);
+        text_->meaning = "\"" + shown + "\"";
+        text_->text = true;
     }
+}
+
+void Interpreter::flushText() {
+    if (!text_) return;
+    const DecodedCommand c = std::move(*text_);
+    text_.reset();
+    sink_(c);
 }
 
 void Interpreter::control(uint8_t b) {
@@ -449,6 +523,7 @@ const Bitmap& Interpreter::styledGlyph(char32_t ch, bool wide) {
 }
 
 void Interpreter::putCharacter(char32_t ch, bool wide) {
+    if (!inTable_ && line_.size() >= kMaxLineElements) printLine(lineSpacing_, true);
     const Bitmap& glyph = styledGlyph(ch, wide);
     if (!lineStarted_ && !xSet_) x_ = areaLeft();
     if (inTable_ && x_ + glyph.width > areaRight()) return;  // a table cell is cut at the edge
@@ -464,7 +539,7 @@ void Interpreter::putCharacter(char32_t ch, bool wide) {
 void Interpreter::putInLine(const Bitmap* bitmap, int width) {
     if (!lineStarted_ && !xSet_) x_ = areaLeft();
     line_.push_back({x_, -1, bitmap, density_});
-    x_ += width;
+    x_ = std::min(x_ + width, kFarRight);
     lineStarted_ = true;
 }
 
@@ -516,185 +591,6 @@ void Interpreter::printBlock(const Bitmap& block) {
     y_ += block.height;
     paper_.extendTo(y_);
     xSet_ = false;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Images, symbols, tables, cuts
-
-void Interpreter::bitImage(const uint8_t* p, size_t n) {
-    if (n < 5) return;
-    const uint8_t m = p[2];
-    const bool tall = m == 32 || m == 33;
-    const bool single = m == 0 || m == 32;
-    if (!tall && m != 1 && !single) return;
-    const int columns = static_cast<int>(Word(p + 3));
-    const int bytesPerColumn = tall ? 3 : 1;
-    const int sx = single ? 2 : 1;
-    // Columns past the paper's edge are dropped.
-    const int shown = std::min(columns, (paper_.width() + sx - 1) / sx);
-    Bitmap image(shown * sx, 8 * bytesPerColumn);
-    const uint8_t* data = p + 5;
-    for (int c = 0; c < shown; ++c) {
-        for (int k = 0; k < bytesPerColumn; ++k) {
-            const uint8_t v = data[c * bytesPerColumn + k];
-            if (!v) continue;
-            for (int bit = 0; bit < 8; ++bit) {
-                if (!(v & (0x80 >> bit))) continue;
-                for (int dx = 0; dx < sx; ++dx) image.set(c * sx + dx, k * 8 + bit);
-            }
-        }
-    }
-    const int width = columns * sx;
-    putInLine(&keep(std::move(image)), width);
-}
-
-void Interpreter::raster(const uint8_t* p, size_t n) {
-    if (n < 8 || p[2] != 0x30) return;
-    const uint8_t m = p[3] >= 48 ? static_cast<uint8_t>(p[3] - 48) : p[3];
-    const int sx = (m & 1) ? 2 : 1, sy = (m & 2) ? 2 : 1;
-    const size_t xBytes = Word(p + 4), rows = Word(p + 6);
-    if (lineStarted_) printLine(lineSpacing_, true);
-    const int fullWidth = static_cast<int>(std::min<size_t>(xBytes * 8 * static_cast<size_t>(sx), 1u << 20));
-    const int spare = areaRight() - areaLeft() - fullWidth;
-    const int x = areaLeft() + (spare <= 0 ? 0 : align_ == 1 ? spare / 2 : align_ == 2 ? spare : 0);
-    const size_t usedBytes = std::min<size_t>(xBytes, static_cast<size_t>((paper_.width() + 7) / 8));
-    std::vector<uint8_t> wide(usedBytes * 2);
-    const uint8_t* data = p + 8;
-    for (size_t r = 0; r < rows; ++r) {
-        const uint8_t* src = data + r * xBytes;
-        const uint8_t* bits = src;
-        int widthBits = static_cast<int>(usedBytes * 8);
-        if (sx == 2) {
-            for (size_t i = 0; i < usedBytes; ++i) {
-                wide[2 * i] = static_cast<uint8_t>(kDoubling[src[i]] >> 8);
-                wide[2 * i + 1] = static_cast<uint8_t>(kDoubling[src[i]]);
-            }
-            bits = wide.data();
-            widthBits *= 2;
-        }
-        for (int dy = 0; dy < sy; ++dy) {
-            const int64_t y = y_ + static_cast<int64_t>(r) * sy + dy;
-            paper_.extendTo(y + 1);
-            paper_.blit(y, x, bits, widthBits, density_);
-        }
-    }
-    y_ += static_cast<int64_t>(rows) * sy;
-    paper_.extendTo(y_);
-    xSet_ = false;
-}
-
-void Interpreter::barcode(const uint8_t* p, size_t n) {
-    if (n < 3) return;
-    const uint8_t m = p[2];
-    int index;
-    std::string data;
-    if (m >= 65) {
-        index = m - 65;
-        if (n < 4) return;
-        data.assign(reinterpret_cast<const char*>(p + 4), std::min<size_t>(p[3], n - 4));
-    } else {
-        index = m;
-        size_t end = n;
-        if (end > 3 && p[end - 1] == 0) --end;
-        data.assign(reinterpret_cast<const char*>(p + 3), end - 3);
-    }
-    if (index < 0 || index >= kSymbologyCount) return;
-    const std::optional<LinearSymbol> symbol =
-        MakeLinear(static_cast<Symbology>(index), data, barWidth_, std::max(barHeight_, 1));
-    if (!symbol) return;
-    const FontCell cell = kFontCells[hriFont_];
-    const bool above = hri_ == 1 || hri_ == 3, below = hri_ == 2 || hri_ == 3;
-    const int textRows = cell.height + 2;
-    const int height = symbol->bars.height + (above ? textRows : 0) + (below ? textRows : 0);
-    Bitmap block(symbol->bars.width, height);
-    const int barsTop = above ? textRows : 0;
-    for (int y = 0; y < symbol->bars.height; ++y) {
-        std::copy_n(symbol->bars.row(y), block.stride,
-                    block.bits.begin() + static_cast<std::ptrdiff_t>((barsTop + y) * block.stride));
-    }
-    auto drawText = [&](int top) {
-        const int textWidth = static_cast<int>(symbol->text.size()) * cell.width;
-        int x = std::max(0, (block.width - textWidth) / 2);
-        for (char c : symbol->text) {
-            const Bitmap& g = PlainGlyph(hriFont_, static_cast<unsigned char>(c));
-            for (int y = 0; y < g.height; ++y) {
-                for (int gx = 0; gx < g.width; ++gx) {
-                    if (g.get(gx, y) && x + gx < block.width) block.set(x + gx, top + y);
-                }
-            }
-            x += cell.width;
-        }
-    };
-    if (above) drawText(0);
-    if (below) drawText(barsTop + symbol->bars.height + 2);
-    printBlock(block);
-}
-
-void Interpreter::qr(const uint8_t* p, size_t n) {
-    if (n < 7 || p[5] != 0x31) return;
-    const uint8_t a = n > 7 ? p[7] : 0;
-    switch (p[6]) {
-        case 0x41: qr_.model = a >= 49 && a <= 51 ? a - 48 : 2; break;
-        case 0x43: qr_.moduleSize = std::clamp<int>(a, 1, 16); break;
-        case 0x45: qr_.errorLevel = a >= 48 && a <= 51 ? a - 48 : 0; break;
-        case 0x50:
-            qrData_.assign(p + std::min<size_t>(8, n), p + n);
-            break;
-        case 0x51:
-            if (std::optional<Bitmap> symbol = MakeQr(qr_, qrData_)) printBlock(*symbol);
-            break;
-        default: break;
-    }
-}
-
-void Interpreter::tableRow(const uint8_t* p, size_t n) {
-    // FS V k, k column rules (in characters), c cells, c cell positions (in characters), then for
-    // each cell a style byte (2: emphasized) and its text up to a zero byte.
-    if (n < 4) return;
-    const size_t k = p[2];
-    if (n < 4 + k) return;
-    const size_t cells = p[3 + k];
-    size_t off = 4 + k + cells;
-    if (off > n) return;
-    if (lineStarted_) printLine(lineSpacing_, true);
-    const int column = kFontCells[font_].width + charSpacing_;
-    const uint8_t savedMode = mode_;
-    inTable_ = true;
-    for (size_t c = 0; c < cells && off < n; ++c) {
-        const uint8_t style = p[off++];
-        size_t end = off;
-        while (end < n && p[end] != 0) ++end;
-        x_ = areaLeft() + p[4 + k + c] * column;
-        xSet_ = true;
-        mode_ = static_cast<uint8_t>(style == 2 ? (savedMode | kModeEmphasized) : savedMode);
-        for (size_t i = off; i < end;) {
-            const DecodedCharacter d = decoder_->decode(chars_, p + i, end - i);
-            if (d.length == 0) break;
-            putCharacter(d.ch, d.wide);
-            i += d.length;
-        }
-        off = end + 1;
-    }
-    mode_ = savedMode;
-    inTable_ = false;
-    const int height = kFontCells[font_].height * scaleY();
-    Bitmap rule(1, height);
-    for (int y = 0; y < height; ++y) rule.set(0, y);
-    const Bitmap& kept = keep(std::move(rule));
-    for (size_t i = 0; i < k; ++i) {
-        const int x = std::min(areaLeft() + p[3 + i] * column, paper_.width() - 1);
-        line_.push_back({x, 0, &kept, density_});
-    }
-    lineStarted_ = true;
-    printLine(lineSpacing_, true);
-}
-
-void Interpreter::cut(int feed) {
-    if (lineStarted_) printLine(lineSpacing_, true);
-    y_ += feed;
-    paper_.extendTo(y_ + 1);
-    paper_.addCut(y_);
-    y_ += 1;
 }
 
 }  // namespace pellory::receipt

@@ -3,22 +3,29 @@
 // of ESC * and the cells of FS V gather in a line that prints on LF, ESC J, ESC d or when it is
 // full; raster images, barcodes and QR codes print at once, each starting a line of its own.
 //
+// Commands too long to hold whole (raster images, stored graphics and images past 64 KiB) are taken
+// piece by piece as they come (see LongCommand): a raster image prints row by row, and the memory
+// of the interpreter does not grow with the length of a command.
+//
 // Geometry: the paper is the print head's width (384 dots for ORVA58, 576 for ORVA80); margins
 // of ESC l and ESC Q count 8 dots (one mm) per unit; line spacing, feeds and positions count dots.
 // Not thread-safe: one thread feeds it and reads its paper.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
 #include "receipt/characters.h"
 #include "receipt/decoding.h"
 #include "receipt/glyphs.h"
+#include "receipt/long_command.h"
 #include "receipt/paper.h"
 #include "receipt/symbols.h"
 #include "vprinter/command_splitter.h"
@@ -43,18 +50,28 @@ class Interpreter {
 public:
     enum class Drawing { On, Off };  // Off: decoding only, the paper stays empty
 
-    explicit Interpreter(int widthDots = kOrva58Dots, Drawing drawing = Drawing::On);
+    // paperRows and atBound: the paper's bound (see Paper); the live view's 2 m roll unless given.
+    explicit Interpreter(int widthDots = kOrva58Dots, Drawing drawing = Drawing::On,
+                         int64_t paperRows = Paper::kMaxRows, Paper::AtBound atBound = Paper::AtBound::Scroll);
 
     // Takes the next bytes of the stream.
     void feed(const uint8_t* data, size_t n);
     void feed(const std::vector<uint8_t>& data) { feed(data.data(), data.size()); }
     // The end of the stream: bytes of a command that never completed are reported to the
-    // decoding as an unknown command. The line still being gathered stays unprinted, as on the
-    // printer, until more bytes come.
+    // decoding as an unknown command (a long command whose header came is named, with how much of
+    // it came). The line still being gathered stays unprinted, as on the printer, until more
+    // bytes come.
     void finish();
 
-    // Each command, as it is interpreted.
+    // Each command, as it is interpreted. A text run comes as one command however the pieces cut
+    // it (a run longer than kTextLineBytes in parts of at most that many bytes); it is handed
+    // out when the next command comes, or at finish().
+    static constexpr size_t kTextLineBytes = 64 * 1024;
     void setDecodeSink(std::function<void(const DecodedCommand&)> sink) { sink_ = std::move(sink); }
+    // Each cut, once its line is on the paper, with its row: nothing is drawn above it any more.
+    void setCutSink(std::function<void(int64_t row)> sink) { cutSink_ = std::move(sink); }
+    // Lets go of the paper above `row` (see Paper::tearOff); rows the printer has passed only.
+    void tearOff(int64_t row) { paper_.tearOff(std::min(row, y_)); }
 
     const Paper& paper() const { return paper_; }
     // The paper row the next line starts at (the paper reaches at least this far).
@@ -69,6 +86,12 @@ public:
     void setWidth(int widthDots);
 
 private:
+    // A line holds at most this many pieces (characters, images, rules): a stream that never ends
+    // its line prints it when it is full, as the printer's line buffer does.
+    static constexpr size_t kMaxLineElements = 4096;
+    // Far right of the paper: a position past it prints nothing, whatever more is added.
+    static constexpr int kFarRight = 1 << 24;
+
     struct Element {
         int x = 0;
         int y = 0;  // offset from the line's top; -1: aligned to the line's bottom
@@ -78,6 +101,7 @@ private:
 
     void command(vprinter::Command::Kind kind, const uint8_t* p, size_t n);
     void text(const uint8_t* p, size_t n);
+    void flushText();  // hands out the text run gathered for the decoding
     void control(uint8_t b);
     void esc(const uint8_t* p, size_t n);
     void fs(const uint8_t* p, size_t n);
@@ -99,7 +123,21 @@ private:
     void printBlock(const Bitmap& block);  // a raster image, barcode or QR code, aligned
     void drawBitmap(const Bitmap& b, int x, int64_t y, uint8_t density);
     void bitImage(const uint8_t* p, size_t n);
+    // Where a raster image goes: begun once its header is known, then row by row, then ended.
+    struct RasterPlace {
+        int x = 0;
+        size_t xBytes = 0, usedBytes = 0;
+        int sx = 1, sy = 1;
+    };
+    RasterPlace rasterStart(uint8_t mode, size_t xBytes);
+    void rasterRow(const RasterPlace& place, size_t index, const uint8_t* src);
+    void rasterEnd(const RasterPlace& place, size_t rows);
     void raster(const uint8_t* p, size_t n);
+    // Long commands: the splitter's incomplete command taken over, fed (its rows drawn when draw),
+    // and ended.
+    void takeOverLong(bool draw);
+    size_t feedLong(const uint8_t* data, size_t n, bool draw = true);
+    void endLong(bool complete);
     void barcode(const uint8_t* p, size_t n);
     void qr(const uint8_t* p, size_t n);
     void tableRow(const uint8_t* p, size_t n);
@@ -109,7 +147,12 @@ private:
     Paper paper_;
     Drawing drawing_;
     vprinter::CommandSplitter splitter_;
+    std::unique_ptr<LongCommand> long_;    // a long command being taken, if any
+    std::optional<RasterPlace> longRaster_;  // where its rows go (a raster image, once begun)
+    std::vector<uint8_t> rasterWide_;      // a raster row with its dots doubled
     std::function<void(const DecodedCommand&)> sink_;
+    std::optional<DecodedCommand> text_;  // the text run being gathered for the decoding
+    std::function<void(int64_t)> cutSink_;
     std::shared_ptr<const CharacterDecoder> decoder_;
     size_t offset_ = 0;
 

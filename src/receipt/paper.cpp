@@ -6,44 +6,74 @@
 
 namespace pellory::receipt {
 
-Paper::Paper(int widthDots) : width_(std::max(8, widthDots)), stride_(static_cast<size_t>((width_ + 7) / 8)) {}
+Paper::Paper(int widthDots, int64_t maxRows, AtBound atBound)
+    : width_(std::max(8, widthDots)), stride_(static_cast<size_t>((width_ + 7) / 8)),
+      maxRows_(std::max<int64_t>(1, maxRows)), atBound_(atBound) {}
 
 size_t Paper::slot(int64_t y) const {
     const size_t offset = static_cast<size_t>(y - first_);
-    const size_t capacity = static_cast<size_t>(kMaxRows);
+    const size_t capacity = static_cast<size_t>(maxRows_);
     size_t s = start_ + offset;
     if (s >= capacity) s -= capacity;
     return s;
 }
 
 void Paper::extendTo(int64_t end) {
+    const size_t capacity = static_cast<size_t>(maxRows_);
     while (endRow() < end) {
         const int64_t want = end - endRow();
-        if (rows_ < static_cast<size_t>(kMaxRows)) {
+        if (rows_ < capacity) {
             // Grow the ring (it is not wrapped until it is full, so slots are in order).
-            const size_t add = static_cast<size_t>(std::min<int64_t>(want, kMaxRows - static_cast<int64_t>(rows_)));
+            const size_t add = static_cast<size_t>(std::min<int64_t>(want, maxRows_ - static_cast<int64_t>(rows_)));
             const size_t needed = (rows_ + add) * stride_;
             if (bits_.size() < needed) {
-                size_t capacity = std::max(bits_.size() * 2, needed);
-                capacity = std::min(capacity, static_cast<size_t>(kMaxRows) * stride_);
-                bits_.resize(capacity, 0);
-                densities_.resize(capacity / stride_, kDefaultDensity);
+                size_t room = std::max(bits_.size() * 2, needed);
+                room = std::min(room, capacity * stride_);
+                bits_.resize(room, 0);
+                densities_.resize(room / stride_, kDefaultDensity);
             }
             rows_ += add;
             continue;
         }
+        if (atBound_ == AtBound::Stop) {
+            overflowed_ = true;
+            return;
+        }
         // Full: the oldest rows scroll off, their slots become the new rows.
-        const int64_t skip = std::min<int64_t>(want, kMaxRows);
+        const int64_t skip = std::min<int64_t>(want, maxRows_);
         for (int64_t i = 0; i < skip; ++i) {
             std::fill_n(bits_.begin() + static_cast<std::ptrdiff_t>(start_ * stride_), stride_, uint8_t{0});
             densities_[start_] = kDefaultDensity;
-            start_ = (start_ + 1) % static_cast<size_t>(kMaxRows);
+            start_ = (start_ + 1) % capacity;
             ++first_;
         }
         // Far beyond the roll: the rows in between would scroll off at once.
-        if (want > kMaxRows) first_ += want - kMaxRows;
+        if (want > maxRows_) first_ += want - maxRows_;
         while (!cuts_.empty() && cuts_.front() < first_) cuts_.pop_front();
     }
+}
+
+void Paper::tearOff(int64_t row) {
+    row = std::min(row, endRow());
+    if (row <= first_) return;
+    // The ring in order first (slot 0 the oldest row kept): only a full ring is wrapped.
+    if (start_ != 0) {
+        std::rotate(bits_.begin(), bits_.begin() + static_cast<std::ptrdiff_t>(start_ * stride_), bits_.end());
+        std::rotate(densities_.begin(), densities_.begin() + static_cast<std::ptrdiff_t>(start_), densities_.end());
+        start_ = 0;
+    }
+    // The rows kept move to the front; the slots they leave are white again.
+    const size_t drop = static_cast<size_t>(row - first_);
+    const size_t keep = rows_ - drop;
+    const auto bitsAt = [this](size_t r) { return bits_.begin() + static_cast<std::ptrdiff_t>(r * stride_); };
+    const auto densityAt = [this](size_t r) { return densities_.begin() + static_cast<std::ptrdiff_t>(r); };
+    std::copy(bitsAt(drop), bitsAt(rows_), bitsAt(0));
+    std::fill(bitsAt(keep), bitsAt(rows_), uint8_t{0});
+    std::copy(densityAt(drop), densityAt(rows_), densityAt(0));
+    std::fill(densityAt(keep), densityAt(rows_), kDefaultDensity);
+    rows_ = keep;
+    first_ = row;
+    while (!cuts_.empty() && cuts_.front() < first_) cuts_.pop_front();
 }
 
 const uint8_t* Paper::row(int64_t y) const {
@@ -142,6 +172,7 @@ void Paper::clear() {
     start_ = 0;
     rows_ = 0;
     first_ = 0;
+    overflowed_ = false;
     cuts_.clear();
 }
 

@@ -2,10 +2,12 @@
 // downward as the printer feeds.
 //
 // Rows are numbered from the top of the roll (row 0 is the first the printer reached). The paper
-// holds at most kMaxRows rows: past that, the oldest rows scroll off as a torn-off roll would, and
-// firstRow() tells the number of the oldest row still kept. Drawing on a row that has scrolled off
-// does nothing. Each row also keeps the print density that was in force when it was last inked,
-// and the paper keeps the rows where it was cut.
+// holds at most maxRows() rows (kMaxRows unless given). At that bound, a scrolling paper (the live
+// view's roll) lets the oldest rows scroll off as a torn-off roll would, and firstRow() tells the
+// number of the oldest row still kept; a stopping paper keeps its rows and goes no further
+// (overflowed() tells it was asked to). Rows can also be torn off on purpose (tearOff). Drawing on
+// a row that is not kept does nothing. Each row also keeps the print density that was in force
+// when it was last inked, and the paper keeps the rows where it was cut.
 #pragma once
 
 #include <cstddef>
@@ -20,13 +22,20 @@ public:
     static constexpr int64_t kMaxRows = 16000;  // 2 m of paper at 8 dots per mm
     static constexpr uint8_t kDefaultDensity = 4;
 
-    explicit Paper(int widthDots = 384);
+    // What happens when the paper would keep more than maxRows rows.
+    enum class AtBound { Scroll, Stop };
+
+    explicit Paper(int widthDots = 384, int64_t maxRows = kMaxRows, AtBound atBound = AtBound::Scroll);
 
     int width() const { return width_; }
     size_t stride() const { return stride_; }     // bytes per row
     int64_t firstRow() const { return first_; }   // oldest row kept
     int64_t endRow() const { return first_ + static_cast<int64_t>(rows_); }  // one past the last row reached
     size_t keptRows() const { return rows_; }
+    int64_t maxRows() const { return maxRows_; }
+    AtBound atBound() const { return atBound_; }
+    // A stopping paper was asked to reach past maxRows kept rows (the rows past it are not kept).
+    bool overflowed() const { return overflowed_; }
 
     // The paper reaches at least row `end` (exclusive): new rows are white.
     void extendTo(int64_t end);
@@ -48,7 +57,11 @@ public:
     void addCut(int64_t y);
     const std::deque<int64_t>& cuts() const { return cuts_; }
 
-    // Empties the paper (width kept).
+    // Lets go of the rows before `row` (at most up to endRow()): they are no longer kept, their
+    // room serves the rows to come, and the cuts among them are forgotten.
+    void tearOff(int64_t row);
+
+    // Empties the paper (width and bound kept).
     void clear();
     // Counts the black dots of the kept rows (for tests and checks).
     size_t inkDots() const;
@@ -58,7 +71,10 @@ private:
 
     int width_;
     size_t stride_;
-    std::vector<uint8_t> bits_;      // ring of rows, kMaxRows at most
+    int64_t maxRows_;
+    AtBound atBound_;
+    bool overflowed_ = false;
+    std::vector<uint8_t> bits_;      // ring of rows, maxRows_ at most
     std::vector<uint8_t> densities_; // one per ring slot
     size_t start_ = 0;               // ring slot of firstRow()
     size_t rows_ = 0;                // rows kept

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <QImage>
+#include <memory>
 #include <string>
 
 #include "receipt/paper.h"
+#include "receipt/paper_png.h"
 
 namespace pellory::receipt {
 
@@ -20,9 +22,34 @@ QImage PaperImage(const Paper& paper, bool shaded, int64_t fromRow, int64_t toRo
 // Grey level of ink printed at a density level 1..8 (level 8: 0, black).
 int InkGrey(uint8_t density);
 
-// Writes the paper to path: PDF when the name ends in ".pdf" (any letter case), else PNG.
-// False with error set when the file cannot be written.
+// Whether a file name asks for a PDF: it ends in ".pdf" (any letter case).
+bool IsPdfName(const std::string& path);
+
+// Writes the kept paper to path in one step (a new file in the same folder that then takes its
+// place, so that a failure leaves no file and an old one as it was): PDF when the name ends in
+// ".pdf" (one page), else PNG. False with error set when the file cannot be written.
 bool SavePaper(const Paper& paper, const std::string& path, std::string* error = nullptr);
+
+// A PDF at the real paper size, a page for each piece of paper given, written to a sink as the
+// pages come (only the page being drawn is held).
+class PdfPages {
+public:
+    PdfPages(int widthDots, const ByteSink& sink);
+    ~PdfPages();
+    PdfPages(const PdfPages&) = delete;
+    PdfPages& operator=(const PdfPages&) = delete;
+
+    // A page of rows [fromRow, toRow) of the paper (at least 1 mm high). False when it could not
+    // be written.
+    bool add(const Paper& paper, int64_t fromRow, int64_t toRow);
+    // The end of the document; one without a page gets a blank one. False when it could not be
+    // written.
+    bool finish();
+
+private:
+    struct Writer;
+    std::unique_ptr<Writer> writer_;
+};
 
 // Width of the roll in mm for a print head of widthDots (58 mm for 384 dots, 80 mm for 576).
 double PaperWidthMm(int widthDots);

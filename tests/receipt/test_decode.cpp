@@ -69,6 +69,25 @@ TEST(ReceiptDecode, AnIncompleteCommandAtTheEndIsShownUnknown) {
     EXPECT_EQ(DecodeStream(shortEsc.data(), shortEsc.size()), "0000  1B 24 05  ESC $  unknown\n");
 }
 
+TEST(ReceiptDecode, TheLinesAreTheSameWhateverPiecesTheStreamComesIn) {
+    // Long text runs, Kanji pairs, commands between them, and a raster image too long to hold whole.
+    std::string longRun;
+    for (int i = 0; i < 900; ++i) longRun += "Line of text " + std::to_string(i) + " ";
+    const Bytes stream = Cat({T(longRun), B({0x0A, 0x1C, 0x26}), B({0xD6, 0xD0, 0xD6, 0xD0, 0x41}), B({0x1C, 0x2E}),
+                              B({0x1D, 0x76, 0x30, 0x00, 0x30, 0x00, 0x00, 0x08}), Bytes(48 * 2048, 0x81), T(longRun),
+                              B({0x1B, 0x21, 0x08}), T("end")});
+    const std::string whole = DecodeStream(stream.data(), stream.size());
+    EXPECT_EQ(std::count(whole.begin(), whole.end(), '\n'), 9) << whole;
+    for (const size_t piece : {size_t{1}, size_t{3}, size_t{4096}, size_t{65536}}) {
+        std::string lines;
+        Interpreter decoder(kOrva58Dots, Interpreter::Drawing::Off);
+        decoder.setDecodeSink([&](const DecodedCommand& c) { lines += FormatDecoded(c) + '\n'; });
+        for (size_t at = 0; at < stream.size(); at += piece) decoder.feed(stream.data() + at, std::min(piece, stream.size() - at));
+        decoder.finish();
+        EXPECT_EQ(lines, whole) << "pieces of " << piece;
+    }
+}
+
 TEST(ReceiptDecode, EverySampleCommandIsKnown) {
     for (const samples::Sample& s : samples::Samples()) {
         for (const samples::Row& row : s.rows) {

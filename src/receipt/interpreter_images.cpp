@@ -1,0 +1,228 @@
+// The interpreter's images, symbols, tables and cuts (see interpreter.h).
+#include <algorithm>
+#include <array>
+
+#include "receipt/interpreter.h"
+
+namespace pellory::receipt {
+
+namespace {
+
+size_t Word(const uint8_t* p) { return static_cast<size_t>(p[0]) | static_cast<size_t>(p[1]) << 8; }
+
+// Each bit of a byte doubled: the two bytes of a double-width image.
+constexpr std::array<uint16_t, 256> MakeDoubling() {
+    std::array<uint16_t, 256> t{};
+    for (unsigned b = 0; b < 256; ++b) {
+        uint16_t v = 0;
+        for (int i = 0; i < 8; ++i) {
+            if (b & (0x80u >> i)) v = static_cast<uint16_t>(v | (0xC000u >> (2 * i)));
+        }
+        t[b] = v;
+    }
+    return t;
+}
+constexpr std::array<uint16_t, 256> kDoubling = MakeDoubling();
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Images, symbols, tables, cuts
+
+void Interpreter::bitImage(const uint8_t* p, size_t n) {
+    if (n < 5) return;
+    const uint8_t m = p[2];
+    const bool tall = m == 32 || m == 33;
+    const bool single = m == 0 || m == 32;
+    if (!tall && m != 1 && !single) return;
+    const int columns = static_cast<int>(Word(p + 3));
+    const int bytesPerColumn = tall ? 3 : 1;
+    const int sx = single ? 2 : 1;
+    const int width = columns * sx;
+    if (line_.size() >= kMaxLineElements) printLine(lineSpacing_, true);
+    if (!lineStarted_ && !xSet_) x_ = areaLeft();
+    if (x_ >= paper_.width()) {  // wholly past the paper's right edge: only the position moves on
+        x_ = std::min(x_ + width, kFarRight);
+        lineStarted_ = true;
+        return;
+    }
+    // Columns past the paper's edge are dropped.
+    const int shown = std::min(columns, (paper_.width() + sx - 1) / sx);
+    Bitmap image(shown * sx, 8 * bytesPerColumn);
+    const uint8_t* data = p + 5;
+    for (int c = 0; c < shown; ++c) {
+        for (int k = 0; k < bytesPerColumn; ++k) {
+            const uint8_t v = data[c * bytesPerColumn + k];
+            if (!v) continue;
+            for (int bit = 0; bit < 8; ++bit) {
+                if (!(v & (0x80 >> bit))) continue;
+                for (int dx = 0; dx < sx; ++dx) image.set(c * sx + dx, k * 8 + bit);
+            }
+        }
+    }
+    putInLine(&keep(std::move(image)), width);
+}
+
+Interpreter::RasterPlace Interpreter::rasterStart(uint8_t mode, size_t xBytes) {
+    RasterPlace place;
+    const uint8_t m = mode >= 48 ? static_cast<uint8_t>(mode - 48) : mode;
+    place.sx = (m & 1) ? 2 : 1;
+    place.sy = (m & 2) ? 2 : 1;
+    place.xBytes = xBytes;
+    if (lineStarted_) printLine(lineSpacing_, true);
+    const int fullWidth = static_cast<int>(std::min<size_t>(xBytes * 8 * static_cast<size_t>(place.sx), 1u << 20));
+    const int spare = areaRight() - areaLeft() - fullWidth;
+    place.x = areaLeft() + (spare <= 0 ? 0 : align_ == 1 ? spare / 2 : align_ == 2 ? spare : 0);
+    place.usedBytes = std::min<size_t>(xBytes, static_cast<size_t>((paper_.width() + 7) / 8));
+    rasterWide_.resize(place.usedBytes * 2);
+    return place;
+}
+
+void Interpreter::rasterRow(const RasterPlace& place, size_t index, const uint8_t* src) {
+    const uint8_t* bits = src;
+    int widthBits = static_cast<int>(place.usedBytes * 8);
+    if (place.sx == 2) {
+        for (size_t i = 0; i < place.usedBytes; ++i) {
+            rasterWide_[2 * i] = static_cast<uint8_t>(kDoubling[src[i]] >> 8);
+            rasterWide_[2 * i + 1] = static_cast<uint8_t>(kDoubling[src[i]]);
+        }
+        bits = rasterWide_.data();
+        widthBits *= 2;
+    }
+    for (int dy = 0; dy < place.sy; ++dy) {
+        const int64_t y = y_ + static_cast<int64_t>(index) * place.sy + dy;
+        paper_.extendTo(y + 1);
+        paper_.blit(y, place.x, bits, widthBits, density_);
+    }
+}
+
+void Interpreter::rasterEnd(const RasterPlace& place, size_t rows) {
+    y_ += static_cast<int64_t>(rows) * place.sy;
+    paper_.extendTo(y_);
+    xSet_ = false;
+}
+
+void Interpreter::raster(const uint8_t* p, size_t n) {
+    if (n < 8 || p[2] != 0x30) return;
+    const size_t xBytes = Word(p + 4), rows = Word(p + 6);
+    const RasterPlace place = rasterStart(p[3], xBytes);
+    for (size_t r = 0; r < rows; ++r) rasterRow(place, r, p + 8 + r * xBytes);
+    rasterEnd(place, rows);
+}
+
+void Interpreter::barcode(const uint8_t* p, size_t n) {
+    if (n < 3) return;
+    const uint8_t m = p[2];
+    int index;
+    std::string data;
+    if (m >= 65) {
+        index = m - 65;
+        if (n < 4) return;
+        data.assign(reinterpret_cast<const char*>(p + 4), std::min<size_t>(p[3], n - 4));
+    } else {
+        index = m;
+        size_t end = n;
+        if (end > 3 && p[end - 1] == 0) --end;
+        data.assign(reinterpret_cast<const char*>(p + 3), end - 3);
+    }
+    if (index < 0 || index >= kSymbologyCount) return;
+    const std::optional<LinearSymbol> symbol =
+        MakeLinear(static_cast<Symbology>(index), data, barWidth_, std::max(barHeight_, 1));
+    if (!symbol) return;
+    const FontCell cell = kFontCells[hriFont_];
+    const bool above = hri_ == 1 || hri_ == 3, below = hri_ == 2 || hri_ == 3;
+    const int textRows = cell.height + 2;
+    const int height = symbol->bars.height + (above ? textRows : 0) + (below ? textRows : 0);
+    Bitmap block(symbol->bars.width, height);
+    const int barsTop = above ? textRows : 0;
+    for (int y = 0; y < symbol->bars.height; ++y) {
+        std::copy_n(symbol->bars.row(y), block.stride,
+                    block.bits.begin() + static_cast<std::ptrdiff_t>((barsTop + y) * block.stride));
+    }
+    auto drawText = [&](int top) {
+        const int textWidth = static_cast<int>(symbol->text.size()) * cell.width;
+        int x = std::max(0, (block.width - textWidth) / 2);
+        for (char c : symbol->text) {
+            const Bitmap& g = PlainGlyph(hriFont_, static_cast<unsigned char>(c));
+            for (int y = 0; y < g.height; ++y) {
+                for (int gx = 0; gx < g.width; ++gx) {
+                    if (g.get(gx, y) && x + gx < block.width) block.set(x + gx, top + y);
+                }
+            }
+            x += cell.width;
+        }
+    };
+    if (above) drawText(0);
+    if (below) drawText(barsTop + symbol->bars.height + 2);
+    printBlock(block);
+}
+
+void Interpreter::qr(const uint8_t* p, size_t n) {
+    if (n < 7 || p[5] != 0x31) return;
+    const uint8_t a = n > 7 ? p[7] : 0;
+    switch (p[6]) {
+        case 0x41: qr_.model = a >= 49 && a <= 51 ? a - 48 : 2; break;
+        case 0x43: qr_.moduleSize = std::clamp<int>(a, 1, 16); break;
+        case 0x45: qr_.errorLevel = a >= 48 && a <= 51 ? a - 48 : 0; break;
+        case 0x50:
+            qrData_.assign(p + std::min<size_t>(8, n), p + n);
+            break;
+        case 0x51:
+            if (std::optional<Bitmap> symbol = MakeQr(qr_, qrData_)) printBlock(*symbol);
+            break;
+        default: break;
+    }
+}
+
+void Interpreter::tableRow(const uint8_t* p, size_t n) {
+    // FS V k, k column rules (in characters), c cells, c cell positions (in characters), then for
+    // each cell a style byte (2: emphasized) and its text up to a zero byte.
+    if (n < 4) return;
+    const size_t k = p[2];
+    if (n < 4 + k) return;
+    const size_t cells = p[3 + k];
+    size_t off = 4 + k + cells;
+    if (off > n) return;
+    if (lineStarted_) printLine(lineSpacing_, true);
+    const int column = kFontCells[font_].width + charSpacing_;
+    const uint8_t savedMode = mode_;
+    inTable_ = true;
+    for (size_t c = 0; c < cells && off < n; ++c) {
+        const uint8_t style = p[off++];
+        size_t end = off;
+        while (end < n && p[end] != 0) ++end;
+        x_ = areaLeft() + p[4 + k + c] * column;
+        xSet_ = true;
+        mode_ = static_cast<uint8_t>(style == 2 ? (savedMode | kModeEmphasized) : savedMode);
+        for (size_t i = off; i < end;) {
+            const DecodedCharacter d = decoder_->decode(chars_, p + i, end - i);
+            if (d.length == 0) break;
+            putCharacter(d.ch, d.wide);
+            i += d.length;
+        }
+        off = end + 1;
+    }
+    mode_ = savedMode;
+    inTable_ = false;
+    const int height = kFontCells[font_].height * scaleY();
+    Bitmap rule(1, height);
+    for (int y = 0; y < height; ++y) rule.set(0, y);
+    const Bitmap& kept = keep(std::move(rule));
+    for (size_t i = 0; i < k; ++i) {
+        const int x = std::min(areaLeft() + p[3 + i] * column, paper_.width() - 1);
+        line_.push_back({x, 0, &kept, density_});
+    }
+    lineStarted_ = true;
+    printLine(lineSpacing_, true);
+}
+
+void Interpreter::cut(int feed) {
+    if (lineStarted_) printLine(lineSpacing_, true);
+    y_ += feed;
+    paper_.extendTo(y_ + 1);
+    paper_.addCut(y_);
+    y_ += 1;
+    if (cutSink_) cutSink_(y_ - 1);
+}
+
+}  // namespace pellory::receipt

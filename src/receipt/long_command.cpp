@@ -1,0 +1,131 @@
+#include "receipt/long_command.h"
+
+#include <algorithm>
+
+namespace pellory::receipt {
+
+namespace {
+
+constexpr size_t kRasterHeader = 8;    // GS v 0 m xL xH yL yH
+constexpr size_t kGraphicsHeader = 7;  // GS 8 fn p1 p2 p3 p4 (the length as the splitter reads it)
+constexpr size_t kImagesHeader = 3;    // FS q n
+constexpr size_t kImageHeader = 4;     // xL xH yL yH of each stored image
+
+uint64_t Word(const uint8_t* p) { return static_cast<uint64_t>(p[0]) | static_cast<uint64_t>(p[1]) << 8; }
+
+// The length of the header of the long command that p starts, or 0 when it starts none.
+size_t HeaderLength(const uint8_t* p, size_t n) {
+    if (n >= 3 && p[0] == 0x1D && p[1] == 0x76 && p[2] == 0x30) return kRasterHeader;
+    if (n >= 2 && p[0] == 0x1D && p[1] == 0x38) return kGraphicsHeader;
+    if (n >= 2 && p[0] == 0x1C && p[1] == 0x71) return kImagesHeader;
+    return 0;
+}
+
+}  // namespace
+
+bool LongCommand::Recognised(const uint8_t* p, size_t n) {
+    const size_t header = HeaderLength(p, n);
+    return header != 0 && n >= header;
+}
+
+std::optional<uint64_t> LongCommand::length() const {
+    if (kind_ == Kind::Unknown || (phase_ == Phase::Header && taken_ > 0)) return std::nullopt;
+    if (kind_ == Kind::StoredImages && (imagesLeft_ > 0 || phase_ == Phase::ImageHeader)) return std::nullopt;
+    return knownEnd_;
+}
+
+size_t LongCommand::take(const uint8_t* p, size_t n, const RowSink& row) {
+    size_t used = 0;
+    while (used < n && phase_ != Phase::Done) {
+        const uint8_t* at = p + used;
+        const size_t left = n - used;
+        size_t k = 0;
+        if (phase_ == Phase::Header && kind_ == Kind::Unknown) {
+            // The first bytes name the kind; the caller starts with the whole header.
+            const size_t header = HeaderLength(at, left);
+            if (header == 0 || left < header) {
+                phase_ = Phase::Done;
+                break;
+            }
+            kind_ = at[1] == 0x76 ? Kind::Raster : at[1] == 0x38 ? Kind::Graphics : Kind::StoredImages;
+        }
+        switch (phase_) {
+            case Phase::Header:
+            case Phase::ImageHeader: {
+                const size_t size = phase_ == Phase::ImageHeader ? kImageHeader
+                                    : kind_ == Kind::Raster      ? kRasterHeader
+                                    : kind_ == Kind::Graphics    ? kGraphicsHeader
+                                                                 : kImagesHeader;
+                k = std::min(size - header_.size(), left);
+                header_.insert(header_.end(), at, at + k);
+                if (header_.size() == size) headerComplete();
+                break;
+            }
+            case Phase::Data:
+                k = static_cast<size_t>(std::min<uint64_t>(dataLeft_, left));
+                if (kind_ == Kind::Raster) takeRaster(at, k, row);
+                dataLeft_ -= k;
+                if (dataLeft_ == 0) dataComplete();
+                break;
+            case Phase::Done:
+                break;
+        }
+        if (head_.size() < kHeadBytes) head_.insert(head_.end(), at, at + std::min(kHeadBytes - head_.size(), k));
+        taken_ += k;
+        used += k;
+    }
+    return used;
+}
+
+void LongCommand::headerComplete() {
+    const uint8_t* h = header_.data();
+    if (phase_ == Phase::ImageHeader) {
+        dataLeft_ = Word(h) * Word(h + 2) * 8;
+        --imagesLeft_;
+        knownEnd_ += kImageHeader + dataLeft_;
+    } else if (kind_ == Kind::Raster) {
+        rasterMode_ = h[3];
+        rowBytes_ = static_cast<size_t>(Word(h + 4));
+        rows_ = static_cast<size_t>(Word(h + 6));
+        dataLeft_ = static_cast<uint64_t>(rowBytes_) * rows_;
+        knownEnd_ = kRasterHeader + dataLeft_;
+    } else if (kind_ == Kind::Graphics) {
+        dataLeft_ = Word(h + 3) | Word(h + 5) << 16;
+        knownEnd_ = kGraphicsHeader + dataLeft_;
+    } else {
+        imagesLeft_ = h[2];
+        knownEnd_ = kImagesHeader;
+    }
+    header_.clear();
+    phase_ = Phase::Data;
+    if (dataLeft_ == 0) dataComplete();
+}
+
+void LongCommand::dataComplete() {
+    phase_ = kind_ == Kind::StoredImages && imagesLeft_ > 0 ? Phase::ImageHeader : Phase::Done;
+}
+
+void LongCommand::takeRaster(const uint8_t* p, size_t n, const RowSink& row) {
+    if (!row) {  // decoding only: the rows are counted, not gathered
+        const uint64_t data = taken_ + n - kRasterHeader;
+        rowsDone_ = static_cast<size_t>(data / rowBytes_);
+        return;
+    }
+    size_t i = 0;
+    while (i < n) {
+        if (row_.empty() && n - i >= rowBytes_) {  // a whole row in the piece: straight from it
+            row(rowsDone_++, p + i);
+            i += rowBytes_;
+            continue;
+        }
+        const size_t part = std::min(rowBytes_ - row_.size(), n - i);
+        row_.insert(row_.end(), p + i, p + i + part);
+        i += part;
+        if (row_.size() == rowBytes_) {
+            row(rowsDone_++, row_.data());
+            row_.clear();
+        }
+    }
+}
+
+}  // namespace pellory::receipt

@@ -1,0 +1,60 @@
+#include "receipt/offline_roll.h"
+
+#include <utility>
+
+namespace pellory::receipt {
+
+OfflineRoll::OfflineRoll(int widthDots, Pieces pieces, Take take, int64_t maxRows)
+    : interpreter_(widthDots, Interpreter::Drawing::On, maxRows, Paper::AtBound::Stop), pieces_(pieces),
+      take_(std::move(take)), maxRows_(maxRows) {
+    if (pieces_ == Pieces::EachReceipt) interpreter_.setCutSink([this](int64_t row) { cutAt(row); });
+}
+
+bool OfflineRoll::feed(const uint8_t* data, size_t n) {
+    if (stopped_) return false;
+    interpreter_.feed(data, n);
+    return !overflowed() && !stopped_;
+}
+
+bool OfflineRoll::finish() {
+    if (stopped_) return false;
+    interpreter_.finish();
+    if (overflowed() || stopped_) return false;
+    const Paper& paper = interpreter_.paper();
+    if (pieces_ == Pieces::WholeRoll) return hand(paper.firstRow(), paper.endRow());
+    if (paper.endRow() > start_ && hasInk(start_, paper.endRow())) return hand(start_, paper.endRow());
+    return true;
+}
+
+// The paper is bounded at maxRows kept rows: asked for more, the picture is too tall.
+bool OfflineRoll::overflowed() {
+    if (interpreter_.paper().overflowed()) tooTall_ = stopped_ = true;
+    return tooTall_;
+}
+
+void OfflineRoll::cutAt(int64_t row) {
+    if (stopped_ || overflowed()) return;
+    if (row > start_ && !hand(start_, row)) return;
+    interpreter_.tearOff(row + 1);
+    start_ = row + 1;
+}
+
+bool OfflineRoll::hand(int64_t fromRow, int64_t toRow) {
+    ++pictures_;
+    if (!take_(interpreter_.paper(), fromRow, toRow)) stopped_ = true;
+    return !stopped_;
+}
+
+bool OfflineRoll::hasInk(int64_t fromRow, int64_t toRow) const {
+    const Paper& paper = interpreter_.paper();
+    for (int64_t y = fromRow; y < toRow; ++y) {
+        const uint8_t* bits = paper.row(y);
+        if (!bits) continue;
+        for (size_t i = 0; i < paper.stride(); ++i) {
+            if (bits[i]) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace pellory::receipt

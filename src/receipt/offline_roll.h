@@ -1,0 +1,58 @@
+// Drawing a captured stream offline (pellory-cli render, --receipt) as it is read, piece by
+// piece: either the whole roll as one picture, or receipt by receipt (the paper from one cut to
+// the next, and at the end the rest of it when anything is printed there), each handed out as
+// soon as it is complete and then let go, so that only one receipt is held at a time.
+//
+// No picture may be taller than its bound (kMaxPictureRows unless given): past it the drawing
+// stops (tooTall()), nothing of that picture is handed out, and nothing more is drawn.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "receipt/interpreter.h"
+
+namespace pellory::receipt {
+
+class OfflineRoll {
+public:
+    // 12.5 m of paper at 8 dots per mm.
+    static constexpr int64_t kMaxPictureRows = 100000;
+
+    enum class Pieces { WholeRoll, EachReceipt };
+
+    // One picture: rows [fromRow, toRow) of the paper. False stops the drawing (the picture could
+    // not be written, or the drawing is to end).
+    using Take = std::function<bool(const Paper& paper, int64_t fromRow, int64_t toRow)>;
+
+    OfflineRoll(int widthDots, Pieces pieces, Take take, int64_t maxRows = kMaxPictureRows);
+
+    // Takes the next bytes of the stream. False once the drawing has stopped.
+    bool feed(const uint8_t* data, size_t n);
+    // The end of the stream: hands out the whole roll, or the rest after the last cut when
+    // anything is printed on it. False when the drawing stopped.
+    bool finish();
+
+    bool tooTall() const { return tooTall_; }
+    // Pictures handed out so far.
+    size_t pictures() const { return pictures_; }
+    int64_t maxRows() const { return maxRows_; }
+
+private:
+    void cutAt(int64_t row);
+    bool overflowed();
+    bool hasInk(int64_t fromRow, int64_t toRow) const;
+    bool hand(int64_t fromRow, int64_t toRow);
+
+    Interpreter interpreter_;
+    Pieces pieces_;
+    Take take_;
+    int64_t maxRows_;
+    int64_t start_ = 0;  // the first row of the receipt being printed
+    bool stopped_ = false;
+    bool tooTall_ = false;
+    size_t pictures_ = 0;
+};
+
+}  // namespace pellory::receipt

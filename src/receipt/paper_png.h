@@ -1,0 +1,26 @@
+// The paper as a PNG, written row by row as it is made: one pixel per dot, printed dots pure
+// black, all else white, a cut a dashed mid-grey line (a palette of these three colours, two bits
+// a pixel). Nothing but the row being written is held besides the paper itself. Free of Qt.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "receipt/paper.h"
+
+namespace pellory::receipt {
+
+// Takes the next bytes of a file being written; false when they could not be written, which
+// ends the writing.
+using ByteSink = std::function<bool(const uint8_t* data, size_t n)>;
+
+// Writes rows [fromRow, toRow) of the paper (limited to the kept rows; one white row when none)
+// as a PNG to sink. False when the sink refused bytes.
+bool WritePaperPng(const Paper& paper, int64_t fromRow, int64_t toRow, const ByteSink& sink);
+
+// The grey of a cut's dashes, and their length: 8 dots grey, 8 dots gap.
+inline constexpr uint8_t kCutGreyLevel = 128;
+inline constexpr int kCutDash = 8;
+
+}  // namespace pellory::receipt
