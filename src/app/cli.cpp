@@ -14,6 +14,7 @@
 #include "pages/core/print_setup_actions.h"
 #include "platform/port_map.h"
 #include "platform/stop_request.h"
+#include "receipt/interpreter.h"
 #include "vprinter/virtual_printer.h"
 
 namespace pellory::app {
@@ -241,13 +242,30 @@ bool WriteHistoryFile(const std::string& path, const std::vector<link::EchoRecor
     return false;
 }
 
-// What the virtual printer received once it has every byte the command handed over (bounded by a
-// watchdog, so a printer that stopped taking bytes still gives what it has).
-std::vector<uint8_t> ReceivedInFull(const vprinter::VirtualPrinter& printer, size_t sent) {
-    constexpr uint32_t kArrivalWatchdogMs = 10000;
-    printer.waitForBytes(sent, kArrivalWatchdogMs);
-    return printer.received();
-}
+// --receipt: what the program's own virtual printer prints, drawn on the printer's thread as the
+// bytes arrive, so that nothing of the stream is kept but the paper. The printer must outlive it.
+class ReceiptDrawing {
+public:
+    ReceiptDrawing(vprinter::VirtualPrinter& printer, int widthDots) : printer_(printer), paper_(widthDots) {
+        printer_.setObserver([this](const uint8_t* bytes, size_t n) { paper_.feed(bytes, n); });
+    }
+    ~ReceiptDrawing() { printer_.setObserver(nullptr); }
+    ReceiptDrawing(const ReceiptDrawing&) = delete;
+    ReceiptDrawing& operator=(const ReceiptDrawing&) = delete;
+
+    // Writes the paper once the printer has every byte the command handed over (bounded by a
+    // watchdog, so a printer that stopped taking bytes still gives what it has).
+    int write(size_t sent, const std::string& path, std::ostream& err) {
+        constexpr uint32_t kArrivalWatchdogMs = 10000;
+        printer_.waitForBytes(sent, kArrivalWatchdogMs);
+        printer_.setObserver(nullptr);  // waits for a piece being drawn; the paper is ours now
+        return WriteReceipt(paper_, path, err);
+    }
+
+private:
+    vprinter::VirtualPrinter& printer_;
+    receipt::Interpreter paper_;
+};
 
 const char* SignalName(int number) {
     switch (number) {
@@ -435,6 +453,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     vprinter::VirtualPrinter printer;
     PortBinding binding;
     std::optional<OwnPrinterReplyWait> ownPrinterWait;
+    std::optional<ReceiptDrawing> receipt;
     if (options.virtualPrinter) {
         const auto transport = options.virtualPrinterOnNetwork ? vprinter::VirtualPrinter::Transport::Tcp
                                                                : vprinter::VirtualPrinter::Transport::PseudoTerminal;
@@ -444,6 +463,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         }
         binding.Bind(portNumber, printer.slavePath(), "Pellory virtual printer", false);
         ownPrinterWait.emplace(printer, portNumber);
+        if (options.receiptFile) receipt.emplace(printer, ReceiptWidthForModel(options.selection.device));
         if (options.virtualPrinterOnNetwork) {
             err << kCliProgram << ": virtual printer on " << printer.slavePath() << " (COM" << portNumber << ")\n";
         }
@@ -486,9 +506,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         !WriteHistoryFile(*options.historyFile, rows, err) && code == kCliDone) {
         code = kCliFileUnreadable;
     }
-    if (options.receiptFile) {
-        const int written = WriteReceipt(ReceivedInFull(printer, bytesSent),
-                                         ReceiptWidthForModel(options.selection.device), *options.receiptFile, err);
+    if (receipt) {
+        const int written = receipt->write(bytesSent, *options.receiptFile, err);
         if (code == kCliDone) code = written;
     }
     return FinishOutput(out, err, code);

@@ -72,6 +72,10 @@ int WriteReceipt(const std::vector<uint8_t>& stream, int widthDots, const std::s
     for (size_t at = 0; at < stream.size(); at += kPiece) {
         printer.feed(stream.data() + at, std::min(kPiece, stream.size() - at));
     }
+    return WriteReceipt(printer, path, err);
+}
+
+int WriteReceipt(receipt::Interpreter& printer, const std::string& path, std::ostream& err) {
     printer.finish();
     std::string error;
     if (!receipt::SavePaper(printer.paper(), path, &error)) {

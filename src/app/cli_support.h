@@ -28,6 +28,10 @@
 #include "platform/serial_device.h"
 #include "platform/stop_request.h"
 
+namespace pellory::receipt {
+class Interpreter;
+}
+
 namespace pellory::app::cli {
 
 using pages::ActionOutcome;
@@ -311,6 +315,8 @@ std::optional<Action> PrepareRender(const ParsedArgs& a, std::string& error);
 std::optional<Action> PrepareDecode(const ParsedArgs& a, std::string& error);
 // Renders a byte stream on paper of widthDots and writes it (PNG, or PDF for a .pdf name).
 int WriteReceipt(const std::vector<uint8_t>& stream, int widthDots, const std::string& path, std::ostream& err);
+// The same for a stream already fed to printer (the end of the stream is marked here).
+int WriteReceipt(receipt::Interpreter& printer, const std::string& path, std::ostream& err);
 int ReceiptWidthForModel(int device);
 
 inline constexpr std::array<const char*, 4> kHandshakeNames = {"none", "cts", "dtr", "xon"};

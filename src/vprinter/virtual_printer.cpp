@@ -129,24 +129,35 @@ struct VirtualPrinter::Impl {
     // master and slave against callers on other threads.
     std::mutex writeMutex;
 
-    // What was received, guarded by m.
+    // What was received, guarded by m. Counts always; the bytes and commands themselves only
+    // while recording.
     mutable std::mutex m;
     std::mutex observerMutex;
     VirtualPrinter::Observer observer;  // guarded by observerMutex
     mutable std::condition_variable cv;
+    bool recording = false;
+    size_t receivedTotal = 0;
+    size_t commandTotal = 0;
+    bool lastWasText = false;  // the last command counted was a text run (the next one joins it)
+    uint64_t clears = 0;       // clearReceived() calls so far
     Bytes received;
     std::vector<Command> commands;
+    Command current;           // recording: the command in progress, so far
+    bool keepingCurrent = false;
     size_t answered = 0;
     Clock::time_point lastByte = Clock::now();
 
-    // Reader thread only.
-    CommandSplitter splitter;
+    // Reader thread only (the splitter under m as well).
+    PieceSplitter splitter;
     int hostOpeners = 0;
 
     void readerLoop();
     void acceptHost();
     void dropHost();
     void takeBytes(const uint8_t* data, size_t n);
+    void takePiece(const PieceSplitter::Piece& piece, Bytes& answers);
+    void listCommand(Command::Kind kind, const uint8_t* bytes, size_t n);
+    void resetLog();
     std::optional<uint8_t> answerFor();
     void handleNotify();
     void shutdown();
@@ -162,40 +173,85 @@ std::optional<uint8_t> VirtualPrinter::Impl::answerFor() {
     return answerMode == AnswerMode::FixedByte ? fixedByte.load() : status.load();
 }
 
-void VirtualPrinter::Impl::takeBytes(const uint8_t* data, size_t n) {
-    {
-        std::lock_guard<std::mutex> lock(observerMutex);
-        if (observer) observer(data, n);
+// A complete command goes into the list (recording): a text run right after another joins it.
+void VirtualPrinter::Impl::listCommand(Command::Kind kind, const uint8_t* bytes, size_t n) {
+    if (kind == Command::Kind::Text && !commands.empty() && commands.back().kind == Command::Kind::Text) {
+        auto& b = commands.back().bytes;
+        b.insert(b.end(), bytes, bytes + n);
+        return;
     }
+    commands.push_back(Command{kind, Bytes(bytes, bytes + n)});
+}
+
+void VirtualPrinter::Impl::takePiece(const PieceSplitter::Piece& piece, Bytes& answers) {
+    if (piece.last) {
+        if (!(piece.kind == Command::Kind::Text && lastWasText)) ++commandTotal;
+        lastWasText = piece.kind == Command::Kind::Text;
+    }
+    if (piece.first && piece.last) {
+        // A command without data, whole in one piece: the ones the printer acts on are here.
+        if (piece.kind == Command::Kind::Dle && piece.length == 3 && piece.bytes[1] == 0x04) {
+            if (auto a = answerFor()) {
+                answers.push_back(*a);
+                ++answered;
+            }
+        } else if (piece.kind == Command::Kind::Gs) {
+            const SetupChange change = ReadSetupCommand(piece.bytes, piece.length);
+            if (change.baud) baud = *change.baud;
+            if (change.flow) flow = *change.flow;
+        }
+        if (recording) listCommand(piece.kind, piece.bytes, piece.length);
+        return;
+    }
+    // A command with data, piece by piece: gathered only for the list. One that began before
+    // the recording did is left out.
+    if (piece.first) {
+        keepingCurrent = recording;
+        current.kind = piece.kind;
+        current.bytes.clear();
+    }
+    if (!keepingCurrent) return;
+    current.bytes.insert(current.bytes.end(), piece.bytes, piece.bytes + piece.length);
+    if (!piece.last) return;
+    if (recording) listCommand(current.kind, current.bytes.data(), current.bytes.size());
+    current.bytes = Bytes();
+    keepingCurrent = false;
+}
+
+void VirtualPrinter::Impl::takeBytes(const uint8_t* data, size_t n) {
     Bytes answers;
+    uint64_t clearsBefore = 0;
     {
         std::lock_guard<std::mutex> lock(m);
-        received.insert(received.end(), data, data + n);
-        lastByte = Clock::now();
-        splitter.feed(data, n, [&](Command::Kind kind, const uint8_t* bytes, size_t length) {
-            if (kind == Command::Kind::Text && !commands.empty() && commands.back().kind == Command::Kind::Text) {
-                auto& b = commands.back().bytes;
-                b.insert(b.end(), bytes, bytes + length);
-                return;
-            }
-            commands.push_back(Command{kind, Bytes(bytes, bytes + length)});
-            if (kind == Command::Kind::Dle && length == 3 && bytes[1] == 0x04) {
-                if (auto a = answerFor()) {
-                    answers.push_back(*a);
-                    ++answered;
-                }
-            } else if (kind == Command::Kind::Gs) {
-                const SetupChange change = ReadSetupCommand(bytes, length);
-                if (change.baud) baud = *change.baud;
-                if (change.flow) flow = *change.flow;
-            }
-        });
+        clearsBefore = clears;
+        if (recording) received.insert(received.end(), data, data + n);
+        splitter.feed(data, n, [&](const PieceSplitter::Piece& piece) { takePiece(piece, answers); });
     }
-    cv.notify_all();
+    // Status requests are answered before the observer sees the bytes, whatever it does with them.
     if (!answers.empty()) {
         std::lock_guard<std::mutex> lock(writeMutex);
         WriteAll(master, answers.data(), answers.size(), network);
     }
+    {
+        std::lock_guard<std::mutex> lock(observerMutex);
+        if (observer) observer(data, n);
+    }
+    // Counted once the observer has had them: a wait for n bytes then knows it saw them too.
+    {
+        std::lock_guard<std::mutex> lock(m);
+        if (clears == clearsBefore) receivedTotal += n;  // bytes from before a clear are not counted
+        lastByte = Clock::now();
+    }
+    cv.notify_all();
+}
+
+void VirtualPrinter::Impl::resetLog() {
+    received = Bytes();
+    commands = std::vector<Command>();
+    receivedTotal = 0;
+    commandTotal = 0;
+    lastWasText = false;
+    ++clears;
 }
 
 void VirtualPrinter::Impl::handleNotify() {
@@ -364,11 +420,12 @@ bool VirtualPrinter::start(Transport transport, std::string* error) {
         }
     }
     d.hostOpeners = 0;
-    d.splitter.reset();
     {
         std::lock_guard<std::mutex> lock(d.m);
-        d.received.clear();
-        d.commands.clear();
+        d.splitter.reset();
+        d.resetLog();
+        d.current = Command();
+        d.keepingCurrent = false;
         d.lastByte = Clock::now();
     }
     try {
@@ -439,6 +496,23 @@ bool VirtualPrinter::sendUnsolicited(const Bytes& bytes) {
     return WriteAll(impl_->master, bytes.data(), bytes.size(), impl_->network);
 }
 
+bool VirtualPrinter::stopping() const { return impl_->stopFlag.load(); }
+
+void VirtualPrinter::setRecording(bool on) {
+    std::lock_guard<std::mutex> lock(impl_->m);
+    impl_->recording = on;
+    if (on) return;
+    impl_->received = Bytes();
+    impl_->commands = std::vector<Command>();
+    impl_->current = Command();
+    impl_->keepingCurrent = false;
+}
+
+bool VirtualPrinter::recording() const {
+    std::lock_guard<std::mutex> lock(impl_->m);
+    return impl_->recording;
+}
+
 void VirtualPrinter::setObserver(Observer observer) {
     std::lock_guard<std::mutex> lock(impl_->observerMutex);
     impl_->observer = std::move(observer);
@@ -451,7 +525,7 @@ Bytes VirtualPrinter::received() const {
 
 size_t VirtualPrinter::receivedCount() const {
     std::lock_guard<std::mutex> lock(impl_->m);
-    return impl_->received.size();
+    return impl_->receivedTotal;
 }
 
 std::vector<Command> VirtualPrinter::commands() const {
@@ -461,18 +535,17 @@ std::vector<Command> VirtualPrinter::commands() const {
 
 size_t VirtualPrinter::commandCount() const {
     std::lock_guard<std::mutex> lock(impl_->m);
-    return impl_->commands.size();
+    return impl_->commandTotal;
 }
 
 void VirtualPrinter::clearReceived() {
     std::lock_guard<std::mutex> lock(impl_->m);
-    impl_->received.clear();
-    impl_->commands.clear();
+    impl_->resetLog();
 }
 
 bool VirtualPrinter::waitForBytes(size_t n, uint32_t timeoutMs) const {
     std::unique_lock<std::mutex> lock(impl_->m);
-    return impl_->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return impl_->received.size() >= n; });
+    return impl_->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return impl_->receivedTotal >= n; });
 }
 
 bool VirtualPrinter::waitForQuiet(uint32_t quietMs, uint32_t timeoutMs) const {
