@@ -6,6 +6,8 @@
 //    stays open while the host closes and reopens the port between actions: without it the
 //    master would see a hang-up each time the host closes;
 //  - a wake-up pipe, so that stop() and vanish() end the reader's wait at once;
+//  - on the network instead of the terminal: the listening socket, the connection being served
+//    (in place of the master), and the connections accepted meanwhile that wait their turn;
 //  - an inotify watch on the slave path (opens and closes), used for one thing: a host that
 //    opened the port exclusively (TIOCEXCL) leaves the terminal marked exclusive when it closes,
 //    because the printer's own descriptor keeps the terminal from its last close, which is where
@@ -30,6 +32,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <deque>
 
 #include "platform/serial_device.h"
 #include "vprinter/command_splitter.h"
@@ -44,6 +47,13 @@ using Clock = std::chrono::steady_clock;
 constexpr int kPollSliceMs = 50;
 constexpr size_t kReadChunk = 64 * 1024;
 constexpr int kWriteWaitMs = 1000;  // how long a write to the master waits for room in total
+// Network: connections waiting their turn while one is served. Those the printer holds are
+// watched, so that one closed while it waits (a port scanner's) is dropped at once; past
+// kMaxWaiting the rest wait in the listen backlog. Accepts per round are bounded, so that a flood
+// of connects never keeps the printer from the host it serves.
+constexpr int kListenBacklog = 128;
+constexpr size_t kMaxWaiting = 128;
+constexpr int kAcceptsPerRound = 32;
 
 void CloseFd(int& fd) {
     if (fd >= 0) ::close(fd);
@@ -150,9 +160,17 @@ struct VirtualPrinter::Impl {
     // Reader thread only (the splitter under m as well).
     PieceSplitter splitter;
     int hostOpeners = 0;
+    // Network: connections accepted while another was served, in the order they came. One that
+    // sent bytes and closed (`ended`) keeps its place for them, no longer watched.
+    struct Waiting {
+        int fd;
+        bool ended;
+    };
+    std::deque<Waiting> waiting;
 
     void readerLoop();
-    void acceptHost();
+    void acceptHosts();
+    void sweepWaiting(const std::vector<pollfd>& fds, size_t at, const std::vector<size_t>& watched);
     void dropHost();
     void takeBytes(const uint8_t* data, size_t n);
     void takePiece(const PieceSplitter::Piece& piece, Bytes& answers);
@@ -275,43 +293,82 @@ void VirtualPrinter::Impl::handleNotify() {
     }
 }
 
-void VirtualPrinter::Impl::acceptHost() {
-    const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) return;
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    // One host at a time, as a printer's raw port serves: a new connection replaces the last.
-    std::lock_guard<std::mutex> lock(writeMutex);
-    CloseFd(master);
-    master = fd;
+void VirtualPrinter::Impl::acceptHosts() {
+    for (int i = 0; i < kAcceptsPerRound && waiting.size() < kMaxWaiting; ++i) {
+        const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == ECONNABORTED || errno == EINTR) continue;
+            return;  // none left (or out of descriptors: the rest wait in the backlog)
+        }
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        // One host at a time, as a printer's raw port serves: a new connection waits its turn.
+        if (master >= 0) {
+            waiting.push_back({fd, false});
+            continue;
+        }
+        std::lock_guard<std::mutex> lock(writeMutex);
+        master = fd;
+    }
 }
 
+// Drops the waiting connections that closed without a byte (a port scanner's connect and close,
+// or a reset); one that sent bytes before it closed keeps its place. watched[j] is the index in
+// waiting of fds[at + j].
+void VirtualPrinter::Impl::sweepWaiting(const std::vector<pollfd>& fds, size_t at, const std::vector<size_t>& watched) {
+    for (size_t j = watched.size(); j-- > 0;) {
+        const short ev = fds[at + j].revents;
+        if (!(ev & (POLLRDHUP | POLLHUP | POLLERR))) continue;
+        Waiting& w = waiting[watched[j]];
+        int unread = 0;
+        if (!(ev & POLLERR) && ::ioctl(w.fd, FIONREAD, &unread) == 0 && unread > 0) {
+            w.ended = true;
+            continue;
+        }
+        ::close(w.fd);
+        waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(watched[j]));
+    }
+}
+
+// The host's connection ended: the next one waiting is served.
 void VirtualPrinter::Impl::dropHost() {
     std::lock_guard<std::mutex> lock(writeMutex);
     CloseFd(master);
+    if (waiting.empty()) return;
+    master = waiting.front().fd;
+    waiting.pop_front();
 }
 
 void VirtualPrinter::Impl::readerLoop() {
     std::vector<uint8_t> buf(kReadChunk);
+    std::vector<pollfd> fds;
+    std::vector<size_t> watched;
     while (!stopFlag.load()) {
-        // Only this thread changes master and listener, so it reads them without the lock.
-        pollfd fds[4];
-        nfds_t count = 0;
-        fds[count++] = {wakeRead, POLLIN, 0};
-        const nfds_t hostAt = master >= 0 ? count++ : 0;
-        if (hostAt) fds[hostAt] = {master, POLLIN, 0};
-        const nfds_t notifyAt = notify >= 0 ? count++ : 0;
-        if (notifyAt) fds[notifyAt] = {notify, POLLIN, 0};
-        const nfds_t listenAt = listener >= 0 ? count++ : 0;
-        if (listenAt) fds[listenAt] = {listener, POLLIN, 0};
-        const int r = ::poll(fds, count, kPollSliceMs);
+        // Only this thread changes master, listener and waiting, so it reads them without the lock.
+        fds.clear();
+        fds.push_back({wakeRead, POLLIN, 0});
+        const size_t hostAt = master >= 0 ? fds.size() : 0;
+        if (hostAt) fds.push_back({master, POLLIN, 0});
+        const size_t notifyAt = notify >= 0 ? fds.size() : 0;
+        if (notifyAt) fds.push_back({notify, POLLIN, 0});
+        const size_t listenAt = listener >= 0 && waiting.size() < kMaxWaiting ? fds.size() : 0;
+        if (listenAt) fds.push_back({listener, POLLIN, 0});
+        const size_t waitingAt = fds.size();
+        watched.clear();
+        for (size_t i = 0; i < waiting.size(); ++i) {
+            if (waiting[i].ended) continue;
+            fds.push_back({waiting[i].fd, POLLRDHUP, 0});
+            watched.push_back(i);
+        }
+        const int r = ::poll(fds.data(), fds.size(), kPollSliceMs);
         if (r < 0) {
             if (errno == EINTR) continue;
             break;
         }
         if (stopFlag.load()) break;
         if (notifyAt && (fds[notifyAt].revents & POLLIN)) handleNotify();
-        if (listenAt && (fds[listenAt].revents & POLLIN)) acceptHost();
+        if (!watched.empty()) sweepWaiting(fds, waitingAt, watched);
+        if (listenAt && (fds[listenAt].revents & POLLIN)) acceptHosts();
         if (!hostAt) continue;
         const short host = fds[hostAt].revents;
         if (host & POLLIN) {
@@ -350,6 +407,8 @@ void VirtualPrinter::Impl::shutdown() {
         CloseFd(master);
         CloseFd(slave);
         CloseFd(listener);
+        for (const Waiting& w : waiting) ::close(w.fd);
+        waiting.clear();
     }
     CloseFd(notify);
     CloseFd(wakeRead);
@@ -390,7 +449,7 @@ bool VirtualPrinter::start(Transport transport, std::string* error) {
         addr.sin_port = 0;
         socklen_t len = sizeof addr;
         if (::bind(d.listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return fail("bind");
-        if (::listen(d.listener, 4) != 0) return fail("listen");
+        if (::listen(d.listener, kListenBacklog) != 0) return fail("listen");
         if (::getsockname(d.listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return fail("getsockname");
         d.path = "tcp://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
     } else {

@@ -10,7 +10,9 @@
 //
 // It can stand for a network printer instead: it then listens on the loopback interface
 // (127.0.0.1 only, a port the system picks) and serves one host connection at a time, as a
-// printer's raw port does; slavePath() is then the port map entry "tcp://127.0.0.1:PORT".
+// printer's raw port does: a new connection never disturbs the one being served, it waits its
+// turn (in order) until that one closes; one that closes while it waits (a port scanner's connect)
+// is dropped at once. slavePath() is then the port map entry "tcp://127.0.0.1:PORT".
 #pragma once
 
 #include <condition_variable>
