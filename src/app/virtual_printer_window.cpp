@@ -67,7 +67,9 @@ VirtualPrinterWindow::VirtualPrinterWindow(vprinter::VirtualPrinter& printer, QW
         }
         // Grown as needed, but never far past the limit.
         const size_t need = arrived_.size() + n;
-        if (need > arrived_.capacity()) arrived_.reserve(std::max(need, std::min(2 * arrived_.capacity(), kArrivedLimit)));
+        if (need > arrived_.capacity()) {
+            arrived_.reserve(std::max(need, std::min(2 * arrived_.capacity(), kArrivedLimit)));
+        }
         arrived_.insert(arrived_.end(), bytes, bytes + n);
     });
     connect(&timer_, &QTimer::timeout, this, [this] { takeArrived(); });
