@@ -3,9 +3,9 @@
 //
 // Every run happens in a child process of its own, so that its peak resident size (VmHWM) is its
 // own: the child reads VmHWM just before the send and again after it, and reports the growth.
-// The virtual printer (which keeps a log of every byte it receives) runs in the parent, so that
-// its log does not count. Each benchmark runs once; its counters are the sizes in MB
-// (1,000,000 bytes): "added_MB" for the 50 MiB file, "empty_MB" for an empty file, and
+// The virtual printer runs in the parent, so that only the sender's memory counts. Each
+// benchmark runs once; its counters are the sizes in MB (1,000,000 bytes): "added_MB" for the
+// 50 MiB file, "empty_MB" for an empty file, and
 // "target_MB", the growth a 50 MiB send may add at most. The "ok" counter is 1 when the target holds.
 // BM_CliSendFileEndless sends from a pipe that never ends: "growth_MB" is how much the resident size
 // of pellory-cli grew between 16 MiB and 96 MiB sent (its memory stays flat: the send is bounded

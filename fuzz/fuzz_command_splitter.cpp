@@ -2,7 +2,8 @@
 // whose sizes the fuzzer chooses as well: the commands handed out, followed by the bytes still
 // held back, are the input again; every non-text command is as long as CommandLength says of the
 // stream where it starts; and the pieces give the same commands as the whole stream split at once
-// (text runs merged).
+// (text runs merged). The piece form, fed the same way, hands out every byte it does not hold at
+// once, holds no more than a command's head, and its pieces make the same commands.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -73,5 +74,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<vp::Command> b = MergeText(whole.commands);
     Check(a.size() == b.size());
     for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) Check(a[i].kind == b[i].kind && a[i].bytes == b[i].bytes);
+
+    vp::PieceSplitter pieceSplitter;
+    std::vector<vp::Command> built;
+    vp::Command current;
+    bool open = false;
+    std::size_t piecesHanded = 0;
+    const vp::PieceSplitter::Sink pieceSink = [&](const vp::PieceSplitter::Piece& p) {
+        Check(p.length > 0);
+        Check(p.first == !open);
+        Check(std::equal(p.bytes, p.bytes + p.length, stream.begin() + static_cast<std::ptrdiff_t>(piecesHanded)));
+        if (p.first) current = vp::Command{p.kind, {}};
+        Check(p.kind == current.kind);
+        current.bytes.insert(current.bytes.end(), p.bytes, p.bytes + p.length);
+        piecesHanded += p.length;
+        open = !p.last;
+        if (p.last) built.push_back(current);
+    };
+    at = 0;
+    for (std::size_t i = 0; at < stream.size(); ++i) {
+        const std::size_t n = std::min(pieces[i % pieces.size()], stream.size() - at);
+        pieceSplitter.feed(stream.data() + at, n, pieceSink);
+        at += n;
+        Check(pieceSplitter.held() <= vp::PieceSplitter::kMaxHeld);
+        // What it does not hold went out, unless it is the head of a command still open.
+        Check(piecesHanded + pieceSplitter.held() >= at);
+    }
+    const std::vector<vp::Command> c = MergeText(built);
+    Check(c.size() == b.size());
+    for (std::size_t i = 0; i < c.size() && i < b.size(); ++i) Check(c[i].kind == b[i].kind && c[i].bytes == b[i].bytes);
     return 0;
 }

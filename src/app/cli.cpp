@@ -251,14 +251,6 @@ bool WriteHistoryFile(const std::string& path, const std::vector<link::EchoRecor
     return false;
 }
 
-// What the virtual printer received once it has every byte the command handed over (bounded by a
-// watchdog, so a printer that stopped taking bytes still gives what it has).
-std::vector<uint8_t> ReceivedInFull(const vprinter::VirtualPrinter& printer, size_t sent) {
-    constexpr uint32_t kArrivalWatchdogMs = 10000;
-    printer.waitForBytes(sent, kArrivalWatchdogMs);
-    return printer.received();
-}
-
 const char* SignalName(int number) {
     switch (number) {
         case SIGINT:
@@ -449,6 +441,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     vprinter::VirtualPrinter printer;
     PortBinding binding;
     std::optional<OwnPrinterReplyWait> ownPrinterWait;
+    std::optional<ReceiptDrawing> receipt;
     if (options.virtualPrinter) {
         const auto transport = options.virtualPrinterOnNetwork ? vprinter::VirtualPrinter::Transport::Tcp
                                                                : vprinter::VirtualPrinter::Transport::PseudoTerminal;
@@ -458,6 +451,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         }
         binding.Bind(portNumber, printer.slavePath(), "Pellory virtual printer", false);
         ownPrinterWait.emplace(printer, portNumber);
+        if (options.receiptFile) {
+            receipt.emplace(printer, ReceiptWidthForModel(options.selection.device), *options.receiptFile);
+        }
         if (options.virtualPrinterOnNetwork) {
             err << kCliProgram << ": virtual printer on " << printer.slavePath() << " (COM" << portNumber << ")\n";
         }
@@ -500,9 +496,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         !WriteHistoryFile(*options.historyFile, rows, err) && code == kCliDone) {
         code = kCliFileUnreadable;
     }
-    if (options.receiptFile) {
-        const int written = WriteReceipt(ReceivedInFull(printer, bytesSent),
-                                         ReceiptWidthForModel(options.selection.device), *options.receiptFile, err);
+    if (receipt) {
+        const int written = receipt->write(bytesSent, err);
         if (code == kCliDone) code = written;
     }
     return FinishOutput(out, err, code);

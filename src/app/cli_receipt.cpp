@@ -6,10 +6,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <sstream>
 
 #include "app/cli_support.h"
 #include "link/port_settings.h"
@@ -220,6 +224,78 @@ int ReceiptWidthForModel(int device) { return device == 0 ? receipt::kOrva58Dots
 
 int WriteReceipt(const std::vector<uint8_t>& stream, int widthDots, const std::string& path, std::ostream& err) {
     return DrawToFile(MemoryReader(stream), widthDots, path, false, err);
+}
+
+// The bytes the printer's reader thread hands over wait here for the drawing thread, at most
+// kWaitingLimit of them: beyond that the printer reads nothing more until the drawing has taken
+// them, as a printer whose buffer is full.
+struct ReceiptDrawing::Handover {
+    static constexpr size_t kWaitingLimit = 4u << 20;
+    static constexpr int kRoomWaitStepMs = 20;  // a waiting printer looks at its stop flag this often
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<uint8_t> waiting;  // guarded by mutex
+    bool ended = false;            // no more bytes come (guarded by mutex)
+    bool refused = false;          // the drawing takes no more (guarded by mutex)
+};
+
+ReceiptDrawing::ReceiptDrawing(vprinter::VirtualPrinter& printer, int widthDots, std::string path)
+    : printer_(printer), handover_(std::make_unique<Handover>()) {
+    Handover& h = *handover_;
+    printer_.setObserver([this, &h](const uint8_t* bytes, size_t n) {
+        std::unique_lock<std::mutex> lock(h.mutex);
+        while (h.waiting.size() >= Handover::kWaitingLimit && !h.refused && !printer_.stopping()) {
+            h.changed.wait_for(lock, std::chrono::milliseconds(Handover::kRoomWaitStepMs));
+        }
+        if (h.refused) return;
+        h.waiting.insert(h.waiting.end(), bytes, bytes + n);
+        h.changed.notify_all();
+    });
+    drawer_ = std::thread([this, &h, widthDots, path = std::move(path)] {
+        const Reader read = [&h](const PieceSink& take) {
+            std::vector<uint8_t> piece;
+            for (;;) {
+                {
+                    std::unique_lock<std::mutex> lock(h.mutex);
+                    h.changed.wait(lock, [&h] { return !h.waiting.empty() || h.ended; });
+                    if (h.waiting.empty()) return ReadEnd::Done;
+                    piece.clear();
+                    piece.swap(h.waiting);
+                }
+                h.changed.notify_all();
+                if (!take(piece.data(), piece.size())) return ReadEnd::Refused;
+            }
+        };
+        code_ = DrawToFile(read, widthDots, path, false, messages_);
+        {
+            std::lock_guard<std::mutex> lock(h.mutex);
+            h.refused = true;  // whatever still comes is not drawn, and the printer never waits for it
+        }
+        h.changed.notify_all();
+    });
+}
+
+ReceiptDrawing::~ReceiptDrawing() { (void)finish(0, 0); }
+
+int ReceiptDrawing::finish(size_t sent, uint32_t arrivalWatchdogMs) {
+    if (!drawer_.joinable()) return code_;
+    if (sent > 0) printer_.waitForBytes(sent, arrivalWatchdogMs);
+    printer_.setObserver(nullptr);  // waits for a piece being handed over
+    {
+        std::lock_guard<std::mutex> lock(handover_->mutex);
+        handover_->ended = true;
+    }
+    handover_->changed.notify_all();
+    drawer_.join();
+    return code_;
+}
+
+int ReceiptDrawing::write(size_t sent, std::ostream& err) {
+    constexpr uint32_t kArrivalWatchdogMs = 10000;
+    const int code = finish(sent, kArrivalWatchdogMs);
+    err << messages_.str();
+    return code;
 }
 
 std::optional<Action> PrepareRender(const ParsedArgs& args, std::string& error) {

@@ -8,11 +8,14 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -27,6 +30,11 @@
 #include "pages/core/setup_actions.h"
 #include "platform/serial_device.h"
 #include "platform/stop_request.h"
+#include "vprinter/virtual_printer.h"
+
+namespace pellory::receipt {
+class Interpreter;
+}
 
 namespace pellory::app::cli {
 
@@ -316,6 +324,32 @@ std::optional<Action> PrepareDecode(const ParsedArgs& a, std::string& error);
 int WriteReceipt(const std::vector<uint8_t>& stream, int widthDots, const std::string& path, std::ostream& err);
 // Whether a command works on files alone, with no port ("render", "decode").
 bool IsOfflineCommand(std::string_view name);
+
+// --receipt: what the program's own virtual printer prints, drawn on a thread of its own as the
+// bytes arrive (as WriteReceipt draws a stream), so that nothing of the stream is kept but the
+// paper. The printer must outlive it.
+class ReceiptDrawing {
+public:
+    ReceiptDrawing(vprinter::VirtualPrinter& printer, int widthDots, std::string path);
+    ~ReceiptDrawing();
+    ReceiptDrawing(const ReceiptDrawing&) = delete;
+    ReceiptDrawing& operator=(const ReceiptDrawing&) = delete;
+
+    // Once the printer has every byte the command handed over (bounded by a watchdog, so a
+    // printer that stopped taking bytes still gives what it has), ends the drawing and writes the
+    // picture in one step; WriteReceipt's status, its messages on err.
+    int write(size_t sent, std::ostream& err);
+
+private:
+    struct Handover;
+    int finish(size_t sent, uint32_t arrivalWatchdogMs);
+
+    vprinter::VirtualPrinter& printer_;
+    std::unique_ptr<Handover> handover_;
+    std::ostringstream messages_;  // the drawing thread's, passed on by write()
+    int code_ = 0;
+    std::thread drawer_;
+};
 int ReceiptWidthForModel(int device);
 
 inline constexpr std::array<const char*, 4> kHandshakeNames = {"none", "cts", "dtr", "xon"};

@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <chrono>
 
 #include "link/port_settings.h"
 #include "receipt/paper_image.h"
@@ -14,6 +16,7 @@ namespace pellory::app {
 
 namespace {
 constexpr int kTakeIntervalMs = 50;
+constexpr int kRoomWaitStepMs = 20;  // a waiting printer looks at its stop flag this often
 }
 
 VirtualPrinterWindow::VirtualPrinterWindow(vprinter::VirtualPrinter& printer, QWidget* parent)
@@ -56,7 +59,17 @@ VirtualPrinterWindow::VirtualPrinterWindow(vprinter::VirtualPrinter& printer, QW
     connect(fit_, &QCheckBox::toggled, this, [this] { applyFit(); });
 
     printer_.setObserver([this](const uint8_t* bytes, size_t n) {
-        std::lock_guard<std::mutex> lock(arrivedMutex_);
+        std::unique_lock<std::mutex> lock(arrivedMutex_);
+        // A full buffer: the printer waits for the window thread to take what came, in steps
+        // that end as soon as the window closes or the printer stops.
+        while (arrived_.size() >= kArrivedLimit && !closing_ && !printer_.stopping()) {
+            arrivedRoom_.wait_for(lock, std::chrono::milliseconds(kRoomWaitStepMs));
+        }
+        // Grown as needed, but never far past the limit.
+        const size_t need = arrived_.size() + n;
+        if (need > arrived_.capacity()) {
+            arrived_.reserve(std::max(need, std::min(2 * arrived_.capacity(), kArrivedLimit)));
+        }
         arrived_.insert(arrived_.end(), bytes, bytes + n);
     });
     connect(&timer_, &QTimer::timeout, this, [this] { takeArrived(); });
@@ -64,7 +77,14 @@ VirtualPrinterWindow::VirtualPrinterWindow(vprinter::VirtualPrinter& printer, QW
     resize(460, 640);
 }
 
-VirtualPrinterWindow::~VirtualPrinterWindow() { printer_.setObserver(nullptr); }
+VirtualPrinterWindow::~VirtualPrinterWindow() {
+    {
+        std::lock_guard<std::mutex> lock(arrivedMutex_);
+        closing_ = true;
+    }
+    arrivedRoom_.notify_all();
+    printer_.setObserver(nullptr);  // waits for a call in progress, which no longer waits for room
+}
 
 int VirtualPrinterWindow::paperWidth() const {
     return link::PrintableWidth > receipt::kOrva58Dots ? receipt::kOrva80Dots : receipt::kOrva58Dots;
@@ -76,6 +96,7 @@ bool VirtualPrinterWindow::takeArrived() {
         std::lock_guard<std::mutex> lock(arrivedMutex_);
         bytes.swap(arrived_);
     }
+    arrivedRoom_.notify_all();
     bool changed = false;
     if (paperWidth() != interpreter_.paper().width()) {
         interpreter_.setWidth(paperWidth());

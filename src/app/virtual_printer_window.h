@@ -4,8 +4,10 @@
 // window; closing it hides it and keeps the printer running.
 //
 // The printer's reader thread hands each piece of bytes over under a lock; a timer on the window
-// thread feeds them to the interpreter and repaints only when the paper changed. The paper width
-// follows the device chosen on "COM Setup" (the printable width).
+// thread feeds them to the interpreter and repaints only when the paper changed. What waits to be
+// taken is bounded (kArrivedLimit): beyond it the printer reads nothing more until the window
+// thread has taken it, as a printer whose buffer is full. The paper width follows the device
+// chosen on "COM Setup" (the printable width).
 #pragma once
 
 #include <QCheckBox>
@@ -13,6 +15,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <array>
+#include <condition_variable>
 #include <mutex>
 #include <vector>
 
@@ -42,6 +45,9 @@ public:
                                                                {"Platen Open", 0x02},
                                                                {"Cutter Error", 0x20}}};
 
+    // At most this many bytes wait for the window thread (and one piece of the printer's more).
+    static constexpr size_t kArrivedLimit = 4u << 20;
+
     explicit VirtualPrinterWindow(vprinter::VirtualPrinter& printer, QWidget* parent = nullptr);
     ~VirtualPrinterWindow() override;
 
@@ -68,7 +74,9 @@ private:
     receipt::Interpreter interpreter_;
     link::UserPrompt* prompt_ = nullptr;
     std::mutex arrivedMutex_;
+    std::condition_variable arrivedRoom_;  // arrived_ was taken, or the window closes
     std::vector<uint8_t> arrived_;  // guarded by arrivedMutex_
+    bool closing_ = false;          // guarded by arrivedMutex_
     QScrollArea* scroll_ = nullptr;
     widgets::PaperView* view_ = nullptr;
     QCheckBox* fit_ = nullptr;

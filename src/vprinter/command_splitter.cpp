@@ -1,5 +1,7 @@
 #include "vprinter/command_splitter.h"
 
+#include <algorithm>
+
 namespace pellory::vprinter {
 
 namespace {
@@ -13,14 +15,33 @@ constexpr size_t kMaxTabPositions = 32;    // ESC D
 constexpr size_t kMaxBarcodeData = 255;    // GS k, zero-terminated forms
 constexpr size_t kMaxCellText = 255;       // FS V, each cell text
 
-// The whole command is k bytes long: complete when n reaches k.
-inline size_t Need(size_t k, size_t n) { return n >= k ? k : 0; }
+// How a command goes on after the head bytes seen so far. The head is every byte of the command
+// but the data of its images (and of GS 8): the introducer, the parameters, and the size fields
+// that sit between images (FS q, ESC &). Data follow the head at fixed points; `segments` tells
+// how many data runs have passed. The answer depends only on head bytes before `at`, so a longer
+// head gives the same answer.
+struct Frame {
+    enum Step { More, Data, End };
+    Step step = More;
+    size_t at = 0;     // Data, End: head bytes up to here
+    size_t count = 0;  // Data: this many data bytes come next
+};
+
+constexpr Frame kMore{};
+inline Frame EndAt(size_t at) { return Frame{Frame::End, at, 0}; }
+inline Frame DataAt(size_t at, size_t count) { return Frame{Frame::Data, at, count}; }
+// A command of k bytes without data.
+inline Frame Fixed(size_t k, size_t n) { return n >= k ? EndAt(k) : kMore; }
+// A head of `head` bytes, then `count` data bytes, then the end.
+inline Frame Single(size_t head, size_t count, size_t segments) {
+    return segments == 0 ? DataAt(head, count) : EndAt(head);
+}
 
 inline size_t Word(const uint8_t* p) { return static_cast<size_t>(p[0]) | static_cast<size_t>(p[1]) << 8; }
 
 // Finds the zero byte that ends a field starting at `from`, with at most `maxData` bytes before
 // it. Returns the offset just past the field (past its zero byte, or past maxData bytes when
-// none came), or 0 when the data end first.
+// none came), or 0 when the bytes end first.
 size_t ZeroTerminated(const uint8_t* p, size_t n, size_t from, size_t maxData) {
     for (size_t i = from; i < n; ++i) {
         if (p[i] == 0) return i + 1;
@@ -32,157 +53,179 @@ size_t ZeroTerminated(const uint8_t* p, size_t n, size_t from, size_t maxData) {
     return 0;
 }
 
-size_t EscLength(const uint8_t* p, size_t n) {
-    if (n < 2) return 0;
+inline Frame FromOffset(size_t end) { return end == 0 ? kMore : EndAt(end); }
+
+Frame EscFrame(const uint8_t* p, size_t n, size_t segments) {
+    if (n < 2) return kMore;
     switch (p[1]) {
     // ESC FF, ESC 2, ESC <, ESC @, ESC L, ESC S, ESC i, ESC v: no parameter
     case 0x0C: case 0x32: case 0x3C: case 0x40: case 0x4C: case 0x53: case 0x69: case 0x76:
-        return 2;
+        return EndAt(2);
     // ESC SP, !, %, -, 3, =, ?, E, G, J, M, Q, R, T, U, V, a, d, e, j, l, m, r, t, u, {: one byte
     case 0x20: case 0x21: case 0x25: case 0x2D: case 0x33: case 0x3D: case 0x3F: case 0x45:
     case 0x47: case 0x4A: case 0x4D: case 0x51: case 0x52: case 0x54: case 0x55: case 0x56:
     case 0x61: case 0x64: case 0x65: case 0x6A: case 0x6C: case 0x6D: case 0x72: case 0x74:
     case 0x75: case 0x7B:
-        return Need(3, n);
+        return Fixed(3, n);
     // ESC $ nL nH, ESC \ nL nH, ESC c x n
     case 0x24: case 0x5C: case 0x63:
-        return Need(4, n);
+        return Fixed(4, n);
     case 0x70:  // ESC p m t1 t2
-        return Need(5, n);
+        return Fixed(5, n);
     case 0x57:  // ESC W: print area, 8 bytes
-        return Need(10, n);
+        return Fixed(10, n);
     case 0x44:  // ESC D n1 .. nk NUL, k <= 32
-        return ZeroTerminated(p, n, 2, kMaxTabPositions);
+        return FromOffset(ZeroTerminated(p, n, 2, kMaxTabPositions));
     case 0x2A: {  // ESC * m nL nH d1..dk: k = n columns, times 3 in the 24-dot modes
-        if (n < 5) return 0;
+        if (n < 5) return kMore;
         const size_t columns = Word(p + 3);
-        const size_t k = (p[2] == 32 || p[2] == 33) ? 3 * columns : columns;
-        return Need(5 + k, n);
+        return Single(5, (p[2] == 32 || p[2] == 33) ? 3 * columns : columns, segments);
     }
     case 0x26: {  // ESC & y c1 c2, then for each character: x, then y*x bytes
-        if (n < 5) return 0;
-        const size_t y = p[2];
-        size_t off = 5;
-        for (unsigned c = p[3]; c <= p[4]; ++c) {
-            if (n < off + 1) return 0;
-            off += 1 + y * p[off];
-        }
-        return Need(off, n);
+        if (n < 5) return kMore;
+        const size_t characters = p[4] >= p[3] ? size_t{p[4]} - p[3] + 1 : 0;
+        const size_t at = 5 + segments;  // the x of the next character
+        if (segments == characters) return EndAt(at);
+        if (n < at + 1) return kMore;
+        return DataAt(at + 1, size_t{p[2]} * p[at]);
     }
     default:
-        return 2;
+        return EndAt(2);
     }
 }
 
-size_t FsLength(const uint8_t* p, size_t n) {
-    if (n < 2) return 0;
+Frame FsFrame(const uint8_t* p, size_t n, size_t segments) {
+    if (n < 2) return kMore;
     switch (p[1]) {
     case 0x26: case 0x2E:  // FS &, FS .
-        return 2;
+        return EndAt(2);
     // FS !, FS -, FS C, FS W, FS s: one byte
     case 0x21: case 0x2D: case 0x43: case 0x57: case 0x73:
-        return Need(3, n);
+        return Fixed(3, n);
     case 0x53: case 0x70:  // FS S n1 n2, FS p n m
-        return Need(4, n);
+        return Fixed(4, n);
     case 0x32:  // FS 2 c1 c2 + a 24 x 24 character (72 bytes)
-        return Need(4 + 72, n);
-    case 0x28:  // FS ( fn pL pH data
-        if (n < 5) return 0;
-        return Need(5 + Word(p + 3), n);
+        return Fixed(4 + 72, n);
+    case 0x28:  // FS ( fn pL pH data: at most 64 KiB, kept whole
+        if (n < 5) return kMore;
+        return Fixed(5 + Word(p + 3), n);
     case 0x71: {  // FS q n, then n images of xL xH yL yH + x*y*8 bytes
-        if (n < 3) return 0;
-        size_t off = 3;
-        for (unsigned i = 0; i < p[2]; ++i) {
-            if (n < off + 4) return 0;
-            off += 4 + Word(p + off) * Word(p + off + 2) * 8;
-        }
-        return Need(off, n);
+        if (n < 3) return kMore;
+        const size_t at = 3 + 4 * segments;  // the size of the next image
+        if (segments == p[2]) return EndAt(at);
+        if (n < at + 4) return kMore;
+        return DataAt(at + 4, Word(p + at) * Word(p + at + 2) * 8);
     }
     case 0x56: {  // FS V: k positions, cell count c, c positions, per cell a byte and a text
-        if (n < 3) return 0;
+        if (n < 3) return kMore;
         size_t off = 3 + p[2];
-        if (n < off + 1) return 0;
+        if (n < off + 1) return kMore;
         const size_t cells = p[off];
         off += 1 + cells;
         for (size_t c = 0; c < cells; ++c) {
-            if (n < off + 1) return 0;
+            if (n < off + 1) return kMore;
             off = ZeroTerminated(p, n, off + 1, kMaxCellText);
-            if (off == 0) return 0;
+            if (off == 0) return kMore;
         }
-        return Need(off, n);
+        return Fixed(off, n);
     }
     default:
-        return 2;
+        return EndAt(2);
     }
 }
 
-size_t GsLength(const uint8_t* p, size_t n) {
-    if (n < 2) return 0;
+Frame GsFrame(const uint8_t* p, size_t n, size_t segments) {
+    if (n < 2) return kMore;
     switch (p[1]) {
     case 0x3A: case 0x63:  // GS :, GS c
-        return 2;
+        return EndAt(2);
     // GS !, /, B, H, I, T, a, b, f, h, r, w: one byte
     case 0x21: case 0x2F: case 0x42: case 0x48: case 0x49: case 0x54: case 0x61: case 0x62:
     case 0x66: case 0x68: case 0x72: case 0x77:
-        return Need(3, n);
+        return Fixed(3, n);
     // GS $, GS L, GS P, GS W, GS \: two bytes
     case 0x24: case 0x4C: case 0x50: case 0x57: case 0x5C:
-        return Need(4, n);
+        return Fixed(4, n);
     case 0x5E:  // GS ^ r t m
-        return Need(5, n);
+        return Fixed(5, n);
     case 0x67:  // GS g 0 m nL nH, GS g 2 m nL nH
-        return Need(6, n);
-    case 0x28:  // GS ( fn pL pH data
-        if (n < 5) return 0;
-        return Need(5 + Word(p + 3), n);
-    case 0x38: {  // GS 8 fn p1 p2 p3 p4 data (32-bit length)
-        if (n < 7) return 0;
-        const size_t len = Word(p + 3) | Word(p + 5) << 16;
-        return Need(7 + len, n);
-    }
+        return Fixed(6, n);
+    case 0x28:  // GS ( fn pL pH data: at most 64 KiB, kept whole (the set-up commands are read)
+        if (n < 5) return kMore;
+        return Fixed(5 + Word(p + 3), n);
+    case 0x38:  // GS 8 fn p1 p2 p3 p4 data (32-bit length)
+        if (n < 7) return kMore;
+        return Single(7, Word(p + 3) | Word(p + 5) << 16, segments);
     case 0x2A:  // GS * x y + x*y*8 bytes
-        if (n < 4) return 0;
-        return Need(4 + static_cast<size_t>(p[2]) * p[3] * 8, n);
+        if (n < 4) return kMore;
+        return Single(4, static_cast<size_t>(p[2]) * p[3] * 8, segments);
     case 0x56: {  // GS V m [n]
-        if (n < 3) return 0;
+        if (n < 3) return kMore;
         const uint8_t m = p[2];
         const bool withN = m == 65 || m == 66 || m == 97 || m == 98 || m == 103 || m == 104;
-        return Need(withN ? 4 : 3, n);
+        return Fixed(withN ? 4 : 3, n);
     }
-    case 0x6B: {  // GS k m ...
-        if (n < 3) return 0;
+    case 0x6B:  // GS k m ...
+        if (n < 3) return kMore;
         if (p[2] >= 65) {  // m n d1..dn
-            if (n < 4) return 0;
-            return Need(4 + p[3], n);
+            if (n < 4) return kMore;
+            return Fixed(4 + p[3], n);
         }
-        return ZeroTerminated(p, n, 3, kMaxBarcodeData);  // m d1..dk NUL
-    }
+        return FromOffset(ZeroTerminated(p, n, 3, kMaxBarcodeData));  // m d1..dk NUL
     case 0x76:  // GS v 0 m xL xH yL yH + (xL + 256 xH) * (yL + 256 yH) bytes
-        if (n < 3) return 0;
-        if (p[2] != 0x30) return 2;
-        if (n < 8) return 0;
-        return Need(8 + Word(p + 4) * Word(p + 6), n);
+        if (n < 3) return kMore;
+        if (p[2] != 0x30) return EndAt(2);
+        if (n < 8) return kMore;
+        return Single(8, Word(p + 4) * Word(p + 6), segments);
     default:
-        return 2;
+        return EndAt(2);
     }
 }
 
-size_t DleLength(const uint8_t* p, size_t n) {
-    if (n < 2) return 0;
+Frame DleFrame(const uint8_t* p, size_t n) {
+    if (n < 2) return kMore;
     switch (p[1]) {
     case 0x04: case 0x05:  // DLE EOT n, DLE ENQ n
-        return Need(3, n);
-    case 0x14: {  // DLE DC4 fn ...
-        if (n < 3) return 0;
+        return Fixed(3, n);
+    case 0x14:  // DLE DC4 fn ...
+        if (n < 3) return kMore;
         switch (p[2]) {
-        case 1: case 2: case 3: return Need(5, n);
-        case 7: return Need(4, n);
-        case 8: return Need(10, n);
-        default: return 3;
+        case 1: case 2: case 3: return Fixed(5, n);
+        case 7: return Fixed(4, n);
+        case 8: return Fixed(10, n);
+        default: return EndAt(3);
         }
-    }
     default:
-        return 1;  // a DLE on its own
+        return EndAt(1);  // a DLE on its own
+    }
+}
+
+// The text run at the start of p[0, n) (n > 0): it is complete where the bytes end.
+size_t TextRun(const uint8_t* p, size_t n) {
+    size_t i = 1;
+    while (i < n && p[i] >= 0x20) ++i;
+    return i;
+}
+
+// The frame of the command whose head is p[0, n) (n > 0), with `segments` data runs passed.
+Frame FrameOf(const uint8_t* p, size_t n, size_t segments) {
+    switch (CommandKindOf(p[0])) {
+    case Command::Kind::Text: return EndAt(TextRun(p, n));
+    case Command::Kind::Control: return EndAt(1);
+    case Command::Kind::Esc: return EscFrame(p, n, segments);
+    case Command::Kind::Fs: return FsFrame(p, n, segments);
+    case Command::Kind::Gs: return GsFrame(p, n, segments);
+    case Command::Kind::Dle: return DleFrame(p, n);
+    }
+    return EndAt(1);
+}
+
+// FrameOf, past data runs of no bytes (counted in segments).
+Frame NextFrame(const uint8_t* p, size_t n, size_t& segments) {
+    for (;;) {
+        const Frame f = FrameOf(p, n, segments);
+        if (f.step != Frame::Data || f.count > 0) return f;
+        ++segments;
     }
 }
 
@@ -200,19 +243,30 @@ Command::Kind CommandKindOf(uint8_t first) {
 
 size_t CommandLength(const uint8_t* data, size_t n) {
     if (n == 0) return 0;
-    switch (CommandKindOf(data[0])) {
-    case Command::Kind::Text: {
-        size_t i = 1;
-        while (i < n && data[i] >= 0x20) ++i;
-        return i;
+    size_t segments = 0;
+    Frame f = NextFrame(data, n, segments);
+    if (f.step != Frame::Data) return f.step == Frame::End ? f.at : 0;
+    // The head is data[0, f.at) so far; the size fields of FS q and ESC & that follow a data run
+    // are gathered into a head of its own.
+    Bytes gathered;
+    const uint8_t* head = data;
+    size_t headSize = f.at;
+    size_t pos = f.at;  // in data
+    for (;;) {
+        if (n - pos < f.count) return 0;
+        pos += f.count;
+        ++segments;
+        f = NextFrame(head, headSize, segments);
+        while (f.step == Frame::More) {
+            if (pos >= n) return 0;
+            if (gathered.empty()) gathered.assign(head, head + headSize);
+            gathered.push_back(data[pos++]);
+            head = gathered.data();
+            headSize = gathered.size();
+            f = NextFrame(head, headSize, segments);
+        }
+        if (f.step == Frame::End) return pos - (headSize - f.at);
     }
-    case Command::Kind::Control: return 1;
-    case Command::Kind::Esc: return EscLength(data, n);
-    case Command::Kind::Fs: return FsLength(data, n);
-    case Command::Kind::Gs: return GsLength(data, n);
-    case Command::Kind::Dle: return DleLength(data, n);
-    }
-    return 1;
 }
 
 size_t CommandSplitter::run(const uint8_t* data, size_t n, const Sink& sink) {
@@ -236,6 +290,89 @@ void CommandSplitter::feed(const uint8_t* data, size_t n, const Sink& sink) {
     pending_.insert(pending_.end(), data, data + n);
     const size_t used = run(pending_.data(), pending_.size(), sink);
     if (used > 0) pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(used));
+}
+
+// --- PieceSplitter ---
+
+void PieceSplitter::reset() {
+    head_.clear();
+    head_.shrink_to_fit();
+    handedHead_ = 0;
+    segments_ = 0;
+    dataLeft_ = 0;
+    started_ = false;
+}
+
+void PieceSplitter::hand(const uint8_t* bytes, size_t length, bool last, const Sink& sink) {
+    sink(Piece{kind_, bytes, length, !started_, last});
+    started_ = !last;
+    if (last) {
+        head_.clear();
+        handedHead_ = 0;
+        segments_ = 0;
+    }
+}
+
+// A frame reached with the head in head_: hands out the head bytes not handed out yet.
+void PieceSplitter::headDone(size_t at, bool end, const Sink& sink) {
+    const size_t from = handedHead_;
+    handedHead_ = at;
+    hand(head_.data() + from, at - from, end, sink);
+}
+
+void PieceSplitter::feed(const uint8_t* data, size_t n, const Sink& sink) {
+    size_t pos = 0;
+    while (pos < n) {
+        if (dataLeft_ > 0) {
+            // Data pass through; only their count is kept.
+            const size_t take = std::min(dataLeft_, n - pos);
+            dataLeft_ -= take;
+            bool end = false;
+            if (dataLeft_ == 0) {
+                ++segments_;
+                const Frame f = NextFrame(head_.data(), head_.size(), segments_);
+                end = f.step == Frame::End;
+                if (f.step == Frame::Data) dataLeft_ = f.count;  // the head goes on at f.at == its size
+            }
+            hand(data + pos, take, end, sink);
+            pos += take;
+            continue;
+        }
+        if (head_.empty()) {
+            // A command starts: taken from the input itself where it is there whole.
+            const uint8_t* p = data + pos;
+            kind_ = CommandKindOf(p[0]);
+            const Frame f = NextFrame(p, n - pos, segments_);
+            if (f.step == Frame::End) {
+                hand(p, f.at, true, sink);
+                pos += f.at;
+            } else if (f.step == Frame::Data) {
+                head_.assign(p, p + f.at);
+                handedHead_ = f.at;
+                dataLeft_ = f.count;
+                hand(p, f.at, false, sink);
+                pos += f.at;
+            } else {
+                head_.assign(p, data + n);
+                pos = n;
+            }
+            continue;
+        }
+        // More head bytes of the command in progress, a slice at a time: the bytes past the head
+        // go back to the input.
+        const size_t before = head_.size();
+        const size_t add = std::min(n - pos, std::max<size_t>(kHeadSlice, before));
+        head_.insert(head_.end(), data + pos, data + pos + add);
+        const Frame f = NextFrame(head_.data(), head_.size(), segments_);
+        if (f.step == Frame::More) {
+            pos += add;
+            continue;
+        }
+        pos += f.at - before;
+        head_.resize(f.at);
+        if (f.step == Frame::Data) dataLeft_ = f.count;
+        headDone(f.at, f.step == Frame::End, sink);
+    }
 }
 
 SplitResult SplitCommands(const Bytes& stream) {

@@ -47,4 +47,48 @@ private:
     Bytes pending_;  // the start of an incomplete command
 };
 
+// The streaming form for a receiver that needs no command whole: fed with bytes as they arrive, it
+// hands out every command in pieces, in order, as soon as each piece is there. It keeps only the
+// head of the command in progress (its introducer and parameters, and the size fields between
+// the images of FS q and ESC &), never the data of an image or of GS 8: those pass through and
+// are counted down. What it holds stays below kMaxHeld bytes whatever the stream.
+//
+// A command without data (a status request, a set-up command GS ( ..., a text run) comes as one
+// piece, first and last, holding it whole. A command with data comes as several: its head up to
+// the data, the data as they arrive, and so on. A text run cut by the end of a piece is handed
+// out in parts, as the other form does.
+class PieceSplitter {
+public:
+    struct Piece {
+        Command::Kind kind;
+        const uint8_t* bytes;
+        size_t length;  // more than 0
+        bool first;     // the command's first piece
+        bool last;      // the command's last piece
+    };
+    using Sink = std::function<void(const Piece& piece)>;
+
+    // The longest head is a table row of FS V: its positions and 255 cells of up to 256 bytes.
+    static constexpr size_t kHeadSlice = 4096;
+    static constexpr size_t kMaxHeld = 2 * (4 + 255 + 1 + 255 + 255 * 257) + kHeadSlice;
+
+    void feed(const uint8_t* data, size_t n, const Sink& sink);
+    // Bytes kept now: the head of the command in progress.
+    size_t held() const { return head_.size(); }
+    // Whether a command is in progress (some of it arrived, not its last byte).
+    bool inCommand() const { return !head_.empty(); }
+    void reset();
+
+private:
+    void hand(const uint8_t* bytes, size_t length, bool last, const Sink& sink);
+    void headDone(size_t at, bool end, const Sink& sink);
+
+    Bytes head_;             // the head of the command in progress, so far
+    size_t handedHead_ = 0;  // how much of head_ went out
+    size_t segments_ = 0;    // data runs passed
+    size_t dataLeft_ = 0;    // data bytes still to pass in the current run
+    Command::Kind kind_ = Command::Kind::Text;
+    bool started_ = false;   // a piece of the command in progress went out
+};
+
 }  // namespace pellory::vprinter

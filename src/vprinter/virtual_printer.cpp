@@ -6,6 +6,8 @@
 //    stays open while the host closes and reopens the port between actions: without it the
 //    master would see a hang-up each time the host closes;
 //  - a wake-up pipe, so that stop() and vanish() end the reader's wait at once;
+//  - on the network instead of the terminal: the listening socket, the connection being served
+//    (in place of the master), and the connections accepted meanwhile that wait their turn;
 //  - an inotify watch on the slave path (opens and closes), used for one thing: a host that
 //    opened the port exclusively (TIOCEXCL) leaves the terminal marked exclusive when it closes,
 //    because the printer's own descriptor keeps the terminal from its last close, which is where
@@ -30,6 +32,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <deque>
 
 #include "platform/serial_device.h"
 #include "vprinter/command_splitter.h"
@@ -44,6 +47,13 @@ using Clock = std::chrono::steady_clock;
 constexpr int kPollSliceMs = 50;
 constexpr size_t kReadChunk = 64 * 1024;
 constexpr int kWriteWaitMs = 1000;  // how long a write to the master waits for room in total
+// Network: connections waiting their turn while one is served. Those the printer holds are
+// watched, so that one closed while it waits (a port scanner's) is dropped at once; past
+// kMaxWaiting the rest wait in the listen backlog. Accepts per round are bounded, so that a flood
+// of connects never keeps the printer from the host it serves.
+constexpr int kListenBacklog = 128;
+constexpr size_t kMaxWaiting = 128;
+constexpr int kAcceptsPerRound = 32;
 
 void CloseFd(int& fd) {
     if (fd >= 0) ::close(fd);
@@ -129,24 +139,43 @@ struct VirtualPrinter::Impl {
     // master and slave against callers on other threads.
     std::mutex writeMutex;
 
-    // What was received, guarded by m.
+    // What was received, guarded by m. Counts always; the bytes and commands themselves only
+    // while recording.
     mutable std::mutex m;
     std::mutex observerMutex;
     VirtualPrinter::Observer observer;  // guarded by observerMutex
     mutable std::condition_variable cv;
+    bool recording = false;
+    size_t receivedTotal = 0;
+    size_t commandTotal = 0;
+    bool lastWasText = false;  // the last command counted was a text run (the next one joins it)
+    uint64_t clears = 0;       // clearReceived() calls so far
     Bytes received;
     std::vector<Command> commands;
+    Command current;           // recording: the command in progress, so far
+    bool keepingCurrent = false;
     size_t answered = 0;
     Clock::time_point lastByte = Clock::now();
 
-    // Reader thread only.
-    CommandSplitter splitter;
+    // Reader thread only (the splitter under m as well).
+    PieceSplitter splitter;
     int hostOpeners = 0;
+    // Network: connections accepted while another was served, in the order they came. One that
+    // sent bytes and closed (`ended`) keeps its place for them, no longer watched.
+    struct Waiting {
+        int fd;
+        bool ended;
+    };
+    std::deque<Waiting> waiting;
 
     void readerLoop();
-    void acceptHost();
+    void acceptHosts();
+    void sweepWaiting(const std::vector<pollfd>& fds, size_t at, const std::vector<size_t>& watched);
     void dropHost();
     void takeBytes(const uint8_t* data, size_t n);
+    void takePiece(const PieceSplitter::Piece& piece, Bytes& answers);
+    void listCommand(Command::Kind kind, const uint8_t* bytes, size_t n);
+    void resetLog();
     std::optional<uint8_t> answerFor();
     void handleNotify();
     void shutdown();
@@ -162,40 +191,85 @@ std::optional<uint8_t> VirtualPrinter::Impl::answerFor() {
     return answerMode == AnswerMode::FixedByte ? fixedByte.load() : status.load();
 }
 
-void VirtualPrinter::Impl::takeBytes(const uint8_t* data, size_t n) {
-    {
-        std::lock_guard<std::mutex> lock(observerMutex);
-        if (observer) observer(data, n);
+// A complete command goes into the list (recording): a text run right after another joins it.
+void VirtualPrinter::Impl::listCommand(Command::Kind kind, const uint8_t* bytes, size_t n) {
+    if (kind == Command::Kind::Text && !commands.empty() && commands.back().kind == Command::Kind::Text) {
+        auto& b = commands.back().bytes;
+        b.insert(b.end(), bytes, bytes + n);
+        return;
     }
+    commands.push_back(Command{kind, Bytes(bytes, bytes + n)});
+}
+
+void VirtualPrinter::Impl::takePiece(const PieceSplitter::Piece& piece, Bytes& answers) {
+    if (piece.last) {
+        if (!(piece.kind == Command::Kind::Text && lastWasText)) ++commandTotal;
+        lastWasText = piece.kind == Command::Kind::Text;
+    }
+    if (piece.first && piece.last) {
+        // A command without data, whole in one piece: the ones the printer acts on are here.
+        if (piece.kind == Command::Kind::Dle && piece.length == 3 && piece.bytes[1] == 0x04) {
+            if (auto a = answerFor()) {
+                answers.push_back(*a);
+                ++answered;
+            }
+        } else if (piece.kind == Command::Kind::Gs) {
+            const SetupChange change = ReadSetupCommand(piece.bytes, piece.length);
+            if (change.baud) baud = *change.baud;
+            if (change.flow) flow = *change.flow;
+        }
+        if (recording) listCommand(piece.kind, piece.bytes, piece.length);
+        return;
+    }
+    // A command with data, piece by piece: gathered only for the list. One that began before
+    // the recording did is left out.
+    if (piece.first) {
+        keepingCurrent = recording;
+        current.kind = piece.kind;
+        current.bytes.clear();
+    }
+    if (!keepingCurrent) return;
+    current.bytes.insert(current.bytes.end(), piece.bytes, piece.bytes + piece.length);
+    if (!piece.last) return;
+    if (recording) listCommand(current.kind, current.bytes.data(), current.bytes.size());
+    current.bytes = Bytes();
+    keepingCurrent = false;
+}
+
+void VirtualPrinter::Impl::takeBytes(const uint8_t* data, size_t n) {
     Bytes answers;
+    uint64_t clearsBefore = 0;
     {
         std::lock_guard<std::mutex> lock(m);
-        received.insert(received.end(), data, data + n);
-        lastByte = Clock::now();
-        splitter.feed(data, n, [&](Command::Kind kind, const uint8_t* bytes, size_t length) {
-            if (kind == Command::Kind::Text && !commands.empty() && commands.back().kind == Command::Kind::Text) {
-                auto& b = commands.back().bytes;
-                b.insert(b.end(), bytes, bytes + length);
-                return;
-            }
-            commands.push_back(Command{kind, Bytes(bytes, bytes + length)});
-            if (kind == Command::Kind::Dle && length == 3 && bytes[1] == 0x04) {
-                if (auto a = answerFor()) {
-                    answers.push_back(*a);
-                    ++answered;
-                }
-            } else if (kind == Command::Kind::Gs) {
-                const SetupChange change = ReadSetupCommand(bytes, length);
-                if (change.baud) baud = *change.baud;
-                if (change.flow) flow = *change.flow;
-            }
-        });
+        clearsBefore = clears;
+        if (recording) received.insert(received.end(), data, data + n);
+        splitter.feed(data, n, [&](const PieceSplitter::Piece& piece) { takePiece(piece, answers); });
     }
-    cv.notify_all();
+    // Status requests are answered before the observer sees the bytes, whatever it does with them.
     if (!answers.empty()) {
         std::lock_guard<std::mutex> lock(writeMutex);
         WriteAll(master, answers.data(), answers.size(), network);
     }
+    {
+        std::lock_guard<std::mutex> lock(observerMutex);
+        if (observer) observer(data, n);
+    }
+    // Counted once the observer has had them: a wait for n bytes then knows it saw them too.
+    {
+        std::lock_guard<std::mutex> lock(m);
+        if (clears == clearsBefore) receivedTotal += n;  // bytes from before a clear are not counted
+        lastByte = Clock::now();
+    }
+    cv.notify_all();
+}
+
+void VirtualPrinter::Impl::resetLog() {
+    received = Bytes();
+    commands = std::vector<Command>();
+    receivedTotal = 0;
+    commandTotal = 0;
+    lastWasText = false;
+    ++clears;
 }
 
 void VirtualPrinter::Impl::handleNotify() {
@@ -219,43 +293,82 @@ void VirtualPrinter::Impl::handleNotify() {
     }
 }
 
-void VirtualPrinter::Impl::acceptHost() {
-    const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) return;
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    // One host at a time, as a printer's raw port serves: a new connection replaces the last.
-    std::lock_guard<std::mutex> lock(writeMutex);
-    CloseFd(master);
-    master = fd;
+void VirtualPrinter::Impl::acceptHosts() {
+    for (int i = 0; i < kAcceptsPerRound && waiting.size() < kMaxWaiting; ++i) {
+        const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == ECONNABORTED || errno == EINTR) continue;
+            return;  // none left (or out of descriptors: the rest wait in the backlog)
+        }
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        // One host at a time, as a printer's raw port serves: a new connection waits its turn.
+        if (master >= 0) {
+            waiting.push_back({fd, false});
+            continue;
+        }
+        std::lock_guard<std::mutex> lock(writeMutex);
+        master = fd;
+    }
 }
 
+// Drops the waiting connections that closed without a byte (a port scanner's connect and close,
+// or a reset); one that sent bytes before it closed keeps its place. watched[j] is the index in
+// waiting of fds[at + j].
+void VirtualPrinter::Impl::sweepWaiting(const std::vector<pollfd>& fds, size_t at, const std::vector<size_t>& watched) {
+    for (size_t j = watched.size(); j-- > 0;) {
+        const short ev = fds[at + j].revents;
+        if (!(ev & (POLLRDHUP | POLLHUP | POLLERR))) continue;
+        Waiting& w = waiting[watched[j]];
+        int unread = 0;
+        if (!(ev & POLLERR) && ::ioctl(w.fd, FIONREAD, &unread) == 0 && unread > 0) {
+            w.ended = true;
+            continue;
+        }
+        ::close(w.fd);
+        waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(watched[j]));
+    }
+}
+
+// The host's connection ended: the next one waiting is served.
 void VirtualPrinter::Impl::dropHost() {
     std::lock_guard<std::mutex> lock(writeMutex);
     CloseFd(master);
+    if (waiting.empty()) return;
+    master = waiting.front().fd;
+    waiting.pop_front();
 }
 
 void VirtualPrinter::Impl::readerLoop() {
     std::vector<uint8_t> buf(kReadChunk);
+    std::vector<pollfd> fds;
+    std::vector<size_t> watched;
     while (!stopFlag.load()) {
-        // Only this thread changes master and listener, so it reads them without the lock.
-        pollfd fds[4];
-        nfds_t count = 0;
-        fds[count++] = {wakeRead, POLLIN, 0};
-        const nfds_t hostAt = master >= 0 ? count++ : 0;
-        if (hostAt) fds[hostAt] = {master, POLLIN, 0};
-        const nfds_t notifyAt = notify >= 0 ? count++ : 0;
-        if (notifyAt) fds[notifyAt] = {notify, POLLIN, 0};
-        const nfds_t listenAt = listener >= 0 ? count++ : 0;
-        if (listenAt) fds[listenAt] = {listener, POLLIN, 0};
-        const int r = ::poll(fds, count, kPollSliceMs);
+        // Only this thread changes master, listener and waiting, so it reads them without the lock.
+        fds.clear();
+        fds.push_back({wakeRead, POLLIN, 0});
+        const size_t hostAt = master >= 0 ? fds.size() : 0;
+        if (hostAt) fds.push_back({master, POLLIN, 0});
+        const size_t notifyAt = notify >= 0 ? fds.size() : 0;
+        if (notifyAt) fds.push_back({notify, POLLIN, 0});
+        const size_t listenAt = listener >= 0 && waiting.size() < kMaxWaiting ? fds.size() : 0;
+        if (listenAt) fds.push_back({listener, POLLIN, 0});
+        const size_t waitingAt = fds.size();
+        watched.clear();
+        for (size_t i = 0; i < waiting.size(); ++i) {
+            if (waiting[i].ended) continue;
+            fds.push_back({waiting[i].fd, POLLRDHUP, 0});
+            watched.push_back(i);
+        }
+        const int r = ::poll(fds.data(), fds.size(), kPollSliceMs);
         if (r < 0) {
             if (errno == EINTR) continue;
             break;
         }
         if (stopFlag.load()) break;
         if (notifyAt && (fds[notifyAt].revents & POLLIN)) handleNotify();
-        if (listenAt && (fds[listenAt].revents & POLLIN)) acceptHost();
+        if (!watched.empty()) sweepWaiting(fds, waitingAt, watched);
+        if (listenAt && (fds[listenAt].revents & POLLIN)) acceptHosts();
         if (!hostAt) continue;
         const short host = fds[hostAt].revents;
         if (host & POLLIN) {
@@ -294,6 +407,8 @@ void VirtualPrinter::Impl::shutdown() {
         CloseFd(master);
         CloseFd(slave);
         CloseFd(listener);
+        for (const Waiting& w : waiting) ::close(w.fd);
+        waiting.clear();
     }
     CloseFd(notify);
     CloseFd(wakeRead);
@@ -334,7 +449,7 @@ bool VirtualPrinter::start(Transport transport, std::string* error) {
         addr.sin_port = 0;
         socklen_t len = sizeof addr;
         if (::bind(d.listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return fail("bind");
-        if (::listen(d.listener, 4) != 0) return fail("listen");
+        if (::listen(d.listener, kListenBacklog) != 0) return fail("listen");
         if (::getsockname(d.listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return fail("getsockname");
         d.path = "tcp://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
     } else {
@@ -364,11 +479,12 @@ bool VirtualPrinter::start(Transport transport, std::string* error) {
         }
     }
     d.hostOpeners = 0;
-    d.splitter.reset();
     {
         std::lock_guard<std::mutex> lock(d.m);
-        d.received.clear();
-        d.commands.clear();
+        d.splitter.reset();
+        d.resetLog();
+        d.current = Command();
+        d.keepingCurrent = false;
         d.lastByte = Clock::now();
     }
     try {
@@ -439,6 +555,23 @@ bool VirtualPrinter::sendUnsolicited(const Bytes& bytes) {
     return WriteAll(impl_->master, bytes.data(), bytes.size(), impl_->network);
 }
 
+bool VirtualPrinter::stopping() const { return impl_->stopFlag.load(); }
+
+void VirtualPrinter::setRecording(bool on) {
+    std::lock_guard<std::mutex> lock(impl_->m);
+    impl_->recording = on;
+    if (on) return;
+    impl_->received = Bytes();
+    impl_->commands = std::vector<Command>();
+    impl_->current = Command();
+    impl_->keepingCurrent = false;
+}
+
+bool VirtualPrinter::recording() const {
+    std::lock_guard<std::mutex> lock(impl_->m);
+    return impl_->recording;
+}
+
 void VirtualPrinter::setObserver(Observer observer) {
     std::lock_guard<std::mutex> lock(impl_->observerMutex);
     impl_->observer = std::move(observer);
@@ -451,7 +584,7 @@ Bytes VirtualPrinter::received() const {
 
 size_t VirtualPrinter::receivedCount() const {
     std::lock_guard<std::mutex> lock(impl_->m);
-    return impl_->received.size();
+    return impl_->receivedTotal;
 }
 
 std::vector<Command> VirtualPrinter::commands() const {
@@ -461,18 +594,17 @@ std::vector<Command> VirtualPrinter::commands() const {
 
 size_t VirtualPrinter::commandCount() const {
     std::lock_guard<std::mutex> lock(impl_->m);
-    return impl_->commands.size();
+    return impl_->commandTotal;
 }
 
 void VirtualPrinter::clearReceived() {
     std::lock_guard<std::mutex> lock(impl_->m);
-    impl_->received.clear();
-    impl_->commands.clear();
+    impl_->resetLog();
 }
 
 bool VirtualPrinter::waitForBytes(size_t n, uint32_t timeoutMs) const {
     std::unique_lock<std::mutex> lock(impl_->m);
-    return impl_->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return impl_->received.size() >= n; });
+    return impl_->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return impl_->receivedTotal >= n; });
 }
 
 bool VirtualPrinter::waitForQuiet(uint32_t quietMs, uint32_t timeoutMs) const {

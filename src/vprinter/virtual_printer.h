@@ -1,14 +1,18 @@
 // A receipt printer emulator on a pseudo-terminal.
 //
 // The printer owns the master side of a pseudo-terminal pair and publishes the slave path, which
-// the program opens like any serial port (through the port map). A reader thread keeps every byte
+// the program opens like any serial port (through the port map). A reader thread takes the bytes
 // the host sends, in order, and splits the stream into the printer's commands by their real
 // lengths, so that bytes inside image data or text are never taken for commands.
 // It answers the real-time status request DLE EOT n (10 04 n) at once with its status byte.
+// Its memory does not grow with what it receives: it keeps the head of the command in progress
+// and counts, no more, unless a recording of the bytes and commands is turned on (for tests).
 //
 // It can stand for a network printer instead: it then listens on the loopback interface
 // (127.0.0.1 only, a port the system picks) and serves one host connection at a time, as a
-// printer's raw port does; slavePath() is then the port map entry "tcp://127.0.0.1:PORT".
+// printer's raw port does: a new connection never disturbs the one being served, it waits its
+// turn (in order) until that one closes; one that closes while it waits (a port scanner's connect)
+// is dropped at once. slavePath() is then the port map entry "tcp://127.0.0.1:PORT".
 #pragma once
 
 #include <condition_variable>
@@ -88,17 +92,25 @@ public:
     void vanish();
 
     // --- what it received ---
-    // The log starts empty at start() and at clearReceived(); counts below are since then.
-    Bytes received() const;                 // every byte, in order
-    size_t receivedCount() const;
-    // The stream split into complete commands; consecutive text bytes form one Text command.
-    // A command still incomplete is not listed until its last byte arrives.
+    // The recording: a copy of every byte and of every command, for tests that look at them.
+    // Off by default, as the program's own printers run, for it grows with every byte. Turn it on
+    // before start(); turned on while bytes arrive, it keeps them from then on (a command begun
+    // before is not listed). Turning it off lets go of what it kept.
+    void setRecording(bool on);
+    bool recording() const;
+    // Counts and the recording start empty at start() and at clearReceived(); all is since then.
+    Bytes received() const;                 // recording: every byte, in order (else empty)
+    size_t receivedCount() const;           // bytes received
+    // Recording: the stream split into complete commands (else empty); consecutive text bytes
+    // form one Text command. A command still incomplete is not listed until its last byte
+    // arrives. commandCount() counts them the same way, recording or not.
     std::vector<Command> commands() const;
     size_t commandCount() const;
-    // Empties the log and the command list. A command that is half received stays pending and
-    // is listed in full once it completes.
+    // Empties the counts and the recording. A command that is half received stays pending and
+    // is counted (and listed) in full once it completes.
     void clearReceived();
-    // Waits until at least n bytes in all were received, or timeoutMs passed. True when reached.
+    // Waits until at least n bytes in all were received (and seen by the observer), or timeoutMs
+    // passed. True when reached.
     bool waitForBytes(size_t n, uint32_t timeoutMs) const;
     // Waits until no byte arrived for quietMs, counted from the call at the earliest (so bytes
     // still on their way are waited for), at most timeoutMs. True when quiet.
@@ -106,9 +118,13 @@ public:
     // Number of status requests answered so far.
     size_t answeredRequests() const;
     // Called on the printer's reader thread with each piece of bytes as it arrives (after the
-    // piece is logged). Setting another observer, or none, waits for a call in progress.
+    // printer answered what it holds, before it is counted). Setting another observer, or none,
+    // waits for a call in progress. An observer may make the printer wait (it reads nothing
+    // meanwhile, as a printer whose buffer is full), in bounded steps that watch stopping().
     using Observer = std::function<void(const uint8_t* bytes, size_t n)>;
     void setObserver(Observer observer);
+    // True once stop() or vanish() began, until the next start().
+    bool stopping() const;
 
 private:
     struct Impl;

@@ -237,6 +237,7 @@ TEST_F(SetupPageTest, PortKindsListTheirPortsAndNetworkMapsTheTypedAddress) {
 
     // A printer on the loopback network, reached through the address typed in.
     VirtualPrinter printer;
+    printer.setRecording(true);
     ASSERT_TRUE(printer.start(VirtualPrinter::Transport::Tcp));
     const std::string entry = printer.slavePath();
     const std::string portText = entry.substr(entry.rfind(':') + 1);

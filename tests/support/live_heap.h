@@ -13,14 +13,21 @@
 namespace pellory::test {
 
 inline std::atomic<long long> g_liveHeapBytes{0};
+inline std::atomic<long long> g_peakHeapBytes{0};
 
 // Bytes held by blocks of operator new right now.
 inline long long LiveHeapBytes() { return g_liveHeapBytes.load(); }
+// The most LiveHeapBytes() was since the last ResetPeakHeap().
+inline long long PeakHeapBytes() { return g_peakHeapBytes.load(); }
+inline void ResetPeakHeap() { g_peakHeapBytes = g_liveHeapBytes.load(); }
 
 inline void* CountedAlloc(std::size_t n) {
     void* p = std::malloc(n == 0 ? 1 : n);
     if (!p) throw std::bad_alloc();
-    g_liveHeapBytes += static_cast<long long>(malloc_usable_size(p));
+    const long long now = g_liveHeapBytes += static_cast<long long>(malloc_usable_size(p));
+    long long peak = g_peakHeapBytes.load();
+    while (now > peak && !g_peakHeapBytes.compare_exchange_weak(peak, now)) {
+    }
     return p;
 }
 

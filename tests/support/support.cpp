@@ -123,6 +123,7 @@ std::vector<std::string> SlowNameService::Hosts() const {
 MappedPrinter::MappedPrinter(int number, vprinter::VirtualPrinter::Transport transport)
     : number_(number), printer_(std::make_unique<vprinter::VirtualPrinter>()) {
     std::string error;
+    printer_->setRecording(true);  // the tests look at every byte it received
     if (!printer_->start(transport, &error)) throw std::runtime_error("virtual printer: " + error);
     path_ = printer_->slavePath();
     platform::PortMap::instance().setOverride(number_, path_, "virtual printer (test)");

@@ -44,7 +44,7 @@ public:
 };
 
 // A virtual printer on a pseudo-terminal (or on the loopback network), mapped to COM<number>
-// for the lifetime of the object.
+// for the lifetime of the object. It records what it receives (received(), commands()).
 class MappedPrinter {
 public:
     explicit MappedPrinter(int number,

@@ -1,6 +1,7 @@
 // Splitting the printer's input into commands by their real lengths.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 #include <string>
 
@@ -11,6 +12,7 @@ using pellory::vprinter::Bytes;
 using pellory::vprinter::Command;
 using pellory::vprinter::CommandLength;
 using pellory::vprinter::CommandSplitter;
+using pellory::vprinter::PieceSplitter;
 using pellory::vprinter::SplitCommands;
 using Kind = pellory::vprinter::Command::Kind;
 
@@ -209,6 +211,129 @@ TEST(CommandSplitter, StreamingMatchesWholeStream) {
             EXPECT_EQ(got[i].kind, whole.commands[i].kind);
             EXPECT_EQ(got[i].bytes, whole.commands[i].bytes);
         }
+    }
+}
+
+// --- the piece form ---
+
+// Commands put together from the pieces of a PieceSplitter fed in pieces of the given sizes (in
+// turn), text runs merged; checks that every piece goes with the command it belongs to.
+struct PieceRun {
+    std::vector<Command> commands;
+    size_t maxHeld = 0;
+    size_t handed = 0;
+};
+PieceRun SplitInPieces(const Bytes& stream, const std::vector<size_t>& sizes) {
+    PieceRun run;
+    PieceSplitter s;
+    bool open = false;  // between a first piece and its last
+    Command current;
+    const PieceSplitter::Sink sink = [&](const PieceSplitter::Piece& p) {
+        EXPECT_GT(p.length, 0u);
+        EXPECT_EQ(p.first, !open) << "at " << run.handed;
+        if (p.first) current = Command{p.kind, {}};
+        EXPECT_EQ(p.kind, current.kind);
+        current.bytes.insert(current.bytes.end(), p.bytes, p.bytes + p.length);
+        run.handed += p.length;
+        open = !p.last;
+        if (!p.last) return;
+        if (current.kind == Kind::Text && !run.commands.empty() && run.commands.back().kind == Kind::Text) {
+            run.commands.back().bytes.insert(run.commands.back().bytes.end(), current.bytes.begin(), current.bytes.end());
+        } else {
+            run.commands.push_back(current);
+        }
+    };
+    size_t pos = 0;
+    for (size_t i = 0; pos < stream.size(); ++i) {
+        const size_t n = std::min(sizes[i % sizes.size()], stream.size() - pos);
+        s.feed(stream.data() + pos, n, sink);
+        pos += n;
+        run.maxHeld = std::max(run.maxHeld, s.held());
+    }
+    EXPECT_FALSE(open);
+    EXPECT_FALSE(s.inCommand());
+    return run;
+}
+
+// Every command that carries data, and the ones that surround them, whatever the piece sizes.
+TEST(PieceSplitter, PiecesMakeTheCommandsOfTheWholeStream) {
+    Bytes raster = B({0x1D, 0x76, 0x30, 0x00, 0x03, 0x00, 0x05, 0x00});
+    for (int i = 0; i < 15; ++i) raster.push_back(static_cast<uint8_t>(i % 3 == 0 ? 0x10 : i % 3 == 1 ? 0x04 : 0x05));
+    // FS q: two images, 1 x 1 (8 bytes) and 0 x 2 (none), then 2 x 1 (16 bytes).
+    Bytes nv = B({0x1C, 0x71, 0x03, 0x01, 0x00, 0x01, 0x00});
+    nv.insert(nv.end(), 8, 0x1B);
+    nv.insert(nv.end(), {0x00, 0x00, 0x02, 0x00, 0x02, 0x00, 0x01, 0x00});
+    nv.insert(nv.end(), 16, 0x0A);
+    // ESC & y = 3, characters 0x41..0x43: x = 2 (6 bytes), x = 0, x = 1 (3 bytes).
+    Bytes chars = B({0x1B, 0x26, 0x03, 0x41, 0x43, 0x02});
+    chars.insert(chars.end(), 6, 0x10);
+    chars.push_back(0x00);
+    chars.push_back(0x01);
+    chars.insert(chars.end(), 3, 0x1D);
+    const Bytes gs8 = B({0x1D, 0x38, 0x4C, 0x03, 0x00, 0x00, 0x00, 0x30, 0x45, 0x20});
+    const Bytes gsStar = Cat({B({0x1D, 0x2A, 0x01, 0x01}), Bytes(8, 0x1C)});
+    const Bytes empty = B({0x1D, 0x76, 0x30, 0x00, 0x00, 0x00, 0x05, 0x00});
+    const Bytes stream = Cat({B({0x10, 0x04, 0x05}), T("Vertial Tab"), B({0x0A}), TableRow(), raster,
+                              B({0x1B, 0x2A, 0x21, 0x01, 0x00, 0x00, 0x1C, 0x56}), nv, T("x"), chars, gs8,
+                              empty, gsStar, B({0x1D, 0x28, 0x45, 0x08, 0x00, 0x0B, 0x01}), T("115200"),
+                              B({0x1B, 0x44, 0x01, 0x02, 0x00}), Cat({B({0x1D, 0x6B, 0x43, 0x0C}), T("012345678900")}),
+                              T("end"), B({0x10})});
+    const auto whole = SplitCommands(stream);
+    ASSERT_EQ(whole.consumed, stream.size() - 1) << "a DLE at the end waits for the next byte";
+    const Bytes complete(stream.begin(), stream.end() - 1);
+
+    const std::vector<std::vector<size_t>> sizes = {{1}, {2}, {3}, {7}, {1, 64}, {4096}, {stream.size()}};
+    for (const auto& pieces : sizes) {
+        SCOPED_TRACE(testing::Message() << "pieces of " << pieces[0] << (pieces.size() > 1 ? "..." : ""));
+        const PieceRun run = SplitInPieces(complete, pieces);
+        EXPECT_EQ(run.handed, complete.size());
+        ASSERT_EQ(run.commands.size(), whole.commands.size());
+        for (size_t i = 0; i < run.commands.size(); ++i) {
+            EXPECT_EQ(run.commands[i].kind, whole.commands[i].kind) << i;
+            EXPECT_EQ(run.commands[i].bytes, whole.commands[i].bytes) << i;
+        }
+    }
+}
+
+// The data of an image, however large it says it is, pass through: only the head is held, and
+// every byte fed is handed out at once.
+TEST(PieceSplitter, DataOfLargeCommandsAreNotHeld) {
+    struct Case {
+        const char* name;
+        Bytes head;
+        size_t maxHeld;
+        size_t pieces;  // of data fed, fewer than it declares
+    };
+    const std::vector<Case> cases = {
+        {"GS v 0, 65535 x 65535", B({0x1D, 0x76, 0x30, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}), 8, 100},
+        {"GS 8 L, 4 GiB", B({0x1D, 0x38, 0x4C, 0xFF, 0xFF, 0xFF, 0xFF}), 7, 100},
+        {"FS q, 255 images", B({0x1C, 0x71, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}), 7, 100},
+        // 256 characters of 255 x 255 bytes; the x of each is held
+        {"ESC & of 256 characters", B({0x1B, 0x26, 0xFF, 0x00, 0xFF, 0xFF}), 5 + 256, 100},
+        {"ESC *, 65535 columns", B({0x1B, 0x2A, 0x21, 0xFF, 0xFF}), 5, 2},
+        {"GS *, 255 x 255", B({0x1D, 0x2A, 0xFF, 0xFF}), 4, 7},
+    };
+    constexpr size_t kPiece = 64 * 1024;
+    const Bytes data(kPiece, 0xFF);
+    for (const Case& c : cases) {
+        PieceSplitter s;
+        size_t handed = 0;
+        const PieceSplitter::Sink sink = [&](const PieceSplitter::Piece& p) {
+            EXPECT_FALSE(p.last) << c.name;
+            handed += p.length;
+        };
+        s.feed(c.head.data(), c.head.size(), sink);
+        EXPECT_EQ(handed, c.head.size()) << c.name;
+        size_t fed = c.head.size();
+        size_t maxHeld = s.held();
+        for (size_t i = 0; i < c.pieces; ++i) {
+            s.feed(data.data(), data.size(), sink);
+            fed += data.size();
+            ASSERT_EQ(handed, fed) << c.name << ": piece " << i;
+            maxHeld = std::max(maxHeld, s.held());
+        }
+        EXPECT_LE(maxHeld, c.maxHeld) << c.name;
+        EXPECT_TRUE(s.inCommand()) << c.name;
     }
 }
 

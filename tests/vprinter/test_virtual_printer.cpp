@@ -124,6 +124,7 @@ class VirtualPrinterTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string error;
+        printer_.setRecording(true);
         ASSERT_TRUE(printer_.start(&error)) << error;
         ASSERT_FALSE(printer_.slavePath().empty());
     }
