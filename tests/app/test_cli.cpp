@@ -31,12 +31,14 @@
 #include "pages/core/page_link.h"
 #include "pages/core/quick_test_actions.h"
 #include "pages/image_print_rows.h"
+#include "pages/page_settings_guard.h"
 #include "pages/print_setup_barcode_rows.h"
 #include "pages/sample_expectations.h"
 #include "platform/port_map.h"
 #include "platform/stop_request.h"
 #include "platform/threads.h"
 #include "support/empty_ports.h"
+#include "support/scratch_folder.h"
 #include "support/support.h"
 
 using namespace pellory;
@@ -132,21 +134,6 @@ using Transport = vprinter::VirtualPrinter::Transport;
 class CliTest : public ::testing::Test {
 protected:
     explicit CliTest(Transport transport = Transport::PseudoTerminal) : printer(kCom, transport) {}
-    void SetUp() override {
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
-        dir_ = std::filesystem::temp_directory_path() /
-               ("pellory_cli_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
-    }
-
     // What the printer got, once it got the bytes of these rows and fell quiet; then cleared.
     expect::Bytes Received(const Rows& echoRows) {
         const size_t n = BytesOfRows(echoRows).size();
@@ -163,18 +150,12 @@ protected:
         EXPECT_EQ(Received(expected), BytesOfRows(expected)) << r.err;
     }
 
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-    std::string Write(const std::string& name, const std::string& content) {
-        std::ofstream(Path(name), std::ios::binary) << content;
-        return Path(name);
-    }
-    static std::string Read(const std::string& path) {
-        std::ifstream f(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-    }
+    std::string Path(const std::string& name) const { return scratch.Path(name); }
+    std::string Write(const std::string& name, const std::string& content) { return scratch.Write(name, content); }
+    static std::string Read(const std::string& path) { return test::ReadWholeFile(path); }
 
     test::MappedPrinter printer;
-    std::filesystem::path dir_;
+    test::ScratchFolder scratch{"pellory_cli"};
 };
 
 // The same commands with the printer on a pseudo-terminal and on the loopback network: the same
@@ -499,7 +480,7 @@ TEST_P(CliOnEveryPort, EchoLinesAndHistoryFileUseTheWindowsForms) {
     Received({rows::kProbe, "0A "});
 
     // A history file that cannot be written: "Operation Failed", status 4.
-    const CliRun unwritable = Cli({"--port", "COM" + std::to_string(kCom), "--history", dir_.string(), "feed"});
+    const CliRun unwritable = Cli({"--port", "COM" + std::to_string(kCom), "--history", scratch.Folder(), "feed"});
     EXPECT_EQ(unwritable.code, app::kCliFileUnreadable);
     EXPECT_EQ(unwritable.err.substr(0, 17), "Operation Failed\n");
 }

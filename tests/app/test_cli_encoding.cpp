@@ -9,8 +9,7 @@
 
 #include "app/cli.h"
 #include "charset/printer_record.h"
-#include "link/port_settings.h"
-#include "pages/core/page_link.h"
+#include "pages/page_settings_guard.h"
 
 using namespace pellory;
 using Rows = std::vector<std::string>;
@@ -47,17 +46,9 @@ CliRun Cli(std::vector<std::string> args) {
     return r;
 }
 
-class CliEncodingTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
-    }
-    void TearDown() override {
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
-    }
-};
+// The settings, the ready flag and the record of characters start as at a program's start
+// (page_settings_guard.h).
+using CliEncodingTest = ::testing::Test;
 
 TEST_F(CliEncodingTest, TextInCp858SendsThePrinterBytesAndRefusesTheEmDash) {
     const CliRun ok = Cli({"--encoding", "cp858", "text", "Total \u20AC5 caf\u00E9"});
@@ -135,7 +126,6 @@ TEST_F(CliEncodingTest, BadNamesAndSetsAreRefusedBeforeAnythingIsSent) {
 }
 
 TEST_F(CliEncodingTest, PrintSetupCommandsLeaveTheRecordOfCharactersAsItWas) {
-    charset::ResetPrinterRecord();
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"set", "codetable", "9"}, {"set", "charset", "8"}, {"set", "kanji", "on"}}) {
         const CliRun r = Cli(args);

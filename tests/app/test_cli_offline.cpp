@@ -9,46 +9,29 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "support/cli_run.h"
+#include "support/child_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using pellory::test::CliRun;
-using pellory::test::CliRunOptions;
+using pellory::test::ChildOptions;
+using pellory::test::CliChild;
 
 // Only catches a run that never ends: each one ends on its own long before.
 constexpr std::chrono::seconds kWatchdog(20);
 
-std::string CliBinary() {
-    if (const char* p = std::getenv("PELLORY_CLI_BINARY")) return p;
-    return PELLORY_CLI_PATH;
-}
-
-class CliOfflineTest : public ::testing::Test {
+class CliOfflineTest : public pellory::test::ScratchFolderTest {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("pellory_cli_offline_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-    std::string Folder() const { return dir_.string(); }
+    CliOfflineTest() : ScratchFolderTest("pellory_cli_offline") {}
 
     // Every name in the folder and below it, the run's out.txt and err.txt left out.
     std::vector<std::string> Names() const {
         std::vector<std::string> names;
-        for (const auto& e : fs::recursive_directory_iterator(dir_)) {
-            const std::string name = fs::relative(e.path(), dir_).string();
+        for (const auto& e : fs::recursive_directory_iterator(scratch.path())) {
+            const std::string name = fs::relative(e.path(), scratch.path()).string();
             if (name != "out.txt" && name != "err.txt") names.push_back(name);
         }
         std::sort(names.begin(), names.end());
@@ -63,12 +46,8 @@ protected:
             for (int i = 0; i < 30; ++i) capture += "Item " + std::to_string(i) + " #" + std::to_string(r * 977 + i * 13) + "\n";
             capture += "\x1d\x56\x42\x10";
         }
-        const std::string path = Path("capture.bin");
-        std::ofstream(path, std::ios::binary) << capture;
-        return path;
+        return scratch.Write("capture.bin", capture);
     }
-
-    fs::path dir_;
 };
 
 TEST_F(CliOfflineTest, ASignalWhileTheInputStaysOpenStopsAtOnceWithNothingWritten) {
@@ -87,9 +66,9 @@ TEST_F(CliOfflineTest, ASignalWhileTheInputStaysOpenStopsAtOnceWithNothingWritte
     };
     for (const Case& c : cases) {
         const std::string what = c.args[0] + " " + c.args.back() + " on " + c.name;
-        CliRunOptions options;
+        ChildOptions options;
         options.pipedInput = true;
-        CliRun run(CliBinary(), c.args, Folder(), options);
+        CliChild run(c.args, Folder(), options);
         ASSERT_TRUE(run.Started());
         ASSERT_TRUE(run.Write(c.input)) << what;
         ASSERT_TRUE(run.WaitUntilSignalsWatched()) << what;
@@ -99,7 +78,7 @@ TEST_F(CliOfflineTest, ASignalWhileTheInputStaysOpenStopsAtOnceWithNothingWritte
         EXPECT_EQ(run.Out(), "") << what;
         const std::vector<std::string> names = Names();
         EXPECT_TRUE(names.empty() || names == std::vector<std::string>{"each"}) << what << ": " << names.front();
-        fs::remove_all(dir_ / "each");
+        fs::remove_all(Path("each"));
     }
 }
 
@@ -128,9 +107,9 @@ TEST_F(CliOfflineTest, APictureThatCannotBeWrittenFailsWithStatus4AndLeavesNoFil
     };
     for (const Case& c : cases) {
         const std::string what = c.args[0] + " " + c.args[2];
-        CliRunOptions options;
+        ChildOptions options;
         options.fileSizeLimit = c.fileSizeLimit;
-        CliRun run(CliBinary(), c.args, Folder(), options);
+        CliChild run(c.args, Folder(), options);
         ASSERT_TRUE(run.Started());
         EXPECT_EQ(run.Code(kWatchdog), 4) << what << ": " << run.Err();
         EXPECT_NE(run.Err().find(c.message), std::string::npos) << what << ": " << run.Err();
@@ -138,7 +117,7 @@ TEST_F(CliOfflineTest, APictureThatCannotBeWrittenFailsWithStatus4AndLeavesNoFil
         names.erase(std::remove(names.begin(), names.end(), "each"), names.end());
         EXPECT_EQ(names, std::vector<std::string>{"capture.bin"}) << what;
         for (const std::string& name : names) {
-            if (name != "capture.bin") fs::remove_all(dir_ / name);
+            if (name != "capture.bin") fs::remove_all(Path(name));
         }
     }
 }

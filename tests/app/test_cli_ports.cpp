@@ -15,9 +15,10 @@
 #include "app/cli.h"
 #include "link/open_and_probe.h"
 #include "link/port_settings.h"
-#include "pages/core/page_link.h"
+#include "pages/page_settings_guard.h"
 #include "support/empty_ports.h"
 #include "support/net_peers.h"
+#include "support/scratch_folder.h"
 #include "support/support.h"
 
 using namespace pellory;
@@ -38,29 +39,10 @@ CliRun Cli(const std::vector<std::string>& args) {
     return r;
 }
 
-class CliTest : public ::testing::Test {
+class CliTest : public test::ScratchFolderTest {
 protected:
-    void SetUp() override {
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
-        dir_ = std::filesystem::temp_directory_path() /
-               ("pellory_cli_ports_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
-    }
-    std::string Write(const std::string& name, const std::string& content) {
-        const std::string path = (dir_ / name).string();
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
-    }
-
-    std::filesystem::path dir_;
+    CliTest() : ScratchFolderTest("pellory_cli_ports") {}
+    std::string Write(const std::string& name, const std::string& content) { return scratch.Write(name, content); }
 };
 
 }  // namespace
@@ -92,7 +74,7 @@ TEST_F(CliTest, AWebServerOnThePrintersAddressIsNoPrinterAndExits2) {
 // network peer that accepts and closes at once each give one message naming the port as typed
 // (2). Control bytes and bytes that are not UTF-8 never reach the terminal raw.
 TEST_F(CliTest, PortMessagesSayWhatHappenedOnceAndNameThePortAsTyped) {
-    const std::string folder = dir_.string();
+    const std::string folder = Folder();
     const std::string file = Write("capture.bin", "\x1b@");
     const std::string usage = "Run \"pellory-cli --help\" for the options and commands.\n";
     const std::string full = std::string("The device is full") +

@@ -33,7 +33,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/cli_child.h"
+#include "support/child_process.h"
 
 #ifndef TIOCGEXCL
 #define TIOCGEXCL _IOR('T', 0x40, int)
@@ -44,7 +44,14 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-using namespace pellory::test::cli_child;
+using pellory::test::AsUser;
+using pellory::test::ChildOptions;
+using pellory::test::CliChild;
+using pellory::test::CloseOnExec;
+using pellory::test::ReadWholeFile;
+using pellory::test::Stream;
+using pellory::test::Streams;
+constexpr auto kWatchdog = pellory::test::kChildWatchdog;
 
 // A printer stand-in on a pseudo-terminal. It answers the first `answers` status requests
 // (10 04 05) with 00 at once; once it has answered one, it reads only `trickle` bytes every
@@ -182,20 +189,11 @@ std::optional<passwd> Nobody() {
     return *p;
 }
 
-class CliProcessTest : public ::testing::Test {
+class CliProcessTest : public pellory::test::ScratchFolderTest {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("pellory_cli_process_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
-        ::chmod(dir_.c_str(), 0755);  // the runs as "nobody" write their output here
+    CliProcessTest() : ScratchFolderTest("pellory_cli_process") {
+        scratch.OpenToOthers();  // the runs as "nobody" write their output here
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-    std::string Folder() const { return dir_.string(); }
 
     // The terminal after a run: no longer in exclusive mode, its line as it was found.
     static void ExpectReleased(const Peer& peer, const termios& found) {
@@ -206,8 +204,6 @@ protected:
         ASSERT_EQ(::tcgetattr(peer.device(), &now), 0);
         EXPECT_TRUE(SameLine(now, found)) << "the line settings were not put back";
     }
-
-    fs::path dir_;
 };
 
 }  // namespace
@@ -223,7 +219,7 @@ TEST_F(CliProcessTest, SigintDuringSendFileStopsSendingReleasesThePortAndExits13
 
     size_t received = 0;
     {
-        Child run({"--port", peer.path(), "--echo", "send-file", file}, Folder(), Streams(Stream::Pipe));
+        CliChild run({"--port", peer.path(), "--echo", "send-file", file}, Folder(), Streams(Stream::Pipe));
         // The first piece is handed to the link once its echo row appears.
         ASSERT_TRUE(run.WaitForOutput("\n41 41 41 ")) << run.Err();
         run.Signal(SIGINT);
@@ -239,7 +235,7 @@ TEST_F(CliProcessTest, SigintDuringSendFileStopsSendingReleasesThePortAndExits13
     if (const std::optional<passwd> nobody = Nobody()) {
         peer.Resume();
         ASSERT_EQ(::chmod(peer.path().c_str(), 0666), 0);
-        Child next({"--port", peer.path(), "probe"}, Folder(), AsUser(*nobody));
+        CliChild next({"--port", peer.path(), "probe"}, Folder(), AsUser(*nobody));
         EXPECT_EQ(next.Code(), 0) << next.Err();
         ExpectReleased(peer, found);
     }
@@ -249,7 +245,7 @@ TEST_F(CliProcessTest, SigtermDuringListenAndSighupWhileQueuedBytesDrainEndWith1
     Peer peer(2, 4096, 100);
     const termios found = peer.SetDistinctLine();
     {
-        Child listen({"--port", peer.path(), "--echo", "listen", "--seconds", "600"}, Folder(), Streams(Stream::Pipe));
+        CliChild listen({"--port", peer.path(), "--echo", "listen", "--seconds", "600"}, Folder(), Streams(Stream::Pipe));
         ASSERT_TRUE(listen.WaitForOutput("10 04 05 \t")) << listen.Err();
         listen.Signal(SIGTERM);
         EXPECT_EQ(listen.Code(), 143) << listen.Err();
@@ -264,7 +260,7 @@ TEST_F(CliProcessTest, SigtermDuringListenAndSighupWhileQueuedBytesDrainEndWith1
     const std::string file = Path("bytes.txt");
     std::ofstream(file, std::ios::binary) << hex;
     {
-        Child print({"--port", peer.path(), "hex-file", file}, Folder());
+        CliChild print({"--port", peer.path(), "hex-file", file}, Folder());
         ASSERT_TRUE(peer.WaitForBytes(20000));
         print.Signal(SIGHUP);
         EXPECT_EQ(print.Code(), 129) << print.Err();
@@ -284,7 +280,7 @@ TEST_F(CliProcessTest, SigintEndsAScanBeforeItTriesEveryPort) {
         ::setenv(("PELLORY_COM" + std::to_string(n)).c_str(), peers.back()->path().c_str(), 1);
     }
     {
-        Child scan({"--echo", "scan"}, Folder(), Streams(Stream::Pipe));
+        CliChild scan({"--echo", "scan"}, Folder(), Streams(Stream::Pipe));
         ASSERT_TRUE(scan.WaitForOutput("10 04 05 \t")) << scan.Err();
         scan.Signal(SIGINT);
         EXPECT_EQ(scan.Code(), 130) << scan.Err();
@@ -302,33 +298,33 @@ TEST_F(CliProcessTest, SigintEndsAScanBeforeItTriesEveryPort) {
 TEST_F(CliProcessTest, AWriteErrorOnStandardOutputOrErrorIsAFailure) {
     const std::vector<std::string> status = {"--virtual-printer", "status"};
     {
-        Child ok(status, Folder());
+        CliChild ok(status, Folder());
         EXPECT_EQ(ok.Code(), 0) << ok.Err();
         EXPECT_EQ(ok.Out(), "Status: 00\nLamps: Online\n");
     }
     {
-        Child full(status, Folder(), Streams(Stream::DevFull));
+        CliChild full(status, Folder(), Streams(Stream::DevFull));
         EXPECT_EQ(full.Code(), 5);
         EXPECT_NE(full.Err().find("standard output could not be written"), std::string::npos) << full.Err();
     }
     {
-        Child closed(status, Folder(), Streams(Stream::Closed));
+        CliChild closed(status, Folder(), Streams(Stream::Closed));
         EXPECT_EQ(closed.Code(), 5) << closed.Err();
     }
     {
         // "Communicate Success." goes to standard error.
-        Child errFull({"--virtual-printer", "probe"}, Folder(), Streams(Stream::File, Stream::DevFull));
+        CliChild errFull({"--virtual-printer", "probe"}, Folder(), Streams(Stream::File, Stream::DevFull));
         EXPECT_EQ(errFull.Code(), 5);
     }
     {
-        Child help({"--help"}, Folder(), Streams(Stream::DevFull));
+        CliChild help({"--help"}, Folder(), Streams(Stream::DevFull));
         EXPECT_EQ(help.Code(), 5);
     }
 }
 
 TEST_F(CliProcessTest, AStatusQueryWithoutAReplyExits1) {
     Peer peer(1, 4096);  // answers the connection probe only
-    Child run({"--port", peer.path(), "--echo", "status"}, Folder());
+    CliChild run({"--port", peer.path(), "--echo", "status"}, Folder());
     EXPECT_EQ(run.Code(), 1);
     EXPECT_EQ(run.Out().find("Status:"), std::string::npos) << run.Out();
     EXPECT_NE(run.Out().find("10 04 05 \t"), std::string::npos) << run.Out();
@@ -344,22 +340,22 @@ TEST_F(CliProcessTest, TheHistoryFileIsWrittenInOneStepAndKeptWhenTheCommandFail
 
     // The port does not open: no row, so the file stays as it was.
     {
-        Child fail({"--port", Path("no-such-tty"), "--history", history, "feed"}, Folder());
+        CliChild fail({"--port", Path("no-such-tty"), "--history", history, "feed"}, Folder());
         EXPECT_EQ(fail.Code(), 2) << fail.Err();
     }
-    EXPECT_EQ(ReadFile(history), "10 04 05 \r\n");
+    EXPECT_EQ(ReadWholeFile(history), "10 04 05 \r\n");
 
     // A run that made rows replaces it, keeps its permissions, and leaves no other file behind.
     {
-        Child ok({"--virtual-printer", "--history", history, "feed"}, Folder());
+        CliChild ok({"--virtual-printer", "--history", history, "feed"}, Folder());
         EXPECT_EQ(ok.Code(), 0) << ok.Err();
     }
-    EXPECT_EQ(ReadFile(history), "10 04 05 \r\n0A \r\n");
+    EXPECT_EQ(ReadWholeFile(history), "10 04 05 \r\n0A \r\n");
     struct stat st {};
     ASSERT_EQ(::stat(history.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(scratch.path())) names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"err.txt", "history.txt", "out.txt"}));
 
@@ -367,13 +363,13 @@ TEST_F(CliProcessTest, TheHistoryFileIsWrittenInOneStepAndKeptWhenTheCommandFail
     const std::string link = Path("link.txt");
     fs::create_symlink(history, link);
     {
-        Child viaLink({"--virtual-printer", "--history", link, "text", "A"}, Folder());
+        CliChild viaLink({"--virtual-printer", "--history", link, "text", "A"}, Folder());
         EXPECT_EQ(viaLink.Code(), 0) << viaLink.Err();
     }
     EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(ReadFile(history), "10 04 05 \r\n41 \r\n0A \r\n");
+    EXPECT_EQ(ReadWholeFile(history), "10 04 05 \r\n41 \r\n0A \r\n");
     {
-        Child toPipe({"--virtual-printer", "--history", "/dev/stdout", "feed"}, Folder(), Streams(Stream::Pipe));
+        CliChild toPipe({"--virtual-printer", "--history", "/dev/stdout", "feed"}, Folder(), Streams(Stream::Pipe));
         EXPECT_EQ(toPipe.Code(), 0) << toPipe.Err();
         EXPECT_EQ(toPipe.Out(), "10 04 05 \r\n0A \r\n");
     }
@@ -382,7 +378,7 @@ TEST_F(CliProcessTest, TheHistoryFileIsWrittenInOneStepAndKeptWhenTheCommandFail
 TEST_F(CliProcessTest, APortGivenAsAPathIsNamedByThatPath) {
     const std::string missing = Path("no-such-tty");
     {
-        Child run({"--port", missing, "probe"}, Folder());
+        CliChild run({"--port", missing, "probe"}, Folder());
         EXPECT_EQ(run.Code(), 2);
         EXPECT_NE(run.Err().find("COM Open Error!\n" + missing + " is not present.\n"), std::string::npos) << run.Err();
         EXPECT_EQ(run.Err().find("COM1024"), std::string::npos) << run.Err();
@@ -392,7 +388,7 @@ TEST_F(CliProcessTest, APortGivenAsAPathIsNamedByThatPath) {
     ASSERT_GE(held, 0);
     ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);  // as another program holding the port
     {
-        Child run({"--port", peer.path(), "feed"}, Folder());
+        CliChild run({"--port", peer.path(), "feed"}, Folder());
         EXPECT_EQ(run.Code(), 2);
         EXPECT_NE(run.Err().find("COM Open Error!\n" + peer.path() + " is in use by another program.\n"),
                   std::string::npos)
@@ -407,11 +403,11 @@ TEST_F(CliProcessTest, ThePermissionHintNamesAGroupOnlyWhenJoiningItWouldHelp) {
     const std::optional<passwd> nobody = Nobody();
     if (!nobody) GTEST_SKIP() << "needs root and a user \"nobody\"";
     Peer peer(0);
-    const RunOptions asNobody = AsUser(*nobody);
+    const ChildOptions asNobody = AsUser(*nobody);
     auto probe = [&](uid_t owner, gid_t group, mode_t mode) {
         EXPECT_EQ(::chown(peer.path().c_str(), owner, group), 0);
         EXPECT_EQ(::chmod(peer.path().c_str(), mode), 0);
-        Child run({"--port", peer.path(), "probe"}, Folder(), asNobody);
+        CliChild run({"--port", peer.path(), "probe"}, Folder(), asNobody);
         EXPECT_EQ(run.Code(), 2) << run.Err();
         return run.Err();
     };

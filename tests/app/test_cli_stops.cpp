@@ -9,35 +9,25 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "support/cli_child.h"
+#include "support/child_process.h"
 #include "support/net_peers.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using namespace pellory::test::cli_child;
+using Clock = std::chrono::steady_clock;
+using pellory::test::CliChild;
+using pellory::test::kChildWatchdog;
+using pellory::test::Stream;
+using pellory::test::Streams;
 
-class CliStopTest : public ::testing::Test {
+class CliStopTest : public pellory::test::ScratchFolderTest {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("pellory_cli_stops_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-    std::string Folder() const { return dir_.string(); }
-
-    fs::path dir_;
+    CliStopTest() : ScratchFolderTest("pellory_cli_stops") {}
 };
 
 // The line the program ends with when a signal stops it, and nothing else.
@@ -61,7 +51,7 @@ TEST_F(CliStopTest, ASignalEndsSendFileFromAFifoThatNeverWrites) {
         SCOPED_TRACE(std::string(row.name) + (row.writer ? ", a writer that never writes" : ", no writer"));
         // Both ends in one descriptor: a writer for the program's read, which never writes.
         const int held = row.writer ? ::open(fifo.c_str(), O_RDWR | O_CLOEXEC) : -1;
-        Child run({"--virtual-printer", "--echo", "send-file", fifo}, Folder(), Streams(Stream::Pipe));
+        CliChild run({"--virtual-printer", "--echo", "send-file", fifo}, Folder(), Streams(Stream::Pipe));
         ASSERT_TRUE(run.WaitForOutput("10 04 05 \t")) << run.Err();  // probed; the file is next
         const auto signalled = Clock::now();
         run.Signal(row.number);
@@ -83,8 +73,8 @@ TEST_F(CliStopTest, ASignalWhileConnectingStopsAtOnceWithOnlyItsLine) {
     } signals[] = {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
     for (const auto& s : signals) {
         SCOPED_TRACE(s.name);
-        Child run({"--port", silent.entry(), "probe"}, Folder());
-        const auto until = Clock::now() + kWatchdog;
+        CliChild run({"--port", silent.entry(), "probe"}, Folder());
+        const auto until = Clock::now() + kChildWatchdog;
         while (!pellory::test::ConnectingTo(silent.port()) && Clock::now() < until) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
@@ -129,7 +119,7 @@ TEST_F(CliStopTest, NothingQueuedReachesANetworkPrinterAfterTheProgramStopped) {
         pellory::test::NetworkPrinterPeer printer(o);
         std::vector<std::string> args = {"--port", printer.entry()};
         args.insert(args.end(), row.command.begin(), row.command.end());
-        Child run(args, Folder());
+        CliChild run(args, Folder());
         ASSERT_TRUE(printer.WaitForBytes(512 * 1024)) << run.Err();
         if (row.stall) {
             printer.Pause();

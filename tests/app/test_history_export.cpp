@@ -10,6 +10,7 @@
 
 #include "app/history_export.h"
 #include "app/history_model.h"
+#include "support/scratch_folder.h"
 #include "support/support.h"
 
 namespace pellory::app {
@@ -28,16 +29,9 @@ void WriteFile(const fs::path& path, const std::string& content) {
 
 class HistoryExportTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "hist_export_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir); }
+    std::string At(const std::string& name) const { return scratch.Path(name); }
 
-    std::string At(const std::string& name) const { return (dir / name).string(); }
-
-    fs::path dir;
+    pellory::test::ScratchFolder scratch{"hist_export"};
     HistoryModel model;
 };
 

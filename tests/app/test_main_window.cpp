@@ -59,15 +59,8 @@ QWidget* WindowControl(QWidget* window, int id) {
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
-        window = std::make_unique<CPelloryDlg>();
-    }
-    void TearDown() override {
-        window.reset();
-        link::ResetPortSettings();
-    }
+    void SetUp() override { window = std::make_unique<CPelloryDlg>(); }
+    void TearDown() override { window.reset(); }
     widgets::DialogUnits Du() const { return widgets::DialogUnits(window->font()); }
     void PressKey(QWidget* to, int key) {
         QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);

@@ -19,8 +19,7 @@
 #include <string>
 
 #include "app/main_window.h"
-#include "link/port_settings.h"
-#include "pages/core/page_link.h"
+#include "pages/page_settings_guard.h"
 #include "support/captions.h"
 #include "support/support.h"
 #include "widgets/dialog_layout.h"
@@ -34,15 +33,8 @@ QString Letter(const QString& caption) { return QKeySequence::mnemonic(caption).
 
 class Mnemonics : public ::testing::Test {
 protected:
-    void SetUp() override {
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
-        window = std::make_unique<CPelloryDlg>();
-    }
-    void TearDown() override {
-        window.reset();
-        link::ResetPortSettings();
-    }
+    void SetUp() override { window = std::make_unique<CPelloryDlg>(); }
+    void TearDown() override { window.reset(); }
     std::unique_ptr<CPelloryDlg> window;
 };
 

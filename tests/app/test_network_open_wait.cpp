@@ -14,6 +14,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,43 +34,26 @@ namespace {
 
 using Rows = std::vector<std::string>;
 
-// The window's own way of running a long step (the page prompt the main window gives each page),
-// with the messages recorded instead of shown.
+// The window's own way of running a long step (the page prompt the main window gives each page,
+// owned by the page), with the messages recorded instead of shown.
 class WindowPrompt : public test::ScriptedPrompt {
 public:
-    explicit WindowPrompt(QWidget* parent) : window_(parent) {}
+    void OwnedBy(QWidget* page) { window_.emplace(page); }
     void RunLongStep(const std::function<void()>& step) override {
         ++longSteps;
-        window_.RunLongStep(step);
+        window_->RunLongStep(step);
     }
     int longSteps = 0;
 
 private:
-    app::QtPrompt window_;
+    std::optional<app::QtPrompt> window_;
 };
 
-class NetworkOpenWaitTest : public ::testing::Test {
+class NetworkOpenWaitTest : public test::ComSetupPageTest<WindowPrompt> {
 protected:
-    void SetUp() override {
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
-        page = std::make_unique<pages::CDialogSetup>();
-        prompt = std::make_unique<WindowPrompt>(page.get());
-        page->SetPrompt(prompt.get());
-        page->SetMainWindow(&history);
-        page->InitSetupPage();
-        page->CheckComRadio();
-        pages::ReadyFlag = true;
-    }
-    void TearDown() override {
-        page.reset();
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
-    }
-
-    template <typename T>
-    T* Control(int id) {
-        return test::PageControl<T>(page.get(), id);
+    void InitPage(pages::CDialogSetup& p) override {
+        prompt.OwnedBy(&p);
+        ComSetupPageTest::InitPage(p);
     }
     // "Network", then the address typed into "Host" and "Port".
     void TypeAddress(const std::string& host, const std::string& port) {
@@ -94,9 +78,6 @@ protected:
         ticker_.start(5);
     }
 
-    std::unique_ptr<pages::CDialogSetup> page;
-    std::unique_ptr<WindowPrompt> prompt;
-    test::RecordingHistory history;
     bool tickedWhileWaiting = false;
     bool tickOnWindowThread = false;
 
@@ -118,10 +99,10 @@ TEST_F(NetworkOpenWaitTest, AnUnknownHostLeavesTheWindowRunningThenSaysSo) {
     EXPECT_TRUE(tickedWhileWaiting) << "the window thread stood still while the name was looked up";
     EXPECT_TRUE(tickOnWindowThread);
     EXPECT_EQ(names.Lookups(), 1) << "the second press started a second opening";
-    EXPECT_EQ(prompt->longSteps, 1);
-    ASSERT_EQ(prompt->messages.size(), 1u);
-    EXPECT_EQ(prompt->messages[0].text, "COM Open Error!");
-    EXPECT_EQ(prompt->messages[0].informative,
+    EXPECT_EQ(prompt.longSteps, 1);
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0].text, "COM Open Error!");
+    EXPECT_EQ(prompt.messages[0].informative,
               "COM" + std::to_string(com) + " (tcp://no-such-host.invalid:9100): unknown host no-such-host.invalid.");
     EXPECT_TRUE(history.rows.empty());
     EXPECT_FALSE(page->IsOpen());
@@ -142,7 +123,7 @@ TEST_F(NetworkOpenWaitTest, ANameThatResolvesLateStillReachesThePrinter) {
 
     EXPECT_TRUE(tickedWhileWaiting) << "the window thread stood still while the name was looked up";
     EXPECT_EQ(names.Hosts(), (Rows{"localhost"}));
-    EXPECT_EQ(prompt->Texts(), (Rows{"Communicate Success."}));
+    EXPECT_EQ(prompt.Texts(), (Rows{"Communicate Success."}));
     EXPECT_EQ(history.rows, (Rows{"10 04 05 "}));
     EXPECT_EQ(printer->received(), test::Hex("10 04 05"));
     EXPECT_FALSE(page->IsOpen());
@@ -153,8 +134,8 @@ TEST_F(NetworkOpenWaitTest, OtherKindsOfPortOpenInPlace) {
     test::MappedPrinter printer(3);
     link::PortSettings.portNumber = 3;
     Control<QPushButton>(pages::kIdCommTest)->click();
-    EXPECT_EQ(prompt->Texts(), (Rows{"Communicate Success."}));
-    EXPECT_EQ(prompt->longSteps, 0);
+    EXPECT_EQ(prompt.Texts(), (Rows{"Communicate Success."}));
+    EXPECT_EQ(prompt.longSteps, 0);
 }
 
 // The window's runner on its own: the step runs off the window thread, the window's timers run

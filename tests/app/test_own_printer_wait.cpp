@@ -56,9 +56,6 @@ public:
 
 class OwnPrinterWaitTest : public ::testing::Test {
 protected:
-    void SetUp() override { link::ResetPortSettings(); }
-    void TearDown() override { link::ResetPortSettings(); }
-
     // The connection probe every page makes, on port n. Returns the messages it showed.
     std::vector<std::string> Probe(int n) {
         link::PortSettings.portNumber = n;

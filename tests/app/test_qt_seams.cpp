@@ -320,7 +320,6 @@ TEST_F(QtNotifyTargetTest, ABlockedSendGivesUpWhenTheReceiverGoes) {
 }
 
 TEST_F(QtNotifyTargetTest, AnOpenLinkTellsItsWindowOfReceivedBytes) {
-    link::ResetPortSettings();
     test::MappedPrinter printer(41);
     auto* window = new QObject;
     auto target = QtNotifyTarget::Create(window, Recorder());

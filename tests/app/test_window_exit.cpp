@@ -115,15 +115,7 @@ std::vector<void (*)(int)> CloseSignalHandlers() {
 
 class WindowExitTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        link::ResetPortSettings();
-        link::PortSettings.portNumber = kCom;
-        pages::ReadyFlag = false;
-    }
-    void TearDown() override {
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
-    }
+    void SetUp() override { link::PortSettings.portNumber = kCom; }
     test::ScriptedPrompt prompt;
 };
 

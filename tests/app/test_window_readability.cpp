@@ -12,8 +12,7 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "link/port_settings.h"
-#include "pages/core/page_link.h"
+#include "pages/page_settings_guard.h"
 #include "widgets/compact_tab_style.h"
 #include "widgets/dialog_layout.h"
 #include "widgets/qt_test_app.h"
@@ -36,14 +35,8 @@ void ExpectEveryListOpensWideEnough(QWidget* window) {
     }
 }
 
-class WindowReadability : public ::testing::Test {
-protected:
-    void SetUp() override {
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
-    }
-    void TearDown() override { link::ResetPortSettings(); }
-};
+// The settings and the ready flag start as at a program's start (page_settings_guard.h).
+using WindowReadability = ::testing::Test;
 
 TEST_F(WindowReadability, EveryDropDownListOpensAsWideAsItsLongestEntry) {
     auto window = std::make_unique<CPelloryDlg>();

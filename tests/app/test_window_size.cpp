@@ -69,16 +69,11 @@ Panel PanelOf(CPelloryDlg& w) {
 class WindowSize : public ::testing::Test {
 protected:
     void SetUp() override {
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
         window = std::make_unique<CPelloryDlg>();
         window->show();
         ASSERT_TRUE(widgets::testing::ProcessEventsUntil([&] { return window->isVisible(); }));
     }
-    void TearDown() override {
-        window.reset();
-        link::ResetPortSettings();
-    }
+    void TearDown() override { window.reset(); }
     std::unique_ptr<CPelloryDlg> window;
 };
 

@@ -25,11 +25,9 @@ constexpr int kCom = 51;
 class ProbeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        link::ResetPortSettings();
         link::PortSettings.portNumber = kCom;
         link.echoSwitch = true;
     }
-    void TearDown() override { link::ResetPortSettings(); }
     void Probe(const link::ProbeOptions& options = {}) {
         link::OpenAndProbe(link, options, {&prompt, &history});
     }
@@ -147,7 +145,6 @@ TEST_F(ProbeTest, BytesReceivedBeforeTheProbeAreNotTakenForItsAnswer) {
 }
 
 TEST(DropEarlierInput, KeepsTheBytesInOrderForWhoeverAsksAndEmptiesTheLink) {
-    link::ResetPortSettings();
     test::MappedPrinter p(kCom);
     link::CSerialEngine engine;
     link::SetPageLinkMode(engine, false);

@@ -87,7 +87,6 @@ TEST(CommandLibrary, QrSequences) {
 }
 
 TEST(CommandLibrary, BaudSetupSendsTheRequestedRateAsDigits) {
-    link::ResetPortSettings();
     GroupingLink l;
     struct Case {
         int32_t rate;
@@ -103,7 +102,6 @@ TEST(CommandLibrary, BaudSetupSendsTheRequestedRateAsDigits) {
         l.SetPrinterBaud();
         EXPECT_EQ(l.TakeEcho(), c.echo) << c.rate;
     }
-    link::ResetPortSettings();
 }
 
 TEST(CommandLibrary, HandshakeSetup) {
@@ -116,7 +114,6 @@ TEST(CommandLibrary, HandshakeSetup) {
 
 TEST(CommandLibrary, CommandsReachThePrinterOnAnOpenLink) {
     test::MappedPrinter p(44);
-    link::ResetPortSettings();
     CORVA_LIB l;
     l.SetFlags(link::kPageLinkFlags);
     ASSERT_TRUE(l.Open(44, 8, 0, 0));
@@ -132,7 +129,6 @@ TEST(CommandLibrary, CommandsReachThePrinterOnAnOpenLink) {
     EXPECT_EQ(p->received(), expected);
     platform::SleepMs(100);
     EXPECT_EQ(p->baudRate(), 38400u);  // the printer took the set-up command
-    link::ResetPortSettings();
 }
 
 TEST(Decoder, StatusBitsPostSetAndClearMessages) {

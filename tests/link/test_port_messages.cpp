@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "link/port_messages.h"
+#include "support/scratch_folder.h"
 
 using pellory::link::PermissionDeniedReason;
 using pellory::link::PermissionText;
@@ -74,9 +75,8 @@ TEST(PermissionHint, ReadsTheOwnerGroupAndModeOfARealFile) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the file away";
     const group* dialout = ::getgrnam("dialout");
     if (dialout == nullptr) GTEST_SKIP() << "no group \"dialout\"";
-    const std::string path =
-        (std::filesystem::temp_directory_path() / ("pellory_hint_" + std::to_string(::getpid()))).string();
-    std::ofstream(path) << "x";
+    const pellory::test::ScratchFolder scratch("pellory_hint");
+    const std::string path = scratch.Write("device", "x");
     ASSERT_EQ(::chown(path.c_str(), 0, dialout->gr_gid), 0);
     ASSERT_EQ(::chmod(path.c_str(), 0660), 0);
 

@@ -49,7 +49,6 @@ public:
 
 class EngineTest : public ::testing::Test {
 protected:
-    void SetUp() override { link::ResetPortSettings(); }
     bool OpenPageMode(CSerialEngine& e, int port = kCom) {
         e.SetFlags(link::kPageLinkFlags);
         e.SetReceiveThreshold(1);

@@ -21,6 +21,8 @@
 
 #include "link/port_settings.h"
 #include "pages/core/page_link.h"
+#include "pages/page_settings_guard.h"
+#include "pages/setup_page.h"
 #include "support/support.h"
 #include "vprinter/virtual_printer.h"
 #include "widgets/dialog_layout.h"
@@ -113,17 +115,20 @@ private:
 };
 
 // A page set up as the main window sets it up: the ready flag is clear while the page
-// initialises and set at the end, the page's messages go to a script and its echo to a recorded
-// history, and PortSettings names the test's printer. InitPage runs the page's own start-up.
-template <typename Page>
+// initialises and set at the end, the page's messages go to a script (a Prompt) and its echo to a
+// recorded history (a History), and PortSettings names the test's printer. InitPage runs the
+// page's own start-up; PresetSettings, before the page is made, may set what the start-up must
+// find. The settings are put back after each test (page_settings_guard.h).
+template <typename Page, typename Prompt = ScriptedPrompt, typename History = RecordingHistory>
 class PageTest : public ::testing::Test {
 protected:
     explicit PageTest(int com) : com_(com) {}
     virtual void InitPage(Page& p) = 0;
+    virtual void PresetSettings() {}
 
     void SetUp() override {
-        link::ResetPortSettings();
         link::PortSettings.portNumber = com_;
+        PresetSettings();
         pages::ReadyFlag = false;
         page = std::make_unique<Page>();
         page->SetPrompt(&prompt);
@@ -131,23 +136,31 @@ protected:
         InitPage(*page);
         pages::ReadyFlag = true;
     }
-    void TearDown() override {
-        page.reset();
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
-    }
+    void TearDown() override { page.reset(); }
 
     template <typename T>
     T* Control(int id) {
         return PageControl<T>(page.get(), id);
     }
 
-    ScriptedPrompt prompt;
-    RecordingHistory history;
+    Prompt prompt;
+    History history;
     std::unique_ptr<Page> page;
 
 private:
     int com_;
+};
+
+// The "COM Setup" page as the main window starts it: its own start-up, then the COM kind chosen.
+template <typename Prompt = ScriptedPrompt, typename History = RecordingHistory>
+class ComSetupPageTest : public PageTest<pages::CDialogSetup, Prompt, History> {
+protected:
+    explicit ComSetupPageTest(int com = link::PortSettingsRecord{}.portNumber)
+        : PageTest<pages::CDialogSetup, Prompt, History>(com) {}
+    void InitPage(pages::CDialogSetup& p) override {
+        p.InitSetupPage();
+        p.CheckComRadio();
+    }
 };
 
 }  // namespace pellory::test

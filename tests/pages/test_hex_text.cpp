@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/scratch_folder.h"
+
 namespace ht = pellory::hextext;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -240,20 +242,9 @@ TEST(HexFile, SplittingRemovesOnlyTheLineEnd) {
 
 class HexFileOnDisk : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("pellory_hex_text_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::filesystem::path Write(const std::string& name, const std::string& bytes) {
-    const auto p = dir_ / name;
-    std::ofstream(p, std::ios::binary) << bytes;
-    return p;
-  }
-  std::filesystem::path dir_;
+  std::filesystem::path Write(const std::string& name, const std::string& bytes) { return scratch_.Write(name, bytes); }
+  const pellory::test::ScratchFolder scratch_{"pellory_hex_text"};
+  const std::filesystem::path& dir_ = scratch_.path();
 };
 
 TEST_F(HexFileOnDisk, CrLfFileLoads) {

@@ -657,7 +657,6 @@ TEST_F(ImagePrintPageTest, PictureWhoseNameIsNotValidTextLoads) {
 // --- the actions without widgets ---
 
 TEST(ImagePrintActions, PrintWithoutAPictureProbesAndSendsNothingElse) {
-    link::ResetPortSettings();
     test::MappedPrinter p(kCom);
     link::PortSettings.portNumber = kCom;
     test::ScriptedPrompt prompt;
@@ -673,11 +672,9 @@ TEST(ImagePrintActions, PrintWithoutAPictureProbesAndSendsNothingElse) {
     EXPECT_FALSE(actions.PrintPicture(pages::ByteOrientation::Horizontal, 0));
     EXPECT_EQ(history.rows, Rows{kProbe});
     EXPECT_TRUE(prompt.messages.empty());
-    link::ResetPortSettings();
 }
 
 TEST(ImagePrintActions, PictureTallerThan65535RowsGoesOutInSeveralRasterCommands) {
-    link::ResetPortSettings();
     test::MappedPrinter p(kCom);
     link::PortSettings.portNumber = kCom;
     test::ScriptedPrompt prompt;
@@ -707,7 +704,6 @@ TEST(ImagePrintActions, PictureTallerThan65535RowsGoesOutInSeveralRasterCommands
     EXPECT_EQ(commands[1].bytes.size(), 8u + 65535u);
     EXPECT_EQ(commands[2].bytes.size(), 8u + 4465u);
     EXPECT_TRUE(prompt.messages.empty());
-    link::ResetPortSettings();
 }
 
 // --- a print after a failed connection procedure ---
@@ -715,7 +711,6 @@ TEST(ImagePrintActions, PictureTallerThan65535RowsGoesOutInSeveralRasterCommands
 // Like "Barcode Print": when the link stays closed (its message shown), nothing is handed to the
 // link and the history gets no image rows, in either orientation.
 TEST(ImagePrintAfterAFailedProbe, HandsNothingToTheLinkAndAddsNoRows) {
-    link::ResetPortSettings();
     test::SilentPort silent(kSilentCom);
     link::PortSettings.portNumber = kSilentCom;
     test::ScriptedPrompt prompt;
@@ -743,5 +738,4 @@ TEST(ImagePrintAfterAFailedProbe, HandsNothingToTheLinkAndAddsNoRows) {
     EXPECT_FALSE(actions.PrintPicture(pages::ByteOrientation::Vertical, 3));
     EXPECT_TRUE(history.rows.empty());
     EXPECT_EQ(actions.SendBuffer().Count(), 0u);
-    link::ResetPortSettings();
 }

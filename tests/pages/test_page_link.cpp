@@ -18,12 +18,10 @@ constexpr int kCom = 191;
 class PageLinkTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        link::ResetPortSettings();
         page.SetPrompt(&prompt);
         page.SetMainWindow(&history);
         page.echoSwitch = true;
     }
-    void TearDown() override { link::ResetPortSettings(); }
 
     pages::PageLink page{link::ProbeOptions{}};
     test::ScriptedPrompt prompt;

@@ -40,13 +40,8 @@ bool WaitForBuffered(link::CSerialEngine& link, size_t n) {
 class EarlierBytesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        link::ResetPortSettings();
         link::PortSettings.portNumber = kCom;
         pages::ReadyFlag = true;
-    }
-    void TearDown() override {
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
     }
     test::ScriptedPrompt prompt;
     test::RecordingHistory history;

@@ -47,23 +47,10 @@ struct LampId {
 constexpr LampId kLampIds[] = {{1014, "Over Heat"},    {1017, "Paper Error"},  {1018, "Platen Open"},
                                {1015, "Over Voltage"}, {1019, "Cutter Error"}, {1016, "Online"}};
 
-class QuickTestPageTest : public ::testing::Test {
+class QuickTestPageTest : public test::PageTest<CDialogQuickTest> {
 protected:
-    void SetUp() override {
-        link::ResetPortSettings();
-        PortSettings.portNumber = kCom;
-        pages::ReadyFlag = false;
-        page = std::make_unique<CDialogQuickTest>();
-        page->SetPrompt(&prompt);
-        page->SetMainWindow(&history);
-        page->InitTestPage();
-        pages::ReadyFlag = true;
-    }
-    void TearDown() override {
-        page.reset();
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
-    }
+    QuickTestPageTest() : PageTest(kCom) {}
+    void InitPage(CDialogQuickTest& p) override { p.InitTestPage(); }
 
     template <typename T = QPushButton>
     T* Control(int id) {
@@ -98,10 +85,6 @@ protected:
         }
         return true;
     }
-
-    test::ScriptedPrompt prompt;
-    test::RecordingHistory history;
-    std::unique_ptr<CDialogQuickTest> page;
 };
 
 // The same page actions with the printer on a pseudo-terminal and on the loopback network: the

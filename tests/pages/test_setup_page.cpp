@@ -83,26 +83,16 @@ bool PortIsFree(const std::string& path) {
     return other.open(path, false) == platform::SerialResult::Ok;
 }
 
-class SetupPageTest : public ::testing::Test {
+class SetupPageTest : public test::ComSetupPageTest<WatchingPrompt, WatchingHistory> {
 protected:
-    void SetUp() override {
-        link::ResetPortSettings();
+    void PresetSettings() override {
         // Values the start-up must overwrite.
         PortSettings = {7, 4800, 4800, 7, 1, 2, 3};
         link::PrintableWidth = 0;
-        pages::ReadyFlag = false;
-        page = std::make_unique<CDialogSetup>();
-        page->SetPrompt(&prompt);
-        page->SetMainWindow(&history);
-        history.Watch(page.get());
-        page->InitSetupPage();
-        page->CheckComRadio();
-        pages::ReadyFlag = true;
     }
-    void TearDown() override {
-        page.reset();
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
+    void InitPage(CDialogSetup& p) override {
+        history.Watch(&p);
+        ComSetupPageTest::InitPage(p);
     }
 
     template <typename T = QComboBox>
@@ -118,10 +108,6 @@ protected:
         list->setCurrentIndex(i);
     }
     void Click(int id) { Control<QPushButton>(id)->click(); }
-
-    WatchingPrompt prompt;
-    WatchingHistory history;
-    std::unique_ptr<CDialogSetup> page;
 };
 
 }  // namespace
@@ -641,7 +627,6 @@ TEST_F(SetupPageTest, CommTestOnAPortHeldByAnotherProgramNamesTheReason) {
 // --- the actions class without widgets ---
 
 TEST(SetupActionsTest, ScanReportsEveryPortTriedAndStopsAtTheFirstAnswer) {
-    link::ResetPortSettings();
     pages::SetupActions actions;
     test::ScriptedPrompt prompt;
     test::RecordingHistory history;
@@ -666,11 +651,9 @@ TEST(SetupActionsTest, ScanReportsEveryPortTriedAndStopsAtTheFirstAnswer) {
     EXPECT_EQ(link::PortSettings.portNumber, 0);
     EXPECT_FALSE(actions.TryPort(300));
     EXPECT_EQ(actions.CommTest(), pages::SetupActions::CommResult::OpenFailed);
-    link::ResetPortSettings();
 }
 
 TEST(SetupActionsTest, SetUpCommandsMatchWhatTheLinkSends) {
-    link::ResetPortSettings();
     link::CORVA_LIB l;
     l.echoSwitch = true;
     EXPECT_EQ(test::Echo(pages::BaudSetupCommand(19200)), "1D 28 45 07 00 0B 01 31 39 32 30 30 ");
@@ -691,7 +674,6 @@ TEST(SetupActionsTest, SetUpCommandsMatchWhatTheLinkSends) {
     EXPECT_EQ(pages::PrinterFlowValue(3), 0x31);
     EXPECT_FALSE(pages::PrinterFlowValue(4).has_value());
     EXPECT_FALSE(pages::PrinterFlowValue(-1).has_value());
-    link::ResetPortSettings();
 }
 
 TEST(SetupActionsTest, EntryConversions) {

@@ -6,7 +6,6 @@
 // ports mapped here exist: the system's own are hidden.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +26,7 @@
 #include "platform/port_map.h"
 #include "support/empty_ports.h"
 #include "support/fake_sysfs.h"
+#include "support/scratch_folder.h"
 #include "support/support.h"
 #include "widgets/qt_test_app.h"
 
@@ -55,36 +55,25 @@ Numbers AllComBut(const Numbers& skipped) {
 // A folder of links named like devices, each leading to a test port.
 class DeviceLinks {
 public:
-    DeviceLinks() {
-        char pattern[] = "/tmp/pellory_links_XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        EXPECT_NE(made, nullptr);
-        dir_ = made ? made : "";
-        ::mkdir((dir_ + "/usb").c_str(), 0700);
-    }
-    ~DeviceLinks() {
-        for (const std::string& link : links_) ::unlink(link.c_str());
-        ::rmdir((dir_ + "/usb").c_str());
-        ::rmdir(dir_.c_str());
-    }
-    // dir/<name> leading to target, mapped to COM<n> in place of target.
+    DeviceLinks() { ::mkdir(folder_.Path("usb").c_str(), 0700); }
+    // <folder>/<name> leading to target, mapped to COM<n> in place of target.
     void Map(int n, const std::string& name, const std::string& target) {
-        const std::string link = dir_ + "/" + name;
+        const std::string link = folder_.Path(name);
         EXPECT_EQ(::symlink(target.c_str(), link.c_str()), 0) << link;
-        links_.push_back(link);
         platform::PortMap::instance().setOverride(n, link, "test port " + name);
     }
 
 private:
-    std::string dir_;
-    std::vector<std::string> links_;
+    test::ScratchFolder folder_{"pellory_links"};
 };
 
 }  // namespace
 
 // On USB each entry's tooltip is the device's path with its maker and product; every other kind
 // keeps the description of the port map.
-TEST(PortTips, UsbEntriesNameMakerAndProductFromSysfs) {
+using PortTips = test::ComSetupPageTest<>;
+
+TEST_F(PortTips, UsbEntriesNameMakerAndProductFromSysfs) {
     test::FakeUsbSysfs sys;
     sys.Device("1-1", "ACME Corp.", "Receipt 80");
     sys.Printer("lp0", "1-1");
@@ -99,23 +88,16 @@ TEST(PortTips, UsbEntriesNameMakerAndProductFromSysfs) {
 
     // The page's USB list takes its tooltips from the machine's own sysfs, where this made-up
     // printer file has no entry: the path alone, not the map's description.
-    link::ResetPortSettings();
-    pages::CDialogSetup page;
-    test::ScriptedPrompt prompt;
-    page.SetPrompt(&prompt);
-    page.InitSetupPage();
-    page.CheckComRadio();
     ports.setOverride(22, "/dev/usb/lp987", "set by --com");
-    test::PageControl<QRadioButton>(&page, pages::kIdRadioUsb)->click();
-    QComboBox* list = test::PageControl<QComboBox>(&page, pages::kIdPortList);
+    Control<QRadioButton>(pages::kIdRadioUsb)->click();
+    QComboBox* list = Control<QComboBox>(pages::kIdPortList);
     ASSERT_EQ(list->count(), 2);
     EXPECT_EQ(list->itemData(1, Qt::ToolTipRole).toString().toStdString(), "/dev/usb/lp987");
-    test::PageControl<QRadioButton>(&page, pages::kIdRadioAll)->click();
+    Control<QRadioButton>(pages::kIdRadioAll)->click();
     EXPECT_EQ(list->itemData(1, Qt::ToolTipRole).toString().toStdString(), "/dev/usb/lp987 - set by --com");
 
     ports.clearOverride(21);
     ports.clearOverride(22);
-    link::ResetPortSettings();
 }
 
 // Which numbers each kind tries, from the port map alone.
@@ -144,7 +126,6 @@ TEST(AutoConnectPorts, EachKindTriesItsOwnPortsAndNetworkOnlyTheAddressTypedIn) 
     EXPECT_EQ(pages::ScanTitle({}), "Looking for the printer on no port");
 
     // The typed address is mapped to a number first; a malformed one is refused with its reason.
-    link::ResetPortSettings();
     pages::SetupActions actions;
     test::ScriptedPrompt prompt;
     actions.SetPrompt(&prompt);
@@ -163,18 +144,10 @@ TEST(AutoConnectPorts, EachKindTriesItsOwnPortsAndNetworkOnlyTheAddressTypedIn) 
     for (int n : {2, 3, 4, 5, 6, 7, 300}) ports.clearOverride(n);
 }
 
-class AutoConnectByKindTest : public ::testing::Test {
+class AutoConnectByKindTest : public test::ComSetupPageTest<> {
 protected:
     void SetUp() override {
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
-        page = std::make_unique<pages::CDialogSetup>();
-        page->SetPrompt(&prompt);
-        page->SetMainWindow(&history);
-        page->InitSetupPage();
-        page->CheckComRadio();
-        pages::ReadyFlag = true;
-
+        ComSetupPageTest::SetUp();
         // COM1 a terminal with nothing attached, COM3 a USB serial adapter with nothing attached,
         // then a printer on a USB printer file (COM4), a parallel port (COM6), a Bluetooth port
         // (COM8) and the network (COM9).
@@ -184,16 +157,7 @@ protected:
         links.Map(6, "lp6", lpt.path());
         links.Map(8, "rfcomm8", bluetooth.path());
     }
-    void TearDown() override {
-        page.reset();
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
-    }
 
-    template <typename T>
-    T* Control(int id) {
-        return test::PageControl<T>(page.get(), id);
-    }
     // Chooses the kind, presses "Auto Connect" and notes the progress window's range meanwhile.
     void AutoConnect(int radio) {
         prompt.messages.clear();
@@ -218,9 +182,6 @@ protected:
         for (auto* p : {&usb, &lpt, &bluetooth, &network}) p->printer().clearReceived();
     }
 
-    test::ScriptedPrompt prompt;
-    test::RecordingHistory history;
-    std::unique_ptr<pages::CDialogSetup> page;
     test::SilentPort com1{1};
     test::SilentPort adapter{3};
     test::MappedPrinter usb{4};

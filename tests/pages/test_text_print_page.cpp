@@ -36,6 +36,7 @@
 #include "platform/threads.h"
 #include "support/captions.h"
 #include "support/empty_ports.h"
+#include "support/scratch_folder.h"
 #include "support/support.h"
 #include "widgets/dialog_layout.h"
 #include "widgets/qt_test_app.h"
@@ -96,43 +97,21 @@ public:
     std::function<void()> duringDialog;
 };
 
-class TextPrintPageTest : public ::testing::Test {
+class TextPrintPageTest : public test::PageTest<CDialogTprint, ActingPrompt> {
 protected:
-    void SetUp() override {
-        link::ResetPortSettings();
-        link::PortSettings.portNumber = kCom;
-        pages::ReadyFlag = false;
-        char pattern[] = "/tmp/pellory_tprint_XXXXXX";
-        const char* dir = ::mkdtemp(pattern);
-        ASSERT_NE(dir, nullptr);
-        dir_ = dir;
-        page = std::make_unique<CDialogTprint>();
-        // What the main window does at start-up.
-        page->MakeSelfNotifyWindow();
-        page->SetReceiveHex(true);
-        page->SetTransmitText(QString::fromLatin1(pages::kTransmitPromptText));
-        page->echoSwitch = true;
-        page->SetPrompt(&prompt);
-        page->SetMainWindow(&history);
-        pages::ReadyFlag = true;
-    }
-    void TearDown() override {
-        page.reset();
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-        link::ResetPortSettings();
-        pages::ReadyFlag = false;
-    }
-
-    template <typename T>
-    T* Control(int id) {
-        return test::PageControl<T>(page.get(), id);
+    TextPrintPageTest() : PageTest(kCom) {}
+    // What the main window does at start-up.
+    void InitPage(CDialogTprint& p) override {
+        p.MakeSelfNotifyWindow();
+        p.SetReceiveHex(true);
+        p.SetTransmitText(QString::fromLatin1(pages::kTransmitPromptText));
+        p.echoSwitch = true;
     }
     void Click(int id) { Control<QAbstractButton>(id)->click(); }
     void SetTransmit(const char* text) { page->SetTransmitText(QString::fromLatin1(text)); }
     bool TransmitHexChecked() { return Control<QCheckBox>(pages::kIdTransmitHexBox)->isChecked(); }
     bool ReceiveHexChecked() { return Control<QCheckBox>(pages::kIdReceiveHexBox)->isChecked(); }
-    std::string Path(const char* name) const { return (dir_ / name).string(); }
+    std::string Path(const char* name) const { return scratch.Path(name); }
 
     // Opens the link with "Feed" and forgets what that sent.
     void OpenLink(test::MappedPrinter& p) {
@@ -152,10 +131,7 @@ protected:
         return PumpUntil([&] { return page->ReceiveText() == text; });
     }
 
-    fs::path dir_;
-    ActingPrompt prompt;
-    test::RecordingHistory history;
-    std::unique_ptr<CDialogTprint> page;
+    test::ScratchFolder scratch{"pellory_tprint"};
 };
 
 }  // namespace
@@ -321,7 +297,7 @@ TEST_F(TextPrintPageTest, SaveWritesHexCommandTextUnderATxtName) {
 
     // Cancel writes nothing; nothing was ever sent.
     Click(pages::kIdSaveButton);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 4);
+    EXPECT_EQ(std::distance(fs::directory_iterator(scratch.path()), fs::directory_iterator()), 4);
     EXPECT_TRUE(prompt.messages.empty());
     EXPECT_FALSE(page->IsOpen());
 }
@@ -719,31 +695,23 @@ private:
 class TextPrintStallTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        link::ResetPortSettings();
         link::PortSettings.portNumber = kSilentCom;
         link::PortSettings.handshake = 0;
         actions.echoSwitch = true;
         actions.SetPrompt(&prompt);
         actions.SetMainWindow(&history);
         actions.SetStallLimitMs(300);
-        char pattern[] = "/tmp/pellory_tprint_stall_XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
         const Bytes data = PatternBytes(fileSize_);
-        file_ = (dir_ / "big.txt").string();
-        WriteFile(file_, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+        file_ = scratch.Write("big.txt", std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
     }
     void TearDown() override {
         // Closed directly: the port takes no more data, so nothing queued could still go out.
         actions.Close(link::kLinkStopTimeoutMs);
         actions.SendBuffer().ClearLocked();
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-        link::ResetPortSettings();
     }
 
     static constexpr size_t fileSize_ = 4 * 1024 * 1024;
-    fs::path dir_;
+    test::ScratchFolder scratch{"pellory_tprint_stall"};
     std::string file_;
     test::ScriptedPrompt prompt;
     SizeHistory history;
@@ -790,17 +758,10 @@ TEST_F(TextPrintStallTest, ALinkClosedWhileWaitingEndsTheFileSendWithAMessage) {
 
 namespace {
 
-// The page with the record of the printer's characters at its start, and put back afterwards.
+// The page with the record of the printer's characters at its start (page_settings_guard.h puts
+// it back after each test).
 class PrinterCharactersTest : public TextPrintPageTest {
 protected:
-    void SetUp() override {
-        charset::ResetPrinterRecord();
-        TextPrintPageTest::SetUp();
-    }
-    void TearDown() override {
-        TextPrintPageTest::TearDown();
-        charset::ResetPrinterRecord();
-    }
     void ChoosePrinterCharacters() { Click(pages::kIdPrinterCharactersRadio); }
     void SetTransmitUtf8(const char* text) { page->SetTransmitText(QString::fromUtf8(text)); }
     std::string FileText(const char* name) {

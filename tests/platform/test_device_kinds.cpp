@@ -23,6 +23,7 @@
 #include "platform/serial_device.h"
 #include "platform/stop_request.h"
 #include "support/net_peers.h"
+#include "support/scratch_folder.h"
 #include "support/support.h"
 
 using namespace pellory::platform;
@@ -308,18 +309,8 @@ TEST(NetworkDevice, APeerThatClosesIsARemovalWhetherSendingOrIdle) {
 
 class FifoPrinterFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char dir[] = "/tmp/pellory-lp-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        dir_ = dir;
-        path_ = dir_ + "/lp0";
-        ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
-    }
-    void TearDown() override {
-        closeReader();
-        ::unlink(path_.c_str());
-        ::rmdir(dir_.c_str());
-    }
+    void SetUp() override { ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0); }
+    void TearDown() override { closeReader(); }
     void openReader() { reader_ = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }
     void closeReader() {
         if (reader_ >= 0) ::close(reader_);
@@ -337,7 +328,8 @@ protected:
         return out;
     }
 
-    std::string dir_, path_;
+    const pellory::test::ScratchFolder scratch_{"pellory-lp"};
+    const std::string path_ = scratch_.Path("lp0");
     int reader_ = -1;
 };
 

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/port_map.h"
+#include "support/scratch_folder.h"
 
 namespace fs = std::filesystem;
 using pellory::platform::PortEntry;
@@ -21,9 +22,6 @@ constexpr int kTestHigh = 1000;
 class PortMapTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/pellory-portmap-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
         fs::create_directories(root_ / "sys/class/tty");
         fs::create_directories(root_ / "dev");
         // Every test starts from a map that sees no system port unless the test adds some.
@@ -31,8 +29,6 @@ protected:
     }
     void TearDown() override {
         for (const auto& name : env_) ::unsetenv(name.c_str());
-        std::error_code ec;
-        fs::remove_all(root_, ec);
     }
 
     std::string sysTty() const { return (root_ / "sys/class/tty").string(); }
@@ -119,7 +115,8 @@ protected:
         driver(usb1 / "1-1:1.1/ttyUSB1", "usb-serial", "ftdi_sio");
     }
 
-    fs::path root_;
+    pellory::test::ScratchFolder scratch_{"pellory-portmap"};
+    const fs::path root_ = scratch_.path();
     PortMap map_;
     std::vector<std::string> env_;
 };

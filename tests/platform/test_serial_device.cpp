@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/serial_device.h"
+#include "support/scratch_folder.h"
 
 namespace pellory::platform {
 namespace {
@@ -188,16 +189,13 @@ TEST(SerialDeviceOpen, ExclusiveAgainstDevicesAndProcessesThenReopens) {
 TEST(SerialDeviceOpen, FailuresAndClosedDevices) {
     SerialDevice dev;
     EXPECT_EQ(dev.open("/dev/pellory-no-such-port", false), SerialResult::NotFound);
-    char file[] = "/tmp/pellory-serial-XXXXXX";
-    const int fd = ::mkstemp(file);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
+    const pellory::test::ScratchFolder scratch("pellory-serial");
+    const std::string file = scratch.Write("plain", "");
     EXPECT_EQ(dev.open(file, false), SerialResult::Unsupported) << "a plain file is no terminal";
     if (::geteuid() != 0) {
-        ::chmod(file, 0);
+        ::chmod(file.c_str(), 0);
         EXPECT_EQ(dev.open(file, false), SerialResult::AccessDenied);
     }
-    ::unlink(file);
 
     char b[4];
     size_t n = 99;

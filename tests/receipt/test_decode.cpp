@@ -4,7 +4,6 @@
 #include <QImage>
 #include <cstdio>
 #include <filesystem>
-#include <unistd.h>
 #include <fstream>
 #include <sstream>
 
@@ -12,6 +11,7 @@
 #include "app/history_decoding.h"
 #include "pages/core/samples.h"
 #include "receipt_test_support.h"
+#include "support/scratch_folder.h"
 
 namespace pellory::receipt::test {
 namespace {
@@ -115,8 +115,10 @@ TEST(ReceiptDecode, HistoryRowDecodingShowsTheFirstFiftyCommands) {
 
 // ---------------------------------------------------------------------------------------------
 
+// A file's path in a scratch folder of this executable's, removed as it ends.
 std::string TempPath(const std::string& name) {
-    return (std::filesystem::temp_directory_path() / ("pellory_receipt_" + std::to_string(::getpid()) + "_" + name)).string();
+    static const pellory::test::ScratchFolder scratch("pellory_receipt");
+    return scratch.Path(name);
 }
 
 int Cli(const std::vector<std::string>& args, std::string* out = nullptr) {

@@ -2,8 +2,6 @@
 // the stream, so its memory does not follow the size of what it prints.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,13 +11,15 @@
 #include "app/cli.h"
 #include "support/live_heap.h"
 #include "support/printer_streams.h"
+#include "support/scratch_folder.h"
 
 namespace pellory::test {
 namespace {
 
+// A file's path in a scratch folder of this executable's, removed as it ends.
 std::string TempPath(const std::string& name) {
-    return (std::filesystem::temp_directory_path() / ("pellory_receipt_memory_" + std::to_string(::getpid()) + "_" + name))
-        .string();
+    static const ScratchFolder scratch("pellory_receipt_memory");
+    return scratch.Path(name);
 }
 
 // 24 MiB of raster images (8 of 3 MiB); the paper holds what one image needs, and its drawing.

@@ -8,12 +8,12 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
-#include <unistd.h>
 
 #include "app/cli.h"
 #include "receipt/offline_roll.h"
 #include "receipt/paper_image.h"
 #include "receipt_test_support.h"
+#include "support/scratch_folder.h"
 
 namespace pellory::receipt::test {
 namespace {
@@ -32,23 +32,11 @@ Bytes Receipts(int n, int lines) {
     return out;
 }
 
-class RenderFiles : public ::testing::Test {
+class RenderFiles : public pellory::test::ScratchFolderTest {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("pellory_render_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+    RenderFiles() : ScratchFolderTest("pellory_render") {}
     std::string Input(const Bytes& stream) const {
-        const std::string path = Path("capture.bin");
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
-        return path;
+        return scratch.Write("capture.bin", std::string_view(reinterpret_cast<const char*>(stream.data()), stream.size()));
     }
     int Cli(const std::vector<std::string>& args) {
         std::ostringstream out;
@@ -57,12 +45,11 @@ protected:
     }
     std::vector<std::string> Names(const std::string& sub = "") const {
         std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir_ / sub)) names.push_back(e.path().filename().string());
+        for (const auto& e : fs::directory_iterator(scratch.path() / sub)) names.push_back(e.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }
 
-    fs::path dir_;
     std::ostringstream err_;
 };
 

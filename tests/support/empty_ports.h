@@ -3,30 +3,25 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <string>
+#include <memory>
 
 #include "platform/port_map.h"
+#include "support/scratch_folder.h"
 
 namespace pellory::test {
 
 class EmptySystemPorts : public ::testing::Environment {
 public:
+    // An empty folder stands for both the system's tty classes and its devices.
     void SetUp() override {
-        char pattern[] = "/tmp/pellory_no_ports_XXXXXX";
-        const char* dir = ::mkdtemp(pattern);
-        ASSERT_NE(dir, nullptr);
-        dir_ = dir;
-        platform::PortMap::instance().setSystemRoots(dir_, dir_);
+        empty_ = std::make_unique<ScratchFolder>("pellory_no_ports");
+        platform::PortMap::instance().setSystemRoots(empty_->Folder(), empty_->Folder());
     }
-    void TearDown() override {
-        if (!dir_.empty()) ::rmdir(dir_.c_str());
-    }
+    void TearDown() override { empty_.reset(); }
 
 private:
-    std::string dir_;
+    std::unique_ptr<ScratchFolder> empty_;
 };
 
 inline ::testing::Environment* const kEmptySystemPorts =

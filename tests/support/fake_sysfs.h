@@ -1,31 +1,21 @@
-// A small sysfs tree in a temporary folder, laid out as the kernel lays out USB printers and
+// A small sysfs tree in a scratch folder, laid out as the kernel lays out USB printers and
 // USB serial adapters: class entries whose "device" link leads into the devices tree, a root
 // hub with its own strings above every device.
 #pragma once
 
-#include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "support/scratch_folder.h"
 
 namespace pellory::test {
 
 class FakeUsbSysfs {
 public:
     FakeUsbSysfs() {
-        char pattern[] = "/tmp/pellory_sysfs_XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        EXPECT_NE(made, nullptr);
-        root_ = made ? made : "";
         // The root hub speaks for itself only.
         Device("", "Linux xhci-hcd", "xHCI Host Controller");
-    }
-    ~FakeUsbSysfs() {
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
     }
     const std::string& root() const { return root_; }
 
@@ -64,7 +54,8 @@ private:
     }
     static void Write(const std::string& file, const std::string& text) { std::ofstream(file) << text; }
 
-    std::string root_;
+    ScratchFolder folder_{"pellory_sysfs"};
+    std::string root_ = folder_.Folder();
 };
 
 }  // namespace pellory::test

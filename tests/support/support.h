@@ -1,5 +1,6 @@
 // Test support: a scripted message seam, a recording command history, and virtual printers
-// mapped to COM numbers.
+// mapped to COM numbers. Its includers have the link's settings put back around every test
+// (settings_guard.h).
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "link/ui_seam.h"
+#include "support/settings_guard.h"
 #include "vprinter/virtual_printer.h"
 
 namespace pellory::test {
