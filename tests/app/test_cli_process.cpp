@@ -44,14 +44,8 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-using pellory::test::AsUser;
-using pellory::test::ChildOptions;
-using pellory::test::CliChild;
-using pellory::test::CloseOnExec;
-using pellory::test::ReadWholeFile;
-using pellory::test::Stream;
-using pellory::test::Streams;
-constexpr auto kWatchdog = pellory::test::kChildWatchdog;
+using namespace pellory::test;
+constexpr auto kWatchdog = kChildWatchdog;
 
 // A printer stand-in on a pseudo-terminal. It answers the first `answers` status requests
 // (10 04 05) with 00 at once; once it has answered one, it reads only `trickle` bytes every

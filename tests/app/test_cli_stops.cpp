@@ -20,12 +20,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using pellory::test::CliChild;
-using pellory::test::kChildWatchdog;
-using pellory::test::Stream;
-using pellory::test::Streams;
+using namespace pellory::test;
 
-class CliStopTest : public pellory::test::ScratchFolderTest {
+class CliStopTest : public ScratchFolderTest {
 protected:
     CliStopTest() : ScratchFolderTest("pellory_cli_stops") {}
 };
