@@ -32,6 +32,7 @@
 #include "pages/core/page_link.h"
 #include "pages/page_test_support.h"
 #include "platform/threads.h"
+#include "support/scratch_folder.h"
 #include "support/support.h"
 #include "widgets/dialog_layout.h"
 #include "widgets/qt_test_app.h"
@@ -191,7 +192,8 @@ TEST_F(WindowExitTest, APrintStillOnItsWayWhenTheWindowGoesIsSentWhole) {
 // message box follows the window.
 TEST_F(WindowExitTest, ClosingTheWindowDuringAFileSendStopsTheSend) {
     test::MappedPrinter printer(kCom);
-    const std::string file = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/big.bin";
+    const test::ScratchFolder scratch("pellory_window_exit");
+    const std::string file = scratch.Path("big.bin");
     constexpr size_t kFileSize = size_t{8} << 20;
     {
         std::ofstream out(file, std::ios::binary | std::ios::trunc);
