@@ -14,6 +14,8 @@
 #include "platform/serial_device.h"
 
 #include "platform/device_open_posix.h"
+#include "platform/line_rate.h"
+#include "platform/termios2_posix.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -36,33 +38,8 @@
 #include <initializer_list>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <vector>
-
-// The kernel's termios2 record, which carries the baud rate as a number (BOTHER). glibc's
-// <termios.h> does not declare it and the kernel's own header clashes with glibc's, so the
-// generic layout is spelled out here for the architectures that use it.
-#if defined(__linux__) && defined(CBAUDEX) && \
-    (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__) || defined(__riscv))
-#define PELLORY_HAVE_TERMIOS2 1
-namespace {
-struct KernelTermios2 {
-    tcflag_t c_iflag;
-    tcflag_t c_oflag;
-    tcflag_t c_cflag;
-    tcflag_t c_lflag;
-    cc_t c_line;
-    cc_t c_cc[19];
-    speed_t c_ispeed;
-    speed_t c_ospeed;
-};
-static_assert(sizeof(KernelTermios2) == 44, "kernel termios2 layout");
-const unsigned long kTcGets2 = _IOR('T', 0x2A, KernelTermios2);
-const unsigned long kTcSets2 = _IOW('T', 0x2B, KernelTermios2);
-constexpr tcflag_t kBother = CBAUDEX;  // "the rate is in c_ispeed/c_ospeed"
-}  // namespace
-#else
-#define PELLORY_HAVE_TERMIOS2 0
-#endif
 
 namespace pellory::platform {
 
@@ -299,80 +276,15 @@ uint32_t ErrorBits(const ErrorCounts& before, const ErrorCounts& now) {
 
 // --- baud rates ---
 
-struct SpeedCode {
-    uint32_t rate;
-    speed_t code;
-};
-
-constexpr SpeedCode kSpeeds[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
-    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-    {57600, B57600},   {115200, B115200}, {230400, B230400},
-#ifdef B460800
-    {460800, B460800},
-#endif
-#ifdef B500000
-    {500000, B500000},
-#endif
-#ifdef B576000
-    {576000, B576000},
-#endif
-#ifdef B921600
-    {921600, B921600},
-#endif
-#ifdef B1000000
-    {1000000, B1000000},
-#endif
-#ifdef B1152000
-    {1152000, B1152000},
-#endif
-#ifdef B1500000
-    {1500000, B1500000},
-#endif
-#ifdef B2000000
-    {2000000, B2000000},
-#endif
-#ifdef B2500000
-    {2500000, B2500000},
-#endif
-#ifdef B3000000
-    {3000000, B3000000},
-#endif
-#ifdef B3500000
-    {3500000, B3500000},
-#endif
-#ifdef B4000000
-    {4000000, B4000000},
-#endif
-};
-
-bool CodeForRate(uint32_t rate, speed_t& code) {
-    for (const auto& s : kSpeeds) {
-        if (s.rate == rate) {
-            code = s.code;
-            return true;
-        }
-    }
-    return false;
-}
-
-uint32_t RateForCode(speed_t code) {
-    for (const auto& s : kSpeeds) {
-        if (s.code == code) return s.rate;
-    }
-    return 0;
-}
-
-uint32_t ReadRate(int fd, const termios& t) {
 #if PELLORY_HAVE_TERMIOS2
-    KernelTermios2 k{};
-    if (::ioctl(fd, kTcGets2, &k) == 0) return k.c_ospeed;
-#else
-    (void)fd;
+using detail::KernelTermios2;
+using detail::kBother;
+using detail::kTcGets2;
+using detail::kTcSets2;
 #endif
-    return RateForCode(cfgetospeed(&t));
-}
+
+// The line's rate, 0 when it tells none.
+uint32_t ReadRate(int fd, const termios& t) { return LineRate(fd, t).value_or(0); }
 
 // Whether the rate the driver reports is close enough to the one asked for (drivers round to
 // what their clock divides to; a UART tolerates about 2 %).
@@ -408,8 +320,9 @@ void RestoreLineState(int fd, const LineState& s) {
 // Applies t with the given rate: a standard speed code where one exists, otherwise (Linux) the
 // rate as a number.
 SerialResult ApplyTermios(int fd, const termios& t, uint32_t rate) {
-    speed_t code = 0;
-    const bool standard = CodeForRate(rate, code);
+    const std::optional<speed_t> standardCode = SpeedCodeOfRate(rate);
+    const bool standard = standardCode.has_value();
+    const speed_t code = standardCode.value_or(0);
 #if PELLORY_HAVE_TERMIOS2
     KernelTermios2 k{};
     if (::ioctl(fd, kTcGets2, &k) == 0) {
