@@ -18,7 +18,6 @@
 #include "platform/termios2_posix.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -1226,24 +1225,6 @@ const char* DescribeResult(SerialResult r) {
         case SerialResult::Interrupted: return "interrupted";
     }
     return "unknown error";
-}
-
-std::string DeviceGroup(const std::string& path) {
-    struct stat st {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};
-    long size = ::sysconf(_SC_GETGR_R_SIZE_MAX);
-    std::vector<char> buf(size > 0 ? static_cast<size_t>(size) : 1024);
-    for (;;) {
-        group g{};
-        group* found = nullptr;
-        const int e = ::getgrgid_r(st.st_gid, &g, buf.data(), buf.size(), &found);
-        if (e == ERANGE && buf.size() < (size_t{1} << 20)) {
-            buf.resize(buf.size() * 2);
-            continue;
-        }
-        if (e != 0 || found == nullptr || found->gr_name == nullptr) return {};
-        return found->gr_name;
-    }
 }
 
 void SetEmulatedModemLines(const std::string& path, uint32_t bits) {
