@@ -1,7 +1,7 @@
-// The POSIX serial device's shared parts (platform-internal): its state and the helpers that
-// its files share. The device is spread over four files along its seams:
+// The POSIX serial device's shared parts (platform-internal): its state, the open-port check
+// and the helpers that its files share. The device is spread over four files along its seams:
 //  - serial_device_posix.cpp: opening and closing each kind of device (device_open_posix.cpp
-//    makes the descriptor), the open-port check;
+//    makes the descriptor);
 //  - serial_waits_posix.cpp: the bounded reads, writes and waits, the overlapped-style calls,
 //    the line events and interruption;
 //  - serial_line_posix.cpp: the terminal settings (termios and the baud rate) and time-outs;
@@ -162,6 +162,15 @@ struct SerialDevice::Impl {
     std::string openReason;                  // why the last open() failed, where the result does not say
 
     bool hasTermios() const { return kind == DeviceKind::Terminal; }
+
+    // The open-port check every operation on the device starts with: Ok with the descriptor in
+    // d, or what the operation reports at once: InvalidArgument when the device is not open or
+    // the request is not valid, Removed when the device went away.
+    SerialResult openPort(int& d, bool requestValid = true) const {
+        d = fd.load();
+        if (d < 0 || !requestValid) return SerialResult::InvalidArgument;
+        return gone.load() ? SerialResult::Removed : SerialResult::Ok;
+    }
 
     // A socket whose far end closed reads as readable with nothing to read.
     bool peerClosed(int d) const {

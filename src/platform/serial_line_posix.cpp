@@ -123,9 +123,8 @@ constexpr uint32_t kTermiosFlagGroups[] = {kFlagParity, kFlagOutxCtsFlow, kFlagO
 
 SerialResult SerialDevice::getLineSettings(LineSettings& out) {
     Impl& d = *impl_;
-    const int fd = d.fd.load();
-    if (fd < 0) return SerialResult::InvalidArgument;
-    if (d.gone.load()) return SerialResult::Removed;
+    int fd = -1;
+    if (const SerialResult r = d.openPort(fd); r != SerialResult::Ok) return r;
     if (!d.hasTermios()) {
         // No line to describe: the record last set, or 9600 8N1 with DTR and RTS on.
         std::lock_guard<std::mutex> lock(d.stateMutex);
@@ -173,9 +172,8 @@ SerialResult SerialDevice::getLineSettings(LineSettings& out) {
 
 SerialResult SerialDevice::setLineSettings(const LineSettings& in) {
     Impl& d = *impl_;
-    const int fd = d.fd.load();
-    if (fd < 0) return SerialResult::InvalidArgument;
-    if (d.gone.load()) return SerialResult::Removed;
+    int fd = -1;
+    if (const SerialResult r = d.openPort(fd); r != SerialResult::Ok) return r;
     const uint32_t dtr = (in.flags & kFlagDtrControlMask) >> kDtrControlShift;
     const uint32_t rts = (in.flags & kFlagRtsControlMask) >> kRtsControlShift;
     const bool xonXoff = (in.flags & (kFlagOutX | kFlagInX)) != 0;

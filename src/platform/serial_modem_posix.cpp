@@ -100,9 +100,8 @@ using namespace detail;  // the helpers of serial_device_posix.h
 
 SerialResult SerialDevice::purge(uint32_t flags) {
     Impl& d = *impl_;
-    const int fd = d.fd.load();
-    if (fd < 0 || (flags & ~0xFu) != 0) return SerialResult::InvalidArgument;
-    if (d.gone.load()) return SerialResult::Removed;
+    int fd = -1;
+    if (const SerialResult r = d.openPort(fd, (flags & ~0xFu) == 0); r != SerialResult::Ok) return r;
     if (flags & kPurgeTxAbort) d.txAbort.fetch_add(1);
     if (flags & kPurgeRxAbort) d.rxAbort.fetch_add(1);
     // Aborting ends the operations in progress (and drops what writeAsync still holds);
@@ -122,9 +121,8 @@ SerialResult SerialDevice::purge(uint32_t flags) {
 
 SerialResult SerialDevice::clearError(CommStatus* status) {
     Impl& d = *impl_;
-    const int fd = d.fd.load();
-    if (fd < 0) return SerialResult::InvalidArgument;
-    if (d.gone.load()) return SerialResult::Removed;
+    int fd = -1;
+    if (const SerialResult r = d.openPort(fd); r != SerialResult::Ok) return r;
     size_t left = 0;
     if (!d.pump(fd, left)) return d.lost();
     if (Peek(fd) & kGone) return d.lost();
@@ -156,9 +154,8 @@ SerialResult SerialDevice::clearError(CommStatus* status) {
 SerialResult SerialDevice::takeLineErrors(uint32_t& errors) {
     errors = 0;
     Impl& d = *impl_;
-    const int fd = d.fd.load();
-    if (fd < 0) return SerialResult::InvalidArgument;
-    if (d.gone.load()) return SerialResult::Removed;
+    int fd = -1;
+    if (const SerialResult r = d.openPort(fd); r != SerialResult::Ok) return r;
     // A driver without error counters has no line errors to report: nothing to ask it.
     if (d.noCounters.load()) return SerialResult::Ok;
     ErrorCounts now;
@@ -180,9 +177,8 @@ SerialResult SerialDevice::takeLineErrors(uint32_t& errors) {
 SerialResult SerialDevice::modemStatus(uint32_t& out) {
     out = 0;
     Impl& d = *impl_;
-    const int fd = d.fd.load();
-    if (fd < 0) return SerialResult::InvalidArgument;
-    if (d.gone.load()) return SerialResult::Removed;
+    int fd = -1;
+    if (const SerialResult r = d.openPort(fd); r != SerialResult::Ok) return r;
     if (Peek(fd) & kGone) return d.lost();
     bool has = false;
     return ReadModem(fd, d.path, out, has) ? SerialResult::Ok : d.lost();
@@ -190,9 +186,8 @@ SerialResult SerialDevice::modemStatus(uint32_t& out) {
 
 SerialResult SerialDevice::clearBreak() {
     Impl& d = *impl_;
-    const int fd = d.fd.load();
-    if (fd < 0) return SerialResult::InvalidArgument;
-    if (d.gone.load()) return SerialResult::Removed;
+    int fd = -1;
+    if (const SerialResult r = d.openPort(fd); r != SerialResult::Ok) return r;
     if (::ioctl(fd, TIOCCBRK) != 0 && DeviceFailed(errno)) return d.lost();
     return SerialResult::Ok;
 }

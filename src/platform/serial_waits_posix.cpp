@@ -119,9 +119,8 @@ bool SerialDevice::Impl::pumpLocked(int d) {
 
 SerialResult SerialDevice::flush(uint32_t maxWaitMs) {
     Impl& d = *impl_;
-    const int fd = d.fd.load();
-    if (fd < 0) return SerialResult::InvalidArgument;
-    if (d.gone.load()) return SerialResult::Removed;
+    int fd = -1;
+    if (const SerialResult r = d.openPort(fd); r != SerialResult::Ok) return r;
     const Deadline deadline = Deadline::forWait(maxWaitMs);
     for (;;) {
         size_t left = 0;
@@ -150,9 +149,8 @@ SerialResult SerialDevice::flush(uint32_t maxWaitMs) {
 SerialResult SerialDevice::read(void* buf, size_t n, size_t& transferred) {
     transferred = 0;
     Impl& d = *impl_;
-    const int fd = d.fd.load();
-    if (fd < 0 || (buf == nullptr && n != 0)) return SerialResult::InvalidArgument;
-    if (d.gone.load()) return SerialResult::Removed;
+    int fd = -1;
+    if (const SerialResult r = d.openPort(fd, buf != nullptr || n == 0); r != SerialResult::Ok) return r;
     if (n == 0) return SerialResult::Ok;
     auto* out = static_cast<uint8_t*>(buf);
     // A write-only device file has nothing to read, ever: a read finds nothing at once.
@@ -225,9 +223,8 @@ SerialResult SerialDevice::read(void* buf, size_t n, size_t& transferred) {
 SerialResult SerialDevice::write(const void* buf, size_t n, size_t& transferred) {
     transferred = 0;
     Impl& d = *impl_;
-    const int fd = d.fd.load();
-    if (fd < 0 || (buf == nullptr && n != 0)) return SerialResult::InvalidArgument;
-    if (d.gone.load()) return SerialResult::Removed;
+    int fd = -1;
+    if (const SerialResult r = d.openPort(fd, buf != nullptr || n == 0); r != SerialResult::Ok) return r;
     if (n == 0) return SerialResult::Ok;
     const auto* in = static_cast<const uint8_t*>(buf);
     const Timeouts to = d.currentTimeouts();
@@ -252,9 +249,8 @@ SerialResult SerialDevice::write(const void* buf, size_t n, size_t& transferred)
 SerialResult SerialDevice::writeNow(const void* buf, size_t n, size_t& transferred) {
     transferred = 0;
     Impl& d = *impl_;
-    const int fd = d.fd.load();
-    if (fd < 0 || (buf == nullptr && n != 0)) return SerialResult::InvalidArgument;
-    if (d.gone.load()) return SerialResult::Removed;
+    int fd = -1;
+    if (const SerialResult r = d.openPort(fd, buf != nullptr || n == 0); r != SerialResult::Ok) return r;
     if (n == 0) return SerialResult::Ok;
     std::lock_guard<std::mutex> lock(d.txMutex);
     // Bytes queued by writeAsync go first.
@@ -274,9 +270,9 @@ SerialResult SerialDevice::writeNow(const void* buf, size_t n, size_t& transferr
 SerialResult SerialDevice::readAsync(void* buf, size_t n, size_t& transferred) {
     transferred = 0;
     Impl& d = *impl_;
-    const int fd = d.fd.load();
-    if (fd < 0 || !d.overlapped.load() || (buf == nullptr && n != 0)) return SerialResult::InvalidArgument;
-    if (d.gone.load()) return SerialResult::Removed;
+    int fd = -1;
+    const bool valid = d.overlapped.load() && (buf != nullptr || n == 0);
+    if (const SerialResult r = d.openPort(fd, valid); r != SerialResult::Ok) return r;
     if (n == 0) return SerialResult::Ok;
     if (d.writeOnly) return SerialResult::Pending;
     const IoStep r = ReadSome(fd, buf, n);
@@ -291,9 +287,8 @@ SerialResult SerialDevice::readAsync(void* buf, size_t n, size_t& transferred) {
 
 SerialResult SerialDevice::waitReadable(uint32_t timeoutMs) {
     Impl& d = *impl_;
-    const int fd = d.fd.load();
-    if (fd < 0) return SerialResult::InvalidArgument;
-    if (d.gone.load()) return SerialResult::Removed;
+    int fd = -1;
+    if (const SerialResult r = d.openPort(fd); r != SerialResult::Ok) return r;
     const Deadline deadline = Deadline::forWait(timeoutMs);
     bool quiet = false;
     for (;;) {
@@ -313,9 +308,9 @@ SerialResult SerialDevice::waitReadable(uint32_t timeoutMs) {
 SerialResult SerialDevice::writeAsync(const void* buf, size_t n, size_t& transferred) {
     transferred = 0;
     Impl& d = *impl_;
-    const int fd = d.fd.load();
-    if (fd < 0 || !d.overlapped.load() || (buf == nullptr && n != 0)) return SerialResult::InvalidArgument;
-    if (d.gone.load()) return SerialResult::Removed;
+    int fd = -1;
+    const bool valid = d.overlapped.load() && (buf != nullptr || n == 0);
+    if (const SerialResult r = d.openPort(fd, valid); r != SerialResult::Ok) return r;
     if (n == 0) return SerialResult::Ok;
     const auto* in = static_cast<const uint8_t*>(buf);
     std::lock_guard<std::mutex> lock(d.txMutex);
@@ -336,9 +331,8 @@ SerialResult SerialDevice::writeAsync(const void* buf, size_t n, size_t& transfe
 
 SerialResult SerialDevice::pumpPendingWrites(uint32_t timeoutMs) {
     Impl& d = *impl_;
-    const int fd = d.fd.load();
-    if (fd < 0) return SerialResult::InvalidArgument;
-    if (d.gone.load()) return SerialResult::Removed;
+    int fd = -1;
+    if (const SerialResult r = d.openPort(fd); r != SerialResult::Ok) return r;
     const Deadline deadline = Deadline::forWait(timeoutMs);
     for (;;) {
         size_t left = 0;
@@ -431,9 +425,8 @@ SerialResult SerialDevice::getEventMask(uint32_t& out) {
 SerialResult SerialDevice::waitEvent(uint32_t& events, uint32_t timeoutMs) {
     events = 0;
     Impl& d = *impl_;
-    const int fd = d.fd.load();
-    if (fd < 0) return SerialResult::InvalidArgument;
-    if (d.gone.load()) return SerialResult::Removed;
+    int fd = -1;
+    if (const SerialResult r = d.openPort(fd); r != SerialResult::Ok) return r;
     // A mask set before this wait began does not end it: only a later one does.
     const uint32_t generation = d.maskGeneration.load();
     d.maskBell.drain();
