@@ -244,6 +244,14 @@ struct SerialDevice::Impl {
         rxReported = 0;
     }
 
+    // Waits for what look tells at each look, within timeoutMs (serial_waits_posix.cpp).
+    template <typename Look>
+    SerialResult waitUntil(int d, uint32_t timeoutMs, Look look);
+
+    // The line errors (kErr* bits) since the last time they were taken, from the driver's
+    // counters as they are now; the first counts taken are the start for the line events too.
+    uint32_t takeErrors(const detail::ErrorCounts& now);
+
     // Samples the line and returns the events of mask that happened since the last sample.
     // false when the device failed. rxQueued tells whether input waits to be read.
     bool sampleEvents(int d, uint32_t mask, uint32_t& events, bool& rxQueued);

@@ -98,6 +98,19 @@ using namespace detail;  // the helpers of serial_device_posix.h
 
 // --- queues, errors, lines ---
 
+uint32_t SerialDevice::Impl::takeErrors(const ErrorCounts& now) {
+    std::lock_guard<std::mutex> lock(stateMutex);
+    uint32_t errors = 0;
+    if (haveCounts) {
+        errors = ErrorBits(errorBase, now);
+    } else {
+        eventBase = now;
+        haveCounts = true;
+    }
+    errorBase = now;
+    return errors;
+}
+
 SerialResult SerialDevice::purge(uint32_t flags) {
     Impl& d = *impl_;
     int fd = -1;
@@ -132,16 +145,7 @@ SerialResult SerialDevice::clearError(CommStatus* status) {
     if (inq == 0 && d.peerClosed(fd)) return d.lost();
     uint32_t errors = 0;
     ErrorCounts now;
-    if (ReadCounts(fd, now)) {
-        std::lock_guard<std::mutex> lock(d.stateMutex);
-        if (d.haveCounts) {
-            errors = ErrorBits(d.errorBase, now);
-        } else {
-            d.eventBase = now;
-            d.haveCounts = true;
-        }
-        d.errorBase = now;
-    }
+    if (ReadCounts(fd, now)) errors = d.takeErrors(now);
     if (status) {
         status->errors = errors;
         status->inQueue = inq;
@@ -163,14 +167,7 @@ SerialResult SerialDevice::takeLineErrors(uint32_t& errors) {
         if (DeviceFailed(errno)) return d.lost();
         return SerialResult::Ok;
     }
-    std::lock_guard<std::mutex> lock(d.stateMutex);
-    if (d.haveCounts) {
-        errors = ErrorBits(d.errorBase, now);
-    } else {
-        d.eventBase = now;
-        d.haveCounts = true;
-    }
-    d.errorBase = now;
+    errors = d.takeErrors(now);
     return SerialResult::Ok;
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <initializer_list>
+#include <optional>
 
 namespace pellory::platform {
 
@@ -92,7 +93,40 @@ IoStep WriteSome(int fd, const void* buf, size_t n, DeviceKind kind) {
     }
 }
 
+// What one look at the device tells a wait: that it is over, with its result, or which poll
+// events to wait for next, and for how long at the most.
+struct WaitStep {
+    std::optional<SerialResult> done;
+    short events = 0;
+    int cap = kSliceMs;
+
+    static WaitStep Done(SerialResult r) { return {r}; }
+    static WaitStep Poll(short events, int cap = kSliceMs) { return {std::nullopt, events, cap}; }
+};
+
 }  // namespace
+
+// --- waiting ---
+
+// Looks at the device (look) until it tells that the wait is over; after every other look
+// interrupt() ends the wait with Interrupted and the deadline with Timeout, else one poll() of
+// the device for what the look asked and of the interrupt doorbell follows, and a device that
+// hangs up meanwhile is lost. look gets the device's events of the last poll() (0 before the
+// first, and after one that timed out).
+template <typename Look>
+SerialResult SerialDevice::Impl::waitUntil(int d, uint32_t timeoutMs, Look look) {
+    const Deadline deadline = Deadline::forWait(timeoutMs);
+    short seen = 0;
+    for (;;) {
+        const WaitStep step = look(seen);
+        if (step.done) return *step.done;
+        if (interrupted.load()) return SerialResult::Interrupted;
+        if (deadline.passed()) return SerialResult::Timeout;
+        const PollOutcome p = WaitOn(d, step.events, {interruptBell.fd()}, deadline.slice(step.cap));
+        if (p.device & kGone) return lost();
+        seen = p.device;
+    }
+}
 
 // --- queued output ---
 
@@ -121,12 +155,11 @@ SerialResult SerialDevice::flush(uint32_t maxWaitMs) {
     Impl& d = *impl_;
     int fd = -1;
     if (const SerialResult r = d.openPort(fd); r != SerialResult::Ok) return r;
-    const Deadline deadline = Deadline::forWait(maxWaitMs);
-    for (;;) {
+    return d.waitUntil(fd, maxWaitMs, [&](short) {
         size_t left = 0;
-        if (!d.pump(fd, left)) return d.lost();
+        if (!d.pump(fd, left)) return WaitStep::Done(d.lost());
         uint32_t outq = 0;
-        if (!QueueCount(fd, TIOCOUTQ, outq)) return d.lost();
+        if (!QueueCount(fd, TIOCOUTQ, outq)) return WaitStep::Done(d.lost());
         if (left == 0 && outq == 0) {
             // The kernel queue is empty; where the driver tells, wait for the shift register too.
             bool shifted = true;
@@ -134,14 +167,11 @@ SerialResult SerialDevice::flush(uint32_t maxWaitMs) {
             unsigned int lsr = 0;
             if (::ioctl(fd, TIOCSERGETLSR, &lsr) == 0) shifted = (lsr & TIOCSER_TEMT) != 0;
 #endif
-            if (shifted) return SerialResult::Ok;
+            if (shifted) return WaitStep::Done(SerialResult::Ok);
         }
-        if (d.interrupted.load()) return SerialResult::Interrupted;
-        if (deadline.passed()) return SerialResult::Timeout;
-        const PollOutcome p =
-            WaitOn(fd, left ? POLLOUT : 0, {d.interruptBell.fd()}, deadline.slice(left ? kSliceMs : kTxSliceMs));
-        if (p.device & kGone) return d.lost();
-    }
+        // Nothing wakes poll() when the output has drained: look again after a short slice.
+        return left ? WaitStep::Poll(POLLOUT) : WaitStep::Poll(0, kTxSliceMs);
+    });
 }
 
 // --- plain reads and writes ---
@@ -289,20 +319,15 @@ SerialResult SerialDevice::waitReadable(uint32_t timeoutMs) {
     Impl& d = *impl_;
     int fd = -1;
     if (const SerialResult r = d.openPort(fd); r != SerialResult::Ok) return r;
-    const Deadline deadline = Deadline::forWait(timeoutMs);
-    bool quiet = false;
-    for (;;) {
+    return d.waitUntil(fd, timeoutMs, [&](short seen) {
         uint32_t inq = 0;
-        if (!QueueCount(fd, FIONREAD, inq)) return d.lost();
+        if (!QueueCount(fd, FIONREAD, inq)) return WaitStep::Done(d.lost());
         if (d.writeOnly) inq = 0;
-        if (inq > 0) return SerialResult::Ok;
-        if (d.peerClosed(fd)) return d.lost();
-        if (d.interrupted.load()) return SerialResult::Interrupted;
-        if (deadline.passed()) return SerialResult::Timeout;
-        const PollOutcome p = WaitOn(fd, quiet ? 0 : POLLIN, {d.interruptBell.fd()}, deadline.slice(kSliceMs));
-        if (p.device & kGone) return d.lost();
-        quiet = (p.device & POLLIN) != 0;
-    }
+        if (inq > 0) return WaitStep::Done(SerialResult::Ok);
+        if (d.peerClosed(fd)) return WaitStep::Done(d.lost());
+        // POLLIN seen with nothing queued: leave it out one slice, so that poll() waits.
+        return WaitStep::Poll((seen & POLLIN) ? 0 : POLLIN);
+    });
 }
 
 SerialResult SerialDevice::writeAsync(const void* buf, size_t n, size_t& transferred) {
@@ -333,16 +358,11 @@ SerialResult SerialDevice::pumpPendingWrites(uint32_t timeoutMs) {
     Impl& d = *impl_;
     int fd = -1;
     if (const SerialResult r = d.openPort(fd); r != SerialResult::Ok) return r;
-    const Deadline deadline = Deadline::forWait(timeoutMs);
-    for (;;) {
+    return d.waitUntil(fd, timeoutMs, [&](short) {
         size_t left = 0;
-        if (!d.pump(fd, left)) return d.lost();
-        if (left == 0) return SerialResult::Ok;
-        if (d.interrupted.load()) return SerialResult::Interrupted;
-        if (deadline.passed()) return SerialResult::Timeout;
-        const PollOutcome p = WaitOn(fd, POLLOUT, {d.interruptBell.fd()}, deadline.slice(kSliceMs));
-        if (p.device & kGone) return d.lost();
-    }
+        if (!d.pump(fd, left)) return WaitStep::Done(d.lost());
+        return left == 0 ? WaitStep::Done(SerialResult::Ok) : WaitStep::Poll(POLLOUT);
+    });
 }
 
 size_t SerialDevice::pendingWriteBytes() const {
