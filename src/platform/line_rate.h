@@ -1,6 +1,7 @@
-// Baud rates of terminal lines: the one table of the system's standard speed codes and the
-// reading of a line's rate as a number. The serial device sets and reads its line through it,
-// the virtual printer reads what rate the program at the other end of its pseudo-terminal chose.
+// Baud rates of terminal lines (POSIX termios): the one table of the system's standard speed
+// codes and the reading of a line's rate as a number. The serial device sets and reads its line
+// through it, the virtual printer reads what rate the program at the other end of its
+// pseudo-terminal chose.
 #pragma once
 
 #include <termios.h>
