@@ -116,7 +116,7 @@ bool ParseGlobal(const std::vector<std::string>& args, size_t& i, GlobalOptions&
             if (!ResolveEncoding(value, -1, unused, ignored)) return bad("one of " + EncodingNames());
             o.encoding = value;
         } else if (name == "--charset") {
-            const std::optional<int32_t> n = SmallNumber(value);
+            const std::optional<int32_t> n = platform::ReadDigits(value);
             if (!n || *n > 15) return bad("a character set 0 .. 15");
             o.charsetN = *n;
         } else if (name == "--receipt") {
@@ -144,14 +144,13 @@ bool ParsePort(const std::string& text, int& number, std::string& error) {
     std::string_view digits = text;
     const bool com = text.size() >= 3 && SameText(text.substr(0, 3), "COM");
     if (com) digits.remove_prefix(3);
-    const bool allDigits = !digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos;
-    if (!allDigits) {
+    if (!platform::AllDigits(digits)) {
         if (!com) return true;  // a device path
         error = "--port: \"" + platform::PrintableText(text) + "\" is not COM1 .. COM" +
                 std::to_string(platform::kMaxPortNumber);
         return false;
     }
-    const std::optional<int32_t> n = SmallNumber(digits);
+    const std::optional<int32_t> n = platform::ReadDigits(digits);
     if (!n || *n < platform::kMinPortNumber || *n > platform::kMaxPortNumber) {
         error = "--port: \"" + platform::PrintableText(text) + "\" is not COM1 .. COM" +
                 std::to_string(platform::kMaxPortNumber);

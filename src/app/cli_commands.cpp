@@ -121,7 +121,7 @@ std::optional<int> SetupListIndex(pages::SetupList list, std::string_view value)
         }
     }
     if (list == pages::SetupList::CharacterSet || list == pages::SetupList::CodeTable) {
-        const std::optional<int32_t> n = SmallNumber(value);
+        const std::optional<int32_t> n = platform::ReadDigits(value);
         if (n && *n < static_cast<int32_t>(entries.size())) return *n;
     }
     return std::nullopt;
@@ -376,7 +376,7 @@ std::optional<Action> PrepareImage(const ParsedArgs& a, std::string& error) {
         horizontal ? pages::ByteOrientation::Horizontal : pages::ByteOrientation::Vertical;
     int mode = pages::DefaultMode(orientation);
     if (const std::optional<std::string> m = vertical ? vertical : horizontal) {
-        const std::optional<int32_t> n = SmallNumber(*m);
+        const std::optional<int32_t> n = platform::ReadDigits(*m);
         const auto count = static_cast<int32_t>(pages::ModeEntries(orientation).size());
         if (!n || *n >= count) {
             error = std::string(vertical ? "--vertical" : "--horizontal") + ": \"" + *m + "\" is not a mode from 0 to " +

@@ -28,6 +28,7 @@
 #include "pages/core/print_setup_actions.h"
 #include "pages/core/quick_test_actions.h"
 #include "pages/core/setup_actions.h"
+#include "platform/decimal_text.h"
 #include "platform/serial_device.h"
 #include "platform/stop_request.h"
 #include "vprinter/virtual_printer.h"
@@ -51,26 +52,13 @@ inline std::string Lower(std::string_view s) {
 
 inline bool SameText(std::string_view a, std::string_view b) { return Lower(a) == Lower(b); }
 
-// An optional sign and at least one decimal digit, nothing else.
+// An optional sign and at least one decimal digit, nothing else. Only the shape is checked, of
+// any length, on purpose: the text goes on to the page action, which reads it as the page reads
+// its field (pages/core/field_reader.h), so a number out of range gets the page's own message.
+// (Counts and list positions are read by platform::ReadDigits.)
 inline bool IsInteger(std::string_view s) {
-    size_t i = 0;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-    if (i == s.size()) return false;
-    for (; i < s.size(); ++i) {
-        if (s[i] < '0' || s[i] > '9') return false;
-    }
-    return true;
-}
-
-// Decimal digits only, at most nine of them (so the value fits an int32_t).
-inline std::optional<int32_t> SmallNumber(std::string_view s) {
-    if (s.empty() || s.size() > 9) return std::nullopt;
-    int32_t v = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9') return std::nullopt;
-        v = v * 10 + (c - '0');
-    }
-    return v;
+    if (!s.empty() && (s[0] == '+' || s[0] == '-')) s.remove_prefix(1);
+    return platform::AllDigits(s);
 }
 
 template <size_t N>

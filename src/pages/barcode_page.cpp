@@ -7,22 +7,10 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 
-#include "widgets/dialog_layout.h"
+#include "pages/page_widgets.h"
 #include "widgets/resources.h"
 
 namespace pellory::pages {
-
-namespace {
-
-using widgets::DialogUnits;
-using widgets::MakeGroupDu;
-using widgets::MakeLabelDu;
-using widgets::PlaceDu;
-using widgets::SetControlId;
-
-std::string Latin1(const QString& text) { return text.toLatin1().toStdString(); }
-
-}  // namespace
 
 CDiglogBarcode::CDiglogBarcode(QWidget* parent) : QWidget(parent) { BuildControls(); }
 
@@ -46,41 +34,26 @@ void CDiglogBarcode::BuildControls() {
     // Left: the settings.
     MakeGroupDu(this, du, "Barcode Setting", 4, 38, 146, 114);
     MakeLabelDu(this, du, "Barcode System:", 10, 52, 62);
-    symbology_ = new QComboBox(this);
-    SetControlId(symbology_, kIdSymbology, QStringLiteral("barcodeSystem"));
-    PlaceDu(symbology_, du, 74, 50, 70, 13);
+    symbology_ = MakeControlDu<QComboBox>(this, du, kIdSymbology, "barcodeSystem", {74, 50, 70, 13});
     MakeLabelDu(this, du, "HRI Position:", 10, 76, 62);
-    hri_ = new QComboBox(this);
-    SetControlId(hri_, kIdHri, QStringLiteral("hriPosition"));
-    PlaceDu(hri_, du, 74, 74, 70, 13);
+    hri_ = MakeControlDu<QComboBox>(this, du, kIdHri, "hriPosition", {74, 74, 70, 13});
     MakeLabelDu(this, du, "Barcode Width:", 10, 100, 62);
-    width_ = new QLineEdit(this);
-    SetControlId(width_, kIdWidth, QStringLiteral("barcodeWidth"));
-    PlaceDu(width_, du, 74, 98, 70, 12);
+    width_ = MakeControlDu<QLineEdit>(this, du, kIdWidth, "barcodeWidth", {74, 98, 70, 12});
     MakeLabelDu(this, du, "Barcode Height:", 10, 124, 62);
-    height_ = new QLineEdit(this);
-    SetControlId(height_, kIdHeight, QStringLiteral("barcodeHeight"));
-    PlaceDu(height_, du, 74, 122, 70, 12);
+    height_ = MakeControlDu<QLineEdit>(this, du, kIdHeight, "barcodeHeight", {74, 122, 70, 12});
 
     // Right: the data, what the symbology allows, and the print button.
     MakeGroupDu(this, du, "Barcode Print", 154, 38, 144, 114);
     MakeLabelDu(this, du, "Barcode Data:", 160, 48, 132);
-    data_ = new QLineEdit(this);
-    SetControlId(data_, kIdData, QStringLiteral("barcodeData"));
-    PlaceDu(data_, du, 160, 58, 132, 12);
+    data_ = MakeControlDu<QLineEdit>(this, du, kIdData, "barcodeData", {160, 58, 132, 12});
     MakeLabelDu(this, du, "The range of Characters:", 160, 73, 132);
-    characterRange_ = new QLineEdit(this);
+    characterRange_ = MakeControlDu<QLineEdit>(this, du, kIdCharacterRange, "characterRange", {160, 83, 132, 12});
     characterRange_->setReadOnly(true);
-    SetControlId(characterRange_, kIdCharacterRange, QStringLiteral("characterRange"));
-    PlaceDu(characterRange_, du, 160, 83, 132, 12);
     MakeLabelDu(this, du, "The range of Characters Number:", 160, 98, 132);
-    numberRange_ = new QPlainTextEdit(this);
+    numberRange_ = MakeControlDu<QPlainTextEdit>(this, du, kIdNumberRange, "numberRange", {160, 108, 132, 24});
     numberRange_->setReadOnly(true);
-    SetControlId(numberRange_, kIdNumberRange, QStringLiteral("numberRange"));
-    PlaceDu(numberRange_, du, 160, 108, 132, 24);
-    print_ = new QPushButton(QStringLiteral("&Print Barcode"), this);
-    SetControlId(print_, kIdPrint, QStringLiteral("printBarcode"));
-    PlaceDu(print_, du, 190, 135, 72, 14);
+    print_ = MakeControlDu<QPushButton>(this, du, kIdPrint, "printBarcode", {190, 135, 72, 14},
+                                        QStringLiteral("&Print Barcode"));
 
     // The symbology list only shows its texts, for any change of the selection.
     connect(symbology_, &QComboBox::currentIndexChanged, this, [this](int i) { ShowRanges(i); });
@@ -97,22 +70,8 @@ void CDiglogBarcode::BuildControls() {
 }
 
 void CDiglogBarcode::InitBarcodePage() {
-    {
-        const QSignalBlocker block(symbology_);
-        symbology_->clear();
-        for (size_t i = 0; i < kSymbologies.size(); ++i) {
-            symbology_->insertItem(static_cast<int>(i), QString::fromLatin1(kSymbologies[i].item));
-        }
-        symbology_->setCurrentIndex(kDefaultSymbology);
-    }
-    {
-        const QSignalBlocker block(hri_);
-        hri_->clear();
-        for (size_t i = 0; i < kHriEntries.size(); ++i) {
-            hri_->insertItem(static_cast<int>(i), QString::fromLatin1(kHriEntries[i]));
-        }
-        hri_->setCurrentIndex(kDefaultHri);
-    }
+    ReplaceEntries(symbology_, kSymbologies, kDefaultSymbology, [](const Symbology& s) { return s.item; });
+    ReplaceEntries(hri_, kHriEntries, kDefaultHri);
     {
         // The start-up texts send nothing, whatever the ready flag says.
         const QSignalBlocker blockWidth(width_);

@@ -8,30 +8,14 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpressionValidator>
 #include <QScrollBar>
-#include <QSignalBlocker>
 
 #include "imaging/dot_preview.h"
-#include "widgets/dialog_layout.h"
+#include "pages/page_widgets.h"
 
 namespace pellory::pages {
 
 namespace {
-
-using widgets::DialogUnits;
-using widgets::MakeGroupDu;
-using widgets::MakeLabelDu;
-using widgets::PlaceDu;
-using widgets::SetControlId;
-
-QPushButton* MakeButton(QWidget* parent, const DialogUnits& du, int id, const char* name, const char* text, int x,
-                        int y, int w, int h) {
-    auto* button = new QPushButton(QString::fromLatin1(text), parent);
-    SetControlId(button, id, QString::fromLatin1(name));
-    PlaceDu(button, du, x, y, w, h);
-    return button;
-}
 
 const QColor kFrameGrey(0x80, 0x80, 0x80);
 
@@ -89,57 +73,40 @@ void CDialogPPrint::BuildControls() {
     MakeGroupDu(this, du, QStringLiteral("Image Print"), 4, 2, 294, 164);
 
     // Left: the preview with its (unused) scroll bars, the path and "Load..".
-    preview_ = new PreviewBox(this);
-    SetControlId(preview_, kIdPreview, QStringLiteral("preview"));
-    PlaceDu(preview_, du, 10, 12, 216, 112);
-    horizontalScroll_ = new QScrollBar(Qt::Horizontal, this);
-    SetControlId(horizontalScroll_, kIdHorizontalScroll, QStringLiteral("previewHorizontalScroll"));
-    PlaceDu(horizontalScroll_, du, 10, 124, 216, 8);
-    verticalScroll_ = new QScrollBar(Qt::Vertical, this);
-    SetControlId(verticalScroll_, kIdVerticalScroll, QStringLiteral("previewVerticalScroll"));
-    PlaceDu(verticalScroll_, du, 226, 12, 8, 112);
+    preview_ = MakeControlDu<PreviewBox>(this, du, kIdPreview, "preview", {10, 12, 216, 112});
+    horizontalScroll_ = MakeControlDu<QScrollBar>(this, du, kIdHorizontalScroll, "previewHorizontalScroll",
+                                                  {10, 124, 216, 8}, Qt::Horizontal);
+    verticalScroll_ = MakeControlDu<QScrollBar>(this, du, kIdVerticalScroll, "previewVerticalScroll",
+                                                {226, 12, 8, 112}, Qt::Vertical);
 
-    path_ = new QLineEdit(this);
-    SetControlId(path_, kIdPath, QStringLiteral("picturePath"));
+    path_ = MakeControlDu<QLineEdit>(this, du, kIdPath, "picturePath", {10, 134, 170, 12});
     path_->setReadOnly(true);
-    PlaceDu(path_, du, 10, 134, 170, 12);
-    load_ = MakeButton(this, du, kIdLoad, "load", "&Load..", 184, 133, 42, 14);
+    load_ = MakeControlDu<QPushButton>(this, du, kIdLoad, "load", {184, 133, 42, 14}, QStringLiteral("&Load.."));
 
     // Right: orientation, mode, threshold and "Print".
     MakeLabelDu(this, du, "Byte orientation", 234, 12, 62);
-    vertical_ = new QRadioButton(QStringLiteral("&Vertical"), this);
-    SetControlId(vertical_, kIdVertical, QStringLiteral("vertical"));
-    PlaceDu(vertical_, du, 238, 24, 56, 10);
-    horizontal_ = new QRadioButton(QStringLiteral("&Horizontal"), this);
-    SetControlId(horizontal_, kIdHorizontal, QStringLiteral("horizontal"));
-    PlaceDu(horizontal_, du, 238, 36, 56, 10);
-    mode_ = new QComboBox(this);
-    SetControlId(mode_, kIdMode, QStringLiteral("imageMode"));
-    PlaceDu(mode_, du, 234, 50, 62, 13);
+    vertical_ = MakeControlDu<QRadioButton>(this, du, kIdVertical, "vertical", {238, 24, 56, 10},
+                                            QStringLiteral("&Vertical"));
+    horizontal_ = MakeControlDu<QRadioButton>(this, du, kIdHorizontal, "horizontal", {238, 36, 56, 10},
+                                              QStringLiteral("&Horizontal"));
+    mode_ = MakeControlDu<QComboBox>(this, du, kIdMode, "imageMode", {234, 50, 62, 13});
     // The entries are longer than the list is wide: let the open list show them whole.
     mode_->view()->setMinimumWidth(du.x(90));
 
     MakeLabelDu(this, du, "Threshold", 234, 72, 62);
-    threshold_ = new QLineEdit(this);
-    SetControlId(threshold_, kIdThreshold, QStringLiteral("threshold"));
-    threshold_->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), threshold_));
-    PlaceDu(threshold_, du, 234, 83, 24, 12);
-    update_ = MakeButton(this, du, kIdUpdate, "update", "&Update", 260, 82, 34, 14);
+    threshold_ = MakeControlDu<QLineEdit>(this, du, kIdThreshold, "threshold", {234, 83, 24, 12});
+    widgets::LimitToDigits(threshold_);
+    update_ = MakeControlDu<QPushButton>(this, du, kIdUpdate, "update", {260, 82, 34, 14}, QStringLiteral("&Update"));
 
     MakeLabelDu(this, du, "Dither", 234, 99, 62);
-    dither_ = new QComboBox(this);
-    SetControlId(dither_, kIdDither, QStringLiteral("dither"));
-    PlaceDu(dither_, du, 234, 109, 62, 13);
+    dither_ = MakeControlDu<QComboBox>(this, du, kIdDither, "dither", {234, 109, 62, 13});
     dither_->view()->setMinimumWidth(du.x(70));
 
-    fit_ = new QCheckBox(QStringLiteral("&Fit to paper"), this);
-    SetControlId(fit_, kIdFit, QStringLiteral("fitToPaper"));
-    PlaceDu(fit_, du, 10, 151, 70, 10);
-    showDots_ = new QCheckBox(QStringLiteral("&Show dots"), this);
-    SetControlId(showDots_, kIdShowDots, QStringLiteral("showDots"));
-    PlaceDu(showDots_, du, 84, 151, 70, 10);
+    fit_ = MakeControlDu<QCheckBox>(this, du, kIdFit, "fitToPaper", {10, 151, 70, 10}, QStringLiteral("&Fit to paper"));
+    showDots_ = MakeControlDu<QCheckBox>(this, du, kIdShowDots, "showDots", {84, 151, 70, 10},
+                                         QStringLiteral("&Show dots"));
 
-    print_ = MakeButton(this, du, kIdPrint, "print", "&Print", 238, 131, 56, 16);
+    print_ = MakeControlDu<QPushButton>(this, du, kIdPrint, "print", {238, 131, 56, 16}, QStringLiteral("&Print"));
 
     connect(load_, &QPushButton::clicked, this, [this] { OnLoadPicture(); });
     connect(update_, &QPushButton::clicked, this, [this] { OnUpdateThreshold(); });
@@ -154,14 +121,7 @@ void CDialogPPrint::InitImagePage() {
     vertical_->setChecked(true);
     FillModeList(ByteOrientation::Vertical);
     threshold_->setText(QString::fromLatin1(kDefaultThresholdText));
-    {
-        const QSignalBlocker block(dither_);
-        dither_->clear();
-        for (size_t i = 0; i < kDitherEntries.size(); ++i) {
-            dither_->insertItem(static_cast<int>(i), QString::fromLatin1(kDitherEntries[i]));
-        }
-        dither_->setCurrentIndex(0);  // "None": the plain threshold
-    }
+    ReplaceEntries(dither_, kDitherEntries, 0);  // "None": the plain threshold
     fit_->setChecked(false);
     showDots_->setChecked(false);
     horizontalScroll_->hide();
@@ -171,16 +131,10 @@ void CDialogPPrint::InitImagePage() {
 }
 
 void CDialogPPrint::FillModeList(ByteOrientation orientation) {
-    const QSignalBlocker block(mode_);
-    mode_->clear();
-    const std::vector<std::string> entries = ModeEntries(orientation);
-    for (size_t i = 0; i < entries.size(); ++i) {
-        mode_->insertItem(static_cast<int>(i), QString::fromStdString(entries[i]));
-    }
-    mode_->setCurrentIndex(DefaultMode(orientation));
+    ReplaceEntries(mode_, ModeEntries(orientation), DefaultMode(orientation));
 }
 
-std::string CDialogPPrint::ThresholdText() const { return threshold_->text().toLatin1().toStdString(); }
+std::string CDialogPPrint::ThresholdText() const { return Latin1(threshold_->text()); }
 
 PictureOptions CDialogPPrint::ChosenOptions() const {
     PictureOptions options;

@@ -4,62 +4,35 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpression>
-#include <QRegularExpressionValidator>
 #include <QSignalBlocker>
 
-#include "widgets/dialog_layout.h"
+#include "pages/page_widgets.h"
 
 namespace pellory::pages {
 
 namespace {
 
-using widgets::DialogUnits;
-using widgets::MakeGroupDu;
-using widgets::MakeLabelDu;
-using widgets::PlaceDu;
-using widgets::SetControlId;
-
-// A number field: what the user types or pastes is limited to digits. A text the program writes
-// is not filtered; whatever the field holds is read as a signed number when used.
+// A number field with its start-up text, written without sending anything. Typing is limited to
+// digits; whatever the field holds (a program can write any text) is read as a signed number.
 QLineEdit* MakeNumberField(QWidget* parent, const DialogUnits& du, int id, const char* name, const char* text,
                            int x, int y, int w) {
-    auto* edit = new QLineEdit(parent);
-    SetControlId(edit, id, QString::fromLatin1(name));
-    edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
+    auto* edit = MakeControlDu<QLineEdit>(parent, du, id, name, {x, y, w, 12});
+    widgets::LimitToDigits(edit);
     const QSignalBlocker block(edit);
     edit->setText(QString::fromLatin1(text));
-    PlaceDu(edit, du, x, y, w, 12);
     return edit;
 }
 
 QComboBox* MakeList(QWidget* parent, const DialogUnits& du, int id, const char* name, int x, int y, int w) {
-    auto* list = new QComboBox(parent);
-    SetControlId(list, id, QString::fromLatin1(name));
-    PlaceDu(list, du, x, y, w, 13);
-    return list;
+    return MakeControlDu<QComboBox>(parent, du, id, name, {x, y, w, 13});
 }
 
 QCheckBox* MakeBox(QWidget* parent, const DialogUnits& du, int id, const char* name, const char* text, int x, int y) {
-    auto* box = new QCheckBox(QString::fromLatin1(text), parent);
-    SetControlId(box, id, QString::fromLatin1(name));
-    PlaceDu(box, du, x, y, 64, 10);
-    return box;
+    return MakeControlDu<QCheckBox>(parent, du, id, name, {x, y, 64, 10}, QString::fromLatin1(text));
 }
 
-// Inserts each entry at its own position, so the entries keep their order, and selects the
-// list's default entry; sends nothing.
-void FillList(QComboBox* list, SetupList which) {
-    const QSignalBlocker block(list);
-    list->clear();
-    const std::vector<std::string> entries = ListEntries(which);
-    for (size_t i = 0; i < entries.size(); ++i) {
-        list->insertItem(static_cast<int>(i), QString::fromStdString(entries[i]));
-    }
-    list->setCurrentIndex(DefaultEntry(which));
-}
-
-std::string Latin1(const QString& text) { return text.toLatin1().toStdString(); }
+// Fills a list with its entries and selects its default entry; sends nothing.
+void FillList(QComboBox* list, SetupList which) { ReplaceEntries(list, ListEntries(which), DefaultEntry(which)); }
 
 }  // namespace
 
@@ -87,9 +60,7 @@ void CDialogPSetup::BuildControls() {
     MakeLabelDu(this, du, "Print Speed", 16, 113, 56);
     speed_ = MakeList(this, du, kIdSpeed, "speed", 76, 111, 72);
 
-    reset_ = new QPushButton(QStringLiteral("&Reset"), this);
-    SetControlId(reset_, kIdReset, QStringLiteral("reset"));
-    PlaceDu(reset_, du, 7, 136, 60, 14);
+    reset_ = MakeControlDu<QPushButton>(this, du, kIdReset, "reset", {7, 136, 60, 14}, QStringLiteral("&Reset"));
 
     // Right column: the font.
     MakeGroupDu(this, du, "Font Setting", 163, 2, 136, 148);

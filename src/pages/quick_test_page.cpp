@@ -5,17 +5,12 @@
 
 #include <iterator>
 
-#include "widgets/dialog_layout.h"
+#include "pages/page_widgets.h"
 #include "widgets/shade_button.h"
 
 namespace pellory::pages {
 
 namespace {
-
-using widgets::DialogUnits;
-using widgets::MakeGroupDu;
-using widgets::PlaceDu;
-using widgets::SetControlId;
 
 // A readable object name from a caption: the prefix, then the caption's letters and digits.
 QString NameFor(const char* prefix, const std::string& caption) {
@@ -61,28 +56,28 @@ void CDialogQuickTest::BuildControls() {
     for (size_t i = 0; i < all.size(); ++i) {
         QString caption = QString::fromLatin1(all[i].button.c_str());
         if (i < std::size(kSampleMnemonics)) caption = widgets::WithMnemonic(caption, QLatin1Char(kSampleMnemonics[i]));
-        auto* button = new QPushButton(caption, this);
-        SetControlId(button, all[i].controlId, NameFor("sample", all[i].button));
         const int col = static_cast<int>(i) % kColumns;
         const int line = static_cast<int>(i) / kColumns;
-        PlaceDu(button, du, kButtonLeft + col * kButtonStepX, kButtonTop + line * kButtonStepY, kButtonWidth,
-                kButtonHeight);
+        auto* button = MakeControlDu<QPushButton>(
+            this, du, all[i].controlId, NameFor("sample", all[i].button),
+            {kButtonLeft + col * kButtonStepX, kButtonTop + line * kButtonStepY, kButtonWidth, kButtonHeight}, caption);
         connect(button, &QPushButton::clicked, this, [this, i] { OnSample(i); });
         sampleButtons_.push_back(button);
     }
 
     MakeGroupDu(this, du, QStringLiteral("Printer States"), 4, 90, 294, 62);
-    statesButton_ = new QPushButton(widgets::WithMnemonic(QStringLiteral("Printer States"), QLatin1Char(kStatesMnemonic)), this);
-    SetControlId(statesButton_, kIdPrinterStatesButton, QStringLiteral("printerStates"));
-    PlaceDu(statesButton_, du, 12, kLampTop, 72, kButtonHeight);
+    statesButton_ = MakeControlDu<QPushButton>(
+        this, du, kIdPrinterStatesButton, "printerStates", {12, kLampTop, 72, kButtonHeight},
+        widgets::WithMnemonic(QStringLiteral("Printer States"), QLatin1Char(kStatesMnemonic)));
     connect(statesButton_, &QPushButton::clicked, this, [this] { OnPrinterStates(); });
 
     for (size_t i = 0; i < kLampCount; ++i) {
-        auto* lamp = new widgets::CShadeButton(QString::fromLatin1(kLamps[i].name), this);
-        SetControlId(lamp, kLamps[i].controlId, NameFor("lamp", kLamps[i].name));
         const int col = static_cast<int>(i) % kLampColumns;
         const int line = static_cast<int>(i) / kLampColumns;
-        PlaceDu(lamp, du, kLampLeft + col * kLampStepX, kLampTop + line * kButtonStepY, kLampWidth, kButtonHeight);
+        auto* lamp = MakeControlDu<widgets::CShadeButton>(
+            this, du, kLamps[i].controlId, NameFor("lamp", kLamps[i].name),
+            {kLampLeft + col * kLampStepX, kLampTop + line * kButtonStepY, kLampWidth, kButtonHeight},
+            QString::fromLatin1(kLamps[i].name));
         // Display only: a click does nothing.
         lamp->setFocusPolicy(Qt::NoFocus);
         lamps_[i] = lamp;

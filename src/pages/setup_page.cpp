@@ -14,17 +14,11 @@
 #include <vector>
 
 #include "link/port_settings.h"
-#include "widgets/dialog_layout.h"
+#include "pages/page_widgets.h"
 
 namespace pellory::pages {
 
 namespace {
-
-using widgets::DialogUnits;
-using widgets::MakeGroupDu;
-using widgets::MakeLabelDu;
-using widgets::PlaceDu;
-using widgets::SetControlId;
 
 // A drop-down list that lets its owner update the entries just before the list pops up.
 class PopupHookCombo : public QComboBox {
@@ -40,13 +34,14 @@ private:
     std::function<void()> beforePopup_;
 };
 
-// Inserts each entry at its own position, so the entries keep their order.
-template <size_t N>
-void FillList(QComboBox* list, const std::array<const char*, N>& entries) {
-    for (size_t i = 0; i < N; ++i) list->insertItem(static_cast<int>(i), QString::fromLatin1(entries[i]));
-}
-
 constexpr int kPortNumberRole = Qt::UserRole;
+
+// Appends "COM1" .. "COM10" (each with its number as item data).
+void AddComEntries(QComboBox* list) {
+    for (int i = 0; i < kPortEntryCount; ++i) {
+        list->insertItem(i, QString::fromStdString(PortEntryText(i + 1)), i + 1);
+    }
+}
 
 // The scan's progress window, shown at once rather than after Qt's estimate says the work is long:
 // once shown, a modal progress window runs the event loop at every step, so the window is
@@ -68,9 +63,7 @@ void CDialogSetup::BuildControls() {
 
     // Left column: the device, the kind of port, the program.
     MakeGroupDu(this, du, "Device Name", 4, 2, 146, 30);
-    device_ = new QComboBox(this);
-    SetControlId(device_, kIdDeviceList, QStringLiteral("deviceList"));
-    PlaceDu(device_, du, 12, 13, 130, 13);
+    device_ = MakeControlDu<QComboBox>(this, du, kIdDeviceList, "deviceList", {12, 13, 130, 13});
 
     MakeGroupDu(this, du, "Port", 4, 36, 146, 52);
     struct Radio {
@@ -88,9 +81,8 @@ void CDialogSetup::BuildControls() {
                                               {kIdRadioCom, PortKind::Com}, {kIdRadioNetwork, PortKind::Network},
                                               {kIdRadioLpt, PortKind::Lpt}, {kIdRadioBluetooth, PortKind::Bluetooth}};
     for (const Radio& r : radios) {
-        auto* button = new QRadioButton(QString::fromLatin1(r.caption), this);
-        SetControlId(button, r.id, QString::fromLatin1(r.name));
-        PlaceDu(button, du, r.x, r.y, 60, 10);
+        auto* button =
+            MakeControlDu<QRadioButton>(this, du, r.id, r.name, {r.x, r.y, 60, 10}, QString::fromLatin1(r.caption));
         PortKind kind = PortKind::Com;
         for (const auto& [id, k] : kinds) {
             if (id == r.id) kind = k;
@@ -140,31 +132,25 @@ void CDialogSetup::BuildControls() {
     }
 
     // "Network": the address in place of the "PortName" list.
-    host_ = new QLineEdit(this);
-    SetControlId(host_, kIdHostField, QStringLiteral("hostField"));
+    host_ = MakeControlDu<QLineEdit>(this, du, kIdHostField, "hostField", {210, 14, 52, 13});
     host_->setPlaceholderText(QStringLiteral("Host"));
-    PlaceDu(host_, du, 210, 14, 52, 13);
-    networkPort_ = new QLineEdit(QString::fromLatin1(kDefaultNetworkPortText), this);
-    SetControlId(networkPort_, kIdNetworkPortField, QStringLiteral("networkPortField"));
+    networkPort_ = MakeControlDu<QLineEdit>(this, du, kIdNetworkPortField, "networkPortField", {264, 14, 26, 13},
+                                            QString::fromLatin1(kDefaultNetworkPortText));
     networkPort_->setToolTip(QStringLiteral("Port"));
-    PlaceDu(networkPort_, du, 264, 14, 26, 13);
     host_->hide();
     networkPort_->hide();
     connect(host_, &QLineEdit::editingFinished, this, [this] { OnNetworkAddress(); });
     connect(networkPort_, &QLineEdit::editingFinished, this, [this] { OnNetworkAddress(); });
-    answersStatus_ = new QCheckBox(widgets::WithMnemonic(QString::fromLatin1(kAnswersStatusText), u's'), this);
-    SetControlId(answersStatus_, kIdAnswersStatusBox, QStringLiteral("answersStatusBox"));
+    answersStatus_ = MakeControlDu<QCheckBox>(this, du, kIdAnswersStatusBox, "answersStatusBox", {162, 120, 128, 10},
+                                              widgets::WithMnemonic(QString::fromLatin1(kAnswersStatusText), u's'));
     answersStatus_->setChecked(true);
-    PlaceDu(answersStatus_, du, 162, 120, 128, 10);
     answersStatus_->hide();
     connect(answersStatus_, &QCheckBox::toggled, this, [](bool on) { link::PortSettings.answersStatus = on; });
 
-    autoConnect_ = new QPushButton(QStringLiteral("&Auto Connect"), this);
-    SetControlId(autoConnect_, kIdAutoConnect, QStringLiteral("autoConnect"));
-    PlaceDu(autoConnect_, du, 162, 132, 60, 15);
-    commTest_ = new QPushButton(QStringLiteral("Comm. &Test"), this);
-    SetControlId(commTest_, kIdCommTest, QStringLiteral("commTest"));
-    PlaceDu(commTest_, du, 230, 132, 60, 15);
+    autoConnect_ = MakeControlDu<QPushButton>(this, du, kIdAutoConnect, "autoConnect", {162, 132, 60, 15},
+                                              QStringLiteral("&Auto Connect"));
+    commTest_ = MakeControlDu<QPushButton>(this, du, kIdCommTest, "commTest", {230, 132, 60, 15},
+                                           QStringLiteral("Comm. &Test"));
 
     // Selection changes; the program's own selections are made with the signals blocked.
     connect(device_, &QComboBox::currentIndexChanged, this, [this](int i) { OnDeviceChanged(i); });
@@ -179,29 +165,20 @@ void CDialogSetup::BuildControls() {
 }
 
 void CDialogSetup::InitSetupPage() {
-    QComboBox* lists[] = {device_, port_, baud_, dataBits_, parity_, stopBits_, handshake_};
+    // The lists stay silent until the page has started.
     QSignalBlocker blockers[] = {QSignalBlocker(device_),   QSignalBlocker(port_),   QSignalBlocker(baud_),
                                  QSignalBlocker(dataBits_), QSignalBlocker(parity_), QSignalBlocker(stopBits_),
                                  QSignalBlocker(handshake_)};
-    for (QComboBox* list : lists) list->clear();
 
-    FillList(device_, kDeviceEntries);
-    for (int i = 0; i < kPortEntryCount; ++i) {
-        port_->insertItem(i, QString::fromStdString(PortEntryText(i + 1)), i + 1);
-    }
-    FillList(baud_, kBaudEntries);
-    FillList(dataBits_, kDataBitEntries);
-    FillList(parity_, kParityEntries);
-    FillList(stopBits_, kStopBitEntries);
-    FillList(handshake_, kHandshakeEntries);
-
-    device_->setCurrentIndex(kInitialDevice);
+    ReplaceEntries(device_, kDeviceEntries, kInitialDevice);
+    port_->clear();
+    AddComEntries(port_);
     port_->setCurrentIndex(kInitialPort);
-    baud_->setCurrentIndex(kInitialBaud);
-    dataBits_->setCurrentIndex(kInitialDataBits);
-    parity_->setCurrentIndex(kInitialParity);
-    stopBits_->setCurrentIndex(kInitialStopBits);
-    handshake_->setCurrentIndex(kInitialHandshake);
+    ReplaceEntries(baud_, kBaudEntries, kInitialBaud);
+    ReplaceEntries(dataBits_, kDataBitEntries, kInitialDataBits);
+    ReplaceEntries(parity_, kParityEntries, kInitialParity);
+    ReplaceEntries(stopBits_, kStopBitEntries, kInitialStopBits);
+    ReplaceEntries(handshake_, kHandshakeEntries, kInitialHandshake);
 
     // The settings are read back from the selected entries.
     SetupSelection s;
@@ -255,9 +232,7 @@ void CDialogSetup::ChoosePortKind(PortKind kind) {
         QSignalBlocker block(port_);
         port_->clear();
         if (kind == PortKind::Com) {
-            for (int i = 0; i < kPortEntryCount; ++i) {
-                port_->insertItem(i, QString::fromStdString(PortEntryText(i + 1)), i + 1);
-            }
+            AddComEntries(port_);
         } else {
             for (const int n : PortsOfKind(kind)) port_->addItem(QString::fromStdString(PortEntryText(n)), n);
         }

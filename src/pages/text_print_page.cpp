@@ -18,16 +18,11 @@
 #include <mutex>
 
 #include "pages/command_edit.h"
-#include "widgets/dialog_layout.h"
+#include "pages/page_widgets.h"
 
 namespace pellory::pages {
 
 namespace {
-
-using widgets::DialogUnits;
-using widgets::MakeGroupDu;
-using widgets::PlaceDu;
-using widgets::SetControlId;
 
 // Characters on one display line of the receive view in hex mode.
 constexpr int kReceiveLineChars = kReceivePairsPerLine * 3;
@@ -148,18 +143,12 @@ void CDialogTprint::BuildControls() {
     MakeGroupDu(this, du, QStringLiteral("Transmitting data"), 4, 2, 294, 90);
     MakeGroupDu(this, du, QStringLiteral("Receiving data"), 4, 94, 294, 56);
 
-    transmit_ = new CCommandEdit(this);
-    SetControlId(transmit_, kIdTransmitField, QStringLiteral("transmitField"));
-    PlaceDu(transmit_, du, 10, 12, 222, 58);
-
-    transmitHex_ = new QCheckBox(QStringLiteral("&Hex"), this);
-    SetControlId(transmitHex_, kIdTransmitHexBox, QStringLiteral("transmitHex"));
-    PlaceDu(transmitHex_, du, 238, 12, 56, 10);
+    transmit_ = MakeControlDu<CCommandEdit>(this, du, kIdTransmitField, "transmitField", {10, 12, 222, 58});
+    transmitHex_ =
+        MakeControlDu<QCheckBox>(this, du, kIdTransmitHexBox, "transmitHex", {238, 12, 56, 10}, QStringLiteral("&Hex"));
 
     auto button = [&](QPushButton*& b, const char* caption, int id, const char* name, int x, int y, int w) {
-        b = new QPushButton(QString::fromLatin1(caption), this);
-        SetControlId(b, id, QString::fromLatin1(name));
-        PlaceDu(b, du, x, y, w, 14);
+        b = MakeControlDu<QPushButton>(this, du, id, name, {x, y, w, 14}, QString::fromLatin1(caption));
         b->setAutoDefault(false);
         b->setDefault(false);
     };
@@ -169,32 +158,26 @@ void CDialogTprint::BuildControls() {
     button(load_, "&Load...", kIdLoadButton, "loadButton", 10, 74, 44);
     button(save_, "&Save...", kIdSaveButton, "saveButton", 58, 74, 44);
 
-    path_ = new QLineEdit(this);
-    SetControlId(path_, kIdPathField, QStringLiteral("pathField"));
+    path_ = MakeControlDu<QLineEdit>(this, du, kIdPathField, "pathField", {108, 75, 124, 12});
     path_->setReadOnly(true);
-    PlaceDu(path_, du, 108, 75, 124, 12);
     button(open_, "&Open...", kIdOpenButton, "openButton", 238, 74, 56);
 
-    receive_ = new QPlainTextEdit(this);
-    SetControlId(receive_, kIdReceiveField, QStringLiteral("receiveField"));
+    receive_ = MakeControlDu<QPlainTextEdit>(this, du, kIdReceiveField, "receiveField", {10, 104, 222, 42});
     receive_->setReadOnly(true);
     receive_->setUndoRedoEnabled(false);  // the field only grows; no undo history to keep
     receive_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    PlaceDu(receive_, du, 10, 104, 222, 42);
 
-    receiveHex_ = new QCheckBox(QStringLiteral("He&x"), this);
-    SetControlId(receiveHex_, kIdReceiveHexBox, QStringLiteral("receiveHex"));
-    PlaceDu(receiveHex_, du, 238, 104, 56, 10);
+    receiveHex_ =
+        MakeControlDu<QCheckBox>(this, du, kIdReceiveHexBox, "receiveHex", {238, 104, 56, 10}, QStringLiteral("He&x"));
     button(receiveClear_, "Cl&ear", kIdReceiveClearButton, "receiveClear", 238, 118, 56);
 
     // Both radio buttons have the page as parent, so they form one exclusive pair. They lie
     // within the part of the page that the tab control shows (about 168 of its 180 units).
-    latin1Radio_ = new QRadioButton(widgets::WithMnemonic(QString::fromLatin1(kLatin1BytesText), u'b'), this);
-    SetControlId(latin1Radio_, kIdLatin1BytesRadio, QStringLiteral("latin1Radio"));
-    PlaceDu(latin1Radio_, du, 10, 154, 96, 10);
-    printerRadio_ = new QRadioButton(widgets::WithMnemonic(QString::fromLatin1(kPrinterCharactersText), u'r'), this);
-    SetControlId(printerRadio_, kIdPrinterCharactersRadio, QStringLiteral("printerCharactersRadio"));
-    PlaceDu(printerRadio_, du, 110, 154, 110, 10);
+    latin1Radio_ = MakeControlDu<QRadioButton>(this, du, kIdLatin1BytesRadio, "latin1Radio", {10, 154, 96, 10},
+                                               widgets::WithMnemonic(QString::fromLatin1(kLatin1BytesText), u'b'));
+    printerRadio_ =
+        MakeControlDu<QRadioButton>(this, du, kIdPrinterCharactersRadio, "printerCharactersRadio", {110, 154, 110, 10},
+                                    widgets::WithMnemonic(QString::fromLatin1(kPrinterCharactersText), u'r'));
     latin1Radio_->setChecked(true);
 
     // The boxes act on the user's clicks only; the program's setChecked sends no clicked().

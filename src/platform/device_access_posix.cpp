@@ -1,5 +1,7 @@
 #include "platform/device_access.h"
 
+#include "platform/serial_device.h"
+
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -20,34 +22,37 @@ std::vector<char> LookupBuffer(int name) {
 
 constexpr size_t kLargestLookupBuffer = size_t{1} << 20;
 
-std::string GroupName(gid_t id) {
-    std::vector<char> buf = LookupBuffer(_SC_GETGR_R_SIZE_MAX);
+// The name of a record of the user or group database, looked up by lookup (getpwuid_r or
+// getgrgid_r for an id) with a buffer that grows while the record does not fit; empty when there
+// is no record or it has no name.
+template <typename Record, typename Lookup>
+std::string LookupName(int bufferSizeName, Lookup lookup, char* Record::*name) {
+    std::vector<char> buf = LookupBuffer(bufferSizeName);
     for (;;) {
-        group g{};
-        group* found = nullptr;
-        const int e = ::getgrgid_r(id, &g, buf.data(), buf.size(), &found);
+        Record r{};
+        Record* found = nullptr;
+        const int e = lookup(&r, buf.data(), buf.size(), &found);
         if (e == ERANGE && buf.size() < kLargestLookupBuffer) {
             buf.resize(buf.size() * 2);
             continue;
         }
-        if (e != 0 || found == nullptr || found->gr_name == nullptr) return {};
-        return found->gr_name;
+        if (e != 0 || found == nullptr || found->*name == nullptr) return {};
+        return found->*name;
     }
 }
 
+std::string GroupName(gid_t id) {
+    return LookupName<group>(
+        _SC_GETGR_R_SIZE_MAX,
+        [id](group* g, char* buf, size_t size, group** found) { return ::getgrgid_r(id, g, buf, size, found); },
+        &group::gr_name);
+}
+
 std::string UserName(uid_t id) {
-    std::vector<char> buf = LookupBuffer(_SC_GETPW_R_SIZE_MAX);
-    for (;;) {
-        passwd p{};
-        passwd* found = nullptr;
-        const int e = ::getpwuid_r(id, &p, buf.data(), buf.size(), &found);
-        if (e == ERANGE && buf.size() < kLargestLookupBuffer) {
-            buf.resize(buf.size() * 2);
-            continue;
-        }
-        if (e != 0 || found == nullptr || found->pw_name == nullptr) return {};
-        return found->pw_name;
-    }
+    return LookupName<passwd>(
+        _SC_GETPW_R_SIZE_MAX,
+        [id](passwd* p, char* buf, size_t size, passwd** found) { return ::getpwuid_r(id, p, buf, size, found); },
+        &passwd::pw_name);
 }
 
 bool InGroup(gid_t id) {
@@ -75,6 +80,11 @@ std::optional<DeviceAccess> ReadDeviceAccess(const std::string& path) {
     a.processIsOwner = ::geteuid() == st.st_uid;
     a.processInGroup = InGroup(st.st_gid);
     return a;
+}
+
+std::string DeviceGroup(const std::string& path) {
+    const std::optional<DeviceAccess> access = ReadDeviceAccess(path);
+    return access ? access->groupName : std::string();
 }
 
 }  // namespace pellory::platform

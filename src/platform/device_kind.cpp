@@ -1,5 +1,7 @@
 #include "platform/device_kind.h"
 
+#include "platform/decimal_text.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -65,14 +67,9 @@ std::optional<NetworkAddress> ParseNetworkAddress(std::string_view entry, std::s
         }
     }
     if (!portText.empty()) {
-        if (portText.size() > 5) return fail("the port is not 1 .. 65535");
-        uint32_t port = 0;
-        for (char c : portText) {
-            if (c < '0' || c > '9') return fail("the port is not 1 .. 65535");
-            port = port * 10 + static_cast<uint32_t>(c - '0');
-        }
-        if (port == 0 || port > 65535) return fail("the port is not 1 .. 65535");
-        a.port = static_cast<uint16_t>(port);
+        const std::optional<int32_t> port = ReadDigits(portText, 5);
+        if (!port || *port == 0 || *port > 65535) return fail("the port is not 1 .. 65535");
+        a.port = static_cast<uint16_t>(*port);
     }
     return a;
 }

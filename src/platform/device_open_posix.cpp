@@ -1,6 +1,7 @@
 // Opening terminals, printer device files and network printers.
 #include "platform/device_open_posix.h"
 
+#include "platform/decimal_text.h"
 #include "platform/stop_request.h"
 
 #include <arpa/inet.h>
@@ -201,7 +202,7 @@ std::string NumericAddress(const sockaddr* sa, socklen_t len) {
     if (::getnameinfo(sa, len, host, sizeof host, port, sizeof port, NI_NUMERICHOST | NI_NUMERICSERV) != 0) return "?";
     NetworkAddress a;
     a.host = host;
-    a.port = static_cast<uint16_t>(std::atoi(port));
+    a.port = static_cast<uint16_t>(ReadDigits(port, 5).value_or(0));
     return AddressText(a);
 }
 

@@ -16,6 +16,7 @@
 // printer file (usb/lp<k>) is described the same way from its usbmisc class entry.
 #include "platform/port_map.h"
 
+#include "platform/decimal_text.h"
 #include "platform/device_kind.h"
 
 #include <dirent.h>
@@ -44,14 +45,9 @@ std::optional<int> ParsePortNumber(const std::string& text) {
         (digits[2] == 'M' || digits[2] == 'm')) {
         digits = digits.substr(3);
     }
-    if (digits.empty() || digits.size() > 4) return std::nullopt;
-    int value = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    if (value < kMinPortNumber || value > kMaxPortNumber) return std::nullopt;
-    return value;
+    const std::optional<int32_t> value = ReadDigits(digits, 4);
+    if (!value || *value < kMinPortNumber || *value > kMaxPortNumber) return std::nullopt;
+    return *value;
 }
 
 // Parses "<n>=<port>" with a non-empty port. why, when set, tells what is wrong with a network
@@ -162,11 +158,10 @@ bool Classify(const std::string& name, Candidate& out) {
     for (const auto& [prefix, group] : prefixes) {
         const std::string p = prefix;
         if (name.size() <= p.size() || name.compare(0, p.size(), p) != 0) continue;
-        const std::string digits = name.substr(p.size());
-        if (digits.size() > 9 || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            return false;
+        const std::optional<int32_t> index = ReadDigits(std::string_view(name).substr(p.size()));
+        if (!index) return false;
         out.group = group;
-        out.index = std::strtol(digits.c_str(), nullptr, 10);
+        out.index = *index;
         out.name = name;
         return true;
     }
@@ -178,11 +173,10 @@ bool HasRealUart(const std::string& ttyDir, int& uartType) {
     uartType = -1;
     const std::string typeText = ReadFirstLine(ttyDir + "/type");
     if (!typeText.empty()) {
-        char* end = nullptr;
-        const long type = std::strtol(typeText.c_str(), &end, 10);
-        if (end == typeText.c_str()) return false;
-        uartType = static_cast<int>(type);
-        return type != 0;
+        const std::optional<int32_t> type = ReadDigits(typeText);
+        if (!type) return false;
+        uartType = *type;
+        return *type != 0;
     }
     const std::string device = RealPath(ttyDir + "/device");
     if (device.empty()) return false;
@@ -242,10 +236,9 @@ std::vector<PortEntry> ScanSystemPorts(const std::string& sysRoot, const std::st
             while (dirent* d = ::readdir(dir)) {
                 const std::string name = d->d_name;
                 if (name.size() <= group.prefix.size() || name.compare(0, group.prefix.size(), group.prefix) != 0) continue;
-                const std::string digits = name.substr(group.prefix.size());
-                if (digits.size() > 9 || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-                    continue;
-                files.emplace_back(std::strtol(digits.c_str(), nullptr, 10), name);
+                const std::optional<int32_t> index = ReadDigits(std::string_view(name).substr(group.prefix.size()));
+                if (!index) continue;
+                files.emplace_back(*index, name);
             }
             ::closedir(dir);
         }

@@ -7,8 +7,9 @@
 // event emulation are the same for every kind; the kinds differ in how they open
 // (device_open_posix.cpp) and in what they have: line settings and modem lines belong to
 // terminals only, and are accepted, kept and read back unchanged elsewhere, with the modem
-// lines reading as on. The implementation for POSIX systems lives in serial_device_posix.cpp;
-// another OS gets its own serial_device_<os>.cpp behind the same header.
+// lines reading as on. The implementation for POSIX systems lives in serial_device_posix.cpp and
+// the files beside it that serial_device_posix.h lists; another OS gets its own
+// serial_device_<os>.cpp behind the same header.
 //
 // The records mirror what a Windows COM port offers (line settings with a flag word, a time-out
 // record, error and queue counts, modem status bits, line events), so the link engine above is

@@ -1,5 +1,7 @@
 #include "platform/usb_details.h"
 
+#include "platform/decimal_text.h"
+
 #include <cctype>
 #include <fstream>
 
@@ -17,11 +19,8 @@ std::string BaseName(const std::string& path) {
 
 // "<prefix><digits>".
 bool NumberedName(const std::string& name, const std::string& prefix) {
-    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return false;
-    for (size_t i = prefix.size(); i < name.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return false;
-    }
-    return true;
+    return name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+           AllDigits(std::string_view(name).substr(prefix.size()));
 }
 
 // The first line of a file without its trailing blanks; nothing when the file cannot be read.

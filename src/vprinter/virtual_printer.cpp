@@ -34,6 +34,7 @@
 #include <cstring>
 #include <deque>
 
+#include "platform/decimal_text.h"
 #include "platform/serial_device.h"
 #include "vprinter/command_splitter.h"
 #include "vprinter/line_rate.h"
@@ -97,13 +98,8 @@ SetupChange ReadSetupCommand(const uint8_t* p, size_t len) {
     const uint8_t* arg = p + 7;
     const size_t argLen = len - 7;
     if (a == 1) {
-        if (argLen == 0 || argLen > 8) return change;
-        uint32_t value = 0;
-        for (size_t i = 0; i < argLen; ++i) {
-            if (arg[i] < '0' || arg[i] > '9') return change;
-            value = value * 10 + static_cast<uint32_t>(arg[i] - '0');
-        }
-        if (value > 0) change.baud = value;
+        const auto value = platform::ReadDigits(std::string_view(reinterpret_cast<const char*>(arg), argLen), 8);
+        if (value && *value > 0) change.baud = static_cast<uint32_t>(*value);
     } else if (a == 3 && argLen >= 1) {
         change.flow = arg[0];
     }

@@ -7,6 +7,9 @@
 
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QVariant>
 
 #include <algorithm>
@@ -50,6 +53,10 @@ QLabel* MakeLabelDu(QWidget* parent, const DialogUnits& du, const QString& text,
 void SetControlId(QWidget* w, int id, const QString& name) {
     w->setProperty(kControlIdProperty, id);
     w->setObjectName(name);
+}
+
+void LimitToDigits(QLineEdit* field) {
+    field->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), field));
 }
 
 int ControlId(const QWidget* w) {

@@ -6,14 +6,20 @@
 // and the window find controls by id.
 #pragma once
 
+#include <QComboBox>
 #include <QFont>
 #include <QRect>
+#include <QSignalBlocker>
 #include <QSize>
 #include <QString>
 #include <QWidget>
 
+#include <string>
+#include <utility>
+
 class QGroupBox;
 class QLabel;
+class QLineEdit;
 
 namespace pellory::widgets {
 
@@ -64,6 +70,45 @@ inline constexpr const char* kControlIdProperty = "controlId";
 
 // Gives a control its id and a readable object name.
 void SetControlId(QWidget* w, int id, const QString& name);
+
+// Limits what the user types or pastes into a field to decimal digits; a text the program writes
+// is not filtered.
+void LimitToDigits(QLineEdit* field);
+
+// A dialog-unit rectangle: left, top, width, height.
+struct DuRect {
+    int x, y, w, h;
+};
+
+// A new control of a page: made as T(args..., parent), given its id and object name, placed at
+// a dialog-unit rectangle inside parent. Controls are made in their tab order.
+template <typename T, typename... Args>
+T* MakeControlDu(QWidget* parent, const DialogUnits& du, int id, const QString& name, DuRect at, Args&&... args) {
+    auto* control = new T(std::forward<Args>(args)..., parent);
+    SetControlId(control, id, name);
+    PlaceDu(control, du, at.x, at.y, at.w, at.h);
+    return control;
+}
+
+// The text of a list entry: Latin-1 for the fixed entry tables, UTF-8 for entries made at run time.
+inline QString EntryText(const char* entry) { return QString::fromLatin1(entry); }
+inline QString EntryText(const std::string& entry) { return QString::fromStdString(entry); }
+
+// Replaces the entries of a drop-down list, each inserted at its own position so that they keep
+// their order, and selects current (-1: none); the list sends no signal meanwhile. text gives an
+// entry's text from an element of entries.
+template <typename Entries, typename Text>
+void ReplaceEntries(QComboBox* list, const Entries& entries, int current, Text text) {
+    const QSignalBlocker block(list);
+    list->clear();
+    int i = 0;
+    for (const auto& entry : entries) list->insertItem(i++, EntryText(text(entry)));
+    list->setCurrentIndex(current);
+}
+template <typename Entries>
+void ReplaceEntries(QComboBox* list, const Entries& entries, int current) {
+    ReplaceEntries(list, entries, current, [](const auto& entry) -> const auto& { return entry; });
+}
 int ControlId(const QWidget* w);
 // The first descendant of root with the id, or null.
 QWidget* FindControl(QWidget* root, int id);

@@ -409,4 +409,18 @@ TEST_F(VirtualPrinterTest, LargeStreamArrivesCompleteAndInOrder) {
     EXPECT_TRUE(host.read(1, 50).empty());
 }
 
+// The printer's line starts at the rate it was given, for every rate with a standard speed code
+// (those above 1 Mbaud included), read back as the platform reads any line's rate.
+TEST(VirtualPrinterLine, StartsAtItsRateWhateverStandardCodeItHas) {
+    for (uint32_t rate : {2400u, 9600u, 115200u, 921600u, 1500000u, 4000000u}) {
+        SCOPED_TRACE(rate);
+        VirtualPrinter printer;
+        printer.setBaudRate(rate);
+        std::string error;
+        ASSERT_TRUE(printer.start(&error)) << error;
+        EXPECT_EQ(printer.hostBaudRate(), std::optional<uint32_t>(rate));
+        printer.stop();
+    }
+}
+
 }  // namespace

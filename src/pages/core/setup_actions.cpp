@@ -1,9 +1,9 @@
 #include "pages/core/setup_actions.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "link/port_settings.h"
+#include "pages/core/field_reader.h"
 #include "platform/device_kind.h"
 #include "platform/port_map.h"
 #include "platform/stop_request.h"
@@ -13,24 +13,9 @@ namespace pellory::pages {
 
 using link::PortSettings;
 
-int32_t ReadEntryNumber(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    int64_t value = 0;
-    constexpr int64_t kLimit = static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > kLimit) value = kLimit;
-    }
-    if (negative) value = -value;
-    if (value > std::numeric_limits<int32_t>::max()) value = std::numeric_limits<int32_t>::max();
-    return static_cast<int32_t>(value);
-}
+// A list entry is read by its leading number ("115200", "8"): the rest of its text, if any, does
+// not matter, unlike in a number field.
+int32_t ReadEntryNumber(std::string_view text) { return ReadLeadingNumber(text).value; }
 
 int32_t PrintableWidthForDevice(int position) {
     return position == 0 ? link::kPrintableWidthOrva58 : link::kPrintableWidthOrva80;

@@ -317,29 +317,27 @@ TextPrintActions::SendFileResult TextPrintActions::SendFileAt(const std::string&
 }
 
 bool TextPrintActions::WaitForBacklog(const WaitHook& wait, std::string& why) {
+    // Whether the link is gone: the device removed (said at once) or the port closed (why).
+    auto linkGone = [&] {
+        if (DeviceRemoved()) {
+            link::ReportRemoval(*this, Prompt());
+            return true;
+        }
+        if (!IsOpen()) {
+            why = "the port was closed.";
+            return true;
+        }
+        return false;
+    };
     size_t last = SendBuffer().Count();
     uint32_t progressAt = platform::TickCount();
     while (last > kSendBacklogLimit) {
-        if (DeviceRemoved()) {
-            link::ReportRemoval(*this, Prompt());
-            return false;
-        }
-        if (!IsOpen()) {
-            why = "the port was closed.";
-            return false;
-        }
+        if (linkGone()) return false;
         if (wait) wait();
         if (stopFileSend_) return false;
         platform::SleepMs(kBacklogPollMs);
-        if (DeviceRemoved()) {
-            link::ReportRemoval(*this, Prompt());
-            return false;
-        }
         // The wait hook may have closed the link (a tab change does).
-        if (!IsOpen()) {
-            why = "the port was closed.";
-            return false;
-        }
+        if (linkGone()) return false;
         const size_t now = SendBuffer().Count();
         const uint32_t tick = platform::TickCount();
         if (now < last) {
