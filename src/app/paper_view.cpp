@@ -1,4 +1,4 @@
-#include "widgets/paper_view.h"
+#include "app/paper_view.h"
 
 #include <QPaintEvent>
 #include <QPainter>

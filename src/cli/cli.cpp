@@ -1,17 +1,17 @@
-#include "app/cli.h"
+#include "cli/cli.h"
 
 #include <csignal>
 #include <memory>
 #include <optional>
 
-#include "app/cli_support.h"
-#include "app/history_export.h"
-#include "app/own_printer_wait.h"
 #include "charset/printer_record.h"
-#include "app/pellory_app.h"
+#include "cli/cli_support.h"
+#include "cli/own_printer.h"
+#include "history/history_export.h"
 #include "link/port_messages.h"
 #include "link/port_settings.h"
 #include "pages/core/print_setup_actions.h"
+#include "pellory_version.h"
 #include "platform/device_kind.h"
 #include "platform/port_map.h"
 #include "platform/stop_request.h"
@@ -160,46 +160,6 @@ bool ParsePort(const std::string& text, int& number, std::string& error) {
     number = *n;
     return true;
 }
-
-// Maps one COM number to a path for the length of a run and puts back what was there before.
-class PortBinding {
-public:
-    PortBinding() = default;
-    PortBinding(const PortBinding&) = delete;
-    PortBinding& operator=(const PortBinding&) = delete;
-    ~PortBinding() {
-        if (number_ == 0) return;
-        platform::PortMap& ports = platform::PortMap::instance();
-        ports.clearOverride(number_);
-        if (previous_) ports.setOverride(number_, previous_->path, previous_->description);
-        if (byPath_) link::SetNamedByPath(number_, false);
-    }
-
-    // byPath: the user gave the path itself, so messages name the port by it, not by n.
-    void Bind(int n, const std::string& path, const std::string& description, bool byPath) {
-        platform::PortMap& ports = platform::PortMap::instance();
-        const std::optional<platform::PortEntry> before = ports.resolve(n);
-        if (before && before->source == platform::PortEntry::Source::Override) previous_ = before;
-        ports.setOverride(n, path, description);
-        number_ = n;
-        byPath_ = byPath;
-        if (byPath_) link::SetNamedByPath(n, true);
-    }
-
-    // The highest COM number that nothing maps now (0 when every one is taken).
-    static int FreeNumber() {
-        platform::PortMap& ports = platform::PortMap::instance();
-        for (int n = platform::kMaxPortNumber; n >= platform::kMinPortNumber; --n) {
-            if (!ports.resolve(n)) return n;
-        }
-        return 0;
-    }
-
-private:
-    int number_ = 0;
-    bool byPath_ = false;
-    std::optional<platform::PortEntry> previous_;
-};
 
 // Puts the process-wide settings back when a run ends.
 class SettingsGuard {
@@ -438,24 +398,18 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     SettingsGuard settingsGuard;
     // Declared before the binding and the session: the printer outlives every link that may
     // have it open, and its number is unmapped before it stops.
-    vprinter::VirtualPrinter printer;
+    OwnVirtualPrinter printer;
     PortBinding binding;
-    std::optional<OwnPrinterReplyWait> ownPrinterWait;
     std::optional<ReceiptDrawing> receipt;
     if (options.virtualPrinter) {
-        const auto transport = options.virtualPrinterOnNetwork ? vprinter::VirtualPrinter::Transport::Tcp
-                                                               : vprinter::VirtualPrinter::Transport::PseudoTerminal;
-        if (!printer.start(transport, &error)) {
-            err << kCliProgram << ": the virtual printer cannot start: " << error << '\n';
-            return kCliOpenFailed;
-        }
-        binding.Bind(portNumber, printer.slavePath(), "Pellory virtual printer", false);
-        ownPrinterWait.emplace(printer, portNumber);
+        OwnVirtualPrinter::Request request;
+        request.transport = options.virtualPrinterOnNetwork ? vprinter::VirtualPrinter::Transport::Tcp
+                                                            : vprinter::VirtualPrinter::Transport::PseudoTerminal;
+        request.portNumber = portNumber;
+        request.program = kCliProgram;
+        if (!printer.Start(request, err)) return kCliOpenFailed;
         if (options.receiptFile) {
-            receipt.emplace(printer, ReceiptWidthForModel(options.selection.device), *options.receiptFile);
-        }
-        if (options.virtualPrinterOnNetwork) {
-            err << kCliProgram << ": virtual printer on " << printer.slavePath() << " (COM" << portNumber << ")\n";
+            receipt.emplace(printer.Printer(), ReceiptWidthForModel(options.selection.device), *options.receiptFile);
         }
     } else if (portNumber == 0) {
         portNumber = PortBinding::FreeNumber();

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <limits>
 
-#include "app/cli_support.h"
 #include "charset/code_tables.h"
+#include "cli/cli_support.h"
 #include "link/port_settings.h"
 #include "pages/core/barcode_actions.h"
 #include "pages/core/hex_text.h"

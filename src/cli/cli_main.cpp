@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/cli.h"
-#include "app/cli_process.h"
-#include "app/pellory_app.h"
+#include "cli/cli.h"
+#include "cli/cli_process.h"
+#include "pellory_version.h"
 #include "platform/port_map.h"
 
 int main(int argc, char** argv) {
@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     // The picture decoders find their plugins through the application object.
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pellory-cli"));
-    QCoreApplication::setApplicationVersion(QString::fromLatin1(pellory::app::kProgramVersion));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(pellory::kProgramVersion));
     // COM numbers set in the environment (PELLORY_COM<n>=/path), as the window reads them.
     pellory::platform::PortMap::instance().loadEnvironment();
 

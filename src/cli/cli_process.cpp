@@ -1,4 +1,4 @@
-#include "app/cli_process.h"
+#include "cli/cli_process.h"
 
 #include <fcntl.h>
 #include <pthread.h>

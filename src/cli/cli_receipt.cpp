@@ -15,7 +15,7 @@
 #include <optional>
 #include <sstream>
 
-#include "app/cli_support.h"
+#include "cli/cli_support.h"
 #include "link/port_settings.h"
 #include "receipt/decoding.h"
 #include "receipt/interpreter.h"

@@ -1,4 +1,4 @@
-#include "app/cli_support.h"
+#include "cli/cli_support.h"
 
 #include <functional>
 #include <ostream>

@@ -19,9 +19,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/cli.h"
-#include "app/history_reading.h"
 #include "charset/printer_text.h"
+#include "cli/cli.h"
+#include "history/history_reading.h"
 #include "link/open_and_probe.h"
 #include "link/ui_seam.h"
 #include "pages/core/page_link.h"

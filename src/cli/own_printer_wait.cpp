@@ -1,4 +1,4 @@
-#include "app/own_printer_wait.h"
+#include "cli/own_printer_wait.h"
 
 #include "link/serial_engine.h"
 #include "platform/threads.h"

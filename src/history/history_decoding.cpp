@@ -1,4 +1,4 @@
-#include "app/history_decoding.h"
+#include "history/history_decoding.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "app/history_export.h"
+#include "history/history_export.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -6,7 +6,7 @@
 #include <ostream>
 #include <system_error>
 
-#include "app/history_model.h"
+#include "history/history_model.h"
 #include "link/ui_seam.h"
 #include "pages/core/hex_text.h"
 

@@ -1,10 +1,10 @@
-#include "app/history_model.h"
+#include "history/history_model.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "app/history_decoding.h"
-#include "app/history_reading.h"
+#include "history/history_decoding.h"
+#include "history/history_reading.h"
 
 namespace pellory::app {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/history_reading.h"
+#include "history/history_reading.h"
 
 #include <algorithm>
 #include <array>

@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/cli.h"
+#include "cli/cli.h"
 #include "link/port_settings.h"
 #include "pages/core/hex_text.h"
 #include "pages/core/page_link.h"

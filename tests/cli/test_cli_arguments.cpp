@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli.h"
+#include "cli/cli.h"
 #include "platform/port_map.h"
 #include "support/empty_ports.h"
 

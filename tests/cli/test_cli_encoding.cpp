@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/cli.h"
 #include "charset/printer_record.h"
+#include "cli/cli.h"
 #include "link/port_settings.h"
 #include "pages/core/page_link.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli.h"
+#include "cli/cli.h"
 #include "link/open_and_probe.h"
 #include "link/port_settings.h"
 #include "pages/core/page_link.h"

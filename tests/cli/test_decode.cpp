@@ -8,10 +8,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/cli.h"
-#include "app/history_decoding.h"
+#include "cli/cli.h"
+#include "history/history_decoding.h"
 #include "pages/core/samples.h"
-#include "receipt_test_support.h"
+#include "receipt/receipt_test_support.h"
 
 namespace pellory::receipt::test {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/cli_support.h"
-#include "app/history_model.h"
+#include "cli/cli_support.h"
+#include "history/history_model.h"
 #include "link/hex_echo.h"
 #include "link/serial_engine.h"
 #include "support/live_heap.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "app/own_printer_wait.h"
+#include "cli/own_printer_wait.h"
 #include "link/open_and_probe.h"
 #include "link/orva_lib.h"
 #include "link/port_settings.h"

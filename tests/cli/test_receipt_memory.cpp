@@ -10,7 +10,7 @@
 #include <sstream>
 #include <vector>
 
-#include "app/cli.h"
+#include "cli/cli.h"
 #include "support/live_heap.h"
 #include "support/printer_streams.h"
 

@@ -10,10 +10,10 @@
 #include <sstream>
 #include <unistd.h>
 
-#include "app/cli.h"
+#include "cli/cli.h"
 #include "receipt/offline_roll.h"
 #include "receipt/paper_image.h"
-#include "receipt_test_support.h"
+#include "receipt/receipt_test_support.h"
 
 namespace pellory::receipt::test {
 namespace {

@@ -3,7 +3,7 @@
 
 #include "pages/core/barcode_actions.h"
 #include "pages/core/samples.h"
-#include "receipt_test_support.h"
+#include "receipt/receipt_test_support.h"
 
 namespace pellory::receipt::test {
 namespace {

@@ -8,8 +8,8 @@
 #include <sstream>
 #include <string>
 
-#include "app/history_export.h"
-#include "app/history_model.h"
+#include "history/history_export.h"
+#include "history/history_model.h"
 #include "support/support.h"
 
 namespace pellory::app {

@@ -3,8 +3,8 @@
 // as bytes again when the choice is back to "Bytes (Latin-1)".
 #include <gtest/gtest.h>
 
-#include "app/history_reading.h"
 #include "charset/printer_record.h"
+#include "history/history_reading.h"
 
 using namespace pellory;
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/history_reading.h"
+#include "history/history_reading.h"
 
 namespace pellory::app {
 namespace {
