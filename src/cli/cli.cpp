@@ -393,7 +393,6 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (const std::optional<int> code = PlanRun(args, out, err, plan)) return *code;
     const GlobalOptions& options = plan.options;
     int portNumber = plan.portNumber;
-    std::string error;
 
     SettingsGuard settingsGuard;
     // Declared before the binding and the session: the printer outlives every link that may

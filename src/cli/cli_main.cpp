@@ -1,4 +1,4 @@
-// pellory-cli: Pellory's command-line front end (see app/cli.h).
+// pellory-cli: Pellory's command-line front end (see cli/cli.h).
 #include <QCoreApplication>
 
 #include <iostream>
