@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "app/history_model.h"
 #include "app/history_view.h"
+#include "history/history_model.h"
 #include "link/hex_echo.h"
 
 namespace {

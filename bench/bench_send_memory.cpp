@@ -30,8 +30,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/cli.h"
-#include "app/history_model.h"
+#include "cli/cli.h"
+#include "history/history_model.h"
 #include "link/port_settings.h"
 #include "link/ui_seam.h"
 #include "pages/core/page_link.h"

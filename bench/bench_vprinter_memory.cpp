@@ -28,8 +28,8 @@
 #include <string>
 #include <vector>
 
-#include "app/cli.h"
 #include "app/virtual_printer_window.h"
+#include "cli/cli.h"
 #include "support/printer_streams.h"
 #include "vprinter/virtual_printer.h"
 

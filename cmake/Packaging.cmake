@@ -5,6 +5,14 @@ include(GNUInstallDirs)
 
 set(PELLORY_HOMEPAGE "https://pellory.org" CACHE STRING "The project's home page, named in the package metadata")
 set(PELLORY_RELEASE_DATE "2026-12-07")
+# The same date as the man pages write it: "December 2026".
+string(REGEX MATCH "^([0-9][0-9][0-9][0-9])-([0-9][0-9])-" release_date_parts ${PELLORY_RELEASE_DATE})
+set(release_year ${CMAKE_MATCH_1})
+string(REGEX REPLACE "^0" "" release_month_number "${CMAKE_MATCH_2}")
+math(EXPR release_month_index "${release_month_number} - 1")
+set(month_names January February March April May June July August September October November December)
+list(GET month_names ${release_month_index} release_month)
+set(PELLORY_RELEASE_MONTH "${release_month} ${release_year}")
 set(PELLORY_APP_ID "org.pellory.Pellory")
 
 install(TARGETS pellory pellory-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -25,13 +33,13 @@ install(FILES ${PROJECT_SOURCE_DIR}/res/completion/pellory-cli
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
 # Man pages and the changelog go compressed (gzip -n: no name or time stamp, so the same
-# sources give the same package).
+# sources give the same package). The man pages get the project's version here (man/*.1.in).
 set(compressed)
 foreach(page pellory.1 pellory-cli.1)
+  configure_file(${PROJECT_SOURCE_DIR}/man/${page}.in ${PROJECT_BINARY_DIR}/man/${page} @ONLY)
   add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/${page}.gz
-                     COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
-                     COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/man/${page} > ${PROJECT_BINARY_DIR}/man/${page}.gz
-                     DEPENDS ${PROJECT_SOURCE_DIR}/man/${page} VERBATIM)
+                     COMMAND gzip -9n -c ${PROJECT_BINARY_DIR}/man/${page} > ${PROJECT_BINARY_DIR}/man/${page}.gz
+                     DEPENDS ${PROJECT_BINARY_DIR}/man/${page} VERBATIM)
   list(APPEND compressed ${PROJECT_BINARY_DIR}/man/${page}.gz)
   install(FILES ${PROJECT_BINARY_DIR}/man/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()

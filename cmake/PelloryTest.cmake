@@ -35,7 +35,9 @@ function(pellory_add_test source)
   set(target ${sub}_${name})
   add_executable(${target} ${source})
   target_link_libraries(${target} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
-  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  # The headers of src/ come with the libraries the test links (its module and the modules below);
+  # tests/ holds support/ and the other folders' test helpers.
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   add_test(NAME ${target} COMMAND ${target})
   set_property(GLOBAL APPEND PROPERTY PELLORY_TESTS_${sub} ${target})
   if(NOT T_TIMEOUT)

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/cli.h"
-#include "app/pellory_app.h"
+#include "cli/cli.h"
 #include "fuzz_support.h"
+#include "pellory_version.h"
 
 namespace app = pellory::app;
 using pellory::fuzz::Check;
@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // --version.
         if (!out.str().empty()) {
             Check(out.str().rfind("Usage: ", 0) == 0 ||
-                  out.str() == std::string(app::kCliProgram) + " " + app::kProgramVersion + "\n");
+                  out.str() == std::string(app::kCliProgram) + " " + pellory::kProgramVersion + "\n");
         }
     }
     return 0;

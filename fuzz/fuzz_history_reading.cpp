@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/history_reading.h"
 #include "fuzz_support.h"
+#include "history/history_reading.h"
 
 namespace app = pellory::app;
 using pellory::fuzz::Check;

@@ -3,13 +3,15 @@
 
 #include <QDialog>
 
+#include "pellory_version.h"
+
 class QLabel;
 class QPushButton;
 
 namespace pellory::app {
 
 inline constexpr const char* kAboutTitle = "About Pellory";
-inline constexpr const char* kAboutVersionText = "Pellory, Version 1.0.0.2";
+inline constexpr const char* kAboutVersionText = "Pellory, Version " PELLORY_VERSION;
 inline constexpr const char* kAboutPurposeText =
     "Tests and sets up ORVA58 and ORVA80 receipt printers";
 inline constexpr const char* kAboutCopyrightText = "(c) 2026 the Pellory developers";

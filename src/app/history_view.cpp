@@ -11,7 +11,7 @@
 
 #include <algorithm>
 
-#include "app/history_model.h"
+#include "history/history_model.h"
 
 namespace pellory::app {
 namespace {

@@ -17,7 +17,7 @@
 #include <algorithm>
 
 #include "app/about_dialog.h"
-#include "app/history_export.h"
+#include "history/history_export.h"
 #include "pages/core/page_link.h"
 #include "widgets/compact_tab_style.h"
 #include "widgets/dialog_layout.h"

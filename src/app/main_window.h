@@ -19,10 +19,10 @@
 #include <memory>
 #include <string>
 
-#include "app/history_model.h"
 #include "app/history_view.h"
 #include "app/qt_notify.h"
 #include "app/qt_prompt.h"
+#include "history/history_model.h"
 #include "link/orva_lib.h"
 #include "link/ui_seam.h"
 #include "pages/barcode_page.h"

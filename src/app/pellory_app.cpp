@@ -13,15 +13,15 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <memory>
-#include <optional>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <ostream>
 
 #include "app/main_window.h"
-#include "app/own_printer_wait.h"
 #include "app/virtual_printer_window.h"
+#include "cli/own_printer.h"
+#include "pellory_version.h"
 #include "platform/port_map.h"
 #include "vprinter/virtual_printer.h"
 #include "widgets/resources.h"
@@ -279,40 +279,23 @@ int CPelloryApp::InitInstance() {
     ports.parseArguments(comPairs);  // checked above: --com wins over the environment
 
     // Declared before the window, so that it outlives every link that may have it open.
-    vprinter::VirtualPrinter printer;
-    std::string printerPath;
-    std::optional<OwnPrinterReplyWait> ownPrinterWait;
-    if (options.virtualPrinter) {
-        const auto transport = options.virtualPrinterOnNetwork ? vprinter::VirtualPrinter::Transport::Tcp
-                                                               : vprinter::VirtualPrinter::Transport::PseudoTerminal;
-        if (!printer.start(transport, &error)) {
-            std::cerr << program_ << ": the virtual printer cannot start: " << error << "\n";
-            return 1;
-        }
-        printerPath = printer.slavePath();
-        const int number = ports.addVirtual(printerPath, "Pellory virtual printer");
-        if (number == 0) {
-            std::cerr << program_ << ": no free COM number for the virtual printer\n";
-            return 1;
-        }
-        std::cerr << "Pellory: virtual printer on COM" << number << " (" << printerPath << ")\n";
-        ownPrinterWait.emplace(printer, number);
-    }
-
+    OwnVirtualPrinter printer;
     std::function<std::unique_ptr<QWidget>(CPelloryDlg&)> paperWindow;
     if (options.virtualPrinter) {
+        OwnVirtualPrinter::Request request;
+        request.transport = options.virtualPrinterOnNetwork ? vprinter::VirtualPrinter::Transport::Tcp
+                                                            : vprinter::VirtualPrinter::Transport::PseudoTerminal;
+        request.program = program_;
+        if (!printer.Start(request, std::cerr)) return 1;
         paperWindow = [&printer](CPelloryDlg& dialog) -> std::unique_ptr<QWidget> {
             // A child of the dialog, so that the dialog's modality leaves it usable.
-            auto paper = std::make_unique<VirtualPrinterWindow>(printer, &dialog);
+            auto paper = std::make_unique<VirtualPrinterWindow>(printer.Printer(), &dialog);
             paper->setPrompt(dialog.Prompt());
             paper->show();
             return paper;
         };
     }
-    const int status = RunMainWindow({}, paperWindow);  // the pages' links are closed when it returns
-
-    if (!printerPath.empty()) ports.removeVirtual(printerPath);
-    return status;
+    return RunMainWindow({}, paperWindow);  // the pages' links are closed when it returns
 }
 
 }  // namespace pellory::app

@@ -15,8 +15,6 @@ class QSocketNotifier;
 
 namespace pellory::app {
 
-inline constexpr const char* kProgramVersion = "1.0.0.2";
-
 // The program's options.
 struct StartOptions {
     bool help = false;                     // -h, --help

@@ -19,10 +19,10 @@
 #include <mutex>
 #include <vector>
 
+#include "app/paper_view.h"
 #include "link/ui_seam.h"
 #include "receipt/interpreter.h"
 #include "vprinter/virtual_printer.h"
-#include "widgets/paper_view.h"
 
 namespace pellory::app {
 

@@ -15,6 +15,8 @@
 
 #include "link/port_settings.h"
 #include "pages/page_widgets.h"
+#include "pellory_version.h"
+#include "widgets/dialog_layout.h"
 
 namespace pellory::pages {
 
@@ -95,7 +97,7 @@ void CDialogSetup::BuildControls() {
 
     MakeGroupDu(this, du, "About", 4, 92, 146, 60);
     auto* about = new QLabel(QStringLiteral("Pellory\nReceipt printer test and set-up tool\nVersion %1")
-                                 .arg(QString::fromLatin1(kVersionText)),
+                                 .arg(QString::fromLatin1(kProgramVersion)),
                              this);
     about->setObjectName(QStringLiteral("aboutText"));
     about->setAlignment(Qt::AlignLeft | Qt::AlignTop);

@@ -1,7 +1,7 @@
 // The files that go into the package against the programs themselves: the man pages name every
 // option, command and exit status that --help shows (and no option it does not), the bash
 // completion offers every command, option and sample name, and the version is the same in the
-// programs, the man pages and the build.
+// programs, the man pages, the package's changelog and the build.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,8 +11,10 @@
 #include <sstream>
 #include <string>
 
-#include "app/cli.h"
+#include "app/about_dialog.h"
 #include "app/pellory_app.h"
+#include "cli/cli.h"
+#include "pellory_version.h"
 
 using namespace pellory;
 
@@ -25,9 +27,17 @@ std::string ReadSourceFile(const std::string& relative) {
     return s.str();
 }
 
+// A file the build made from a source file ("man/pellory.1" from "man/pellory.1.in").
+std::string ReadBuiltFile(const std::string& relative) {
+    std::ifstream in(std::string(PELLORY_BINARY_DIR) + "/" + relative, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
 // A man page's text as a reader sees it: "\-" is "-", font changes are gone.
 std::string ManText(const std::string& relative) {
-    std::string t = ReadSourceFile(relative);
+    std::string t = ReadBuiltFile(relative);
     t = std::regex_replace(t, std::regex(R"(\\f[BIRP])"), "");
     t = std::regex_replace(t, std::regex(R"(\\-)"), "-");
     return t;
@@ -118,13 +128,24 @@ TEST(ManPages, WindowPageNamesEveryOptionOfTheHelpAndNoOther) {
 }
 
 TEST(ManPages, CarryTheProgramsVersion) {
-    EXPECT_EQ(std::string(app::kProgramVersion), PELLORY_PROJECT_VERSION);
-    for (const char* page : {"man/pellory.1", "man/pellory-cli.1"}) {
-        const std::string man = ReadSourceFile(page);
+    EXPECT_EQ(std::string(kProgramVersion), PELLORY_PROJECT_VERSION);
+    for (const std::string page : {"man/pellory.1", "man/pellory-cli.1"}) {
+        const std::string man = ReadBuiltFile(page);
         const std::string th = man.substr(0, man.find('\n'));
-        EXPECT_NE(th.find(std::string("Pellory ") + app::kProgramVersion), std::string::npos) << page << ": " << th;
+        EXPECT_NE(th.find(std::string("Pellory ") + PELLORY_PROJECT_VERSION + "\""), std::string::npos)
+            << page << ": " << th;
+        // The source names no version of its own: the build fills in the project's.
+        const std::string source = ReadSourceFile(page + ".in");
+        EXPECT_NE(source.substr(0, source.find('\n')).find("\"Pellory @PROJECT_VERSION@\""), std::string::npos) << page;
     }
     EXPECT_EQ(app::VersionText(), std::string("Pellory ") + PELLORY_PROJECT_VERSION + "\n");
+    EXPECT_EQ(std::string(app::kAboutVersionText), std::string("Pellory, Version ") + PELLORY_PROJECT_VERSION);
+    // The package's changelog begins with the release it describes.
+    const std::string changelog = ReadSourceFile("res/package/changelog");
+    EXPECT_EQ(
+        changelog.substr(0, changelog.find('\n')).rfind(std::string("pellory (") + PELLORY_PROJECT_VERSION + ") ", 0),
+        0u)
+        << changelog.substr(0, changelog.find('\n'));
 }
 
 TEST(BashCompletion, OffersEveryCommandOptionAndSample) {

@@ -43,7 +43,6 @@ inline constexpr const char* kConnectedSuccessText = "Connected Success";
 inline constexpr const char* kConnectedFailText = "Connected Fail";
 inline constexpr const char* kCommSuccessText = "Communicate Success.";
 inline constexpr const char* kNoPortChosenText = "No port is chosen.";
-inline constexpr const char* kVersionText = "1.0.0.2";
 
 // --- conversions of list entries ---
 
