@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "receipt/interpreter.h"
-#include "vprinter/command_splitter.h"
+#include "protocol/command_splitter.h"
 
 namespace pellory::receipt {
 
@@ -255,7 +255,7 @@ std::string HexBytes(const uint8_t* bytes, size_t n) {
 
 CommandInfo DescribeCommand(const uint8_t* p, size_t n) {
     if (n == 0) return {"", "", false};
-    if (p[0] < 0x20 && vprinter::CommandLength(p, n) != n) {
+    if (p[0] < 0x20 && protocol::CommandLength(p, n) != n) {
         // Cut short (the end of a stream): only its name, no parameters are read.
         return {Mnemonic(p, std::min<size_t>(n, 2), 0, false), "incomplete", false};
     }

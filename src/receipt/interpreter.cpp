@@ -132,7 +132,7 @@ void Interpreter::setWidth(int widthDots) {
 }
 
 void Interpreter::feed(const uint8_t* data, size_t n) {
-    const auto sink = [this](vprinter::Command::Kind kind, const uint8_t* bytes, size_t length) {
+    const auto sink = [this](protocol::Command::Kind kind, const uint8_t* bytes, size_t length) {
         command(kind, bytes, length);
         offset_ += length;
     };
@@ -143,7 +143,7 @@ void Interpreter::feed(const uint8_t* data, size_t n) {
         } else {
             used = std::min(n, kSplitPiece);
             splitter_.feed(data, used, sink);
-            const vprinter::Bytes& pending = splitter_.pending();
+            const protocol::Bytes& pending = splitter_.pending();
             if (pending.size() >= kLongCommandFrom && LongCommand::Recognised(pending.data(), pending.size())) {
                 takeOverLong(true);
             }
@@ -157,7 +157,7 @@ void Interpreter::finish() {
     if (sink_) flushText();
     // A long command cut short is named by its header, with how much of it came (what was not
     // drawn yet stays undrawn, as any command cut short).
-    const vprinter::Bytes& pending = splitter_.pending();
+    const protocol::Bytes& pending = splitter_.pending();
     if (!long_ && LongCommand::Recognised(pending.data(), pending.size())) takeOverLong(false);
     if (long_) endLong(false);
     if (splitter_.pendingSize() == 0) return;
@@ -175,7 +175,7 @@ void Interpreter::finish() {
 }
 
 void Interpreter::takeOverLong(bool draw) {
-    const vprinter::Bytes start = splitter_.pending();  // the start of the command: its header and more
+    const protocol::Bytes start = splitter_.pending();  // the start of the command: its header and more
     splitter_.reset();
     long_ = std::make_unique<LongCommand>();
     feedLong(start.data(), start.size(), draw);
@@ -224,8 +224,8 @@ void Interpreter::endLong(bool complete) {
 
 // ---------------------------------------------------------------------------------------------
 
-void Interpreter::command(vprinter::Command::Kind kind, const uint8_t* p, size_t n) {
-    using Kind = vprinter::Command::Kind;
+void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t n) {
+    using Kind = protocol::Command::Kind;
     if (kind == Kind::Text) {
         text(p, n);
         return;

@@ -35,7 +35,8 @@
 #include <deque>
 
 #include "platform/serial_device.h"
-#include "vprinter/command_splitter.h"
+#include "protocol/command_splitter.h"
+#include "protocol/command_table.h"
 #include "vprinter/line_rate.h"
 
 namespace pellory::vprinter {
@@ -43,6 +44,8 @@ namespace pellory::vprinter {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using protocol::CommandId;
+using protocol::PieceSplitter;
 
 constexpr int kPollSliceMs = 50;
 constexpr size_t kReadChunk = 64 * 1024;
@@ -90,9 +93,12 @@ struct SetupChange {
     std::optional<uint8_t> flow;
 };
 
+constexpr uint8_t kSerialSetupFunction = 0x0B;
+
+// p[0, len) is a GS ( E command.
 SetupChange ReadSetupCommand(const uint8_t* p, size_t len) {
     SetupChange change;
-    if (len < 7 || p[0] != 0x1D || p[1] != 0x28 || p[2] != 0x45 || p[5] != 0x0B) return change;
+    if (len < 7 || p[5] != kSerialSetupFunction) return change;
     const uint8_t a = p[6];
     const uint8_t* arg = p + 7;
     const size_t argLen = len - 7;
@@ -208,12 +214,13 @@ void VirtualPrinter::Impl::takePiece(const PieceSplitter::Piece& piece, Bytes& a
     }
     if (piece.first && piece.last) {
         // A command without data, whole in one piece: the ones the printer acts on are here.
-        if (piece.kind == Command::Kind::Dle && piece.length == 3 && piece.bytes[1] == 0x04) {
+        const protocol::CommandEntry* entry = protocol::FindCommand(piece.bytes, piece.length);
+        if (entry && entry->id == CommandId::RealTimeStatus) {
             if (auto a = answerFor()) {
                 answers.push_back(*a);
                 ++answered;
             }
-        } else if (piece.kind == Command::Kind::Gs) {
+        } else if (entry && entry->id == CommandId::PrinterSetup) {
             const SetupChange change = ReadSetupCommand(piece.bytes, piece.length);
             if (change.baud) baud = *change.baud;
             if (change.flow) flow = *change.flow;
