@@ -29,6 +29,7 @@
 #include "receipt/paper.h"
 #include "receipt/symbols.h"
 #include "protocol/command_splitter.h"
+#include "protocol/command_table.h"
 
 namespace pellory::receipt {
 
@@ -102,10 +103,8 @@ private:
     void command(protocol::Command::Kind kind, const uint8_t* p, size_t n);
     void text(const uint8_t* p, size_t n);
     void flushText();  // hands out the text run gathered for the decoding
-    void control(uint8_t b);
-    void esc(const uint8_t* p, size_t n);
-    void fs(const uint8_t* p, size_t n);
-    void gs(const uint8_t* p, size_t n);
+    // The effect of a command on the paper and the modes, by its entry in the command table.
+    void apply(protocol::CommandId id, const uint8_t* p, size_t n);
 
     void resetModes();
     int areaLeft() const;

@@ -37,6 +37,7 @@
 #include "platform/serial_device.h"
 #include "protocol/command_splitter.h"
 #include "protocol/command_table.h"
+#include "protocol/functions.h"
 #include "vprinter/line_rate.h"
 
 namespace pellory::vprinter {
@@ -93,16 +94,14 @@ struct SetupChange {
     std::optional<uint8_t> flow;
 };
 
-constexpr uint8_t kSerialSetupFunction = 0x0B;
-
 // p[0, len) is a GS ( E command.
 SetupChange ReadSetupCommand(const uint8_t* p, size_t len) {
     SetupChange change;
-    if (len < 7 || p[5] != kSerialSetupFunction) return change;
+    if (len < 7 || p[5] != protocol::setup::kSerial) return change;
     const uint8_t a = p[6];
     const uint8_t* arg = p + 7;
     const size_t argLen = len - 7;
-    if (a == 1) {
+    if (a == protocol::setup::kBaudRate) {
         if (argLen == 0 || argLen > 8) return change;
         uint32_t value = 0;
         for (size_t i = 0; i < argLen; ++i) {
@@ -110,7 +109,7 @@ SetupChange ReadSetupCommand(const uint8_t* p, size_t len) {
             value = value * 10 + static_cast<uint32_t>(arg[i] - '0');
         }
         if (value > 0) change.baud = value;
-    } else if (a == 3 && argLen >= 1) {
+    } else if (a == protocol::setup::kFlowControl && argLen >= 1) {
         change.flow = arg[0];
     }
     return change;
