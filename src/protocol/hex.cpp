@@ -18,8 +18,6 @@ constexpr std::array<char, 256 * 3> MakeEchoPairs() {
 }
 constexpr std::array<char, 256 * 3> kEchoPairs = MakeEchoPairs();
 
-bool IsSeparator(char c) { return c == ' ' || c == '\r' || c == '\n' || c == '\b'; }
-
 }  // namespace
 
 void AppendByte(std::string& out, uint8_t b) {

@@ -51,6 +51,8 @@ inline constexpr std::array<int8_t, 256> kDigitValues = MakeDigitValues();
 // The value of a hexadecimal digit (either case), or -1 for any other character.
 constexpr int DigitValue(char c) { return detail::kDigitValues[static_cast<unsigned char>(c)]; }
 constexpr bool IsDigit(char c) { return DigitValue(c) >= 0; }
+// The separators of hex text: space, CR, LF and backspace. Tab is not one.
+constexpr bool IsSeparator(char c) { return c == ' ' || c == '\r' || c == '\n' || c == '\b'; }
 
 // --- written forms ---
 
