@@ -2,23 +2,26 @@
 //
 // Adding a command
 // ----------------
-// A command is one entry here, with its name in CommandId at the same place, plus its effect in
-// the interpreter. Say the printer is to print Kanji at quadruple size with FS W n (on with bit 0 of
-// n), which the table bounds today without the interpreter knowing it:
+// A command is one entry here (with its name in CommandId, at the same place) plus its effect in
+// the interpreter. Example: FS W n, Kanji at quadruple size while bit 0 of n is set. Its entry
+// below has its length only (no kUnderstood): the splitter bounds it, the decoding shows it
+// "unknown" and the interpreter passes it by. A command without an entry is added the same way,
+// starting with a new line here.
 //
-//  1. The entry (src/protocol/command_table.cpp), its name in CommandId (command_table.h):
+//  1. The entry, understood (src/protocol/command_table.cpp; CommandId in command_table.h):
 //        {Id::KanjiQuadruple, Fs('W'), Fixed(3), "FS W", "n", "Kanji quadruple size", Kind::Mode, kUnderstood},
-//     The splitter now takes FS W with its n, wherever it is read; with kUnderstood the decoding
-//     writes "FS W 01  Kanji quadruple size" (without it: "unknown").
-//  2. Its effect, in Interpreter::fs (src/receipt/interpreter.cpp):
+//     The splitter takes FS W with its n wherever it reads a stream (virtual printer, renderer,
+//     decoding), and the decoding writes "FS W 01  Kanji quadruple size".
+//  2. Its effect, a case in Interpreter::apply (src/receipt/interpreter.cpp), on a mode the
+//     interpreter keeps and reads where it draws Kanji:
 //        case Id::KanjiQuadruple: kanjiQuadruple_ = a & 1; break;
-//  3. Where the decoding should show the parameter's value too, a case in Detail()
-//     (src/receipt/decoding.cpp):
-//        case Id::KanjiQuadruple: return OnOff(a);   // "Kanji quadruple size on"
+//  3. Where the decoding should show the value too, a case in Detail (src/receipt/decoding.cpp):
+//        case Id::KanjiQuadruple: m += OnOff(a); break;   // "Kanji quadruple size on"
 //
-// A length the rules of Rule cannot tell needs a rule of its own, in RuleFrame of the splitter
-// (src/protocol/command_splitter.cpp), and a generator in the rule test
-// (tests/receipt/test_length_rules.cpp).
+// A length that none of the rules (Rule) tells needs a rule of its own: its case in RuleFrame
+// (src/protocol/command_splitter.cpp) and in the generator of tests/receipt/test_length_rules.cpp.
+// A command the virtual printer answers (a real-time request) is found by its entry in
+// VirtualPrinter::Impl::takePiece (src/vprinter/virtual_printer.cpp).
 #include "protocol/command_table.h"
 
 namespace pellory::protocol {
