@@ -1,4 +1,4 @@
-// libFuzzer target for the virtual printer's command splitter. The input stream is fed in pieces
+// libFuzzer target for the command splitter. The input stream is fed in pieces
 // whose sizes the fuzzer chooses as well: the commands handed out, followed by the bytes still
 // held back, are the input again; every non-text command is as long as CommandLength says of the
 // stream where it starts; and the pieces give the same commands as the whole stream split at once
@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "vprinter/command_splitter.h"
+#include "protocol/command_splitter.h"
 
-namespace vp = pellory::vprinter;
+namespace vp = pellory::protocol;
 using pellory::fuzz::Check;
 
 namespace {

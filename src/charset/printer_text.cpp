@@ -3,24 +3,25 @@
 #include <algorithm>
 #include <array>
 
+#include "protocol/control_bytes.h"
+#include "protocol/hex.h"
+
 namespace pellory::charset {
 
 namespace {
+
+using protocol::kEsc;
+using protocol::kFs;
 
 constexpr std::array<const char*, kInternationalSetCount> kSetNames = {
     "U.S.A.", "France", "Germany",   "U.K.",       "Denmark I",     "Sweden", "Italy",              "Spain",
     "Japan",  "Norway", "Denmark II", "Spain II", "Latin America", "Korean", "Slovenia / Croatia", "Chinese"};
 
-constexpr uint8_t kEsc = 0x1B;
-constexpr uint8_t kFs = 0x1C;
-
-char HexDigit(unsigned v) { return "0123456789ABCDEF"[v & 0xF]; }
-
-std::string HexByte(uint8_t b) { return {HexDigit(b >> 4u), HexDigit(b)}; }
+std::string HexByte(uint8_t b) { return protocol::hex::Byte(b); }
 
 std::string CodePoint(char32_t c) {
     std::string digits;
-    for (uint32_t v = c; v != 0 || digits.size() < 4; v >>= 4) digits.insert(digits.begin(), HexDigit(v));
+    for (uint32_t v = c; v != 0 || digits.size() < 4; v >>= 4) digits.insert(digits.begin(), protocol::hex::Digit(v));
     return "U+" + digits;
 }
 

@@ -13,6 +13,7 @@
 #include "pages/core/samples.h"
 #include "pages/core/text_print_actions.h"
 #include "platform/threads.h"
+#include "protocol/hex.h"
 #include "receipt/offline_roll.h"
 
 namespace pellory::app::cli {
@@ -464,8 +465,7 @@ const std::vector<Command>& Commands() {
                              if (!Session::Stopping()) s.err << link::kNoAnswerText << '\n';
                              return s.Finish(page, kCliNoAnswer);
                          }
-                         static const char* const kDigits = "0123456789ABCDEF";
-                         s.out << "Status: " << kDigits[r.status >> 4] << kDigits[r.status & 0x0F] << '\n';
+                         s.out << "Status: " << protocol::hex::Byte(r.status) << '\n';
                          std::string lit;
                          for (size_t i = 0; i < pages::kLampCount; ++i) {
                              if (!r.lamps[i]) continue;

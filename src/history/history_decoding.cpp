@@ -3,36 +3,13 @@
 #include <algorithm>
 #include <vector>
 
+#include "protocol/hex.h"
 #include "receipt/decoding.h"
 
 namespace pellory::app {
 
-namespace {
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-}  // namespace
-
 std::string HistoryRowDecoding(const std::string& echo) {
-    std::vector<uint8_t> bytes;
-    bytes.reserve(echo.size() / 3 + 1);
-    int high = -1;
-    for (char c : echo) {
-        const int d = HexDigit(c);
-        if (d < 0) {
-            high = -1;
-            continue;
-        }
-        if (high < 0) {
-            high = d;
-        } else {
-            bytes.push_back(static_cast<uint8_t>(high << 4 | d));
-            high = -1;
-        }
-    }
+    const std::vector<uint8_t> bytes = protocol::hex::DigitPairs(echo);
     return HistoryRowDecoding(std::span<const uint8_t>(bytes));
 }
 
@@ -58,14 +35,12 @@ std::string HistoryRowDecoding(std::span<const uint8_t> bytes) {
 }
 
 std::string HistoryRowHexTooltip(std::span<const uint8_t> bytes) {
-    static const char* const kDigits = "0123456789ABCDEF";
     const size_t shown = std::min(bytes.size(), kTooltipHexBytes);
     std::string out;
     out.reserve(shown * 3 + 64);
     for (size_t i = 0; i < shown; ++i) {
         if (i > 0) out += (i % 16 == 0) ? '\n' : ' ';
-        out += kDigits[bytes[i] >> 4];
-        out += kDigits[bytes[i] & 0x0F];
+        protocol::hex::AppendByte(out, bytes[i]);
     }
     if (bytes.size() > shown) {
         out += "\n\u2026 and " + std::to_string(bytes.size() - shown) + " more bytes";

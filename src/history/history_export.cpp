@@ -8,7 +8,7 @@
 
 #include "history/history_model.h"
 #include "link/ui_seam.h"
-#include "pages/core/hex_text.h"
+#include "protocol/hex.h"
 
 namespace pellory::app {
 namespace {
@@ -56,7 +56,7 @@ std::string_view SaveResultText(SaveResult result) {
     return {};
 }
 
-std::string WithTxtExtension(std::string path) { return hextext::AppendTxtExtension(path); }
+std::string WithTxtExtension(std::string path) { return protocol::hex::AppendTxtExtension(path); }
 
 SaveResult SaveHistory(const HistoryModel& history, const std::string& chosenPath,
                        std::string* savedPath) {

@@ -5,55 +5,22 @@
 #include <utility>
 
 #include "charset/printer_record.h"
+#include "protocol/command_table.h"
+#include "protocol/hex.h"
 
 namespace pellory::app {
 namespace {
 
-constexpr std::array<std::string_view, 32> kControlNames = {
-    "NULL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",  "HT",  "LF",
-    "VT",   "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
-    "SYN",  "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
-
-constexpr unsigned char kEsc = 0x1B;
-constexpr unsigned char kFs = 0x1C;
-constexpr unsigned char kGs = 0x1D;
-
-constexpr char kUpperHex[] = "0123456789ABCDEF";
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
+namespace hex = protocol::hex;
 
 // The byte written at position pos: the leading hexadecimal digits of the (at most two)
 // characters there; 0 without any digit or past the end.
-unsigned char ByteAt(std::string_view text, std::size_t pos) {
-    unsigned value = 0;
-    for (std::size_t i = pos; i < text.size() && i < pos + 2; ++i) {
-        const int digit = HexDigit(text[i]);
-        if (digit < 0) break;
-        value = value * 16 + static_cast<unsigned>(digit);
-    }
-    return static_cast<unsigned char>(value);
-}
+unsigned char ByteAt(std::string_view text, std::size_t pos) { return hex::LeadingByte(text, pos); }
 
 // Whether the third byte of a command is shown as a character too: the commands whose third
-// byte is a function letter or a mode digit rather than a parameter.
-bool ThirdByteIsCharacter(unsigned char b0, unsigned char b1) {
-    switch (b0) {
-        case kEsc:
-            return b1 == 'c' || b1 == '(';
-        case kFs:
-            return b1 == 'g' || b1 == '(';
-        case kGs:
-            return b1 == '(' || b1 == 'C' || b1 == '8' || b1 == 'Q' || b1 == 'g' || b1 == 'v' ||
-                   b1 == 'z';
-        default:
-            return false;
-    }
-}
+// byte is a function letter or a mode digit rather than a parameter (their entries in the command
+// table carry a function byte).
+bool ThirdByteIsCharacter(unsigned char b0, unsigned char b1) { return protocol::HasFunctionByte(b0, b1); }
 
 // Collects the reading up to a limit: everything past `limit` characters is dropped and noted.
 class Bounded {
@@ -86,12 +53,7 @@ public:
         for (std::size_t i = first; i < bytes.size() && !cut_; i += kPiece) {
             const std::size_t n = std::min(kPiece, bytes.size() - i);
             piece.resize(3 * n);
-            for (std::size_t k = 0; k < n; ++k) {
-                const std::uint8_t b = bytes[i + k];
-                piece[3 * k] = kUpperHex[b >> 4];
-                piece[3 * k + 1] = kUpperHex[b & 0x0F];
-                piece[3 * k + 2] = ' ';
-            }
+            hex::WriteEcho(piece.data(), bytes.data() + i, n);
             Append(piece);
         }
     }
@@ -111,7 +73,7 @@ void ReadCommand(std::string_view echo, Bounded& out) {
     if (echo.size() <= 3) return;  // one byte only
 
     const unsigned char b1 = ByteAt(echo, 3);
-    if (b1 < 0x20) {
+    if (b1 < protocol::kFirstText) {
         out.Append(ControlByteName(b1));
         out.Append(' ');
         out.AppendFrom(echo, 6);
@@ -151,7 +113,7 @@ void ReadCommand(std::span<const std::uint8_t> bytes, Bounded& out) {
     if (bytes.size() <= 1) return;
 
     const std::uint8_t b1 = bytes[1];
-    if (b1 < 0x20) {
+    if (b1 < protocol::kFirstText) {
         out.Append(ControlByteName(b1));
         out.Append(' ');
         out.AppendEchoFrom(bytes, 2);
@@ -173,7 +135,7 @@ void ReadCommand(std::span<const std::uint8_t> bytes, Bounded& out) {
 std::string Read(std::span<const std::uint8_t> bytes, std::size_t limit, bool* cut) {
     Bounded out(limit);
     if (!bytes.empty()) {
-        if (bytes[0] < 0x20) {
+        if (bytes[0] < protocol::kFirstText) {
             ReadCommand(bytes, out);
         } else {
             // Text data reads as its own bytes.
@@ -187,7 +149,7 @@ std::string Read(std::span<const std::uint8_t> bytes, std::size_t limit, bool* c
 std::string Read(std::string_view echo, std::size_t limit, bool* cut) {
     Bounded out(limit);
     if (!echo.empty()) {
-        if (ByteAt(echo, 0) < 0x20) {
+        if (ByteAt(echo, 0) < protocol::kFirstText) {
             ReadCommand(echo, out);
         } else {
             ReadText(echo, out);
@@ -197,16 +159,13 @@ std::string Read(std::string_view echo, std::size_t limit, bool* cut) {
     return out.Take();
 }
 
-void AppendHexEscape(std::string& out, unsigned char byte) {
-    out += "\\x";
-    out += kUpperHex[byte >> 4];
-    out += kUpperHex[byte & 0x0F];
-}
+void AppendHexEscape(std::string& out, unsigned char byte) { hex::AppendEscape(out, byte); }
 
 }  // namespace
 
 std::string_view ControlByteName(unsigned char byte) {
-    return byte < kControlNames.size() ? kControlNames[byte] : std::string_view();
+    // The history has always written NUL as "NULL"; every other name is the table's.
+    return byte == protocol::kNul ? std::string_view("NULL") : protocol::ControlName(byte);
 }
 
 std::string HistoryReading(std::string_view echo) {

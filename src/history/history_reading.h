@@ -24,7 +24,8 @@ std::string_view ControlByteName(unsigned char byte);
 //      b1 < 0x20: name(b1), a space, then E from position 6 on;
 //      else: the character b1 and a space; if E goes past position 6, E[6..7] is b2, shown as a
 //      character and a space followed by E from position 9 when (b0, b1) is ESC c, ESC (, FS g,
-//      FS (, GS (, GS C, GS 8, GS Q, GS g, GS v or GS z, otherwise followed by E from position 6.
+//      FS (, GS (, GS C, GS 8, GS Q, GS g, GS v or GS z (the commands whose entry in the command
+//      table carries a function byte), otherwise followed by E from position 6.
 //  - b0 >= 0x20 (text data): walk E skipping spaces, CR, LF and backspaces; at every other
 //    position read two characters as one byte, append it and advance by two.
 //

@@ -4,17 +4,10 @@
 #include <ostream>
 #include <stdexcept>
 
+#include "protocol/hex.h"
+
 namespace pellory::link {
 namespace {
-
-constexpr char kDigits[] = "0123456789ABCDEF";
-
-int DigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 std::shared_ptr<const std::vector<uint8_t>> Shared(std::vector<uint8_t> bytes) {
     if (bytes.empty()) return nullptr;
@@ -26,19 +19,7 @@ std::shared_ptr<const std::vector<uint8_t>> Shared(std::vector<uint8_t> bytes) {
 
 }  // namespace
 
-void AppendHexEcho(std::string& out, const uint8_t* data, size_t n) {
-    if (n == 0) return;
-    const size_t start = out.size();
-    out.resize(start + 3 * n);
-    char* p = out.data() + start;
-    for (size_t i = 0; i < n; ++i) {
-        const uint8_t b = data[i];
-        p[0] = kDigits[b >> 4];
-        p[1] = kDigits[b & 0x0F];
-        p[2] = ' ';
-        p += 3;
-    }
-}
+void AppendHexEcho(std::string& out, const uint8_t* data, size_t n) { protocol::hex::AppendEcho(out, data, n); }
 
 EchoRecord::EchoRecord(std::vector<uint8_t> bytes) : bytes_(Shared(std::move(bytes))) {}
 
@@ -46,19 +27,9 @@ EchoRecord::EchoRecord(const uint8_t* data, size_t n)
     : bytes_(n == 0 ? nullptr : std::make_shared<const std::vector<uint8_t>>(data, data + n)) {}
 
 EchoRecord::EchoRecord(std::string_view echoText) {
-    std::vector<uint8_t> bytes;
-    bytes.reserve(echoText.size() / 3 + 1);
-    size_t pos = 0;
-    while (pos < echoText.size()) {
-        const int high = DigitValue(echoText[pos]);
-        const int low = pos + 1 < echoText.size() ? DigitValue(echoText[pos + 1]) : -1;
-        if (high < 0 || low < 0 || (pos + 2 < echoText.size() && echoText[pos + 2] != ' ')) {
-            throw std::invalid_argument("not an echo text: \"" + std::string(echoText.substr(0, 64)) + "\"");
-        }
-        bytes.push_back(static_cast<uint8_t>(high * 16 + low));
-        pos += 3;
-    }
-    bytes_ = Shared(std::move(bytes));
+    std::optional<std::vector<uint8_t>> bytes = protocol::hex::ParseEcho(echoText);
+    if (!bytes) throw std::invalid_argument("not an echo text: \"" + std::string(echoText.substr(0, 64)) + "\"");
+    bytes_ = Shared(std::move(*bytes));
 }
 
 std::span<const uint8_t> EchoRecord::bytes() const {
@@ -95,16 +66,8 @@ bool operator==(const EchoRecord& a, const EchoRecord& b) {
 }
 
 bool operator==(const EchoRecord& a, std::string_view echoText) {
-    if (echoText.size() != a.hexSize()) return false;
     const std::span<const uint8_t> all = a.bytes();
-    for (size_t i = 0; i < all.size(); ++i) {
-        const uint8_t b = all[i];
-        if (echoText[3 * i] != kDigits[b >> 4] || echoText[3 * i + 1] != kDigits[b & 0x0F] ||
-            echoText[3 * i + 2] != ' ') {
-            return false;
-        }
-    }
-    return true;
+    return protocol::hex::IsEchoOf(echoText, all.data(), all.size());
 }
 
 std::ostream& operator<<(std::ostream& out, const EchoRecord& record) {

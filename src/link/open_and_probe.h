@@ -10,6 +10,7 @@
 
 #include "link/orva_lib.h"
 #include "link/ui_seam.h"
+#include "protocol/control_bytes.h"
 
 namespace pellory::link {
 
@@ -25,7 +26,7 @@ inline constexpr const char* kDeviceFullText = "The device is full";
 inline constexpr const char* kNotAPrinterText = "Communicate Error:The device is not a printer.";
 
 // The probe request DLE EOT 5.
-inline constexpr uint8_t kProbeRequest[3] = {0x10, 0x04, 0x05};
+inline constexpr uint8_t kProbeRequest[3] = {protocol::kDle, protocol::kEot, 5};
 constexpr uint8_t kNoAnswerByte = 0x10;
 constexpr uint32_t kProbeWaitMs = 100;
 // A port without a line (a network printer, a printer device file) is given up to this long for

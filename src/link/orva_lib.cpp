@@ -1,10 +1,19 @@
 #include "link/orva_lib.h"
 
 #include "link/port_settings.h"
+#include "protocol/control_bytes.h"
+#include "protocol/functions.h"
+#include "protocol/replies.h"
 
 namespace pellory::link {
 
 namespace {
+
+using protocol::kFs;
+using protocol::kGs;
+namespace qr = protocol::qr;
+namespace setup = protocol::setup;
+
 struct StatusBit {
     uint8_t mask;
     uint32_t setMessage;
@@ -12,9 +21,11 @@ struct StatusBit {
 };
 // Handled in this order; the index is the memory's index.
 constexpr StatusBit kStatusBits[5] = {
-    {0x01, MSG_PRN_BIT0_SET, MSG_PRN_BIT0_CLEAR}, {0x02, MSG_PRN_BIT1_SET, MSG_PRN_BIT1_CLEAR},
-    {0x08, MSG_PRN_BIT3_SET, MSG_PRN_BIT3_CLEAR}, {0x04, MSG_PRN_BIT2_SET, MSG_PRN_BIT2_CLEAR},
-    {0x20, MSG_PRN_BIT5_SET, MSG_PRN_BIT5_CLEAR},
+    {protocol::kStatusOverVoltage, MSG_PRN_BIT0_SET, MSG_PRN_BIT0_CLEAR},
+    {protocol::kStatusPlatenOpen, MSG_PRN_BIT1_SET, MSG_PRN_BIT1_CLEAR},
+    {protocol::kStatusOverHeat, MSG_PRN_BIT3_SET, MSG_PRN_BIT3_CLEAR},
+    {protocol::kStatusPaperError, MSG_PRN_BIT2_SET, MSG_PRN_BIT2_CLEAR},
+    {protocol::kStatusCutterError, MSG_PRN_BIT5_SET, MSG_PRN_BIT5_CLEAR},
 };
 }  // namespace
 
@@ -22,14 +33,14 @@ CORVA_LIB::CORVA_LIB() = default;
 CORVA_LIB::~CORVA_LIB() = default;
 
 void CORVA_LIB::SendRasterImage(const uint8_t* data, uint8_t m, uint8_t xL, uint8_t xH, uint8_t yL, uint8_t yH) {
-    const uint8_t header[8] = {0x1D, 0x76, 0x30, m, xL, xH, yL, yH};
+    const uint8_t header[8] = {kGs, 'v', '0', m, xL, xH, yL, yH};
     Send(header, sizeof header);
     const size_t size = (static_cast<size_t>(xL) + 256u * xH) * (static_cast<size_t>(yL) + 256u * yH);
     Send(data, size);
 }
 
 void CORVA_LIB::SendTableRow(const uint8_t* positions, const TableCell* cells) {
-    static constexpr uint8_t kHead[3] = {0x1C, 0x56, 0x05};
+    static constexpr uint8_t kHead[3] = {kFs, 'V', 5};
     static constexpr uint8_t kCellCount = 4;
     static constexpr uint8_t kZero = 0;
     Send(kHead, sizeof kHead);
@@ -44,28 +55,28 @@ void CORVA_LIB::SendTableRow(const uint8_t* positions, const TableCell* cells) {
 }
 
 void CORVA_LIB::QrSelectModel() {
-    static constexpr uint8_t k[] = {0x1D, 0x28, 0x6B, 0x04, 0x00, 0x31, 0x41, 0x32, 0x00};
+    static constexpr uint8_t k[] = {kGs, '(', 'k', 0x04, 0x00, qr::kSymbol, qr::kModel, 0x32, 0x00};
     Send(k, sizeof k);
 }
 
 void CORVA_LIB::QrSetModuleSize() {
-    static constexpr uint8_t k[] = {0x1D, 0x28, 0x6B, 0x03, 0x00, 0x31, 0x43, 0x05};
+    static constexpr uint8_t k[] = {kGs, '(', 'k', 0x03, 0x00, qr::kSymbol, qr::kModuleSize, 0x05};
     Send(k, sizeof k);
 }
 
 void CORVA_LIB::QrSetErrorLevel() {
-    static constexpr uint8_t k[] = {0x1D, 0x28, 0x6B, 0x03, 0x00, 0x31, 0x45, 0x30};
+    static constexpr uint8_t k[] = {kGs, '(', 'k', 0x03, 0x00, qr::kSymbol, qr::kErrorLevel, 0x30};
     Send(k, sizeof k);
 }
 
 void CORVA_LIB::QrStoreSample() {
-    static constexpr uint8_t k[] = {0x1D, 0x28, 0x6B, 0x1F, 0x00, 0x31, 0x50, 0x30};
+    static constexpr uint8_t k[] = {kGs, '(', 'k', 0x1F, 0x00, qr::kSymbol, qr::kStore, 0x30};
     Send(k, sizeof k);
     Send(reinterpret_cast<const uint8_t*>(kQrSampleText), kQrSampleLength);
 }
 
 void CORVA_LIB::QrPrint() {
-    static constexpr uint8_t k[] = {0x1D, 0x28, 0x6B, 0x03, 0x00, 0x31, 0x51, 0x30};
+    static constexpr uint8_t k[] = {kGs, '(', 'k', 0x03, 0x00, qr::kSymbol, qr::kPrint, 0x30};
     Send(k, sizeof k);
 }
 
@@ -80,7 +91,7 @@ void CORVA_LIB::SetPrinterBaud() {
         if (digits[i] != 0) n = i + 1;
     }
     if (n == 0) return;
-    const uint8_t header[7] = {0x1D, 0x28, 0x45, static_cast<uint8_t>(n + 2), 0x00, 0x0B, 0x01};
+    const uint8_t header[7] = {kGs, '(', 'E', static_cast<uint8_t>(n + 2), 0x00, setup::kSerial, setup::kBaudRate};
     Send(header, sizeof header);
     for (int i = n - 1; i >= 0; --i) {
         const uint8_t c = static_cast<uint8_t>(digits[i] | 0x30);
@@ -89,7 +100,7 @@ void CORVA_LIB::SetPrinterBaud() {
 }
 
 void CORVA_LIB::SetPrinterHandshake(uint8_t v) {
-    const uint8_t k[8] = {0x1D, 0x28, 0x45, 0x03, 0x00, 0x0B, 0x03, v};
+    const uint8_t k[8] = {kGs, '(', 'E', 0x03, 0x00, setup::kSerial, setup::kFlowControl, v};
     Send(k, sizeof k);
 }
 
@@ -101,14 +112,14 @@ void CORVA_LIB::ParseReceivedByte(uint8_t byte) {
     if (collecting_) {
         if (collectedLength_ < textArea_.size()) textArea_[collectedLength_] = byte;
         ++collectedLength_;
-        if (byte == 0x00) {
+        if (byte == protocol::kTextBlockEnd) {
             collecting_ = false;
             PostToOwner(MSG_PRN_TEXT);
         }
         return;
     }
-    if (byte & 0x10) {
-        if (byte == 0x37) {
+    if (byte & protocol::kNotStatusBit) {
+        if (byte == protocol::kTextBlockStart) {
             collecting_ = true;
             textArea_[0] = byte;
             collectedLength_ = 1;

@@ -19,6 +19,7 @@
 
 #include "pages/command_edit.h"
 #include "pages/page_widgets.h"
+#include "protocol/hex.h"
 
 namespace pellory::pages {
 
@@ -394,10 +395,9 @@ QString ViewText(const std::string& text, char previous, bool hexMode, int& colu
         // Other control characters have no picture in most fonts: they show as \xHH, as in the
         // history's "Tips".
         if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
-            static const char* const kDigits = "0123456789ABCDEF";
             out += QLatin1String("\\x");
-            out += QLatin1Char(kDigits[(c >> 4) & 0x0F]);
-            out += QLatin1Char(kDigits[c & 0x0F]);
+            out += QLatin1Char(protocol::hex::Digit(c >> 4));
+            out += QLatin1Char(protocol::hex::Digit(c));
             column += 4;
             return;
         }

@@ -48,7 +48,4 @@ std::string FormatDecoded(const DecodedCommand& command);
 std::string DecodeStream(const uint8_t* data, size_t n, size_t maxLines = 0);
 std::vector<DecodedCommand> DecodeCommands(const uint8_t* data, size_t n);
 
-// "0A 1B 21" for the bytes.
-std::string HexBytes(const uint8_t* bytes, size_t n);
-
 }  // namespace pellory::receipt

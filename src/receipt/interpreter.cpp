@@ -7,6 +7,8 @@ namespace pellory::receipt {
 
 namespace {
 
+using Id = protocol::CommandId;
+
 constexpr int kDefaultLineSpacing = 33;
 constexpr int kDefaultTabColumns = 8;  // a tab stop every 8 characters until ESC D
 constexpr size_t kGlyphCacheLimit = 4096;
@@ -132,7 +134,7 @@ void Interpreter::setWidth(int widthDots) {
 }
 
 void Interpreter::feed(const uint8_t* data, size_t n) {
-    const auto sink = [this](vprinter::Command::Kind kind, const uint8_t* bytes, size_t length) {
+    const auto sink = [this](protocol::Command::Kind kind, const uint8_t* bytes, size_t length) {
         command(kind, bytes, length);
         offset_ += length;
     };
@@ -143,7 +145,7 @@ void Interpreter::feed(const uint8_t* data, size_t n) {
         } else {
             used = std::min(n, kSplitPiece);
             splitter_.feed(data, used, sink);
-            const vprinter::Bytes& pending = splitter_.pending();
+            const protocol::Bytes& pending = splitter_.pending();
             if (pending.size() >= kLongCommandFrom && LongCommand::Recognised(pending.data(), pending.size())) {
                 takeOverLong(true);
             }
@@ -157,7 +159,7 @@ void Interpreter::finish() {
     if (sink_) flushText();
     // A long command cut short is named by its header, with how much of it came (what was not
     // drawn yet stays undrawn, as any command cut short).
-    const vprinter::Bytes& pending = splitter_.pending();
+    const protocol::Bytes& pending = splitter_.pending();
     if (!long_ && LongCommand::Recognised(pending.data(), pending.size())) takeOverLong(false);
     if (long_) endLong(false);
     if (splitter_.pendingSize() == 0) return;
@@ -175,7 +177,7 @@ void Interpreter::finish() {
 }
 
 void Interpreter::takeOverLong(bool draw) {
-    const vprinter::Bytes start = splitter_.pending();  // the start of the command: its header and more
+    const protocol::Bytes start = splitter_.pending();  // the start of the command: its header and more
     splitter_.reset();
     long_ = std::make_unique<LongCommand>();
     feedLong(start.data(), start.size(), draw);
@@ -224,9 +226,8 @@ void Interpreter::endLong(bool complete) {
 
 // ---------------------------------------------------------------------------------------------
 
-void Interpreter::command(vprinter::Command::Kind kind, const uint8_t* p, size_t n) {
-    using Kind = vprinter::Command::Kind;
-    if (kind == Kind::Text) {
+void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t n) {
+    if (kind == protocol::Command::Kind::Text) {
         text(p, n);
         return;
     }
@@ -241,22 +242,21 @@ void Interpreter::command(vprinter::Command::Kind kind, const uint8_t* p, size_t
         c.known = info.known;
         sink_(c);
     }
+    const protocol::CommandEntry* entry = protocol::FindCommand(p, n);
+    if (!entry) return;
     if (drawing_ == Drawing::Off) {
         // Modes that decide how later text reads still follow the stream.
-        if (kind == Kind::Esc && n >= 3 && p[1] == 0x74) chars_.codeTable = p[2];
-        if (kind == Kind::Esc && n >= 3 && p[1] == 0x52) chars_.international = p[2];
-        if (kind == Kind::Esc && n >= 2 && p[1] == 0x40) chars_ = CharacterState{};
-        if (kind == Kind::Fs && n >= 2 && (p[1] == 0x26 || p[1] == 0x2E)) chars_.kanji = p[1] == 0x26;
+        switch (entry->id) {
+            case Id::CodeTable: chars_.codeTable = p[2]; break;
+            case Id::InternationalSet: chars_.international = p[2]; break;
+            case Id::Initialise: chars_ = CharacterState{}; break;
+            case Id::KanjiOn:
+            case Id::KanjiOff: chars_.kanji = entry->id == Id::KanjiOn; break;
+            default: break;
+        }
         return;
     }
-    switch (kind) {
-        case Kind::Control: control(p[0]); break;
-        case Kind::Esc: esc(p, n); break;
-        case Kind::Fs: fs(p, n); break;
-        case Kind::Gs: gs(p, n); break;
-        case Kind::Dle:
-        case Kind::Text: break;
-    }
+    apply(entry->id, p, n);
 }
 
 void Interpreter::text(const uint8_t* p, size_t n) {
@@ -314,13 +314,15 @@ void Interpreter::flushText() {
     sink_(c);
 }
 
-void Interpreter::control(uint8_t b) {
-    switch (b) {
-        case 0x0A:  // LF
-        case 0x0C:  // FF
+void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
+    const uint8_t a = n > 2 ? p[2] : 0;
+    switch (id) {
+        // One control byte.
+        case Id::LineFeed:
+        case Id::FormFeed:
             printLine(lineSpacing_, true);
             break;
-        case 0x09: {  // HT
+        case Id::HorizontalTab: {
             const int column = kFontCells[font_].width + charSpacing_;
             if (!lineStarted_ && !xSet_) x_ = areaLeft();
             for (int t : tabs_) {
@@ -335,94 +337,77 @@ void Interpreter::control(uint8_t b) {
             }
             break;
         }
-        default:
-            break;
-    }
-}
 
-void Interpreter::esc(const uint8_t* p, size_t n) {
-    const uint8_t a = n > 2 ? p[2] : 0;
-    switch (p[1]) {
-        case 0x20: charSpacing_ = a; break;
-        case 0x21: mode_ = a; break;
-        case 0x24:
+        // ESC
+        case Id::CharacterSpacing: charSpacing_ = a; break;
+        case Id::PrintMode: mode_ = a; break;
+        case Id::AbsolutePosition:
             x_ = areaLeft() + static_cast<int>(Word(p + 2));
             xSet_ = true;
             break;
-        case 0x5C:
+        case Id::RelativePosition:
             if (!lineStarted_ && !xSet_) x_ = areaLeft();
             x_ += static_cast<int16_t>(Word(p + 2));
             x_ = std::max(x_, areaLeft());
             xSet_ = true;
             break;
-        case 0x2A: bitImage(p, n); break;
-        case 0x2D: underline_ = (a >= 48 ? a - 48 : a) > 2 ? 0 : (a >= 48 ? a - 48 : a); break;
-        case 0x32: lineSpacing_ = kDefaultLineSpacing; break;
-        case 0x33: lineSpacing_ = a; break;
-        case 0x40:  // initialise: the unprinted line is dropped, the modes return to their defaults
+        case Id::BitImage: bitImage(p, n); break;
+        case Id::Underline: underline_ = (a >= 48 ? a - 48 : a) > 2 ? 0 : (a >= 48 ? a - 48 : a); break;
+        case Id::DefaultLineSpacing: lineSpacing_ = kDefaultLineSpacing; break;
+        case Id::LineSpacing: lineSpacing_ = a; break;
+        case Id::Initialise:  // the unprinted line is dropped, the modes return to their defaults
             line_.clear();
             owned_.clear();
             lineStarted_ = false;
             xSet_ = false;
             resetModes();
             break;
-        case 0x44:
+        case Id::TabPositions:
             tabs_.clear();
             for (size_t i = 2; i < n && p[i] != 0; ++i) {
                 if (tabs_.empty() || p[i] > tabs_.back()) tabs_.push_back(p[i]);
             }
             break;
-        case 0x45:
-        case 0x47: emphasized_ = a & 1; break;
-        case 0x4A: printLine(a, false); break;
-        case 0x4D: font_ = std::clamp(a >= 48 ? a - 48 : static_cast<int>(a), 0, kFontCount - 1); break;
-        case 0x51: rightMargin_ = a; break;
-        case 0x52: chars_.international = a; break;
-        case 0x61: align_ = std::clamp(a >= 48 ? a - 48 : static_cast<int>(a), 0, 2); break;
-        case 0x64: printLine(lineSpacing_ * a, a != 0); break;
-        case 0x69: cut(0); break;
-        case 0x6C: leftMargin_ = a; break;
-        case 0x6D: density_ = static_cast<uint8_t>(std::clamp<int>(a, 1, 8)); break;
-        case 0x74: chars_.codeTable = a; break;
-        default: break;
-    }
-}
+        case Id::Emphasized:
+        case Id::DoubleStrike: emphasized_ = a & 1; break;
+        case Id::FeedDots: printLine(a, false); break;
+        case Id::Font: font_ = std::clamp(a >= 48 ? a - 48 : static_cast<int>(a), 0, kFontCount - 1); break;
+        case Id::RightMargin: rightMargin_ = a; break;
+        case Id::InternationalSet: chars_.international = a; break;
+        case Id::Alignment: align_ = std::clamp(a >= 48 ? a - 48 : static_cast<int>(a), 0, 2); break;
+        case Id::FeedLines: printLine(lineSpacing_ * a, a != 0); break;
+        case Id::PartialCut: cut(0); break;
+        case Id::LeftMargin: leftMargin_ = a; break;
+        case Id::PrintDensity: density_ = static_cast<uint8_t>(std::clamp<int>(a, 1, 8)); break;
+        case Id::CodeTable: chars_.codeTable = a; break;
 
-void Interpreter::fs(const uint8_t* p, size_t n) {
-    switch (p[1]) {
-        case 0x26: chars_.kanji = true; break;
-        case 0x2E:
+        // FS
+        case Id::KanjiOn: chars_.kanji = true; break;
+        case Id::KanjiOff:
             chars_.kanji = false;
             lead_.clear();
             break;
-        case 0x56: tableRow(p, n); break;
-        default: break;
-    }
-}
+        case Id::TableRow: tableRow(p, n); break;
 
-void Interpreter::gs(const uint8_t* p, size_t n) {
-    const uint8_t a = n > 2 ? p[2] : 0;
-    switch (p[1]) {
-        case 0x21:
+        // GS
+        case Id::CharacterSize:
             sizeW_ = ((a >> 4) & 7) + 1;
             sizeH_ = (a & 7) + 1;
             break;
-        case 0x28:
-            if (a == 0x6B) qr(p, n);
-            break;
-        case 0x42: reverse_ = a & 1; break;
-        case 0x48: hri_ = a & 3; break;
-        case 0x4C: leftMarginDots_ = static_cast<int>(Word(p + 2)); break;
-        case 0x56: {
+        case Id::Symbol2D: qr(p, n); break;
+        case Id::ReversePrinting: reverse_ = a & 1; break;
+        case Id::BarcodeTextPosition: hri_ = a & 3; break;
+        case Id::LeftMarginDots: leftMarginDots_ = static_cast<int>(Word(p + 2)); break;
+        case Id::Cut: {
             const bool withFeed = n > 3;
             cut(withFeed ? p[3] : 0);
             break;
         }
-        case 0x66: hriFont_ = std::clamp(a >= 48 ? a - 48 : static_cast<int>(a), 0, 1); break;
-        case 0x68: barHeight_ = a; break;
-        case 0x6B: barcode(p, n); break;
-        case 0x76: raster(p, n); break;
-        case 0x77: barWidth_ = a; break;
+        case Id::BarcodeTextFont: hriFont_ = std::clamp(a >= 48 ? a - 48 : static_cast<int>(a), 0, 1); break;
+        case Id::BarcodeHeight: barHeight_ = a; break;
+        case Id::Barcode: barcode(p, n); break;
+        case Id::RasterImage: raster(p, n); break;
+        case Id::BarcodeWidth: barWidth_ = a; break;
         default: break;
     }
 }

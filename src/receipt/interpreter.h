@@ -28,7 +28,8 @@
 #include "receipt/long_command.h"
 #include "receipt/paper.h"
 #include "receipt/symbols.h"
-#include "vprinter/command_splitter.h"
+#include "protocol/command_splitter.h"
+#include "protocol/command_table.h"
 
 namespace pellory::receipt {
 
@@ -99,13 +100,11 @@ private:
         uint8_t density = Paper::kDefaultDensity;
     };
 
-    void command(vprinter::Command::Kind kind, const uint8_t* p, size_t n);
+    void command(protocol::Command::Kind kind, const uint8_t* p, size_t n);
     void text(const uint8_t* p, size_t n);
     void flushText();  // hands out the text run gathered for the decoding
-    void control(uint8_t b);
-    void esc(const uint8_t* p, size_t n);
-    void fs(const uint8_t* p, size_t n);
-    void gs(const uint8_t* p, size_t n);
+    // The effect of a command on the paper and the modes, by its entry in the command table.
+    void apply(protocol::CommandId id, const uint8_t* p, size_t n);
 
     void resetModes();
     int areaLeft() const;
@@ -146,7 +145,7 @@ private:
 
     Paper paper_;
     Drawing drawing_;
-    vprinter::CommandSplitter splitter_;
+    protocol::CommandSplitter splitter_;
     std::unique_ptr<LongCommand> long_;    // a long command being taken, if any
     std::optional<RasterPlace> longRaster_;  // where its rows go (a raster image, once begun)
     std::vector<uint8_t> rasterWide_;      // a raster row with its dots doubled

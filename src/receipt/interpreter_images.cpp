@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <array>
 
+#include "protocol/functions.h"
 #include "receipt/interpreter.h"
 
 namespace pellory::receipt {
@@ -102,8 +103,8 @@ void Interpreter::rasterEnd(const RasterPlace& place, size_t rows) {
     xSet_ = false;
 }
 
-void Interpreter::raster(const uint8_t* p, size_t n) {
-    if (n < 8 || p[2] != 0x30) return;
+void Interpreter::raster(const uint8_t* p, size_t n) {  // GS v 0
+    if (n < 8) return;
     const size_t xBytes = Word(p + 4), rows = Word(p + 6);
     const RasterPlace place = rasterStart(p[3], xBytes);
     for (size_t r = 0; r < rows; ++r) rasterRow(place, r, p + 8 + r * xBytes);
@@ -157,17 +158,18 @@ void Interpreter::barcode(const uint8_t* p, size_t n) {
     printBlock(block);
 }
 
-void Interpreter::qr(const uint8_t* p, size_t n) {
-    if (n < 7 || p[5] != 0x31) return;
+void Interpreter::qr(const uint8_t* p, size_t n) {  // GS ( k
+    namespace qr = protocol::qr;
+    if (n < 7 || p[5] != qr::kSymbol) return;
     const uint8_t a = n > 7 ? p[7] : 0;
     switch (p[6]) {
-        case 0x41: qr_.model = a >= 49 && a <= 51 ? a - 48 : 2; break;
-        case 0x43: qr_.moduleSize = std::clamp<int>(a, 1, 16); break;
-        case 0x45: qr_.errorLevel = a >= 48 && a <= 51 ? a - 48 : 0; break;
-        case 0x50:
+        case qr::kModel: qr_.model = a >= 49 && a <= 51 ? a - 48 : 2; break;
+        case qr::kModuleSize: qr_.moduleSize = std::clamp<int>(a, 1, 16); break;
+        case qr::kErrorLevel: qr_.errorLevel = a >= 48 && a <= 51 ? a - 48 : 0; break;
+        case qr::kStore:
             qrData_.assign(p + std::min<size_t>(8, n), p + n);
             break;
-        case 0x51:
+        case qr::kPrint:
             if (std::optional<Bitmap> symbol = MakeQr(qr_, qrData_)) printBlock(*symbol);
             break;
         default: break;

@@ -2,22 +2,43 @@
 
 #include <algorithm>
 
+#include "protocol/command_table.h"
+
 namespace pellory::receipt {
 
 namespace {
 
-constexpr size_t kRasterHeader = 8;    // GS v 0 m xL xH yL yH
-constexpr size_t kGraphicsHeader = 7;  // GS 8 fn p1 p2 p3 p4 (the length as the splitter reads it)
-constexpr size_t kImagesHeader = 3;    // FS q n
-constexpr size_t kImageHeader = 4;     // xL xH yL yH of each stored image
+using protocol::CommandId;
+
+// The heads of the long commands, from the command table.
+size_t HeadOf(CommandId id) { return protocol::EntryOf(id).length.head; }
+const size_t kRasterHeader = HeadOf(CommandId::RasterImage);      // GS v 0 m xL xH yL yH
+const size_t kGraphicsHeader = HeadOf(CommandId::LargeGraphics);  // GS 8 fn p1 p2 p3 p4
+const size_t kImagesHeader = HeadOf(CommandId::StoreImages);      // FS q n
+constexpr size_t kImageHeader = 4;  // xL xH yL yH of each stored image
 
 uint64_t Word(const uint8_t* p) { return static_cast<uint64_t>(p[0]) | static_cast<uint64_t>(p[1]) << 8; }
 
+// The kind of the long command that p starts, with its whole introducer.
+LongCommand::Kind KindOf(const uint8_t* p, size_t n) {
+    const protocol::CommandEntry* e = protocol::FindCommand(p, n);
+    if (!e) return LongCommand::Kind::Unknown;
+    switch (e->id) {
+        case CommandId::RasterImage: return LongCommand::Kind::Raster;
+        case CommandId::LargeGraphics: return LongCommand::Kind::Graphics;
+        case CommandId::StoreImages: return LongCommand::Kind::StoredImages;
+        default: return LongCommand::Kind::Unknown;
+    }
+}
+
 // The length of the header of the long command that p starts, or 0 when it starts none.
 size_t HeaderLength(const uint8_t* p, size_t n) {
-    if (n >= 3 && p[0] == 0x1D && p[1] == 0x76 && p[2] == 0x30) return kRasterHeader;
-    if (n >= 2 && p[0] == 0x1D && p[1] == 0x38) return kGraphicsHeader;
-    if (n >= 2 && p[0] == 0x1C && p[1] == 0x71) return kImagesHeader;
+    switch (KindOf(p, n)) {
+        case LongCommand::Kind::Raster: return kRasterHeader;
+        case LongCommand::Kind::Graphics: return kGraphicsHeader;
+        case LongCommand::Kind::StoredImages: return kImagesHeader;
+        case LongCommand::Kind::Unknown: break;
+    }
     return 0;
 }
 
@@ -47,7 +68,7 @@ size_t LongCommand::take(const uint8_t* p, size_t n, const RowSink& row) {
                 phase_ = Phase::Done;
                 break;
             }
-            kind_ = at[1] == 0x76 ? Kind::Raster : at[1] == 0x38 ? Kind::Graphics : Kind::StoredImages;
+            kind_ = KindOf(at, left);
         }
         switch (phase_) {
             case Phase::Header:

@@ -40,8 +40,9 @@ public:
     size_t rows() const { return rows_; }
     size_t rowsDone() const { return rowsDone_; }
 
-private:
     enum class Kind { Unknown, Raster, Graphics, StoredImages };
+
+private:
     enum class Phase { Header, ImageHeader, Data, Done };
 
     void headerComplete();

@@ -36,7 +36,9 @@
 
 #include "platform/decimal_text.h"
 #include "platform/serial_device.h"
-#include "vprinter/command_splitter.h"
+#include "protocol/command_splitter.h"
+#include "protocol/command_table.h"
+#include "protocol/functions.h"
 #include "vprinter/line_rate.h"
 
 namespace pellory::vprinter {
@@ -44,6 +46,8 @@ namespace pellory::vprinter {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using protocol::CommandId;
+using protocol::PieceSplitter;
 
 constexpr int kPollSliceMs = 50;
 constexpr size_t kReadChunk = 64 * 1024;
@@ -91,16 +95,17 @@ struct SetupChange {
     std::optional<uint8_t> flow;
 };
 
+// p[0, len) is a GS ( E command.
 SetupChange ReadSetupCommand(const uint8_t* p, size_t len) {
     SetupChange change;
-    if (len < 7 || p[0] != 0x1D || p[1] != 0x28 || p[2] != 0x45 || p[5] != 0x0B) return change;
+    if (len < 7 || p[5] != protocol::setup::kSerial) return change;
     const uint8_t a = p[6];
     const uint8_t* arg = p + 7;
     const size_t argLen = len - 7;
-    if (a == 1) {
+    if (a == protocol::setup::kBaudRate) {
         const auto value = platform::ReadDigits(std::string_view(reinterpret_cast<const char*>(arg), argLen), 8);
         if (value && *value > 0) change.baud = static_cast<uint32_t>(*value);
-    } else if (a == 3 && argLen >= 1) {
+    } else if (a == protocol::setup::kFlowControl && argLen >= 1) {
         change.flow = arg[0];
     }
     return change;
@@ -204,12 +209,13 @@ void VirtualPrinter::Impl::takePiece(const PieceSplitter::Piece& piece, Bytes& a
     }
     if (piece.first && piece.last) {
         // A command without data, whole in one piece: the ones the printer acts on are here.
-        if (piece.kind == Command::Kind::Dle && piece.length == 3 && piece.bytes[1] == 0x04) {
+        const protocol::CommandEntry* entry = protocol::FindCommand(piece.bytes, piece.length);
+        if (entry && entry->id == CommandId::RealTimeStatus) {
             if (auto a = answerFor()) {
                 answers.push_back(*a);
                 ++answered;
             }
-        } else if (piece.kind == Command::Kind::Gs) {
+        } else if (entry && entry->id == CommandId::PrinterSetup) {
             const SetupChange change = ReadSetupCommand(piece.bytes, piece.length);
             if (change.baud) baud = *change.baud;
             if (change.flow) flow = *change.flow;

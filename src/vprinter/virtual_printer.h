@@ -25,16 +25,14 @@
 #include <vector>
 #include <atomic>
 
+#include "protocol/command_splitter.h"
+
 namespace pellory::vprinter {
 
-using Bytes = std::vector<uint8_t>;
-
-// One command as the printer split it: its bytes, in full.
-struct Command {
-    enum class Kind { Text, Control, Esc, Fs, Gs, Dle };
-    Kind kind = Kind::Text;
-    Bytes bytes;
-};
+using protocol::Bytes;
+using protocol::Command;
+using protocol::SplitCommands;
+using protocol::SplitResult;
 
 class VirtualPrinter {
 public:
@@ -130,13 +128,5 @@ private:
     struct Impl;
     Impl* impl_;
 };
-
-// Splits a byte stream into printer commands by their real lengths. Bytes of an incomplete
-// command at the end are not returned; consumed tells how far the complete commands reach.
-struct SplitResult {
-    std::vector<Command> commands;
-    size_t consumed = 0;  // bytes of complete commands
-};
-SplitResult SplitCommands(const Bytes& stream);
 
 }  // namespace pellory::vprinter

@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "protocol/control_bytes.h"
+
 namespace pellory::pages {
 
 namespace {
@@ -52,12 +54,12 @@ bool BarcodeDataValid(int index, std::string_view data) {
     return true;
 }
 
-std::vector<uint8_t> HriCommand(uint8_t n) { return {0x1D, 0x48, n}; }
-std::vector<uint8_t> WidthCommand(uint8_t w) { return {0x1D, 0x77, w}; }
-std::vector<uint8_t> HeightCommand(uint8_t h) { return {0x1D, 0x68, h}; }
+std::vector<uint8_t> HriCommand(uint8_t n) { return {protocol::kGs, 'H', n}; }
+std::vector<uint8_t> WidthCommand(uint8_t w) { return {protocol::kGs, 'w', w}; }
+std::vector<uint8_t> HeightCommand(uint8_t h) { return {protocol::kGs, 'h', h}; }
 
 std::vector<uint8_t> BarcodeHeader(int index, size_t n) {
-    return {0x1D, 0x6B, kSymbologies[static_cast<size_t>(index)].m, static_cast<uint8_t>(n)};
+    return {protocol::kGs, 'k', kSymbologies[static_cast<size_t>(index)].m, static_cast<uint8_t>(n)};
 }
 
 BarcodeActions::BarcodeActions() : PageLink({link::kOpenErrorText, true}) {}

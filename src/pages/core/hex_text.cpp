@@ -7,53 +7,22 @@
 #include <memory>
 #include <system_error>
 
+#include "protocol/hex.h"
+
 namespace pellory::hextext {
 namespace {
 
-// Value of a hexadecimal digit, or -1 for any other byte.
-constexpr std::array<std::int8_t, 256> MakeDigitTable() {
-  std::array<std::int8_t, 256> t{};
-  for (auto& v : t) v = -1;
-  for (int c = '0'; c <= '9'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - '0');
-  for (int c = 'a'; c <= 'f'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
-  for (int c = 'A'; c <= 'F'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'A' + 10);
-  return t;
-}
-constexpr std::array<std::int8_t, 256> kDigitValue = MakeDigitTable();
-
-// "00 01 02 ... FF ": three characters per byte value.
-constexpr std::array<char, 256 * 3> MakePairTable() {
-  constexpr char kDigits[] = "0123456789ABCDEF";
-  std::array<char, 256 * 3> t{};
-  for (std::size_t b = 0; b < 256; ++b) {
-    t[b * 3] = kDigits[b >> 4];
-    t[b * 3 + 1] = kDigits[b & 0x0F];
-    t[b * 3 + 2] = ' ';
-  }
-  return t;
-}
-constexpr std::array<char, 256 * 3> kPairs = MakePairTable();
-
-inline int DigitValue(char c) noexcept {
-  return kDigitValue[static_cast<unsigned char>(c)];
-}
-
-inline void WritePairs(char* dst, const std::uint8_t* data, std::size_t size) noexcept {
-  for (std::size_t i = 0; i < size; ++i) {
-    std::memcpy(dst, &kPairs[static_cast<std::size_t>(data[i]) * 3], 3);
-    dst += 3;
-  }
-}
+namespace hex = protocol::hex;
 
 inline bool IsFileLineChar(char c) noexcept {
-  return DigitValue(c) >= 0 || c == ' ' || c == '\r' || c == '\n';
+  return hex::IsDigit(c) || c == ' ' || c == '\r' || c == '\n';
 }
 
 }  // namespace
 
-bool IsHexDigit(char c) noexcept { return DigitValue(c) >= 0; }
+bool IsHexDigit(char c) noexcept { return hex::IsDigit(c); }
 
-bool IsSeparator(char c) noexcept { return c == ' ' || c == '\r' || c == '\n' || c == '\b'; }
+bool IsSeparator(char c) noexcept { return hex::IsSeparator(c); }
 
 std::string FormatBytes(const std::uint8_t* data, std::size_t size) {
   std::string out;
@@ -66,30 +35,10 @@ std::string FormatBytes(std::string_view text) {
 }
 
 void AppendFormattedBytes(std::string& out, const std::uint8_t* data, std::size_t size) {
-  if (size == 0) return;
-  const std::size_t old = out.size();
-  out.resize(old + size * 3);
-  WritePairs(out.data() + old, data, size);
+  hex::AppendEcho(out, data, size);
 }
 
-std::vector<std::uint8_t> ParseHex(std::string_view text) {
-  std::vector<std::uint8_t> bytes;
-  const std::size_t n = text.size();
-  bytes.reserve((n + 1) / 2);  // at most one byte per two characters
-  std::size_t pos = 0;
-  for (;;) {
-    while (pos < n && IsSeparator(text[pos])) ++pos;
-    if (pos >= n) break;
-    const int high = DigitValue(text[pos]);
-    if (high >= 0) {
-      const int low = pos + 1 < n ? DigitValue(text[pos + 1]) : -1;
-      bytes.push_back(static_cast<std::uint8_t>(low >= 0 ? high * 16 + low : high));
-    }
-    // A pair that does not start with a digit yields nothing (see the header).
-    pos += 2;
-  }
-  return bytes;
-}
+std::vector<std::uint8_t> ParseHex(std::string_view text) { return hex::ParseHexText(text); }
 
 std::string BytesToCharacters(const std::uint8_t* data, std::size_t size) {
   const void* zero = size ? std::memchr(data, 0, size) : nullptr;
@@ -225,29 +174,8 @@ bool IsHexModeInputAllowed(char32_t code) noexcept {
     case 0x19:  // Ctrl+Y
       return true;
     default:
-      return code < 0x80 && DigitValue(static_cast<char>(code)) >= 0;
+      return code < 0x80 && hex::IsDigit(static_cast<char>(code));
   }
-}
-
-std::string AppendTxtExtension(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  const std::size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
-  const std::size_t dot = path.rfind('.');
-  bool isTxt = false;
-  if (dot != std::string_view::npos && dot >= nameStart) {
-    const std::string_view ext = path.substr(dot + 1);
-    if (ext.size() == 3) {
-      char lower[3];
-      for (std::size_t i = 0; i < 3; ++i) {
-        const char c = ext[i];
-        lower[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-      }
-      isTxt = std::string_view(lower, 3) == "txt";
-    }
-  }
-  std::string out(path);
-  if (!isTxt) out.append(".txt");
-  return out;
 }
 
 }  // namespace pellory::hextext

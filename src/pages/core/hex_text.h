@@ -10,22 +10,11 @@
 // Written form: every byte becomes two upper-case hexadecimal digits followed by one space
 // ("1B 40 "), with no line breaks.
 //
-// Reading rules (ParseHex):
-//   1. Skip separators: space (20), carriage return (0D), line feed (0A) and backspace (08). Tab
-//      is NOT a separator.
-//   2. At the end of the text, stop.
-//   3. Take the next two characters (one if only one is left). Their leading hexadecimal digits,
-//      one or two, read as a hexadecimal number, give the next byte.
-//   4. Advance by two, whatever the second character was, and go on at 1.
-// So "1B40" and "1B 40" both give 1B 40; "123" gives 12 03; "1 B" gives 01 0B; a trailing lone
-// "A" gives 0A.
-//
-// A pair whose first character is not a hexadecimal digit (it cannot be a separator: those were
-// skipped) yields NO byte: both of its characters are consumed and nothing is produced. Such
-// text only reaches the transmit field by pasting; dropping the pair means garbage never turns
-// into a byte the user did not write (in particular no stray 00 is sent to the printer), and
-// the result is fully determined by the input. Example: "1B,40" gives 1B 00 ("1B", then ",4"
-// dropped, then the lone "0").
+// Reading: ParseHex reads by the reading rules of hex text in protocol/hex.h (ParseHexText): pairs
+// of digits, separators (space, CR, LF, backspace; not tab) skipped, a pair that does not start
+// with a digit dropped. So "1B40" and "1B 40" both give 1B 40, "123" gives 12 03 and "1B,40" gives
+// 1B 00. Such garbage only reaches the transmit field by pasting; dropping it means it never
+// turns into a byte the user did not write (in particular no stray 00 is sent to the printer).
 #pragma once
 
 #include <cstddef>
@@ -34,6 +23,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "protocol/hex.h"
 
 namespace pellory::hextext {
 
@@ -133,10 +124,7 @@ bool IsHexModeInputAllowed(char32_t code) noexcept;
 
 // ---- File names ------------------------------------------------------------------------------
 
-// The save-name rule of the Text Print page and of the history export: if the extension of the
-// file name (after the last '.' of the part after the last '/'), lower-cased, is not "txt",
-// ".txt" is appended to the whole path. "report.TXT" stays, "report.dat" -> "report.dat.txt",
-// "report" -> "report.txt", "dir.v2/report" -> "dir.v2/report.txt".
-std::string AppendTxtExtension(std::string_view path);
+// The save-name rule of hex text files (protocol/hex.h).
+using protocol::hex::AppendTxtExtension;
 
 }  // namespace pellory::hextext

@@ -4,10 +4,14 @@
 #include <limits>
 
 #include "charset/printer_record.h"
+#include "protocol/control_bytes.h"
 
 namespace pellory::pages {
 
 namespace {
+
+using protocol::kEsc;
+using protocol::kFs;
 
 template <size_t N>
 std::vector<std::string> ToStrings(const std::array<const char*, N>& entries) {
@@ -59,17 +63,17 @@ std::optional<uint8_t> ListParameter(SetupList list, int index) {
 std::vector<uint8_t> ListCommand(SetupList list, uint8_t n) {
     switch (list) {
         case SetupList::Alignment:
-            return {0x1B, 0x61, n};
+            return {kEsc, 'a', n};
         case SetupList::Density:
-            return {0x1B, 0x6D, n};
+            return {kEsc, 'm', n};
         case SetupList::Speed:
-            return {0x1C, 0x73, n};
+            return {kFs, 's', n};
         case SetupList::Font:
-            return {0x1B, 0x4D, n};
+            return {kEsc, 'M', n};
         case SetupList::CharacterSet:
-            return {0x1B, 0x52, n};
+            return {kEsc, 'R', n};
         case SetupList::CodeTable:
-            return {0x1B, 0x74, n};
+            return {kEsc, 't', n};
     }
     return {};
 }
@@ -86,9 +90,9 @@ bool MarginsAccepted(int32_t left, int32_t right) {
     return static_cast<int64_t>(left) + right <= kMaxMarginSum;
 }
 
-std::vector<uint8_t> LineSpaceCommand(uint8_t n) { return {0x1B, 0x33, n}; }
-std::vector<uint8_t> LeftMarginCommand(uint8_t n) { return {0x1B, 0x6C, n}; }
-std::vector<uint8_t> RightMarginCommand(uint8_t n) { return {0x1B, 0x51, n}; }
+std::vector<uint8_t> LineSpaceCommand(uint8_t n) { return {kEsc, '3', n}; }
+std::vector<uint8_t> LeftMarginCommand(uint8_t n) { return {kEsc, 'l', n}; }
+std::vector<uint8_t> RightMarginCommand(uint8_t n) { return {kEsc, 'Q', n}; }
 
 // --- style and Kanji ---
 
@@ -104,9 +108,9 @@ uint8_t StyleByte(const StyleBoxes& b) {
     return static_cast<uint8_t>(s);
 }
 
-std::vector<uint8_t> StyleCommand(uint8_t style) { return {0x1B, 0x21, style}; }
-std::vector<uint8_t> KanjiCommand(bool on) { return {0x1C, static_cast<uint8_t>(on ? 0x26 : 0x2E)}; }
-std::vector<uint8_t> ResetCommand() { return {0x1B, 0x40}; }
+std::vector<uint8_t> StyleCommand(uint8_t style) { return {kEsc, '!', style}; }
+std::vector<uint8_t> KanjiCommand(bool on) { return {kFs, static_cast<uint8_t>(on ? '&' : '.')}; }
+std::vector<uint8_t> ResetCommand() { return {kEsc, '@'}; }
 
 // --- the actions ---
 

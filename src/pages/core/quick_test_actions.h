@@ -9,6 +9,8 @@
 
 #include "pages/core/page_link.h"
 #include "pages/core/samples.h"
+#include "protocol/control_bytes.h"
+#include "protocol/replies.h"
 
 namespace pellory::pages {
 
@@ -22,11 +24,11 @@ struct LampInfo {
     uint8_t mask;      // the status bit that lights it; 0 for "Online" (lit when the byte is 00)
 };
 inline constexpr std::array<LampInfo, kLampCount> kLamps = {{
-    {"Over Heat", 1014, 0x08},
-    {"Paper Error", 1017, 0x04},
-    {"Platen Open", 1018, 0x02},
-    {"Over Voltage", 1015, 0x01},
-    {"Cutter Error", 1019, 0x20},
+    {"Over Heat", 1014, protocol::kStatusOverHeat},
+    {"Paper Error", 1017, protocol::kStatusPaperError},
+    {"Platen Open", 1018, protocol::kStatusPlatenOpen},
+    {"Over Voltage", 1015, protocol::kStatusOverVoltage},
+    {"Cutter Error", 1019, protocol::kStatusCutterError},
     {"Online", 1016, 0x00},
 }};
 
@@ -37,7 +39,7 @@ using LampStates = std::array<bool, kLampCount>;  // indexed like kLamps
 LampStates LampsForStatus(uint8_t status);
 
 // The status request DLE EOT 5.
-inline constexpr uint8_t kStatusRequest[3] = {0x10, 0x04, 0x05};
+inline constexpr uint8_t kStatusRequest[3] = {protocol::kDle, protocol::kEot, 5};
 constexpr uint32_t kStatusWaitMs = 100;
 
 // Shown by a status query on a port whose printer does not answer status requests.

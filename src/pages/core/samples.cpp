@@ -5,9 +5,15 @@
 #include <mutex>
 
 #include "pages/core/sample_picture.h"
+#include "protocol/control_bytes.h"
 
 namespace pellory::samples {
 namespace {
+
+using protocol::kEsc;
+using protocol::kGs;
+using protocol::kHt;
+using protocol::kLf;
 
 // --- building blocks of the table below ---
 
@@ -26,8 +32,8 @@ Step Qr(QrCommand c) { return Step{Step::Kind::Qr, {}, c}; }
 // A row of one step.
 Row R(Step s) { return Row{std::move(s)}; }
 
-const Row kLf = R(B({0x0A}));
-const Row kFeed48 = R(B({0x1B, 0x4A, 0x30}));  // ESC J 48
+const Row kLineFeed = R(B({kLf}));
+const Row kFeed48 = R(B({kEsc, 'J', 48}));
 
 Sample Make(const char* button, int id, const char* title, std::vector<Row> own, uint32_t waitMs = 0) {
     Sample s;
@@ -47,38 +53,38 @@ std::vector<Sample> Build() {
     std::vector<Sample> v;
     v.reserve(kSampleCount);
     v.push_back(Make("Font Sample", 1038, "Font",
-                     {R(Step{Step::Kind::Bytes, allCharacters, {}}), kLf, kLf, kFeed48}, 1000));
+                     {R(Step{Step::Kind::Bytes, allCharacters, {}}), kLineFeed, kLineFeed, kFeed48}, 1000));
     v.push_back(Make("Print and Feed", 1039, "Print and Paper Feed",
-                     {R(T("Print and Feed Paper 100 dot-line")), R(B({0x1B, 0x4A, 0x64})), R(B({0x1B, 0x21, 0x08})),
-                      R(T("Print and Paper Feed")), kLf, Row{B({0x1B, 0x21, 0x00}), T("Print and Feed Paper 2 line")},
-                      R(B({0x1B, 0x64, 0x02}))}));
+                     {R(T("Print and Feed Paper 100 dot-line")), R(B({kEsc, 'J', 100})), R(B({kEsc, '!', 0x08})),
+                      R(T("Print and Paper Feed")), kLineFeed, Row{B({kEsc, '!', 0x00}), T("Print and Feed Paper 2 line")},
+                      R(B({kEsc, 'd', 2}))}));
     v.push_back(Make("Margins", 1003, "Margins",
-                     {R(B({0x1B, 0x6C, 0x0A})), R(B({0x1B, 0x51, 0x0A})),
+                     {R(B({kEsc, 'l', 10})), R(B({kEsc, 'Q', 10})),
                       R(T("Left Margins and Right Margins of 80 dots, the print buffer also according to the page "
                           "margins automatically print control")),
-                      kLf, kFeed48, R(B({0x1B, 0x6C, 0x00})), R(B({0x1B, 0x51, 0x00}))}));
+                      kLineFeed, kFeed48, R(B({kEsc, 'l', 0})), R(B({kEsc, 'Q', 0}))}));
     v.push_back(Make("Print Position", 1040, "Horizon Absolute Coordinates",
-                     {R(B({0x1B, 0x24, 0x64, 0x00})), R(T("Coordinates is 100 dots")), kLf,
-                      R(T("Coordinates only effective once")), kLf, kFeed48}));
+                     {R(B({kEsc, '$', 100, 0})), R(T("Coordinates is 100 dots")), kLineFeed,
+                      R(T("Coordinates only effective once")), kLineFeed, kFeed48}));
     v.push_back(Make("Density", 1005, "Print Density",
-                     {R(B({0x1B, 0x6D, 0x08})), R(T("Density of level 8")), kLf, R(B({0x1B, 0x6D, 0x04})),
-                      R(T("Density of level 4")), kLf, kFeed48}));
+                     {R(B({kEsc, 'm', 8})), R(T("Density of level 8")), kLineFeed, R(B({kEsc, 'm', 4})),
+                      R(T("Density of level 4")), kLineFeed, kFeed48}));
     v.push_back(Make("H tab", 1006, "Horizontal Tab",
-                     {Row{B({0x1B, 0x44}), B({0x0C, 0x18}), B({0x00})}, R(B({0x1B, 0x21, 0x08})), R(T("Option A")),
-                      R(B({0x09})), R(T("Option B")), R(B({0x09})), R(T("Option C")), kLf, R(B({0x1B, 0x21, 0x00})),
-                      R(T("Data1")), R(B({0x09})), R(T("Data2")), R(B({0x09})), R(T("Data3")), kLf, kFeed48}));
+                     {Row{B({kEsc, 'D'}), B({12, 24}), B({0})}, R(B({kEsc, '!', 0x08})), R(T("Option A")),
+                      R(B({kHt})), R(T("Option B")), R(B({kHt})), R(T("Option C")), kLineFeed, R(B({kEsc, '!', 0x00})),
+                      R(T("Data1")), R(B({kHt})), R(T("Data2")), R(B({kHt})), R(T("Data3")), kLineFeed, kFeed48}));
     v.push_back(Make("Vert tab", 1007, "Vertial Tab", {R(Table()), R(Table()), R(Table()), R(Table()), kFeed48}));
     v.push_back(Make("Image", 1008, "Bit Image", {R(Picture()), kFeed48}));
     v.push_back(Make("Alignment", 1009, "Horizontal Alignment",
-                     {R(B({0x1B, 0x61, 0x00})), R(T("left")), kLf, R(B({0x1B, 0x61, 0x01})), R(T("Center")), kLf,
-                      R(B({0x1B, 0x61, 0x02})), R(T("Right")), kLf, R(B({0x1B, 0x61, 0x00})), kFeed48}));
+                     {R(B({kEsc, 'a', 0})), R(T("left")), kLineFeed, R(B({kEsc, 'a', 1})), R(T("Center")), kLineFeed,
+                      R(B({kEsc, 'a', 2})), R(T("Right")), kLineFeed, R(B({kEsc, 'a', 0})), kFeed48}));
     v.push_back(Make("Barcode", 1010, "Barcode",
-                     {R(T("Example: EAN13")), kLf, R(B({0x1D, 0x68, 0x60})), R(B({0x1D, 0x77, 0x02})),
-                      R(B({0x1D, 0x48, 0x02})), Row{B({0x1D, 0x6B, 0x43, 0x0C}), T("012345678900")}, kFeed48}));
+                     {R(T("Example: EAN13")), kLineFeed, R(B({kGs, 'h', 96})), R(B({kGs, 'w', 2})),
+                      R(B({kGs, 'H', 2})), Row{B({kGs, 'k', 67, 12}), T("012345678900")}, kFeed48}));
     v.push_back(Make("QR Code", 1011, "QR code",
                      {R(Qr(QrCommand::SelectModel)), R(Qr(QrCommand::SetModuleSize)), R(Qr(QrCommand::SetErrorLevel)),
                       R(Qr(QrCommand::StoreSample)), R(Qr(QrCommand::Print)), kFeed48}));
-    v.push_back(Make("Cut", 1012, "Cut Paper", {R(T("Haft-cut")), kLf, R(B({0x1D, 0x56, 0x42, 0x78})), kFeed48}));
+    v.push_back(Make("Cut", 1012, "Cut Paper", {R(T("Haft-cut")), kLineFeed, R(B({kGs, 'V', 66, 120})), kFeed48}));
     return v;
 }
 
@@ -113,7 +119,7 @@ std::optional<size_t> FindSample(std::string_view name) {
 }
 
 std::vector<Row> TitleRows(const std::string& title) {
-    return {kLf, R(B({0x1B, 0x21, 0x08})), R(T(title)), kLf, R(B({0x1B, 0x21, 0x00}))};
+    return {kLineFeed, R(B({kEsc, '!', 0x08})), R(T(title)), kLineFeed, R(B({kEsc, '!', 0x00}))};
 }
 
 void SendStep(link::CORVA_LIB& link, const Step& step) {

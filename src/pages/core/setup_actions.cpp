@@ -8,6 +8,8 @@
 #include "platform/port_map.h"
 #include "platform/stop_request.h"
 #include "platform/threads.h"
+#include "protocol/control_bytes.h"
+#include "protocol/functions.h"
 
 namespace pellory::pages {
 
@@ -171,12 +173,15 @@ std::vector<uint8_t> BaudSetupCommand(int32_t rate) {
     const size_t first = digits.find_first_not_of('0');
     if (first == std::string::npos) return {};
     digits.erase(0, first);
-    std::vector<uint8_t> out = {0x1D, 0x28, 0x45, static_cast<uint8_t>(digits.size() + 2), 0x00, 0x0B, 0x01};
+    std::vector<uint8_t> out = {protocol::kGs, '(', 'E', static_cast<uint8_t>(digits.size() + 2), 0x00,
+                                protocol::setup::kSerial, protocol::setup::kBaudRate};
     out.insert(out.end(), digits.begin(), digits.end());
     return out;
 }
 
-std::vector<uint8_t> HandshakeSetupCommand(uint8_t d) { return {0x1D, 0x28, 0x45, 0x03, 0x00, 0x0B, 0x03, d}; }
+std::vector<uint8_t> HandshakeSetupCommand(uint8_t d) {
+    return {protocol::kGs, '(', 'E', 0x03, 0x00, protocol::setup::kSerial, protocol::setup::kFlowControl, d};
+}
 
 SetupActions::SetupActions() : PageLink({link::kOpenErrorText, true}) {}
 

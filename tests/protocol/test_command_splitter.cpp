@@ -5,16 +5,15 @@
 #include <random>
 #include <string>
 
-#include "vprinter/command_splitter.h"
-#include "vprinter/virtual_printer.h"
+#include "protocol/command_splitter.h"
 
-using pellory::vprinter::Bytes;
-using pellory::vprinter::Command;
-using pellory::vprinter::CommandLength;
-using pellory::vprinter::CommandSplitter;
-using pellory::vprinter::PieceSplitter;
-using pellory::vprinter::SplitCommands;
-using Kind = pellory::vprinter::Command::Kind;
+using pellory::protocol::Bytes;
+using pellory::protocol::Command;
+using pellory::protocol::CommandLength;
+using pellory::protocol::CommandSplitter;
+using pellory::protocol::PieceSplitter;
+using pellory::protocol::SplitCommands;
+using Kind = pellory::protocol::Command::Kind;
 
 namespace {
 

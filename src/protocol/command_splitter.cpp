@@ -1,19 +1,12 @@
-#include "vprinter/command_splitter.h"
+#include "protocol/command_splitter.h"
 
 #include <algorithm>
 
-namespace pellory::vprinter {
+#include "protocol/command_table.h"
+
+namespace pellory::protocol {
 
 namespace {
-
-constexpr uint8_t kDle = 0x10;
-constexpr uint8_t kEsc = 0x1B;
-constexpr uint8_t kFs = 0x1C;
-constexpr uint8_t kGs = 0x1D;
-
-constexpr size_t kMaxTabPositions = 32;    // ESC D
-constexpr size_t kMaxBarcodeData = 255;    // GS k, zero-terminated forms
-constexpr size_t kMaxCellText = 255;       // FS V, each cell text
 
 // How a command goes on after the head bytes seen so far. The head is every byte of the command
 // but the data of its images (and of GS 8): the introducer, the parameters, and the size fields
@@ -55,155 +48,104 @@ size_t ZeroTerminated(const uint8_t* p, size_t n, size_t from, size_t maxData) {
 
 inline Frame FromOffset(size_t end) { return end == 0 ? kMore : EndAt(end); }
 
-Frame EscFrame(const uint8_t* p, size_t n, size_t segments) {
-    if (n < 2) return kMore;
-    switch (p[1]) {
-    // ESC FF, ESC 2, ESC <, ESC @, ESC L, ESC S, ESC i, ESC v: no parameter
-    case 0x0C: case 0x32: case 0x3C: case 0x40: case 0x4C: case 0x53: case 0x69: case 0x76:
-        return EndAt(2);
-    // ESC SP, !, %, -, 3, =, ?, E, G, J, M, Q, R, T, U, V, a, d, e, j, l, m, r, t, u, {: one byte
-    case 0x20: case 0x21: case 0x25: case 0x2D: case 0x33: case 0x3D: case 0x3F: case 0x45:
-    case 0x47: case 0x4A: case 0x4D: case 0x51: case 0x52: case 0x54: case 0x55: case 0x56:
-    case 0x61: case 0x64: case 0x65: case 0x6A: case 0x6C: case 0x6D: case 0x72: case 0x74:
-    case 0x75: case 0x7B:
-        return Fixed(3, n);
-    // ESC $ nL nH, ESC \ nL nH, ESC c x n
-    case 0x24: case 0x5C: case 0x63:
-        return Fixed(4, n);
-    case 0x70:  // ESC p m t1 t2
-        return Fixed(5, n);
-    case 0x57:  // ESC W: print area, 8 bytes
-        return Fixed(10, n);
-    case 0x44:  // ESC D n1 .. nk NUL, k <= 32
-        return FromOffset(ZeroTerminated(p, n, 2, kMaxTabPositions));
-    case 0x2A: {  // ESC * m nL nH d1..dk: k = n columns, times 3 in the 24-dot modes
-        if (n < 5) return kMore;
+// The frame of a command of the table, by its length rule (see Rule); p[0, n) holds its whole
+// introducer.
+Frame RuleFrame(const CommandEntry& entry, const uint8_t* p, size_t n, size_t segments) {
+    const LengthRule& r = entry.length;
+    const size_t head = r.head;
+    switch (r.rule) {
+    case Rule::Fixed:
+        return Fixed(head, n);
+    case Rule::ZeroTerminated:
+        return FromOffset(ZeroTerminated(p, n, head, r.limit));
+    case Rule::Prefix16:
+        if (n < head) return kMore;
+        return Fixed(head + Word(p + head - 2), n);
+    case Rule::Prefix32:
+        if (n < head) return kMore;
+        return Single(head, Word(p + head - 4) | Word(p + head - 2) << 16, segments);
+    case Rule::BitImage: {  // ESC * m nL nH d1..dk: k = n columns, times 3 in the 24-dot modes
+        if (n < head) return kMore;
         const size_t columns = Word(p + 3);
-        return Single(5, (p[2] == 32 || p[2] == 33) ? 3 * columns : columns, segments);
+        return Single(head, (p[2] == 32 || p[2] == 33) ? 3 * columns : columns, segments);
     }
-    case 0x26: {  // ESC & y c1 c2, then for each character: x, then y*x bytes
-        if (n < 5) return kMore;
-        const size_t characters = p[4] >= p[3] ? size_t{p[4]} - p[3] + 1 : 0;
-        const size_t at = 5 + segments;  // the x of the next character
-        if (segments == characters) return EndAt(at);
-        if (n < at + 1) return kMore;
-        return DataAt(at + 1, size_t{p[2]} * p[at]);
-    }
-    default:
-        return EndAt(2);
-    }
-}
-
-Frame FsFrame(const uint8_t* p, size_t n, size_t segments) {
-    if (n < 2) return kMore;
-    switch (p[1]) {
-    case 0x26: case 0x2E:  // FS &, FS .
-        return EndAt(2);
-    // FS !, FS -, FS C, FS W, FS s: one byte
-    case 0x21: case 0x2D: case 0x43: case 0x57: case 0x73:
-        return Fixed(3, n);
-    case 0x53: case 0x70:  // FS S n1 n2, FS p n m
-        return Fixed(4, n);
-    case 0x32:  // FS 2 c1 c2 + a 24 x 24 character (72 bytes)
-        return Fixed(4 + 72, n);
-    case 0x28:  // FS ( fn pL pH data: at most 64 KiB, kept whole
-        if (n < 5) return kMore;
-        return Fixed(5 + Word(p + 3), n);
-    case 0x71: {  // FS q n, then n images of xL xH yL yH + x*y*8 bytes
-        if (n < 3) return kMore;
-        const size_t at = 3 + 4 * segments;  // the size of the next image
+    case Rule::DownloadedImage:  // GS * x y + x*y*8 bytes
+        if (n < head) return kMore;
+        return Single(head, static_cast<size_t>(p[2]) * p[3] * 8, segments);
+    case Rule::RasterImage:  // GS v 0 m xL xH yL yH + (xL + 256 xH) * (yL + 256 yH) bytes
+        if (n < head) return kMore;
+        return Single(head, Word(p + 4) * Word(p + 6), segments);
+    case Rule::StoredImages: {  // FS q n, then n images of xL xH yL yH + x*y*8 bytes
+        if (n < head) return kMore;
+        const size_t at = head + 4 * segments;  // the size of the next image
         if (segments == p[2]) return EndAt(at);
         if (n < at + 4) return kMore;
         return DataAt(at + 4, Word(p + at) * Word(p + at + 2) * 8);
     }
-    case 0x56: {  // FS V: k positions, cell count c, c positions, per cell a byte and a text
-        if (n < 3) return kMore;
-        size_t off = 3 + p[2];
+    case Rule::UserCharacters: {  // ESC & y c1 c2, then for each character: x, then y*x bytes
+        if (n < head) return kMore;
+        const size_t characters = p[4] >= p[3] ? size_t{p[4]} - p[3] + 1 : 0;
+        const size_t at = head + segments;  // the x of the next character
+        if (segments == characters) return EndAt(at);
+        if (n < at + 1) return kMore;
+        return DataAt(at + 1, size_t{p[2]} * p[at]);
+    }
+    case Rule::TableRow: {  // FS V: k positions, cell count c, c positions, per cell a byte and a text
+        if (n < head) return kMore;
+        size_t off = head + p[2];
         if (n < off + 1) return kMore;
         const size_t cells = p[off];
         off += 1 + cells;
         for (size_t c = 0; c < cells; ++c) {
             if (n < off + 1) return kMore;
-            off = ZeroTerminated(p, n, off + 1, kMaxCellText);
+            off = ZeroTerminated(p, n, off + 1, r.limit);
             if (off == 0) return kMore;
         }
         return Fixed(off, n);
     }
-    default:
-        return EndAt(2);
-    }
-}
-
-Frame GsFrame(const uint8_t* p, size_t n, size_t segments) {
-    if (n < 2) return kMore;
-    switch (p[1]) {
-    case 0x3A: case 0x63:  // GS :, GS c
-        return EndAt(2);
-    // GS !, /, B, H, I, T, a, b, f, h, r, w: one byte
-    case 0x21: case 0x2F: case 0x42: case 0x48: case 0x49: case 0x54: case 0x61: case 0x62:
-    case 0x66: case 0x68: case 0x72: case 0x77:
-        return Fixed(3, n);
-    // GS $, GS L, GS P, GS W, GS \: two bytes
-    case 0x24: case 0x4C: case 0x50: case 0x57: case 0x5C:
-        return Fixed(4, n);
-    case 0x5E:  // GS ^ r t m
-        return Fixed(5, n);
-    case 0x67:  // GS g 0 m nL nH, GS g 2 m nL nH
-        return Fixed(6, n);
-    case 0x28:  // GS ( fn pL pH data: at most 64 KiB, kept whole (the set-up commands are read)
-        if (n < 5) return kMore;
-        return Fixed(5 + Word(p + 3), n);
-    case 0x38:  // GS 8 fn p1 p2 p3 p4 data (32-bit length)
-        if (n < 7) return kMore;
-        return Single(7, Word(p + 3) | Word(p + 5) << 16, segments);
-    case 0x2A:  // GS * x y + x*y*8 bytes
-        if (n < 4) return kMore;
-        return Single(4, static_cast<size_t>(p[2]) * p[3] * 8, segments);
-    case 0x56: {  // GS V m [n]
-        if (n < 3) return kMore;
+    case Rule::Cut: {  // GS V m [n]
+        if (n < head) return kMore;
         const uint8_t m = p[2];
         const bool withN = m == 65 || m == 66 || m == 97 || m == 98 || m == 103 || m == 104;
-        return Fixed(withN ? 4 : 3, n);
+        return Fixed(withN ? head + 1 : head, n);
     }
-    case 0x6B:  // GS k m ...
-        if (n < 3) return kMore;
+    case Rule::Barcode:  // GS k m ...
+        if (n < head) return kMore;
         if (p[2] >= 65) {  // m n d1..dn
-            if (n < 4) return kMore;
-            return Fixed(4 + p[3], n);
+            if (n < head + 1) return kMore;
+            return Fixed(head + 1 + p[3], n);
         }
-        return FromOffset(ZeroTerminated(p, n, 3, kMaxBarcodeData));  // m d1..dk NUL
-    case 0x76:  // GS v 0 m xL xH yL yH + (xL + 256 xH) * (yL + 256 yH) bytes
-        if (n < 3) return kMore;
-        if (p[2] != 0x30) return EndAt(2);
-        if (n < 8) return kMore;
-        return Single(8, Word(p + 4) * Word(p + 6), segments);
-    default:
-        return EndAt(2);
-    }
-}
-
-Frame DleFrame(const uint8_t* p, size_t n) {
-    if (n < 2) return kMore;
-    switch (p[1]) {
-    case 0x04: case 0x05:  // DLE EOT n, DLE ENQ n
-        return Fixed(3, n);
-    case 0x14:  // DLE DC4 fn ...
-        if (n < 3) return kMore;
+        return FromOffset(ZeroTerminated(p, n, head, r.limit));  // m d1..dk NUL
+    case Rule::RealTimeFunction:  // DLE DC4 fn ...
+        if (n < head) return kMore;
         switch (p[2]) {
         case 1: case 2: case 3: return Fixed(5, n);
         case 7: return Fixed(4, n);
         case 8: return Fixed(10, n);
-        default: return EndAt(3);
+        default: return EndAt(head);
         }
-    default:
-        return EndAt(1);  // a DLE on its own
+    case Rule::Unsized:
+        return EndAt(entry.introducer.size);
     }
+    return EndAt(entry.introducer.size);
+}
+
+// An ESC, FS, GS or DLE command: its entry's rule, or the length of an unknown one.
+Frame IntroducedFrame(const uint8_t* p, size_t n, size_t segments) {
+    const CommandMatch m = MatchCommand(p, n);
+    switch (m.status) {
+    case CommandMatch::Status::NeedMore: return kMore;
+    case CommandMatch::Status::Found: return RuleFrame(*m.entry, p, n, segments);
+    case CommandMatch::Status::Unknown:
+    case CommandMatch::Status::Text: break;
+    }
+    return EndAt(UnknownCommandLength(p[0]));
 }
 
 // The text run at the start of p[0, n) (n > 0): it is complete where the bytes end.
 size_t TextRun(const uint8_t* p, size_t n) {
     size_t i = 1;
-    while (i < n && p[i] >= 0x20) ++i;
+    while (i < n && p[i] >= kFirstText) ++i;
     return i;
 }
 
@@ -212,10 +154,10 @@ Frame FrameOf(const uint8_t* p, size_t n, size_t segments) {
     switch (CommandKindOf(p[0])) {
     case Command::Kind::Text: return EndAt(TextRun(p, n));
     case Command::Kind::Control: return EndAt(1);
-    case Command::Kind::Esc: return EscFrame(p, n, segments);
-    case Command::Kind::Fs: return FsFrame(p, n, segments);
-    case Command::Kind::Gs: return GsFrame(p, n, segments);
-    case Command::Kind::Dle: return DleFrame(p, n);
+    case Command::Kind::Esc:
+    case Command::Kind::Fs:
+    case Command::Kind::Gs:
+    case Command::Kind::Dle: return IntroducedFrame(p, n, segments);
     }
     return EndAt(1);
 }
@@ -237,7 +179,7 @@ Command::Kind CommandKindOf(uint8_t first) {
     case kFs: return Command::Kind::Fs;
     case kGs: return Command::Kind::Gs;
     case kDle: return Command::Kind::Dle;
-    default: return first >= 0x20 ? Command::Kind::Text : Command::Kind::Control;
+    default: return first >= kFirstText ? Command::Kind::Text : Command::Kind::Control;
     }
 }
 
@@ -390,4 +332,4 @@ SplitResult SplitCommands(const Bytes& stream) {
     return result;
 }
 
-}  // namespace pellory::vprinter
+}  // namespace pellory::protocol

@@ -1,4 +1,5 @@
-// Splitting the printer's input stream into commands by their real lengths.
+// Splitting the printer's input stream into commands by their real lengths, read from the command
+// table (protocol/command_table.h).
 //
 // A command is one of:
 //  - a text run: consecutive bytes from 0x20 up (0x7F and the upper half included);
@@ -17,10 +18,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
-#include "vprinter/virtual_printer.h"
+namespace pellory::protocol {
 
-namespace pellory::vprinter {
+using Bytes = std::vector<uint8_t>;
+
+// One command as the printer split it: its bytes, in full.
+struct Command {
+    enum class Kind { Text, Control, Esc, Fs, Gs, Dle };
+    Kind kind = Kind::Text;
+    Bytes bytes;
+};
 
 // Kind of the command that starts with this byte.
 Command::Kind CommandKindOf(uint8_t first);
@@ -91,4 +100,12 @@ private:
     bool started_ = false;   // a piece of the command in progress went out
 };
 
-}  // namespace pellory::vprinter
+// Splits a byte stream into printer commands by their real lengths. Bytes of an incomplete
+// command at the end are not returned; consumed tells how far the complete commands reach.
+struct SplitResult {
+    std::vector<Command> commands;
+    size_t consumed = 0;  // bytes of complete commands
+};
+SplitResult SplitCommands(const Bytes& stream);
+
+}  // namespace pellory::protocol
