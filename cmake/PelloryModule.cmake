@@ -32,6 +32,23 @@ function(pellory_module_headers target folder)
   target_include_directories(${target} PUBLIC ${root})
 endfunction()
 
+# pellory_module(<target> <folder> [EXCLUDE <file>...] [EXTRA <source>...])
+# The static library of a module: the .cpp files of src/<folder> (without the EXCLUDE ones, a
+# program's main say) and the EXTRA sources, exposing the headers of src/<folder> as
+# pellory_module_headers() does. A module with no source yet gets an empty one.
+function(pellory_module target folder)
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "EXCLUDE;EXTRA")
+  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${folder}/*.cpp)
+  foreach(name ${arg_EXCLUDE})
+    list(REMOVE_ITEM sources ${PROJECT_SOURCE_DIR}/src/${folder}/${name})
+  endforeach()
+  if(NOT sources AND NOT arg_EXTRA)
+    set(sources ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)
+  endif()
+  add_library(${target} STATIC ${sources} ${arg_EXTRA})
+  pellory_module_headers(${target} ${folder})
+endfunction()
+
 # pellory_check_include_paths(): fails the configuration when any target puts the whole of src/
 # on an include path (target_include_directories(... ${PROJECT_SOURCE_DIR}/src)): its includes of
 # any module would then build, and so would those of everything linking it. Call it once, at the

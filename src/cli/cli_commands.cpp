@@ -100,13 +100,13 @@ struct StyleName {
     bool pages::StyleBoxes::*box;
 };
 constexpr std::array<StyleName, 7> kStyleNames = {{
-    {"double-high", pages::kStyleDoubleHigh, &pages::StyleBoxes::doubleHigh},
-    {"double-width", pages::kStyleDoubleWidth, &pages::StyleBoxes::doubleWidth},
-    {"emphasized", pages::kStyleEmphasized, &pages::StyleBoxes::emphasized},
-    {"italic", pages::kStyleItalic, &pages::StyleBoxes::italic},
-    {"border", pages::kStyleBorder, &pages::StyleBoxes::border},
-    {"underline", pages::kStyleUnderline, &pages::StyleBoxes::underline},
-    {"highlight", pages::kStyleHighlight, &pages::StyleBoxes::highlight},
+    {"double-high", protocol::kModeDoubleHeight, &pages::StyleBoxes::doubleHigh},
+    {"double-width", protocol::kModeDoubleWidth, &pages::StyleBoxes::doubleWidth},
+    {"emphasized", protocol::kModeEmphasized, &pages::StyleBoxes::emphasized},
+    {"italic", protocol::kModeItalic, &pages::StyleBoxes::italic},
+    {"border", protocol::kModeBorder, &pages::StyleBoxes::border},
+    {"underline", protocol::kModeUnderline, &pages::StyleBoxes::underline},
+    {"highlight", protocol::kModeHighlight, &pages::StyleBoxes::highlight},
 }};
 
 // The position of a "Print Setup" list's entry: the entry's text (any letter case); for "Font"

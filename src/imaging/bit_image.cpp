@@ -48,8 +48,8 @@ SendRows EncodeColumnStripes(const DotMatrix& matrix, int modeIndex, int printab
     rows.reserve(2 * static_cast<size_t>(stripes));
     for (int s = 0; s < stripes; ++s) {
         std::vector<uint8_t> row(5 + columns * b, 0);
-        row[0] = 0x1B;
-        row[1] = 0x2A;
+        row[0] = protocol::kEsc;
+        row[1] = '*';
         row[2] = mode.m;
         row[3] = static_cast<uint8_t>(w & 0xFF);
         row[4] = static_cast<uint8_t>(w >> 8);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "imaging/dot_matrix.h"
+#include "protocol/control_bytes.h"
 
 namespace pellory::imaging {
 
@@ -47,7 +48,7 @@ inline constexpr int kDefaultRasterMode = 0;  // "Normal"
 using SendRows = std::vector<std::vector<uint8_t>>;
 
 // The paper feed sent after every stripe: ESC J 24.
-inline constexpr std::array<uint8_t, 3> kStripeFeed{0x1B, 0x4A, 0x18};
+inline constexpr std::array<uint8_t, 3> kStripeFeed{protocol::kEsc, 'J', 24};
 
 // "Vertical" printing. With h the mode's stripe height, b = h / 8 and w = min(W, printableWidth)
 // (capped at 65535, the largest count the header can carry), the result holds two rows per

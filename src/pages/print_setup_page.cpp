@@ -103,10 +103,10 @@ void CDialogPSetup::BuildControls() {
         QCheckBox* box;
         StyleBit bit;
     };
-    for (const BoxSignal& b : {BoxSignal{doubleHigh_, kStyleDoubleHigh}, BoxSignal{doubleWidth_, kStyleDoubleWidth},
-                               BoxSignal{emphasized_, kStyleEmphasized}, BoxSignal{italic_, kStyleItalic},
-                               BoxSignal{border_, kStyleBorder}, BoxSignal{underline_, kStyleUnderline},
-                               BoxSignal{highlight_, kStyleHighlight}}) {
+    for (const BoxSignal& b : {BoxSignal{doubleHigh_, protocol::kModeDoubleHeight}, BoxSignal{doubleWidth_, protocol::kModeDoubleWidth},
+                               BoxSignal{emphasized_, protocol::kModeEmphasized}, BoxSignal{italic_, protocol::kModeItalic},
+                               BoxSignal{border_, protocol::kModeBorder}, BoxSignal{underline_, protocol::kModeUnderline},
+                               BoxSignal{highlight_, protocol::kModeHighlight}}) {
         const StyleBit bit = b.bit;
         connect(b.box, &QCheckBox::clicked, this, [this, bit] { OnStyleClicked(bit); });
     }

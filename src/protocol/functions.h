@@ -1,5 +1,6 @@
 // The functions of the function-coded commands that Pellory sends and reads, by name: the bytes
-// after pL pH of GS ( k (cn, then fn) and of GS ( E (fn, then its parameters).
+// after pL pH of GS ( k (cn, then fn) and of GS ( E (fn, then its parameters); and the bits of
+// the print mode of ESC !.
 #pragma once
 
 #include <cstdint>
@@ -23,5 +24,17 @@ inline constexpr uint8_t kSerial = 11;     // fn
 inline constexpr uint8_t kBaudRate = 1;    // a 1: the rate, as ASCII decimal digits
 inline constexpr uint8_t kFlowControl = 3; // a 3: flow control (none 0, hardware 48, XON/XOFF 49)
 }  // namespace setup
+
+// ESC ! n: the bits of the print mode n. Bit 0 selects font B; the window never sets it.
+enum PrintModeBit : uint8_t {
+    kModeFontB = 0x01,
+    kModeItalic = 0x02,
+    kModeBorder = 0x04,
+    kModeEmphasized = 0x08,
+    kModeDoubleHeight = 0x10,
+    kModeDoubleWidth = 0x20,
+    kModeHighlight = 0x40,
+    kModeUnderline = 0x80,
+};
 
 }  // namespace pellory::protocol

@@ -425,13 +425,13 @@ int Interpreter::areaRight() const {
     return right <= areaLeft() + 8 ? paper_.width() : right;
 }
 
-int Interpreter::scaleX() const { return std::max(sizeW_, (mode_ & kModeDoubleWidth) ? 2 : 1); }
-int Interpreter::scaleY() const { return std::max(sizeH_, (mode_ & kModeDoubleHeight) ? 2 : 1); }
+int Interpreter::scaleX() const { return std::max(sizeW_, (mode_ & protocol::kModeDoubleWidth) ? 2 : 1); }
+int Interpreter::scaleY() const { return std::max(sizeH_, (mode_ & protocol::kModeDoubleHeight) ? 2 : 1); }
 
 uint8_t Interpreter::glyphStyle() const {
-    uint8_t s = mode_ & (kModeItalic | kModeBorder | kModeEmphasized | kModeHighlight | kModeUnderline);
-    if (emphasized_) s |= kModeEmphasized;
-    if (reverse_) s |= kModeHighlight;
+    uint8_t s = mode_ & (protocol::kModeItalic | protocol::kModeBorder | protocol::kModeEmphasized | protocol::kModeHighlight | protocol::kModeUnderline);
+    if (emphasized_) s |= protocol::kModeEmphasized;
+    if (reverse_) s |= protocol::kModeHighlight;
     return s;
 }
 
@@ -459,7 +459,7 @@ const Bitmap& Interpreter::styledGlyph(char32_t ch, bool wide) {
     const int font = wide ? 0 : font_;
     Bitmap b = PlainGlyph(font, ch, wide ? 2 : 1);
     const int w = b.width, h = b.height;
-    if (style & kModeEmphasized) {
+    if (style & protocol::kModeEmphasized) {
         Bitmap bold = b;
         for (int y = 0; y < h; ++y) {
             for (int x = 0; x + 1 < w; ++x) {
@@ -468,7 +468,7 @@ const Bitmap& Interpreter::styledGlyph(char32_t ch, bool wide) {
         }
         b = std::move(bold);
     }
-    if (style & kModeItalic) {
+    if (style & protocol::kModeItalic) {
         Bitmap slanted(w, h);
         for (int y = 0; y < h; ++y) {
             const int shift = (h - 1 - y) / 6;
@@ -478,11 +478,11 @@ const Bitmap& Interpreter::styledGlyph(char32_t ch, bool wide) {
         }
         b = std::move(slanted);
     }
-    const int under = std::max((style & kModeUnderline) ? 1 : 0, underline_);
+    const int under = std::max((style & protocol::kModeUnderline) ? 1 : 0, underline_);
     for (int y = h - under; y < h; ++y) {
         for (int x = 0; x < w; ++x) b.set(x, y);
     }
-    if (style & kModeBorder) {
+    if (style & protocol::kModeBorder) {
         for (int x = 0; x < w; ++x) {
             b.set(x, 0);
             b.set(x, h - 1);
@@ -492,7 +492,7 @@ const Bitmap& Interpreter::styledGlyph(char32_t ch, bool wide) {
             b.set(w - 1, y);
         }
     }
-    if (style & kModeHighlight) {
+    if (style & protocol::kModeHighlight) {
         for (int y = 0; y < h; ++y) {
             for (int x = 0; x < w; ++x) b.flip(x, y);
         }

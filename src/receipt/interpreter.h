@@ -29,6 +29,7 @@
 #include "receipt/paper.h"
 #include "receipt/symbols.h"
 #include "protocol/command_splitter.h"
+#include "protocol/functions.h"
 #include "protocol/command_table.h"
 
 namespace pellory::receipt {
@@ -36,16 +37,6 @@ namespace pellory::receipt {
 inline constexpr int kOrva58Dots = 384;
 inline constexpr int kOrva80Dots = 576;
 
-// Bits of the print mode of ESC !.
-enum PrintModeBit : uint8_t {
-    kModeItalic = 0x02,
-    kModeBorder = 0x04,
-    kModeEmphasized = 0x08,
-    kModeDoubleHeight = 0x10,
-    kModeDoubleWidth = 0x20,
-    kModeHighlight = 0x40,
-    kModeUnderline = 0x80,
-};
 
 class Interpreter {
 public:

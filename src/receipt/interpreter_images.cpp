@@ -195,7 +195,7 @@ void Interpreter::tableRow(const uint8_t* p, size_t n) {
         while (end < n && p[end] != 0) ++end;
         x_ = areaLeft() + p[4 + k + c] * column;
         xSet_ = true;
-        mode_ = static_cast<uint8_t>(style == 2 ? (savedMode | kModeEmphasized) : savedMode);
+        mode_ = static_cast<uint8_t>(style == 2 ? (savedMode | protocol::kModeEmphasized) : savedMode);
         for (size_t i = off; i < end;) {
             const DecodedCharacter d = decoder_->decode(chars_, p + i, end - i);
             if (d.length == 0) break;

@@ -478,7 +478,7 @@ TEST_F(PrintSetupPageTest, ActionsClassWorksWithoutWidgets) {
     EXPECT_FALSE(actions.IsOpen());
     EXPECT_EQ(actions.ChangeRightMargin("20", "28"), pages::ActionOutcome::Sent);
     EXPECT_EQ(actions.ChangeLeftMargin("20", "29"), pages::ActionOutcome::Refused);
-    EXPECT_EQ(actions.ClickStyle(pages::kStyleDoubleHigh, {true}), pages::ActionOutcome::Sent);
+    EXPECT_EQ(actions.ClickStyle(protocol::kModeDoubleHeight, {true}), pages::ActionOutcome::Sent);
     bool restored = false;
     pages::ReadyFlag = false;
     EXPECT_EQ(actions.Reset([&] { restored = !pages::ReadyFlag; }), pages::ActionOutcome::Sent);

@@ -59,9 +59,9 @@ TEST_F(EarlierBytesTest, RepliesLeftByDoubleHighDoNotMakeASilentPrinterAnswer) {
     page.Start();
     pages::StyleBoxes boxes;
     boxes.doubleHigh = true;
-    ASSERT_EQ(page.ClickStyle(pages::kStyleDoubleHigh, boxes), pages::ActionOutcome::Sent);
+    ASSERT_EQ(page.ClickStyle(protocol::kModeDoubleHeight, boxes), pages::ActionOutcome::Sent);
     boxes.doubleHigh = false;
-    ASSERT_EQ(page.ClickStyle(pages::kStyleDoubleHigh, boxes), pages::ActionOutcome::Sent);
+    ASSERT_EQ(page.ClickStyle(protocol::kModeDoubleHeight, boxes), pages::ActionOutcome::Sent);
     ASSERT_TRUE(WaitForBuffered(page, 2));
     page.CloseLink();  // a tab change
     p->setAnswerMode(VirtualPrinter::AnswerMode::Silent);

@@ -85,16 +85,16 @@ TEST(ReceiptText, StylesOfPrintSetupEachChangeTheInk) {
     const size_t ink = plain.inkDots();
     const Box box = InkBox(plain);
     struct Case { uint8_t bit; const char* name; };
-    for (const Case c : {Case{kModeItalic, "italic"}, Case{kModeBorder, "border"}, Case{kModeEmphasized, "emphasized"},
-                         Case{kModeHighlight, "highlight"}, Case{kModeUnderline, "underline"}}) {
+    for (const Case c : {Case{protocol::kModeItalic, "italic"}, Case{protocol::kModeBorder, "border"}, Case{protocol::kModeEmphasized, "emphasized"},
+                         Case{protocol::kModeHighlight, "highlight"}, Case{protocol::kModeUnderline, "underline"}}) {
         const Paper styled = Render(Cat({B({0x1B, 0x21, c.bit}), T("Style"), kLf}));
         EXPECT_FALSE(SameDots(styled, plain)) << c.name;
     }
     // Emphasized adds ink; highlight inverts the cells (most of five 12 x 24 cells black).
-    EXPECT_GT(Render(Cat({B({0x1B, 0x21, kModeEmphasized}), T("Style"), kLf})).inkDots(), ink);
-    EXPECT_EQ(Render(Cat({B({0x1B, 0x21, kModeHighlight}), T("Style"), kLf})).inkDots(), 5u * 12 * 24 - ink);
+    EXPECT_GT(Render(Cat({B({0x1B, 0x21, protocol::kModeEmphasized}), T("Style"), kLf})).inkDots(), ink);
+    EXPECT_EQ(Render(Cat({B({0x1B, 0x21, protocol::kModeHighlight}), T("Style"), kLf})).inkDots(), 5u * 12 * 24 - ink);
     // Underline: a full row of ink under the five cells.
-    const Paper under = Render(Cat({B({0x1B, 0x21, kModeUnderline}), T("Style"), kLf}));
+    const Paper under = Render(Cat({B({0x1B, 0x21, protocol::kModeUnderline}), T("Style"), kLf}));
     const Box u = InkBox(under);
     int row = 0;
     for (int x = 0; x < 60; ++x) row += under.dot(x, u.y1 - 1);

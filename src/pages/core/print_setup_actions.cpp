@@ -98,13 +98,13 @@ std::vector<uint8_t> RightMarginCommand(uint8_t n) { return {kEsc, 'Q', n}; }
 
 uint8_t StyleByte(const StyleBoxes& b) {
     unsigned s = 0;
-    if (b.italic) s |= kStyleItalic;
-    if (b.border) s |= kStyleBorder;
-    if (b.emphasized) s |= kStyleEmphasized;
-    if (b.doubleHigh) s |= kStyleDoubleHigh;
-    if (b.doubleWidth) s |= kStyleDoubleWidth;
-    if (b.highlight) s |= kStyleHighlight;
-    if (b.underline) s |= kStyleUnderline;
+    if (b.italic) s |= protocol::kModeItalic;
+    if (b.border) s |= protocol::kModeBorder;
+    if (b.emphasized) s |= protocol::kModeEmphasized;
+    if (b.doubleHigh) s |= protocol::kModeDoubleHeight;
+    if (b.doubleWidth) s |= protocol::kModeDoubleWidth;
+    if (b.highlight) s |= protocol::kModeHighlight;
+    if (b.underline) s |= protocol::kModeUnderline;
     return static_cast<uint8_t>(s);
 }
 
@@ -187,7 +187,7 @@ ActionOutcome PrintSetupActions::SelectEntry(SetupList list, int index) {
 ActionOutcome PrintSetupActions::ClickStyle(StyleBit clicked, const StyleBoxes& boxes) {
     if (!OpenForAction()) return ActionOutcome::LinkClosed;
     SendBytes(StyleCommand(StyleByte(boxes)));
-    if (clicked == kStyleDoubleHigh) {
+    if (clicked == protocol::kModeDoubleHeight) {
         SendBytes({link::kProbeRequest[0], link::kProbeRequest[1], link::kProbeRequest[2]});
     }
     HandOver();

@@ -14,6 +14,7 @@
 
 #include "pages/core/field_reader.h"
 #include "pages/core/page_link.h"
+#include "protocol/functions.h"
 
 namespace pellory::pages {
 
@@ -88,16 +89,8 @@ std::vector<uint8_t> LeftMarginCommand(uint8_t n);   // ESC l n
 std::vector<uint8_t> RightMarginCommand(uint8_t n);  // ESC Q n
 
 // --- the style boxes and "Kanji Mode" ---
-// Bits of the style byte (the n of ESC !); 0x01 is never set.
-enum StyleBit : uint8_t {
-    kStyleItalic = 0x02,
-    kStyleBorder = 0x04,
-    kStyleEmphasized = 0x08,
-    kStyleDoubleHigh = 0x10,
-    kStyleDoubleWidth = 0x20,
-    kStyleHighlight = 0x40,
-    kStyleUnderline = 0x80,
-};
+// Bits of the style byte: the print mode bits of ESC ! (0x01 is never set).
+using StyleBit = protocol::PrintModeBit;
 
 // The state of the seven style boxes.
 struct StyleBoxes {
