@@ -1,0 +1,139 @@
+// The printer server: one virtual printer that other software prints to, on any number of TCP
+// addresses, serial lines and pseudo-terminals at once. It answers the status requests drivers
+// make (at once, whatever it is printing), holds printing while a state stops it, and hands each
+// finished job (one connection's bytes, or a line's bytes up to a silence) to a sink. The program's
+// own virtual printer (VirtualPrinter) runs on the same code.
+//
+// Threads: the server's own (standard library), every blocking step bounded and watching the stop
+// flag. Memory is bounded by the limits below: a job keeps at most maxJobBytes, the bytes waiting
+// while printing is stopped at most holdBytes per connection (then the server stops reading that
+// connection, so the sender's writes wait, as on a real printer).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vprinter/printer_state.h"
+
+namespace pellory::vprinter {
+
+enum class Model : uint8_t { Orva58, Orva80 };
+std::string_view ModelName(Model m);    // "ORVA58", "ORVA80"
+int PaperDots(Model m);                 // 384, 576
+std::optional<Model> ModelByName(std::string_view name);
+
+// A TCP address to listen on: "127.0.0.1:9100", "[::1]:9100", "0.0.0.0:9100", ":9100" (host empty:
+// every address).
+struct ListenAddress {
+    std::string host;
+    uint16_t port = 0;  // 0: the system picks one (tests, the window's own printer)
+};
+// Nothing, with a reason in *error, for text that is not HOST:PORT.
+std::optional<ListenAddress> ParseListenAddress(std::string_view text, std::string* error = nullptr);
+// "127.0.0.1:9100", "[::1]:9100", ":9100".
+std::string ListenAddressText(const ListenAddress& a);
+// Whether only this machine can reach it (127.0.0.0/8, ::1, "localhost").
+bool IsLoopback(const ListenAddress& a);
+
+// A serial line or pseudo-terminal the server is the printer on.
+struct LineEndpoint {
+    enum class Kind : uint8_t { Serial, Pty } kind = Kind::Serial;
+    std::string path;  // Serial: the device. Pty: the symbolic link to make (may be empty: none)
+    uint32_t baud = 9600;
+    uint8_t dataBits = 8;
+    char parity = 'N';      // 'N', 'E', 'O'
+    uint8_t stopBits = 1;   // 1 or 2
+    char handshake = 'N';   // 'N' none, 'H' RTS/CTS, 'X' XON/XOFF
+};
+
+enum class JobEnd : uint8_t { Closed, Idle, OverLimit, Incomplete, Failed };
+// "closed", "idle", "over-limit", "incomplete", "failed".
+std::string_view JobEndName(JobEnd e);
+
+// One answer the printer sent during a job.
+struct SentAnswer {
+    uint64_t offset = 0;      // the number of job bytes received when it was sent
+    std::string request;      // the request's mnemonic and parameters: "DLE EOT 1", "GS I 67"
+    std::vector<uint8_t> bytes;
+};
+
+struct FinishedJob {
+    uint64_t number = 0;  // 1, 2, ... in the order jobs started, over the server's life
+    std::chrono::system_clock::time_point started;
+    std::chrono::system_clock::time_point ended;
+    // Where it came from: "tcp:192.0.2.7:50122", "tcp:[::1]:50122", "serial:/dev/ttyS0",
+    // "pty:/tmp/printer".
+    std::string source;
+    std::vector<uint8_t> bytes;   // exactly as received, at most maxJobBytes
+    uint64_t receivedBytes = 0;   // all it received (more than bytes.size() when over the limit)
+    std::vector<SentAnswer> answers;
+    JobEnd end = JobEnd::Closed;
+    std::string reason;  // with Failed (and over-limit: the limit)
+};
+
+struct ServerOptions {
+    Model model = Model::Orva80;
+    std::vector<ListenAddress> listen;
+    std::vector<LineEndpoint> lines;
+    States states = 0;
+    size_t maxConnections = 16;  // more wait in the listen queue until one ends
+    size_t maxJobBytes = 16u << 20;
+    size_t holdBytes = 1u << 20;  // per connection, while printing is stopped
+    std::chrono::milliseconds idleEnd{2000};      // lines: this much silence ends a job
+    std::chrono::milliseconds idleTimeout{60000}; // TCP: a connection silent this long is closed
+};
+
+class PrinterServer {
+public:
+    // Called on a server thread once per job as it ends (never for a connection that sent
+    // nothing). It should hand the job on quickly (the recorder queues it): the connection's
+    // next job waits meanwhile.
+    using JobSink = std::function<void(FinishedJob&& job)>;
+    // Called on the connection's thread with the bytes it prints, in order, as printing goes on
+    // (after the hold, if any): the window's paper. May wait in bounded steps that watch
+    // stopping(); the connection reads nothing meanwhile.
+    using PrintObserver = std::function<void(uint64_t job, const uint8_t* bytes, size_t n)>;
+
+    explicit PrinterServer(ServerOptions options);
+    ~PrinterServer();  // stop()
+    PrinterServer(const PrinterServer&) = delete;
+    PrinterServer& operator=(const PrinterServer&) = delete;
+
+    void setJobSink(JobSink sink);          // before start()
+    void setPrintObserver(PrintObserver o); // before start()
+
+    // Opens every address and line. False with the reason ("127.0.0.1:9100: Address already in
+    // use") when one cannot be opened; nothing is left open then.
+    bool start(std::string* error = nullptr);
+    // Stops accepting and reading, ends every job in progress (Incomplete, or Closed when its
+    // connection had already closed) and hands it to the sink, then returns. Bounded.
+    void stop();
+    bool stopping() const;
+
+    // The addresses as bound (the system's port where 0 was asked for), in the order given.
+    std::vector<ListenAddress> boundAddresses() const;
+    // The pseudo-terminals' slave paths, in the order of the Pty lines.
+    std::vector<std::string> ptyPaths() const;
+
+    // --- the printer's state, shared by every connection ---
+    States states() const;
+    void setStates(States s);  // connections that asked (GS a) get the automatic status back
+    void set(StateBit b) { setStates(states() | b); }
+    void clear(StateBit b) { setStates(states() & static_cast<States>(~b)); }
+
+    // Counts for tests and benchmarks.
+    size_t openConnections() const;
+    uint64_t jobsFinished() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace pellory::vprinter
