@@ -297,6 +297,7 @@ bool PrinterServer::start(std::string* error) {
         return false;
     }
     d.stopFlag = false;
+    d.bound.clear();
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
         if (error) *error = ErrnoText("pipe", errno);
