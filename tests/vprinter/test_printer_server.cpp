@@ -243,9 +243,12 @@ TEST(PrinterServer, SilentConnectionsCloseAndOnlyThoseThatSentLeaveAJob) {
 }
 
 // A client that sends requests and never reads the answers stops only itself: the others are
-// served meanwhile.
+// served meanwhile; it is closed once it has been silent for the idle time-out, however much of
+// its answers waits.
 TEST(PrinterServer, ClientThatNeverReadsDoesNotStallOthers) {
-    ServedPrinter p;
+    ServerOptions o;
+    o.idleTimeout = std::chrono::milliseconds(2000);
+    ServedPrinter p(o);
     ASSERT_TRUE(p.started) << p.error;
     auto deaf = p.connect(4096);
     Bytes requests;
@@ -271,8 +274,10 @@ TEST(PrinterServer, ClientThatNeverReadsDoesNotStallOthers) {
     }
     done = true;
     flood.join();
+    EXPECT_TRUE(WaitUntil([&] { return p.server.openConnections() == 0; }, 20000));
+    ASSERT_TRUE(p.collector.waitFor(4));
+    EXPECT_EQ(p.collector.jobs().back().end, JobEnd::Idle);
     deaf->close();
-    EXPECT_TRUE(p.collector.waitFor(4));
 }
 
 // Connections opened and dropped (a port scanner, a health check) leave no job and nothing open.
