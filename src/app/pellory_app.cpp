@@ -106,7 +106,8 @@ bool ParseStartOptions(const std::vector<std::string>& args, StartOptions& optio
             options.virtualPrinterOnNetwork = true;
         } else if (k.startsWith(QLatin1String(kServerKind))) {
             std::string why;
-            options.virtualPrinterListen = vprinter::ParseListenAddress(ToArg(k.mid(static_cast<qsizetype>(std::strlen(kServerKind)))), &why);
+            options.virtualPrinterListen =
+                vprinter::ParseListenAddress(ToArg(k.mid(static_cast<qsizetype>(std::strlen(kServerKind)))), &why);
             if (!options.virtualPrinterListen && fault.empty()) {
                 fault = "bad address in " + std::string(kVirtualPrinterWithKind) + ToArg(k) + ": " + why;
             }
@@ -178,7 +179,8 @@ int AnswerBeforeStart(int argc, char** argv, std::ostream& out, std::ostream& er
 std::string VersionText() { return std::string("Pellory ") + kProgramVersion + "\n"; }
 
 std::string UsageText(const std::string& program) {
-    return "Usage: " + program + " [--virtual-printer[=pty|tcp|tcp:HOST:PORT]] [--com <n>=<port>]...\n"
+    return "Usage: " + program +
+           " [--virtual-printer[=pty|tcp|tcp:HOST:PORT]] [--com <n>=<port>]...\n"
            "Tests and sets up ORVA58 and ORVA80 receipt printers on a serial port.\n"
            "\n"
            "  --virtual-printer  start a printer emulator on a pseudo-terminal and give it the\n"

@@ -25,7 +25,18 @@ constexpr int kRoomWaitStepMs = 20;  // a waiting printer looks at its stop flag
 constexpr int kSourceColumnDu = 100;
 constexpr int kTimeColumnDu = 40;
 constexpr int kJobListHeightDu = 56;
+
+// A job row's tooltip: "Job 3, received 2026-12-07T21:20:56, closed", and what was kept of a
+// job over the limit.
+QString JobTip(const ListedJob& job, const QDateTime& ended) {
+    const std::string_view end = vprinter::JobEndName(job.end);
+    QString tip = QStringLiteral("Job %1, received %2, ").arg(job.number).arg(ended.toString(Qt::ISODate));
+    tip += QString::fromLatin1(end.data(), static_cast<qsizetype>(end.size()));
+    if (job.bytes.size() < job.receivedBytes) tip += QStringLiteral(" (the first %1 bytes kept)").arg(job.bytes.size());
+    return tip;
 }
+
+}  // namespace
 
 VirtualPrinterWindow::VirtualPrinterWindow(vprinter::VirtualPrinter& printer, QWidget* parent)
     : QWidget(parent, Qt::Window), printer_(&printer), interpreter_(paperWidth()) {
@@ -273,17 +284,14 @@ bool VirtualPrinterWindow::takeJobs() {
     while (jobs_->topLevelItemCount() > 1) delete jobs_->takeTopLevelItem(1);
     QTreeWidgetItem* current = shownJob_ == 0 ? jobs_->topLevelItem(0) : nullptr;
     for (const std::shared_ptr<const ListedJob>& job : listed_) {
-        const QDateTime ended = QDateTime::fromSecsSinceEpoch(
-            static_cast<qint64>(std::chrono::system_clock::to_time_t(job->ended)));
-        auto* item = new QTreeWidgetItem(jobs_, QStringList{QString::fromStdString(job->source),
-                                                            ended.toString(QStringLiteral("HH:mm:ss")),
-                                                            QString::number(job->receivedBytes)});
+        const QDateTime ended =
+            QDateTime::fromSecsSinceEpoch(static_cast<qint64>(std::chrono::system_clock::to_time_t(job->ended)));
+        auto* item = new QTreeWidgetItem(
+            jobs_, QStringList{QString::fromStdString(job->source), ended.toString(QStringLiteral("HH:mm:ss")),
+                               QString::number(job->receivedBytes)});
         item->setData(kSourceColumn, Qt::UserRole, QVariant::fromValue<qulonglong>(job->number));
         item->setTextAlignment(kBytesColumn, Qt::AlignRight | Qt::AlignVCenter);
-        QString tip = QStringLiteral("Job %1, received %2, %3").arg(job->number).arg(ended.toString(Qt::ISODate));
-        tip += QStringLiteral(", ") + QString::fromLatin1(vprinter::JobEndName(job->end).data(),
-                                                           static_cast<qsizetype>(vprinter::JobEndName(job->end).size()));
-        if (job->bytes.size() < job->receivedBytes) tip += QStringLiteral(" (the first %1 bytes kept)").arg(job->bytes.size());
+        const QString tip = JobTip(*job, ended);
         for (int c = 0; c < kJobColumns; ++c) item->setToolTip(c, tip);
         if (job->number == shownJob_) current = item;
     }
@@ -300,8 +308,9 @@ bool VirtualPrinterWindow::takeJobs() {
 void VirtualPrinterWindow::showSelectedJob() {
     const QTreeWidgetItem* item = jobs_ ? jobs_->currentItem() : nullptr;
     const uint64_t number = item ? item->data(kSourceColumn, Qt::UserRole).toULongLong() : 0;
-    const auto found = std::find_if(listed_.begin(), listed_.end(),
-                                    [number](const std::shared_ptr<const ListedJob>& j) { return j->number == number; });
+    const auto found =
+        std::find_if(listed_.begin(), listed_.end(),
+                     [number](const std::shared_ptr<const ListedJob>& j) { return j->number == number; });
     if (number == 0 || found == listed_.end()) {
         shownJob_ = 0;
         jobPaper_.reset();

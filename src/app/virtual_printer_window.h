@@ -29,8 +29,8 @@
 #include <vector>
 
 #include "app/paper_view.h"
-#include "link/ui_seam.h"
 #include "app/window_server.h"
+#include "link/ui_seam.h"
 #include "receipt/interpreter.h"
 #include "vprinter/printer_state.h"
 #include "vprinter/virtual_printer.h"
@@ -65,8 +65,8 @@ public:
         const char* caption;
         vprinter::StateBit state;
     };
-    static constexpr std::array<StateBox, 2> kServerBoxes = {{{"Paper Near End", vprinter::kPaperNearEnd},
-                                                              {"Drawer Open", vprinter::kDrawerOpen}}};
+    static constexpr std::array<StateBox, 2> kServerBoxes = {
+        {{"Paper Near End", vprinter::kPaperNearEnd}, {"Drawer Open", vprinter::kDrawerOpen}}};
 
     // The job list's columns.
     enum JobColumn { kSourceColumn, kTimeColumn, kBytesColumn, kJobColumns };
@@ -132,7 +132,7 @@ private:
     QTimer timer_;
     // Over a printer server.
     QTreeWidget* jobs_ = nullptr;
-    uint64_t jobsSeen_ = 0;                                // WindowServer::JobsTaken() when listed
+    uint64_t jobsSeen_ = 0;                                 // WindowServer::JobsTaken() when listed
     std::vector<std::shared_ptr<const ListedJob>> listed_;  // the list's jobs, newest first
     uint64_t shownJob_ = 0;
     std::unique_ptr<receipt::Interpreter> jobPaper_;  // the shown job's paper

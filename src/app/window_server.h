@@ -45,7 +45,7 @@ std::string PortPathOf(const vprinter::ListenAddress& bound);
 class WindowServer {
 public:
     struct Limits {
-        size_t jobs = 200;             // jobs kept for the list, newest first
+        size_t jobs = 200;                // jobs kept for the list, newest first
         size_t bytes = size_t{64} << 20;  // of their bytes in all
     };
     // Called on the server's thread with the bytes it prints, in order (the live paper). May wait

@@ -54,7 +54,9 @@ struct ServedWindow {
         if (started) window = std::make_unique<VirtualPrinterWindow>(*server);
     }
     uint16_t port() const { return server->BoundAddress().port; }
-    std::unique_ptr<test::PeerSocket> connect() const { return std::make_unique<test::PeerSocket>("127.0.0.1", port()); }
+    std::unique_ptr<test::PeerSocket> connect() const {
+        return std::make_unique<test::PeerSocket>("127.0.0.1", port());
+    }
     // Prints bytes as one job (connect, send, close) and waits until the window lists it; the
     // job's source.
     std::string print(const test::Bytes& bytes) {
@@ -83,8 +85,9 @@ size_t InkOf(const test::Bytes& bytes) {
     return alone.paper().inkDots();
 }
 
-const test::Bytes kReceipt = HexBytes("1B 40 1B 21 30 54 4F 54 41 4C 20 35 2E 30 30 0A 1D 56 01");  // ESC @, ESC ! 30, text, GS V 1
-const test::Bytes kSmallText = HexBytes("68 69 0A");                                           // "hi"
+const test::Bytes kReceipt =
+    HexBytes("1B 40 1B 21 30 54 4F 54 41 4C 20 35 2E 30 30 0A 1D 56 01");  // ESC @, ESC ! 30, text, GS V 1
+const test::Bytes kSmallText = HexBytes("68 69 0A");                       // "hi"
 // A raster image GS v 0, 2 bytes x 16 rows, all black, then a line feed.
 const test::Bytes kRaster = [] {
     test::Bytes b = HexBytes("1D 76 30 00 02 00 10 00");
@@ -118,7 +121,9 @@ TEST(WindowServer, JobsAreListedNewestFirstWithSourceTimeAndBytesAndShowTheirPap
     // Back to the live paper, which holds every job as printed.
     w.window->jobList()->setCurrentItem(w.window->jobList()->topLevelItem(0));
     EXPECT_EQ(w.window->shownJob(), 0u);
-    EXPECT_TRUE(ProcessEventsUntil([&] { return w.window->interpreter().bytesFed() == kReceipt.size() + kSmallText.size() + kRaster.size(); }, kWaitMs));
+    EXPECT_TRUE(ProcessEventsUntil(
+        [&] { return w.window->interpreter().bytesFed() == kReceipt.size() + kSmallText.size() + kRaster.size(); },
+        kWaitMs));
     EXPECT_EQ(&w.window->shownPaper(), &w.window->interpreter().paper());
 }
 
@@ -140,15 +145,21 @@ TEST(WindowServer, EachBoxSetsTheStateThatADleEotRequestReads) {
     const struct {
         const char* box;
         vprinter::StateBit state;
-        uint8_t n;       // DLE EOT n
+        uint8_t n;  // DLE EOT n
         uint8_t reply;
     } cases[] = {
-        {"Online", vprinter::kOffline, 1, 0x1A},          {"Online", vprinter::kOffline, 5, 0x40},
-        {"Platen Open", vprinter::kCoverOpen, 2, 0x16},   {"Platen Open", vprinter::kCoverOpen, 5, 0x02},
-        {"Paper Error", vprinter::kPaperEnd, 4, 0x72},    {"Paper Error", vprinter::kPaperEnd, 5, 0x04},
-        {"Over Heat", vprinter::kOverheat, 3, 0x52},      {"Over Voltage", vprinter::kError, 3, 0x32},
-        {"Cutter Error", vprinter::kCutterError, 3, 0x1A}, {"Cutter Error", vprinter::kCutterError, 5, 0x20},
-        {"Paper Near End", vprinter::kPaperNearEnd, 4, 0x1E}, {"Drawer Open", vprinter::kDrawerOpen, 1, 0x16},
+        {"Online", vprinter::kOffline, 1, 0x1A},
+        {"Online", vprinter::kOffline, 5, 0x40},
+        {"Platen Open", vprinter::kCoverOpen, 2, 0x16},
+        {"Platen Open", vprinter::kCoverOpen, 5, 0x02},
+        {"Paper Error", vprinter::kPaperEnd, 4, 0x72},
+        {"Paper Error", vprinter::kPaperEnd, 5, 0x04},
+        {"Over Heat", vprinter::kOverheat, 3, 0x52},
+        {"Over Voltage", vprinter::kError, 3, 0x32},
+        {"Cutter Error", vprinter::kCutterError, 3, 0x1A},
+        {"Cutter Error", vprinter::kCutterError, 5, 0x20},
+        {"Paper Near End", vprinter::kPaperNearEnd, 4, 0x1E},
+        {"Drawer Open", vprinter::kDrawerOpen, 1, 0x16},
     };
     ServedWindow w;
     ASSERT_TRUE(w.started) << w.messages.str();
@@ -238,7 +249,7 @@ TEST(WindowServer, ItsComNumberReachesTheServerForThePrinterTestQuery) {
     const struct {
         const char* box;
         uint8_t status;
-    } cases[] = {{"Over Heat", 0x08}, {"Over Voltage", 0x01}, {"Paper Error", 0x04},
+    } cases[] = {{"Over Heat", 0x08},   {"Over Voltage", 0x01}, {"Paper Error", 0x04},
                  {"Platen Open", 0x02}, {"Cutter Error", 0x20}, {"Online", 0x40}};
     ServedWindow w;
     ASSERT_TRUE(w.started) << w.messages.str();
@@ -282,9 +293,12 @@ TEST(WindowServer, PortPathsAndTheWarningForAddressesOthersReach) {
         vprinter::ListenAddress bound;
         const char* path;
     } paths[] = {
-        {{"", 9100}, "tcp://127.0.0.1:9100"},        {{"0.0.0.0", 9100}, "tcp://127.0.0.1:9100"},
-        {{"::", 9100}, "tcp://[::1]:9100"},          {{"::1", 9101}, "tcp://[::1]:9101"},
-        {{"192.0.2.7", 9100}, "tcp://192.0.2.7:9100"}, {{"printer.local", 9} , "tcp://printer.local:9"},
+        {{"", 9100}, "tcp://127.0.0.1:9100"},
+        {{"0.0.0.0", 9100}, "tcp://127.0.0.1:9100"},
+        {{"::", 9100}, "tcp://[::1]:9100"},
+        {{"::1", 9101}, "tcp://[::1]:9101"},
+        {{"192.0.2.7", 9100}, "tcp://192.0.2.7:9100"},
+        {{"printer.local", 9}, "tcp://printer.local:9"},
     };
     for (const auto& p : paths) EXPECT_EQ(PortPathOf(p.bound), p.path) << p.bound.host;
 
@@ -329,7 +343,8 @@ TEST(WindowServer, StartOptionsTakeTheListenAddress) {
         ASSERT_TRUE(ParseStartOptions({plain}, o));
         EXPECT_FALSE(o.virtualPrinterListen) << plain;
     }
-    for (const char* bad : {"--virtual-printer=tcp:9100", "--virtual-printer=tcp:host:99999", "--virtual-printer=tcp:"}) {
+    for (const char* bad :
+         {"--virtual-printer=tcp:9100", "--virtual-printer=tcp:host:99999", "--virtual-printer=tcp:"}) {
         StartOptions o;
         std::string error;
         EXPECT_FALSE(ParseStartOptions({bad}, o, &error)) << bad;
