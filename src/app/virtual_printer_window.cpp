@@ -107,6 +107,7 @@ void VirtualPrinterWindow::build() {
         split->addWidget(jobs_);
         split->addWidget(scroll_);
         split->setStretchFactor(1, 1);
+        split->setSizes({du.y(kJobListHeightDu), du.y(kJobListHeightDu) * 4});  // the paper takes the most
         layout->addWidget(split, 1);
     } else {
         layout->addWidget(scroll_, 1);
