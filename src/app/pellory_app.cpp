@@ -20,6 +20,7 @@
 
 #include "app/main_window.h"
 #include "app/virtual_printer_window.h"
+#include "app/window_server.h"
 #include "cli/own_printer.h"
 #include "pellory_version.h"
 #include "platform/port_map.h"
@@ -48,6 +49,8 @@ constexpr WindowSystemOption kWindowSystemOptions[] = {
 // it as this hidden option with the value KIND.
 constexpr const char* kVirtualPrinterKind = "virtual-printer-kind";
 constexpr const char* kVirtualPrinterWithKind = "--virtual-printer=";
+// "--virtual-printer=tcp:HOST:PORT": the printer server on that address.
+constexpr const char* kServerKind = "tcp:";
 
 QString FromArg(const std::string& a) { return QString::fromLocal8Bit(a.data(), static_cast<qsizetype>(a.size())); }
 std::string ToArg(const QString& a) { return a.toLocal8Bit().toStdString(); }
@@ -101,8 +104,16 @@ bool ParseStartOptions(const std::vector<std::string>& args, StartOptions& optio
     for (const QString& k : parser.values(kind)) {
         if (k == QLatin1String("tcp")) {
             options.virtualPrinterOnNetwork = true;
+        } else if (k.startsWith(QLatin1String(kServerKind))) {
+            std::string why;
+            options.virtualPrinterListen =
+                vprinter::ParseListenAddress(ToArg(k.mid(static_cast<qsizetype>(std::strlen(kServerKind)))), &why);
+            if (!options.virtualPrinterListen && fault.empty()) {
+                fault = "bad address in " + std::string(kVirtualPrinterWithKind) + ToArg(k) + ": " + why;
+            }
         } else if (k != QLatin1String("pty") && fault.empty()) {
-            fault = "unknown option " + std::string(kVirtualPrinterWithKind) + ToArg(k) + " (it takes =tcp)";
+            fault = "unknown option " + std::string(kVirtualPrinterWithKind) + ToArg(k) +
+                    " (it takes =pty, =tcp or =tcp:HOST:PORT)";
         }
     }
     if (fault.empty() && !parser.positionalArguments().isEmpty()) {
@@ -168,12 +179,15 @@ int AnswerBeforeStart(int argc, char** argv, std::ostream& out, std::ostream& er
 std::string VersionText() { return std::string("Pellory ") + kProgramVersion + "\n"; }
 
 std::string UsageText(const std::string& program) {
-    return "Usage: " + program + " [--virtual-printer[=tcp]] [--com <n>=<port>]...\n"
+    return "Usage: " + program +
+           " [--virtual-printer[=pty|tcp|tcp:HOST:PORT]] [--com <n>=<port>]...\n"
            "Tests and sets up ORVA58 and ORVA80 receipt printers on a serial port.\n"
            "\n"
            "  --virtual-printer  start a printer emulator on a pseudo-terminal and give it the\n"
            "                     first free COM number (COM1 unless an override holds it);\n"
-           "                     =tcp: on the loopback network (127.0.0.1, a free port) instead\n"
+           "                     =tcp: on the loopback network (127.0.0.1, a free port) instead;\n"
+           "                     =tcp:HOST:PORT: a printer server listening on HOST:PORT, that\n"
+           "                     other software prints to too (:PORT: every address)\n"
            "  --com <n>=<port>   COM<n> is <port> (may be repeated): a serial terminal path, a\n"
            "                     printer device file (/dev/usb/lp0, /dev/lp0) or tcp://HOST[:PORT]\n"
            "  -h, --help         show this text\n"
@@ -280,8 +294,21 @@ int CPelloryApp::InitInstance() {
 
     // Declared before the window, so that it outlives every link that may have it open.
     OwnVirtualPrinter printer;
+    std::unique_ptr<WindowServer> server;
     std::function<std::unique_ptr<QWidget>(CPelloryDlg&)> paperWindow;
-    if (options.virtualPrinter) {
+    if (options.virtualPrinterListen) {
+        server = std::make_unique<WindowServer>(*options.virtualPrinterListen, DeviceModel());
+        if (!server->Start(program_, std::cerr)) {
+            server.reset();  // the window starts without it
+        } else {
+            paperWindow = [&server](CPelloryDlg& dialog) -> std::unique_ptr<QWidget> {
+                auto paper = std::make_unique<VirtualPrinterWindow>(*server, &dialog);
+                paper->setPrompt(dialog.Prompt());
+                paper->show();
+                return paper;
+            };
+        }
+    } else if (options.virtualPrinter) {
         OwnVirtualPrinter::Request request;
         request.transport = options.virtualPrinterOnNetwork ? vprinter::VirtualPrinter::Transport::Tcp
                                                             : vprinter::VirtualPrinter::Transport::PseudoTerminal;

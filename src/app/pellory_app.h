@@ -8,8 +8,11 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "vprinter/printer_server.h"
 
 class QSocketNotifier;
 
@@ -21,6 +24,8 @@ struct StartOptions {
     bool version = false;                  // --version
     bool virtualPrinter = false;           // --virtual-printer
     bool virtualPrinterOnNetwork = false;  // --virtual-printer=tcp: on 127.0.0.1 instead
+    // --virtual-printer=tcp:HOST:PORT: a printer server listening there instead.
+    std::optional<vprinter::ListenAddress> virtualPrinterListen;
     std::vector<std::string> comMaps;      // the values of --com ("<n>=<port>"), in order
 };
 
@@ -86,7 +91,8 @@ public:
     // The whole run: resources, port map (environment, then --com), options, the virtual
     // printer when asked, then the main window, run modally. Returns the exit code: 0 after the
     // window closed or the usage was printed, 2 for a bad command line, 1 when the virtual
-    // printer cannot start.
+    // printer cannot start. A printer server that cannot listen (its address in use) is left
+    // out: the window starts without it, as if it had not been asked for.
     int InitInstance();
 
 private:

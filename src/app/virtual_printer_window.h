@@ -8,26 +8,41 @@
 // taken is bounded (kArrivedLimit): beyond it the printer reads nothing more until the window
 // thread has taken it, as a printer whose buffer is full. The paper width follows the device
 // chosen on "COM Setup" (the printable width).
+//
+// Over a printer server (WindowServer) the boxes are the server's states: the six above, read as
+// the states behind their status bits, "Paper Near End" and "Drawer Open" besides, and "Silent";
+// they follow what the hosts change (a drawer pulse checks "Drawer Open"). A list shows the jobs
+// the server received, newest first (source, time, bytes), under a first row "Live paper";
+// selecting a job shows its paper, drawn from its bytes as the live paper is (at most the server's
+// maxJobBytes).
 #pragma once
 
 #include <QCheckBox>
 #include <QScrollArea>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QWidget>
 #include <array>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "app/paper_view.h"
+#include "app/window_server.h"
 #include "link/ui_seam.h"
 #include "receipt/interpreter.h"
+#include "vprinter/printer_state.h"
 #include "vprinter/virtual_printer.h"
 
 namespace pellory::app {
 
 inline constexpr const char* kVirtualPrinterTitle = "Virtual Printer";
 inline constexpr const char* kPaperFileFilter = "PNG files(*.png)|*.png|PDF files(*.pdf)|*.pdf||";
+inline constexpr const char* kLivePaperRow = "Live paper";
+
+// The model of the device chosen on "COM Setup" (its printable width): the width of the paper.
+vprinter::Model DeviceModel();
 
 class VirtualPrinterWindow : public QWidget {
 public:
@@ -45,10 +60,22 @@ public:
                                                                {"Platen Open", 0x02},
                                                                {"Cutter Error", 0x20}}};
 
+    // The states a printer server has besides those behind the six boxes' bits.
+    struct StateBox {
+        const char* caption;
+        vprinter::StateBit state;
+    };
+    static constexpr std::array<StateBox, 2> kServerBoxes = {
+        {{"Paper Near End", vprinter::kPaperNearEnd}, {"Drawer Open", vprinter::kDrawerOpen}}};
+
+    // The job list's columns.
+    enum JobColumn { kSourceColumn, kTimeColumn, kBytesColumn, kJobColumns };
+
     // At most this many bytes wait for the window thread (and one piece of the printer's more).
     static constexpr size_t kArrivedLimit = 4u << 20;
 
     explicit VirtualPrinterWindow(vprinter::VirtualPrinter& printer, QWidget* parent = nullptr);
+    explicit VirtualPrinterWindow(WindowServer& server, QWidget* parent = nullptr);
     ~VirtualPrinterWindow() override;
 
     void setPrompt(link::UserPrompt* prompt) { prompt_ = prompt; }
@@ -57,20 +84,39 @@ public:
     void clearPaper();
     bool savePaper();
     const receipt::Interpreter& interpreter() const { return interpreter_; }
+    // The six boxes, and over a printer server kServerBoxes too; null for another caption.
     QCheckBox* statusBox(const char* caption) const;
     QCheckBox* silentBox() const { return silent_; }
     QCheckBox* fitBox() const { return fit_; }
+
+    // Over a printer server: the job list (null otherwise), which the timer brings up to date
+    // with takeJobs() (true when it changed); the job whose paper is shown (0: the live paper),
+    // and that paper.
+    QTreeWidget* jobList() const { return jobs_; }
+    bool takeJobs();
+    uint64_t shownJob() const { return shownJob_; }
+    const receipt::Paper& shownPaper() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void build();
+    void arrive(const uint8_t* bytes, size_t n);
+    bool printerStopping() const;
+    // The status byte of the six boxes; the states of every box (over a printer server).
+    uint8_t boxStatusByte() const;
+    vprinter::States boxStates() const;
     void applyStatus();
+    // Checks the boxes as the states are, without setting them again.
+    void showStates(vprinter::States s);
+    void showSelectedJob();
     void applyFit();
     int paperWidth() const;
 
-    vprinter::VirtualPrinter& printer_;
+    vprinter::VirtualPrinter* printer_ = nullptr;  // one of these two
+    WindowServer* server_ = nullptr;
     receipt::Interpreter interpreter_;
     link::UserPrompt* prompt_ = nullptr;
     std::mutex arrivedMutex_;
@@ -82,7 +128,14 @@ private:
     QCheckBox* fit_ = nullptr;
     QCheckBox* silent_ = nullptr;
     std::array<QCheckBox*, kStatusBoxes.size()> status_{};
+    std::array<QCheckBox*, kServerBoxes.size()> serverStatus_{};
     QTimer timer_;
+    // Over a printer server.
+    QTreeWidget* jobs_ = nullptr;
+    uint64_t jobsSeen_ = 0;                                 // WindowServer::JobsTaken() when listed
+    std::vector<std::shared_ptr<const ListedJob>> listed_;  // the list's jobs, newest first
+    uint64_t shownJob_ = 0;
+    std::unique_ptr<receipt::Interpreter> jobPaper_;  // the shown job's paper
 };
 
 }  // namespace pellory::app

@@ -272,6 +272,13 @@ void Loop::run() {
         const int r = ::poll(fds.data(), fds.size(), pollTimeout(s));
         if (d.stopFlag.load()) break;
         if (r < 0 && errno != EINTR) break;
+        // A state set while the loop waited holds for the bytes that arrived meanwhile: a request
+        // sent after the change is answered in the new state.
+        s = snapshot(&version);
+        if (version != seenVersion) {
+            seenVersion = version;
+            broadcast(s);
+        }
         if (r > 0) {
             if (fds[0].revents & POLLIN) {
                 uint8_t drain[64];

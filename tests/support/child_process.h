@@ -182,6 +182,24 @@ public:
         return false;
     }
 
+    // Waits until the program catches SIGTERM (a handler of its own is in place); false once it
+    // ended, or the watchdog ran out.
+    bool WaitUntilTermCaught(std::chrono::seconds watchdog = std::chrono::seconds(60)) const {
+        const auto until = std::chrono::steady_clock::now() + watchdog;
+        while (std::chrono::steady_clock::now() < until) {
+            std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+            std::string line;
+            while (std::getline(status, line)) {
+                if (line.rfind("State:", 0) == 0 && line.find('Z') != std::string::npos) return false;
+                if (line.rfind("SigCgt:", 0) != 0) continue;
+                const unsigned long long caught = std::strtoull(line.c_str() + 7, nullptr, 16);
+                if (caught & (1ull << (SIGTERM - 1))) return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
     void Signal(int s) const { ::kill(pid_, s); }
 
     // Waits for the end and returns the wait status; a run that outlives the watchdog is a

@@ -1,0 +1,124 @@
+#include "app/window_server.h"
+
+#include "cli/own_printer_wait.h"
+#include "link/serial_engine.h"
+#include "platform/port_map.h"
+#include "platform/threads.h"
+
+namespace pellory::app {
+
+namespace {
+
+vprinter::ServerOptions OptionsFor(const vprinter::ListenAddress& address, vprinter::Model model) {
+    vprinter::ServerOptions o;
+    o.model = model;
+    o.listen = {address};
+    return o;
+}
+
+}  // namespace
+
+std::string PortPathOf(const vprinter::ListenAddress& bound) {
+    const std::string port = std::to_string(bound.port);
+    if (bound.host.empty() || bound.host == "0.0.0.0") return "tcp://127.0.0.1:" + port;
+    if (bound.host == "::") return "tcp://[::1]:" + port;
+    if (bound.host.find(':') != std::string::npos) return "tcp://[" + bound.host + "]:" + port;
+    return "tcp://" + bound.host + ":" + port;
+}
+
+WindowServer::WindowServer(vprinter::ListenAddress address, vprinter::Model model, Limits limits)
+    : server_(OptionsFor(address, model)), limits_(limits) {
+    server_.setJobSink([this](vprinter::FinishedJob&& job) { take(std::move(job)); });
+    server_.setPrintObserver([this](uint64_t, const uint8_t* bytes, size_t n) { print(bytes, n); });
+}
+
+WindowServer::~WindowServer() {
+    if (previousWait_) link::SetReplyWaitHook(*previousWait_);
+    if (number_ != 0) platform::PortMap::instance().removeVirtual(path_);
+    server_.stop();
+}
+
+bool WindowServer::Start(std::string_view program, std::ostream& err) {
+    std::string error;
+    if (!server_.start(&error)) {
+        err << program << ": the virtual printer cannot start: " << error << "; the window starts without it\n";
+        return false;
+    }
+    const vprinter::ListenAddress bound = BoundAddress();
+    path_ = PortPathOf(bound);
+    number_ = platform::PortMap::instance().addVirtual(path_, "Pellory virtual printer (printer server)");
+    if (number_ == 0) {
+        server_.stop();
+        err << program << ": no free COM number for the virtual printer; the window starts without it\n";
+        return false;
+    }
+    const std::string listening = vprinter::ListenAddressText(bound);
+    err << "Pellory: virtual printer on COM" << number_ << " (" << path_ << "), a printer server on " << listening
+        << "\n";
+    if (!vprinter::IsLoopback(bound)) {
+        err << program << ": warning: " << listening
+            << " is not a loopback address: anyone who can reach it can print and read the printer's status\n";
+    }
+    // A probe or status query on its number waits for its answer as for the program's own
+    // printer: the server answers at once, but a busy machine may not run its thread in time.
+    previousWait_ = link::CurrentReplyWaitHook();
+    link::SetReplyWaitHook([this, previous = *previousWait_](link::CSerialEngine& link) {
+        if (link.LastOpenPort() != number_) {
+            if (previous) previous(link);
+            return;
+        }
+        const uint32_t start = platform::TickCount();
+        while (link.IsOpen() && link.ReceiveBuffer().Count() == 0 && !server_.stopping() &&
+               !(server_.states() & vprinter::kSilent) && platform::TickCount() - start < kOwnPrinterReplyBoundMs) {
+            platform::SleepMs(2);
+        }
+    });
+    return true;
+}
+
+vprinter::ListenAddress WindowServer::BoundAddress() const {
+    const std::vector<vprinter::ListenAddress> bound = server_.boundAddresses();
+    return bound.empty() ? vprinter::ListenAddress{} : bound.front();
+}
+
+void WindowServer::SetPrintObserver(PrintObserver observer) {
+    std::lock_guard<std::mutex> lock(observerMutex_);
+    observer_ = std::move(observer);
+}
+
+void WindowServer::print(const uint8_t* bytes, size_t n) {
+    std::lock_guard<std::mutex> lock(observerMutex_);
+    if (observer_) observer_(bytes, n);
+}
+
+void WindowServer::take(vprinter::FinishedJob&& job) {
+    auto listed = std::make_shared<ListedJob>();
+    listed->number = job.number;
+    listed->started = job.started;
+    listed->ended = job.ended;
+    listed->source = std::move(job.source);
+    listed->bytes = std::move(job.bytes);
+    listed->receivedBytes = job.receivedBytes;
+    listed->end = job.end;
+    std::lock_guard<std::mutex> lock(jobsMutex_);
+    jobBytes_ += listed->bytes.size();
+    jobs_.push_front(std::move(listed));
+    ++taken_;
+    // The oldest go first, but the newest job stays whatever its size.
+    while (jobs_.size() > 1 && (jobs_.size() > limits_.jobs || jobBytes_ > limits_.bytes)) {
+        jobBytes_ -= jobs_.back()->bytes.size();
+        jobs_.pop_back();
+    }
+}
+
+std::vector<std::shared_ptr<const ListedJob>> WindowServer::Jobs() const {
+    std::lock_guard<std::mutex> lock(jobsMutex_);
+    return {jobs_.begin(), jobs_.end()};
+}
+
+uint64_t WindowServer::JobsTaken() const {
+    std::lock_guard<std::mutex> lock(jobsMutex_);
+    return taken_;
+}
+
+}  // namespace pellory::app

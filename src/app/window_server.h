@@ -1,0 +1,101 @@
+// The window's virtual printer as a printer server (pellory --virtual-printer=tcp:HOST:PORT):
+// a PrinterServer listening on one address, so that other software on the network prints to it,
+// with a COM number of the port map that reaches it (tcp://HOST:PORT), so that the window's own
+// pages print to it too. It keeps the newest jobs it received for the "Virtual Printer" window's
+// list, and passes what it prints to the window's paper. No widgets.
+//
+// Threads: the server's loop thread calls the job sink and the print observer; the window thread
+// reads the jobs and sets the states. Bounded: at most Limits::jobs jobs and Limits::bytes of their
+// bytes are kept (the oldest go first); each job's bytes are at most the server's maxJobBytes.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "link/open_and_probe.h"
+#include "vprinter/printer_server.h"
+
+namespace pellory::app {
+
+// A job the window lists: what the server received on one connection.
+struct ListedJob {
+    uint64_t number = 0;
+    std::chrono::system_clock::time_point started;
+    std::chrono::system_clock::time_point ended;
+    std::string source;          // "tcp:127.0.0.1:50122"
+    std::vector<uint8_t> bytes;  // as received, at most the server's maxJobBytes
+    uint64_t receivedBytes = 0;  // all it sent (more than bytes.size() past the limit)
+    vprinter::JobEnd end = vprinter::JobEnd::Closed;
+};
+
+// What a client connecting to the listen address uses: the loopback address for "every address"
+// (":9100" and "0.0.0.0:9100" give "tcp://127.0.0.1:9100", "[::]:9100" gives "tcp://[::1]:9100"),
+// else the address itself.
+std::string PortPathOf(const vprinter::ListenAddress& bound);
+
+class WindowServer {
+public:
+    struct Limits {
+        size_t jobs = 200;                // jobs kept for the list, newest first
+        size_t bytes = size_t{64} << 20;  // of their bytes in all
+    };
+    // Called on the server's thread with the bytes it prints, in order (the live paper). May wait
+    // in bounded steps that watch stopping().
+    using PrintObserver = std::function<void(const uint8_t* bytes, size_t n)>;
+
+    WindowServer(vprinter::ListenAddress address, vprinter::Model model, Limits limits);
+    WindowServer(vprinter::ListenAddress address, vprinter::Model model) : WindowServer(address, model, Limits{}) {}
+    ~WindowServer();  // gives the COM number back, then stops the server
+    WindowServer(const WindowServer&) = delete;
+    WindowServer& operator=(const WindowServer&) = delete;
+
+    // Starts listening and maps the lowest free COM number to it, with the lines
+    // "Pellory: virtual printer on COM1 (tcp://127.0.0.1:9100), a printer server on 0.0.0.0:9100"
+    // and, for an address other machines reach, a warning, on err. False, with
+    // "<program>: the virtual printer cannot start: 127.0.0.1:9100: Address already in use" (and
+    // that the window starts without it) on err, when it cannot listen or no COM number is free;
+    // nothing is left open then.
+    bool Start(std::string_view program, std::ostream& err);
+
+    vprinter::PrinterServer& Server() { return server_; }
+    bool Stopping() const { return server_.stopping(); }
+    int PortNumber() const { return number_; }
+    const std::string& PortPath() const { return path_; }
+    vprinter::ListenAddress BoundAddress() const;
+
+    // Another observer, or none; waits for a call in progress.
+    void SetPrintObserver(PrintObserver observer);
+
+    // The jobs kept, newest first, and a count that grows with every job taken (to see a change).
+    std::vector<std::shared_ptr<const ListedJob>> Jobs() const;
+    uint64_t JobsTaken() const;
+
+private:
+    void take(vprinter::FinishedJob&& job);
+    void print(const uint8_t* bytes, size_t n);
+
+    vprinter::PrinterServer server_;
+    Limits limits_;
+    std::string path_;
+    int number_ = 0;
+    std::optional<link::ReplyWaitHook> previousWait_;
+
+    std::mutex observerMutex_;  // held while the observer runs
+    PrintObserver observer_;
+
+    mutable std::mutex jobsMutex_;
+    std::deque<std::shared_ptr<const ListedJob>> jobs_;  // newest first
+    size_t jobBytes_ = 0;
+    uint64_t taken_ = 0;
+};
+
+}  // namespace pellory::app
