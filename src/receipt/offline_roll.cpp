@@ -1,19 +1,44 @@
 #include "receipt/offline_roll.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace pellory::receipt {
 
-OfflineRoll::OfflineRoll(int widthDots, Pieces pieces, Take take, int64_t maxRows)
+namespace {
+// A receipt that continues is looked at after each piece of this many bytes: few commands feed
+// far enough in one piece to reach the bound of the kept rows.
+constexpr size_t kContinueStep = 256;
+}  // namespace
+
+OfflineRoll::OfflineRoll(int widthDots, Pieces pieces, Take take, int64_t maxRows, int64_t continueAfter)
     : interpreter_(widthDots, Interpreter::Drawing::On, maxRows, Paper::AtBound::Stop), pieces_(pieces),
-      take_(std::move(take)), maxRows_(maxRows) {
+      take_(std::move(take)), maxRows_(maxRows),
+      continueAfter_(pieces == Pieces::EachReceipt && continueAfter > 0 ? continueAfter : 0) {
     if (pieces_ == Pieces::EachReceipt) interpreter_.setCutSink([this](int64_t row) { cutAt(row); });
 }
 
 bool OfflineRoll::feed(const uint8_t* data, size_t n) {
     if (stopped_) return false;
-    interpreter_.feed(data, n);
-    return !overflowed() && !stopped_;
+    if (continueAfter_ == 0) {
+        interpreter_.feed(data, n);
+        return !overflowed() && !stopped_;
+    }
+    for (size_t at = 0; at < n; at += kContinueStep) {
+        interpreter_.feed(data + at, std::min(kContinueStep, n - at));
+        // The rows above the next line's start are final.
+        if (overflowed() || !continueTo(interpreter_.position())) return false;
+    }
+    return !stopped_;
+}
+
+bool OfflineRoll::continueTo(int64_t row) {
+    while (continueAfter_ > 0 && !stopped_ && row - start_ > continueAfter_) {
+        if (!hand(start_, start_ + continueAfter_)) return false;
+        start_ += continueAfter_;
+        interpreter_.tearOff(start_);
+    }
+    return !stopped_;
 }
 
 bool OfflineRoll::finish() {
@@ -22,6 +47,7 @@ bool OfflineRoll::finish() {
     if (overflowed() || stopped_) return false;
     const Paper& paper = interpreter_.paper();
     if (pieces_ == Pieces::WholeRoll) return hand(paper.firstRow(), paper.endRow());
+    if (!continueTo(paper.endRow())) return false;
     if (paper.endRow() > start_ && hasInk(start_, paper.endRow())) return hand(start_, paper.endRow());
     return true;
 }
@@ -33,7 +59,7 @@ bool OfflineRoll::overflowed() {
 }
 
 void OfflineRoll::cutAt(int64_t row) {
-    if (stopped_ || overflowed()) return;
+    if (stopped_ || overflowed() || !continueTo(row)) return;
     if (row > start_ && !hand(start_, row)) return;
     interpreter_.tearOff(row + 1);
     start_ = row + 1;
