@@ -21,7 +21,8 @@
 // A length that none of the rules (Rule) tells needs a rule of its own: its case in RuleFrame
 // (src/protocol/command_splitter.cpp) and in the generator of tests/receipt/test_length_rules.cpp.
 // A command the virtual printer answers (a real-time request) is found by its entry in
-// VirtualPrinter::Impl::takePiece (src/vprinter/virtual_printer.cpp).
+// VirtualPrinter::Impl::takePiece (src/vprinter/virtual_printer.cpp); the printer server's
+// answers are in ReactTo (src/vprinter/printer_answers.cpp).
 #include "protocol/command_table.h"
 
 namespace pellory::protocol {
@@ -133,6 +134,8 @@ constexpr CommandEntry kTable[] = {
     // GS ( fn pL pH: data of at most 64 KiB, kept whole (the set-up commands are read).
     {Id::GsFunction, Gs('('), Prefix16(5), "GS (", "fn pL pH d1...dk", "function-coded command", Kind::Device, kFunctionByte},
     {Id::PrinterSetup, Gs('(', 'E'), Prefix16(5), "GS ( E", "pL pH fn d1...dk", "printer set-up", Kind::Device, kBoth},
+    {Id::ProcessId, Gs('(', 'H'), Prefix16(5), "GS ( H", "pL pH fn m d1...d4", "process ID response", Kind::Device,
+     kFunctionByte},
     {Id::Graphics, Gs('(', 'L'), Prefix16(5), "GS ( L", "pL pH m fn d1...dk", "graphics", Kind::Image, kFunctionByte},
     {Id::Symbol2D, Gs('(', 'k'), Prefix16(5), "GS ( k", "pL pH cn fn d1...dk", "2D symbol function", Kind::Symbol, kBoth},
     {Id::DefineDownloadedImage, Gs('*'), Of(Rule::DownloadedImage, 4), "GS *", "x y d1...d(x*y*8)",

@@ -74,7 +74,7 @@ enum class CommandId : uint8_t {
     KanjiPrintMode, KanjiOn, FsFunction, KanjiUnderline, KanjiOff, DefineKanji, KanjiCodeSystem,
     KanjiSpacing, TableRow, KanjiQuadruple, UserMemory, PrintStoredImage, StoreImages, PrintSpeed,
     // GS
-    CharacterSize, PageVerticalPosition, GsFunction, PrinterSetup, Graphics, Symbol2D,
+    CharacterSize, PageVerticalPosition, GsFunction, PrinterSetup, ProcessId, Graphics, Symbol2D,
     DefineDownloadedImage, PrintDownloadedImage, LargeGraphics, Macro, ReversePrinting, Counter,
     BarcodeTextPosition, PrinterId, LeftMarginDots, MotionUnits, VariableImage, LineStart, Cut,
     PrintAreaWidth, PageRelativePosition, RunMacro, AutomaticStatus, Smoothing, PrintCounter,

@@ -23,10 +23,7 @@
 
 namespace pellory::vprinter {
 
-enum class Model : uint8_t { Orva58, Orva80 };
-std::string_view ModelName(Model m);    // "ORVA58", "ORVA80"
-int PaperDots(Model m);                 // 384, 576
-std::optional<Model> ModelByName(std::string_view name);
+// Model, ModelName, PaperDots, ModelByName: vprinter/printer_state.h.
 
 // A TCP address to listen on: "127.0.0.1:9100", "[::1]:9100", "0.0.0.0:9100", ":9100" (host empty:
 // every address).
@@ -63,6 +60,10 @@ struct SentAnswer {
     std::vector<uint8_t> bytes;
 };
 
+// A job lists at most this many answers (a stream of nothing but status requests would otherwise
+// make the list many times larger than the job's bytes).
+inline constexpr size_t kMaxAnswersKept = 10000;
+
 struct FinishedJob {
     uint64_t number = 0;  // 1, 2, ... in the order jobs started, over the server's life
     std::chrono::system_clock::time_point started;
@@ -73,6 +74,8 @@ struct FinishedJob {
     std::vector<uint8_t> bytes;   // exactly as received, at most maxJobBytes
     uint64_t receivedBytes = 0;   // all it received (more than bytes.size() when over the limit)
     std::vector<SentAnswer> answers;
+    // Answers sent past the first kMaxAnswersKept are counted here, not listed.
+    uint64_t answersLeftOut = 0;
     JobEnd end = JobEnd::Closed;
     std::string reason;  // with Failed (and over-limit: the limit)
 };

@@ -40,6 +40,12 @@ inline constexpr std::array<StateName, 9> kStateNames{{{kPaperNearEnd, "paper-ne
                                                        {kError, "error"},
                                                        {kSilent, "silent"}}};
 
+// The printer models it can be: the paper width and the name it reports (GS I 67).
+enum class Model : uint8_t { Orva58, Orva80 };
+std::string_view ModelName(Model m);    // "ORVA58", "ORVA80"
+int PaperDots(Model m);                 // 384, 576
+std::optional<Model> ModelByName(std::string_view name);
+
 // The bit of one name ("paper-end"), or nothing.
 std::optional<StateBit> StateByName(std::string_view name);
 // A comma-separated list of names ("paper-end,cover-open"). Nothing, with the unknown name in
@@ -55,6 +61,7 @@ constexpr bool StopsPrinting(States s) { return (s & kStopsPrinting) != 0; }
 // The status byte of Pellory's own status request (DLE EOT 5): over voltage 01 (error), platen
 // open 02 (cover-open), paper error 04 (paper-end), over heat 08 (overheat), cutter error 20
 // (cutter-error), not online 40 (offline). Near end and the drawer have no bit.
+inline constexpr uint8_t kPelloryNotOnline = 0x40;
 uint8_t PelloryStatusByte(States s);
 // The other way: the states a window's status byte stands for (for the window's check boxes).
 States StatesOfPelloryStatusByte(uint8_t byte);

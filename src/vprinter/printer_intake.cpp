@@ -1,0 +1,137 @@
+#include "vprinter/printer_intake.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace pellory::vprinter {
+
+PrinterIntake::PrinterIntake(Model model, Limits limits) : model_(model), limits_(limits) {}
+
+size_t PrinterIntake::room(States s) const {
+    if (!StopsPrinting(s) && held_.empty()) return std::numeric_limits<size_t>::max();
+    return held_.size() >= limits_.holdBytes ? 0 : limits_.holdBytes - held_.size();
+}
+
+void PrinterIntake::answer(const std::string& request, const AnswerBytes& bytes, Host& host) {
+    if (bytes.empty()) return;
+    host.send(bytes.data(), bytes.size());
+    if (!hasJob()) return;
+    if (answers_.size() >= kMaxAnswersKept) {
+        ++answersLeftOut_;
+        return;
+    }
+    answers_.push_back(SentAnswer{received_, request, bytes});
+}
+
+// Prints bytes[0, n), which sit at stream offset `from`, with the answers waiting for a point
+// inside them sent as printing passes that point.
+void PrinterIntake::printUpTo(const uint8_t* bytes, size_t n, uint64_t from, Host& host) {
+    size_t done = 0;
+    while (!waiting_.empty() && waiting_.front().at <= from + n) {
+        const Waiting w = std::move(waiting_.front());
+        waiting_.pop_front();
+        const size_t upTo = w.at > from ? static_cast<size_t>(w.at - from) : 0;
+        if (upTo > done) {
+            host.print(bytes + done, upTo - done);
+            done = upTo;
+        }
+        answer(w.request, w.answer, host);
+    }
+    if (n > done) host.print(bytes + done, n - done);
+}
+
+void PrinterIntake::release(Host& host) {
+    if (held_.empty() && waiting_.empty()) return;
+    // Taken out first: printing may run for a while, and a new hold starts empty.
+    std::vector<uint8_t> bytes;
+    bytes.swap(held_);
+    printUpTo(bytes.data(), bytes.size(), heldFrom_, host);
+    heldFrom_ = streamAt_;
+}
+
+PrinterIntake::Fed PrinterIntake::feed(const uint8_t* bytes, size_t n, States s, Host& host) {
+    Fed result = Fed::Ok;
+    size_t take = n;
+    if (job_.size() + n > limits_.maxJobBytes) {
+        take = limits_.maxJobBytes - std::min(job_.size(), limits_.maxJobBytes);
+        result = Fed::OverLimit;
+    }
+    received_ += n;
+    if (take == 0) return result;
+    // The job's bytes grow by doubling, never past the limit.
+    if (job_.size() + take > job_.capacity()) {
+        job_.reserve(std::min(limits_.maxJobBytes, std::max(job_.capacity() * 2, job_.size() + take)));
+    }
+    job_.insert(job_.end(), bytes, bytes + take);
+
+    // The requests among the commands that end in these bytes.
+    States now = s;
+    bool cleared = false;
+    uint64_t clearAt = 0;
+    std::vector<Waiting> after;
+    splitter_.feed(bytes, take, [&](const protocol::PieceSplitter::Piece& piece) {
+        splitAt_ += piece.length;
+        if (!(piece.first && piece.last)) return;  // a command with data: not a request
+        Reaction r = ReactTo(piece.bytes, piece.length, now, model_);
+        if (r.when == Reaction::When::None) return;
+        if (r.set || r.clear) {
+            const States next = static_cast<States>((now | r.set) & ~r.clear);
+            if (next != now) host.changeStates(r.set, r.clear);
+            now = next;
+        }
+        if (r.automaticStatus) asb_ = *r.automaticStatus;
+        if (r.clearBuffers) {
+            cleared = true;
+            clearAt = splitAt_;
+        }
+        if (r.when == Reaction::When::AtOnce) {
+            answer(r.request, r.answer, host);
+        } else if (!r.answer.empty()) {
+            after.push_back(Waiting{splitAt_, std::move(r.request), std::move(r.answer)});
+        }
+    });
+
+    const uint64_t from = streamAt_;
+    streamAt_ += take;
+    const bool holding = StopsPrinting(s) || !held_.empty();
+    if (!holding) {
+        waiting_.insert(waiting_.end(), std::make_move_iterator(after.begin()), std::make_move_iterator(after.end()));
+        printUpTo(bytes, take, from, host);
+        return result;
+    }
+    if (held_.empty()) heldFrom_ = from;
+    held_.insert(held_.end(), bytes, bytes + take);
+    waiting_.insert(waiting_.end(), std::make_move_iterator(after.begin()), std::make_move_iterator(after.end()));
+    if (cleared) {
+        // What waited up to the clearing command is dropped, and the answers waiting for it.
+        const size_t drop = clearAt > heldFrom_ ? static_cast<size_t>(std::min<uint64_t>(clearAt - heldFrom_, held_.size())) : 0;
+        held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(drop));
+        heldFrom_ += drop;
+        while (!waiting_.empty() && waiting_.front().at <= clearAt) waiting_.pop_front();
+    }
+    return result;
+}
+
+void PrinterIntake::stateChanged(States was, States now, Host& host) {
+    if (automaticStatusOn() && !(now & kSilent)) {
+        const auto before = AutomaticStatus(was);
+        const auto after = AutomaticStatus(now);
+        if (before != after) answer("state change", AnswerBytes(after.begin(), after.end()), host);
+    }
+    if (!StopsPrinting(now)) release(host);
+}
+
+FinishedJob PrinterIntake::takeJob() {
+    FinishedJob job;
+    job.bytes = std::move(job_);
+    job_ = std::vector<uint8_t>();
+    job.receivedBytes = received_;
+    job.answers = std::move(answers_);
+    answers_ = std::vector<SentAnswer>();
+    job.answersLeftOut = answersLeftOut_;
+    received_ = 0;
+    answersLeftOut_ = 0;
+    return job;
+}
+
+}  // namespace pellory::vprinter

@@ -1,0 +1,101 @@
+// One connection's intake (a TCP connection, a serial line or a pseudo-terminal): the bytes a host
+// sends go through the command splitter, which finds the requests the printer answers at once;
+// they are kept for the job (up to its limit) and go on to printing, or wait while a state stops
+// printing. No I/O: the server reads and writes, the intake decides what to send and what to
+// print, through its Host. The fuzz target drives it the same way.
+//
+// Bounded: the job keeps at most maxJobBytes; while printing is stopped at most holdBytes wait
+// (room() tells how many more it takes; the caller reads no more than that); the splitter keeps
+// no more than a command's head (protocol::PieceSplitter::kMaxHeld); the answers listed are at
+// most kMaxAnswersKept.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "protocol/command_splitter.h"
+#include "vprinter/printer_answers.h"
+#include "vprinter/printer_server.h"
+
+namespace pellory::vprinter {
+
+class PrinterIntake {
+public:
+    // What the intake acts on.
+    class Host {
+    public:
+        virtual ~Host() = default;
+        // Bytes to send back to the host at once.
+        virtual void send(const uint8_t* bytes, size_t n) = 0;
+        // Bytes printed, in order.
+        virtual void print(const uint8_t* bytes, size_t n) = 0;
+        // A command changed the shared state (a drawer pulse, a recovery).
+        virtual void changeStates(States set, States clear) = 0;
+    };
+
+    struct Limits {
+        size_t maxJobBytes = 16u << 20;
+        size_t holdBytes = 1u << 20;
+    };
+
+    PrinterIntake(Model model, Limits limits);
+
+    // How many bytes it takes now in the state s: without a limit (SIZE_MAX) while it prints,
+    // the room left in the hold buffer while printing is stopped.
+    size_t room(States s) const;
+
+    enum class Fed : uint8_t { Ok, OverLimit };
+    // Takes the next n bytes the host sent (n at most room(s) while printing is stopped), s being
+    // the state now. OverLimit when the job reached maxJobBytes: the bytes past it are counted
+    // but neither kept nor acted on (the connection should end).
+    Fed feed(const uint8_t* bytes, size_t n, States s, Host& host);
+
+    // The shared state changed from `was` to `now`: automatic status back where it was asked for,
+    // and printing of what waited when printing may go on.
+    void stateChanged(States was, States now, Host& host);
+
+    // A job is in progress: some byte arrived since the last takeJob().
+    bool hasJob() const { return received_ > 0; }
+    uint64_t received() const { return received_; }
+    // The job so far (bytes, receivedBytes, answers, answersLeftOut); the intake starts the next.
+    // What waits to be printed stays (it prints when printing goes on).
+    FinishedJob takeJob();
+
+    size_t held() const { return held_.size(); }
+    // Bytes held by the splitter and the job, for limit checks.
+    size_t splitterHeld() const { return splitter_.held(); }
+    size_t jobBytes() const { return job_.size(); }
+    size_t answersListed() const { return answers_.size(); }
+    size_t waitingAnswers() const { return waiting_.size(); }
+    bool automaticStatusOn() const { return (asb_ & kAutomaticStatusItems) != 0; }
+
+private:
+    struct Waiting {
+        uint64_t at;  // print stream offset after which it is sent
+        std::string request;
+        AnswerBytes answer;
+    };
+    void answer(const std::string& request, const AnswerBytes& bytes, Host& host);
+    void printUpTo(const uint8_t* bytes, size_t n, uint64_t from, Host& host);
+    void release(Host& host);
+
+    Model model_;
+    Limits limits_;
+    protocol::PieceSplitter splitter_;
+    std::vector<uint8_t> job_;
+    uint64_t received_ = 0;   // of this job
+    uint64_t streamAt_ = 0;   // bytes taken over the intake's life (the print stream's offset)
+    uint64_t splitAt_ = 0;    // bytes the splitter has handed out so far
+    std::vector<SentAnswer> answers_;
+    uint64_t answersLeftOut_ = 0;
+    uint8_t asb_ = 0;
+    // Printing stopped: the bytes waiting, from stream offset heldFrom_ on, and the answers that
+    // wait for them (GS ( H).
+    std::vector<uint8_t> held_;
+    uint64_t heldFrom_ = 0;
+    std::deque<Waiting> waiting_;
+};
+
+}  // namespace pellory::vprinter

@@ -1,0 +1,299 @@
+// The printer server's loop: one thread that accepts, reads every connection and line, answers,
+// prints and ends jobs. Every wait is a poll() bounded by the next deadline (at most
+// kMaxPollMs) that the wake-up pipe ends at once (stop, a state change).
+//
+// Nothing waits on one host: a connection is read only while its answers leave (fewer than
+// kOutHigh bytes wait to be written) and while its intake has room (printing stopped: the hold
+// buffer), so a host that never reads its answers, or one whose job waits, only stops itself.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "vprinter/server_impl.h"
+
+namespace pellory::vprinter {
+
+namespace {
+
+constexpr size_t kReadChunk = 16 * 1024;
+constexpr size_t kOutHigh = 64 * 1024;
+constexpr int kMaxPollMs = 1000;
+constexpr int kAcceptsPerRound = 32;
+
+std::string PeerText(int fd) {
+    sockaddr_storage sa{};
+    socklen_t len = sizeof sa;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return "tcp:?";
+    char text[INET6_ADDRSTRLEN] = {};
+    if (sa.ss_family == AF_INET6) {
+        const auto* a = reinterpret_cast<const sockaddr_in6*>(&sa);
+        ::inet_ntop(AF_INET6, &a->sin6_addr, text, sizeof text);
+        return std::string("tcp:[") + text + "]:" + std::to_string(ntohs(a->sin6_port));
+    }
+    const auto* a = reinterpret_cast<const sockaddr_in*>(&sa);
+    ::inet_ntop(AF_INET, &a->sin_addr, text, sizeof text);
+    return std::string("tcp:") + text + ":" + std::to_string(ntohs(a->sin_port));
+}
+
+// Writes what waits in c.out, as much as the descriptor takes now.
+void Flush(Connection& c) {
+    size_t done = 0;
+    while (done < c.out.size() && c.fd >= 0) {
+        const ssize_t w = c.kind == Connection::Kind::Tcp
+                              ? ::send(c.fd, c.out.data() + done, c.out.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT)
+                              : ::write(c.fd, c.out.data() + done, c.out.size() - done);
+        if (w > 0) {
+            done += static_cast<size_t>(w);
+            continue;
+        }
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+        done = c.out.size();  // the host went away: its answers go nowhere
+    }
+    c.out.erase(c.out.begin(), c.out.begin() + static_cast<std::ptrdiff_t>(done));
+}
+
+}  // namespace
+
+FinishedJob EndJob(Connection& c, JobEnd end, std::string reason) {
+    FinishedJob job = c.intake.takeJob();
+    job.number = c.jobNumber;
+    job.started = c.started;
+    job.ended = std::chrono::system_clock::now();
+    job.source = c.source;
+    job.end = end;
+    job.reason = std::move(reason);
+    return job;
+}
+
+namespace {
+
+// What a connection's intake acts on.
+class ConnectionHost final : public PrinterIntake::Host {
+public:
+    ConnectionHost(ServerCore& d, Connection& c) : d_(d), c_(c) {}
+    void send(const uint8_t* bytes, size_t n) override {
+        if (c_.fd < 0) return;
+        c_.out.insert(c_.out.end(), bytes, bytes + n);
+        Flush(c_);
+    }
+    void print(const uint8_t* bytes, size_t n) override {
+        if (d_.observer) d_.observer(c_.jobNumber, bytes, n);
+    }
+    void changeStates(States set, States clear) override {
+        std::lock_guard<std::mutex> lock(d_.stateMutex);
+        const States next = static_cast<States>((d_.states | set) & ~clear);
+        if (next == d_.states) return;
+        d_.states = next;
+        ++d_.stateVersion;
+    }
+
+private:
+    ServerCore& d_;
+    Connection& c_;
+};
+
+struct Loop {
+    explicit Loop(ServerCore& core) : d(core), buf(kReadChunk) {}
+
+    ServerCore& d;
+    std::vector<uint8_t> buf;
+    std::vector<pollfd> fds;
+    std::vector<Connection*> polled;  // the connection of fds[i] from firstConnection on
+    size_t tcpCount = 0;
+    States seen = 0;
+    uint64_t seenVersion = 0;
+
+    States snapshot(uint64_t* version) const {
+        std::lock_guard<std::mutex> lock(d.stateMutex);
+        if (version) *version = d.stateVersion;
+        return d.states;
+    }
+    bool canRead(const Connection& c, States s) const { return c.out.size() < kOutHigh && c.intake.room(s) > 0; }
+
+    void endJob(Connection& c, JobEnd end, std::string reason = {}) {
+        if (c.intake.hasJob()) d.hand(EndJob(c, end, std::move(reason)));
+    }
+    void closeTcp(Connection& c, JobEnd end, std::string reason = {}) {
+        endJob(c, end, std::move(reason));
+        if (c.fd >= 0) ::close(c.fd);
+        c.fd = -1;
+        c.out.clear();
+    }
+    void takeBytes(Connection& c, size_t n, States s) {
+        c.lastByte = SteadyClock::now();
+        if (c.discarding) return;
+        if (!c.intake.hasJob()) {
+            c.jobNumber = ++d.nextJob;
+            c.started = std::chrono::system_clock::now();
+        }
+        ConnectionHost host(d, c);
+        if (c.intake.feed(buf.data(), n, s, host) == PrinterIntake::Fed::Ok) return;
+        const std::string reason = "more than " + std::to_string(d.options.maxJobBytes) + " bytes";
+        if (c.kind == Connection::Kind::Tcp) {
+            closeTcp(c, JobEnd::OverLimit, reason);
+        } else {
+            endJob(c, JobEnd::OverLimit, reason);
+            c.discarding = true;  // until the line falls silent
+        }
+    }
+    void readFrom(Connection& c, States s) {
+        const size_t want = std::min(kReadChunk, c.intake.room(s));
+        if (want == 0) return;
+        const ssize_t r = ::read(c.fd, buf.data(), want);
+        if (r > 0) {
+            takeBytes(c, static_cast<size_t>(r), s);
+            return;
+        }
+        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+        if (c.kind == Connection::Kind::Tcp) {
+            closeTcp(c, JobEnd::Closed);
+            return;
+        }
+        // A line that failed (a serial adapter unplugged): its job ends, the line is no longer read.
+        const std::string reason = r == 0 ? std::string("end of file") : std::string(std::strerror(errno));
+        endJob(c, JobEnd::Failed, reason);
+        c.fd = -1;
+    }
+    void accept(int listener) {
+        for (int i = 0; i < kAcceptsPerRound && tcpCount < d.options.maxConnections; ++i) {
+            const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (fd < 0) {
+                if (errno == ECONNABORTED || errno == EINTR) continue;
+                return;
+            }
+            const int on = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            d.connections.emplace_back(d.options.model, PrinterIntake::Limits{d.options.maxJobBytes, d.options.holdBytes});
+            Connection& c = d.connections.back();
+            c.kind = Connection::Kind::Tcp;
+            c.fd = fd;
+            c.source = PeerText(fd);
+            c.lastByte = SteadyClock::now();
+            ++tcpCount;
+        }
+    }
+    // Deadlines: idle TCP connections close, silent lines end their job.
+    void expire(States s) {
+        const auto now = SteadyClock::now();
+        for (Connection& c : d.connections) {
+            if (c.fd < 0 || !canRead(c, s)) continue;
+            if (c.kind == Connection::Kind::Tcp) {
+                if (now - c.lastByte >= d.options.idleTimeout) closeTcp(c, JobEnd::Idle);
+            } else if ((c.intake.hasJob() || c.discarding) && now - c.lastByte >= d.options.idleEnd) {
+                endJob(c, JobEnd::Idle);
+                c.discarding = false;
+            }
+        }
+    }
+    int pollTimeout(States s) const {
+        const auto now = SteadyClock::now();
+        auto next = now + std::chrono::milliseconds(kMaxPollMs);
+        for (const Connection& c : d.connections) {
+            if (c.fd < 0 || !canRead(c, s)) continue;
+            if (c.kind == Connection::Kind::Tcp) {
+                next = std::min(next, c.lastByte + d.options.idleTimeout);
+            } else if (c.intake.hasJob() || c.discarding) {
+                next = std::min(next, c.lastByte + d.options.idleEnd);
+            }
+        }
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
+        return static_cast<int>(std::clamp<long long>(ms + 1, 0, kMaxPollMs));
+    }
+    void broadcast(States now) {
+        for (Connection& c : d.connections) {
+            ConnectionHost host(d, c);
+            c.intake.stateChanged(seen, now, host);
+        }
+        seen = now;
+    }
+    void sweep() {
+        for (auto it = d.connections.begin(); it != d.connections.end();) {
+            if (it->kind == Connection::Kind::Tcp && it->fd < 0 && it->intake.held() == 0 && it->intake.waitingAnswers() == 0) {
+                it = d.connections.erase(it);
+                --tcpCount;
+            } else {
+                ++it;
+            }
+        }
+        d.openCount = tcpCount;
+    }
+    void run();
+};
+
+void Loop::run() {
+    for (size_t i = 0; i < d.lines.size(); ++i) {
+        const Line& line = d.lines[i];
+        d.connections.emplace_back(d.options.model, PrinterIntake::Limits{d.options.maxJobBytes, d.options.holdBytes});
+        Connection& c = d.connections.back();
+        c.kind = Connection::Kind::Line;
+        c.fd = line.fd;
+        c.line = i;
+        const bool pty = line.endpoint.kind == LineEndpoint::Kind::Pty;
+        c.source = (pty ? "pty:" : "serial:") + (pty && line.endpoint.path.empty() ? line.slavePath : line.endpoint.path);
+        c.lastByte = SteadyClock::now();
+    }
+    seen = snapshot(&seenVersion);
+    while (!d.stopFlag.load()) {
+        uint64_t version = 0;
+        States s = snapshot(&version);
+        if (version != seenVersion) {
+            seenVersion = version;
+            broadcast(s);
+        }
+        sweep();
+        fds.clear();
+        polled.clear();
+        fds.push_back({d.wakeRead, POLLIN, 0});
+        const size_t firstListener = fds.size();
+        if (tcpCount < d.options.maxConnections) {
+            for (const Listener& l : d.listeners) fds.push_back({l.fd, POLLIN, 0});
+        }
+        const size_t firstConnection = fds.size();
+        for (Connection& c : d.connections) {
+            if (c.fd < 0) continue;
+            short events = 0;
+            if (canRead(c, s)) events |= POLLIN;
+            if (!c.out.empty()) events |= POLLOUT;
+            if (events == 0) continue;  // waits for room: a hang-up is seen once it is read again
+            fds.push_back({c.fd, events, 0});
+            polled.push_back(&c);
+        }
+        const int r = ::poll(fds.data(), fds.size(), pollTimeout(s));
+        if (d.stopFlag.load()) break;
+        if (r < 0 && errno != EINTR) break;
+        if (r > 0) {
+            if (fds[0].revents & POLLIN) {
+                uint8_t drain[64];
+                while (::read(d.wakeRead, drain, sizeof drain) > 0) {
+                }
+            }
+            for (size_t i = firstListener; i < firstConnection; ++i) {
+                if (fds[i].revents & POLLIN) accept(fds[i].fd);
+            }
+            for (size_t i = firstConnection; i < fds.size(); ++i) {
+                Connection& c = *polled[i - firstConnection];
+                const short ev = fds[i].revents;
+                if (ev & POLLOUT) Flush(c);
+                if (c.fd >= 0 && (ev & (POLLIN | POLLHUP | POLLERR))) readFrom(c, s);
+            }
+        }
+        expire(s);
+    }
+}
+
+}  // namespace
+
+void ServerCore::run() {
+    Loop serving(*this);
+    serving.run();
+}
+
+}  // namespace pellory::vprinter

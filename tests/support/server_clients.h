@@ -1,0 +1,98 @@
+// Test support for the printer server: hex bytes, a plain socket client of the kind point-of-sale
+// software is, a collector of the server's finished jobs, and a server started for one test.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "vprinter/printer_server.h"
+
+namespace pellory::test {
+
+using Bytes = std::vector<uint8_t>;
+
+// "1B 40 0A" -> bytes; "" -> none.
+Bytes HexBytes(const std::string& hex);
+// bytes -> "1B 40 0A".
+std::string HexText(const uint8_t* bytes, size_t n);
+inline std::string HexText(const Bytes& b) { return HexText(b.data(), b.size()); }
+
+// A TCP client: connects, writes, reads with bounded waits, closes.
+class PeerSocket {
+public:
+    // Connects to host:port ("127.0.0.1", "::1") within a few seconds; ok() tells.
+    PeerSocket(const std::string& host, uint16_t port, int receiveBuffer = 0);
+    ~PeerSocket();
+    PeerSocket(const PeerSocket&) = delete;
+    PeerSocket& operator=(const PeerSocket&) = delete;
+    bool ok() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    // Writes everything within timeoutMs; false when it could not (the server does not read).
+    bool send(const Bytes& bytes, int timeoutMs = 20000);
+    // Exactly n bytes within timeoutMs (fewer when the time ran out or the server closed).
+    Bytes read(size_t n, int timeoutMs = 10000);
+    // Whatever arrives until quietMs pass without a byte.
+    Bytes readQuiet(int quietMs);
+    // Whether the server closed the connection (end of file or reset) within timeoutMs; bytes
+    // still coming are read and dropped.
+    bool closedByServer(int timeoutMs);
+    void shutdownWrite();
+    void close();
+
+private:
+    int fd_ = -1;
+};
+
+// The server's sink: keeps every finished job, and waits for them.
+class JobCollector {
+public:
+    vprinter::PrinterServer::JobSink sink();
+    // Waits until at least n jobs came (true) or timeoutMs passed.
+    bool waitFor(size_t n, int timeoutMs = 20000);
+    std::vector<vprinter::FinishedJob> jobs() const;
+    size_t count() const;
+
+private:
+    struct Shared {
+        mutable std::mutex m;
+        std::condition_variable cv;
+        std::vector<vprinter::FinishedJob> jobs;
+    };
+    std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+};
+
+// A printer server on 127.0.0.1 (a port the system picks) unless the options say otherwise,
+// started, with its jobs collected.
+struct ServedPrinter {
+    explicit ServedPrinter(vprinter::ServerOptions options = {}, bool listenOnLoopback = true);
+    ~ServedPrinter();
+    uint16_t port(size_t i = 0) const;
+    std::unique_ptr<PeerSocket> connect(int receiveBuffer = 0) const;
+
+    vprinter::PrinterServer server;
+    JobCollector collector;
+    bool started = false;
+    std::string error;
+};
+
+// The options of a server on 127.0.0.1 with a port the system picks.
+vprinter::ServerOptions LoopbackOptions();
+
+// Waits (bounded) until pred() holds; true when it did.
+template <typename Pred>
+bool WaitUntil(Pred pred, int timeoutMs = 10000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+}  // namespace pellory::test
