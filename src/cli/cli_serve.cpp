@@ -123,7 +123,7 @@ std::optional<ServePlan> ReadServe(const ParsedArgs& a, std::string& error) {
         std::string why;
         const std::optional<vprinter::ListenAddress> address = vprinter::ParseListenAddress(text, &why);
         if (!address) {
-            error = "--listen: \"" + platform::PrintableText(text) + "\" is not HOST:PORT" + (why.empty() ? "" : " (" + why + ")");
+            error = "--listen: " + platform::PrintableText(why.empty() ? text + ": not HOST:PORT" : why);
             return std::nullopt;
         }
         o.listen.push_back(*address);

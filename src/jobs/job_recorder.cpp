@@ -59,22 +59,6 @@ struct Decoding {
 
 }  // namespace
 
-std::string_view JobEndText(JobEnd e) {
-    switch (e) {
-        case JobEnd::Closed:
-            return "closed";
-        case JobEnd::Idle:
-            return "idle";
-        case JobEnd::OverLimit:
-            return "over-limit";
-        case JobEnd::Incomplete:
-            return "incomplete";
-        case JobEnd::Failed:
-            break;
-    }
-    return "failed";
-}
-
 std::string JobJson(const FinishedJob& job, const RecordedJob& r) {
     std::string answers = "[";
     for (const vprinter::SentAnswer& a : job.answers) {
@@ -102,7 +86,7 @@ std::string JobJson(const FinishedJob& job, const RecordedJob& r) {
         .add("commands", static_cast<uint64_t>(r.commands))
         .add("unknown_commands", static_cast<uint64_t>(r.unknownCommands))
         .addRaw("answers", answers)
-        .add("ended", JobEndText(r.end))
+        .add("ended", vprinter::JobEndName(r.end))
         .add("reason", r.reason)
         .text();
 }
@@ -112,7 +96,7 @@ std::string JobLine(const RecordedJob& r) {
                        (r.bytes == 1 ? " byte" : " bytes");
     if (!r.folder.empty()) line += "  " + std::to_string(r.receipts) + (r.receipts == 1 ? " receipt" : " receipts");
     line += "  " + std::to_string(r.commands) + (r.commands == 1 ? " command" : " commands");
-    line += "  " + std::string(JobEndText(r.end));
+    line += "  " + std::string(vprinter::JobEndName(r.end));
     if (!r.reason.empty()) line += " (" + r.reason + ")";
     if (!r.folder.empty()) line += "  " + r.folder;
     return line;

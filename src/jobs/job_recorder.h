@@ -49,8 +49,6 @@ struct RecordedJob {
 std::string JobJson(const vprinter::FinishedJob& job, const RecordedJob& r);
 // The readable line of a job: "job 000001  tcp:127.0.0.1:50122  1,234 bytes  2 receipts  closed  DIR/000001".
 std::string JobLine(const RecordedJob& r);
-// "closed", "idle", "over-limit", "incomplete", "failed".
-std::string_view JobEndText(vprinter::JobEnd e);
 
 class JobRecorder {
 public:
