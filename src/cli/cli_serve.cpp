@@ -19,6 +19,7 @@
 #include "jobs/job_folder.h"
 #include "jobs/job_recorder.h"
 #include "pages/core/setup_actions.h"
+#include "platform/device_kind.h"
 #include "platform/threads.h"
 #include "vprinter/printer_server.h"
 #include "vprinter/printer_state.h"

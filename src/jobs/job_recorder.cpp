@@ -225,9 +225,9 @@ RecordedJob JobRecorder::write(const FinishedJob& job) {
                                   receipt::OfflineRoll::kMaxPictureRows, receipt::Paper::kMaxRows);
         if (roll.feed(job.bytes.data(), job.bytes.size())) roll.finish();
         if (roll.tooTall()) {
-            failed(ReceiptName(r.receipts + 1), "it would be taller than " +
+            failed(ReceiptName(r.receipts + 1), "one command in it feeds more than " +
                                                      std::to_string(receipt::OfflineRoll::kMaxPictureRows) +
-                                                     " dots in one step of the stream");
+                                                     " dots at once; nothing more of the job is drawn");
         }
 
         std::string pending;

@@ -112,7 +112,7 @@ std::string IsoTime(int64_t ms) {
     const auto t = static_cast<std::time_t>(seconds);
     std::tm utc{};
     ::gmtime_r(&t, &utc);
-    char text[40];
+    char text[96];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
                   utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, milli);
     return text;

@@ -1,39 +1,30 @@
 #include "receipt/offline_roll.h"
 
-#include <algorithm>
 #include <utility>
 
 namespace pellory::receipt {
-
-namespace {
-// A receipt that continues is looked at after each piece of this many bytes: few commands feed
-// far enough in one piece to reach the bound of the kept rows.
-constexpr size_t kContinueStep = 256;
-}  // namespace
 
 OfflineRoll::OfflineRoll(int widthDots, Pieces pieces, Take take, int64_t maxRows, int64_t continueAfter)
     : interpreter_(widthDots, Interpreter::Drawing::On, maxRows, Paper::AtBound::Stop), pieces_(pieces),
       take_(std::move(take)), maxRows_(maxRows),
       continueAfter_(pieces == Pieces::EachReceipt && continueAfter > 0 ? continueAfter : 0) {
     if (pieces_ == Pieces::EachReceipt) interpreter_.setCutSink([this](int64_t row) { cutAt(row); });
+    // A receipt that continues is looked at before each command: the rows above the next line's
+    // start are final. Only a single command that feeds past the bound of the kept rows (an image
+    // taller than maxRows less continueAfter) makes the picture too tall.
+    if (continueAfter_ > 0) {
+        interpreter_.setDecodeSink([this](const DecodedCommand&) { continueTo(interpreter_.position()); });
+    }
 }
 
 bool OfflineRoll::feed(const uint8_t* data, size_t n) {
     if (stopped_) return false;
-    if (continueAfter_ == 0) {
-        interpreter_.feed(data, n);
-        return !overflowed() && !stopped_;
-    }
-    for (size_t at = 0; at < n; at += kContinueStep) {
-        interpreter_.feed(data + at, std::min(kContinueStep, n - at));
-        // The rows above the next line's start are final.
-        if (overflowed() || !continueTo(interpreter_.position())) return false;
-    }
-    return !stopped_;
+    interpreter_.feed(data, n);
+    return !overflowed() && continueTo(interpreter_.position());
 }
 
 bool OfflineRoll::continueTo(int64_t row) {
-    while (continueAfter_ > 0 && !stopped_ && row - start_ > continueAfter_) {
+    while (continueAfter_ > 0 && !stopped_ && !overflowed() && row - start_ > continueAfter_) {
         if (!hand(start_, start_ + continueAfter_)) return false;
         start_ += continueAfter_;
         interpreter_.tearOff(start_);

@@ -10,8 +10,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -308,12 +310,14 @@ TEST_F(RecorderTest, AJobsFolderThatCannotBeWrittenIsRefusedAtOpen) {
         std::string why;
     };
     for (const Case& c : {Case{"below a file", file + "/jobs", "Not a directory"},
-                          Case{"a file itself", file, "it is not a folder"},
+                          Case{"a file itself", file, "Not a directory"},
                           Case{"on a read-only file system", "/proc/pellory-jobs", ""}}) {
         JobRecorder recorder({c.folder}, {}, {});
         std::string why;
         EXPECT_FALSE(recorder.open(&why)) << c.name;
-        if (!c.why.empty()) EXPECT_EQ(why, c.why) << c.name;
+        if (!c.why.empty()) {
+            EXPECT_EQ(why, c.why) << c.name;
+        }
         EXPECT_FALSE(why.empty()) << c.name;
     }
 }
