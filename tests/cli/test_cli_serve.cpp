@@ -115,7 +115,7 @@ protected:
         return status.Out() + status.Err();
     }
     JobFolder Job(uint64_t n) const {
-        char name[16];
+        char name[32];
         std::snprintf(name, sizeof name, "%06llu", static_cast<unsigned long long>(n));
         return {fs::path(Jobs()) / name};
     }
@@ -195,6 +195,9 @@ TEST_F(ServeTest, APseudoTerminalClientIsServedAsANetworkOneIs) {
     CliChild& server = Start({"--pty", link, "--jobs", Jobs(), "--idle-end", "0.3", "--status", "paper-end"}, false);
     ASSERT_TRUE(server.WaitForError("on the pseudo-terminal")) << server.Err();
     EXPECT_NE(Status(link).find("Lamps: Paper Error"), std::string::npos);
+    // The status run's bytes are a job of their own, once the line has been silent.
+    ASSERT_TRUE(server.WaitForOutput("job 000001")) << server.Out();
+    EXPECT_EQ(Text(Job(1).Record(), "source"), "pty:" + link);
     ASSERT_TRUE(server.Write("clear paper-end\n"));
     ASSERT_TRUE(server.WaitForOutput("state: ready\n"));
     const std::string stream = "\x1b@Pty receipt\n\x1d\x56\x42" + std::string(1, '\0');
@@ -205,7 +208,7 @@ TEST_F(ServeTest, APseudoTerminalClientIsServedAsANetworkOneIs) {
     ::cfmakeraw(&t);
     ::tcsetattr(fd, TCSANOW, &t);
     ASSERT_EQ(::write(fd, stream.data(), stream.size()), static_cast<ssize_t>(stream.size()));
-    ASSERT_TRUE(server.WaitForOutput("job 000002")) << server.Out();  // the status run was job 1
+    ASSERT_TRUE(server.WaitForOutput("job 000002")) << server.Out();
     ::close(fd);
     EXPECT_EQ(Job(2).Read("bytes.bin"), stream);
     EXPECT_EQ(Text(Job(2).Record(), "ended"), "idle");
