@@ -116,7 +116,7 @@ TEST_F(RecorderTest, CorpusStreamsAreWrittenAsReceivedDrawnAndDecodedAsTheComman
         const std::vector<std::string> receipts = folder.Receipts();
         ASSERT_EQ(receipts.size(), reference.Names().size()) << name;
         for (size_t r = 0; r < receipts.size(); ++r) {
-            char expected[32];
+            char expected[48];
             std::snprintf(expected, sizeof expected, "receipt-%02zu.png", r + 1);
             EXPECT_EQ(receipts[r], expected) << name;
             EXPECT_EQ(folder.Read(receipts[r]), reference.Read(reference.Names()[r])) << name << " " << receipts[r];
