@@ -26,6 +26,10 @@ using vprinter::JobEnd;
 
 namespace {
 
+// zlib's fastest level: a job's pictures are written some four times as fast as at its default,
+// at about twice the size, so that a job is on disk soon after its connection closed.
+constexpr int kPngCompression = 1;
+
 int64_t Milliseconds(std::chrono::system_clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
 }
@@ -214,7 +218,7 @@ RecordedJob JobRecorder::write(const FinishedJob& job) {
                                       const std::string file = ReceiptName(r.receipts + 1);
                                       std::string whyNot;
                                       if (!WriteFileInOneStep((work / file).string(), [&](const FileSink& sink) {
-                                              return receipt::WritePaperPng(paper, from, to, sink);
+                                              return receipt::WritePaperPng(paper, from, to, sink, kPngCompression);
                                           }, &whyNot)) {
                                           failed(file, whyNot);
                                           return false;
