@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <termios.h>
@@ -241,6 +242,69 @@ TEST_F(ServeTest, EachWayOfStoppingWritesTheOpenJobsAndEndsWithZero) {
         EXPECT_EQ(Text(job.Record(), "ended"), "incomplete") << how;
         server_.reset();
     }
+}
+
+// The limits given on the command line hold: a job past --max-job-bytes is kept up to there and
+// its connection closed; a connection silent for --idle-timeout is closed.
+TEST_F(ServeTest, TheLimitsOfTheCommandLineHold) {
+    CliChild& server = Start({"--listen", "127.0.0.1:0", "--jobs", Jobs(), "--max-job-bytes", "1000",
+                              "--idle-timeout", "0.5"});
+    const std::string lines = [] {
+        std::string l;
+        for (int i = 0; l.size() < 5000; ++i) l += "line " + std::to_string(i) + "\n";
+        return l;
+    }();
+    {
+        Client big(port());
+        ASSERT_TRUE(big.ok());
+        big.Send(lines);  // the server may close it before all is sent
+        ASSERT_TRUE(server.WaitForOutput("job 000001")) << server.Out();
+    }
+    Client silent(port());
+    ASSERT_TRUE(silent.Send("hello\n"));
+    ASSERT_TRUE(server.WaitForOutput("job 000002")) << server.Out();  // closed by the server, not the client
+    EXPECT_TRUE(silent.Receive(1).empty());                          // the server's end: nothing more comes
+    ASSERT_TRUE(server.Write("quit\n"));
+    EXPECT_EQ(server.Code(), 0) << server.Err();
+
+    EXPECT_EQ(Job(1).Read("bytes.bin"), lines.substr(0, 1000));
+    const QJsonObject overLimit = Job(1).Record();
+    EXPECT_EQ(Text(overLimit, "ended"), "over-limit");
+    EXPECT_GE(Number(overLimit, "received"), 1000);
+    EXPECT_EQ(Job(2).Read("bytes.bin"), "hello\n");
+    EXPECT_EQ(Text(Job(2).Record(), "ended"), "idle");
+}
+
+// --serial with --baud: the server is the printer at the far end of a line (here the slave side of
+// a pseudo-terminal pair, the test holding the master as the point-of-sale terminal would).
+TEST_F(ServeTest, ASerialLineIsServedWithTheSettingsGiven) {
+    int master = -1, slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    termios raw{};
+    ::tcgetattr(slave, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(slave, TCSANOW, &raw);
+    CliChild& server = Start({"--serial", name, "--baud", "19200", "--jobs", Jobs(), "--idle-end", "0.3"}, false);
+    ASSERT_TRUE(server.WaitForError("on the serial line")) << server.Err();
+    termios seen{};
+    ::tcgetattr(slave, &seen);
+    EXPECT_EQ(::cfgetospeed(&seen), static_cast<speed_t>(B19200));
+    const std::string stream = "\x1b@serial receipt\n\x10\x04\x01";
+    ASSERT_EQ(::write(master, stream.data(), stream.size()), static_cast<ssize_t>(stream.size()));
+    char answer = 0;
+    pollfd p{master, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 10000), 1);
+    EXPECT_EQ(::read(master, &answer, 1), 1);  // DLE EOT 1 answered on the line
+    ASSERT_TRUE(server.WaitForOutput("job 000001")) << server.Out();
+    EXPECT_EQ(Job(1).Read("bytes.bin"), stream);
+    const QJsonObject record = Job(1).Record();
+    EXPECT_EQ(Text(record, "source"), std::string("serial:") + name);
+    EXPECT_EQ(record.value("answers").toArray().size(), 1);
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Code(), 0) << server.Err();
+    ::close(slave);
+    ::close(master);
 }
 
 TEST_F(ServeTest, FaultsAtStartEndWithTheirStatusAndSayWhy) {
