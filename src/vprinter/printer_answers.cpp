@@ -5,6 +5,8 @@
 // "drawer kick-out connector pin 3 high".
 #include "vprinter/printer_answers.h"
 
+#include <algorithm>
+
 #include "protocol/command_table.h"
 
 namespace pellory::vprinter {

@@ -10,7 +10,6 @@
 // them apart from a DLE EOT reply.
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>

@@ -95,12 +95,13 @@ struct ServerOptions {
 class PrinterServer {
 public:
     // Called on a server thread once per job as it ends (never for a connection that sent
-    // nothing). It should hand the job on quickly (the recorder queues it): the connection's
-    // next job waits meanwhile.
+    // nothing), and by stop() on its caller's thread for the jobs it ends; never two calls at
+    // once. It should hand the job on quickly (the recorder queues it): every connection waits
+    // meanwhile (one thread serves them all).
     using JobSink = std::function<void(FinishedJob&& job)>;
     // Called on the connection's thread with the bytes it prints, in order, as printing goes on
     // (after the hold, if any): the window's paper. May wait in bounded steps that watch
-    // stopping(); the connection reads nothing meanwhile.
+    // stopping(); the server reads nothing meanwhile (one thread serves every connection).
     using PrintObserver = std::function<void(uint64_t job, const uint8_t* bytes, size_t n)>;
 
     explicit PrinterServer(ServerOptions options);

@@ -117,6 +117,9 @@ struct Loop {
         return d.states;
     }
     bool canRead(const Connection& c, States s) const { return c.out.size() < kOutHigh && c.intake.room(s) > 0; }
+    // Whether its silence counts: not while the printer itself keeps it from sending (its bytes
+    // wait for a state to clear). A host that does not read its answers is silent all the same.
+    bool timing(const Connection& c, States s) const { return c.intake.room(s) > 0; }
 
     void endJob(Connection& c, JobEnd end, std::string reason = {}) {
         if (c.intake.hasJob()) d.hand(EndJob(c, end, std::move(reason)));
@@ -184,7 +187,7 @@ struct Loop {
     void expire(States s) {
         const auto now = SteadyClock::now();
         for (Connection& c : d.connections) {
-            if (c.fd < 0 || !canRead(c, s)) continue;
+            if (c.fd < 0 || !timing(c, s)) continue;
             if (c.kind == Connection::Kind::Tcp) {
                 if (now - c.lastByte >= d.options.idleTimeout) closeTcp(c, JobEnd::Idle);
             } else if ((c.intake.hasJob() || c.discarding) && now - c.lastByte >= d.options.idleEnd) {
@@ -197,7 +200,7 @@ struct Loop {
         const auto now = SteadyClock::now();
         auto next = now + std::chrono::milliseconds(kMaxPollMs);
         for (const Connection& c : d.connections) {
-            if (c.fd < 0 || !canRead(c, s)) continue;
+            if (c.fd < 0 || !timing(c, s)) continue;
             if (c.kind == Connection::Kind::Tcp) {
                 next = std::min(next, c.lastByte + d.options.idleTimeout);
             } else if (c.intake.hasJob() || c.discarding) {

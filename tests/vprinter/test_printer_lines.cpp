@@ -1,6 +1,10 @@
 // The printer server on a pseudo-terminal, as software on the same machine that opens a serial
 // device path uses it: the link, answers, a job per burst ended by silence, the limit on a line.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -75,7 +79,7 @@ TEST(PrinterLines, OverTheLimitOnALineDropsTheRestOfTheBurst) {
     ASSERT_TRUE(p.served->started) << p.served->error;
     test::RawHost host(p.link);
     ASSERT_TRUE(host.open());
-    ASSERT_TRUE(host.write(Bytes(3000, 'x')));
+    ASSERT_TRUE(host.write(Bytes(100000, 'x')));
     ASSERT_TRUE(p.served->collector.waitFor(1));
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     ASSERT_TRUE(host.write(HexBytes("41")));
@@ -85,6 +89,48 @@ TEST(PrinterLines, OverTheLimitOnALineDropsTheRestOfTheBurst) {
     EXPECT_EQ(jobs[0].bytes, Bytes(1000, 'x'));
     EXPECT_EQ(HexText(jobs[1].bytes), "41");
     EXPECT_EQ(jobs[1].end, JobEnd::Idle);
+}
+
+// A serial line: the server opens the device with its line settings as the program opens its
+// ports; a pseudo-terminal's slave stands for the device, its master for the terminal at the
+// other end of the cable.
+TEST(PrinterLines, SerialLineAnswersAndEndsJobs) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    char name[128];
+    ASSERT_EQ(::ptsname_r(master, name, sizeof name), 0);
+    ServerOptions o;
+    LineEndpoint line{LineEndpoint::Kind::Serial, name};
+    line.baud = 19200;
+    o.lines.push_back(line);
+    o.idleEnd = std::chrono::milliseconds(250);
+    o.states = kOffline;
+    test::ServedPrinter p(o, false);
+    ASSERT_TRUE(p.started) << p.error;
+    termios t{};
+    ASSERT_EQ(::tcgetattr(master, &t), 0);
+    EXPECT_EQ(::cfgetospeed(&t), speed_t(B19200));  // the line's settings were put on the device
+    const Bytes job = HexBytes("1B 40 10 04 01 10 04 05 41 0A");
+    ASSERT_EQ(::write(master, job.data(), job.size()), static_cast<ssize_t>(job.size()));
+    Bytes answers;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (answers.size() < 2 && std::chrono::steady_clock::now() < deadline) {
+        uint8_t b[16];
+        pollfd pf{master, POLLIN, 0};
+        if (::poll(&pf, 1, 100) == 1) {
+            const ssize_t n = ::read(master, b, sizeof b);
+            if (n > 0) answers.insert(answers.end(), b, b + n);
+        }
+    }
+    EXPECT_EQ(HexText(answers), "1A 40");
+    ASSERT_TRUE(p.collector.waitFor(1));
+    EXPECT_EQ(p.collector.jobs().at(0).bytes, job);
+    EXPECT_EQ(p.collector.jobs().at(0).source, std::string("serial:") + name);
+    EXPECT_EQ(p.collector.jobs().at(0).end, JobEnd::Idle);
+    p.server.stop();
+    ::close(master);
 }
 
 TEST(PrinterLines, APathThatIsNoLinkIsLeftAlone) {
@@ -97,6 +143,7 @@ TEST(PrinterLines, APathThatIsNoLinkIsLeftAlone) {
     std::string error;
     EXPECT_FALSE(server.start(&error));
     EXPECT_EQ(error, path + ": exists and is not a symbolic link");
+    ASSERT_FALSE(std::filesystem::is_symlink(path));  // (reading a link to a terminal would wait)
     EXPECT_EQ(test::ReadWholeFile(path), "mine");
 }
 

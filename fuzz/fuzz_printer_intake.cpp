@@ -1,0 +1,85 @@
+// libFuzzer target for the printer server's intake (vprinter/printer_intake.h), the code every
+// connection's bytes go through, without sockets. The input chooses the limits, then a run of
+// steps: feed a piece of bytes (never more than the intake has room for), change the state, or
+// end the job. After every step the intake stays within its limits: the job's bytes, the bytes
+// waiting while printing is stopped, the splitter's head, the answers listed and those waiting.
+// What it keeps is the input's own bytes, and what it prints comes from them in order.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "protocol/command_splitter.h"
+#include "vprinter/printer_intake.h"
+
+namespace vp = pellory::vprinter;
+using pellory::fuzz::Check;
+
+namespace {
+
+struct Host : vp::PrinterIntake::Host {
+    vp::States states = 0;
+    size_t sent = 0;
+    struct {
+        size_t bytes = 0;
+        size_t size() const { return bytes; }
+    } printed;
+    void send(const uint8_t*, size_t n) override { sent += n; }
+    void print(const uint8_t*, size_t n) override { printed.bytes += n; }
+    void changeStates(vp::States set, vp::States clear) override {
+        states = static_cast<vp::States>((states | set) & ~clear);
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider in(data, size);
+    const vp::PrinterIntake::Limits limits{in.ConsumeIntegralInRange<size_t>(1, 1 << 16),
+                                           in.ConsumeIntegralInRange<size_t>(1, 1 << 12)};
+    const auto model = in.ConsumeBool() ? vp::Model::Orva58 : vp::Model::Orva80;
+    vp::PrinterIntake intake(model, limits);
+    Host host;
+    std::vector<uint8_t> fed;  // of the job in progress
+    size_t kept = 0;           // bytes kept over all jobs (the rest went over a limit)
+    while (in.remaining_bytes() > 0) {
+        const int step = in.ConsumeIntegralInRange<int>(0, 9);
+        if (step == 0) {
+            const vp::States was = host.states;
+            host.states = in.ConsumeIntegral<vp::States>() & 0x1FF;
+            intake.stateChanged(was, host.states, host);
+        } else if (step == 1) {
+            const vp::FinishedJob job = intake.takeJob();
+            Check(job.bytes.size() <= limits.maxJobBytes);
+            Check(job.receivedBytes == fed.size());
+            Check(std::equal(job.bytes.begin(), job.bytes.end(), fed.begin()));
+            fed.clear();
+        } else {
+            const size_t room = intake.room(host.states);
+            const size_t n = std::min(room, in.ConsumeIntegralInRange<size_t>(1, 512));
+            const std::vector<uint8_t> piece = in.ConsumeBytes<uint8_t>(n);
+            if (piece.empty()) continue;
+            const vp::States was = host.states;
+            const auto result = intake.feed(piece.data(), piece.size(), host.states, host);
+            kept += std::min(piece.size(), limits.maxJobBytes - std::min(limits.maxJobBytes, fed.size()));
+            fed.insert(fed.end(), piece.begin(), piece.end());
+            Check((result == vp::PrinterIntake::Fed::OverLimit) == (fed.size() > limits.maxJobBytes));
+            // A command changed the state (a drawer pulse, a recovery): the server tells the intake.
+            if (host.states != was) intake.stateChanged(was, host.states, host);
+        }
+        Check(intake.held() <= limits.holdBytes);
+        Check(intake.jobBytes() <= limits.maxJobBytes);
+        Check(intake.splitterHeld() <= pellory::protocol::PieceSplitter::kMaxHeld);
+        Check(intake.answersListed() <= vp::kMaxAnswersKept);
+        // A waiting answer (GS ( H) is an 11-byte command among the held bytes.
+        Check(intake.waitingAnswers() <= intake.held() / 11 + 1);
+        Check(intake.received() == fed.size());
+        if (!vp::StopsPrinting(host.states)) Check(intake.held() == 0);
+        // Nothing is printed twice or made up: what printed and what waits came from what was kept.
+        Check(host.printed.size() + intake.held() <= kept);
+    }
+    return 0;
+}
