@@ -32,7 +32,8 @@ using Clock = std::chrono::steady_clock;
 // A receipt of about 10 KB: text lines, a rule of dots, a cut.
 std::string TenKilobyteReceipt(int n) {
     std::string r = "\x1b@\x1b\x61\x01STORE " + std::to_string(n) + "\n\x1b\x61\x00";
-    for (int i = 0; r.size() < 9900; ++i) r += "Item " + std::to_string(i) + "   qty 1   " + std::to_string(100 + i) + ".00\n";
+    for (int i = 0; r.size() < 9900; ++i)
+        r += "Item " + std::to_string(i) + "   qty 1   " + std::to_string(100 + i) + ".00\n";
     r += std::string("\x1d\x56\x42\x00", 4);
     return r;
 }
@@ -46,11 +47,13 @@ void BM_SixtyFourConnections(benchmark::State& state) {
         std::map<std::string, Clock::time_point> written;  // by source
         jobs::JobRecorder::Options o;
         o.folder = folder;
-        jobs::JobRecorder recorder(o, [&](const jobs::RecordedJob& r) {
-            std::lock_guard<std::mutex> lock(mutex);
-            written[r.source] = Clock::now();
-            changed.notify_all();
-        }, {});
+        jobs::JobRecorder recorder(o,
+                                   [&](const jobs::RecordedJob& r) {
+                                       std::lock_guard<std::mutex> lock(mutex);
+                                       written[r.source] = Clock::now();
+                                       changed.notify_all();
+                                   },
+                                   {});
         std::string why;
         if (!recorder.open(&why)) {
             state.SkipWithError(why.c_str());
@@ -113,9 +116,11 @@ void BM_SixtyFourConnections(benchmark::State& state) {
         std::vector<double> ms, handover;
         for (size_t i = 0; i < fds.size(); ++i) {
             const auto it = written.find(sources[i]);
-            if (it != written.end()) ms.push_back(std::chrono::duration<double, std::milli>(it->second - closed[i]).count());
+            if (it != written.end())
+                ms.push_back(std::chrono::duration<double, std::milli>(it->second - closed[i]).count());
             const auto h = handed.find(sources[i]);
-            if (h != handed.end()) handover.push_back(std::chrono::duration<double, std::milli>(h->second - closed[i]).count());
+            if (h != handed.end())
+                handover.push_back(std::chrono::duration<double, std::milli>(h->second - closed[i]).count());
         }
         std::sort(ms.begin(), ms.end());
         std::sort(handover.begin(), handover.end());

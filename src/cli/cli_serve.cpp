@@ -65,7 +65,8 @@ std::optional<uint64_t> ReadCount(const std::string& text, uint64_t least, uint6
 
 std::string StateNames() {
     std::string names;
-    for (const vprinter::StateName& s : vprinter::kStateNames) names += (names.empty() ? "" : ", ") + std::string(s.name);
+    for (const vprinter::StateName& s : vprinter::kStateNames)
+        names += (names.empty() ? "" : ", ") + std::string(s.name);
     return names;
 }
 
@@ -173,7 +174,8 @@ std::optional<ServePlan> ReadServe(const ParsedArgs& a, std::string& error) {
             *c.into = static_cast<size_t>(*n);
         }
     }
-    for (const auto& [name, into] : {std::pair{"--idle-end", &o.idleEnd}, std::pair{"--idle-timeout", &o.idleTimeout}}) {
+    for (const auto& [name, into] :
+         {std::pair{"--idle-end", &o.idleEnd}, std::pair{"--idle-timeout", &o.idleTimeout}}) {
         if (const auto v = a.Value(name)) {
             const std::optional<std::chrono::milliseconds> ms = ReadSeconds(*v);
             if (!ms || ms->count() == 0) {
@@ -314,8 +316,9 @@ int Serve(Session& s, const ServePlan& plan) {
     jobs::JobRecorder::Options recording;
     recording.folder = plan.jobs.value_or("");
     recording.widthDots = vprinter::PaperDots(plan.server.model);
-    jobs::JobRecorder recorder(recording, [&output](const jobs::RecordedJob& r) { output.job(r); },
-                               [&output](const std::string& line) { output.message(line); });
+    jobs::JobRecorder recorder(
+        recording, [&output](const jobs::RecordedJob& r) { output.job(r); },
+        [&output](const std::string& line) { output.message(line); });
     std::string why;
     if (!recorder.open(&why)) {
         output.message("cannot write the jobs folder " + platform::PrintableText(recording.folder) + ": " + why);
@@ -331,7 +334,8 @@ int Serve(Session& s, const ServePlan& plan) {
         const std::string text = vprinter::ListenAddressText(a);
         output.message("listening on " + text);
         if (!vprinter::IsLoopback(a)) {
-            output.message("warning: " + text + " is not a loopback address: anyone who can reach it can print and "
+            output.message("warning: " + text +
+                           " is not a loopback address: anyone who can reach it can print and "
                            "read the printer's status");
         }
     }
@@ -360,8 +364,8 @@ int Serve(Session& s, const ServePlan& plan) {
         }
         if (const std::optional<std::string> line = input.next()) quit = !Obey(*line, server, output);
     }
-    server.stop();       // every job in progress handed to the recorder
-    recorder.finish();   // and written
+    server.stop();      // every job in progress handed to the recorder
+    recorder.finish();  // and written
     output.message("stopped; " + std::to_string(recorder.written()) + (recorder.written() == 1 ? " job" : " jobs") +
                    " received");
     return kCliDone;
@@ -384,13 +388,15 @@ Command ServeCommand() {
             "  --model M            ORVA58 or ORVA80 (default ORVA80): paper width, model name\n"
             "  --jobs DIR           where jobs are written (default pellory-jobs); --no-save: nowhere\n"
             "  --json               a JSON object per job on standard output, not a readable line\n"
-            "  --status STATES      the state at start: " + StateNames() + "\n"
-            "LIMITS: --max-connections N (default 16), --max-job-bytes N (default 16777216),\n"
-            "--idle-end SECONDS (default 2: silence on a line that ends a job), --idle-timeout\n"
-            "SECONDS (default 60: a silent connection is closed).\n"
-            "Standard input takes set STATE, clear STATE, status and quit, one a line. SIGINT,\n"
-            "SIGTERM and quit stop it: every job received is written, and the status is 0. Status 2:\n"
-            "an address or line could not be opened; 4: the jobs folder cannot be written.\n",
+            "  --status STATES      the state at start: " +
+                StateNames() +
+                "\n"
+                "LIMITS: --max-connections N (default 16), --max-job-bytes N (default 16777216),\n"
+                "--idle-end SECONDS (default 2: silence on a line that ends a job), --idle-timeout\n"
+                "SECONDS (default 60: a silent connection is closed).\n"
+                "Standard input takes set STATE, clear STATE, status and quit, one a line. SIGINT,\n"
+                "SIGTERM and quit stop it: every job received is written, and the status is 0. Status 2:\n"
+                "an address or line could not be opened; 4: the jobs folder cannot be written.\n",
             {{"--listen", "--serial", "--pty", "--baud", "--parity", "--stop", "--handshake", "--model", "--jobs",
               "--status", "--max-connections", "--max-job-bytes", "--idle-end", "--idle-timeout"},
              {"--no-save", "--json"}},

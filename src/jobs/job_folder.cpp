@@ -99,9 +99,12 @@ bool WriteFileInOneStep(const std::string& path, const std::function<bool(const 
 }
 
 bool WriteFileInOneStep(const std::string& path, const std::string& content, std::string* why) {
-    return WriteFileInOneStep(path, [&content](const FileSink& sink) {
-        return sink(reinterpret_cast<const uint8_t*>(content.data()), content.size());
-    }, why);
+    return WriteFileInOneStep(
+        path,
+        [&content](const FileSink& sink) {
+            return sink(reinterpret_cast<const uint8_t*>(content.data()), content.size());
+        },
+        why);
 }
 
 }  // namespace pellory::jobs

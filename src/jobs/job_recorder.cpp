@@ -207,48 +207,53 @@ RecordedJob JobRecorder::write(const FinishedJob& job) {
         failed(work.string(), ec ? ec.message() : "it exists");
     } else {
         std::string why;
-        if (!WriteFileInOneStep((work / "bytes.bin").string(), [&](const FileSink& sink) {
-                return sink(job.bytes.data(), job.bytes.size());
-            }, &why)) {
+        if (!WriteFileInOneStep((work / "bytes.bin").string(),
+                                [&](const FileSink& sink) { return sink(job.bytes.data(), job.bytes.size()); }, &why)) {
             failed("bytes.bin", why);
         }
 
-        receipt::OfflineRoll roll(options_.widthDots, receipt::OfflineRoll::Pieces::EachReceipt,
-                                  [&](const receipt::Paper& paper, int64_t from, int64_t to) {
-                                      const std::string file = ReceiptName(r.receipts + 1);
-                                      std::string whyNot;
-                                      if (!WriteFileInOneStep((work / file).string(), [&](const FileSink& sink) {
-                                              return receipt::WritePaperPng(paper, from, to, sink, kPngCompression);
-                                          }, &whyNot)) {
-                                          failed(file, whyNot);
-                                          return false;
-                                      }
-                                      ++r.receipts;
-                                      return true;
-                                  },
-                                  receipt::OfflineRoll::kMaxPictureRows, receipt::Paper::kMaxRows);
+        receipt::OfflineRoll roll(
+            options_.widthDots, receipt::OfflineRoll::Pieces::EachReceipt,
+            [&](const receipt::Paper& paper, int64_t from, int64_t to) {
+                const std::string file = ReceiptName(r.receipts + 1);
+                std::string whyNot;
+                if (!WriteFileInOneStep((work / file).string(),
+                                        [&](const FileSink& sink) {
+                                            return receipt::WritePaperPng(paper, from, to, sink, kPngCompression);
+                                        },
+                                        &whyNot)) {
+                    failed(file, whyNot);
+                    return false;
+                }
+                ++r.receipts;
+                return true;
+            },
+            receipt::OfflineRoll::kMaxPictureRows, receipt::Paper::kMaxRows);
         if (roll.feed(job.bytes.data(), job.bytes.size())) roll.finish();
         if (roll.tooTall()) {
             failed(ReceiptName(r.receipts + 1), "one command in it feeds more than " +
-                                                     std::to_string(receipt::OfflineRoll::kMaxPictureRows) +
-                                                     " dots at once; nothing more of the job is drawn");
+                                                    std::to_string(receipt::OfflineRoll::kMaxPictureRows) +
+                                                    " dots at once; nothing more of the job is drawn");
         }
 
         std::string pending;
-        if (!WriteFileInOneStep((work / "decoding.txt").string(), [&](const FileSink& sink) {
-                decoded = true;
-                bool ok = true;
-                const auto flush = [&] {
-                    ok = ok && sink(reinterpret_cast<const uint8_t*>(pending.data()), pending.size());
-                    pending.clear();
-                };
-                decoding.run(job.bytes, [&](const std::string& line) {
-                    pending += line;
-                    if (pending.size() >= (64u << 10)) flush();
-                });
-                flush();
-                return ok;
-            }, &why)) {
+        if (!WriteFileInOneStep((work / "decoding.txt").string(),
+                                [&](const FileSink& sink) {
+                                    decoded = true;
+                                    bool ok = true;
+                                    const auto flush = [&] {
+                                        ok = ok &&
+                                             sink(reinterpret_cast<const uint8_t*>(pending.data()), pending.size());
+                                        pending.clear();
+                                    };
+                                    decoding.run(job.bytes, [&](const std::string& line) {
+                                        pending += line;
+                                        if (pending.size() >= (64u << 10)) flush();
+                                    });
+                                    flush();
+                                    return ok;
+                                },
+                                &why)) {
             failed("decoding.txt", why);
         }
     }

@@ -29,17 +29,17 @@ namespace pellory::jobs {
 
 // What became of one job, as reported once it is written.
 struct RecordedJob {
-    uint64_t number = 0;       // its folder's number
-    std::string folder;        // the job's folder (DIR/000001); empty when not saved
+    uint64_t number = 0;  // its folder's number
+    std::string folder;   // the job's folder (DIR/000001); empty when not saved
     std::string source;
-    uint64_t bytes = 0;        // kept (bytes.bin)
-    uint64_t received = 0;     // received, over the limit too
-    size_t receipts = 0;       // pictures written
-    size_t commands = 0;       // the decoding's commands (text runs not counted)
+    uint64_t bytes = 0;     // kept (bytes.bin)
+    uint64_t received = 0;  // received, over the limit too
+    size_t receipts = 0;    // pictures written
+    size_t commands = 0;    // the decoding's commands (text runs not counted)
     size_t unknownCommands = 0;
     vprinter::JobEnd end = vprinter::JobEnd::Closed;
     std::string reason;
-    std::string json;          // the record, one line: job.json's content without its line end
+    std::string json;  // the record, one line: job.json's content without its line end
 };
 
 // The record of a job as JSON (job.json, and a line of "serve --json"): number, folder (the
@@ -53,8 +53,8 @@ std::string JobLine(const RecordedJob& r);
 class JobRecorder {
 public:
     struct Options {
-        std::string folder;  // empty: nothing is saved
-        int widthDots = 576; // the paper's width for the pictures
+        std::string folder;   // empty: nothing is saved
+        int widthDots = 576;  // the paper's width for the pictures
         // The queue holds at most this many jobs, or this many bytes of them (one job always fits);
         // the sink then waits, in steps of kFullWaitStep, until the writer has taken one.
         size_t maxQueuedJobs = 256;

@@ -9,9 +9,9 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -128,7 +128,8 @@ protected:
 TEST_F(ServeTest, CorpusStreamsPrintedOverSocketsAreWrittenAsSent) {
     const std::vector<fs::path> corpus = CorpusStreams();
     ASSERT_GE(corpus.size(), 4u) << PELLORY_ESCPOS_CORPUS << " (the shared streams) is missing";
-    const std::vector<fs::path> streams = {corpus[0], corpus[corpus.size() / 3], corpus[corpus.size() / 2], corpus.back()};
+    const std::vector<fs::path> streams = {corpus[0], corpus[corpus.size() / 3], corpus[corpus.size() / 2],
+                                           corpus.back()};
     CliChild& server = Start({"--listen", "127.0.0.1:0", "--jobs", Jobs()});
     // All connected at once, sent and closed one after another.
     std::vector<std::unique_ptr<Client>> clients;
@@ -247,8 +248,8 @@ TEST_F(ServeTest, EachWayOfStoppingWritesTheOpenJobsAndEndsWithZero) {
 // The limits given on the command line hold: a job past --max-job-bytes is kept up to there and
 // its connection closed; a connection silent for --idle-timeout is closed.
 TEST_F(ServeTest, TheLimitsOfTheCommandLineHold) {
-    CliChild& server = Start({"--listen", "127.0.0.1:0", "--jobs", Jobs(), "--max-job-bytes", "1000",
-                              "--idle-timeout", "0.5"});
+    CliChild& server =
+        Start({"--listen", "127.0.0.1:0", "--jobs", Jobs(), "--max-job-bytes", "1000", "--idle-timeout", "0.5"});
     const std::string lines = [] {
         std::string l;
         for (int i = 0; l.size() < 5000; ++i) l += "line " + std::to_string(i) + "\n";
@@ -263,7 +264,7 @@ TEST_F(ServeTest, TheLimitsOfTheCommandLineHold) {
     Client silent(port());
     ASSERT_TRUE(silent.Send("hello\n"));
     ASSERT_TRUE(server.WaitForOutput("job 000002")) << server.Out();  // closed by the server, not the client
-    EXPECT_TRUE(silent.Receive(1).empty());                          // the server's end: nothing more comes
+    EXPECT_TRUE(silent.Receive(1).empty());                           // the server's end: nothing more comes
     ASSERT_TRUE(server.Write("quit\n"));
     EXPECT_EQ(server.Code(), 0) << server.Err();
 

@@ -56,13 +56,16 @@ protected:
 
     JobRecorder& Start(JobRecorder::Options o = {}) {
         if (o.folder.empty()) o.folder = Jobs();
-        recorder_.emplace(o, [this](const RecordedJob& r) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            reports_.push_back(r);
-        }, [this](const std::string& line) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            errors_.push_back(line);
-        });
+        recorder_.emplace(
+            o,
+            [this](const RecordedJob& r) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                reports_.push_back(r);
+            },
+            [this](const std::string& line) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                errors_.push_back(line);
+            });
         std::string why;
         EXPECT_TRUE(recorder_->open(&why)) << why;
         return *recorder_;
@@ -180,9 +183,11 @@ TEST_F(RecorderTest, StringsOfTheRecordAreEscapedSoThatAJsonReaderGetsThemBack) 
     };
     const std::vector<Case> cases = {
         {"quotes and backslashes", "pty:/tmp/a \"b\" \\c", "pty:/tmp/a \"b\" \\c"},
-        {"control bytes", std::string("serial:/dev/x\x01\n\t\x1f\x7f", 18), std::string("serial:/dev/x\x01\n\t\x1f\x7f", 18)},
+        {"control bytes", std::string("serial:/dev/x\x01\n\t\x1f\x7f", 18),
+         std::string("serial:/dev/x\x01\n\t\x1f\x7f", 18)},
         {"a NUL", std::string("pty:a\0b", 7), std::string("pty:a\0b", 7)},
-        {"UTF-8", "pty:/tmp/drucker-\xc3\xa4\xe2\x82\xac\xf0\x9f\x96\xa8", "pty:/tmp/drucker-\xc3\xa4\xe2\x82\xac\xf0\x9f\x96\xa8"},
+        {"UTF-8", "pty:/tmp/drucker-\xc3\xa4\xe2\x82\xac\xf0\x9f\x96\xa8",
+         "pty:/tmp/drucker-\xc3\xa4\xe2\x82\xac\xf0\x9f\x96\xa8"},
         {"bytes that are no UTF-8", "pty:\xff\xc3(\xe2\x82", "pty:\xc3\xbf\xc3\x83(\xc3\xa2\xc2\x82"},
         {"an encoded surrogate", "pty:\xed\xa0\x80", "pty:\xc3\xad\xc2\xa0\xc2\x80"},
     };
@@ -317,9 +322,9 @@ TEST_F(RecorderTest, AJobsFolderThatCannotBeWrittenIsRefusedAtOpen) {
         std::string folder;
         std::string why;
     };
-    for (const Case& c : {Case{"below a file", file + "/jobs", "Not a directory"},
-                          Case{"a file itself", file, "Not a directory"},
-                          Case{"on a read-only file system", "/proc/pellory-jobs", ""}}) {
+    for (const Case& c :
+         {Case{"below a file", file + "/jobs", "Not a directory"}, Case{"a file itself", file, "Not a directory"},
+          Case{"on a read-only file system", "/proc/pellory-jobs", ""}}) {
         JobRecorder recorder({c.folder}, {}, {});
         std::string why;
         EXPECT_FALSE(recorder.open(&why)) << c.name;
@@ -336,10 +341,12 @@ TEST_F(RecorderTest, AFullQueueMakesTheHandOverWait) {
     std::mutex gate;
     std::unique_lock<std::mutex> held(gate);
     std::atomic<int> reported{0};
-    JobRecorder recorder({Jobs(), 576, 1, 1u << 20}, [&](const RecordedJob&) {
-        std::lock_guard<std::mutex> wait(gate);  // the writer stops here until the test lets it go
-        ++reported;
-    }, {});
+    JobRecorder recorder({Jobs(), 576, 1, 1u << 20},
+                         [&](const RecordedJob&) {
+                             std::lock_guard<std::mutex> wait(gate);  // the writer stops here until the test lets it go
+                             ++reported;
+                         },
+                         {});
     std::string why;
     ASSERT_TRUE(recorder.open(&why)) << why;
     recorder.take(MadeUpJob(1, "one\n"));  // the writer takes it and stops in the report

@@ -25,7 +25,8 @@
 
 namespace pellory::test {
 
-inline vprinter::FinishedJob MadeUpJob(uint64_t number, const std::string& bytes, std::string source = "tcp:127.0.0.1:50000") {
+inline vprinter::FinishedJob MadeUpJob(uint64_t number, const std::string& bytes,
+                                       std::string source = "tcp:127.0.0.1:50000") {
     vprinter::FinishedJob job;
     job.number = number;
     job.started = std::chrono::system_clock::now();
@@ -77,13 +78,16 @@ struct JobFolder {
     QJsonObject Record() const {
         const std::string text = Read("job.json");
         QJsonParseError error{};
-        const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(text.data(), static_cast<qsizetype>(text.size())), &error);
+        const QJsonDocument doc =
+            QJsonDocument::fromJson(QByteArray(text.data(), static_cast<qsizetype>(text.size())), &error);
         EXPECT_TRUE(doc.isObject()) << path << "/job.json: " << error.errorString().toStdString() << ": " << text;
         return doc.object();
     }
 };
 
-inline std::string Text(const QJsonObject& o, const char* key) { return o.value(QString::fromLatin1(key)).toString().toStdString(); }
+inline std::string Text(const QJsonObject& o, const char* key) {
+    return o.value(QString::fromLatin1(key)).toString().toStdString();
+}
 inline int64_t Number(const QJsonObject& o, const char* key) {
     return static_cast<int64_t>(o.value(QString::fromLatin1(key)).toDouble(-1));
 }
