@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/socket.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -91,10 +92,11 @@ protected:
 
     // Starts "serve" with args (after "serve"), its input a pipe, its output a pipe; waits until it
     // has said where it listens (when it listens) and keeps the port.
-    CliChild& Start(std::vector<std::string> args, bool listens = true) {
+    CliChild& Start(std::vector<std::string> args, bool listens = true, std::optional<rlim_t> fileSizeLimit = {}) {
         args.insert(args.begin(), "serve");
         ChildOptions o = Streams(Stream::Pipe);
         o.pipedInput = true;
+        o.fileSizeLimit = fileSizeLimit;
         server_.emplace(args, Folder(), o);
         std::string line;
         if (listens) {
@@ -306,6 +308,30 @@ TEST_F(ServeTest, ASerialLineIsServedWithTheSettingsGiven) {
     EXPECT_EQ(server.Code(), 0) << server.Err();
     ::close(slave);
     ::close(master);
+}
+
+// A job file that cannot be written (here: past the file size the program may write, as on a full
+// disk) gives an error line and a job marked failed; the server goes on and writes the next job.
+TEST_F(ServeTest, AJobThatCannotBeWrittenIsMarkedFailedAndTheServerGoesOn) {
+    CliChild& server = Start({"--listen", "127.0.0.1:0", "--jobs", Jobs()}, true, 20000);
+    {
+        Client big(port());
+        ASSERT_TRUE(big.Send("big\n" + std::string(30000, '\0')));
+    }
+    ASSERT_TRUE(server.WaitForOutput("job 000001")) << server.Out();
+    {
+        Client small(port());
+        ASSERT_TRUE(small.Send("small\n"));
+    }
+    ASSERT_TRUE(server.WaitForOutput("job 000002")) << server.Out();
+    ASSERT_TRUE(server.Write("quit\n"));
+    EXPECT_EQ(server.Code(), 0) << server.Err();
+    EXPECT_NE(server.Err().find("pellory-cli: job 000001: cannot write bytes.bin: File too large"), std::string::npos)
+        << server.Err();
+    EXPECT_NE(server.Out().find("failed (cannot write bytes.bin: File too large)"), std::string::npos) << server.Out();
+    EXPECT_EQ(Text(Job(1).Record(), "ended"), "failed");
+    EXPECT_EQ(Job(2).Read("bytes.bin"), "small\n");
+    EXPECT_EQ(Text(Job(2).Record(), "ended"), "closed");
 }
 
 TEST_F(ServeTest, FaultsAtStartEndWithTheirStatusAndSayWhy) {
