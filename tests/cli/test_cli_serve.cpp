@@ -193,10 +193,11 @@ TEST_F(ServeTest, StatusReadsEachStateSetOnStandardInput) {
 }
 
 // A client on the pseudo-terminal's link gets the same: its status, and its bytes as a job once
-// the line has been silent for --idle-end.
+// the line has been silent for --idle-end, drawn on the paper of the model given.
 TEST_F(ServeTest, APseudoTerminalClientIsServedAsANetworkOneIs) {
     const std::string link = Path("printer");
-    CliChild& server = Start({"--pty", link, "--jobs", Jobs(), "--idle-end", "0.3", "--status", "paper-end"}, false);
+    CliChild& server =
+        Start({"--pty", link, "--jobs", Jobs(), "--idle-end", "0.3", "--status", "paper-end", "--model", "orva58"}, false);
     ASSERT_TRUE(server.WaitForError("on the pseudo-terminal")) << server.Err();
     EXPECT_NE(Status(link).find("Lamps: Paper Error"), std::string::npos);
     // The status run's bytes are a job of their own, once the line has been silent.
@@ -216,7 +217,8 @@ TEST_F(ServeTest, APseudoTerminalClientIsServedAsANetworkOneIs) {
     ::close(fd);
     EXPECT_EQ(Job(2).Read("bytes.bin"), stream);
     EXPECT_EQ(Text(Job(2).Record(), "ended"), "idle");
-    EXPECT_EQ(Job(2).Receipts().size(), 1u);
+    ASSERT_EQ(Job(2).Receipts().size(), 1u);
+    EXPECT_EQ(PngWidth(Job(2).Read(Job(2).Receipts()[0])), 384);  // the ORVA58's paper
     server.Signal(SIGINT);
     EXPECT_EQ(server.Code(), 0) << server.Err();
 }
@@ -364,16 +366,19 @@ TEST_F(ServeTest, FaultsAtStartEndWithTheirStatusAndSayWhy) {
     }
 }
 
-// --json: every line of the standard output is one JSON object, a job's record.
+// --json: every line of the standard output is one JSON object, a job's record. The server goes
+// on after its standard input ends.
 TEST_F(ServeTest, JsonLinesAreTheJobsRecords) {
     CliChild& server = Start({"--listen", "127.0.0.1:0", "--no-save", "--json", "--listen", "0.0.0.0:0"});
     EXPECT_TRUE(server.WaitForError("is not a loopback address: anyone who can reach it can print")) << server.Err();
+    server.CloseInput();  // the end of standard input does not stop the server
     for (int i = 0; i < 3; ++i) {
         Client client(port());
         ASSERT_TRUE(client.Send("line " + std::to_string(i) + "\n"));
     }
     ASSERT_TRUE(server.WaitForOutput("\"number\":3"));
-    ASSERT_TRUE(server.Write("quit\n"));
+    ASSERT_TRUE(server.WaitUntilSignalsWatched());
+    server.Signal(SIGTERM);
     EXPECT_EQ(server.Code(), 0);
     std::string out = server.Out();
     size_t lines = 0;

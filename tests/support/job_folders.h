@@ -92,13 +92,15 @@ inline int64_t Number(const QJsonObject& o, const char* key) {
     return static_cast<int64_t>(o.value(QString::fromLatin1(key)).toDouble(-1));
 }
 
-// The height of a PNG from its header; -1 when it is not a PNG.
-inline int64_t PngHeight(const std::string& png) {
+// The width and height of a PNG from its header; -1 when it is not a PNG.
+inline int64_t PngHeaderNumber(const std::string& png, size_t at) {
     if (png.size() < 24 || png.compare(1, 3, "PNG") != 0) return -1;
-    int64_t h = 0;
-    for (int i = 20; i < 24; ++i) h = (h << 8) | static_cast<uint8_t>(png[static_cast<size_t>(i)]);
-    return h;
+    int64_t v = 0;
+    for (size_t i = at; i < at + 4; ++i) v = (v << 8) | static_cast<uint8_t>(png[i]);
+    return v;
 }
+inline int64_t PngWidth(const std::string& png) { return PngHeaderNumber(png, 16); }
+inline int64_t PngHeight(const std::string& png) { return PngHeaderNumber(png, 20); }
 
 // An ISO 8601 UTC time with milliseconds: "2026-12-07T20:57:29.123Z".
 inline bool IsIsoMillisecondsUtc(const std::string& t) {
