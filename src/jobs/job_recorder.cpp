@@ -61,6 +61,55 @@ struct Decoding {
     }
 };
 
+// What could not be written, and why.
+using Failed = std::function<void(const std::string& what, const std::string& why)>;
+
+// The receipts of a job's bytes, a PNG each into folder (receipt-01.png, ...), in one step each.
+// The pictures written; a picture that cannot be written ends the drawing.
+size_t WriteReceipts(const std::vector<uint8_t>& bytes, int widthDots, const fs::path& folder, const Failed& failed) {
+    size_t written = 0;
+    receipt::OfflineRoll roll(
+        widthDots, receipt::OfflineRoll::Pieces::EachReceipt,
+        [&](const receipt::Paper& paper, int64_t from, int64_t to) {
+            const std::string file = ReceiptName(written + 1);
+            std::string why;
+            if (!WriteFileInOneStep((folder / file).string(),
+                                    [&](const FileSink& sink) {
+                                        return receipt::WritePaperPng(paper, from, to, sink, kPngCompression);
+                                    },
+                                    &why)) {
+                failed(file, why);
+                return false;
+            }
+            ++written;
+            return true;
+        },
+        receipt::OfflineRoll::kMaxPictureRows, receipt::Paper::kMaxRows);
+    if (roll.feed(bytes.data(), bytes.size())) roll.finish();
+    if (roll.tooTall()) {
+        failed(ReceiptName(written + 1), "one command in it feeds more than " +
+                                             std::to_string(receipt::OfflineRoll::kMaxPictureRows) +
+                                             " dots at once; nothing more of the job is drawn");
+    }
+    return written;
+}
+
+// The decoding of a job's bytes to sink, in pieces of about 64 KiB. False when the sink refused.
+bool WriteDecoding(const std::vector<uint8_t>& bytes, Decoding& decoding, const FileSink& sink) {
+    std::string pending;
+    bool ok = true;
+    const auto flush = [&] {
+        ok = ok && sink(reinterpret_cast<const uint8_t*>(pending.data()), pending.size());
+        pending.clear();
+    };
+    decoding.run(bytes, [&](const std::string& line) {
+        pending += line;
+        if (pending.size() >= (64u << 10)) flush();
+    });
+    flush();
+    return ok;
+}
+
 }  // namespace
 
 std::string JobJson(const FinishedJob& job, const RecordedJob& r) {
@@ -212,46 +261,11 @@ RecordedJob JobRecorder::write(const FinishedJob& job) {
             failed("bytes.bin", why);
         }
 
-        receipt::OfflineRoll roll(
-            options_.widthDots, receipt::OfflineRoll::Pieces::EachReceipt,
-            [&](const receipt::Paper& paper, int64_t from, int64_t to) {
-                const std::string file = ReceiptName(r.receipts + 1);
-                std::string whyNot;
-                if (!WriteFileInOneStep((work / file).string(),
-                                        [&](const FileSink& sink) {
-                                            return receipt::WritePaperPng(paper, from, to, sink, kPngCompression);
-                                        },
-                                        &whyNot)) {
-                    failed(file, whyNot);
-                    return false;
-                }
-                ++r.receipts;
-                return true;
-            },
-            receipt::OfflineRoll::kMaxPictureRows, receipt::Paper::kMaxRows);
-        if (roll.feed(job.bytes.data(), job.bytes.size())) roll.finish();
-        if (roll.tooTall()) {
-            failed(ReceiptName(r.receipts + 1), "one command in it feeds more than " +
-                                                    std::to_string(receipt::OfflineRoll::kMaxPictureRows) +
-                                                    " dots at once; nothing more of the job is drawn");
-        }
-
-        std::string pending;
+        r.receipts = WriteReceipts(job.bytes, options_.widthDots, work, failed);
         if (!WriteFileInOneStep((work / "decoding.txt").string(),
                                 [&](const FileSink& sink) {
                                     decoded = true;
-                                    bool ok = true;
-                                    const auto flush = [&] {
-                                        ok = ok &&
-                                             sink(reinterpret_cast<const uint8_t*>(pending.data()), pending.size());
-                                        pending.clear();
-                                    };
-                                    decoding.run(job.bytes, [&](const std::string& line) {
-                                        pending += line;
-                                        if (pending.size() >= (64u << 10)) flush();
-                                    });
-                                    flush();
-                                    return ok;
+                                    return WriteDecoding(job.bytes, decoding, sink);
                                 },
                                 &why)) {
             failed("decoding.txt", why);
