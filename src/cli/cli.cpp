@@ -313,6 +313,7 @@ struct PlannedRun {
     int portNumber = 0;
     std::optional<charset::PrinterState> encoding;  // of text arguments; nothing for "bytes"
     bool offline = false;                           // a command that uses no port
+    bool runsUntilStopped = false;                  // a stop request is its normal end (serve)
 };
 
 // Reads the arguments without opening or reading anything. Returns the exit status when the run
@@ -366,6 +367,7 @@ std::optional<int> PlanRun(const std::vector<std::string>& args, std::ostream& o
     if (!action) return BadArguments(err, error, command->name);
     plan.action = std::move(*action);
     plan.offline = IsOfflineCommand(command->name);
+    plan.runsUntilStopped = RunsUntilStopped(command->name);
 
     if (!ResolveEncoding(options.encoding, options.charsetN, plan.encoding, error)) {
         return BadArguments(err, error, nullptr);
@@ -438,7 +440,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         rows = session.history.Rows();
         bytesSent = session.history.BytesHandedOver();
     }
-    if (const int stopSignal = platform::StopReason(); stopSignal > 0) {
+    if (const int stopSignal = platform::StopReason(); stopSignal > 0 && !plan.runsUntilStopped) {
         err << kCliProgram << ": stopped by " << SignalName(stopSignal)
             << (plan.offline ? "; nothing more was written.\n" : "; nothing more was sent, and the port was closed.\n");
         code = kCliStoppedBase + stopSignal;

@@ -685,6 +685,7 @@ const std::vector<Command>& Commands() {
                      "One line per command: offset (hex), bytes, mnemonic and meaning. INPUT is a file,\n"
                      "or - for standard input.\n",
                      {}, PrepareDecode});
+        v.push_back(ServeCommand());
         return v;
     }();
     return all;

@@ -161,6 +161,7 @@ bool ParseArgs(const std::vector<std::string>& args, const ArgRules& rules, Pars
                 error = name + " needs a value";
                 return false;
             }
+            out.all[name].push_back(out.values[name]);
         } else if (flag && eq == std::string::npos) {
             out.flags.insert(name);
         } else if (flag) {

@@ -259,7 +259,8 @@ struct ArgRules {
 
 struct ParsedArgs {
     std::vector<std::string> positional;
-    std::map<std::string, std::string> values;
+    std::map<std::string, std::string> values;           // the last value of each option
+    std::map<std::string, std::vector<std::string>> all;  // every value, in order (repeatable options)
     std::set<std::string> flags;
     bool help = false;
 
@@ -267,6 +268,10 @@ struct ParsedArgs {
         const auto it = values.find(name);
         if (it == values.end()) return std::nullopt;
         return it->second;
+    }
+    std::vector<std::string> Values(const std::string& name) const {
+        const auto it = all.find(name);
+        return it == all.end() ? std::vector<std::string>{} : it->second;
     }
     bool Flag(const std::string& name) const { return flags.count(name) != 0; }
 };
@@ -312,6 +317,10 @@ std::optional<Action> PrepareDecode(const ParsedArgs& a, std::string& error);
 int WriteReceipt(const std::vector<uint8_t>& stream, int widthDots, const std::string& path, std::ostream& err);
 // Whether a command works on files alone, with no port ("render", "decode").
 bool IsOfflineCommand(std::string_view name);
+// "serve", the printer server (cli_serve.cpp): a stop request (a signal) is the end it runs until,
+// so it ends with status 0.
+Command ServeCommand();
+inline bool RunsUntilStopped(std::string_view name) { return name == "serve"; }
 
 // --receipt: what the program's own virtual printer prints, drawn on a thread of its own as the
 // bytes arrive (as WriteReceipt draws a stream), so that nothing of the stream is kept but the

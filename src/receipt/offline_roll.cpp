@@ -4,16 +4,32 @@
 
 namespace pellory::receipt {
 
-OfflineRoll::OfflineRoll(int widthDots, Pieces pieces, Take take, int64_t maxRows)
+OfflineRoll::OfflineRoll(int widthDots, Pieces pieces, Take take, int64_t maxRows, int64_t continueAfter)
     : interpreter_(widthDots, Interpreter::Drawing::On, maxRows, Paper::AtBound::Stop), pieces_(pieces),
-      take_(std::move(take)), maxRows_(maxRows) {
+      take_(std::move(take)), maxRows_(maxRows),
+      continueAfter_(pieces == Pieces::EachReceipt && continueAfter > 0 ? continueAfter : 0) {
     if (pieces_ == Pieces::EachReceipt) interpreter_.setCutSink([this](int64_t row) { cutAt(row); });
+    // A receipt that continues is looked at before each command: the rows above the next line's
+    // start are final. Only a single command that feeds past the bound of the kept rows (an image
+    // taller than maxRows less continueAfter) makes the picture too tall.
+    if (continueAfter_ > 0) {
+        interpreter_.setDecodeSink([this](const DecodedCommand&) { continueTo(interpreter_.position()); });
+    }
 }
 
 bool OfflineRoll::feed(const uint8_t* data, size_t n) {
     if (stopped_) return false;
     interpreter_.feed(data, n);
-    return !overflowed() && !stopped_;
+    return !overflowed() && continueTo(interpreter_.position());
+}
+
+bool OfflineRoll::continueTo(int64_t row) {
+    while (continueAfter_ > 0 && !stopped_ && !overflowed() && row - start_ > continueAfter_) {
+        if (!hand(start_, start_ + continueAfter_)) return false;
+        start_ += continueAfter_;
+        interpreter_.tearOff(start_);
+    }
+    return !stopped_;
 }
 
 bool OfflineRoll::finish() {
@@ -22,6 +38,7 @@ bool OfflineRoll::finish() {
     if (overflowed() || stopped_) return false;
     const Paper& paper = interpreter_.paper();
     if (pieces_ == Pieces::WholeRoll) return hand(paper.firstRow(), paper.endRow());
+    if (!continueTo(paper.endRow())) return false;
     if (paper.endRow() > start_ && hasInk(start_, paper.endRow())) return hand(start_, paper.endRow());
     return true;
 }
@@ -33,7 +50,7 @@ bool OfflineRoll::overflowed() {
 }
 
 void OfflineRoll::cutAt(int64_t row) {
-    if (stopped_ || overflowed()) return;
+    if (stopped_ || overflowed() || !continueTo(row)) return;
     if (row > start_ && !hand(start_, row)) return;
     interpreter_.tearOff(row + 1);
     start_ = row + 1;

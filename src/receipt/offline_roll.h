@@ -4,7 +4,9 @@
 // soon as it is complete and then let go, so that only one receipt is held at a time.
 //
 // No picture may be taller than its bound (kMaxPictureRows unless given): past it the drawing
-// stops (tooTall()), nothing of that picture is handed out, and nothing more is drawn.
+// stops (tooTall()), nothing of that picture is handed out, and nothing more is drawn. Receipt by
+// receipt, a receipt may instead continue in further pictures once it is taller than a given
+// height (the printer server's 2 m roll): then each picture is at most that tall, and none is lost.
 #pragma once
 
 #include <cstddef>
@@ -26,7 +28,9 @@ public:
     // not be written, or the drawing is to end).
     using Take = std::function<bool(const Paper& paper, int64_t fromRow, int64_t toRow)>;
 
-    OfflineRoll(int widthDots, Pieces pieces, Take take, int64_t maxRows = kMaxPictureRows);
+    // continueAfter (EachReceipt only; 0: none): a receipt taller than this many rows is handed out
+    // in pictures of this many rows, the last one holding the rest.
+    OfflineRoll(int widthDots, Pieces pieces, Take take, int64_t maxRows = kMaxPictureRows, int64_t continueAfter = 0);
 
     // Takes the next bytes of the stream. False once the drawing has stopped.
     bool feed(const uint8_t* data, size_t n);
@@ -41,6 +45,8 @@ public:
 
 private:
     void cutAt(int64_t row);
+    // Hands out the full pieces of a receipt that continues, up to row.
+    bool continueTo(int64_t row);
     bool overflowed();
     bool hasInk(int64_t fromRow, int64_t toRow) const;
     bool hand(int64_t fromRow, int64_t toRow);
@@ -49,6 +55,7 @@ private:
     Pieces pieces_;
     Take take_;
     int64_t maxRows_;
+    int64_t continueAfter_;
     int64_t start_ = 0;  // the first row of the receipt being printed
     bool stopped_ = false;
     bool tooTall_ = false;

@@ -60,8 +60,8 @@ private:
 // The zlib stream of the image data, cut into IDAT chunks as it grows.
 class ImageData {
 public:
-    explicit ImageData(PngChunks& chunks) : chunks_(chunks), out_(kChunkData) {
-        ok_ = deflateInit(&z_, Z_DEFAULT_COMPRESSION) == Z_OK;
+    ImageData(PngChunks& chunks, int compression) : chunks_(chunks), out_(kChunkData) {
+        ok_ = deflateInit(&z_, compression) == Z_OK;
     }
     ~ImageData() { deflateEnd(&z_); }
     ImageData(const ImageData&) = delete;
@@ -98,7 +98,7 @@ private:
 
 }  // namespace
 
-bool WritePaperPng(const Paper& paper, int64_t fromRow, int64_t toRow, const ByteSink& sink) {
+bool WritePaperPng(const Paper& paper, int64_t fromRow, int64_t toRow, const ByteSink& sink, int compression) {
     fromRow = std::max(fromRow, paper.firstRow());
     toRow = std::min(toRow, paper.endRow());
     const int64_t rows = std::max<int64_t>(toRow - fromRow, 0);
@@ -113,7 +113,7 @@ bool WritePaperPng(const Paper& paper, int64_t fromRow, int64_t toRow, const Byt
         !chunks.Chunk("PLTE", palette, sizeof palette)) {
         return false;
     }
-    ImageData data(chunks);
+    ImageData data(chunks, compression);
     // Each line: its filter byte (none), then four pixels a byte.
     const size_t lineBytes = static_cast<size_t>((width + 3) / 4);
     std::vector<uint8_t> line(1 + 2 * paper.stride(), 0);

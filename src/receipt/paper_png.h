@@ -16,8 +16,9 @@ namespace pellory::receipt {
 using ByteSink = std::function<bool(const uint8_t* data, size_t n)>;
 
 // Writes rows [fromRow, toRow) of the paper (limited to the kept rows; one white row when none)
-// as a PNG to sink. False when the sink refused bytes.
-bool WritePaperPng(const Paper& paper, int64_t fromRow, int64_t toRow, const ByteSink& sink);
+// as a PNG to sink. False when the sink refused bytes. compression: zlib's level, 1 (fastest, some
+// twice the size) to 9; -1 its default, which the pictures of render and --receipt use.
+bool WritePaperPng(const Paper& paper, int64_t fromRow, int64_t toRow, const ByteSink& sink, int compression = -1);
 
 // The grey of a cut's dashes, and their length: 8 dots grey, 8 dots gap.
 inline constexpr uint8_t kCutGreyLevel = 128;

@@ -599,7 +599,7 @@ TEST_F(CliTest, HelpForTheProgramAndEveryCommand) {
     const std::vector<std::string> commands = {"probe", "status",   "scan",      "sample",   "set",
                                                "printer-baud", "printer-handshake", "text", "hex", "feed",
                                                "send-file", "hex-file", "barcode", "image", "listen", "encodings",
-                                               "render", "decode"};
+                                               "render", "decode", "serve"};
     EXPECT_EQ(app::CliCommands(), commands);
     const CliRun help = Cli({"--help"});
     EXPECT_EQ(help.code, app::kCliDone);

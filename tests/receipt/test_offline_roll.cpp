@@ -29,7 +29,7 @@ struct Drawn {
 };
 
 Drawn Draw(const Bytes& stream, OfflineRoll::Pieces pieces, int64_t maxRows = OfflineRoll::kMaxPictureRows,
-           size_t refuseAfter = SIZE_MAX) {
+           size_t refuseAfter = SIZE_MAX, int64_t continueAfter = 0) {
     Drawn d;
     OfflineRoll roll(kOrva58Dots, pieces, [&](const Paper& p, int64_t from, int64_t to) {
         Picture pic{from, to, 0, p.firstRow(), p.endRow()};
@@ -37,7 +37,7 @@ Drawn Draw(const Bytes& stream, OfflineRoll::Pieces pieces, int64_t maxRows = Of
             for (int x = 0; x < p.width(); ++x) pic.ink += p.dot(x, y);
         d.pictures.push_back(pic);
         return d.pictures.size() < refuseAfter;
-    }, maxRows);
+    }, maxRows, continueAfter);
     for (size_t at = 0; at < stream.size() && d.fed; at += 1000) {
         d.fed = roll.feed(stream.data() + at, std::min<size_t>(1000, stream.size() - at));
     }
@@ -126,6 +126,41 @@ TEST(OfflineRoll, APictureTallerThanTheBoundStopsTheDrawingWithNothingOfIt) {
     EXPECT_FALSE(fits.tooTall);
     ASSERT_EQ(fits.pictures.size(), 1u);
     EXPECT_EQ(fits.pictures[0].to, 3 * 331);
+}
+
+// A receipt taller than the height given continues in further pictures of that height: every row
+// and every dot is in exactly one picture, in order, none taller, and a cut still ends a receipt.
+TEST(OfflineRoll, AReceiptTallerThanTheGivenHeightContinuesInFurtherPictures) {
+    struct Case {
+        const char* name;
+        Bytes stream;
+        int64_t continueAfter;
+        std::vector<int64_t> heights;
+    };
+    Bytes blankFeed;
+    for (int i = 0; i < 8; ++i) blankFeed = Cat({blankFeed, B({0x1B, 0x4A, 250})});  // 2,000 rows in a few bytes
+    const std::vector<Case> cases = {
+        {"ten lines, then a cut", Cat({Lines("tall", 10), kCut}), 100, {100, 100, 100, 30}},
+        {"exactly the height", Cat({Lines("x", 3), kCut, Lines("y", 1), kCut}), 99, {99, 33}},
+        {"tall receipt, then a short one and a rest", Cat({Lines("a", 7), kCut, Lines("b", 2), kCut, Lines("c", 4)}), 100,
+         {100, 100, 31, 66, 100, 32}},
+        {"long blank feeds between lines", Cat({T("top\n"), blankFeed, T("bottom\n"), kCut}), 500,
+         {500, 500, 500, 500, 66}},
+    };
+    for (const Case& c : cases) {
+        const Drawn d = Draw(c.stream, OfflineRoll::Pieces::EachReceipt, 1000, SIZE_MAX, c.continueAfter);
+        EXPECT_TRUE(d.finished) << c.name;
+        EXPECT_FALSE(d.tooTall) << c.name;
+        std::vector<int64_t> heights;
+        size_t ink = 0;
+        for (const Picture& p : d.pictures) {
+            heights.push_back(p.to - p.from);
+            ink += p.ink;
+        }
+        EXPECT_EQ(heights, c.heights) << c.name;
+        // Nothing lost: the pieces hold the ink of the whole roll.
+        EXPECT_EQ(ink, Draw(c.stream, OfflineRoll::Pieces::WholeRoll, 100000).pictures.at(0).ink) << c.name;
+    }
 }
 
 TEST(OfflineRoll, ATakeThatRefusesStopsTheDrawing) {

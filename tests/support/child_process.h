@@ -164,6 +164,25 @@ public:
         return true;
     }
 
+    // Reads the error file until it holds text; the text from there to the end of its line in
+    // *line. False when the program ended or the watchdog ran out first.
+    bool WaitForError(const std::string& text, std::string* line = nullptr) {
+        const auto until = std::chrono::steady_clock::now() + kChildWatchdog;
+        for (;;) {
+            const std::string err = Err();
+            const size_t at = err.find(text);
+            if (at != std::string::npos && err.find('\n', at) != std::string::npos) {
+                if (line) *line = err.substr(at, err.find('\n', at) - at);
+                return true;
+            }
+            siginfo_t ended{};
+            const bool gone = ::waitid(P_PID, static_cast<id_t>(pid_), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                              ended.si_pid == pid_;
+            if (gone || std::chrono::steady_clock::now() >= until) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
     // Waits until the program blocks SIGINT, SIGTERM and SIGHUP (its watcher of signals is in
     // place, so a signal now asks it to stop), or the watchdog runs out.
     bool WaitUntilSignalsWatched(std::chrono::seconds watchdog = std::chrono::seconds(60)) const {

@@ -1,0 +1,140 @@
+// The printer server with the job recorder, as "pellory-cli serve" runs them: 64 connections at
+// once, each sending a 10 KB receipt and closing. Counters: "lost" (jobs not reported written),
+// "median_ms" and "p99_ms", the time from a client's close to its job folder being in place
+// (renamed, every file written), "handover_median_ms" the time from the close to the server handing
+// the job to the recorder, and "jobs". Runs once; the jobs go to a folder under /tmp that is
+// removed afterwards.
+#include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "jobs/job_recorder.h"
+#include "vprinter/printer_server.h"
+
+namespace {
+
+using namespace pellory;
+using Clock = std::chrono::steady_clock;
+
+// A receipt of about 10 KB: text lines, a rule of dots, a cut.
+std::string TenKilobyteReceipt(int n) {
+    std::string r = "\x1b@\x1b\x61\x01STORE " + std::to_string(n) + "\n\x1b\x61\x00";
+    for (int i = 0; r.size() < 9900; ++i)
+        r += "Item " + std::to_string(i) + "   qty 1   " + std::to_string(100 + i) + ".00\n";
+    r += std::string("\x1d\x56\x42\x00", 4);
+    return r;
+}
+
+void BM_SixtyFourConnections(benchmark::State& state) {
+    constexpr int kClients = 64;
+    const std::string folder = "/tmp/pellory_bench_jobs_" + std::to_string(::getpid());
+    for (auto _ : state) {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::map<std::string, Clock::time_point> written;  // by source
+        jobs::JobRecorder::Options o;
+        o.folder = folder;
+        jobs::JobRecorder recorder(o,
+                                   [&](const jobs::RecordedJob& r) {
+                                       std::lock_guard<std::mutex> lock(mutex);
+                                       written[r.source] = Clock::now();
+                                       changed.notify_all();
+                                   },
+                                   {});
+        std::string why;
+        if (!recorder.open(&why)) {
+            state.SkipWithError(why.c_str());
+            return;
+        }
+        vprinter::ServerOptions so;
+        so.listen.push_back({"127.0.0.1", 0});
+        so.maxConnections = kClients;
+        vprinter::PrinterServer server(so);
+        std::map<std::string, Clock::time_point> handed;  // by source, when the server handed it over
+        server.setJobSink([&](vprinter::FinishedJob&& job) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                handed[job.source] = Clock::now();
+            }
+            recorder.take(std::move(job));
+        });
+        if (!server.start(&why)) {
+            state.SkipWithError(why.c_str());
+            return;
+        }
+        const uint16_t port = server.boundAddresses().at(0).port;
+        std::vector<int> fds;
+        std::vector<std::string> sources;
+        for (int i = 0; i < kClients; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(port);
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) continue;
+            sockaddr_in local{};
+            socklen_t length = sizeof local;
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+            fds.push_back(fd);
+            sources.push_back("tcp:127.0.0.1:" + std::to_string(ntohs(local.sin_port)));
+        }
+        // Everyone sends at once, then each closes; the close is the moment measured from.
+        std::vector<Clock::time_point> closed(fds.size());
+        std::vector<std::thread> senders;
+        for (size_t i = 0; i < fds.size(); ++i) {
+            senders.emplace_back([&, i] {
+                const std::string receipt = TenKilobyteReceipt(static_cast<int>(i));
+                for (size_t done = 0; done < receipt.size();) {
+                    const ssize_t n = ::send(fds[i], receipt.data() + done, receipt.size() - done, MSG_NOSIGNAL);
+                    if (n <= 0) break;
+                    done += static_cast<size_t>(n);
+                }
+                closed[i] = Clock::now();
+                ::close(fds[i]);
+            });
+        }
+        for (std::thread& t : senders) t.join();
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait_for(lock, std::chrono::seconds(30), [&] { return written.size() >= fds.size(); });
+        }
+        server.stop();
+        recorder.finish();
+        std::vector<double> ms, handover;
+        for (size_t i = 0; i < fds.size(); ++i) {
+            const auto it = written.find(sources[i]);
+            if (it != written.end())
+                ms.push_back(std::chrono::duration<double, std::milli>(it->second - closed[i]).count());
+            const auto h = handed.find(sources[i]);
+            if (h != handed.end())
+                handover.push_back(std::chrono::duration<double, std::milli>(h->second - closed[i]).count());
+        }
+        std::sort(ms.begin(), ms.end());
+        std::sort(handover.begin(), handover.end());
+        state.counters["handover_median_ms"] = handover.empty() ? -1 : handover[handover.size() / 2];
+        state.counters["jobs"] = static_cast<double>(ms.size());
+        state.counters["lost"] = static_cast<double>(kClients - static_cast<int>(ms.size()));
+        state.counters["median_ms"] = ms.empty() ? -1 : ms[ms.size() / 2];
+        state.counters["p99_ms"] = ms.empty() ? -1 : ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
+}
+BENCHMARK(BM_SixtyFourConnections)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,39 @@
+// The jobs folder on disk: the names of the job folders in it (000001, 000002, ..., more digits past
+// 999999), the number the next job takes, whether it can be written, and files written in one step.
+//
+// A job folder is made as NNNNNN.tmp and renamed to NNNNNN once everything in it is written, and
+// each file in it is written under a temporary name and renamed: a reader of the jobs folder never
+// sees a job folder that is still being filled, nor half a file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace pellory::jobs {
+
+// "000042": the job number, zero-padded to six digits.
+std::string JobFolderName(uint64_t number);
+// The folder being filled: "000042.tmp".
+std::string JobWorkName(uint64_t number);
+
+// The highest job number among the folders of dir whose names are all digits; 0 for none (or no
+// such folder).
+uint64_t HighestJobNumber(const std::string& dir);
+
+// Makes dir when it is missing and checks that files can be made in it (by making one and removing
+// it). False with the reason ("Permission denied", "Not a directory", ...) in *why.
+bool PrepareJobsFolder(const std::string& dir, std::string* why);
+
+// Takes the next bytes of a file; false when they could not be written, which ends the writing.
+using FileSink = std::function<bool(const uint8_t* data, size_t n)>;
+
+// Writes the file at path in one step: fill writes its bytes to the sink it is given, into a new
+// file in the same folder, which then takes path's name. fill returns false to give up. False
+// with the reason in *why when it could not be written (no file is left at path then, nor a
+// temporary one).
+bool WriteFileInOneStep(const std::string& path, const std::function<bool(const FileSink&)>& fill, std::string* why);
+bool WriteFileInOneStep(const std::string& path, const std::string& content, std::string* why);
+
+}  // namespace pellory::jobs

@@ -1,0 +1,305 @@
+#include "jobs/job_recorder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <utility>
+
+#include "jobs/job_folder.h"
+#include "jobs/json_text.h"
+#include "protocol/hex.h"
+#include "receipt/decoding.h"
+#include "receipt/interpreter.h"
+#include "receipt/offline_roll.h"
+#include "receipt/paper.h"
+#include "receipt/paper_png.h"
+
+namespace pellory::jobs {
+
+namespace fs = std::filesystem;
+using vprinter::FinishedJob;
+using vprinter::JobEnd;
+
+namespace {
+
+// zlib's fastest level: a job's pictures are written some four times as fast as at its default,
+// at about twice the size, so that a job is on disk soon after its connection closed.
+constexpr int kPngCompression = 1;
+
+int64_t Milliseconds(std::chrono::system_clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+}
+
+std::string ReceiptName(size_t number) {
+    char name[40];
+    std::snprintf(name, sizeof name, "receipt-%02zu.png", number);
+    return name;
+}
+
+// The decoding of a job's bytes as "pellory-cli decode" prints it (the printer's start-up state),
+// handed out line by line, with the commands counted.
+struct Decoding {
+    size_t commands = 0;
+    size_t unknown = 0;
+
+    // lines may be empty: only the counting is wanted.
+    void run(const std::vector<uint8_t>& bytes, const std::function<void(const std::string&)>& lines) {
+        receipt::Interpreter printer(receipt::kOrva58Dots, receipt::Interpreter::Drawing::Off);
+        printer.setDecodeSink([&](const receipt::DecodedCommand& c) {
+            if (!c.text) {
+                ++commands;
+                if (!c.known) ++unknown;
+            }
+            if (lines) lines(receipt::FormatDecoded(c) + '\n');
+        });
+        printer.feed(bytes.data(), bytes.size());
+        printer.finish();
+    }
+};
+
+// What could not be written, and why.
+using Failed = std::function<void(const std::string& what, const std::string& why)>;
+
+// The receipts of a job's bytes, a PNG each into folder (receipt-01.png, ...), in one step each.
+// The pictures written; a picture that cannot be written ends the drawing.
+size_t WriteReceipts(const std::vector<uint8_t>& bytes, int widthDots, const fs::path& folder, const Failed& failed) {
+    size_t written = 0;
+    receipt::OfflineRoll roll(
+        widthDots, receipt::OfflineRoll::Pieces::EachReceipt,
+        [&](const receipt::Paper& paper, int64_t from, int64_t to) {
+            const std::string file = ReceiptName(written + 1);
+            std::string why;
+            if (!WriteFileInOneStep((folder / file).string(),
+                                    [&](const FileSink& sink) {
+                                        return receipt::WritePaperPng(paper, from, to, sink, kPngCompression);
+                                    },
+                                    &why)) {
+                failed(file, why);
+                return false;
+            }
+            ++written;
+            return true;
+        },
+        receipt::OfflineRoll::kMaxPictureRows, receipt::Paper::kMaxRows);
+    if (roll.feed(bytes.data(), bytes.size())) roll.finish();
+    if (roll.tooTall()) {
+        failed(ReceiptName(written + 1), "one command in it feeds more than " +
+                                             std::to_string(receipt::OfflineRoll::kMaxPictureRows) +
+                                             " dots at once; nothing more of the job is drawn");
+    }
+    return written;
+}
+
+// The decoding of a job's bytes to sink, in pieces of about 64 KiB. False when the sink refused.
+bool WriteDecoding(const std::vector<uint8_t>& bytes, Decoding& decoding, const FileSink& sink) {
+    std::string pending;
+    bool ok = true;
+    const auto flush = [&] {
+        ok = ok && sink(reinterpret_cast<const uint8_t*>(pending.data()), pending.size());
+        pending.clear();
+    };
+    decoding.run(bytes, [&](const std::string& line) {
+        pending += line;
+        if (pending.size() >= (64u << 10)) flush();
+    });
+    flush();
+    return ok;
+}
+
+}  // namespace
+
+std::string JobJson(const FinishedJob& job, const RecordedJob& r) {
+    std::string answers = "[";
+    for (const vprinter::SentAnswer& a : job.answers) {
+        if (answers.size() > 1) answers += ',';
+        answers += JsonObject()
+                       .add("offset", a.offset)
+                       .add("request", a.request)
+                       .add("bytes", protocol::hex::Spaced(a.bytes.data(), a.bytes.size()))
+                       .text();
+    }
+    answers += ']';
+    JsonObject o;
+    o.add("number", r.number);
+    if (r.folder.empty()) {
+        o.addRaw("folder", "null");
+    } else {
+        o.add("folder", JobFolderName(r.number));
+    }
+    return o.add("start", IsoTime(Milliseconds(job.started)))
+        .add("end", IsoTime(Milliseconds(job.ended)))
+        .add("source", r.source)
+        .add("bytes", r.bytes)
+        .add("received", r.received)
+        .add("receipts", static_cast<uint64_t>(r.receipts))
+        .add("commands", static_cast<uint64_t>(r.commands))
+        .add("unknown_commands", static_cast<uint64_t>(r.unknownCommands))
+        .addRaw("answers", answers)
+        .add("ended", vprinter::JobEndName(r.end))
+        .add("reason", r.reason)
+        .text();
+}
+
+std::string JobLine(const RecordedJob& r) {
+    std::string line = "job " + JobFolderName(r.number) + "  " + r.source + "  " + std::to_string(r.bytes) +
+                       (r.bytes == 1 ? " byte" : " bytes");
+    if (!r.folder.empty()) line += "  " + std::to_string(r.receipts) + (r.receipts == 1 ? " receipt" : " receipts");
+    line += "  " + std::to_string(r.commands) + (r.commands == 1 ? " command" : " commands");
+    line += "  " + std::string(vprinter::JobEndName(r.end));
+    if (!r.reason.empty()) line += " (" + r.reason + ")";
+    if (!r.folder.empty()) line += "  " + r.folder;
+    return line;
+}
+
+JobRecorder::JobRecorder(Options options, Report report, ErrorLine error)
+    : options_(std::move(options)), report_(std::move(report)), error_(std::move(error)) {}
+
+JobRecorder::~JobRecorder() { finish(); }
+
+bool JobRecorder::open(std::string* why) {
+    if (!options_.folder.empty()) {
+        if (!PrepareJobsFolder(options_.folder, why)) return false;
+        base_ = HighestJobNumber(options_.folder);
+    }
+    writer_ = std::thread([this] { run(); });
+    return true;
+}
+
+void JobRecorder::take(FinishedJob&& job) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!writer_.joinable() || ending_) {
+        lock.unlock();
+        if (error_) error_("job " + JobFolderName(base_ + job.number) + " came after the end; it was not written");
+        return;
+    }
+    const auto full = [&] {
+        return !queue_.empty() &&
+               (queue_.size() >= options_.maxQueuedJobs || queuedBytes_ + job.bytes.size() > options_.maxQueuedBytes);
+    };
+    while (full()) changed_.wait_for(lock, std::chrono::milliseconds(kFullWaitStepMs));
+    queuedBytes_ += job.bytes.size();
+    queue_.push_back(std::move(job));
+    changed_.notify_all();
+}
+
+void JobRecorder::finish() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ending_ = true;
+    }
+    changed_.notify_all();
+    if (writer_.joinable()) writer_.join();
+}
+
+uint64_t JobRecorder::written() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return written_;
+}
+
+void JobRecorder::run() {
+    for (;;) {
+        std::optional<FinishedJob> job;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            while (queue_.empty() && !ending_) changed_.wait_for(lock, std::chrono::milliseconds(kFullWaitStepMs));
+            if (queue_.empty()) return;
+            job.emplace(std::move(queue_.front()));
+            queue_.pop_front();
+            queuedBytes_ -= job->bytes.size();
+        }
+        changed_.notify_all();
+        const RecordedJob r = write(*job);
+        if (report_) report_(r);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++written_;
+        }
+    }
+}
+
+RecordedJob JobRecorder::write(const FinishedJob& job) {
+    RecordedJob r;
+    r.number = base_ + job.number;
+    r.source = job.source;
+    r.bytes = job.bytes.size();
+    r.received = std::max<uint64_t>(job.receivedBytes, job.bytes.size());
+    r.end = job.end;
+    r.reason = job.reason;
+    Decoding decoding;
+    if (options_.folder.empty()) {
+        decoding.run(job.bytes, {});
+        r.commands = decoding.commands;
+        r.unknownCommands = decoding.unknown;
+        r.json = JobJson(job, r);
+        return r;
+    }
+
+    const std::string name = JobFolderName(r.number);
+    const fs::path work = fs::path(options_.folder) / JobWorkName(r.number);
+    const fs::path final = fs::path(options_.folder) / name;
+    std::string failure;  // the first thing that could not be written, and why
+    const auto failed = [&](const std::string& what, const std::string& why) {
+        const std::string text = "cannot write " + what + ": " + why;
+        if (error_) error_("job " + name + ": " + text + "; the job is marked failed");
+        if (failure.empty()) failure = text;
+    };
+
+    bool decoded = false;
+    std::error_code ec;
+    fs::remove_all(work, ec);  // a folder left by a run that was cut short
+    const bool made = fs::create_directory(work, ec);
+    if (!made) {
+        failed(work.string(), ec ? ec.message() : "it exists");
+    } else {
+        std::string why;
+        if (!WriteFileInOneStep((work / "bytes.bin").string(),
+                                [&](const FileSink& sink) { return sink(job.bytes.data(), job.bytes.size()); }, &why)) {
+            failed("bytes.bin", why);
+        }
+
+        r.receipts = WriteReceipts(job.bytes, options_.widthDots, work, failed);
+        if (!WriteFileInOneStep((work / "decoding.txt").string(),
+                                [&](const FileSink& sink) {
+                                    decoded = true;
+                                    return WriteDecoding(job.bytes, decoding, sink);
+                                },
+                                &why)) {
+            failed("decoding.txt", why);
+        }
+    }
+    if (!decoded) decoding.run(job.bytes, {});
+    r.commands = decoding.commands;
+    r.unknownCommands = decoding.unknown;
+    if (!failure.empty()) {
+        r.end = JobEnd::Failed;
+        r.reason = failure;
+    }
+    r.folder = final.string();
+    r.json = JobJson(job, r);
+    if (made) {
+        std::string why;
+        if (!WriteFileInOneStep((work / "job.json").string(), r.json + "\n", &why)) {
+            failed("job.json", why);
+            r.end = JobEnd::Failed;
+            r.reason = failure;
+            r.json = JobJson(job, r);
+        }
+        if (::rename(work.c_str(), final.c_str()) != 0) {
+            failed(final.string(), std::strerror(errno));
+            r.end = JobEnd::Failed;
+            r.reason = failure;
+            r.json = JobJson(job, r);
+            r.folder.clear();
+        }
+    } else {
+        r.folder.clear();
+        r.json = JobJson(job, r);
+    }
+    return r;
+}
+
+}  // namespace pellory::jobs

@@ -1,0 +1,104 @@
+// The job recorder: takes each job the printer server finishes (on the server's thread, through its
+// job sink) into a bounded queue and writes it on a thread of its own, in the order taken, to a
+// folder of the jobs folder named by its number (see job_folder.h):
+//
+//   DIR/000001/bytes.bin        the job's bytes exactly as received (at most the server's limit)
+//   DIR/000001/receipt-01.png   the paper from cut to cut, the printed rest after the last cut
+//   DIR/000001/receipt-02.png   last; a receipt longer than the 2 m roll continues in the next
+//   DIR/000001/decoding.txt     each command, one line each, as "pellory-cli decode" prints it
+//   DIR/000001/job.json         the record (JobJson)
+//
+// Numbers continue after the highest job folder already in DIR: job n of the server is folder
+// (highest + n). A file that cannot be written (a full disk, a file size limit) marks the job
+// failed with the reason (what can be written of it still is, job.json last), reports an error
+// line, and the next job is written as ever. Without a folder (no saving), nothing is written and
+// each job is only counted and reported.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "vprinter/printer_server.h"
+
+namespace pellory::jobs {
+
+// What became of one job, as reported once it is written.
+struct RecordedJob {
+    uint64_t number = 0;  // its folder's number
+    std::string folder;   // the job's folder (DIR/000001); empty when not saved
+    std::string source;
+    uint64_t bytes = 0;     // kept (bytes.bin)
+    uint64_t received = 0;  // received, over the limit too
+    size_t receipts = 0;    // pictures written
+    size_t commands = 0;    // the decoding's commands (text runs not counted)
+    size_t unknownCommands = 0;
+    vprinter::JobEnd end = vprinter::JobEnd::Closed;
+    std::string reason;
+    std::string json;  // the record, one line: job.json's content without its line end
+};
+
+// The record of a job as JSON (job.json, and a line of "serve --json"): number, folder (the
+// folder's name, or null when not saved), start, end (ISO 8601 UTC, milliseconds), source, bytes,
+// received, receipts, commands, unknown_commands, answers (offset, request, bytes as hex text),
+// ended ("closed", "idle", "over-limit", "incomplete", "failed") and reason.
+std::string JobJson(const vprinter::FinishedJob& job, const RecordedJob& r);
+// The readable line of a job: "job 000001  tcp:127.0.0.1:50122  1,234 bytes  2 receipts  closed  DIR/000001".
+std::string JobLine(const RecordedJob& r);
+
+class JobRecorder {
+public:
+    struct Options {
+        std::string folder;   // empty: nothing is saved
+        int widthDots = 576;  // the paper's width for the pictures
+        // The queue holds at most this many jobs, or this many bytes of them (one job always fits);
+        // the sink then waits, in steps of kFullWaitStep, until the writer has taken one.
+        size_t maxQueuedJobs = 256;
+        size_t maxQueuedBytes = 64u << 20;
+    };
+    // Called on the writer thread once a job is written (or has failed), in the order written.
+    using Report = std::function<void(const RecordedJob&)>;
+    // Called on the writer thread with an error line (without its line end).
+    using ErrorLine = std::function<void(const std::string&)>;
+
+    static constexpr int kFullWaitStepMs = 50;
+
+    JobRecorder(Options options, Report report, ErrorLine error);
+    ~JobRecorder();  // finish()
+    JobRecorder(const JobRecorder&) = delete;
+    JobRecorder& operator=(const JobRecorder&) = delete;
+
+    // Makes the folder when missing, checks it can be written, finds the highest job number in it
+    // and starts the writer. False with the reason when the folder cannot be written.
+    bool open(std::string* why);
+    // Queues a job (the server's job sink); waits in bounded steps while the queue is full.
+    void take(vprinter::FinishedJob&& job);
+    // Writes every job queued, then ends the writer. Later jobs are not taken.
+    void finish();
+
+    uint64_t firstNumber() const { return base_ + 1; }  // the folder number of the server's job 1
+    uint64_t written() const;                           // jobs written (or failed) so far
+
+private:
+    void run();
+    RecordedJob write(const vprinter::FinishedJob& job);
+
+    Options options_;
+    Report report_;
+    ErrorLine error_;
+    uint64_t base_ = 0;
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<vprinter::FinishedJob> queue_;  // guarded by mutex_
+    size_t queuedBytes_ = 0;                   // guarded by mutex_
+    bool ending_ = false;                      // guarded by mutex_
+    uint64_t written_ = 0;                     // guarded by mutex_
+    std::thread writer_;
+};
+
+}  // namespace pellory::jobs

@@ -1,0 +1,121 @@
+#include "jobs/json_text.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "protocol/hex.h"
+
+namespace pellory::jobs {
+
+namespace {
+
+// The length of the UTF-8 sequence at s[i] when it is a whole and valid one (no overlong forms, no
+// surrogates, at most U+10FFFF); 0 otherwise.
+size_t Utf8Length(std::string_view s, size_t i) {
+    const auto at = [&](size_t k) { return static_cast<uint8_t>(s[k]); };
+    const uint8_t b = at(i);
+    size_t n = 0;
+    uint32_t cp = 0;
+    if (b >= 0xC2 && b <= 0xDF) {
+        n = 2;
+        cp = b & 0x1Fu;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        n = 3;
+        cp = b & 0x0Fu;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        n = 4;
+        cp = b & 0x07u;
+    } else {
+        return 0;
+    }
+    if (i + n > s.size()) return 0;
+    for (size_t k = 1; k < n; ++k) {
+        if ((at(i + k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (at(i + k) & 0x3Fu);
+    }
+    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        return 0;
+    }
+    return n;
+}
+
+void AppendUnicodeEscape(std::string& out, uint8_t b) {
+    out += "\\u00";
+    protocol::hex::AppendByte(out, b);
+}
+
+}  // namespace
+
+std::string JsonString(std::string_view s) {
+    std::string out;
+    out.reserve(s.size() + 2);
+    out += '"';
+    for (size_t i = 0; i < s.size();) {
+        const auto b = static_cast<uint8_t>(s[i]);
+        if (b == '"' || b == '\\') {
+            out += '\\';
+            out += static_cast<char>(b);
+        } else if (b < 0x20 || b == 0x7F) {
+            AppendUnicodeEscape(out, b);
+        } else if (b >= 0x80) {
+            const size_t n = Utf8Length(s, i);
+            if (n == 0) {
+                // A byte that is no part of a character: its Latin-1 character, so nothing is lost.
+                AppendUnicodeEscape(out, b);
+            } else {
+                out.append(s.substr(i, n));
+                i += n;
+                continue;
+            }
+        } else {
+            out += static_cast<char>(b);
+        }
+        ++i;
+    }
+    out += '"';
+    return out;
+}
+
+void JsonObject::key(std::string_view k) {
+    if (text_.size() > 1) text_ += ',';
+    text_ += JsonString(k);
+    text_ += ':';
+}
+
+JsonObject& JsonObject::add(std::string_view k, std::string_view text) {
+    key(k);
+    text_ += JsonString(text);
+    return *this;
+}
+
+JsonObject& JsonObject::add(std::string_view k, uint64_t number) {
+    key(k);
+    text_ += std::to_string(number);
+    return *this;
+}
+
+JsonObject& JsonObject::add(std::string_view k, bool value) {
+    key(k);
+    text_ += value ? "true" : "false";
+    return *this;
+}
+
+JsonObject& JsonObject::addRaw(std::string_view k, std::string_view json) {
+    key(k);
+    text_ += json;
+    return *this;
+}
+
+std::string IsoTime(int64_t ms) {
+    const int64_t seconds = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
+    const auto milli = static_cast<int>(ms - seconds * 1000);
+    const auto t = static_cast<std::time_t>(seconds);
+    std::tm utc{};
+    ::gmtime_r(&t, &utc);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, milli);
+    return text;
+}
+
+}  // namespace pellory::jobs

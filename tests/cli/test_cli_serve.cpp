@@ -1,0 +1,396 @@
+// "pellory-cli serve" run as a program of its own, against plain sockets and a pseudo-terminal:
+// a corpus stream printed to it is written to the jobs folder as sent (bytes, pictures, record),
+// "pellory-cli status" reads each state set on its standard input, quit and the signals write the
+// jobs still open (as incomplete) and end with status 0, an address in use ends it with status 2
+// naming the address, a jobs folder that cannot be written with 4, bad options with 3.
+//
+// The program under test is the pellory-cli of this build, or PELLORY_CLI_BINARY when set.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/socket.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/job_folders.h"
+#include "support/net_peers.h"
+
+namespace pellory::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A plain TCP client of the server, as point-of-sale software is.
+class Client {
+public:
+    explicit Client(uint16_t port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~Client() { Close(); }
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+    bool ok() const { return fd_ >= 0; }
+    bool Send(const std::string& bytes) {
+        for (size_t done = 0; done < bytes.size();) {
+            const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            if (n <= 0) return false;
+            done += static_cast<size_t>(n);
+        }
+        return true;
+    }
+    // Up to n bytes, waiting at most a few seconds for them.
+    std::string Receive(size_t n) {
+        std::string got;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (got.size() < n && std::chrono::steady_clock::now() < until) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) continue;
+            char buffer[256];
+            const ssize_t r = ::recv(fd_, buffer, std::min(sizeof buffer, n - got.size()), 0);
+            if (r <= 0) break;
+            got.append(buffer, static_cast<size_t>(r));
+        }
+        return got;
+    }
+    void Close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+class ServeTest : public ScratchFolderTest {
+protected:
+    ServeTest() : ScratchFolderTest("pellory_serve") {}
+
+    std::string Jobs() const { return Path("jobs"); }
+
+    // Starts "serve" with args (after "serve"), its input a pipe, its output a pipe; waits until it
+    // has said where it listens (when it listens) and keeps the port.
+    CliChild& Start(std::vector<std::string> args, bool listens = true, std::optional<rlim_t> fileSizeLimit = {}) {
+        args.insert(args.begin(), "serve");
+        ChildOptions o = Streams(Stream::Pipe);
+        o.pipedInput = true;
+        o.fileSizeLimit = fileSizeLimit;
+        server_.emplace(args, Folder(), o);
+        std::string line;
+        if (listens) {
+            EXPECT_TRUE(server_->WaitForError("listening on 127.0.0.1:", &line)) << server_->Err();
+            port_ = static_cast<uint16_t>(std::stoi(line.substr(line.rfind(':') + 1)));
+        }
+        EXPECT_TRUE(server_->WaitForError("model ")) << server_->Err();
+        return *server_;
+    }
+    uint16_t port() const { return port_; }
+
+    // Runs "pellory-cli --port PORT status" against the server; its output.
+    std::string Status(const std::string& port, int* code = nullptr) {
+        const std::string run = Path("status-run");
+        fs::create_directories(run);
+        CliChild status({"--port", port, "status"}, run);
+        const int c = status.Code();
+        if (code) *code = c;
+        return status.Out() + status.Err();
+    }
+    JobFolder Job(uint64_t n) const {
+        char name[32];
+        std::snprintf(name, sizeof name, "%06llu", static_cast<unsigned long long>(n));
+        return {fs::path(Jobs()) / name};
+    }
+
+    std::optional<CliChild> server_;
+    uint16_t port_ = 0;
+};
+
+TEST_F(ServeTest, CorpusStreamsPrintedOverSocketsAreWrittenAsSent) {
+    const std::vector<fs::path> corpus = CorpusStreams();
+    ASSERT_GE(corpus.size(), 4u) << PELLORY_ESCPOS_CORPUS << " (the shared streams) is missing";
+    const std::vector<fs::path> streams = {corpus[0], corpus[corpus.size() / 3], corpus[corpus.size() / 2],
+                                           corpus.back()};
+    CliChild& server = Start({"--listen", "127.0.0.1:0", "--jobs", Jobs()});
+    // All connected at once, sent and closed one after another.
+    std::vector<std::unique_ptr<Client>> clients;
+    for (size_t i = 0; i < streams.size(); ++i) clients.push_back(std::make_unique<Client>(port()));
+    for (size_t i = 0; i < streams.size(); ++i) {
+        ASSERT_TRUE(clients[i]->ok());
+        ASSERT_TRUE(clients[i]->Send(ReadWholeFile(streams[i].string())));
+        clients[i]->Close();
+        ASSERT_TRUE(server.WaitForOutput("job " + Job(i + 1).path.filename().string())) << server.Out() << server.Err();
+    }
+    ASSERT_TRUE(server.Write("quit\n"));
+    EXPECT_EQ(server.Code(), 0) << server.Err();
+    std::vector<std::string> seen;
+    for (size_t i = 0; i < streams.size(); ++i) {
+        const JobFolder job = Job(i + 1);
+        const std::string bytes = job.Read("bytes.bin");
+        // Jobs are numbered in the order they started (connected); find which stream this is.
+        size_t which = streams.size();
+        for (size_t k = 0; k < streams.size(); ++k) {
+            if (ReadWholeFile(streams[k].string()) == bytes) which = k;
+        }
+        ASSERT_LT(which, streams.size()) << job.path << " holds none of the streams sent";
+        seen.push_back(streams[which].string());
+        const QJsonObject record = job.Record();
+        EXPECT_EQ(Number(record, "bytes"), static_cast<int64_t>(bytes.size()));
+        EXPECT_EQ(Text(record, "ended"), "closed");
+        EXPECT_EQ(Text(record, "source").rfind("tcp:127.0.0.1:", 0), 0u) << Text(record, "source");
+        EXPECT_EQ(Number(record, "receipts"), static_cast<int64_t>(job.Receipts().size()));
+        EXPECT_GE(job.Receipts().size(), 1u) << streams[which];
+        for (const std::string& png : job.Receipts()) EXPECT_GT(PngHeight(job.Read(png)), 0) << png;
+        EXPECT_FALSE(job.Read("decoding.txt").empty());
+    }
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(std::unique(seen.begin(), seen.end()), seen.end()) << "a stream was written twice";
+    EXPECT_NE(server.Out().find("job 000004"), std::string::npos) << server.Out();
+}
+
+// Each state set on standard input is what Pellory's own status query reads; clearing it gives
+// the ready printer back.
+TEST_F(ServeTest, StatusReadsEachStateSetOnStandardInput) {
+    struct Case {
+        const char* state;
+        const char* lamps;
+    };
+    CliChild& server = Start({"--listen", "127.0.0.1:0", "--no-save"});
+    const std::string port = "tcp://127.0.0.1:" + std::to_string(this->port());
+    for (const Case c : {Case{"paper-end", "Lamps: Paper Error"}, Case{"cover-open", "Lamps: Platen Open"},
+                         Case{"overheat", "Lamps: Over Heat"}, Case{"cutter-error", "Lamps: Cutter Error"},
+                         Case{"error", "Lamps: Over Voltage"}}) {
+        ASSERT_TRUE(server.Write(std::string("set ") + c.state + "\n"));
+        ASSERT_TRUE(server.WaitForOutput(std::string("state: ") + c.state + "\n")) << server.Out();
+        EXPECT_NE(Status(port).find(c.lamps), std::string::npos) << c.state;
+        ASSERT_TRUE(server.Write(std::string("clear ") + c.state + "\nstatus\n"));
+        ASSERT_TRUE(server.WaitForOutput("state: ready\nstate: ready\n")) << server.Out();
+        EXPECT_NE(Status(port).find("Lamps: Online"), std::string::npos) << c.state;
+    }
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Code(), 0) << server.Err();
+}
+
+// A client on the pseudo-terminal's link gets the same: its status, and its bytes as a job once
+// the line has been silent for --idle-end, drawn on the paper of the model given.
+TEST_F(ServeTest, APseudoTerminalClientIsServedAsANetworkOneIs) {
+    const std::string link = Path("printer");
+    CliChild& server =
+        Start({"--pty", link, "--jobs", Jobs(), "--idle-end", "0.3", "--status", "paper-end", "--model", "orva58"}, false);
+    ASSERT_TRUE(server.WaitForError("on the pseudo-terminal")) << server.Err();
+    EXPECT_NE(Status(link).find("Lamps: Paper Error"), std::string::npos);
+    // The status run's bytes are a job of their own, once the line has been silent.
+    ASSERT_TRUE(server.WaitForOutput("job 000001")) << server.Out();
+    EXPECT_EQ(Text(Job(1).Record(), "source"), "pty:" + link);
+    ASSERT_TRUE(server.Write("clear paper-end\n"));
+    ASSERT_TRUE(server.WaitForOutput("state: ready\n"));
+    const std::string stream = "\x1b@Pty receipt\n\x1d\x56\x42" + std::string(1, '\0');
+    const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(fd, TCSANOW, &t);
+    ASSERT_EQ(::write(fd, stream.data(), stream.size()), static_cast<ssize_t>(stream.size()));
+    ASSERT_TRUE(server.WaitForOutput("job 000002")) << server.Out();
+    ::close(fd);
+    EXPECT_EQ(Job(2).Read("bytes.bin"), stream);
+    EXPECT_EQ(Text(Job(2).Record(), "ended"), "idle");
+    ASSERT_EQ(Job(2).Receipts().size(), 1u);
+    EXPECT_EQ(PngWidth(Job(2).Read(Job(2).Receipts()[0])), 384);  // the ORVA58's paper
+    server.Signal(SIGINT);
+    EXPECT_EQ(server.Code(), 0) << server.Err();
+}
+
+// quit, SIGINT and SIGTERM each stop accepting and write the jobs still open as incomplete; the
+// status is 0.
+TEST_F(ServeTest, EachWayOfStoppingWritesTheOpenJobsAndEndsWithZero) {
+    for (const std::string how : {"quit", "SIGINT", "SIGTERM"}) {
+        const ScratchFolder jobs("pellory_serve_stop");
+        CliChild& server = Start({"--listen", "127.0.0.1:0", "--jobs", jobs.Folder()});
+        Client client(port());
+        ASSERT_TRUE(client.ok());
+        ASSERT_TRUE(client.Send("still printing\n"));
+        // The server has the bytes once it answers a status request sent after them.
+        ASSERT_TRUE(client.Send("\x10\x04\x01"));
+        EXPECT_EQ(client.Receive(1).size(), 1u) << how;
+        if (how == "quit") {
+            ASSERT_TRUE(server.Write("quit\n"));
+        } else {
+            ASSERT_TRUE(server.WaitUntilSignalsWatched());
+            server.Signal(how == "SIGINT" ? SIGINT : SIGTERM);
+        }
+        EXPECT_EQ(server.Code(), 0) << how << ": " << server.Err();
+        const JobFolder job{fs::path(jobs.Folder()) / "000001"};
+        EXPECT_EQ(job.Read("bytes.bin"), std::string("still printing\n\x10\x04\x01")) << how;
+        EXPECT_EQ(Text(job.Record(), "ended"), "incomplete") << how;
+        server_.reset();
+    }
+}
+
+// The limits given on the command line hold: a job past --max-job-bytes is kept up to there and
+// its connection closed; a connection silent for --idle-timeout is closed.
+TEST_F(ServeTest, TheLimitsOfTheCommandLineHold) {
+    CliChild& server =
+        Start({"--listen", "127.0.0.1:0", "--jobs", Jobs(), "--max-job-bytes", "1000", "--idle-timeout", "0.5"});
+    const std::string lines = [] {
+        std::string l;
+        for (int i = 0; l.size() < 5000; ++i) l += "line " + std::to_string(i) + "\n";
+        return l;
+    }();
+    {
+        Client big(port());
+        ASSERT_TRUE(big.ok());
+        big.Send(lines);  // the server may close it before all is sent
+        ASSERT_TRUE(server.WaitForOutput("job 000001")) << server.Out();
+    }
+    Client silent(port());
+    ASSERT_TRUE(silent.Send("hello\n"));
+    ASSERT_TRUE(server.WaitForOutput("job 000002")) << server.Out();  // closed by the server, not the client
+    EXPECT_TRUE(silent.Receive(1).empty());                           // the server's end: nothing more comes
+    ASSERT_TRUE(server.Write("quit\n"));
+    EXPECT_EQ(server.Code(), 0) << server.Err();
+
+    EXPECT_EQ(Job(1).Read("bytes.bin"), lines.substr(0, 1000));
+    const QJsonObject overLimit = Job(1).Record();
+    EXPECT_EQ(Text(overLimit, "ended"), "over-limit");
+    EXPECT_GE(Number(overLimit, "received"), 1000);
+    EXPECT_EQ(Job(2).Read("bytes.bin"), "hello\n");
+    EXPECT_EQ(Text(Job(2).Record(), "ended"), "idle");
+}
+
+// --serial with --baud: the server is the printer at the far end of a line (here the slave side of
+// a pseudo-terminal pair, the test holding the master as the point-of-sale terminal would).
+TEST_F(ServeTest, ASerialLineIsServedWithTheSettingsGiven) {
+    int master = -1, slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    termios raw{};
+    ::tcgetattr(slave, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(slave, TCSANOW, &raw);
+    CliChild& server = Start({"--serial", name, "--baud", "19200", "--jobs", Jobs(), "--idle-end", "0.3"}, false);
+    ASSERT_TRUE(server.WaitForError("on the serial line")) << server.Err();
+    termios seen{};
+    ::tcgetattr(slave, &seen);
+    EXPECT_EQ(::cfgetospeed(&seen), static_cast<speed_t>(B19200));
+    const std::string stream = "\x1b@serial receipt\n\x10\x04\x01";
+    ASSERT_EQ(::write(master, stream.data(), stream.size()), static_cast<ssize_t>(stream.size()));
+    char answer = 0;
+    pollfd p{master, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 10000), 1);
+    EXPECT_EQ(::read(master, &answer, 1), 1);  // DLE EOT 1 answered on the line
+    ASSERT_TRUE(server.WaitForOutput("job 000001")) << server.Out();
+    EXPECT_EQ(Job(1).Read("bytes.bin"), stream);
+    const QJsonObject record = Job(1).Record();
+    EXPECT_EQ(Text(record, "source"), std::string("serial:") + name);
+    EXPECT_EQ(record.value("answers").toArray().size(), 1);
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Code(), 0) << server.Err();
+    ::close(slave);
+    ::close(master);
+}
+
+// A job file that cannot be written (here: past the file size the program may write, as on a full
+// disk) gives an error line and a job marked failed; the server goes on and writes the next job.
+TEST_F(ServeTest, AJobThatCannotBeWrittenIsMarkedFailedAndTheServerGoesOn) {
+    CliChild& server = Start({"--listen", "127.0.0.1:0", "--jobs", Jobs()}, true, 20000);
+    {
+        Client big(port());
+        ASSERT_TRUE(big.Send("big\n" + std::string(30000, '\0')));
+    }
+    ASSERT_TRUE(server.WaitForOutput("job 000001")) << server.Out();
+    {
+        Client small(port());
+        ASSERT_TRUE(small.Send("small\n"));
+    }
+    ASSERT_TRUE(server.WaitForOutput("job 000002")) << server.Out();
+    ASSERT_TRUE(server.Write("quit\n"));
+    EXPECT_EQ(server.Code(), 0) << server.Err();
+    EXPECT_NE(server.Err().find("pellory-cli: job 000001: cannot write bytes.bin: File too large"), std::string::npos)
+        << server.Err();
+    EXPECT_NE(server.Out().find("failed (cannot write bytes.bin: File too large)"), std::string::npos) << server.Out();
+    EXPECT_EQ(Text(Job(1).Record(), "ended"), "failed");
+    EXPECT_EQ(Job(2).Read("bytes.bin"), "small\n");
+    EXPECT_EQ(Text(Job(2).Record(), "ended"), "closed");
+}
+
+TEST_F(ServeTest, FaultsAtStartEndWithTheirStatusAndSayWhy) {
+    LoopbackListener taken;
+    ASSERT_TRUE(taken.ok());
+    const std::string inUse = "127.0.0.1:" + std::to_string(taken.port());
+    const std::string file = scratch.Write("a-file", "x");
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int code;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"the port in use", {"--listen", inUse, "--no-save"}, 2, inUse},
+        {"a jobs folder below a file", {"--listen", "127.0.0.1:0", "--jobs", file + "/jobs"}, 4, "Not a directory"},
+        {"a listen address without a port", {"--listen", "127.0.0.1"}, 3, "--listen"},
+        {"an unknown state", {"--status", "paper-end,jammed"}, 3, "jammed"},
+        {"no connections", {"--max-connections", "0"}, 3, "--max-connections"},
+        {"both --jobs and --no-save", {"--jobs", "x", "--no-save"}, 3, "not both"},
+        {"a handshake the server has not", {"--pty", "p", "--handshake", "dtr"}, 3, "dtr"},
+        {"an unknown model", {"--model", "ORVA99"}, 3, "ORVA99"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "serve");
+        CliChild child(args, Folder());
+        EXPECT_EQ(child.Code(), c.code) << c.name << ": " << child.Err();
+        EXPECT_NE(child.Err().find(c.message), std::string::npos) << c.name << ": " << child.Err();
+    }
+}
+
+// --json: every line of the standard output is one JSON object, a job's record. The server goes
+// on after its standard input ends.
+TEST_F(ServeTest, JsonLinesAreTheJobsRecords) {
+    CliChild& server = Start({"--listen", "127.0.0.1:0", "--no-save", "--json", "--listen", "0.0.0.0:0"});
+    EXPECT_TRUE(server.WaitForError("is not a loopback address: anyone who can reach it can print")) << server.Err();
+    server.CloseInput();  // the end of standard input does not stop the server
+    for (int i = 0; i < 3; ++i) {
+        Client client(port());
+        ASSERT_TRUE(client.Send("line " + std::to_string(i) + "\n"));
+    }
+    ASSERT_TRUE(server.WaitForOutput("\"number\":3"));
+    ASSERT_TRUE(server.WaitUntilSignalsWatched());
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Code(), 0);
+    std::string out = server.Out();
+    size_t lines = 0;
+    for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1, ++lines) {
+        const std::string line = out.substr(at, end - at);
+        const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(line.data(), static_cast<qsizetype>(line.size())));
+        ASSERT_TRUE(doc.isObject()) << line;
+        EXPECT_EQ(Number(doc.object(), "bytes"), 7) << line;
+        EXPECT_TRUE(doc.object().value("folder").isNull()) << line;
+    }
+    EXPECT_EQ(lines, 3u) << out;
+}
+
+}  // namespace
+}  // namespace pellory::test
