@@ -341,6 +341,7 @@ std::optional<int> PlanRun(const std::vector<std::string>& args, std::ostream& o
     }
     if (i >= args.size()) return BadArguments(err, "no command given", nullptr);
 
+    const size_t commandAt = i;
     std::string commandName = args[i++];
     std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
     if (commandName == "help") {
@@ -368,6 +369,17 @@ std::optional<int> PlanRun(const std::vector<std::string>& args, std::ostream& o
     plan.action = std::move(*action);
     plan.offline = IsOfflineCommand(command->name);
     plan.runsUntilStopped = RunsUntilStopped(command->name);
+    // The server is the printer, not a host of one: the host's options before the command would
+    // go unused, so they are refused rather than ignored (its line settings come after it).
+    if (plan.runsUntilStopped) {
+        for (size_t k = 0; k < commandAt; ++k) {
+            const std::string name = args[k].substr(0, args[k].find('='));
+            if (name.rfind("--", 0) == 0) {
+                return BadArguments(err, name + " before \"" + commandName + "\" has no effect; give it after the command",
+                                    command->name);
+            }
+        }
+    }
 
     if (!ResolveEncoding(options.encoding, options.charsetN, plan.encoding, error)) {
         return BadArguments(err, error, nullptr);

@@ -346,6 +346,7 @@ TEST_F(ServeTest, FaultsAtStartEndWithTheirStatusAndSayWhy) {
         std::vector<std::string> args;
         int code;
         std::string message;
+        std::vector<std::string> before = {};  // options before the command
     };
     const std::vector<Case> cases = {
         {"the port in use", {"--listen", inUse, "--no-save"}, 2, inUse},
@@ -356,10 +357,12 @@ TEST_F(ServeTest, FaultsAtStartEndWithTheirStatusAndSayWhy) {
         {"both --jobs and --no-save", {"--jobs", "x", "--no-save"}, 3, "not both"},
         {"a handshake the server has not", {"--pty", "p", "--handshake", "dtr"}, 3, "dtr"},
         {"an unknown model", {"--model", "ORVA99"}, 3, "ORVA99"},
+        {"line settings before the command", {"--pty", "p"}, 3, "--baud before \"serve\"", {"--baud", "19200"}},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = c.args;
         args.insert(args.begin(), "serve");
+        args.insert(args.begin(), c.before.begin(), c.before.end());
         CliChild child(args, Folder());
         EXPECT_EQ(child.Code(), c.code) << c.name << ": " << child.Err();
         EXPECT_NE(child.Err().find(c.message), std::string::npos) << c.name << ": " << child.Err();
