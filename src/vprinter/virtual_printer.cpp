@@ -44,6 +44,7 @@
 #include "vprinter/line_rate.h"
 #include "vprinter/printer_answers.h"
 #include "vprinter/printer_intake.h"
+#include "vprinter/receive_log.h"
 
 namespace pellory::vprinter {
 
@@ -154,23 +155,9 @@ struct VirtualPrinter::Impl final : PrinterIntake::Host {
     // master and slave against callers on other threads.
     std::mutex writeMutex;
 
-    // What was received, guarded by m. Counts always; the bytes and commands themselves only
-    // while recording.
-    mutable std::mutex m;
+    ReceiveLog log;
     std::mutex observerMutex;
     VirtualPrinter::Observer observer;  // guarded by observerMutex
-    mutable std::condition_variable cv;
-    bool recording = false;
-    size_t receivedTotal = 0;
-    size_t commandTotal = 0;
-    bool lastWasText = false;  // the last command counted was a text run (the next one joins it)
-    uint64_t clears = 0;       // clearReceived() calls so far
-    Bytes received;
-    std::vector<Command> commands;
-    Command current;           // recording: the command in progress, so far
-    bool keepingCurrent = false;
-    size_t answered = 0;
-    Clock::time_point lastByte = Clock::now();
 
     // Reader thread only.
     std::optional<PrinterIntake> intake;  // of the host served now (a new one per connection)
@@ -200,8 +187,6 @@ struct VirtualPrinter::Impl final : PrinterIntake::Host {
     void sweepWaiting(const std::vector<pollfd>& fds, size_t at, const std::vector<size_t>& watched);
     void dropHost();
     void takeBytes(const uint8_t* data, size_t n);
-    void listCommand(Command::Kind kind, const uint8_t* bytes, size_t n);
-    void resetLog();
     void handleNotify();
     void shutdown();
 };
@@ -233,9 +218,7 @@ void VirtualPrinter::Impl::serve(int fd) {
     }
     intake.emplace(model.load(), PrinterIntake::Limits{0, 0, false, false});
     seenStates = states();
-    std::lock_guard<std::mutex> lock(m);
-    current = Command();
-    keepingCurrent = false;
+    log.dropPending();
 }
 
 // A state changed since the intake last heard: automatic status back where the host asked for it.
@@ -283,18 +266,7 @@ void VirtualPrinter::Impl::review(const uint8_t* bytes, size_t n, States, Reacti
         r.answer.clear();
         return;
     }
-    std::lock_guard<std::mutex> lock(m);
-    ++answered;
-}
-
-// A complete command goes into the list (recording): a text run right after another joins it.
-void VirtualPrinter::Impl::listCommand(Command::Kind kind, const uint8_t* bytes, size_t n) {
-    if (kind == Command::Kind::Text && !commands.empty() && commands.back().kind == Command::Kind::Text) {
-        auto& b = commands.back().bytes;
-        b.insert(b.end(), bytes, bytes + n);
-        return;
-    }
-    commands.push_back(Command{kind, Bytes(bytes, bytes + n)});
+    log.answered();
 }
 
 void VirtualPrinter::Impl::command(const PieceSplitter::Piece& piece) {
@@ -307,56 +279,16 @@ void VirtualPrinter::Impl::command(const PieceSplitter::Piece& piece) {
             if (change.flow) flow = *change.flow;
         }
     }
-    std::lock_guard<std::mutex> lock(m);
-    if (piece.last) {
-        if (!(piece.kind == Command::Kind::Text && lastWasText)) ++commandTotal;
-        lastWasText = piece.kind == Command::Kind::Text;
-    }
-    if (piece.first && piece.last) {
-        if (recording) listCommand(piece.kind, piece.bytes, piece.length);
-        return;
-    }
-    // A command with data, piece by piece: gathered only for the list. One that began before
-    // the recording did is left out.
-    if (piece.first) {
-        keepingCurrent = recording;
-        current.kind = piece.kind;
-        current.bytes.clear();
-    }
-    if (!keepingCurrent) return;
-    current.bytes.insert(current.bytes.end(), piece.bytes, piece.bytes + piece.length);
-    if (!piece.last) return;
-    if (recording) listCommand(current.kind, current.bytes.data(), current.bytes.size());
-    current.bytes = Bytes();
-    keepingCurrent = false;
+    log.piece(piece);
 }
 
 void VirtualPrinter::Impl::takeBytes(const uint8_t* data, size_t n) {
-    uint64_t clearsBefore = 0;
-    {
-        std::lock_guard<std::mutex> lock(m);
-        clearsBefore = clears;
-        if (recording) received.insert(received.end(), data, data + n);
-    }
+    const uint64_t token = log.take(data, n);
     // The intake answers the requests among them before the observer sees the bytes, whatever it
     // does with them.
     if (intake) intake->feed(data, n, states(), *this);
     // Counted once the observer has had them: a wait for n bytes then knows it saw them too.
-    {
-        std::lock_guard<std::mutex> lock(m);
-        if (clears == clearsBefore) receivedTotal += n;  // bytes from before a clear are not counted
-        lastByte = Clock::now();
-    }
-    cv.notify_all();
-}
-
-void VirtualPrinter::Impl::resetLog() {
-    received = Bytes();
-    commands = std::vector<Command>();
-    receivedTotal = 0;
-    commandTotal = 0;
-    lastWasText = false;
-    ++clears;
+    log.counted(n, token);
 }
 
 void VirtualPrinter::Impl::handleNotify() {
@@ -507,7 +439,6 @@ void VirtualPrinter::Impl::shutdown() {
     CloseFd(wakeRead);
     CloseFd(wakeWrite);
     running = false;
-    cv.notify_all();
 }
 
 VirtualPrinter::VirtualPrinter() : impl_(new Impl) {}
@@ -572,13 +503,7 @@ bool VirtualPrinter::start(Transport transport, std::string* error) {
         }
     }
     d.hostOpeners = 0;
-    {
-        std::lock_guard<std::mutex> lock(d.m);
-        d.resetLog();
-        d.current = Command();
-        d.keepingCurrent = false;
-        d.lastByte = Clock::now();
-    }
+    d.log.startOver();
     // On the terminal the one host is served from the start; on the network each as it comes.
     d.serve(d.network ? -1 : d.master);
     try {
@@ -655,73 +580,31 @@ bool VirtualPrinter::sendUnsolicited(const Bytes& bytes) {
 
 bool VirtualPrinter::stopping() const { return impl_->stopFlag.load(); }
 
-void VirtualPrinter::setRecording(bool on) {
-    std::lock_guard<std::mutex> lock(impl_->m);
-    impl_->recording = on;
-    if (on) return;
-    impl_->received = Bytes();
-    impl_->commands = std::vector<Command>();
-    impl_->current = Command();
-    impl_->keepingCurrent = false;
-}
+void VirtualPrinter::setRecording(bool on) { impl_->log.setRecording(on); }
 
-bool VirtualPrinter::recording() const {
-    std::lock_guard<std::mutex> lock(impl_->m);
-    return impl_->recording;
-}
+bool VirtualPrinter::recording() const { return impl_->log.recording(); }
 
 void VirtualPrinter::setObserver(Observer observer) {
     std::lock_guard<std::mutex> lock(impl_->observerMutex);
     impl_->observer = std::move(observer);
 }
 
-Bytes VirtualPrinter::received() const {
-    std::lock_guard<std::mutex> lock(impl_->m);
-    return impl_->received;
-}
+Bytes VirtualPrinter::received() const { return impl_->log.received(); }
 
-size_t VirtualPrinter::receivedCount() const {
-    std::lock_guard<std::mutex> lock(impl_->m);
-    return impl_->receivedTotal;
-}
+size_t VirtualPrinter::receivedCount() const { return impl_->log.receivedCount(); }
 
-std::vector<Command> VirtualPrinter::commands() const {
-    std::lock_guard<std::mutex> lock(impl_->m);
-    return impl_->commands;
-}
+std::vector<Command> VirtualPrinter::commands() const { return impl_->log.commands(); }
 
-size_t VirtualPrinter::commandCount() const {
-    std::lock_guard<std::mutex> lock(impl_->m);
-    return impl_->commandTotal;
-}
+size_t VirtualPrinter::commandCount() const { return impl_->log.commandCount(); }
 
-void VirtualPrinter::clearReceived() {
-    std::lock_guard<std::mutex> lock(impl_->m);
-    impl_->resetLog();
-}
+void VirtualPrinter::clearReceived() { impl_->log.clear(); }
 
-bool VirtualPrinter::waitForBytes(size_t n, uint32_t timeoutMs) const {
-    std::unique_lock<std::mutex> lock(impl_->m);
-    return impl_->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return impl_->receivedTotal >= n; });
-}
+bool VirtualPrinter::waitForBytes(size_t n, uint32_t timeoutMs) const { return impl_->log.waitForBytes(n, timeoutMs); }
 
 bool VirtualPrinter::waitForQuiet(uint32_t quietMs, uint32_t timeoutMs) const {
-    const auto start = Clock::now();
-    const auto deadline = start + std::chrono::milliseconds(timeoutMs);
-    const auto quiet = std::chrono::milliseconds(quietMs);
-    std::unique_lock<std::mutex> lock(impl_->m);
-    for (;;) {
-        const auto quietSince = std::max(impl_->lastByte, start);
-        const auto now = Clock::now();
-        if (now - quietSince >= quiet) return true;
-        if (now >= deadline) return false;
-        impl_->cv.wait_until(lock, std::min(quietSince + quiet, deadline));
-    }
+    return impl_->log.waitForQuiet(quietMs, timeoutMs);
 }
 
-size_t VirtualPrinter::answeredRequests() const {
-    std::lock_guard<std::mutex> lock(impl_->m);
-    return impl_->answered;
-}
+size_t VirtualPrinter::answeredRequests() const { return impl_->log.answeredCount(); }
 
 }  // namespace pellory::vprinter
