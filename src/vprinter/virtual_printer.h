@@ -42,9 +42,9 @@ using protocol::SplitResult;
 class VirtualPrinter {
 public:
     enum class AnswerMode {
-        Status,      // answer DLE EOT 5 with the status byte, the other requests as the server does
-        Silent,      // never answer
-        FixedByte,   // answer every DLE EOT n with the fixed byte, whatever n
+        Status,     // answer DLE EOT 5 with the status byte, the other requests as the server does
+        Silent,     // never answer
+        FixedByte,  // answer every DLE EOT n with the fixed byte, whatever n
     };
 
     VirtualPrinter();
