@@ -158,5 +158,28 @@ TEST(OnePrinter, AtAnotherRateNothingIsAnswered) {
     EXPECT_EQ(own.printer.answeredRequests(), 4u);
 }
 
+// On the network each connection is a host of its own, as on the printer server: one that ended
+// inside a command, or asked for automatic status back, leaves nothing of it to the next.
+TEST(OnePrinter, EachConnectionStartsAfresh) {
+    VirtualPrinter printer;
+    std::string error;
+    ASSERT_TRUE(printer.start(VirtualPrinter::Transport::Tcp, &error)) << error;
+    const std::string& path = printer.slavePath();
+    const auto port = static_cast<uint16_t>(std::stoi(path.substr(path.rfind(':') + 1)));
+    {
+        test::PeerSocket first("127.0.0.1", port);
+        ASSERT_TRUE(first.ok());
+        // Automatic status back on, then the head of a raster image whose data never come.
+        ASSERT_TRUE(first.send(HexBytes("1D 61 0F 1D 76 30 00 10 00 10 00 41")));
+        EXPECT_EQ(HexText(first.read(4)), "10 00 00 00");
+    }
+    test::PeerSocket second("127.0.0.1", port);
+    ASSERT_TRUE(second.ok());
+    ASSERT_TRUE(second.send(HexBytes("10 04 05")));
+    EXPECT_EQ(HexText(second.read(1)), "00") << "not taken for the image's data";
+    printer.setStatusByte(0x02);
+    EXPECT_EQ(HexText(second.readQuiet(kSilenceMs)), "") << "automatic status back was the first's";
+}
+
 }  // namespace
 }  // namespace pellory::vprinter
