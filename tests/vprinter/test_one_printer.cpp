@@ -44,9 +44,9 @@ struct OwnPrinter {
         std::lock_guard<std::mutex> lock(m);
         return printed;
     }
-    VirtualPrinter printer;
     std::mutex m;
     Bytes printed;
+    VirtualPrinter printer;  // after what its observer writes: it stops first
     bool started = false;
     std::string error;
 };
