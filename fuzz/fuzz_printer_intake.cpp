@@ -38,8 +38,11 @@ struct Host : vp::PrinterIntake::Host {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    const vp::PrinterIntake::Limits limits{in.ConsumeIntegralInRange<size_t>(1, 1 << 16),
-                                           in.ConsumeIntegralInRange<size_t>(1, 1 << 12)};
+    vp::PrinterIntake::Limits limits{in.ConsumeIntegralInRange<size_t>(1, 1 << 16),
+                                     in.ConsumeIntegralInRange<size_t>(1, 1 << 12)};
+    // The program's own printer keeps no job and holds nothing back.
+    limits.keepJob = in.ConsumeBool();
+    limits.holdWhileStopped = in.ConsumeBool();
     const auto model = in.ConsumeBool() ? vp::Model::Orva58 : vp::Model::Orva80;
     vp::PrinterIntake intake(model, limits);
     Host host;
@@ -53,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             intake.stateChanged(was, host.states, host);
         } else if (step == 1) {
             const vp::FinishedJob job = intake.takeJob();
-            Check(job.bytes.size() <= limits.maxJobBytes);
+            Check(job.bytes.size() <= (limits.keepJob ? limits.maxJobBytes : 0));
+            Check(limits.keepJob || job.answers.empty());
             Check(job.receivedBytes == fed.size());
             Check(std::equal(job.bytes.begin(), job.bytes.end(), fed.begin()));
             fed.clear();
@@ -64,9 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (piece.empty()) continue;
             const vp::States was = host.states;
             const auto result = intake.feed(piece.data(), piece.size(), host.states, host);
-            kept += std::min(piece.size(), limits.maxJobBytes - std::min(limits.maxJobBytes, fed.size()));
+            kept += limits.keepJob ? std::min(piece.size(), limits.maxJobBytes - std::min(limits.maxJobBytes, fed.size()))
+                                   : piece.size();
             fed.insert(fed.end(), piece.begin(), piece.end());
-            Check((result == vp::PrinterIntake::Fed::OverLimit) == (fed.size() > limits.maxJobBytes));
+            Check((result == vp::PrinterIntake::Fed::OverLimit) == (limits.keepJob && fed.size() > limits.maxJobBytes));
             // A command changed the state (a drawer pulse, a recovery): the server tells the intake.
             if (host.states != was) intake.stateChanged(was, host.states, host);
         }
@@ -77,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // A waiting answer (GS ( H) is an 11-byte command among the held bytes.
         Check(intake.waitingAnswers() <= intake.held() / 11 + 1);
         Check(intake.received() == fed.size());
-        if (!vp::StopsPrinting(host.states)) Check(intake.held() == 0);
+        if (!vp::StopsPrinting(host.states) || !limits.holdWhileStopped) Check(intake.held() == 0);
+        if (!limits.keepJob) Check(intake.jobBytes() == 0 && intake.answersListed() == 0);
         // Nothing is printed twice or made up: what printed and what waits came from what was kept.
         Check(host.printed.size() + intake.held() <= kept);
     }

@@ -313,6 +313,7 @@ int CPelloryApp::InitInstance() {
         request.transport = options.virtualPrinterOnNetwork ? vprinter::VirtualPrinter::Transport::Tcp
                                                             : vprinter::VirtualPrinter::Transport::PseudoTerminal;
         request.program = program_;
+        printer.Printer().setModel(DeviceModel());  // the model it names, as the printer server's
         if (!printer.Start(request, std::cerr)) return 1;
         paperWindow = [&printer](CPelloryDlg& dialog) -> std::unique_ptr<QWidget> {
             // A child of the dialog, so that the dialog's modality leaves it usable.

@@ -20,9 +20,8 @@
 //
 // A length that none of the rules (Rule) tells needs a rule of its own: its case in RuleFrame
 // (src/protocol/command_splitter.cpp) and in the generator of tests/receipt/test_length_rules.cpp.
-// A command the virtual printer answers (a real-time request) is found by its entry in
-// VirtualPrinter::Impl::takePiece (src/vprinter/virtual_printer.cpp); the printer server's
-// answers are in ReactTo (src/vprinter/printer_answers.cpp).
+// A command the virtual printer answers (a real-time request) is found by its entry in ReactTo
+// (src/vprinter/printer_answers.cpp), for the printer server and the program's own printer alike.
 #include "protocol/command_table.h"
 
 namespace pellory::protocol {

@@ -8,14 +8,14 @@ namespace pellory::vprinter {
 PrinterIntake::PrinterIntake(Model model, Limits limits) : model_(model), limits_(limits) {}
 
 size_t PrinterIntake::room(States s) const {
-    if (!StopsPrinting(s) && held_.empty()) return std::numeric_limits<size_t>::max();
+    if (!stops(s) && held_.empty()) return std::numeric_limits<size_t>::max();
     return held_.size() >= limits_.holdBytes ? 0 : limits_.holdBytes - held_.size();
 }
 
 void PrinterIntake::answer(const std::string& request, const AnswerBytes& bytes, Host& host) {
     if (bytes.empty()) return;
     host.send(bytes.data(), bytes.size());
-    if (!hasJob()) return;
+    if (!hasJob() || !limits_.keepJob) return;
     if (answers_.size() >= kMaxAnswersKept) {
         ++answersLeftOut_;
         return;
@@ -52,17 +52,19 @@ void PrinterIntake::release(Host& host) {
 PrinterIntake::Fed PrinterIntake::feed(const uint8_t* bytes, size_t n, States s, Host& host) {
     Fed result = Fed::Ok;
     size_t take = n;
-    if (job_.size() + n > limits_.maxJobBytes) {
+    if (limits_.keepJob && job_.size() + n > limits_.maxJobBytes) {
         take = limits_.maxJobBytes - std::min(job_.size(), limits_.maxJobBytes);
         result = Fed::OverLimit;
     }
     received_ += n;
     if (take == 0) return result;
-    // The job's bytes grow by doubling, never past the limit.
-    if (job_.size() + take > job_.capacity()) {
-        job_.reserve(std::min(limits_.maxJobBytes, std::max(job_.capacity() * 2, job_.size() + take)));
+    if (limits_.keepJob) {
+        // The job's bytes grow by doubling, never past the limit.
+        if (job_.size() + take > job_.capacity()) {
+            job_.reserve(std::min(limits_.maxJobBytes, std::max(job_.capacity() * 2, job_.size() + take)));
+        }
+        job_.insert(job_.end(), bytes, bytes + take);
     }
-    job_.insert(job_.end(), bytes, bytes + take);
 
     // The requests among the commands that end in these bytes.
     States now = s;
@@ -71,8 +73,10 @@ PrinterIntake::Fed PrinterIntake::feed(const uint8_t* bytes, size_t n, States s,
     std::vector<Waiting> after;
     splitter_.feed(bytes, take, [&](const protocol::PieceSplitter::Piece& piece) {
         splitAt_ += piece.length;
+        host.command(piece);
         if (!(piece.first && piece.last)) return;  // a command with data: not a request
         Reaction r = ReactTo(piece.bytes, piece.length, now, model_);
+        host.review(piece.bytes, piece.length, now, r);
         if (r.when == Reaction::When::None) return;
         if (r.set || r.clear) {
             const States next = static_cast<States>((now | r.set) & ~r.clear);
@@ -93,7 +97,7 @@ PrinterIntake::Fed PrinterIntake::feed(const uint8_t* bytes, size_t n, States s,
 
     const uint64_t from = streamAt_;
     streamAt_ += take;
-    const bool holding = StopsPrinting(s) || !held_.empty();
+    const bool holding = stops(s) || !held_.empty();
     if (!holding) {
         waiting_.insert(waiting_.end(), std::make_move_iterator(after.begin()), std::make_move_iterator(after.end()));
         printUpTo(bytes, take, from, host);
@@ -118,7 +122,7 @@ void PrinterIntake::stateChanged(States was, States now, Host& host) {
         const auto after = AutomaticStatus(now);
         if (before != after) answer("state change", AnswerBytes(after.begin(), after.end()), host);
     }
-    if (!StopsPrinting(now)) release(host);
+    if (!stops(now)) release(host);
 }
 
 FinishedJob PrinterIntake::takeJob() {

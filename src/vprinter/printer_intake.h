@@ -33,17 +33,31 @@ public:
         virtual void print(const uint8_t* bytes, size_t n) = 0;
         // A command changed the shared state (a drawer pulse, a recovery).
         virtual void changeStates(States set, States clear) = 0;
+        // Each piece the splitter hands out, in order, before it is acted on (the program's own
+        // printer counts and records commands from them).
+        virtual void command(const protocol::PieceSplitter::Piece& /*piece*/) {}
+        // The reaction to one whole command, bytes[0, n), before the intake acts on it, in the
+        // state s; the host may change it (the program's own printer answers DLE EOT 5 with a
+        // status byte of its own, and only at the host's baud rate where that must match).
+        virtual void review(const uint8_t* /*bytes*/, size_t /*n*/, States /*s*/, Reaction& /*r*/) {}
     };
 
     struct Limits {
         size_t maxJobBytes = 16u << 20;
         size_t holdBytes = 1u << 20;
+        // False: nothing of the job is kept (neither its bytes nor its answers) and it has no
+        // limit; the intake's memory then stays the same however long the stream.
+        bool keepJob = true;
+        // False: a state that stops printing holds nothing back (the program's own printer,
+        // whose status bits only say what the lamps show).
+        bool holdWhileStopped = true;
     };
 
     PrinterIntake(Model model, Limits limits);
 
     // How many bytes it takes now in the state s: without a limit (SIZE_MAX) while it prints,
-    // the room left in the hold buffer while printing is stopped.
+    // the room left in the hold buffer while printing is stopped (without holdWhileStopped it
+    // never stops).
     size_t room(States s) const;
 
     enum class Fed : uint8_t { Ok, OverLimit };
@@ -80,6 +94,7 @@ private:
     void answer(const std::string& request, const AnswerBytes& bytes, Host& host);
     void printUpTo(const uint8_t* bytes, size_t n, uint64_t from, Host& host);
     void release(Host& host);
+    bool stops(States s) const { return limits_.holdWhileStopped && StopsPrinting(s); }
 
     Model model_;
     Limits limits_;

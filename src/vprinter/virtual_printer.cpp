@@ -33,6 +33,8 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <optional>
+#include <string>
 
 #include "platform/decimal_text.h"
 #include "platform/serial_device.h"
@@ -40,6 +42,9 @@
 #include "protocol/command_table.h"
 #include "protocol/functions.h"
 #include "vprinter/line_rate.h"
+#include "vprinter/printer_answers.h"
+#include "vprinter/printer_intake.h"
+#include "vprinter/receive_log.h"
 
 namespace pellory::vprinter {
 
@@ -113,7 +118,14 @@ SetupChange ReadSetupCommand(const uint8_t* p, size_t len) {
 
 }  // namespace
 
-struct VirtualPrinter::Impl {
+// The printer's state and answers are those of the printer server: each host's bytes go through a
+// PrinterIntake, which splits them, answers the requests (printer_answers.h) and prints. The
+// printer is the intake's Host: it writes the answers to the host, hands the printed bytes to the
+// observer, and counts and records the commands. What it adds to the server's answers: DLE EOT 5
+// gets its own status byte (any bits, or a fixed byte whatever the request), nothing is answered
+// while silent or, where the rate must match, at another rate than the host's; and its states
+// never hold printing back.
+struct VirtualPrinter::Impl final : PrinterIntake::Host {
     // Descriptors: set by start(), closed by shutdown() after the reader has ended.
     int master = -1;    // the pseudo-terminal's master, or the host's connection
     int slave = -1;
@@ -135,31 +147,21 @@ struct VirtualPrinter::Impl {
     std::atomic<bool> requireBaud{false};
     std::atomic<uint8_t> flow{0};
     std::atomic<bool> holdCts{false};
+    std::atomic<Model> model{Model::Orva58};
+    // The states the status byte has no bit for (paper near end, an open drawer).
+    std::atomic<States> otherStates{0};
 
     // Serialises writes to the master (answers and unsolicited bytes) and guards the closing of
     // master and slave against callers on other threads.
     std::mutex writeMutex;
 
-    // What was received, guarded by m. Counts always; the bytes and commands themselves only
-    // while recording.
-    mutable std::mutex m;
+    ReceiveLog log;
     std::mutex observerMutex;
     VirtualPrinter::Observer observer;  // guarded by observerMutex
-    mutable std::condition_variable cv;
-    bool recording = false;
-    size_t receivedTotal = 0;
-    size_t commandTotal = 0;
-    bool lastWasText = false;  // the last command counted was a text run (the next one joins it)
-    uint64_t clears = 0;       // clearReceived() calls so far
-    Bytes received;
-    std::vector<Command> commands;
-    Command current;           // recording: the command in progress, so far
-    bool keepingCurrent = false;
-    size_t answered = 0;
-    Clock::time_point lastByte = Clock::now();
 
-    // Reader thread only (the splitter under m as well).
-    PieceSplitter splitter;
+    // Reader thread only.
+    std::optional<PrinterIntake> intake;  // of the host served now (a new one per connection)
+    States seenStates = 0;                // the states the intake last heard of
     int hostOpeners = 0;
     // Network: connections accepted while another was served, in the order they came. One that
     // sent bytes and closed (`ended`) keeps its place for them, no longer watched.
@@ -169,109 +171,124 @@ struct VirtualPrinter::Impl {
     };
     std::deque<Waiting> waiting;
 
+    // PrinterIntake::Host
+    void send(const uint8_t* bytes, size_t n) override;
+    void print(const uint8_t* bytes, size_t n) override;
+    void changeStates(States set, States clear) override;
+    void command(const PieceSplitter::Piece& piece) override;
+    void review(const uint8_t* bytes, size_t n, States s, Reaction& r) override;
+
+    States states() const;
+    bool answering() const;
+    void serve(int fd);
+    void followStates();
     void readerLoop();
     void acceptHosts();
     void sweepWaiting(const std::vector<pollfd>& fds, size_t at, const std::vector<size_t>& watched);
     void dropHost();
     void takeBytes(const uint8_t* data, size_t n);
-    void takePiece(const PieceSplitter::Piece& piece, Bytes& answers);
-    void listCommand(Command::Kind kind, const uint8_t* bytes, size_t n);
-    void resetLog();
-    std::optional<uint8_t> answerFor();
     void handleNotify();
     void shutdown();
 };
 
-std::optional<uint8_t> VirtualPrinter::Impl::answerFor() {
-    const auto answerMode = static_cast<AnswerMode>(mode.load());
-    if (answerMode == AnswerMode::Silent) return std::nullopt;
-    if (requireBaud.load()) {
-        const auto host = ReadLineRate(slave);
-        if (host && *host != baud.load()) return std::nullopt;
-    }
-    return answerMode == AnswerMode::FixedByte ? fixedByte.load() : status.load();
+// The states behind the status byte's bits, those it has no bit for, and silence.
+States VirtualPrinter::Impl::states() const {
+    States s = static_cast<States>(StatesOfPelloryStatusByte(status.load()) | otherStates.load());
+    if (static_cast<AnswerMode>(mode.load()) == AnswerMode::Silent) s |= kSilent;
+    return s;
 }
 
-// A complete command goes into the list (recording): a text run right after another joins it.
-void VirtualPrinter::Impl::listCommand(Command::Kind kind, const uint8_t* bytes, size_t n) {
-    if (kind == Command::Kind::Text && !commands.empty() && commands.back().kind == Command::Kind::Text) {
-        auto& b = commands.back().bytes;
-        b.insert(b.end(), bytes, bytes + n);
+// Not silent, and at the host's rate where it must match.
+bool VirtualPrinter::Impl::answering() const {
+    if (static_cast<AnswerMode>(mode.load()) == AnswerMode::Silent) return false;
+    if (!requireBaud.load()) return true;
+    const auto host = ReadLineRate(slave);
+    return !host || *host == baud.load();
+}
+
+// The host on fd (the master, or a connection) is served from now on, with an intake of its own.
+void VirtualPrinter::Impl::serve(int fd) {
+    {
+        std::lock_guard<std::mutex> lock(writeMutex);
+        master = fd;
+    }
+    if (fd < 0) {
+        intake.reset();
         return;
     }
-    commands.push_back(Command{kind, Bytes(bytes, bytes + n)});
+    intake.emplace(model.load(), PrinterIntake::Limits{0, 0, false, false});
+    seenStates = states();
+    log.dropPending();
 }
 
-void VirtualPrinter::Impl::takePiece(const PieceSplitter::Piece& piece, Bytes& answers) {
-    if (piece.last) {
-        if (!(piece.kind == Command::Kind::Text && lastWasText)) ++commandTotal;
-        lastWasText = piece.kind == Command::Kind::Text;
+// A state changed since the intake last heard: automatic status back where the host asked for it.
+void VirtualPrinter::Impl::followStates() {
+    if (!intake) return;
+    const States now = states();
+    if (now == seenStates) return;
+    intake->stateChanged(seenStates, now, *this);
+    seenStates = now;
+}
+
+void VirtualPrinter::Impl::send(const uint8_t* bytes, size_t n) {
+    std::lock_guard<std::mutex> lock(writeMutex);
+    WriteAll(master, bytes, n, network);
+}
+
+void VirtualPrinter::Impl::print(const uint8_t* bytes, size_t n) {
+    std::lock_guard<std::mutex> lock(observerMutex);
+    if (observer) observer(bytes, n);
+}
+
+// A drawer pulse or a recovery: the states with a status bit change in the status byte.
+void VirtualPrinter::Impl::changeStates(States set, States clear) {
+    status.fetch_and(static_cast<uint8_t>(~PelloryStatusByte(clear)));
+    status.fetch_or(PelloryStatusByte(set));
+    const States mapped = StatesOfPelloryStatusByte(0xFF);
+    otherStates.fetch_and(static_cast<States>(~clear));
+    otherStates.fetch_or(static_cast<States>(set & ~mapped & ~kSilent));
+}
+
+void VirtualPrinter::Impl::review(const uint8_t* bytes, size_t n, States, Reaction& r) {
+    const auto answerMode = static_cast<AnswerMode>(mode.load());
+    const protocol::CommandEntry* entry = protocol::FindCommand(bytes, n);
+    if (entry && entry->id == CommandId::RealTimeStatus && n == 3) {
+        if (answerMode == AnswerMode::FixedByte) {
+            r.when = Reaction::When::AtOnce;
+            r.request = "DLE EOT " + std::to_string(bytes[2]);
+            r.answer = {fixedByte.load()};
+        } else if (bytes[2] == 5) {
+            r.answer = {status.load()};
+        }
     }
+    if (r.answer.empty()) return;
+    if (!answering()) {
+        r.answer.clear();
+        return;
+    }
+    log.answered();
+}
+
+void VirtualPrinter::Impl::command(const PieceSplitter::Piece& piece) {
     if (piece.first && piece.last) {
-        // A command without data, whole in one piece: the ones the printer acts on are here.
+        // The set-up command GS ( E changes the rate and flow control it expects.
         const protocol::CommandEntry* entry = protocol::FindCommand(piece.bytes, piece.length);
-        if (entry && entry->id == CommandId::RealTimeStatus) {
-            if (auto a = answerFor()) {
-                answers.push_back(*a);
-                ++answered;
-            }
-        } else if (entry && entry->id == CommandId::PrinterSetup) {
+        if (entry && entry->id == CommandId::PrinterSetup) {
             const SetupChange change = ReadSetupCommand(piece.bytes, piece.length);
             if (change.baud) baud = *change.baud;
             if (change.flow) flow = *change.flow;
         }
-        if (recording) listCommand(piece.kind, piece.bytes, piece.length);
-        return;
     }
-    // A command with data, piece by piece: gathered only for the list. One that began before
-    // the recording did is left out.
-    if (piece.first) {
-        keepingCurrent = recording;
-        current.kind = piece.kind;
-        current.bytes.clear();
-    }
-    if (!keepingCurrent) return;
-    current.bytes.insert(current.bytes.end(), piece.bytes, piece.bytes + piece.length);
-    if (!piece.last) return;
-    if (recording) listCommand(current.kind, current.bytes.data(), current.bytes.size());
-    current.bytes = Bytes();
-    keepingCurrent = false;
+    log.piece(piece);
 }
 
 void VirtualPrinter::Impl::takeBytes(const uint8_t* data, size_t n) {
-    Bytes answers;
-    uint64_t clearsBefore = 0;
-    {
-        std::lock_guard<std::mutex> lock(m);
-        clearsBefore = clears;
-        if (recording) received.insert(received.end(), data, data + n);
-        splitter.feed(data, n, [&](const PieceSplitter::Piece& piece) { takePiece(piece, answers); });
-    }
-    // Status requests are answered before the observer sees the bytes, whatever it does with them.
-    if (!answers.empty()) {
-        std::lock_guard<std::mutex> lock(writeMutex);
-        WriteAll(master, answers.data(), answers.size(), network);
-    }
-    {
-        std::lock_guard<std::mutex> lock(observerMutex);
-        if (observer) observer(data, n);
-    }
+    const uint64_t token = log.take(data, n);
+    // The intake answers the requests among them before the observer sees the bytes, whatever it
+    // does with them.
+    if (intake) intake->feed(data, n, states(), *this);
     // Counted once the observer has had them: a wait for n bytes then knows it saw them too.
-    {
-        std::lock_guard<std::mutex> lock(m);
-        if (clears == clearsBefore) receivedTotal += n;  // bytes from before a clear are not counted
-        lastByte = Clock::now();
-    }
-    cv.notify_all();
-}
-
-void VirtualPrinter::Impl::resetLog() {
-    received = Bytes();
-    commands = std::vector<Command>();
-    receivedTotal = 0;
-    commandTotal = 0;
-    lastWasText = false;
-    ++clears;
+    log.counted(n, token);
 }
 
 void VirtualPrinter::Impl::handleNotify() {
@@ -309,8 +326,7 @@ void VirtualPrinter::Impl::acceptHosts() {
             waiting.push_back({fd, false});
             continue;
         }
-        std::lock_guard<std::mutex> lock(writeMutex);
-        master = fd;
+        serve(fd);
     }
 }
 
@@ -334,11 +350,16 @@ void VirtualPrinter::Impl::sweepWaiting(const std::vector<pollfd>& fds, size_t a
 
 // The host's connection ended: the next one waiting is served.
 void VirtualPrinter::Impl::dropHost() {
-    std::lock_guard<std::mutex> lock(writeMutex);
-    CloseFd(master);
-    if (waiting.empty()) return;
-    master = waiting.front().fd;
-    waiting.pop_front();
+    {
+        std::lock_guard<std::mutex> lock(writeMutex);
+        CloseFd(master);
+    }
+    int next = -1;
+    if (!waiting.empty()) {
+        next = waiting.front().fd;
+        waiting.pop_front();
+    }
+    serve(next);
 }
 
 void VirtualPrinter::Impl::readerLoop() {
@@ -346,6 +367,7 @@ void VirtualPrinter::Impl::readerLoop() {
     std::vector<pollfd> fds;
     std::vector<size_t> watched;
     while (!stopFlag.load()) {
+        followStates();
         // Only this thread changes master, listener and waiting, so it reads them without the lock.
         fds.clear();
         fds.push_back({wakeRead, POLLIN, 0});
@@ -404,6 +426,7 @@ void VirtualPrinter::Impl::shutdown() {
         [[maybe_unused]] const ssize_t w = ::write(wakeWrite, &b, 1);
     }
     if (reader.joinable()) reader.join();
+    intake.reset();
     {
         std::lock_guard<std::mutex> lock(writeMutex);
         CloseFd(master);
@@ -416,7 +439,6 @@ void VirtualPrinter::Impl::shutdown() {
     CloseFd(wakeRead);
     CloseFd(wakeWrite);
     running = false;
-    cv.notify_all();
 }
 
 VirtualPrinter::VirtualPrinter() : impl_(new Impl) {}
@@ -481,14 +503,9 @@ bool VirtualPrinter::start(Transport transport, std::string* error) {
         }
     }
     d.hostOpeners = 0;
-    {
-        std::lock_guard<std::mutex> lock(d.m);
-        d.splitter.reset();
-        d.resetLog();
-        d.current = Command();
-        d.keepingCurrent = false;
-        d.lastByte = Clock::now();
-    }
+    d.log.startOver();
+    // On the terminal the one host is served from the start; on the network each as it comes.
+    d.serve(d.network ? -1 : d.master);
     try {
         d.reader = std::thread([&d] { d.readerLoop(); });
     } catch (const std::system_error&) {
@@ -520,7 +537,11 @@ void VirtualPrinter::setAnswerMode(AnswerMode m, uint8_t byte) {
 
 VirtualPrinter::AnswerMode VirtualPrinter::answerMode() const { return static_cast<AnswerMode>(impl_->mode.load()); }
 
-bool VirtualPrinter::answersNow() const { return running() && impl_->answerFor().has_value(); }
+bool VirtualPrinter::answersNow() const { return running() && impl_->answering(); }
+
+void VirtualPrinter::setModel(Model model) { impl_->model = model; }
+
+Model VirtualPrinter::model() const { return impl_->model.load(); }
 
 void VirtualPrinter::setBaudRate(uint32_t baud) { impl_->baud = baud; }
 
@@ -559,73 +580,31 @@ bool VirtualPrinter::sendUnsolicited(const Bytes& bytes) {
 
 bool VirtualPrinter::stopping() const { return impl_->stopFlag.load(); }
 
-void VirtualPrinter::setRecording(bool on) {
-    std::lock_guard<std::mutex> lock(impl_->m);
-    impl_->recording = on;
-    if (on) return;
-    impl_->received = Bytes();
-    impl_->commands = std::vector<Command>();
-    impl_->current = Command();
-    impl_->keepingCurrent = false;
-}
+void VirtualPrinter::setRecording(bool on) { impl_->log.setRecording(on); }
 
-bool VirtualPrinter::recording() const {
-    std::lock_guard<std::mutex> lock(impl_->m);
-    return impl_->recording;
-}
+bool VirtualPrinter::recording() const { return impl_->log.recording(); }
 
 void VirtualPrinter::setObserver(Observer observer) {
     std::lock_guard<std::mutex> lock(impl_->observerMutex);
     impl_->observer = std::move(observer);
 }
 
-Bytes VirtualPrinter::received() const {
-    std::lock_guard<std::mutex> lock(impl_->m);
-    return impl_->received;
-}
+Bytes VirtualPrinter::received() const { return impl_->log.received(); }
 
-size_t VirtualPrinter::receivedCount() const {
-    std::lock_guard<std::mutex> lock(impl_->m);
-    return impl_->receivedTotal;
-}
+size_t VirtualPrinter::receivedCount() const { return impl_->log.receivedCount(); }
 
-std::vector<Command> VirtualPrinter::commands() const {
-    std::lock_guard<std::mutex> lock(impl_->m);
-    return impl_->commands;
-}
+std::vector<Command> VirtualPrinter::commands() const { return impl_->log.commands(); }
 
-size_t VirtualPrinter::commandCount() const {
-    std::lock_guard<std::mutex> lock(impl_->m);
-    return impl_->commandTotal;
-}
+size_t VirtualPrinter::commandCount() const { return impl_->log.commandCount(); }
 
-void VirtualPrinter::clearReceived() {
-    std::lock_guard<std::mutex> lock(impl_->m);
-    impl_->resetLog();
-}
+void VirtualPrinter::clearReceived() { impl_->log.clear(); }
 
-bool VirtualPrinter::waitForBytes(size_t n, uint32_t timeoutMs) const {
-    std::unique_lock<std::mutex> lock(impl_->m);
-    return impl_->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return impl_->receivedTotal >= n; });
-}
+bool VirtualPrinter::waitForBytes(size_t n, uint32_t timeoutMs) const { return impl_->log.waitForBytes(n, timeoutMs); }
 
 bool VirtualPrinter::waitForQuiet(uint32_t quietMs, uint32_t timeoutMs) const {
-    const auto start = Clock::now();
-    const auto deadline = start + std::chrono::milliseconds(timeoutMs);
-    const auto quiet = std::chrono::milliseconds(quietMs);
-    std::unique_lock<std::mutex> lock(impl_->m);
-    for (;;) {
-        const auto quietSince = std::max(impl_->lastByte, start);
-        const auto now = Clock::now();
-        if (now - quietSince >= quiet) return true;
-        if (now >= deadline) return false;
-        impl_->cv.wait_until(lock, std::min(quietSince + quiet, deadline));
-    }
+    return impl_->log.waitForQuiet(quietMs, timeoutMs);
 }
 
-size_t VirtualPrinter::answeredRequests() const {
-    std::lock_guard<std::mutex> lock(impl_->m);
-    return impl_->answered;
-}
+size_t VirtualPrinter::answeredRequests() const { return impl_->log.answeredCount(); }
 
 }  // namespace pellory::vprinter

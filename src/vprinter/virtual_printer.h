@@ -4,7 +4,11 @@
 // the program opens like any serial port (through the port map). A reader thread takes the bytes
 // the host sends, in order, and splits the stream into the printer's commands by their real
 // lengths, so that bytes inside image data or text are never taken for commands.
-// It answers the real-time status request DLE EOT n (10 04 n) at once with its status byte.
+// It answers as the printer server does (printer_server.h: the same intake and answers), at once:
+// DLE EOT 1-4, GS r, GS I, GS a, GS ( H, DLE DC4 8 in the formats of the public command reference,
+// in the states its status byte stands for; and Pellory's own status request DLE EOT 5 with the
+// status byte itself. Unlike the server it never holds printing back whatever its status, keeps
+// no job, and on the network serves one host at a time.
 // Its memory does not grow with what it receives: it keeps the head of the command in progress
 // and counts, no more, unless a recording of the bytes and commands is turned on (for tests).
 //
@@ -26,6 +30,7 @@
 #include <atomic>
 
 #include "protocol/command_splitter.h"
+#include "vprinter/printer_state.h"
 
 namespace pellory::vprinter {
 
@@ -37,9 +42,9 @@ using protocol::SplitResult;
 class VirtualPrinter {
 public:
     enum class AnswerMode {
-        Status,      // answer DLE EOT n with the status byte
-        Silent,      // never answer
-        FixedByte,   // answer with answerByte() whatever the request
+        Status,     // answer DLE EOT 5 with the status byte, the other requests as the server does
+        Silent,     // never answer
+        FixedByte,  // answer every DLE EOT n with the fixed byte, whatever n
     };
 
     VirtualPrinter();
@@ -59,10 +64,18 @@ public:
     const std::string& slavePath() const;
 
     // --- behaviour ---
-    void setStatusByte(uint8_t s);          // default 00: online, no fault
+    // The status byte of DLE EOT 5, default 00: online, no fault. Its bits stand for the states
+    // the other requests report (StatesOfPelloryStatusByte), without stopping printing; a host
+    // that asked for automatic status back (GS a) gets it when they change. A drawer pulse
+    // (ESC p, DLE DC4 1) opens the drawer, which the status byte has no bit for; DLE ENQ 1 and 2
+    // clear the cutter error bit.
+    void setStatusByte(uint8_t s);
     uint8_t statusByte() const;
     void setAnswerMode(AnswerMode m, uint8_t byte = 0);
     AnswerMode answerMode() const;
+    // The model it reports (GS I), ORVA58 unless set; taken at start() and by each new connection.
+    void setModel(Model model);
+    Model model() const;
     // Whether a status request reaching it now would be answered: running, not silent, and at
     // the host's baud rate where it must match.
     bool answersNow() const;

@@ -31,6 +31,14 @@ public:
     RawHost(const RawHost&) = delete;
     RawHost& operator=(const RawHost&) = delete;
     bool open() const { return fd_ >= 0; }
+    // Sets the line's rate, as a program that opens a serial port at that rate.
+    bool setSpeed(speed_t speed) {
+        termios t{};
+        if (::tcgetattr(fd_, &t) != 0) return false;
+        ::cfsetispeed(&t, speed);
+        ::cfsetospeed(&t, speed);
+        return ::tcsetattr(fd_, TCSANOW, &t) == 0;
+    }
 
     // Writes everything, waiting for room; false on an error, after cancel() or the watchdog.
     bool write(const uint8_t* data, size_t n) {

@@ -277,5 +277,28 @@ TEST(PrinterIntake, AutomaticStatusBackOnEveryChangeOnlyWhenAsked) {
     EXPECT_EQ(job.answers[2].bytes, HexBytes("14 00 00 00"));
 }
 
+// The program's own printer: no job kept, nothing held whatever the state, and a host that
+// changes a reaction before it is acted on.
+TEST(PrinterIntake, WithoutJobOrHoldTheHostReviewsEachReaction) {
+    struct ReviewingHost : RecordingHost {
+        void review(const uint8_t* b, size_t n, States, Reaction& r) override {
+            if (n == 3 && b[0] == 0x10 && b[2] == 5) r.answer = {0x99};
+        }
+    };
+    ReviewingHost host;
+    PrinterIntake intake(Model::Orva58, {0, 0, false, false});
+    const Bytes bytes = HexBytes("41 10 04 05 10 04 02 1D 28 48 06 00 30 30 31 32 33 34 42");
+    EXPECT_GT(intake.room(kCoverOpen), 1000u);
+    EXPECT_EQ(intake.feed(bytes.data(), bytes.size(), kCoverOpen, host), PrinterIntake::Fed::Ok);
+    EXPECT_EQ(host.events, (std::vector<std::string>{"send 99", "send 16",
+                                                     "print 41 10 04 05 10 04 02 1D 28 48 06 00 30 30 31 32 33 34",
+                                                     "send 37 22 31 32 33 34 00", "print 42"}));
+    EXPECT_EQ(intake.held(), 0u);
+    const FinishedJob job = intake.takeJob();
+    EXPECT_TRUE(job.bytes.empty());
+    EXPECT_TRUE(job.answers.empty());
+    EXPECT_EQ(job.receivedBytes, bytes.size());
+}
+
 }  // namespace
 }  // namespace pellory::vprinter

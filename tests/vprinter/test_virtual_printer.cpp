@@ -138,9 +138,10 @@ TEST_F(VirtualPrinterTest, AnswersStatusRequestsByMode) {
     EXPECT_EQ(host.probe(), std::optional<uint8_t>(0x00));
     printer_.setStatusByte(0x0C);
     EXPECT_EQ(host.probe(), std::optional<uint8_t>(0x0C));
-    // Any n of DLE EOT n is answered the same.
+    // DLE EOT 1 answers the printer status of the states the byte stands for (paper end and
+    // over heat: offline), as the printer server does.
     ASSERT_TRUE(host.write(Bytes{0x10, 0x04, 0x01}));
-    EXPECT_EQ(host.read(1, 1000), Bytes{0x0C});
+    EXPECT_EQ(host.read(1, 1000), Bytes{0x1A});
     EXPECT_EQ(printer_.answeredRequests(), 3u);
 
     printer_.setAnswerMode(VirtualPrinter::AnswerMode::Silent);
