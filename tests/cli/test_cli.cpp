@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "support/cli_run.h"
 #include "link/port_settings.h"
 #include "pages/core/hex_text.h"
 #include "pages/core/page_link.h"
@@ -73,39 +74,8 @@ private:
 };
 ::testing::Environment* const kEnvironment = ::testing::AddGlobalTestEnvironment(new CoreApplicationEnvironment);
 
-struct CliRun {
-    int code = -1;
-    std::string out, err;
-
-    // The hex text of every --echo line (up to its tab), in order.
-    Rows Echoed() const {
-        Rows hex;
-        std::istringstream lines(out);
-        for (std::string line; std::getline(lines, line);) {
-            const size_t tab = line.find('\t');
-            if (tab != std::string::npos) hex.push_back(line.substr(0, tab));
-        }
-        return hex;
-    }
-    // The lines of standard output that are not echo lines.
-    Rows Output() const {
-        Rows plain;
-        std::istringstream lines(out);
-        for (std::string line; std::getline(lines, line);) {
-            if (line.find('\t') == std::string::npos) plain.push_back(line);
-        }
-        return plain;
-    }
-};
-
-CliRun Cli(std::vector<std::string> args) {
-    std::ostringstream out, err;
-    CliRun r;
-    r.code = app::RunCli(args, out, err);
-    r.out = out.str();
-    r.err = err.str();
-    return r;
-}
+using test::CliRun;
+CliRun Cli(const std::vector<std::string>& args) { return test::RunCliInProcess(args); }
 
 // pellory-cli --port COM<kCom> --echo ARGS...
 CliRun OnPrinter(std::vector<std::string> args, int com = kCom) {

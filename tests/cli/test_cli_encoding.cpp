@@ -9,6 +9,7 @@
 
 #include "charset/printer_record.h"
 #include "cli/cli.h"
+#include "support/cli_run.h"
 #include "pages/page_settings_guard.h"
 
 using namespace pellory;
@@ -18,32 +19,13 @@ namespace {
 
 const std::string kProbe = "10 04 05 ";
 
-struct CliRun {
-    int code = -1;
-    std::string out, err;
-
-    // The hex text of every --echo line (up to its tab): what was sent, row by row.
-    Rows Echoed() const {
-        Rows hex;
-        std::istringstream lines(out);
-        for (std::string line; std::getline(lines, line);) {
-            const size_t tab = line.find('\t');
-            if (tab != std::string::npos) hex.push_back(line.substr(0, tab));
-        }
-        return hex;
-    }
-};
+using test::CliRun;
 
 // pellory-cli --virtual-printer --port COM88 --echo ARGS...
 CliRun Cli(std::vector<std::string> args) {
     std::vector<std::string> all = {"--virtual-printer", "--port", "COM88", "--echo"};
     all.insert(all.end(), args.begin(), args.end());
-    std::ostringstream out, err;
-    CliRun r;
-    r.code = app::RunCli(all, out, err);
-    r.out = out.str();
-    r.err = err.str();
-    return r;
+    return test::RunCliInProcess(all);
 }
 
 // The settings, the ready flag and the record of characters start as at a program's start

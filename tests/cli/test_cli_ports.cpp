@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "support/cli_run.h"
 #include "link/open_and_probe.h"
 #include "link/port_settings.h"
 #include "pages/page_settings_guard.h"
@@ -25,19 +26,8 @@ using namespace pellory;
 
 namespace {
 
-struct CliRun {
-    int code = -1;
-    std::string out, err;
-};
-
-CliRun Cli(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    CliRun r;
-    r.code = app::RunCli(args, out, err);
-    r.out = out.str();
-    r.err = err.str();
-    return r;
-}
+using test::CliRun;
+CliRun Cli(const std::vector<std::string>& args) { return test::RunCliInProcess(args); }
 
 class CliTest : public test::ScratchFolderTest {
 protected:
