@@ -13,7 +13,6 @@
 #include "pages/core/samples.h"
 #include "pages/core/text_print_actions.h"
 #include "platform/threads.h"
-#include "protocol/hex.h"
 #include "receipt/offline_roll.h"
 
 namespace pellory::app::cli {
@@ -449,32 +448,7 @@ const std::vector<Command>& Commands() {
                          return s.Finish(s.setup, kCliOpenFailed);
                      })});
 
-        v.push_back({"status", "status", "The status query of \"Printer States\".",
-                     "Prints the status byte in hex (\"Status: 0C\") and the lit lamps\n"
-                     "(\"Lamps: Over Heat, Paper Error\", or \"Lamps: none\"). Exits with 1 when the\n"
-                     "printer answered the connection probe but not the status query.\n",
-                     {}, noArgs([](Session& s) {
-                         pages::QuickTestActions page;
-                         s.Attach(page);
-                         page.StartEcho();
-                         const pages::StatusResult r = page.QueryStatus();
-                         if (!r.linkOpen) return s.Finish(page, s.LinkFailure());
-                         if (r.noStatus) return s.Finish(page, kCliNoAnswer);
-                         // The printer answered the probe but not the query: no status to show.
-                         if (r.status == link::kNoAnswerByte) {
-                             if (!Session::Stopping()) s.err << link::kNoAnswerText << '\n';
-                             return s.Finish(page, kCliNoAnswer);
-                         }
-                         s.out << "Status: " << protocol::hex::Byte(r.status) << '\n';
-                         std::string lit;
-                         for (size_t i = 0; i < pages::kLampCount; ++i) {
-                             if (!r.lamps[i]) continue;
-                             if (!lit.empty()) lit += ", ";
-                             lit += pages::kLamps[i].name;
-                         }
-                         s.out << "Lamps: " << (lit.empty() ? "none" : lit) << '\n';
-                         return s.Finish(page, kCliDone);
-                     })});
+        v.push_back(StatusCommand());
 
         v.push_back({"scan", "scan", "The \"Auto Connect\" search: prints the COM port found (\"COM3\").",
                      "Tries COM1 to COM254 in turn; exits with 1 when no printer answered.\n", {},

@@ -21,4 +21,10 @@ inline constexpr uint8_t kNotStatusBit = 0x10;
 inline constexpr uint8_t kTextBlockStart = 0x37;
 inline constexpr uint8_t kTextBlockEnd = kNul;
 
+// Every answer to the real-time status requests DLE EOT 1 to 4 has bits 1 and 4 on and bits 0
+// and 7 off: how a host tells such an answer from any other byte.
+inline constexpr uint8_t kRealTimeStatusFixedMask = 0x93;
+inline constexpr uint8_t kRealTimeStatusFixedBits = 0x12;
+constexpr bool IsRealTimeStatusAnswer(uint8_t b) { return (b & kRealTimeStatusFixedMask) == kRealTimeStatusFixedBits; }
+
 }  // namespace pellory::protocol

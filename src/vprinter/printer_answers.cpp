@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "protocol/command_table.h"
+#include "protocol/replies.h"
 
 namespace pellory::vprinter {
 
@@ -16,7 +17,7 @@ namespace {
 using protocol::CommandId;
 
 // DLE EOT n: bits 1 and 4 are on in every reply (bit 0 and 7 off).
-constexpr uint8_t kRealTimeFixed = 0x12;
+constexpr uint8_t kRealTimeFixed = protocol::kRealTimeStatusFixedBits;
 // n = 1, printer status.
 constexpr uint8_t kDrawerPinHigh = 0x04;
 constexpr uint8_t kOfflineBit = 0x08;
@@ -25,6 +26,7 @@ constexpr uint8_t kCoverOpenBit = 0x04;
 constexpr uint8_t kStoppedByPaperEnd = 0x20;
 constexpr uint8_t kErrorOccurred = 0x40;
 // n = 3, error cause.
+constexpr uint8_t kMechanicalError = 0x04;  // never sent here; read from other printers
 constexpr uint8_t kAutocutterError = 0x08;
 constexpr uint8_t kUnrecoverableError = 0x20;
 constexpr uint8_t kAutoRecoverableError = 0x40;  // a head too hot: printing waits until it cools
@@ -85,6 +87,24 @@ std::optional<uint8_t> RealTimeStatus(uint8_t n, States s) {
     default:
         return std::nullopt;
     }
+}
+
+States StatesOfRealTimeStatus(std::span<const uint8_t> answers) {
+    const auto read = static_cast<size_t>(
+        std::find_if_not(answers.begin(), answers.end(), protocol::IsRealTimeStatusAnswer) - answers.begin());
+    // Whether the answer to DLE EOT n was read and has any of the bits.
+    const auto has = [&](size_t n, uint8_t bits) { return n <= read && (answers[n - 1] & bits) != 0; };
+    States s = 0;
+    if (has(1, kDrawerPinHigh)) s |= kDrawerOpen;
+    if (has(2, kCoverOpenBit)) s |= kCoverOpen;
+    if (has(2, kStoppedByPaperEnd) || has(4, kRollEnd)) s |= kPaperEnd;
+    if (has(3, kAutocutterError)) s |= kCutterError;
+    if (has(3, kAutoRecoverableError)) s |= kOverheat;
+    if (has(3, kUnrecoverableError | kMechanicalError)) s |= kError;
+    if (has(2, kErrorOccurred) && !(s & kErrors)) s |= kError;
+    if (has(4, kRollNearEnd)) s |= kPaperNearEnd;
+    if (has(1, kOfflineBit) && !StopsPrinting(s)) s |= kOffline;
+    return s;
 }
 
 std::optional<uint8_t> TransmitStatus(uint8_t n, States s) {

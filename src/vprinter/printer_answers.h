@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,14 @@ using AnswerBytes = std::vector<uint8_t>;
 // DLE EOT n: n 1 printer status, 2 offline cause, 3 error cause, 4 paper roll sensor; n 5 is
 // Pellory's own request (PelloryStatusByte). Nothing for any other n.
 std::optional<uint8_t> RealTimeStatus(uint8_t n, States s);
+// The other way, for a host that reads a printer: the states the answers to DLE EOT 1, 2, 3 and 4
+// stand for (answers[0] the one to DLE EOT 1, and so on), from as many as there are up to the
+// first that is not of their fixed-bit form (protocol::IsRealTimeStatusAnswer). Either bit of the
+// paper sensor's pairs counts; an error the states have no name for (a mechanical error, or one
+// whose cause was not read) reads as error; offline only when nothing read explains it (a cover
+// open, the paper out or an error take the printer offline too). The answers of any one state
+// but silent read back as that state.
+States StatesOfRealTimeStatus(std::span<const uint8_t> answers);
 // GS r n: n 1 or 49 paper sensor, 2 or 50 drawer. Nothing for any other n.
 std::optional<uint8_t> TransmitStatus(uint8_t n, States s);
 // GS I n: 1-3 and 49-51 one byte (model, type, firmware version ID); 65-69 the header "_", a text

@@ -39,11 +39,11 @@ std::optional<States> ParseStates(std::string_view list, std::string* error) {
     }
 }
 
-std::string StatesText(States s) {
+std::string StatesText(States s, std::string_view separator) {
     std::string text;
     for (const StateName& n : kStateNames) {
         if (!(s & n.bit)) continue;
-        if (!text.empty()) text += ',';
+        if (!text.empty()) text += separator;
         text += n.name;
     }
     return text.empty() ? "ready" : text;

@@ -51,8 +51,9 @@ std::optional<StateBit> StateByName(std::string_view name);
 // A comma-separated list of names ("paper-end,cover-open"). Nothing, with the unknown name in
 // *error, when one is not a state.
 std::optional<States> ParseStates(std::string_view list, std::string* error = nullptr);
-// The names of the set bits, comma-separated, in the order of kStateNames; "ready" for none.
-std::string StatesText(States s);
+// The names of the set bits, in the order of kStateNames, each after the first preceded by
+// separator; "ready" for none.
+std::string StatesText(States s, std::string_view separator = ",");
 
 // The states in which nothing is printed: the bytes wait until they clear.
 inline constexpr States kStopsPrinting = kPaperEnd | kCoverOpen | kOffline | kCutterError | kOverheat | kError;

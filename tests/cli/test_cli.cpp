@@ -161,20 +161,36 @@ TEST_P(CliOnEveryPort, EverySampleSendsTheWindowsRowsAfterTheProbe) {
     ExpectSent(OnPrinter({"sample", "QR Code"}), WithProbe(expect::EchoRows(samples[10])));
 }
 
-TEST_P(CliOnEveryPort, StatusPrintsTheByteAndTheLitLamps) {
-    for (const int status : {0x00, 0x2F, 0x40}) {
+// The status query, then DLE EOT 1 to 4: the byte, the lamps, and the states those tell.
+TEST_P(CliOnEveryPort, StatusPrintsTheByteTheLitLampsAndTheStates) {
+    const Rows kRealTimeRows = {"10 04 01 ", "10 04 02 ", "10 04 03 ", "10 04 04 "};
+    struct Case {
+        int status;
+        const char* states;
+    };
+    for (const Case c : {Case{0x00, "ready"}, Case{0x2F, "paper-end, cover-open, cutter-error, overheat, error"},
+                         Case{0x40, "offline"}}) {
         const auto& all = expect::LampExpectations();
-        const auto e = std::find_if(all.begin(), all.end(), [&](const auto& l) { return l.status == status; });
+        const auto e = std::find_if(all.begin(), all.end(), [&](const auto& l) { return l.status == c.status; });
         ASSERT_NE(e, all.end());
-        printer->setStatusByte(static_cast<uint8_t>(status));
+        printer->setStatusByte(static_cast<uint8_t>(c.status));
         const CliRun r = OnPrinter({"status"});
-        ExpectSent(r, {expect::kRequestRow, expect::kRequestRow});
+        Rows sent = {expect::kRequestRow, expect::kRequestRow};
+        sent.insert(sent.end(), kRealTimeRows.begin(), kRealTimeRows.end());
+        ExpectSent(r, sent);
         std::string lit;
         for (const std::string& name : e->lit) lit += (lit.empty() ? "" : ", ") + name;
         char hex[8];
-        std::snprintf(hex, sizeof hex, "%02X", status);
-        EXPECT_EQ(r.Output(), (Rows{"Status: " + std::string(hex), "Lamps: " + (lit.empty() ? "none" : lit)}));
+        std::snprintf(hex, sizeof hex, "%02X", c.status);
+        EXPECT_EQ(r.Output(), (Rows{"Status: " + std::string(hex), "Lamps: " + (lit.empty() ? "none" : lit),
+                                    std::string("States: ") + c.states}));
     }
+    // A printer that answers every request with its one status byte, which is not the form of
+    // an answer to DLE EOT 1 (bit 1 and 4 on): the reading stops there, with no states line.
+    printer->setAnswerMode(vprinter::VirtualPrinter::AnswerMode::FixedByte, 0x00);
+    const CliRun fixed = OnPrinter({"status"});
+    ExpectSent(fixed, {expect::kRequestRow, expect::kRequestRow, kRealTimeRows[0]});
+    EXPECT_EQ(fixed.Output(), (Rows{"Status: 00", "Lamps: Online"}));
 }
 
 // --- "Print Setup" ---

@@ -21,12 +21,14 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "support/child_process.h"
+#include "vprinter/printer_state.h"
 #include "support/job_folders.h"
 #include "support/net_peers.h"
 
@@ -169,25 +171,47 @@ TEST_F(ServeTest, CorpusStreamsPrintedOverSocketsAreWrittenAsSent) {
     EXPECT_NE(server.Out().find("job 000004"), std::string::npos) << server.Out();
 }
 
-// Each state set on standard input is what Pellory's own status query reads; clearing it gives
-// the ready printer back.
+// Each state set on standard input is what "pellory-cli status" reads: Pellory's own status
+// query its byte and lamps, the standard requests DLE EOT 1 to 4 the state by name (silent
+// answers nothing, not even the connection probe); clearing it gives the ready printer back.
 TEST_F(ServeTest, StatusReadsEachStateSetOnStandardInput) {
     struct Case {
         const char* state;
-        const char* lamps;
+        const char* output;  // standard output and error of the status run
+        int code;
     };
+    const Case cases[] = {
+        {"paper-near-end", "Status: 00\nLamps: Online\nStates: paper-near-end\n", 0},
+        {"paper-end", "Status: 04\nLamps: Paper Error\nStates: paper-end\n", 0},
+        {"cover-open", "Status: 02\nLamps: Platen Open\nStates: cover-open\n", 0},
+        {"offline", "Status: 40\nLamps: none\nStates: offline\n", 0},
+        {"drawer-open", "Status: 00\nLamps: Online\nStates: drawer-open\n", 0},
+        {"cutter-error", "Status: 20\nLamps: Cutter Error\nStates: cutter-error\n", 0},
+        {"overheat", "Status: 08\nLamps: Over Heat\nStates: overheat\n", 0},
+        {"error", "Status: 01\nLamps: Over Voltage\nStates: error\n", 0},
+        {"silent", "Communicate Error:Printer No Answer.\n", 1},
+    };
+    static_assert(std::size(cases) == vprinter::kStateNames.size());
+    const std::string ready = "Status: 00\nLamps: Online\nStates: ready\n";
     CliChild& server = Start({"--listen", "127.0.0.1:0", "--no-save"});
     const std::string port = "tcp://127.0.0.1:" + std::to_string(this->port());
-    for (const Case c : {Case{"paper-end", "Lamps: Paper Error"}, Case{"cover-open", "Lamps: Platen Open"},
-                         Case{"overheat", "Lamps: Over Heat"}, Case{"cutter-error", "Lamps: Cutter Error"},
-                         Case{"error", "Lamps: Over Voltage"}}) {
+    size_t readyLines = 0;  // "state: ready" said so far: each clear and status below says it
+    for (const Case& c : cases) {
         ASSERT_TRUE(server.Write(std::string("set ") + c.state + "\n"));
         ASSERT_TRUE(server.WaitForOutput(std::string("state: ") + c.state + "\n")) << server.Out();
-        EXPECT_NE(Status(port).find(c.lamps), std::string::npos) << c.state;
+        int code = -1;
+        EXPECT_EQ(Status(port, &code), c.output) << c.state;
+        EXPECT_EQ(code, c.code) << c.state;
         ASSERT_TRUE(server.Write(std::string("clear ") + c.state + "\nstatus\n"));
-        ASSERT_TRUE(server.WaitForOutput("state: ready\nstate: ready\n")) << server.Out();
-        EXPECT_NE(Status(port).find("Lamps: Online"), std::string::npos) << c.state;
+        readyLines += 2;
+        ASSERT_TRUE(server.WaitForOutput("state: ready\n", readyLines)) << server.Out();
+        EXPECT_EQ(Status(port, &code), ready) << c.state;
+        EXPECT_EQ(code, 0) << c.state;
     }
+    // Two at once, each with its name.
+    ASSERT_TRUE(server.Write("set paper-near-end\nset drawer-open\n"));
+    ASSERT_TRUE(server.WaitForOutput("state: paper-near-end,drawer-open\n")) << server.Out();
+    EXPECT_EQ(Status(port), "Status: 00\nLamps: Online\nStates: paper-near-end, drawer-open\n");
     server.Signal(SIGTERM);
     EXPECT_EQ(server.Code(), 0) << server.Err();
 }
@@ -199,7 +223,7 @@ TEST_F(ServeTest, APseudoTerminalClientIsServedAsANetworkOneIs) {
     CliChild& server =
         Start({"--pty", link, "--jobs", Jobs(), "--idle-end", "0.3", "--status", "paper-end", "--model", "orva58"}, false);
     ASSERT_TRUE(server.WaitForError("on the pseudo-terminal")) << server.Err();
-    EXPECT_NE(Status(link).find("Lamps: Paper Error"), std::string::npos);
+    EXPECT_EQ(Status(link), "Status: 04\nLamps: Paper Error\nStates: paper-end\n");
     // The status run's bytes are a job of their own, once the line has been silent.
     ASSERT_TRUE(server.WaitForOutput("job 000001")) << server.Out();
     EXPECT_EQ(Text(Job(1).Record(), "source"), "pty:" + link);

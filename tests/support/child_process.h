@@ -19,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -148,11 +149,19 @@ public:
         input_ = -1;
     }
 
-    // Reads the output pipe until it holds text. False when the program ended or the watchdog
-    // ran out first.
-    bool WaitForOutput(const std::string& text) {
+    // Reads the output pipe until it holds text (at least times times, not overlapping). False
+    // when the program ended or the watchdog ran out first.
+    bool WaitForOutput(const std::string& text, size_t times = 1) {
         const auto until = std::chrono::steady_clock::now() + kChildWatchdog;
-        while (piped_.find(text) == std::string::npos) {
+        const auto seen = [&] {
+            size_t count = 0;
+            for (size_t at = piped_.find(text); at != std::string::npos && count < times;
+                 at = piped_.find(text, at + std::max<size_t>(text.size(), 1))) {
+                ++count;
+            }
+            return count >= times;
+        };
+        while (!seen()) {
             if (std::chrono::steady_clock::now() >= until) return false;
             pollfd p{outPipe_, POLLIN, 0};
             if (::poll(&p, 1, 100) <= 0) continue;

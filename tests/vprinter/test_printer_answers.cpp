@@ -92,6 +92,56 @@ TEST(PrinterAnswers, FixedBitsInEveryReply) {
     }
 }
 
+// The answers to DLE EOT 1-4, read the other way, give the states back: each state alone (silent
+// answers nothing, so it is never read), and any set of them but for offline, which the cause
+// read beside it (a cover open, the paper out, an error) explains.
+TEST(PrinterAnswers, TheRealTimeAnswersReadBackAsTheirStates) {
+    const auto answersOf = [](States s) {
+        Bytes answers;
+        for (uint8_t n = 1; n <= 4; ++n) answers.push_back(RealTimeStatus(n, s).value_or(0));
+        return answers;
+    };
+    for (const StateName& state : kStateNames) {
+        if (state.bit == kSilent) continue;
+        EXPECT_EQ(StatesText(StatesOfRealTimeStatus(answersOf(state.bit))), state.name);
+    }
+    for (States s = 0; s < kSilent; ++s) {
+        const States others = s & ~kOffline;
+        EXPECT_EQ(StatesOfRealTimeStatus(answersOf(s)), StopsPrinting(others) ? others : s) << StatesText(s);
+    }
+}
+
+// What other printers answer: bits the states have no name for, one bit of a sensor's pair,
+// fewer than four answers, and a byte not of the fixed-bit form, which ends the reading.
+TEST(PrinterAnswers, RealTimeAnswersOfOtherPrintersReadAsStates) {
+    struct Row {
+        const char* answers;  // hex, to DLE EOT 1, 2, ...
+        const char* states;
+    };
+    const Row rows[] = {
+        {"", "ready"},
+        {"12 12 12 12", "ready"},
+        {"52 12 12 12", "ready"},                    // the feed button held
+        {"1A 1A 12 12", "offline"},                  // feeding by the button: offline, no cause
+        {"1A", "offline"},                           // only DLE EOT 1 answered
+        {"16", "drawer-open"},
+        {"1A 32 12 7E", "paper-near-end,paper-end"}, // out of paper, both sensors
+        {"12 12 12 16", "paper-near-end"},           // one bit of the near-end pair
+        {"12 12 12 32", "paper-end"},                // one bit of the end pair
+        {"1A 52 16 12", "error"},                    // a mechanical error
+        {"1A 52", "error"},                          // an error whose cause was not read
+        {"1A 52 1A 12", "cutter-error"},
+        {"16 12 00 1E", "drawer-open"},              // the third is no such answer: the paper not read
+        {"1A 12 92 12", "offline"},                  // bit 7 set: not read
+        {"1A 0E 12 12", "offline"},                  // bit 4 clear: not read
+        {"13 16 12 12", "ready"},                    // bit 0 set: nothing read
+    };
+    for (const Row& row : rows) {
+        const Bytes answers = *row.answers ? HexBytes(row.answers) : Bytes{};
+        EXPECT_EQ(StatesText(StatesOfRealTimeStatus(answers)), row.states) << row.answers;
+    }
+}
+
 struct Request {
     const char* bytes;  // hex
     const char* states;

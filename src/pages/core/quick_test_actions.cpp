@@ -2,6 +2,7 @@
 
 #include "link/open_and_probe.h"
 #include "link/port_settings.h"
+#include "platform/stop_request.h"
 #include "platform/threads.h"
 
 namespace pellory::pages {
@@ -44,18 +45,8 @@ StatusResult QuickTestActions::QueryStatus() {
         return result;
     }
 
-    // The writer must not wait for CTS while the request goes out. Whatever arrived before
-    // the request (a late reply, a byte sent unasked) is dropped: only the reply counts.
-    const platform::LineSettings saved = link::RestartThreadsForProbe(*this, KeepEarlierBytes());
-
-    const uint8_t work[3] = {kStatusRequest[0], kStatusRequest[1], kStatusRequest[2]};
-    Send(work, sizeof work);
-    link::WaitForReply(*this, kStatusWaitMs);
-    HandOver();
-
-    // No wait: whatever the reader has buffered by now. Nothing there gives 0x10.
-    const link::StatusReply reply = link::TakeStatusReply(*this);
-    SetStoredLineSettings(saved);
+    // Nothing in the reader's buffer gives 0x10.
+    const link::StatusReply reply = AskOnce(kStatusRequest);
     if (link::ReportRemoval(*this, Prompt())) {  // the device went away during the query
         result.linkOpen = false;
         return result;
@@ -69,6 +60,33 @@ StatusResult QuickTestActions::QueryStatus() {
     result.lamps = LampsForStatus(result.status);
     SendBuffer().ClearLocked();
     return result;
+}
+
+std::vector<uint8_t> QuickTestActions::QueryRealTimeStatus() {
+    std::vector<uint8_t> answers;
+    for (uint8_t n = kFirstRealTimeStatus; n <= kLastRealTimeStatus; ++n) {
+        if (!IsOpen() || platform::StopRequested()) break;
+        const link::StatusReply reply = AskOnce({protocol::kDle, protocol::kEot, n});
+        if (link::ReportRemoval(*this, Prompt())) break;
+        if (reply.kind != link::StatusReply::Kind::Status || !protocol::IsRealTimeStatusAnswer(reply.status)) break;
+        answers.push_back(reply.status);
+    }
+    SendBuffer().ClearLocked();
+    return answers;
+}
+
+link::StatusReply QuickTestActions::AskOnce(const uint8_t (&request)[3]) {
+    // The writer must not wait for CTS while the request goes out. Whatever arrived before
+    // the request (a late reply, a byte sent unasked) is dropped: only the reply counts.
+    const platform::LineSettings saved = link::RestartThreadsForProbe(*this, KeepEarlierBytes());
+    const uint8_t work[3] = {request[0], request[1], request[2]};
+    Send(work, sizeof work);
+    link::WaitForReply(*this, kStatusWaitMs);
+    HandOver();
+    // No wait: whatever the reader has buffered by now.
+    link::StatusReply reply = link::TakeStatusReply(*this);
+    SetStoredLineSettings(saved);
+    return reply;
 }
 
 }  // namespace pellory::pages

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "pages/core/page_link.h"
 #include "pages/core/samples.h"
@@ -40,6 +41,9 @@ LampStates LampsForStatus(uint8_t status);
 
 // The status request DLE EOT 5.
 inline constexpr uint8_t kStatusRequest[3] = {protocol::kDle, protocol::kEot, 5};
+// The standard real-time status requests, DLE EOT 1 to 4, in the order they are asked.
+constexpr uint8_t kFirstRealTimeStatus = 1;
+constexpr uint8_t kLastRealTimeStatus = 4;
 constexpr uint32_t kStatusWaitMs = 100;
 
 // Shown by a status query on a port whose printer does not answer status requests.
@@ -70,6 +74,20 @@ public:
     // arrived before the request are dropped first, so the lamps show the reply to this query
     // and a printer that does not answer gives status 0x10.
     StatusResult QueryStatus();
+
+    // After a status query that read a byte, the standard real-time requests DLE EOT 1 to 4
+    // (printer, offline cause, error cause, paper roll sensor) in turn, each sent, waited for and
+    // handed to the history as the query is. Their answers in order, up to the first request
+    // not answered with one byte of their fixed-bit form (protocol::IsRealTimeStatusAnswer) or
+    // cut short by a stop of the program: empty when the printer answers none of them. The
+    // link stays open unless its device went away (reported). The window does not use it.
+    std::vector<uint8_t> QueryRealTimeStatus();
+
+private:
+    // One status request: bytes that arrived before it dropped (or given to the page's keeper),
+    // sent without waiting for CTS, the reply waited for kStatusWaitMs, the echo handed over.
+    // What the reader has buffered by then.
+    link::StatusReply AskOnce(const uint8_t (&request)[3]);
 };
 
 }  // namespace pellory::pages
