@@ -26,10 +26,6 @@ using vprinter::JobEnd;
 
 namespace {
 
-// zlib's fastest level: a job's pictures are written some four times as fast as at its default,
-// at about twice the size, so that a job is on disk soon after its connection closed.
-constexpr int kPngCompression = 1;
-
 int64_t Milliseconds(std::chrono::system_clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
 }
@@ -75,7 +71,7 @@ size_t WriteReceipts(const std::vector<uint8_t>& bytes, int widthDots, const fs:
             std::string why;
             if (!WriteFileInOneStep((folder / file).string(),
                                     [&](const FileSink& sink) {
-                                        return receipt::WritePaperPng(paper, from, to, sink, kPngCompression);
+                                        return receipt::WritePaperPng(paper, from, to, sink, kJobPngCompression);
                                     },
                                     &why)) {
                 failed(file, why);

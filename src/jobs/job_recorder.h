@@ -27,6 +27,10 @@
 
 namespace pellory::jobs {
 
+// zlib's level for a job's pictures: its fastest, so that a job is on disk soon after its
+// connection closed (render and --receipt write theirs at zlib's default, smaller).
+inline constexpr int kJobPngCompression = 1;
+
 // What became of one job, as reported once it is written.
 struct RecordedJob {
     uint64_t number = 0;  // its folder's number
