@@ -336,7 +336,8 @@ TEST_F(RecorderTest, AJobsFolderThatCannotBeWrittenIsRefusedAtOpen) {
 }
 
 // While the queue is full, the sink's hand-over waits (the server's next job waits with it) until
-// the writer has taken a job.
+// a writer has taken a job. A writer takes none while as many jobs as there are writers are
+// written and wait for their report: here the first job's report holds them all.
 TEST_F(RecorderTest, AFullQueueMakesTheHandOverWait) {
     std::mutex gate;
     std::unique_lock<std::mutex> held(gate);
@@ -349,11 +350,14 @@ TEST_F(RecorderTest, AFullQueueMakesTheHandOverWait) {
                          {});
     std::string why;
     ASSERT_TRUE(recorder.open(&why)) << why;
-    recorder.take(MadeUpJob(1, "one\n"));  // the writer takes it and stops in the report
-    recorder.take(MadeUpJob(2, "two\n"));  // fills the queue
+    const int writers = static_cast<int>(recorder.writers());
+    ASSERT_GE(writers, 2);
+    // Job 1: its writer stops in the report; jobs 2 .. writers: written, waiting for their report;
+    // the next one fills the queue.
+    for (int i = 1; i <= writers + 1; ++i) recorder.take(MadeUpJob(static_cast<uint64_t>(i), "job\n"));
     std::atomic<bool> handedOver{false};
     std::thread sink([&] {
-        recorder.take(MadeUpJob(3, "three\n"));
+        recorder.take(MadeUpJob(static_cast<uint64_t>(writers + 2), "last\n"));
         handedOver = true;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -362,7 +366,7 @@ TEST_F(RecorderTest, AFullQueueMakesTheHandOverWait) {
     sink.join();
     EXPECT_TRUE(handedOver.load());
     recorder.finish();
-    EXPECT_EQ(reported.load(), 3);
+    EXPECT_EQ(reported.load(), writers + 2);
 }
 
 TEST(JsonText, TimesAreUtcWithMilliseconds) {
