@@ -231,8 +231,8 @@ void JobRecorder::run() {
 }
 
 void JobRecorder::reportInOrder(std::unique_lock<std::mutex>& lock) {
-    if (reporting_) return;  // that writer reports this job too once the ones before it are
-    reporting_ = true;
+    // Only the job next in order is reported, and the next after it only once its report is done:
+    // a writer that finds its job not next leaves it to the writer of the one before.
     for (auto next = done_.find(written_); next != done_.end(); next = done_.find(written_)) {
         const RecordedJob r = std::move(next->second);
         done_.erase(next);
@@ -242,7 +242,6 @@ void JobRecorder::reportInOrder(std::unique_lock<std::mutex>& lock) {
         ++written_;
         changed_.notify_all();
     }
-    reporting_ = false;
 }
 
 RecordedJob JobRecorder::write(const FinishedJob& job) {

@@ -104,7 +104,7 @@ public:
 
 private:
     void run();
-    // Reports the written jobs that are next in order, unless another writer is at it.
+    // Reports the written jobs that are next in order, one after the other.
     void reportInOrder(std::unique_lock<std::mutex>& lock);
     RecordedJob write(const vprinter::FinishedJob& job);
     void errorLine(const std::string& line);
@@ -123,7 +123,6 @@ private:
     uint64_t taken_ = 0;                       // jobs taken by writers; guarded by mutex_
     uint64_t written_ = 0;                     // jobs reported; guarded by mutex_
     std::map<uint64_t, RecordedJob> done_;     // written, not yet reported, by the order taken; guarded by mutex_
-    bool reporting_ = false;                   // a writer is reporting; guarded by mutex_
     std::mutex errorMutex_;                    // one error line at a time
     std::vector<std::thread> writerThreads_;
 };

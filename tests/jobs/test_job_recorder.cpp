@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -247,6 +248,74 @@ TEST_F(RecorderTest, AJobFolderAppearsOnlyWhole) {
     EXPECT_TRUE(seen.empty()) << seen.front();
     EXPECT_EQ(Reports().size(), static_cast<size_t>(kJobs));
     EXPECT_GT(looks.load(), 0);
+}
+
+// Several writers at once: whichever finishes first, the reports come one at a time in the order
+// the jobs were taken, each job once, and every job taken is written and reported by finish().
+TEST(RecorderWriters, ReportsComeInTheOrderTakenEachJobOnce) {
+    struct Case {
+        const char* name;
+        unsigned writers;          // 0: the default
+        std::vector<int> lines;    // each job's lines, in the order taken
+    };
+    const std::vector<Case> cases = {
+        {"a long job first, short ones after it", 2, {1200, 1, 1, 1, 1, 1, 1, 1}},
+        {"four writers, long and short mixed", 4, {700, 2, 900, 1, 1, 300, 1, 1, 1, 1, 1, 1}},
+        {"the default writers, many short jobs", 0, std::vector<int>(40, 2)},
+    };
+    for (const Case& c : cases) {
+        const test::ScratchFolder dir("pellory_jobs_writers");
+        std::mutex mutex;
+        std::vector<RecordedJob> reports;
+        std::atomic<int> inReport{0};
+        std::atomic<int> mostAtOnce{0};
+        JobRecorder::Options o;
+        o.folder = dir.Folder();
+        o.writers = c.writers;
+        JobRecorder recorder(o,
+                             [&](const RecordedJob& r) {
+                                 const int now = ++inReport;
+                                 if (now > mostAtOnce.load()) mostAtOnce = now;
+                                 std::this_thread::sleep_for(std::chrono::milliseconds(1));  // room for another
+                                 {
+                                     std::lock_guard<std::mutex> lock(mutex);
+                                     reports.push_back(r);
+                                 }
+                                 --inReport;
+                             },
+                             {});
+        std::string why;
+        ASSERT_TRUE(recorder.open(&why)) << why;
+        EXPECT_EQ(recorder.writers(), c.writers > 0 ? c.writers : JobRecorder::DefaultWriters()) << c.name;
+        std::vector<std::string> streams;
+        for (size_t i = 0; i < c.lines.size(); ++i) {
+            streams.push_back(Lines("job " + std::to_string(i + 1), c.lines[i]) + kCut);
+            recorder.take(MadeUpJob(i + 1, streams.back()));
+        }
+        recorder.finish();
+        EXPECT_EQ(recorder.written(), c.lines.size()) << c.name;
+        EXPECT_EQ(mostAtOnce.load(), 1) << c.name;
+        std::vector<uint64_t> numbers;
+        for (const RecordedJob& r : reports) numbers.push_back(r.number);
+        std::vector<uint64_t> expected(c.lines.size());
+        for (size_t i = 0; i < expected.size(); ++i) expected[i] = i + 1;
+        EXPECT_EQ(numbers, expected) << c.name;
+        // Each job's folder holds its own bytes, and nothing else is in the jobs folder.
+        std::vector<std::string> folders;
+        for (const auto& entry : fs::directory_iterator(dir.Folder())) folders.push_back(entry.path().filename().string());
+        std::sort(folders.begin(), folders.end());
+        std::vector<std::string> expectedFolders;
+        for (size_t i = 0; i < c.lines.size(); ++i) expectedFolders.push_back(JobFolderName(i + 1));
+        EXPECT_EQ(folders, expectedFolders) << c.name;
+        for (size_t i = 0; i < c.lines.size() && i < reports.size(); ++i) {
+            const JobFolder folder{fs::path(dir.Folder()) / JobFolderName(i + 1)};
+            EXPECT_EQ(folder.Read("bytes.bin"), streams[i]) << c.name << ", job " << i + 1;
+            EXPECT_EQ(reports[i].folder, folder.path.string()) << c.name;
+            EXPECT_EQ(reports[i].json + "\n", folder.Read("job.json")) << c.name << ", job " << i + 1;
+            EXPECT_EQ(folder.Receipts().size(), reports[i].receipts) << c.name << ", job " << i + 1;
+            EXPECT_GE(reports[i].receipts, 1u) << c.name << ", job " << i + 1;
+        }
+    }
 }
 
 // A file that cannot be written (here: larger than the process may write) marks its job failed
