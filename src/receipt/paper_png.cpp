@@ -106,9 +106,9 @@ bool WritePaperPng(const Paper& paper, int64_t fromRow, int64_t toRow, const Byt
     std::vector<int64_t> cuts(paper.cuts().begin(), paper.cuts().end());
     auto cut = std::lower_bound(cuts.begin(), cuts.end(), fromRow);
     const int64_t endLine = fromRow + std::max<int64_t>(rows, 1);  // one white line when there are no rows
-    // Without a cut among the lines (a receipt from cut to cut), black and white are all there is:
+    // Without a cut among the rows (a receipt from cut to cut), black and white are all there is:
     // one bit a pixel, the paper's own bytes (its leftmost dot in the top bit, as in a PNG).
-    const bool cutShown = cut != cuts.end() && *cut < endLine;
+    const bool cutShown = cut != cuts.end() && *cut < toRow;
     PngChunks chunks(sink);
     std::vector<uint8_t> header;
     PutBig32(header, static_cast<uint32_t>(width));
