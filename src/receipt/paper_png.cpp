@@ -13,6 +13,7 @@ namespace {
 // Palette entries: white, the cut's grey, black.
 constexpr uint8_t kWhite = 0, kGrey = 1, kBlack = 2;
 constexpr size_t kChunkData = 64 * 1024;  // IDAT chunks of at most this much
+constexpr size_t kDeflateStep = 16 * 1024;
 
 // A byte of the paper (eight dots, the leftmost in the top bit) as two bytes of two-bit pixels:
 // each dot black or white.
@@ -67,8 +68,20 @@ public:
     ImageData(const ImageData&) = delete;
     ImageData& operator=(const ImageData&) = delete;
 
-    bool Add(const uint8_t* data, size_t n) { return Deflate(data, n, Z_NO_FLUSH); }
-    bool Finish() { return Deflate(nullptr, 0, Z_FINISH); }
+    // Lines are gathered and compressed some 16 KB at a time: zlib takes a few large pieces
+    // faster than many of a line each.
+    bool Add(const uint8_t* data, size_t n) {
+        pending_.insert(pending_.end(), data, data + n);
+        if (pending_.size() < kDeflateStep) return ok_;
+        const bool ok = Deflate(pending_.data(), pending_.size(), Z_NO_FLUSH);
+        pending_.clear();
+        return ok;
+    }
+    bool Finish() {
+        const bool ok = Deflate(pending_.data(), pending_.size(), Z_FINISH);
+        pending_.clear();
+        return ok;
+    }
 
 private:
     bool Deflate(const uint8_t* data, size_t n, int flush) {
@@ -92,6 +105,7 @@ private:
     PngChunks& chunks_;
     z_stream z_{};
     std::vector<uint8_t> out_;
+    std::vector<uint8_t> pending_;  // lines not yet compressed
     size_t used_ = 0;
     bool ok_ = false;
 };
