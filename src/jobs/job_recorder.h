@@ -9,6 +9,9 @@
 //   DIR/000001/decoding.txt     each command, one line each, as "pellory-cli decode" prints it
 //   DIR/000001/job.json         the record (JobJson)
 //
+// The pictures are WritePaperPng's at zlib's fastest level: a receipt has no cut in it, so one bit
+// a pixel, white and black.
+//
 // Numbers continue after the highest job folder already in DIR: job n of the server is folder
 // (highest + n). A file that cannot be written (a full disk, a file size limit) marks the job
 // failed with the reason (what can be written of it still is, job.json last), reports an error
