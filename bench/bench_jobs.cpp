@@ -4,11 +4,17 @@
 // (renamed, every file written), "handover_median_ms" the time from the close to the server handing
 // the job to the recorder, and "jobs". Runs once; the jobs go to a folder under /tmp that is
 // removed afterwards.
+//
+// BM_OneJobSteps: where one such job's time goes, each step timed alone on this thread over 20
+// jobs, in CPU time (user and system) of the thread: "draw_ms" (the receipts drawn, no picture made), "png_ms" (the pictures encoded, on top of
+// the drawing), "decoding_ms" (the decoding's text), "json_ms" (the record), "files_ms" (the job
+// folder made, its files written in one step each, renamed) and "png_KB" (one job's pictures).
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,7 +27,12 @@
 #include <thread>
 #include <vector>
 
+#include "jobs/job_folder.h"
 #include "jobs/job_recorder.h"
+#include "receipt/decoding.h"
+#include "receipt/interpreter.h"
+#include "receipt/offline_roll.h"
+#include "receipt/paper_png.h"
 #include "vprinter/printer_server.h"
 
 namespace {
@@ -134,6 +145,93 @@ void BM_SixtyFourConnections(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_SixtyFourConnections)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// This thread's CPU time (user and system), in ms: on a shared machine the steps' own cost, not
+// the time others took meanwhile.
+double CpuMs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+double MsSince(double cpuMs) { return CpuMs() - cpuMs; }
+
+void BM_OneJobSteps(benchmark::State& state) {
+    constexpr int kJobs = 20;
+    const std::string folder = "/tmp/pellory_bench_steps_" + std::to_string(::getpid());
+    std::filesystem::create_directories(folder);
+    const std::string text = TenKilobyteReceipt(1);
+    const std::vector<uint8_t> bytes(text.begin(), text.end());
+    double draw = 0, png = 0, decoding = 0, json = 0, files = 0;
+    size_t pngBytes = 0;
+    for (auto _ : state) {
+        const auto drawOnly = [&](const receipt::OfflineRoll::Take& take) {
+            receipt::OfflineRoll roll(receipt::kOrva80Dots, receipt::OfflineRoll::Pieces::EachReceipt, take,
+                                      receipt::OfflineRoll::kMaxPictureRows, receipt::Paper::kMaxRows);
+            if (roll.feed(bytes.data(), bytes.size())) roll.finish();
+        };
+        double t = CpuMs();
+        for (int i = 0; i < kJobs; ++i) drawOnly([](const receipt::Paper&, int64_t, int64_t) { return true; });
+        draw = MsSince(t) / kJobs;
+        std::vector<uint8_t> picture;
+        t = CpuMs();
+        for (int i = 0; i < kJobs; ++i) {
+            picture.clear();
+            drawOnly([&](const receipt::Paper& paper, int64_t from, int64_t to) {
+                return receipt::WritePaperPng(paper, from, to, [&](const uint8_t* d, size_t n) {
+                    picture.insert(picture.end(), d, d + n);
+                    return true;
+                }, jobs::kJobPngCompression);
+            });
+        }
+        png = MsSince(t) / kJobs - draw;
+        pngBytes = picture.size();
+        std::string lines;
+        t = CpuMs();
+        for (int i = 0; i < kJobs; ++i) {
+            lines.clear();
+            receipt::Interpreter printer(receipt::kOrva58Dots, receipt::Interpreter::Drawing::Off);
+            printer.setDecodeSink([&](const receipt::DecodedCommand& c) { lines += receipt::FormatDecoded(c) + '\n'; });
+            printer.feed(bytes.data(), bytes.size());
+            printer.finish();
+        }
+        decoding = MsSince(t) / kJobs;
+        vprinter::FinishedJob job;
+        job.number = 1;
+        job.source = "tcp:127.0.0.1:50000";
+        job.bytes = bytes;
+        jobs::RecordedJob r;
+        r.number = 1;
+        r.folder = folder + "/000001";
+        std::string record;
+        t = CpuMs();
+        for (int i = 0; i < kJobs; ++i) record = jobs::JobJson(job, r);
+        json = MsSince(t) / kJobs;
+        t = CpuMs();
+        for (int i = 0; i < kJobs; ++i) {
+            const std::string work = folder + "/" + jobs::JobWorkName(static_cast<uint64_t>(i + 1));
+            std::filesystem::create_directory(work);
+            std::string why;
+            jobs::WriteFileInOneStep(work + "/bytes.bin", text, &why);
+            jobs::WriteFileInOneStep(work + "/receipt-01.png", std::string(picture.begin(), picture.end()), &why);
+            jobs::WriteFileInOneStep(work + "/decoding.txt", lines, &why);
+            jobs::WriteFileInOneStep(work + "/job.json", record + "\n", &why);
+            std::filesystem::rename(work, folder + "/" + jobs::JobFolderName(static_cast<uint64_t>(i + 1)));
+        }
+        files = MsSince(t) / kJobs;
+        std::error_code ignored;
+        for (int i = 0; i < kJobs; ++i)
+            std::filesystem::remove_all(folder + "/" + jobs::JobFolderName(static_cast<uint64_t>(i + 1)), ignored);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    state.counters["draw_ms"] = draw;
+    state.counters["png_ms"] = png;
+    state.counters["decoding_ms"] = decoding;
+    state.counters["json_ms"] = json;
+    state.counters["files_ms"] = files;
+    state.counters["png_KB"] = static_cast<double>(pngBytes) / 1000;
+}
+BENCHMARK(BM_OneJobSteps)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -26,10 +26,6 @@ using vprinter::JobEnd;
 
 namespace {
 
-// zlib's fastest level: a job's pictures are written some four times as fast as at its default,
-// at about twice the size, so that a job is on disk soon after its connection closed.
-constexpr int kPngCompression = 1;
-
 int64_t Milliseconds(std::chrono::system_clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
 }
@@ -75,7 +71,7 @@ size_t WriteReceipts(const std::vector<uint8_t>& bytes, int widthDots, const fs:
             std::string why;
             if (!WriteFileInOneStep((folder / file).string(),
                                     [&](const FileSink& sink) {
-                                        return receipt::WritePaperPng(paper, from, to, sink, kPngCompression);
+                                        return receipt::WritePaperPng(paper, from, to, sink, kJobPngCompression);
                                     },
                                     &why)) {
                 failed(file, why);
@@ -156,24 +152,28 @@ std::string JobLine(const RecordedJob& r) {
 }
 
 JobRecorder::JobRecorder(Options options, Report report, ErrorLine error)
-    : options_(std::move(options)), report_(std::move(report)), error_(std::move(error)) {}
+    : options_(std::move(options)), report_(std::move(report)), error_(std::move(error)) {
+    writerCount_ = options_.writers > 0 ? options_.writers : DefaultWriters();
+}
 
 JobRecorder::~JobRecorder() { finish(); }
+
+unsigned JobRecorder::DefaultWriters() { return std::clamp(std::thread::hardware_concurrency(), 2u, 4u); }
 
 bool JobRecorder::open(std::string* why) {
     if (!options_.folder.empty()) {
         if (!PrepareJobsFolder(options_.folder, why)) return false;
         base_ = HighestJobNumber(options_.folder);
     }
-    writer_ = std::thread([this] { run(); });
+    for (unsigned i = 0; i < writerCount_; ++i) writerThreads_.emplace_back([this] { run(); });
     return true;
 }
 
 void JobRecorder::take(FinishedJob&& job) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!writer_.joinable() || ending_) {
+    if (writerThreads_.empty() || ending_) {
         lock.unlock();
-        if (error_) error_("job " + JobFolderName(base_ + job.number) + " came after the end; it was not written");
+        errorLine("job " + JobFolderName(base_ + job.number) + " came after the end; it was not written");
         return;
     }
     const auto full = [&] {
@@ -192,7 +192,9 @@ void JobRecorder::finish() {
         ending_ = true;
     }
     changed_.notify_all();
-    if (writer_.joinable()) writer_.join();
+    for (std::thread& t : writerThreads_) {
+        if (t.joinable()) t.join();
+    }
 }
 
 uint64_t JobRecorder::written() const {
@@ -200,24 +202,45 @@ uint64_t JobRecorder::written() const {
     return written_;
 }
 
+void JobRecorder::errorLine(const std::string& line) {
+    if (!error_) return;
+    std::lock_guard<std::mutex> lock(errorMutex_);
+    error_(line);
+}
+
 void JobRecorder::run() {
+    std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
+        // The next job, once fewer than writerCount_ are taken and not yet reported.
+        const auto ready = [&] { return !queue_.empty() && taken_ - written_ < writerCount_; };
+        while (!ready() && !(ending_ && queue_.empty())) changed_.wait_for(lock, std::chrono::milliseconds(kFullWaitStepMs));
+        if (!ready()) return;  // ending, nothing left to take
         std::optional<FinishedJob> job;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            while (queue_.empty() && !ending_) changed_.wait_for(lock, std::chrono::milliseconds(kFullWaitStepMs));
-            if (queue_.empty()) return;
-            job.emplace(std::move(queue_.front()));
-            queue_.pop_front();
-            queuedBytes_ -= job->bytes.size();
-        }
+        job.emplace(std::move(queue_.front()));
+        queue_.pop_front();
+        queuedBytes_ -= job->bytes.size();
+        const uint64_t order = taken_++;
         changed_.notify_all();
-        const RecordedJob r = write(*job);
+        lock.unlock();
+        RecordedJob r = write(*job);
+        job.reset();
+        lock.lock();
+        done_.emplace(order, std::move(r));
+        reportInOrder(lock);
+    }
+}
+
+void JobRecorder::reportInOrder(std::unique_lock<std::mutex>& lock) {
+    // Only the job next in order is reported, and the next after it only once its report is done:
+    // a writer that finds its job not next leaves it to the writer of the one before.
+    for (auto next = done_.find(written_); next != done_.end(); next = done_.find(written_)) {
+        const RecordedJob r = std::move(next->second);
+        done_.erase(next);
+        lock.unlock();
         if (report_) report_(r);
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            ++written_;
-        }
+        lock.lock();
+        ++written_;
+        changed_.notify_all();
     }
 }
 
@@ -244,7 +267,7 @@ RecordedJob JobRecorder::write(const FinishedJob& job) {
     std::string failure;  // the first thing that could not be written, and why
     const auto failed = [&](const std::string& what, const std::string& why) {
         const std::string text = "cannot write " + what + ": " + why;
-        if (error_) error_("job " + name + ": " + text + "; the job is marked failed");
+        errorLine("job " + name + ": " + text + "; the job is marked failed");
         if (failure.empty()) failure = text;
     };
 

@@ -1,6 +1,7 @@
 // The job recorder: takes each job the printer server finishes (on the server's thread, through its
-// job sink) into a bounded queue and writes it on a thread of its own, in the order taken, to a
-// folder of the jobs folder named by its number (see job_folder.h):
+// job sink) into a bounded queue and writes it on one of a few writer threads of its own (several
+// jobs at once, each in a folder of its own), to a folder of the jobs folder named by its number
+// (see job_folder.h):
 //
 //   DIR/000001/bytes.bin        the job's bytes exactly as received (at most the server's limit)
 //   DIR/000001/receipt-01.png   the paper from cut to cut, the printed rest after the last cut
@@ -8,24 +9,38 @@
 //   DIR/000001/decoding.txt     each command, one line each, as "pellory-cli decode" prints it
 //   DIR/000001/job.json         the record (JobJson)
 //
+// The pictures are WritePaperPng's at zlib's fastest level: a receipt has no cut in it, so one bit
+// a pixel, white and black.
+//
 // Numbers continue after the highest job folder already in DIR: job n of the server is folder
 // (highest + n). A file that cannot be written (a full disk, a file size limit) marks the job
 // failed with the reason (what can be written of it still is, job.json last), reports an error
 // line, and the next job is written as ever. Without a folder (no saving), nothing is written and
 // each job is only counted and reported.
+//
+// Jobs are reported in the order they were taken, whichever writer finishes first: a job written
+// before the one taken ahead of it waits for that one's report. A writer takes the next job only
+// while fewer jobs than there are writers are taken and not yet reported, so a slow job holds back
+// at most that many written ones.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "vprinter/printer_server.h"
 
 namespace pellory::jobs {
+
+// zlib's level for a job's pictures: its fastest, so that a job is on disk soon after its
+// connection closed (render and --receipt write theirs at zlib's default, smaller).
+inline constexpr int kJobPngCompression = 1;
 
 // What became of one job, as reported once it is written.
 struct RecordedJob {
@@ -59,11 +74,17 @@ public:
         // the sink then waits, in steps of kFullWaitStep, until the writer has taken one.
         size_t maxQueuedJobs = 256;
         size_t maxQueuedBytes = 64u << 20;
+        // Writer threads; 0: DefaultWriters().
+        unsigned writers = 0;
     };
-    // Called on the writer thread once a job is written (or has failed), in the order written.
+    // Called on a writer thread once a job is written (or has failed), one job at a time, in the
+    // order the jobs were taken.
     using Report = std::function<void(const RecordedJob&)>;
-    // Called on the writer thread with an error line (without its line end).
+    // Called on a writer thread with an error line (without its line end), one line at a time.
     using ErrorLine = std::function<void(const std::string&)>;
+
+    // The hardware's threads, at least 2 and at most 4.
+    static unsigned DefaultWriters();
 
     static constexpr int kFullWaitStepMs = 50;
 
@@ -77,28 +98,36 @@ public:
     bool open(std::string* why);
     // Queues a job (the server's job sink); waits in bounded steps while the queue is full.
     void take(vprinter::FinishedJob&& job);
-    // Writes every job queued, then ends the writer. Later jobs are not taken.
+    // Writes and reports every job queued, then ends the writers. Later jobs are not taken.
     void finish();
 
     uint64_t firstNumber() const { return base_ + 1; }  // the folder number of the server's job 1
-    uint64_t written() const;                           // jobs written (or failed) so far
+    uint64_t written() const;                           // jobs written (or failed) and reported so far
+    unsigned writers() const { return writerCount_; }
 
 private:
     void run();
+    // Reports the written jobs that are next in order, one after the other.
+    void reportInOrder(std::unique_lock<std::mutex>& lock);
     RecordedJob write(const vprinter::FinishedJob& job);
+    void errorLine(const std::string& line);
 
     Options options_;
     Report report_;
     ErrorLine error_;
     uint64_t base_ = 0;
+    unsigned writerCount_ = 1;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<vprinter::FinishedJob> queue_;  // guarded by mutex_
     size_t queuedBytes_ = 0;                   // guarded by mutex_
     bool ending_ = false;                      // guarded by mutex_
-    uint64_t written_ = 0;                     // guarded by mutex_
-    std::thread writer_;
+    uint64_t taken_ = 0;                       // jobs taken by writers; guarded by mutex_
+    uint64_t written_ = 0;                     // jobs reported; guarded by mutex_
+    std::map<uint64_t, RecordedJob> done_;     // written, not yet reported, by the order taken; guarded by mutex_
+    std::mutex errorMutex_;                    // one error line at a time
+    std::vector<std::thread> writerThreads_;
 };
 
 }  // namespace pellory::jobs

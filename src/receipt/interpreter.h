@@ -66,6 +66,8 @@ public:
     void tearOff(int64_t row) { paper_.tearOff(std::min(row, y_)); }
 
     const Paper& paper() const { return paper_; }
+    // See Paper::reserveRows.
+    void reservePaper(int64_t rows) { paper_.reserveRows(rows); }
     // The paper row the next line starts at (the paper reaches at least this far).
     int64_t position() const { return y_; }
     size_t bytesFed() const { return offset_; }

@@ -13,6 +13,9 @@ OfflineRoll::OfflineRoll(int widthDots, Pieces pieces, Take take, int64_t maxRow
     // start are final. Only a single command that feeds past the bound of the kept rows (an image
     // taller than maxRows less continueAfter) makes the picture too tall.
     if (continueAfter_ > 0) {
+        // It keeps about that many rows: room for them at once, and the paper is not moved as it
+        // grows (a stream of receipts is drawn some three times as fast).
+        interpreter_.reservePaper(continueAfter_ + kContinueSlack);
         interpreter_.setDecodeSink([this](const DecodedCommand&) { continueTo(interpreter_.position()); });
     }
 }

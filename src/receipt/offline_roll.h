@@ -21,6 +21,9 @@ class OfflineRoll {
 public:
     // 12.5 m of paper at 8 dots per mm.
     static constexpr int64_t kMaxPictureRows = 100000;
+    // A receipt that continues keeps up to its picture's height and the line being printed: room
+    // is made for this many rows more at once.
+    static constexpr int64_t kContinueSlack = 512;
 
     enum class Pieces { WholeRoll, EachReceipt };
 

@@ -53,6 +53,12 @@ void Paper::extendTo(int64_t end) {
     }
 }
 
+void Paper::reserveRows(int64_t rows) {
+    const size_t n = static_cast<size_t>(std::clamp<int64_t>(rows, 0, maxRows_));
+    bits_.reserve(n * stride_);
+    densities_.reserve(n);
+}
+
 void Paper::tearOff(int64_t row) {
     row = std::min(row, endRow());
     if (row <= first_) return;

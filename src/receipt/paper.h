@@ -39,6 +39,9 @@ public:
 
     // The paper reaches at least row `end` (exclusive): new rows are white.
     void extendTo(int64_t end);
+    // Makes room for this many kept rows (at most the bound) at once: a paper known to grow this
+    // far is then not moved as it grows. Nothing is drawn or reached.
+    void reserveRows(int64_t rows);
 
     // One row's bytes (MSB = leftmost dot), or null when the row is not kept (scrolled off or not
     // reached yet).

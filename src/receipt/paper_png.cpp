@@ -13,6 +13,7 @@ namespace {
 // Palette entries: white, the cut's grey, black.
 constexpr uint8_t kWhite = 0, kGrey = 1, kBlack = 2;
 constexpr size_t kChunkData = 64 * 1024;  // IDAT chunks of at most this much
+constexpr size_t kDeflateStep = 16 * 1024;
 
 // A byte of the paper (eight dots, the leftmost in the top bit) as two bytes of two-bit pixels:
 // each dot black or white.
@@ -67,8 +68,20 @@ public:
     ImageData(const ImageData&) = delete;
     ImageData& operator=(const ImageData&) = delete;
 
-    bool Add(const uint8_t* data, size_t n) { return Deflate(data, n, Z_NO_FLUSH); }
-    bool Finish() { return Deflate(nullptr, 0, Z_FINISH); }
+    // Lines are gathered and compressed some 16 KB at a time: zlib takes a few large pieces
+    // faster than many of a line each.
+    bool Add(const uint8_t* data, size_t n) {
+        pending_.insert(pending_.end(), data, data + n);
+        if (pending_.size() < kDeflateStep) return ok_;
+        const bool ok = Deflate(pending_.data(), pending_.size(), Z_NO_FLUSH);
+        pending_.clear();
+        return ok;
+    }
+    bool Finish() {
+        const bool ok = Deflate(pending_.data(), pending_.size(), Z_FINISH);
+        pending_.clear();
+        return ok;
+    }
 
 private:
     bool Deflate(const uint8_t* data, size_t n, int flush) {
@@ -92,6 +105,7 @@ private:
     PngChunks& chunks_;
     z_stream z_{};
     std::vector<uint8_t> out_;
+    std::vector<uint8_t> pending_;  // lines not yet compressed
     size_t used_ = 0;
     bool ok_ = false;
 };
@@ -103,23 +117,45 @@ bool WritePaperPng(const Paper& paper, int64_t fromRow, int64_t toRow, const Byt
     toRow = std::min(toRow, paper.endRow());
     const int64_t rows = std::max<int64_t>(toRow - fromRow, 0);
     const int width = paper.width();
+    std::vector<int64_t> cuts(paper.cuts().begin(), paper.cuts().end());
+    auto cut = std::lower_bound(cuts.begin(), cuts.end(), fromRow);
+    const int64_t endLine = fromRow + std::max<int64_t>(rows, 1);  // one white line when there are no rows
+    // Without a cut among the rows (a receipt from cut to cut), black and white are all there is:
+    // one bit a pixel, the paper's own bytes (its leftmost dot in the top bit, as in a PNG).
+    const bool cutShown = cut != cuts.end() && *cut < toRow;
     PngChunks chunks(sink);
     std::vector<uint8_t> header;
     PutBig32(header, static_cast<uint32_t>(width));
     PutBig32(header, static_cast<uint32_t>(std::max<int64_t>(rows, 1)));
-    header.insert(header.end(), {2, 3, 0, 0, 0});  // two bits a pixel, palette, no interlace
+    header.insert(header.end(), {static_cast<uint8_t>(cutShown ? 2 : 1), 3, 0, 0, 0});  // bits, palette, no interlace
     const uint8_t palette[9] = {255, 255, 255, kCutGreyLevel, kCutGreyLevel, kCutGreyLevel, 0, 0, 0};
+    const uint8_t twoColours[6] = {255, 255, 255, 0, 0, 0};  // white, black
     if (!chunks.Signature() || !chunks.Chunk("IHDR", header.data(), header.size()) ||
-        !chunks.Chunk("PLTE", palette, sizeof palette)) {
+        !(cutShown ? chunks.Chunk("PLTE", palette, sizeof palette) : chunks.Chunk("PLTE", twoColours, sizeof twoColours))) {
         return false;
     }
     ImageData data(chunks, compression);
+    if (!cutShown) {
+        // Each line: its filter byte (none), then the row's bytes; the bits past the width are 0.
+        const size_t lineBytes = static_cast<size_t>((width + 7) / 8);
+        const uint8_t lastMask = static_cast<uint8_t>(0xFF00u >> (width % 8 == 0 ? 8 : width % 8));
+        std::vector<uint8_t> line(1 + lineBytes, 0);
+        for (int64_t y = fromRow; y < endLine; ++y) {
+            const uint8_t* bits = y < toRow ? paper.row(y) : nullptr;
+            if (bits) {
+                std::copy(bits, bits + lineBytes, line.begin() + 1);
+                line[lineBytes] &= lastMask;
+            } else {
+                std::fill(line.begin() + 1, line.end(), uint8_t{0});
+            }
+            if (!data.Add(line.data(), line.size())) return false;
+        }
+        return data.Finish() && chunks.Chunk("IEND", nullptr, 0);
+    }
     // Each line: its filter byte (none), then four pixels a byte.
     const size_t lineBytes = static_cast<size_t>((width + 3) / 4);
     std::vector<uint8_t> line(1 + 2 * paper.stride(), 0);
-    std::vector<int64_t> cuts(paper.cuts().begin(), paper.cuts().end());
-    auto cut = std::lower_bound(cuts.begin(), cuts.end(), fromRow);
-    for (int64_t y = fromRow; y < fromRow + std::max<int64_t>(rows, 1); ++y) {
+    for (int64_t y = fromRow; y < endLine; ++y) {
         const uint8_t* bits = y < toRow ? paper.row(y) : nullptr;
         for (size_t i = 0; i < paper.stride(); ++i) {
             const uint16_t v = bits ? kSpread[bits[i]] : 0;

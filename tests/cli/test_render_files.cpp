@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "cli/cli.h"
@@ -139,22 +140,31 @@ TEST_F(RenderFiles, APdfHasAPagePerReceiptAtItsLength) {
 }
 
 // The PNG written row by row reads back as the picture of the same rows: black ink, white paper,
-// the cuts' grey dashes, at either width and for any range of rows.
+// the cuts' grey dashes, at either width and for any range of rows: with a cut among them (two
+// bits a pixel) and without (a receipt from cut to cut: one bit a pixel, the paper's rows as they
+// are), ink up to the paper's right edge at a width that is no multiple of 8.
 TEST(PaperPng, ReadsBackAsThePictureOfItsRows) {
     const Bytes stream = Cat({B({0x1B, 0x21, 0x30}), T("Wide ink\n"), B({0x1D, 0x76, 0x30, 0x00, 3, 0, 2, 0}),
                               B({0xFF, 0x0F, 0xA5, 0x81, 0x42, 0x3C}), kCut, T("after the cut\n"),
+                              B({0x1D, 0x76, 0x30, 0x00, 80, 0, 1, 0}), Bytes(80, 0xFF), T("\n"),
                               B({0x1D, 0x56, 0x42, 0x10})});
+    std::set<int> depths;  // the bits a pixel of the pictures written
     for (const int width : {kOrva58Dots, kOrva80Dots, 100}) {
         const Paper paper = Render(stream, width);
+        ASSERT_FALSE(paper.cuts().empty());
+        const int64_t cut = paper.cuts().front();
         struct Range {
             int64_t from, to;
         };
-        for (const Range r : {Range{0, paper.endRow()}, Range{40, 90}, Range{5, 5}}) {
+        for (const Range r : {Range{0, paper.endRow()}, Range{40, 90}, Range{5, 5}, Range{0, cut},
+                              Range{cut + 1, paper.endRow()}, Range{cut, cut + 1}, Range{cut, cut}}) {
             std::vector<uint8_t> png;
             ASSERT_TRUE(WritePaperPng(paper, r.from, r.to, [&](const uint8_t* d, size_t n) {
                 png.insert(png.end(), d, d + n);
                 return true;
             }));
+            ASSERT_GT(png.size(), 24u);
+            depths.insert(png[24]);
             QImage read;
             ASSERT_TRUE(read.loadFromData(png.data(), static_cast<int>(png.size()), "PNG"));
             QImage want = PaperImage(paper, false, r.from, r.to);
@@ -165,11 +175,13 @@ TEST(PaperPng, ReadsBackAsThePictureOfItsRows) {
             ASSERT_EQ(read.size(), want.size()) << width << " dots, rows " << r.from << ".." << r.to;
             for (int y = 0; y < read.height(); ++y) {
                 for (int x = 0; x < read.width(); ++x) {
-                    ASSERT_EQ(read.pixel(x, y), want.pixel(x, y)) << width << " dots, at " << x << "," << y;
+                    ASSERT_EQ(read.pixel(x, y), want.pixel(x, y))
+                        << width << " dots, rows " << r.from << ".." << r.to << ", at " << x << "," << y;
                 }
             }
         }
     }
+    EXPECT_EQ(depths, (std::set<int>{1, 2}));
     // A sink that refuses ends the writing with false.
     EXPECT_FALSE(WritePaperPng(Render(stream), 0, 10, [](const uint8_t*, size_t) { return false; }));
 }

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -249,6 +250,74 @@ TEST_F(RecorderTest, AJobFolderAppearsOnlyWhole) {
     EXPECT_GT(looks.load(), 0);
 }
 
+// Several writers at once: whichever finishes first, the reports come one at a time in the order
+// the jobs were taken, each job once, and every job taken is written and reported by finish().
+TEST(RecorderWriters, ReportsComeInTheOrderTakenEachJobOnce) {
+    struct Case {
+        const char* name;
+        unsigned writers;          // 0: the default
+        std::vector<int> lines;    // each job's lines, in the order taken
+    };
+    const std::vector<Case> cases = {
+        {"a long job first, short ones after it", 2, {1200, 1, 1, 1, 1, 1, 1, 1}},
+        {"four writers, long and short mixed", 4, {700, 2, 900, 1, 1, 300, 1, 1, 1, 1, 1, 1}},
+        {"the default writers, many short jobs", 0, std::vector<int>(40, 2)},
+    };
+    for (const Case& c : cases) {
+        const test::ScratchFolder dir("pellory_jobs_writers");
+        std::mutex mutex;
+        std::vector<RecordedJob> reports;
+        std::atomic<int> inReport{0};
+        std::atomic<int> mostAtOnce{0};
+        JobRecorder::Options o;
+        o.folder = dir.Folder();
+        o.writers = c.writers;
+        JobRecorder recorder(o,
+                             [&](const RecordedJob& r) {
+                                 const int now = ++inReport;
+                                 if (now > mostAtOnce.load()) mostAtOnce = now;
+                                 std::this_thread::sleep_for(std::chrono::milliseconds(1));  // room for another
+                                 {
+                                     std::lock_guard<std::mutex> lock(mutex);
+                                     reports.push_back(r);
+                                 }
+                                 --inReport;
+                             },
+                             {});
+        std::string why;
+        ASSERT_TRUE(recorder.open(&why)) << why;
+        EXPECT_EQ(recorder.writers(), c.writers > 0 ? c.writers : JobRecorder::DefaultWriters()) << c.name;
+        std::vector<std::string> streams;
+        for (size_t i = 0; i < c.lines.size(); ++i) {
+            streams.push_back(Lines("job " + std::to_string(i + 1), c.lines[i]) + kCut);
+            recorder.take(MadeUpJob(i + 1, streams.back()));
+        }
+        recorder.finish();
+        EXPECT_EQ(recorder.written(), c.lines.size()) << c.name;
+        EXPECT_EQ(mostAtOnce.load(), 1) << c.name;
+        std::vector<uint64_t> numbers;
+        for (const RecordedJob& r : reports) numbers.push_back(r.number);
+        std::vector<uint64_t> expected(c.lines.size());
+        for (size_t i = 0; i < expected.size(); ++i) expected[i] = i + 1;
+        EXPECT_EQ(numbers, expected) << c.name;
+        // Each job's folder holds its own bytes, and nothing else is in the jobs folder.
+        std::vector<std::string> folders;
+        for (const auto& entry : fs::directory_iterator(dir.Folder())) folders.push_back(entry.path().filename().string());
+        std::sort(folders.begin(), folders.end());
+        std::vector<std::string> expectedFolders;
+        for (size_t i = 0; i < c.lines.size(); ++i) expectedFolders.push_back(JobFolderName(i + 1));
+        EXPECT_EQ(folders, expectedFolders) << c.name;
+        for (size_t i = 0; i < c.lines.size() && i < reports.size(); ++i) {
+            const JobFolder folder{fs::path(dir.Folder()) / JobFolderName(i + 1)};
+            EXPECT_EQ(folder.Read("bytes.bin"), streams[i]) << c.name << ", job " << i + 1;
+            EXPECT_EQ(reports[i].folder, folder.path.string()) << c.name;
+            EXPECT_EQ(reports[i].json + "\n", folder.Read("job.json")) << c.name << ", job " << i + 1;
+            EXPECT_EQ(folder.Receipts().size(), reports[i].receipts) << c.name << ", job " << i + 1;
+            EXPECT_GE(reports[i].receipts, 1u) << c.name << ", job " << i + 1;
+        }
+    }
+}
+
 // A file that cannot be written (here: larger than the process may write) marks its job failed
 // with the reason and an error line; what can be written of it is, its record among it; the next
 // job is written as ever.
@@ -336,7 +405,8 @@ TEST_F(RecorderTest, AJobsFolderThatCannotBeWrittenIsRefusedAtOpen) {
 }
 
 // While the queue is full, the sink's hand-over waits (the server's next job waits with it) until
-// the writer has taken a job.
+// a writer has taken a job. A writer takes none while as many jobs as there are writers are
+// written and wait for their report: here the first job's report holds them all.
 TEST_F(RecorderTest, AFullQueueMakesTheHandOverWait) {
     std::mutex gate;
     std::unique_lock<std::mutex> held(gate);
@@ -349,11 +419,14 @@ TEST_F(RecorderTest, AFullQueueMakesTheHandOverWait) {
                          {});
     std::string why;
     ASSERT_TRUE(recorder.open(&why)) << why;
-    recorder.take(MadeUpJob(1, "one\n"));  // the writer takes it and stops in the report
-    recorder.take(MadeUpJob(2, "two\n"));  // fills the queue
+    const int writers = static_cast<int>(recorder.writers());
+    ASSERT_GE(writers, 2);
+    // Job 1: its writer stops in the report; jobs 2 .. writers: written, waiting for their report;
+    // the next one fills the queue.
+    for (int i = 1; i <= writers + 1; ++i) recorder.take(MadeUpJob(static_cast<uint64_t>(i), "job\n"));
     std::atomic<bool> handedOver{false};
     std::thread sink([&] {
-        recorder.take(MadeUpJob(3, "three\n"));
+        recorder.take(MadeUpJob(static_cast<uint64_t>(writers + 2), "last\n"));
         handedOver = true;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -362,7 +435,7 @@ TEST_F(RecorderTest, AFullQueueMakesTheHandOverWait) {
     sink.join();
     EXPECT_TRUE(handedOver.load());
     recorder.finish();
-    EXPECT_EQ(reported.load(), 3);
+    EXPECT_EQ(reported.load(), writers + 2);
 }
 
 TEST(JsonText, TimesAreUtcWithMilliseconds) {
