@@ -113,8 +113,7 @@ void Interpreter::resetModes() {
     barHeight_ = 162;
     hri_ = 0;
     hriFont_ = 0;
-    qr_ = QrSettings{};
-    qrData_.clear();
+    symbols2D_ = Symbols2D{};
     chars_ = CharacterState{};
     lead_.clear();
 }
@@ -394,7 +393,7 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
             sizeW_ = ((a >> 4) & 7) + 1;
             sizeH_ = (a & 7) + 1;
             break;
-        case Id::Symbol2D: qr(p, n); break;
+        case Id::Symbol2D: symbol2D(p, n); break;
         case Id::ReversePrinting: reverse_ = a & 1; break;
         case Id::BarcodeTextPosition: hri_ = a & 3; break;
         case Id::LeftMarginDots: leftMarginDots_ = static_cast<int>(Word(p + 2)); break;
