@@ -1,12 +1,36 @@
 // The interpreter's 2-D symbols: GS ( k of every cn (see interpreter.h). A setting out of its
 // range is ignored (the one before stays), as the printer does; a print whose data the symbol
-// cannot hold prints nothing.
+// cannot hold, or whose symbol is wider than the print area, prints nothing.
 #include <algorithm>
 
 #include "protocol/functions.h"
 #include "receipt/interpreter.h"
 
 namespace pellory::receipt {
+
+namespace {
+
+// The dots from the symbol's first inked column to its last (its quiet zones left out).
+int InkWidth(const Bitmap& b) {
+    int left = b.width, right = -1;
+    for (int y = 0; y < b.height; ++y) {
+        for (int x = 0; x < b.width; ++x) {
+            if (!b.get(x, y)) continue;
+            left = std::min(left, x);
+            right = std::max(right, x);
+            break;
+        }
+        for (int x = b.width - 1; x > right; --x) {
+            if (b.get(x, y)) {
+                right = x;
+                break;
+            }
+        }
+    }
+    return right < left ? 0 : right - left + 1;
+}
+
+}  // namespace
 
 void Interpreter::symbol2D(const uint8_t* p, size_t n) {
     namespace k = protocol::symbol2d;
@@ -127,7 +151,8 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
             break;
         default: break;
     }
-    if (symbol) printBlock(*symbol);
+    // A symbol wider than the print area prints nothing, as on the printer.
+    if (symbol && InkWidth(*symbol) <= area) printBlock(*symbol);
 }
 
 }  // namespace pellory::receipt

@@ -59,6 +59,11 @@ std::optional<Bitmap> MakePdf417(const Pdf417Settings& settings, const std::vect
     options.option3 = settings.rows == 0 ? 0 : std::clamp(settings.rows, 3, 90);
     const zint::SymbolPtr s = zint::Encode(type, DATA_MODE, text, error, options);
     if (!s) return std::nullopt;
+    // Columns and rows both given hold the data or nothing prints (the library would add rows).
+    if (options.option2 && options.option3 && zint::Rows(s.get()) != options.option3) {
+        if (error) *error = "the data do not fit " + std::to_string(options.option2) + " columns and " + std::to_string(options.option3) + " rows";
+        return std::nullopt;
+    }
     const int w = std::clamp(settings.moduleWidth, 2, 8);
     const int h = w * std::clamp(settings.rowHeight, 2, 8);
     return zint::Matrix(s.get(), w, h, 2 * w, 2 * w);
