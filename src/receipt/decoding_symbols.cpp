@@ -149,9 +149,10 @@ SymbolMeaning BarcodeMeaning(const uint8_t* p, size_t n) {
     const std::string data(reinterpret_cast<const char*>(p) + std::min(from, n), reinterpret_cast<const char*>(p) + to);
     std::string shown = Shown(p, std::min(from, n), to);
     const std::string fault = LinearDataFault(symbology, data);
-    if (fault.empty() && symbology == Symbology::Code128) {
-        const std::optional<std::string> content = Code128Content(data);
-        shown = Shown(reinterpret_cast<const uint8_t*>(content->data()), 0, content->size());
+    if (symbology == Symbology::Code128) {
+        if (const std::optional<std::string> content = Code128Content(data)) {
+            shown = Shown(reinterpret_cast<const uint8_t*>(content->data()), 0, content->size());
+        }
     }
     out.meaning = std::string(" ") + SymbologyName(symbology) + ": \"" + shown + "\"";
     if (!fault.empty()) out.meaning += " (prints nothing: " + fault + ")";
