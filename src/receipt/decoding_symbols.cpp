@@ -21,23 +21,35 @@ std::string Shown(const uint8_t* p, size_t from, size_t to) {
 const char* SymbolName(uint8_t cn) {
     namespace k = protocol::symbol2d;
     switch (cn) {
-        case k::kPdf417: return "PDF417";
-        case k::kQr: return "QR code";
-        case k::kMaxiCode: return "MaxiCode";
-        case k::kDataBar: return "GS1 DataBar";
-        case k::kComposite: return "Composite";
-        case k::kAztec: return "Aztec";
-        case k::kDataMatrix: return "DataMatrix";
-        default: return nullptr;
+        case k::kPdf417:
+            return "PDF417";
+        case k::kQr:
+            return "QR code";
+        case k::kMaxiCode:
+            return "MaxiCode";
+        case k::kDataBar:
+            return "GS1 DataBar";
+        case k::kComposite:
+            return "Composite";
+        case k::kAztec:
+            return "Aztec";
+        case k::kDataMatrix:
+            return "DataMatrix";
+        default:
+            return nullptr;
     }
 }
 
 std::string DataBarType(uint8_t t) {
     switch (t) {
-        case 72: return "stacked";
-        case 73: return "stacked omnidirectional";
-        case 76: return "expanded stacked";
-        default: return "type " + Num(t) + " (prints nothing: not a type of this command)";
+        case 72:
+            return "stacked";
+        case 73:
+            return "stacked omnidirectional";
+        case 76:
+            return "expanded stacked";
+        default:
+            return "type " + Num(t) + " (prints nothing: not a type of this command)";
     }
 }
 
@@ -47,26 +59,35 @@ std::string Setting(uint8_t cn, uint8_t fn, uint8_t a, uint8_t b, uint8_t c) {
     switch (cn) {
         case k::kPdf417:
             switch (fn) {
-                case 65: return a == 0 ? "columns as the data need" : "columns " + Num(a);
-                case 66: return a == 0 ? "rows as the data need" : "rows " + Num(a);
-                case 67: return "module width " + Num(a) + " dots";
-                case 68: return "row height " + Num(a) + " modules";
+                case 65:
+                    return a == 0 ? "columns as the data need" : "columns " + Num(a);
+                case 66:
+                    return a == 0 ? "rows as the data need" : "rows " + Num(a);
+                case 67:
+                    return "module width " + Num(a) + " dots";
+                case 68:
+                    return "row height " + Num(a) + " modules";
                 case 69:
                     if (a == 48) return "error correction level " + Num(b >= 48 ? b - 48u : b);
                     return "error correction " + Num(b * 10u) + " % of the data";
-                case 70: return a == 1 ? "truncated" : "standard";
-                default: break;
+                case 70:
+                    return a == 1 ? "truncated" : "standard";
+                default:
+                    break;
             }
             break;
         case k::kQr:
             switch (fn) {
-                case protocol::qr::kModel: return "model " + Num(a >= 49 ? a - 48u : a);
-                case protocol::qr::kModuleSize: return "module size " + Num(a) + " dots";
+                case protocol::qr::kModel:
+                    return "model " + Num(a >= 49 ? a - 48u : a);
+                case protocol::qr::kModuleSize:
+                    return "module size " + Num(a) + " dots";
                 case protocol::qr::kErrorLevel: {
                     static const char* const kLevels = "LMQH";
                     return std::string("error correction ") + (a >= 48 && a <= 51 ? kLevels[a - 48] : '?');
                 }
-                default: break;
+                default:
+                    break;
             }
             break;
         case k::kMaxiCode:
@@ -75,11 +96,15 @@ std::string Setting(uint8_t cn, uint8_t fn, uint8_t a, uint8_t b, uint8_t c) {
         case k::kDataBar:
         case k::kComposite:
             if (fn == 67) return "module width " + Num(a) + " dots";
-            if (fn == 71) return "expanded stacked width " + (a | b << 8 ? Num(a | b << 8) + " dots" : std::string("of the print area"));
+            if (fn == 71)
+                return "expanded stacked width " +
+                       (a | b << 8 ? Num(a | b << 8) + " dots" : std::string("of the print area"));
             if (fn == 72 && cn == k::kComposite) return "HRI font " + Num(a);
             break;
         case k::kAztec:
-            if (fn == 50) return std::string(a == 1 ? "compact" : "full range") + ", " + (b ? Num(b) + " layers" : std::string("layers as the data need"));
+            if (fn == 50)
+                return std::string(a == 1 ? "compact" : "full range") + ", " +
+                       (b ? Num(b) + " layers" : std::string("layers as the data need"));
             if (fn == 51) return "module size " + Num(a) + " dots";
             if (fn == 53) return "error correction " + Num(a) + " %";
             break;
@@ -90,7 +115,8 @@ std::string Setting(uint8_t cn, uint8_t fn, uint8_t a, uint8_t b, uint8_t c) {
             }
             if (fn == 67) return "module size " + Num(a) + " dots";
             break;
-        default: break;
+        default:
+            break;
     }
     return "function " + protocol::hex::Byte(fn);
 }
@@ -114,10 +140,14 @@ SymbolMeaning Symbol2DMeaning(const uint8_t* p, size_t n) {
                 if (cn == k::kDataBar) {
                     out.meaning += "store " + Num(bytes) + " data bytes, " + DataBarType(b);
                 } else {
-                    out.meaning += std::string("store the ") + (a == 48 ? "linear" : a == 49 ? "2-D" : "unknown") + " part, " +
-                                   Num(bytes) + " data bytes";
+                    out.meaning += std::string("store the ") +
+                                   (a == 48   ? "linear"
+                                    : a == 49 ? "2-D"
+                                              : "unknown") +
+                                   " part, " + Num(bytes) + " data bytes";
                 }
-                if (cn == k::kDataBar && (b == 72 || b == 73) && (bytes != 13 || !std::all_of(p + 9, p + n, [](uint8_t d) { return d >= '0' && d <= '9'; }))) {
+                if (cn == k::kDataBar && (b == 72 || b == 73) &&
+                    (bytes != 13 || !std::all_of(p + 9, p + n, [](uint8_t d) { return d >= '0' && d <= '9'; }))) {
                     out.meaning += " (prints nothing: takes 13 digits)";
                 }
             } else {
@@ -125,9 +155,15 @@ SymbolMeaning Symbol2DMeaning(const uint8_t* p, size_t n) {
                 out.meaning += "store " + Num(n > 8 ? n - 8 : 0) + " data bytes";
             }
             break;
-        case k::kPrint: out.meaning += "print"; break;
-        case k::kSendSize: out.meaning += "send size"; break;
-        default: out.meaning += Setting(cn, fn, a, b, c); break;
+        case k::kPrint:
+            out.meaning += "print";
+            break;
+        case k::kSendSize:
+            out.meaning += "send size";
+            break;
+        default:
+            out.meaning += Setting(cn, fn, a, b, c);
+            break;
     }
     return out;
 }

@@ -9,8 +9,8 @@
 namespace pellory::receipt {
 
 struct SymbolMeaning {
-    std::string meaning;   // empty: the entry's meaning alone
-    size_t shown = 0;      // parameter bytes the mnemonic shows (0: as for any command)
+    std::string meaning;  // empty: the entry's meaning alone
+    size_t shown = 0;     // parameter bytes the mnemonic shows (0: as for any command)
     bool known = true;
 };
 

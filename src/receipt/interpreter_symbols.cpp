@@ -46,10 +46,18 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
     switch (cn) {
         case k::kPdf417:
             switch (fn) {
-                case 65: if (a <= 30) s.pdf417.columns = a; break;
-                case 66: if (a == 0 || inRange(a, 3, 90)) s.pdf417.rows = a; break;
-                case 67: if (inRange(a, 2, 8)) s.pdf417.moduleWidth = a; break;
-                case 68: if (inRange(a, 2, 8)) s.pdf417.rowHeight = a; break;
+                case 65:
+                    if (a <= 30) s.pdf417.columns = a;
+                    break;
+                case 66:
+                    if (a == 0 || inRange(a, 3, 90)) s.pdf417.rows = a;
+                    break;
+                case 67:
+                    if (inRange(a, 2, 8)) s.pdf417.moduleWidth = a;
+                    break;
+                case 68:
+                    if (inRange(a, 2, 8)) s.pdf417.rowHeight = a;
+                    break;
                 case 69:
                     if (a == 48 && inRange(b, 48, 56)) {
                         s.pdf417.byRatio = false;
@@ -59,52 +67,87 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
                         s.pdf417.errorValue = b;
                     }
                     break;
-                case 70: if (a <= 1) s.pdf417.truncated = a == 1; break;
-                case k::kStore: s.pdf417Data = from(8); break;
-                case k::kPrint: symbol = MakePdf417(s.pdf417, s.pdf417Data); break;
-                default: break;
+                case 70:
+                    if (a <= 1) s.pdf417.truncated = a == 1;
+                    break;
+                case k::kStore:
+                    s.pdf417Data = from(8);
+                    break;
+                case k::kPrint:
+                    symbol = MakePdf417(s.pdf417, s.pdf417Data);
+                    break;
+                default:
+                    break;
             }
             break;
         case k::kQr: {
             namespace qr = protocol::qr;
             switch (fn) {
-                case qr::kModel: s.qr.model = a >= 49 && a <= 51 ? a - 48 : 2; break;
-                case qr::kModuleSize: s.qr.moduleSize = std::clamp<int>(a, 1, 16); break;
-                case qr::kErrorLevel: s.qr.errorLevel = a >= 48 && a <= 51 ? a - 48 : 0; break;
-                case qr::kStore: s.qrData = from(8); break;
-                case qr::kPrint: symbol = MakeQr(s.qr, s.qrData); break;
-                default: break;
+                case qr::kModel:
+                    s.qr.model = a >= 49 && a <= 51 ? a - 48 : 2;
+                    break;
+                case qr::kModuleSize:
+                    s.qr.moduleSize = std::clamp<int>(a, 1, 16);
+                    break;
+                case qr::kErrorLevel:
+                    s.qr.errorLevel = a >= 48 && a <= 51 ? a - 48 : 0;
+                    break;
+                case qr::kStore:
+                    s.qrData = from(8);
+                    break;
+                case qr::kPrint:
+                    symbol = MakeQr(s.qr, s.qrData);
+                    break;
+                default:
+                    break;
             }
             break;
         }
         case k::kMaxiCode:
             switch (fn) {
-                case 65: if (inRange(a, 50, 54)) s.maxiMode = a - 48; break;
-                case k::kStore: s.maxiData = from(8); break;
-                case k::kPrint: symbol = MakeMaxiCode(s.maxiMode, s.maxiData); break;
-                default: break;
+                case 65:
+                    if (inRange(a, 50, 54)) s.maxiMode = a - 48;
+                    break;
+                case k::kStore:
+                    s.maxiData = from(8);
+                    break;
+                case k::kPrint:
+                    symbol = MakeMaxiCode(s.maxiMode, s.maxiData);
+                    break;
+                default:
+                    break;
             }
             break;
         case k::kDataBar:
             switch (fn) {
-                case 67: if (inRange(a, 2, 8)) s.dataBar.moduleWidth = a; break;
-                case 71: s.dataBar.maxWidth = a | b << 8; break;
+                case 67:
+                    if (inRange(a, 2, 8)) s.dataBar.moduleWidth = a;
+                    break;
+                case 71:
+                    s.dataBar.maxWidth = a | b << 8;
+                    break;
                 case k::kStore:
                     s.dataBarType = b;
                     s.dataBarData = from(9);
                     break;
                 case k::kPrint:
                     if (s.dataBarType == 72 || s.dataBarType == 73 || s.dataBarType == 76) {
-                        symbol = MakeStackedDataBar(static_cast<StackedDataBar>(s.dataBarType), s.dataBar, area, s.dataBarData);
+                        symbol = MakeStackedDataBar(static_cast<StackedDataBar>(s.dataBarType), s.dataBar, area,
+                                                    s.dataBarData);
                     }
                     break;
-                default: break;
+                default:
+                    break;
             }
             break;
         case k::kComposite:
             switch (fn) {
-                case 67: if (inRange(a, 2, 8)) s.composite.moduleWidth = a; break;
-                case 71: s.composite.maxWidth = a | b << 8; break;
+                case 67:
+                    if (inRange(a, 2, 8)) s.composite.moduleWidth = a;
+                    break;
+                case 71:
+                    s.composite.maxWidth = a | b << 8;
+                    break;
                 case k::kStore:
                     if (a == 48) {
                         s.compositeLinearType = b;
@@ -114,9 +157,11 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
                     }
                     break;
                 case k::kPrint:
-                    symbol = MakeComposite(s.compositeLinearType, s.compositeLinear, s.composite, area, s.compositeData);
+                    symbol =
+                        MakeComposite(s.compositeLinearType, s.compositeLinear, s.composite, area, s.compositeData);
                     break;
-                default: break;
+                default:
+                    break;
             }
             break;
         case k::kAztec:
@@ -127,11 +172,20 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
                         s.aztec.layers = b;
                     }
                     break;
-                case 51: if (inRange(a, 2, 16)) s.aztec.moduleSize = a; break;
-                case 53: if (inRange(a, 5, 95)) s.aztec.errorPercent = a; break;
-                case k::kStore: s.aztecData = from(8); break;
-                case k::kPrint: symbol = MakeAztec(s.aztec, s.aztecData); break;
-                default: break;
+                case 51:
+                    if (inRange(a, 2, 16)) s.aztec.moduleSize = a;
+                    break;
+                case 53:
+                    if (inRange(a, 5, 95)) s.aztec.errorPercent = a;
+                    break;
+                case k::kStore:
+                    s.aztecData = from(8);
+                    break;
+                case k::kPrint:
+                    symbol = MakeAztec(s.aztec, s.aztecData);
+                    break;
+                default:
+                    break;
             }
             break;
         case k::kDataMatrix:
@@ -143,13 +197,21 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
                         s.dataMatrix.rows = a == 1 ? c : 0;
                     }
                     break;
-                case 67: if (inRange(a, 2, 16)) s.dataMatrix.moduleSize = a; break;
-                case k::kStore: s.dataMatrixData = from(8); break;
-                case k::kPrint: symbol = MakeDataMatrix(s.dataMatrix, s.dataMatrixData); break;
-                default: break;
+                case 67:
+                    if (inRange(a, 2, 16)) s.dataMatrix.moduleSize = a;
+                    break;
+                case k::kStore:
+                    s.dataMatrixData = from(8);
+                    break;
+                case k::kPrint:
+                    symbol = MakeDataMatrix(s.dataMatrix, s.dataMatrixData);
+                    break;
+                default:
+                    break;
             }
             break;
-        default: break;
+        default:
+            break;
     }
     // A symbol wider than the print area prints nothing, as on the printer.
     if (symbol && InkWidth(*symbol) <= area) printBlock(*symbol);

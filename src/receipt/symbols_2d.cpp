@@ -30,9 +30,11 @@ int Pdf417DataCodewords(int type, const std::string& text) {
     zint::Options one;
     one.option1 = 0;
     one.option2 = 1;
-    if (const zint::SymbolPtr s = zint::Encode(type, DATA_MODE, text, nullptr, one)) return std::max(1, zint::Rows(s.get()) - 3);
+    if (const zint::SymbolPtr s = zint::Encode(type, DATA_MODE, text, nullptr, one))
+        return std::max(1, zint::Rows(s.get()) - 3);
     one.option2 = 30;
-    if (const zint::SymbolPtr s = zint::Encode(type, DATA_MODE, text, nullptr, one)) return zint::Rows(s.get()) * 30 - 3;
+    if (const zint::SymbolPtr s = zint::Encode(type, DATA_MODE, text, nullptr, one))
+        return zint::Rows(s.get()) * 30 - 3;
     return 928;
 }
 
@@ -61,7 +63,9 @@ std::optional<Bitmap> MakePdf417(const Pdf417Settings& settings, const std::vect
     if (!s) return std::nullopt;
     // Columns and rows both given hold the data or nothing prints (the library would add rows).
     if (options.option2 && options.option3 && zint::Rows(s.get()) != options.option3) {
-        if (error) *error = "the data do not fit " + std::to_string(options.option2) + " columns and " + std::to_string(options.option3) + " rows";
+        if (error)
+            *error = "the data do not fit " + std::to_string(options.option2) + " columns and " +
+                     std::to_string(options.option3) + " rows";
         return std::nullopt;
     }
     const int w = std::clamp(settings.moduleWidth, 2, 8);
@@ -78,7 +82,9 @@ std::optional<Bitmap> MakeMaxiCode(int mode, const std::vector<uint8_t>& data, s
     if (mode <= 3) {
         // The structured carrier message: [")>" RS "01" GS yy] postal code GS country GS class GS ...
         std::string header;
-        static const std::string kHeader = "[)>\x1e" "01\x1d";
+        static const std::string kHeader =
+            "[)>\x1e"
+            "01\x1d";
         if (text.compare(0, kHeader.size(), kHeader) == 0 && text.size() >= kHeader.size() + 2) {
             header = text.substr(0, kHeader.size() + 2);
             text.erase(0, header.size());
@@ -87,7 +93,9 @@ std::optional<Bitmap> MakeMaxiCode(int mode, const std::vector<uint8_t>& data, s
         for (std::string& f : field) {
             const size_t gs = text.find('\x1d');
             if (gs == std::string::npos) {
-                if (error) *error = "mode " + std::to_string(mode) + " takes the postal code, country and class of service, each ended by GS";
+                if (error)
+                    *error = "mode " + std::to_string(mode) +
+                             " takes the postal code, country and class of service, each ended by GS";
                 return std::nullopt;
             }
             f = text.substr(0, gs);
@@ -116,7 +124,8 @@ std::optional<Bitmap> MakeMaxiCode(int mode, const std::vector<uint8_t>& data, s
             const int y0 = kQuiet + r * kMaxiRowPitch;
             for (int dy = 0; dy < kMaxiRowPitch; ++dy) {
                 const int w = kHexRows[static_cast<size_t>(dy)];
-                for (int dx = (kMaxiModulePitch - w) / 2; dx < (kMaxiModulePitch - w) / 2 + w; ++dx) out.set(x0 + dx, y0 + dy);
+                for (int dx = (kMaxiModulePitch - w) / 2; dx < (kMaxiModulePitch - w) / 2 + w; ++dx)
+                    out.set(x0 + dx, y0 + dy);
             }
         }
     }
@@ -162,8 +171,9 @@ std::optional<Bitmap> MakeStackedDataBar(StackedDataBar type, const DataBarSetti
     return zint::Matrix(s.get(), w, w, w, w, heights);
 }
 
-std::optional<Bitmap> MakeComposite(uint8_t linearType, const std::vector<uint8_t>& linear, const DataBarSettings& settings,
-                                    int areaWidth, const std::vector<uint8_t>& data, std::string* error) {
+std::optional<Bitmap> MakeComposite(uint8_t linearType, const std::vector<uint8_t>& linear,
+                                    const DataBarSettings& settings, int areaWidth, const std::vector<uint8_t>& data,
+                                    std::string* error) {
     if (linear.empty()) {
         if (error) *error = "no linear part stored";
         return std::nullopt;
@@ -175,18 +185,18 @@ std::optional<Bitmap> MakeComposite(uint8_t linearType, const std::vector<uint8_
         bool gs1;
     };
     static constexpr std::array<Linear, 13> kLinear = {{{65, BARCODE_EANX_CC, false},
-                                                       {66, BARCODE_EANX_CC, false},
-                                                       {67, BARCODE_UPCA_CC, false},
-                                                       {68, BARCODE_UPCE_CC, false},
-                                                       {69, BARCODE_UPCE_CC, false},
-                                                       {70, BARCODE_DBAR_OMN_CC, false},
-                                                       {71, BARCODE_DBAR_OMN_CC, false},
-                                                       {72, BARCODE_DBAR_STK_CC, false},
-                                                       {73, BARCODE_DBAR_OMNSTK_CC, false},
-                                                       {74, BARCODE_DBAR_LTD_CC, false},
-                                                       {75, BARCODE_DBAR_EXP_CC, true},
-                                                       {76, BARCODE_DBAR_EXPSTK_CC, true},
-                                                       {77, BARCODE_GS1_128_CC, true}}};
+                                                        {66, BARCODE_EANX_CC, false},
+                                                        {67, BARCODE_UPCA_CC, false},
+                                                        {68, BARCODE_UPCE_CC, false},
+                                                        {69, BARCODE_UPCE_CC, false},
+                                                        {70, BARCODE_DBAR_OMN_CC, false},
+                                                        {71, BARCODE_DBAR_OMN_CC, false},
+                                                        {72, BARCODE_DBAR_STK_CC, false},
+                                                        {73, BARCODE_DBAR_OMNSTK_CC, false},
+                                                        {74, BARCODE_DBAR_LTD_CC, false},
+                                                        {75, BARCODE_DBAR_EXP_CC, true},
+                                                        {76, BARCODE_DBAR_EXPSTK_CC, true},
+                                                        {77, BARCODE_GS1_128_CC, true}}};
     const auto it = std::find_if(kLinear.begin(), kLinear.end(), [&](const Linear& l) { return l.type == linearType; });
     if (it == kLinear.end()) {
         if (error) *error = "linear part of unknown type " + std::to_string(linearType);
@@ -251,8 +261,8 @@ std::optional<Bitmap> MakeDataMatrix(const DataMatrixSettings& settings, const s
     if (!NeedData(data, error)) return std::nullopt;
     const std::string text = Text(data);
     // The library's sizes by number: 1 to 24 square (10 to 144 modules), 25 to 30 rectangles.
-    static constexpr std::array<int, 24> kSquare = {10, 12, 14, 16, 18, 20, 22, 24, 26, 32, 36, 40,
-                                                   44, 48, 52, 64, 72, 80, 88, 96, 104, 120, 132, 144};
+    static constexpr std::array<int, 24> kSquare = {10, 12, 14, 16, 18, 20, 22, 24, 26,  32,  36,  40,
+                                                    44, 48, 52, 64, 72, 80, 88, 96, 104, 120, 132, 144};
     struct Rect {
         int rows, columns;
     };
@@ -272,7 +282,9 @@ std::optional<Bitmap> MakeDataMatrix(const DataMatrixSettings& settings, const s
         s = zint::Encode(BARCODE_DATAMATRIX, DATA_MODE, text, error, options);
     } else {
         for (size_t i = 0; i < kRect.size() && !s; ++i) {
-            if ((settings.columns && kRect[i].columns != settings.columns) || (settings.rows && kRect[i].rows != settings.rows)) continue;
+            if ((settings.columns && kRect[i].columns != settings.columns) ||
+                (settings.rows && kRect[i].rows != settings.rows))
+                continue;
             options.option2 = 25 + static_cast<int>(i);
             s = zint::Encode(BARCODE_DATAMATRIX, DATA_MODE, text, error, options);
         }

@@ -25,7 +25,8 @@ SymbolPtr Encode(int type, int inputMode, const std::string& data, std::string* 
         options.primary.copy(s->primary, n);
         s->primary[n] = 0;
     }
-    const int rc = ZBarcode_Encode(s.get(), reinterpret_cast<const unsigned char*>(data.data()), static_cast<int>(data.size()));
+    const int rc =
+        ZBarcode_Encode(s.get(), reinterpret_cast<const unsigned char*>(data.data()), static_cast<int>(data.size()));
     if (rc >= ZINT_ERROR) {
         if (error) *error = s->errtxt;
         return nullptr;
@@ -33,7 +34,9 @@ SymbolPtr Encode(int type, int inputMode, const std::string& data, std::string* 
     return s;
 }
 
-bool ModuleSet(const zint_symbol* s, int row, int column) { return (s->encoded_data[row][column >> 3] >> (column & 7)) & 1; }
+bool ModuleSet(const zint_symbol* s, int row, int column) {
+    return (s->encoded_data[row][column >> 3] >> (column & 7)) & 1;
+}
 int Rows(const zint_symbol* s) { return s->rows; }
 int Columns(const zint_symbol* s) { return s->width; }
 std::string Text(const zint_symbol* s) { return reinterpret_cast<const char*>(s->text); }

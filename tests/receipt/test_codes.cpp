@@ -25,7 +25,9 @@ Bytes Fn2D(int cn, int fn, const Bytes& params = {}) {
     return Cat({B({0x1D, 0x28, 0x6B, static_cast<int>(size & 0xFF), static_cast<int>(size >> 8), cn, fn}), params});
 }
 Bytes Store(int cn, const std::string& data) { return Fn2D(cn, 80, Cat({B({48}), T(data)})); }
-Bytes StoreTyped(int cn, int m, int type, const std::string& data) { return Fn2D(cn, 80, Cat({B({m, type}), T(data)})); }
+Bytes StoreTyped(int cn, int m, int type, const std::string& data) {
+    return Fn2D(cn, 80, Cat({B({m, type}), T(data)}));
+}
 Bytes Print(int cn) { return Fn2D(cn, 81, B({48})); }
 // GS k m n d1...dn
 Bytes GsK(int m, const Bytes& data) { return Cat({B({0x1D, 0x6B, m, static_cast<int>(data.size())}), data}); }
@@ -55,36 +57,56 @@ TEST(ReceiptCodes, EverySymbolReadsBackWithItsData) {
          Cat({Fn2D(48, 65, B({4})), Fn2D(48, 67, B({2})), Fn2D(48, 68, B({4})), Fn2D(48, 69, B({48, 51})),
               Store(48, "Table 12, 3 covers, total 48.70"), Print(48)}),
          Reader::Zxing, "PDF417", "Table 12, 3 covers, total 48.70"},
-        {"PDF417 rows 20, ratio 40 %", Cat({Fn2D(48, 66, B({20})), Fn2D(48, 69, B({49, 4})), Store(48, "0123456789ABCDEF"), Print(48)}),
+        {"PDF417 rows 20, ratio 40 %",
+         Cat({Fn2D(48, 66, B({20})), Fn2D(48, 69, B({49, 4})), Store(48, "0123456789ABCDEF"), Print(48)}),
          Reader::Zxing, "PDF417", "0123456789ABCDEF"},
         {"DataMatrix defaults", Cat({Store(54, "Pellory DataMatrix"), Print(54)}), Reader::Zxing, "DataMatrix",
          "Pellory DataMatrix"},
-        {"DataMatrix module 5, square 26", Cat({Fn2D(54, 67, B({5})), Fn2D(54, 66, B({0, 26, 0})), Store(54, "LOT 7731"), Print(54)}),
-         Reader::Zxing, "DataMatrix", "LOT 7731"},
-        {"DataMatrix rectangle 12 x 36", Cat({Fn2D(54, 66, B({1, 36, 12})), Store(54, "RECT-36"), Print(54)}), Reader::Zxing,
-         "DataMatrix", "RECT-36"},
+        {"DataMatrix module 5, square 26",
+         Cat({Fn2D(54, 67, B({5})), Fn2D(54, 66, B({0, 26, 0})), Store(54, "LOT 7731"), Print(54)}), Reader::Zxing,
+         "DataMatrix", "LOT 7731"},
+        {"DataMatrix rectangle 12 x 36", Cat({Fn2D(54, 66, B({1, 36, 12})), Store(54, "RECT-36"), Print(54)}),
+         Reader::Zxing, "DataMatrix", "RECT-36"},
         {"Aztec defaults", Cat({Store(53, "Pellory Aztec"), Print(53)}), Reader::Zxing, "Aztec", "Pellory Aztec"},
-        {"Aztec compact, 3 layers, module 4", Cat({Fn2D(53, 50, B({1, 3})), Fn2D(53, 51, B({4})), Store(53, "COMPACT 3"), Print(53)}),
-         Reader::Zxing, "Aztec", "COMPACT 3"},
-        {"Aztec full range, 6 layers, 50 %", Cat({Fn2D(53, 50, B({0, 6})), Fn2D(53, 53, B({50})), Store(53, "FULL RANGE 6"), Print(53)}),
-         Reader::Zxing, "Aztec", "FULL RANGE 6"},
-        {"MaxiCode mode 4", Cat({Fn2D(50, 65, B({52})), Store(50, "Pellory MaxiCode mode 4"), Print(50)}), Reader::ZxingPure,
-         "MaxiCode", "Pellory MaxiCode mode 4"},
-        {"MaxiCode mode 2", Cat({Fn2D(50, 65, B({50})), Store(50, "152382802\x1d" "840\x1d" "001\x1d" "Pellory parcel"), Print(50)}),
-         Reader::ZxingPure, "MaxiCode", "152382802\x1d" "840\x1d" "001\x1d" "Pellory parcel"},
-        {"GS1 DataBar Stacked Omnidirectional", Cat({StoreTyped(51, 48, 73, "0001234567890"), Print(51)}), Reader::Zxing,
-         "DataBar", "00012345678905"},
-        {"GS1 DataBar Stacked, module 3", Cat({Fn2D(51, 67, B({3})), StoreTyped(51, 48, 72, "0001234567890"), Print(51)}),
+        {"Aztec compact, 3 layers, module 4",
+         Cat({Fn2D(53, 50, B({1, 3})), Fn2D(53, 51, B({4})), Store(53, "COMPACT 3"), Print(53)}), Reader::Zxing,
+         "Aztec", "COMPACT 3"},
+        {"Aztec full range, 6 layers, 50 %",
+         Cat({Fn2D(53, 50, B({0, 6})), Fn2D(53, 53, B({50})), Store(53, "FULL RANGE 6"), Print(53)}), Reader::Zxing,
+         "Aztec", "FULL RANGE 6"},
+        {"MaxiCode mode 4", Cat({Fn2D(50, 65, B({52})), Store(50, "Pellory MaxiCode mode 4"), Print(50)}),
+         Reader::ZxingPure, "MaxiCode", "Pellory MaxiCode mode 4"},
+        {"MaxiCode mode 2",
+         Cat({Fn2D(50, 65, B({50})),
+              Store(50,
+                    "152382802\x1d"
+                    "840\x1d"
+                    "001\x1d"
+                    "Pellory parcel"),
+              Print(50)}),
+         Reader::ZxingPure, "MaxiCode",
+         "152382802\x1d"
+         "840\x1d"
+         "001\x1d"
+         "Pellory parcel"},
+        {"GS1 DataBar Stacked Omnidirectional", Cat({StoreTyped(51, 48, 73, "0001234567890"), Print(51)}),
          Reader::Zxing, "DataBar", "00012345678905"},
+        {"GS1 DataBar Stacked, module 3",
+         Cat({Fn2D(51, 67, B({3})), StoreTyped(51, 48, 72, "0001234567890"), Print(51)}), Reader::Zxing, "DataBar",
+         "00012345678905"},
         {"GS1 DataBar Expanded Stacked", Cat({StoreTyped(51, 48, 76, "(01)00012345678905(10)LOT42"), Print(51)}),
          Reader::Zxing, "DataBarExpanded", "(01)00012345678905(10)LOT42"},
-        {"Composite on EAN13", Cat({StoreTyped(52, 48, 66, "401234567890"), StoreTyped(52, 49, 65, "(10)LOT42"), Print(52)}),
-         Reader::Zxing, "EAN-13", "4012345678901"},
-        {"Composite on GS1-128", Cat({StoreTyped(52, 48, 77, "(01)00012345678905"), StoreTyped(52, 49, 65, "(10)LOT42"), Print(52)}),
+        {"Composite on EAN13",
+         Cat({StoreTyped(52, 48, 66, "401234567890"), StoreTyped(52, 49, 65, "(10)LOT42"), Print(52)}), Reader::Zxing,
+         "EAN-13", "4012345678901"},
+        {"Composite on GS1-128",
+         Cat({StoreTyped(52, 48, 77, "(01)00012345678905"), StoreTyped(52, 49, 65, "(10)LOT42"), Print(52)}),
          Reader::Zxing, "Code128", "0100012345678905"},
         {"QR code", Cat({Store(49, "Pellory QR"), Print(49)}), Reader::Zbar, "QR-Code", "Pellory QR"},
-        {"CODE128 code set C for the digits", GsK(73, Cat({T("{BORDER-{C"), B({77, 31})})), Reader::Zbar, "CODE-128", "ORDER-7731"},
-        {"CODE128 all in code set C", GsK(73, Cat({T("{C"), B({12, 34, 56, 0})})), Reader::Zbar, "CODE-128", "12345600"},
+        {"CODE128 code set C for the digits", GsK(73, Cat({T("{BORDER-{C"), B({77, 31})})), Reader::Zbar, "CODE-128",
+         "ORDER-7731"},
+        {"CODE128 all in code set C", GsK(73, Cat({T("{C"), B({12, 34, 56, 0})})), Reader::Zbar, "CODE-128",
+         "12345600"},
         {"CODE128 SHIFT and {{", GsK(73, T("{AABC{Sx{B{{y")), Reader::Zbar, "CODE-128", "ABCx{y"},
         {"CODE128 without a code set", GsK(73, T("Plain 128")), Reader::Zbar, "CODE-128", "Plain 128"},
         {"GS1-128 with a computed check digit", GsK(74, T("{A(01)0001234567890*(10)ABC1")), Reader::Zxing, "Code128",
@@ -96,7 +118,8 @@ TEST(ReceiptCodes, EverySymbolReadsBackWithItsData) {
     };
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const Paper p = Render(Cat({B({0x1B, 0x61, 1, 0x1D, 0x68, 80, 0x1D, 0x77, 2}), c.stream, T("\n")}), kOrva80Dots);
+        const Paper p =
+            Render(Cat({B({0x1B, 0x61, 1, 0x1D, 0x68, 80, 0x1D, 0x77, 2}), c.stream, T("\n")}), kOrva80Dots);
         ASSERT_GT(p.inkDots(), 0u);
         if (c.reader == Reader::Zbar) {
             const std::vector<ReadSymbol> read = ReadSymbols(p);
@@ -150,11 +173,13 @@ TEST(ReceiptCodes, Code128SelectorsResolveToWhatTheReaderReads) {
         {Cat({T("{BORDER-{C"), B({77, 31})}), "ORDER-7731"},
         {Cat({T("{C"), B({0, 5, 99})}), "000599"},
         {Cat({T("{A"), B({0x0D}), T("AB")}), "\rAB"},
-        {T("{BNo.{C{1"), "No."},          // FNC1 reads as nothing
-        {T("{AAB{Sc{SdE"), "ABcdE"},      // SHIFT takes one character from code set B
+        {T("{BNo.{C{1"), "No."},      // FNC1 reads as nothing
+        {T("{AAB{Sc{SdE"), "ABcdE"},  // SHIFT takes one character from code set B
         {T("{Bx{{y"), "x{y"},
-        {T("{B{4A"), "\xC1"},             // FNC4: the next character + 128
-        {T("{B{4{4AB{4{4C"), "\xC1\xC2" "C"},  // FNC4 twice: until the next pair
+        {T("{B{4A"), "\xC1"},  // FNC4: the next character + 128
+        {T("{B{4{4AB{4{4C"),
+         "\xC1\xC2"
+         "C"},  // FNC4 twice: until the next pair
         {T("no selector"), "no selector"},
     };
     for (const Case& c : cases) {
@@ -171,8 +196,11 @@ TEST(ReceiptCodes, Pdf417TakesTheColumnsRowsModuleAndRowHeightItIsGiven) {
         int columns, rows, width, rowHeight;
         bool truncated;
     };
-    for (const Case& c : std::vector<Case>{{3, 0, 3, 3, false}, {5, 12, 2, 4, false}, {2, 30, 2, 2, false},
-                                           {4, 0, 4, 3, true}, {2, 10, 3, 5, true}}) {
+    for (const Case& c : std::vector<Case>{{3, 0, 3, 3, false},
+                                           {5, 12, 2, 4, false},
+                                           {2, 30, 2, 2, false},
+                                           {4, 0, 4, 3, true},
+                                           {2, 10, 3, 5, true}}) {
         SCOPED_TRACE(testing::Message() << c.columns << " columns, " << c.rows << " rows, " << c.width << " x "
                                         << c.rowHeight << (c.truncated ? " truncated" : ""));
         const Bytes stream = Cat({Fn2D(48, 65, B({c.columns})), Fn2D(48, 66, B({c.rows})), Fn2D(48, 67, B({c.width})),
@@ -214,8 +242,17 @@ TEST(ReceiptCodes, Pdf417ErrorCorrectionByLevelAndByRatio) {
     struct Ratio {
         int codewords, ratio, level;
     };
-    for (const Ratio& r : std::vector<Ratio>{{10, 1, 1}, {34, 1, 1}, {35, 1, 2}, {10, 10, 2}, {11, 10, 3}, {21, 10, 4},
-                                             {100, 1, 2}, {100, 10, 5}, {101, 10, 6}, {100, 40, 7}, {200, 40, 8}}) {
+    for (const Ratio& r : std::vector<Ratio>{{10, 1, 1},
+                                             {34, 1, 1},
+                                             {35, 1, 2},
+                                             {10, 10, 2},
+                                             {11, 10, 3},
+                                             {21, 10, 4},
+                                             {100, 1, 2},
+                                             {100, 10, 5},
+                                             {101, 10, 6},
+                                             {100, 40, 7},
+                                             {200, 40, 8}}) {
         EXPECT_EQ(Pdf417LevelForRatio(r.codewords, r.ratio), r.level) << r.codewords << " x " << r.ratio;
     }
     // What the reader finds in the symbol.
@@ -224,9 +261,13 @@ TEST(ReceiptCodes, Pdf417ErrorCorrectionByLevelAndByRatio) {
         std::string level;
     };
     const std::string data(60, '7');  // 60 digits: 21 data codewords
-    for (const Case& c : std::vector<Case>{{{}, "1"}, {Fn2D(48, 69, B({48, 53})), "5"}, {Fn2D(48, 69, B({48, 48})), "0"},
-                                           {Fn2D(48, 69, B({49, 10})), "4"}, {Fn2D(48, 69, B({49, 40})), "5"}}) {
-        const std::vector<ZxingSymbol> read = ZxingRead(Render(Cat({c.setting, Store(48, data), Print(48)}), kOrva80Dots));
+    for (const Case& c : std::vector<Case>{{{}, "1"},
+                                           {Fn2D(48, 69, B({48, 53})), "5"},
+                                           {Fn2D(48, 69, B({48, 48})), "0"},
+                                           {Fn2D(48, 69, B({49, 10})), "4"},
+                                           {Fn2D(48, 69, B({49, 40})), "5"}}) {
+        const std::vector<ZxingSymbol> read =
+            ZxingRead(Render(Cat({c.setting, Store(48, data), Print(48)}), kOrva80Dots));
         ASSERT_EQ(read.size(), 1u);
         EXPECT_EQ(read[0].bytes, data);
         EXPECT_EQ(read[0].level, c.level);
@@ -297,7 +338,8 @@ TEST(ReceiptCodes, EveryPdf417OfTheCorpusReadsBack) {
         for (const DecodedCommand& c : DecodeCommands(stream.data(), stream.size())) {
             const int64_t before = printer.position();
             printer.feed(stream.data() + c.offset, StreamLength(c));
-            const bool pdf417 = c.bytes.size() >= 7 && c.bytes[0] == 0x1D && c.bytes[1] == '(' && c.bytes[2] == 'k' && c.bytes[5] == 48;
+            const bool pdf417 = c.bytes.size() >= 7 && c.bytes[0] == 0x1D && c.bytes[1] == '(' && c.bytes[2] == 'k' &&
+                                c.bytes[5] == 48;
             if (!pdf417) continue;
             if (c.bytes[6] == 80) stored.assign(c.bytes.begin() + 8, c.bytes.end());
             if (c.bytes[6] != 81) continue;

@@ -42,7 +42,8 @@ inline std::vector<ZxingSymbol> ZxingRead(const Paper& p, int64_t fromRow = INT6
     hints.setIsPure(pure);
     hints.setFormats(ZXing::BarcodeFormat::Any);
     std::vector<ZxingSymbol> out;
-    for (const ZXing::Result& r : ZXing::ReadBarcodes(ZXing::ImageView(grey.data(), w, h, ZXing::ImageFormat::Lum), hints)) {
+    for (const ZXing::Result& r :
+         ZXing::ReadBarcodes(ZXing::ImageView(grey.data(), w, h, ZXing::ImageFormat::Lum), hints)) {
         if (!r.isValid()) continue;
         const ZXing::ByteArray& b = r.bytes();
         out.push_back({ZXing::ToString(r.format()), r.text(), std::string(b.begin(), b.end()), r.ecLevel()});
