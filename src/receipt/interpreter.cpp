@@ -239,16 +239,28 @@ void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t
         c.mnemonic = info.mnemonic;
         c.meaning = info.meaning;
         c.known = info.known;
+        if (n > 6 && info.known && p[0] == protocol::kGs && p[1] == '(' && p[2] == 'k' &&
+            p[6] == protocol::symbol2d::kPrint) {
+            std::string why;  // a 2-D symbol that prints nothing: the decoding says why
+            if (!makeSymbol2D(p[5], &why) && !why.empty()) c.meaning += " (prints nothing: " + why + ")";
+        }
         sink_(c);
     }
     const protocol::CommandEntry* entry = protocol::FindCommand(p, n);
     if (!entry) return;
     if (drawing_ == Drawing::Off) {
-        // Modes that decide how later text reads still follow the stream.
+        // Modes that decide how later text reads still follow the stream, and the 2-D symbols'
+        // settings and data (for the decoding of their prints).
         switch (entry->id) {
+            case Id::Symbol2D:
+                if (n > 6 && p[6] != protocol::symbol2d::kPrint) symbol2D(p, n);
+                break;
             case Id::CodeTable: chars_.codeTable = p[2]; break;
             case Id::InternationalSet: chars_.international = p[2]; break;
-            case Id::Initialise: chars_ = CharacterState{}; break;
+            case Id::Initialise:
+                chars_ = CharacterState{};
+                symbols2D_ = Symbols2D{};
+                break;
             case Id::KanjiOn:
             case Id::KanjiOff: chars_.kanji = entry->id == Id::KanjiOn; break;
             default: break;

@@ -130,6 +130,9 @@ private:
     void endLong(bool complete);
     void barcode(const uint8_t* p, size_t n);
     void symbol2D(const uint8_t* p, size_t n);  // GS ( k (interpreter_symbols.cpp)
+    // The symbol of cn as its stored data and settings make it, or nothing and why (its width
+    // against the print area is the caller's to check).
+    std::optional<Bitmap> makeSymbol2D(uint8_t cn, std::string* error) const;
     void tableRow(const uint8_t* p, size_t n);
     void cut(int feed);
     const Bitmap& keep(Bitmap b);

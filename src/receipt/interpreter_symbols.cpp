@@ -41,8 +41,12 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
     // The data of a store function: after m (and the type byte where there is one).
     const auto from = [&](size_t at) { return std::vector<uint8_t>(p + std::min(at, n), p + n); };
     const auto inRange = [](int v, int lo, int hi) { return v >= lo && v <= hi; };
-    const int area = areaRight() - areaLeft();
-    std::optional<Bitmap> symbol;
+    if (fn == k::kPrint) {
+        // A symbol wider than the print area prints nothing, as on the printer.
+        const std::optional<Bitmap> symbol = makeSymbol2D(cn, nullptr);
+        if (symbol && InkWidth(*symbol) <= areaRight() - areaLeft()) printBlock(*symbol);
+        return;
+    }
     switch (cn) {
         case k::kPdf417:
             switch (fn) {
@@ -73,9 +77,6 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
                 case k::kStore:
                     s.pdf417Data = from(8);
                     break;
-                case k::kPrint:
-                    symbol = MakePdf417(s.pdf417, s.pdf417Data);
-                    break;
                 default:
                     break;
             }
@@ -95,9 +96,6 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
                 case qr::kStore:
                     s.qrData = from(8);
                     break;
-                case qr::kPrint:
-                    symbol = MakeQr(s.qr, s.qrData);
-                    break;
                 default:
                     break;
             }
@@ -110,9 +108,6 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
                     break;
                 case k::kStore:
                     s.maxiData = from(8);
-                    break;
-                case k::kPrint:
-                    symbol = MakeMaxiCode(s.maxiMode, s.maxiData);
                     break;
                 default:
                     break;
@@ -129,12 +124,6 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
                 case k::kStore:
                     s.dataBarType = b;
                     s.dataBarData = from(9);
-                    break;
-                case k::kPrint:
-                    if (s.dataBarType == 72 || s.dataBarType == 73 || s.dataBarType == 76) {
-                        symbol = MakeStackedDataBar(static_cast<StackedDataBar>(s.dataBarType), s.dataBar, area,
-                                                    s.dataBarData);
-                    }
                     break;
                 default:
                     break;
@@ -155,10 +144,6 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
                     } else if (a == 49) {
                         s.compositeData = from(9);
                     }
-                    break;
-                case k::kPrint:
-                    symbol =
-                        MakeComposite(s.compositeLinearType, s.compositeLinear, s.composite, area, s.compositeData);
                     break;
                 default:
                     break;
@@ -181,9 +166,6 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
                 case k::kStore:
                     s.aztecData = from(8);
                     break;
-                case k::kPrint:
-                    symbol = MakeAztec(s.aztec, s.aztecData);
-                    break;
                 default:
                     break;
             }
@@ -203,9 +185,6 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
                 case k::kStore:
                     s.dataMatrixData = from(8);
                     break;
-                case k::kPrint:
-                    symbol = MakeDataMatrix(s.dataMatrix, s.dataMatrixData);
-                    break;
                 default:
                     break;
             }
@@ -213,8 +192,46 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
         default:
             break;
     }
-    // A symbol wider than the print area prints nothing, as on the printer.
-    if (symbol && InkWidth(*symbol) <= area) printBlock(*symbol);
+}
+
+std::optional<Bitmap> Interpreter::makeSymbol2D(uint8_t cn, std::string* error) const {
+    namespace k = protocol::symbol2d;
+    const Symbols2D& s = symbols2D_;
+    const int area = areaRight() - areaLeft();
+    std::optional<Bitmap> symbol;
+    switch (cn) {
+        case k::kPdf417:
+            symbol = MakePdf417(s.pdf417, s.pdf417Data, error);
+            break;
+        case k::kQr:
+            symbol = MakeQr(s.qr, s.qrData, error);
+            break;
+        case k::kMaxiCode:
+            symbol = MakeMaxiCode(s.maxiMode, s.maxiData, error);
+            break;
+        case k::kDataBar:
+            if (s.dataBarType != 72 && s.dataBarType != 73 && s.dataBarType != 76) {
+                if (error)
+                    *error = s.dataBarData.empty() ? "no data stored"
+                                                   : "no GS1 DataBar of type " + std::to_string(s.dataBarType);
+                return std::nullopt;
+            }
+            symbol =
+                MakeStackedDataBar(static_cast<StackedDataBar>(s.dataBarType), s.dataBar, area, s.dataBarData, error);
+            break;
+        case k::kComposite:
+            symbol = MakeComposite(s.compositeLinearType, s.compositeLinear, s.composite, area, s.compositeData, error);
+            break;
+        case k::kAztec:
+            symbol = MakeAztec(s.aztec, s.aztecData, error);
+            break;
+        case k::kDataMatrix:
+            symbol = MakeDataMatrix(s.dataMatrix, s.dataMatrixData, error);
+            break;
+        default:
+            return std::nullopt;
+    }
+    return symbol;
 }
 
 }  // namespace pellory::receipt
