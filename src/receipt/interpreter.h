@@ -165,6 +165,7 @@ private:
     uint8_t density_ = Paper::kDefaultDensity;
     int barWidth_ = 3, barHeight_ = 162, hri_ = 0, hriFont_ = 0;
     Symbols2D symbols2D_;  // GS ( k: the settings and stored data of each symbol
+    uint8_t symbolStores_ = 0;  // bit cn - 48: the stream stored data for that symbol (ESC @ keeps it)
     CharacterState chars_;
     std::vector<uint8_t> lead_;  // lead byte of a Kanji pair cut by the end of a piece
 

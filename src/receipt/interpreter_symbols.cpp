@@ -41,6 +41,7 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
     // The data of a store function: after m (and the type byte where there is one).
     const auto from = [&](size_t at) { return std::vector<uint8_t>(p + std::min(at, n), p + n); };
     const auto inRange = [](int v, int lo, int hi) { return v >= lo && v <= hi; };
+    if (fn == k::kStore && cn >= 48 && cn < 56) symbolStores_ = static_cast<uint8_t>(symbolStores_ | 1 << (cn - 48));
     if (fn == k::kPrint) {
         // A symbol wider than the print area prints nothing, as on the printer.
         const std::optional<Bitmap> symbol = makeSymbol2D(cn, nullptr);

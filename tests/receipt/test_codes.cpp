@@ -288,7 +288,7 @@ TEST(ReceiptCodes, DecodingNamesEachSymbolFunction) {
         {Fn2D(48, 69, B({49, 3})), "PDF417: error correction 30 % of the data"},
         {Fn2D(48, 70, B({1})), "PDF417: truncated"},
         {Store(48, "abc"), "PDF417: store 3 data bytes"},
-        {Print(48), "PDF417: print (prints nothing: no data stored)"},
+        {Print(48), "PDF417: print"},  // alone (a history row): nothing said of what came before
         {Cat({Store(48, "abc"), B({0x1B, 0x40}), Print(48)}), "PDF417: print (prints nothing: no data stored)"},
         {Cat({Store(48, "abc"), Print(48)}), "PDF417: print"},
         {Cat({Fn2D(48, 65, B({1})), Fn2D(48, 66, B({3})), Store(48, std::string(40, 'x')), Print(48)}),
