@@ -4,7 +4,8 @@ TYPE      ?= RelWithDebInfo
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES  := cmake make g++ ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev \
              libgmock-dev libbenchmark-dev fonts-dejavu-core libjpeg-turbo-progs \
-             libjpeg62-turbo-dev libfreetype-dev zlib1g-dev libzint-dev libzbar-dev zbar-tools
+             libjpeg62-turbo-dev libfreetype-dev zlib1g-dev libzint-dev libzbar-dev zbar-tools \
+             libzxing-dev
 # What `make deb` and `make package-check` need besides the build.
 PACK_PACKAGES := dpkg-dev file desktop-file-utils appstream lintian
 # Debian packages `make fuzz` needs besides PACKAGES: Clang with libFuzzer and its sanitizers.

@@ -18,6 +18,23 @@ inline constexpr uint8_t kPrint = 81;       // fn 81 m: print the stored symbol 
 inline constexpr uint8_t kSendSize = 82;    // fn 82 m: send the size of the stored symbol
 }  // namespace qr
 
+// GS ( k pL pH cn fn ...: the other 2D symbols, by cn. Each stores its data with fn 80 (m 48, then
+// the data; GS1 DataBar and the composite's parts put a type byte after m), prints it with fn 81
+// and sends its size with fn 82; the settings before those are the symbol's own (see the
+// interpreter's symbol2D).
+namespace symbol2d {
+inline constexpr uint8_t kPdf417 = 48;
+inline constexpr uint8_t kQr = 49;
+inline constexpr uint8_t kMaxiCode = 50;
+inline constexpr uint8_t kDataBar = 51;
+inline constexpr uint8_t kComposite = 52;
+inline constexpr uint8_t kAztec = 53;
+inline constexpr uint8_t kDataMatrix = 54;
+inline constexpr uint8_t kStore = 80;
+inline constexpr uint8_t kPrint = 81;
+inline constexpr uint8_t kSendSize = 82;
+}  // namespace symbol2d
+
 // GS ( E pL pH fn ...: the printer's set-up. Function 11 sets the serial interface, by a:
 namespace setup {
 inline constexpr uint8_t kSerial = 11;     // fn

@@ -6,6 +6,7 @@
 #include "protocol/command_table.h"
 #include "protocol/functions.h"
 #include "protocol/hex.h"
+#include "receipt/decoding_symbols.h"
 #include "receipt/interpreter.h"
 
 namespace pellory::receipt {
@@ -69,27 +70,6 @@ std::string FontName(uint8_t n) {
     return n <= 2 ? "Font" + Num(n + 1u) : "font " + Num(n);
 }
 
-// The function of GS ( k for the QR code, named.
-void QrFunction(const uint8_t* p, size_t n, CommandInfo& c) {
-    namespace qr = protocol::qr;
-    if (n < 7 || p[5] != qr::kSymbol) return;  // the entry's meaning alone
-    const uint8_t fn = p[6];
-    const uint8_t a = n > 7 ? p[7] : 0;
-    switch (fn) {
-        case qr::kModel: c.meaning = "QR code: model " + Num(a >= 49 ? a - 48u : a); break;
-        case qr::kModuleSize: c.meaning = "QR code: module size " + Num(a) + " dots"; break;
-        case qr::kErrorLevel: {
-            static const char* const kLevels = "LMQH";
-            c.meaning = std::string("QR code: error correction ") + (a >= 48 && a <= 51 ? kLevels[a - 48] : '?');
-            break;
-        }
-        case qr::kStore: c.mnemonic = Mnemonic(p, n, 5, false); c.meaning = "QR code: store " + Num(n > 8 ? n - 8 : 0) + " data bytes"; break;
-        case qr::kPrint: c.meaning = "QR code: print"; break;
-        case qr::kSendSize: c.meaning = "QR code: send size"; break;
-        default: c.meaning = "QR code: function " + protocol::hex::Byte(fn); break;
-    }
-}
-
 // What the decoding shows of an understood command besides the entry's meaning: the values of
 // its parameters (appended), or, for a few, a mnemonic or meaning of their own.
 void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
@@ -139,7 +119,12 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
         case Id::PrintSpeed: m += std::string(": ") + (a == 0 ? "high" : a == 1 ? "normal" : a == 2 ? "low" : "unknown"); break;
 
         case Id::CharacterSize: m += ": width x" + Num((a >> 4) + 1u) + ", height x" + Num((a & 15) + 1u); break;
-        case Id::Symbol2D: QrFunction(p, n, c); break;
+        case Id::Symbol2D: {
+            const SymbolMeaning s = Symbol2DMeaning(p, n);
+            if (!s.meaning.empty()) m = s.meaning;
+            if (s.shown) c.mnemonic = Mnemonic(p, n, s.shown, false);
+            break;
+        }
         case Id::ReversePrinting: m += OnOff(a); break;
         case Id::BarcodeTextPosition: {
             static const char* const kPos[4] = {"none", "above", "below", "above and below"};
@@ -156,20 +141,10 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
         case Id::BarcodeHeight:
         case Id::BarcodeWidth: m += ": " + Num(a) + " dots"; break;
         case Id::Barcode: {
-            static const char* const kNames[10] = {"UPC-A", "UPC-E", "EAN13", "EAN8", "CODE39",
-                                                   "ITF", "CODABAR", "CODE93", "CODE128", "GS1-128"};
-            c.mnemonic = Mnemonic(p, n, a >= 65 ? 2 : 1, false);
-            const int index = a >= 65 ? a - 65 : a;
-            const size_t count = a >= 65 ? (n > 3 ? p[3] : 0u) : (n > 3 ? n - 4 : 0u);
-            const size_t from = a >= 65 ? 4 : 3;
-            std::string data;
-            for (size_t i = from; i < from + count && i < n; ++i) data += (p[i] >= 0x20 && p[i] < 0x7F) ? static_cast<char>(p[i]) : '.';
-            if (index >= 0 && index < 10) {
-                m += std::string(" ") + kNames[index] + ": \"" + data + "\"";
-            } else {
-                m += " of unknown system " + Num(a);
-                c.known = false;
-            }
+            const SymbolMeaning s = BarcodeMeaning(p, n);
+            c.mnemonic = Mnemonic(p, n, s.shown, false);
+            m += s.meaning;
+            c.known = s.known;
             break;
         }
         case Id::StatusRequest: m += " " + Num(a); break;

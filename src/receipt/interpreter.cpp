@@ -113,8 +113,7 @@ void Interpreter::resetModes() {
     barHeight_ = 162;
     hri_ = 0;
     hriFont_ = 0;
-    qr_ = QrSettings{};
-    qrData_.clear();
+    symbols2D_ = Symbols2D{};
     chars_ = CharacterState{};
     lead_.clear();
 }
@@ -240,16 +239,30 @@ void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t
         c.mnemonic = info.mnemonic;
         c.meaning = info.meaning;
         c.known = info.known;
+        if (n > 6 && info.known && p[0] == protocol::kGs && p[1] == '(' && p[2] == 'k' &&
+            p[6] == protocol::symbol2d::kPrint && p[5] >= 48 && p[5] < 56 && (symbolStores_ >> (p[5] - 48) & 1)) {
+            // A 2-D symbol that prints nothing: the decoding says why (where the stream stored its
+            // data: a history row holding the print alone says nothing of the rows before).
+            std::string why;
+            if (!makeSymbol2D(p[5], &why) && !why.empty()) c.meaning += " (prints nothing: " + why + ")";
+        }
         sink_(c);
     }
     const protocol::CommandEntry* entry = protocol::FindCommand(p, n);
     if (!entry) return;
     if (drawing_ == Drawing::Off) {
-        // Modes that decide how later text reads still follow the stream.
+        // Modes that decide how later text reads still follow the stream, and the 2-D symbols'
+        // settings and data (for the decoding of their prints).
         switch (entry->id) {
+            case Id::Symbol2D:
+                if (n > 6 && p[6] != protocol::symbol2d::kPrint) symbol2D(p, n);
+                break;
             case Id::CodeTable: chars_.codeTable = p[2]; break;
             case Id::InternationalSet: chars_.international = p[2]; break;
-            case Id::Initialise: chars_ = CharacterState{}; break;
+            case Id::Initialise:
+                chars_ = CharacterState{};
+                symbols2D_ = Symbols2D{};
+                break;
             case Id::KanjiOn:
             case Id::KanjiOff: chars_.kanji = entry->id == Id::KanjiOn; break;
             default: break;
@@ -394,7 +407,7 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
             sizeW_ = ((a >> 4) & 7) + 1;
             sizeH_ = (a & 7) + 1;
             break;
-        case Id::Symbol2D: qr(p, n); break;
+        case Id::Symbol2D: symbol2D(p, n); break;
         case Id::ReversePrinting: reverse_ = a & 1; break;
         case Id::BarcodeTextPosition: hri_ = a & 3; break;
         case Id::LeftMarginDots: leftMarginDots_ = static_cast<int>(Word(p + 2)); break;

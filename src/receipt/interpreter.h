@@ -131,7 +131,10 @@ private:
     size_t feedLong(const uint8_t* data, size_t n, bool draw = true);
     void endLong(bool complete);
     void barcode(const uint8_t* p, size_t n);
-    void qr(const uint8_t* p, size_t n);
+    void symbol2D(const uint8_t* p, size_t n);  // GS ( k (interpreter_symbols.cpp)
+    // The symbol of cn as its stored data and settings make it, or nothing and why (its width
+    // against the print area is the caller's to check).
+    std::optional<Bitmap> makeSymbol2D(uint8_t cn, std::string* error) const;
     void tableRow(const uint8_t* p, size_t n);
     void cut(int feed);
     const Bitmap& keep(Bitmap b);
@@ -163,8 +166,8 @@ private:
     std::vector<int> tabs_;  // character columns
     uint8_t density_ = Paper::kDefaultDensity;
     int barWidth_ = 3, barHeight_ = 162, hri_ = 0, hriFont_ = 0;
-    QrSettings qr_;
-    std::vector<uint8_t> qrData_;
+    Symbols2D symbols2D_;  // GS ( k: the settings and stored data of each symbol
+    uint8_t symbolStores_ = 0;  // bit cn - 48: the stream stored data for that symbol (ESC @ keeps it)
     CharacterState chars_;
     std::vector<uint8_t> lead_;  // lead byte of a Kanji pair cut by the end of a piece
 

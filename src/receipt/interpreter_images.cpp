@@ -126,7 +126,7 @@ void Interpreter::barcode(const uint8_t* p, size_t n) {
         if (end > 3 && p[end - 1] == 0) --end;
         data.assign(reinterpret_cast<const char*>(p + 3), end - 3);
     }
-    if (index < 0 || index >= kSymbologyCount) return;
+    if (index < 0 || index >= (m >= 65 ? kSymbologyCount : kZeroTerminatedSymbologies)) return;
     const std::optional<LinearSymbol> symbol =
         MakeLinear(static_cast<Symbology>(index), data, barWidth_, std::max(barHeight_, 1));
     if (!symbol) return;
@@ -156,24 +156,6 @@ void Interpreter::barcode(const uint8_t* p, size_t n) {
     if (above) drawText(0);
     if (below) drawText(barsTop + symbol->bars.height + 2);
     printBlock(block);
-}
-
-void Interpreter::qr(const uint8_t* p, size_t n) {  // GS ( k
-    namespace qr = protocol::qr;
-    if (n < 7 || p[5] != qr::kSymbol) return;
-    const uint8_t a = n > 7 ? p[7] : 0;
-    switch (p[6]) {
-        case qr::kModel: qr_.model = a >= 49 && a <= 51 ? a - 48 : 2; break;
-        case qr::kModuleSize: qr_.moduleSize = std::clamp<int>(a, 1, 16); break;
-        case qr::kErrorLevel: qr_.errorLevel = a >= 48 && a <= 51 ? a - 48 : 0; break;
-        case qr::kStore:
-            qrData_.assign(p + std::min<size_t>(8, n), p + n);
-            break;
-        case qr::kPrint:
-            if (std::optional<Bitmap> symbol = MakeQr(qr_, qrData_)) printBlock(*symbol);
-            break;
-        default: break;
-    }
 }
 
 void Interpreter::tableRow(const uint8_t* p, size_t n) {

@@ -3,40 +3,14 @@
 #include <zint.h>
 
 #include <algorithm>
-#include <memory>
+
+#include "receipt/zint_symbol.h"
 
 namespace pellory::receipt {
 
 namespace {
 
-struct SymbolDeleter {
-    void operator()(zint_symbol* s) const { ZBarcode_Delete(s); }
-};
-using SymbolPtr = std::unique_ptr<zint_symbol, SymbolDeleter>;
-
-bool ModuleSet(const zint_symbol* s, int row, int column) {
-    return (s->encoded_data[row][column >> 3] >> (column & 7)) & 1;
-}
-
-// Encodes; on failure fills error and returns null.
-SymbolPtr Encode(int type, int inputMode, const std::string& data, std::string* error, int option1 = -1, int option2 = 0) {
-    SymbolPtr s(ZBarcode_Create());
-    if (!s) {
-        if (error) *error = "out of memory";
-        return nullptr;
-    }
-    s->symbology = type;
-    s->input_mode = inputMode;
-    s->option_1 = option1;
-    s->option_2 = option2;
-    s->show_hrt = 1;
-    const int rc = ZBarcode_Encode(s.get(), reinterpret_cast<const unsigned char*>(data.data()), static_cast<int>(data.size()));
-    if (rc >= ZINT_ERROR) {
-        if (error) *error = s->errtxt;
-        return nullptr;
-    }
-    return s;
-}
+using zint::Encode;
 
 // Quiet zone of a linear symbology, in modules, each side.
 int QuietModules(Symbology s) {
@@ -51,48 +25,254 @@ int QuietModules(Symbology s) {
     }
 }
 
-// GS k data of Code 128 begin with a code set ("{A", "{B" or "{C") and may switch sets inside;
-// the library chooses the sets itself, so the selectors go and "{{" stands for "{".
-std::string Code128Text(const std::string& data) {
-    std::string out;
-    for (size_t i = 0; i < data.size(); ++i) {
-        if (data[i] == '{' && i + 1 < data.size()) {
-            const char c = data[i + 1];
-            if (c == 'A' || c == 'B' || c == 'C') {
-                ++i;
-                continue;
-            }
-            if (c == '{') {
-                out += '{';
-                ++i;
-                continue;
-            }
-        }
-        out += data[i];
+bool AllDigits(const std::string& s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string Position(size_t i) { return " at position " + std::to_string(i + 1); }
+
+char CheckDigit(const std::string& digits) {  // GS1 mod 10, the last digit weighs 3
+    int sum = 0, weight = 3;
+    for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
+        sum += (*it - '0') * weight;
+        weight = 4 - weight;
     }
-    return out;
+    return static_cast<char>('0' + (10 - sum % 10) % 10);
+}
+
+std::string DataBarDigitsFault(Symbology s, const std::string& data) {
+    if (data.size() != 13 || !AllDigits(data)) return "takes 13 digits (the item number without its check digit)";
+    if (s == Symbology::DataBarLimited && data[0] > '1') return "GS1 DataBar Limited takes 0 or 1 as its first digit";
+    return {};
 }
 
 }  // namespace
 
+// GS1 data of GS k (GS1-128, GS1 DataBar Expanded) as zint reads them: application identifiers
+// in square brackets. The printer's form: code-set selectors ({A {B {C) ignored, each identifier
+// of two or more digits in parentheses (not encoded), "{1" FNC1 (the library sets the separators
+// itself), "{(" "{)" "{*" those characters, '*' the check digit of (01) where it is the 14th digit,
+// skipped elsewhere.
+std::optional<std::string> zint::Gs1Brackets(const std::string& data, std::string* error) {
+    auto fail = [&](const std::string& why) -> std::optional<std::string> {
+        if (error) *error = why;
+        return std::nullopt;
+    };
+    std::string out, field, ai;
+    auto endField = [&] {
+        if (ai == "01" && field.size() == 14 && field.back() == '*') field.back() = CheckDigit(field.substr(0, 13));
+        out += field;
+        field.clear();
+    };
+    for (size_t i = 0; i < data.size(); ++i) {
+        const char c = data[i];
+        if (c == '{') {
+            if (i + 1 >= data.size()) return fail("a '{' at the end of the data");
+            const char f = data[++i];
+            if (f == 'A' || f == 'B' || f == 'C' || f == '1') continue;
+            if (f == '(' || f == ')' || f == '*' || f == '{') {
+                if (ai.empty()) return fail("data before the first application identifier");
+                field += f;
+                continue;
+            }
+            return fail(std::string("'{' followed by '") + f + "'" + Position(i - 1));
+        }
+        if (c == '(' || c == '[') {
+            const size_t close = data.find(c == '(' ? ')' : ']', i);
+            if (close == std::string::npos) return fail("an application identifier without its closing parenthesis");
+            const std::string id = data.substr(i + 1, close - i - 1);
+            if (id.size() < 2 || id.size() > 4 || !AllDigits(id)) {
+                return fail("application identifier \"" + id + "\" is not two to four digits");
+            }
+            endField();
+            ai = id;
+            out += "[" + id + "]";
+            i = close;
+            continue;
+        }
+        if (ai.empty()) return fail("no application identifier in parentheses at the start");
+        if (c == '*') {
+            if (ai == "01" && field.size() == 13) field += '*';
+            continue;
+        }
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) {
+            return fail("byte " + std::to_string(static_cast<unsigned char>(c)) + Position(i) + " is not GS1 data");
+        }
+        field += c;
+    }
+    endField();
+    if (ai.empty()) return fail("no application identifier in parentheses at the start");
+    return out;
+}
+
 const char* SymbologyName(Symbology s) {
-    static const char* const kNames[kSymbologyCount] = {"UPC-A", "UPC-E", "EAN13",   "EAN8",    "CODE39",
-                                                        "ITF",   "CODABAR", "CODE93", "CODE128", "GS1-128"};
+    static const char* const kNames[kSymbologyCount] = {
+        "UPC-A", "UPC-E",   "EAN13",   "EAN8",    "CODE39",  "ITF",     "CODABAR",
+        "CODE93", "CODE128", "GS1-128", "GS1 DataBar Omnidirectional", "GS1 DataBar Truncated",
+        "GS1 DataBar Limited", "GS1 DataBar Expanded"};
     return kNames[static_cast<int>(s)];
+}
+
+std::optional<std::string> Code128Content(const std::string& data, std::string* error, int* functions) {
+    auto fail = [&](const std::string& why) -> std::optional<std::string> {
+        if (error) *error = why;
+        return std::nullopt;
+    };
+    enum class Set { A, B, C };
+    Set set = Set::B;
+    size_t i = 0;
+    if (data.size() >= 2 && data[0] == '{' && data[1] >= 'A' && data[1] <= 'C') {
+        set = static_cast<Set>(data[1] - 'A');
+        i = 2;
+    }
+    std::string out;
+    int fn = 0;
+    bool shift = false, highOnce = false, highLatched = false;
+    while (i < data.size()) {
+        const auto b = static_cast<unsigned char>(data[i]);
+        if (b == '{') {
+            if (i + 1 >= data.size()) return fail("a '{' at the end of the data");
+            const char c = data[i + 1];
+            i += 2;
+            switch (c) {
+                case 'A': set = Set::A; continue;
+                case 'B': set = Set::B; continue;
+                case 'C': set = Set::C; continue;
+                case 'S':
+                    if (set == Set::C) return fail("SHIFT ({S) in code set C" + Position(i - 2));
+                    shift = true;
+                    continue;
+                case '1':
+                case '2':
+                case '3': ++fn; continue;
+                case '4':
+                    if (set == Set::C) return fail("FNC4 ({4) in code set C" + Position(i - 2));
+                    if (data.compare(i, 2, "{4") == 0) {  // twice: extended characters until the next pair
+                        highLatched = !highLatched;
+                        i += 2;
+                    } else {
+                        highOnce = true;
+                    }
+                    continue;
+                case '{':
+                    if ((set == Set::B) == shift) return fail("'{{' outside code set B" + Position(i - 2));
+                    break;
+                default: return fail(std::string("'{' followed by '") + c + "'" + Position(i - 2));
+            }
+            out += static_cast<char>(('{' | ((highOnce != highLatched) ? 0x80 : 0)));
+            shift = highOnce = false;
+            continue;
+        }
+        const Set in = !shift ? set : set == Set::A ? Set::B : Set::A;
+        if (in == Set::C) {
+            if (b > 99) return fail("code set C takes bytes 0 to 99, not " + std::to_string(b) + Position(i));
+            out += static_cast<char>('0' + b / 10);
+            out += static_cast<char>('0' + b % 10);
+        } else {
+            if (in == Set::A && b > 95) return fail("code set A takes bytes 0 to 95, not " + std::to_string(b) + Position(i));
+            if (in == Set::B && (b < 32 || b > 127)) {
+                return fail("code set B takes bytes 32 to 127, not " + std::to_string(b) + Position(i));
+            }
+            out += static_cast<char>(b | ((highOnce != highLatched) ? 0x80 : 0));
+        }
+        shift = highOnce = false;
+        ++i;
+    }
+    if (out.empty()) return fail("no data characters");
+    if (functions) *functions = fn;
+    return out;
+}
+
+std::string LinearDataFault(Symbology s, const std::string& data) {
+    if (data.empty()) return "no data";
+    const auto lengthIn = [&](std::initializer_list<size_t> sizes) {
+        return std::find(sizes.begin(), sizes.end(), data.size()) != sizes.end();
+    };
+    switch (s) {
+        case Symbology::UpcA:
+            if (!AllDigits(data) || !lengthIn({11, 12})) return "UPC-A takes 11 or 12 digits";
+            break;
+        case Symbology::UpcE:
+            if (!AllDigits(data) || !lengthIn({6, 7, 8, 11, 12})) return "UPC-E takes 6, 7, 8, 11 or 12 digits";
+            break;
+        case Symbology::Ean13:
+            if (!AllDigits(data) || !lengthIn({12, 13})) return "EAN13 takes 12 or 13 digits";
+            break;
+        case Symbology::Ean8:
+            if (!AllDigits(data) || !lengthIn({7, 8})) return "EAN8 takes 7 or 8 digits";
+            break;
+        case Symbology::Code39:
+            for (size_t i = 0; i < data.size(); ++i) {
+                const char c = data[i];
+                const bool ends = c == '*' && (i == 0 || i + 1 == data.size());
+                if (!ends && !(c >= '0' && c <= '9') && !(c >= 'A' && c <= 'Z') && std::string(" $%+-./").find(c) == std::string::npos) {
+                    return "CODE39 has no character " + std::to_string(static_cast<unsigned char>(c)) + Position(i);
+                }
+            }
+            break;
+        case Symbology::Itf:
+            if (!AllDigits(data) || data.size() % 2 != 0) return "ITF takes an even number of digits";
+            break;
+        case Symbology::Codabar: {
+            const auto stop = [](char c) { return (c >= 'A' && c <= 'D') || (c >= 'a' && c <= 'd'); };
+            if (data.size() < 2 || !stop(data.front()) || !stop(data.back())) {
+                return "CODABAR starts and ends with A, B, C or D";
+            }
+            for (size_t i = 1; i + 1 < data.size(); ++i) {
+                const char c = data[i];
+                if (!(c >= '0' && c <= '9') && std::string("$+-./:").find(c) == std::string::npos) {
+                    return "CODABAR has no character " + std::to_string(static_cast<unsigned char>(c)) + " inside" + Position(i);
+                }
+            }
+            break;
+        }
+        case Symbology::Code93:
+            for (size_t i = 0; i < data.size(); ++i) {
+                if (static_cast<unsigned char>(data[i]) > 127) return "CODE93 takes bytes 0 to 127" + Position(i);
+            }
+            break;
+        case Symbology::Code128: {
+            std::string why;
+            if (data.size() < 2) return "CODE128 takes at least 2 bytes";
+            if (!Code128Content(data, &why)) return why;
+            break;
+        }
+        case Symbology::Gs1_128:
+        case Symbology::DataBarExpanded: {
+            std::string why;
+            if (!zint::Gs1Brackets(data, &why)) return why;
+            break;
+        }
+        case Symbology::DataBarOmni:
+        case Symbology::DataBarTruncated:
+        case Symbology::DataBarLimited: return DataBarDigitsFault(s, data);
+    }
+    return {};
 }
 
 std::optional<LinearSymbol> MakeLinear(Symbology sym, const std::string& data, int moduleWidth, int height,
                                        std::string* error) {
     moduleWidth = std::clamp(moduleWidth, 1, 6);
     height = std::clamp(height, 1, 255);
+    if (const std::string fault = LinearDataFault(sym, data); !fault.empty()) {
+        if (error) *error = fault;
+        return std::nullopt;
+    }
     std::string note;
-    SymbolPtr s;
+    zint::SymbolPtr s;
+    constexpr int kGs1 = GS1_MODE | GS1NOCHECK_MODE;
     switch (sym) {
         case Symbology::UpcA: s = Encode(BARCODE_UPCA, DATA_MODE, data, error); break;
         case Symbology::UpcE: s = Encode(BARCODE_UPCE, DATA_MODE, data, error); break;
         case Symbology::Ean13:
         case Symbology::Ean8: s = Encode(BARCODE_EANX, DATA_MODE, data, error); break;
-        case Symbology::Code39: s = Encode(BARCODE_CODE39, DATA_MODE, data, error); break;
+        case Symbology::Code39: {
+            std::string text = data;  // '*' at the ends are the start and stop characters
+            if (text.size() > 1 && text.front() == '*') text.erase(0, 1);
+            if (!text.empty() && text.back() == '*') text.pop_back();
+            s = Encode(BARCODE_CODE39, DATA_MODE, text, error);
+            break;
+        }
         case Symbology::Itf: s = Encode(BARCODE_C25INTER, DATA_MODE, data, error); break;
         case Symbology::Codabar: {
             std::string upper = data;
@@ -102,40 +282,38 @@ std::optional<LinearSymbol> MakeLinear(Symbology sym, const std::string& data, i
             break;
         }
         case Symbology::Code93: s = Encode(BARCODE_CODE93, DATA_MODE, data, error); break;
-        case Symbology::Code128: s = Encode(BARCODE_CODE128, DATA_MODE, Code128Text(data), error); break;
-        case Symbology::Gs1_128: {
-            const std::string text = Code128Text(data);
-            if (!text.empty() && (text[0] == '[' || text[0] == '(')) {
-                s = Encode(BARCODE_GS1_128, GS1_MODE | GS1NOCHECK_MODE | (text[0] == '(' ? GS1PARENS_MODE : 0), text, error);
-            }
-            if (!s) {
-                // Data without application identifiers: drawn as plain Code 128.
-                s = Encode(BARCODE_CODE128, DATA_MODE, text, error);
-                if (s) note = "drawn as Code 128 (no application identifier)";
-            }
+        case Symbology::Code128: {
+            int functions = 0;
+            const std::optional<std::string> content = Code128Content(data, error, &functions);
+            if (content) s = Encode(BARCODE_CODE128, DATA_MODE, *content, error);
+            if (functions) note = "FNC1 to FNC3 left out";
             break;
         }
-    }
-    if ((sym == Symbology::Ean13 && data.size() != 12 && data.size() != 13) ||
-        (sym == Symbology::Ean8 && data.size() != 7 && data.size() != 8)) {
-        if (error) *error = "wrong number of digits";
-        return std::nullopt;
+        case Symbology::Gs1_128:
+        case Symbology::DataBarExpanded:
+            if (const std::optional<std::string> text = zint::Gs1Brackets(data, error)) {
+                s = Encode(sym == Symbology::Gs1_128 ? BARCODE_GS1_128 : BARCODE_DBAR_EXP, kGs1, *text, error);
+            }
+            break;
+        case Symbology::DataBarOmni:
+        case Symbology::DataBarTruncated: s = Encode(BARCODE_DBAR_OMN, DATA_MODE, data, error); break;
+        case Symbology::DataBarLimited: s = Encode(BARCODE_DBAR_LTD, DATA_MODE, data, error); break;
     }
     if (!s) return std::nullopt;
     const int quiet = QuietModules(sym);
-    const int modules = s->width + 2 * quiet;
+    const int modules = zint::Columns(s.get()) + 2 * quiet;
     LinearSymbol out;
     out.bars = Bitmap(modules * moduleWidth, height);
     // The bars of the last row (EAN/UPC add-ons aside, a linear symbol has one row).
-    const int row = s->rows - 1;
-    for (int c = 0; c < s->width; ++c) {
-        if (!ModuleSet(s.get(), row, c)) continue;
+    const int row = zint::Rows(s.get()) - 1;
+    for (int c = 0; c < zint::Columns(s.get()); ++c) {
+        if (!zint::ModuleSet(s.get(), row, c)) continue;
         const int x0 = (quiet + c) * moduleWidth;
         for (int y = 0; y < height; ++y) {
             for (int x = x0; x < x0 + moduleWidth; ++x) out.bars.set(x, y);
         }
     }
-    out.text = reinterpret_cast<const char*>(s->text);
+    out.text = zint::Text(s.get());
     if (sym == Symbology::Code39 && out.text.size() >= 2 && out.text.front() == '*' && out.text.back() == '*') {
         out.text = out.text.substr(1, out.text.size() - 2);
     }
@@ -151,22 +329,13 @@ std::optional<Bitmap> MakeQr(const QrSettings& settings, const std::vector<uint8
     const bool micro = settings.model == 3;
     const int level = std::clamp(settings.errorLevel, 0, 3) + 1;
     const std::string text(data.begin(), data.end());
-    SymbolPtr s = Encode(micro ? BARCODE_MICROQR : BARCODE_QRCODE, DATA_MODE, text, error, micro ? std::min(level, 3) : level);
+    zint::Options options;
+    options.option1 = micro ? std::min(level, 3) : level;
+    zint::SymbolPtr s = Encode(micro ? BARCODE_MICROQR : BARCODE_QRCODE, DATA_MODE, text, error, options);
     if (!s) return std::nullopt;
     const int module = std::clamp(settings.moduleSize, 1, 16);
     const int quiet = micro ? 2 : 4;
-    const int side = (s->width + 2 * quiet) * module;
-    const int tall = (s->rows + 2 * quiet) * module;
-    Bitmap out(side, tall);
-    for (int r = 0; r < s->rows; ++r) {
-        for (int c = 0; c < s->width; ++c) {
-            if (!ModuleSet(s.get(), r, c)) continue;
-            for (int y = (quiet + r) * module; y < (quiet + r + 1) * module; ++y) {
-                for (int x = (quiet + c) * module; x < (quiet + c + 1) * module; ++x) out.set(x, y);
-            }
-        }
-    }
-    return out;
+    return zint::Matrix(s.get(), module, module, quiet * module, quiet * module);
 }
 
 }  // namespace pellory::receipt

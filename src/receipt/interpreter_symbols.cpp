@@ -1,0 +1,238 @@
+// The interpreter's 2-D symbols: GS ( k of every cn (see interpreter.h). A setting out of its
+// range is ignored (the one before stays), as the printer does; a print whose data the symbol
+// cannot hold, or whose symbol is wider than the print area, prints nothing.
+#include <algorithm>
+
+#include "protocol/functions.h"
+#include "receipt/interpreter.h"
+
+namespace pellory::receipt {
+
+namespace {
+
+// The dots from the symbol's first inked column to its last (its quiet zones left out).
+int InkWidth(const Bitmap& b) {
+    int left = b.width, right = -1;
+    for (int y = 0; y < b.height; ++y) {
+        for (int x = 0; x < b.width; ++x) {
+            if (!b.get(x, y)) continue;
+            left = std::min(left, x);
+            right = std::max(right, x);
+            break;
+        }
+        for (int x = b.width - 1; x > right; --x) {
+            if (b.get(x, y)) {
+                right = x;
+                break;
+            }
+        }
+    }
+    return right < left ? 0 : right - left + 1;
+}
+
+}  // namespace
+
+void Interpreter::symbol2D(const uint8_t* p, size_t n) {
+    namespace k = protocol::symbol2d;
+    if (n < 7) return;
+    const uint8_t cn = p[5], fn = p[6];
+    const uint8_t a = n > 7 ? p[7] : 0, b = n > 8 ? p[8] : 0, c = n > 9 ? p[9] : 0;
+    Symbols2D& s = symbols2D_;
+    // The data of a store function: after m (and the type byte where there is one).
+    const auto from = [&](size_t at) { return std::vector<uint8_t>(p + std::min(at, n), p + n); };
+    const auto inRange = [](int v, int lo, int hi) { return v >= lo && v <= hi; };
+    if (fn == k::kStore && cn >= 48 && cn < 56) symbolStores_ = static_cast<uint8_t>(symbolStores_ | 1 << (cn - 48));
+    if (fn == k::kPrint) {
+        // A symbol wider than the print area prints nothing, as on the printer.
+        const std::optional<Bitmap> symbol = makeSymbol2D(cn, nullptr);
+        if (symbol && InkWidth(*symbol) <= areaRight() - areaLeft()) printBlock(*symbol);
+        return;
+    }
+    switch (cn) {
+        case k::kPdf417:
+            switch (fn) {
+                case 65:
+                    if (a <= 30) s.pdf417.columns = a;
+                    break;
+                case 66:
+                    if (a == 0 || inRange(a, 3, 90)) s.pdf417.rows = a;
+                    break;
+                case 67:
+                    if (inRange(a, 2, 8)) s.pdf417.moduleWidth = a;
+                    break;
+                case 68:
+                    if (inRange(a, 2, 8)) s.pdf417.rowHeight = a;
+                    break;
+                case 69:
+                    if (a == 48 && inRange(b, 48, 56)) {
+                        s.pdf417.byRatio = false;
+                        s.pdf417.errorValue = b - 48;
+                    } else if (a == 49 && inRange(b, 1, 40)) {
+                        s.pdf417.byRatio = true;
+                        s.pdf417.errorValue = b;
+                    }
+                    break;
+                case 70:
+                    if (a <= 1) s.pdf417.truncated = a == 1;
+                    break;
+                case k::kStore:
+                    s.pdf417Data = from(8);
+                    break;
+                default:
+                    break;
+            }
+            break;
+        case k::kQr: {
+            namespace qr = protocol::qr;
+            switch (fn) {
+                case qr::kModel:
+                    s.qr.model = a >= 49 && a <= 51 ? a - 48 : 2;
+                    break;
+                case qr::kModuleSize:
+                    s.qr.moduleSize = std::clamp<int>(a, 1, 16);
+                    break;
+                case qr::kErrorLevel:
+                    s.qr.errorLevel = a >= 48 && a <= 51 ? a - 48 : 0;
+                    break;
+                case qr::kStore:
+                    s.qrData = from(8);
+                    break;
+                default:
+                    break;
+            }
+            break;
+        }
+        case k::kMaxiCode:
+            switch (fn) {
+                case 65:
+                    if (inRange(a, 50, 54)) s.maxiMode = a - 48;
+                    break;
+                case k::kStore:
+                    s.maxiData = from(8);
+                    break;
+                default:
+                    break;
+            }
+            break;
+        case k::kDataBar:
+            switch (fn) {
+                case 67:
+                    if (inRange(a, 2, 8)) s.dataBar.moduleWidth = a;
+                    break;
+                case 71:
+                    s.dataBar.maxWidth = a | b << 8;
+                    break;
+                case k::kStore:
+                    s.dataBarType = b;
+                    s.dataBarData = from(9);
+                    break;
+                default:
+                    break;
+            }
+            break;
+        case k::kComposite:
+            switch (fn) {
+                case 67:
+                    if (inRange(a, 2, 8)) s.composite.moduleWidth = a;
+                    break;
+                case 71:
+                    s.composite.maxWidth = a | b << 8;
+                    break;
+                case k::kStore:
+                    if (a == 48) {
+                        s.compositeLinearType = b;
+                        s.compositeLinear = from(9);
+                    } else if (a == 49) {
+                        s.compositeData = from(9);
+                    }
+                    break;
+                default:
+                    break;
+            }
+            break;
+        case k::kAztec:
+            switch (fn) {
+                case 50:
+                    if (a <= 1 && b <= (a == 1 ? 4 : 32)) {
+                        s.aztec.compact = a == 1;
+                        s.aztec.layers = b;
+                    }
+                    break;
+                case 51:
+                    if (inRange(a, 2, 16)) s.aztec.moduleSize = a;
+                    break;
+                case 53:
+                    if (inRange(a, 5, 95)) s.aztec.errorPercent = a;
+                    break;
+                case k::kStore:
+                    s.aztecData = from(8);
+                    break;
+                default:
+                    break;
+            }
+            break;
+        case k::kDataMatrix:
+            switch (fn) {
+                case 66:
+                    if (a <= 1) {
+                        s.dataMatrix.rectangle = a == 1;
+                        s.dataMatrix.columns = b;
+                        s.dataMatrix.rows = a == 1 ? c : 0;
+                    }
+                    break;
+                case 67:
+                    if (inRange(a, 2, 16)) s.dataMatrix.moduleSize = a;
+                    break;
+                case k::kStore:
+                    s.dataMatrixData = from(8);
+                    break;
+                default:
+                    break;
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+std::optional<Bitmap> Interpreter::makeSymbol2D(uint8_t cn, std::string* error) const {
+    namespace k = protocol::symbol2d;
+    const Symbols2D& s = symbols2D_;
+    const int area = areaRight() - areaLeft();
+    std::optional<Bitmap> symbol;
+    switch (cn) {
+        case k::kPdf417:
+            symbol = MakePdf417(s.pdf417, s.pdf417Data, error);
+            break;
+        case k::kQr:
+            symbol = MakeQr(s.qr, s.qrData, error);
+            break;
+        case k::kMaxiCode:
+            symbol = MakeMaxiCode(s.maxiMode, s.maxiData, error);
+            break;
+        case k::kDataBar:
+            if (s.dataBarType != 72 && s.dataBarType != 73 && s.dataBarType != 76) {
+                if (error)
+                    *error = s.dataBarData.empty() ? "no data stored"
+                                                   : "no GS1 DataBar of type " + std::to_string(s.dataBarType);
+                return std::nullopt;
+            }
+            symbol =
+                MakeStackedDataBar(static_cast<StackedDataBar>(s.dataBarType), s.dataBar, area, s.dataBarData, error);
+            break;
+        case k::kComposite:
+            symbol = MakeComposite(s.compositeLinearType, s.compositeLinear, s.composite, area, s.compositeData, error);
+            break;
+        case k::kAztec:
+            symbol = MakeAztec(s.aztec, s.aztecData, error);
+            break;
+        case k::kDataMatrix:
+            symbol = MakeDataMatrix(s.dataMatrix, s.dataMatrixData, error);
+            break;
+        default:
+            return std::nullopt;
+    }
+    return symbol;
+}
+
+}  // namespace pellory::receipt
