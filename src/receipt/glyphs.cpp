@@ -19,6 +19,18 @@ namespace {
 #define PELLORY_RECEIPT_FONT "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf"
 #endif
 
+// Where the monospaced font lacks a character, these are asked in turn: DejaVu Sans (Hebrew,
+// more Arabic), TlwgMono (Thai), WenQuanYi Zen Hei (Chinese, Japanese, Korean). A missing file
+// is skipped.
+constexpr const char* kFallbackFonts[] = {
+    "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
+    "/usr/share/fonts/truetype/tlwg/TlwgMono.ttf",
+    "/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc",
+};
+
+// Block elements and box drawing fill their cell edge to edge, so that lines join.
+bool FillsCell(char32_t ch) { return ch >= 0x2500 && ch <= 0x259F; }
+
 class GlyphStore {
 public:
     GlyphStore() {
@@ -29,8 +41,14 @@ public:
             return;
         }
         if (FT_New_Face(library_, path_.c_str(), 0, &face_) != 0) face_ = nullptr;
+        if (!face_) return;  // no font at all: every glyph a box, as before
+        for (const char* fallback : kFallbackFonts) {
+            FT_Face f = nullptr;
+            if (FT_New_Face(library_, fallback, 0, &f) == 0) fallbacks_.push_back(f);
+        }
     }
     ~GlyphStore() {
+        for (FT_Face f : fallbacks_) FT_Done_Face(f);
         if (face_) FT_Done_Face(face_);
         if (library_) FT_Done_FreeType(library_);
     }
@@ -68,18 +86,41 @@ private:
         Bitmap out(w, h);
         if (ch == U' ' || ch == 0x3000) return out;
         if (!face_) return Box(w, h);
-        const FT_UInt index = FT_Get_Char_Index(face_, ch);
+        FT_Face face = face_;
+        FT_UInt index = FT_Get_Char_Index(face_, ch);
+        for (size_t i = 0; index == 0 && i < fallbacks_.size(); ++i) {
+            face = fallbacks_[i];
+            index = FT_Get_Char_Index(face, ch);
+        }
         if (index == 0) return Box(w, h);
-        // The largest size whose advance fits the cell and whose line fits its height.
-        const double advance = 0.602;  // DejaVu Sans Mono: advance of every glyph, per em
-        int px = static_cast<int>(std::floor(std::min(cell.width / advance, h / 1.17)));
-        if (FT_Set_Pixel_Sizes(face_, 0, static_cast<FT_UInt>(px)) != 0) return Box(w, h);
-        if (FT_Load_Glyph(face_, index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0) return Box(w, h);
-        const FT_GlyphSlot g = face_->glyph;
+        const double em = static_cast<double>(face->units_per_EM);
+        const double lineHeight = static_cast<double>(face->ascender - face->descender) / em;  // per em
+        if (face == face_ && FillsCell(ch)) {
+            // Stretched so that the advance is the cell's width and the line its height.
+            const double advance = 0.602 * cells;
+            if (FT_Set_Char_Size(face, static_cast<FT_F26Dot6>(std::lround(w / advance * 64)),
+                                 static_cast<FT_F26Dot6>(std::lround(h / lineHeight * 64)), 72, 72) != 0) {
+                return Box(w, h);
+            }
+        } else if (face == face_) {
+            // The largest size whose advance fits the cell and whose line fits its height.
+            const double advance = 0.602;  // DejaVu Sans Mono: advance of every glyph, per em
+            int px = static_cast<int>(std::floor(std::min(cell.width / advance, h / 1.17)));
+            if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(px)) != 0) return Box(w, h);
+        } else {
+            // Another font: the largest size at which this glyph's advance fits the cells and the
+            // font's line their height.
+            if (FT_Load_Glyph(face, index, FT_LOAD_NO_SCALE) != 0) return Box(w, h);
+            const double advance = std::max(static_cast<double>(face->glyph->metrics.horiAdvance) / em, 0.3);
+            int px = static_cast<int>(std::floor(std::min(w / advance, h / lineHeight)));
+            if (px < 1 || FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(px)) != 0) return Box(w, h);
+        }
+        if (FT_Load_Glyph(face, index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0) return Box(w, h);
+        const FT_GlyphSlot g = face->glyph;
         const FT_Bitmap& bm = g->bitmap;
-        const int ascent = static_cast<int>(face_->size->metrics.ascender >> 6);
-        const int descent = static_cast<int>(-(face_->size->metrics.descender >> 6));
-        const int top = (h - (ascent + descent)) / 2;
+        const int ascent = static_cast<int>(face->size->metrics.ascender >> 6);
+        const int descent = static_cast<int>(-(face->size->metrics.descender >> 6));
+        const int top = face == face_ ? (h - (ascent + descent)) / 2 : std::max((h - (ascent + descent)) / 2, 0);
         const int baseline = top + ascent;
         const int glyphAdvance = static_cast<int>(g->advance.x >> 6);
         const int left = (w - glyphAdvance) / 2 + g->bitmap_left;
@@ -102,6 +143,7 @@ private:
     std::string path_;
     FT_Library library_ = nullptr;
     FT_Face face_ = nullptr;
+    std::vector<FT_Face> fallbacks_;
     std::map<std::tuple<int, char32_t, int>, std::unique_ptr<Bitmap>> glyphs_;
 };
 
