@@ -32,7 +32,7 @@ constexpr CodeTableInfo kPage255 = {CodeTable::Page255, "Page 255", "page255", n
 constexpr std::array<CodeTableInfo, 11> kListTables = {
     kPC437, kKatakana, kPC850, kPC860, kPC863, kPC865, kWPC1252, kPC866, kPC852, kPC858, kPage255};
 
-constexpr std::array<CodeTableInfo, 41> kAllTables = {{
+constexpr auto kAllTables = std::to_array<CodeTableInfo>({
     kPC437, kKatakana, kPC850, kPC860, kPC863, kPC865, kWPC1252, kPC866, kPC852, kPC858, kPage255,
     {CodeTable::PC851, "PC851(Greek)", "cp851", "IBM851"},
     {CodeTable::PC857, "PC857(Turkish)", "cp857", "CP857"},
@@ -63,7 +63,7 @@ constexpr std::array<CodeTableInfo, 41> kAllTables = {{
     {CodeTable::WPC1257, "WPC1257(Baltic Rim)", "cp1257", "CP1257"},
     {CodeTable::WPC1258, "WPC1258(Vietnamese)", "cp1258", "CP1258"},
     {CodeTable::KZ1048, "KZ-1048(Kazakhstan)", "kz1048", "RK1048"},
-}};
+});
 
 // The graphics of the Katakana table, which no converter has, as Unicode characters: bytes 80-9F
 // and E0-FF, following the Katakana page of the public ESC/POS reference's character code tables

@@ -114,8 +114,13 @@ bool ParseGlobal(const std::vector<std::string>& args, size_t& i, GlobalOptions&
             o.selection.device = *d;
         } else if (name == "--encoding") {
             std::optional<charset::PrinterState> unused;
-            std::string ignored;
-            if (!ResolveEncoding(value, -1, unused, ignored)) return bad("one of " + EncodingNames());
+            std::string why;
+            if (!ResolveEncoding(value, -1, unused, why)) {
+                // A name of a table whose converter the system lacks says so; any other, the names.
+                if (why.find(" is not one of ") != std::string::npos) return bad("one of " + EncodingNames());
+                error = why;
+                return false;
+            }
             o.encoding = value;
         } else if (name == "--kanji") {
             const std::optional<charset::KanjiSystem> system = KanjiModelOf(value);

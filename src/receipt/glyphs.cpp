@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <tuple>
 
 namespace pellory::receipt {
@@ -30,6 +31,16 @@ constexpr const char* kFallbackFonts[] = {
 
 // Block elements and box drawing fill their cell edge to edge, so that lines join.
 bool FillsCell(char32_t ch) { return ch >= 0x2500 && ch <= 0x259F; }
+
+// The half-width katakana FF61-FF9F, which none of the fonts has, are drawn as their full-width
+// forms narrowed into one cell: these, in the order of FF61 on.
+constexpr std::u32string_view kFullWidthKatakana =
+    U"\u3002\u300C\u300D\u3001\u30FB\u30F2\u30A1\u30A3\u30A5\u30A7\u30A9\u30E3\u30E5\u30E7\u30C3"
+    U"\u30FC\u30A2\u30A4\u30A6\u30A8\u30AA\u30AB\u30AD\u30AF\u30B1\u30B3\u30B5\u30B7\u30B9\u30BB"
+    U"\u30BD\u30BF\u30C1\u30C4\u30C6\u30C8\u30CA\u30CB\u30CC\u30CD\u30CE\u30CF\u30D2\u30D5\u30D8"
+    U"\u30DB\u30DE\u30DF\u30E0\u30E1\u30E2\u30E4\u30E6\u30E8\u30E9\u30EA\u30EB\u30EC\u30ED\u30EF"
+    U"\u30F3\u309B\u309C";
+static_assert(kFullWidthKatakana.size() == 0xFF9F - 0xFF61 + 1);
 
 class GlyphStore {
 public:
@@ -92,6 +103,14 @@ private:
             face = fallbacks_[i];
             index = FT_Get_Char_Index(face, ch);
         }
+        const bool narrowed = index == 0 && ch >= 0xFF61 && ch <= 0xFF9F;
+        if (narrowed) {
+            const char32_t full = kFullWidthKatakana[ch - 0xFF61];
+            for (size_t i = 0; index == 0 && i < fallbacks_.size(); ++i) {
+                face = fallbacks_[i];
+                index = FT_Get_Char_Index(face, full);
+            }
+        }
         if (index == 0) return Box(w, h);
         const double em = static_cast<double>(face->units_per_EM);
         const double lineHeight = static_cast<double>(face->ascender - face->descender) / em;  // per em
@@ -109,11 +128,15 @@ private:
             if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(px)) != 0) return Box(w, h);
         } else {
             // Another font: the largest size at which this glyph's advance fits the cells and the
-            // font's line their height.
+            // font's line their height (a narrowed katakana: each on its own).
             if (FT_Load_Glyph(face, index, FT_LOAD_NO_SCALE) != 0) return Box(w, h);
             const double advance = std::max(static_cast<double>(face->glyph->metrics.horiAdvance) / em, 0.3);
-            int px = static_cast<int>(std::floor(std::min(w / advance, h / lineHeight)));
-            if (px < 1 || FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(px)) != 0) return Box(w, h);
+            const double across = std::floor(w / advance), down = std::floor(h / lineHeight);
+            const double px = std::min(across, down);
+            if (px < 1 || FT_Set_Char_Size(face, static_cast<FT_F26Dot6>((narrowed ? across : px) * 64),
+                                           static_cast<FT_F26Dot6>((narrowed ? down : px) * 64), 72, 72) != 0) {
+                return Box(w, h);
+            }
         }
         if (FT_Load_Glyph(face, index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0) return Box(w, h);
         const FT_GlyphSlot g = face->glyph;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include <set>
 #include <string>
 
 #include "charset/code_tables.h"
@@ -55,6 +56,16 @@ TEST(MoreCodeTables, EscTNumbersOfTheReference) {
         ASSERT_TRUE(t) << int(c.n);
         EXPECT_EQ(InfoOf(*t).caption, c.caption) << int(c.n);
     }
+    // Every table once, each with its own n, caption and name.
+    std::set<int> ns;
+    std::set<std::string> names;
+    for (const CodeTableInfo& info : AllCodeTables()) {
+        ASSERT_NE(info.caption, nullptr);
+        ASSERT_NE(info.name, nullptr);
+        EXPECT_TRUE(ns.insert(static_cast<int>(info.table)).second) << info.caption;
+        EXPECT_TRUE(names.insert(info.name).second) << info.caption;
+    }
+    EXPECT_EQ(ns.size(), 40u);
     for (int none : {6, 7, 12, 27, 41, 54, 254}) {
         EXPECT_EQ(CodeTableOfN(static_cast<uint8_t>(none)), std::nullopt) << none;
     }
