@@ -58,21 +58,36 @@ TEST(CodeTablesInStreams, EscTSelectsEveryTableByItsNumber) {
     }
 }
 
-// A rule line of byte 95 under Katakana joins into one unbroken line across the paper.
-TEST(CodeTablesInStreams, KatakanaRuleLineIsUnbroken) {
-    Bytes rule;
-    for (int i = 0; i < 32; ++i) rule.push_back(0x95);
-    const Paper p = Render(Cat({B({0x1B, 0x74, 0x01}), rule, kLf}));
-    bool unbroken = false;
-    for (int64_t y = p.firstRow(); y < p.endRow() && !unbroken; ++y) {
-        int run = 0;
-        for (int x = 0; x < 32 * 12; ++x) run = p.dot(x, y) ? run + 1 : run;
-        unbroken = run == 32 * 12;
+// A rule line of byte 95 under Katakana joins into one unbroken line across the paper, in each
+// font; byte 96 on lines one cell apart (ESC 3 at the cell's height) joins into one unbroken
+// column.
+TEST(CodeTablesInStreams, KatakanaRuleLinesJoin) {
+    for (int font = 0; font < kFontCount; ++font) {
+        const FontCell cell = kFontCells[font];
+        const int count = 20;
+        Bytes rule = B({0x1B, 0x74, 0x01, 0x1B, 0x4D, font});
+        for (int i = 0; i < count; ++i) rule.push_back(0x95);
+        const Paper p = Render(Cat({rule, kLf}));
+        bool unbroken = false;
+        for (int64_t y = p.firstRow(); y < p.endRow() && !unbroken; ++y) {
+            int run = 0;
+            for (int x = 0; x < count * cell.width; ++x) run += p.dot(x, y);
+            unbroken = run == count * cell.width;
+        }
+        EXPECT_TRUE(unbroken) << "font " << font;
+        EXPECT_LE(InkBox(p).height(), 3) << "font " << font;  // one thin line, not a box per character
+
+        const Paper column = Render(Cat({B({0x1B, 0x74, 0x01, 0x1B, 0x4D, font, 0x1B, 0x33, cell.height}),
+                                         B({0x96, 0x0A, 0x96, 0x0A, 0x96, 0x0A})}));
+        const Box box = InkBox(column);
+        bool joined = false;
+        for (int x = box.x0; x < box.x1 && !joined; ++x) {
+            int64_t run = 0;
+            for (int64_t y = 0; y < 3 * cell.height; ++y) run += column.dot(x, y);
+            joined = run == 3 * cell.height;
+        }
+        EXPECT_TRUE(joined) << "font " << font;
     }
-    EXPECT_TRUE(unbroken);
-    // One row of ink, a few dots thick, not a box per character.
-    const Box box = InkBox(p);
-    EXPECT_LE(box.height(), 3);
 }
 
 // A glyph that no font has: the hollow box.
