@@ -69,18 +69,20 @@ constexpr auto kAllTables = std::to_array<CodeTableInfo>({
 // and E0-FF, following the Katakana page of the public ESC/POS reference's character code tables
 // (block elements, light box drawing with arcs, double lines, triangles, card suits, circles,
 // diagonals, the characters of dates and addresses). FF prints blank: no character.
+// clang-format off
 constexpr std::array<char32_t, 32> kKatakanaGraphics80 = {
-    U'\u2581', U'\u2582', U'\u2583', U'\u2584', U'\u2585', U'\u2586', U'\u2587', U'\u2588',  // 80 lower 1/8 .. full block
-    U'\u258F', U'\u258E', U'\u258D', U'\u258C', U'\u258B', U'\u258A', U'\u2589', U'\u253C',  // 88 left 1/8 .. 7/8, cross
-    U'\u2534', U'\u252C', U'\u2524', U'\u251C', U'\u2594', U'\u2500', U'\u2502', U'\u2595',  // 90 tees, upper 1/8, lines
-    U'\u250C', U'\u2510', U'\u2514', U'\u2518', U'\u256D', U'\u256E', U'\u2570', U'\u256F',  // 98 corners, arcs
+    U'\u2581', U'\u2582', U'\u2583', U'\u2584', U'\u2585', U'\u2586', U'\u2587', U'\u2588',  // lower 1/8 .. full block
+    U'\u258F', U'\u258E', U'\u258D', U'\u258C', U'\u258B', U'\u258A', U'\u2589', U'\u253C',  // left 1/8 .. 7/8, cross
+    U'\u2534', U'\u252C', U'\u2524', U'\u251C', U'\u2594', U'\u2500', U'\u2502', U'\u2595',  // tees, upper 1/8, lines
+    U'\u250C', U'\u2510', U'\u2514', U'\u2518', U'\u256D', U'\u256E', U'\u2570', U'\u256F',  // corners, arcs
 };
 constexpr std::array<char32_t, 32> kKatakanaGraphicsE0 = {
-    U'\u2550', U'\u255E', U'\u256A', U'\u2561', U'\u25E2', U'\u25E3', U'\u25E5', U'\u25E4',  // E0 double lines, triangles
-    U'\u2660', U'\u2665', U'\u2666', U'\u2663', U'\u25CF', U'\u25CB', U'\u2571', U'\u2572',  // E8 suits, circles, diagonals
-    U'\u2573', U'\u5186', U'\u5E74', U'\u6708', U'\u65E5', U'\u6642', U'\u5206', U'\u79D2',  // F0 cross, yen .. second
-    U'\u3012', U'\u5E02', U'\u533A', U'\u753A', U'\u6751', U'\u4EBA', U'\u2592', kNoCharacter,  // F8 postal mark .. shade
+    U'\u2550', U'\u255E', U'\u256A', U'\u2561', U'\u25E2', U'\u25E3', U'\u25E5', U'\u25E4',  // double lines, triangles
+    U'\u2660', U'\u2665', U'\u2666', U'\u2663', U'\u25CF', U'\u25CB', U'\u2571', U'\u2572',  // suits, circles, diagonals
+    U'\u2573', U'\u5186', U'\u5E74', U'\u6708', U'\u65E5', U'\u6642', U'\u5206', U'\u79D2',  // cross, yen .. second
+    U'\u3012', U'\u5E02', U'\u533A', U'\u753A', U'\u6751', U'\u4EBA', U'\u2592', kNoCharacter,  // postal mark .. shade
 };
+// clang-format on
 
 // One converter to UTF-32LE, closed with the object.
 class Decoder {

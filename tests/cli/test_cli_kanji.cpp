@@ -35,15 +35,10 @@ TEST(CliMoreTables, EncodingSendsTheBytesOfEveryNewTable) {
         const char* text;
         const char* hex;
     } cases[] = {
-        {"cp737", "\u0391", "80 "},      {"cp851", "\u0391", "A4 "},     {"cp857", "\u0130", "98 "},
-        {"iso8859-7", "\u0391", "C1 "},  {"thai42", "\u0E01", "A1 "},    {"cp775", "\u0106", "80 "},
-        {"cp855", "\u0452", "80 "},      {"cp861", "\u00D0", "8B "},     {"cp862", "\u05D0", "80 "},
-        {"cp864", "\u00B0", "80 "},      {"cp869", "\u0391", "A4 "},     {"iso8859-2", "\u0104", "A1 "},
-        {"ISO8859-15", "\u20AC", "A4 "}, {"cp1250", "\u0160", "8A "},    {"cp1251", "\u0410", "C0 "},
-        {"cp1253", "\u0391", "C1 "},     {"cp1254", "\u011E", "D0 "},    {"cp1255", "\u05D0", "E0 "},
-        {"cp1256", "\u0627", "C7 "},     {"cp1257", "\u0104", "C0 "},    {"cp1258", "\u0110", "D0 "},
-        {"kz1048", "\u04AE", "AF "},     {"katakana", "\u2500\u2588", "95 87 "},
-        {"shift-jis", "\u65E5\uFF71", "93 FA B1 "}, {"big5", "\u4E2D", "A4 A4 "}, {"euc-kr", "\uD55C", "C7 D1 "},
+        {"cp737", "\u0391", "80 "},      {"thai42", "\u0E01", "A1 "},   {"cp862", "\u05D0", "80 "},
+        {"ISO8859-15", "\u20AC", "A4 "}, {"cp1256", "\u0627", "C7 "},   {"kz1048", "\u04AE", "AF "},
+        {"katakana", "\u2500\u2588", "95 87 "}, {"shift-jis", "\u65E5\uFF71", "93 FA B1 "},
+        {"big5", "\u4E2D", "A4 A4 "},   {"euc-kr", "\uD55C", "C7 D1 "},
     };
     for (const auto& c : cases) {
         const test::CliRun r = Cli({"--encoding", c.name, "text", c.text});
