@@ -29,11 +29,21 @@ constexpr CodeTableInfo kPC852 = {CodeTable::PC852, "PC852(Latin 2)", "cp852", "
 constexpr CodeTableInfo kPC858 = {CodeTable::PC858, "PC858(Euro)", "cp858", "CP858"};
 constexpr CodeTableInfo kPage255 = {CodeTable::Page255, "Page 255", "page255", nullptr};
 
-constexpr std::array<CodeTableInfo, 11> kListTables = {
-    kPC437, kKatakana, kPC850, kPC860, kPC863, kPC865, kWPC1252, kPC866, kPC852, kPC858, kPage255};
+constexpr std::array<CodeTableInfo, 11> kListTables = {kPC437,   kKatakana, kPC850, kPC860, kPC863,  kPC865,
+                                                       kWPC1252, kPC866,    kPC852, kPC858, kPage255};
 
 constexpr auto kAllTables = std::to_array<CodeTableInfo>({
-    kPC437, kKatakana, kPC850, kPC860, kPC863, kPC865, kWPC1252, kPC866, kPC852, kPC858, kPage255,
+    kPC437,
+    kKatakana,
+    kPC850,
+    kPC860,
+    kPC863,
+    kPC865,
+    kWPC1252,
+    kPC866,
+    kPC852,
+    kPC858,
+    kPage255,
     {CodeTable::PC851, "PC851(Greek)", "cp851", "IBM851"},
     {CodeTable::PC857, "PC857(Turkish)", "cp857", "CP857"},
     {CodeTable::PC737, "PC737(Greek)", "cp737", "CP737"},
@@ -125,7 +135,9 @@ bool Opens(const char* converter) {
     return true;
 }
 
-std::string Missing(const char* converter) { return std::string("the system has no ") + converter + " converter (iconv)"; }
+std::string Missing(const char* converter) {
+    return std::string("the system has no ") + converter + " converter (iconv)";
+}
 
 // --- the Kanji code systems ----------------------------------------------------------------------
 
@@ -136,7 +148,7 @@ constexpr size_t kSystemCount = 5;
 struct SystemInfo {
     const char* name;
     const char* converter;
-    uint8_t leadFrom, leadTo;      // lead bytes, with the gap below
+    uint8_t leadFrom, leadTo;        // lead bytes, with the gap below
     uint8_t leadGapFrom, leadGapTo;  // (0, 0: none)
     uint8_t trailFrom, trailTo;
     uint8_t trailGapFrom, trailGapTo;
@@ -174,9 +186,11 @@ TwoByteTables BuildSystem(KanjiSystem system) {
     if (!d.ok()) return t;
     const bool jis = system == KanjiSystem::Jis;
     for (int lead = info.leadFrom; lead <= info.leadTo; ++lead) {
-        if (!InRange(static_cast<uint8_t>(lead), info.leadFrom, info.leadTo, info.leadGapFrom, info.leadGapTo)) continue;
+        if (!InRange(static_cast<uint8_t>(lead), info.leadFrom, info.leadTo, info.leadGapFrom, info.leadGapTo))
+            continue;
         for (int trail = info.trailFrom; trail <= info.trailTo; ++trail) {
-            if (!InRange(static_cast<uint8_t>(trail), info.trailFrom, info.trailTo, info.trailGapFrom, info.trailGapTo)) {
+            if (!InRange(static_cast<uint8_t>(trail), info.trailFrom, info.trailTo, info.trailGapFrom,
+                         info.trailGapTo)) {
                 continue;
             }
             const uint8_t code[2] = {static_cast<uint8_t>(jis ? lead | 0x80 : lead),

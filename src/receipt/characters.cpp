@@ -47,7 +47,7 @@ charset::KanjiSystem gKanjiModel = charset::KanjiSystem::Gb18030;
 
 }  // namespace
 
-charset::KanjiSystem KanjiSystemOfFsC(charset::KanjiSystem model, charset::KanjiSystem current, uint8_t n) {
+charset::KanjiSystem SystemOfFsC(charset::KanjiSystem model, charset::KanjiSystem current, uint8_t n) {
     if (!charset::IsJapanese(model)) return current;
     switch (n) {
         case 0: case 48: return charset::KanjiSystem::Jis;

@@ -23,7 +23,7 @@ struct CharacterState {
 // The Kanji code system FS C n selects on a model whose system is `model`: JIS (n 0 or 48) or
 // Shift_JIS (1, 49; 2, 50, Shift_JIS-2004, reads as Shift_JIS) on a Japanese model; other models
 // keep theirs, as does an n the command does not define.
-charset::KanjiSystem KanjiSystemOfFsC(charset::KanjiSystem model, charset::KanjiSystem current, uint8_t n);
+charset::KanjiSystem SystemOfFsC(charset::KanjiSystem model, charset::KanjiSystem current, uint8_t n);
 
 struct DecodedCharacter {
     char32_t ch = U'?';

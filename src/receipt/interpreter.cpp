@@ -252,7 +252,7 @@ void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t
             case Id::CodeTable: chars_.codeTable = p[2]; break;
             case Id::InternationalSet: chars_.international = p[2]; break;
             case Id::Initialise: chars_ = CharacterState{.kanjiSystem = kanjiModel_}; break;
-            case Id::KanjiCodeSystem: chars_.kanjiSystem = KanjiSystemOfFsC(kanjiModel_, chars_.kanjiSystem, p[2]); break;
+            case Id::KanjiCodeSystem: chars_.kanjiSystem = SystemOfFsC(kanjiModel_, chars_.kanjiSystem, p[2]); break;
             case Id::KanjiOn:
             case Id::KanjiOff: chars_.kanji = entry->id == Id::KanjiOn; break;
             default: break;
@@ -392,7 +392,7 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
             lead_.clear();
             break;
         case Id::TableRow: tableRow(p, n); break;
-        case Id::KanjiCodeSystem: chars_.kanjiSystem = KanjiSystemOfFsC(kanjiModel_, chars_.kanjiSystem, a); break;
+        case Id::KanjiCodeSystem: chars_.kanjiSystem = SystemOfFsC(kanjiModel_, chars_.kanjiSystem, a); break;
 
         // GS
         case Id::CharacterSize:

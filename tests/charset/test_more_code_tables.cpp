@@ -23,7 +23,8 @@ char32_t IconvByte(const char* converter, uint8_t byte) {
     char* outp = reinterpret_cast<char*>(out);
     size_t inLeft = 1, outLeft = sizeof out;
     const bool ok = iconv(cd, &inp, &inLeft, &outp, &outLeft) != static_cast<size_t>(-1) &&
-                    iconv(cd, nullptr, nullptr, &outp, &outLeft) != static_cast<size_t>(-1) && sizeof out - outLeft == 4;
+                    iconv(cd, nullptr, nullptr, &outp, &outLeft) != static_cast<size_t>(-1) &&
+                    sizeof out - outLeft == 4;
     iconv_close(cd);
     return ok ? static_cast<char32_t>(out[0] | out[1] << 8 | out[2] << 16 | static_cast<uint32_t>(out[3]) << 24)
               : kNoCharacter;
@@ -41,15 +42,32 @@ TEST(MoreCodeTables, EscTNumbersOfTheReference) {
         uint8_t n;
         std::string caption;
     } cases[] = {
-        {11, "PC851(Greek)"},       {13, "PC857(Turkish)"},       {14, "PC737(Greek)"},
-        {15, "ISO8859-7(Greek)"},   {16, "WPC1252"},              {20, "Thai Character Code 42"},
-        {26, "Thai Character Code 18"}, {32, "PC720(Arabic)"},     {33, "PC775(Baltic Rim)"},
-        {34, "PC855(Cyrillic)"},    {35, "PC861(Icelandic)"},     {36, "PC862(Hebrew)"},
-        {37, "PC864(Arabic)"},      {38, "PC869(Greek)"},         {39, "ISO8859-2(Latin 2)"},
-        {40, "ISO8859-15(Latin 9)"}, {45, "WPC1250(Latin 2)"},    {46, "WPC1251(Cyrillic)"},
-        {47, "WPC1253(Greek)"},     {48, "WPC1254(Turkish)"},     {49, "WPC1255(Hebrew)"},
-        {50, "WPC1256(Arabic)"},    {51, "WPC1257(Baltic Rim)"},  {52, "WPC1258(Vietnamese)"},
-        {53, "KZ-1048(Kazakhstan)"}, {255, "Page 255"},
+        {11, "PC851(Greek)"},
+        {13, "PC857(Turkish)"},
+        {14, "PC737(Greek)"},
+        {15, "ISO8859-7(Greek)"},
+        {16, "WPC1252"},
+        {20, "Thai Character Code 42"},
+        {26, "Thai Character Code 18"},
+        {32, "PC720(Arabic)"},
+        {33, "PC775(Baltic Rim)"},
+        {34, "PC855(Cyrillic)"},
+        {35, "PC861(Icelandic)"},
+        {36, "PC862(Hebrew)"},
+        {37, "PC864(Arabic)"},
+        {38, "PC869(Greek)"},
+        {39, "ISO8859-2(Latin 2)"},
+        {40, "ISO8859-15(Latin 9)"},
+        {45, "WPC1250(Latin 2)"},
+        {46, "WPC1251(Cyrillic)"},
+        {47, "WPC1253(Greek)"},
+        {48, "WPC1254(Turkish)"},
+        {49, "WPC1255(Hebrew)"},
+        {50, "WPC1256(Arabic)"},
+        {51, "WPC1257(Baltic Rim)"},
+        {52, "WPC1258(Vietnamese)"},
+        {53, "KZ-1048(Kazakhstan)"},
+        {255, "Page 255"},
     };
     for (const auto& c : cases) {
         const std::optional<CodeTable> t = CodeTableOfN(c.n);
@@ -106,8 +124,8 @@ TEST(MoreCodeTables, KnownCharactersOfTheCharts) {
         {CodeTable::Thai42, 0xA1, U'\u0E01'},    {CodeTable::Thai18, 0xA1, U'\u0E01'},
         {CodeTable::PC775, 0x80, U'\u0106'},     {CodeTable::PC855, 0x80, U'\u0452'},
         {CodeTable::PC861, 0x8B, U'\u00D0'},     {CodeTable::PC869, 0xA4, U'\u0391'},
-        {CodeTable::KZ1048, 0xAF, U'\u04AE'},    // Kazakh Ү, where WPC1251 has Ї
-        {CodeTable::PC864, 0x25, U'%'},          // ASCII below 0x80, whatever the converter says
+        {CodeTable::KZ1048, 0xAF, U'\u04AE'},  // Kazakh Ү, where WPC1251 has Ї
+        {CodeTable::PC864, 0x25, U'%'},        // ASCII below 0x80, whatever the converter says
     };
     for (const auto& s : spots) {
         EXPECT_EQ(TableOf(s.table).CharOf(s.byte), s.c) << InfoOf(s.table).caption << " " << int(s.byte);
@@ -146,10 +164,10 @@ TEST(KanjiSystems, CodesBothWays) {
         char32_t c;
         uint16_t code;
     } cases[] = {
-        {KanjiSystem::Gb18030, U'\u4E2D', 0xD6D0}, {KanjiSystem::ShiftJis, U'\u65E5', 0x93FA},
+        {KanjiSystem::Gb18030, U'\u4E2D', 0xD6D0},  {KanjiSystem::ShiftJis, U'\u65E5', 0x93FA},
         {KanjiSystem::ShiftJis, U'\u4E2D', 0x9286}, {KanjiSystem::Jis, U'\u65E5', 0x467C},
-        {KanjiSystem::Big5, U'\u4E2D', 0xA4A4},    {KanjiSystem::Big5, U'\u65E5', 0xA4E9},
-        {KanjiSystem::Ksc5601, U'\uD55C', 0xC7D1}, {KanjiSystem::Ksc5601, U'\u65E5', 0xECED},
+        {KanjiSystem::Big5, U'\u4E2D', 0xA4A4},     {KanjiSystem::Big5, U'\u65E5', 0xA4E9},
+        {KanjiSystem::Ksc5601, U'\uD55C', 0xC7D1},  {KanjiSystem::Ksc5601, U'\u65E5', 0xECED},
     };
     for (const auto& k : cases) {
         EXPECT_EQ(KanjiCode(k.c, k.system), k.code) << KanjiSystemName(k.system);

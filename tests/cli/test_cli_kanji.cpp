@@ -35,10 +35,16 @@ TEST(CliMoreTables, EncodingSendsTheBytesOfEveryNewTable) {
         const char* text;
         const char* hex;
     } cases[] = {
-        {"cp737", "\u0391", "80 "},      {"thai42", "\u0E01", "A1 "},   {"cp862", "\u05D0", "80 "},
-        {"ISO8859-15", "\u20AC", "A4 "}, {"cp1256", "\u0627", "C7 "},   {"kz1048", "\u04AE", "AF "},
-        {"katakana", "\u2500\u2588", "95 87 "}, {"shift-jis", "\u65E5\uFF71", "93 FA B1 "},
-        {"big5", "\u4E2D", "A4 A4 "},   {"euc-kr", "\uD55C", "C7 D1 "},
+        {"cp737", "\u0391", "80 "},
+        {"thai42", "\u0E01", "A1 "},
+        {"cp862", "\u05D0", "80 "},
+        {"ISO8859-15", "\u20AC", "A4 "},
+        {"cp1256", "\u0627", "C7 "},
+        {"kz1048", "\u04AE", "AF "},
+        {"katakana", "\u2500\u2588", "95 87 "},
+        {"shift-jis", "\u65E5\uFF71", "93 FA B1 "},
+        {"big5", "\u4E2D", "A4 A4 "},
+        {"euc-kr", "\uD55C", "C7 D1 "},
     };
     for (const auto& c : cases) {
         const test::CliRun r = Cli({"--encoding", c.name, "text", c.text});
@@ -95,8 +101,9 @@ TEST_F(CliKanji, TwoByteTextRoundTripsThroughEncodingDecodeAndRender) {
         const std::optional<std::vector<uint8_t>> codes = protocol::hex::ParseEcho(sent.Echoed()[1]);
         ASSERT_TRUE(codes && codes->size() == 2 * c.text.size()) << c.name << " " << sent.Echoed()[1];
 
-        const std::string input = scratch.Write(std::string(c.name) + ".bin",
-                                                c.prefix + "\x1C\x26" + std::string(codes->begin(), codes->end()) + "\x1C\x2E\n");
+        const std::string input =
+            scratch.Write(std::string(c.name) + ".bin",
+                          c.prefix + "\x1C\x26" + std::string(codes->begin(), codes->end()) + "\x1C\x2E\n");
         const test::CliRun decoded = test::RunCliInProcess({"--kanji", c.name, "decode", input});
         EXPECT_EQ(decoded.code, app::kCliDone) << decoded.err;
         EXPECT_NE(decoded.out.find("\"" + utf8 + "\""), std::string::npos) << c.name << ":\n" << decoded.out;

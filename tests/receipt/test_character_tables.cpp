@@ -41,17 +41,17 @@ TEST(CodeTablesInStreams, EscTSelectsEveryTableByItsNumber) {
         std::string text;
     } cases[] = {
         {1, B({0x95, 0x87, 0xB1}), "\u2500\u2588\uFF71"},  // Katakana: rule, block, katakana
-        {13, B({0x98}), "\u0130"},                          // PC857
-        {14, B({0x80}), "\u0391"},                          // PC737
-        {15, B({0xC1}), "\u0391"},                          // ISO8859-7
-        {20, B({0xA1}), "\u0E01"},                          // Thai
-        {36, B({0x80}), "\u05D0"},                          // PC862
-        {46, B({0xC0}), "\u0410"},                          // WPC1251
-        {50, B({0xC7}), "\u0627"},                          // WPC1256
-        {52, B({0xD0}), "\u0110"},                          // WPC1258
-        {53, B({0xAF}), "\u04AE"},                          // KZ-1048
-        {40, B({0xA4}), "\u20AC"},                          // ISO8859-15
-        {6, B({0x80}), "\uFFFD"},                           // no table 6: no character
+        {13, B({0x98}), "\u0130"},                         // PC857
+        {14, B({0x80}), "\u0391"},                         // PC737
+        {15, B({0xC1}), "\u0391"},                         // ISO8859-7
+        {20, B({0xA1}), "\u0E01"},                         // Thai
+        {36, B({0x80}), "\u05D0"},                         // PC862
+        {46, B({0xC0}), "\u0410"},                         // WPC1251
+        {50, B({0xC7}), "\u0627"},                         // WPC1256
+        {52, B({0xD0}), "\u0110"},                         // WPC1258
+        {53, B({0xAF}), "\u04AE"},                         // KZ-1048
+        {40, B({0xA4}), "\u20AC"},                         // ISO8859-15
+        {6, B({0x80}), "\uFFFD"},                          // no table 6: no character
     };
     for (const auto& c : cases) {
         EXPECT_EQ(TextOf(Cat({B({0x1B, 0x74, c.n}), c.bytes})), c.text) << "ESC t " << int(c.n);
@@ -107,10 +107,12 @@ TEST(Glyphs, EveryNewScriptIsDrawn) {
         int cells;
         const char* script;
     } cases[] = {
-        {U'\u03A9', 1, "Greek"},        {U'\u0416', 1, "Cyrillic"},        {U'\u05D0', 1, "Hebrew"},
-        {U'\u0628', 1, "Arabic"},       {U'\uFE8F', 1, "Arabic forms"},    {U'\u0E01', 1, "Thai"},
-        {U'\u1EA1', 1, "Vietnamese"},   {U'\u04AE', 1, "Kazakh"},          {U'\u2592', 1, "shade"},
-        {U'\u5186', 1, "Katakana's yen"}, {U'\u4E2D', 2, "Chinese"},       {U'\u3042', 2, "Japanese kana"},
+        {U'\u03A9', 1, "Greek"},        {U'\u0416', 1, "Cyrillic"},
+        {U'\u05D0', 1, "Hebrew"},       {U'\u0628', 1, "Arabic"},
+        {U'\uFE8F', 1, "Arabic forms"}, {U'\u0E01', 1, "Thai"},
+        {U'\u1EA1', 1, "Vietnamese"},   {U'\u04AE', 1, "Kazakh"},
+        {U'\u2592', 1, "shade"},        {U'\u5186', 1, "Katakana's yen"},
+        {U'\u4E2D', 2, "Chinese"},      {U'\u3042', 2, "Japanese kana"},
         {U'\uD55C', 2, "Hangul"},       {U'\uFF71', 1, "half-width katakana"},
     };
     ASSERT_TRUE(OutlineFontAvailable());
