@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -212,12 +211,21 @@ TwoByteTables BuildSystem(KanjiSystem system) {
 }
 
 // Built on first use of each system (thread-safe) and kept for the run.
+template <KanjiSystem S>
+const TwoByteTables& TablesOf() {
+    static const TwoByteTables tables = BuildSystem(S);
+    return tables;
+}
+
 const TwoByteTables& TwoBytes(KanjiSystem system) {
-    static std::array<std::once_flag, kSystemCount> once;
-    static std::array<TwoByteTables, kSystemCount> tables;
-    const auto i = static_cast<size_t>(system);
-    std::call_once(once[i], [i, system] { tables[i] = BuildSystem(system); });
-    return tables[i];
+    switch (system) {
+        case KanjiSystem::Gb18030: return TablesOf<KanjiSystem::Gb18030>();
+        case KanjiSystem::ShiftJis: return TablesOf<KanjiSystem::ShiftJis>();
+        case KanjiSystem::Jis: return TablesOf<KanjiSystem::Jis>();
+        case KanjiSystem::Big5: return TablesOf<KanjiSystem::Big5>();
+        case KanjiSystem::Ksc5601: return TablesOf<KanjiSystem::Ksc5601>();
+    }
+    return TablesOf<KanjiSystem::Gb18030>();
 }
 
 }  // namespace
@@ -282,15 +290,20 @@ struct TableBuilder {
 };
 
 const ByteTable& TableOf(CodeTable table) {
-    static const std::array<ByteTable, kAllTables.size()> tables = [] {
-        std::array<ByteTable, kAllTables.size()> all;
-        for (size_t i = 0; i < kAllTables.size(); ++i) all[i] = TableBuilder::Build(kAllTables[i]);
-        return all;
+    // Every table, and where each n's table lies among them (0, PC437's, for an n without one).
+    struct All {
+        std::array<ByteTable, kAllTables.size()> tables;
+        std::array<uint8_t, 256> slot{};
+    };
+    static const All all = [] {
+        All a;
+        for (size_t i = 0; i < kAllTables.size(); ++i) {
+            a.tables[i] = TableBuilder::Build(kAllTables[i]);
+            a.slot[static_cast<uint8_t>(kAllTables[i].table)] = static_cast<uint8_t>(i);
+        }
+        return a;
     }();
-    for (size_t i = 0; i < kAllTables.size(); ++i) {
-        if (kAllTables[i].table == table) return tables[i];
-    }
-    return tables[0];
+    return all.tables[all.slot[static_cast<uint8_t>(table)]];
 }
 
 std::string ConverterProblem(CodeTable table) {
