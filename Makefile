@@ -3,7 +3,8 @@ BUILD     ?= build
 TYPE      ?= RelWithDebInfo
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES  := cmake make g++ ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev \
-             libgmock-dev libbenchmark-dev fonts-dejavu-core libjpeg-turbo-progs \
+             libgmock-dev libbenchmark-dev fonts-dejavu-core fonts-wqy-zenhei \
+             fonts-tlwg-mono-ttf libjpeg-turbo-progs \
              libjpeg62-turbo-dev libfreetype-dev zlib1g-dev libzint-dev libzbar-dev zbar-tools \
              libzxing-dev
 # What `make deb` and `make package-check` need besides the build.

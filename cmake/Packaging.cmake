@@ -71,10 +71,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${PELLORY_HOMEPAGE}")
-# Dependencies come from the shared libraries the programs link (dpkg-shlibdeps); the one data
-# file the programs read, the receipt renderer's font, comes from its own package.
+# Dependencies come from the shared libraries the programs link (dpkg-shlibdeps); the data
+# files the programs read, the receipt renderer's fonts, come from their own packages.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core, fonts-tlwg-mono-ttf, fonts-wqy-zenhei")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -1,6 +1,7 @@
 // libFuzzer target: the receipt interpreter on any byte stream, fed in two pieces split where the
 // first input byte says, drawing and decoding at once. It must neither crash nor read out of
-// bounds, and the paper must stay within the roll's bound. The same stream is also drawn offline
+// bounds, and the paper must stay within the roll's bound. The first byte's high bits choose
+// the model's Kanji code system, so that every system reads two-byte text. The same stream is also drawn offline
 // a receipt at a time on a short bounded paper, each receipt written as a PNG: every picture
 // lies within the rows the paper still holds and within the bound.
 #include <cstddef>
@@ -16,6 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t split = size > 1 ? data[0] % size : 0;
     for (const int width : {pellory::receipt::kOrva58Dots, pellory::receipt::kOrva80Dots}) {
         pellory::receipt::Interpreter printer(width);
+        printer.setKanjiModel(static_cast<pellory::charset::KanjiSystem>((data[0] >> 4) % 5));
         size_t lines = 0;
         printer.setDecodeSink([&](const pellory::receipt::DecodedCommand& c) {
             lines += pellory::receipt::FormatDecoded(c).empty() ? 0 : 1;

@@ -1,11 +1,11 @@
-// The printer's character tables: the eleven code tables of ESC t (the upper half of a byte's
+// The printer's character tables: the code tables of ESC t (the upper half of a byte's
 // characters), the sixteen international sets of ESC R (twelve positions of the lower half) and
-// the two-byte codes of the Chinese mode (FS &).
+// the two-byte codes of the Kanji mode (FS &) in each Kanji code system.
 //
 // The code tables and the two-byte codes come from the C library's converters (iconv), read once
-// when first used; nothing here is typed in by hand except the international sets' twelve
-// positions, which no converter has. Positions with no character (the "Page 255" upper half, the
-// gaps of WPC1252 and Katakana) are kNoCharacter.
+// when first used. Typed in by hand are only what no converter has: the international sets'
+// twelve positions and the line, block and box graphics of the Katakana table (80-9F, E0-FF).
+// Positions with no character (the "Page 255" upper half, the gaps of WPC1252) are kNoCharacter.
 #pragma once
 
 #include <array>
@@ -21,29 +21,62 @@ namespace pellory::charset {
 // A byte (or two-byte code) that has no known character.
 inline constexpr char32_t kNoCharacter = 0xFFFFFFFF;
 
-// The code tables, by their n of ESC t.
+// The code tables, by their n of ESC t (the numbers of the public ESC/POS reference).
 enum class CodeTable : uint8_t {
-    PC437 = 0x00,
-    Katakana = 0x01,
-    PC850 = 0x02,
-    PC860 = 0x03,
-    PC863 = 0x04,
-    PC865 = 0x05,
-    WPC1252 = 0x10,
-    PC866 = 0x11,
-    PC852 = 0x12,
-    PC858 = 0x13,
-    Page255 = 0xFF,
+    PC437 = 0,
+    Katakana = 1,
+    PC850 = 2,
+    PC860 = 3,
+    PC863 = 4,
+    PC865 = 5,
+    PC851 = 11,
+    PC857 = 13,
+    PC737 = 14,
+    ISO8859_7 = 15,
+    WPC1252 = 16,
+    PC866 = 17,
+    PC852 = 18,
+    PC858 = 19,
+    Thai42 = 20,
+    Thai11 = 21,
+    Thai13 = 22,
+    Thai14 = 23,
+    Thai16 = 24,
+    Thai17 = 25,
+    Thai18 = 26,
+    PC720 = 32,
+    PC775 = 33,
+    PC855 = 34,
+    PC861 = 35,
+    PC862 = 36,
+    PC864 = 37,
+    PC869 = 38,
+    ISO8859_2 = 39,
+    ISO8859_15 = 40,
+    WPC1250 = 45,
+    WPC1251 = 46,
+    WPC1253 = 47,
+    WPC1254 = 48,
+    WPC1255 = 49,
+    WPC1256 = 50,
+    WPC1257 = 51,
+    WPC1258 = 52,
+    KZ1048 = 53,
+    Page255 = 255,
 };
 
 struct CodeTableInfo {
     CodeTable table;
-    const char* caption;  // the entry of the "Code Table" list
-    const char* name;     // the short name of the command line
+    const char* caption;    // the entry of the "Code Table" list, or the reference's name of the table
+    const char* name;       // the short name of the command line
+    const char* converter;  // the iconv name its upper half is read from (nullptr: none)
 };
 
 // The eleven tables in the order of the "Code Table" list.
 std::span<const CodeTableInfo> CodeTables();
+// Every table the printer selects with ESC t: the eleven of the list first, then the others in
+// the order of their n.
+std::span<const CodeTableInfo> AllCodeTables();
 // The table selected by ESC t n; nothing for an n no table has.
 std::optional<CodeTable> CodeTableOfN(uint8_t n);
 const CodeTableInfo& InfoOf(CodeTable table);
@@ -67,8 +100,11 @@ private:
 // The map of a code table, built on first use (thread-safe) and kept for the run. A converter the
 // system lacks leaves the upper half without characters; ConverterProblem says so.
 const ByteTable& TableOf(CodeTable table);
-// Empty when every converter the tables need opened; otherwise the name of the first one missing.
+// Empty when every converter the eleven tables of the list and the Kanji code systems need
+// opened; otherwise "the system has no NAME converter (iconv)" for the first one missing.
 std::string ConverterProblem();
+// The same for one table (of any n): empty when its converter opened (or it needs none).
+std::string ConverterProblem(CodeTable table);
 
 // --- international sets (ESC R n) ---------------------------------------------------------------
 
@@ -80,9 +116,32 @@ inline constexpr std::array<uint8_t, 12> kInternationalPositions = {0x23, 0x24, 
 // A set number past 15 reads as 0 (U.S.A.).
 char32_t InternationalChar(uint8_t set, uint8_t byte);
 
-// --- the Chinese mode (GB18030, two-byte codes) -----------------------------------------------------
+// --- the Kanji mode (two-byte codes) -----------------------------------------------------------
 
-// The character of the two-byte code lead, trail (lead 81-FE, trail 40-7E or 80-FE), or kNoCharacter.
+// How the Kanji mode reads bytes. The model decides: Simplified Chinese models GB18030, Traditional
+// Chinese models Big5, Korean models KS C 5601 (EUC-KR); Japanese models Shift_JIS or JIS, the
+// two FS C switches between.
+enum class KanjiSystem : uint8_t { Gb18030, ShiftJis, Jis, Big5, Ksc5601 };
+// "GB18030", "Shift_JIS", "JIS", "Big5", "KS C 5601".
+const char* KanjiSystemName(KanjiSystem system);
+// Whether the system is a Japanese model's (FS C applies).
+constexpr bool IsJapanese(KanjiSystem s) { return s == KanjiSystem::ShiftJis || s == KanjiSystem::Jis; }
+
+// Whether b starts a two-byte code in the system (GB18030 81-FE; Shift_JIS 81-9F, E0-FC; JIS
+// 21-7E; Big5 81-FE; KS C 5601 A1-FE).
+bool IsLeadByte(uint8_t b, KanjiSystem system);
+// The character of the two-byte code lead, trail, or kNoCharacter.
+char32_t TwoByteChar(uint8_t lead, uint8_t trail, KanjiSystem system);
+// The character of a byte that stands alone in the Kanji mode from 0x80 up (Shift_JIS: the
+// half-width katakana A1-DF), or kNoCharacter.
+char32_t SingleByteKanjiChar(uint8_t b, KanjiSystem system);
+// The code of a character in the Kanji mode from 0x80 up: a two-byte code (lead in the high
+// byte), or a single byte (below 0x100, Shift_JIS katakana); nothing when the system has none
+// (GB18030: the characters it writes in four bytes).
+std::optional<uint16_t> KanjiCode(char32_t c, KanjiSystem system);
+
+// GB18030, the system of the Simplified Chinese models:
+// the character of the two-byte code lead, trail (lead 81-FE, trail 40-7E or 80-FE), or kNoCharacter.
 char32_t TwoByteChar(uint8_t lead, uint8_t trail);
 // The two-byte code of a character (lead in the high byte), or nothing: a character GB18030 writes
 // in four bytes (or not at all) has none.

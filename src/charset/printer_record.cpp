@@ -54,7 +54,7 @@ size_t AppendShownHighCharacter(std::string_view bytes, size_t pos, std::string&
     if (byte < 0x80) return 0;
     if (state.kanji) {
         if (pos + 1 >= bytes.size()) return 0;
-        const char32_t c = TwoByteChar(byte, static_cast<uint8_t>(bytes[pos + 1]));
+        const char32_t c = TwoByteChar(byte, static_cast<uint8_t>(bytes[pos + 1]), state.kanjiSystem);
         if (c == kNoCharacter) return 0;
         AppendUtf8(out, c);
         return 2;

@@ -44,8 +44,9 @@ Refusal EncodeRefusal(char32_t c, size_t position, const PrinterState& state) {
     r.position = position;
     r.character = c;
     if (state.kanji && c >= 0x80 && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF)) {
-        r.message = CharacterName(c) + " at position " + std::to_string(position) +
-                    " has no two-byte code in GB18030 (Kanji Mode); the printer takes no four-byte codes.";
+        r.message = CharacterName(c) + " at position " + std::to_string(position) + " has no two-byte code in " +
+                    KanjiSystemName(state.kanjiSystem) + " (Kanji Mode)" +
+                    (state.kanjiSystem == KanjiSystem::Gb18030 ? "; the printer takes no four-byte codes." : ".");
     } else {
         r.message = CharacterName(c) + " at position " + std::to_string(position) + " cannot be printed with " +
                     StateName(state) + ".";
@@ -67,7 +68,8 @@ Refusal DecodeRefusal(uint8_t byte, size_t offset, const PrinterState& state) {
 const char* InternationalSetName(uint8_t n) { return n < kSetNames.size() ? kSetNames[n] : kSetNames[0]; }
 
 std::string StateName(const PrinterState& state) {
-    std::string name = state.kanji ? std::string("GB18030 (Kanji Mode)") : std::string(InfoOf(state.table).caption);
+    std::string name = state.kanji ? std::string(KanjiSystemName(state.kanjiSystem)) + " (Kanji Mode)"
+                                   : std::string(InfoOf(state.table).caption);
     if (state.internationalSet != 0 && state.internationalSet < kInternationalSetCount) {
         name += std::string(" and the character set ") + InternationalSetName(state.internationalSet);
     }
@@ -92,9 +94,9 @@ bool AppendCode(char32_t c, const PrinterState& state, std::vector<uint8_t>& out
         return true;
     }
     if (state.kanji) {
-        const std::optional<uint16_t> code = TwoByteCode(c);
+        const std::optional<uint16_t> code = KanjiCode(c, state.kanjiSystem);
         if (!code) return false;
-        out.push_back(static_cast<uint8_t>(*code >> 8));
+        if (*code > 0xFF) out.push_back(static_cast<uint8_t>(*code >> 8));
         out.push_back(static_cast<uint8_t>(*code & 0xFF));
         return true;
     }
@@ -155,8 +157,10 @@ DecodeResult Decode(const uint8_t* data, size_t size, const PrinterState& state)
             c = InternationalChar(state.internationalSet, b);
         } else if (!state.kanji) {
             c = table.CharOf(b);
+        } else if (!IsLeadByte(b, state.kanjiSystem)) {
+            c = SingleByteKanjiChar(b, state.kanjiSystem);
         } else if (i + 1 < size) {
-            c = TwoByteChar(b, data[i + 1]);
+            c = TwoByteChar(b, data[i + 1], state.kanjiSystem);
             if (c != kNoCharacter) ++i;
         }
         if (c == kNoCharacter) {
@@ -251,6 +255,8 @@ StreamDecoder::Piece StreamDecoder::Single(uint8_t byte) const {
         c = InternationalChar(state_.internationalSet, byte);
     } else if (!state_.kanji) {
         c = TableOf(state_.table).CharOf(byte);
+    } else {
+        c = SingleByteKanjiChar(byte, state_.kanjiSystem);
     }
     if (c == kNoCharacter) {
         p.kind = Piece::Kind::Unknown;
@@ -267,7 +273,7 @@ std::vector<StreamDecoder::Piece> StreamDecoder::Feed(uint8_t byte) {
     if (lead_) {
         const uint8_t lead = *lead_;
         lead_.reset();
-        const char32_t c = TwoByteChar(lead, byte);
+        const char32_t c = TwoByteChar(lead, byte, state_.kanjiSystem);
         if (c != kNoCharacter) {
             Piece p;
             p.kind = Piece::Kind::Character;
@@ -317,8 +323,10 @@ std::vector<StreamDecoder::Piece> StreamDecoder::Feed(uint8_t byte) {
         }
     }
     if (state_.kanji && byte >= 0x80) {
-        if (IsLeadByte(byte)) {
+        if (IsLeadByte(byte, state_.kanjiSystem)) {
             lead_ = byte;
+        } else if (SingleByteKanjiChar(byte, state_.kanjiSystem) != kNoCharacter) {
+            out.push_back(Single(byte));
         } else {
             Piece bad;
             bad.kind = Piece::Kind::Unknown;

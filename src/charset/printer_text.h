@@ -22,13 +22,14 @@ namespace pellory::charset {
 struct PrinterState {
     CodeTable table = CodeTable::PC437;
     uint8_t internationalSet = 0;  // the n of ESC R, 0 (U.S.A.) to 15
-    bool kanji = false;            // Chinese mode: bytes from 0x80 up go in two-byte codes
+    bool kanji = false;            // Kanji mode: bytes from 0x80 up go in two-byte codes
+    KanjiSystem kanjiSystem = KanjiSystem::Gb18030;  // how the Kanji mode reads them
 
     bool operator==(const PrinterState&) const = default;
 };
 
-// How the state's characters are called in messages: the code table's list entry, or
-// "GB18030 (Kanji Mode)"; with the international set's name when it is not U.S.A.
+// How the state's characters are called in messages: the code table's list entry, or the Kanji
+// code system's ("GB18030 (Kanji Mode)"); with the international set's name when it is not U.S.A.
 std::string StateName(const PrinterState& state);
 // The name of international set n (the entry of the "Character" list).
 const char* InternationalSetName(uint8_t n);

@@ -15,6 +15,7 @@
 #include "platform/device_kind.h"
 #include "platform/port_map.h"
 #include "platform/stop_request.h"
+#include "receipt/characters.h"
 #include "vprinter/virtual_printer.h"
 
 namespace pellory::app {
@@ -38,13 +39,14 @@ struct GlobalOptions {
     bool help = false;
     std::string encoding = "bytes";
     int charsetN = -1;  // --charset N, -1 when not given
+    charset::KanjiSystem kanji = charset::KanjiSystem::Gb18030;  // --kanji
     bool version = false;
 };
 
 bool ParseGlobal(const std::vector<std::string>& args, size_t& i, GlobalOptions& o, std::string& error) {
     static const std::vector<std::string> kValued = {"--port", "--baud",  "--parity", "--stop",
                                                      "--handshake", "--model", "--history", "--encoding",
-                                                     "--charset", "--receipt"};
+                                                     "--charset", "--receipt", "--kanji"};
     for (; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "-h" || a == "--help") {
@@ -112,9 +114,18 @@ bool ParseGlobal(const std::vector<std::string>& args, size_t& i, GlobalOptions&
             o.selection.device = *d;
         } else if (name == "--encoding") {
             std::optional<charset::PrinterState> unused;
-            std::string ignored;
-            if (!ResolveEncoding(value, -1, unused, ignored)) return bad("one of " + EncodingNames());
+            std::string why;
+            if (!ResolveEncoding(value, -1, unused, why)) {
+                // A name of a table whose converter the system lacks says so; any other, the names.
+                if (why.find(" is not one of ") != std::string::npos) return bad("one of " + EncodingNames());
+                error = why;
+                return false;
+            }
             o.encoding = value;
+        } else if (name == "--kanji") {
+            const std::optional<charset::KanjiSystem> system = KanjiModelOf(value);
+            if (!system) return bad("one of " + KanjiModelNames());
+            o.kanji = *system;
         } else if (name == "--charset") {
             const std::optional<int32_t> n = platform::ReadDigits(value);
             if (!n || *n > 15) return bad("a character set 0 .. 15");
@@ -165,8 +176,9 @@ class SettingsGuard {
 public:
     SettingsGuard()
         : settings_(link::PortSettings), width_(link::PrintableWidth), ready_(pages::ReadyFlag),
-          characters_(charset::LastPrinterState()) {}
+          characters_(charset::LastPrinterState()), kanjiModel_(receipt::CurrentKanjiModel()) {}
     ~SettingsGuard() {
+        receipt::SetKanjiModel(kanjiModel_);
         link::PortSettings = settings_;
         link::PrintableWidth = width_;
         pages::ReadyFlag = ready_;
@@ -183,6 +195,7 @@ private:
     int32_t width_;
     bool ready_;
     charset::PrinterState characters_;
+    charset::KanjiSystem kanjiModel_;
 };
 
 std::string CommandUsageText(const Command& c) {
@@ -274,8 +287,11 @@ std::string CliUsage() {
                        "  --no-status        the printer does not answer status requests: no connection\n"
                        "                     probe, and status gives none\n"
                        "  --encoding NAME    how text and barcode data arguments (UTF-8) become bytes:\n"
-                       "                     bytes (as given, default) or a code table (\"encodings\")\n"
+                       "                     bytes (as given, default), a code table or Kanji mode's codes\n"
+                       "                     (\"encodings\" lists them)\n"
                        "  --charset N        with --encoding: the international character set 0 .. 15\n"
+                       "  --kanji SYSTEM     the model's Kanji code system, how receipts read two-byte text\n"
+                       "                     in Kanji mode: gb18030 (default), shift-jis, jis, big5, euc-kr\n"
                        "  --receipt FILE     with --virtual-printer: afterwards draw what it printed (PNG;\n"
                        "                     PDF, a page per receipt, when FILE ends in .pdf)\n"
                        "  -h, --help         show this text\n"
@@ -408,6 +424,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     int portNumber = plan.portNumber;
 
     SettingsGuard settingsGuard;
+    receipt::SetKanjiModel(options.kanji);  // every receipt this run draws or decodes
     // Declared before the binding and the session: the printer outlives every link that may
     // have it open, and its number is unmapped before it stops.
     OwnVirtualPrinter printer;

@@ -1,5 +1,6 @@
 // The commands of pellory-cli: their arguments, usage texts and actions over the pages' actions
 // classes.
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -32,20 +33,50 @@ constexpr std::array<const char*, samples::kSampleCount> kSampleNames = {
 namespace {
 
 constexpr const char* kBytesEncoding = "bytes";
-constexpr const char* kChineseEncoding = "gb18030";
 
-// The code tables --encoding names (every "Code Table" entry but "Page 255", which has no
-// characters above ASCII).
+// The Kanji code systems by the names of --encoding and --kanji, with the model that reads them.
+struct KanjiName {
+    const char* name;
+    charset::KanjiSystem system;
+    const char* model;
+    bool encoding;  // an --encoding name too (JIS is a model's setting only)
+};
+constexpr std::array<KanjiName, 5> kKanjiNames = {{
+    {"gb18030", charset::KanjiSystem::Gb18030, "a Simplified Chinese model", true},
+    {"shift-jis", charset::KanjiSystem::ShiftJis, "a Japanese model, FS C 1", true},
+    {"jis", charset::KanjiSystem::Jis, "a Japanese model, FS C 0", false},
+    {"big5", charset::KanjiSystem::Big5, "a Traditional Chinese model", true},
+    {"euc-kr", charset::KanjiSystem::Ksc5601, "a Korean model", true},
+}};
+
+// The code tables --encoding names (every table of ESC t but "Page 255", which has no characters
+// above ASCII).
 bool EncodableTable(const charset::CodeTableInfo& t) { return t.table != charset::CodeTable::Page255; }
 
 }  // namespace
 
 std::string EncodingNames() {
     std::string names = kBytesEncoding;
-    for (const charset::CodeTableInfo& t : charset::CodeTables()) {
+    for (const charset::CodeTableInfo& t : charset::AllCodeTables()) {
         if (EncodableTable(t)) names += std::string(", ") + t.name;
     }
-    return names + ", " + kChineseEncoding;
+    for (const KanjiName& k : kKanjiNames) {
+        if (k.encoding) names += std::string(", ") + k.name;
+    }
+    return names;
+}
+
+std::string KanjiModelNames() {
+    std::string names;
+    for (const KanjiName& k : kKanjiNames) names += (names.empty() ? "" : ", ") + std::string(k.name);
+    return names;
+}
+
+std::optional<charset::KanjiSystem> KanjiModelOf(std::string_view name) {
+    for (const KanjiName& k : kKanjiNames) {
+        if (SameText(name, k.name)) return k.system;
+    }
+    return std::nullopt;
 }
 
 bool ResolveEncoding(std::string_view name, int charsetN, std::optional<charset::PrinterState>& state,
@@ -60,13 +91,21 @@ bool ResolveEncoding(std::string_view name, int charsetN, std::optional<charset:
     }
     charset::PrinterState s;
     s.internationalSet = static_cast<uint8_t>(charsetN >= 0 ? charsetN : 0);
-    if (SameText(name, kChineseEncoding)) {
-        s.kanji = true;
-        state = s;
-        return true;
+    for (const KanjiName& k : kKanjiNames) {
+        if (k.encoding && SameText(name, k.name)) {
+            s.kanji = true;
+            s.kanjiSystem = k.system;
+            state = s;
+            return true;
+        }
     }
-    for (const charset::CodeTableInfo& t : charset::CodeTables()) {
+    for (const charset::CodeTableInfo& t : charset::AllCodeTables()) {
         if (EncodableTable(t) && SameText(name, t.name)) {
+            // A table whose converter the system lacks has no characters to encode into.
+            if (const std::string problem = charset::ConverterProblem(t.table); !problem.empty()) {
+                error = "--encoding: " + std::string(t.name) + ": " + problem;
+                return false;
+            }
             s.table = t.table;
             state = s;
             return true;
@@ -631,12 +670,18 @@ const std::vector<Command>& Commands() {
                              s.out << name << what << '\n';
                          };
                          line(kBytesEncoding, "the argument's bytes as given (the default)");
-                         for (const charset::CodeTableInfo& t : charset::CodeTables()) {
+                         for (const charset::CodeTableInfo& t : charset::AllCodeTables()) {
                              if (!EncodableTable(t)) continue;
+                             const std::string problem = charset::ConverterProblem(t.table);
                              line(t.name, std::string(t.caption) + " (ESC t " +
-                                              std::to_string(static_cast<uint8_t>(t.table)) + ")");
+                                              std::to_string(static_cast<uint8_t>(t.table)) + ")" +
+                                              (problem.empty() ? "" : "; not available: " + problem));
                          }
-                         line(kChineseEncoding, "Kanji Mode, two-byte GB18030 codes (FS &)");
+                         for (const KanjiName& k : kKanjiNames) {
+                             if (!k.encoding) continue;
+                             line(k.name, std::string("Kanji Mode, two-byte ") + charset::KanjiSystemName(k.system) +
+                                              " codes (FS &; " + k.model + ", --kanji " + k.name + ")");
+                         }
                          s.out << "--charset N (ESC R n):";
                          for (uint8_t n = 0; n < charset::kInternationalSetCount; ++n) {
                              s.out << (n ? ", " : " ") << int(n) << ' ' << charset::InternationalSetName(n);

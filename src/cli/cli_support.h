@@ -305,6 +305,10 @@ bool ResolveEncoding(std::string_view name, int charsetN, std::optional<charset:
                      std::string& error);
 // The names --encoding takes, separated by ", ".
 std::string EncodingNames();
+// --kanji NAME: the Kanji code system of the model (gb18030, shift-jis, jis, big5, euc-kr), or
+// nothing for another name; KanjiModelNames lists them, separated by ", ".
+std::optional<charset::KanjiSystem> KanjiModelOf(std::string_view name);
+std::string KanjiModelNames();
 // A text argument (UTF-8) as the bytes to send (one char per byte): unchanged without an
 // encoding; otherwise its printer bytes, or nothing with the refusal on the error stream.
 std::optional<std::string> EncodeArgument(Session& s, const std::string& utf8);

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <tuple>
 
 namespace pellory::receipt {
@@ -18,6 +19,28 @@ namespace {
 #ifndef PELLORY_RECEIPT_FONT
 #define PELLORY_RECEIPT_FONT "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf"
 #endif
+
+// Where the monospaced font lacks a character, these are asked in turn: DejaVu Sans (Hebrew,
+// more Arabic), TlwgMono (Thai), WenQuanYi Zen Hei (Chinese, Japanese, Korean). A missing file
+// is skipped.
+constexpr const char* kFallbackFonts[] = {
+    "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
+    "/usr/share/fonts/truetype/tlwg/TlwgMono.ttf",
+    "/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc",
+};
+
+// Block elements and box drawing fill their cell edge to edge, so that lines join.
+bool FillsCell(char32_t ch) { return ch >= 0x2500 && ch <= 0x259F; }
+
+// The half-width katakana FF61-FF9F, which none of the fonts has, are drawn as their full-width
+// forms narrowed into one cell: these, in the order of FF61 on.
+constexpr std::u32string_view kFullWidthKatakana =
+    U"\u3002\u300C\u300D\u3001\u30FB\u30F2\u30A1\u30A3\u30A5\u30A7\u30A9\u30E3\u30E5\u30E7\u30C3"
+    U"\u30FC\u30A2\u30A4\u30A6\u30A8\u30AA\u30AB\u30AD\u30AF\u30B1\u30B3\u30B5\u30B7\u30B9\u30BB"
+    U"\u30BD\u30BF\u30C1\u30C4\u30C6\u30C8\u30CA\u30CB\u30CC\u30CD\u30CE\u30CF\u30D2\u30D5\u30D8"
+    U"\u30DB\u30DE\u30DF\u30E0\u30E1\u30E2\u30E4\u30E6\u30E8\u30E9\u30EA\u30EB\u30EC\u30ED\u30EF"
+    U"\u30F3\u309B\u309C";
+static_assert(kFullWidthKatakana.size() == 0xFF9F - 0xFF61 + 1);
 
 class GlyphStore {
 public:
@@ -29,8 +52,14 @@ public:
             return;
         }
         if (FT_New_Face(library_, path_.c_str(), 0, &face_) != 0) face_ = nullptr;
+        if (!face_) return;  // no font at all: every glyph a box, as before
+        for (const char* fallback : kFallbackFonts) {
+            FT_Face f = nullptr;
+            if (FT_New_Face(library_, fallback, 0, &f) == 0) fallbacks_.push_back(f);
+        }
     }
     ~GlyphStore() {
+        for (FT_Face f : fallbacks_) FT_Done_Face(f);
         if (face_) FT_Done_Face(face_);
         if (library_) FT_Done_FreeType(library_);
     }
@@ -68,18 +97,53 @@ private:
         Bitmap out(w, h);
         if (ch == U' ' || ch == 0x3000) return out;
         if (!face_) return Box(w, h);
-        const FT_UInt index = FT_Get_Char_Index(face_, ch);
+        FT_Face face = face_;
+        FT_UInt index = FT_Get_Char_Index(face_, ch);
+        for (size_t i = 0; index == 0 && i < fallbacks_.size(); ++i) {
+            face = fallbacks_[i];
+            index = FT_Get_Char_Index(face, ch);
+        }
+        const bool narrowed = index == 0 && ch >= 0xFF61 && ch <= 0xFF9F;
+        if (narrowed) {
+            const char32_t full = kFullWidthKatakana[ch - 0xFF61];
+            for (size_t i = 0; index == 0 && i < fallbacks_.size(); ++i) {
+                face = fallbacks_[i];
+                index = FT_Get_Char_Index(face, full);
+            }
+        }
         if (index == 0) return Box(w, h);
-        // The largest size whose advance fits the cell and whose line fits its height.
-        const double advance = 0.602;  // DejaVu Sans Mono: advance of every glyph, per em
-        int px = static_cast<int>(std::floor(std::min(cell.width / advance, h / 1.17)));
-        if (FT_Set_Pixel_Sizes(face_, 0, static_cast<FT_UInt>(px)) != 0) return Box(w, h);
-        if (FT_Load_Glyph(face_, index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0) return Box(w, h);
-        const FT_GlyphSlot g = face_->glyph;
+        const double em = static_cast<double>(face->units_per_EM);
+        const double lineHeight = static_cast<double>(face->ascender - face->descender) / em;  // per em
+        if (face == face_ && FillsCell(ch)) {
+            // Stretched so that the advance is the cell's width and the line its height.
+            const double advance = 0.602 * cells;
+            if (FT_Set_Char_Size(face, static_cast<FT_F26Dot6>(std::lround(w / advance * 64)),
+                                 static_cast<FT_F26Dot6>(std::lround(h / lineHeight * 64)), 72, 72) != 0) {
+                return Box(w, h);
+            }
+        } else if (face == face_) {
+            // The largest size whose advance fits the cell and whose line fits its height.
+            const double advance = 0.602;  // DejaVu Sans Mono: advance of every glyph, per em
+            int px = static_cast<int>(std::floor(std::min(cell.width / advance, h / 1.17)));
+            if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(px)) != 0) return Box(w, h);
+        } else {
+            // Another font: the largest size at which this glyph's advance fits the cells and the
+            // font's line their height (a narrowed katakana: each on its own).
+            if (FT_Load_Glyph(face, index, FT_LOAD_NO_SCALE) != 0) return Box(w, h);
+            const double advance = std::max(static_cast<double>(face->glyph->metrics.horiAdvance) / em, 0.3);
+            const double across = std::floor(w / advance), down = std::floor(h / lineHeight);
+            const double px = std::min(across, down);
+            if (px < 1 || FT_Set_Char_Size(face, static_cast<FT_F26Dot6>((narrowed ? across : px) * 64),
+                                           static_cast<FT_F26Dot6>((narrowed ? down : px) * 64), 72, 72) != 0) {
+                return Box(w, h);
+            }
+        }
+        if (FT_Load_Glyph(face, index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0) return Box(w, h);
+        const FT_GlyphSlot g = face->glyph;
         const FT_Bitmap& bm = g->bitmap;
-        const int ascent = static_cast<int>(face_->size->metrics.ascender >> 6);
-        const int descent = static_cast<int>(-(face_->size->metrics.descender >> 6));
-        const int top = (h - (ascent + descent)) / 2;
+        const int ascent = static_cast<int>(face->size->metrics.ascender >> 6);
+        const int descent = static_cast<int>(-(face->size->metrics.descender >> 6));
+        const int top = face == face_ ? (h - (ascent + descent)) / 2 : std::max((h - (ascent + descent)) / 2, 0);
         const int baseline = top + ascent;
         const int glyphAdvance = static_cast<int>(g->advance.x >> 6);
         const int left = (w - glyphAdvance) / 2 + g->bitmap_left;
@@ -102,6 +166,7 @@ private:
     std::string path_;
     FT_Library library_ = nullptr;
     FT_Face face_ = nullptr;
+    std::vector<FT_Face> fallbacks_;
     std::map<std::tuple<int, char32_t, int>, std::unique_ptr<Bitmap>> glyphs_;
 };
 

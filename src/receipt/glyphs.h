@@ -1,8 +1,10 @@
 // The printer's three character fonts ("Font1", "Font2", "Font3" of ESC M), each a fixed cell of
 // dots. Glyphs come from a free monospaced outline font (DejaVu Sans Mono), rasterised once per
-// character into the cell, without grey levels, and kept for the life of the process.
-// A character the font lacks, or every character when the font file is missing, is drawn as a
-// hollow box, so the layout never changes.
+// character into the cell, without grey levels, and kept for the life of the process; characters
+// it lacks from DejaVu Sans, TlwgMono (Thai) and WenQuanYi Zen Hei (CJK), scaled into the cell.
+// Box drawing and block elements fill their cell, so lines join. A character no font has, or
+// every character when the main font file is missing, is drawn as a hollow box, so the layout
+// never changes.
 #pragma once
 
 #include <algorithm>

@@ -91,7 +91,8 @@ Bitmap Scale(const Bitmap& b, int sx, int sy) {
 }  // namespace
 
 Interpreter::Interpreter(int widthDots, Drawing drawing, int64_t paperRows, Paper::AtBound atBound)
-    : paper_(widthDots, paperRows, atBound), drawing_(drawing), decoder_(CurrentCharacterDecoder()) {
+    : paper_(widthDots, paperRows, atBound), drawing_(drawing), decoder_(CurrentCharacterDecoder()),
+      kanjiModel_(CurrentKanjiModel()) {
     resetModes();
 }
 
@@ -115,6 +116,7 @@ void Interpreter::resetModes() {
     hriFont_ = 0;
     symbols2D_ = Symbols2D{};
     chars_ = CharacterState{};
+    chars_.kanjiSystem = kanjiModel_;
     lead_.clear();
 }
 
@@ -260,9 +262,10 @@ void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t
             case Id::CodeTable: chars_.codeTable = p[2]; break;
             case Id::InternationalSet: chars_.international = p[2]; break;
             case Id::Initialise:
-                chars_ = CharacterState{};
+                chars_ = CharacterState{.kanjiSystem = kanjiModel_};
                 symbols2D_ = Symbols2D{};
                 break;
+            case Id::KanjiCodeSystem: chars_.kanjiSystem = SystemOfFsC(kanjiModel_, chars_.kanjiSystem, p[2]); break;
             case Id::KanjiOn:
             case Id::KanjiOff: chars_.kanji = entry->id == Id::KanjiOn; break;
             default: break;
@@ -286,7 +289,8 @@ void Interpreter::text(const uint8_t* p, size_t n) {
     }
     size_t i = 0;
     while (i < count) {
-        if (src[i] < 0x80 && !sink_ && drawing_ == Drawing::On) {
+        if (src[i] < 0x80 && !sink_ && drawing_ == Drawing::On &&
+            !(chars_.kanji && chars_.kanjiSystem == charset::KanjiSystem::Jis)) {
             // ASCII reads the same in every code table but for the international set's characters.
             const uint8_t b = src[i];
             if (chars_.international == 0 || !IsNationalPosition(b)) {
@@ -401,6 +405,7 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
             lead_.clear();
             break;
         case Id::TableRow: tableRow(p, n); break;
+        case Id::KanjiCodeSystem: chars_.kanjiSystem = SystemOfFsC(kanjiModel_, chars_.kanjiSystem, a); break;
 
         // GS
         case Id::CharacterSize:

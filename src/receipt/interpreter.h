@@ -78,6 +78,12 @@ public:
     void clearPaper();
     // A new paper width (clears the paper).
     void setWidth(int widthDots);
+    // The model's Kanji code system (GB18030 unless set): the Kanji mode reads in it from the
+    // next ESC @ on, and at once.
+    void setKanjiModel(charset::KanjiSystem system) {
+        kanjiModel_ = system;
+        chars_.kanjiSystem = system;
+    }
 
 private:
     // A line holds at most this many pieces (characters, images, rules): a stream that never ends
@@ -169,6 +175,7 @@ private:
     Symbols2D symbols2D_;  // GS ( k: the settings and stored data of each symbol
     uint8_t symbolStores_ = 0;  // bit cn - 48: the stream stored data for that symbol (ESC @ keeps it)
     CharacterState chars_;
+    charset::KanjiSystem kanjiModel_ = charset::KanjiSystem::Gb18030;
     std::vector<uint8_t> lead_;  // lead byte of a Kanji pair cut by the end of a piece
 
     // The line being gathered.

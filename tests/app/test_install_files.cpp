@@ -172,4 +172,25 @@ TEST(BashCompletion, OffersEveryCommandOptionAndSample) {
     EXPECT_EQ(count, 12);
 }
 
+// The completion of --encoding offers exactly the names "pellory-cli encodings" lists.
+TEST(BashCompletion, OffersEveryEncodingName) {
+    const std::string script = ReadSourceFile("res/completion/pellory-cli");
+    const std::string head = "--encoding) COMPREPLY=($(compgen -W \"";
+    const size_t from = script.find(head);
+    ASSERT_NE(from, std::string::npos);
+    const size_t start = from + head.size();
+    std::istringstream words(script.substr(start, script.find('"', start) - start));
+    std::set<std::string> offered;
+    for (std::string w; words >> w;) offered.insert(w);
+
+    std::ostringstream out, err;
+    ASSERT_EQ(app::RunCli({"encodings"}, out, err), 0) << err.str();
+    std::istringstream lines(out.str());
+    std::set<std::string> listed;
+    for (std::string line; std::getline(lines, line) && line.rfind("--charset", 0) != 0;) {
+        listed.insert(line.substr(0, line.find(' ')));
+    }
+    EXPECT_EQ(offered, listed);
+}
+
 }  // namespace
