@@ -135,14 +135,17 @@ SymbolMeaning Symbol2DMeaning(const uint8_t* p, size_t n) {
     switch (fn) {
         case k::kStore:
             if (cn == k::kDataBar || cn == k::kComposite) {
-                out.shown = 6;
-                const size_t bytes = n > 9 ? n - 9 : 0;
+                // DataBar: m, the type, the data. Composite: m, the element, its type, the data.
+                const size_t header = cn == k::kDataBar ? 9 : 10;
+                out.shown = header - 3;
+                const size_t bytes = n > header ? n - header : 0;
                 if (cn == k::kDataBar) {
                     out.meaning += "store " + Num(bytes) + " data bytes, " + DataBarType(b);
                 } else {
                     out.meaning += std::string("store the ") +
-                                   (a == 48   ? "linear"
-                                    : a == 49 ? "2-D"
+                                   (a != 48   ? "unknown"
+                                    : b == 48 ? "linear"
+                                    : b == 49 ? "2-D"
                                               : "unknown") +
                                    " part, " + Num(bytes) + " data bytes";
                 }

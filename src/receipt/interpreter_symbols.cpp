@@ -139,11 +139,13 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
                     s.composite.maxWidth = a | b << 8;
                     break;
                 case k::kStore:
-                    if (a == 48) {
-                        s.compositeLinearType = b;
-                        s.compositeLinear = from(9);
-                    } else if (a == 49) {
-                        s.compositeData = from(9);
+                    // m = 48, then the element (48 the linear one, 49 the 2-D one), its type, the data.
+                    if (a != 48) break;
+                    if (b == 48) {
+                        s.compositeLinearType = c;
+                        s.compositeLinear = from(10);
+                    } else if (b == 49) {
+                        s.compositeData = from(10);
                     }
                     break;
                 default:

@@ -28,6 +28,10 @@ Bytes Store(int cn, const std::string& data) { return Fn2D(cn, 80, Cat({B({48}),
 Bytes StoreTyped(int cn, int m, int type, const std::string& data) {
     return Fn2D(cn, 80, Cat({B({m, type}), T(data)}));
 }
+// Composite: m = 48, the element (48 linear, 49 2-D), its type, the data.
+Bytes StoreElement(int element, int type, const std::string& data) {
+    return Fn2D(52, 80, Cat({B({48, element, type}), T(data)}));
+}
 Bytes Print(int cn) { return Fn2D(cn, 81, B({48})); }
 // GS k m n d1...dn
 Bytes GsK(int m, const Bytes& data) { return Cat({B({0x1D, 0x6B, m, static_cast<int>(data.size())}), data}); }
@@ -97,10 +101,10 @@ TEST(ReceiptCodes, EverySymbolReadsBackWithItsData) {
         {"GS1 DataBar Expanded Stacked", Cat({StoreTyped(51, 48, 76, "(01)00012345678905(10)LOT42"), Print(51)}),
          Reader::Zxing, "DataBarExpanded", "(01)00012345678905(10)LOT42"},
         {"Composite on EAN13",
-         Cat({StoreTyped(52, 48, 66, "401234567890"), StoreTyped(52, 49, 65, "(10)LOT42"), Print(52)}), Reader::Zxing,
+         Cat({StoreElement(48, 66, "401234567890"), StoreElement(49, 65, "(10)LOT42"), Print(52)}), Reader::Zxing,
          "EAN-13", "4012345678901"},
         {"Composite on GS1-128",
-         Cat({StoreTyped(52, 48, 77, "(01)00012345678905"), StoreTyped(52, 49, 65, "(10)LOT42"), Print(52)}),
+         Cat({StoreElement(48, 77, "(01)00012345678905"), StoreElement(49, 65, "(10)LOT42"), Print(52)}),
          Reader::Zxing, "Code128", "0100012345678905"},
         {"QR code", Cat({Store(49, "Pellory QR"), Print(49)}), Reader::Zbar, "QR-Code", "Pellory QR"},
         {"CODE128 code set C for the digits", GsK(73, Cat({T("{BORDER-{C"), B({77, 31})})), Reader::Zbar, "CODE-128",
@@ -303,7 +307,8 @@ TEST(ReceiptCodes, DecodingNamesEachSymbolFunction) {
         {Fn2D(50, 65, B({50})), "MaxiCode: mode 2"},
         {StoreTyped(51, 48, 73, "0001234567890"), "GS1 DataBar: store 13 data bytes, stacked omnidirectional"},
         {Fn2D(51, 71, B({0, 2})), "GS1 DataBar: expanded stacked width 512 dots"},
-        {StoreTyped(52, 48, 70, "0001234567890"), "Composite: store the linear part, 13 data bytes"},
+        {StoreElement(48, 70, "0001234567890"), "Composite: store the linear part, 13 data bytes"},
+        {StoreElement(49, 65, "(10)LOT42"), "Composite: store the 2-D part, 9 data bytes"},
         {Fn2D(53, 50, B({1, 3})), "Aztec: compact, 3 layers"},
         {Fn2D(53, 53, B({40})), "Aztec: error correction 40 %"},
         {Fn2D(54, 66, B({1, 18, 8})), "DataMatrix: rectangle, 8 x 18 modules"},
