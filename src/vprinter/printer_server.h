@@ -155,7 +155,7 @@ public:
     // connection whose turn it is. The server's thread writes them (the call wakes it), behind the
     // answers already waiting; it returns once they went out or wait to (the host reads slowly).
     // False when there is no such host, the server is not running or stops, or its thread did not
-    // take them within a second (a print observer keeps it waiting).
+    // take them within a second (a print observer keeps it waiting). Not from the server's thread.
     bool sendUnsolicited(const uint8_t* bytes, size_t n);
 
     // --- the printer's state, shared by every connection ---

@@ -63,7 +63,7 @@ struct VirtualPrinter::Impl {
     struct Hooks;
 
     std::string path;
-    bool network = false;
+    std::atomic<bool> network{false};
     std::atomic<bool> stopFlag{false};
     std::atomic<bool> running{false};
 

@@ -97,9 +97,9 @@ public:
     void setHoldCts(bool hold);
     bool holdCts() const;
     // Sends bytes to the host unasked: handed to the printer's thread, which writes them behind
-    // the answers already waiting. False when no host is served (not running, on the network no
-    // connection), or the printer's thread did not take them within a second (an observer makes
-    // it wait).
+    // the answers already waiting (so not from the observer, which runs on that thread). False
+    // when no host is served (not running, on the network no connection), or the printer's thread
+    // did not take them within a second (an observer makes it wait).
     bool sendUnsolicited(const Bytes& bytes);
     // Closes the master side now, as an unplugged adapter would: the host's reads and writes on
     // the slave then fail (end of file, EIO or a hang-up). On the network it closes the host's
