@@ -3,7 +3,7 @@
 // "Printer Test" lamps read, and "Silent" (the printer stops answering). Its own top-level
 // window; closing it hides it and keeps the printer running.
 //
-// The printer's reader thread hands each piece of bytes over under a lock; a timer on the window
+// The printer's thread hands each piece of bytes over under a lock; a timer on the window
 // thread feeds them to the interpreter and repaints only when the paper changed. What waits to be
 // taken is bounded (kArrivedLimit): beyond it the printer reads nothing more until the window
 // thread has taken it, as a printer whose buffer is full. The paper width follows the device

@@ -226,7 +226,7 @@ int WriteReceipt(const std::vector<uint8_t>& stream, int widthDots, const std::s
     return DrawToFile(MemoryReader(stream), widthDots, path, false, err);
 }
 
-// The bytes the printer's reader thread hands over wait here for the drawing thread, at most
+// The bytes the printer's thread hands over wait here for the drawing thread, at most
 // kWaitingLimit of them: beyond that the printer reads nothing more until the drawing has taken
 // them, as a printer whose buffer is full.
 struct ReceiptDrawing::Handover {

@@ -7,10 +7,13 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -216,6 +219,11 @@ bool ServerCore::openLines(std::string* error) {
             if (error) *error = ErrnoText(line.slavePath, errno);
             return false;
         }
+        line.notify = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        if (line.notify >= 0 &&
+            ::inotify_add_watch(line.notify, line.slavePath.c_str(), IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+            CloseFd(line.notify);
+        }
         if (e.path.empty()) continue;
         // A link left by an earlier run is replaced; anything else at the path is not touched.
         struct stat st{};
@@ -243,6 +251,7 @@ void ServerCore::closeAll() {
     openCount = 0;
     for (Listener& l : listeners) CloseFd(l.fd);
     listeners.clear();
+    std::lock_guard<std::mutex> linesLock(linesMutex);
     for (Line& line : lines) {
         if (line.device) {
             line.device->close();
@@ -250,6 +259,7 @@ void ServerCore::closeAll() {
         }
         CloseFd(line.fd);
         CloseFd(line.slave);
+        CloseFd(line.notify);
         if (line.linked) {
             // Removed only while it still leads to this run's terminal.
             char target[256];
@@ -258,11 +268,13 @@ void ServerCore::closeAll() {
         }
     }
     lines.clear();
+    std::lock_guard<std::mutex> wakeLock(wakeMutex);
     CloseFd(wakeRead);
     CloseFd(wakeWrite);
 }
 
 void ServerCore::wake() {
+    std::lock_guard<std::mutex> lock(wakeMutex);
     if (wakeWrite < 0) return;
     const uint8_t b = 1;
     [[maybe_unused]] const ssize_t w = ::write(wakeWrite, &b, 1);
@@ -272,6 +284,15 @@ void ServerCore::hand(FinishedJob&& job) {
     std::lock_guard<std::mutex> lock(sinkMutex);
     if (sink) sink(std::move(job));
     ++finished;
+}
+
+void ServerCore::dropUnsent() {
+    {
+        std::lock_guard<std::mutex> lock(sendMutex);
+        for (const auto& u : toSend) u->done = true;
+        toSend.clear();
+    }
+    sent.notify_all();
 }
 
 // --- the interface ---
@@ -303,8 +324,11 @@ bool PrinterServer::start(std::string* error) {
         if (error) *error = ErrnoText("pipe", errno);
         return false;
     }
-    d.wakeRead = pipeFds[0];
-    d.wakeWrite = pipeFds[1];
+    {
+        std::lock_guard<std::mutex> lock(d.wakeMutex);
+        d.wakeRead = pipeFds[0];
+        d.wakeWrite = pipeFds[1];
+    }
     if (!d.openListeners(error) || !d.openLines(error)) {
         d.closeAll();
         d.bound.clear();
@@ -328,9 +352,10 @@ void PrinterServer::stop() {
     d.stopFlag = true;
     d.wake();
     if (d.loopThread.joinable()) d.loopThread.join();
+    d.dropUnsent();
     // The jobs still in progress end here: incomplete while their connection was open.
     for (Connection& c : d.connections) {
-        if (!c.intake.hasJob()) continue;
+        if (!c.intake.hasJob() || !d.options.keepJobs) continue;
         d.hand(EndJob(c, c.fd >= 0 ? JobEnd::Incomplete : JobEnd::Closed, {}));
     }
     d.closeAll();
@@ -347,6 +372,40 @@ std::vector<std::string> PrinterServer::ptyPaths() const {
         if (line.endpoint.kind == LineEndpoint::Kind::Pty) paths.push_back(line.slavePath);
     }
     return paths;
+}
+
+std::optional<uint32_t> PrinterServer::ptyHostRate(size_t i) const {
+    std::lock_guard<std::mutex> lock(impl_->linesMutex);
+    for (const Line& line : impl_->lines) {
+        if (line.endpoint.kind != LineEndpoint::Kind::Pty) continue;
+        if (i-- > 0) continue;
+        if (line.slave < 0) return std::nullopt;
+        return ReadLineRate(line.slave);
+    }
+    return std::nullopt;
+}
+
+void PrinterServer::setModel(Model m) { impl_->model = m; }
+
+bool PrinterServer::sendUnsolicited(const uint8_t* bytes, size_t n) {
+    Impl& d = *impl_;
+    if (!d.running) return false;
+    auto u = std::make_shared<Unsolicited>();
+    u->bytes.assign(bytes, bytes + n);
+    std::unique_lock<std::mutex> lock(d.sendMutex);
+    // Checked under the lock that stop() takes to drop what is left once the loop ended: a request
+    // queued before that is seen there.
+    if (d.stopFlag.load()) return false;
+    d.toSend.push_back(u);
+    lock.unlock();
+    d.wake();
+    lock.lock();
+    if (!d.sent.wait_for(lock, std::chrono::seconds(1), [&u] { return u->done; })) {
+        const auto it = std::find(d.toSend.begin(), d.toSend.end(), u);
+        if (it != d.toSend.end()) d.toSend.erase(it);
+        return false;
+    }
+    return u->sent;
 }
 
 States PrinterServer::states() const {

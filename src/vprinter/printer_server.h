@@ -2,7 +2,8 @@
 // addresses, serial lines and pseudo-terminals at once. It answers the status requests drivers
 // make (at once, whatever it is printing), holds printing while a state stops it, and hands each
 // finished job (one connection's bytes, or a line's bytes up to a silence) to a sink. The program's
-// own virtual printer (VirtualPrinter) runs on the same code.
+// own virtual printer (VirtualPrinter) is a front over it: one pseudo-terminal, or one loopback
+// address served one connection at a time, no jobs, and its own extras (ConnectionHooks).
 //
 // Threads: the server's own (standard library), every blocking step bounded and watching the stop
 // flag. Memory is bounded by the limits below: a job keeps at most maxJobBytes, the bytes waiting
@@ -22,6 +23,8 @@
 #include "vprinter/printer_state.h"
 
 namespace pellory::vprinter {
+
+class ConnectionHooks;  // vprinter/connection_hooks.h
 
 // Model, ModelName, PaperDots, ModelByName: vprinter/printer_state.h.
 
@@ -89,7 +92,23 @@ struct ServerOptions {
     size_t maxJobBytes = 16u << 20;
     size_t holdBytes = 1u << 20;  // per connection, while printing is stopped
     std::chrono::milliseconds idleEnd{2000};      // lines: this much silence ends a job
-    std::chrono::milliseconds idleTimeout{60000}; // TCP: a connection silent this long is closed
+    std::chrono::milliseconds idleTimeout{60000}; // TCP: a connection silent this long is closed (0: never)
+
+    // --- for the program's own printer (VirtualPrinter) ---
+    // TCP connections are served one at a time, in the order they came, as a printer's raw port
+    // serves: the others (up to maxConnections in all) are accepted but not read until the one
+    // served closes; one that closes while it waits without having sent a byte (a port scanner's
+    // connect) is dropped at once, one that sent bytes keeps its place for them. A waiting
+    // connection is never timed out. Lines are served as always.
+    bool oneAtATime = false;
+    // False: no job is kept (neither bytes nor answers, no maxJobBytes) and nothing is handed to
+    // the sink; a connection's memory stays the same however long its stream.
+    bool keepJobs = true;
+    // False: no state holds printing back (the states only say what the status answers report).
+    bool holdWhileStopped = true;
+    // What the program's own printer adds to every connection's intake (answers of its own, the
+    // commands it counts, the bytes it records), called on the server's thread. None: nothing.
+    std::shared_ptr<ConnectionHooks> hooks;
 };
 
 class PrinterServer {
@@ -124,6 +143,20 @@ public:
     std::vector<ListenAddress> boundAddresses() const;
     // The pseudo-terminals' slave paths, in the order of the Pty lines.
     std::vector<std::string> ptyPaths() const;
+    // The rate the host's line settings use now on the i-th pseudo-terminal (read from the slave
+    // the server holds open; custom rates included). Nothing when it is not open.
+    std::optional<uint32_t> ptyHostRate(size_t i = 0) const;
+
+    // The model the connections report that are served from now on (a line keeps the one it
+    // started with).
+    void setModel(Model m);
+
+    // Sends bytes to the host served, unasked: the first line, or else, with oneAtATime, the TCP
+    // connection whose turn it is. The server's thread writes them (the call wakes it), behind the
+    // answers already waiting; it returns once they went out or wait to (the host reads slowly).
+    // False when there is no such host, the server is not running or stops, or its thread did not
+    // take them within a second (a print observer keeps it waiting). Not from the server's thread.
+    bool sendUnsolicited(const uint8_t* bytes, size_t n);
 
     // --- the printer's state, shared by every connection ---
     States states() const;

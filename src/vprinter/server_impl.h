@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "platform/serial_device.h"
+#include "vprinter/connection_hooks.h"
 #include "vprinter/printer_intake.h"
 #include "vprinter/printer_server.h"
 
@@ -33,6 +36,13 @@ struct Line {
     int slave = -1;      // a pseudo-terminal's slave, held open so that a host closing it is no hang-up
     std::string slavePath;
     bool linked = false; // the symbolic link at endpoint.path is ours
+    // A pseudo-terminal: a watch on the slave path (opens and closes) and the hosts it holds open.
+    // A host that opened it exclusively (TIOCEXCL) leaves the mark behind when it closes, because
+    // the server's own slave descriptor keeps the terminal from its last close, where the kernel
+    // would clear it; when the last host closes the server clears it (TIOCNXCL), so that the
+    // host can open the port again. Without the watch (-1) only that mark stays.
+    int notify = -1;
+    int openers = 0;
     std::unique_ptr<platform::SerialDevice> device;
 };
 
@@ -49,12 +59,24 @@ struct Connection {
     uint64_t jobNumber = 0;
     std::chrono::system_clock::time_point started;
     bool discarding = false;  // a line past its job's limit: bytes are dropped until a silence
+    // One at a time (ServerOptions::oneAtATime): its turn came (it is read); `ended`: it closed
+    // while it waited, after sending bytes, which are read when its turn comes.
+    bool turn = false;
+    bool ended = false;
 
     Connection(Model m, PrinterIntake::Limits limits) : intake(m, limits) {}
 };
 
+// Bytes another thread asked to send unasked (PrinterServer::sendUnsolicited), until the loop has
+// handed them to the host served.
+struct Unsolicited {
+    std::vector<uint8_t> bytes;
+    bool done = false;  // guarded by ServerCore::sendMutex
+    bool sent = false;
+};
+
 struct ServerCore {
-    explicit ServerCore(ServerOptions o) : options(std::move(o)) {}
+    explicit ServerCore(ServerOptions o) : options(std::move(o)), model(options.model) {}
 
     ServerOptions options;
     PrinterServer::JobSink sink;
@@ -78,12 +100,24 @@ struct ServerCore {
     States states = 0;
     uint64_t stateVersion = 0;
 
+    std::atomic<Model> model;        // of the connections served from now on
+    std::mutex wakeMutex;            // wake() against the closing of the pipe
+    mutable std::mutex linesMutex;   // the lines' slave descriptors against their closing
+    std::mutex sendMutex;            // toSend, and each Unsolicited's flags
+    std::condition_variable sent;
+    std::deque<std::shared_ptr<Unsolicited>> toSend;
+
     // printer_server.cpp
     bool openListeners(std::string* error);
     bool openLines(std::string* error);
     void closeAll();
     void wake();
     void hand(FinishedJob&& job);
+    // Marks every request still in toSend as done, unsent (the loop ended).
+    void dropUnsent();
+    PrinterIntake::Limits limits() const {
+        return {options.maxJobBytes, options.holdBytes, options.keepJobs, options.holdWhileStopped};
+    }
 
     // server_loop.cpp
     void run();

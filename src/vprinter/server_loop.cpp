@@ -5,10 +5,16 @@
 // Nothing waits on one host: a connection is read only while its answers leave (fewer than
 // kOutHigh bytes wait to be written) and while its intake has room (printing stopped: the hold
 // buffer), so a host that never reads its answers, or one whose job waits, only stops itself.
+//
+// One at a time (the program's own printer on the network): only the first TCP connection in
+// the order they came is read; the others are watched for a hang-up only (POLLRDHUP), so that a
+// port scanner's connect and close costs a place in the line no longer than it lasts.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -87,7 +93,14 @@ public:
     void print(const uint8_t* bytes, size_t n) override {
         if (d_.observer) d_.observer(c_.jobNumber, bytes, n);
     }
+    void command(const protocol::PieceSplitter::Piece& piece) override {
+        if (d_.options.hooks) d_.options.hooks->command(piece);
+    }
+    void review(const uint8_t* bytes, size_t n, States s, Reaction& r) override {
+        if (d_.options.hooks) d_.options.hooks->review(bytes, n, s, r);
+    }
     void changeStates(States set, States clear) override {
+        if (d_.options.hooks && d_.options.hooks->changeStates(set, clear)) return;
         std::lock_guard<std::mutex> lock(d_.stateMutex);
         const States next = static_cast<States>((d_.states | set) & ~clear);
         if (next == d_.states) return;
@@ -121,8 +134,84 @@ struct Loop {
     // wait for a state to clear). A host that does not read its answers is silent all the same.
     bool timing(const Connection& c, States s) const { return c.intake.room(s) > 0; }
 
+    bool oneAtATime() const { return d.options.oneAtATime; }
+    bool idleCloses() const { return d.options.idleTimeout.count() > 0; }
+    // The connection whose turn it is, one at a time: the first TCP connection, in the order
+    // they came (one whose bytes still wait to be printed after it closed included).
+    Connection* servedTcp() {
+        for (Connection& c : d.connections) {
+            if (c.kind == Connection::Kind::Tcp) return &c;
+        }
+        return nullptr;
+    }
+    // The host that unasked bytes go to: the first line, or the TCP connection served.
+    Connection* hostServed() {
+        for (Connection& c : d.connections) {
+            if (c.kind == Connection::Kind::Line && c.fd >= 0) return &c;
+        }
+        Connection* c = oneAtATime() ? servedTcp() : nullptr;
+        return c && c->turn && c->fd >= 0 ? c : nullptr;
+    }
+    // c is served from now on: with a fresh intake where it waited its turn (the model may have
+    // changed meanwhile), its silence counted from now.
+    void beginTurn(Connection& c, bool fresh) {
+        c.turn = true;
+        if (fresh) c.intake = PrinterIntake(d.model.load(), d.limits());
+        c.lastByte = SteadyClock::now();
+        if (d.options.hooks) d.options.hooks->served();
+    }
+    // A connection waiting its turn hung up: one that sent nothing (or reset) is dropped at once,
+    // one that sent bytes keeps its place for them.
+    void hungUpWhileWaiting(Connection& c, short ev) {
+        int unread = 0;
+        if (!(ev & POLLERR) && ::ioctl(c.fd, FIONREAD, &unread) == 0 && unread > 0) {
+            c.ended = true;
+            return;
+        }
+        closeTcp(c, JobEnd::Closed);
+    }
+    // Unasked bytes from other threads go to the host served, behind its waiting answers.
+    void sendAsked() {
+        std::deque<std::shared_ptr<Unsolicited>> asked;
+        {
+            std::lock_guard<std::mutex> lock(d.sendMutex);
+            if (d.toSend.empty()) return;
+            asked.swap(d.toSend);
+        }
+        Connection* c = hostServed();
+        for (const auto& u : asked) {
+            if (c == nullptr || c->fd < 0) continue;
+            c->out.insert(c->out.end(), u->bytes.begin(), u->bytes.end());
+            Flush(*c);
+            u->sent = c->fd >= 0;
+        }
+        {
+            std::lock_guard<std::mutex> lock(d.sendMutex);
+            for (const auto& u : asked) u->done = true;
+        }
+        d.sent.notify_all();
+    }
+    // A pseudo-terminal's watch: the last host closed, so its exclusive mark goes (Line::notify).
+    void watchOpens(Line& line) {
+        alignas(inotify_event) char events[4096];
+        for (;;) {
+            const ssize_t n = ::read(line.notify, events, sizeof events);
+            if (n <= 0) return;
+            for (ssize_t off = 0; off < n;) {
+                const auto* ev = reinterpret_cast<const inotify_event*>(events + off);
+                if (ev->mask & IN_OPEN) ++line.openers;
+                if (ev->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+                    if (line.openers > 0) --line.openers;
+#ifdef TIOCNXCL
+                    if (line.openers == 0) ::ioctl(line.slave, TIOCNXCL);
+#endif
+                }
+                off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+            }
+        }
+    }
     void endJob(Connection& c, JobEnd end, std::string reason = {}) {
-        if (c.intake.hasJob()) d.hand(EndJob(c, end, std::move(reason)));
+        if (c.intake.hasJob() && d.options.keepJobs) d.hand(EndJob(c, end, std::move(reason)));
     }
     void closeTcp(Connection& c, JobEnd end, std::string reason = {}) {
         endJob(c, end, std::move(reason));
@@ -138,7 +227,11 @@ struct Loop {
             c.started = std::chrono::system_clock::now();
         }
         ConnectionHost host(d, c);
-        if (c.intake.feed(buf.data(), n, s, host) == PrinterIntake::Fed::Ok) return;
+        const auto& hooks = d.options.hooks;
+        const uint64_t token = hooks ? hooks->arriving(buf.data(), n) : 0;
+        const PrinterIntake::Fed fed = c.intake.feed(buf.data(), n, s, host);
+        if (hooks) hooks->taken(n, token);
+        if (fed == PrinterIntake::Fed::Ok) return;
         const std::string reason = "more than " + std::to_string(d.options.maxJobBytes) + " bytes";
         if (c.kind == Connection::Kind::Tcp) {
             closeTcp(c, JobEnd::OverLimit, reason);
@@ -174,22 +267,24 @@ struct Loop {
             }
             const int on = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-            d.connections.emplace_back(d.options.model, PrinterIntake::Limits{d.options.maxJobBytes, d.options.holdBytes});
+            d.connections.emplace_back(d.model.load(), d.limits());
             Connection& c = d.connections.back();
             c.kind = Connection::Kind::Tcp;
             c.fd = fd;
             c.source = PeerText(fd);
             c.lastByte = SteadyClock::now();
             ++tcpCount;
+            // One at a time, it waits its turn until those before it are gone (run()).
+            if (!oneAtATime() || servedTcp() == &c) beginTurn(c, false);
         }
     }
     // Deadlines: idle TCP connections close, silent lines end their job.
     void expire(States s) {
         const auto now = SteadyClock::now();
         for (Connection& c : d.connections) {
-            if (c.fd < 0 || !timing(c, s)) continue;
+            if (c.fd < 0 || !c.turn || !timing(c, s)) continue;
             if (c.kind == Connection::Kind::Tcp) {
-                if (now - c.lastByte >= d.options.idleTimeout) closeTcp(c, JobEnd::Idle);
+                if (idleCloses() && now - c.lastByte >= d.options.idleTimeout) closeTcp(c, JobEnd::Idle);
             } else if ((c.intake.hasJob() || c.discarding) && now - c.lastByte >= d.options.idleEnd) {
                 endJob(c, JobEnd::Idle);
                 c.discarding = false;
@@ -200,9 +295,9 @@ struct Loop {
         const auto now = SteadyClock::now();
         auto next = now + std::chrono::milliseconds(kMaxPollMs);
         for (const Connection& c : d.connections) {
-            if (c.fd < 0 || !timing(c, s)) continue;
+            if (c.fd < 0 || !c.turn || !timing(c, s)) continue;
             if (c.kind == Connection::Kind::Tcp) {
-                next = std::min(next, c.lastByte + d.options.idleTimeout);
+                if (idleCloses()) next = std::min(next, c.lastByte + d.options.idleTimeout);
             } else if (c.intake.hasJob() || c.discarding) {
                 next = std::min(next, c.lastByte + d.options.idleEnd);
             }
@@ -234,14 +329,14 @@ struct Loop {
 void Loop::run() {
     for (size_t i = 0; i < d.lines.size(); ++i) {
         const Line& line = d.lines[i];
-        d.connections.emplace_back(d.options.model, PrinterIntake::Limits{d.options.maxJobBytes, d.options.holdBytes});
+        d.connections.emplace_back(d.model.load(), d.limits());
         Connection& c = d.connections.back();
         c.kind = Connection::Kind::Line;
         c.fd = line.fd;
         c.line = i;
         const bool pty = line.endpoint.kind == LineEndpoint::Kind::Pty;
         c.source = (pty ? "pty:" : "serial:") + (pty && line.endpoint.path.empty() ? line.slavePath : line.endpoint.path);
-        c.lastByte = SteadyClock::now();
+        beginTurn(c, false);
     }
     seen = snapshot(&seenVersion);
     while (!d.stopFlag.load()) {
@@ -252,9 +347,17 @@ void Loop::run() {
             broadcast(s);
         }
         sweep();
+        if (oneAtATime()) {
+            Connection* next = servedTcp();
+            if (next && !next->turn) beginTurn(*next, true);
+        }
         fds.clear();
         polled.clear();
         fds.push_back({d.wakeRead, POLLIN, 0});
+        const size_t firstWatch = fds.size();
+        for (const Line& line : d.lines) {
+            if (line.notify >= 0) fds.push_back({line.notify, POLLIN, 0});
+        }
         const size_t firstListener = fds.size();
         if (tcpCount < d.options.maxConnections) {
             for (const Listener& l : d.listeners) fds.push_back({l.fd, POLLIN, 0});
@@ -262,6 +365,14 @@ void Loop::run() {
         const size_t firstConnection = fds.size();
         for (Connection& c : d.connections) {
             if (c.fd < 0) continue;
+            if (!c.turn) {
+                // Waiting its turn: only a hang-up is watched, until it sent bytes and closed.
+                if (!c.ended) {
+                    fds.push_back({c.fd, POLLRDHUP, 0});
+                    polled.push_back(&c);
+                }
+                continue;
+            }
             short events = 0;
             if (canRead(c, s)) events |= POLLIN;
             if (!c.out.empty()) events |= POLLOUT;
@@ -285,12 +396,24 @@ void Loop::run() {
                 while (::read(d.wakeRead, drain, sizeof drain) > 0) {
                 }
             }
+            for (size_t i = firstWatch, l = 0; i < firstListener; ++l) {
+                if (d.lines[l].notify < 0) continue;
+                if (fds[i++].revents & POLLIN) watchOpens(d.lines[l]);
+            }
             for (size_t i = firstListener; i < firstConnection; ++i) {
                 if (fds[i].revents & POLLIN) accept(fds[i].fd);
             }
+        }
+        // Before what the hosts sent now: bytes asked for before they sent it go first.
+        sendAsked();
+        if (r > 0) {
             for (size_t i = firstConnection; i < fds.size(); ++i) {
                 Connection& c = *polled[i - firstConnection];
                 const short ev = fds[i].revents;
+                if (!c.turn) {
+                    if (ev & (POLLRDHUP | POLLHUP | POLLERR)) hungUpWhileWaiting(c, ev);
+                    continue;
+                }
                 if (ev & POLLOUT) Flush(c);
                 if (c.fd >= 0 && (ev & (POLLIN | POLLHUP | POLLERR))) readFrom(c, s);
             }

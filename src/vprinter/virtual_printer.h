@@ -1,10 +1,11 @@
 // A receipt printer emulator on a pseudo-terminal.
 //
-// The printer owns the master side of a pseudo-terminal pair and publishes the slave path, which
-// the program opens like any serial port (through the port map). A reader thread takes the bytes
-// the host sends, in order, and splits the stream into the printer's commands by their real
-// lengths, so that bytes inside image data or text are never taken for commands.
-// It answers as the printer server does (printer_server.h: the same intake and answers), at once:
+// The printer runs on the printer server (printer_server.h): a server with one pseudo-terminal
+// (no symbolic link, no job kept) whose slave path the program opens like any serial port (through
+// the port map). The server's thread takes the bytes the host sends, in order, and splits the
+// stream into the printer's commands by their real lengths, so that bytes inside image data or
+// text are never taken for commands.
+// It answers as the printer server does (the same loop, intake and answers), at once:
 // DLE EOT 1-4, GS r, GS I, GS a, GS ( H, DLE DC4 8 in the formats of the public command reference,
 // in the states its status byte stands for; and Pellory's own status request DLE EOT 5 with the
 // status byte itself. Unlike the server it never holds printing back whatever its status, keeps
@@ -54,7 +55,7 @@ public:
 
     enum class Transport { PseudoTerminal, Tcp };
 
-    // Opens the pseudo-terminal pair (or the listening socket) and starts the reader. False on
+    // Starts its printer server on the pseudo-terminal pair (or the listening socket). False on
     // failure (error set).
     bool start(std::string* error = nullptr);
     bool start(Transport transport, std::string* error = nullptr);
@@ -95,7 +96,10 @@ public:
     // layer stands in for it: the host's device at slavePath() then reads CTS off, DSR on.
     void setHoldCts(bool hold);
     bool holdCts() const;
-    // Sends bytes to the host unasked.
+    // Sends bytes to the host unasked: handed to the printer's thread, which writes them behind
+    // the answers already waiting (so not from the observer, which runs on that thread). False
+    // when no host is served (not running, on the network no connection), or the printer's thread
+    // did not take them within a second (an observer makes it wait).
     bool sendUnsolicited(const Bytes& bytes);
     // Closes the master side now, as an unplugged adapter would: the host's reads and writes on
     // the slave then fail (end of file, EIO or a hang-up). On the network it closes the host's
@@ -128,7 +132,7 @@ public:
     bool waitForQuiet(uint32_t quietMs, uint32_t timeoutMs) const;
     // Number of status requests answered so far.
     size_t answeredRequests() const;
-    // Called on the printer's reader thread with each piece of bytes as it arrives (after the
+    // Called on the printer's thread with each piece of bytes as it arrives (after the
     // printer answered what it holds, before it is counted). Setting another observer, or none,
     // waits for a call in progress. An observer may make the printer wait (it reads nothing
     // meanwhile, as a printer whose buffer is full), in bounded steps that watch stopping().
