@@ -66,7 +66,7 @@ enum class CommandId : uint8_t {
     PageModePrint, CharacterSpacing, PrintMode, AbsolutePosition, UserCharacterSet,
     DefineUserCharacters, EscFunction, BitImage, Underline, DefaultLineSpacing, LineSpacing,
     ReturnHome, SelectDevice, CancelUserCharacter, Initialise, TabPositions, Emphasized,
-    DoubleStrike, FeedDots, PageMode, Font, RightMargin, InternationalSet, StandardMode,
+    DoubleStrike, FeedDots, ReverseFeed, PageMode, Font, RightMargin, InternationalSet, StandardMode,
     PageDirection, Unidirectional, Rotation, PageArea, RelativePosition, Alignment, PaperSensors,
     FeedLines, ReverseFeedLines, PartialCut, ReverseFeedDots, LeftMargin, PrintDensity,
     DrawerPulse, PrintColour, CodeTable, PeripheralStatus, PaperStatus, UpsideDown,

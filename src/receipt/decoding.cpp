@@ -63,6 +63,12 @@ std::string PrintModeBits(uint8_t n) {
     return s;
 }
 
+// A character code as the decoding shows it: 'A' (41), or its number alone outside ASCII's visible characters.
+std::string Character(uint8_t c) {
+    if (c <= 0x20 || c >= 0x7F) return protocol::hex::Byte(c);
+    return std::string("'") + static_cast<char>(c) + "' (" + protocol::hex::Byte(c) + ")";
+}
+
 std::string OnOff(uint8_t n) { return (n & 1) ? " on" : " off"; }
 
 std::string FontName(uint8_t n) {
@@ -80,6 +86,12 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
         case Id::PrintMode: m += PrintModeBits(a); break;
         case Id::AbsolutePosition: m += ": " + Num(Word(p + 2)) + " dots"; break;
         case Id::UserCharacterSet: m += OnOff(a); break;
+        case Id::DefineUserCharacters:
+            c.mnemonic = Mnemonic(p, n, 3, false);
+            m += ": " + (p[3] <= p[4] ? Character(p[3]) + (p[4] > p[3] ? " to " + Character(p[4]) : "") : "none") + ", " +
+                 Num(a) + (a == 1 ? " byte" : " bytes") + " per column";
+            break;
+        case Id::CancelUserCharacter: m += " " + Character(a); break;
         case Id::BitImage: {
             c.mnemonic = Mnemonic(p, n, 3, false);
             const size_t cols = Word(p + 3);
@@ -97,13 +109,15 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
             break;
         case Id::Emphasized:
         case Id::DoubleStrike: m += OnOff(a); break;
-        case Id::FeedDots: m += " " + Num(a) + " dots"; break;
+        case Id::FeedDots:
+        case Id::ReverseFeed: m += " " + Num(a) + " dots"; break;
+        case Id::ReverseFeedLines: m += " " + Num(a) + " lines"; break;
         case Id::Font: m += ": " + FontName(a); break;
         case Id::RightMargin:
         case Id::LeftMargin: m += ": " + Num(a) + " (" + Num(a * 8u) + " dots)"; break;
         case Id::InternationalSet: m += " " + Num(a); break;
-        case Id::Rotation:
-        case Id::UpsideDown: m += OnOff(a) + " (not drawn)"; break;
+        case Id::Rotation: m += (a == 1 || a == 49) ? " on" : " off"; break;
+        case Id::UpsideDown: m += OnOff(a); break;
         case Id::RelativePosition: m += ": " + Num(Word(p + 2)) + " dots"; break;
         case Id::Alignment: m += std::string(": ") + ((a % 48) == 0 ? "left" : (a % 48) == 1 ? "center" : "right"); break;
         case Id::FeedLines: m += " " + Num(a) + " lines"; break;

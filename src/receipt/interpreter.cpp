@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "receipt/glyph_style.h"
+
 namespace pellory::receipt {
 
 namespace {
@@ -74,20 +76,6 @@ bool IsNationalPosition(uint8_t b) {
     }
 }
 
-Bitmap Scale(const Bitmap& b, int sx, int sy) {
-    if (sx == 1 && sy == 1) return b;
-    Bitmap out(b.width * sx, b.height * sy);
-    for (int y = 0; y < b.height; ++y) {
-        for (int x = 0; x < b.width; ++x) {
-            if (!b.get(x, y)) continue;
-            for (int dy = 0; dy < sy; ++dy) {
-                for (int dx = 0; dx < sx; ++dx) out.set(x * sx + dx, y * sy + dy);
-            }
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
 Interpreter::Interpreter(int widthDots, Drawing drawing, int64_t paperRows, Paper::AtBound atBound)
@@ -107,6 +95,10 @@ void Interpreter::resetModes() {
     leftMargin_ = rightMargin_ = leftMarginDots_ = 0;
     lineSpacing_ = kDefaultLineSpacing;
     charSpacing_ = 0;
+    turned_ = upsideDown_ = doubleStrike_ = userSet_ = false;
+    lineUpsideDown_ = false;
+    printWidth_ = 0;
+    userChars_.clear();
     tabs_.clear();
     for (int c = kDefaultTabColumns; c < 256; c += kDefaultTabColumns) tabs_.push_back(c);
     density_ = Paper::kDefaultDensity;
@@ -289,6 +281,12 @@ void Interpreter::text(const uint8_t* p, size_t n) {
     }
     size_t i = 0;
     while (i < count) {
+        if (userSet_ && src[i] >= UserCharacters::kFirst && src[i] <= UserCharacters::kLast && drawing_ == Drawing::On &&
+            !(chars_.kanji && chars_.kanjiSystem == charset::KanjiSystem::Jis) && putUserCharacter(src[i])) {
+            if (sink_) AppendUtf8(shown, decoder_->decode(chars_, src + i, 1).ch);
+            ++i;
+            continue;
+        }
         if (src[i] < 0x80 && !sink_ && drawing_ == Drawing::On &&
             !(chars_.kanji && chars_.kanjiSystem == charset::KanjiSystem::Jis)) {
             // ASCII reads the same in every code table but for the international set's characters.
@@ -385,9 +383,19 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
                 if (tabs_.empty() || p[i] > tabs_.back()) tabs_.push_back(p[i]);
             }
             break;
-        case Id::Emphasized:
-        case Id::DoubleStrike: emphasized_ = a & 1; break;
+        case Id::Emphasized: emphasized_ = a & 1; break;
+        case Id::DoubleStrike: doubleStrike_ = a & 1; break;
         case Id::FeedDots: printLine(a, false); break;
+        case Id::ReverseFeed: reverseFeed(a); break;
+        case Id::ReverseFeedLines: reverseFeed(lineSpacing_ * a); break;
+        case Id::UserCharacterSet: userSet_ = a & 1; break;
+        case Id::DefineUserCharacters: userChars_.define(font_, p, n); break;
+        case Id::CancelUserCharacter: userChars_.erase(font_, a); break;
+        case Id::Rotation: turned_ = (a == 1 || a == 49); break;
+        case Id::UpsideDown:
+            upsideDown_ = a & 1;
+            if (!lineStarted_) lineUpsideDown_ = upsideDown_;
+            break;
         case Id::Font: font_ = std::clamp(a >= 48 ? a - 48 : static_cast<int>(a), 0, kFontCount - 1); break;
         case Id::RightMargin: rightMargin_ = a; break;
         case Id::InternationalSet: chars_.international = a; break;
@@ -416,6 +424,7 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
         case Id::ReversePrinting: reverse_ = a & 1; break;
         case Id::BarcodeTextPosition: hri_ = a & 3; break;
         case Id::LeftMarginDots: leftMarginDots_ = static_cast<int>(Word(p + 2)); break;
+        case Id::PrintAreaWidth: printWidth_ = static_cast<int>(Word(p + 2)); break;
         case Id::Cut: {
             const bool withFeed = n > 3;
             cut(withFeed ? p[3] : 0);
@@ -439,7 +448,9 @@ int Interpreter::areaLeft() const {
 }
 
 int Interpreter::areaRight() const {
-    const int right = paper_.width() - rightMargin_ * 8;
+    int right = paper_.width() - rightMargin_ * 8;
+    // GS W: at least one cell of Font1 wide.
+    if (printWidth_ > 0) right = std::min(right, areaLeft() + std::max(printWidth_, kFontCells[0].width));
     return right <= areaLeft() + 8 ? paper_.width() : right;
 }
 
@@ -448,17 +459,19 @@ int Interpreter::scaleY() const { return std::max(sizeH_, (mode_ & protocol::kMo
 
 uint8_t Interpreter::glyphStyle() const {
     uint8_t s = mode_ & (protocol::kModeItalic | protocol::kModeBorder | protocol::kModeEmphasized | protocol::kModeHighlight | protocol::kModeUnderline);
-    if (emphasized_) s |= protocol::kModeEmphasized;
+    if (emphasized_ || doubleStrike_) s |= protocol::kModeEmphasized;
     if (reverse_) s |= protocol::kModeHighlight;
     return s;
 }
 
+uint64_t Interpreter::glyphLook() const {
+    return static_cast<uint64_t>(font_) << 22 | static_cast<uint64_t>(glyphStyle()) << 24 |
+           static_cast<uint64_t>(scaleX() - 1) << 32 | static_cast<uint64_t>(scaleY() - 1) << 36 |
+           static_cast<uint64_t>(underline_) << 40 | static_cast<uint64_t>(turned_) << 42;
+}
+
 const Bitmap& Interpreter::styledGlyph(char32_t ch, bool wide) {
-    const uint8_t style = glyphStyle();
-    const int sx = scaleX(), sy = scaleY();
-    const uint64_t look = static_cast<uint64_t>(font_) << 22 | static_cast<uint64_t>(style) << 24 |
-                          static_cast<uint64_t>(sx - 1) << 32 | static_cast<uint64_t>(sy - 1) << 36 |
-                          static_cast<uint64_t>(underline_) << 40;
+    const uint64_t look = glyphLook();
     const uint64_t key = static_cast<uint64_t>(ch & 0x1FFFFF) | static_cast<uint64_t>(wide) << 21 | look;
     const bool ascii = ch < 0x80 && !wide;
     if (ascii) {
@@ -475,59 +488,22 @@ const Bitmap& Interpreter::styledGlyph(char32_t ch, bool wide) {
     }
 
     const int font = wide ? 0 : font_;
-    Bitmap b = PlainGlyph(font, ch, wide ? 2 : 1);
-    const int w = b.width, h = b.height;
-    if (style & protocol::kModeEmphasized) {
-        Bitmap bold = b;
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x + 1 < w; ++x) {
-                if (b.get(x, y)) bold.set(x + 1, y);
-            }
-        }
-        b = std::move(bold);
-    }
-    if (style & protocol::kModeItalic) {
-        Bitmap slanted(w, h);
-        for (int y = 0; y < h; ++y) {
-            const int shift = (h - 1 - y) / 6;
-            for (int x = 0; x < w; ++x) {
-                if (b.get(x, y) && x + shift < w) slanted.set(x + shift, y);
-            }
-        }
-        b = std::move(slanted);
-    }
-    const int under = std::max((style & protocol::kModeUnderline) ? 1 : 0, underline_);
-    for (int y = h - under; y < h; ++y) {
-        for (int x = 0; x < w; ++x) b.set(x, y);
-    }
-    if (style & protocol::kModeBorder) {
-        for (int x = 0; x < w; ++x) {
-            b.set(x, 0);
-            b.set(x, h - 1);
-        }
-        for (int y = 0; y < h; ++y) {
-            b.set(0, y);
-            b.set(w - 1, y);
-        }
-    }
-    if (style & protocol::kModeHighlight) {
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) b.flip(x, y);
-        }
-    }
+    const GlyphLook styled{glyphStyle(), underline_, scaleX(), scaleY(), turned_};
     if (glyphs_.size() >= kGlyphCacheLimit && line_.empty()) {
         glyphs_.clear();
         asciiGlyphs_.fill(nullptr);
     }
-    Bitmap& made = glyphs_.emplace(key, Scale(b, sx, sy)).first->second;
-    made.prepareWords();
+    Bitmap& made = glyphs_.emplace(key, StyleGlyph(PlainGlyph(font, ch, wide ? 2 : 1), styled)).first->second;
     if (ascii) asciiGlyphs_[ch] = &made;
     return made;
 }
 
 void Interpreter::putCharacter(char32_t ch, bool wide) {
     if (!inTable_ && line_.size() >= kMaxLineElements) printLine(lineSpacing_, true);
-    const Bitmap& glyph = styledGlyph(ch, wide);
+    placeGlyph(styledGlyph(ch, wide));
+}
+
+void Interpreter::placeGlyph(const Bitmap& glyph) {
     if (!lineStarted_ && !xSet_) x_ = areaLeft();
     if (inTable_ && x_ + glyph.width > areaRight()) return;  // a table cell is cut at the edge
     if (x_ + glyph.width > areaRight() && x_ > areaLeft()) {
@@ -574,6 +550,8 @@ void Interpreter::printLine(int feed, bool atLeastHeight) {
             DrawInto(lineBuffer_.data() + static_cast<size_t>(top) * stride, stride, paper_.width(), *e.bitmap, e.x + shift);
             density = e.density;
         }
+        // ESC {: the line turned a half turn within the print area.
+        if (lineUpsideDown_) TurnHalf(lineBuffer_.data(), stride, height, areaLeft(), areaRight());
         paper_.extendTo(y_ + height);
         for (int r = 0; r < height; ++r) paper_.blit(y_ + r, 0, lineBuffer_.data() + static_cast<size_t>(r) * stride, paper_.width(), density);
     }
@@ -584,6 +562,7 @@ void Interpreter::printLine(int feed, bool atLeastHeight) {
     lineStarted_ = false;
     xSet_ = false;
     x_ = areaLeft();
+    lineUpsideDown_ = upsideDown_;
 }
 
 void Interpreter::printBlock(const Bitmap& block) {

@@ -28,6 +28,7 @@
 #include "receipt/long_command.h"
 #include "receipt/paper.h"
 #include "receipt/symbols.h"
+#include "receipt/user_characters.h"
 #include "protocol/command_splitter.h"
 #include "protocol/functions.h"
 #include "protocol/command_table.h"
@@ -112,8 +113,15 @@ private:
     int scaleX() const;
     int scaleY() const;
     uint8_t glyphStyle() const;
+    uint64_t glyphLook() const;  // the text modes a styled glyph depends on, as a key
     const Bitmap& styledGlyph(char32_t ch, bool wide);
     void putCharacter(char32_t ch, bool wide);
+    void placeGlyph(const Bitmap& glyph);
+    // Puts the user-defined character of `code` in the current font, if ESC % chose them and
+    // one is defined (interpreter_text_modes.cpp).
+    bool putUserCharacter(uint8_t code);
+    // ESC e, ESC K: prints the line, then feeds back (bounded, see kMaxReverseFeed).
+    void reverseFeed(int dots);
     void putInLine(const Bitmap* bitmap, int width);
     // Prints the gathered line and feeds `feed` dots from its top (at least its height when
     // atLeastHeight).
@@ -186,6 +194,19 @@ private:
     std::vector<Element> line_;
     std::vector<std::unique_ptr<Bitmap>> owned_;  // images of the line
     int64_t y_ = 0;
+
+    // Text modes of ESC V, ESC {, ESC G, GS W and the user-defined characters.
+    bool turned_ = false;          // ESC V: characters turned 90 degrees clockwise
+    bool upsideDown_ = false;      // ESC {
+    bool lineUpsideDown_ = false;  // ESC { as it was when the line being gathered began
+    bool doubleStrike_ = false;    // ESC G (drawn as emphasis)
+    int printWidth_ = 0;           // GS W, dots from the left margin; 0: to the right edge
+    bool userSet_ = false;         // ESC %: the user-defined characters print
+    UserCharacters userChars_;
+    // Styled user-defined characters, by font, code and look, made for the generation of the
+    // definitions in userGlyphsOf_ (older ones move to owned_ while the line still shows them).
+    std::unordered_map<uint64_t, std::unique_ptr<Bitmap>> userGlyphs_;
+    uint64_t userGlyphsOf_ = 0;
 
     std::unordered_map<uint64_t, Bitmap> glyphs_;  // styled glyphs
     std::vector<uint8_t> lineBuffer_;
