@@ -84,10 +84,15 @@ Frame RuleFrame(const CommandEntry& entry, const uint8_t* p, size_t n, size_t se
     }
     case Rule::UserCharacters: {  // ESC & y c1 c2, then for each character: x, then y*x bytes
         if (n < head) return kMore;
+        // The printer refuses a command out of its ranges and reads what follows as print data:
+        // y 1 to 3, codes 32 to 126, x at most 12 (the widest cell). It ends with the first value
+        // out of range.
+        if (p[2] < 1 || p[2] > 3 || p[3] < 32 || p[4] > 126) return EndAt(head);
         const size_t characters = p[4] >= p[3] ? size_t{p[4]} - p[3] + 1 : 0;
         const size_t at = head + segments;  // the x of the next character
         if (segments == characters) return EndAt(at);
         if (n < at + 1) return kMore;
+        if (p[at] > 12) return EndAt(at + 1);
         return DataAt(at + 1, size_t{p[2]} * p[at]);
     }
     case Rule::TableRow: {  // FS V: k positions, cell count c, c positions, per cell a byte and a text

@@ -40,7 +40,8 @@ enum class Rule : uint8_t {
     DownloadedImage,   // GS * x y: x * y * 8 bytes
     RasterImage,       // GS v 0 m xL xH yL yH: (xL + 256 xH) * (yL + 256 yH) bytes
     StoredImages,      // FS q n: n images, each xL xH yL yH and (xL + 256 xH) * (yL + 256 yH) * 8 bytes
-    UserCharacters,    // ESC & y c1 c2: for each character c1..c2, x and y * x bytes
+    UserCharacters,    // ESC & y c1 c2: for each character c1..c2, x and y * x bytes; ends with the first
+                       // y, code or x out of range (y 1-3, codes 32-126, x 0-12)
     TableRow,          // FS V k, k rules, c, c positions, then c cells: a style byte and a text up to
                        // a zero byte (at most `limit` bytes before it)
     Cut,               // GS V m: one byte n more with m 65, 66, 97, 98, 103 or 104

@@ -69,6 +69,19 @@ std::string Character(uint8_t c) {
     return std::string("'") + static_cast<char>(c) + "' (" + protocol::hex::Byte(c) + ")";
 }
 
+// Why ESC & defines nothing (the printer refuses it whole), or nothing when it is in range: the
+// command ends with a value out of range (see Rule::UserCharacters).
+std::string UserCharactersRefused(const uint8_t* p, size_t n) {
+    if (p[2] < 1 || p[2] > 3) return " (refused: y is 1 to 3)";
+    if (p[3] < 32 || p[4] > 126) return " (refused: codes are 32 to 126)";
+    size_t at = 5;
+    for (int c = p[3]; c <= p[4]; ++c) {
+        if (at >= n || p[at] > 12) return " (refused: x is at most 12)";
+        at += 1 + size_t{p[2]} * p[at];
+    }
+    return "";
+}
+
 std::string OnOff(uint8_t n) { return (n & 1) ? " on" : " off"; }
 
 std::string FontName(uint8_t n) {
@@ -89,7 +102,7 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
         case Id::DefineUserCharacters:
             c.mnemonic = Mnemonic(p, n, 3, false);
             m += ": " + (p[3] <= p[4] ? Character(p[3]) + (p[4] > p[3] ? " to " + Character(p[4]) : "") : "none") + ", " +
-                 Num(a) + (a == 1 ? " byte" : " bytes") + " per column";
+                 Num(a) + (a == 1 ? " byte" : " bytes") + " per column" + UserCharactersRefused(p, n);
             break;
         case Id::CancelUserCharacter: m += " " + Character(a); break;
         case Id::BitImage: {
@@ -116,7 +129,7 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
         case Id::RightMargin:
         case Id::LeftMargin: m += ": " + Num(a) + " (" + Num(a * 8u) + " dots)"; break;
         case Id::InternationalSet: m += " " + Num(a); break;
-        case Id::Rotation: m += (a == 1 || a == 49) ? " on" : " off"; break;
+        case Id::Rotation: m += (a % 48 == 1 || a % 48 == 2) && a < 51 ? " on" : " off"; break;
         case Id::UpsideDown: m += OnOff(a); break;
         case Id::RelativePosition: m += ": " + Num(Word(p + 2)) + " dots"; break;
         case Id::Alignment: m += std::string(": ") + ((a % 48) == 0 ? "left" : (a % 48) == 1 ? "center" : "right"); break;

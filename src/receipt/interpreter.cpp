@@ -391,7 +391,7 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
         case Id::UserCharacterSet: userSet_ = a & 1; break;
         case Id::DefineUserCharacters: userChars_.define(font_, p, n); break;
         case Id::CancelUserCharacter: userChars_.erase(font_, a); break;
-        case Id::Rotation: turned_ = (a == 1 || a == 49); break;
+        case Id::Rotation: turned_ = (a % 48 == 1 || a % 48 == 2) && a < 51; break;  // 2, 50: wider spacing elsewhere
         case Id::UpsideDown:
             upsideDown_ = a & 1;
             if (!lineStarted_) lineUpsideDown_ = upsideDown_;

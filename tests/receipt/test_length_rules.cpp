@@ -47,7 +47,7 @@ public:
             }
             case Rule::Prefix32: {
                 Fill(b, head - 4 - b.size());
-                const size_t n = Chance(10) ? 70000 + Upto(100000) : Upto(300);
+                const size_t n = BigOne(10) ? 70000 + Upto(100000) : Upto(300);
                 Word(b, n & 0xFFFF);
                 Word(b, n >> 16);
                 Fill(b, n);
@@ -69,7 +69,8 @@ public:
                 break;
             }
             case Rule::RasterImage: {
-                const size_t x = Upto(80), y = Chance(10) ? 1000 + Upto(1000) : Upto(100);
+                const bool big = BigOne(10);
+                const size_t x = big ? 40 + Upto(40) : Upto(80), y = big ? 1000 + Upto(1000) : Upto(100);
                 b.push_back(Pick({0, 1, 2, 3, 48, 51}));
                 Word(b, x);
                 Word(b, y);
@@ -77,10 +78,10 @@ public:
                 break;
             }
             case Rule::StoredImages: {
-                const size_t images = Upto(3);
+                const size_t images = first_ ? 1 + Upto(2) : Upto(3);
                 b.push_back(static_cast<uint8_t>(images));
                 for (size_t i = 0; i < images; ++i) {
-                    const bool big = Chance(10);  // past what the interpreter holds whole
+                    const bool big = BigOne(10);  // past what the interpreter holds whole
                     const size_t x = big ? 1000 + Upto(1000) : Upto(4), y = big ? 10 + Upto(10) : Upto(10);
                     Word(b, x);
                     Word(b, y);
@@ -89,11 +90,24 @@ public:
                 break;
             }
             case Rule::UserCharacters: {
+                // Out of range (y, or a code): the head alone, what follows is print data.
+                if (Chance(10)) {
+                    b.insert(b.end(), {Pick({0, 4, 200}), 65, 70});
+                    break;
+                }
+                if (Chance(10)) {
+                    b.insert(b.end(), {3, Pick({0, 31, 100}), Pick({127, 200})});
+                    break;
+                }
                 const uint8_t y = static_cast<uint8_t>(1 + Upto(2));
-                const uint8_t c1 = static_cast<uint8_t>(32 + Upto(90));
+                const uint8_t c1 = static_cast<uint8_t>(32 + Upto(89));
                 const uint8_t c2 = static_cast<uint8_t>(Chance(8) ? c1 - 1 : c1 + Upto(5));  // c2 < c1: none
                 b.insert(b.end(), {y, c1, c2});
                 for (int c = c1; c <= c2; ++c) {
+                    if (Chance(20)) {  // x out of range: the command ends with it
+                        b.push_back(Pick({13, 100, 255}));
+                        break;
+                    }
                     const uint8_t x = static_cast<uint8_t>(Upto(12));
                     b.push_back(x);
                     Fill(b, size_t{y} * x);
@@ -139,12 +153,16 @@ public:
             case Rule::Unsized:
                 break;  // the introducer alone
         }
+        first_ = false;
         return b;
     }
 
 private:
     size_t Upto(size_t n) { return std::uniform_int_distribution<size_t>(0, n)(rng_); }
     bool Chance(unsigned oneIn) { return Upto(oneIn - 1) == 0; }
+    // A long one, by chance, and always the first command of each entry (so every stream has one,
+    // whatever the seed).
+    bool BigOne(unsigned oneIn) { return first_ || Chance(oneIn); }
     uint8_t Byte() { return static_cast<uint8_t>(Upto(255)); }
     uint8_t NonZero() { return static_cast<uint8_t>(1 + Upto(254)); }
     uint8_t Pick(std::initializer_list<uint8_t> values) { return *(values.begin() + Upto(values.size() - 1)); }
@@ -157,6 +175,7 @@ private:
     }
 
     std::mt19937 rng_;
+    bool first_ = true;
 };
 
 // The commands, each followed by a line feed, as one stream; and where each begins.

@@ -89,33 +89,38 @@ TEST(UserCharacters, DotsAreWhereTheBitsSayInEveryFontAndTextMode) {
 }
 
 TEST(UserCharacters, TheBuiltInGlyphComesBackWhereNoneIsInForce) {
+    // Each case: definitions, ESC % 1, more commands, then the character; against the same stream
+    // without that ESC % 1 (the built-in glyph, whatever the definitions' bytes print).
     const Bytes black = Define('A', 3, 12, Bytes(36, 0xFF));  // Font1: the whole cell black
     struct Case {
         const char* name;
-        Bytes stream;
+        Bytes definitions, after;
+        const char* text;
         bool builtIn;
     };
     const Case cases[] = {
-        {"ESC % 1 prints the definition", Cat({black, kUserOn, T("A"), kLf}), false},
-        {"not chosen by ESC %", Cat({black, T("A"), kLf}), true},
-        {"ESC % 0 after ESC % 1", Cat({black, kUserOn, B({0x1B, 0x25, 0x00}), T("A"), kLf}), true},
-        {"ESC ? deletes it", Cat({black, kUserOn, B({0x1B, 0x3F, 'A'}), T("A"), kLf}), true},
-        {"ESC ? of another code keeps it", Cat({black, kUserOn, B({0x1B, 0x3F, 'B'}), T("A"), kLf}), false},
-        {"ESC @ clears it", Cat({black, B({0x1B, 0x40}), kUserOn, T("A"), kLf}), true},
-        {"defined for Font2, printed in Font1",
-         Cat({B({0x1B, 0x4D, 1}), Define('A', 3, 9, Bytes(27, 0xFF)), B({0x1B, 0x4D, 0}), kUserOn, T("A"), kLf}), true},
-        {"wider than the cell: refused", Cat({Define('A', 3, 13, Bytes(39, 0xFF)), kUserOn, T("A"), kLf}), true},
-        {"y of 4: refused", Cat({Define('A', 4, 12, Bytes(48, 0xFF)), kUserOn, T("A"), kLf}), true},
-        {"code 127: refused", Cat({Define(127, 3, 12, Bytes(36, 0xFF)), kUserOn, T("\x7F"), kLf}), true},
+        {"ESC % 1 prints the definition", black, {}, "A", false},
+        {"ESC % 0 after ESC % 1", black, B({0x1B, 0x25, 0x00}), "A", true},
+        {"ESC % 48 after ESC % 1", black, B({0x1B, 0x25, 0x30}), "A", true},
+        {"ESC ? deletes it", black, B({0x1B, 0x3F, 'A'}), "A", true},
+        {"ESC ? of another code keeps it", black, B({0x1B, 0x3F, 'B'}), "A", false},
+        {"ESC @ clears it", black, Cat({B({0x1B, 0x40}), kUserOn}), "A", true},
+        {"defined for Font2, printed in Font1", Cat({B({0x1B, 0x4D, 1}), Define('A', 3, 9, Bytes(27, 0xFF))}),
+         B({0x1B, 0x4D, 0}), "A", true},
+        {"wider than the cell of Font2: refused", Cat({B({0x1B, 0x4D, 1}), Define('A', 3, 10, Bytes(30, 0xFF))}), {}, "A", true},
+        {"wider than any cell: refused", Define('A', 3, 13, Bytes(39, 0xFF)), {}, "A", true},
+        {"y of 4: refused", Define('A', 4, 12, Bytes(48, 0xFF)), {}, "A", true},
+        {"code 127 in the range: refused", Cat({B({0x1B, 0x26, 3, 126, 127, 12}), Bytes(36, 0xFF), B({12}), Bytes(36, 0xFF)}),
+         {}, "~", true},
+        {"the last code, 126", Define('~', 3, 12, Bytes(36, 0xFF)), {}, "~", false},
     };
-    const Paper plainA = Render(Cat({T("A"), kLf}));
-    const Paper plainDel = Render(Cat({T("\x7F"), kLf}));
     for (const Case& c : cases) {
-        const Paper p = Render(c.stream);
-        const Paper& plain = c.stream[c.stream.size() - 2] == 0x7F ? plainDel : plainA;
-        EXPECT_EQ(SameDots(p, plain), c.builtIn) << c.name;
+        SCOPED_TRACE(c.name);
+        const Paper p = Render(Cat({c.definitions, kUserOn, c.after, T(c.text), kLf}));
+        const Paper builtIn = Render(Cat({c.definitions, c.after, T(c.text), kLf}));
+        EXPECT_EQ(SameDots(p, builtIn), c.builtIn);
         if (!c.builtIn) {
-            EXPECT_EQ(p.inkDots(), 12u * 24) << c.name;
+            EXPECT_EQ(p.inkDots(), 12u * 24);  // the black cell, and nothing else
         }
     }
 }
@@ -316,11 +321,14 @@ TEST(TextModes, TheDecodingNamesEachCommandAndStaysInStep) {
     const Case cases[] = {
         {Define('A', 3, 2, Bytes(6, 1)), "ESC & 03 41 41  define user-defined characters: 'A' (41), 3 bytes per column"},
         {B({0x1B, 0x26, 0x02, 0x41, 0x42, 1, 0, 0, 1, 0, 0}), "define user-defined characters: 'A' (41) to 'B' (42), 2 bytes per column"},
+        {B({0x1B, 0x26, 0x00, 0x41, 0x41}), "ESC & 00 41 41  define user-defined characters: 'A' (41), 0 bytes per column (refused: y is 1 to 3)"},
+        {B({0x1B, 0x26, 0x03, 0x20, 0x7F}), "(refused: codes are 32 to 126)"},
         {B({0x1B, 0x25, 0x01}), "user-defined characters on"},
         {B({0x1B, 0x3F, 0x41}), "cancel user-defined character 'A' (41)"},
         {B({0x1B, 0x7B, 0x01}), "upside-down on"},
         {B({0x1B, 0x56, 0x31}), "90-degree rotation on"},
         {B({0x1B, 0x56, 0x30}), "90-degree rotation off"},
+        {B({0x1B, 0x56, 0x02}), "90-degree rotation on"},
         {B({0x1B, 0x65, 0x02}), "print and feed back 2 lines"},
         {B({0x1B, 0x4B, 0x18}), "ESC K 18  print and feed back 24 dots"},
         {B({0x1B, 0x20, 0x03}), "character spacing: 3 dots"},
@@ -330,6 +338,7 @@ TEST(TextModes, TheDecodingNamesEachCommandAndStaysInStep) {
         {B({0x1D, 0x57, 0x64, 0x00}), "print area width: 100 dots"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.shown);
         const Bytes stream = Cat({c.bytes, T("Z")});
         const std::vector<DecodedCommand> d = DecodeCommands(stream.data(), stream.size());
         ASSERT_EQ(d.size(), 2u) << c.shown;
@@ -339,6 +348,20 @@ TEST(TextModes, TheDecodingNamesEachCommandAndStaysInStep) {
         EXPECT_EQ(d[1].offset, c.bytes.size()) << c.shown;
         EXPECT_TRUE(d[1].text) << c.shown;
     }
+}
+
+TEST(TextModes, AnEscAmpersandOutOfRangeEndsWithItAndTheRestIsPrintData) {
+    // x 13 for the second character: the command ends with it; "Z" and the byte after it (the
+    // second character's first column, were it in range) are text.
+    const Bytes stream = B({0x1B, 0x26, 0x03, 0x41, 0x42, 0x01, 0xFF, 0xFF, 0xFF, 0x0D, 'Z', 'Y'});
+    const std::vector<DecodedCommand> d = DecodeCommands(stream.data(), stream.size());
+    ASSERT_EQ(d.size(), 2u);
+    EXPECT_EQ(StreamLength(d[0]), 10u);
+    EXPECT_NE(FormatDecoded(d[0]).find("(refused: x is at most 12)"), std::string::npos) << FormatDecoded(d[0]);
+    EXPECT_TRUE(d[1].text);
+    EXPECT_EQ(d[1].bytes, T("ZY"));
+    // Nothing is defined: 'A' prints its built-in glyph.
+    EXPECT_TRUE(SameDots(Render(Cat({stream, kUserOn, T("A"), kLf})), Render(Cat({stream, T("A"), kLf}))));
 }
 
 }  // namespace
