@@ -101,8 +101,8 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
         case Id::UserCharacterSet: m += OnOff(a); break;
         case Id::DefineUserCharacters:
             c.mnemonic = Mnemonic(p, n, 3, false);
-            m += ": " + (p[3] <= p[4] ? Character(p[3]) + (p[4] > p[3] ? " to " + Character(p[4]) : "") : "none") + ", " +
-                 Num(a) + (a == 1 ? " byte" : " bytes") + " per column" + UserCharactersRefused(p, n);
+            m += ": " + (p[3] <= p[4] ? Character(p[3]) + (p[4] > p[3] ? " to " + Character(p[4]) : "") : "none") +
+                 ", " + Num(a) + (a == 1 ? " byte" : " bytes") + " per column" + UserCharactersRefused(p, n);
             break;
         case Id::CancelUserCharacter: m += " " + Character(a); break;
         case Id::BitImage: {

@@ -10,11 +10,11 @@
 namespace pellory::receipt {
 
 struct GlyphLook {
-    uint8_t style = 0;     // ESC ! bits: italic, border, emphasized, highlight (reverse), underline
-    int underline = 0;     // ESC -: 0, 1 or 2 rows at the cell's foot
-    int scaleX = 1;        // 1 to 8
-    int scaleY = 1;        // 1 to 8
-    bool turned = false;   // ESC V: turned 90 degrees clockwise after scaling, never underlined
+    uint8_t style = 0;    // ESC ! bits: italic, border, emphasized, highlight (reverse), underline
+    int underline = 0;    // ESC -: 0, 1 or 2 rows at the cell's foot
+    int scaleX = 1;       // 1 to 8
+    int scaleY = 1;       // 1 to 8
+    bool turned = false;  // ESC V: turned 90 degrees clockwise after scaling, never underlined
 };
 
 // The styled cell of `plain` (its words prepared for drawing).

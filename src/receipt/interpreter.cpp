@@ -281,8 +281,9 @@ void Interpreter::text(const uint8_t* p, size_t n) {
     }
     size_t i = 0;
     while (i < count) {
-        if (userSet_ && src[i] >= UserCharacters::kFirst && src[i] <= UserCharacters::kLast && drawing_ == Drawing::On &&
-            !(chars_.kanji && chars_.kanjiSystem == charset::KanjiSystem::Jis) && putUserCharacter(src[i])) {
+        if (userSet_ && src[i] >= UserCharacters::kFirst && src[i] <= UserCharacters::kLast &&
+            drawing_ == Drawing::On && !(chars_.kanji && chars_.kanjiSystem == charset::KanjiSystem::Jis) &&
+            putUserCharacter(src[i])) {
             if (sink_) AppendUtf8(shown, decoder_->decode(chars_, src + i, 1).ch);
             ++i;
             continue;
@@ -391,7 +392,7 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
         case Id::UserCharacterSet: userSet_ = a & 1; break;
         case Id::DefineUserCharacters: userChars_.define(font_, p, n); break;
         case Id::CancelUserCharacter: userChars_.erase(font_, a); break;
-        case Id::Rotation: turned_ = (a % 48 == 1 || a % 48 == 2) && a < 51; break;  // 2, 50: wider spacing elsewhere
+        case Id::Rotation: turned_ = (a % 48 == 1 || a % 48 == 2) && a < 51; break;  // 1, 2, 49, 50
         case Id::UpsideDown:
             upsideDown_ = a & 1;
             if (!lineStarted_) lineUpsideDown_ = upsideDown_;

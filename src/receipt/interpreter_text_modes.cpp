@@ -32,7 +32,8 @@ bool Interpreter::putUserCharacter(uint8_t code) {
     }
     const uint64_t key = glyphLook() | code;
     std::unique_ptr<Bitmap>& glyph = userGlyphs_[key];
-    if (!glyph) glyph = std::make_unique<Bitmap>(StyleGlyph(*plain, {glyphStyle(), underline_, scaleX(), scaleY(), turned_}));
+    if (!glyph)
+        glyph = std::make_unique<Bitmap>(StyleGlyph(*plain, {glyphStyle(), underline_, scaleX(), scaleY(), turned_}));
     placeGlyph(*glyph);
     return true;
 }
