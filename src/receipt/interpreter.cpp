@@ -188,6 +188,10 @@ size_t Interpreter::feedLong(const uint8_t* data, size_t n, bool draw) {
     LongCommand::RowSink row;
     if (drawing_ == Drawing::On && draw) {
         row = [this](size_t index, const uint8_t* bytes) {
+            if (long_->isGraphicsRaster()) {
+                graphicsRow(index, bytes);
+                return;
+            }
             if (!longRaster_) longRaster_ = rasterStart(long_->rasterMode(), long_->rowBytes());
             rasterRow(*longRaster_, index, bytes);
         };
@@ -223,6 +227,7 @@ void Interpreter::endLong(bool complete) {
     offset_ += static_cast<size_t>(c.taken());
     long_.reset();
     longRaster_.reset();
+    longGraphics_ = -1;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -378,6 +383,7 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
             lineStarted_ = false;
             xSet_ = false;
             resetModes();
+            pictures_.downloaded.reset();
             break;
         case Id::TabPositions:
             tabs_.clear();
@@ -405,6 +411,8 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
             lead_.clear();
             break;
         case Id::TableRow: tableRow(p, n); break;
+        case Id::StoreImages: storeImages(p, n); break;
+        case Id::PrintStoredImage: printStoredImage(a, p[3]); break;
         case Id::KanjiCodeSystem: chars_.kanjiSystem = SystemOfFsC(kanjiModel_, chars_.kanjiSystem, a); break;
 
         // GS
@@ -413,6 +421,12 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
             sizeH_ = (a & 7) + 1;
             break;
         case Id::Symbol2D: symbol2D(p, n); break;
+        case Id::Graphics: graphics(p + 5, n - 5); break;
+        case Id::LargeGraphics:
+            if (a == 'L') graphics(p + 7, n - 7);
+            break;
+        case Id::DefineDownloadedImage: defineDownloadedImage(p, n); break;
+        case Id::PrintDownloadedImage: printDownloadedImage(a); break;
         case Id::ReversePrinting: reverse_ = a & 1; break;
         case Id::BarcodeTextPosition: hri_ = a & 3; break;
         case Id::LeftMarginDots: leftMarginDots_ = static_cast<int>(Word(p + 2)); break;
