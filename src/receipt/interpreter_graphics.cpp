@@ -88,11 +88,16 @@ void Interpreter::defineGraphics(KeyedPictures& store, bool raster, const uint8_
     if (colours < 1 || colours > 4 || x == 0 || y == 0) return;
     const size_t k = GraphicsBytes(raster, x, y);
     if (n < 10 + colours * (1 + k)) return;  // cut short: nothing is defined
-    Bitmap picture(static_cast<int>(x), static_cast<int>(y));
+    Bitmap picture;
     for (size_t i = 0; i < colours; ++i) {
         const uint8_t* at = d + 10 + i * (1 + k);
         if (at[0] < 49 || at[0] > 52) return;
-        Overlay(picture, GraphicsPicture(raster, at + 1, static_cast<int>(x), static_cast<int>(y)));
+        Bitmap colour = GraphicsPicture(raster, at + 1, static_cast<int>(x), static_cast<int>(y));
+        if (i == 0) {
+            picture = std::move(colour);
+        } else {
+            Overlay(picture, colour);
+        }
     }
     store.define(static_cast<uint16_t>(d[3] << 8 | d[4]), std::move(picture));
 }
