@@ -47,7 +47,7 @@ Bitmap RasterPicture(const uint8_t* data, int widthDots, int heightDots);
 Bitmap ScaledPicture(const Bitmap& b, int sx, int sy);
 
 struct PictureMemory {
-    // Capacities (bytes of picture), as the common 58/80 mm printers' references give them.
+    // Capacities (bytes of picture): a choice, of the size the common 58/80 mm printers have.
     static constexpr size_t kNvGraphicsCapacity = 256 * 1024;
     static constexpr size_t kDownloadGraphicsCapacity = 256 * 1024;
     static constexpr size_t kNvImagesCapacity = 256 * 1024;
