@@ -10,6 +10,10 @@ namespace {
 
 size_t Word(const uint8_t* p) { return static_cast<size_t>(p[0]) | static_cast<size_t>(p[1]) << 8; }
 
+// Definitions longer than this are not kept, however the stream's pieces cut them: a longer command
+// is taken over as it comes (see LongCommand), without its data.
+constexpr size_t kKeptWhole = 64 * 1024;
+
 // A scale factor of the graphics functions: 1 or 2, else 0 (the command is ignored).
 int Factor(uint8_t v) { return v == 1 || v == 2 ? v : 0; }
 
@@ -25,8 +29,9 @@ bool ImageMode(uint8_t m, int& sx, int& sy) {
 // The data bytes of a picture of x by y dots in raster (rows) or column format.
 size_t GraphicsBytes(bool raster, size_t x, size_t y) { return raster ? (x + 7) / 8 * y : x * ((y + 7) / 8); }
 
-Bitmap GraphicsPicture(bool raster, const uint8_t* data, int x, int y) {
-    return raster ? RasterPicture(data, x, y) : ColumnPicture(data, x, (y + 7) / 8, y);
+// A picture of x by y dots, of which the first `kept` rows are kept.
+Bitmap GraphicsPicture(bool raster, const uint8_t* data, int x, int y, int kept) {
+    return raster ? RasterPicture(data, x, kept) : ColumnPicture(data, x, (y + 7) / 8, kept);
 }
 
 // Every colour's dots on one picture (the paper has one ink: see README).
@@ -82,7 +87,7 @@ void Interpreter::graphics(const uint8_t* d, size_t n) {
 
 void Interpreter::defineGraphics(KeyedPictures& store, bool raster, const uint8_t* d, size_t n) {
     // m fn a kc1 kc2 b xL xH yL yH, then for each of the b colours: c and its data.
-    if (n < 10 || d[2] != 48) return;
+    if (n < 10 || n > kKeptWhole || d[2] != 48) return;
     const unsigned colours = d[5];
     const size_t x = Word(d + 6), y = Word(d + 8);
     if (colours < 1 || colours > 4 || x == 0 || y == 0) return;
@@ -92,7 +97,7 @@ void Interpreter::defineGraphics(KeyedPictures& store, bool raster, const uint8_
     for (size_t i = 0; i < colours; ++i) {
         const uint8_t* at = d + 10 + i * (1 + k);
         if (at[0] < 49 || at[0] > 52) return;
-        Bitmap colour = GraphicsPicture(raster, at + 1, static_cast<int>(x), static_cast<int>(y));
+        Bitmap colour = GraphicsPicture(raster, at + 1, static_cast<int>(x), static_cast<int>(y), static_cast<int>(y));
         if (i == 0) {
             picture = std::move(colour);
         } else {
@@ -112,7 +117,9 @@ void Interpreter::storeGraphics(bool raster, const uint8_t* d, size_t n) {
     if (n < 10 + GraphicsBytes(raster, x, y)) return;
     BufferedGraphics& slot = graphicsBuffer_[c - 49];
     if (slot.sx) return;  // each colour once before the print (a second is ignored)
-    slot.picture = GraphicsPicture(raster, d + 10, static_cast<int>(x), static_cast<int>(y));
+    // At most the rows a long GS 8 L keeps (see graphicsRow), however the stream's pieces came.
+    const size_t rows = std::min<size_t>(y, static_cast<size_t>(kMaxGraphicsRows / sy));
+    slot.picture = GraphicsPicture(raster, d + 10, static_cast<int>(x), static_cast<int>(y), static_cast<int>(rows));
     slot.sx = sx;
     slot.sy = sy;
 }
@@ -158,7 +165,7 @@ void Interpreter::graphicsRow(size_t index, const uint8_t* row) {
 void Interpreter::storeImages(const uint8_t* p, size_t n) {
     // FS q n [xL xH yL yH d1...dk]...: each image (xL + 256 xH) * 8 dots wide and (yL + 256 yH) * 8
     // tall, in column format. The new images replace all the stored ones.
-    if (n < 3 || p[2] == 0) return;
+    if (n < 3 || n > kKeptWhole || p[2] == 0) return;
     std::vector<Bitmap> images;
     size_t off = 3, bytes = 0;
     for (unsigned i = 0; i < p[2]; ++i) {

@@ -276,6 +276,14 @@ TEST(ReceiptGraphics, CapacitiesBoundTheStoredPictures) {
     i.feed(PrintKey(69, "K5"));
     EXPECT_TRUE(HoldsPicture(i.paper(), small, 1, 1));
 
+    // A definition longer than 64 KiB (GS 8 L) is not kept, whether it comes whole or in pieces.
+    const Bytes longer = Cat({Gs8L(DefineBody(67, "L1", RandomPicture(4000, 140, 9))), PrintKey(69, "L1")});
+    for (const size_t piece : {longer.size(), size_t{1000}, size_t{40000}}) {
+        Interpreter fresh;
+        for (size_t at = 0; at < longer.size(); at += piece) fresh.feed(longer.data() + at, std::min(piece, longer.size() - at));
+        EXPECT_EQ(fresh.paper().inkDots(), 0u) << "pieces of " << piece;
+    }
+
     // However many pictures a stream defines, the memory stays within the capacities.
     Interpreter printer;
     const long long before = pellory::test::LiveHeapBytes();
