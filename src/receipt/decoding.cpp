@@ -117,7 +117,7 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
         case Id::TableRow: m += ": " + Num(n > 3u + a ? p[3u + a] : 0u) + " cells"; break;
         case Id::PrintStoredImage: m += " " + Num(a) + ", " + ImageModeMeaning(n > 3 ? p[3] : 0); break;
         case Id::StoreImages: m += ": " + Num(a); break;
-        case Id::Graphics: m += GraphicsMeaning(p + 5, n - 5); break;
+        case Id::Graphics: m += GraphicsMeaning(p + 5, n > 5 ? n - 5 : 0); break;
         case Id::LargeGraphics: m += GraphicsMeaning(p + 7, n > 7 ? n - 7 : 0); break;
         case Id::DefineDownloadedImage: m += ": " + Num(a * 8u) + " x " + Num((n > 3 ? p[3] : 0) * 8u) + " dots"; break;
         case Id::PrintDownloadedImage: m += ", " + ImageModeMeaning(a); break;

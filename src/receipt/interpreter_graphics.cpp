@@ -132,7 +132,8 @@ void Interpreter::printGraphicsBuffer() {
         height = std::max(height, g.picture.height * g.sy);
     }
     if (width == 0) return;
-    Bitmap block(width, height);
+    // Dots past the paper's right edge are dropped (the picture is at most as wide as the paper).
+    Bitmap block(std::min(width, paper_.width()), height);
     for (BufferedGraphics& g : graphicsBuffer_) {
         if (!g.sx) continue;
         Overlay(block, g.picture, g.sx, g.sy);

@@ -294,6 +294,16 @@ TEST(ReceiptGraphics, CapacitiesBoundTheStoredPictures) {
         peak = std::max(peak, pellory::test::LiveHeapBytes() - before);
     }
     EXPECT_LT(peak, 2 * 256 * 1024 + 512 * 1024) << "bytes held after 18 MB of definitions";
+
+    // A print buffer of a very wide and a very tall picture prints no more than the paper's width.
+    const Picture wide = RandomPicture(60000, 1, 10), tall = RandomPicture(8, 800, 11);
+    Interpreter buffer;
+    const Bytes stream = Cat({GsL(BufferBody(true, wide, 2, 2)), GsL(BufferBody(true, tall, 2, 2, 50)), kPrintBuffer});
+    pellory::test::ResetPeakHeap();
+    const long long start = pellory::test::LiveHeapBytes();
+    buffer.feed(stream);
+    EXPECT_LT(pellory::test::PeakHeapBytes() - start, 4 << 20) << "bytes held to print 9 KB of graphics";
+    EXPECT_GT(buffer.paper().inkDots(), 0u);
 }
 
 TEST(ReceiptGraphics, DecodingNamesEachCommandAndKeepsTheStreamInStep) {
