@@ -181,6 +181,7 @@ void Interpreter::takeOverLong(bool draw) {
     const protocol::Bytes start = splitter_.pending();  // the start of the command: its header and more
     splitter_.reset();
     long_ = std::make_unique<LongCommand>();
+    gatherLong_ = draw && drawing_ == Drawing::On && IsLongDefinition(start.data(), start.size());
     feedLong(start.data(), start.size(), draw);
 }
 
@@ -197,6 +198,7 @@ size_t Interpreter::feedLong(const uint8_t* data, size_t n, bool draw) {
         };
     }
     const size_t used = long_->take(data, n, row);
+    if (gatherLong_) gatherDefinition(data, used);
     if (long_->complete()) endLong(true);
     return used;
 }
@@ -224,6 +226,9 @@ void Interpreter::endLong(bool complete) {
         if (!longRaster_) longRaster_ = rasterStart(c.rasterMode(), c.rowBytes());
         rasterEnd(*longRaster_, complete ? c.rows() : c.rowsDone());
     }
+    if (gatherLong_ && complete) defineGathered();
+    gatherLong_ = false;
+    longDefinition_ = std::vector<uint8_t>();
     offset_ += static_cast<size_t>(c.taken());
     long_.reset();
     longRaster_.reset();

@@ -150,6 +150,11 @@ private:
     void storeGraphics(bool raster, const uint8_t* d, size_t n);
     void printGraphicsBuffer();
     void graphicsRow(size_t index, const uint8_t* row);  // a row of a long GS 8 L function 112
+    // A long definition (GS 8 L 67/68/83/84, FS q) is gathered as it comes, up to what the
+    // capacities could take, and defined at its end.
+    static bool IsLongDefinition(const uint8_t* p, size_t n);
+    void gatherDefinition(const uint8_t* p, size_t n);
+    void defineGathered();
     void storeImages(const uint8_t* p, size_t n);
     void printStoredImage(uint8_t number, uint8_t mode);
     void defineDownloadedImage(const uint8_t* p, size_t n);
@@ -197,6 +202,8 @@ private:
     // Rows of a long GS 8 L function 112 beyond this many (the reference's most) are not kept.
     static constexpr int kMaxGraphicsRows = 1662;
     int longGraphics_ = -1;  // the buffer's colour its rows go to; -2: none (ignored)
+    bool gatherLong_ = false;
+    std::vector<uint8_t> longDefinition_;  // the long definition's bytes so far
     charset::KanjiSystem kanjiModel_ = charset::KanjiSystem::Gb18030;
     std::vector<uint8_t> lead_;  // lead byte of a Kanji pair cut by the end of a piece
 

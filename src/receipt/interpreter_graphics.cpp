@@ -10,9 +10,10 @@ namespace {
 
 size_t Word(const uint8_t* p) { return static_cast<size_t>(p[0]) | static_cast<size_t>(p[1]) << 8; }
 
-// Definitions longer than this are not kept, however the stream's pieces cut them: a longer command
-// is taken over as it comes (see LongCommand), without its data.
-constexpr size_t kKeptWhole = 64 * 1024;
+// A definition longer than this cannot fit the capacities (its headers aside): it is not kept,
+// whether it comes whole or is gathered as a long command.
+constexpr size_t kLongestDefinition =
+    std::max(PictureMemory::kNvGraphicsCapacity, PictureMemory::kNvImagesCapacity) + 1024;
 
 // A scale factor of the graphics functions: 1 or 2, else 0 (the command is ignored).
 int Factor(uint8_t v) { return v == 1 || v == 2 ? v : 0; }
@@ -87,7 +88,7 @@ void Interpreter::graphics(const uint8_t* d, size_t n) {
 
 void Interpreter::defineGraphics(KeyedPictures& store, bool raster, const uint8_t* d, size_t n) {
     // m fn a kc1 kc2 b xL xH yL yH, then for each of the b colours: c and its data.
-    if (n < 10 || n > kKeptWhole || d[2] != 48) return;
+    if (n < 10 || n > kLongestDefinition || d[2] != 48) return;
     const unsigned colours = d[5];
     const size_t x = Word(d + 6), y = Word(d + 8);
     if (colours < 1 || colours > 4 || x == 0 || y == 0) return;
@@ -163,10 +164,37 @@ void Interpreter::graphicsRow(size_t index, const uint8_t* row) {
     if (b.width % 8) out[b.stride - 1] &= static_cast<uint8_t>(0xFF00u >> (b.width % 8));
 }
 
+bool Interpreter::IsLongDefinition(const uint8_t* p, size_t n) {
+    const protocol::CommandEntry* e = protocol::FindCommand(p, n);
+    if (e && e->id == protocol::CommandId::StoreImages) return true;
+    // GS 8 L p1 p2 p3 p4 m fn
+    return e && e->id == protocol::CommandId::LargeGraphics && n > 8 && p[2] == 'L' && p[7] == 48 &&
+           (p[8] == 67 || p[8] == 68 || p[8] == 83 || p[8] == 84);
+}
+
+void Interpreter::gatherDefinition(const uint8_t* p, size_t n) {
+    if (longDefinition_.size() + n > kLongestDefinition) {  // past what could be stored: let go
+        gatherLong_ = false;
+        longDefinition_ = std::vector<uint8_t>();
+        return;
+    }
+    longDefinition_.insert(longDefinition_.end(), p, p + n);
+}
+
+void Interpreter::defineGathered() {
+    const uint8_t* p = longDefinition_.data();
+    const size_t n = longDefinition_.size();
+    if (p[0] == protocol::kFs) {
+        storeImages(p, n);
+    } else {
+        graphics(p + 7, n - 7);
+    }
+}
+
 void Interpreter::storeImages(const uint8_t* p, size_t n) {
     // FS q n [xL xH yL yH d1...dk]...: each image (xL + 256 xH) * 8 dots wide and (yL + 256 yH) * 8
     // tall, in column format. The new images replace all the stored ones.
-    if (n < 3 || n > kKeptWhole || p[2] == 0) return;
+    if (n < 3 || n > kLongestDefinition || p[2] == 0) return;
     std::vector<Bitmap> images;
     size_t off = 3, bytes = 0;
     for (unsigned i = 0; i < p[2]; ++i) {

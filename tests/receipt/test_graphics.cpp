@@ -276,12 +276,32 @@ TEST(ReceiptGraphics, CapacitiesBoundTheStoredPictures) {
     i.feed(PrintKey(69, "K5"));
     EXPECT_TRUE(HoldsPicture(i.paper(), small, 1, 1));
 
-    // A definition longer than 64 KiB (GS 8 L) is not kept, whether it comes whole or in pieces.
-    const Bytes longer = Cat({Gs8L(DefineBody(67, "L1", RandomPicture(4000, 140, 9))), PrintKey(69, "L1")});
-    for (const size_t piece : {longer.size(), size_t{1000}, size_t{40000}}) {
-        Interpreter fresh;
-        for (size_t at = 0; at < longer.size(); at += piece) fresh.feed(longer.data() + at, std::min(piece, longer.size() - at));
-        EXPECT_EQ(fresh.paper().inkDots(), 0u) << "pieces of " << piece;
+    // Definitions longer than 64 KiB (GS 8 L, FS q) are kept when they fit, and not past the
+    // capacity, whether they come whole or in pieces.
+    const Picture longer = RandomPicture(4000, 140, 9), longest = RandomPicture(4000, 540, 10);
+    const Picture image = RandomPicture(384, 1400, 11);
+    struct Long {
+        const char* name;
+        Bytes stream;
+        const Picture* printed;
+    };
+    const std::vector<Long> longs = {
+        {"NV graphics of 70,000 bytes", Cat({Gs8L(DefineBody(67, "L1", longer)), PrintKey(69, "L1")}), &longer},
+        {"downloaded graphics of 70,000 bytes", Cat({Gs8L(DefineBody(83, "L1", longer)), PrintKey(85, "L1")}), &longer},
+        {"NV graphics past the capacity", Cat({Gs8L(DefineBody(67, "L1", longest)), PrintKey(69, "L1")}), nullptr},
+        {"an NV bit image of 67,200 bytes",
+         Cat({B({0x1C, 0x71, 1, 48, 0, 175, 0}), ColumnData(image), B({0x1C, 0x70, 1, 0})}), &image},
+    };
+    for (const Long& c : longs) {
+        for (const size_t piece : {c.stream.size(), size_t{1000}, size_t{40000}}) {
+            Interpreter fresh;
+            for (size_t at = 0; at < c.stream.size(); at += piece) fresh.feed(c.stream.data() + at, std::min(piece, c.stream.size() - at));
+            if (c.printed) {
+                EXPECT_TRUE(HoldsPicture(fresh.paper(), *c.printed, 1, 1)) << c.name << ", pieces of " << piece;
+            } else {
+                EXPECT_EQ(fresh.paper().inkDots(), 0u) << c.name << ", pieces of " << piece;
+            }
+        }
     }
 
     // However many pictures a stream defines, the memory stays within the capacities.
