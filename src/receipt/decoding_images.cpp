@@ -31,21 +31,28 @@ std::string GraphicsMeaning(const uint8_t* d, size_t n) {
     const std::string store = download ? "downloaded graphics" : "NV graphics";
     switch (fn) {
         case 0:
-        case 48: return ": send the NV graphics capacity (no answer here)";
+        case 48:
+            return ": send the NV graphics capacity (no answer here)";
         case 1:
         case 49:
             if (n < 4) break;
-            return ": reference dot density " + std::string(d[2] == 51 ? "360" : "180") + " x " + (d[3] == 51 ? "360" : "180") + " dpi";
+            return ": reference dot density " + std::string(d[2] == 51 ? "360" : "180") + " x " +
+                   (d[3] == 51 ? "360" : "180") + " dpi";
         case 2:
-        case 50: return ": print the print buffer's graphics";
+        case 50:
+            return ": print the print buffer's graphics";
         case 3:
-        case 51: return ": send the free NV graphics capacity (no answer here)";
+        case 51:
+            return ": send the free NV graphics capacity (no answer here)";
         case 4:
-        case 52: return ": send the free downloaded graphics capacity (no answer here)";
+        case 52:
+            return ": send the free downloaded graphics capacity (no answer here)";
         case 64:
-        case 80: return ": send the " + store + " keys (no answer here)";
+        case 80:
+            return ": send the " + store + " keys (no answer here)";
         case 65:
-        case 81: return ": delete all " + store;
+        case 81:
+            return ": delete all " + store;
         case 66:
         case 82:
             if (n < 4) break;
@@ -55,8 +62,9 @@ std::string GraphicsMeaning(const uint8_t* d, size_t n) {
         case 83:
         case 84:
             if (n < 10) break;
-            return ": define " + store + " " + Key(d[3], d[4]) + ", " + (fn == 67 || fn == 83 ? "raster" : "column") + ", " +
-                   Num(Word(d + 6)) + " x " + Num(Word(d + 8)) + " dots, " + Num(d[5]) + (d[5] == 1 ? " colour" : " colours");
+            return ": define " + store + " " + Key(d[3], d[4]) + ", " + (fn == 67 || fn == 83 ? "raster" : "column") +
+                   ", " + Num(Word(d + 6)) + " x " + Num(Word(d + 8)) + " dots, " + Num(d[5]) +
+                   (d[5] == 1 ? " colour" : " colours");
         case 69:
         case 85:
             if (n < 6) break;
@@ -64,9 +72,10 @@ std::string GraphicsMeaning(const uint8_t* d, size_t n) {
         case 112:
         case 113:
             if (n < 10) break;
-            return std::string(": store in the print buffer, ") + (fn == 112 ? "raster" : "column") + ", " + Num(Word(d + 6)) + " x " +
-                   Num(Word(d + 8)) + " dots, " + Scale(d[3], d[4]) + ", " + Colour(d[5]);
-        default: return ": function " + Num(fn) + " (not drawn)";
+            return std::string(": store in the print buffer, ") + (fn == 112 ? "raster" : "column") + ", " +
+                   Num(Word(d + 6)) + " x " + Num(Word(d + 8)) + " dots, " + Scale(d[3], d[4]) + ", " + Colour(d[5]);
+        default:
+            return ": function " + Num(fn) + " (not drawn)";
     }
     return ": function " + Num(fn) + ", too short";
 }

@@ -12,8 +12,8 @@ size_t Word(const uint8_t* p) { return static_cast<size_t>(p[0]) | static_cast<s
 
 // A definition longer than this cannot fit the capacities (its headers aside): it is not kept,
 // whether it comes whole or is gathered as a long command.
-constexpr size_t kLongestDefinition =
-    std::max(PictureMemory::kNvGraphicsCapacity, PictureMemory::kNvImagesCapacity) + 1024;
+constexpr size_t kLongestDefinition = std::max(PictureMemory::kNvGraphicsCapacity, PictureMemory::kNvImagesCapacity) +
+                                      1024;
 
 // A scale factor of the graphics functions: 1 or 2, else 0 (the command is ignored).
 int Factor(uint8_t v) { return v == 1 || v == 2 ? v : 0; }
@@ -59,7 +59,9 @@ void Interpreter::graphics(const uint8_t* d, size_t n) {
     KeyedPictures& store = download ? pictures_.downloadGraphics : pictures_.nvGraphics;
     switch (fn) {
         case 2:
-        case 50: printGraphicsBuffer(); break;
+        case 50:
+            printGraphicsBuffer();
+            break;
         case 65:
         case 81:  // delete all: d1 d2 d3 "CLR"
             if (n >= 5 && d[2] == 'C' && d[3] == 'L' && d[4] == 'R') store.clear();
@@ -71,7 +73,9 @@ void Interpreter::graphics(const uint8_t* d, size_t n) {
         case 67:
         case 68:
         case 83:
-        case 84: defineGraphics(store, fn == 67 || fn == 83, d, n); break;
+        case 84:
+            defineGraphics(store, fn == 67 || fn == 83, d, n);
+            break;
         case 69:
         case 85: {  // print kc1 kc2 x y
             if (n < 6) break;
@@ -81,8 +85,11 @@ void Interpreter::graphics(const uint8_t* d, size_t n) {
             break;
         }
         case 112:
-        case 113: storeGraphics(fn == 112, d, n); break;
-        default: break;  // capacity and key queries (no answer here), the reference dot density
+        case 113:
+            storeGraphics(fn == 112, d, n);
+            break;
+        default:
+            break;  // capacity and key queries (no answer here), the reference dot density
     }
 }
 
@@ -151,8 +158,10 @@ void Interpreter::graphicsRow(size_t index, const uint8_t* row) {
         const uint8_t c = h[5];
         if (h[2] != 48 || !sx || !sy || c < 49 || c > 52 || graphicsBuffer_[c - 49].sx) return;
         // Only the dots that can reach the paper are kept.
-        const int width = static_cast<int>(std::min<size_t>(Word(h.data() + 6), static_cast<size_t>((paper_.width() + sx - 1) / sx)));
-        const int height = static_cast<int>(std::min<size_t>(Word(h.data() + 8), static_cast<size_t>(kMaxGraphicsRows / sy)));
+        const int width =
+            static_cast<int>(std::min<size_t>(Word(h.data() + 6), static_cast<size_t>((paper_.width() + sx - 1) / sx)));
+        const int height =
+            static_cast<int>(std::min<size_t>(Word(h.data() + 8), static_cast<size_t>(kMaxGraphicsRows / sy)));
         graphicsBuffer_[c - 49] = BufferedGraphics{Bitmap(width, height), sx, sy};
         longGraphics_ = c - 49;
     }
@@ -204,7 +213,8 @@ void Interpreter::storeImages(const uint8_t* p, size_t n) {
         if (x == 0 || y == 0 || x > 1023 || y > 288 || n < off + 4 + k) return;
         bytes += k;
         if (bytes > PictureMemory::kNvImagesCapacity) return;  // past the capacity: nothing is stored
-        images.push_back(ColumnPicture(p + off + 4, static_cast<int>(x * 8), static_cast<int>(y), static_cast<int>(y * 8)));
+        images.push_back(
+            ColumnPicture(p + off + 4, static_cast<int>(x * 8), static_cast<int>(y), static_cast<int>(y * 8)));
         off += 4 + k;
     }
     pictures_.nvImages = std::move(images);

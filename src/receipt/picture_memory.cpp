@@ -57,7 +57,8 @@ Bitmap RasterPicture(const uint8_t* data, int widthDots, int heightDots) {
     for (int y = 0; y < heightDots; ++y) {
         uint8_t* row = b.bits.data() + static_cast<size_t>(y) * stride;
         std::copy_n(data + static_cast<size_t>(y) * stride, stride, row);
-        if (widthDots % 8) row[stride - 1] &= static_cast<uint8_t>(0xFF00u >> (widthDots % 8));  // no dots past the width
+        if (widthDots % 8)
+            row[stride - 1] &= static_cast<uint8_t>(0xFF00u >> (widthDots % 8));  // no dots past the width
     }
     return b;
 }

@@ -54,8 +54,8 @@ struct PictureMemory {
 
     KeyedPictures nvGraphics{kNvGraphicsCapacity};
     KeyedPictures downloadGraphics{kDownloadGraphicsCapacity};
-    std::vector<Bitmap> nvImages;        // FS q: image n is nvImages[n - 1]
-    std::optional<Bitmap> downloaded;    // GS *
+    std::vector<Bitmap> nvImages;      // FS q: image n is nvImages[n - 1]
+    std::optional<Bitmap> downloaded;  // GS *
 };
 
 }  // namespace pellory::receipt

@@ -66,14 +66,18 @@ const Bytes kPrintBuffer = GsL(B({0x30, 0x32}));
 
 // m fn a bx by c xL xH yL yH and the data: the print buffer's graphics.
 Bytes BufferBody(bool raster, const Picture& p, int sx, int sy, int colour = 49) {
-    return Cat({B({0x30, raster ? 112 : 113, 0x30, sx, sy, colour}), Le16(p.w), Le16(p.h), raster ? RasterData(p) : ColumnData(p)});
+    return Cat({B({0x30, raster ? 112 : 113, 0x30, sx, sy, colour}), Le16(p.w), Le16(p.h),
+                raster ? RasterData(p) : ColumnData(p)});
 }
 // m fn a kc1 kc2 b xL xH yL yH c d...: a stored definition of one colour.
 Bytes DefineBody(int fn, const std::string& key, const Picture& p) {
     const bool raster = fn == 67 || fn == 83;
-    return Cat({B({0x30, fn, 0x30, key[0], key[1], 1}), Le16(p.w), Le16(p.h), B({49}), raster ? RasterData(p) : ColumnData(p)});
+    return Cat({B({0x30, fn, 0x30, key[0], key[1], 1}), Le16(p.w), Le16(p.h), B({49}),
+                raster ? RasterData(p) : ColumnData(p)});
 }
-Bytes PrintKey(int fn, const std::string& key, int sx = 1, int sy = 1) { return GsL(B({0x30, fn, key[0], key[1], sx, sy})); }
+Bytes PrintKey(int fn, const std::string& key, int sx = 1, int sy = 1) {
+    return GsL(B({0x30, fn, key[0], key[1], sx, sy}));
+}
 
 // The modes of FS p, GS / and GS v 0: bit 0 doubles the width, bit 1 the height.
 int Mode(int sx, int sy) { return (sx == 2 ? 1 : 0) | (sy == 2 ? 2 : 0); }
@@ -88,47 +92,58 @@ bool Fits16(size_t n) { return n <= 0xFFFF; }
 
 std::vector<Form> Forms() {
     return {
-        {"GS v 0", [](const Picture& p, int sx, int sy) -> std::optional<Bytes> {
+        {"GS v 0",
+         [](const Picture& p, int sx, int sy) -> std::optional<Bytes> {
              if (p.w % 8) return std::nullopt;
              return Cat({B({0x1D, 0x76, 0x30, Mode(sx, sy)}), Le16(p.w / 8), Le16(p.h), RasterData(p)});
          }},
-        {"GS ( L raster", [](const Picture& p, int sx, int sy) -> std::optional<Bytes> {
+        {"GS ( L raster",
+         [](const Picture& p, int sx, int sy) -> std::optional<Bytes> {
              const Bytes body = BufferBody(true, p, sx, sy);
              if (!Fits16(body.size())) return std::nullopt;
              return Cat({GsL(body), kPrintBuffer});
          }},
-        {"GS ( L column", [](const Picture& p, int sx, int sy) -> std::optional<Bytes> {
+        {"GS ( L column",
+         [](const Picture& p, int sx, int sy) -> std::optional<Bytes> {
              const Bytes body = BufferBody(false, p, sx, sy);
              if (!Fits16(body.size())) return std::nullopt;
              return Cat({GsL(body), kPrintBuffer});
          }},
-        {"GS 8 L raster", [](const Picture& p, int sx, int sy) -> std::optional<Bytes> {
+        {"GS 8 L raster",
+         [](const Picture& p, int sx, int sy) -> std::optional<Bytes> {
              return Cat({Gs8L(BufferBody(true, p, sx, sy)), GsL(B({0x30, 0x02}))});
          }},
-        {"ESC *", [](const Picture& p, int sx, int sy) -> std::optional<Bytes> {
+        {"ESC *",
+         [](const Picture& p, int sx, int sy) -> std::optional<Bytes> {
              if (p.h != 24 || sx != 1 || sy != 1) return std::nullopt;
              return Cat({B({0x1B, 0x2A, 33}), Le16(p.w), ColumnData(p), B({0x1B, 0x4A, 24})});
          }},
-        {"NV graphics, raster", [](const Picture& p, int sx, int sy) -> std::optional<Bytes> {
+        {"NV graphics, raster",
+         [](const Picture& p, int sx, int sy) -> std::optional<Bytes> {
              const Bytes body = DefineBody(67, "G1", p);
              if (!Fits16(body.size())) return std::nullopt;
              return Cat({GsL(body), PrintKey(69, "G1", sx, sy)});
          }},
-        {"NV graphics, column", [](const Picture& p, int sx, int sy) -> std::optional<Bytes> {
+        {"NV graphics, column",
+         [](const Picture& p, int sx, int sy) -> std::optional<Bytes> {
              const Bytes body = DefineBody(68, "G2", p);
              if (!Fits16(body.size())) return std::nullopt;
              return Cat({GsL(body), PrintKey(69, "G2", sx, sy)});
          }},
-        {"downloaded graphics", [](const Picture& p, int sx, int sy) -> std::optional<Bytes> {
+        {"downloaded graphics",
+         [](const Picture& p, int sx, int sy) -> std::optional<Bytes> {
              const Bytes body = DefineBody(83, "D1", p);
              if (!Fits16(body.size())) return std::nullopt;
              return Cat({GsL(body), PrintKey(85, "D1", sx, sy)});
          }},
-        {"FS q / FS p", [](const Picture& p, int sx, int sy) -> std::optional<Bytes> {
+        {"FS q / FS p",
+         [](const Picture& p, int sx, int sy) -> std::optional<Bytes> {
              if (p.w % 8 || p.h % 8 || !Fits16(p.w * p.h / 8)) return std::nullopt;
-             return Cat({B({0x1C, 0x71, 1}), Le16(p.w / 8), Le16(p.h / 8), ColumnData(p), B({0x1C, 0x70, 1, Mode(sx, sy)})});
+             return Cat(
+                 {B({0x1C, 0x71, 1}), Le16(p.w / 8), Le16(p.h / 8), ColumnData(p), B({0x1C, 0x70, 1, Mode(sx, sy)})});
          }},
-        {"GS * / GS /", [](const Picture& p, int sx, int sy) -> std::optional<Bytes> {
+        {"GS * / GS /",
+         [](const Picture& p, int sx, int sy) -> std::optional<Bytes> {
              if (p.w % 8 || p.h % 8 || p.h > 48 * 8 || p.w / 8 * p.h / 8 > 1536) return std::nullopt;
              return Cat({B({0x1D, 0x2A, p.w / 8, p.h / 8}), ColumnData(p), B({0x1D, 0x2F, 48 + Mode(sx, sy)})});
          }},
@@ -136,7 +151,8 @@ std::vector<Form> Forms() {
 }
 
 // The paper holds the picture, scaled, at its top left corner and no other ink.
-::testing::AssertionResult HoldsPicture(const Paper& paper, const Picture& p, int sx, int sy, int x0 = 0, int64_t y0 = 0) {
+::testing::AssertionResult HoldsPicture(const Paper& paper, const Picture& p, int sx, int sy, int x0 = 0,
+                                        int64_t y0 = 0) {
     if (paper.firstRow() > y0 || paper.endRow() < y0 + static_cast<int64_t>(p.h) * sy) {
         return ::testing::AssertionFailure() << "the paper ends at row " << paper.endRow();
     }
@@ -146,7 +162,8 @@ std::vector<Form> Forms() {
             const int64_t py = (y - y0) / sy;
             const bool inside = x >= x0 && y >= y0 && px < p.w && py < p.h;
             const bool want = inside && p.at(px, static_cast<int>(py));
-            if (paper.dot(x, y) != want) return ::testing::AssertionFailure() << "dot " << x << "," << y << " is " << paper.dot(x, y);
+            if (paper.dot(x, y) != want)
+                return ::testing::AssertionFailure() << "dot " << x << "," << y << " is " << paper.dot(x, y);
         }
     }
     return ::testing::AssertionSuccess();
@@ -155,20 +172,22 @@ std::vector<Form> Forms() {
 TEST(ReceiptGraphics, EveryFormDrawsTheSameDotsWhereTheBitsSay) {
     // A small picture every form can carry, one past 64 KiB for the forms with a long length (and
     // wider than the paper: cut at its edge), one of a width that is no whole byte.
-    const std::vector<Picture> pictures = {RandomPicture(24, 24, 1), RandomPicture(1024, 520, 2), RandomPicture(21, 13, 3)};
+    const std::vector<Picture> pictures = {RandomPicture(24, 24, 1), RandomPicture(1024, 520, 2),
+                                           RandomPicture(21, 13, 3)};
     int checked = 0;
     for (const Form& form : Forms()) {
         for (const Picture& picture : pictures) {
             for (const auto& [sx, sy] : {std::pair{1, 1}, {2, 1}, {1, 2}, {2, 2}}) {
                 const std::optional<Bytes> stream = form.encode(picture, sx, sy);
                 if (!stream) continue;
-                SCOPED_TRACE(std::string(form.name) + ", " + std::to_string(picture.w) + " x " + std::to_string(picture.h) +
-                             " dots, x" + std::to_string(sx) + " y" + std::to_string(sy));
+                SCOPED_TRACE(std::string(form.name) + ", " + std::to_string(picture.w) + " x " +
+                             std::to_string(picture.h) + " dots, x" + std::to_string(sx) + " y" + std::to_string(sy));
                 EXPECT_TRUE(HoldsPicture(Render(*stream), picture, sx, sy));
                 // In pieces of 1000 bytes (the long forms taken over as they come) the dots are the same.
                 if (stream->size() > 64 * 1024) {
                     Interpreter i;
-                    for (size_t at = 0; at < stream->size(); at += 1000) i.feed(stream->data() + at, std::min<size_t>(1000, stream->size() - at));
+                    for (size_t at = 0; at < stream->size(); at += 1000)
+                        i.feed(stream->data() + at, std::min<size_t>(1000, stream->size() - at));
                     i.finish();
                     EXPECT_TRUE(HoldsPicture(i.paper(), picture, sx, sy));
                 }
@@ -191,11 +210,17 @@ TEST(ReceiptGraphics, ThePrintBufferTakesEachColourOnceAndPrintsThemTogether) {
         const Picture& expected;
     };
     const std::vector<Case> cases = {
-        {"a second picture of colour 1 is ignored", Cat({GsL(BufferBody(true, a, 1, 1)), GsL(BufferBody(true, b, 1, 1)), kPrintBuffer}), a},
-        {"colours 1 and 2 print as one picture", Cat({GsL(BufferBody(true, a, 1, 1)), GsL(BufferBody(false, b, 1, 1, 50)), kPrintBuffer}), both},
-        {"the print empties the buffer", Cat({GsL(BufferBody(true, a, 1, 1)), kPrintBuffer, kPrintBuffer, GsL(BufferBody(true, b, 1, 1)), kPrintBuffer}), aOverB},
+        {"a second picture of colour 1 is ignored",
+         Cat({GsL(BufferBody(true, a, 1, 1)), GsL(BufferBody(true, b, 1, 1)), kPrintBuffer}), a},
+        {"colours 1 and 2 print as one picture",
+         Cat({GsL(BufferBody(true, a, 1, 1)), GsL(BufferBody(false, b, 1, 1, 50)), kPrintBuffer}), both},
+        {"the print empties the buffer",
+         Cat({GsL(BufferBody(true, a, 1, 1)), kPrintBuffer, kPrintBuffer, GsL(BufferBody(true, b, 1, 1)),
+              kPrintBuffer}),
+         aOverB},
         {"nothing prints without a print", Cat({GsL(BufferBody(true, a, 1, 1)), B({0x1B, 0x4A, 16})}), none},
-        {"an unknown colour is ignored", Cat({GsL(BufferBody(true, a, 1, 1, 53)), kPrintBuffer, B({0x1B, 0x4A, 16})}), none},
+        {"an unknown colour is ignored", Cat({GsL(BufferBody(true, a, 1, 1, 53)), kPrintBuffer, B({0x1B, 0x4A, 16})}),
+         none},
     };
     for (const Case& c : cases) {
         Interpreter i;
@@ -206,8 +231,9 @@ TEST(ReceiptGraphics, ThePrintBufferTakesEachColourOnceAndPrintsThemTogether) {
 
 TEST(ReceiptGraphics, StoredPicturesOutliveReceiptsUntilDeleted) {
     const Picture logo = RandomPicture(48, 16, 6);
-    const Bytes defineAll = Cat({GsL(DefineBody(67, "L1", logo)), GsL(DefineBody(68, "L2", logo)), GsL(DefineBody(83, "D1", logo)),
-                                 B({0x1C, 0x71, 1, 6, 0, 2, 0}), ColumnData(logo), B({0x1D, 0x2A, 6, 2}), ColumnData(logo)});
+    const Bytes defineAll =
+        Cat({GsL(DefineBody(67, "L1", logo)), GsL(DefineBody(68, "L2", logo)), GsL(DefineBody(83, "D1", logo)),
+             B({0x1C, 0x71, 1, 6, 0, 2, 0}), ColumnData(logo), B({0x1D, 0x2A, 6, 2}), ColumnData(logo)});
     const Bytes receiptEnd = Cat({T("thank you\n"), B({0x1D, 0x56, 0x42, 0x10, 0x1B, 0x40})});  // a cut, then ESC @
     struct Case {
         const char* name;
@@ -223,7 +249,8 @@ TEST(ReceiptGraphics, StoredPicturesOutliveReceiptsUntilDeleted) {
         {"another key deleted", Cat({GsL(B({0x30, 66, 'L', '2'})), PrintKey(69, "L1")}), true},
         {"all NV graphics deleted", Cat({GsL(B({0x30, 65, 'C', 'L', 'R'})), PrintKey(69, "L2")}), false},
         {"downloaded graphics deleted", Cat({GsL(B({0x30, 82, 'D', '1'})), PrintKey(85, "D1")}), false},
-        {"NV bit images replaced by FS q", Cat({B({0x1C, 0x71, 1, 1, 0, 1, 0}), Bytes(8, 0), B({0x1C, 0x70, 1, 0})}), false},
+        {"NV bit images replaced by FS q", Cat({B({0x1C, 0x71, 1, 1, 0, 1, 0}), Bytes(8, 0), B({0x1C, 0x70, 1, 0})}),
+         false},
         {"an NV bit image past the number stored", B({0x1C, 0x70, 2, 0}), false},
         {"the downloaded bit image (ESC @ clears it)", B({0x1D, 0x2F, 0}), false},
     };
@@ -295,7 +322,8 @@ TEST(ReceiptGraphics, CapacitiesBoundTheStoredPictures) {
     for (const Long& c : longs) {
         for (const size_t piece : {c.stream.size(), size_t{1000}, size_t{40000}}) {
             Interpreter fresh;
-            for (size_t at = 0; at < c.stream.size(); at += piece) fresh.feed(c.stream.data() + at, std::min(piece, c.stream.size() - at));
+            for (size_t at = 0; at < c.stream.size(); at += piece)
+                fresh.feed(c.stream.data() + at, std::min(piece, c.stream.size() - at));
             if (c.printed) {
                 EXPECT_TRUE(HoldsPicture(fresh.paper(), *c.printed, 1, 1)) << c.name << ", pieces of " << piece;
             } else {
@@ -334,7 +362,8 @@ TEST(ReceiptGraphics, DecodingNamesEachCommandAndKeepsTheStreamInStep) {
     };
     const std::vector<Case> cases = {
         {GsL(BufferBody(true, p, 2, 1)), "graphics: store in the print buffer, raster, 16 x 8 dots, x2 y1, colour 1"},
-        {GsL(BufferBody(false, p, 1, 2, 50)), "graphics: store in the print buffer, column, 16 x 8 dots, x1 y2, colour 2"},
+        {GsL(BufferBody(false, p, 1, 2, 50)),
+         "graphics: store in the print buffer, column, 16 x 8 dots, x1 y2, colour 2"},
         {kPrintBuffer, "graphics: print the print buffer's graphics"},
         {GsL(B({0x30, 0x02})), "graphics: print the print buffer's graphics"},
         {GsL(B({0x30, 49, 50, 51})), "graphics: reference dot density 180 x 360 dpi"},
@@ -345,7 +374,8 @@ TEST(ReceiptGraphics, DecodingNamesEachCommandAndKeepsTheStreamInStep) {
         {GsL(B({0x30, 66, 'A', '1'})), "graphics: delete NV graphics \"A1\""},
         {GsL(B({0x30, 65, 'C', 'L', 'R'})), "graphics: delete all NV graphics"},
         {GsL(B({0x30, 64, 'K', 'C'})), "graphics: send the NV graphics keys (no answer here)"},
-        {Gs8L(BufferBody(true, p, 1, 1)), "graphics (32-bit length): store in the print buffer, raster, 16 x 8 dots, x1 y1, colour 1"},
+        {Gs8L(BufferBody(true, p, 1, 1)),
+         "graphics (32-bit length): store in the print buffer, raster, 16 x 8 dots, x1 y1, colour 1"},
         {Cat({B({0x1C, 0x71, 1, 2, 0, 1, 0}), ColumnData(p)}), "store images: 1"},
         {B({0x1C, 0x70, 1, 51}), "print stored image 1, quadruple"},
         {Cat({B({0x1D, 0x2A, 2, 1}), ColumnData(p)}), "define downloaded image: 16 x 8 dots"},
@@ -383,7 +413,8 @@ TEST(ReceiptGraphics, EveryCorpusLogoIsDrawn) {
             Picture p{static_cast<int>(s[11] | s[12] << 8), static_cast<int>(s[13] | s[14] << 8), {}};
             const int stride = (p.w + 7) / 8, sx = s[8], sy = s[9];
             for (int y = 0; y < p.h; ++y)
-                for (int x = 0; x < p.w; ++x) p.dots.push_back((s[15 + static_cast<size_t>(y * stride + x / 8)] >> (7 - x % 8)) & 1);
+                for (int x = 0; x < p.w; ++x)
+                    p.dots.push_back((s[15 + static_cast<size_t>(y * stride + x / 8)] >> (7 - x % 8)) & 1);
             Interpreter i;
             i.feed(stream.data(), c.offset + c.bytes.size());
             const int64_t top = i.position() - static_cast<int64_t>(p.h) * sy;
