@@ -6,6 +6,7 @@
 #include "protocol/command_table.h"
 #include "protocol/functions.h"
 #include "protocol/hex.h"
+#include "receipt/decoding_images.h"
 #include "receipt/decoding_symbols.h"
 #include "receipt/interpreter.h"
 
@@ -141,8 +142,12 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
         case Id::KanjiUnderline: m += OnOff(a); break;
         case Id::KanjiCodeSystem: m += " " + Num(a); break;
         case Id::TableRow: m += ": " + Num(n > 3u + a ? p[3u + a] : 0u) + " cells"; break;
-        case Id::PrintStoredImage: m += " " + Num(a); break;
+        case Id::PrintStoredImage: m += " " + Num(a) + ", " + ImageModeMeaning(n > 3 ? p[3] : 0); break;
         case Id::StoreImages: m += ": " + Num(a); break;
+        case Id::Graphics: m += GraphicsMeaning(p + 5, n > 5 ? n - 5 : 0); break;
+        case Id::LargeGraphics: m += GraphicsMeaning(p + 7, n > 7 ? n - 7 : 0); break;
+        case Id::DefineDownloadedImage: m += ": " + Num(a * 8u) + " x " + Num((n > 3 ? p[3] : 0) * 8u) + " dots"; break;
+        case Id::PrintDownloadedImage: m += ", " + ImageModeMeaning(a); break;
         case Id::PrintSpeed: m += std::string(": ") + (a == 0 ? "high" : a == 1 ? "normal" : a == 2 ? "low" : "unknown"); break;
 
         case Id::CharacterSize: m += ": width x" + Num((a >> 4) + 1u) + ", height x" + Num((a & 15) + 1u); break;

@@ -173,6 +173,7 @@ void Interpreter::takeOverLong(bool draw) {
     const protocol::Bytes start = splitter_.pending();  // the start of the command: its header and more
     splitter_.reset();
     long_ = std::make_unique<LongCommand>();
+    gatherLong_ = draw && drawing_ == Drawing::On && IsLongDefinition(start.data(), start.size());
     feedLong(start.data(), start.size(), draw);
 }
 
@@ -180,11 +181,16 @@ size_t Interpreter::feedLong(const uint8_t* data, size_t n, bool draw) {
     LongCommand::RowSink row;
     if (drawing_ == Drawing::On && draw) {
         row = [this](size_t index, const uint8_t* bytes) {
+            if (long_->isGraphicsRaster()) {
+                graphicsRow(index, bytes);
+                return;
+            }
             if (!longRaster_) longRaster_ = rasterStart(long_->rasterMode(), long_->rowBytes());
             rasterRow(*longRaster_, index, bytes);
         };
     }
     const size_t used = long_->take(data, n, row);
+    if (gatherLong_) gatherDefinition(data, used);
     if (long_->complete()) endLong(true);
     return used;
 }
@@ -212,9 +218,13 @@ void Interpreter::endLong(bool complete) {
         if (!longRaster_) longRaster_ = rasterStart(c.rasterMode(), c.rowBytes());
         rasterEnd(*longRaster_, complete ? c.rows() : c.rowsDone());
     }
+    if (gatherLong_ && complete) defineGathered();
+    gatherLong_ = false;
+    longDefinition_ = std::vector<uint8_t>();
     offset_ += static_cast<size_t>(c.taken());
     long_.reset();
     longRaster_.reset();
+    longGraphics_ = -1;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -377,6 +387,7 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
             lineStarted_ = false;
             xSet_ = false;
             resetModes();
+            pictures_.downloaded.reset();
             break;
         case Id::TabPositions:
             tabs_.clear();
@@ -414,6 +425,8 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
             lead_.clear();
             break;
         case Id::TableRow: tableRow(p, n); break;
+        case Id::StoreImages: storeImages(p, n); break;
+        case Id::PrintStoredImage: printStoredImage(a, p[3]); break;
         case Id::KanjiCodeSystem: chars_.kanjiSystem = SystemOfFsC(kanjiModel_, chars_.kanjiSystem, a); break;
 
         // GS
@@ -422,6 +435,12 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
             sizeH_ = (a & 7) + 1;
             break;
         case Id::Symbol2D: symbol2D(p, n); break;
+        case Id::Graphics: graphics(p + 5, n - 5); break;
+        case Id::LargeGraphics:
+            if (a == 'L') graphics(p + 7, n - 7);
+            break;
+        case Id::DefineDownloadedImage: defineDownloadedImage(p, n); break;
+        case Id::PrintDownloadedImage: printDownloadedImage(a); break;
         case Id::ReversePrinting: reverse_ = a & 1; break;
         case Id::BarcodeTextPosition: hri_ = a & 3; break;
         case Id::LeftMarginDots: leftMarginDots_ = static_cast<int>(Word(p + 2)); break;

@@ -27,6 +27,7 @@
 #include "receipt/glyphs.h"
 #include "receipt/long_command.h"
 #include "receipt/paper.h"
+#include "receipt/picture_memory.h"
 #include "receipt/symbols.h"
 #include "receipt/user_characters.h"
 #include "protocol/command_splitter.h"
@@ -150,6 +151,22 @@ private:
     // against the print area is the caller's to check).
     std::optional<Bitmap> makeSymbol2D(uint8_t cn, std::string* error) const;
     void tableRow(const uint8_t* p, size_t n);
+    // Graphics and stored pictures (interpreter_graphics.cpp). graphics: d is m fn and the
+    // function's parameters, of GS ( L and GS 8 L alike.
+    void graphics(const uint8_t* d, size_t n);
+    void defineGraphics(KeyedPictures& store, bool raster, const uint8_t* d, size_t n);
+    void storeGraphics(bool raster, const uint8_t* d, size_t n);
+    void printGraphicsBuffer();
+    void graphicsRow(size_t index, const uint8_t* row);  // a row of a long GS 8 L function 112
+    // A long definition (GS 8 L 67/68/83/84, FS q) is gathered as it comes, up to what the
+    // capacities could take, and defined at its end.
+    static bool IsLongDefinition(const uint8_t* p, size_t n);
+    void gatherDefinition(const uint8_t* p, size_t n);
+    void defineGathered();
+    void storeImages(const uint8_t* p, size_t n);
+    void printStoredImage(uint8_t number, uint8_t mode);
+    void defineDownloadedImage(const uint8_t* p, size_t n);
+    void printDownloadedImage(uint8_t mode);
     void cut(int feed);
     const Bitmap& keep(Bitmap b);
 
@@ -183,6 +200,18 @@ private:
     Symbols2D symbols2D_;  // GS ( k: the settings and stored data of each symbol
     uint8_t symbolStores_ = 0;  // bit cn - 48: the stream stored data for that symbol (ESC @ keeps it)
     CharacterState chars_;
+    PictureMemory pictures_;  // kept for the interpreter's life (ESC @ clears the downloaded image)
+    // Graphics in the print buffer (GS ( L 112/113), one per colour 1-4 until printed.
+    struct BufferedGraphics {
+        Bitmap picture;
+        int sx = 0, sy = 0;  // 0: none stored
+    };
+    std::array<BufferedGraphics, 4> graphicsBuffer_{};
+    // Rows of a long GS 8 L function 112 beyond this many (the reference's most) are not kept.
+    static constexpr int kMaxGraphicsRows = 1662;
+    int longGraphics_ = -1;  // the buffer's colour its rows go to; -2: none (ignored)
+    bool gatherLong_ = false;
+    std::vector<uint8_t> longDefinition_;  // the long definition's bytes so far
     charset::KanjiSystem kanjiModel_ = charset::KanjiSystem::Gb18030;
     std::vector<uint8_t> lead_;  // lead byte of a Kanji pair cut by the end of a piece
 

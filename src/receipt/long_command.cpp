@@ -84,7 +84,18 @@ size_t LongCommand::take(const uint8_t* p, size_t n, const RowSink& row) {
             }
             case Phase::Data:
                 k = static_cast<size_t>(std::min<uint64_t>(dataLeft_, left));
-                if (kind_ == Kind::Raster) takeRaster(at, k, row);
+                if (kind_ == Kind::Graphics && graphicsHead_.size() < kGraphicsHead) {
+                    k = std::min(k, kGraphicsHead - graphicsHead_.size());
+                    graphicsHead_.insert(graphicsHead_.end(), at, at + k);
+                    if (graphicsHead_.size() == kGraphicsHead && graphicsHead_[0] == 48 && graphicsHead_[1] == 112) {
+                        rowBytes_ = static_cast<size_t>((Word(graphicsHead_.data() + 6) + 7) / 8);
+                        rows_ = static_cast<size_t>(Word(graphicsHead_.data() + 8));
+                        graphicsRaster_ = rowBytes_ > 0 && rows_ > 0;
+                        rowsFrom_ = kGraphicsHeader + kGraphicsHead;
+                    }
+                } else if (kind_ == Kind::Raster || graphicsRaster_) {
+                    takeRaster(at, k, row);
+                }
                 dataLeft_ -= k;
                 if (dataLeft_ == 0) dataComplete();
                 break;
@@ -108,6 +119,7 @@ void LongCommand::headerComplete() {
         rasterMode_ = h[3];
         rowBytes_ = static_cast<size_t>(Word(h + 4));
         rows_ = static_cast<size_t>(Word(h + 6));
+        rowsFrom_ = kRasterHeader;
         dataLeft_ = static_cast<uint64_t>(rowBytes_) * rows_;
         knownEnd_ = kRasterHeader + dataLeft_;
     } else if (kind_ == Kind::Graphics) {
@@ -128,12 +140,13 @@ void LongCommand::dataComplete() {
 
 void LongCommand::takeRaster(const uint8_t* p, size_t n, const RowSink& row) {
     if (!row) {  // decoding only: the rows are counted, not gathered
-        const uint64_t data = taken_ + n - kRasterHeader;
-        rowsDone_ = static_cast<size_t>(data / rowBytes_);
+        const uint64_t data = taken_ + n - rowsFrom_;
+        rowsDone_ = static_cast<size_t>(std::min<uint64_t>(data / rowBytes_, rows_));
         return;
     }
     size_t i = 0;
     while (i < n) {
+        if (rowsDone_ >= rows_) return;  // data past the picture's rows (GS 8 L longer than it)
         if (row_.empty() && n - i >= rowBytes_) {  // a whole row in the piece: straight from it
             row(rowsDone_++, p + i);
             i += rowBytes_;

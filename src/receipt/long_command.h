@@ -15,7 +15,7 @@ namespace pellory::receipt {
 class LongCommand {
 public:
     // The first bytes kept to name the command (its header and the first data bytes).
-    static constexpr size_t kHeadBytes = 16;
+    static constexpr size_t kHeadBytes = 24;  // GS 8 L with its function's header (17)
 
     // Each complete row of a raster image, with its number (from 0) and rowBytes() bytes.
     using RowSink = std::function<void(size_t index, const uint8_t* row)>;
@@ -35,6 +35,11 @@ public:
     const std::vector<uint8_t>& head() const { return head_; }
 
     bool isRaster() const { return kind_ == Kind::Raster; }
+    // Graphics stored in the print buffer in raster format (GS 8 L, function 112): its rows come
+    // as a raster image's do, once graphicsHead() holds m fn a bx by c xL xH yL yH.
+    bool isGraphicsRaster() const { return graphicsRaster_; }
+    const std::vector<uint8_t>& graphicsHead() const { return graphicsHead_; }
+    static constexpr size_t kGraphicsHead = 10;
     uint8_t rasterMode() const { return rasterMode_; }
     size_t rowBytes() const { return rowBytes_; }
     size_t rows() const { return rows_; }
@@ -60,6 +65,9 @@ private:
     uint8_t rasterMode_ = 0;
     size_t rowBytes_ = 0, rows_ = 0, rowsDone_ = 0;
     std::vector<uint8_t> row_;  // a raster row being filled
+    std::vector<uint8_t> graphicsHead_;  // the first data bytes of GS 8 L
+    bool graphicsRaster_ = false;
+    uint64_t rowsFrom_ = 0;  // bytes of the command before its first row
 };
 
 }  // namespace pellory::receipt

@@ -68,10 +68,17 @@ std::vector<LongCase> LongCases() {
          "0000  1D 76 30 00 FF FF 00 01 5A 5A 5A 5A ... (16776968 bytes)  GS v 0 00 FF FF 00 01  "
          "raster image, normal: 524280 x 256 dots",
          "FFFF08"},
-        {"stored graphics of 16 MiB",
+        {"graphics of another function, 16 MiB",
          {{B({0x1D, 0x38, 0x4C, 0x00, 0x00, 0x00, 0x01})}, {{}, 1u << 24}},
-         "0000  1D 38 4C 00 00 00 01 5A 5A 5A 5A 5A ... (16777223 bytes)  GS 8 4C 00 00 00 01 5A ...  unknown",
+         "0000  1D 38 4C 00 00 00 01 5A 5A 5A 5A 5A ... (16777223 bytes)  GS 8 4C 00 00 00 01 5A ...  "
+         "graphics (32-bit length): function 90 (not drawn)",
          "1000007"},
+        {"print-buffer graphics of 4000 x 33554 dots",
+         {{B({0x1D, 0x38, 0x4C, 0x32, 0xFF, 0xFF, 0x00, 0x30, 0x70, 0x30, 0x01, 0x01, 0x31, 0xA0, 0x0F, 0x12, 0x83})},
+          {{}, 500u * 33554}},
+         "0000  1D 38 4C 32 FF FF 00 30 70 30 01 01 ... (16777017 bytes)  GS 8 4C 32 FF FF 00 30 ...  "
+         "graphics (32-bit length): store in the print buffer, raster, 4000 x 33554 dots, x1 y1, colour 1",
+         "FFFF39"},
         {"two stored images of 8 MiB",
          {{B({0x1C, 0x71, 0x02, 0x00, 0x04, 0x00, 0x04})}, {{}, 8u << 20}, {B({0x00, 0x04, 0x00, 0x04})}, {{}, 8u << 20}},
          "0000  1C 71 02 00 04 00 04 5A 5A 5A 5A 5A ... (16777227 bytes)  FS q 02 00 04 00 04 5A ...  store images: 2",
