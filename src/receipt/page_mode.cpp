@@ -47,6 +47,7 @@ int Page::down() const {
 
 void Page::set(int x, int y) {
     if (x < 0 || y < 0 || x >= across() || y >= down()) return;
+    drawnRows_ = std::max(drawnRows_, area_.y + area_.height);
     int px = 0, py = 0;
     switch (direction_) {
         case PrintDirection::LeftToRight:

@@ -7,6 +7,7 @@
 // however large an area the stream asks for.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -68,8 +69,9 @@ public:
     void cancelArea();
 
     int width() const { return width_; }
-    // How far down the page prints: the last row of the lowest area selected, plus one.
-    int rows() const { return rows_; }
+    // How far down the page prints: to the foot of the current area, or of a lower one that was
+    // drawn in.
+    int rows() const { return std::max(drawnRows_, area_.y + area_.height); }
     const uint8_t* row(int y) const { return bits_.data() + static_cast<size_t>(y) * stride_; }
     size_t inkDots() const;
 
@@ -78,7 +80,8 @@ private:
 
     int width_;
     size_t stride_;
-    int rows_ = 0;
+    int rows_ = 0;               // rows held: to the foot of the lowest area selected
+    int drawnRows_ = 0;          // the foot of the lowest area drawn in
     std::vector<uint8_t> bits_;  // rows_ rows
     PageArea area_;
     PrintDirection direction_ = PrintDirection::LeftToRight;
