@@ -383,8 +383,7 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
             break;
         case Id::RelativePosition:
             if (!lineStarted_ && !xSet_) x_ = areaLeft();
-            x_ += across(static_cast<int16_t>(Word(p + 2)));
-            x_ = std::max(x_, areaLeft());
+            x_ = std::clamp(x_ + across(static_cast<int16_t>(Word(p + 2))), areaLeft(), kFarRight);
             xSet_ = true;
             break;
         case Id::BitImage: bitImage(p, n); break;

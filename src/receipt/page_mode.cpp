@@ -1,7 +1,6 @@
 #include "receipt/page_mode.h"
 
 #include <algorithm>
-#include <bit>
 
 namespace pellory::receipt {
 
@@ -28,11 +27,6 @@ std::optional<PageArea> Page::Fit(int64_t x, int64_t y, int64_t dx, int64_t dy, 
 void Page::select(const PageArea& area, PrintDirection direction) {
     area_ = area;
     direction_ = direction;
-    const int bottom = std::clamp(area.y + area.height, 0, kMaxRows);
-    if (bottom > rows_) {
-        rows_ = bottom;
-        bits_.resize(static_cast<size_t>(rows_) * stride_, 0);
-    }
 }
 
 int Page::across() const {
@@ -47,7 +41,10 @@ int Page::down() const {
 
 void Page::set(int x, int y) {
     if (x < 0 || y < 0 || x >= across() || y >= down()) return;
-    drawnRows_ = std::max(drawnRows_, area_.y + area_.height);
+    if (area_.y + area_.height > drawnRows_) {
+        drawnRows_ = area_.y + area_.height;  // at most kMaxRows (see Fit)
+        bits_.resize(static_cast<size_t>(drawnRows_) * stride_, 0);
+    }
     int px = 0, py = 0;
     switch (direction_) {
         case PrintDirection::LeftToRight:
@@ -99,16 +96,10 @@ void Page::drawRow(const uint8_t* bits, int widthBits, int x, int y) {
 }
 
 void Page::cancelArea() {
-    for (int py = area_.y; py < area_.y + area_.height; ++py) {
+    for (int py = area_.y; py < std::min(area_.y + area_.height, drawnRows_); ++py) {
         uint8_t* r = bits_.data() + static_cast<size_t>(py) * stride_;
         for (int px = area_.x; px < area_.x + area_.width; ++px) r[px >> 3] &= static_cast<uint8_t>(~(0x80 >> (px & 7)));
     }
-}
-
-size_t Page::inkDots() const {
-    size_t n = 0;
-    for (const uint8_t b : bits_) n += static_cast<size_t>(std::popcount(b));
-    return n;
 }
 
 }  // namespace pellory::receipt

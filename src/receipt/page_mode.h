@@ -72,17 +72,18 @@ public:
     // How far down the page prints: to the foot of the current area, or of a lower one that was
     // drawn in.
     int rows() const { return std::max(drawnRows_, area_.y + area_.height); }
+    // The rows that hold dots (memory is taken as the first dot is drawn in an area): the rest
+    // of rows() is white.
+    int heldRows() const { return static_cast<int>(bits_.size() / stride_); }
     const uint8_t* row(int y) const { return bits_.data() + static_cast<size_t>(y) * stride_; }
-    size_t inkDots() const;
 
 private:
     void set(int x, int y);  // the dot of frame point (x, y), when it lies inside the area
 
     int width_;
     size_t stride_;
-    int rows_ = 0;               // rows held: to the foot of the lowest area selected
     int drawnRows_ = 0;          // the foot of the lowest area drawn in
-    std::vector<uint8_t> bits_;  // rows_ rows
+    std::vector<uint8_t> bits_;  // drawnRows_ rows
     PageArea area_;
     PrintDirection direction_ = PrintDirection::LeftToRight;
 };
