@@ -43,11 +43,16 @@ int Interpreter::along(int64_t n) const { return Dots(n, sideways() ? unitX_ : u
 
 void Interpreter::followPageMode(protocol::CommandId id) {
     switch (id) {
-        case Id::PageMode: pageMode_ = true; break;
+        case Id::PageMode:
+            pageMode_ = true;
+            break;
         case Id::StandardMode:
         case Id::FormFeed:
-        case Id::Initialise: pageMode_ = false; break;
-        default: break;
+        case Id::Initialise:
+            pageMode_ = false;
+            break;
+        default:
+            break;
     }
 }
 
@@ -68,7 +73,8 @@ void Interpreter::pageMeaning(protocol::CommandId id, std::string& meaning) cons
         case Id::PageRelativePosition:
             if (!pageMode_) meaning += " (in standard mode: ignored)";
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
@@ -81,10 +87,10 @@ bool Interpreter::pageCommand(protocol::CommandId id, const uint8_t* p, size_t n
             unitY_ = p[3] ? p[3] : kDotsPerInch;
             return true;
         case Id::PageArea: {
-            const std::optional<PageArea> area =
-                Page::Fit(Dots(static_cast<int64_t>(Word(p + 2)), unitX_), Dots(static_cast<int64_t>(Word(p + 4)), unitY_),
-                          Dots(static_cast<int64_t>(Word(p + 6)), unitX_), Dots(static_cast<int64_t>(Word(p + 8)), unitY_),
-                          paper_.width());
+            const std::optional<PageArea> area = Page::Fit(
+                Dots(static_cast<int64_t>(Word(p + 2)), unitX_), Dots(static_cast<int64_t>(Word(p + 4)), unitY_),
+                Dots(static_cast<int64_t>(Word(p + 6)), unitX_), Dots(static_cast<int64_t>(Word(p + 8)), unitY_),
+                paper_.width());
             if (!area) return true;  // an origin outside the page or a size of 0: ignored
             pageArea_ = area;
             break;
@@ -116,8 +122,9 @@ bool Interpreter::pageCommand(protocol::CommandId id, const uint8_t* p, size_t n
         default:
             break;
     }
-    if (!page_) return id == Id::Cancel || id == Id::PageArea || id == Id::PageDirection ||
-                       id == Id::PageVerticalPosition || id == Id::PageRelativePosition;
+    if (!page_)
+        return id == Id::Cancel || id == Id::PageArea || id == Id::PageDirection || id == Id::PageVerticalPosition ||
+               id == Id::PageRelativePosition;
 
     switch (id) {
         case Id::PageArea:
@@ -138,7 +145,7 @@ bool Interpreter::pageCommand(protocol::CommandId id, const uint8_t* p, size_t n
         case Id::PageVerticalPosition:
         case Id::PageRelativePosition: {
             const int64_t units = id == Id::PageVerticalPosition ? static_cast<int64_t>(Word(p + 2))
-                                                                   : static_cast<int16_t>(Word(p + 2));
+                                                                 : static_cast<int16_t>(Word(p + 2));
             const int y = (id == Id::PageVerticalPosition ? 0 : pageY_) + along(units);
             if (y < 0 || y >= page_->down()) return true;  // outside the area: ignored
             if (lineStarted_) placePageLine(0, true);
@@ -148,7 +155,7 @@ bool Interpreter::pageCommand(protocol::CommandId id, const uint8_t* p, size_t n
         case Id::AbsolutePosition:
         case Id::RelativePosition: {
             const int64_t units = id == Id::AbsolutePosition ? static_cast<int64_t>(Word(p + 2))
-                                                               : static_cast<int16_t>(Word(p + 2));
+                                                             : static_cast<int16_t>(Word(p + 2));
             const int from = id == Id::AbsolutePosition ? 0 : (lineStarted_ || xSet_) ? x_ : 0;
             const int x = from + across(units);
             if (x < 0 || x >= page_->across()) return true;  // outside the area: ignored

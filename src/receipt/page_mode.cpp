@@ -98,7 +98,8 @@ void Page::drawRow(const uint8_t* bits, int widthBits, int x, int y) {
 void Page::cancelArea() {
     for (int py = area_.y; py < std::min(area_.y + area_.height, drawnRows_); ++py) {
         uint8_t* r = bits_.data() + static_cast<size_t>(py) * stride_;
-        for (int px = area_.x; px < area_.x + area_.width; ++px) r[px >> 3] &= static_cast<uint8_t>(~(0x80 >> (px & 7)));
+        for (int px = area_.x; px < area_.x + area_.width; ++px)
+            r[px >> 3] &= static_cast<uint8_t>(~(0x80 >> (px & 7)));
     }
 }
 
