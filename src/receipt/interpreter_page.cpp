@@ -61,6 +61,9 @@ void Interpreter::pageMeaning(protocol::CommandId id, std::string& meaning) cons
         case Id::FormFeed:
             if (pageMode_) meaning = "print the page, back to standard mode";
             break;
+        case Id::LineFeed:
+            if (pageMode_) meaning = "next line of the page";
+            break;
         case Id::Cancel:
             if (pageMode_) meaning = "cancel the page's data in the print area";
             break;

@@ -395,6 +395,7 @@ TEST(PageMode, DecodingNamesEachCommandAndKeepsTheStreamInStep) {
         {kPage, "ESC L  page mode (in page mode already: ignored)"},
         {DownBy(-10), "GS \\ F6 FF  relative vertical position in page mode: -10 units"},
         {kCan, "CAN  cancel the page's data in the print area"},
+        {kLf, "LF  next line of the page"},
         {kEscFf, "ESC 0C  print the page, page mode goes on"},
         {kFf, "FF  print the page, back to standard mode"},
         {kFf, "FF  print and feed one line"},
