@@ -327,6 +327,38 @@ TEST(PageMode, StandardModeSettingsWaitForStandardMode) {
     }
 }
 
+TEST(MotionUnits, GsPAppliesToTheDistancesOfStandardModeWhenTheyAreSet) {
+    // 8 x 8 bit images of ESC *; GS P 29 7 makes a unit 7 dots across and 29 down.
+    const Bytes image = Cat({B({0x1B, 0x2A, 1, 8, 0}), Bytes(8, 0xFF)});
+    const Bytes units = Units(29, 7);
+    const struct {
+        const char* name;
+        Bytes stream;
+        Box box;
+        int64_t cut;  // the row of the first cut, -1: none
+    } cases[] = {
+        {"ESC $ without GS P: dots", Cat({Across(10), image, kLf}), {10, 18, 0, 8}, -1},
+        {"ESC $", Cat({units, Across(10), image, kLf}), {70, 78, 0, 8}, -1},
+        {"ESC \\", Cat({units, AcrossBy(10), image, kLf}), {70, 78, 0, 8}, -1},
+        {"GS L", Cat({units, B({0x1D, 0x4C, 10, 0}), image, kLf}), {70, 78, 0, 8}, -1},
+        {"ESC 3", Cat({units, B({0x1B, 0x33, 2}), image, kLf, image, kLf}), {0, 8, 0, 66}, -1},
+        {"ESC J", Cat({units, image, B({0x1B, 0x4A, 2}), image, kLf}), {0, 8, 0, 66}, -1},
+        {"GS V's feed", Cat({units, image, kLf, B({0x1D, 0x56, 66, 2})}), {0, 8, 0, 8}, 33 + 58},
+        {"a GS P after ESC $ changes nothing", Cat({Across(10), units, image, kLf}), {10, 18, 0, 8}, -1},
+        {"ESC @ returns to dots", Cat({units, B({0x1B, 0x40}), Across(10), image, kLf}), {10, 18, 0, 8}, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Paper paper = Render(c.stream);
+        const Box box = InkBox(paper);
+        EXPECT_EQ(box.x0, c.box.x0);
+        EXPECT_EQ(box.x1, c.box.x1);
+        EXPECT_EQ(box.y0, c.box.y0);
+        EXPECT_EQ(box.y1, c.box.y1);
+        EXPECT_EQ(paper.cuts().empty() ? -1 : paper.cuts().front(), c.cut);
+    }
+}
+
 TEST(UpsideDown, TurnsEveryPictureButRasterAndBufferGraphicsAsItTurnsText) {
     // The same picture through each form, with and without ESC {, in a print area from GS L 40:
     // the forms ESC { applies to are turned a half turn within the area; GS v 0 and the print
