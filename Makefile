@@ -6,7 +6,7 @@ PACKAGES  := cmake make g++ ninja-build pkg-config qt6-base-dev libgl-dev libgte
              libgmock-dev libbenchmark-dev fonts-dejavu-core fonts-wqy-zenhei \
              fonts-tlwg-mono-ttf libjpeg-turbo-progs \
              libjpeg62-turbo-dev libfreetype-dev zlib1g-dev libzint-dev libzbar-dev zbar-tools \
-             libzxing-dev
+             libzxing-dev libcpp-httplib-dev chromium python3-websocket
 # What `make deb` and `make package-check` need besides the build.
 PACK_PACKAGES := dpkg-dev file desktop-file-utils appstream lintian
 # Debian packages `make fuzz` needs besides PACKAGES: Clang with libFuzzer and its sanitizers.
