@@ -101,17 +101,15 @@ void Run(benchmark::State& state, const std::string& path, const std::string& fi
         benchmark::DoNotOptimize(answer.data());
     }
     const size_t at = answer.find(each);
-    if (answer.rfind("HTTP/1.1 200", 0) != 0 || at == std::string::npos || answer.compare(at, first.size(), first) != 0 ||
-        Count(answer, each) != 50) {
+    if (answer.rfind("HTTP/1.1 200", 0) != 0 || at == std::string::npos ||
+        answer.compare(at, first.size(), first) != 0 || Count(answer, each) != 50) {
         state.SkipWithError(("unexpected answer to " + path + ": " + answer.substr(0, 300)).c_str());
     }
     state.counters["bytes"] = static_cast<double>(answer.size());
     state.counters["load_ms"] = served.loadMs;
 }
 
-void BM_ApiJobsPage(benchmark::State& state) {
-    Run(state, "/api/jobs?limit=50", "{\"number\":1000,", "{\"number\":");
-}
+void BM_ApiJobsPage(benchmark::State& state) { Run(state, "/api/jobs?limit=50", "{\"number\":1000,", "{\"number\":"); }
 void BM_JobsPage(benchmark::State& state) {
     Run(state, "/", "<article class=\"job\" id=\"job-1000\">", "<article class=\"job\"");
 }

@@ -84,7 +84,8 @@ std::vector<std::shared_ptr<const ListedJob>> JobIndex::page(const PageQuery& q)
     std::vector<std::shared_ptr<const ListedJob>> out;
     std::lock_guard<std::mutex> lock(mutex_);
     if (q.after) {
-        for (auto it = jobs_.upper_bound(*q.after); it != jobs_.end() && out.size() < q.limit; ++it) out.push_back(it->second);
+        for (auto it = jobs_.upper_bound(*q.after); it != jobs_.end() && out.size() < q.limit; ++it)
+            out.push_back(it->second);
         return out;
     }
     auto it = q.before ? jobs_.lower_bound(*q.before) : jobs_.end();

@@ -39,8 +39,7 @@ std::string Facts(const ListedJob& job) {
     if (!job.reason.empty()) ended += " (" + job.reason + ")";
     return "<p class=\"facts\"><span class=\"source\">" + HtmlEscape(job.source) + "</span> <time>" +
            HtmlEscape(job.end) + "</time> <span class=\"bytes\">" + Number(job.bytes) +
-           (job.bytes == 1 ? " byte" : " bytes") + "</span> <span class=\"ended\">" + HtmlEscape(ended) +
-           "</span></p>";
+           (job.bytes == 1 ? " byte" : " bytes") + "</span> <span class=\"ended\">" + HtmlEscape(ended) + "</span></p>";
 }
 
 std::string JobCard(const ListedJob& job, const PageContext& c) {
@@ -73,12 +72,23 @@ std::string HtmlEscape(std::string_view text) {
     out.reserve(text.size());
     for (const char ch : text) {
         switch (ch) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default: out += ch;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out += ch;
         }
     }
     return out;
@@ -129,8 +139,9 @@ std::string JobPage(const ListedJob& job, const ShownDecoding& decoding, const P
     if (!decoding.available) {
         html += "<p class=\"note\">The job's bytes were not saved.</p>";
     } else {
-        html += "<div class=\"scroll\"><table class=\"decoding\"><thead><tr><th>Offset</th><th>Bytes</th>"
-                "<th>Command</th><th>Meaning</th></tr></thead><tbody>\n";
+        html +=
+            "<div class=\"scroll\"><table class=\"decoding\"><thead><tr><th>Offset</th><th>Bytes</th>"
+            "<th>Command</th><th>Meaning</th></tr></thead><tbody>\n";
         for (const receipt::DecodedCommand& c : decoding.commands) {
             char offset[24];
             std::snprintf(offset, sizeof offset, "%04zX", c.offset);

@@ -22,10 +22,14 @@ struct StateBox {
     bool inverted;  // checked while the state is clear
 };
 inline constexpr StateBox kStateBoxes[] = {
-    {"Over Heat", vprinter::kOverheat, false},          {"Over Voltage", vprinter::kError, false},
-    {"Online", vprinter::kOffline, true},               {"Paper Error", vprinter::kPaperEnd, false},
-    {"Platen Open", vprinter::kCoverOpen, false},       {"Cutter Error", vprinter::kCutterError, false},
-    {"Paper Near End", vprinter::kPaperNearEnd, false}, {"Drawer Open", vprinter::kDrawerOpen, false},
+    {"Over Heat", vprinter::kOverheat, false},
+    {"Over Voltage", vprinter::kError, false},
+    {"Online", vprinter::kOffline, true},
+    {"Paper Error", vprinter::kPaperEnd, false},
+    {"Platen Open", vprinter::kCoverOpen, false},
+    {"Cutter Error", vprinter::kCutterError, false},
+    {"Paper Near End", vprinter::kPaperNearEnd, false},
+    {"Drawer Open", vprinter::kDrawerOpen, false},
     {"Silent", vprinter::kSilent, false},
 };
 

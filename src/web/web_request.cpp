@@ -31,8 +31,8 @@ std::optional<PageQuery> ReadPageQuery(const std::optional<std::string>& after,
         std::optional<uint64_t>* into;
     };
     std::optional<uint64_t> count;
-    for (const Value& v : {Value{"after", after, &q.after}, Value{"before", before, &q.before},
-                           Value{"limit", limit, &count}}) {
+    for (const Value& v :
+         {Value{"after", after, &q.after}, Value{"before", before, &q.before}, Value{"limit", limit, &count}}) {
         if (!v.text) continue;
         *v.into = ReadNumber(*v.text);
         if (!*v.into) {
@@ -62,7 +62,8 @@ std::optional<vprinter::States> ReadStateChange(std::string_view body, vprinter:
     QJsonParseError error{};
     const QJsonDocument doc =
         QJsonDocument::fromJson(QByteArray(body.data(), static_cast<qsizetype>(body.size())), &error);
-    if (error.error != QJsonParseError::NoError) return fail("the body is not JSON: " + error.errorString().toStdString());
+    if (error.error != QJsonParseError::NoError)
+        return fail("the body is not JSON: " + error.errorString().toStdString());
     if (!doc.isObject()) return fail("the body is not a JSON object");
     vprinter::States states = current;
     const QJsonObject object = doc.object();

@@ -134,8 +134,8 @@ struct WebServer::Impl {
         http.Get(R"(/api/jobs/(\d+)/bytes)", [this](const httplib::Request& req, httplib::Response& res) {
             const std::shared_ptr<const ListedJob> j = job(req, res);
             if (!j) return;
-            const std::optional<std::string> bytes =
-                j->folder.empty() ? std::nullopt : ReadFile(fs::path(j->folder) / "bytes.bin");
+            const std::optional<std::string> bytes = j->folder.empty() ? std::nullopt
+                                                                       : ReadFile(fs::path(j->folder) / "bytes.bin");
             if (!bytes) return Fail(res, 404, "the job's bytes were not saved");
             res.set_header("Content-Disposition",
                            "attachment; filename=\"job-" + jobs::JobFolderName(j->number) + ".bin\"");
@@ -172,7 +172,9 @@ struct WebServer::Impl {
         http.set_error_handler([](const httplib::Request&, httplib::Response& res) {
             if (!res.body.empty()) return;
             Fail(res, res.status,
-                 res.status == 413 ? "the body is over 4 KiB" : res.status == 404 ? "not found" : "refused");
+                 res.status == 413   ? "the body is over 4 KiB"
+                 : res.status == 404 ? "not found"
+                                     : "refused");
         });
     }
 };

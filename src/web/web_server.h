@@ -21,7 +21,7 @@ namespace pellory::web {
 
 struct WebOptions {
     vprinter::ListenAddress address{"127.0.0.1", 8080};  // host empty: every IPv4 address
-    bool control = false;  // PUT /api/status changes the state
+    bool control = false;                                // PUT /api/status changes the state
     vprinter::Model model = vprinter::Model::Orva80;
     // Threads answering requests; a request waits for a free one.
     unsigned threads = 4;

@@ -26,8 +26,8 @@
 namespace pellory::test {
 
 struct WebSetup {
-    bool control = false;        // --http-control
-    size_t earlierJobs = 0;      // jobs written into the folder before the server starts (made up)
+    bool control = false;    // --http-control
+    size_t earlierJobs = 0;  // jobs written into the folder before the server starts (made up)
     std::string earlierSource = "tcp:127.0.0.1:50000";
     unsigned webThreads = 4;
 };
@@ -38,8 +38,8 @@ public:
         if (setup.earlierJobs > 0) WriteEarlierJobs(setup.earlierJobs, setup.earlierSource);
         jobs::JobRecorder::Options o;
         o.folder = jobsFolder();
-        recorder_ = std::make_unique<jobs::JobRecorder>(o, [this](const jobs::RecordedJob& r) { index.add(r); },
-                                                        [](const std::string&) {});
+        recorder_ = std::make_unique<jobs::JobRecorder>(
+            o, [this](const jobs::RecordedJob& r) { index.add(r); }, [](const std::string&) {});
         std::string why;
         EXPECT_TRUE(recorder_->open(&why)) << why;
         index.load(jobsFolder());

@@ -51,8 +51,8 @@ TEST(WebServer, EveryRouteAnswersWhatTheJobFolderHolds) {
     struct Case {
         std::string path;
         const char* type;
-        std::string body;      // the whole body; empty: see part
-        std::string part = {}; // a part the body holds
+        std::string body;       // the whole body; empty: see part
+        std::string part = {};  // a part the body holds
     };
     const Case cases[] = {
         {"/api/jobs/1", "application/json", one.Read("job.json").substr(0, one.Read("job.json").size() - 1)},
@@ -232,7 +232,8 @@ TEST(WebServer, JobTextIsEscapedEverywhere) {
         EXPECT_EQ(body.find("<script>alert"), std::string::npos);
         EXPECT_EQ(body.find("<img src=x"), std::string::npos);
     }
-    EXPECT_NE(client->Get("/jobs/2")->body.find("&quot;&lt;script&gt;alert(1)&lt;/script&gt;&quot;"), std::string::npos);
+    EXPECT_NE(client->Get("/jobs/2")->body.find("&quot;&lt;script&gt;alert(1)&lt;/script&gt;&quot;"),
+              std::string::npos);
     EXPECT_NE(client->Get("/")->body.find("tcp:&lt;img src=x onerror=alert(2)&gt;"), std::string::npos);
     const QJsonObject record = Object(client->Get("/api/jobs/1")->body);
     EXPECT_EQ(record.value(QStringLiteral("source")).toString().toStdString(), source);
@@ -248,7 +249,8 @@ TEST(WebServer, PrintersAreServedInFullWhileTheWebIsFlooded) {
     std::vector<std::string> streams;
     for (int i = 0; i < kPrinters; ++i) {
         std::string s = "\x1b@";
-        for (int line = 0; line < 400; ++line) s += "printer " + std::to_string(i) + " line " + std::to_string(line) + "\n";
+        for (int line = 0; line < 400; ++line)
+            s += "printer " + std::to_string(i) + " line " + std::to_string(line) + "\n";
         streams.push_back(s + "\x1dV\x00");
     }
     std::atomic<int> answered{0};
@@ -256,8 +258,8 @@ TEST(WebServer, PrintersAreServedInFullWhileTheWebIsFlooded) {
     for (int c = 0; c < kClients; ++c) {
         clients.emplace_back([&, c] {
             auto client = served.client();
-            const char* paths[] = {"/", "/api/jobs?limit=50", "/api/status", "/api/jobs/3", "/jobs/5",
-                                   "/api/jobs/7/receipts/1.png"};
+            const char* paths[] = {"/",       "/api/jobs?limit=50",        "/api/status", "/api/jobs/3",
+                                   "/jobs/5", "/api/jobs/7/receipts/1.png"};
             for (int i = 0; i < kRequests / kClients; ++i) {
                 const httplib::Result r = client->Get(paths[(i + c) % std::size(paths)]);
                 if (r && r->status == 200) ++answered;
