@@ -383,8 +383,7 @@ int Serve(Session& s, const ServePlan& plan) {
         }
         const vprinter::ListenAddress bound = page->boundAddress();
         const std::string text = vprinter::ListenAddressText(bound);
-        output.message("web page on http://" + text + "/" +
-                       (plan.web->control ? " (its boxes change the state)" : ""));
+        output.message("web page on http://" + text + "/" + (plan.web->control ? " (its boxes change the state)" : ""));
         if (!vprinter::IsLoopback(bound)) output.message(NotLoopbackWarning(text));
     }
     const std::vector<std::string> ptys = server.ptyPaths();
@@ -425,7 +424,8 @@ int Serve(Session& s, const ServePlan& plan) {
 Command ServeCommand() {
     return {"serve",
             "serve [--listen HOST:PORT]... [--serial PATH]... [--pty LINK] [--model ORVA58|ORVA80] "
-            "[--jobs DIR | --no-save] [--json] [--status STATE[,STATE...]] [--http HOST:PORT [--http-control]] [LIMITS]",
+            "[--jobs DIR | --no-save] [--json] [--status STATE[,STATE...]] [--http HOST:PORT [--http-control]] "
+            "[LIMITS]",
             "Stands in for a printer that other software prints to, until stopped.",
             "A virtual printer on TCP addresses, serial lines and a pseudo-terminal at once: it\n"
             "answers the status requests drivers make and writes each job it receives to DIR.\n"
