@@ -9,6 +9,8 @@
 
 #include <cctype>
 
+#include "vprinter/printer_server.h"
+
 namespace pellory::web {
 
 std::optional<uint64_t> ReadNumber(std::string_view text) {
@@ -86,6 +88,24 @@ bool IsJsonContentType(std::string_view contentType) {
     }
     const std::string_view rest = contentType.substr(kJson.size());
     return rest.empty() || rest.front() == ';' || rest.front() == ' ';
+}
+
+bool IsLoopbackHost(std::string_view hostHeader) {
+    std::string_view host = hostHeader;
+    if (!host.empty() && host.front() == '[') {
+        const size_t close = host.find(']');
+        if (close == std::string_view::npos) return false;
+        const std::string_view rest = host.substr(close + 1);
+        if (!rest.empty() && (rest.front() != ':' || !ReadNumber(rest.substr(1)))) return false;
+        host = host.substr(1, close - 1);
+    } else if (const size_t colon = host.find(':'); colon != std::string_view::npos) {
+        if (!ReadNumber(host.substr(colon + 1))) return false;
+        host = host.substr(0, colon);
+    }
+    if (host.empty()) return false;
+    std::string lower(host);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return vprinter::IsLoopback(vprinter::ListenAddress{lower, 0});
 }
 
 bool IsOwnOrigin(const std::optional<std::string>& origin, std::string_view host) {

@@ -51,4 +51,9 @@ bool IsJsonContentType(std::string_view contentType);
 // page's own origin, "http://" followed by the Host header the request was sent to.
 bool IsOwnOrigin(const std::optional<std::string>& origin, std::string_view host);
 
+// Whether a Host header names this machine by a loopback name: "127.0.0.1:8080", "localhost",
+// "[::1]:8080". A server on a loopback address answers only such requests, so that a page of
+// another site whose name is made to point at 127.0.0.1 (DNS rebinding) reads and changes nothing.
+bool IsLoopbackHost(std::string_view hostHeader);
+
 }  // namespace pellory::web

@@ -100,6 +100,14 @@ struct WebServer::Impl {
     }
 
     void routes() {
+        // On a loopback address, a request that names another host is another site's (DNS
+        // rebinding): refused before any route.
+        http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+            if (!vprinter::IsLoopback(bound) || IsLoopbackHost(req.get_header_value("Host")))
+                return httplib::Server::HandlerResponse::Unhandled;
+            Fail(res, 403, "another host: ask for this server by a loopback address");
+            return httplib::Server::HandlerResponse::Handled;
+        });
         http.Get("/", [this](const httplib::Request&, httplib::Response& res) {
             PageQuery newest;
             Page(res, JobsPage(jobs.page(newest), jobs.newest(), context()));

@@ -425,11 +425,11 @@ TEST_F(ServeTest, TheWebInterfaceShowsTheJobsAndSetsTheState) {
     }
     ASSERT_TRUE(server.WaitForOutput("job 000001"));
     const std::string record = Job(1).Read("job.json");
-    const std::string answer = ask("GET /api/jobs/1 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    const std::string answer = ask("GET /api/jobs/1 HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(answer.substr(answer.find("\r\n\r\n") + 4), record.substr(0, record.size() - 1)) << answer;
     const std::string body = "{\"paper-end\":true}";
     const std::string put =
-        ask("PUT /api/status HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Type: "
+        ask("PUT /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nContent-Type: "
             "application/json\r\nContent-Length: " +
             std::to_string(body.size()) + "\r\n\r\n" + body);
     EXPECT_EQ(put.rfind("HTTP/1.1 200", 0), 0u) << put;

@@ -219,6 +219,46 @@ TEST(WebServer, StateChangesOnlyAsAllowed) {
     }
 }
 
+// On a loopback address only requests that name a loopback host are answered: a page of another
+// site whose name points at 127.0.0.1 (DNS rebinding) reads nothing and changes nothing, even
+// with an Origin that matches its Host.
+TEST(WebServer, RequestsNamingAnotherHostAreRefused) {
+    ServedWeb served(WebSetup{.control = true});
+    const std::string port = std::to_string(served.webPort());
+    struct Case {
+        std::string host;  // empty: no Host header
+        int status;
+    };
+    const Case cases[] = {
+        {"127.0.0.1:" + port, 200},
+        {"127.0.0.1", 200},
+        {"localhost:" + port, 200},
+        {"LocalHost", 200},
+        {"[::1]:" + port, 200},
+        {"127.9.8.7:" + port, 200},
+        {"evil.example:" + port, 403},
+        {"127.0.0.1.evil.example", 403},
+        {"10.0.0.1:" + port, 403},
+        {"127.0.0.1:x", 403},
+        {"[::1", 403},
+        {"", 403},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        const std::string host = c.host.empty() ? "" : "Host: " + c.host + "\r\n";
+        const std::string get = served.raw("GET /api/jobs HTTP/1.1\r\n" + host + "Connection: close\r\n\r\n");
+        EXPECT_EQ(get.substr(0, 12), "HTTP/1.1 " + std::to_string(c.status)) << get;
+        const std::string body = "{\"paper-end\":true}";
+        const std::string put = served.raw("PUT /api/status HTTP/1.1\r\n" + host + "Origin: http://" + c.host +
+                                           "\r\nContent-Type: application/json\r\nConnection: close\r\n"
+                                           "Content-Length: " +
+                                           std::to_string(body.size()) + "\r\n\r\n" + body);
+        EXPECT_EQ(put.substr(0, 12), "HTTP/1.1 " + std::to_string(c.status)) << put;
+        EXPECT_EQ(served.printer->states(), c.status == 200 ? vprinter::kPaperEnd : 0);
+        served.printer->setStates(0);
+    }
+}
+
 // A job's text, and a source from an earlier run's record, are shown as text in every page and
 // record, never as markup.
 TEST(WebServer, JobTextIsEscapedEverywhere) {
