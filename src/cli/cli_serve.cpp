@@ -353,8 +353,8 @@ int Serve(Session& s, const ServePlan& plan) {
     jobs::JobRecorder recorder(
         recording,
         [&output, &index, listed = plan.web.has_value()](const jobs::RecordedJob& r) {
+            if (listed) index.add(r);  // on the web before its line is out
             output.job(r);
-            if (listed) index.add(r);
         },
         [&output](const std::string& line) { output.message(line); });
     std::string why;
