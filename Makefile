@@ -6,7 +6,7 @@ PACKAGES  := cmake make g++ ninja-build pkg-config qt6-base-dev libgl-dev libgte
              libgmock-dev libbenchmark-dev fonts-dejavu-core fonts-wqy-zenhei \
              fonts-tlwg-mono-ttf libjpeg-turbo-progs \
              libjpeg62-turbo-dev libfreetype-dev zlib1g-dev libzint-dev libzbar-dev zbar-tools \
-             libzxing-dev
+             libzxing-dev libcpp-httplib-dev chromium python3-websocket
 # What `make deb` and `make package-check` need besides the build.
 PACK_PACKAGES := dpkg-dev file desktop-file-utils appstream lintian
 # Debian packages `make fuzz` needs besides PACKAGES: Clang with libFuzzer and its sanitizers.
@@ -62,8 +62,8 @@ test: build
 # (Only the tests that run are built.)
 tsan:
 	$(MAKE) configure BUILD=build-tsan TYPE=Debug CMAKE_ARGS="-DPELLORY_TSAN=ON -DPELLORY_BENCH=OFF"
-	cmake --build build-tsan -j $(JOBS) --target tests_platform tests_link tests_vprinter tests_jobs
-	cd build-tsan && ctest --output-on-failure -j $(JOBS) -R '^(platform|link|vprinter|jobs)_' $(CTEST_ARGS)
+	cmake --build build-tsan -j $(JOBS) --target tests_platform tests_link tests_vprinter tests_jobs tests_web
+	cd build-tsan && ctest --output-on-failure -j $(JOBS) -R '^(platform|link|vprinter|jobs|web)_' -E '^web_browser_check$$' $(CTEST_ARGS)
 
 asan:
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

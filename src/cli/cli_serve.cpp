@@ -23,6 +23,8 @@
 #include "platform/threads.h"
 #include "vprinter/printer_server.h"
 #include "vprinter/printer_state.h"
+#include "web/job_index.h"
+#include "web/web_server.h"
 
 namespace pellory::app::cli {
 
@@ -39,6 +41,7 @@ struct ServePlan {
     vprinter::ServerOptions server;
     std::optional<std::string> jobs;  // nothing: --no-save
     bool json = false;
+    std::optional<web::WebOptions> web;  // --http
 };
 
 // Whole or decimal seconds, at most some three weeks.
@@ -61,6 +64,24 @@ std::optional<uint64_t> ReadCount(const std::string& text, uint64_t least, uint6
     const uint64_t n = std::stoull(text);
     if (n < least || n > most) return std::nullopt;
     return n;
+}
+
+// The address of --http: HOST:PORT as --listen takes it, or a port alone for the loopback address.
+std::optional<vprinter::ListenAddress> ReadHttpAddress(const std::string& text, std::string& error) {
+    if (!text.empty() && text.size() <= 5 && platform::AllDigits(text)) {
+        const std::optional<uint64_t> port = ReadCount(text, 0, 65535);
+        if (port) return vprinter::ListenAddress{"127.0.0.1", static_cast<uint16_t>(*port)};
+    }
+    std::string why;
+    const std::optional<vprinter::ListenAddress> address = vprinter::ParseListenAddress(text, &why);
+    if (!address) error = "--http: " + platform::PrintableText(why.empty() ? text + ": not HOST:PORT" : why);
+    return address;
+}
+
+// The warning for an address that others can reach, as for --listen and --http alike.
+std::string NotLoopbackWarning(const std::string& address) {
+    return "warning: " + address +
+           " is not a loopback address: anyone who can reach it can print and read the printer's status";
 }
 
 std::string StateNames() {
@@ -197,6 +218,18 @@ std::optional<ServePlan> ReadServe(const ParsedArgs& a, std::string& error) {
         }
     }
     plan.json = a.Flag("--json");
+    if (const auto v = a.Value("--http")) {
+        const std::optional<vprinter::ListenAddress> address = ReadHttpAddress(*v, error);
+        if (!address) return std::nullopt;
+        web::WebOptions w;
+        w.address = *address;
+        w.control = a.Flag("--http-control");
+        w.model = o.model;
+        plan.web = w;
+    } else if (a.Flag("--http-control")) {
+        error = "--http-control needs --http HOST:PORT";
+        return std::nullopt;
+    }
     return plan;
 }
 
@@ -316,14 +349,20 @@ int Serve(Session& s, const ServePlan& plan) {
     jobs::JobRecorder::Options recording;
     recording.folder = plan.jobs.value_or("");
     recording.widthDots = vprinter::PaperDots(plan.server.model);
+    web::JobIndex index;  // the jobs the web page shows (--http)
     jobs::JobRecorder recorder(
-        recording, [&output](const jobs::RecordedJob& r) { output.job(r); },
+        recording,
+        [&output, &index, listed = plan.web.has_value()](const jobs::RecordedJob& r) {
+            if (listed) index.add(r);  // on the web before its line is out
+            output.job(r);
+        },
         [&output](const std::string& line) { output.message(line); });
     std::string why;
     if (!recorder.open(&why)) {
         output.message("cannot write the jobs folder " + platform::PrintableText(recording.folder) + ": " + why);
         return kCliFileUnreadable;
     }
+    if (plan.web && plan.jobs) index.load(*plan.jobs);  // the jobs of earlier runs
     vprinter::PrinterServer server(plan.server);
     server.setJobSink([&recorder](vprinter::FinishedJob&& job) { recorder.take(std::move(job)); });
     if (!server.start(&why)) {
@@ -333,11 +372,19 @@ int Serve(Session& s, const ServePlan& plan) {
     for (const vprinter::ListenAddress& a : server.boundAddresses()) {
         const std::string text = vprinter::ListenAddressText(a);
         output.message("listening on " + text);
-        if (!vprinter::IsLoopback(a)) {
-            output.message("warning: " + text +
-                           " is not a loopback address: anyone who can reach it can print and "
-                           "read the printer's status");
+        if (!vprinter::IsLoopback(a)) output.message(NotLoopbackWarning(text));
+    }
+    std::optional<web::WebServer> page;
+    if (plan.web) {
+        page.emplace(*plan.web, server, index);
+        if (!page->start(&why)) {
+            output.message("cannot serve the web page: " + why);
+            return kCliOpenFailed;
         }
+        const vprinter::ListenAddress bound = page->boundAddress();
+        const std::string text = vprinter::ListenAddressText(bound);
+        output.message("web page on http://" + text + "/" + (plan.web->control ? " (its boxes change the state)" : ""));
+        if (!vprinter::IsLoopback(bound)) output.message(NotLoopbackWarning(text));
     }
     const std::vector<std::string> ptys = server.ptyPaths();
     size_t pty = 0;
@@ -364,6 +411,7 @@ int Serve(Session& s, const ServePlan& plan) {
         }
         if (const std::optional<std::string> line = input.next()) quit = !Obey(*line, server, output);
     }
+    if (page) page->stop();  // no request answered from here on
     server.stop();      // every job in progress handed to the recorder
     recorder.finish();  // and written
     output.message("stopped; " + std::to_string(recorder.written()) + (recorder.written() == 1 ? " job" : " jobs") +
@@ -376,7 +424,8 @@ int Serve(Session& s, const ServePlan& plan) {
 Command ServeCommand() {
     return {"serve",
             "serve [--listen HOST:PORT]... [--serial PATH]... [--pty LINK] [--model ORVA58|ORVA80] "
-            "[--jobs DIR | --no-save] [--json] [--status STATE[,STATE...]] [LIMITS]",
+            "[--jobs DIR | --no-save] [--json] [--status STATE[,STATE...]] [--http HOST:PORT [--http-control]] "
+            "[LIMITS]",
             "Stands in for a printer that other software prints to, until stopped.",
             "A virtual printer on TCP addresses, serial lines and a pseudo-terminal at once: it\n"
             "answers the status requests drivers make and writes each job it receives to DIR.\n"
@@ -391,6 +440,9 @@ Command ServeCommand() {
             "  --status STATES      the state at start: " +
                 StateNames() +
                 "\n"
+                "  --http HOST:PORT     a web page of the jobs and the state, and their JSON under /api/\n"
+                "                       (a port alone: 127.0.0.1); --http-control: the page and PUT\n"
+                "                       /api/status may change the state\n"
                 "LIMITS: --max-connections N (default 16), --max-job-bytes N (default 16777216),\n"
                 "--idle-end SECONDS (default 2: silence on a line that ends a job), --idle-timeout\n"
                 "SECONDS (default 60: a silent connection is closed).\n"
@@ -398,8 +450,8 @@ Command ServeCommand() {
                 "SIGTERM and quit stop it: every job received is written, and the status is 0. Status 2:\n"
                 "an address or line could not be opened; 4: the jobs folder cannot be written.\n",
             {{"--listen", "--serial", "--pty", "--baud", "--parity", "--stop", "--handshake", "--model", "--jobs",
-              "--status", "--max-connections", "--max-job-bytes", "--idle-end", "--idle-timeout"},
-             {"--no-save", "--json"}},
+              "--status", "--max-connections", "--max-job-bytes", "--idle-end", "--idle-timeout", "--http"},
+             {"--no-save", "--json", "--http-control"}},
             [](const ParsedArgs& a, std::string& error) -> std::optional<Action> {
                 std::optional<ServePlan> plan = ReadServe(a, error);
                 if (!plan) return std::nullopt;

@@ -382,6 +382,12 @@ TEST_F(ServeTest, FaultsAtStartEndWithTheirStatusAndSayWhy) {
         {"a handshake the server has not", {"--pty", "p", "--handshake", "dtr"}, 3, "dtr"},
         {"an unknown model", {"--model", "ORVA99"}, 3, "ORVA99"},
         {"line settings before the command", {"--pty", "p"}, 3, "--baud before \"serve\"", {"--baud", "19200"}},
+        {"the web page's port in use",
+         {"--listen", "127.0.0.1:0", "--no-save", "--http", inUse},
+         2,
+         "cannot serve the web page: " + inUse + ": Address already in use"},
+        {"a web address that is not one", {"--http", "nowhere"}, 3, "--http: nowhere"},
+        {"control without a web page", {"--http-control"}, 3, "--http-control needs --http HOST:PORT"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = c.args;
@@ -391,6 +397,46 @@ TEST_F(ServeTest, FaultsAtStartEndWithTheirStatusAndSayWhy) {
         EXPECT_EQ(child.Code(), c.code) << c.name << ": " << child.Err();
         EXPECT_NE(child.Err().find(c.message), std::string::npos) << c.name << ": " << child.Err();
     }
+}
+
+// --http: the web page's address is said at start (with the warning of --listen when others can
+// reach it); a job printed is its record under /api/jobs/N as in the jobs folder, and with
+// --http-control a PUT of /api/status sets the state that "pellory-cli status" reads.
+TEST_F(ServeTest, TheWebInterfaceShowsTheJobsAndSetsTheState) {
+    CliChild& server = Start({"--listen", "127.0.0.1:0", "--jobs", Jobs(), "--http", "0.0.0.0:0", "--http-control"});
+    std::string line;
+    ASSERT_TRUE(server.WaitForError("web page on http://0.0.0.0:", &line)) << server.Err();
+    const std::string address =
+        line.substr(line.find("0.0.0.0:"), line.find('/', line.find("0.0.0.0:")) - line.find("0.0.0.0:"));
+    EXPECT_TRUE(server.WaitForError("warning: " + address +
+                                    " is not a loopback address: anyone who can reach it can print and read the "
+                                    "printer's status"))
+        << server.Err();
+    const uint16_t web = static_cast<uint16_t>(std::stoi(address.substr(address.find(':') + 1)));
+    const auto ask = [web](const std::string& request) {
+        Client c(web);
+        EXPECT_TRUE(c.ok());
+        EXPECT_TRUE(c.Send(request));
+        return c.Receive(1 << 16);
+    };
+    {
+        Client printer(port());
+        ASSERT_TRUE(printer.Send("Hello\n\x1dV\x00"));
+    }
+    ASSERT_TRUE(server.WaitForOutput("job 000001"));
+    const std::string record = Job(1).Read("job.json");
+    const std::string answer = ask("GET /api/jobs/1 HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(answer.substr(answer.find("\r\n\r\n") + 4), record.substr(0, record.size() - 1)) << answer;
+    const std::string body = "{\"paper-end\":true}";
+    const std::string put =
+        ask("PUT /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nContent-Type: "
+            "application/json\r\nContent-Length: " +
+            std::to_string(body.size()) + "\r\n\r\n" + body);
+    EXPECT_EQ(put.rfind("HTTP/1.1 200", 0), 0u) << put;
+    EXPECT_EQ(Status("tcp://127.0.0.1:" + std::to_string(port())),
+              "Status: 04\nLamps: Paper Error\nStates: paper-end\n");
+    ASSERT_TRUE(server.Write("quit\n"));
+    EXPECT_EQ(server.Code(), 0) << server.Err();
 }
 
 // --json: every line of the standard output is one JSON object, a job's record. The server goes

@@ -1,0 +1,56 @@
+// The jobs the web interface shows: each job's record (job.json, as written) and where its files
+// are, by number. Filled once from the jobs folder at start (the jobs of earlier runs) and then by
+// the job recorder's report of each job written. Pages are copied out under a short lock: a
+// reader never holds it while it reads a file or writes an answer.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "jobs/job_recorder.h"
+#include "web/web_request.h"
+
+namespace pellory::web {
+
+// One job as the web interface shows it. Immutable once listed.
+struct ListedJob {
+    uint64_t number = 0;
+    std::string folder;  // the job's folder; empty when not saved (nothing to read from it)
+    std::string record;  // job.json's object, one line
+    // Read from the record, for the page.
+    std::string source;
+    std::string end;  // ISO 8601 UTC
+    uint64_t bytes = 0;
+    uint64_t receipts = 0;
+    std::string ended;
+    std::string reason;
+};
+
+// A ListedJob from a record (JSON text); nothing when the record is not a job's.
+std::shared_ptr<const ListedJob> ListedFromRecord(const std::string& record, const std::string& folder);
+
+class JobIndex {
+public:
+    // Lists the job folders of dir (names of digits only, each with a job.json that reads as a
+    // job's record); others are passed over. The number of jobs listed.
+    size_t load(const std::string& dir);
+    // A job the recorder has written (its report).
+    void add(const jobs::RecordedJob& job);
+
+    // The jobs of one page (see PageQuery), in its order.
+    std::vector<std::shared_ptr<const ListedJob>> page(const PageQuery& q) const;
+    std::shared_ptr<const ListedJob> find(uint64_t number) const;
+    size_t size() const;
+    uint64_t newest() const;  // the highest number listed; 0 for none
+
+private:
+    void put(std::shared_ptr<const ListedJob> job);
+    mutable std::mutex mutex_;
+    std::map<uint64_t, std::shared_ptr<const ListedJob>> jobs_;  // guarded by mutex_
+};
+
+}  // namespace pellory::web

@@ -1,0 +1,71 @@
+// What the web interface answers, as text: the pages (/ and /jobs/N) as HTML with every text of a
+// job escaped, and the JSON of /api/jobs and /api/status. No HTTP here: web_server.cpp sends them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "receipt/decoding.h"
+#include "vprinter/printer_state.h"
+#include "web/job_index.h"
+
+namespace pellory::web {
+
+// The check boxes of the page, as the "Virtual Printer" window names them, in its order. Online
+// stands for the printer not being offline: it is checked while offline is clear.
+struct StateBox {
+    const char* caption;
+    vprinter::StateBit state;
+    bool inverted;  // checked while the state is clear
+};
+inline constexpr StateBox kStateBoxes[] = {
+    {"Over Heat", vprinter::kOverheat, false},
+    {"Over Voltage", vprinter::kError, false},
+    {"Online", vprinter::kOffline, true},
+    {"Paper Error", vprinter::kPaperEnd, false},
+    {"Platen Open", vprinter::kCoverOpen, false},
+    {"Cutter Error", vprinter::kCutterError, false},
+    {"Paper Near End", vprinter::kPaperNearEnd, false},
+    {"Drawer Open", vprinter::kDrawerOpen, false},
+    {"Silent", vprinter::kSilent, false},
+};
+
+// text with & < > " ' as character references: safe inside an element and a quoted attribute.
+std::string HtmlEscape(std::string_view text);
+
+// What a page shows besides the jobs.
+struct PageContext {
+    vprinter::States states = 0;
+    bool control = false;   // the boxes change the state (--http-control)
+    int widthDots = 576;    // the paper's print width: 384 (58 mm paper) or 576 (80 mm)
+    std::string modelName;  // "ORVA80"
+};
+
+// "/": the jobs given (newest first), the state boxes, and the script that adds new jobs as they
+// come; newest is the highest job number that exists (where the script starts following).
+std::string JobsPage(const std::vector<std::shared_ptr<const ListedJob>>& jobs, uint64_t newest,
+                     const PageContext& context);
+
+// The decoding shown on a job's page: at most kMaxShownCommands commands, and how many more there are.
+struct ShownDecoding {
+    static constexpr size_t kMaxShownCommands = 5000;
+    std::vector<receipt::DecodedCommand> commands;
+    size_t more = 0;
+    bool available = false;  // the job's bytes could be read
+};
+// The decoding of a job's bytes (as "pellory-cli decode" makes it).
+ShownDecoding DecodeForPage(const std::vector<uint8_t>& bytes);
+
+// "/jobs/N": the job's facts, its receipts, a link to its bytes and its decoding.
+std::string JobPage(const ListedJob& job, const ShownDecoding& decoding, const PageContext& context);
+
+// /api/jobs: {"jobs":[record, ...]} in the order given, each record as job.json holds it.
+std::string JobsJson(const std::vector<std::shared_ptr<const ListedJob>>& jobs);
+// /api/status: {"state":"paper-end","paper-near-end":false,"paper-end":true,...,"control":false}:
+// the state as "serve" writes it, each state by name, and whether a PUT may change them.
+std::string StatusJson(vprinter::States states, bool control);
+
+}  // namespace pellory::web
