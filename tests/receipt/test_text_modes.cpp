@@ -64,8 +64,9 @@ TEST(UserCharacters, DotsAreWhereTheBitsSayInEveryFontAndTextMode) {
             for (const Mode& m : modes) {
                 SCOPED_TRACE(std::string(m.name) + ", font " + std::to_string(font) + ", x " + std::to_string(x));
                 const Bytes data = RandomBytes(static_cast<size_t>(3 * x), static_cast<unsigned>(font * 100 + x));
+                // The mode first: ESC ! chooses the font too (bit 0), ESC M after it the one wanted.
                 const Paper p = Render(
-                    Cat({B({0x1B, 0x4D, font}), m.bytes, Define('A', 3, x, data), kUserOn, T("A"), kLf}), kOrva80Dots);
+                    Cat({m.bytes, B({0x1B, 0x4D, font}), Define('A', 3, x, data), kUserOn, T("A"), kLf}), kOrva80Dots);
                 const auto cellDot = [&](int c, int r) {
                     bool on = DefinedDot(data, 3, x, c, r) && r < cell.height;
                     if (m.bold && c > 0) on = on || (DefinedDot(data, 3, x, c - 1, r) && r < cell.height);
