@@ -3,10 +3,11 @@
 // Adding a command
 // ----------------
 // A command is one entry here (with its name in CommandId, at the same place) plus its effect in
-// the interpreter. Example: FS W n, Kanji at quadruple size while bit 0 of n is set. Its entry
-// below has its length only (no kUnderstood): the splitter bounds it, the decoding shows it
-// "unknown" and the interpreter passes it by. A command without an entry is added the same way,
-// starting with a new line here.
+// the interpreter. Example: FS W n, Kanji at quadruple size while bit 0 of n is set. An entry with
+// its length only (no kUnderstood) is bounded by the splitter, shown "unknown" by the decoding and
+// passed by in the interpreter; FS W's is understood and named, the steps below would draw it. A
+// command without an entry is added the same way, starting with a new line here. A command of
+// another printer family is flagged kOtherFamily: its length and that family's name for it.
 //
 //  1. The entry, understood (src/protocol/command_table.cpp; CommandId in command_table.h):
 //        {Id::KanjiQuadruple, Fs('W'), Fixed(3), "FS W", "n", "Kanji quadruple size", Kind::Mode, kUnderstood},
