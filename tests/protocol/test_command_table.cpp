@@ -55,14 +55,17 @@ TEST(CommandTable, FindsTheEntryOfTheLongestIntroducer) {
     }
 }
 
-// The name an introducer's bytes spell: control bytes by their names, others as characters.
+// The name an introducer's bytes spell: control bytes by their names, bytes past ASCII in hex
+// (another family's GS F9), others as characters.
 std::string Spelled(const Introducer& in) {
     std::string s;
     for (size_t i = 0; i < in.size; ++i) {
         if (i) s += ' ';
         const uint8_t b = in.bytes[i];
+        static const char kHex[] = "0123456789ABCDEF";
         if (b < 0x20) s += ControlName(b);
         else if (b == 0x20) s += "SP";
+        else if (b >= 0x7F) s += std::string{kHex[b >> 4], kHex[b & 15]};
         else s += static_cast<char>(b);
     }
     return s;
@@ -127,6 +130,12 @@ TEST(CommandTable, TheSplitterReadsEachRuleOfTheTable) {
         {"Prefix32", Cat({{kGs, '8', 'L', 3, 0, 0, 0}, {1, 2, 3, 'x'}}), 10},
         {"BitImage, 24-dot", Cat({{kEsc, '*', 33, 2, 0}, Bytes(6, 0xFF), {'x'}}), 11},
         {"BitImage, 8-dot", Cat({{kEsc, '*', 1, 2, 0}, Bytes(2, 0xFF), {'x'}}), 7},
+        {"BitImage, a mode of no name with bit 5 and not 4: 24-dot", Cat({{kEsc, '*', 109, 2, 0}, Bytes(6, 0xFF), {'x'}}), 11},
+        {"BitImage, a mode of no name with bits 5 and 4: 8-dot", Cat({{kEsc, '*', 48, 2, 0}, Bytes(2, 0xFF), {'x'}}), 7},
+        {"PageArea", {kEsc, 'W', 1, 7, 0, 0, 0x40, 2, 0, 3, 'x'}, 10},
+        {"PageArea, xL of no ESC W n", {kEsc, 'W', 2, 200, 0, 0, 0x40, 2, 0, 3, 'x'}, 10},
+        {"PageArea of the Star and ESC/P printers: ESC W n", {kEsc, 'W', 49, kEsc, 'd', 1}, 3},
+        {"PageArea, the byte after n still to come", {kEsc, 'W', 1}, 0},
         {"DownloadedImage", Cat({{kGs, '*', 1, 2}, Bytes(16, 0xAA), {'x'}}), 20},
         {"RasterImage", Cat({{kGs, 'v', '0', 0, 2, 0, 3, 0}, Bytes(6, 0x55), {'x'}}), 14},
         {"StoredImages", Cat({{kFs, 'q', 2, 1, 0, 1, 0}, Bytes(8, 1), {1, 0, 1, 0}, Bytes(8, 2), {'x'}}), 3 + 12 + 12},
