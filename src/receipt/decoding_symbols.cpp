@@ -203,8 +203,12 @@ SymbolMeaning BarcodeMeaning(const uint8_t* p, size_t n) {
         std::string why;
         if (!MakeLinear(symbology, data, 2, 8, &why)) {
             const bool check = why.find("check digit") != std::string::npos;
+            const bool longUpcE = symbology == Symbology::UpcE && data.size() > 8;
             out.meaning += std::string(" (prints nothing: ") +
-                           (check ? "the check digit is wrong" : std::string("these digits make no ") + SymbologyName(symbology)) + ")";
+                           (check      ? "the check digit is wrong"
+                            : longUpcE ? "a UPC-E of 11 or 12 digits (its UPC-A form) is not drawn here"
+                                       : std::string("these digits make no ") + SymbologyName(symbology)) +
+                           ")";
         }
     }
     return out;

@@ -64,8 +64,8 @@ const std::vector<Refused>& RefusedSymbols() {
         {"escpos-ruby/test_styles.txt", 0x155, "EAN13 takes 12 or 13 digits"},
         {"mike42-escpos-php/barcode.bin", 0x249, "the check digit is wrong"},
         {"mike42-escpos-php/barcode.bin", 0x3A6, "the check digit is wrong"},
-        {"mike42-escpos-php/barcode.bin", 0x3F1, "these digits make no UPC-E"},
-        {"mike42-escpos-php/barcode.bin", 0x44B, "these digits make no UPC-E"},
+        {"mike42-escpos-php/barcode.bin", 0x3F1, "a UPC-E of 11 or 12 digits (its UPC-A form) is not drawn here"},
+        {"mike42-escpos-php/barcode.bin", 0x44B, "a UPC-E of 11 or 12 digits (its UPC-A form) is not drawn here"},
     };
     return all;
 }
