@@ -41,7 +41,8 @@ const std::map<std::string, OtherFamily>& OtherFamilies() {
         {"grandchef-escpos-buffer/mp-4200_th_utf8_text.bin", {1, "Bematech: GS F9 5 (command set)"}},
         {"grandchef-escpos-buffer/tm-t20_condensed_text.bin", {2, "ESC/P: ESC SI and DC2 (condensed on and off)"}},
         {"grandchef-escpos-buffer/tm-t20_italic_text.bin", {2, "ESC/P: ESC 4 and ESC 5 (italic on and off)"}},
-        {"grandchef-escpos-buffer/tm-t20_cut.bin", {1, "ESC m alone at the end: a partial cut of other makers' printers"}},
+        {"grandchef-escpos-buffer/tm-t20_cut.bin",
+         {1, "ESC m alone at the end: a partial cut of other makers' printers"}},
         {"grandchef-escpos-buffer/tsp-143_cutter.bin", {1, "ESC w alone at the end: no command of this printer"}},
         {"grandchef-escpos-buffer/vox_large_text.bin", {2, "Star and ESC/P: ESC W n (double width)"}},
         {"grandchef-escpos-buffer/vox_qrcode.bin",
@@ -120,7 +121,8 @@ bool ReadsAs(const std::string& symbology, const std::string& expected, const st
     const auto endsWith = [](const std::string& s, const std::string& tail) {
         return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
     };
-    return endsWith(r, e) || endsWith(withoutCheck, e) || (symbology == "UPC-E" && endsWith(withoutCheck, e.substr(e.size() > 6 ? e.size() - 6 : 0)));
+    return endsWith(r, e) || endsWith(withoutCheck, e) ||
+           (symbology == "UPC-E" && endsWith(withoutCheck, e.substr(e.size() > 6 ? e.size() - 6 : 0)));
 }
 
 std::string Symbology(const std::string& meaning) {
@@ -207,8 +209,9 @@ TEST(CorpusRender, EveryBarcodeAnd2DCodeReadsBackWithTheDataOfTheDecoding) {
             const bool barcode = IsBarcode(c) && c.known;
             if (!barcode && !Is2D(c, 81)) continue;
             SCOPED_TRACE(name + " at " + std::to_string(c.offset) + ": " + FormatDecoded(c));
-            const auto refused = std::find_if(RefusedSymbols().begin(), RefusedSymbols().end(),
-                                              [&](const Refused& r) { return r.stream == name && r.offset == c.offset; });
+            const auto refused = std::find_if(RefusedSymbols().begin(), RefusedSymbols().end(), [&](const Refused& r) {
+                return r.stream == name && r.offset == c.offset;
+            });
             if (refused != RefusedSymbols().end()) {
                 ++refusedSeen;
                 EXPECT_NE(c.meaning.find("prints nothing: " + refused->reason), std::string::npos);
@@ -219,7 +222,8 @@ TEST(CorpusRender, EveryBarcodeAnd2DCodeReadsBackWithTheDataOfTheDecoding) {
                 ++read1D;
                 const std::vector<ReadSymbol> here = ReadBack(printer.paper(), before, printer.position());
                 if (here.size() != 1) {
-                    ADD_FAILURE() << here.size() << " symbols read, ink: " << !InkBox(printer.paper(), before, printer.position()).empty();
+                    ADD_FAILURE() << here.size() << " symbols read, ink: "
+                                  << !InkBox(printer.paper(), before, printer.position()).empty();
                     continue;
                 }
                 EXPECT_TRUE(ReadsAs(Symbology(c.meaning), QuotedData(c.meaning), here[0].data))

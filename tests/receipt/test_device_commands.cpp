@@ -56,7 +56,8 @@ TEST(DeviceCommands, EachIsTakenWholeNamedAndDrawsNothing) {
     ExpectTakenWholeAndNamed({
         {"DLE EOT", B({0x10, 0x04, 1}), "DLE 04 01  status request 1"},
         {"DLE ENQ", B({0x10, 0x05, 2}), "DLE 05 02  real-time request 2: recover, the buffers cleared"},
-        {"DLE DC4 pulse", B({0x10, 0x14, 1, 1, 3}), "DLE 14 01 01 03  real-time function 1: drawer pulse, pin 5, 300 ms"},
+        {"DLE DC4 pulse", B({0x10, 0x14, 1, 1, 3}),
+         "DLE 14 01 01 03  real-time function 1: drawer pulse, pin 5, 300 ms"},
         {"DLE DC4 clear", B({0x10, 0x14, 8, 1, 3, 20, 1, 6, 2, 8}),
          "DLE 14 08 01 03 14 01 06 ...  real-time function 8: clear the buffers"},
         {"ESC p", B({0x1B, 'p', 0, 25, 250}), "ESC p 00 19 FA  drawer pulse: pin 2, on 50 ms, off 500 ms"},
@@ -93,33 +94,10 @@ TEST(DeviceCommands, OtherFamiliesCommandsAreTheirLengthAndNamedAsTheirs) {
         {"ESC/P italic on", B({0x1B, '4'}), "ESC 4  unknown; ESC/P: italic on (Star: highlight on)"},
         {"ESC/P italic off", B({0x1B, '5'}), "ESC 5  unknown; ESC/P: italic off (Star: highlight off)"},
         {"Star and ESC/P double width", B({0x1B, 'W', 1}), "ESC W 01  unknown; Star and ESC/P: double width on"},
-        {"Star and ESC/P double width off, '0'", B({0x1B, 'W', '0'}), "ESC W 30  unknown; Star and ESC/P: double width off"},
+        {"Star and ESC/P double width off, '0'", B({0x1B, 'W', '0'}),
+         "ESC W 30  unknown; Star and ESC/P: double width off"},
         {"Bematech command set", B({0x1D, 0xF9, '5', '0'}), "GS F9 35 30  unknown; Bematech: select the command set"},
     });
-}
-
-TEST(DeviceCommands, ThePrintersOwnLongFormsStayTheirLength) {
-    // ESC W of this printer: 10 bytes, also where xL is a value ESC W n of the others has (its
-    // xH below 8); ESC * of a mode it does not name: 8 or 24 dots by its bits 5 and 4.
-    struct Case {
-        const char* name;
-        Bytes command;
-    };
-    const Case cases[] = {
-        {"ESC W, xL 1", B({0x1B, 'W', 1, 0, 0, 0, 0x40, 0x02, 0x00, 0x03})},
-        {"ESC W, xL 48, xH 7", B({0x1B, 'W', 48, 7, 0, 0, 0x40, 0x02, 0x00, 0x03})},
-        {"ESC W, xL 2, xH 200", B({0x1B, 'W', 2, 200, 0, 0, 0x40, 0x02, 0x00, 0x03})},
-        {"ESC * mode 109, 2 columns", Cat({B({0x1B, '*', 109, 2, 0}), Bytes(6, 0x41)})},
-        {"ESC * mode 48, 2 columns", Cat({B({0x1B, '*', 48, 2, 0}), Bytes(2, 0x41)})},
-        {"ESC * mode 2, 3 columns", Cat({B({0x1B, '*', 2, 3, 0}), Bytes(3, 0x41)})},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::vector<DecodedCommand> d = DecodedWithText(c.command);
-        ASSERT_EQ(d.size(), 3u);
-        EXPECT_EQ(StreamLength(d[0]), c.command.size()) << FormatDecoded(d[0]);
-        EXPECT_EQ(d[1].meaning, "\"Ab\"");
-    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -193,7 +171,8 @@ TEST(PrintModeFont, BitZeroChoosesFont2AndItsAbsenceFont1) {
         {"ESC ! 1 is ESC M 1", Cat({B({0x1B, '!', 1}), text}), Cat({B({0x1B, 'M', 1}), text})},
         {"ESC ! 0 after ESC M 1 is Font1", Cat({B({0x1B, 'M', 1, 0x1B, '!', 0}), text}), text},
         {"ESC ! 9 is ESC M 1 with ESC E", Cat({B({0x1B, '!', 9}), text}), Cat({B({0x1B, 'M', 1, 0x1B, 'E', 1}), text})},
-        {"ESC M 2 after ESC ! 1 is Font3", Cat({B({0x1B, '!', 1, 0x1B, 'M', 2}), text}), Cat({B({0x1B, 'M', 2}), text})},
+        {"ESC M 2 after ESC ! 1 is Font3", Cat({B({0x1B, '!', 1, 0x1B, 'M', 2}), text}),
+         Cat({B({0x1B, 'M', 2}), text})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
