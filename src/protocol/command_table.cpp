@@ -59,7 +59,8 @@ constexpr CommandEntry kTable[] = {
     {Id::CarriageReturn, Single(kCr), Fixed(1), "CR", "", "carriage return (no feed)", Kind::Print, kUnderstood},
     {Id::Cancel, Single(kCan), Fixed(1), "CAN", "", "cancel (nothing to cancel)", Kind::Print, kUnderstood},
     {Id::Null, Single(kNul), Fixed(1), "NUL", "", "nothing (passed by)", Kind::Print, kUnderstood},
-    {Id::CondensedOffEscP, Single(0x12), Fixed(1), "DC2", "", "ESC/P: condensed printing off", Kind::Mode, kOtherFamily},
+    {Id::CondensedOffEscP, Single(0x12), Fixed(1), "DC2", "", "ESC/P: condensed printing off", Kind::Mode,
+     kOtherFamily},
 
     // --- DLE: real-time ---
     {Id::RealTimeStatus, Dle(kEot), Fixed(3), "DLE EOT", "n", "status request", Kind::RealTime, kUnderstood},
@@ -97,7 +98,8 @@ constexpr CommandEntry kTable[] = {
     {Id::PageDirection, Esc('T'), Fixed(3), "ESC T", "n", "print direction in page mode", Kind::Mode, 0},
     {Id::Unidirectional, Esc('U'), Fixed(3), "ESC U", "n", "unidirectional printing", Kind::Mode, 0},
     {Id::Rotation, Esc('V'), Fixed(3), "ESC V", "n", "90-degree rotation", Kind::Mode, kUnderstood},
-    {Id::PageArea, Esc('W'), Of(Rule::PageArea, 10), "ESC W", "xL xH yL yH dxL dxH dyL dyH", "print area in page mode", Kind::Mode, 0},
+    {Id::PageArea, Esc('W'), Of(Rule::PageArea, 10), "ESC W", "xL xH yL yH dxL dxH dyL dyH", "print area in page mode",
+     Kind::Mode, 0},
     {Id::RelativePosition, Esc('\\'), Fixed(4), "ESC \\", "nL nH", "relative position", Kind::Print, kUnderstood},
     {Id::Alignment, Esc('a'), Fixed(3), "ESC a", "n", "alignment", Kind::Mode, kUnderstood},
     {Id::PaperSensors, Esc('c'), Fixed(4), "ESC c", "fn n", "paper sensors", Kind::Device, kBoth},
@@ -115,7 +117,8 @@ constexpr CommandEntry kTable[] = {
     {Id::UpsideDown, Esc('{'), Fixed(3), "ESC {", "n", "upside-down", Kind::Mode, kUnderstood},
     {Id::Beeper, Esc('(', 'A'), Prefix16(5), "ESC ( A", "pL pH fn n c t1 t2", "beeper", Kind::Device, kBoth},
     {Id::CondensedEscP, Esc(0x0F), Fixed(2), "ESC SI", "", "ESC/P: condensed printing on", Kind::Mode, kOtherFamily},
-    {Id::ItalicOnEscP, Esc('4'), Fixed(2), "ESC 4", "", "ESC/P: italic on (Star: highlight on)", Kind::Mode, kOtherFamily},
+    {Id::ItalicOnEscP, Esc('4'), Fixed(2), "ESC 4", "", "ESC/P: italic on (Star: highlight on)", Kind::Mode,
+     kOtherFamily},
     {Id::ItalicOffEscP, Esc('5'), Fixed(2), "ESC 5", "", "ESC/P: italic off (Star: highlight off)", Kind::Mode,
      kOtherFamily},
 

@@ -148,7 +148,10 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
         case Id::CharacterEffects: {
             const uint8_t fn = n > 5 ? p[5] : 0;
             const uint8_t v = n > 6 ? p[6] : 0;
-            m += fn == 48 ? ": character colour " : fn == 49 ? ": background colour " : fn == 50 ? ": shading " : ": fn " + Num(fn) + ", ";
+            m += fn == 48   ? ": character colour "
+                 : fn == 49 ? ": background colour "
+                 : fn == 50 ? ": shading "
+                            : ": fn " + Num(fn) + ", ";
             m += Num(v);
             break;
         }
@@ -164,7 +167,9 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
             if (n >= 5) m += ": " + DrawerPin(a) + ", on " + Num(p[3] * 2u) + " ms, off " + Num(p[4] * 2u) + " ms";
             break;
         case Id::PrintColour:
-            m += a % 48 == 0 && a < 50 ? ": colour 1 (black)" : a % 48 == 1 && a < 50 ? ": colour 2 (red)" : ": " + Num(a) + " (none: ignored)";
+            m += a % 48 == 0 && a < 50   ? ": colour 1 (black)"
+                 : a % 48 == 1 && a < 50 ? ": colour 2 (red)"
+                                         : ": " + Num(a) + " (none: ignored)";
             break;
         case Id::ReverseFeedDots: m += " " + Num(a) + " dots"; break;
         case Id::KanjiSpacing: m += ": left " + Num(a) + " dots, right " + Num(n > 3 ? p[3] : 0u) + " dots"; break;
@@ -174,7 +179,8 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
         case Id::Smoothing: m += OnOff(a); break;
         case Id::MaintenanceCounter:
             if (n >= 6) {
-                m += std::string(a == '0' ? ": reset" : a == '2' ? ": send" : ": fn " + Num(a)) + " counter " + Num(Word(p + 4));
+                m += std::string(a == '0' ? ": reset" : a == '2' ? ": send" : ": fn " + Num(a)) + " counter " +
+                     Num(Word(p + 4));
             }
             break;
         case Id::AutomaticStatus: m += ": " + protocol::hex::Byte(a); break;
@@ -257,7 +263,8 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
 
         case Id::RealTimeStatus: m += " " + Num(n > 2 ? p[2] : 0u); break;
         case Id::RealTimeRequest:
-            m += " " + Num(a) + (a == 1 ? ": recover from an error and go on" : a == 2 ? ": recover, the buffers cleared" : "");
+            m += " " + Num(a) +
+                 (a == 1 ? ": recover from an error and go on" : a == 2 ? ": recover, the buffers cleared" : "");
             break;
         case Id::RealTimeFunction:
             m += " " + Num(a);

@@ -134,7 +134,8 @@ bool WritePaperPng(const Paper& paper, int64_t fromRow, int64_t toRow, const Byt
     const uint8_t palette[12] = {255, 255, 255, kCutGreyLevel, kCutGreyLevel, kCutGreyLevel, 0, 0, 0, 255, 0, 0};
     const uint8_t twoColours[6] = {255, 255, 255, 0, 0, 0};  // white, black
     if (!chunks.Signature() || !chunks.Chunk("IHDR", header.data(), header.size()) ||
-        !(twoBits ? chunks.Chunk("PLTE", palette, redShown ? 12 : 9) : chunks.Chunk("PLTE", twoColours, sizeof twoColours))) {
+        !(twoBits ? chunks.Chunk("PLTE", palette, redShown ? 12 : 9)
+                  : chunks.Chunk("PLTE", twoColours, sizeof twoColours))) {
         return false;
     }
     ImageData data(chunks, compression);
