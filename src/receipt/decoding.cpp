@@ -284,8 +284,12 @@ CommandInfo DescribeCommand(const uint8_t* p, size_t n) {
     // on its own it is whole.
     const bool otherEscW = n == 3 && p[0] == protocol::kEsc && p[1] == 'W';
     if (p[0] < protocol::kFirstText && protocol::CommandLength(p, n) != n && !otherEscW) {
-        // Cut short (the end of a stream): only its name, no parameters are read.
-        return {Mnemonic(p, std::min<size_t>(n, 2), 0, false), "incomplete", false, {}};
+        // Cut short (the end of a stream): only its name, no parameters are read. ESC m without
+        // its n is whole on printers of other makers: their partial cut.
+        const bool escM = n == 2 && p[0] == protocol::kEsc && p[1] == 'm';
+        return {Mnemonic(p, std::min<size_t>(n, 2), 0, false), "incomplete", false,
+                escM ? "ESC m alone is a partial cut on other makers' printers (here it takes n, the print density)"
+                     : ""};
     }
     return DescribeCommandStart(p, n);
 }

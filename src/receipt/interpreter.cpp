@@ -162,7 +162,9 @@ void Interpreter::finish() {
         DecodedCommand c;
         c.offset = offset_;
         c.bytes = splitter_.pending();
-        c.mnemonic = DescribeCommand(c.bytes.data(), c.bytes.size()).mnemonic;
+        const CommandInfo info = DescribeCommand(c.bytes.data(), c.bytes.size());
+        c.mnemonic = info.mnemonic;
+        c.family = info.family;
         c.known = false;
         sink_(c);
     }

@@ -87,6 +87,14 @@ TEST(DeviceCommands, EachIsTakenWholeNamedAndDrawsNothing) {
     });
 }
 
+TEST(DeviceCommands, ALoneEscMAtTheEndIsNamedAsTheOtherMakersCut) {
+    const Bytes stream = B({0x1B, 't', 2, 0x1B, 'm'});
+    EXPECT_EQ(DecodeStream(stream.data(), stream.size()),
+              "0000  1B 74 02  ESC t 02  code table 2\n"
+              "0003  1B 6D  ESC m  unknown; ESC m alone is a partial cut on other makers' printers (here it takes n, "
+              "the print density)\n");
+}
+
 TEST(DeviceCommands, OtherFamiliesCommandsAreTheirLengthAndNamedAsTheirs) {
     ExpectTakenWholeAndNamed({
         {"ESC/P condensed on", B({0x1B, 0x0F}), "ESC 0F  unknown; ESC/P: condensed printing on"},
