@@ -203,6 +203,19 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
         case Id::Rotation: m += (a % 48 == 1 || a % 48 == 2) && a < 51 ? " on" : " off"; break;
         case Id::UpsideDown: m += OnOff(a); break;
         case Id::RelativePosition: m += ": " + Num(Word(p + 2)) + " dots"; break;
+        case Id::PageDirection: {
+            static const char* const kDirections[4] = {"left to right, from the upper left",
+                                                       "bottom to top, from the lower left",
+                                                       "right to left, from the lower right",
+                                                       "top to bottom, from the upper right"};
+            const int d = a >= 48 ? a - 48 : a;
+            m += d >= 0 && d <= 3 ? std::string(": ") + kDirections[d] : " " + Num(a) + " (ignored)";
+            break;
+        }
+        case Id::PageArea:
+            m += ": origin " + Num(Word(p + 2)) + ", " + Num(Word(p + 4)) + ", " + Num(Word(p + 6)) + " x " +
+                 Num(Word(p + 8)) + " units";
+            break;
         case Id::Alignment: m += std::string(": ") + ((a % 48) == 0 ? "left" : (a % 48) == 1 ? "center" : "right"); break;
         case Id::FeedLines: m += " " + Num(a) + " lines"; break;
         case Id::PrintDensity: m += ": level " + Num(a); break;
@@ -233,6 +246,12 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
             m += std::string(": ") + kPos[a & 3];
             break;
         }
+        case Id::PageVerticalPosition: m += ": " + Num(Word(p + 2)) + " units"; break;
+        case Id::PageRelativePosition: m += ": " + std::to_string(static_cast<int16_t>(Word(p + 2))) + " units"; break;
+        case Id::MotionUnits:
+            m += std::string(": horizontal ") + (a ? "1/" + Num(a) + " inch" : "default") + ", vertical " +
+                 (p[3] ? "1/" + Num(p[3]) + " inch" : "default");
+            break;
         case Id::LeftMarginDots:
         case Id::PrintAreaWidth: m += ": " + Num(Word(p + 2)) + " dots"; break;
         case Id::Cut:

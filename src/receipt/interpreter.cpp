@@ -93,8 +93,11 @@ void Interpreter::resetModes() {
     sizeW_ = sizeH_ = 1;
     align_ = 0;
     leftMargin_ = rightMargin_ = leftMarginDots_ = 0;
-    lineSpacing_ = kDefaultLineSpacing;
-    charSpacing_ = 0;
+    lineSpacing_ = otherLineSpacing_ = kDefaultLineSpacing;
+    charSpacing_ = otherCharSpacing_ = 0;
+    unitX_ = unitY_ = kDotsPerInch;
+    pageArea_.reset();
+    direction_ = PrintDirection::LeftToRight;
     turned_ = upsideDown_ = doubleStrike_ = userSet_ = false;
     lineUpsideDown_ = false;
     printWidth_ = 0;
@@ -123,6 +126,8 @@ void Interpreter::clearPaper() {
 }
 
 void Interpreter::setWidth(int widthDots) {
+    if (pageMode_) leavePage();
+    pageArea_.reset();
     paper_ = Paper(widthDots, paper_.maxRows(), paper_.atBound());
     clearPaper();
 }
@@ -247,6 +252,9 @@ void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t
         c.meaning = info.meaning;
         c.known = info.known;
         c.family = info.family;
+        if (const protocol::CommandEntry* e = protocol::FindCommand(p, n); e && info.known) {
+            pageMeaning(e->id, c.meaning);
+        }
         if (n > 6 && info.known && p[0] == protocol::kGs && p[1] == '(' && p[2] == 'k' &&
             p[6] == protocol::symbol2d::kPrint && p[5] >= 48 && p[5] < 56 && (symbolStores_ >> (p[5] - 48) & 1)) {
             // A 2-D symbol that prints nothing: the decoding says why (where the stream stored its
@@ -261,6 +269,7 @@ void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t
     // ESC W n of the Star and ESC/P printers (3 bytes, see Rule::PageArea) is not this printer's.
     if (entry->id == Id::PageArea && n < entry->length.head) return;
     if (drawing_ == Drawing::Off) {
+        followPageMode(entry->id);
         // Modes that decide how later text reads still follow the stream, and the 2-D symbols'
         // settings and data (for the decoding of their prints).
         switch (entry->id) {
@@ -347,6 +356,7 @@ void Interpreter::flushText() {
 }
 
 void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
+    if (pageCommand(id, p, n)) return;
     const uint8_t a = n > 2 ? p[2] : 0;
     switch (id) {
         // One control byte.
@@ -371,25 +381,24 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
         }
 
         // ESC
-        case Id::CharacterSpacing: charSpacing_ = a; break;
+        case Id::CharacterSpacing: charSpacing_ = across(a); break;
         case Id::PrintMode:  // bit 0 chooses the font as ESC M does: Font1 or Font2
             mode_ = a;
             font_ = a & 1;
             break;
         case Id::AbsolutePosition:
-            x_ = areaLeft() + static_cast<int>(Word(p + 2));
+            x_ = areaLeft() + across(static_cast<int64_t>(Word(p + 2)));
             xSet_ = true;
             break;
         case Id::RelativePosition:
             if (!lineStarted_ && !xSet_) x_ = areaLeft();
-            x_ += static_cast<int16_t>(Word(p + 2));
-            x_ = std::max(x_, areaLeft());
+            x_ = std::clamp(x_ + across(static_cast<int16_t>(Word(p + 2))), areaLeft(), kFarRight);
             xSet_ = true;
             break;
         case Id::BitImage: bitImage(p, n); break;
         case Id::Underline: underline_ = (a >= 48 ? a - 48 : a) > 2 ? 0 : (a >= 48 ? a - 48 : a); break;
         case Id::DefaultLineSpacing: lineSpacing_ = kDefaultLineSpacing; break;
-        case Id::LineSpacing: lineSpacing_ = a; break;
+        case Id::LineSpacing: lineSpacing_ = along(a); break;
         case Id::Initialise:  // the unprinted line is dropped, the modes return to their defaults
             line_.clear();
             owned_.clear();
@@ -406,9 +415,9 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
             break;
         case Id::Emphasized: emphasized_ = a & 1; break;
         case Id::DoubleStrike: doubleStrike_ = a & 1; break;
-        case Id::FeedDots: printLine(a, false); break;
+        case Id::FeedDots: printLine(along(a), false); break;
         case Id::ReverseFeed:
-        case Id::ReverseFeedDots: reverseFeed(a); break;
+        case Id::ReverseFeedDots: reverseFeed(along(a)); break;
         case Id::ReverseFeedLines: reverseFeed(lineSpacing_ * a); break;
         case Id::UserCharacterSet: userSet_ = a & 1; break;
         case Id::DefineUserCharacters: userChars_.define(font_, p, n); break;
@@ -456,11 +465,11 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
         case Id::PrintDownloadedImage: printDownloadedImage(a); break;
         case Id::ReversePrinting: reverse_ = a & 1; break;
         case Id::BarcodeTextPosition: hri_ = a & 3; break;
-        case Id::LeftMarginDots: leftMarginDots_ = static_cast<int>(Word(p + 2)); break;
-        case Id::PrintAreaWidth: printWidth_ = static_cast<int>(Word(p + 2)); break;
+        case Id::LeftMarginDots: leftMarginDots_ = across(static_cast<int64_t>(Word(p + 2))); break;
+        case Id::PrintAreaWidth: printWidth_ = across(static_cast<int64_t>(Word(p + 2))); break;
         case Id::Cut: {
             const bool withFeed = n > 3;
-            cut(withFeed ? p[3] : 0);
+            cut(withFeed ? along(p[3]) : 0);
             break;
         }
         case Id::BarcodeTextFont: hriFont_ = std::clamp(a >= 48 ? a - 48 : static_cast<int>(a), 0, 1); break;
@@ -476,11 +485,13 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
 // Geometry and glyphs
 
 int Interpreter::areaLeft() const {
+    if (page_) return 0;  // page mode: the print area's start, GS L aside
     const int left = leftMargin_ * 8 + leftMarginDots_;
     return std::clamp(left, 0, paper_.width() - 8);
 }
 
 int Interpreter::areaRight() const {
+    if (page_) return page_->across();
     int right = paper_.width() - rightMargin_ * 8;
     // GS W: at least one cell of Font1 wide.
     if (printWidth_ > 0) right = std::min(right, areaLeft() + std::max(printWidth_, kFontCells[0].width));
@@ -500,7 +511,7 @@ uint8_t Interpreter::glyphStyle() const {
 uint64_t Interpreter::glyphLook() const {
     return static_cast<uint64_t>(font_) << 22 | static_cast<uint64_t>(glyphStyle()) << 24 |
            static_cast<uint64_t>(scaleX() - 1) << 32 | static_cast<uint64_t>(scaleY() - 1) << 36 |
-           static_cast<uint64_t>(underline_) << 40 | static_cast<uint64_t>(turned_) << 42;
+           static_cast<uint64_t>(underline_) << 40 | static_cast<uint64_t>(turnedNow()) << 42;
 }
 
 const Bitmap& Interpreter::styledGlyph(char32_t ch, bool wide) {
@@ -521,7 +532,7 @@ const Bitmap& Interpreter::styledGlyph(char32_t ch, bool wide) {
     }
 
     const int font = wide ? 0 : font_;
-    const GlyphLook styled{glyphStyle(), underline_, scaleX(), scaleY(), turned_};
+    const GlyphLook styled{glyphStyle(), underline_, scaleX(), scaleY(), turnedNow()};
     if (glyphs_.size() >= kGlyphCacheLimit && line_.empty()) {
         glyphs_.clear();
         asciiGlyphs_.fill(nullptr);
@@ -566,6 +577,10 @@ void Interpreter::drawBitmap(const Bitmap& b, int x, int64_t y, uint8_t density)
 }
 
 void Interpreter::printLine(int feed, bool atLeastHeight) {
+    if (page_) {
+        placePageLine(feed);  // page mode: the line goes on the page, the position moves by the feed
+        return;
+    }
     int height = 0, right = areaLeft();
     for (const Element& e : line_) {
         height = std::max(height, (e.y < 0 ? 0 : e.y) + e.bitmap->height);
@@ -598,11 +613,22 @@ void Interpreter::printLine(int feed, bool atLeastHeight) {
     lineUpsideDown_ = upsideDown_;
 }
 
-void Interpreter::printBlock(const Bitmap& block) {
+void Interpreter::printBlock(const Bitmap& block, Block kind) {
+    if (page_) {
+        if (kind != Block::StandardOnly) placePageBlock(block);
+        return;
+    }
     if (lineStarted_) printLine(lineSpacing_, true);
     const int spare = areaRight() - areaLeft() - block.width;
     const int shift = spare <= 0 ? 0 : align_ == 1 ? spare / 2 : align_ == 2 ? spare : 0;
-    drawBitmap(block, areaLeft() + shift, y_, ink());
+    if (kind != Block::Upright && lineUpsideDown_) {
+        // ESC {: the block turned a half turn within the print area, as a line of text is.
+        Bitmap turned = block;
+        TurnHalf(turned.bits.data(), static_cast<size_t>(turned.stride), turned.height, 0, turned.width);
+        drawBitmap(turned, areaRight() - shift - block.width, y_, ink());
+    } else {
+        drawBitmap(block, areaLeft() + shift, y_, ink());
+    }
     y_ += block.height;
     paper_.extendTo(y_);
     xSet_ = false;

@@ -26,6 +26,7 @@
 #include "receipt/decoding.h"
 #include "receipt/glyphs.h"
 #include "receipt/long_command.h"
+#include "receipt/page_mode.h"
 #include "receipt/paper.h"
 #include "receipt/picture_memory.h"
 #include "receipt/symbols.h"
@@ -38,6 +39,9 @@ namespace pellory::receipt {
 
 inline constexpr int kOrva58Dots = 384;
 inline constexpr int kOrva80Dots = 576;
+// The print head's resolution: 8 dots per mm. The motion units of GS P are 1/x inch; until set,
+// one unit is one dot.
+inline constexpr int kDotsPerInch = 203;
 
 
 class Interpreter {
@@ -127,7 +131,11 @@ private:
     // Prints the gathered line and feeds `feed` dots from its top (at least its height when
     // atLeastHeight).
     void printLine(int feed, bool atLeastHeight);
-    void printBlock(const Bitmap& block);  // a raster image, barcode or QR code, aligned
+    // How ESC { and page mode take a block: Upright (GS v 0, the print buffer's graphics) prints as
+    // it is; Turned (barcodes, 2-D codes, GS /) turns with ESC {; StandardOnly (FS p, stored
+    // graphics) turns with ESC { and is ignored in page mode.
+    enum class Block : uint8_t { Upright, Turned, StandardOnly };
+    void printBlock(const Bitmap& block, Block kind);  // a picture, barcode or code, aligned
     void drawBitmap(const Bitmap& b, int x, int64_t y, uint8_t density);
     void bitImage(const uint8_t* p, size_t n);
     // Where a raster image goes: begun once its header is known, then row by row, then ended.
@@ -169,6 +177,28 @@ private:
     void printDownloadedImage(uint8_t mode);
     void cut(int feed);
     const Bitmap& keep(Bitmap b);
+
+    // Page mode (interpreter_page.cpp). pageCommand takes the commands page mode changes (in
+    // either mode) and tells whether it did; the others go on as in standard mode.
+    bool pageCommand(protocol::CommandId id, const uint8_t* p, size_t n);
+    void followPageMode(protocol::CommandId id);  // the mode alone, when not drawing
+    // What the decoding says of a command in the mode it comes in (FF and CAN in page mode).
+    void pageMeaning(protocol::CommandId id, std::string& meaning) const;
+    void enterPage();
+    void leavePage();  // back to standard mode; the page is let go
+    void printPage();
+    // Puts the gathered line on the page with its top at the vertical position, then moves down
+    // `feed` dots; the position across is kept when keepX (the line goes on from there).
+    void placePageLine(int feed, bool keepX = false);
+    void placePageBlock(const Bitmap& block);
+    void movePageDown(int dots);
+    // Dots of n motion units (GS P) along the characters and down the lines: the horizontal and
+    // vertical units, swapped in page mode's sideways directions.
+    int across(int64_t n) const;
+    int along(int64_t n) const;
+    bool sideways() const;
+    bool turnedNow() const { return turned_ && !pageMode_; }  // ESC V is not applied in page mode
+    int lineLimit() const { return page_ ? page_->across() : paper_.width(); }  // a line's far edge
 
     Paper paper_;
     Drawing drawing_;
@@ -239,6 +269,17 @@ private:
     // definitions in userGlyphsOf_ (older ones move to owned_ while the line still shows them).
     std::unordered_map<uint64_t, std::unique_ptr<Bitmap>> userGlyphs_;
     uint64_t userGlyphsOf_ = 0;
+
+    // Page mode: the page while in it (drawing only), and what ESC W, ESC T and GS P set (kept
+    // from standard mode on, as the printer keeps them).
+    bool pageMode_ = false;
+    std::unique_ptr<Page> page_;
+    std::optional<PageArea> pageArea_;  // ESC W; the page's default area while none is set
+    PrintDirection direction_ = PrintDirection::LeftToRight;
+    int pageY_ = 0;  // the top of the next line, in the direction's frame
+    int unitX_ = kDotsPerInch, unitY_ = kDotsPerInch;  // GS P: 1/x and 1/y inch
+    // ESC SP and ESC 3 have a value for each mode: the one of the mode not in use.
+    int otherLineSpacing_ = 33, otherCharSpacing_ = 0;
 
     std::unordered_map<uint64_t, Bitmap> glyphs_;  // styled glyphs
     std::vector<uint8_t> lineBuffer_;

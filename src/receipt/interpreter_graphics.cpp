@@ -81,7 +81,7 @@ void Interpreter::graphics(const uint8_t* d, size_t n) {
             if (n < 6) break;
             const Bitmap* picture = store.find(static_cast<uint16_t>(d[2] << 8 | d[3]));
             const int sx = Factor(d[4]), sy = Factor(d[5]);
-            if (picture && sx && sy) printBlock(ScaledPicture(*picture, sx, sy));
+            if (picture && sx && sy) printBlock(ScaledPicture(*picture, sx, sy), Block::StandardOnly);
             break;
         }
         case 112:
@@ -147,7 +147,7 @@ void Interpreter::printGraphicsBuffer() {
         Overlay(block, g.picture, g.sx, g.sy);
         g = BufferedGraphics{};
     }
-    printBlock(block);
+    printBlock(block, Block::Upright);
 }
 
 void Interpreter::graphicsRow(size_t index, const uint8_t* row) {
@@ -223,7 +223,7 @@ void Interpreter::storeImages(const uint8_t* p, size_t n) {
 void Interpreter::printStoredImage(uint8_t number, uint8_t mode) {
     int sx = 1, sy = 1;
     if (number == 0 || number > pictures_.nvImages.size() || !ImageMode(mode, sx, sy)) return;
-    printBlock(ScaledPicture(pictures_.nvImages[number - 1u], sx, sy));
+    printBlock(ScaledPicture(pictures_.nvImages[number - 1u], sx, sy), Block::StandardOnly);
 }
 
 void Interpreter::defineDownloadedImage(const uint8_t* p, size_t n) {
@@ -237,7 +237,7 @@ void Interpreter::defineDownloadedImage(const uint8_t* p, size_t n) {
 void Interpreter::printDownloadedImage(uint8_t mode) {
     int sx = 1, sy = 1;
     if (!pictures_.downloaded || !ImageMode(mode, sx, sy)) return;
-    printBlock(ScaledPicture(*pictures_.downloaded, sx, sy));
+    printBlock(ScaledPicture(*pictures_.downloaded, sx, sy), Block::Turned);
 }
 
 }  // namespace pellory::receipt

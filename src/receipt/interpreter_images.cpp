@@ -42,13 +42,13 @@ void Interpreter::bitImage(const uint8_t* p, size_t n) {
     const int width = columns * sx;
     if (line_.size() >= kMaxLineElements) printLine(lineSpacing_, true);
     if (!lineStarted_ && !xSet_) x_ = areaLeft();
-    if (x_ >= paper_.width()) {  // wholly past the paper's right edge: only the position moves on
+    if (x_ >= lineLimit()) {  // wholly past the paper's right edge (the area's, in page mode): only the position moves on
         x_ = std::min(x_ + width, kFarRight);
         lineStarted_ = true;
         return;
     }
     // Columns past the paper's edge are dropped.
-    const int shown = std::min(columns, (paper_.width() + sx - 1) / sx);
+    const int shown = std::min(columns, (lineLimit() + sx - 1) / sx);
     Bitmap image(shown * sx, 8 * bytesPerColumn);
     const uint8_t* data = p + 5;
     for (int c = 0; c < shown; ++c) {
@@ -70,6 +70,13 @@ Interpreter::RasterPlace Interpreter::rasterStart(uint8_t mode, size_t xBytes) {
     place.sx = (m & 1) ? 2 : 1;
     place.sy = (m & 2) ? 2 : 1;
     place.xBytes = xBytes;
+    if (page_) {  // page mode: from the print position, cut at the area's edge
+        if (lineStarted_) placePageLine(0, true);
+        place.x = xSet_ ? x_ : 0;
+        place.usedBytes = std::min<size_t>(xBytes, static_cast<size_t>((page_->across() + 7) / 8));
+        rasterWide_.resize(place.usedBytes * 2);
+        return place;
+    }
     if (lineStarted_) printLine(lineSpacing_, true);
     const int fullWidth = static_cast<int>(std::min<size_t>(xBytes * 8 * static_cast<size_t>(place.sx), 1u << 20));
     const int spare = areaRight() - areaLeft() - fullWidth;
@@ -92,12 +99,23 @@ void Interpreter::rasterRow(const RasterPlace& place, size_t index, const uint8_
     }
     for (int dy = 0; dy < place.sy; ++dy) {
         const int64_t y = y_ + static_cast<int64_t>(index) * place.sy + dy;
+        if (page_) {
+            const int row = static_cast<int>(std::min<size_t>(index, 1u << 22)) * place.sy + dy;
+            page_->drawRow(bits, widthBits, place.x, pageY_ + row);
+            continue;
+        }
         paper_.extendTo(y + 1);
         paper_.blit(y, place.x, bits, widthBits, ink());
     }
 }
 
 void Interpreter::rasterEnd(const RasterPlace& place, size_t rows) {
+    if (page_) {
+        movePageDown(static_cast<int>(std::min<size_t>(rows, 1u << 22)) * place.sy);
+        x_ = 0;
+        xSet_ = false;
+        return;
+    }
     y_ += static_cast<int64_t>(rows) * place.sy;
     paper_.extendTo(y_);
     xSet_ = false;
@@ -155,7 +173,7 @@ void Interpreter::barcode(const uint8_t* p, size_t n) {
     };
     if (above) drawText(0);
     if (below) drawText(barsTop + symbol->bars.height + 2);
-    printBlock(block);
+    printBlock(block, Block::Turned);
 }
 
 void Interpreter::tableRow(const uint8_t* p, size_t n) {

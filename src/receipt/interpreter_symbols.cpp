@@ -45,7 +45,7 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
     if (fn == k::kPrint) {
         // A symbol wider than the print area prints nothing, as on the printer.
         const std::optional<Bitmap> symbol = makeSymbol2D(cn, nullptr);
-        if (symbol && InkWidth(*symbol) <= areaRight() - areaLeft()) printBlock(*symbol);
+        if (symbol && InkWidth(*symbol) <= areaRight() - areaLeft()) printBlock(*symbol, Block::Turned);
         return;
     }
     switch (cn) {

@@ -33,7 +33,7 @@ bool Interpreter::putUserCharacter(uint8_t code) {
     const uint64_t key = glyphLook() | code;
     std::unique_ptr<Bitmap>& glyph = userGlyphs_[key];
     if (!glyph)
-        glyph = std::make_unique<Bitmap>(StyleGlyph(*plain, {glyphStyle(), underline_, scaleX(), scaleY(), turned_}));
+        glyph = std::make_unique<Bitmap>(StyleGlyph(*plain, {glyphStyle(), underline_, scaleX(), scaleY(), turnedNow()}));
     placeGlyph(*glyph);
     return true;
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,11 @@ struct Box {
     bool empty() const { return x1 <= x0; }
     int width() const { return x1 - x0; }
     int64_t height() const { return y1 - y0; }
+    bool operator==(const Box&) const = default;
 };
+inline void PrintTo(const Box& b, std::ostream* os) {
+    *os << "x " << b.x0 << "-" << b.x1 << ", y " << b.y0 << "-" << b.y1;
+}
 
 inline Box InkBox(const Paper& p, int64_t fromRow = 0, int64_t toRow = INT64_MAX) {
     Box b{p.width(), 0, INT64_MAX, 0};
