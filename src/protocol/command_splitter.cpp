@@ -66,8 +66,10 @@ Frame RuleFrame(const CommandEntry& entry, const uint8_t* p, size_t n, size_t se
         return Single(head, Word(p + head - 4) | Word(p + head - 2) << 16, segments);
     case Rule::BitImage: {  // ESC * m nL nH d1..dk: k = n columns, times 3 in the 24-dot modes
         if (n < head) return kMore;
+        // A mode the printer does not name is read by its bits as 32 and 33 are: bit 5 set and
+        // bit 4 clear is 24 dots (the Daruma printers' mode 109 is such a one), any other 8 dots.
         const size_t columns = Word(p + 3);
-        return Single(head, (p[2] == 32 || p[2] == 33) ? 3 * columns : columns, segments);
+        return Single(head, (p[2] & 0x30) == 0x20 ? 3 * columns : columns, segments);
     }
     case Rule::DownloadedImage:  // GS * x y + x*y*8 bytes
         if (n < head) return kMore;
@@ -129,6 +131,10 @@ Frame RuleFrame(const CommandEntry& entry, const uint8_t* p, size_t n, size_t se
         case 8: return Fixed(10, n);
         default: return EndAt(head);
         }
+    case Rule::PageArea:  // ESC W xL xH yL yH dxL dxH dyL dyH, or another family's ESC W n
+        if (n < 4) return kMore;
+        if ((p[2] == 0 || p[2] == 1 || p[2] == 48 || p[2] == 49) && p[3] >= 8) return EndAt(3);
+        return Fixed(head, n);
     case Rule::Unsized:
         return EndAt(entry.introducer.size);
     }

@@ -3,10 +3,11 @@
 // Adding a command
 // ----------------
 // A command is one entry here (with its name in CommandId, at the same place) plus its effect in
-// the interpreter. Example: FS W n, Kanji at quadruple size while bit 0 of n is set. Its entry
-// below has its length only (no kUnderstood): the splitter bounds it, the decoding shows it
-// "unknown" and the interpreter passes it by. A command without an entry is added the same way,
-// starting with a new line here.
+// the interpreter. Example: FS W n, Kanji at quadruple size while bit 0 of n is set. An entry with
+// its length only (no kUnderstood) is bounded by the splitter, shown "unknown" by the decoding and
+// passed by in the interpreter; FS W's is understood and named, the steps below would draw it. A
+// command without an entry is added the same way, starting with a new line here. A command of
+// another printer family is flagged kOtherFamily: its length and that family's name for it.
 //
 //  1. The entry, understood (src/protocol/command_table.cpp; CommandId in command_table.h):
 //        {Id::KanjiQuadruple, Fs('W'), Fixed(3), "FS W", "n", "Kanji quadruple size", Kind::Mode, kUnderstood},
@@ -37,6 +38,8 @@ constexpr Introducer Esc(uint8_t f) { return {{kEsc, f, 0}, 2}; }
 constexpr Introducer Fs(uint8_t f) { return {{kFs, f, 0}, 2}; }
 constexpr Introducer Gs(uint8_t f) { return {{kGs, f, 0}, 2}; }
 constexpr Introducer Gs(uint8_t f, uint8_t g) { return {{kGs, f, g}, 3}; }
+constexpr Introducer Esc(uint8_t f, uint8_t g) { return {{kEsc, f, g}, 3}; }
+constexpr Introducer Fs(uint8_t f, uint8_t g) { return {{kFs, f, g}, 3}; }
 
 constexpr LengthRule Fixed(uint16_t size) { return {Rule::Fixed, size, 0}; }
 constexpr LengthRule ZeroTerminated(uint16_t head, uint16_t limit) { return {Rule::ZeroTerminated, head, limit}; }
@@ -55,6 +58,9 @@ constexpr CommandEntry kTable[] = {
     {Id::FormFeed, Single(kFf), Fixed(1), "FF", "", "print and feed one line", Kind::Print, kUnderstood},
     {Id::CarriageReturn, Single(kCr), Fixed(1), "CR", "", "carriage return (no feed)", Kind::Print, kUnderstood},
     {Id::Cancel, Single(kCan), Fixed(1), "CAN", "", "cancel (nothing to cancel)", Kind::Print, kUnderstood},
+    {Id::Null, Single(kNul), Fixed(1), "NUL", "", "nothing (passed by)", Kind::Print, kUnderstood},
+    {Id::CondensedOffEscP, Single(0x12), Fixed(1), "DC2", "", "ESC/P: condensed printing off", Kind::Mode,
+     kOtherFamily},
 
     // --- DLE: real-time ---
     {Id::RealTimeStatus, Dle(kEot), Fixed(3), "DLE EOT", "n", "status request", Kind::RealTime, kUnderstood},
@@ -92,22 +98,29 @@ constexpr CommandEntry kTable[] = {
     {Id::PageDirection, Esc('T'), Fixed(3), "ESC T", "n", "print direction in page mode", Kind::Mode, kUnderstood},
     {Id::Unidirectional, Esc('U'), Fixed(3), "ESC U", "n", "unidirectional printing", Kind::Mode, 0},
     {Id::Rotation, Esc('V'), Fixed(3), "ESC V", "n", "90-degree rotation", Kind::Mode, kUnderstood},
-    {Id::PageArea, Esc('W'), Fixed(10), "ESC W", "xL xH yL yH dxL dxH dyL dyH", "print area in page mode", Kind::Mode, kUnderstood},
+    {Id::PageArea, Esc('W'), Of(Rule::PageArea, 10), "ESC W", "xL xH yL yH dxL dxH dyL dyH", "print area in page mode",
+     Kind::Mode, kUnderstood},
     {Id::RelativePosition, Esc('\\'), Fixed(4), "ESC \\", "nL nH", "relative position", Kind::Print, kUnderstood},
     {Id::Alignment, Esc('a'), Fixed(3), "ESC a", "n", "alignment", Kind::Mode, kUnderstood},
     {Id::PaperSensors, Esc('c'), Fixed(4), "ESC c", "fn n", "paper sensors", Kind::Device, kBoth},
     {Id::FeedLines, Esc('d'), Fixed(3), "ESC d", "n", "print and feed", Kind::Print, kUnderstood},
     {Id::ReverseFeedLines, Esc('e'), Fixed(3), "ESC e", "n", "print and feed back", Kind::Print, kUnderstood},
     {Id::PartialCut, Esc('i'), Fixed(2), "ESC i", "", "partial cut", Kind::Print, kUnderstood},
-    {Id::ReverseFeedDots, Esc('j'), Fixed(3), "ESC j", "n", "print and feed back n dots", Kind::Print, 0},
+    {Id::ReverseFeedDots, Esc('j'), Fixed(3), "ESC j", "n", "print and feed back", Kind::Print, kUnderstood},
     {Id::LeftMargin, Esc('l'), Fixed(3), "ESC l", "n", "left margin", Kind::Mode, kUnderstood},
     {Id::PrintDensity, Esc('m'), Fixed(3), "ESC m", "n", "print density", Kind::Mode, kUnderstood},
     {Id::DrawerPulse, Esc('p'), Fixed(5), "ESC p", "m t1 t2", "drawer pulse", Kind::Device, kUnderstood},
-    {Id::PrintColour, Esc('r'), Fixed(3), "ESC r", "n", "print colour", Kind::Mode, 0},
+    {Id::PrintColour, Esc('r'), Fixed(3), "ESC r", "n", "print colour", Kind::Mode, kUnderstood},
     {Id::CodeTable, Esc('t'), Fixed(3), "ESC t", "n", "code table", Kind::Mode, kUnderstood},
     {Id::PeripheralStatus, Esc('u'), Fixed(3), "ESC u", "n", "peripheral status", Kind::Device, 0},
     {Id::PaperStatus, Esc('v'), Fixed(2), "ESC v", "", "paper status", Kind::Device, 0},
     {Id::UpsideDown, Esc('{'), Fixed(3), "ESC {", "n", "upside-down", Kind::Mode, kUnderstood},
+    {Id::Beeper, Esc('(', 'A'), Prefix16(5), "ESC ( A", "pL pH fn n c t1 t2", "beeper", Kind::Device, kBoth},
+    {Id::CondensedEscP, Esc(0x0F), Fixed(2), "ESC SI", "", "ESC/P: condensed printing on", Kind::Mode, kOtherFamily},
+    {Id::ItalicOnEscP, Esc('4'), Fixed(2), "ESC 4", "", "ESC/P: italic on (Star: highlight on)", Kind::Mode,
+     kOtherFamily},
+    {Id::ItalicOffEscP, Esc('5'), Fixed(2), "ESC 5", "", "ESC/P: italic off (Star: highlight off)", Kind::Mode,
+     kOtherFamily},
 
     // --- FS ---
     {Id::KanjiPrintMode, Fs('!'), Fixed(3), "FS !", "n", "Kanji print mode", Kind::Mode, kUnderstood},
@@ -121,12 +134,13 @@ constexpr CommandEntry kTable[] = {
     {Id::KanjiSpacing, Fs('S'), Fixed(4), "FS S", "n1 n2", "Kanji spacing", Kind::Mode, kUnderstood},
     {Id::TableRow, Fs('V'), Of(Rule::TableRow, 3, 255), "FS V", "k r1...rk c x1...xc [s text NUL]...", "table row",
      Kind::Print, kUnderstood},
-    {Id::KanjiQuadruple, Fs('W'), Fixed(3), "FS W", "n", "Kanji quadruple size", Kind::Mode, 0},
+    {Id::KanjiQuadruple, Fs('W'), Fixed(3), "FS W", "n", "Kanji quadruple size", Kind::Mode, kUnderstood},
     {Id::UserMemory, Fs('g'), kUnsized, "FS g", "fn ...", "user memory", Kind::Device, kFunctionByte},
     {Id::PrintStoredImage, Fs('p'), Fixed(4), "FS p", "n m", "print stored image", Kind::Image, kUnderstood},
     {Id::StoreImages, Fs('q'), Of(Rule::StoredImages, 3), "FS q", "n [xL xH yL yH d1...dk]...", "store images",
      Kind::Image, kUnderstood},
     {Id::PrintSpeed, Fs('s'), Fixed(3), "FS s", "n", "print speed", Kind::Mode, kUnderstood},
+    {Id::KanjiFont, Fs('(', 'A'), Prefix16(5), "FS ( A", "pL pH fn m", "Kanji font", Kind::Mode, kBoth},
 
     // --- GS ---
     {Id::CharacterSize, Gs('!'), Fixed(3), "GS !", "n", "character size", Kind::Mode, kUnderstood},
@@ -135,7 +149,7 @@ constexpr CommandEntry kTable[] = {
     {Id::GsFunction, Gs('('), Prefix16(5), "GS (", "fn pL pH d1...dk", "function-coded command", Kind::Device, kFunctionByte},
     {Id::PrinterSetup, Gs('(', 'E'), Prefix16(5), "GS ( E", "pL pH fn d1...dk", "printer set-up", Kind::Device, kBoth},
     {Id::ProcessId, Gs('(', 'H'), Prefix16(5), "GS ( H", "pL pH fn m d1...d4", "process ID response", Kind::Device,
-     kFunctionByte},
+     kBoth},
     {Id::Graphics, Gs('(', 'L'), Prefix16(5), "GS ( L", "pL pH m fn d1...dk", "graphics", Kind::Image, kBoth},
     {Id::Symbol2D, Gs('(', 'k'), Prefix16(5), "GS ( k", "pL pH cn fn d1...dk", "2D symbol function", Kind::Symbol, kBoth},
     {Id::DefineDownloadedImage, Gs('*'), Of(Rule::DownloadedImage, 4), "GS *", "x y d1...d(x*y*8)",
@@ -147,7 +161,7 @@ constexpr CommandEntry kTable[] = {
     {Id::ReversePrinting, Gs('B'), Fixed(3), "GS B", "n", "reverse printing", Kind::Mode, kUnderstood},
     {Id::Counter, Gs('C'), kUnsized, "GS C", "fn ...", "counter printing", Kind::Print, kFunctionByte},
     {Id::BarcodeTextPosition, Gs('H'), Fixed(3), "GS H", "n (position)", "barcode text", Kind::Symbol, kUnderstood},
-    {Id::PrinterId, Gs('I'), Fixed(3), "GS I", "n", "printer ID", Kind::Device, 0},
+    {Id::PrinterId, Gs('I'), Fixed(3), "GS I", "n", "printer ID", Kind::Device, kUnderstood},
     {Id::LeftMarginDots, Gs('L'), Fixed(4), "GS L", "nL nH", "left margin", Kind::Mode, kUnderstood},
     {Id::MotionUnits, Gs('P'), Fixed(4), "GS P", "x y", "motion units", Kind::Mode, kUnderstood},
     {Id::VariableImage, Gs('Q'), kUnsized, "GS Q", "fn ...", "variable-size bit image", Kind::Image, kFunctionByte},
@@ -158,11 +172,11 @@ constexpr CommandEntry kTable[] = {
      Kind::Print, kUnderstood},
     {Id::RunMacro, Gs('^'), Fixed(5), "GS ^", "r t m", "run macro", Kind::Device, 0},
     {Id::AutomaticStatus, Gs('a'), Fixed(3), "GS a", "n", "automatic status back", Kind::Device, kUnderstood},
-    {Id::Smoothing, Gs('b'), Fixed(3), "GS b", "n", "smoothing", Kind::Mode, 0},
+    {Id::Smoothing, Gs('b'), Fixed(3), "GS b", "n", "smoothing", Kind::Mode, kUnderstood},
     {Id::PrintCounter, Gs('c'), Fixed(2), "GS c", "", "print counter", Kind::Print, 0},
     {Id::BarcodeTextFont, Gs('f'), Fixed(3), "GS f", "n (font)", "barcode text", Kind::Symbol, kUnderstood},
     {Id::MaintenanceCounter, Gs('g'), Fixed(6), "GS g", "fn m nL nH", "maintenance counter", Kind::Device,
-     kFunctionByte},
+     kBoth},
     {Id::BarcodeHeight, Gs('h'), Fixed(3), "GS h", "n", "barcode height", Kind::Symbol, kUnderstood},
     {Id::Barcode, Gs('k'), Of(Rule::Barcode, 3, 255), "GS k", "m d1...dk NUL | m n d1...dn", "barcode", Kind::Symbol,
      kUnderstood},
@@ -173,6 +187,10 @@ constexpr CommandEntry kTable[] = {
      Kind::Image, kBoth},
     {Id::BarcodeWidth, Gs('w'), Fixed(3), "GS w", "n", "barcode module width", Kind::Symbol, kUnderstood},
     {Id::OnlineRecovery, Gs('z'), kUnsized, "GS z", "fn ...", "online recovery wait", Kind::Device, kFunctionByte},
+    {Id::TestPrint, Gs('(', 'A'), Prefix16(5), "GS ( A", "pL pH n m", "test print (not drawn)", Kind::Device, kBoth},
+    {Id::CharacterEffects, Gs('(', 'N'), Prefix16(5), "GS ( N", "pL pH fn m", "character effects", Kind::Mode, kBoth},
+    {Id::CommandSetBematech, Gs(0xF9, '5'), Fixed(4), "GS F9 5", "n", "Bematech: select the command set",
+     Kind::Device, kOtherFamily},
 };
 
 static_assert(std::size(kTable) == kCommandCount, "one entry per CommandId");
@@ -188,7 +206,7 @@ static_assert(InIdOrder(), "the entries follow the order of CommandId");
 // --- the index: from the introducer to the entry ---
 
 constexpr int kNone = -1;
-constexpr size_t kMaxTriples = 8;
+constexpr size_t kMaxTriples = 16;
 
 constexpr int LeadIndex(uint8_t b) {
     switch (b) {

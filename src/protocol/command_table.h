@@ -47,6 +47,9 @@ enum class Rule : uint8_t {
     Cut,               // GS V m: one byte n more with m 65, 66, 97, 98, 103 or 104
     Barcode,           // GS k m: m below 65: data up to a zero byte (at most `limit`); else n and n bytes
     RealTimeFunction,  // DLE DC4 fn: fn 1 to 3: 5 bytes; 7: 4; 8: 10; any other: 3
+    PageArea,          // ESC W: `head` bytes, but ESC W n (n 0, 1, 48 or 49) with a byte of 8 or more
+                       // after n is the 3-byte double-width command of the Star and ESC/P printers (as
+                       // ESC W of this printer, it would start an area 2048 dots or more to the right)
     Unsized,           // its length is not read: it is taken as its introducer alone, as an unknown
                        // command is
 };
@@ -60,7 +63,7 @@ struct LengthRule {
 // The entries, in the order of the table.
 enum class CommandId : uint8_t {
     // One control byte.
-    HorizontalTab, LineFeed, FormFeed, CarriageReturn, Cancel,
+    HorizontalTab, LineFeed, FormFeed, CarriageReturn, Cancel, Null, CondensedOffEscP,
     // DLE
     RealTimeStatus, RealTimeRequest, RealTimeFunction,
     // ESC
@@ -70,17 +73,19 @@ enum class CommandId : uint8_t {
     DoubleStrike, FeedDots, ReverseFeed, PageMode, Font, RightMargin, InternationalSet, StandardMode,
     PageDirection, Unidirectional, Rotation, PageArea, RelativePosition, Alignment, PaperSensors,
     FeedLines, ReverseFeedLines, PartialCut, ReverseFeedDots, LeftMargin, PrintDensity,
-    DrawerPulse, PrintColour, CodeTable, PeripheralStatus, PaperStatus, UpsideDown,
+    DrawerPulse, PrintColour, CodeTable, PeripheralStatus, PaperStatus, UpsideDown, Beeper,
+    CondensedEscP, ItalicOnEscP, ItalicOffEscP,
     // FS
     KanjiPrintMode, KanjiOn, FsFunction, KanjiUnderline, KanjiOff, DefineKanji, KanjiCodeSystem,
     KanjiSpacing, TableRow, KanjiQuadruple, UserMemory, PrintStoredImage, StoreImages, PrintSpeed,
+    KanjiFont,
     // GS
     CharacterSize, PageVerticalPosition, GsFunction, PrinterSetup, ProcessId, Graphics, Symbol2D,
     DefineDownloadedImage, PrintDownloadedImage, LargeGraphics, Macro, ReversePrinting, Counter,
     BarcodeTextPosition, PrinterId, LeftMarginDots, MotionUnits, VariableImage, LineStart, Cut,
     PrintAreaWidth, PageRelativePosition, RunMacro, AutomaticStatus, Smoothing, PrintCounter,
     BarcodeTextFont, MaintenanceCounter, BarcodeHeight, Barcode, StatusRequest, RasterFunction,
-    RasterImage, BarcodeWidth, OnlineRecovery,
+    RasterImage, BarcodeWidth, OnlineRecovery, TestPrint, CharacterEffects, CommandSetBematech,
     Count_
 };
 
@@ -99,6 +104,10 @@ enum CommandFlag : uint8_t {
     // The byte after the function byte names a function or mode (ESC c 3, GS ( k, GS 8 L): the
     // "Tips" reading shows it as a character.
     kFunctionByte = 2,
+    // A command of another printer family (ESC/P, Star, Bematech) that this printer does not know:
+    // the decoding shows it "unknown" and names it by the other family's meaning; the interpreter
+    // passes it by, its length as the other family has it.
+    kOtherFamily = 4,
 };
 
 struct CommandEntry {
@@ -113,6 +122,7 @@ struct CommandEntry {
 
     constexpr bool understood() const { return (flags & kUnderstood) != 0; }
     constexpr bool functionByte() const { return (flags & kFunctionByte) != 0; }
+    constexpr bool otherFamily() const { return (flags & kOtherFamily) != 0; }
 };
 
 // Every entry, in the order of CommandId.

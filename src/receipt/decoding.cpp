@@ -1,5 +1,6 @@
 #include "receipt/decoding.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "protocol/command_splitter.h"
@@ -50,7 +51,7 @@ std::string Mnemonic(const uint8_t* p, size_t n, size_t shown = 6, bool ellipsis
 std::string Num(size_t v) { return std::to_string(v); }
 
 std::string PrintModeBits(uint8_t n) {
-    static const char* const kBits[8] = {"bit 0", "italic", "border", "emphasized",
+    static const char* const kBits[8] = {"Font2", "italic", "border", "emphasized",
                                          "double height", "double width", "highlight", "underline"};
     if (n == 0) return ": normal";
     std::string s = ":";
@@ -90,6 +91,31 @@ std::string FontName(uint8_t n) {
     return n <= 2 ? "Font" + Num(n + 1u) : "font " + Num(n);
 }
 
+// The parameters of a function-coded command by the names its entry gives them, from the byte
+// after pL pH: "fn 97, n 100, c 2".
+std::string NamedParameters(const CommandEntry& e, const uint8_t* p, size_t n) {
+    std::string names(e.parameters);
+    if (names.rfind("pL pH ", 0) == 0) names.erase(0, 6);
+    std::string out;
+    size_t at = 5;
+    for (size_t from = 0; from < names.size() && at < n;) {
+        size_t to = names.find(' ', from);
+        if (to == std::string::npos) to = names.size();
+        out += (out.empty() ? ": " : ", ") + names.substr(from, to - from) + " " + Num(p[at++]);
+        from = to + 1;
+    }
+    return out;
+}
+
+// ESC * of a mode the printer does not name: how its length was read (see the splitter).
+std::string BitImageModeNote(uint8_t m) {
+    const bool tall = (m & 0x30) == 0x20;
+    return "mode " + Num(m) + " is none of this printer's: its data read as " +
+           (tall ? "24-dot columns (its bits 5 and 4 as in 32 and 33)" : "8-dot columns");
+}
+
+std::string DrawerPin(uint8_t m) { return (m & 1) ? "pin 5" : "pin 2"; }
+
 // What the decoding shows of an understood command besides the entry's meaning: the values of
 // its parameters (appended), or, for a few, a mnemonic or meaning of their own.
 void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
@@ -112,8 +138,52 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
             const char* mode = a == 0 ? "8-dot single-density" : a == 1 ? "8-dot double-density"
                              : a == 32 ? "24-dot single-density" : a == 33 ? "24-dot double-density" : "unknown mode";
             m += std::string(", ") + mode + ": " + Num(cols) + " columns";
+            if (a != 0 && a != 1 && a != 32 && a != 33) m += " (" + BitImageModeNote(a) + "; nothing drawn)";
             break;
         }
+        case Id::SelectDevice: m += (a & 1) ? ": printer on" : ": printer off"; break;
+        case Id::Beeper:
+        case Id::TestPrint:
+        case Id::KanjiFont: m += NamedParameters(e, p, n); break;
+        case Id::CharacterEffects: {
+            const uint8_t fn = n > 5 ? p[5] : 0;
+            const uint8_t v = n > 6 ? p[6] : 0;
+            m += fn == 48   ? ": character colour "
+                 : fn == 49 ? ": background colour "
+                 : fn == 50 ? ": shading "
+                            : ": fn " + Num(fn) + ", ";
+            m += Num(v);
+            break;
+        }
+        case Id::PaperSensors: {
+            const uint8_t v = n > 3 ? p[3] : 0;
+            m += a == '3' ? ": those that signal paper end, " + protocol::hex::Byte(v)
+                 : a == '4' ? ": those that stop printing, " + protocol::hex::Byte(v)
+                 : a == '5' ? std::string(": panel buttons ") + ((v & 1) ? "disabled" : "enabled")
+                            : ": fn " + Num(a) + ", " + protocol::hex::Byte(v);
+            break;
+        }
+        case Id::DrawerPulse:
+            if (n >= 5) m += ": " + DrawerPin(a) + ", on " + Num(p[3] * 2u) + " ms, off " + Num(p[4] * 2u) + " ms";
+            break;
+        case Id::PrintColour:
+            m += a % 48 == 0 && a < 50   ? ": colour 1 (black)"
+                 : a % 48 == 1 && a < 50 ? ": colour 2 (red)"
+                                         : ": " + Num(a) + " (none: ignored)";
+            break;
+        case Id::ReverseFeedDots: m += " " + Num(a) + " dots"; break;
+        case Id::KanjiSpacing: m += ": left " + Num(a) + " dots, right " + Num(n > 3 ? p[3] : 0u) + " dots"; break;
+        case Id::KanjiQuadruple: m += OnOff(a); break;
+        case Id::ProcessId: m += NamedParameters(e, p, std::min<size_t>(n, 7)); break;
+        case Id::PrinterId: m += " " + Num(a); break;
+        case Id::Smoothing: m += OnOff(a); break;
+        case Id::MaintenanceCounter:
+            if (n >= 6) {
+                m += std::string(a == '0' ? ": reset" : a == '2' ? ": send" : ": fn " + Num(a)) + " counter " +
+                     Num(Word(p + 4));
+            }
+            break;
+        case Id::AutomaticStatus: m += ": " + protocol::hex::Byte(a); break;
         case Id::Underline: m += ": " + Num(a >= 48 ? a - 48u : a) + " dots"; break;
         case Id::LineSpacing: m += ": " + Num(a) + " dots"; break;
         case Id::TabPositions:
@@ -210,9 +280,17 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
             break;
         }
 
-        case Id::RealTimeStatus:
+        case Id::RealTimeStatus: m += " " + Num(n > 2 ? p[2] : 0u); break;
         case Id::RealTimeRequest:
-        case Id::RealTimeFunction: m += " " + Num(n > 2 ? p[2] : 0u); break;
+            m += " " + Num(a) +
+                 (a == 1 ? ": recover from an error and go on" : a == 2 ? ": recover, the buffers cleared" : "");
+            break;
+        case Id::RealTimeFunction:
+            m += " " + Num(a);
+            if (a == 1 && n >= 5) m += ": drawer pulse, " + DrawerPin(p[3]) + ", " + Num(p[4] * 100u) + " ms";
+            if (a == 2 && n >= 5) m += ": power off";
+            if (a == 8 && n >= 10) m += ": clear the buffers";
+            break;
         default: break;
     }
 }
@@ -220,23 +298,40 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
 }  // namespace
 
 CommandInfo DescribeCommand(const uint8_t* p, size_t n) {
-    if (n == 0) return {"", "", false};
-    if (p[0] < protocol::kFirstText && protocol::CommandLength(p, n) != n) {
-        // Cut short (the end of a stream): only its name, no parameters are read.
-        return {Mnemonic(p, std::min<size_t>(n, 2), 0, false), "incomplete", false};
+    if (n == 0) return {"", "", false, {}};
+    // ESC W n of the Star and ESC/P printers is told by the byte after it (see Rule::PageArea):
+    // on its own it is whole.
+    const bool otherEscW = n == 3 && p[0] == protocol::kEsc && p[1] == 'W';
+    if (p[0] < protocol::kFirstText && protocol::CommandLength(p, n) != n && !otherEscW) {
+        // Cut short (the end of a stream): only its name, no parameters are read. ESC m without
+        // its n is whole on printers of other makers: their partial cut.
+        const bool escM = n == 2 && p[0] == protocol::kEsc && p[1] == 'm';
+        return {Mnemonic(p, std::min<size_t>(n, 2), 0, false), "incomplete", false,
+                escM ? "ESC m alone is a partial cut on other makers' printers (here it takes n, the print density)"
+                     : ""};
     }
     return DescribeCommandStart(p, n);
 }
 
 CommandInfo DescribeCommandStart(const uint8_t* p, size_t n) {
-    if (n == 0 || p[0] >= protocol::kFirstText) return {"", "", false};
+    if (n == 0 || p[0] >= protocol::kFirstText) return {"", "", false, {}};
     const CommandEntry* e = protocol::FindCommand(p, n);
     if (!protocol::IsIntroducer(p[0])) {
         // A control byte on its own: its name, and its meaning where the printer knows it.
-        if (!e || !e->understood()) return {std::string(protocol::ControlName(p[0])), "", false};
-        return {std::string(e->mnemonic), std::string(e->meaning), true};
+        if (!e || !e->understood()) {
+            CommandInfo c{std::string(protocol::ControlName(p[0])), "", false, {}};
+            if (e && e->otherFamily()) c.family = std::string(e->meaning);
+            return c;
+        }
+        return {std::string(e->mnemonic), std::string(e->meaning), true, {}};
     }
-    CommandInfo c{Mnemonic(p, n), "", false};
+    CommandInfo c{Mnemonic(p, n), "", false, {}};
+    if (e && e->otherFamily()) c.family = std::string(e->meaning);
+    if (e && e->id == Id::PageArea && n == 3) {
+        // ESC W n of the Star and ESC/P printers (see Rule::PageArea).
+        c.family = std::string("Star and ESC/P: double width") + OnOff(p[2]);
+        return c;
+    }
     if (!e || !e->understood()) return c;
     c.known = true;
     c.meaning = std::string(e->meaning);
@@ -253,7 +348,7 @@ std::string FormatDecoded(const DecodedCommand& c) {
     std::string line = std::string(offset) + "  " + bytes + "  ";
     if (c.text) return line + c.meaning;
     line += c.mnemonic;
-    if (!c.known) return line + "  unknown";
+    if (!c.known) return line + "  unknown" + (c.family.empty() ? "" : "; " + c.family);
     return line + "  " + c.meaning;
 }
 

@@ -19,6 +19,9 @@ struct CommandInfo {
     std::string mnemonic;  // "ESC ! 08"
     std::string meaning;   // "print mode: emphasized"
     bool known = true;
+    // Of an unknown command that another printer family has: that family's name for it
+    // ("ESC/P: condensed printing on"), shown after "unknown".
+    std::string family;
 };
 
 // Names one complete non-text command (as the command splitter bounds it).
@@ -35,6 +38,7 @@ struct DecodedCommand {
     std::string meaning;   // for text: the characters in double quotes (UTF-8)
     bool known = true;
     bool text = false;
+    std::string family;  // see CommandInfo
 };
 
 // One line of the decoding. Long commands show their first bytes and their length.

@@ -105,6 +105,7 @@ void Interpreter::resetModes() {
     tabs_.clear();
     for (int c = kDefaultTabColumns; c < 256; c += kDefaultTabColumns) tabs_.push_back(c);
     density_ = Paper::kDefaultDensity;
+    red_ = false;
     barWidth_ = 3;
     barHeight_ = 162;
     hri_ = 0;
@@ -166,7 +167,9 @@ void Interpreter::finish() {
         DecodedCommand c;
         c.offset = offset_;
         c.bytes = splitter_.pending();
-        c.mnemonic = DescribeCommand(c.bytes.data(), c.bytes.size()).mnemonic;
+        const CommandInfo info = DescribeCommand(c.bytes.data(), c.bytes.size());
+        c.mnemonic = info.mnemonic;
+        c.family = info.family;
         c.known = false;
         sink_(c);
     }
@@ -248,6 +251,7 @@ void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t
         c.mnemonic = info.mnemonic;
         c.meaning = info.meaning;
         c.known = info.known;
+        c.family = info.family;
         if (const protocol::CommandEntry* e = protocol::FindCommand(p, n); e && info.known) {
             pageMeaning(e->id, c.meaning);
         }
@@ -261,7 +265,9 @@ void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t
         sink_(c);
     }
     const protocol::CommandEntry* entry = protocol::FindCommand(p, n);
-    if (!entry) return;
+    if (!entry || entry->otherFamily()) return;
+    // ESC W n of the Star and ESC/P printers (3 bytes, see Rule::PageArea) is not this printer's.
+    if (entry->id == Id::PageArea && n < entry->length.head) return;
     if (drawing_ == Drawing::Off) {
         followPageMode(entry->id);
         // Modes that decide how later text reads still follow the stream, and the 2-D symbols'
@@ -376,7 +382,10 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
 
         // ESC
         case Id::CharacterSpacing: charSpacing_ = across(a); break;
-        case Id::PrintMode: mode_ = a; break;
+        case Id::PrintMode:  // bit 0 chooses the font as ESC M does: Font1 or Font2
+            mode_ = a;
+            font_ = a & 1;
+            break;
         case Id::AbsolutePosition:
             x_ = areaLeft() + across(static_cast<int64_t>(Word(p + 2)));
             xSet_ = true;
@@ -407,7 +416,8 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
         case Id::Emphasized: emphasized_ = a & 1; break;
         case Id::DoubleStrike: doubleStrike_ = a & 1; break;
         case Id::FeedDots: printLine(along(a), false); break;
-        case Id::ReverseFeed: reverseFeed(along(a)); break;
+        case Id::ReverseFeed:
+        case Id::ReverseFeedDots: reverseFeed(along(a)); break;
         case Id::ReverseFeedLines: reverseFeed(lineSpacing_ * a); break;
         case Id::UserCharacterSet: userSet_ = a & 1; break;
         case Id::DefineUserCharacters: userChars_.define(font_, p, n); break;
@@ -426,6 +436,9 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
         case Id::LeftMargin: leftMargin_ = a; break;
         case Id::PrintDensity: density_ = static_cast<uint8_t>(std::clamp<int>(a, 1, 8)); break;
         case Id::CodeTable: chars_.codeTable = a; break;
+        case Id::PrintColour:  // 0 or 48: black; 1 or 49: red; any other: no change
+            if (a == 0 || a == 48 || a == 1 || a == 49) red_ = (a & 1) != 0;
+            break;
 
         // FS
         case Id::KanjiOn: chars_.kanji = true; break;
@@ -541,14 +554,14 @@ void Interpreter::placeGlyph(const Bitmap& glyph) {
         printLine(lineSpacing_, true);  // the line is full: it prints, the character starts the next
         x_ = areaLeft();
     }
-    line_.push_back({x_, -1, &glyph, density_});
+    line_.push_back({x_, -1, &glyph, ink()});
     x_ += glyph.width + charSpacing_ * scaleX();
     lineStarted_ = true;
 }
 
 void Interpreter::putInLine(const Bitmap* bitmap, int width) {
     if (!lineStarted_ && !xSet_) x_ = areaLeft();
-    line_.push_back({x_, -1, bitmap, density_});
+    line_.push_back({x_, -1, bitmap, ink()});
     x_ = std::min(x_ + width, kFarRight);
     lineStarted_ = true;
 }
@@ -579,7 +592,7 @@ void Interpreter::printLine(int feed, bool atLeastHeight) {
         // The line is drawn in a buffer of its own first, then each of its rows goes onto the paper.
         const size_t stride = paper_.stride();
         lineBuffer_.assign(stride * static_cast<size_t>(height), 0);
-        uint8_t density = density_;
+        uint8_t density = ink();
         for (const Element& e : line_) {
             const int top = e.y < 0 ? height - e.bitmap->height : e.y;
             DrawInto(lineBuffer_.data() + static_cast<size_t>(top) * stride, stride, paper_.width(), *e.bitmap, e.x + shift);
@@ -612,9 +625,9 @@ void Interpreter::printBlock(const Bitmap& block, Block kind) {
         // ESC {: the block turned a half turn within the print area, as a line of text is.
         Bitmap turned = block;
         TurnHalf(turned.bits.data(), static_cast<size_t>(turned.stride), turned.height, 0, turned.width);
-        drawBitmap(turned, areaRight() - shift - block.width, y_, density_);
+        drawBitmap(turned, areaRight() - shift - block.width, y_, ink());
     } else {
-        drawBitmap(block, areaLeft() + shift, y_, density_);
+        drawBitmap(block, areaLeft() + shift, y_, ink());
     }
     y_ += block.height;
     paper_.extendTo(y_);

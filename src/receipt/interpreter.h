@@ -226,6 +226,9 @@ private:
     int charSpacing_ = 0;
     std::vector<int> tabs_;  // character columns
     uint8_t density_ = Paper::kDefaultDensity;
+    bool red_ = false;  // ESC r: the second colour
+    // What ink the paper gets: the density, and red while the second colour is chosen.
+    uint8_t ink() const { return static_cast<uint8_t>(density_ | (red_ ? Paper::kRedInk : 0)); }
     int barWidth_ = 3, barHeight_ = 162, hri_ = 0, hriFont_ = 0;
     Symbols2D symbols2D_;  // GS ( k: the settings and stored data of each symbol
     uint8_t symbolStores_ = 0;  // bit cn - 48: the stream stored data for that symbol (ESC @ keeps it)

@@ -105,7 +105,7 @@ void Interpreter::rasterRow(const RasterPlace& place, size_t index, const uint8_
             continue;
         }
         paper_.extendTo(y + 1);
-        paper_.blit(y, place.x, bits, widthBits, density_);
+        paper_.blit(y, place.x, bits, widthBits, ink());
     }
 }
 
@@ -212,7 +212,7 @@ void Interpreter::tableRow(const uint8_t* p, size_t n) {
     const Bitmap& kept = keep(std::move(rule));
     for (size_t i = 0; i < k; ++i) {
         const int x = std::min(areaLeft() + p[3 + i] * column, paper_.width() - 1);
-        line_.push_back({x, 0, &kept, density_});
+        line_.push_back({x, 0, &kept, ink()});
     }
     lineStarted_ = true;
     printLine(lineSpacing_, true);

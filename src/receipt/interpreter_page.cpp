@@ -210,7 +210,7 @@ void Interpreter::printPage() {
     if (lineStarted_) placePageLine(0, true);
     const int rows = page_->rows();
     paper_.extendTo(y_ + rows);
-    for (int r = 0; r < page_->heldRows(); ++r) paper_.blit(y_ + r, 0, page_->row(r), page_->width(), density_);
+    for (int r = 0; r < page_->heldRows(); ++r) paper_.blit(y_ + r, 0, page_->row(r), page_->width(), ink());
     y_ += rows;
     paper_.extendTo(y_);
 }

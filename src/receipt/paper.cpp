@@ -100,7 +100,19 @@ bool Paper::dot(int x, int64_t y) const {
 
 uint8_t Paper::density(int64_t y) const {
     if (y < first_ || y >= endRow()) return kDefaultDensity;
-    return densities_[slot(y)];
+    return static_cast<uint8_t>(densities_[slot(y)] & ~kRedInk);
+}
+
+bool Paper::red(int64_t y) const {
+    if (y < first_ || y >= endRow()) return false;
+    return (densities_[slot(y)] & kRedInk) != 0;
+}
+
+bool Paper::anyRed(int64_t fromRow, int64_t toRow) const {
+    for (int64_t y = std::max(fromRow, first_); y < std::min(toRow, endRow()); ++y) {
+        if (densities_[slot(y)] & kRedInk) return true;
+    }
+    return false;
 }
 
 void Paper::blit(int64_t y, int x, const uint8_t* src, int widthBits, uint8_t density) {

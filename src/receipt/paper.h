@@ -7,7 +7,8 @@
 // number of the oldest row still kept; a stopping paper keeps its rows and goes no further
 // (overflowed() tells it was asked to). Rows can also be torn off on purpose (tearOff). Drawing on
 // a row that is not kept does nothing. Each row also keeps the print density that was in force
-// when it was last inked, and the paper keeps the rows where it was cut.
+// when it was last inked, and whether that ink was the second colour (red, ESC r); the paper keeps
+// the rows where it was cut.
 #pragma once
 
 #include <cstddef>
@@ -21,6 +22,8 @@ class Paper {
 public:
     static constexpr int64_t kMaxRows = 16000;  // 2 m of paper at 8 dots per mm
     static constexpr uint8_t kDefaultDensity = 4;
+    // Added to a density given to blit or fill: the ink is the second colour (red).
+    static constexpr uint8_t kRedInk = 0x80;
 
     // What happens when the paper would keep more than maxRows rows.
     enum class AtBound { Scroll, Stop };
@@ -49,6 +52,10 @@ public:
     uint8_t* mutableRow(int64_t y);
     bool dot(int x, int64_t y) const;
     uint8_t density(int64_t y) const;
+    // Whether the row was last inked in the second colour (red).
+    bool red(int64_t y) const;
+    // Whether a row of [fromRow, toRow) is red.
+    bool anyRed(int64_t fromRow, int64_t toRow) const;
 
     // ORs `widthBits` bits of src (MSB first, starting at bit 0 of src[0]) into row y at dot x.
     // Dots beyond the paper's edges are dropped. Marks the row with the given density.

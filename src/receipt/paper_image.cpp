@@ -35,11 +35,16 @@ QImage PaperImage(const Paper& paper, bool shaded, int64_t fromRow, int64_t toRo
     const int64_t rows = toRow - fromRow;
     const int height = static_cast<int>(std::max<int64_t>(rows, 0));
     QImage image(paper.width(), std::max(height, 1), QImage::Format_Indexed8);
-    // Colour table: 0 white, 1 cut grey, 2.. ink per density level 1..8.
+    // Colour table: 0 white, 1 cut grey, 2.. ink per density level 1..8, then red (the second
+    // colour, ESC r) per level.
     QList<QRgb> colours = {qRgb(255, 255, 255), kCutGrey};
     for (uint8_t level = 1; level <= 8; ++level) {
         const int g = shaded ? InkGrey(level) : 0;
         colours.push_back(qRgb(g, g, g));
+    }
+    for (uint8_t level = 1; level <= 8; ++level) {
+        const int g = shaded ? InkGrey(level) : 0;
+        colours.push_back(qRgb(255, g, g));
     }
     image.setColorTable(colours);
     image.fill(0);
@@ -47,7 +52,7 @@ QImage PaperImage(const Paper& paper, bool shaded, int64_t fromRow, int64_t toRo
         const int64_t row = fromRow + y;
         const uint8_t* bits = paper.row(row);
         uchar* line = image.scanLine(y);
-        const uchar ink = static_cast<uchar>(1 + std::clamp<int>(paper.density(row), 1, 8));
+        const uchar ink = static_cast<uchar>(1 + std::clamp<int>(paper.density(row), 1, 8) + (paper.red(row) ? 8 : 0));
         for (int x = 0; x < paper.width(); ++x) {
             if ((bits[x >> 3] >> (7 - (x & 7))) & 1) line[x] = ink;
         }

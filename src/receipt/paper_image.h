@@ -1,5 +1,6 @@
-// The paper as a picture: PNG (one pixel per dot, printed dots pure black, all else white, cuts as
-// a dashed mid-grey line) or PDF at the real paper size. Qt Gui only; no widgets.
+// The paper as a picture: PNG (one pixel per dot, printed dots pure black, or pure red where the
+// second colour printed them, all else white, cuts as a dashed mid-grey line) or PDF at the real
+// paper size. Qt Gui only; no widgets.
 #pragma once
 
 #include <QImage>
@@ -14,7 +15,8 @@ namespace pellory::receipt {
 inline constexpr QRgb kCutGrey = qRgb(128, 128, 128);
 
 // Kept rows from the oldest to the last the stream reached. With `shaded`, ink shows the
-// density it was printed with (lighter for low levels, level 8 black), as the live view shows it.
+// density it was printed with (lighter for low levels, level 8 black; red lighter the same way),
+// as the live view shows it.
 QImage PaperImage(const Paper& paper, bool shaded = false);
 // Rows [fromRow, toRow) only (limited to the kept rows; a null image when none).
 QImage PaperImage(const Paper& paper, bool shaded, int64_t fromRow, int64_t toRow);

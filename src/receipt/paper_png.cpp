@@ -10,7 +10,7 @@ namespace pellory::receipt {
 
 namespace {
 
-// Palette entries: white, the cut's grey, black.
+// Palette entries: white, the cut's grey, black, red (the second colour).
 constexpr uint8_t kWhite = 0, kGrey = 1, kBlack = 2;
 constexpr size_t kChunkData = 64 * 1024;  // IDAT chunks of at most this much
 constexpr size_t kDeflateStep = 16 * 1024;
@@ -123,19 +123,23 @@ bool WritePaperPng(const Paper& paper, int64_t fromRow, int64_t toRow, const Byt
     // Without a cut among the rows (a receipt from cut to cut), black and white are all there is:
     // one bit a pixel, the paper's own bytes (its leftmost dot in the top bit, as in a PNG).
     const bool cutShown = cut != cuts.end() && *cut < toRow;
+    // Red (the second colour, ESC r) takes two bits a pixel as the cut's grey does.
+    const bool redShown = paper.anyRed(fromRow, toRow);
+    const bool twoBits = cutShown || redShown;
     PngChunks chunks(sink);
     std::vector<uint8_t> header;
     PutBig32(header, static_cast<uint32_t>(width));
     PutBig32(header, static_cast<uint32_t>(std::max<int64_t>(rows, 1)));
-    header.insert(header.end(), {static_cast<uint8_t>(cutShown ? 2 : 1), 3, 0, 0, 0});  // bits, palette, no interlace
-    const uint8_t palette[9] = {255, 255, 255, kCutGreyLevel, kCutGreyLevel, kCutGreyLevel, 0, 0, 0};
+    header.insert(header.end(), {static_cast<uint8_t>(twoBits ? 2 : 1), 3, 0, 0, 0});  // bits, palette, no interlace
+    const uint8_t palette[12] = {255, 255, 255, kCutGreyLevel, kCutGreyLevel, kCutGreyLevel, 0, 0, 0, 255, 0, 0};
     const uint8_t twoColours[6] = {255, 255, 255, 0, 0, 0};  // white, black
     if (!chunks.Signature() || !chunks.Chunk("IHDR", header.data(), header.size()) ||
-        !(cutShown ? chunks.Chunk("PLTE", palette, sizeof palette) : chunks.Chunk("PLTE", twoColours, sizeof twoColours))) {
+        !(twoBits ? chunks.Chunk("PLTE", palette, redShown ? 12 : 9)
+                  : chunks.Chunk("PLTE", twoColours, sizeof twoColours))) {
         return false;
     }
     ImageData data(chunks, compression);
-    if (!cutShown) {
+    if (!twoBits) {
         // Each line: its filter byte (none), then the row's bytes; the bits past the width are 0.
         const size_t lineBytes = static_cast<size_t>((width + 7) / 8);
         const uint8_t lastMask = static_cast<uint8_t>(0xFF00u >> (width % 8 == 0 ? 8 : width % 8));
@@ -157,8 +161,11 @@ bool WritePaperPng(const Paper& paper, int64_t fromRow, int64_t toRow, const Byt
     std::vector<uint8_t> line(1 + 2 * paper.stride(), 0);
     for (int64_t y = fromRow; y < endLine; ++y) {
         const uint8_t* bits = y < toRow ? paper.row(y) : nullptr;
+        // A red dot is black's 2 with its low bit set: 3.
+        const bool red = bits && paper.red(y);
         for (size_t i = 0; i < paper.stride(); ++i) {
-            const uint16_t v = bits ? kSpread[bits[i]] : 0;
+            uint16_t v = bits ? kSpread[bits[i]] : 0;
+            if (red) v = static_cast<uint16_t>(v | v >> 1);
             line[1 + 2 * i] = static_cast<uint8_t>(v >> 8);
             line[2 + 2 * i] = static_cast<uint8_t>(v);
         }

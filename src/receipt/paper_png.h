@@ -1,7 +1,9 @@
 // The paper as a PNG, written row by row as it is made: one pixel per dot, printed dots pure
-// black, all else white, a cut a dashed mid-grey line. A picture with a cut in it has a palette of
-// these three colours, two bits a pixel; one without (a receipt from cut to cut) a palette of
-// white and black, one bit a pixel: the paper's rows as they are, half the data to compress.
+// black (pure red in rows printed in the second colour, ESC r), all else white, a cut a dashed
+// mid-grey line. A picture with a cut or red in it has a palette of these colours (white, grey,
+// black, and red where there is red), two bits a pixel; one without (a receipt from cut to cut,
+// in black) a palette of white and black, one bit a pixel: the paper's rows as they are, half the
+// data to compress.
 // Nothing but some 16 KB of rows being compressed is held besides the paper itself. Free of Qt.
 #pragma once
 

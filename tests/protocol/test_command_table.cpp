@@ -40,7 +40,13 @@ TEST(CommandTable, FindsTheEntryOfTheLongestIntroducer) {
         {{kGs, '(', 'k'}, Status::Found, CommandId::Symbol2D},
         {{kGs, '(', 'E'}, Status::Found, CommandId::PrinterSetup},
         {{kGs, '(', 'L'}, Status::Found, CommandId::Graphics},
-        {{kGs, '(', 'A'}, Status::Found, CommandId::GsFunction},
+        {{kGs, '(', 'A'}, Status::Found, CommandId::TestPrint},
+        {{kGs, '(', 'M'}, Status::Found, CommandId::GsFunction},
+        {{kEsc, '('}, Status::NeedMore, {}},
+        {{kEsc, '(', 'A'}, Status::Found, CommandId::Beeper},
+        {{kEsc, '(', 'Y'}, Status::Found, CommandId::EscFunction},
+        {{kGs, 0xF9, '5'}, Status::Found, CommandId::CommandSetBematech},
+        {{kGs, 0xF9, '1'}, Status::Unknown, {}},
         {{kGs, 'v'}, Status::NeedMore, {}},
         {{kGs, 'v', '0'}, Status::Found, CommandId::RasterImage},
         {{kGs, 'v', '1'}, Status::Found, CommandId::RasterFunction},
@@ -55,14 +61,17 @@ TEST(CommandTable, FindsTheEntryOfTheLongestIntroducer) {
     }
 }
 
-// The name an introducer's bytes spell: control bytes by their names, others as characters.
+// The name an introducer's bytes spell: control bytes by their names, bytes past ASCII in hex
+// (another family's GS F9), others as characters.
 std::string Spelled(const Introducer& in) {
     std::string s;
     for (size_t i = 0; i < in.size; ++i) {
         if (i) s += ' ';
         const uint8_t b = in.bytes[i];
+        static const char kHex[] = "0123456789ABCDEF";
         if (b < 0x20) s += ControlName(b);
         else if (b == 0x20) s += "SP";
+        else if (b >= 0x7F) s += std::string{kHex[b >> 4], kHex[b & 15]};
         else s += static_cast<char>(b);
     }
     return s;
@@ -122,11 +131,17 @@ TEST(CommandTable, TheSplitterReadsEachRuleOfTheTable) {
         {"Fixed, the head cut", {kEsc, 'p', 0, 25}, 0},
         {"ZeroTerminated", {kEsc, 'D', 8, 16, 0, 'x'}, 5},
         {"Prefix16", {kGs, '(', 'k', 3, 0, 49, 81, 48, 'x'}, 8},
-        {"Prefix16 of a function no entry names", {kGs, '(', 'A', 2, 0, 49, 50, 'x'}, 7},
+        {"Prefix16 of a function no entry names", {kGs, '(', 'M', 2, 0, 49, 50, 'x'}, 7},
         {"Prefix16 of FS (", {kFs, '(', 'A', 2, 0, 48, 49, 'x'}, 7},
         {"Prefix32", Cat({{kGs, '8', 'L', 3, 0, 0, 0}, {1, 2, 3, 'x'}}), 10},
         {"BitImage, 24-dot", Cat({{kEsc, '*', 33, 2, 0}, Bytes(6, 0xFF), {'x'}}), 11},
         {"BitImage, 8-dot", Cat({{kEsc, '*', 1, 2, 0}, Bytes(2, 0xFF), {'x'}}), 7},
+        {"BitImage, a mode of no name with bit 5 and not 4: 24-dot", Cat({{kEsc, '*', 109, 2, 0}, Bytes(6, 0xFF), {'x'}}), 11},
+        {"BitImage, a mode of no name with bits 5 and 4: 8-dot", Cat({{kEsc, '*', 48, 2, 0}, Bytes(2, 0xFF), {'x'}}), 7},
+        {"PageArea", {kEsc, 'W', 1, 7, 0, 0, 0x40, 2, 0, 3, 'x'}, 10},
+        {"PageArea, xL of no ESC W n", {kEsc, 'W', 2, 200, 0, 0, 0x40, 2, 0, 3, 'x'}, 10},
+        {"PageArea of the Star and ESC/P printers: ESC W n", {kEsc, 'W', 49, kEsc, 'd', 1}, 3},
+        {"PageArea, the byte after n still to come", {kEsc, 'W', 1}, 0},
         {"DownloadedImage", Cat({{kGs, '*', 1, 2}, Bytes(16, 0xAA), {'x'}}), 20},
         {"RasterImage", Cat({{kGs, 'v', '0', 0, 2, 0, 3, 0}, Bytes(6, 0x55), {'x'}}), 14},
         {"StoredImages", Cat({{kFs, 'q', 2, 1, 0, 1, 0}, Bytes(8, 1), {1, 0, 1, 0}, Bytes(8, 2), {'x'}}), 3 + 12 + 12},

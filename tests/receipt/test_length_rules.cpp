@@ -54,11 +54,12 @@ public:
                 break;
             }
             case Rule::BitImage: {
-                const uint8_t m = Pick({0, 1, 32, 33, 2, 48});
+                // Modes the printer does not name are read by bits 5 and 4: 109 as 33 (24 dots).
+                const uint8_t m = Pick({0, 1, 32, 33, 2, 48, 109});
                 const size_t columns = Upto(700);
                 b.push_back(m);
                 Word(b, columns);
-                Fill(b, columns * ((m == 32 || m == 33) ? 3 : 1));
+                Fill(b, columns * ((m == 32 || m == 33 || m == 109) ? 3 : 1));
                 break;
             }
             case Rule::DownloadedImage: {
@@ -148,6 +149,19 @@ public:
                 const uint8_t fn = Pick({1, 2, 3, 7, 8, 0, 4, 9, 200});
                 b.push_back(fn);
                 Fill(b, fn >= 1 && fn <= 3 ? 2 : fn == 7 ? 1 : fn == 8 ? 7 : 0);
+                break;
+            }
+            case Rule::PageArea: {
+                // ESC W n of the Star and ESC/P printers: n, and the line feed after it tells it.
+                if (Chance(3)) {
+                    b.push_back(Pick({0, 1, 48, 49}));
+                    break;
+                }
+                const uint8_t xL = Byte();
+                b.push_back(xL);
+                const bool likeN = xL == 0 || xL == 1 || xL == 48 || xL == 49;
+                b.push_back(likeN ? static_cast<uint8_t>(Upto(7)) : Byte());
+                Fill(b, head - b.size());
                 break;
             }
             case Rule::Unsized:

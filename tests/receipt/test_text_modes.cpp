@@ -64,8 +64,9 @@ TEST(UserCharacters, DotsAreWhereTheBitsSayInEveryFontAndTextMode) {
             for (const Mode& m : modes) {
                 SCOPED_TRACE(std::string(m.name) + ", font " + std::to_string(font) + ", x " + std::to_string(x));
                 const Bytes data = RandomBytes(static_cast<size_t>(3 * x), static_cast<unsigned>(font * 100 + x));
+                // The mode first: ESC ! chooses the font too (bit 0), ESC M after it the one wanted.
                 const Paper p = Render(
-                    Cat({B({0x1B, 0x4D, font}), m.bytes, Define('A', 3, x, data), kUserOn, T("A"), kLf}), kOrva80Dots);
+                    Cat({m.bytes, B({0x1B, 0x4D, font}), Define('A', 3, x, data), kUserOn, T("A"), kLf}), kOrva80Dots);
                 const auto cellDot = [&](int c, int r) {
                     bool on = DefinedDot(data, 3, x, c, r) && r < cell.height;
                     if (m.bold && c > 0) on = on || (DefinedDot(data, 3, x, c - 1, r) && r < cell.height);
@@ -134,8 +135,9 @@ TEST(UserCharacters, TheBuiltInGlyphComesBackWhereNoneIsInForce) {
 }
 
 TEST(UserCharacters, TheCorpusStreamPrintsItsDefinitions) {
-    // Its first definition (ESC & 3 20 20 x d...), printed at twice the size (ESC ! 31) as the
-    // first character of its first line.
+    // Its first definition (ESC & 3 20 20 x d...), printed at twice the size in Font2 (ESC ! 31:
+    // bit 0 chooses Font2, whose 9 x 17 cell takes the 8 x 16 glyphs) as the first character of
+    // its first line.
     std::ifstream in(std::string(PELLORY_ESCPOS_CORPUS) + "/mike42-escpos-php/unifont-print-buffer.bin",
                      std::ios::binary);
     ASSERT_TRUE(in) << "the corpus stream";
@@ -149,8 +151,9 @@ TEST(UserCharacters, TheCorpusStreamPrintsItsDefinitions) {
                      stream.begin() + static_cast<long>(start) + 6 + 3 * x);
     const Paper p = Render(stream);
     int ink = 0;
-    for (int r = 0; r < 48; ++r) {
-        for (int c = 0; c < 24; ++c) {
+    const FontCell cell = kFontCells[1];
+    for (int r = 0; r < 2 * cell.height; ++r) {
+        for (int c = 0; c < 2 * cell.width; ++c) {
             ASSERT_EQ(p.dot(c, r), DefinedDot(data, 3, x, c / 2, r / 2)) << "at " << c << "," << r;
             ink += p.dot(c, r);
         }
