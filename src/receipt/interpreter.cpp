@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "receipt/bit_rows.h"
 #include "receipt/glyph_style.h"
 
 namespace pellory::receipt {
@@ -54,15 +55,7 @@ void DrawInto(uint8_t* dst, size_t stride, int width, const Bitmap& b, int x) {
         }
         return;
     }
-    for (int r = 0; r < b.height; ++r) {
-        const uint8_t* src = b.row(r);
-        uint8_t* out = dst + static_cast<size_t>(r) * stride;
-        for (int c = 0; c < b.width; ++c) {
-            const int dx = x + c;
-            if (dx < 0 || dx >= width || !((src[c >> 3] >> (7 - (c & 7))) & 1)) continue;
-            out[dx >> 3] |= static_cast<uint8_t>(0x80 >> (dx & 7));
-        }
-    }
+    for (int r = 0; r < b.height; ++r) OrDots(dst + static_cast<size_t>(r) * stride, width, x, b.row(r), b.width);
 }
 
 // The positions an international character set (ESC R) replaces.

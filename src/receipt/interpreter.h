@@ -150,6 +150,7 @@ private:
     // The symbol of cn as its stored data and settings make it, or nothing and why (its width
     // against the print area is the caller's to check).
     std::optional<Bitmap> makeSymbol2D(uint8_t cn, std::string* error) const;
+    std::optional<Bitmap> buildSymbol2D(uint8_t cn, std::string* error) const;  // made anew each time
     void tableRow(const uint8_t* p, size_t n);
     // Graphics and stored pictures (interpreter_graphics.cpp). graphics: d is m fn and the
     // function's parameters, of GS ( L and GS 8 L alike.
@@ -198,6 +199,16 @@ private:
     uint8_t density_ = Paper::kDefaultDensity;
     int barWidth_ = 3, barHeight_ = 162, hri_ = 0, hriFont_ = 0;
     Symbols2D symbols2D_;  // GS ( k: the settings and stored data of each symbol
+    // The last symbol made of each cn (48 to 54) and what it was made from: printed again from the
+    // same data and settings (a receipt printed many times, and its decoding), it is not made anew.
+    struct MadeSymbol {
+        bool valid = false;
+        Symbols2D inputs;
+        int area = 0;
+        std::optional<Bitmap> symbol;
+        std::string error;
+    };
+    mutable std::array<MadeSymbol, 7> madeSymbols_;
     uint8_t symbolStores_ = 0;  // bit cn - 48: the stream stored data for that symbol (ESC @ keeps it)
     CharacterState chars_;
     PictureMemory pictures_;  // kept for the interpreter's life (ESC @ clears the downloaded image)

@@ -30,6 +30,24 @@ int InkWidth(const Bitmap& b) {
     return right < left ? 0 : right - left + 1;
 }
 
+// Whether a and b hold the same data and settings for the symbol of cn.
+bool SameSymbolInputs(uint8_t cn, const Symbols2D& a, const Symbols2D& b) {
+    namespace k = protocol::symbol2d;
+    switch (cn) {
+        case k::kPdf417: return a.pdf417 == b.pdf417 && a.pdf417Data == b.pdf417Data;
+        case k::kQr: return a.qr == b.qr && a.qrData == b.qrData;
+        case k::kMaxiCode: return a.maxiMode == b.maxiMode && a.maxiData == b.maxiData;
+        case k::kDataBar:
+            return a.dataBar == b.dataBar && a.dataBarType == b.dataBarType && a.dataBarData == b.dataBarData;
+        case k::kComposite:
+            return a.composite == b.composite && a.compositeLinearType == b.compositeLinearType &&
+                   a.compositeLinear == b.compositeLinear && a.compositeData == b.compositeData;
+        case k::kAztec: return a.aztec == b.aztec && a.aztecData == b.aztecData;
+        case k::kDataMatrix: return a.dataMatrix == b.dataMatrix && a.dataMatrixData == b.dataMatrixData;
+        default: return false;
+    }
+}
+
 }  // namespace
 
 void Interpreter::symbol2D(const uint8_t* p, size_t n) {
@@ -198,6 +216,22 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
 }
 
 std::optional<Bitmap> Interpreter::makeSymbol2D(uint8_t cn, std::string* error) const {
+    if (cn < 48 || cn >= 48 + madeSymbols_.size()) return std::nullopt;
+    MadeSymbol& made = madeSymbols_[cn - 48];
+    const int area = areaRight() - areaLeft();
+    if (!made.valid || made.area != area || !SameSymbolInputs(cn, made.inputs, symbols2D_)) {
+        made.valid = false;
+        made.error.clear();
+        made.symbol = buildSymbol2D(cn, &made.error);
+        made.inputs = symbols2D_;
+        made.area = area;
+        made.valid = true;
+    }
+    if (error && !made.error.empty()) *error = made.error;
+    return made.symbol;
+}
+
+std::optional<Bitmap> Interpreter::buildSymbol2D(uint8_t cn, std::string* error) const {
     namespace k = protocol::symbol2d;
     const Symbols2D& s = symbols2D_;
     const int area = areaRight() - areaLeft();
