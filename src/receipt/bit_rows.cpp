@@ -83,17 +83,22 @@ void ColumnsToRows(uint8_t* dst, size_t stride, int rows, const uint8_t* data, i
     rows = std::min(rows, 8 * columnBytes);
     for (int r = 0; r < rows; ++r) std::memset(dst + static_cast<size_t>(r) * stride, 0, stride);
     const auto cb = static_cast<size_t>(columnBytes);
-    for (int c0 = 0; c0 < columns; c0 += 8) {
-        const int group = std::min(8, columns - c0);
-        for (int k = 0; k * 8 < rows; ++k) {
+    const int fullGroups = columns / 8;
+    for (int k = 0; k * 8 < rows; ++k) {
+        const int bandRows = std::min(8, rows - k * 8);
+        uint8_t* band = dst + static_cast<size_t>(k) * 8 * stride;
+        for (int g = 0; g * 8 < columns; ++g) {
             // The k-th byte of eight columns side by side, column j in byte j from the top.
+            const uint8_t* at = data + static_cast<size_t>(g) * 8 * cb + static_cast<size_t>(k);
             uint64_t block = 0;
-            for (int j = 0; j < group; ++j) block |= static_cast<uint64_t>(data[(static_cast<size_t>(c0 + j)) * cb + static_cast<size_t>(k)]) << (56 - 8 * j);
+            if (g < fullGroups) {
+                for (int j = 0; j < 8; ++j) block = block << 8 | at[static_cast<size_t>(j) * cb];
+            } else {
+                for (int j = 0; j < 8; ++j) block = block << 8 | (g * 8 + j < columns ? at[static_cast<size_t>(j) * cb] : 0);
+            }
             if (!block) continue;
             block = Transpose8(block);
-            for (int i = 0; i < 8 && k * 8 + i < rows; ++i) {
-                dst[static_cast<size_t>(k * 8 + i) * stride + static_cast<size_t>(c0 / 8)] = static_cast<uint8_t>(block >> (56 - 8 * i));
-            }
+            for (int i = 0; i < bandRows; ++i) band[static_cast<size_t>(i) * stride + static_cast<size_t>(g)] = static_cast<uint8_t>(block >> (56 - 8 * i));
         }
     }
 }
