@@ -52,12 +52,21 @@ std::optional<LinearSymbol> MakeLinear(Symbology s, const std::string& data, int
 // empty when the data pass. Cheap: no symbol is made.
 std::string LinearDataFault(Symbology s, const std::string& data);
 
+// Where CODE128 data of GS k asks for function characters and code set C (see Code128Content).
+struct Code128Marks {
+    bool setC = false;             // some data is in code set C
+    bool fnc1First = false;        // FNC1 before the first data character: GS1-128
+    bool fnc3First = false;        // FNC3 before the first data character: reader initialisation
+    std::vector<size_t> fnc1At;    // the other FNC1s (GS1 field separators), by position in the content
+    int others = 0;                // FNC2, a second FNC1 or FNC3 at the start, FNC3 past it
+};
+
 // What a reader reads from a CODE128 symbol of GS k data: the code-set selectors and special
 // characters resolved ("{BNo.{C" 12 34 reads "No.1234"). Data without a leading selector start in
 // code set B. Nothing when the data break the rules (error tells why). FNC1 to FNC3 read as
-// nothing; *functions counts them.
+// nothing; *functions counts them, *marks tells where they and code set C are.
 std::optional<std::string> Code128Content(const std::string& data, std::string* error = nullptr,
-                                          int* functions = nullptr);
+                                          int* functions = nullptr, Code128Marks* marks = nullptr);
 
 struct QrSettings {
     int model = 2;        // 1, 2, or 3 (Micro QR)
