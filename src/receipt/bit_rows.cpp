@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace pellory::receipt {
@@ -21,6 +22,12 @@ constexpr std::array<uint16_t, 256> MakeDoubling() {
     return t;
 }
 constexpr std::array<uint16_t, 256> kDoubling = MakeDoubling();
+
+// Eight bytes of dots as one word, the first byte on top (and back: the same swap).
+uint64_t FromBigEndian(uint64_t v) {
+    if constexpr (std::endian::native == std::endian::little) return __builtin_bswap64(v);
+    return v;
+}
 
 // An 8 x 8 block of dots, row i in byte i from the top (bits 63..56 row 0), its first dot in the
 // byte's top bit, turned about its diagonal: row i becomes column i.
@@ -58,7 +65,20 @@ void OrDots(uint8_t* dst, int limit, int x, const uint8_t* src, int count) {
         return;
     }
     // Every byte of dots lands in two; the second only holds dots before x + n, inside the row.
-    for (int i = 0; i < whole; ++i) {
+    // Eight bytes at a time while the row has nine from there.
+    int i0 = 0;
+    for (; i0 + 8 <= whole; i0 += 8) {
+        uint64_t w;
+        std::memcpy(&w, s + i0, 8);
+        if (!w) continue;
+        w = FromBigEndian(w);
+        uint64_t out;
+        std::memcpy(&out, d + i0, 8);
+        out |= FromBigEndian(w >> shift);
+        std::memcpy(d + i0, &out, 8);
+        d[i0 + 8] |= static_cast<uint8_t>(w << (8 - shift));
+    }
+    for (int i = i0; i < whole; ++i) {
         d[i] |= static_cast<uint8_t>(s[i] >> shift);
         d[i + 1] |= static_cast<uint8_t>(s[i] << (8 - shift));
     }
@@ -83,22 +103,20 @@ void ColumnsToRows(uint8_t* dst, size_t stride, int rows, const uint8_t* data, i
     rows = std::min(rows, 8 * columnBytes);
     for (int r = 0; r < rows; ++r) std::memset(dst + static_cast<size_t>(r) * stride, 0, stride);
     const auto cb = static_cast<size_t>(columnBytes);
-    const int fullGroups = columns / 8;
-    for (int k = 0; k * 8 < rows; ++k) {
-        const int bandRows = std::min(8, rows - k * 8);
-        uint8_t* band = dst + static_cast<size_t>(k) * 8 * stride;
-        for (int g = 0; g * 8 < columns; ++g) {
-            // The k-th byte of eight columns side by side, column j in byte j from the top.
-            const uint8_t* at = data + static_cast<size_t>(g) * 8 * cb + static_cast<size_t>(k);
+    for (int g = 0; g * 8 < columns; ++g) {
+        // Eight columns side by side (fewer at the end): their bytes follow one another.
+        const int group = std::min(8, columns - g * 8);
+        const uint8_t* at = data + static_cast<size_t>(g) * 8 * cb;
+        const size_t groupBytes = static_cast<size_t>(group) * cb;
+        if (std::all_of(at, at + groupBytes, [](uint8_t v) { return v == 0; })) continue;  // white
+        for (int k = 0; k * 8 < rows; ++k) {
+            // The k-th byte of each column, column j in byte j from the top.
             uint64_t block = 0;
-            if (g < fullGroups) {
-                for (int j = 0; j < 8; ++j) block = block << 8 | at[static_cast<size_t>(j) * cb];
-            } else {
-                for (int j = 0; j < 8; ++j) block = block << 8 | (g * 8 + j < columns ? at[static_cast<size_t>(j) * cb] : 0);
-            }
+            for (int j = 0; j < 8; ++j) block = block << 8 | (j < group ? at[static_cast<size_t>(j) * cb + static_cast<size_t>(k)] : 0u);
             if (!block) continue;
             block = Transpose8(block);
-            for (int i = 0; i < bandRows; ++i) band[static_cast<size_t>(i) * stride + static_cast<size_t>(g)] = static_cast<uint8_t>(block >> (56 - 8 * i));
+            uint8_t* band = dst + static_cast<size_t>(k) * 8 * stride + static_cast<size_t>(g);
+            for (int i = 0; i < 8 && k * 8 + i < rows; ++i) band[static_cast<size_t>(i) * stride] = static_cast<uint8_t>(block >> (56 - 8 * i));
         }
     }
 }

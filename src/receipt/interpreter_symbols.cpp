@@ -2,6 +2,7 @@
 // range is ignored (the one before stays), as the printer does; a print whose data the symbol
 // cannot hold, or whose symbol is wider than the print area, prints nothing.
 #include <algorithm>
+#include <bit>
 
 #include "protocol/functions.h"
 #include "receipt/interpreter.h"
@@ -14,20 +15,15 @@ namespace {
 int InkWidth(const Bitmap& b) {
     int left = b.width, right = -1;
     for (int y = 0; y < b.height; ++y) {
-        for (int x = 0; x < b.width; ++x) {
-            if (!b.get(x, y)) continue;
-            left = std::min(left, x);
-            right = std::max(right, x);
-            break;
-        }
-        for (int x = b.width - 1; x > right; --x) {
-            if (b.get(x, y)) {
-                right = x;
-                break;
-            }
-        }
+        const uint8_t* row = b.row(y);
+        int first = 0, last = b.stride - 1;
+        while (first <= last && row[first] == 0) ++first;
+        if (first > last) continue;
+        while (row[last] == 0) --last;
+        left = std::min(left, first * 8 + std::countl_zero(row[first]));
+        right = std::max(right, last * 8 + 7 - std::countr_zero(row[last]));
     }
-    return right < left ? 0 : right - left + 1;
+    return std::max(std::min(right, b.width - 1) - left + 1, 0);
 }
 
 // Whether a and b hold the same data and settings for the symbol of cn.

@@ -364,9 +364,12 @@ std::optional<LinearSymbol> MakeLinear(Symbology sym, const std::string& data, i
     for (int c = 0; c < zint::Columns(s.get()); ++c) {
         if (!zint::ModuleSet(s.get(), row, c)) continue;
         const int x0 = (quiet + c) * moduleWidth;
-        for (int y = 0; y < height; ++y) {
-            for (int x = x0; x < x0 + moduleWidth; ++x) out.bars.set(x, y);
-        }
+        for (int x = x0; x < x0 + moduleWidth; ++x) out.bars.set(x, 0);
+    }
+    // Every row of bars is the first.
+    const auto stride = static_cast<size_t>(out.bars.stride);
+    for (int y = 1; y < height; ++y) {
+        std::copy_n(out.bars.bits.begin(), stride, out.bars.bits.begin() + static_cast<std::ptrdiff_t>(y * stride));
     }
     out.text = zint::Text(s.get());
     if (sym == Symbology::Code39 && out.text.size() >= 2 && out.text.front() == '*' && out.text.back() == '*') {

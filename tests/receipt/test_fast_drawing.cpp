@@ -34,6 +34,7 @@ TEST(FastDrawing, OrDotsDrawsWhatDotByDotDraws) {
         {"ends on the edge exactly", 384, 379, 5}, {"off the left by whole bytes", 384, -16, 40},
         {"off the left by part of a byte", 384, -5, 30}, {"wholly past the edge", 384, 384, 16},
         {"wider than the row", 48, 3, 200},        {"one dot", 384, 200, 1},
+        {"shifted by 3, words and a part byte", 384, 3, 203}, {"shifted by 5 to the row's last dot", 384, 5, 379},
     };
     for (const OrCase& c : cases) {
         SCOPED_TRACE(c.name);
