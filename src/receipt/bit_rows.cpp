@@ -103,20 +103,27 @@ void ColumnsToRows(uint8_t* dst, size_t stride, int rows, const uint8_t* data, i
     rows = std::min(rows, 8 * columnBytes);
     for (int r = 0; r < rows; ++r) std::memset(dst + static_cast<size_t>(r) * stride, 0, stride);
     const auto cb = static_cast<size_t>(columnBytes);
+    const int fullGroups = columns / 8;
     for (int g = 0; g * 8 < columns; ++g) {
         // Eight columns side by side (fewer at the end): their bytes follow one another.
-        const int group = std::min(8, columns - g * 8);
         const uint8_t* at = data + static_cast<size_t>(g) * 8 * cb;
-        const size_t groupBytes = static_cast<size_t>(group) * cb;
-        if (std::all_of(at, at + groupBytes, [](uint8_t v) { return v == 0; })) continue;  // white
-        for (int k = 0; k * 8 < rows; ++k) {
+        const int group = std::min(8, columns - g * 8);
+        for (int k = 0; k * 8 < rows; ++k, ++at) {
             // The k-th byte of each column, column j in byte j from the top.
-            uint64_t block = 0;
-            for (int j = 0; j < 8; ++j) block = block << 8 | (j < group ? at[static_cast<size_t>(j) * cb + static_cast<size_t>(k)] : 0u);
+            uint64_t block;
+            if (g < fullGroups) {
+                block = uint64_t{at[0]} << 56 | uint64_t{at[cb]} << 48 | uint64_t{at[2 * cb]} << 40 |
+                        uint64_t{at[3 * cb]} << 32 | uint64_t{at[4 * cb]} << 24 | uint64_t{at[5 * cb]} << 16 |
+                        uint64_t{at[6 * cb]} << 8 | uint64_t{at[7 * cb]};
+            } else {
+                block = 0;
+                for (int j = 0; j < group; ++j) block |= uint64_t{at[static_cast<size_t>(j) * cb]} << (56 - 8 * j);
+            }
             if (!block) continue;
             block = Transpose8(block);
             uint8_t* band = dst + static_cast<size_t>(k) * 8 * stride + static_cast<size_t>(g);
-            for (int i = 0; i < 8 && k * 8 + i < rows; ++i) band[static_cast<size_t>(i) * stride] = static_cast<uint8_t>(block >> (56 - 8 * i));
+            const int bandRows = std::min(8, rows - k * 8);
+            for (int r = 0; r < bandRows; ++r) band[static_cast<size_t>(r) * stride] = static_cast<uint8_t>(block >> (56 - 8 * r));
         }
     }
 }
