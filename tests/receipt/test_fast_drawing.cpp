@@ -83,9 +83,13 @@ TEST(FastDrawing, ColumnsToRowsTurnsEveryColumnIntoItsRows) {
         SCOPED_TRACE(c.name);
         const Bytes data = Noise(static_cast<size_t>(c.columns * c.columnBytes), static_cast<unsigned>(c.columns));
         const size_t stride = static_cast<size_t>(c.columns + 7) / 8 + 1;  // wider than needed
-        Bytes fast = Noise(stride * static_cast<size_t>(c.rows), 9);  // what was there goes
-        Bytes slow(stride * static_cast<size_t>(c.rows), 0);
+        const size_t size = stride * static_cast<size_t>(c.rows);
+        Bytes fast = Noise(size, 9);  // what was there goes
+        fast.resize(size + 8 * stride, 0xA5);  // rows past the last: untouched
+        Bytes slow(size, 0);
         ColumnsToRows(fast.data(), stride, c.rows, data.data(), c.columns, c.columnBytes);
+        EXPECT_EQ(Bytes(fast.begin() + static_cast<std::ptrdiff_t>(size), fast.end()), Bytes(8 * stride, 0xA5));
+        fast.resize(size);
         for (int col = 0; col < c.columns; ++col) {
             for (int y = 0; y < c.rows; ++y) {
                 const uint8_t v = data[static_cast<size_t>(col * c.columnBytes + y / 8)];
