@@ -134,6 +134,7 @@ void Interpreter::clearPaper() {
 void Interpreter::setWidth(int widthDots) {
     paper_ = Paper(widthDots, paper_.maxRows(), paper_.atBound());
     clearPaper();
+    bitImages_.clear();  // made for the old width (clearPaper emptied the line)
 }
 
 void Interpreter::feed(const uint8_t* data, size_t n) {

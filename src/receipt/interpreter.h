@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -249,6 +250,11 @@ private:
     uint64_t userGlyphsOf_ = 0;
 
     std::unordered_map<uint64_t, Bitmap> glyphs_;  // styled glyphs
+    // Bit images of ESC * made before, by their command's bytes past ESC *: a logo sent the same
+    // way on every receipt is turned into rows once. At most kBitImageMemo of them, each of a
+    // command of at most kBitImageMemoBytes; emptied when full while no line shows one.
+    static constexpr size_t kBitImageMemo = 64, kBitImageMemoBytes = 4096;
+    std::unordered_map<std::string, Bitmap> bitImages_;
     std::vector<uint8_t> lineBuffer_;
     std::array<const Bitmap*, 128> asciiGlyphs_{};  // ASCII glyphs in the current style
     uint64_t asciiLook_ = ~uint64_t{0};

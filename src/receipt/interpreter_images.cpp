@@ -36,8 +36,22 @@ void Interpreter::bitImage(const uint8_t* p, size_t n) {
     }
     // Columns past the paper's edge are dropped.
     const int shown = std::min(columns, (paper_.width() + sx - 1) / sx);
+    const bool memo = n <= kBitImageMemoBytes;
+    std::string key;
+    if (memo) {
+        key.assign(reinterpret_cast<const char*>(p) + 2, n - 2);  // m, nL, nH and the data
+        if (const auto it = bitImages_.find(key); it != bitImages_.end()) {
+            putInLine(&it->second, width);
+            return;
+        }
+    }
     Bitmap image = ColumnPicture(p + 5, shown, bytesPerColumn, 8 * bytesPerColumn);
     if (sx == 2) image = ScaledPicture(image, 2, 1);
+    if (memo && (bitImages_.size() < kBitImageMemo || line_.empty())) {
+        if (bitImages_.size() >= kBitImageMemo) bitImages_.clear();
+        putInLine(&bitImages_.emplace(std::move(key), std::move(image)).first->second, width);
+        return;
+    }
     putInLine(&keep(std::move(image)), width);
 }
 

@@ -21,6 +21,13 @@ Bytes Noise(size_t n, unsigned seed) {
     return b;
 }
 
+// Rows [from, to) of a paper.
+Bytes Rows(const Paper& p, int64_t from, int64_t to) {
+    Bytes out;
+    for (int64_t y = from; y < to; ++y) out.insert(out.end(), p.row(y), p.row(y) + p.stride());
+    return out;
+}
+
 struct OrCase {
     const char* name;
     int limit, x, count;
@@ -119,6 +126,64 @@ TEST(FastDrawing, ScaledPictureRepeatsEachDot) {
     }
 }
 
+// ESC * m with the columns' bytes (nL nH from their count).
+Bytes BitImage(int m, const Bytes& data) {
+    const int columns = static_cast<int>(data.size()) / (m >= 32 ? 3 : 1);
+    return Cat({B({0x1B, 0x2A, m, columns & 0xFF, columns >> 8}), data});
+}
+
+// A bit image sent again is drawn from the rows made the first time: each line of the stream
+// draws what an interpreter that never saw the first draws.
+TEST(FastDrawing, ABitImageSentAgainDrawsWhatItsBytesSay) {
+    const Bytes stripe = Noise(3 * 40, 11);
+    struct Case {
+        const char* name;
+        Bytes first, second;
+    };
+    const std::vector<Case> cases = {
+        {"the same 24-dot stripe", BitImage(33, stripe), BitImage(33, stripe)},
+        {"the same bytes, single density", BitImage(33, stripe), BitImage(32, stripe)},
+        {"the same bytes, 8-dot", BitImage(1, Bytes(stripe.begin(), stripe.begin() + 40)),
+         BitImage(0, Bytes(stripe.begin(), stripe.begin() + 40))},
+        {"one byte other", BitImage(33, stripe), BitImage(33, [&] {
+             Bytes b = stripe;
+             b[61] ^= 0x10;
+             return b;
+         }())},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Interpreter printer;
+        printer.feed(Cat({c.first, T("\n")}));
+        const int64_t from = printer.position();
+        printer.feed(Cat({c.second, T("\n")}));
+        const Paper fresh = Render(Cat({c.second, T("\n")}));
+        EXPECT_EQ(Rows(printer.paper(), from, printer.paper().endRow()), Rows(fresh, 0, fresh.endRow()));
+    }
+}
+
+// More different bit images in one line than are kept: each is drawn where and as its bytes say.
+TEST(FastDrawing, ALineOfMoreBitImagesThanAreKeptDrawsEachOne) {
+    Bytes stream;
+    std::vector<Bytes> images;
+    for (int i = 0; i < 75; ++i) {  // 5 columns each, 8 dots tall, side by side
+        images.push_back(Noise(5, static_cast<unsigned>(100 + i % 70)));  // 70 different, 5 again
+        stream = Cat({stream, BitImage(1, images.back())});
+    }
+    const Paper p = Render(Cat({stream, T("\n"), stream, T("\n")}));
+    for (int64_t line : {int64_t{0}, int64_t{33}}) {
+        for (int i = 0; i < 75; ++i) {
+            for (int col = 0; col < 5; ++col) {
+                for (int bit = 0; bit < 8; ++bit) {
+                    const bool ink = (images[static_cast<size_t>(i)][static_cast<size_t>(col)] >> (7 - bit)) & 1;
+                    // The line is as tall as the images; the next starts a line spacing (33) below.
+                    ASSERT_EQ(p.dot(i * 5 + col, line + bit), ink) << "image " << i << " column " << col;
+                }
+            }
+        }
+    }
+}
+
 // GS ( k pL pH cn fn params...
 Bytes Fn2D(int cn, int fn, const Bytes& params = {}) {
     const size_t size = params.size() + 2;
@@ -132,13 +197,6 @@ struct KeptCase {
     Bytes setUp;   // before the first print
     Bytes change;  // between the first print and the second (empty: none)
 };
-
-// Rows [from, to) of a paper.
-Bytes Rows(const Paper& p, int64_t from, int64_t to) {
-    Bytes out;
-    for (int64_t y = from; y < to; ++y) out.insert(out.end(), p.row(y), p.row(y) + p.stride());
-    return out;
-}
 
 // A symbol printed a second time is the one its data and settings then make: what an interpreter
 // that never made a symbol before draws for the same data and settings.
