@@ -138,7 +138,8 @@ void BM_CorpusStreams(benchmark::State& state) {
             using pellory::receipt::OfflineRoll;
             OfflineRoll roll(pellory::receipt::kOrva58Dots, OfflineRoll::Pieces::WholeRoll,
                              [&sink](const pellory::receipt::Paper& paper, int64_t from, int64_t to) {
-                                 return pellory::receipt::WritePaperPng(paper, from, to, sink, pellory::receipt::kRenderCompression);
+                                 return pellory::receipt::WritePaperPng(paper, from, to, sink,
+                                                                        pellory::receipt::kRenderCompression);
                              });
             roll.feed(stream.data(), stream.size());
             roll.finish();

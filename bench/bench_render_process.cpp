@@ -80,7 +80,9 @@ Timing TimedRun(const std::vector<std::string>& args) {
     if (child < 0 || ::wait4(child, &status, 0, &usage) != child) return {};
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
-    const auto toSeconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    const auto toSeconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
     return {seconds, toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime)};
 }
 

@@ -123,7 +123,8 @@ void ColumnsToRows(uint8_t* dst, size_t stride, int rows, const uint8_t* data, i
             block = Transpose8(block);
             uint8_t* band = dst + static_cast<size_t>(k) * 8 * stride + static_cast<size_t>(g);
             const int bandRows = std::min(8, rows - k * 8);
-            for (int r = 0; r < bandRows; ++r) band[static_cast<size_t>(r) * stride] = static_cast<uint8_t>(block >> (56 - 8 * r));
+            for (int r = 0; r < bandRows; ++r)
+                band[static_cast<size_t>(r) * stride] = static_cast<uint8_t>(block >> (56 - 8 * r));
         }
     }
 }

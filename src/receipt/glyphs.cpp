@@ -141,7 +141,8 @@ private:
         if (face == face_ && FillsCell(ch)) {
             // Stretched so that the advance is the cell's width and the line its height.
             const double advance = 0.602 * cells;
-            if (!setSize(face, false, std::lround(w / advance * 64), std::lround(h / lineHeight * 64))) return Box(w, h);
+            if (!setSize(face, false, std::lround(w / advance * 64), std::lround(h / lineHeight * 64)))
+                return Box(w, h);
         } else if (face == face_) {
             // The largest size whose advance fits the cell and whose line fits its height.
             const double advance = 0.602;  // DejaVu Sans Mono: advance of every glyph, per em
@@ -190,7 +191,7 @@ private:
     std::vector<FT_Face> fallbacks_;
     bool fallbacksOpened_ = false;
     struct SizeRequest {
-        bool pixels;      // FT_Set_Pixel_Sizes, else FT_Set_Char_Size at 72 dpi
+        bool pixels;  // FT_Set_Pixel_Sizes, else FT_Set_Char_Size at 72 dpi
         long across, down;
         bool operator==(const SizeRequest&) const = default;
     };

@@ -44,7 +44,8 @@ void Overlay(Bitmap& onto, const Bitmap& b, int sx = 1, int sy = 1) {
     }
     const int rows = std::min(onto.height, b.height);
     for (int y = 0; y < rows; ++y) {
-        OrDots(onto.bits.data() + static_cast<size_t>(y) * static_cast<size_t>(onto.stride), onto.width, 0, b.row(y), b.width);
+        OrDots(onto.bits.data() + static_cast<size_t>(y) * static_cast<size_t>(onto.stride), onto.width, 0, b.row(y),
+               b.width);
     }
 }
 

@@ -30,17 +30,23 @@ int InkWidth(const Bitmap& b) {
 bool SameSymbolInputs(uint8_t cn, const Symbols2D& a, const Symbols2D& b) {
     namespace k = protocol::symbol2d;
     switch (cn) {
-        case k::kPdf417: return a.pdf417 == b.pdf417 && a.pdf417Data == b.pdf417Data;
-        case k::kQr: return a.qr == b.qr && a.qrData == b.qrData;
-        case k::kMaxiCode: return a.maxiMode == b.maxiMode && a.maxiData == b.maxiData;
+        case k::kPdf417:
+            return a.pdf417 == b.pdf417 && a.pdf417Data == b.pdf417Data;
+        case k::kQr:
+            return a.qr == b.qr && a.qrData == b.qrData;
+        case k::kMaxiCode:
+            return a.maxiMode == b.maxiMode && a.maxiData == b.maxiData;
         case k::kDataBar:
             return a.dataBar == b.dataBar && a.dataBarType == b.dataBarType && a.dataBarData == b.dataBarData;
         case k::kComposite:
             return a.composite == b.composite && a.compositeLinearType == b.compositeLinearType &&
                    a.compositeLinear == b.compositeLinear && a.compositeData == b.compositeData;
-        case k::kAztec: return a.aztec == b.aztec && a.aztecData == b.aztecData;
-        case k::kDataMatrix: return a.dataMatrix == b.dataMatrix && a.dataMatrixData == b.dataMatrixData;
-        default: return false;
+        case k::kAztec:
+            return a.aztec == b.aztec && a.aztecData == b.aztecData;
+        case k::kDataMatrix:
+            return a.dataMatrix == b.dataMatrix && a.dataMatrixData == b.dataMatrixData;
+        default:
+            return false;
     }
 }
 

@@ -343,7 +343,9 @@ std::optional<LinearSymbol> MakeLinear(Symbology sym, const std::string& data, i
             break;
         }
         case Symbology::Code93: s = Encode(BARCODE_CODE93, DATA_MODE, data, error); break;
-        case Symbology::Code128: s = EncodeCode128(data, error, note); break;
+        case Symbology::Code128:
+            s = EncodeCode128(data, error, note);
+            break;
         case Symbology::Gs1_128:
         case Symbology::DataBarExpanded:
             if (const std::optional<std::string> text = zint::Gs1Brackets(data, error)) {

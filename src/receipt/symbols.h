@@ -54,11 +54,11 @@ std::string LinearDataFault(Symbology s, const std::string& data);
 
 // Where CODE128 data of GS k asks for function characters and code set C (see Code128Content).
 struct Code128Marks {
-    bool setC = false;             // some data is in code set C
-    bool fnc1First = false;        // FNC1 before the first data character: GS1-128
-    bool fnc3First = false;        // FNC3 before the first data character: reader initialisation
-    std::vector<size_t> fnc1At;    // the other FNC1s (GS1 field separators), by position in the content
-    int others = 0;                // FNC2, a second FNC1 or FNC3 at the start, FNC3 past it
+    bool setC = false;           // some data is in code set C
+    bool fnc1First = false;      // FNC1 before the first data character: GS1-128
+    bool fnc3First = false;      // FNC3 before the first data character: reader initialisation
+    std::vector<size_t> fnc1At;  // the other FNC1s (GS1 field separators), by position in the content
+    int others = 0;              // FNC2, a second FNC1 or FNC3 at the start, FNC3 past it
 };
 
 // What a reader reads from a CODE128 symbol of GS k data: the code-set selectors and special

@@ -213,7 +213,9 @@ TEST(ReceiptCodes, Code128DrawsTheCodeSetsAndFunctionCharactersTheDataAskFor) {
         {"digits without a selector (code set B)", T("12345678"), "12345678", false, 11 * 10 + 13},
         {"digits in code set C, as asked", Cat({T("{C"), B({12, 34, 56, 78})}), "12345678", false, 11 * 6 + 13},
         {"code set A, then C", Cat({T("{AAB{C"), B({12, 34})}), "AB1234", false, 11 * 7 + 13},
-        {"FNC1 first: GS1-128, a field of varying length then another", T("{A{110ABC{121XYZ"), "10ABC\x1d" "21XYZ",
+        {"FNC1 first: GS1-128, a field of varying length then another", T("{A{110ABC{121XYZ"),
+         "10ABC\x1d"
+         "21XYZ",
          true, 0},
         {"FNC1 first: GS1-128, a field of fixed length", Cat({T("{C{1"), B({1, 9, 50, 11, 1, 53, 0, 3})}),
          "0109501101530003", true, 0},

@@ -35,13 +35,20 @@ struct OrCase {
 
 TEST(FastDrawing, OrDotsDrawsWhatDotByDotDraws) {
     const std::vector<OrCase> cases = {
-        {"aligned, whole bytes", 384, 16, 64},     {"aligned, a part byte at the end", 384, 8, 61},
-        {"shifted by 1", 384, 9, 64},              {"shifted by 7, a part byte", 384, 23, 45},
-        {"cut at the right edge, shifted", 100, 91, 40}, {"cut at the right edge, aligned", 96, 88, 24},
-        {"ends on the edge exactly", 384, 379, 5}, {"off the left by whole bytes", 384, -16, 40},
-        {"off the left by part of a byte", 384, -5, 30}, {"wholly past the edge", 384, 384, 16},
-        {"wider than the row", 48, 3, 200},        {"one dot", 384, 200, 1},
-        {"shifted by 3, words and a part byte", 384, 3, 203}, {"shifted by 5 to the row's last dot", 384, 5, 379},
+        {"aligned, whole bytes", 384, 16, 64},
+        {"aligned, a part byte at the end", 384, 8, 61},
+        {"shifted by 1", 384, 9, 64},
+        {"shifted by 7, a part byte", 384, 23, 45},
+        {"cut at the right edge, shifted", 100, 91, 40},
+        {"cut at the right edge, aligned", 96, 88, 24},
+        {"ends on the edge exactly", 384, 379, 5},
+        {"off the left by whole bytes", 384, -16, 40},
+        {"off the left by part of a byte", 384, -5, 30},
+        {"wholly past the edge", 384, 384, 16},
+        {"wider than the row", 48, 3, 200},
+        {"one dot", 384, 200, 1},
+        {"shifted by 3, words and a part byte", 384, 3, 203},
+        {"shifted by 5 to the row's last dot", 384, 5, 379},
     };
     for (const OrCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -82,8 +89,8 @@ struct ColumnCase {
 
 TEST(FastDrawing, ColumnsToRowsTurnsEveryColumnIntoItsRows) {
     const std::vector<ColumnCase> cases = {
-        {"8-dot, whole groups", 64, 1, 8},   {"24-dot, a part group", 45, 3, 24},
-        {"24-dot, rows cut", 19, 3, 13},     {"one column", 1, 3, 24},
+        {"8-dot, whole groups", 64, 1, 8},        {"24-dot, a part group", 45, 3, 24},
+        {"24-dot, rows cut", 19, 3, 13},          {"one column", 1, 3, 24},
         {"tall, 2 groups and a part", 21, 8, 64}, {"ESC * stripe of 360", 360, 3, 24},
     };
     for (const ColumnCase& c : cases) {
@@ -91,7 +98,7 @@ TEST(FastDrawing, ColumnsToRowsTurnsEveryColumnIntoItsRows) {
         const Bytes data = Noise(static_cast<size_t>(c.columns * c.columnBytes), static_cast<unsigned>(c.columns));
         const size_t stride = static_cast<size_t>(c.columns + 7) / 8 + 1;  // wider than needed
         const size_t size = stride * static_cast<size_t>(c.rows);
-        Bytes fast = Noise(size, 9);  // what was there goes
+        Bytes fast = Noise(size, 9);           // what was there goes
         fast.resize(size + 8 * stride, 0xA5);  // rows past the last: untouched
         Bytes slow(size, 0);
         ColumnsToRows(fast.data(), stride, c.rows, data.data(), c.columns, c.columnBytes);
@@ -145,11 +152,13 @@ TEST(FastDrawing, ABitImageSentAgainDrawsWhatItsBytesSay) {
         {"the same bytes, single density", BitImage(33, stripe), BitImage(32, stripe)},
         {"the same bytes, 8-dot", BitImage(1, Bytes(stripe.begin(), stripe.begin() + 40)),
          BitImage(0, Bytes(stripe.begin(), stripe.begin() + 40))},
-        {"one byte other", BitImage(33, stripe), BitImage(33, [&] {
-             Bytes b = stripe;
-             b[61] ^= 0x10;
-             return b;
-         }())},
+        {"one byte other", BitImage(33, stripe),
+         BitImage(33,
+                  [&] {
+                      Bytes b = stripe;
+                      b[61] ^= 0x10;
+                      return b;
+                  }())},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -166,7 +175,7 @@ TEST(FastDrawing, ABitImageSentAgainDrawsWhatItsBytesSay) {
 TEST(FastDrawing, ALineOfMoreBitImagesThanAreKeptDrawsEachOne) {
     Bytes stream;
     std::vector<Bytes> images;
-    for (int i = 0; i < 75; ++i) {  // 5 columns each, 8 dots tall, side by side
+    for (int i = 0; i < 75; ++i) {                                        // 5 columns each, 8 dots tall, side by side
         images.push_back(Noise(5, static_cast<unsigned>(100 + i % 70)));  // 70 different, 5 again
         stream = Cat({stream, BitImage(1, images.back())});
     }
@@ -213,8 +222,8 @@ TEST(FastDrawing, AKeptSymbolIsTheOneItsDataAndSettingsMake) {
         {"Aztec, layers", Store(53, "Pellory Aztec"), Fn2D(53, 50, B({0, 6}))},
         {"MaxiCode, mode", Fn2D(50, 80, Cat({B({48}), T("Pellory MaxiCode 42")})), Fn2D(50, 65, B({52}))},
         {"GS1 DataBar, module width", Fn2D(51, 80, Cat({B({48, 72}), T("0001234567890")})), Fn2D(51, 67, B({3}))},
-        {"GS1 DataBar Expanded Stacked, the print area", Fn2D(51, 80, Cat({B({48, 76}), T("(01)00012345678905(10)LOT42ABCDEF")})),
-         B({0x1D, 0x4C, 150, 0})},
+        {"GS1 DataBar Expanded Stacked, the print area",
+         Fn2D(51, 80, Cat({B({48, 76}), T("(01)00012345678905(10)LOT42ABCDEF")})), B({0x1D, 0x4C, 150, 0})},
     };
     for (const KeptCase& c : cases) {
         SCOPED_TRACE(c.name);
