@@ -101,6 +101,7 @@ void DoubleDots(uint8_t* dst, const uint8_t* src, int count) {
 
 void ColumnsToRows(uint8_t* dst, size_t stride, int rows, const uint8_t* data, int columns, int columnBytes) {
     rows = std::min(rows, 8 * columnBytes);
+    if (stride == 0 || rows <= 0) return;  // a picture of no columns (no rows to clear either)
     for (int r = 0; r < rows; ++r) std::memset(dst + static_cast<size_t>(r) * stride, 0, stride);
     const auto cb = static_cast<size_t>(columnBytes);
     const int fullGroups = columns / 8;
