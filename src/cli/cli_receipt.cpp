@@ -128,7 +128,8 @@ int DrawToFile(const Reader& read, int widthDots, const std::string& path, bool 
         if (pdf) pages.emplace(widthDots, sink);
         OfflineRoll roll(widthDots, pdf ? OfflineRoll::Pieces::EachReceipt : OfflineRoll::Pieces::WholeRoll,
                          [&](const receipt::Paper& paper, int64_t from, int64_t to) {
-                             return pdf ? pages->add(paper, from, to) : receipt::WritePaperPng(paper, from, to, sink);
+                             return pdf ? pages->add(paper, from, to)
+                                        : receipt::WritePaperPng(paper, from, to, sink, receipt::kRenderCompression);
                          });
         readEnd = read([&](const uint8_t* data, size_t n) { return roll.feed(data, n) && !(stoppable && Session::Stopping()); });
         const bool drawn = readEnd == ReadEnd::Done && roll.finish() && (!pdf || pages->finish());
@@ -172,9 +173,14 @@ int DrawToFolder(const Reader& read, int widthDots, const std::string& folder, b
         const std::string path = (fs::path(folder) / ReceiptFileName(written + 1)).string();
         FileSink file;
         std::string why;
-        const bool ok = ReplaceFileContent(path, [&](std::ostream& out) {
-            if (!receipt::WritePaperPng(paper, from, to, file.Onto(out, stoppable))) out.setstate(std::ios::badbit);
-        }, why);
+        const bool ok = ReplaceFileContent(
+            path,
+            [&](std::ostream& out) {
+                if (!receipt::WritePaperPng(paper, from, to, file.Onto(out, stoppable), receipt::kRenderCompression)) {
+                    out.setstate(std::ios::badbit);
+                }
+            },
+            why);
         if (ok) ++written;
         if (!ok && !(stoppable && Session::Stopping())) failure = path + ": " + file.Why(why);
         return ok && !(stoppable && Session::Stopping());

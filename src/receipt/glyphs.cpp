@@ -52,11 +52,6 @@ public:
             return;
         }
         if (FT_New_Face(library_, path_.c_str(), 0, &face_) != 0) face_ = nullptr;
-        if (!face_) return;  // no font at all: every glyph a box, as before
-        for (const char* fallback : kFallbackFonts) {
-            FT_Face f = nullptr;
-            if (FT_New_Face(library_, fallback, 0, &f) == 0) fallbacks_.push_back(f);
-        }
     }
     ~GlyphStore() {
         for (FT_Face f : fallbacks_) FT_Done_Face(f);
@@ -90,6 +85,35 @@ private:
         return b;
     }
 
+    // The fallback fonts, opened when the main font first lacks a character (most receipts never
+    // need them); a missing file is skipped.
+    const std::vector<FT_Face>& fallbacks() {
+        if (!fallbacksOpened_) {
+            fallbacksOpened_ = true;
+            for (const char* fallback : kFallbackFonts) {
+                FT_Face f = nullptr;
+                if (FT_New_Face(library_, fallback, 0, &f) == 0) fallbacks_.push_back(f);
+            }
+        }
+        return fallbacks_;
+    }
+
+    // Sets a face's size unless it has that size already: a new size runs the font's own set-up
+    // program again, which a run of glyphs of one size would otherwise pay for each glyph.
+    bool setSize(FT_Face face, bool pixels, long across, long down) {
+        const SizeRequest want{pixels, across, down};
+        auto it = sizes_.find(face);
+        if (it != sizes_.end() && it->second == want) return true;
+        const FT_Error e = pixels ? FT_Set_Pixel_Sizes(face, static_cast<FT_UInt>(across), static_cast<FT_UInt>(down))
+                                  : FT_Set_Char_Size(face, across, down, 72, 72);
+        if (e != 0) {
+            sizes_.erase(face);
+            return false;
+        }
+        sizes_[face] = want;
+        return true;
+    }
+
     Bitmap render(int font, char32_t ch, int cells) {
         const FontCell cell = kFontCells[font];
         const int w = cell.width * cells;
@@ -99,14 +123,14 @@ private:
         if (!face_) return Box(w, h);
         FT_Face face = face_;
         FT_UInt index = FT_Get_Char_Index(face_, ch);
-        for (size_t i = 0; index == 0 && i < fallbacks_.size(); ++i) {
+        for (size_t i = 0; index == 0 && i < fallbacks().size(); ++i) {
             face = fallbacks_[i];
             index = FT_Get_Char_Index(face, ch);
         }
         const bool narrowed = index == 0 && ch >= 0xFF61 && ch <= 0xFF9F;
         if (narrowed) {
             const char32_t full = kFullWidthKatakana[ch - 0xFF61];
-            for (size_t i = 0; index == 0 && i < fallbacks_.size(); ++i) {
+            for (size_t i = 0; index == 0 && i < fallbacks().size(); ++i) {
                 face = fallbacks_[i];
                 index = FT_Get_Char_Index(face, full);
             }
@@ -117,15 +141,13 @@ private:
         if (face == face_ && FillsCell(ch)) {
             // Stretched so that the advance is the cell's width and the line its height.
             const double advance = 0.602 * cells;
-            if (FT_Set_Char_Size(face, static_cast<FT_F26Dot6>(std::lround(w / advance * 64)),
-                                 static_cast<FT_F26Dot6>(std::lround(h / lineHeight * 64)), 72, 72) != 0) {
+            if (!setSize(face, false, std::lround(w / advance * 64), std::lround(h / lineHeight * 64)))
                 return Box(w, h);
-            }
         } else if (face == face_) {
             // The largest size whose advance fits the cell and whose line fits its height.
             const double advance = 0.602;  // DejaVu Sans Mono: advance of every glyph, per em
             int px = static_cast<int>(std::floor(std::min(cell.width / advance, h / 1.17)));
-            if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(px)) != 0) return Box(w, h);
+            if (!setSize(face, true, 0, px)) return Box(w, h);
         } else {
             // Another font: the largest size at which this glyph's advance fits the cells and the
             // font's line their height (a narrowed katakana: each on its own).
@@ -133,8 +155,8 @@ private:
             const double advance = std::max(static_cast<double>(face->glyph->metrics.horiAdvance) / em, 0.3);
             const double across = std::floor(w / advance), down = std::floor(h / lineHeight);
             const double px = std::min(across, down);
-            if (px < 1 || FT_Set_Char_Size(face, static_cast<FT_F26Dot6>((narrowed ? across : px) * 64),
-                                           static_cast<FT_F26Dot6>((narrowed ? down : px) * 64), 72, 72) != 0) {
+            if (px < 1 || !setSize(face, false, static_cast<long>((narrowed ? across : px) * 64),
+                                   static_cast<long>((narrowed ? down : px) * 64))) {
                 return Box(w, h);
             }
         }
@@ -167,6 +189,13 @@ private:
     FT_Library library_ = nullptr;
     FT_Face face_ = nullptr;
     std::vector<FT_Face> fallbacks_;
+    bool fallbacksOpened_ = false;
+    struct SizeRequest {
+        bool pixels;  // FT_Set_Pixel_Sizes, else FT_Set_Char_Size at 72 dpi
+        long across, down;
+        bool operator==(const SizeRequest&) const = default;
+    };
+    std::map<FT_Face, SizeRequest> sizes_;  // the size each face was last given
     std::map<std::tuple<int, char32_t, int>, std::unique_ptr<Bitmap>> glyphs_;
 };
 

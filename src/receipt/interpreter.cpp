@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 
+#include "receipt/bit_rows.h"
 #include "receipt/glyph_style.h"
 
 namespace pellory::receipt {
@@ -40,29 +43,36 @@ void AppendUtf8(std::string& s, char32_t c) {
     }
 }
 
+// A word whose first dot is in its top bit, as eight bytes in memory (the first byte first).
+uint64_t ToBigEndian(uint64_t v) {
+    if constexpr (std::endian::native == std::endian::little) return __builtin_bswap64(v);
+    return v;
+}
+
 // ORs a bitmap into rows of `stride` bytes (a line buffer) at dot x; dots outside [0, width) drop.
 void DrawInto(uint8_t* dst, size_t stride, int width, const Bitmap& b, int x) {
     const int shift = x & 7;
     if (x >= 0 && b.width <= 56 && x + b.width <= width && b.words.size() == static_cast<size_t>(b.height)) {
         // Narrow pictures (glyphs): a row at a time as one word, shifted into place.
         const int bytes = (b.width + shift + 7) / 8;
+        // Eight bytes of the row at once where the row has them (all but its right end).
+        const bool whole = (x >> 3) + 8 <= static_cast<int>(stride);
         for (int r = b.inkTop; r < b.inkEnd; ++r) {
             const uint64_t v = b.words[static_cast<size_t>(r)] >> shift;
             if (!v) continue;
             uint8_t* d = dst + static_cast<size_t>(r) * stride + (x >> 3);
+            if (whole) {
+                uint64_t row;
+                std::memcpy(&row, d, 8);
+                row |= ToBigEndian(v);
+                std::memcpy(d, &row, 8);
+                continue;
+            }
             for (int i = 0; i < bytes; ++i) d[i] |= static_cast<uint8_t>(v >> (56 - 8 * i));
         }
         return;
     }
-    for (int r = 0; r < b.height; ++r) {
-        const uint8_t* src = b.row(r);
-        uint8_t* out = dst + static_cast<size_t>(r) * stride;
-        for (int c = 0; c < b.width; ++c) {
-            const int dx = x + c;
-            if (dx < 0 || dx >= width || !((src[c >> 3] >> (7 - (c & 7))) & 1)) continue;
-            out[dx >> 3] |= static_cast<uint8_t>(0x80 >> (dx & 7));
-        }
-    }
+    for (int r = 0; r < b.height; ++r) OrDots(dst + static_cast<size_t>(r) * stride, width, x, b.row(r), b.width);
 }
 
 // The positions an international character set (ESC R) replaces.
@@ -130,6 +140,7 @@ void Interpreter::setWidth(int widthDots) {
     pageArea_.reset();
     paper_ = Paper(widthDots, paper_.maxRows(), paper_.atBound());
     clearPaper();
+    bitImages_.clear();  // made for the old width (clearPaper emptied the line)
 }
 
 void Interpreter::feed(const uint8_t* data, size_t n) {

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -158,6 +159,7 @@ private:
     // The symbol of cn as its stored data and settings make it, or nothing and why (its width
     // against the print area is the caller's to check).
     std::optional<Bitmap> makeSymbol2D(uint8_t cn, std::string* error) const;
+    std::optional<Bitmap> buildSymbol2D(uint8_t cn, std::string* error) const;  // made anew each time
     void tableRow(const uint8_t* p, size_t n);
     // Graphics and stored pictures (interpreter_graphics.cpp). graphics: d is m fn and the
     // function's parameters, of GS ( L and GS 8 L alike.
@@ -231,6 +233,16 @@ private:
     uint8_t ink() const { return static_cast<uint8_t>(density_ | (red_ ? Paper::kRedInk : 0)); }
     int barWidth_ = 3, barHeight_ = 162, hri_ = 0, hriFont_ = 0;
     Symbols2D symbols2D_;  // GS ( k: the settings and stored data of each symbol
+    // The last symbol made of each cn (48 to 54) and what it was made from: printed again from the
+    // same data and settings (a receipt printed many times, and its decoding), it is not made anew.
+    struct MadeSymbol {
+        bool valid = false;
+        Symbols2D inputs;
+        int area = 0;
+        std::optional<Bitmap> symbol;
+        std::string error;
+    };
+    mutable std::array<MadeSymbol, 7> madeSymbols_;
     uint8_t symbolStores_ = 0;  // bit cn - 48: the stream stored data for that symbol (ESC @ keeps it)
     CharacterState chars_;
     PictureMemory pictures_;  // kept for the interpreter's life (ESC @ clears the downloaded image)
@@ -282,6 +294,11 @@ private:
     int otherLineSpacing_ = 33, otherCharSpacing_ = 0;
 
     std::unordered_map<uint64_t, Bitmap> glyphs_;  // styled glyphs
+    // Bit images of ESC * made before, by their command's bytes past ESC *: a logo sent the same
+    // way on every receipt is turned into rows once. At most kBitImageMemo of them, each of a
+    // command of at most kBitImageMemoBytes; emptied when full while no line shows one.
+    static constexpr size_t kBitImageMemo = 64, kBitImageMemoBytes = 4096;
+    std::unordered_map<std::string, Bitmap> bitImages_;
     std::vector<uint8_t> lineBuffer_;
     std::array<const Bitmap*, 128> asciiGlyphs_{};  // ASCII glyphs in the current style
     uint64_t asciiLook_ = ~uint64_t{0};

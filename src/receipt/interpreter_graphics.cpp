@@ -2,6 +2,7 @@
 // (see interpreter.h and picture_memory.h).
 #include <algorithm>
 
+#include "receipt/bit_rows.h"
 #include "receipt/interpreter.h"
 
 namespace pellory::receipt {
@@ -37,15 +38,14 @@ Bitmap GraphicsPicture(bool raster, const uint8_t* data, int x, int y, int kept)
 
 // Every colour's dots on one picture (the paper has one ink: see README).
 void Overlay(Bitmap& onto, const Bitmap& b, int sx = 1, int sy = 1) {
-    for (int y = 0; y < b.height; ++y) {
-        for (int x = 0; x < b.width; ++x) {
-            if (!b.get(x, y)) continue;
-            for (int dy = 0; dy < sy; ++dy) {
-                for (int dx = 0; dx < sx; ++dx) {
-                    if (x * sx + dx < onto.width && y * sy + dy < onto.height) onto.set(x * sx + dx, y * sy + dy);
-                }
-            }
-        }
+    if (sx != 1 || sy != 1) {
+        Overlay(onto, ScaledPicture(b, sx, sy));
+        return;
+    }
+    const int rows = std::min(onto.height, b.height);
+    for (int y = 0; y < rows; ++y) {
+        OrDots(onto.bits.data() + static_cast<size_t>(y) * static_cast<size_t>(onto.stride), onto.width, 0, b.row(y),
+               b.width);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "protocol/functions.h"
+#include "receipt/bit_rows.h"
 #include "receipt/interpreter.h"
 
 namespace pellory::receipt {
@@ -10,20 +11,6 @@ namespace pellory::receipt {
 namespace {
 
 size_t Word(const uint8_t* p) { return static_cast<size_t>(p[0]) | static_cast<size_t>(p[1]) << 8; }
-
-// Each bit of a byte doubled: the two bytes of a double-width image.
-constexpr std::array<uint16_t, 256> MakeDoubling() {
-    std::array<uint16_t, 256> t{};
-    for (unsigned b = 0; b < 256; ++b) {
-        uint16_t v = 0;
-        for (int i = 0; i < 8; ++i) {
-            if (b & (0x80u >> i)) v = static_cast<uint16_t>(v | (0xC000u >> (2 * i)));
-        }
-        t[b] = v;
-    }
-    return t;
-}
-constexpr std::array<uint16_t, 256> kDoubling = MakeDoubling();
 
 }  // namespace
 
@@ -49,17 +36,21 @@ void Interpreter::bitImage(const uint8_t* p, size_t n) {
     }
     // Columns past the paper's edge are dropped.
     const int shown = std::min(columns, (lineLimit() + sx - 1) / sx);
-    Bitmap image(shown * sx, 8 * bytesPerColumn);
-    const uint8_t* data = p + 5;
-    for (int c = 0; c < shown; ++c) {
-        for (int k = 0; k < bytesPerColumn; ++k) {
-            const uint8_t v = data[c * bytesPerColumn + k];
-            if (!v) continue;
-            for (int bit = 0; bit < 8; ++bit) {
-                if (!(v & (0x80 >> bit))) continue;
-                for (int dx = 0; dx < sx; ++dx) image.set(c * sx + dx, k * 8 + bit);
-            }
+    const bool memo = n <= kBitImageMemoBytes;
+    std::string key;
+    if (memo) {
+        key.assign(reinterpret_cast<const char*>(p) + 2, n - 2);  // m, nL, nH and the data
+        if (const auto it = bitImages_.find(key); it != bitImages_.end()) {
+            putInLine(&it->second, width);
+            return;
         }
+    }
+    Bitmap image = ColumnPicture(p + 5, shown, bytesPerColumn, 8 * bytesPerColumn);
+    if (sx == 2) image = ScaledPicture(image, 2, 1);
+    if (memo && (bitImages_.size() < kBitImageMemo || line_.empty())) {
+        if (bitImages_.size() >= kBitImageMemo) bitImages_.clear();
+        putInLine(&bitImages_.emplace(std::move(key), std::move(image)).first->second, width);
+        return;
     }
     putInLine(&keep(std::move(image)), width);
 }
@@ -90,10 +81,7 @@ void Interpreter::rasterRow(const RasterPlace& place, size_t index, const uint8_
     const uint8_t* bits = src;
     int widthBits = static_cast<int>(place.usedBytes * 8);
     if (place.sx == 2) {
-        for (size_t i = 0; i < place.usedBytes; ++i) {
-            rasterWide_[2 * i] = static_cast<uint8_t>(kDoubling[src[i]] >> 8);
-            rasterWide_[2 * i + 1] = static_cast<uint8_t>(kDoubling[src[i]]);
-        }
+        DoubleDots(rasterWide_.data(), src, widthBits);
         bits = rasterWide_.data();
         widthBits *= 2;
     }

@@ -2,6 +2,7 @@
 // range is ignored (the one before stays), as the printer does; a print whose data the symbol
 // cannot hold, or whose symbol is wider than the print area, prints nothing.
 #include <algorithm>
+#include <bit>
 
 #include "protocol/functions.h"
 #include "receipt/interpreter.h"
@@ -14,20 +15,39 @@ namespace {
 int InkWidth(const Bitmap& b) {
     int left = b.width, right = -1;
     for (int y = 0; y < b.height; ++y) {
-        for (int x = 0; x < b.width; ++x) {
-            if (!b.get(x, y)) continue;
-            left = std::min(left, x);
-            right = std::max(right, x);
-            break;
-        }
-        for (int x = b.width - 1; x > right; --x) {
-            if (b.get(x, y)) {
-                right = x;
-                break;
-            }
-        }
+        const uint8_t* row = b.row(y);
+        int first = 0, last = b.stride - 1;
+        while (first <= last && row[first] == 0) ++first;
+        if (first > last) continue;
+        while (row[last] == 0) --last;
+        left = std::min(left, first * 8 + std::countl_zero(row[first]));
+        right = std::max(right, last * 8 + 7 - std::countr_zero(row[last]));
     }
-    return right < left ? 0 : right - left + 1;
+    return std::max(std::min(right, b.width - 1) - left + 1, 0);
+}
+
+// Whether a and b hold the same data and settings for the symbol of cn.
+bool SameSymbolInputs(uint8_t cn, const Symbols2D& a, const Symbols2D& b) {
+    namespace k = protocol::symbol2d;
+    switch (cn) {
+        case k::kPdf417:
+            return a.pdf417 == b.pdf417 && a.pdf417Data == b.pdf417Data;
+        case k::kQr:
+            return a.qr == b.qr && a.qrData == b.qrData;
+        case k::kMaxiCode:
+            return a.maxiMode == b.maxiMode && a.maxiData == b.maxiData;
+        case k::kDataBar:
+            return a.dataBar == b.dataBar && a.dataBarType == b.dataBarType && a.dataBarData == b.dataBarData;
+        case k::kComposite:
+            return a.composite == b.composite && a.compositeLinearType == b.compositeLinearType &&
+                   a.compositeLinear == b.compositeLinear && a.compositeData == b.compositeData;
+        case k::kAztec:
+            return a.aztec == b.aztec && a.aztecData == b.aztecData;
+        case k::kDataMatrix:
+            return a.dataMatrix == b.dataMatrix && a.dataMatrixData == b.dataMatrixData;
+        default:
+            return false;
+    }
 }
 
 }  // namespace
@@ -198,6 +218,22 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
 }
 
 std::optional<Bitmap> Interpreter::makeSymbol2D(uint8_t cn, std::string* error) const {
+    if (cn < 48 || cn >= 48 + madeSymbols_.size()) return std::nullopt;
+    MadeSymbol& made = madeSymbols_[cn - 48];
+    const int area = areaRight() - areaLeft();
+    if (!made.valid || made.area != area || !SameSymbolInputs(cn, made.inputs, symbols2D_)) {
+        made.valid = false;
+        made.error.clear();
+        made.symbol = buildSymbol2D(cn, &made.error);
+        made.inputs = symbols2D_;
+        made.area = area;
+        made.valid = true;
+    }
+    if (error && !made.error.empty()) *error = made.error;
+    return made.symbol;
+}
+
+std::optional<Bitmap> Interpreter::buildSymbol2D(uint8_t cn, std::string* error) const {
     namespace k = protocol::symbol2d;
     const Symbols2D& s = symbols2D_;
     const int area = areaRight() - areaLeft();

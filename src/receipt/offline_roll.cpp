@@ -9,6 +9,9 @@ OfflineRoll::OfflineRoll(int widthDots, Pieces pieces, Take take, int64_t maxRow
       take_(std::move(take)), maxRows_(maxRows),
       continueAfter_(pieces == Pieces::EachReceipt && continueAfter > 0 ? continueAfter : 0) {
     if (pieces_ == Pieces::EachReceipt) interpreter_.setCutSink([this](int64_t row) { cutAt(row); });
+    // The whole roll: room for its most rows at once (address space only; the memory is taken as
+    // the paper reaches it), so the paper is never moved as it grows.
+    if (pieces_ == Pieces::WholeRoll) interpreter_.reservePaper(maxRows_);
     // A receipt that continues is looked at before each command: the rows above the next line's
     // start are final. Only a single command that feeds past the bound of the kept rows (an image
     // taller than maxRows less continueAfter) makes the picture too tall.

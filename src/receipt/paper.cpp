@@ -27,7 +27,9 @@ void Paper::extendTo(int64_t end) {
             const size_t add = static_cast<size_t>(std::min<int64_t>(want, maxRows_ - static_cast<int64_t>(rows_)));
             const size_t needed = (rows_ + add) * stride_;
             if (bits_.size() < needed) {
-                size_t room = std::max(bits_.size() * 2, needed);
+                // Within room made before (reserveRows) the rows are added as they come: no white
+                // rows are written ahead of the paper.
+                size_t room = bits_.capacity() >= needed ? needed : std::max(bits_.size() * 2, needed);
                 room = std::min(room, capacity * stride_);
                 bits_.resize(room, 0);
                 densities_.resize(room / stride_, kDefaultDensity);

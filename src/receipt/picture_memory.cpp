@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "receipt/bit_rows.h"
+
 namespace pellory::receipt {
 
 bool KeyedPictures::define(uint16_t key, Bitmap picture) {
@@ -39,15 +41,7 @@ std::vector<uint16_t> KeyedPictures::keys() const {
 
 Bitmap ColumnPicture(const uint8_t* data, int columns, int columnBytes, int heightDots) {
     Bitmap b(columns, heightDots);
-    for (int c = 0; c < columns; ++c) {
-        for (int k = 0; k < columnBytes; ++k) {
-            const uint8_t v = data[static_cast<size_t>(c) * static_cast<size_t>(columnBytes) + static_cast<size_t>(k)];
-            for (int bit = 0; v && bit < 8; ++bit) {
-                const int y = k * 8 + bit;
-                if (y < heightDots && (v & (0x80 >> bit))) b.set(c, y);
-            }
-        }
-    }
+    ColumnsToRows(b.bits.data(), static_cast<size_t>(b.stride), heightDots, data, columns, columnBytes);
     return b;
 }
 
@@ -66,13 +60,20 @@ Bitmap RasterPicture(const uint8_t* data, int widthDots, int heightDots) {
 Bitmap ScaledPicture(const Bitmap& b, int sx, int sy) {
     if (sx == 1 && sy == 1) return b;
     Bitmap out(b.width * sx, b.height * sy);
+    const auto stride = static_cast<size_t>(out.stride);
     for (int y = 0; y < b.height; ++y) {
-        for (int x = 0; x < b.width; ++x) {
-            if (!b.get(x, y)) continue;
-            for (int dy = 0; dy < sy; ++dy) {
-                for (int dx = 0; dx < sx; ++dx) out.set(x * sx + dx, y * sy + dy);
+        uint8_t* first = out.bits.data() + static_cast<size_t>(y * sy) * stride;
+        if (sx == 1) {
+            OrDots(first, out.width, 0, b.row(y), b.width);
+        } else if (sx == 2) {
+            DoubleDots(first, b.row(y), b.width);
+        } else {
+            for (int x = 0; x < b.width; ++x) {
+                if (!b.get(x, y)) continue;
+                for (int dx = 0; dx < sx; ++dx) out.set(x * sx + dx, y * sy);
             }
         }
+        for (int dy = 1; dy < sy; ++dy) std::copy_n(first, stride, first + static_cast<size_t>(dy) * stride);
     }
     return out;
 }

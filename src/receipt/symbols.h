@@ -52,17 +52,28 @@ std::optional<LinearSymbol> MakeLinear(Symbology s, const std::string& data, int
 // empty when the data pass. Cheap: no symbol is made.
 std::string LinearDataFault(Symbology s, const std::string& data);
 
+// Where CODE128 data of GS k asks for function characters and code set C (see Code128Content).
+struct Code128Marks {
+    bool setC = false;           // some data is in code set C
+    bool fnc1First = false;      // FNC1 before the first data character: GS1-128
+    bool fnc3First = false;      // FNC3 before the first data character: reader initialisation
+    std::vector<size_t> fnc1At;  // the other FNC1s (GS1 field separators), by position in the content
+    int others = 0;              // FNC2, a second FNC1 or FNC3 at the start, FNC3 past it
+};
+
 // What a reader reads from a CODE128 symbol of GS k data: the code-set selectors and special
 // characters resolved ("{BNo.{C" 12 34 reads "No.1234"). Data without a leading selector start in
 // code set B. Nothing when the data break the rules (error tells why). FNC1 to FNC3 read as
-// nothing; *functions counts them.
+// nothing; *functions counts them, *marks tells where they and code set C are.
 std::optional<std::string> Code128Content(const std::string& data, std::string* error = nullptr,
-                                          int* functions = nullptr);
+                                          int* functions = nullptr, Code128Marks* marks = nullptr);
 
 struct QrSettings {
     int model = 2;        // 1, 2, or 3 (Micro QR)
     int moduleSize = 3;   // dots per module, 1..16
     int errorLevel = 0;   // 0 L, 1 M, 2 Q, 3 H
+
+    bool operator==(const QrSettings&) const = default;
 };
 
 // A QR code of the data, each module moduleSize x moduleSize dots, with a quiet zone of four
@@ -77,6 +88,8 @@ struct Pdf417Settings {
     bool byRatio = true;      // error correction by ratio (n x 10 % of the data codewords), else by level
     int errorValue = 1;       // the ratio 1..40, or the level 0..8
     bool truncated = false;   // truncated PDF417 (no right row indicator, a one-module stop)
+
+    bool operator==(const Pdf417Settings&) const = default;
 };
 // A PDF417 symbol, `moduleWidth` dots per module, rowHeight x moduleWidth dots per row, with a
 // quiet zone of two modules. Nothing when the data do not fit the columns and rows set.
@@ -98,6 +111,8 @@ enum class StackedDataBar : uint8_t { Stacked = 72, StackedOmni = 73, ExpandedSt
 struct DataBarSettings {
     int moduleWidth = 2;  // dots, 2..8
     int maxWidth = 0;     // dots the expanded stacked form may take; 0: the print area
+
+    bool operator==(const DataBarSettings&) const = default;
 };
 // GS1 DataBar Stacked and Stacked Omnidirectional take 13 digits (the item number without its
 // check digit), Expanded Stacked the application identifiers in parentheses.
@@ -109,6 +124,8 @@ struct AztecSettings {
     int layers = 0;         // 1..4 compact, 1..32 full range; 0: as the data need
     int moduleSize = 3;     // dots, 2..16
     int errorPercent = 23;  // 5..95: error correction share of the symbol
+
+    bool operator==(const AztecSettings&) const = default;
 };
 std::optional<Bitmap> MakeAztec(const AztecSettings& settings, const std::vector<uint8_t>& data,
                                 std::string* error = nullptr);
@@ -118,6 +135,8 @@ struct DataMatrixSettings {
     int columns = 0;         // modules across, 0: as the data need (square: 10..144; rectangle 18..48)
     int rows = 0;            // rectangle: 8, 12 or 16 modules; 0: as the data need
     int moduleSize = 3;      // dots, 2..16
+
+    bool operator==(const DataMatrixSettings&) const = default;
 };
 std::optional<Bitmap> MakeDataMatrix(const DataMatrixSettings& settings, const std::vector<uint8_t>& data,
                                      std::string* error = nullptr);

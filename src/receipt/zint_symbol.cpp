@@ -20,6 +20,7 @@ SymbolPtr Encode(int type, int inputMode, const std::string& data, std::string* 
     s->option_2 = options.option2;
     s->option_3 = options.option3;
     s->show_hrt = 1;
+    if (options.readerInit) s->output_options |= READER_INIT;
     if (!options.primary.empty()) {
         const size_t n = std::min(options.primary.size(), sizeof s->primary - 1);
         options.primary.copy(s->primary, n);

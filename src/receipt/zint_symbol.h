@@ -23,6 +23,7 @@ struct Options {
     int option2 = 0;
     int option3 = 0;
     std::string primary;  // the primary message (MaxiCode) or linear part (composites)
+    bool readerInit = false;  // reader initialisation (CODE128: FNC3 after the start character)
 };
 
 // Encodes `data` as symbology `type` (a BARCODE_ constant) in `inputMode`; on failure fills error

@@ -76,6 +76,7 @@ inline bool SameDots(const Paper& a, const Paper& b) {
 struct ReadSymbol {
     std::string type;
     std::string data;
+    bool gs1 = false;  // the reader took the symbol for GS1 data (CODE128: FNC1 first)
 };
 
 // Reads every barcode and QR code on the paper with zbar (a white border added around it).
@@ -102,7 +103,9 @@ inline std::vector<ReadSymbol> ReadSymbols(const Paper& p) {
     zbar_scan_image(scanner, image);
     std::vector<ReadSymbol> out;
     for (const zbar_symbol_t* s = zbar_image_first_symbol(image); s; s = zbar_symbol_next(s)) {
-        out.push_back({zbar_get_symbol_name(zbar_symbol_get_type(s)), zbar_symbol_get_data(s)});
+        out.push_back({zbar_get_symbol_name(zbar_symbol_get_type(s)),
+                       std::string(zbar_symbol_get_data(s), zbar_symbol_get_data_length(s)),
+                       ((zbar_symbol_get_modifiers(s) >> ZBAR_MOD_GS1) & 1) != 0});
     }
     zbar_image_destroy(image);
     zbar_image_scanner_destroy(scanner);

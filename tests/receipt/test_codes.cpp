@@ -195,6 +195,47 @@ TEST(ReceiptCodes, Code128SelectorsResolveToWhatTheReaderReads) {
     }
 }
 
+// CODE128 drawn as its data ask, where the library can: code set C only where the data use it,
+// FNC1 first as GS1-128 (the reader says GS1, and reads a GS where a field of varying length
+// ends), FNC3 first as reader initialisation (one character more). modules: the symbol's width
+// the data ask for (start, characters, code changes, check character: 11 each; stop: 13), or 0
+// where the library chooses.
+TEST(ReceiptCodes, Code128DrawsTheCodeSetsAndFunctionCharactersTheDataAskFor) {
+    struct Case {
+        const char* name;
+        Bytes data;
+        std::string text;
+        bool gs1;
+        int modules;
+    };
+    const std::vector<Case> cases = {
+        {"digits in code set B, as asked", T("{B12345678"), "12345678", false, 11 * 10 + 13},
+        {"digits without a selector (code set B)", T("12345678"), "12345678", false, 11 * 10 + 13},
+        {"digits in code set C, as asked", Cat({T("{C"), B({12, 34, 56, 78})}), "12345678", false, 11 * 6 + 13},
+        {"code set A, then C", Cat({T("{AAB{C"), B({12, 34})}), "AB1234", false, 11 * 7 + 13},
+        {"FNC1 first: GS1-128, a field of varying length then another", T("{A{110ABC{121XYZ"),
+         "10ABC\x1d"
+         "21XYZ",
+         true, 0},
+        {"FNC1 first: GS1-128, a field of fixed length", Cat({T("{C{1"), B({1, 9, 50, 11, 1, 53, 0, 3})}),
+         "0109501101530003", true, 0},
+        {"FNC3 first: reader initialisation", T("{B{3ABC"), "ABC", false, 11 * 6 + 13},
+        {"FNC2: left out", T("{BAB{2C"), "ABC", false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Paper p = Render(Cat({B({0x1D, 0x77, 2}), GsK(73, c.data), T("\n")}), kOrva80Dots);
+        const std::vector<ReadSymbol> read = ReadSymbols(p);
+        ASSERT_EQ(read.size(), 1u);
+        EXPECT_EQ(read[0].type, "CODE-128");
+        EXPECT_EQ(read[0].data, c.text);
+        EXPECT_EQ(read[0].gs1, c.gs1);
+        if (c.modules > 0) {
+            EXPECT_EQ(InkBox(p).width(), 2 * c.modules);
+        }
+    }
+}
+
 TEST(ReceiptCodes, Pdf417TakesTheColumnsRowsModuleAndRowHeightItIsGiven) {
     struct Case {
         int columns, rows, width, rowHeight;
