@@ -112,7 +112,8 @@ std::string JobsPage(const std::vector<std::shared_ptr<const ListedJob>>& jobs, 
     if (!span.first || span.older) {
         html += "<nav class=\"pages\">";
         if (!span.first) html += "<a href=\"/\">Newest jobs</a>";
-        if (span.older && !jobs.empty()) html += "<a href=\"/?before=" + Number(jobs.back()->number) + "\">Older jobs</a>";
+        if (span.older && !jobs.empty())
+            html += "<a href=\"/?before=" + Number(jobs.back()->number) + "\">Older jobs</a>";
         html += "</nav>\n";
     }
     html += "<script src=\"/live.js\"></script></body></html>\n";

@@ -135,7 +135,7 @@ TEST(WebServer, TheJobsPageLinksToOlderJobs) {
     struct Case {
         const char* path;
         int status;
-        int newestShown, oldestShown;                // job numbers; 0: none
+        int newestShown, oldestShown;              // job numbers; 0: none
         std::vector<std::string> holds, holdsNot;  // parts of the page
     };
     const Case cases[] = {
