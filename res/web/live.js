@@ -11,6 +11,7 @@
   if (!list) return;
   var empty = document.getElementById("empty");
   var newest = Number(body.getAttribute("data-newest")) || 0;
+  var live = body.getAttribute("data-live") !== "0";  // an older page of jobs takes no new ones
   var paper = body.getAttribute("data-paper") || "paper p80";
   var boxes = Array.prototype.slice.call(document.querySelectorAll("#states input[data-state]"));
   var busy = false;
@@ -75,6 +76,7 @@
   }
 
   function addJobs(page) {
+    if (!live) return false;
     page.jobs.forEach(function (job) {
       if (job.number <= newest) return;
       list.insertBefore(card(job), list.firstChild);

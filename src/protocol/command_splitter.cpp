@@ -126,7 +126,8 @@ Frame RuleFrame(const CommandEntry& entry, const uint8_t* p, size_t n, size_t se
     case Rule::RealTimeFunction:  // DLE DC4 fn ...
         if (n < head) return kMore;
         switch (p[2]) {
-        case 1: case 2: case 3: return Fixed(5, n);
+        case 1: case 2: return Fixed(5, n);
+        case 3: return Fixed(8, n);  // the buzzer: a n r t1 t2
         case 7: return Fixed(4, n);
         case 8: return Fixed(10, n);
         default: return EndAt(head);

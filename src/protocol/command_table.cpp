@@ -65,7 +65,7 @@ constexpr CommandEntry kTable[] = {
     // --- DLE: real-time ---
     {Id::RealTimeStatus, Dle(kEot), Fixed(3), "DLE EOT", "n", "status request", Kind::RealTime, kUnderstood},
     {Id::RealTimeRequest, Dle(kEnq), Fixed(3), "DLE ENQ", "n", "real-time request", Kind::RealTime, kUnderstood},
-    {Id::RealTimeFunction, Dle(kDc4), Of(Rule::RealTimeFunction, 3), "DLE DC4", "fn (1-3: m t; 7: m; 8: d1...d7)",
+    {Id::RealTimeFunction, Dle(kDc4), Of(Rule::RealTimeFunction, 3), "DLE DC4", "fn (1, 2: m t; 3: a n r t1 t2; 7: m; 8: d1...d7)",
      "real-time function", Kind::RealTime, kUnderstood},
 
     // --- ESC ---

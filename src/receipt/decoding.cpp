@@ -289,6 +289,7 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
             m += " " + Num(a);
             if (a == 1 && n >= 5) m += ": drawer pulse, " + DrawerPin(p[3]) + ", " + Num(p[4] * 100u) + " ms";
             if (a == 2 && n >= 5) m += ": power off";
+            if (a == 3 && n >= 8) m += ": buzzer, pattern " + Num(p[3]) + ", " + Num(p[4]) + " times";
             if (a == 8 && n >= 10) m += ": clear the buffers";
             break;
         default: break;

@@ -95,16 +95,27 @@ std::string HtmlEscape(std::string_view text) {
 }
 
 std::string JobsPage(const std::vector<std::shared_ptr<const ListedJob>>& jobs, uint64_t newest,
-                     const PageContext& context) {
+                     const PageContext& context, JobsPageSpan span) {
     std::string html = Head("Pellory printer server");
-    html += "<body data-newest=\"" + Number(newest) + "\" data-paper=\"" + PaperClass(context) + "\">";
+    html += "<body data-newest=\"" + Number(newest) + "\" data-paper=\"" + PaperClass(context) + "\"" +
+            (span.first ? "" : " data-live=\"0\"") + ">";
     html += "<header><h1>Pellory printer server</h1><p>" + HtmlEscape(context.modelName) + ", " +
             (context.widthDots <= 384 ? "58" : "80") + " mm paper</p></header>\n";
     html += StateBoxes(context);
     html += "<main id=\"jobs\">\n";
     for (const auto& job : jobs) html += JobCard(*job, context);
-    html += "</main>\n<p id=\"empty\" class=\"note\"" + std::string(jobs.empty() ? "" : " hidden") +
-            ">No jobs yet: they appear here as they are printed.</p>\n";
+    html += "</main>\n";
+    if (span.first) {
+        html += "<p id=\"empty\" class=\"note\"" + std::string(jobs.empty() ? "" : " hidden") +
+                ">No jobs yet: they appear here as they are printed.</p>\n";
+    }
+    if (!span.first || span.older) {
+        html += "<nav class=\"pages\">";
+        if (!span.first) html += "<a href=\"/\">Newest jobs</a>";
+        if (span.older && !jobs.empty())
+            html += "<a href=\"/?before=" + Number(jobs.back()->number) + "\">Older jobs</a>";
+        html += "</nav>\n";
+    }
     html += "<script src=\"/live.js\"></script></body></html>\n";
     return html;
 }

@@ -44,10 +44,17 @@ struct PageContext {
     std::string modelName;  // "ORVA80"
 };
 
+// Where a page of "/" lies among the jobs: the first page (the newest jobs) follows new jobs as
+// they come; an older one ("/?before=N") stays as it is and links back to the first.
+struct JobsPageSpan {
+    bool first = true;
+    bool older = false;  // jobs older than the last one shown exist: a link to them
+};
+
 // "/": the jobs given (newest first), the state boxes, and the script that adds new jobs as they
 // come; newest is the highest job number that exists (where the script starts following).
 std::string JobsPage(const std::vector<std::shared_ptr<const ListedJob>>& jobs, uint64_t newest,
-                     const PageContext& context);
+                     const PageContext& context, JobsPageSpan span = {});
 
 // The decoding shown on a job's page: at most kMaxShownCommands commands, and how many more there are.
 struct ShownDecoding {

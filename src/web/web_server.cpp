@@ -108,9 +108,15 @@ struct WebServer::Impl {
             Fail(res, 403, "another host: ask for this server by a loopback address");
             return httplib::Server::HandlerResponse::Handled;
         });
-        http.Get("/", [this](const httplib::Request&, httplib::Response& res) {
-            PageQuery newest;
-            Page(res, JobsPage(jobs.page(newest), jobs.newest(), context()));
+        http.Get("/", [this](const httplib::Request& req, httplib::Response& res) {
+            std::string why;
+            std::optional<PageQuery> q = ReadPageQuery(std::nullopt, Param(req, "before"), std::nullopt, &why);
+            if (!q) return Fail(res, 400, why);
+            ++q->limit;  // one more than shown: whether older jobs exist
+            std::vector<std::shared_ptr<const ListedJob>> shown = jobs.page(*q);
+            JobsPageSpan span{.first = !q->before, .older = shown.size() == q->limit};
+            if (span.older) shown.pop_back();
+            Page(res, JobsPage(shown, jobs.newest(), context(), span));
         });
         http.Get("/style.css", [](const httplib::Request&, httplib::Response& res) {
             res.set_content(std::string(kWebStyle), "text/css; charset=utf-8");

@@ -152,6 +152,7 @@ TEST(CommandTable, TheSplitterReadsEachRuleOfTheTable) {
         {"Barcode up to its zero", {kGs, 'k', 2, '1', '2', 0, 'x'}, 6},
         {"Barcode counted", {kGs, 'k', 73, 2, '1', '2', 'x'}, 6},
         {"RealTimeFunction 1", {kDle, kDc4, 1, 0, 1, 'x'}, 5},
+        {"RealTimeFunction 3", {kDle, kDc4, 3, 1, 2, 1, 5, 5, 'x'}, 8},
         {"RealTimeFunction 7", {kDle, kDc4, 7, 1, 'x'}, 4},
         {"RealTimeFunction 8", Cat({{kDle, kDc4, 8}, Bytes(7, 1), {'x'}}), 10},
         {"RealTimeFunction of no length", {kDle, kDc4, 9, 1}, 3},

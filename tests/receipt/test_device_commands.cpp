@@ -58,6 +58,8 @@ TEST(DeviceCommands, EachIsTakenWholeNamedAndDrawsNothing) {
         {"DLE ENQ", B({0x10, 0x05, 2}), "DLE 05 02  real-time request 2: recover, the buffers cleared"},
         {"DLE DC4 pulse", B({0x10, 0x14, 1, 1, 3}),
          "DLE 14 01 01 03  real-time function 1: drawer pulse, pin 5, 300 ms"},
+        {"DLE DC4 buzzer", B({0x10, 0x14, 3, 1, 2, 1, 5, 5}),
+         "DLE 14 03 01 02 01 05 05  real-time function 3: buzzer, pattern 1, 2 times"},
         {"DLE DC4 clear", B({0x10, 0x14, 8, 1, 3, 20, 1, 6, 2, 8}),
          "DLE 14 08 01 03 14 01 06 ...  real-time function 8: clear the buffers"},
         {"ESC p", B({0x1B, 'p', 0, 25, 250}), "ESC p 00 19 FA  drawer pulse: pin 2, on 50 ms, off 500 ms"},

@@ -128,6 +128,41 @@ TEST(WebServer, JobsComeInPages) {
     }
 }
 
+// The page "/" shows the newest 50 jobs and links to the older ones; an older page shows the next
+// ones, links back and takes no new jobs.
+TEST(WebServer, TheJobsPageLinksToOlderJobs) {
+    ServedWeb served(WebSetup{.earlierJobs = 53});
+    struct Case {
+        const char* path;
+        int status;
+        int newestShown, oldestShown;              // job numbers; 0: none
+        std::vector<std::string> holds, holdsNot;  // parts of the page
+    };
+    const Case cases[] = {
+        {"/", 200, 53, 4, {"<a href=\"/?before=4\">Older jobs</a>"}, {"Newest jobs", "data-live"}},
+        {"/?before=4", 200, 3, 1, {"<a href=\"/\">Newest jobs</a>", "data-live=\"0\""}, {"Older jobs"}},
+        {"/?before=52", 200, 51, 2, {"Newest jobs", "<a href=\"/?before=2\">Older jobs</a>"}, {}},
+        {"/?before=1", 200, 0, 0, {"Newest jobs"}, {"Older jobs", "id=\"job-"}},
+        {"/?before=x", 400, 0, 0, {}, {}},
+    };
+    auto client = served.client();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const httplib::Result r = client->Get(c.path);
+        ASSERT_TRUE(r);
+        ASSERT_EQ(r->status, c.status) << r->body;
+        for (const std::string& part : c.holds) EXPECT_NE(r->body.find(part), std::string::npos) << part;
+        for (const std::string& part : c.holdsNot) EXPECT_EQ(r->body.find(part), std::string::npos) << part;
+        if (c.newestShown == 0) continue;
+        const std::string first = "id=\"job-" + std::to_string(c.newestShown) + "\"";
+        const std::string last = "id=\"job-" + std::to_string(c.oldestShown) + "\"";
+        EXPECT_NE(r->body.find(first), std::string::npos);
+        EXPECT_NE(r->body.find(last), std::string::npos);
+        EXPECT_EQ(r->body.find("id=\"job-" + std::to_string(c.newestShown + 1) + "\""), std::string::npos);
+        EXPECT_EQ(r->body.find("id=\"job-" + std::to_string(c.oldestShown - 1) + "\""), std::string::npos);
+    }
+}
+
 // Only a job's number (and a receipt's) reaches a file; every other path is 404 and shows nothing
 // of the machine's files, however it is written.
 TEST(WebServer, EveryOtherPathIsNotFound) {
