@@ -462,7 +462,7 @@ TEST(PageMode, DecodingNamesEachCommandAndKeepsTheStreamInStep) {
         {Down(10), "GS $ 0A 00  vertical position in page mode: 10 units"},
         {kFf, "FF  print the page, back to standard mode"},
         {B({0x1B, 0x40}), "ESC @  initialise printer"},
-        {Across(100), "ESC $ 64 00  absolute position: 100 dots"},
+        {B({0x1B, 0x33, 50}), "ESC 3 32  line spacing: 50 dots"},  // ESC @: the default units again
     };
     Bytes stream;
     for (const auto& c : commands) stream.insert(stream.end(), c.bytes.begin(), c.bytes.end());
