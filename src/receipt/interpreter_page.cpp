@@ -173,7 +173,7 @@ void Interpreter::unitsMeaning(protocol::CommandId id, const uint8_t* p, size_t 
             value = static_cast<int16_t>(Word(p + 2));
             break;
         case Id::PageArea: {
-            if (unitX_ == kDotsPerInch && unitY_ == kDotsPerInch) return;
+            if (n < 10 || (unitX_ == kDotsPerInch && unitY_ == kDotsPerInch)) return;
             meaning += " (" + std::to_string(Dots(static_cast<int64_t>(Word(p + 2)), unitX_)) + ", " +
                        std::to_string(Dots(static_cast<int64_t>(Word(p + 4)), unitY_)) + ", " +
                        std::to_string(Dots(static_cast<int64_t>(Word(p + 6)), unitX_)) + " x " +
