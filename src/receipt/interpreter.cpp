@@ -233,6 +233,7 @@ void Interpreter::endLong(bool complete) {
         }
         sink_(d);
     }
+    if (drawing_ == Drawing::Off && c.isRaster() && complete && !pageMode_) lineStarted_ = false;  // see followLine
     if (drawing_ == Drawing::On && c.isRaster() && (complete || longRaster_)) {
         if (!longRaster_) longRaster_ = rasterStart(c.rasterMode(), c.rowBytes());
         rasterEnd(*longRaster_, complete ? c.rows() : c.rowsDone());
@@ -264,6 +265,7 @@ void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t
         c.known = info.known;
         c.family = info.family;
         if (const protocol::CommandEntry* e = protocol::FindCommand(p, n); e && info.known) {
+            unitsMeaning(e->id, p, n, c.meaning);
             pageMeaning(e->id, c.meaning);
         }
         if (n > 6 && info.known && p[0] == protocol::kGs && p[1] == '(' && p[2] == 'k' &&
@@ -280,7 +282,8 @@ void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t
     // ESC W n of the Star and ESC/P printers (3 bytes, see Rule::PageArea) is not this printer's.
     if (entry->id == Id::PageArea && n < entry->length.head) return;
     if (drawing_ == Drawing::Off) {
-        followPageMode(entry->id);
+        followLine(entry->id, p, n);
+        followPageMode(entry->id, p, n);
         // Modes that decide how later text reads still follow the stream, and the 2-D symbols'
         // settings and data (for the decoding of their prints).
         switch (entry->id) {
@@ -340,7 +343,11 @@ void Interpreter::text(const uint8_t* p, size_t n) {
             break;
         }
         if (sink_) AppendUtf8(shown, d.ch);
-        if (drawing_ == Drawing::On) putCharacter(d.ch, d.wide);
+        if (drawing_ == Drawing::On) {
+            putCharacter(d.ch, d.wide);
+        } else {
+            lineStarted_ = true;  // followed for the decoding (see followLine)
+        }
         i += d.length;
     }
     if (sink_) {

@@ -183,9 +183,15 @@ private:
     // Page mode (interpreter_page.cpp). pageCommand takes the commands page mode changes (in
     // either mode) and tells whether it did; the others go on as in standard mode.
     bool pageCommand(protocol::CommandId id, const uint8_t* p, size_t n);
-    void followPageMode(protocol::CommandId id);  // the mode alone, when not drawing
+    // When not drawing (decoding only): the mode, the direction and the motion units alone, and
+    // whether a line has started in standard mode (ESC L is taken at the start of a line only).
+    void followPageMode(protocol::CommandId id, const uint8_t* p, size_t n);
+    void followLine(protocol::CommandId id, const uint8_t* p, size_t n);
     // What the decoding says of a command in the mode it comes in (FF and CAN in page mode).
     void pageMeaning(protocol::CommandId id, std::string& meaning) const;
+    // A distance in motion units once GS P made them other than dots: its value in units and in
+    // dots, in place of the dots the decoding says otherwise.
+    void unitsMeaning(protocol::CommandId id, const uint8_t* p, size_t n, std::string& meaning) const;
     void enterPage();
     void leavePage();  // back to standard mode; the page is let go
     void printPage();

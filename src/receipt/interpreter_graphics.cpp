@@ -140,8 +140,9 @@ void Interpreter::printGraphicsBuffer() {
         height = std::max(height, g.picture.height * g.sy);
     }
     if (width == 0) return;
-    // Dots past the paper's right edge are dropped (the picture is at most as wide as the paper).
-    Bitmap block(std::min(width, paper_.width()), height);
+    // Dots past the line's far edge are dropped: the paper's right edge, or in page mode the area's
+    // edge along the characters (its height in the sideways directions).
+    Bitmap block(std::min(width, lineLimit()), height);
     for (BufferedGraphics& g : graphicsBuffer_) {
         if (!g.sx) continue;
         Overlay(block, g.picture, g.sx, g.sy);
@@ -157,9 +158,10 @@ void Interpreter::graphicsRow(size_t index, const uint8_t* row) {
         const int sx = Factor(h[3]), sy = Factor(h[4]);
         const uint8_t c = h[5];
         if (h[2] != 48 || !sx || !sy || c < 49 || c > 52 || graphicsBuffer_[c - 49].sx) return;
-        // Only the dots that can reach the paper are kept.
-        const int width =
-            static_cast<int>(std::min<size_t>(Word(h.data() + 6), static_cast<size_t>((paper_.width() + sx - 1) / sx)));
+        // Only the dots that can reach the paper are kept: as many as the paper is wide, or a page's
+        // area is long in a sideways direction (the print may come in either mode).
+        const int reach = std::max(paper_.width(), Page::kMaxRows);
+        const int width = static_cast<int>(std::min<size_t>(Word(h.data() + 6), static_cast<size_t>((reach + sx - 1) / sx)));
         const int height =
             static_cast<int>(std::min<size_t>(Word(h.data() + 8), static_cast<size_t>(kMaxGraphicsRows / sy)));
         graphicsBuffer_[c - 49] = BufferedGraphics{Bitmap(width, height), sx, sy};

@@ -41,16 +41,77 @@ bool Interpreter::sideways() const {
 int Interpreter::across(int64_t n) const { return Dots(n, sideways() ? unitY_ : unitX_); }
 int Interpreter::along(int64_t n) const { return Dots(n, sideways() ? unitX_ : unitY_); }
 
-void Interpreter::followPageMode(protocol::CommandId id) {
+void Interpreter::followPageMode(protocol::CommandId id, const uint8_t* p, size_t n) {
+    const uint8_t a = n > 2 ? p[2] : 0;
     switch (id) {
         case Id::PageMode:
-            pageMode_ = true;
+            if (!lineStarted_) pageMode_ = true;  // as pageCommand takes it
             break;
         case Id::StandardMode:
         case Id::FormFeed:
-        case Id::Initialise:
+            if (pageMode_) lineStarted_ = false;  // the page's line goes with the page
             pageMode_ = false;
             break;
+        case Id::Initialise:
+            pageMode_ = false;
+            lineStarted_ = false;
+            unitX_ = unitY_ = kDotsPerInch;
+            direction_ = PrintDirection::LeftToRight;
+            break;
+        case Id::MotionUnits:
+            unitX_ = a ? a : kDotsPerInch;
+            unitY_ = p[3] ? p[3] : kDotsPerInch;
+            break;
+        case Id::PageDirection:
+            direction_ = DirectionOf(a).value_or(direction_);
+            break;
+        default:
+            break;
+    }
+}
+
+void Interpreter::followLine(protocol::CommandId id, const uint8_t* p, size_t n) {
+    // Only standard mode's line decides an ESC L; leaving page mode ends the page's (see
+    // followPageMode). The line starts with a character (see text) or an ESC * image and ends when
+    // it prints: on a feed, a cut, ESC @, or a block that prints on a line of its own. A barcode,
+    // 2-D code or stored picture is taken as printed (whether it prints depends on its data).
+    if (pageMode_) return;
+    switch (id) {
+        case Id::BitImage:
+            if (n >= 5 && (p[2] == 0 || p[2] == 1 || p[2] == 32 || p[2] == 33)) lineStarted_ = true;
+            break;
+        case Id::LineFeed:
+        case Id::FormFeed:
+        case Id::FeedDots:
+        case Id::FeedLines:
+        case Id::ReverseFeed:
+        case Id::ReverseFeedDots:
+        case Id::ReverseFeedLines:
+        case Id::PartialCut:
+        case Id::Cut:
+        case Id::Barcode:
+        case Id::PrintStoredImage:
+        case Id::PrintDownloadedImage:
+            lineStarted_ = false;
+            break;
+        case Id::RasterImage:
+            if (n >= 8) lineStarted_ = false;
+            break;
+        case Id::TableRow:  // a row of cells prints at once, when its header is whole
+            if (n >= 4 && n >= 4u + p[2] && 4u + p[2] + p[3 + p[2]] <= n) lineStarted_ = false;
+            break;
+        case Id::Symbol2D:  // the print function
+            if (n > 6 && p[6] == protocol::symbol2d::kPrint) lineStarted_ = false;
+            break;
+        case Id::Graphics:
+        case Id::LargeGraphics: {  // print the buffer (2, 50) or stored graphics (69, 85)
+            const size_t at = id == Id::Graphics ? 6 : 8;
+            const uint8_t fn = n > at ? p[at] : 0;
+            if ((id == Id::Graphics || p[2] == 'L') && (fn == 2 || fn == 50 || fn == 69 || fn == 85)) {
+                lineStarted_ = false;
+            }
+            break;
+        }
         default:
             break;
     }
@@ -68,7 +129,11 @@ void Interpreter::pageMeaning(protocol::CommandId id, std::string& meaning) cons
             if (pageMode_) meaning = "cancel the page's data in the print area";
             break;
         case Id::PageMode:
-            if (pageMode_) meaning += " (in page mode already: ignored)";
+            if (pageMode_) {
+                meaning += " (in page mode already: ignored)";
+            } else if (lineStarted_) {
+                meaning += " (in the middle of a line: ignored)";
+            }
             break;
         case Id::StandardMode:
         case Id::PageModePrint:
@@ -79,6 +144,68 @@ void Interpreter::pageMeaning(protocol::CommandId id, std::string& meaning) cons
         default:
             break;
     }
+}
+
+void Interpreter::unitsMeaning(protocol::CommandId id, const uint8_t* p, size_t n, std::string& meaning) const {
+    // The unit the command counts in: along the characters or down the lines (swapped sideways).
+    int unit = 0;
+    int64_t value = 0;
+    switch (id) {
+        case Id::CharacterSpacing:
+        case Id::LineSpacing:
+        case Id::FeedDots:
+        case Id::ReverseFeed:
+        case Id::ReverseFeedDots:
+            value = n > 2 ? p[2] : 0;
+            break;
+        case Id::Cut:
+            if (n < 4) return;  // no feed
+            value = p[3];
+            break;
+        case Id::AbsolutePosition:
+        case Id::LeftMarginDots:
+        case Id::PrintAreaWidth:
+        case Id::PageVerticalPosition:
+            value = static_cast<int64_t>(Word(p + 2));
+            break;
+        case Id::RelativePosition:
+        case Id::PageRelativePosition:
+            value = static_cast<int16_t>(Word(p + 2));
+            break;
+        case Id::PageArea: {
+            if (n < 10 || (unitX_ == kDotsPerInch && unitY_ == kDotsPerInch)) return;
+            meaning += " (" + std::to_string(Dots(static_cast<int64_t>(Word(p + 2)), unitX_)) + ", " +
+                       std::to_string(Dots(static_cast<int64_t>(Word(p + 4)), unitY_)) + ", " +
+                       std::to_string(Dots(static_cast<int64_t>(Word(p + 6)), unitX_)) + " x " +
+                       std::to_string(Dots(static_cast<int64_t>(Word(p + 8)), unitY_)) + " dots)";
+            return;
+        }
+        default:
+            return;
+    }
+    switch (id) {
+        case Id::CharacterSpacing:
+        case Id::AbsolutePosition:
+        case Id::RelativePosition:
+        case Id::LeftMarginDots:
+        case Id::PrintAreaWidth:
+            unit = sideways() ? unitY_ : unitX_;
+            break;
+        default:
+            unit = sideways() ? unitX_ : unitY_;
+            break;
+    }
+    if (unit == kDotsPerInch) return;  // units are dots: the decoding says dots
+    const std::string dots = " (" + std::to_string(Dots(value, unit)) + " dots)";
+    if (meaning.ends_with(" units")) {  // GS $, GS \: already in units
+        meaning += dots;
+        return;
+    }
+    // The value the decoding gave in dots, at the end: said again in units.
+    if (!meaning.ends_with(" dots")) return;
+    const size_t at = meaning.rfind(' ', meaning.size() - std::string(" dots").size() - 1);
+    if (at == std::string::npos) return;
+    meaning = meaning.substr(0, at + 1) + std::to_string(value) + " units" + dots;
 }
 
 bool Interpreter::pageCommand(protocol::CommandId id, const uint8_t* p, size_t n) {

@@ -36,6 +36,7 @@ Bytes Qr(const std::string& data) {
     return Cat({B({0x1D, 0x28, 0x6B}), Le16(data.size() + 3), B({0x31, 0x50, 0x30}), T(data),
                 B({0x1D, 0x28, 0x6B, 3, 0, 0x31, 0x51, 0x30})});
 }
+Picture Solid(int w, int h) { return {w, h, std::vector<bool>(static_cast<size_t>(w * h), true)}; }
 const Bytes kCode39 = Cat({B({0x1D, 0x68, 40, 0x1D, 0x77, 2, 0x1D, 0x6B, 4}), T("AB1"), B({0})});
 
 // ---------------------------------------------------------------------------------------------
@@ -263,6 +264,19 @@ TEST(PageMode, WhatPassesTheAreaIsClippedAndThePageStaysBounded) {
          64 * 8,
          {0, 8, 0, 64},
          64},
+        // The print buffer's graphics run along the characters as far as the area does: down the
+        // paper in directions 1 and 3, past the paper's width.
+        {"print-buffer graphics, direction 3",
+         Cat({Area(0, 0, 100, 700), kPage, Direction(3), GsL(BufferBody(true, Solid(600, 8), 1, 1)), kPrintBuffer,
+              kFf}),
+         600 * 8,
+         {92, 100, 0, 600},
+         700},
+        {"print-buffer graphics of GS 8 L past 64 KiB, direction 1",
+         Cat({kPage, Direction(1), Gs8L(BufferBody(true, Solid(2000, 300), 1, 1)), kPrintBuffer, kFf}),
+         size_t{Page::kMaxRows} * 300,
+         {0, 300, 0, Page::kMaxRows},
+         Page::kMaxRows},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -409,7 +423,8 @@ TEST(PageMode, DecodingNamesEachCommandAndKeepsTheStreamInStep) {
         {Down(4), "GS $ 04 00  vertical position in page mode: 4 units (in standard mode: ignored)"},
         {kPage, "ESC L  page mode"},
         {kPage, "ESC L  page mode (in page mode already: ignored)"},
-        {DownBy(-10), "GS \\ F6 FF  relative vertical position in page mode: -10 units"},
+        // Direction 3 (above): GS \\ counts horizontal units, 1/180 inch since GS P.
+        {DownBy(-10), "GS \\ F6 FF  relative vertical position in page mode: -10 units (-11 dots)"},
         {kCan, "CAN  cancel the page's data in the print area"},
         {kLf, "LF  next line of the page"},
         {kEscFf, "ESC 0C  print the page, page mode goes on"},
@@ -418,6 +433,36 @@ TEST(PageMode, DecodingNamesEachCommandAndKeepsTheStreamInStep) {
         {kPage, "ESC L  page mode"},
         {B({0x1B, 0x53}), "ESC S  standard mode (the page is discarded)"},
         {B({0x1B, 0x53}), "ESC S  standard mode (the page is discarded) (in standard mode: ignored)"},
+        // ESC L in the middle of a line is ignored, as the drawing ignores it: FF is then standard
+        // mode's. A line ends as it prints (LF, a raster image) and starts with ESC * as with text.
+        {T("ab"), "  \"ab\""},
+        {kPage, "ESC L  page mode (in the middle of a line: ignored)"},
+        {kFf, "FF  print and feed one line"},
+        {B({0x1B, 0x2A, 0, 1, 0, 0xFF}), "ESC * 00 01 00  bit image, 8-dot single-density: 1 columns"},
+        {kPage, "ESC L  page mode (in the middle of a line: ignored)"},
+        {Block(), "GS v 0 00 01 00 08 00  raster image, normal: 8 x 8 dots"},
+        {kPage, "ESC L  page mode"},
+        {B({0x1B, 0x53}), "ESC S  standard mode (the page is discarded)"},
+        // GS P 180 0 above: distances across in units and dots, those down in dots as before.
+        {Across(100), "ESC $ 64 00  absolute position: 100 units (112 dots)"},
+        {AcrossBy(-10), "ESC \\ F6 FF  relative position: -10 units (-11 dots)"},
+        {B({0x1B, 0x20, 9}), "ESC 20 09  character spacing: 9 units (10 dots)"},
+        {B({0x1D, 0x57, 0x2C, 0x01}), "GS W 2C 01  print area width: 300 units (338 dots)"},
+        {B({0x1B, 0x33, 50}), "ESC 3 32  line spacing: 50 dots"},
+        {Units(0, 100), "GS P 00 64  motion units: horizontal default, vertical 1/100 inch"},
+        {B({0x1B, 0x33, 50}), "ESC 3 32  line spacing: 50 units (101 dots)"},
+        {B({0x1B, 0x4A, 10}), "ESC J 0A  print and feed 10 units (20 dots)"},
+        {B({0x1D, 0x56, 66, 20}), "GS V 42 14  partial cut after feeding 20 units (40 dots)"},
+        {Area(8, 16, 300, 1024),
+         "ESC W 08 00 10 00 2C 01 ...  print area in page mode: origin 8, 16, 300 x 1024 units (8, 32, 300 x 2078 "
+         "dots)"},
+        {kPage, "ESC L  page mode"},
+        {Direction(1), "ESC T 01  print direction in page mode: bottom to top, from the lower left"},
+        {Across(10), "ESC $ 0A 00  absolute position: 10 units (20 dots)"},  // sideways: vertical units
+        {Down(10), "GS $ 0A 00  vertical position in page mode: 10 units"},
+        {kFf, "FF  print the page, back to standard mode"},
+        {B({0x1B, 0x40}), "ESC @  initialise printer"},
+        {B({0x1B, 0x33, 50}), "ESC 3 32  line spacing: 50 dots"},  // ESC @: the default units again
     };
     Bytes stream;
     for (const auto& c : commands) stream.insert(stream.end(), c.bytes.begin(), c.bytes.end());
