@@ -623,6 +623,10 @@ void Interpreter::printLine(int feed, bool atLeastHeight) {
     }
     y_ += atLeastHeight ? std::max(feed, height) : std::max(feed, 0);
     paper_.extendTo(y_);
+    startLine();
+}
+
+void Interpreter::startLine() {
     line_.clear();
     owned_.clear();
     lineStarted_ = false;

@@ -132,6 +132,7 @@ private:
     // Prints the gathered line and feeds `feed` dots from its top (at least its height when
     // atLeastHeight).
     void printLine(int feed, bool atLeastHeight);
+    void startLine();  // an empty line at the left of the area, in the upside-down mode now set
     // How ESC { and page mode take a block: Upright (GS v 0, the print buffer's graphics) prints as
     // it is; Turned (barcodes, 2-D codes, GS /) turns with ESC {; StandardOnly (FS p, stored
     // graphics) turns with ESC { and is ignored in page mode.

@@ -325,12 +325,7 @@ void Interpreter::leavePage() {
     std::swap(charSpacing_, otherCharSpacing_);
     page_.reset();
     pageArea_.reset();  // ESC W returns to the default area
-    line_.clear();
-    owned_.clear();
-    lineStarted_ = false;
-    xSet_ = false;
-    x_ = areaLeft();
-    lineUpsideDown_ = upsideDown_;
+    startLine();
 }
 
 void Interpreter::printPage() {

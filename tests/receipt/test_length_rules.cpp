@@ -148,7 +148,7 @@ public:
             case Rule::RealTimeFunction: {
                 const uint8_t fn = Pick({1, 2, 3, 7, 8, 0, 4, 9, 200});
                 b.push_back(fn);
-                Fill(b, fn >= 1 && fn <= 3 ? 2 : fn == 7 ? 1 : fn == 8 ? 7 : 0);
+                Fill(b, fn == 1 || fn == 2 ? 2 : fn == 3 ? 5 : fn == 7 ? 1 : fn == 8 ? 7 : 0);
                 break;
             }
             case Rule::PageArea: {
