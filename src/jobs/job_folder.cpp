@@ -21,6 +21,12 @@ std::string JobFolderName(uint64_t number) {
 
 std::string JobWorkName(uint64_t number) { return JobFolderName(number) + ".tmp"; }
 
+std::string ReceiptFileName(uint64_t number) {
+    char name[40];
+    std::snprintf(name, sizeof name, "receipt-%02llu.png", static_cast<unsigned long long>(number));
+    return name;
+}
+
 uint64_t HighestJobNumber(const std::string& dir) {
     uint64_t highest = 0;
     std::error_code ec;

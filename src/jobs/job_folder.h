@@ -17,6 +17,8 @@ namespace pellory::jobs {
 std::string JobFolderName(uint64_t number);
 // The folder being filled: "000042.tmp".
 std::string JobWorkName(uint64_t number);
+// A receipt's picture in a job's folder, counted from 1: "receipt-01.png".
+std::string ReceiptFileName(uint64_t number);
 
 // The highest job number among the folders of dir whose names are all digits; 0 for none (or no
 // such folder).

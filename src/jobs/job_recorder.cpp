@@ -30,12 +30,6 @@ int64_t Milliseconds(std::chrono::system_clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
 }
 
-std::string ReceiptName(size_t number) {
-    char name[40];
-    std::snprintf(name, sizeof name, "receipt-%02zu.png", number);
-    return name;
-}
-
 // The decoding of a job's bytes as "pellory-cli decode" prints it (the printer's start-up state),
 // handed out line by line, with the commands counted.
 struct Decoding {
@@ -67,7 +61,7 @@ size_t WriteReceipts(const std::vector<uint8_t>& bytes, int widthDots, const fs:
     receipt::OfflineRoll roll(
         widthDots, receipt::OfflineRoll::Pieces::EachReceipt,
         [&](const receipt::Paper& paper, int64_t from, int64_t to) {
-            const std::string file = ReceiptName(written + 1);
+            const std::string file = ReceiptFileName(written + 1);
             std::string why;
             if (!WriteFileInOneStep((folder / file).string(),
                                     [&](const FileSink& sink) {
@@ -83,7 +77,7 @@ size_t WriteReceipts(const std::vector<uint8_t>& bytes, int widthDots, const fs:
         receipt::OfflineRoll::kMaxPictureRows, receipt::Paper::kMaxRows);
     if (roll.feed(bytes.data(), bytes.size())) roll.finish();
     if (roll.tooTall()) {
-        failed(ReceiptName(written + 1), "one command in it feeds more than " +
+        failed(ReceiptFileName(written + 1), "one command in it feeds more than " +
                                              std::to_string(receipt::OfflineRoll::kMaxPictureRows) +
                                              " dots at once; nothing more of the job is drawn");
     }

@@ -64,12 +64,6 @@ std::optional<std::string> Param(const httplib::Request& req, const char* name) 
     return req.get_param_value(name);
 }
 
-std::string ReceiptFile(uint64_t k) {
-    char name[40];
-    std::snprintf(name, sizeof name, "receipt-%02llu.png", static_cast<unsigned long long>(k));
-    return name;
-}
-
 }  // namespace
 
 struct WebServer::Impl {
@@ -161,7 +155,7 @@ struct WebServer::Impl {
             const std::optional<uint64_t> k = ReadNumber(req.matches[2].str());
             std::optional<std::string> png;
             if (k && *k >= 1 && *k <= j->receipts && !j->folder.empty()) {
-                png = ReadFile(fs::path(j->folder) / ReceiptFile(*k));
+                png = ReadFile(fs::path(j->folder) / jobs::ReceiptFileName(*k));
             }
             if (!png) return Fail(res, 404, "no such receipt");
             res.set_content(*png, "image/png");
