@@ -78,8 +78,8 @@ size_t WriteReceipts(const std::vector<uint8_t>& bytes, int widthDots, const fs:
     if (roll.feed(bytes.data(), bytes.size())) roll.finish();
     if (roll.tooTall()) {
         failed(ReceiptFileName(written + 1), "one command in it feeds more than " +
-                                             std::to_string(receipt::OfflineRoll::kMaxPictureRows) +
-                                             " dots at once; nothing more of the job is drawn");
+                                                 std::to_string(receipt::OfflineRoll::kMaxPictureRows) +
+                                                 " dots at once; nothing more of the job is drawn");
     }
     return written;
 }
@@ -207,7 +207,8 @@ void JobRecorder::run() {
     for (;;) {
         // The next job, once fewer than writerCount_ are taken and not yet reported.
         const auto ready = [&] { return !queue_.empty() && taken_ - written_ < writerCount_; };
-        while (!ready() && !(ending_ && queue_.empty())) changed_.wait_for(lock, std::chrono::milliseconds(kFullWaitStepMs));
+        while (!ready() && !(ending_ && queue_.empty()))
+            changed_.wait_for(lock, std::chrono::milliseconds(kFullWaitStepMs));
         if (!ready()) return;  // ending, nothing left to take
         std::optional<FinishedJob> job;
         job.emplace(std::move(queue_.front()));
