@@ -75,12 +75,13 @@ void BM_SixtyFourConnections(benchmark::State& state) {
         so.maxConnections = kClients;
         vprinter::PrinterServer server(so);
         std::map<std::string, Clock::time_point> handed;  // by source, when the server handed it over
-        server.setJobSink([&](vprinter::FinishedJob&& job) {
+        server.setJobSink([&](vprinter::FinishedJob& job, vprinter::HandOver) {
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 handed[job.source] = Clock::now();
             }
             recorder.take(std::move(job));
+            return true;
         });
         if (!server.start(&why)) {
             state.SkipWithError(why.c_str());

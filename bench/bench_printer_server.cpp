@@ -71,10 +71,11 @@ void BM_ServerBurst(benchmark::State& state) {
         vprinter::PrinterServer server(o);
         std::mutex m;
         std::map<std::string, Clock::time_point> arrived;
-        server.setJobSink([&](vprinter::FinishedJob&& job) {
+        server.setJobSink([&](vprinter::FinishedJob& job, vprinter::HandOver) {
             const auto now = Clock::now();
             std::lock_guard<std::mutex> lock(m);
             arrived[job.source] = now;
+            return true;
         });
         std::string error;
         if (!server.start(&error)) {

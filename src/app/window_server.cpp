@@ -28,7 +28,10 @@ std::string PortPathOf(const vprinter::ListenAddress& bound) {
 
 WindowServer::WindowServer(vprinter::ListenAddress address, vprinter::Model model, Limits limits)
     : server_(OptionsFor(address, model)), limits_(limits) {
-    server_.setJobSink([this](vprinter::FinishedJob&& job) { take(std::move(job)); });
+    server_.setJobSink([this](vprinter::FinishedJob& job, vprinter::HandOver) {
+        take(std::move(job));
+        return true;
+    });
     server_.setPrintObserver([this](uint64_t, const uint8_t* bytes, size_t n) { print(bytes, n); });
 }
 

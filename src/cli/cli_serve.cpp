@@ -364,7 +364,10 @@ int Serve(Session& s, const ServePlan& plan) {
     }
     if (plan.web && plan.jobs) index.load(*plan.jobs);  // the jobs of earlier runs
     vprinter::PrinterServer server(plan.server);
-    server.setJobSink([&recorder](vprinter::FinishedJob&& job) { recorder.take(std::move(job)); });
+    server.setJobSink([&recorder](vprinter::FinishedJob& job, vprinter::HandOver) {
+        recorder.take(std::move(job));
+        return true;
+    });
     if (!server.start(&why)) {
         output.message("cannot start the printer server: " + why);
         return kCliOpenFailed;

@@ -10,13 +10,9 @@
 #include <utility>
 
 #include "jobs/job_folder.h"
+#include "jobs/job_render.h"
 #include "jobs/json_text.h"
 #include "protocol/hex.h"
-#include "receipt/decoding.h"
-#include "receipt/interpreter.h"
-#include "receipt/offline_roll.h"
-#include "receipt/paper.h"
-#include "receipt/paper_png.h"
 
 namespace pellory::jobs {
 
@@ -28,76 +24,6 @@ namespace {
 
 int64_t Milliseconds(std::chrono::system_clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
-}
-
-// The decoding of a job's bytes as "pellory-cli decode" prints it (the printer's start-up state),
-// handed out line by line, with the commands counted.
-struct Decoding {
-    size_t commands = 0;
-    size_t unknown = 0;
-
-    // lines may be empty: only the counting is wanted.
-    void run(const std::vector<uint8_t>& bytes, const std::function<void(const std::string&)>& lines) {
-        receipt::Interpreter printer(receipt::kOrva58Dots, receipt::Interpreter::Drawing::Off);
-        printer.setDecodeSink([&](const receipt::DecodedCommand& c) {
-            if (!c.text) {
-                ++commands;
-                if (!c.known) ++unknown;
-            }
-            if (lines) lines(receipt::FormatDecoded(c) + '\n');
-        });
-        printer.feed(bytes.data(), bytes.size());
-        printer.finish();
-    }
-};
-
-// What could not be written, and why.
-using Failed = std::function<void(const std::string& what, const std::string& why)>;
-
-// The receipts of a job's bytes, a PNG each into folder (receipt-01.png, ...), in one step each.
-// The pictures written; a picture that cannot be written ends the drawing.
-size_t WriteReceipts(const std::vector<uint8_t>& bytes, int widthDots, const fs::path& folder, const Failed& failed) {
-    size_t written = 0;
-    receipt::OfflineRoll roll(
-        widthDots, receipt::OfflineRoll::Pieces::EachReceipt,
-        [&](const receipt::Paper& paper, int64_t from, int64_t to) {
-            const std::string file = ReceiptFileName(written + 1);
-            std::string why;
-            if (!WriteFileInOneStep((folder / file).string(),
-                                    [&](const FileSink& sink) {
-                                        return receipt::WritePaperPng(paper, from, to, sink, kJobPngCompression);
-                                    },
-                                    &why)) {
-                failed(file, why);
-                return false;
-            }
-            ++written;
-            return true;
-        },
-        receipt::OfflineRoll::kMaxPictureRows, receipt::Paper::kMaxRows);
-    if (roll.feed(bytes.data(), bytes.size())) roll.finish();
-    if (roll.tooTall()) {
-        failed(ReceiptFileName(written + 1), "one command in it feeds more than " +
-                                                 std::to_string(receipt::OfflineRoll::kMaxPictureRows) +
-                                                 " dots at once; nothing more of the job is drawn");
-    }
-    return written;
-}
-
-// The decoding of a job's bytes to sink, in pieces of about 64 KiB. False when the sink refused.
-bool WriteDecoding(const std::vector<uint8_t>& bytes, Decoding& decoding, const FileSink& sink) {
-    std::string pending;
-    bool ok = true;
-    const auto flush = [&] {
-        ok = ok && sink(reinterpret_cast<const uint8_t*>(pending.data()), pending.size());
-        pending.clear();
-    };
-    decoding.run(bytes, [&](const std::string& line) {
-        pending += line;
-        if (pending.size() >= (64u << 10)) flush();
-    });
-    flush();
-    return ok;
 }
 
 }  // namespace
@@ -131,6 +57,7 @@ std::string JobJson(const FinishedJob& job, const RecordedJob& r) {
         .addRaw("answers", answers)
         .add("ended", vprinter::JobEndName(r.end))
         .add("reason", r.reason)
+        .add("cut_short", r.cutShort)
         .text();
 }
 
@@ -247,11 +174,11 @@ RecordedJob JobRecorder::write(const FinishedJob& job) {
     r.received = std::max<uint64_t>(job.receivedBytes, job.bytes.size());
     r.end = job.end;
     r.reason = job.reason;
-    Decoding decoding;
     if (options_.folder.empty()) {
-        decoding.run(job.bytes, {});
-        r.commands = decoding.commands;
-        r.unknownCommands = decoding.unknown;
+        const JobOutput out = WriteJobOutput(job.bytes, options_.widthDots, {}, options_.bounds, {}, {});
+        r.commands = out.decoding.commands;
+        r.unknownCommands = out.decoding.unknown;
+        r.cutShort = out.cutShort;
         r.json = JobJson(job, r);
         return r;
     }
@@ -266,32 +193,25 @@ RecordedJob JobRecorder::write(const FinishedJob& job) {
         if (failure.empty()) failure = text;
     };
 
-    bool decoded = false;
     std::error_code ec;
     fs::remove_all(work, ec);  // a folder left by a run that was cut short
     const bool made = fs::create_directory(work, ec);
+    JobOutput out;
     if (!made) {
         failed(work.string(), ec ? ec.message() : "it exists");
+        out.decoding.run(job.bytes, {});
     } else {
         std::string why;
         if (!WriteFileInOneStep((work / "bytes.bin").string(),
                                 [&](const FileSink& sink) { return sink(job.bytes.data(), job.bytes.size()); }, &why)) {
             failed("bytes.bin", why);
         }
-
-        r.receipts = WriteReceipts(job.bytes, options_.widthDots, work, failed);
-        if (!WriteFileInOneStep((work / "decoding.txt").string(),
-                                [&](const FileSink& sink) {
-                                    decoded = true;
-                                    return WriteDecoding(job.bytes, decoding, sink);
-                                },
-                                &why)) {
-            failed("decoding.txt", why);
-        }
+        out = WriteJobOutput(job.bytes, options_.widthDots, work, options_.bounds, {}, failed);
     }
-    if (!decoded) decoding.run(job.bytes, {});
-    r.commands = decoding.commands;
-    r.unknownCommands = decoding.unknown;
+    r.receipts = out.receipts;
+    r.commands = out.decoding.commands;
+    r.unknownCommands = out.decoding.unknown;
+    r.cutShort = out.cutShort;
     if (!failure.empty()) {
         r.end = JobEnd::Failed;
         r.reason = failure;

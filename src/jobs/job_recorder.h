@@ -34,13 +34,10 @@
 #include <thread>
 #include <vector>
 
+#include "jobs/job_render.h"
 #include "vprinter/printer_server.h"
 
 namespace pellory::jobs {
-
-// zlib's level for a job's pictures: its fastest, so that a job is on disk soon after its
-// connection closed (render and --receipt write theirs at zlib's default, smaller).
-inline constexpr int kJobPngCompression = 1;
 
 // What became of one job, as reported once it is written.
 struct RecordedJob {
@@ -54,13 +51,14 @@ struct RecordedJob {
     size_t unknownCommands = 0;
     vprinter::JobEnd end = vprinter::JobEnd::Closed;
     std::string reason;
+    std::string cutShort;  // why its pictures or decoding stop before its end; empty when whole
     std::string json;  // the record, one line: job.json's content without its line end
 };
 
 // The record of a job as JSON (job.json, and a line of "serve --json"): number, folder (the
 // folder's name, or null when not saved), start, end (ISO 8601 UTC, milliseconds), source, bytes,
 // received, receipts, commands, unknown_commands, answers (offset, request, bytes as hex text),
-// ended ("closed", "idle", "over-limit", "incomplete", "failed") and reason.
+// ended ("closed", "idle", "over-limit", "incomplete", "failed", "recovered"), reason and cut_short.
 std::string JobJson(const vprinter::FinishedJob& job, const RecordedJob& r);
 // The readable line of a job: "job 000001  tcp:127.0.0.1:50122  1,234 bytes  2 receipts  closed  DIR/000001".
 std::string JobLine(const RecordedJob& r);
@@ -76,6 +74,8 @@ public:
         size_t maxQueuedBytes = 64u << 20;
         // Writer threads; 0: DefaultWriters().
         unsigned writers = 0;
+        // What one job may make at most.
+        JobBounds bounds = {};
     };
     // Called on a writer thread once a job is written (or has failed), one job at a time, in the
     // order the jobs were taken.

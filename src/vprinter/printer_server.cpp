@@ -60,6 +60,7 @@ std::string_view JobEndName(JobEnd e) {
     case JobEnd::OverLimit: return "over-limit";
     case JobEnd::Incomplete: return "incomplete";
     case JobEnd::Failed: return "failed";
+    case JobEnd::Recovered: return "recovered";
     }
     return "failed";
 }
@@ -282,7 +283,7 @@ void ServerCore::wake() {
 
 void ServerCore::hand(FinishedJob&& job) {
     std::lock_guard<std::mutex> lock(sinkMutex);
-    if (sink) sink(std::move(job));
+    if (sink) sink(job, HandOver::Always);
     ++finished;
 }
 
@@ -308,6 +309,8 @@ PrinterServer::PrinterServer(ServerOptions options) : impl_(std::make_unique<Imp
 PrinterServer::~PrinterServer() { stop(); }
 
 void PrinterServer::setJobSink(JobSink sink) { impl_->sink = std::move(sink); }
+
+void PrinterServer::jobRoom() { impl_->wake(); }
 
 void PrinterServer::setPrintObserver(PrintObserver o) { impl_->observer = std::move(o); }
 

@@ -25,6 +25,8 @@
 namespace pellory::vprinter {
 
 class ConnectionHooks;  // vprinter/connection_hooks.h
+class JobSpool;         // vprinter/job_spool.h
+class SpooledJob;
 
 // Model, ModelName, PaperDots, ModelByName: vprinter/printer_state.h.
 
@@ -52,8 +54,9 @@ struct LineEndpoint {
     char handshake = 'N';   // 'N' none, 'H' RTS/CTS, 'X' XON/XOFF
 };
 
-enum class JobEnd : uint8_t { Closed, Idle, OverLimit, Incomplete, Failed };
-// "closed", "idle", "over-limit", "incomplete", "failed".
+// Recovered: finished at a later start from the bytes a server that was killed had spooled.
+enum class JobEnd : uint8_t { Closed, Idle, OverLimit, Incomplete, Failed, Recovered };
+// "closed", "idle", "over-limit", "incomplete", "failed", "recovered".
 std::string_view JobEndName(JobEnd e);
 
 // One answer the printer sent during a job.
@@ -74,7 +77,10 @@ struct FinishedJob {
     // Where it came from: "tcp:192.0.2.7:50122", "tcp:[::1]:50122", "serial:/dev/ttyS0",
     // "pty:/tmp/printer".
     std::string source;
-    std::vector<uint8_t> bytes;   // exactly as received, at most maxJobBytes
+    std::vector<uint8_t> bytes;   // exactly as received, at most maxJobBytes; empty when spooled
+    // With ServerOptions::spool: where the bytes are (kept there, not in bytes). Its failure, if
+    // any, made the job Failed.
+    std::shared_ptr<SpooledJob> spool;
     uint64_t receivedBytes = 0;   // all it received (more than bytes.size() when over the limit)
     std::vector<SentAnswer> answers;
     // Answers sent past the first kMaxAnswersKept are counted here, not listed.
@@ -109,15 +115,26 @@ struct ServerOptions {
     // What the program's own printer adds to every connection's intake (answers of its own, the
     // commands it counts, the bytes it records), called on the server's thread. None: nothing.
     std::shared_ptr<ConnectionHooks> hooks;
+    // Where each job's bytes are written as they arrive (keepJobs only). None: they are kept in
+    // memory, in FinishedJob::bytes.
+    std::shared_ptr<JobSpool> spool;
+};
+
+// How a finished job is handed to the sink.
+enum class HandOver : uint8_t {
+    IfRoom,  // the serving loop: the sink may refuse it (it must not wait)
+    Always,  // stop(): the sink must take it
 };
 
 class PrinterServer {
 public:
     // Called on a server thread once per job as it ends (never for a connection that sent
     // nothing), and by stop() on its caller's thread for the jobs it ends; never two calls at
-    // once. It should hand the job on quickly (the recorder queues it): every connection waits
-    // meanwhile (one thread serves them all).
-    using JobSink = std::function<void(FinishedJob&& job)>;
+    // once; the jobs in the order they ended. True: it took the job (moved from it). With
+    // HandOver::IfRoom it may refuse it (false, the job untouched) and must never wait: the
+    // server then keeps the job, and the ones that end after it, and offers it again once
+    // jobRoom() is called (or after a short while). With HandOver::Always it must take it.
+    using JobSink = std::function<bool(FinishedJob& job, HandOver how)>;
     // Called on the connection's thread with the bytes it prints, in order, as printing goes on
     // (after the hold, if any): the window's paper. May wait in bounded steps that watch
     // stopping(); the server reads nothing meanwhile (one thread serves every connection).
@@ -129,6 +146,8 @@ public:
     PrinterServer& operator=(const PrinterServer&) = delete;
 
     void setJobSink(JobSink sink);          // before start()
+    // The sink has room again for a job it refused: the server offers the jobs it keeps. Any thread.
+    void jobRoom();
     void setPrintObserver(PrintObserver o); // before start()
 
     // Opens every address and line. False with the reason ("127.0.0.1:9100: Address already in

@@ -149,12 +149,13 @@ bool PeerSocket::closedByServer(int timeoutMs) {
 
 vprinter::PrinterServer::JobSink JobCollector::sink() {
     auto shared = shared_;
-    return [shared](vprinter::FinishedJob&& job) {
+    return [shared](vprinter::FinishedJob& job, vprinter::HandOver) {
         {
             std::lock_guard<std::mutex> lock(shared->m);
             shared->jobs.push_back(std::move(job));
         }
         shared->cv.notify_all();
+        return true;
     };
 }
 

@@ -45,7 +45,10 @@ public:
         index.load(jobsFolder());
         vprinter::ServerOptions options = LoopbackOptions();
         printer = std::make_unique<vprinter::PrinterServer>(options);
-        printer->setJobSink([this](vprinter::FinishedJob&& job) { recorder_->take(std::move(job)); });
+        printer->setJobSink([this](vprinter::FinishedJob& job, vprinter::HandOver) {
+            recorder_->take(std::move(job));
+            return true;
+        });
         EXPECT_TRUE(printer->start(&why)) << why;
         web::WebOptions w;
         w.address = {"127.0.0.1", 0};
