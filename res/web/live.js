@@ -1,7 +1,9 @@
 // The live part of the printer server's page: every half second it asks for the jobs written since
-// the newest one shown and puts each at the top, and reads the printer's state into the boxes.
-// Where the server lets the page change the state (serve --http-control), a click on a box sends
-// the change. Every text of a job is set as text, never as markup.
+// the newest one shown and puts each at the top (a status check into the run of status checks at
+// the top, or a new run), and reads the printer's state into the boxes. Times, written by the
+// server in UTC, are shown in the browser's time (the UTC time stays their title). Where the
+// server lets the page change the state (serve --http-control), a click on a box sends the
+// change. Every text of a job is set as text, never as markup.
 (function () {
   "use strict";
   var kIntervalMs = 500;
@@ -30,6 +32,71 @@
     return s;
   }
 
+  function two(n) {
+    return n < 10 ? "0" + n : String(n);
+  }
+
+  // "2026-03-07 10:01:02" in the browser's time; the time of day alone where dateless is set.
+  function localText(iso, dateless) {
+    var d = new Date(iso);
+    if (isNaN(d.getTime())) return iso;
+    var day = d.getFullYear() + "-" + two(d.getMonth() + 1) + "-" + two(d.getDate());
+    var clock = two(d.getHours()) + ":" + two(d.getMinutes()) + ":" + two(d.getSeconds());
+    return dateless ? clock : day + " " + clock;
+  }
+
+  // A <time> of an instant: its UTC text as the title, its text in the browser's time.
+  function time(iso) {
+    var t = make("time");
+    t.setAttribute("datetime", iso);
+    t.title = iso.replace("T", " ").replace(/Z$/, "") + " UTC";
+    t.textContent = iso;
+    return t;
+  }
+
+  // Shows the times below root in the browser's time; the second time of a run of status checks
+  // without its date when it is on the first one's day.
+  function localize(root) {
+    Array.prototype.forEach.call(root.querySelectorAll("time[datetime]"), function (t) {
+      var iso = t.getAttribute("datetime");
+      var first = t.previousElementSibling;
+      var sameDay = !!first && first.tagName === "TIME" &&
+        localText(first.getAttribute("datetime")).slice(0, 10) === localText(iso).slice(0, 10);
+      t.textContent = localText(iso, sameDay);
+    });
+  }
+
+  // A run of status checks (one line that opens to their links), empty.
+  function checksRun() {
+    var run = make("details", "checks");
+    run.setAttribute("data-count", "0");
+    run.appendChild(make("summary"));
+    run.appendChild(make("p", "links"));
+    return run;
+  }
+
+  // Adds a status check (newer than those in it) to a run, and writes its line anew:
+  // "3 status checks, FROM-TO".
+  function addCheck(run, job) {
+    var count = Number(run.getAttribute("data-count")) + 1;
+    run.setAttribute("data-count", String(count));
+    var summary = run.querySelector("summary");
+    var from = summary.querySelector("time") ? summary.querySelector("time").getAttribute("datetime")
+                                             : job.end;
+    summary.textContent = count + (count === 1 ? " status check, " : " status checks, ");
+    summary.appendChild(time(from));
+    if (count > 1) {
+      summary.appendChild(document.createTextNode("-"));
+      summary.appendChild(time(job.end));
+    }
+    var links = run.querySelector(".links");
+    var link = make("a", null, "Job " + six(job.number));
+    link.href = "/jobs/" + job.number;
+    links.insertBefore(document.createTextNode(" "), links.firstChild);
+    links.insertBefore(link, links.firstChild);
+    localize(summary);
+  }
+
   function card(job) {
     var article = make("article", "job");
     article.id = "job-" + job.number;
@@ -42,7 +109,7 @@
     var ended = job.ended + (job.reason ? " (" + job.reason + ")" : "");
     facts.appendChild(make("span", "source", job.source));
     facts.appendChild(document.createTextNode(" "));
-    facts.appendChild(make("time", null, job.end));
+    facts.appendChild(time(job.end));
     facts.appendChild(document.createTextNode(" "));
     facts.appendChild(make("span", "bytes", job.bytes + (job.bytes === 1 ? " byte" : " bytes")));
     facts.appendChild(document.createTextNode(" "));
@@ -53,13 +120,18 @@
     } else {
       for (var k = 1; k <= job.receipts; k++) {
         var sheet = make("div", paper);
+        var full = make("a");
+        full.href = "/api/jobs/" + job.number + "/receipts/" + k + ".png";
+        full.title = "The receipt at full size";
         var img = make("img");
-        img.src = "/api/jobs/" + job.number + "/receipts/" + k + ".png";
+        img.src = full.href;
         img.alt = "receipt " + k + " of job " + job.number;
-        sheet.appendChild(img);
+        full.appendChild(img);
+        sheet.appendChild(full);
         article.appendChild(sheet);
       }
     }
+    localize(article);
     return article;
   }
 
@@ -79,7 +151,16 @@
     if (!live) return false;
     page.jobs.forEach(function (job) {
       if (job.number <= newest) return;
-      list.insertBefore(card(job), list.firstChild);
+      if (job.status_check === true) {
+        var top = list.firstElementChild;
+        if (!top || !top.classList.contains("checks")) {
+          top = checksRun();
+          list.insertBefore(top, list.firstChild);
+        }
+        addCheck(top, job);
+      } else {
+        list.insertBefore(card(job), list.firstChild);
+      }
       newest = job.number;
     });
     if (page.jobs.length > 0 && empty) empty.hidden = true;
@@ -126,5 +207,6 @@
     });
   });
 
+  localize(document);
   setInterval(tick, kIntervalMs);
 })();

@@ -23,6 +23,7 @@
 #include "platform/threads.h"
 #include "vprinter/printer_server.h"
 #include "vprinter/printer_state.h"
+#include "web/host_names.h"
 #include "web/job_index.h"
 #include "web/web_server.h"
 
@@ -225,9 +226,17 @@ std::optional<ServePlan> ReadServe(const ParsedArgs& a, std::string& error) {
         w.address = *address;
         w.control = a.Flag("--http-control");
         w.model = o.model;
+        for (const std::string& name : a.Values("--http-host")) {
+            if (!web::IsHostName(name)) {
+                error = "--http-host: \"" + platform::PrintableText(name) +
+                        "\" is not a host name (letters, digits, '-' and '.', or an IPv6 address in brackets)";
+                return std::nullopt;
+            }
+            w.hosts.push_back(name);
+        }
         plan.web = w;
-    } else if (a.Flag("--http-control")) {
-        error = "--http-control needs --http HOST:PORT";
+    } else if (a.Flag("--http-control") || !a.Values("--http-host").empty()) {
+        error = std::string(a.Flag("--http-control") ? "--http-control" : "--http-host") + " needs --http HOST:PORT";
         return std::nullopt;
     }
     return plan;
@@ -425,41 +434,44 @@ int Serve(Session& s, const ServePlan& plan) {
 }  // namespace
 
 Command ServeCommand() {
-    return {"serve",
-            "serve [--listen HOST:PORT]... [--serial PATH]... [--pty LINK] [--model ORVA58|ORVA80] "
-            "[--jobs DIR | --no-save] [--json] [--status STATE[,STATE...]] [--http HOST:PORT [--http-control]] "
-            "[LIMITS]",
-            "Stands in for a printer that other software prints to, until stopped.",
-            "A virtual printer on TCP addresses, serial lines and a pseudo-terminal at once: it\n"
-            "answers the status requests drivers make and writes each job it receives to DIR.\n"
-            "  --listen HOST:PORT   an address to listen on (repeatable; default 127.0.0.1:9100;\n"
-            "                       [::1]:9100, 0.0.0.0:9100, :9100 for every address)\n"
-            "  --serial PATH        be the printer on a serial line (repeatable), with --baud,\n"
-            "                       --parity, --stop and --handshake none|cts|xon (default none)\n"
-            "  --pty LINK           a pseudo-terminal, with a symbolic link LINK to it\n"
-            "  --model M            ORVA58 or ORVA80 (default ORVA80): paper width, model name\n"
-            "  --jobs DIR           where jobs are written (default pellory-jobs); --no-save: nowhere\n"
-            "  --json               a JSON object per job on standard output, not a readable line\n"
-            "  --status STATES      the state at start: " +
-                StateNames() +
-                "\n"
-                "  --http HOST:PORT     a web page of the jobs and the state, and their JSON under /api/\n"
-                "                       (a port alone: 127.0.0.1); --http-control: the page and PUT\n"
-                "                       /api/status may change the state\n"
-                "LIMITS: --max-connections N (default 16), --max-job-bytes N (default 16777216),\n"
-                "--idle-end SECONDS (default 2: silence on a line that ends a job), --idle-timeout\n"
-                "SECONDS (default 60: a silent connection is closed).\n"
-                "Standard input takes set STATE, clear STATE, status and quit, one a line. SIGINT,\n"
-                "SIGTERM and quit stop it: every job received is written, and the status is 0. Status 2:\n"
-                "an address or line could not be opened; 4: the jobs folder cannot be written.\n",
-            {{"--listen", "--serial", "--pty", "--baud", "--parity", "--stop", "--handshake", "--model", "--jobs",
-              "--status", "--max-connections", "--max-job-bytes", "--idle-end", "--idle-timeout", "--http"},
-             {"--no-save", "--json", "--http-control"}},
-            [](const ParsedArgs& a, std::string& error) -> std::optional<Action> {
-                std::optional<ServePlan> plan = ReadServe(a, error);
-                if (!plan) return std::nullopt;
-                return [plan = std::move(*plan)](Session& s) { return Serve(s, plan); };
-            }};
+    return {
+        "serve",
+        "serve [--listen HOST:PORT]... [--serial PATH]... [--pty LINK] [--model ORVA58|ORVA80] "
+        "[--jobs DIR | --no-save] [--json] [--status STATE[,STATE...]] "
+        "[--http HOST:PORT [--http-control] [--http-host NAME]...] "
+        "[LIMITS]",
+        "Stands in for a printer that other software prints to, until stopped.",
+        "A virtual printer on TCP addresses, serial lines and a pseudo-terminal at once: it\n"
+        "answers the status requests drivers make and writes each job it receives to DIR.\n"
+        "  --listen HOST:PORT   an address to listen on (repeatable; default 127.0.0.1:9100;\n"
+        "                       [::1]:9100, 0.0.0.0:9100, :9100 for every address)\n"
+        "  --serial PATH        be the printer on a serial line (repeatable), with --baud,\n"
+        "                       --parity, --stop and --handshake none|cts|xon (default none)\n"
+        "  --pty LINK           a pseudo-terminal, with a symbolic link LINK to it\n"
+        "  --model M            ORVA58 or ORVA80 (default ORVA80): paper width, model name\n"
+        "  --jobs DIR           where jobs are written (default pellory-jobs); --no-save: nowhere\n"
+        "  --json               a JSON object per job on standard output, not a readable line\n"
+        "  --status STATES      the state at start: " +
+            StateNames() +
+            "\n"
+            "  --http HOST:PORT     a web page of the jobs and the state, and their JSON under /api/\n"
+            "                       (a port alone: 127.0.0.1); --http-control: the page and PUT\n"
+            "                       /api/status may change the state; --http-host NAME: a name\n"
+            "                       the page may be asked for by besides this machine's (repeatable)\n"
+            "LIMITS: --max-connections N (default 16), --max-job-bytes N (default 16777216),\n"
+            "--idle-end SECONDS (default 2: silence on a line that ends a job), --idle-timeout\n"
+            "SECONDS (default 60: a silent connection is closed).\n"
+            "Standard input takes set STATE, clear STATE, status and quit, one a line. SIGINT,\n"
+            "SIGTERM and quit stop it: every job received is written, and the status is 0. Status 2:\n"
+            "an address or line could not be opened; 4: the jobs folder cannot be written.\n",
+        {{"--listen", "--serial", "--pty", "--baud", "--parity", "--stop", "--handshake", "--model", "--jobs",
+          "--status", "--max-connections", "--max-job-bytes", "--idle-end", "--idle-timeout", "--http", "--http-host"},
+         {"--no-save", "--json", "--http-control"}},
+        [](const ParsedArgs& a, std::string& error) -> std::optional<Action> {
+            std::optional<ServePlan> plan = ReadServe(a, error);
+            if (!plan) return std::nullopt;
+            return [plan = std::move(*plan)](Session& s) { return Serve(s, plan); };
+        }};
 }
 
 }  // namespace pellory::app::cli

@@ -1,13 +1,20 @@
 #include "web/job_index.h"
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QString>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <span>
+#include <string_view>
+
+#include "jobs/json_text.h"
+#include "web/job_files.h"
 
 namespace pellory::web {
 
@@ -15,9 +22,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A record's job.json is one line of well under a kilobyte, more with many answers: a file far
-// larger is not one.
-constexpr std::uintmax_t kMaxRecordBytes = 16u << 20;
+// The members of a record, and of an answer in it, in the order job.json writes them; others
+// follow by name.
+constexpr std::string_view kRecordOrder[] = {"number",  "folder",   "start",    "end",      "source",
+                                             "bytes",   "received", "receipts", "commands", "unknown_commands",
+                                             "answers", "ended",    "reason",   "cut_short"};
+constexpr std::string_view kAnswerOrder[] = {"offset", "request", "bytes"};
+// Members the listed form writes itself.
+constexpr std::string_view kAnswersMore = "answers_more";
+constexpr std::string_view kStatusCheck = "status_check";
 
 std::string Text(const QJsonObject& o, const char* key) {
     return o.value(QString::fromLatin1(key)).toString().toStdString();
@@ -25,6 +38,73 @@ std::string Text(const QJsonObject& o, const char* key) {
 uint64_t Count(const QJsonObject& o, const char* key) {
     const double v = o.value(QString::fromLatin1(key)).toDouble(0);
     return v > 0 ? static_cast<uint64_t>(v) : 0;
+}
+
+// The keys of o: those of order first, in its order, then the others by name.
+std::vector<QString> Keys(const QJsonObject& o, std::span<const std::string_view> order) {
+    std::vector<QString> keys;
+    for (const std::string_view k : order) {
+        const QString key = QString::fromLatin1(k.data(), static_cast<qsizetype>(k.size()));
+        if (o.contains(key)) keys.push_back(key);
+    }
+    for (const QString& key : o.keys()) {
+        if (std::find(keys.begin(), keys.end(), key) == keys.end()) keys.push_back(key);
+    }
+    return keys;
+}
+
+std::string ValueText(const QJsonValue& v);
+
+std::string ObjectText(const QJsonObject& o, std::span<const std::string_view> order) {
+    jobs::JsonObject out;
+    for (const QString& key : Keys(o, order)) out.addRaw(key.toStdString(), ValueText(o.value(key)));
+    return out.text();
+}
+
+// A value as JSON text again: integers as integers, objects with an answer's members first.
+std::string ValueText(const QJsonValue& v) {
+    switch (v.type()) {
+        case QJsonValue::Bool:
+            return v.toBool() ? "true" : "false";
+        case QJsonValue::Double: {
+            const double d = v.toDouble();
+            constexpr double kExact = 9007199254740992.0;  // 2^53: every integer below is a double
+            if (d == std::floor(d) && std::fabs(d) < kExact) return std::to_string(static_cast<int64_t>(d));
+            return QByteArray::number(d, 'g', 17).toStdString();
+        }
+        case QJsonValue::String:
+            return jobs::JsonString(v.toString().toStdString());
+        case QJsonValue::Array: {
+            std::string text = "[";
+            for (const QJsonValue e : v.toArray()) text += (text.size() > 1 ? "," : "") + ValueText(e);
+            return text + "]";
+        }
+        case QJsonValue::Object:
+            return ObjectText(v.toObject(), kAnswerOrder);
+        default:
+            return "null";
+    }
+}
+
+// The record as lists give it (ListedJob::listed).
+std::string ListedText(const QJsonObject& record, bool statusCheck) {
+    jobs::JsonObject out;
+    for (const QString& key : Keys(record, kRecordOrder)) {
+        const std::string name = key.toStdString();
+        if (name == kAnswersMore || name == kStatusCheck) continue;
+        const QJsonValue value = record.value(key);
+        if (name != "answers" || !value.isArray()) {
+            out.addRaw(name, ValueText(value));
+            continue;
+        }
+        const QJsonArray answers = value.toArray();
+        const qsizetype listed = std::min<qsizetype>(answers.size(), static_cast<qsizetype>(kListedAnswers));
+        std::string text = "[";
+        for (qsizetype i = 0; i < listed; ++i) text += (i > 0 ? "," : "") + ValueText(answers.at(i));
+        out.addRaw(name, text + "]");
+        out.add(kAnswersMore, static_cast<uint64_t>(answers.size() - listed));
+    }
+    return out.add(kStatusCheck, statusCheck).text();
 }
 
 }  // namespace
@@ -38,15 +118,20 @@ std::shared_ptr<const ListedJob> ListedFromRecord(const std::string& record, con
     job->number = Count(o, "number");
     if (job->number == 0) return nullptr;
     job->folder = o.value(QStringLiteral("folder")).isNull() ? std::string() : folder;
-    job->record = record;
-    while (!job->record.empty() && (job->record.back() == '\n' || job->record.back() == '\r')) job->record.pop_back();
     job->source = Text(o, "source");
     job->end = Text(o, "end");
     job->bytes = Count(o, "bytes");
     job->receipts = Count(o, "receipts");
     job->ended = Text(o, "ended");
     job->reason = Text(o, "reason");
+    if (job->receipts == 0) job->statusCheck = job->folder.empty() ? job->bytes == 0 : !DecodingHasText(job->folder);
+    job->listed = ListedText(o, job->statusCheck);
     return job;
+}
+
+std::string WholeRecord(const ListedJob& job) {
+    if (std::optional<std::string> record = ReadRecord(job.folder)) return std::move(*record);
+    return job.listed;
 }
 
 size_t JobIndex::load(const std::string& dir) {
@@ -56,13 +141,9 @@ size_t JobIndex::load(const std::string& dir) {
         const std::string name = it->path().filename().string();
         const std::optional<uint64_t> number = ReadNumber(name);
         if (!number) continue;
-        const fs::path file = it->path() / "job.json";
-        std::error_code sizeError;
-        const std::uintmax_t size = fs::file_size(file, sizeError);
-        if (sizeError || size > kMaxRecordBytes) continue;
-        std::ifstream in(file, std::ios::binary);
-        const std::string record((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        std::shared_ptr<const ListedJob> job = ListedFromRecord(record, it->path().string());
+        const std::optional<std::string> record = ReadRecord(it->path().string());
+        if (!record) continue;
+        std::shared_ptr<const ListedJob> job = ListedFromRecord(*record, it->path().string());
         if (!job || job->number != *number) continue;
         put(std::move(job));
         ++listed;

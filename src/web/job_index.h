@@ -1,7 +1,9 @@
-// The jobs the web interface shows: each job's record (job.json, as written) and where its files
-// are, by number. Filled once from the jobs folder at start (the jobs of earlier runs) and then by
-// the job recorder's report of each job written. Pages are copied out under a short lock: a
-// reader never holds it while it reads a file or writes an answer.
+// The jobs the web interface shows, by number: a small summary of each (what the pages show, and
+// its record as lists give it: at most kListedAnswers of its answers) and where its files are.
+// The whole record stays in job.json, read when asked for (job_files.h). Filled once from the jobs
+// folder at start (the jobs of earlier runs) and then by the job recorder's report of each job
+// written. Pages are copied out under a short lock: a reader never holds it while it reads a file
+// or writes an answer.
 #pragma once
 
 #include <cstdint>
@@ -16,11 +18,17 @@
 
 namespace pellory::web {
 
-// One job as the web interface shows it. Immutable once listed.
+// The answers a record lists in /api/jobs and the pages' lists; "answers_more" counts the rest.
+inline constexpr size_t kListedAnswers = 20;
+
+// One job as the web interface lists it. Immutable once listed.
 struct ListedJob {
     uint64_t number = 0;
     std::string folder;  // the job's folder; empty when not saved (nothing to read from it)
-    std::string record;  // job.json's object, one line
+    // The record as lists give it: job.json's members in its order, "answers" the first
+    // kListedAnswers of them followed by "answers_more", the count of the rest, and last
+    // "status_check". One line.
+    std::string listed;
     // Read from the record, for the page.
     std::string source;
     std::string end;  // ISO 8601 UTC
@@ -28,10 +36,17 @@ struct ListedJob {
     uint64_t receipts = 0;
     std::string ended;
     std::string reason;
+    // A connection that printed nothing (a status check, as drivers make them): no receipts and no
+    // text in its decoding. A job not saved has no decoding to tell: only one of no bytes is.
+    bool statusCheck = false;
 };
 
-// A ListedJob from a record (JSON text); nothing when the record is not a job's.
+// A ListedJob from a record (JSON text) and its folder (read for its decoding when it has no
+// receipts); nothing when the record is not a job's.
 std::shared_ptr<const ListedJob> ListedFromRecord(const std::string& record, const std::string& folder);
+// The whole record of a listed job: its job.json, or the listed form when it has none (not saved)
+// or it can no longer be read.
+std::string WholeRecord(const ListedJob& job);
 
 class JobIndex {
 public:

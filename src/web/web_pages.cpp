@@ -1,11 +1,9 @@
 #include "web/web_pages.h"
 
-#include <cstdio>
+#include <span>
 
 #include "jobs/job_folder.h"
 #include "jobs/json_text.h"
-#include "protocol/hex.h"
-#include "receipt/interpreter.h"
 
 namespace pellory::web {
 
@@ -23,29 +21,56 @@ std::string Head(std::string_view title) {
 
 std::string PaperClass(const PageContext& c) { return c.widthDots <= 384 ? "paper p58" : "paper p80"; }
 
+// A receipt's picture at the paper's width, a link to the picture itself (at full size).
 std::string Receipts(const ListedJob& job, const PageContext& c) {
     if (job.folder.empty()) return "<p class=\"note\">Not saved: no pictures.</p>";
     std::string html;
     for (uint64_t k = 1; k <= job.receipts; ++k) {
-        html += "<div class=\"" + PaperClass(c) + "\"><img src=\"/api/jobs/" + Number(job.number) + "/receipts/" +
-                Number(k) + ".png\" alt=\"receipt " + Number(k) + " of job " + Number(job.number) +
-                "\" loading=\"lazy\"></div>";
+        const std::string png = "/api/jobs/" + Number(job.number) + "/receipts/" + Number(k) + ".png";
+        html += "<div class=\"" + PaperClass(c) + "\"><a href=\"" + png +
+                "\" title=\"The receipt at full size\"><img src=\"" + png + "\" alt=\"receipt " + Number(k) +
+                " of job " + Number(job.number) + "\" loading=\"lazy\"></a></div>";
     }
     return html;
+}
+
+// An instant as the pages write it: its ISO 8601 UTC text (which the script shows in the browser's
+// time), and the same in UTC as its title: "2026-03-07 09:01:02.123 UTC".
+std::string Time(const std::string& iso) {
+    std::string utc = iso;
+    if (const size_t t = utc.find('T'); t != std::string::npos) utc[t] = ' ';
+    if (!utc.empty() && utc.back() == 'Z') utc.pop_back();
+    return "<time datetime=\"" + HtmlEscape(iso) + "\" title=\"" + HtmlEscape(utc) + " UTC\">" + HtmlEscape(iso) +
+           "</time>";
 }
 
 std::string Facts(const ListedJob& job) {
     std::string ended = job.ended;
     if (!job.reason.empty()) ended += " (" + job.reason + ")";
-    return "<p class=\"facts\"><span class=\"source\">" + HtmlEscape(job.source) + "</span> <time>" +
-           HtmlEscape(job.end) + "</time> <span class=\"bytes\">" + Number(job.bytes) +
-           (job.bytes == 1 ? " byte" : " bytes") + "</span> <span class=\"ended\">" + HtmlEscape(ended) + "</span></p>";
+    return "<p class=\"facts\"><span class=\"source\">" + HtmlEscape(job.source) + "</span> " + Time(job.end) +
+           " <span class=\"bytes\">" + Number(job.bytes) + (job.bytes == 1 ? " byte" : " bytes") +
+           "</span> <span class=\"ended\">" + HtmlEscape(ended) + "</span></p>";
 }
 
 std::string JobCard(const ListedJob& job, const PageContext& c) {
     const std::string n = Number(job.number);
     return "<article class=\"job\" id=\"job-" + n + "\"><h2><a href=\"/jobs/" + n + "\">Job " +
            jobs::JobFolderName(job.number) + "</a></h2>" + Facts(job) + Receipts(job, c) + "</article>\n";
+}
+
+// A run of status checks (newest first) as one line that opens to a link to each.
+std::string ChecksRun(std::span<const std::shared_ptr<const ListedJob>> run) {
+    const ListedJob& newest = *run.front();
+    const ListedJob& oldest = *run.back();
+    std::string html = "<details class=\"checks\" data-count=\"" + Number(run.size()) + "\"><summary>" +
+                       Number(run.size()) + (run.size() == 1 ? " status check" : " status checks") + ", " +
+                       Time(oldest.end);
+    if (run.size() > 1) html += "-" + Time(newest.end);
+    html += "</summary><p class=\"links\">";
+    for (const auto& job : run) {
+        html += "<a href=\"/jobs/" + Number(job->number) + "\">Job " + jobs::JobFolderName(job->number) + "</a> ";
+    }
+    return html + "</p></details>\n";
 }
 
 std::string StateBoxes(const PageContext& c) {
@@ -103,7 +128,16 @@ std::string JobsPage(const std::vector<std::shared_ptr<const ListedJob>>& jobs, 
             (context.widthDots <= 384 ? "58" : "80") + " mm paper</p></header>\n";
     html += StateBoxes(context);
     html += "<main id=\"jobs\">\n";
-    for (const auto& job : jobs) html += JobCard(*job, context);
+    for (size_t i = 0; i < jobs.size();) {
+        if (!jobs[i]->statusCheck) {
+            html += JobCard(*jobs[i++], context);
+            continue;
+        }
+        size_t end = i;
+        while (end < jobs.size() && jobs[end]->statusCheck) ++end;
+        html += ChecksRun(std::span(jobs).subspan(i, end - i));
+        i = end;
+    }
     html += "</main>\n";
     if (span.first) {
         html += "<p id=\"empty\" class=\"note\"" + std::string(jobs.empty() ? "" : " hidden") +
@@ -120,22 +154,6 @@ std::string JobsPage(const std::vector<std::shared_ptr<const ListedJob>>& jobs, 
     return html;
 }
 
-ShownDecoding DecodeForPage(const std::vector<uint8_t>& bytes) {
-    ShownDecoding shown;
-    shown.available = true;
-    receipt::Interpreter printer(receipt::kOrva58Dots, receipt::Interpreter::Drawing::Off);
-    printer.setDecodeSink([&](const receipt::DecodedCommand& c) {
-        if (shown.commands.size() < ShownDecoding::kMaxShownCommands) {
-            shown.commands.push_back(c);
-        } else {
-            ++shown.more;
-        }
-    });
-    printer.feed(bytes.data(), bytes.size());
-    printer.finish();
-    return shown;
-}
-
 std::string JobPage(const ListedJob& job, const ShownDecoding& decoding, const PageContext& context) {
     const std::string n = Number(job.number);
     std::string html = Head("Job " + jobs::JobFolderName(job.number));
@@ -148,25 +166,23 @@ std::string JobPage(const ListedJob& job, const ShownDecoding& decoding, const P
     }
     html += "</article>\n<h2>Decoding</h2>\n";
     if (!decoding.available) {
-        html += "<p class=\"note\">The job's bytes were not saved.</p>";
-    } else {
-        html +=
-            "<div class=\"scroll\"><table class=\"decoding\"><thead><tr><th>Offset</th><th>Bytes</th>"
-            "<th>Command</th><th>Meaning</th></tr></thead><tbody>\n";
-        for (const receipt::DecodedCommand& c : decoding.commands) {
-            char offset[24];
-            std::snprintf(offset, sizeof offset, "%04zX", c.offset);
-            constexpr size_t kShownBytes = 12;
-            std::string bytes = protocol::hex::Spaced(c.bytes.data(), std::min(c.bytes.size(), kShownBytes));
-            if (receipt::StreamLength(c) > kShownBytes)
-                bytes += " ... (" + std::to_string(receipt::StreamLength(c)) + " bytes)";
-            const std::string meaning = c.text ? c.meaning : (c.known ? c.meaning : "unknown");
-            html += std::string("<tr") + (c.text ? " class=\"text\"" : "") + "><td>" + offset + "</td><td>" +
-                    HtmlEscape(bytes) + "</td><td>" + HtmlEscape(c.mnemonic) + "</td><td>" + HtmlEscape(meaning) +
-                    "</td></tr>\n";
-        }
-        html += "</tbody></table></div>\n";
-        if (decoding.more > 0) html += "<p class=\"note\">... and " + Number(decoding.more) + " more commands</p>";
+        html += std::string("<p class=\"note\">") +
+                (job.folder.empty() ? "Not saved: no decoding." : "The job's decoding was not saved.") + "</p>";
+        return html + "</body></html>\n";
+    }
+    html +=
+        "<div class=\"scroll\"><table class=\"decoding\"><thead><tr><th>Offset</th><th>Bytes</th>"
+        "<th>Command</th><th>Meaning</th></tr></thead><tbody>\n";
+    for (const std::string& line : decoding.lines) {
+        const DecodingLine d = SplitDecodingLine(line);
+        html += std::string("<tr") + (d.text ? " class=\"text\"" : "") + "><td>" + HtmlEscape(d.offset) + "</td><td>" +
+                HtmlEscape(d.bytes) + "</td><td>" + HtmlEscape(d.command) + "</td><td>" + HtmlEscape(d.meaning) +
+                "</td></tr>\n";
+    }
+    html += "</tbody></table></div>\n";
+    if (decoding.more) {
+        html += "<p class=\"note\">The first " + Number(decoding.lines.size()) + " lines; <a href=\"/api/jobs/" + n +
+                "/decoding\">the whole decoding</a> (" + Number(decoding.fileBytes) + " bytes).</p>";
     }
     return html + "</body></html>\n";
 }
@@ -177,7 +193,7 @@ std::string JobsJson(const std::vector<std::shared_ptr<const ListedJob>>& list) 
     for (const auto& job : list) {
         if (!first) json += ',';
         first = false;
-        json += job->record;
+        json += job->listed;
     }
     return json + "]}";
 }

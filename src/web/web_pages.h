@@ -1,5 +1,6 @@
 // What the web interface answers, as text: the pages (/ and /jobs/N) as HTML with every text of a
-// job escaped, and the JSON of /api/jobs and /api/status. No HTTP here: web_server.cpp sends them.
+// job escaped, and the JSON of /api/jobs and /api/status. No HTTP and no files here: web_server.cpp
+// reads the files and sends the answers.
 #pragma once
 
 #include <cstdint>
@@ -8,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "receipt/decoding.h"
 #include "vprinter/printer_state.h"
+#include "web/job_files.h"
 #include "web/job_index.h"
 
 namespace pellory::web {
@@ -51,25 +52,18 @@ struct JobsPageSpan {
     bool older = false;  // jobs older than the last one shown exist: a link to them
 };
 
-// "/": the jobs given (newest first), the state boxes, and the script that adds new jobs as they
-// come; newest is the highest job number that exists (where the script starts following).
+// "/": the jobs given (newest first), each run of status checks among them folded into one line
+// ("3 status checks, FROM-TO" that opens to their links), the state boxes, and the script that
+// adds new jobs as they come; newest is the highest job number that exists (where the script
+// starts following). Times are written in UTC (the script shows them in the browser's time).
 std::string JobsPage(const std::vector<std::shared_ptr<const ListedJob>>& jobs, uint64_t newest,
                      const PageContext& context, JobsPageSpan span = {});
 
-// The decoding shown on a job's page: at most kMaxShownCommands commands, and how many more there are.
-struct ShownDecoding {
-    static constexpr size_t kMaxShownCommands = 5000;
-    std::vector<receipt::DecodedCommand> commands;
-    size_t more = 0;
-    bool available = false;  // the job's bytes could be read
-};
-// The decoding of a job's bytes (as "pellory-cli decode" makes it).
-ShownDecoding DecodeForPage(const std::vector<uint8_t>& bytes);
-
-// "/jobs/N": the job's facts, its receipts, a link to its bytes and its decoding.
+// "/jobs/N": the job's facts, its receipts, a link to its bytes and its stored decoding (the first
+// lines of decoding.txt, as they are; a link to the whole of it when there is more).
 std::string JobPage(const ListedJob& job, const ShownDecoding& decoding, const PageContext& context);
 
-// /api/jobs: {"jobs":[record, ...]} in the order given, each record as job.json holds it.
+// /api/jobs: {"jobs":[record, ...]} in the order given, each record in its listed form.
 std::string JobsJson(const std::vector<std::shared_ptr<const ListedJob>>& jobs);
 // /api/status: {"state":"paper-end","paper-near-end":false,"paper-end":true,...,"control":false}:
 // the state as "serve" writes it, each state by name, and whether a PUT may change them.

@@ -7,9 +7,9 @@
 #include <QJsonValue>
 #include <QString>
 
+#include <algorithm>
 #include <cctype>
-
-#include "vprinter/printer_server.h"
+#include <cstddef>
 
 namespace pellory::web {
 
@@ -90,22 +90,22 @@ bool IsJsonContentType(std::string_view contentType) {
     return rest.empty() || rest.front() == ';' || rest.front() == ' ';
 }
 
-bool IsLoopbackHost(std::string_view hostHeader) {
-    std::string_view host = hostHeader;
-    if (!host.empty() && host.front() == '[') {
-        const size_t close = host.find(']');
-        if (close == std::string_view::npos) return false;
-        const std::string_view rest = host.substr(close + 1);
-        if (!rest.empty() && (rest.front() != ':' || !ReadNumber(rest.substr(1)))) return false;
-        host = host.substr(1, close - 1);
-    } else if (const size_t colon = host.find(':'); colon != std::string_view::npos) {
-        if (!ReadNumber(host.substr(colon + 1))) return false;
-        host = host.substr(0, colon);
+bool QueryNamesKnown(const std::vector<std::string>& names, const std::vector<std::string_view>& known,
+                     std::string* why) {
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i];
+        std::string problem;
+        if (std::find(known.begin(), known.end(), name) == known.end()) {
+            problem = "unknown query parameter \"" + name + "\"";
+        } else if (std::find(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(i), name) !=
+                   names.begin() + static_cast<std::ptrdiff_t>(i)) {
+            problem = "\"" + name + "\" is given twice";
+        }
+        if (problem.empty()) continue;
+        if (why) *why = problem;
+        return false;
     }
-    if (host.empty()) return false;
-    std::string lower(host);
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return vprinter::IsLoopback(vprinter::ListenAddress{lower, 0});
+    return true;
 }
 
 bool IsOwnOrigin(const std::optional<std::string>& origin, std::string_view host) {

@@ -1,12 +1,14 @@
 // What the web interface reads from a request, without the HTTP server: the numbers in its paths
-// and its query, the printer's state from a PUT's JSON body, and the checks a PUT must pass (its
-// content type, its origin). Everything else in a request is the HTTP library's to read.
+// and its query, the names its query may hold, the printer's state from a PUT's JSON body, and the
+// checks a PUT must pass (its content type, its origin). Everything else in a request is the HTTP
+// library's to read (and the Host header host_names.h's to judge).
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "vprinter/printer_state.h"
 
@@ -51,9 +53,9 @@ bool IsJsonContentType(std::string_view contentType);
 // page's own origin, "http://" followed by the Host header the request was sent to.
 bool IsOwnOrigin(const std::optional<std::string>& origin, std::string_view host);
 
-// Whether a Host header names this machine by a loopback name: "127.0.0.1:8080", "localhost",
-// "[::1]:8080". A server on a loopback address answers only such requests, so that a page of
-// another site whose name is made to point at 127.0.0.1 (DNS rebinding) reads and changes nothing.
-bool IsLoopbackHost(std::string_view hostHeader);
+// Whether a query holds only the names a route knows, each at most once. names: every name of the
+// query, in order (a name given twice is there twice). False, with the reason in *why, otherwise.
+bool QueryNamesKnown(const std::vector<std::string>& names, const std::vector<std::string_view>& known,
+                     std::string* why);
 
 }  // namespace pellory::web

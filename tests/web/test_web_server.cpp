@@ -276,7 +276,7 @@ TEST(WebServer, RequestsNamingAnotherHostAreRefused) {
         {"10.0.0.1:" + port, 403},
         {"127.0.0.1:x", 403},
         {"[::1", 403},
-        {"", 403},
+        {"", 400},  // no Host header: "a Host header is needed"
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.host);
