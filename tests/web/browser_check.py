@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
 """A real browser against "pellory-cli serve --http": headless Chromium, driven through its own
 remote-debugging protocol (python3-websocket), opens the page, a job printed afterwards over TCP
-appears on it without a reload, and ticking the "Paper Error" box (with --http-control) makes
-"pellory-cli status" against the same server read "Paper Error".
+appears on it without a reload, its time in the browser's time zone (TZ is set to one far from UTC)
+with the UTC time as its title, two status checks printed after it fold into one line, ticking the
+"Paper Error" box (with --http-control) makes "pellory-cli status" against the same server read
+"Paper Error", no part of the page breaks its Content-Security-Policy, and a click on the receipt
+opens its picture at full size.
 
 Usage: browser_check.py PELLORY_CLI. Exit 0 passed, 1 failed, 77 skipped (no chromium or no
 python3-websocket). Every wait is bounded; only the processes started here are ended.
 """
+import datetime
 import json
 import os
 import shutil
@@ -19,6 +23,9 @@ import urllib.request
 
 SKIP = 77
 WAIT = 20.0  # the longest any one step waits, in seconds
+# The browser's time zone: five and a half hours ahead of UTC all year (no daylight saving time).
+ZONE = "Asia/Kolkata"
+ZONE_OFFSET = datetime.timedelta(hours=5, minutes=30)
 
 
 def skip(why):
@@ -92,7 +99,7 @@ class Browser:
             [CHROMIUM, "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
              "--disable-extensions", "--disable-background-networking", "--user-data-dir=" + self.profile,
              "--remote-debugging-port=0", "--window-size=480,900", "about:blank"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=dict(os.environ, TZ=ZONE))
         port_file = os.path.join(self.profile, "DevToolsActivePort")
         wait_for("chromium's debugging port", lambda: os.path.exists(port_file) and open(port_file).read().strip())
         port = open(port_file).read().split()[0]
@@ -141,6 +148,13 @@ def print_job(port, data):
         s.sendall(data)
 
 
+def local_text(iso, dateless=False):
+    """An ISO 8601 UTC time as the page shows it in ZONE: "2026-03-07 14:31:02" (the time alone)."""
+    utc = datetime.datetime.strptime(iso[:19], "%Y-%m-%dT%H:%M:%S")
+    text = (utc + ZONE_OFFSET).strftime("%Y-%m-%d %H:%M:%S")
+    return text[11:] if dateless else text
+
+
 def status(cli, port):
     run = subprocess.run([cli, "--port", "tcp://127.0.0.1:%d" % port, "status"], capture_output=True,
                          text=True, timeout=WAIT)
@@ -175,6 +189,38 @@ def main():
             wait_for("the receipt's picture", lambda: browser.eval(
                 "(() => { const i = document.querySelector('#job-1 img'); return !!i && i.complete && i.naturalWidth === 576; })()"))
 
+            browser.eval("window.pelloryViolations = 0; document.addEventListener("
+                         "'securitypolicyviolation', () => window.pelloryViolations++)")
+
+            # The time in the browser's time, the UTC time its title.
+            end = browser.eval("document.querySelector('#job-1 time').getAttribute('datetime')")
+            shown = browser.eval("document.querySelector('#job-1 time').textContent")
+            title = browser.eval("document.querySelector('#job-1 time').title")
+            if not end:
+                fail("the job's time says no instant (datetime)")
+            if shown != local_text(end):
+                fail("the job's time reads %r, not %r (%s in %s)" % (shown, local_text(end), end, ZONE))
+            if title != end[:-1].replace("T", " ") + " UTC":
+                fail("the job's time has the title %r" % title)
+            print("job 1 ended %s, shown as %s" % (end, shown))
+
+            # Two status checks fold into one line at the top.
+            for _ in range(2):
+                print_job(serve.printer, b"\x10\x04\x01")
+            wait_for("the status checks on the page", lambda: browser.eval(
+                "(() => { const d = document.querySelector('#jobs').firstElementChild;"
+                " return d.tagName === 'DETAILS' && d.getAttribute('data-count') === '2'; })()"))
+            times = browser.eval("Array.from(document.querySelectorAll('#jobs details.checks summary time'))"
+                                 ".map(t => t.getAttribute('datetime'))")
+            line = browser.eval("document.querySelector('#jobs details.checks summary').textContent")
+            first, last = local_text(times[0]), local_text(times[1])
+            expected = "2 status checks, %s-%s" % (first, last[11:] if first[:10] == last[:10] else last)
+            if line != expected:
+                fail("the status checks read %r, not %r" % (line, expected))
+            if browser.eval("document.querySelectorAll('#jobs article.job').length") != 1:
+                fail("a status check is shown as a job of its own")
+            print("folded: " + line)
+
             if "Paper Error" in status(cli, serve.printer):
                 fail("the printer reads Paper Error before the box was ticked")
             if browser.eval("document.getElementById('state-paper-end').disabled"):
@@ -182,6 +228,18 @@ def main():
             browser.click("#state-paper-end")
             wait_for("pellory-cli status to read Paper Error", lambda: "Lamps: Paper Error" in status(cli, serve.printer))
             print("status: " + status(cli, serve.printer).replace("\n", "; "))
+            if browser.eval("window.pelloryViolations") != 0:
+                fail("the page broke its Content-Security-Policy")
+
+            # A click on the receipt opens its picture at full size.
+            browser.eval("document.querySelector('#job-1 img').scrollIntoView()")
+            browser.click("#job-1 img")
+            wait_for("the receipt's picture alone", lambda: browser.eval(
+                "location.pathname === '/api/jobs/1/receipts/1.png' && document.contentType === 'image/png'"))
+            width = browser.eval("document.images.length === 1 ? document.images[0].naturalWidth : 0")
+            if width != 576:
+                fail("the picture opened is %r dots wide, not 576" % width)
+            print("the receipt opened at full size: " + browser.eval("location.href"))
         finally:
             if browser:
                 browser.stop()
