@@ -24,9 +24,11 @@ constexpr int kStepMs = 100;
 constexpr size_t kReadBuffer = 4096;
 // A connection closed before its request was read to the end: after the answer, what the client
 // still sends is read and dropped (at most this much, for at most this long), so that the close
-// does not reset the connection before the client has read the answer.
+// does not reset the connection before the client has read the answer. A connection refused at
+// once (one address's connections over the bound) is given less, since many may come.
 constexpr size_t kDrainBytes = 256u << 10;
-constexpr int kDrainMs = 1000;
+constexpr auto kDrainTime = std::chrono::milliseconds(1000);
+constexpr auto kRefusedDrainTime = std::chrono::milliseconds(200);
 
 // Why the guard ended a request.
 enum class Cut { None, Head, Body, Deadline };
@@ -137,11 +139,11 @@ public:
         return true;
     }
 
-    // Ends the sending; with drain, reads and drops what the client still sends (bounded) first.
-    void finish(bool drain) {
+    // Ends the sending, then reads and drops what the client still sends for at most drain (and
+    // kDrainBytes).
+    void finish(std::chrono::milliseconds drain) {
         ::shutdown(fd_, SHUT_WR);
-        if (!drain) return;
-        const auto until = Clock::now() + std::chrono::milliseconds(kDrainMs);
+        const auto until = Clock::now() + drain;
         for (size_t dropped = 0; dropped < kDrainBytes && wait(POLLIN, until);) {
             char sink[kReadBuffer];
             const ssize_t n = ::recv(fd_, sink, sizeof sink, MSG_DONTWAIT);
@@ -258,7 +260,7 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
     if (!admit(address)) {
         connection.sendAll(Refusal(503, "too many connections from " + address + " (at most " +
                                             std::to_string(bounds_.maxPerAddress) + " at once)"));
-        connection.finish(true);
+        connection.finish(kRefusedDrainTime);
         return true;
     }
     bool drain = false;
@@ -288,7 +290,7 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
         if (drain || !answered || closed) break;
     }
     leave(address);
-    connection.finish(drain);
+    connection.finish(drain ? kDrainTime : std::chrono::milliseconds(0));
     return true;
 }
 
