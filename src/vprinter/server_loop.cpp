@@ -160,11 +160,13 @@ struct Loop {
         return d.states;
     }
     bool canRead(const Connection& c, States s) const { return c.out.size() < kOutHigh && c.intake.room(s) > 0; }
-    // Whether its silence counts now: not while the printer itself keeps it from sending (printing
-    // is stopped, by a state or while jobs wait for the sink: its bytes wait); once that ends, its
-    // silence counts from then. A host that does not read its answers is silent all the same.
+    // Whether its silence counts now: not while the printer itself keeps it from sending (a TCP
+    // connection: printing is stopped, by a state or while jobs wait for the sink; a line, whose
+    // silence ends its job: the hold is full); once that ends, its silence counts from then. A
+    // host that does not read its answers is silent all the same.
     bool silenceCounts(Connection& c, States s, SteadyClock::time_point now) {
-        if (!c.intake.printing(s)) {
+        const bool kept = c.kind == Connection::Kind::Tcp ? !c.intake.printing(s) : c.intake.room(s) == 0;
+        if (kept) {
             c.heldBack = true;
             return false;
         }

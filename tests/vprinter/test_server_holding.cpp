@@ -131,9 +131,9 @@ TEST(ServerHolding, GsRIsAnsweredWherePrintingReachesIt) {
         SCOPED_TRACE(c.what);
         ServerOptions o;
         o.states = c.states;
-        ServedPrinter p(o, true, false);
         std::mutex m;
-        Bytes printed;
+        Bytes printed;  // outlives the server that writes it
+        ServedPrinter p(o, true, false);
         p.server.setPrintObserver([&](uint64_t, const uint8_t* b, size_t n) {
             std::lock_guard<std::mutex> lock(m);
             printed.insert(printed.end(), b, b + n);
