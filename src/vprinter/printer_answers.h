@@ -57,12 +57,12 @@ std::string FontsText();
 
 // What one whole command (as the command splitter hands it out) asks of the printer.
 struct Reaction {
+    // InOrder: answered where printing reaches it, in the state as it is then: at once while
+    // nothing waits to be printed, else once the bytes before it have printed.
     enum class When : uint8_t {
         None,        // not a request: nothing to answer, nothing changes
         AtOnce,      // answered (or acted on) at once, whatever is printing or held
-        // Answered where printing reaches it, in the state as it is then (GS r): at once while
-        // nothing waits to be printed, else once the bytes before it have printed.
-        InOrder,
+        InOrder,     // answered where printing reaches it (GS r)
         AfterPrint,  // answered once everything before it has been printed (GS ( H)
     };
     When when = When::None;

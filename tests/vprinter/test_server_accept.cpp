@@ -76,7 +76,8 @@ std::string Run() {
     for (int fd : spent) ::close(fd);
     pollfd p{client, POLLIN, 0};
     uint8_t answer = 0;
-    if (::poll(&p, 1, 10000) == 1 && ::recv(client, &answer, 1, 0) == 1) out << "answer: " << test::HexText(&answer, 1) << "\n";
+    if (::poll(&p, 1, 10000) == 1 && ::recv(client, &answer, 1, 0) == 1)
+        out << "answer: " << test::HexText(&answer, 1) << "\n";
     WaitUntil([&] { return saidCount() >= 2; });
     ::close(client);
     server.stop();

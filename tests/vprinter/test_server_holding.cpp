@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/raw_host.h"
 #include "support/server_clients.h"
 #include "vprinter/printer_server.h"
 
@@ -55,16 +56,15 @@ Bytes Letters(size_t n) {
 
 struct HeldCase {
     const char* what;
-    States states;     // at start; cleared to let the host send again
-    bool writers;      // the sink has no room; it gets room to let the host send again
-    size_t before;     // bytes sent before the wait (more than the hold: the sender's writes wait)
+    States states;  // at start; cleared to let the host send again
+    bool writers;   // the sink has no room; it gets room to let the host send again
+    size_t before;  // bytes sent before the wait (more than the hold: the sender's writes wait)
 };
 
 const HeldCase kHeld[] = {
     {"paper-end, the hold full", kPaperEnd, false, 3u << 20},
     {"paper-end, a few bytes held", kPaperEnd, false, 2},
-    {"jobs wait for the sink, the hold full", 0, true, 3u << 20},
-    {"jobs wait for the sink, a few bytes held", 0, true, 2},
+    {"jobs wait for the sink", 0, true, 2},
 };
 
 // However long the printer keeps a host from sending, its silence counts only from when it could
@@ -101,6 +101,32 @@ TEST(ServerHolding, IdleClockWaitsWhileThePrinterKeepsTheHostFromSending) {
         EXPECT_EQ(job.receivedBytes, sent.size());
         EXPECT_TRUE(job.bytes == sent) << job.bytes.size() << " of " << sent.size();
     }
+}
+
+// A line's silence ends its job, and counts while a state stops printing; but not while the line
+// waits for room in a full hold: the job goes on once it has room.
+TEST(ServerHolding, ALineWaitingForRoomKeepsItsJobWhole) {
+    ServerOptions o;
+    o.states = kPaperEnd;
+    o.idleEnd = kIdleTimeout;
+    o.lines.push_back(LineEndpoint{LineEndpoint::Kind::Pty, ""});
+    ServedPrinter p(o, false);
+    ASSERT_TRUE(p.started) << p.error;
+    test::RawHost host(p.server.ptyPaths().at(0));
+    ASSERT_TRUE(host.open());
+    const Bytes sent = Letters(2u << 20);
+    std::atomic<bool> sentAll{false};
+    std::thread sender([&] { sentAll = host.write(sent); });
+    std::this_thread::sleep_for(kHeldFor);
+    p.server.setStates(0);
+    sender.join();
+    EXPECT_TRUE(sentAll.load());
+    ASSERT_TRUE(p.collector.waitFor(1));
+    std::this_thread::sleep_for(kHeldFor);
+    const std::vector<FinishedJob> jobs = p.collector.jobs();
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].end, JobEnd::Idle);
+    EXPECT_TRUE(jobs[0].bytes == sent) << jobs[0].bytes.size() << " of " << sent.size();
 }
 
 struct InOrderCase {

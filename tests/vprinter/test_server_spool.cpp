@@ -23,16 +23,17 @@ using test::ServedPrinter;
 struct SpoolCase {
     const char* what;
     size_t maxJobBytes;
-    size_t failPast;      // the spool fails past this many bytes of the job
-    const char* sent;     // hex, in one write; then the host closes
-    const char* answer;   // what it reads back
+    size_t failPast;     // the spool fails past this many bytes of the job
+    const char* sent;    // hex, in one write; then the host closes
+    const char* answer;  // what it reads back
     JobEnd end;
     const char* reason;
     const char* spooled;  // hex: what the spool holds
 };
 
 const SpoolCase kSpoolCases[] = {
-    {"kept in the spool", 16u << 20, SIZE_MAX, "1B 40 41 10 04 01 42 0A", "12", JobEnd::Closed, "", "1B 40 41 10 04 01 42 0A"},
+    {"kept in the spool", 16u << 20, SIZE_MAX, "1B 40 41 10 04 01 42 0A", "12", JobEnd::Closed, "",
+     "1B 40 41 10 04 01 42 0A"},
     {"the spool fails", 16u << 20, 4, "41 42 43 44 45 46 10 04 01 47", "12", JobEnd::Failed, "No space left on device",
      "41 42 43 44"},
     {"over the limit", 6, SIZE_MAX, "41 42 43 10 04 01 44 45 46", "12", JobEnd::OverLimit, "more than 6 bytes",
