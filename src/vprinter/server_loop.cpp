@@ -13,7 +13,7 @@
 // new connection is accepted.
 //
 // When accept() fails for want of descriptors or memory, the listeners are left alone for a
-// while that doubles up to kMaxAcceptBackoffMs, and the message sink hears it once.
+// while that doubles up to kMaxAcceptBackoff, and the message sink hears it once.
 //
 // One at a time (the program's own printer on the network): only the first TCP connection in
 // the order they came is read; the others are watched for a hang-up only (POLLRDHUP), so that a

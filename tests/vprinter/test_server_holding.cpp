@@ -25,8 +25,8 @@ using test::PeerSocket;
 using test::ServedPrinter;
 using test::WaitUntil;
 
-// The printer keeps the host from sending this long: well past the idle time-out.
 constexpr auto kIdleTimeout = std::chrono::milliseconds(300);
+// The printer keeps the host from sending this long: well past the idle time-out.
 constexpr auto kHeldFor = std::chrono::milliseconds(1000);
 // How long an answer that must not come is waited for.
 constexpr int kQuietMs = 300;
