@@ -136,9 +136,10 @@ enum class HandOver : uint8_t {
 
 class PrinterServer {
 public:
-    // Called on a server thread once per job as it ends (never for a connection that sent
-    // nothing), and by stop() on its caller's thread for the jobs it ends; never two calls at
-    // once; the jobs in the order they ended. True: it took the job (moved from it). With
+    // Called on a server thread for each job as it ends (never for a connection that sent
+    // nothing), until it takes the job, and by stop() on its caller's thread for the jobs that
+    // still wait and those it ends; never two calls at once; the jobs in the order they ended,
+    // each taken once. True: it took the job (moved from it). With
     // HandOver::IfRoom it may refuse it (false, the job untouched) and must never wait: the
     // server then keeps the job, and the ones that end after it, and offers it again once
     // jobRoom() is called (or within about 50 ms). With HandOver::Always it must take it.
