@@ -85,17 +85,6 @@ void PeerSocket::close() {
     fd_ = -1;
 }
 
-std::string PeerSocket::source() const {
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    char text[INET_ADDRSTRLEN] = {};
-    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0 || a.sin_family != AF_INET ||
-        ::inet_ntop(AF_INET, &a.sin_addr, text, sizeof text) == nullptr) {
-        return "tcp:?";
-    }
-    return std::string("tcp:") + text + ":" + std::to_string(ntohs(a.sin_port));
-}
-
 void PeerSocket::shutdownWrite() {
     if (fd_ >= 0) ::shutdown(fd_, SHUT_WR);
 }
@@ -211,7 +200,6 @@ public:
             lock.lock();
         }
         Job& job = shared_->jobs[job_];
-        ++job.appends;
         if (!failure_.empty()) return false;
         const size_t room = shared_->failPast - std::min(shared_->failPast, job.bytes.size());
         job.bytes.insert(job.bytes.end(), bytes, bytes + std::min(n, room));

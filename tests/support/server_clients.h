@@ -36,8 +36,6 @@ public:
     PeerSocket& operator=(const PeerSocket&) = delete;
     bool ok() const { return fd_ >= 0; }
     int fd() const { return fd_; }
-    // As the server names it (FinishedJob::source): "tcp:127.0.0.1:50122".
-    std::string source() const;
     // Writes everything within timeoutMs; false when it could not (the server does not read).
     bool send(const Bytes& bytes, int timeoutMs = 20000);
     // Exactly n bytes within timeoutMs (fewer when the time ran out or the server closed).
@@ -99,7 +97,6 @@ public:
         Bytes bytes;
         std::chrono::system_clock::time_point started;
         std::string source;
-        size_t appends = 0;
     };
     std::map<uint64_t, Job> jobs() const;
     Bytes bytesOf(uint64_t job) const;
