@@ -1,7 +1,7 @@
 // libFuzzer target for the printer server's intake (vprinter/printer_intake.h), the code every
 // connection's bytes go through, without sockets. The input chooses the limits, then a run of
-// steps: feed a piece of bytes (never more than the intake has room for), change the state, or
-// end the job. After every step the intake stays within its limits: the job's bytes, the bytes
+// steps: feed a piece of bytes (never more than the intake has room for), change the state, pause
+// printing or let it go on (as the server does while jobs wait for its sink), or end the job. After every step the intake stays within its limits: the job's bytes, the bytes
 // waiting while printing is stopped, the splitter's head, the answers listed and those waiting.
 // What it keeps is the input's own bytes, and what it prints comes from them in order.
 #include <fuzzer/FuzzedDataProvider.h>
@@ -43,6 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The program's own printer keeps no job and holds nothing back.
     limits.keepJob = in.ConsumeBool();
     limits.holdWhileStopped = in.ConsumeBool();
+    // A spooled job's bytes are counted, not kept.
+    limits.keepBytes = in.ConsumeBool();
     const auto model = in.ConsumeBool() ? vp::Model::Orva58 : vp::Model::Orva80;
     vp::PrinterIntake intake(model, limits);
     Host host;
@@ -56,11 +58,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             intake.stateChanged(was, host.states, host);
         } else if (step == 1) {
             const vp::FinishedJob job = intake.takeJob();
-            Check(job.bytes.size() <= (limits.keepJob ? limits.maxJobBytes : 0));
+            Check(job.bytes.size() <= (limits.keepJob && limits.keepBytes ? limits.maxJobBytes : 0));
             Check(limits.keepJob || job.answers.empty());
             Check(job.receivedBytes == fed.size());
             Check(std::equal(job.bytes.begin(), job.bytes.end(), fed.begin()));
             fed.clear();
+        } else if (step == 2) {
+            intake.pause(in.ConsumeBool(), host.states, host);
         } else {
             const size_t room = intake.room(host.states);
             const size_t n = std::min(room, in.ConsumeIntegralInRange<size_t>(1, 512));
@@ -79,11 +83,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(intake.jobBytes() <= limits.maxJobBytes);
         Check(intake.splitterHeld() <= pellory::protocol::PieceSplitter::kMaxHeld);
         Check(intake.answersListed() <= vp::kMaxAnswersKept);
-        // A waiting answer (GS ( H) is an 11-byte command among the held bytes.
-        Check(intake.waitingAnswers() <= intake.held() / 11 + 1);
+        // A waiting answer (GS r, GS ( H) is a command of 3 bytes or more among the held bytes.
+        Check(intake.waitingAnswers() <= intake.held() / 3 + 1);
         Check(intake.received() == fed.size());
-        if (!vp::StopsPrinting(host.states) || !limits.holdWhileStopped) Check(intake.held() == 0);
+        if ((!vp::StopsPrinting(host.states) || !limits.holdWhileStopped) && !intake.paused()) {
+            Check(intake.held() == 0);
+        }
         if (!limits.keepJob) Check(intake.jobBytes() == 0 && intake.answersListed() == 0);
+        if (!limits.keepBytes) Check(intake.jobBytes() == 0);
         // Nothing is printed twice or made up: what printed and what waits came from what was kept.
         Check(host.printed.size() + intake.held() <= kept);
     }

@@ -214,7 +214,8 @@ Reaction ReactTo(const uint8_t* p, size_t n, States s, Model m) {
     case CommandId::StatusRequest:
         if (n == 3) {
             if (const auto b = TransmitStatus(p[2], s)) {
-                atOnce(Request("GS r", p[2]));
+                r.when = Reaction::When::InOrder;
+                r.request = Request("GS r", p[2]);
                 r.answer = {*b};
             }
         }

@@ -44,7 +44,6 @@ std::optional<AnswerBytes> PrinterIdAnswer(uint8_t n, Model m);
 // drawer, online, error, paper sensor) is on.
 inline constexpr uint8_t kAutomaticStatusItems = 0x0F;
 std::array<uint8_t, 4> AutomaticStatus(States s);
-std::array<uint8_t, 4> AutomaticStatus(States s);
 // The reply to GS ( H fn 48 with the four bytes d1..d4: 37 22 d1 d2 d3 d4 00.
 AnswerBytes ProcessIdAnswer(const uint8_t d[4]);
 // The reply to DLE DC4 8 (clear the buffers): 37 25 00.
@@ -58,9 +57,12 @@ std::string FontsText();
 
 // What one whole command (as the command splitter hands it out) asks of the printer.
 struct Reaction {
+    // InOrder: answered where printing reaches it, in the state as it is then: at once while
+    // nothing waits to be printed, else once the bytes before it have printed.
     enum class When : uint8_t {
         None,        // not a request: nothing to answer, nothing changes
         AtOnce,      // answered (or acted on) at once, whatever is printing or held
+        InOrder,     // answered where printing reaches it (GS r)
         AfterPrint,  // answered once everything before it has been printed (GS ( H)
     };
     When when = When::None;

@@ -8,8 +8,19 @@ namespace pellory::vprinter {
 PrinterIntake::PrinterIntake(Model model, Limits limits) : model_(model), limits_(limits) {}
 
 size_t PrinterIntake::room(States s) const {
-    if (!stops(s) && held_.empty()) return std::numeric_limits<size_t>::max();
+    if (printing(s)) return std::numeric_limits<size_t>::max();
     return held_.size() >= limits_.holdBytes ? 0 : limits_.holdBytes - held_.size();
+}
+
+size_t PrinterIntake::keeps(size_t n) const {
+    if (!limits_.keepJob) return n;
+    const uint64_t left = limits_.maxJobBytes - std::min<uint64_t>(received_, limits_.maxJobBytes);
+    return static_cast<size_t>(std::min<uint64_t>(n, left));
+}
+
+void PrinterIntake::pause(bool on, States s, Host& host) {
+    paused_ = on;
+    if (!holds(s)) release(s, host);
 }
 
 void PrinterIntake::answer(const std::string& request, const AnswerBytes& bytes, Host& host) {
@@ -23,9 +34,21 @@ void PrinterIntake::answer(const std::string& request, const AnswerBytes& bytes,
     answers_.push_back(SentAnswer{received_, request, bytes});
 }
 
+// A request that waited for printing: a request answered in order gets the answer of the state
+// s, as the host's review makes it.
+void PrinterIntake::answerWaiting(const Waiting& w, States s, Host& host) {
+    if (w.command.empty()) {
+        answer(w.request, w.answer, host);
+        return;
+    }
+    Reaction r = ReactTo(w.command.data(), w.command.size(), s, model_);
+    host.review(w.command.data(), w.command.size(), s, r);
+    if (r.when != Reaction::When::None) answer(r.request, r.answer, host);
+}
+
 // Prints bytes[0, n), which sit at stream offset `from`, with the answers waiting for a point
-// inside them sent as printing passes that point.
-void PrinterIntake::printUpTo(const uint8_t* bytes, size_t n, uint64_t from, Host& host) {
+// inside them sent as printing passes that point, in the state s.
+void PrinterIntake::printUpTo(const uint8_t* bytes, size_t n, uint64_t from, States s, Host& host) {
     size_t done = 0;
     while (!waiting_.empty() && waiting_.front().at <= from + n) {
         const Waiting w = std::move(waiting_.front());
@@ -35,30 +58,26 @@ void PrinterIntake::printUpTo(const uint8_t* bytes, size_t n, uint64_t from, Hos
             host.print(bytes + done, upTo - done);
             done = upTo;
         }
-        answer(w.request, w.answer, host);
+        answerWaiting(w, s, host);
     }
     if (n > done) host.print(bytes + done, n - done);
 }
 
-void PrinterIntake::release(Host& host) {
+void PrinterIntake::release(States s, Host& host) {
     if (held_.empty() && waiting_.empty()) return;
     // Taken out first: printing may run for a while, and a new hold starts empty.
     std::vector<uint8_t> bytes;
     bytes.swap(held_);
-    printUpTo(bytes.data(), bytes.size(), heldFrom_, host);
+    printUpTo(bytes.data(), bytes.size(), heldFrom_, s, host);
     heldFrom_ = streamAt_;
 }
 
 PrinterIntake::Fed PrinterIntake::feed(const uint8_t* bytes, size_t n, States s, Host& host) {
-    Fed result = Fed::Ok;
-    size_t take = n;
-    if (limits_.keepJob && job_.size() + n > limits_.maxJobBytes) {
-        take = limits_.maxJobBytes - std::min(job_.size(), limits_.maxJobBytes);
-        result = Fed::OverLimit;
-    }
+    const size_t take = keeps(n);
+    const Fed result = take < n ? Fed::OverLimit : Fed::Ok;
     received_ += n;
     if (take == 0) return result;
-    if (limits_.keepJob) {
+    if (limits_.keepJob && limits_.keepBytes) {
         // The job's bytes grow by doubling, never past the limit.
         if (job_.size() + take > job_.capacity()) {
             job_.reserve(std::min(limits_.maxJobBytes, std::max(job_.capacity() * 2, job_.size() + take)));
@@ -66,7 +85,9 @@ PrinterIntake::Fed PrinterIntake::feed(const uint8_t* bytes, size_t n, States s,
         job_.insert(job_.end(), bytes, bytes + take);
     }
 
-    // The requests among the commands that end in these bytes.
+    // The requests among the commands that end in these bytes. While printing goes on nothing
+    // waits; else these bytes wait too, and the requests answered in order wait with them.
+    const bool holding = !printing(s);
     States now = s;
     bool cleared = false;
     uint64_t clearAt = 0;
@@ -88,19 +109,20 @@ PrinterIntake::Fed PrinterIntake::feed(const uint8_t* bytes, size_t n, States s,
             cleared = true;
             clearAt = splitAt_;
         }
-        if (r.when == Reaction::When::AtOnce) {
+        if (r.when == Reaction::When::AtOnce || (r.when == Reaction::When::InOrder && !holding)) {
             answer(r.request, r.answer, host);
+        } else if (r.when == Reaction::When::InOrder) {
+            after.push_back(Waiting{splitAt_, std::move(r.request), {}, {piece.bytes, piece.bytes + piece.length}});
         } else if (!r.answer.empty()) {
-            after.push_back(Waiting{splitAt_, std::move(r.request), std::move(r.answer)});
+            after.push_back(Waiting{splitAt_, std::move(r.request), std::move(r.answer), {}});
         }
     });
 
     const uint64_t from = streamAt_;
     streamAt_ += take;
-    const bool holding = stops(s) || !held_.empty();
     if (!holding) {
         waiting_.insert(waiting_.end(), std::make_move_iterator(after.begin()), std::make_move_iterator(after.end()));
-        printUpTo(bytes, take, from, host);
+        printUpTo(bytes, take, from, now, host);
         return result;
     }
     if (held_.empty()) heldFrom_ = from;
@@ -122,7 +144,7 @@ void PrinterIntake::stateChanged(States was, States now, Host& host) {
         const auto after = AutomaticStatus(now);
         if (before != after) answer("state change", AnswerBytes(after.begin(), after.end()), host);
     }
-    if (!stops(now)) release(host);
+    if (!holds(now)) release(now, host);
 }
 
 FinishedJob PrinterIntake::takeJob() {

@@ -314,6 +314,8 @@ void PrinterServer::jobRoom() { impl_->wake(); }
 
 void PrinterServer::setPrintObserver(PrintObserver o) { impl_->observer = std::move(o); }
 
+void PrinterServer::setMessageSink(MessageSink sink) { impl_->messages = std::move(sink); }
+
 bool PrinterServer::start(std::string* error) {
     Impl& d = *impl_;
     if (d.running) {
@@ -356,7 +358,11 @@ void PrinterServer::stop() {
     d.wake();
     if (d.loopThread.joinable()) d.loopThread.join();
     d.dropUnsent();
-    // The jobs still in progress end here: incomplete while their connection was open.
+    // The jobs that wait for the sink first, as they ended; then those still in progress end
+    // here: incomplete while their connection was open.
+    for (FinishedJob& job : d.waitingJobs) d.hand(std::move(job));
+    d.waitingJobs.clear();
+    d.waitingBytes = 0;
     for (Connection& c : d.connections) {
         if (!c.intake.hasJob() || !d.options.keepJobs) continue;
         d.hand(EndJob(c, c.fd >= 0 ? JobEnd::Incomplete : JobEnd::Closed, {}));
@@ -429,5 +435,7 @@ void PrinterServer::setStates(States s) {
 size_t PrinterServer::openConnections() const { return impl_->openCount.load(); }
 
 uint64_t PrinterServer::jobsFinished() const { return impl_->finished.load(); }
+
+uint64_t PrinterServer::loopRounds() const { return impl_->rounds.load(); }
 
 }  // namespace pellory::vprinter

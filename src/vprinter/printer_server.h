@@ -6,9 +6,11 @@
 // address served one connection at a time, no jobs, and its own extras (ConnectionHooks).
 //
 // Threads: the server's own (standard library), every blocking step bounded and watching the stop
-// flag. Memory is bounded by the limits below: a job keeps at most maxJobBytes, the bytes waiting
-// while printing is stopped at most holdBytes per connection (then the server stops reading that
-// connection, so the sender's writes wait, as on a real printer).
+// flag; the loop never waits for the sink (a job it has no room for waits in the server). Memory is
+// bounded by the limits below: a job keeps at most maxJobBytes, the bytes waiting while printing
+// is stopped at most holdBytes per connection (then the server stops reading that connection, so
+// the sender's writes wait, as on a real printer), the jobs waiting for the sink maxWaitingJobs
+// and maxWaitingBytes (then no new connection is accepted).
 #pragma once
 
 #include <chrono>
@@ -118,6 +120,12 @@ struct ServerOptions {
     // Where each job's bytes are written as they arrive (keepJobs only). None: they are kept in
     // memory, in FinishedJob::bytes.
     std::shared_ptr<JobSpool> spool;
+    // The jobs the sink refused wait in the server, in order, while every open connection is held
+    // as when a state stops printing; once this many wait, or their bytes (FinishedJob::bytes:
+    // none with a spool) come to this many, no new connection is accepted until the sink takes
+    // some.
+    size_t maxWaitingJobs = 64;
+    size_t maxWaitingBytes = 64u << 20;
 };
 
 // How a finished job is handed to the sink.
@@ -128,13 +136,18 @@ enum class HandOver : uint8_t {
 
 class PrinterServer {
 public:
-    // Called on a server thread once per job as it ends (never for a connection that sent
-    // nothing), and by stop() on its caller's thread for the jobs it ends; never two calls at
-    // once; the jobs in the order they ended. True: it took the job (moved from it). With
+    // Called on a server thread for each job as it ends (never for a connection that sent
+    // nothing), until it takes the job, and by stop() on its caller's thread for the jobs that
+    // still wait and those it ends; never two calls at once; the jobs in the order they ended,
+    // each taken once. True: it took the job (moved from it). With
     // HandOver::IfRoom it may refuse it (false, the job untouched) and must never wait: the
     // server then keeps the job, and the ones that end after it, and offers it again once
-    // jobRoom() is called (or after a short while). With HandOver::Always it must take it.
+    // jobRoom() is called (or within about 50 ms). With HandOver::Always it must take it.
     using JobSink = std::function<bool(FinishedJob& job, HandOver how)>;
+    // Called on the server's thread with a message for whoever runs the server, once when a
+    // trouble it works around begins ("cannot accept connections: Too many open files;
+    // retrying") and once when it ends ("accepting connections again").
+    using MessageSink = std::function<void(const std::string& message)>;
     // Called on the connection's thread with the bytes it prints, in order, as printing goes on
     // (after the hold, if any): the window's paper. May wait in bounded steps that watch
     // stopping(); the server reads nothing meanwhile (one thread serves every connection).
@@ -149,12 +162,14 @@ public:
     // The sink has room again for a job it refused: the server offers the jobs it keeps. Any thread.
     void jobRoom();
     void setPrintObserver(PrintObserver o); // before start()
+    void setMessageSink(MessageSink sink);  // before start()
 
     // Opens every address and line. False with the reason ("127.0.0.1:9100: Address already in
     // use") when one cannot be opened; nothing is left open then.
     bool start(std::string* error = nullptr);
-    // Stops accepting and reading, ends every job in progress (Incomplete, or Closed when its
-    // connection had already closed) and hands it to the sink, then returns. Bounded.
+    // Stops accepting and reading; hands the sink (HandOver::Always) every job that waits for it,
+    // then every job in progress, ended now (Incomplete, or Closed when its connection had
+    // already closed), in that order; then returns. Bounded.
     void stop();
     bool stopping() const;
 
@@ -185,7 +200,9 @@ public:
 
     // Counts for tests and benchmarks.
     size_t openConnections() const;
-    uint64_t jobsFinished() const;
+    uint64_t jobsFinished() const;  // taken by the sink
+    // The serving loop's rounds so far (each one wait for its descriptors, then what they had).
+    uint64_t loopRounds() const;
 
 private:
     struct Impl;

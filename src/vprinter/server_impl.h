@@ -16,6 +16,7 @@
 
 #include "platform/serial_device.h"
 #include "vprinter/connection_hooks.h"
+#include "vprinter/job_spool.h"
 #include "vprinter/printer_intake.h"
 #include "vprinter/printer_server.h"
 
@@ -55,9 +56,16 @@ struct Connection {
     std::string source;
     PrinterIntake intake;
     std::vector<uint8_t> out;  // answers not yet written
+    // Its last byte; once the printer let it send again after keeping it from sending (heldBack:
+    // printing was stopped when last looked at), the moment it could send again.
     SteadyClock::time_point lastByte;
+    bool heldBack = false;
     uint64_t jobNumber = 0;
     std::chrono::system_clock::time_point started;
+    // With ServerOptions::spool: the job's spool, from its first byte on (moved into its
+    // FinishedJob); spoolFailed once an append failed, after which nothing more is appended.
+    std::shared_ptr<SpooledJob> spool;
+    bool spoolFailed = false;
     bool discarding = false;  // a line past its job's limit: bytes are dropped until a silence
     // One at a time (ServerOptions::oneAtATime): its turn came (it is read); `ended`: it closed
     // while it waited, after sending bytes, which are read when its turn comes.
@@ -81,6 +89,7 @@ struct ServerCore {
     ServerOptions options;
     PrinterServer::JobSink sink;
     PrinterServer::PrintObserver observer;
+    PrinterServer::MessageSink messages;  // called by the loop thread only
 
     std::vector<Listener> listeners;
     std::vector<ListenAddress> bound;
@@ -95,6 +104,11 @@ struct ServerCore {
     std::atomic<uint64_t> finished{0};
     uint64_t nextJob = 0;  // loop thread
     std::mutex sinkMutex;  // the sink is called from the loop, and from stop() once it ended
+    // The jobs that ended while the sink had no room (it refused the first), oldest first, and
+    // the bytes they hold: the loop's, then stop()'s once the loop ended.
+    std::deque<FinishedJob> waitingJobs;
+    size_t waitingBytes = 0;
+    std::atomic<uint64_t> rounds{0};  // the loop's rounds (PrinterServer::loopRounds)
 
     mutable std::mutex stateMutex;
     States states = 0;
@@ -112,18 +126,21 @@ struct ServerCore {
     bool openLines(std::string* error);
     void closeAll();
     void wake();
+    // Hands a job to the sink, which must take it (stop()).
     void hand(FinishedJob&& job);
     // Marks every request still in toSend as done, unsent (the loop ended).
     void dropUnsent();
+    bool spooling() const { return options.spool && options.keepJobs; }
     PrinterIntake::Limits limits() const {
-        return {options.maxJobBytes, options.holdBytes, options.keepJobs, options.holdWhileStopped};
+        return {options.maxJobBytes, options.holdBytes, options.keepJobs, options.holdWhileStopped, !spooling()};
     }
 
     // server_loop.cpp
     void run();
 };
 
-// The job of a connection as it ends now (server_loop.cpp).
+// The job of a connection as it ends now (server_loop.cpp): Failed, with the spool's reason, when
+// its spool failed.
 FinishedJob EndJob(Connection& c, JobEnd end, std::string reason);
 
 }  // namespace pellory::vprinter

@@ -6,6 +6,15 @@
 // kOutHigh bytes wait to be written) and while its intake has room (printing stopped: the hold
 // buffer), so a host that never reads its answers, or one whose job waits, only stops itself.
 //
+// Nor on the sink: a finished job is offered (HandOver::IfRoom), and one it refuses waits in the
+// server with every job that ends after it, offered again when jobRoom() wakes the loop and at
+// least every kOfferEveryMs. While jobs wait, printing pauses on every connection (their bytes
+// wait in the hold, as while a state stops printing) and, past the bound of the waiting jobs, no
+// new connection is accepted.
+//
+// When accept() fails for want of descriptors or memory, the listeners are left alone for a
+// while that doubles up to kMaxAcceptBackoff, and the message sink hears it once.
+//
 // One at a time (the program's own printer on the network): only the first TCP connection in
 // the order they came is read; the others are watched for a hang-up only (POLLRDHUP), so that a
 // port scanner's connect and close costs a place in the line no longer than it lasts.
@@ -32,6 +41,12 @@ constexpr size_t kReadChunk = 16 * 1024;
 constexpr size_t kOutHigh = 64 * 1024;
 constexpr int kMaxPollMs = 1000;
 constexpr int kAcceptsPerRound = 32;
+constexpr int kOfferEveryMs = 50;
+constexpr std::chrono::milliseconds kFirstAcceptBackoff{10};
+constexpr std::chrono::milliseconds kMaxAcceptBackoff{1000};
+
+// accept() failed for want of a resource that frees up by itself (descriptors, buffers, memory).
+bool OutOfResources(int err) { return err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM; }
 
 std::string PeerText(int fd) {
     sockaddr_storage sa{};
@@ -76,6 +91,16 @@ FinishedJob EndJob(Connection& c, JobEnd end, std::string reason) {
     job.source = c.source;
     job.end = end;
     job.reason = std::move(reason);
+    if (c.spool) {
+        std::string failure = c.spool->failure();
+        if (c.spoolFailed || !failure.empty()) {
+            job.end = JobEnd::Failed;
+            job.reason = failure.empty() ? std::string("the spool failed") : std::move(failure);
+        }
+        job.spool = std::move(c.spool);
+    }
+    c.spool.reset();
+    c.spoolFailed = false;
     return job;
 }
 
@@ -123,6 +148,11 @@ struct Loop {
     size_t tcpCount = 0;
     States seen = 0;
     uint64_t seenVersion = 0;
+    // accept() is failing for want of resources: the listeners are polled again from
+    // acceptResume on, after a wait that doubles with each failure.
+    bool acceptFailing = false;
+    std::chrono::milliseconds acceptBackoff{0};
+    SteadyClock::time_point acceptResume;
 
     States snapshot(uint64_t* version) const {
         std::lock_guard<std::mutex> lock(d.stateMutex);
@@ -130,9 +160,25 @@ struct Loop {
         return d.states;
     }
     bool canRead(const Connection& c, States s) const { return c.out.size() < kOutHigh && c.intake.room(s) > 0; }
-    // Whether its silence counts: not while the printer itself keeps it from sending (its bytes
-    // wait for a state to clear). A host that does not read its answers is silent all the same.
-    bool timing(const Connection& c, States s) const { return c.intake.room(s) > 0; }
+    // Whether its silence counts now: not while the printer itself keeps it from sending (a TCP
+    // connection: printing is stopped, by a state or while jobs wait for the sink; a line, whose
+    // silence ends its job: the hold is full); once that ends, its silence counts from then. A
+    // host that does not read its answers is silent all the same.
+    bool silenceCounts(Connection& c, States s, SteadyClock::time_point now) {
+        const bool kept = c.kind == Connection::Kind::Tcp ? !c.intake.printing(s) : c.intake.room(s) == 0;
+        if (kept) {
+            c.heldBack = true;
+            return false;
+        }
+        if (c.heldBack) {
+            c.heldBack = false;
+            c.lastByte = now;
+        }
+        return true;
+    }
+    void say(const std::string& message) {
+        if (d.messages) d.messages(message);
+    }
 
     bool oneAtATime() const { return d.options.oneAtATime; }
     bool idleCloses() const { return d.options.idleTimeout.count() > 0; }
@@ -156,7 +202,10 @@ struct Loop {
     // changed meanwhile), its silence counted from now.
     void beginTurn(Connection& c, bool fresh) {
         c.turn = true;
-        if (fresh) c.intake = PrinterIntake(d.model.load(), d.limits());
+        if (fresh) {
+            c.intake = PrinterIntake(d.model.load(), d.limits());
+            pauseIfBehind(c);
+        }
         c.lastByte = SteadyClock::now();
         if (d.options.hooks) d.options.hooks->served();
     }
@@ -210,14 +259,66 @@ struct Loop {
             }
         }
     }
+    // --- handing jobs to the sink ---
+    bool writersBehind() const { return !d.waitingJobs.empty(); }
+    // Whether the waiting jobs reached their bound: no new connection is accepted.
+    bool waitingFull() const {
+        return writersBehind() &&
+               (d.waitingJobs.size() >= d.options.maxWaitingJobs || d.waitingBytes >= d.options.maxWaitingBytes);
+    }
+    // True when the sink took the job.
+    bool offer(FinishedJob& job) {
+        std::lock_guard<std::mutex> lock(d.sinkMutex);
+        if (d.sink && !d.sink(job, HandOver::IfRoom)) return false;
+        ++d.finished;
+        return true;
+    }
+    // Printing pauses on every connection while jobs wait for the sink, and goes on after. Not
+    // on a closed one: it reads nothing more, and what it holds prints (a state permitting) so
+    // that it goes and leaves its place to a new connection.
+    void pauseAll(bool on) {
+        for (Connection& c : d.connections) {
+            if (on && c.fd < 0) continue;
+            ConnectionHost host(d, c);
+            c.intake.pause(on, seen, host);
+        }
+    }
+    void pauseIfBehind(Connection& c) {
+        if (!writersBehind()) return;
+        ConnectionHost host(d, c);
+        c.intake.pause(true, seen, host);
+    }
+    // A job ended: to the sink, or behind the jobs that wait for it.
+    void handOver(FinishedJob&& job) {
+        if (!writersBehind() && offer(job)) return;
+        d.waitingBytes += job.bytes.size();
+        d.waitingJobs.push_back(std::move(job));
+        if (d.waitingJobs.size() == 1) pauseAll(true);
+    }
+    // The waiting jobs, oldest first, as long as the sink takes them.
+    void offerWaiting() {
+        if (!writersBehind()) return;
+        while (!d.waitingJobs.empty()) {
+            const size_t bytes = d.waitingJobs.front().bytes.size();
+            if (!offer(d.waitingJobs.front())) return;
+            d.waitingBytes -= bytes;
+            d.waitingJobs.pop_front();
+        }
+        pauseAll(false);
+    }
+
     void endJob(Connection& c, JobEnd end, std::string reason = {}) {
-        if (c.intake.hasJob() && d.options.keepJobs) d.hand(EndJob(c, end, std::move(reason)));
+        if (c.intake.hasJob() && d.options.keepJobs) handOver(EndJob(c, end, std::move(reason)));
     }
     void closeTcp(Connection& c, JobEnd end, std::string reason = {}) {
         endJob(c, end, std::move(reason));
         if (c.fd >= 0) ::close(c.fd);
         c.fd = -1;
         c.out.clear();
+        if (c.intake.paused()) {
+            ConnectionHost host(d, c);
+            c.intake.pause(false, seen, host);
+        }
     }
     void takeBytes(Connection& c, size_t n, States s) {
         c.lastByte = SteadyClock::now();
@@ -225,6 +326,13 @@ struct Loop {
         if (!c.intake.hasJob()) {
             c.jobNumber = ++d.nextJob;
             c.started = std::chrono::system_clock::now();
+            if (d.spooling()) c.spool = d.options.spool->begin(c.jobNumber, c.started, c.source);
+        }
+        // In the spool before the intake acts on them: whatever it answers, the bytes before the
+        // request are stored. A failed spool takes nothing more; the host is served as ever.
+        if (c.spool && !c.spoolFailed) {
+            const size_t keep = c.intake.keeps(n);
+            if (keep > 0 && !c.spool->append(buf.data(), keep)) c.spoolFailed = true;
         }
         ConnectionHost host(d, c);
         const auto& hooks = d.options.hooks;
@@ -258,12 +366,29 @@ struct Loop {
         endJob(c, JobEnd::Failed, reason);
         c.fd = -1;
     }
+    // Whether the listeners are polled: room for connections, for their jobs, and no back-off.
+    bool accepting(SteadyClock::time_point now) const {
+        return tcpCount < d.options.maxConnections && !waitingFull() && (!acceptFailing || now >= acceptResume);
+    }
+    void acceptFailed(int err) {
+        acceptBackoff = std::clamp(acceptBackoff * 2, kFirstAcceptBackoff, kMaxAcceptBackoff);
+        acceptResume = SteadyClock::now() + acceptBackoff;
+        if (acceptFailing) return;
+        acceptFailing = true;
+        say(std::string("cannot accept connections: ") + std::strerror(err) + "; retrying");
+    }
     void accept(int listener) {
         for (int i = 0; i < kAcceptsPerRound && tcpCount < d.options.maxConnections; ++i) {
             const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (fd < 0) {
                 if (errno == ECONNABORTED || errno == EINTR) continue;
+                if (OutOfResources(errno)) acceptFailed(errno);
                 return;
+            }
+            if (acceptFailing) {
+                acceptFailing = false;
+                acceptBackoff = std::chrono::milliseconds(0);
+                say("accepting connections again");
             }
             const int on = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -273,6 +398,7 @@ struct Loop {
             c.fd = fd;
             c.source = PeerText(fd);
             c.lastByte = SteadyClock::now();
+            pauseIfBehind(c);
             ++tcpCount;
             // One at a time, it waits its turn until those before it are gone (run()).
             if (!oneAtATime() || servedTcp() == &c) beginTurn(c, false);
@@ -282,7 +408,7 @@ struct Loop {
     void expire(States s) {
         const auto now = SteadyClock::now();
         for (Connection& c : d.connections) {
-            if (c.fd < 0 || !c.turn || !timing(c, s)) continue;
+            if (c.fd < 0 || !c.turn || !silenceCounts(c, s, now)) continue;
             if (c.kind == Connection::Kind::Tcp) {
                 if (idleCloses() && now - c.lastByte >= d.options.idleTimeout) closeTcp(c, JobEnd::Idle);
             } else if ((c.intake.hasJob() || c.discarding) && now - c.lastByte >= d.options.idleEnd) {
@@ -291,11 +417,12 @@ struct Loop {
             }
         }
     }
-    int pollTimeout(States s) const {
+    int pollTimeout(States s) {
         const auto now = SteadyClock::now();
-        auto next = now + std::chrono::milliseconds(kMaxPollMs);
-        for (const Connection& c : d.connections) {
-            if (c.fd < 0 || !c.turn || !timing(c, s)) continue;
+        auto next = now + std::chrono::milliseconds(writersBehind() ? kOfferEveryMs : kMaxPollMs);
+        if (acceptFailing && acceptResume > now) next = std::min(next, acceptResume);
+        for (Connection& c : d.connections) {
+            if (c.fd < 0 || !c.turn || !silenceCounts(c, s, now)) continue;
             if (c.kind == Connection::Kind::Tcp) {
                 if (idleCloses()) next = std::min(next, c.lastByte + d.options.idleTimeout);
             } else if (c.intake.hasJob() || c.discarding) {
@@ -340,12 +467,14 @@ void Loop::run() {
     }
     seen = snapshot(&seenVersion);
     while (!d.stopFlag.load()) {
+        ++d.rounds;
         uint64_t version = 0;
         States s = snapshot(&version);
         if (version != seenVersion) {
             seenVersion = version;
             broadcast(s);
         }
+        offerWaiting();
         sweep();
         if (oneAtATime()) {
             Connection* next = servedTcp();
@@ -359,7 +488,7 @@ void Loop::run() {
             if (line.notify >= 0) fds.push_back({line.notify, POLLIN, 0});
         }
         const size_t firstListener = fds.size();
-        if (tcpCount < d.options.maxConnections) {
+        if (accepting(SteadyClock::now())) {
             for (const Listener& l : d.listeners) fds.push_back({l.fd, POLLIN, 0});
         }
         const size_t firstConnection = fds.size();

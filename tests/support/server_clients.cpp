@@ -7,7 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -149,14 +151,101 @@ bool PeerSocket::closedByServer(int timeoutMs) {
 
 vprinter::PrinterServer::JobSink JobCollector::sink() {
     auto shared = shared_;
-    return [shared](vprinter::FinishedJob& job, vprinter::HandOver) {
+    return [shared](vprinter::FinishedJob& job, vprinter::HandOver how) {
         {
-            std::lock_guard<std::mutex> lock(shared->m);
+            std::unique_lock<std::mutex> lock(shared->m);
+            if (!shared->room && how == vprinter::HandOver::IfRoom) {
+                ++shared->refused;
+                return false;
+            }
+            if (!shared->room && shared->alwaysWaits) {
+                shared->cv.wait_for(lock, std::chrono::seconds(20), [&] { return shared->room; });
+            }
             shared->jobs.push_back(std::move(job));
+            shared->how.push_back(how);
         }
         shared->cv.notify_all();
         return true;
     };
+}
+
+void JobCollector::setRoom(bool room, bool alwaysWaits) {
+    {
+        std::lock_guard<std::mutex> lock(shared_->m);
+        shared_->room = room;
+        shared_->alwaysWaits = alwaysWaits;
+    }
+    shared_->cv.notify_all();
+}
+
+std::vector<vprinter::HandOver> JobCollector::handedHow() const {
+    std::lock_guard<std::mutex> lock(shared_->m);
+    return shared_->how;
+}
+
+size_t JobCollector::refused() const {
+    std::lock_guard<std::mutex> lock(shared_->m);
+    return shared_->refused;
+}
+
+class MemorySpool::Spooled final : public vprinter::SpooledJob {
+public:
+    Spooled(std::shared_ptr<Shared> shared, uint64_t job) : shared_(std::move(shared)), job_(job) {}
+    bool append(const uint8_t* bytes, size_t n) override {
+        std::unique_lock<std::mutex> lock(shared_->m);
+        const auto wait = shared_->wait;
+        if (wait.count() > 0) {
+            lock.unlock();
+            std::this_thread::sleep_for(wait);
+            lock.lock();
+        }
+        Job& job = shared_->jobs[job_];
+        if (!failure_.empty()) return false;
+        const size_t room = shared_->failPast - std::min(shared_->failPast, job.bytes.size());
+        job.bytes.insert(job.bytes.end(), bytes, bytes + std::min(n, room));
+        if (n <= room) return true;
+        failure_ = "No space left on device";
+        return false;
+    }
+    std::string failure() const override {
+        std::lock_guard<std::mutex> lock(shared_->m);
+        return failure_;
+    }
+
+private:
+    std::shared_ptr<Shared> shared_;
+    uint64_t job_;
+    std::string failure_;  // guarded by shared_->m
+};
+
+std::unique_ptr<vprinter::SpooledJob> MemorySpool::begin(uint64_t job, std::chrono::system_clock::time_point started,
+                                                         const std::string& source) {
+    std::lock_guard<std::mutex> lock(shared_->m);
+    Job& j = shared_->jobs[job];
+    j.started = started;
+    j.source = source;
+    return std::make_unique<Spooled>(shared_, job);
+}
+
+void MemorySpool::failPast(size_t bytes) {
+    std::lock_guard<std::mutex> lock(shared_->m);
+    shared_->failPast = bytes;
+}
+
+void MemorySpool::slowAppends(std::chrono::milliseconds wait) {
+    std::lock_guard<std::mutex> lock(shared_->m);
+    shared_->wait = wait;
+}
+
+std::map<uint64_t, MemorySpool::Job> MemorySpool::jobs() const {
+    std::lock_guard<std::mutex> lock(shared_->m);
+    return shared_->jobs;
+}
+
+Bytes MemorySpool::bytesOf(uint64_t job) const {
+    std::lock_guard<std::mutex> lock(shared_->m);
+    const auto it = shared_->jobs.find(job);
+    return it == shared_->jobs.end() ? Bytes() : it->second.bytes;
 }
 
 bool JobCollector::waitFor(size_t n, int timeoutMs) {
@@ -180,13 +269,18 @@ vprinter::ServerOptions LoopbackOptions() {
     return o;
 }
 
-ServedPrinter::ServedPrinter(vprinter::ServerOptions options, bool listenOnLoopback)
+ServedPrinter::ServedPrinter(vprinter::ServerOptions options, bool listenOnLoopback, bool startNow)
     : server([&] {
           if (listenOnLoopback && options.listen.empty()) options.listen.push_back({"127.0.0.1", 0});
           return options;
       }()) {
     server.setJobSink(collector.sink());
+    if (startNow) start();
+}
+
+bool ServedPrinter::start() {
     started = server.start(&error);
+    return started;
 }
 
 ServedPrinter::~ServedPrinter() { server.stop(); }

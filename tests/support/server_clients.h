@@ -1,16 +1,19 @@
 // Test support for the printer server: hex bytes, a plain socket client of the kind point-of-sale
-// software is, a collector of the server's finished jobs, and a server started for one test.
+// software is, a collector of the server's finished jobs (which can be made to have no room), a
+// spool that keeps jobs in memory, and a server started for one test.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "vprinter/job_spool.h"
 #include "vprinter/printer_server.h"
 
 namespace pellory::test {
@@ -49,7 +52,10 @@ private:
     int fd_ = -1;
 };
 
-// The server's sink: keeps every finished job, and waits for them.
+// The server's sink: keeps every finished job, and waits for them. It has room unless told
+// otherwise: without room it refuses every job offered with HandOver::IfRoom and takes one handed
+// with HandOver::Always, at once or, told to wait, as a job recorder whose queue is full: once it
+// has room again (within 20 s).
 class JobCollector {
 public:
     vprinter::PrinterServer::JobSink sink();
@@ -58,20 +64,61 @@ public:
     std::vector<vprinter::FinishedJob> jobs() const;
     size_t count() const;
 
+    void setRoom(bool room, bool alwaysWaits = false);
+    // How each job taken was handed, in order.
+    std::vector<vprinter::HandOver> handedHow() const;
+    // The offers it refused so far.
+    size_t refused() const;
+
 private:
     struct Shared {
         mutable std::mutex m;
         std::condition_variable cv;
         std::vector<vprinter::FinishedJob> jobs;
+        std::vector<vprinter::HandOver> how;
+        bool room = true;
+        bool alwaysWaits = false;
+        size_t refused = 0;
+    };
+    std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+};
+
+// A spool (ServerOptions::spool) that keeps each job's bytes in memory. It can be made to fail a
+// job past a number of its bytes ("No space left on device"; the bytes up to there are kept), and
+// to take its time over each append, as a slow disk.
+class MemorySpool : public vprinter::JobSpool {
+public:
+    std::unique_ptr<vprinter::SpooledJob> begin(uint64_t job, std::chrono::system_clock::time_point started,
+                                                const std::string& source) override;
+    void failPast(size_t bytes);
+    void slowAppends(std::chrono::milliseconds wait);
+    // The jobs begun, by number: their bytes so far, and what begin() was told.
+    struct Job {
+        Bytes bytes;
+        std::chrono::system_clock::time_point started;
+        std::string source;
+    };
+    std::map<uint64_t, Job> jobs() const;
+    Bytes bytesOf(uint64_t job) const;
+
+private:
+    class Spooled;
+    struct Shared {
+        mutable std::mutex m;
+        std::map<uint64_t, Job> jobs;
+        size_t failPast = SIZE_MAX;
+        std::chrono::milliseconds wait{0};
     };
     std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
 };
 
 // A printer server on 127.0.0.1 (a port the system picks) unless the options say otherwise,
 // started, with its jobs collected.
+// Not started yet with startNow false (to set a print observer or a message sink first): start().
 struct ServedPrinter {
-    explicit ServedPrinter(vprinter::ServerOptions options = {}, bool listenOnLoopback = true);
+    explicit ServedPrinter(vprinter::ServerOptions options = {}, bool listenOnLoopback = true, bool startNow = true);
     ~ServedPrinter();
+    bool start();
     uint16_t port(size_t i = 0) const;
     std::unique_ptr<PeerSocket> connect(int receiveBuffer = 0) const;
 

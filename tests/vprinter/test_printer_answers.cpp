@@ -154,6 +154,7 @@ struct Request {
 };
 
 constexpr auto kAtOnce = Reaction::When::AtOnce;
+constexpr auto kInOrder = Reaction::When::InOrder;
 constexpr auto kAfter = Reaction::When::AfterPrint;
 constexpr auto kNone = Reaction::When::None;
 
@@ -163,8 +164,8 @@ const Request kRequests[] = {
     {"10 04 00", "", Model::Orva80, kNone, "", "", 0, 0, false},
     {"10 04 06", "", Model::Orva80, kNone, "", "", 0, 0, false},
     {"10 04 01", "silent,paper-end", Model::Orva80, kAtOnce, "DLE EOT 1", "", 0, 0, false},
-    {"1D 72 01", "paper-end", Model::Orva80, kAtOnce, "GS r 1", "0C", 0, 0, false},
-    {"1D 72 32", "drawer-open", Model::Orva58, kAtOnce, "GS r 50", "01", 0, 0, false},
+    {"1D 72 01", "paper-end", Model::Orva80, kInOrder, "GS r 1", "0C", 0, 0, false},
+    {"1D 72 32", "drawer-open", Model::Orva58, kInOrder, "GS r 50", "01", 0, 0, false},
     {"1D 72 03", "", Model::Orva80, kNone, "", "", 0, 0, false},
     {"1D 49 43", "", Model::Orva80, kAtOnce, "GS I 67", "5F 4F 52 56 41 38 30 00", 0, 0, false},
     {"1D 49 43", "", Model::Orva58, kAtOnce, "GS I 67", "5F 4F 52 56 41 35 38 00", 0, 0, false},
