@@ -498,14 +498,17 @@ int Soak(double seconds, const std::string& cli, const std::string& folder) {
     }
     const double finishS = std::chrono::duration<double>(quietSince - loadOver).count();
     const double secondPeak = PeakMegabytes(second.pid);
+    const auto stopAsked = Clock::now();
     ::kill(second.pid, SIGTERM);
     const std::optional<int> stopped = WaitEnd(second.pid, 300000);
+    const double stopS = std::chrono::duration<double>(Clock::now() - stopAsked).count();
     if (!stopped) {
         ::kill(second.pid, SIGKILL);
         WaitEnd(second.pid, 10000);
     }
 
     // The check.
+    const auto checkStart = Clock::now();
     const std::vector<Folder> folders = ReadJobs(jobs, halfMade);
     std::map<uint64_t, std::vector<const Folder*>> byId;
     std::map<std::string, size_t> ended;
@@ -573,9 +576,11 @@ int Soak(double seconds, const std::string& cli, const std::string& folder) {
         "writers' backlog (answered, not yet reported written): at most %zu, %zu at the kill, %zu when the "
         "load ended\n",
         backlogMax, backlogAtKill, backlogAtEnd);
-    std::printf("restart: listening again %.0f ms after the kill; %s %.1f s after the load ended%s\n", restartMs,
-                finished ? "finished writing" : "NOT FINISHED writing within the bound; last job written", finishS,
-                stopped ? "" : "; it did not stop within 300 s of SIGTERM and was killed");
+    std::printf(
+        "restart: listening again %.0f ms after the kill; %s %.1f s after the load ended; %s %.1f s after "
+        "SIGTERM\n",
+        restartMs, finished ? "finished writing" : "NOT FINISHED writing within the bound; last job written", finishS,
+        stopped ? "stopped" : "NOT STOPPED, killed", stopS);
     std::printf(
         "status answers: %zu, p50 %.1f ms, p99 %.1f ms (target < 100), max %.1f ms (at %.1f s); refused %zu, "
         "unanswered within %d s %zu\n",
@@ -587,6 +592,8 @@ int Soak(double seconds, const std::string& cli, const std::string& folder) {
     for (const auto& [name, n] : ended) endings += (endings.empty() ? "" : ", ") + name + " " + std::to_string(n);
     std::printf("job folders: %zu (%s), %.0f MB; half made: %zu; without bytes.bin: %zu; of no client: %zu\n",
                 folders.size(), endings.c_str(), FolderMegabytes(jobs), halfMade, noBytes, unknown);
+    std::printf("the jobs folder read and checked in %.1f s\n",
+                std::chrono::duration<double>(Clock::now() - checkStart).count());
     if (lost == 0) {
         std::printf("no job lost\n");
     } else {
@@ -632,8 +639,10 @@ int main() {
     if (std::getenv("SOAK_KEEP")) {
         std::printf("kept: %s\n", pattern.c_str());
     } else {
+        const auto start = Clock::now();
         std::error_code ec;
         fs::remove_all(pattern, ec);
+        std::printf("scratch folder removed in %.1f s\n", std::chrono::duration<double>(Clock::now() - start).count());
     }
     return code;
 }
