@@ -12,15 +12,15 @@
 //     connect to the byte).
 //
 // Halfway through, the server is killed (SIGKILL) and started again on the same jobs folder and
-// port; the clients reconnect. Once the load is over and the server has finished writing (no new
-// job folder for 5 s, none half made), it is stopped with SIGTERM and the jobs folder is checked:
-// every job a client saw answered must have a folder whose bytes.bin is what was sent (a job is
-// known by the id printed as text at its start, "SOAK F 123"; its bytes are made again from the
-// id, only a hash is kept), a job cut short by the kill may have a folder holding a start of its
-// bytes, and every answered status poll a folder of its three bytes. Printed: the jobs answered and
-// written, "LOST n jobs", bytes that differ, the status answer times (p50, p99, max, and the polls
-// refused or unanswered around the restart), the writers' backlog, and each run's peak resident
-// size (VmHWM).
+// port; the clients reconnect. Once the load is over and the server has finished writing (for 5 s
+// no job reported and no job folder begun or completed), it is stopped with SIGTERM and the jobs
+// folder is checked: every job a client saw answered must have a folder whose bytes.bin is what
+// was sent (a job is known by the id printed as text at its start, "SOAK F 123"; its bytes are
+// made again from the id, only a hash is kept), a job cut short by the kill may have a folder
+// holding a start of its bytes, and every answered status poll a folder of its three bytes.
+// Printed: the jobs answered and written, "LOST n jobs", bytes that differ, the status answer
+// times (p50, p99, max, and the polls refused or unanswered around the restart), the writers'
+// backlog, and each run's peak resident size (VmHWM).
 //
 // Problems of the server are reported, never a reason to stop: the exit status is 0 unless the
 // soak could not run (no program, no scratch folder, a server that does not start).
