@@ -67,15 +67,18 @@ std::optional<uint64_t> ReadCount(const std::string& text, uint64_t least, uint6
     return n;
 }
 
-// The address of --http: HOST:PORT as --listen takes it, or a port alone for the loopback address.
-std::optional<vprinter::ListenAddress> ReadHttpAddress(const std::string& text, std::string& error) {
+// The address of --listen and --http (option): HOST:PORT, or a port alone for the loopback address.
+std::optional<vprinter::ListenAddress> ReadServeAddress(const char* option, const std::string& text,
+                                                        std::string& error) {
     if (!text.empty() && text.size() <= 5 && platform::AllDigits(text)) {
         const std::optional<uint64_t> port = ReadCount(text, 0, 65535);
         if (port) return vprinter::ListenAddress{"127.0.0.1", static_cast<uint16_t>(*port)};
     }
     std::string why;
     const std::optional<vprinter::ListenAddress> address = vprinter::ParseListenAddress(text, &why);
-    if (!address) error = "--http: " + platform::PrintableText(why.empty() ? text + ": not HOST:PORT" : why);
+    if (!address) {
+        error = std::string(option) + ": " + platform::PrintableText(why.empty() ? text + ": not HOST:PORT" : why);
+    }
     return address;
 }
 
@@ -144,12 +147,8 @@ std::optional<ServePlan> ReadServe(const ParsedArgs& a, std::string& error) {
         o.model = *m;
     }
     for (const std::string& text : a.Values("--listen")) {
-        std::string why;
-        const std::optional<vprinter::ListenAddress> address = vprinter::ParseListenAddress(text, &why);
-        if (!address) {
-            error = "--listen: " + platform::PrintableText(why.empty() ? text + ": not HOST:PORT" : why);
-            return std::nullopt;
-        }
+        const std::optional<vprinter::ListenAddress> address = ReadServeAddress("--listen", text, error);
+        if (!address) return std::nullopt;
         o.listen.push_back(*address);
     }
     vprinter::LineEndpoint settings;
@@ -220,7 +219,7 @@ std::optional<ServePlan> ReadServe(const ParsedArgs& a, std::string& error) {
     }
     plan.json = a.Flag("--json");
     if (const auto v = a.Value("--http")) {
-        const std::optional<vprinter::ListenAddress> address = ReadHttpAddress(*v, error);
+        const std::optional<vprinter::ListenAddress> address = ReadServeAddress("--http", *v, error);
         if (!address) return std::nullopt;
         web::WebOptions w;
         w.address = *address;
@@ -444,7 +443,8 @@ Command ServeCommand() {
         "A virtual printer on TCP addresses, serial lines and a pseudo-terminal at once: it\n"
         "answers the status requests drivers make and writes each job it receives to DIR.\n"
         "  --listen HOST:PORT   an address to listen on (repeatable; default 127.0.0.1:9100;\n"
-        "                       [::1]:9100, 0.0.0.0:9100, :9100 for every address)\n"
+        "                       [::1]:9100, 0.0.0.0:9100, :9100 for every address; a port\n"
+        "                       alone: 127.0.0.1)\n"
         "  --serial PATH        be the printer on a serial line (repeatable), with --baud,\n"
         "                       --parity, --stop and --handshake none|cts|xon (default none)\n"
         "  --pty LINK           a pseudo-terminal, with a symbolic link LINK to it\n"

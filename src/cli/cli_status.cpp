@@ -1,6 +1,7 @@
 // "pellory-cli status": the status query of "Printer Test" (DLE EOT 5: the status byte and the
-// lamps it lights), then the standard real-time status requests DLE EOT 1 to 4, read as the
-// printer server's states.
+// lamps it lights), the same bytes and history rows as the window's "Printer States"; with
+// --states, then the standard real-time status requests DLE EOT 1 to 4, read as the printer
+// server's states.
 #include <string>
 #include <vector>
 
@@ -23,7 +24,8 @@ std::string LitLamps(const pages::LampStates& lamps) {
     return lit.empty() ? "none" : lit;
 }
 
-int ReadStatus(Session& s) {
+// states: whether DLE EOT 1 to 4 follow the query (--states).
+int ReadStatus(Session& s, bool states) {
     pages::QuickTestActions page;
     s.Attach(page);
     page.StartEcho();
@@ -37,6 +39,7 @@ int ReadStatus(Session& s) {
     }
     s.out << "Status: " << protocol::hex::Byte(r.status) << '\n';
     s.out << "Lamps: " << LitLamps(r.lamps) << '\n';
+    if (!states) return s.Finish(page, kCliDone);
     // What Pellory's own byte has no bit for (a paper near its end, an open drawer), and an
     // offline printer named as such, come from the standard requests, where the printer answers them.
     const std::vector<uint8_t> answers = page.QueryRealTimeStatus();
@@ -51,16 +54,20 @@ int ReadStatus(Session& s) {
 }  // namespace
 
 Command StatusCommand() {
-    return {"status", "status", "The status query of \"Printer States\".",
+    return {"status",
+            "status [--states]",
+            "The status query of \"Printer States\".",
             "Prints the status byte in hex (\"Status: 0C\") and the lit lamps\n"
-            "(\"Lamps: Over Heat, Paper Error\", or \"Lamps: none\"). Then asks the standard\n"
-            "real-time status requests DLE EOT 1 to 4 and prints the states they tell, named as\n"
-            "serve names them (\"States: paper-near-end, drawer-open\", or \"States: ready\");\n"
-            "no such line when the printer answers none of them. Exits with 1 when the printer\n"
-            "answered the connection probe but not the status query.\n",
-            {}, [](const ParsedArgs& a, std::string& error) -> std::optional<Action> {
+            "(\"Lamps: Over Heat, Paper Error\", or \"Lamps: none\"). Exits with 1 when the\n"
+            "printer answered the connection probe but not the status query.\n"
+            "--states: then asks the standard real-time status requests DLE EOT 1 to 4 and\n"
+            "prints the states they tell, named as serve names them (\"States: paper-near-end,\n"
+            "drawer-open\", or \"States: ready\"); no such line when the printer answers none\n"
+            "of them.\n",
+            {{}, {"--states"}},
+            [](const ParsedArgs& a, std::string& error) -> std::optional<Action> {
                 if (!PositionalCount(a, 0, "", error)) return std::nullopt;
-                return Action(ReadStatus);
+                return Action([states = a.Flag("--states")](Session& s) { return ReadStatus(s, states); });
             }};
 }
 

@@ -324,7 +324,7 @@ bool IsOfflineCommand(std::string_view name);
 // "serve", the printer server (cli_serve.cpp): a stop request (a signal) is the end it runs until,
 // so it ends with status 0.
 Command ServeCommand();
-// "status" (cli_status.cpp): the status query, then the standard real-time status requests.
+// "status" (cli_status.cpp): the status query; with --states, then the standard real-time status requests.
 Command StatusCommand();
 inline bool RunsUntilStopped(std::string_view name) { return name == "serve"; }
 

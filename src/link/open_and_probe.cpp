@@ -39,17 +39,32 @@ void WaitForReply(CSerialEngine& link, uint32_t ms) {
     if (ReplyHook()) ReplyHook()(link);
 }
 
+namespace {
+// A reply that begins with this many printable ASCII bytes (0x20 to 0x7E) is text: a web
+// server's "HTTP", a secure shell's "SSH-", a mail or file server's "220 ". A printer's status
+// byte with what it sent besides (an automatic status back, a byte sent unasked) does not begin so.
+constexpr size_t kTextReplyLength = 3;
+}  // namespace
+
 StatusReply TakeStatusReply(CSerialEngine& link) {
     StatusReply reply;
     CSerialEngine::BlockBuffer& buffer = link.ReceiveBuffer();
     {
+        // Judged and taken under one lock: nothing the reader adds meanwhile can come between the
+        // status byte and what stays behind it.
         std::lock_guard<std::mutex> lock(buffer.Mutex());
-        reply.bytes.resize(buffer.UnlockedCount());
+        uint8_t start[kTextReplyLength];
+        const size_t seen = buffer.Peek(start, sizeof start);
+        const bool text = seen == kTextReplyLength &&
+                          std::all_of(start, start + seen, [](uint8_t b) { return b >= 0x20 && b < 0x7F; });
+        reply.bytes.resize(text ? buffer.UnlockedCount() : std::min<size_t>(seen, 1));
         reply.bytes.resize(buffer.Take(reply.bytes.data(), reply.bytes.size()));
+        if (text) {
+            reply.kind = StatusReply::Kind::NotAPrinter;
+            return reply;
+        }
     }
-    if (reply.bytes.size() > 1) {
-        reply.kind = StatusReply::Kind::NotAPrinter;
-    } else if (reply.bytes.size() == 1 && reply.bytes[0] != kNoAnswerByte) {
+    if (reply.bytes.size() == 1 && reply.bytes[0] != kNoAnswerByte) {
         reply.kind = StatusReply::Kind::Status;
         reply.status = reply.bytes[0];
     }
@@ -61,8 +76,8 @@ std::string NotAPrinterReason(const CSerialEngine& link, const std::vector<uint8
     std::string shown(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(std::min(reply.size(), kShown)));
     if (reply.size() > kShown) shown += "...";
     return PortCaption(link.LastOpenPort(), link.LastDevicePath()) + " answered the status request with " +
-           std::to_string(reply.size()) + " bytes (\"" + platform::PrintableText(shown) +
-           "\"), where a printer answers with one byte: is this the printer's port?";
+           std::to_string(reply.size()) + " bytes of text (\"" + platform::PrintableText(shown) +
+           "\"), where a printer answers with a status byte: is this the printer's port?";
 }
 
 void ReportNotAPrinter(CSerialEngine& link, UserPrompt* prompt, const std::vector<uint8_t>& reply) {

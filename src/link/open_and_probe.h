@@ -107,16 +107,20 @@ void SetReplyWaitHook(ReplyWaitHook hook);
 ReplyWaitHook CurrentReplyWaitHook();
 void WaitForReply(CSerialEngine& link, uint32_t ms = kProbeWaitMs);
 
-// What came back to a probe or a status query: nothing (or the byte 0x10, which a printer never
-// sends as its status: no answer either), one status byte, or something that cannot be a
-// printer's answer (more than one byte: text from a web server, say).
+// What came back to a probe or a status query: nothing (or a first byte 0x10, which a printer
+// never sends as its status: no answer either), a status byte, or text that cannot be a printer's
+// answer (three or more printable ASCII bytes where the status byte stands: a web server's "HTTP"
+// on the address, say).
 struct StatusReply {
     enum class Kind { None, Status, NotAPrinter };
     Kind kind = Kind::None;
     uint8_t status = kNoAnswerByte;  // the status byte; 0x10 unless kind is Status
-    std::vector<uint8_t> bytes;      // what arrived (for the message about a device that is no printer)
+    std::vector<uint8_t> bytes;      // what was taken: the whole text for NotAPrinter (for its
+                                     // message), else the first byte at most
 };
-// Takes every byte the reader has buffered and tells what they are.
+// Judges what the reader has buffered. Text is taken whole. Otherwise only the first byte is taken,
+// as the answer: what came with it (an automatic status back, a byte the printer sent unasked)
+// stays in the receive buffer, in order, for whoever shows what the printer sends.
 StatusReply TakeStatusReply(CSerialEngine& link);
 // The second text of kNotAPrinterText: the port, and the start of what it answered.
 std::string NotAPrinterReason(const CSerialEngine& link, const std::vector<uint8_t>& reply);

@@ -161,34 +161,53 @@ TEST_P(CliOnEveryPort, EverySampleSendsTheWindowsRowsAfterTheProbe) {
     ExpectSent(OnPrinter({"sample", "QR Code"}), WithProbe(expect::EchoRows(samples[10])));
 }
 
-// The status query, then DLE EOT 1 to 4: the byte, the lamps, and the states those tell.
-TEST_P(CliOnEveryPort, StatusPrintsTheByteTheLitLampsAndTheStates) {
+// "status" sends what the window's "Printer States" sends, the probe and the query with their
+// history rows, and prints the byte and the lamps it lights; "status --states" then asks DLE EOT 1
+// to 4 (a row each) and prints the states they tell.
+TEST_P(CliOnEveryPort, StatusIsPrinterStatesAndStatesAddsTheRealTimeRequests) {
+    Rows window;  // the rows of the page's own "Printer States", on a closed link
+    {
+        link::PortSettings.portNumber = kCom;  // put back after the test
+        test::RecordingHistory history;
+        pages::QuickTestActions page;
+        page.SetMainWindow(&history);
+        page.StartEcho();
+        ASSERT_TRUE(page.QueryStatus().linkOpen);
+        page.CloseLink();
+        window = history.rows;
+    }
+    ASSERT_EQ(Received(window), BytesOfRows(window));
+    ASSERT_EQ(window, (Rows{expect::kRequestRow, expect::kRequestRow}));
     const Rows kRealTimeRows = {"10 04 01 ", "10 04 02 ", "10 04 03 ", "10 04 04 "};
     struct Case {
         int status;
-        const char* states;
+        bool states;        // --states
+        const char* named;  // the States line; nullptr: none
     };
-    for (const Case c : {Case{0x00, "ready"}, Case{0x2F, "paper-end, cover-open, cutter-error, overheat, error"},
-                         Case{0x40, "offline"}}) {
+    for (const Case c :
+         {Case{0x00, false, nullptr}, Case{0x2F, false, nullptr}, Case{0x40, false, nullptr}, Case{0x00, true, "ready"},
+          Case{0x2F, true, "paper-end, cover-open, cutter-error, overheat, error"}, Case{0x40, true, "offline"}}) {
+        SCOPED_TRACE(std::to_string(c.status) + (c.states ? " --states" : ""));
         const auto& all = expect::LampExpectations();
         const auto e = std::find_if(all.begin(), all.end(), [&](const auto& l) { return l.status == c.status; });
         ASSERT_NE(e, all.end());
         printer->setStatusByte(static_cast<uint8_t>(c.status));
-        const CliRun r = OnPrinter({"status"});
-        Rows sent = {expect::kRequestRow, expect::kRequestRow};
-        sent.insert(sent.end(), kRealTimeRows.begin(), kRealTimeRows.end());
+        const CliRun r = OnPrinter(c.states ? Rows{"status", "--states"} : Rows{"status"});
+        Rows sent = window;
+        if (c.states) sent.insert(sent.end(), kRealTimeRows.begin(), kRealTimeRows.end());
         ExpectSent(r, sent);
         std::string lit;
         for (const std::string& name : e->lit) lit += (lit.empty() ? "" : ", ") + name;
         char hex[8];
         std::snprintf(hex, sizeof hex, "%02X", c.status);
-        EXPECT_EQ(r.Output(), (Rows{"Status: " + std::string(hex), "Lamps: " + (lit.empty() ? "none" : lit),
-                                    std::string("States: ") + c.states}));
+        Rows output = {"Status: " + std::string(hex), "Lamps: " + (lit.empty() ? "none" : lit)};
+        if (c.named) output.push_back(std::string("States: ") + c.named);
+        EXPECT_EQ(r.Output(), output);
     }
     // A printer that answers every request with its one status byte, which is not the form of
     // an answer to DLE EOT 1 (bit 1 and 4 on): the reading stops there, with no states line.
     printer->setAnswerMode(vprinter::VirtualPrinter::AnswerMode::FixedByte, 0x00);
-    const CliRun fixed = OnPrinter({"status"});
+    const CliRun fixed = OnPrinter({"status", "--states"});
     ExpectSent(fixed, {expect::kRequestRow, expect::kRequestRow, kRealTimeRows[0]});
     EXPECT_EQ(fixed.Output(), (Rows{"Status: 00", "Lamps: Online"}));
 }

@@ -52,10 +52,50 @@ TEST_F(CliTest, AWebServerOnThePrintersAddressIsNoPrinterAndExits2) {
         const CliRun r = Cli(args);
         EXPECT_EQ(r.code, app::kCliOpenFailed) << r.err;
         EXPECT_EQ(r.err, std::string(link::kNotAPrinterText) + "\n" + server.entry() +
-                             " answered the status request with 47 bytes (\"HTTP/1.1 400 Bad Request\\x0D\\x0AContent-Length"
-                             "...\"), where a printer answers with one byte: is this the printer's port?\n");
+                             " answered the status request with 47 bytes of text (\"HTTP/1.1 400 Bad "
+                             "Request\\x0D\\x0AContent-Length...\"), where a printer answers with a status byte: is "
+                             "this the printer's port?\n");
         EXPECT_TRUE(server.WaitForEnd(5000));
         EXPECT_EQ(server.received(), 3u) << "only the probe";
+    }
+}
+
+// The probe's reply is judged by its start. A status byte with bytes behind it (an automatic
+// status back, text sent unasked) is a printer's answer, and "listen" shows those bytes; a reply
+// that begins as text (a secure shell's greeting, a mail server's) is no printer: exit 2, and only
+// the probe was sent.
+TEST_F(CliTest, TheProbesReplyIsJudgedByItsStartAndListenShowsWhatCameBehindTheByte) {
+    const auto notAPrinter = [](const std::string& entry, const std::string& shown, size_t n) {
+        return std::string(link::kNotAPrinterText) + "\n" + entry + " answered the status request with " +
+               std::to_string(n) + " bytes of text (\"" + shown +
+               "\"), where a printer answers with a status byte: is this the printer's port?\n";
+    };
+    const struct {
+        const char* name;
+        std::string reply;
+        int code;
+        std::string out;
+        std::string shown;  // of a reply that is no printer's, as the message shows it
+    } rows[] = {
+        {"a status byte and an automatic status back", std::string("\x00\x14\x00\x00\x0F", 5), app::kCliDone,
+         "14 00 00 0F \n", ""},
+        {"a status byte and text sent unasked", "\x08OK!", app::kCliDone, "4F 4B 21 \n", ""},
+        {"a secure shell", "SSH-2.0-OpenSSH_9.2\r\n", app::kCliOpenFailed, "", "SSH-2.0-OpenSSH_9.2\\x0D\\x0A"},
+        {"a mail server", "220 mail ESMTP\r\n", app::kCliOpenFailed, "", "220 mail ESMTP\\x0D\\x0A"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::NetworkPrinterPeer::Options o;
+        o.reply.assign(row.reply.begin(), row.reply.end());
+        test::NetworkPrinterPeer peer(o);
+        const CliRun r = Cli({"--port", peer.entry(), "listen", "--hex", "--seconds", "0.3"});
+        EXPECT_EQ(r.code, row.code) << r.err;
+        EXPECT_EQ(r.out, row.out);
+        EXPECT_EQ(r.err, row.shown.empty() ? "" : notAPrinter(peer.entry(), row.shown, row.reply.size()));
+        if (row.code != app::kCliDone) {
+            EXPECT_TRUE(peer.WaitForEnd(5000));
+            EXPECT_EQ(peer.received(), 3u) << "only the probe";
+        }
     }
 }
 

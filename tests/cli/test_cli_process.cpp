@@ -294,7 +294,7 @@ TEST_F(CliProcessTest, AWriteErrorOnStandardOutputOrErrorIsAFailure) {
     {
         CliChild ok(status, Folder());
         EXPECT_EQ(ok.Code(), 0) << ok.Err();
-        EXPECT_EQ(ok.Out(), "Status: 00\nLamps: Online\nStates: ready\n");
+        EXPECT_EQ(ok.Out(), "Status: 00\nLamps: Online\n");
     }
     {
         CliChild full(status, Folder(), Streams(Stream::DevFull));

@@ -1,6 +1,6 @@
 // "pellory-cli serve" run as a program of its own, against plain sockets and a pseudo-terminal:
 // a corpus stream printed to it is written to the jobs folder as sent (bytes, pictures, record),
-// "pellory-cli status" reads each state set on its standard input, quit and the signals write the
+// "pellory-cli status --states" reads each state set on its standard input, quit and the signals write the
 // jobs still open (as incomplete) and end with status 0, an address in use ends it with status 2
 // naming the address, a jobs folder that cannot be written with 4, bad options with 3.
 //
@@ -110,11 +110,11 @@ protected:
     }
     uint16_t port() const { return port_; }
 
-    // Runs "pellory-cli --port PORT status" against the server; its output.
+    // Runs "pellory-cli --port PORT status --states" against the server; its output.
     std::string Status(const std::string& port, int* code = nullptr) {
         const std::string run = Path("status-run");
         fs::create_directories(run);
-        CliChild status({"--port", port, "status"}, run);
+        CliChild status({"--port", port, "status", "--states"}, run);
         const int c = status.Code();
         if (code) *code = c;
         return status.Out() + status.Err();
@@ -171,7 +171,7 @@ TEST_F(ServeTest, CorpusStreamsPrintedOverSocketsAreWrittenAsSent) {
     EXPECT_NE(server.Out().find("job 000004"), std::string::npos) << server.Out();
 }
 
-// Each state set on standard input is what "pellory-cli status" reads: Pellory's own status
+// Each state set on standard input is what "pellory-cli status --states" reads: Pellory's own status
 // query its byte and lamps, the standard requests DLE EOT 1 to 4 the state by name (silent
 // answers nothing, not even the connection probe); clearing it gives the ready printer back.
 TEST_F(ServeTest, StatusReadsEachStateSetOnStandardInput) {
@@ -397,6 +397,20 @@ TEST_F(ServeTest, FaultsAtStartEndWithTheirStatusAndSayWhy) {
         EXPECT_EQ(child.Code(), c.code) << c.name << ": " << child.Err();
         EXPECT_NE(child.Err().find(c.message), std::string::npos) << c.name << ": " << child.Err();
     }
+}
+
+// A port alone is 127.0.0.1, for the printer's address as for the web page's: no warning, and
+// the printer answers there.
+TEST_F(ServeTest, APortAloneIsTheLoopbackAddressForListenAndHttp) {
+    CliChild& server = Start({"--listen", "0", "--no-save", "--http", "0"});
+    ASSERT_TRUE(server.WaitForError("web page on http://127.0.0.1:")) << server.Err();
+    EXPECT_EQ(server.Err().find("warning"), std::string::npos) << server.Err();
+    Client printer(port());
+    ASSERT_TRUE(printer.ok());
+    ASSERT_TRUE(printer.Send("\x10\x04\x01"));
+    EXPECT_EQ(printer.Receive(1), "\x12");
+    ASSERT_TRUE(server.Write("quit\n"));
+    EXPECT_EQ(server.Code(), 0) << server.Err();
 }
 
 // --http: the web page's address is said at start (with the warning of --listen when others can

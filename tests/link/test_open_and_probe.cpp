@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -247,26 +248,38 @@ TEST_F(ProbeTest, WithoutFlowControlAHeldCtsDoesNotStopTheWriter) {
 }
 
 // A network printer's reply to the probe is waited for up to a second and taken the moment it
-// comes. One byte of any value but 0x10 is a printer's status; more than one byte (a web server's
-// "HTTP/1.1 400 ...") is no printer's answer: the link closes with a message that says so.
-TEST_F(ProbeTest, ANetworkPrintersReplyIsWaitedForAndJudged) {
+// comes. Its first byte, of any value but 0x10, is the printer's status, and what came with it
+// stays in the link's receive buffer for the receive view; a reply that begins as text (a web
+// server's "HTTP/1.1 400 ...", a secure shell's greeting) is no printer's answer: the link closes
+// with a message that says so.
+TEST_F(ProbeTest, ANetworkPrintersReplyIsWaitedForAndJudgedByItsStart) {
+    const auto bytes = [](const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); };
     const std::string http = "HTTP/1.1 400 Bad Request\r\n\r\n";
     const struct {
         const char* name;
         std::vector<uint8_t> reply;
         uint32_t delayMs;
-        const char* message;  // nullptr: the link stays open, nothing shown
+        const char* message;        // nullptr: the link stays open, nothing shown
+        std::vector<uint8_t> kept;  // left in the receive buffer behind the status byte
+        std::string shown = {};     // of a reply that is no printer's: its start, as the message shows it
     } rows[] = {
-        {"00 at once", {0x00}, 0, nullptr},
-        {"00 after 300 ms", {0x00}, 300, nullptr},
-        {"12 after 700 ms", {0x12}, 700, nullptr},
-        {"48 ('H')", {0x48}, 0, nullptr},
-        {"0A", {0x0A}, 0, nullptr},
-        {"FF", {0xFF}, 0, nullptr},
-        {"nothing", {}, 0, link::kNoAnswerText},
-        {"10", {0x10}, 0, link::kNoAnswerText},
-        {"00 00", {0x00, 0x00}, 0, link::kNotAPrinterText},
-        {"a web server", std::vector<uint8_t>(http.begin(), http.end()), 0, link::kNotAPrinterText},
+        {"00 at once", {0x00}, 0, nullptr, {}},
+        {"00 after 300 ms", {0x00}, 300, nullptr, {}},
+        {"12 after 700 ms", {0x12}, 700, nullptr, {}},
+        {"48 ('H')", {0x48}, 0, nullptr, {}},
+        {"0A", {0x0A}, 0, nullptr, {}},
+        {"FF", {0xFF}, 0, nullptr, {}},
+        {"00 00", {0x00, 0x00}, 0, nullptr, {0x00}},
+        {"00 and an automatic status back", {0x00, 0x14, 0x00, 0x00, 0x0F}, 0, nullptr, {0x14, 0x00, 0x00, 0x0F}},
+        {"08 and text sent unasked", {0x08, 'O', 'K', '!', '\n'}, 0, nullptr, bytes("OK!\n")},
+        {"two printable bytes", bytes("HT"), 0, nullptr, {'T'}},
+        {"printable, then a control byte", bytes("HT\x0D\x0A"), 0, nullptr, bytes("T\r\n")},
+        {"nothing", {}, 0, link::kNoAnswerText, {}},
+        {"10", {0x10}, 0, link::kNoAnswerText, {}},
+        {"a web server", bytes(http), 0, link::kNotAPrinterText, {}, "HTTP/1.1 400 Bad Request\\x0D\\x0A\\x0D\\x0A"},
+        {"a secure shell", bytes("SSH-2.0-sshd\r\n"), 0, link::kNotAPrinterText, {}, "SSH-2.0-sshd\\x0D\\x0A"},
+        {"a mail server", bytes("220 mail ESMTP\r\n"), 0, link::kNotAPrinterText, {}, "220 mail ESMTP\\x0D\\x0A"},
+        {"three printable bytes", bytes("abc"), 0, link::kNotAPrinterText, {}, "abc"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -286,12 +299,22 @@ TEST_F(ProbeTest, ANetworkPrintersReplyIsWaitedForAndJudged) {
         if (row.delayMs == 0 && row.message == nullptr) {
             EXPECT_LT(took, std::chrono::milliseconds(link::kLinelessReplyWaitMs) * 7 / 10) << "taken when it came";
         }
-        if (row.reply.size() > 2) {
+        if (row.message == nullptr) {
+            // The rest of the reply reaches the buffer with the status byte or just after it.
+            for (int i = 0; i < 200 && link.ReceiveBuffer().Count() < row.kept.size(); ++i) platform::SleepMs(5);
+            std::vector<uint8_t> kept(link.ReceiveBuffer().Count());
+            {
+                std::lock_guard<std::mutex> lock(link.ReceiveBuffer().Mutex());
+                kept.resize(link.ReceiveBuffer().Take(kept.data(), kept.size()));
+            }
+            EXPECT_EQ(kept, row.kept);
+        }
+        if (row.message == link::kNotAPrinterText) {
             ASSERT_EQ(prompt.messages.size(), 1u);
             EXPECT_EQ(prompt.messages[0].informative,
-                      "COM" + std::to_string(kCom) + " (" + peer.entry() +
-                          ") answered the status request with 28 bytes (\"HTTP/1.1 400 Bad Request\\x0D\\x0A\\x0D\\x0A\"), "
-                          "where a printer answers with one byte: is this the printer's port?");
+                      "COM" + std::to_string(kCom) + " (" + peer.entry() + ") answered the status request with " +
+                          std::to_string(row.reply.size()) + " bytes of text (\"" + row.shown +
+                          "\"), where a printer answers with a status byte: is this the printer's port?");
         }
         link.Close(link::kLinkStopTimeoutMs);
         platform::PortMap::instance().clearOverride(kCom);

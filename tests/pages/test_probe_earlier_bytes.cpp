@@ -1,7 +1,8 @@
 // Bytes a page's link received before a connection probe (a reply to an earlier status request,
 // a byte the printer sent unasked) are not taken for the probe's answer: a printer gone silent is
 // reported as not answering, and "Text Print" shows such bytes in its receive view first instead
-// of losing them or taking one as the answer.
+// of losing them or taking one as the answer. What comes with the answer, behind its status byte,
+// is shown after it.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -14,7 +15,9 @@
 #include "page_test_support.h"
 #include "pages/core/print_setup_actions.h"
 #include "pages/text_print_page.h"
+#include "platform/port_map.h"
 #include "platform/threads.h"
+#include "support/net_peers.h"
 #include "support/support.h"
 #include "widgets/qt_test_app.h"
 
@@ -114,4 +117,28 @@ TEST_F(EarlierBytesTest, TextPrintShowsBytesNotShownYetBeforeTheProbe) {
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
     EXPECT_EQ(page.ReceiveText(), QStringLiteral("41 42 00 "));
+}
+
+// A printer that sends an automatic status back together with its answer to the probe: the answer
+// keeps the link open and is not shown; the four bytes behind it are.
+TEST_F(EarlierBytesTest, TextPrintShowsWhatCameBehindTheProbesAnswer) {
+    test::NetworkPrinterPeer::Options o;
+    o.reply = Hex("00 14 00 00 0F");
+    test::NetworkPrinterPeer peer(o);
+    platform::PortMap::instance().setOverride(kCom, peer.entry());
+    pages::CDialogTprint page;
+    page.SetPrompt(&prompt);
+    page.SetMainWindow(&history);
+    page.MakeSelfNotifyWindow();
+    page.SetReceiveHex(true);
+    ASSERT_TRUE(page.Feed());
+    EXPECT_TRUE(prompt.messages.empty());
+    for (int i = 0; i < 400 && page.ReceiveText().size() < 12; ++i) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        platform::SleepMs(5);
+    }
+    EXPECT_EQ(page.ReceiveText(), QStringLiteral("14 00 00 0F "));
+    page.CloseLink();
+    platform::PortMap::instance().clearOverride(kCom);
 }

@@ -78,7 +78,7 @@ public:
     // After a status query that read a byte, the standard real-time requests DLE EOT 1 to 4
     // (printer, offline cause, error cause, paper roll sensor) in turn, each sent, waited for and
     // handed to the history as the query is. Their answers in order, up to the first request
-    // not answered with one byte of their fixed-bit form (protocol::IsRealTimeStatusAnswer) or
+    // whose answer is not a byte of their fixed-bit form (protocol::IsRealTimeStatusAnswer) or
     // cut short by a stop of the program: empty when the printer answers none of them. The
     // link stays open unless its device went away (reported). The window does not use it.
     std::vector<uint8_t> QueryRealTimeStatus();

@@ -142,7 +142,7 @@ public:
     // False (nothing done) for another position.
     bool ChangeHandshake(int position);
 
-    // One attempt on COM<n>: true when a printer answered the probe (one status byte). Shows no message; adds the
+    // One attempt on COM<n>: true when a printer answered the probe (a status byte). Shows no message; adds the
     // probe's history row when the port opened. Leaves the link closed.
     bool TryPort(int n);
     // Tries COM1 .. COM254 in turn and returns the first number that answered (0 for none).
