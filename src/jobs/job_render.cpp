@@ -100,19 +100,19 @@ bool WriteDecoding(const std::vector<uint8_t>& bytes, JobDecoding& decoding, con
         ok = ok && sink(reinterpret_cast<const uint8_t*>(text.data()), text.size());
     };
     const auto flush = [&] {
-        if (!ok || pending.empty() || budget.ended()) return;
-        if (budget.spend(pending.size(), kLastLineRoom)) {
-            write(pending);
-        } else {
-            // The whole lines that fit, then the end.
-            const size_t fits = pending.rfind('\n', static_cast<size_t>(budget.bytesLeft(kLastLineRoom)));
-            if (fits != std::string::npos && fits < pending.size()) {
-                const std::string part = pending.substr(0, fits + 1);
-                budget.spendAnyway(part.size());
-                write(part);
+        if (ok && !pending.empty() && !budget.ended()) {
+            if (budget.spend(pending.size(), kLastLineRoom)) {
+                write(pending);
+            } else if (const uint64_t left = budget.bytesLeft(kLastLineRoom); left > 0) {
+                // The whole lines that fit, then the end.
+                const size_t fits = pending.rfind('\n', static_cast<size_t>(left - 1));
+                if (fits != std::string::npos) {
+                    budget.spendAnyway(fits + 1);
+                    write(pending.substr(0, fits + 1));
+                }
             }
         }
-        pending.clear();
+        pending.clear();  // written, or not to be
     };
     DecodingRuns runs([&](const std::string& line) {
         pending += line;
@@ -187,6 +187,7 @@ void JobDecoding::run(const std::vector<uint8_t>& bytes, const std::function<voi
 bool JobDecoding::run(const std::vector<uint8_t>& bytes,
                       const std::function<void(const receipt::DecodedCommand&)>& take,
                       const std::function<bool()>& goOn) {
+    if (goOn && !goOn()) return false;
     receipt::Interpreter printer(receipt::kOrva58Dots, receipt::Interpreter::Drawing::Off);
     size_t sinceWatch = 0;
     printer.setDecodeSink([&](const receipt::DecodedCommand& c) {

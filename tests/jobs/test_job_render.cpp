@@ -184,7 +184,9 @@ TEST_F(JobRenderTest, EachBoundReachedCutsTheOutputShortWithItsReason) {
         EXPECT_EQ(w.receipts(), Names(c.receipts)) << c.name;
         EXPECT_TRUE(w.failures.empty()) << c.name << ": " << w.failures.front();
         EXPECT_EQ(w.files.size(), c.receipts + 1) << c.name;  // decoding.txt, no temporary file
-        if (c.bounds.maxOutputBytes > 0) EXPECT_LE(w.bytes(), c.bounds.maxOutputBytes) << c.name;
+        if (c.bounds.maxOutputBytes > 0) {
+            EXPECT_LE(w.bytes(), c.bounds.maxOutputBytes) << c.name;
+        }
         const std::string& decoding = w.files.at("decoding.txt");
         if (c.decodingEnd.empty()) {
             EXPECT_EQ(decoding, receipt::DecodeStream(Of(c.stream).data(), c.stream.size())) << c.name;
@@ -222,7 +224,9 @@ TEST_F(JobRenderTest, LongBlankFeedsAndRunsOfOneCommandMakeLittle) {
         for (const std::string& r : w.receipts()) heights.push_back(test::PngHeight(w.files.at(r)));
         EXPECT_EQ(heights, c.heights) << c.name;
         EXPECT_LT(w.bytes(), 64u << 10) << c.name;
-        if (!c.decoding.empty()) EXPECT_EQ(w.files.at("decoding.txt"), c.decoding) << c.name;
+        if (!c.decoding.empty()) {
+            EXPECT_EQ(w.files.at("decoding.txt"), c.decoding) << c.name;
+        }
     }
 }
 
