@@ -208,7 +208,7 @@ private:
     void settleBlankRun() {
         if (blankRun_.open && paper_.inkEnd() > blankRun_.from) endBlankRun();
     }
-    void openBlankRun(int64_t from, int64_t rows);
+    void openBlankRun(int64_t rows);  // a run of that many rows since the last ink
 
     // Page mode (interpreter_page.cpp). pageCommand takes the commands page mode changes (in
     // either mode) and tells whether it did; the others go on as in standard mode.
@@ -249,8 +249,8 @@ private:
     std::function<void(int64_t)> cutSink_;
     std::function<void()> progressSink_;
     bool halted_ = false;
-    // A run of blank paper being shortened: it starts at row from and is rows long; the paper
-    // holds blankDrawnAs_ rows of it, the position is past them.
+    // A run of blank paper being shortened, rows long: the paper holds blankDrawnAs_ rows of it
+    // from row from, the position is past them.
     struct BlankRun {
         int64_t from = 0;
         int64_t rows = 0;

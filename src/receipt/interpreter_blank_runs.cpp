@@ -1,7 +1,8 @@
 // Long blank paper drawn short (see Interpreter::shortenBlankRuns). A run starts at the paper's
-// last ink (or cut, or its oldest row kept); once the position would move more than the bound
-// past it, the paper keeps blankDrawnAs_ rows of the run, the position stays past them, and every
-// further feed only adds to the run's length. The run ends when anything is printed below it, at a
+// last ink (or cut); once the position would move more than the bound past it, the paper keeps
+// blankDrawnAs_ rows of the run (from its start, or from the oldest row kept when a picture took
+// the paper above), the position stays past them, and every further feed only adds to the run's
+// length, which its mark gives whole. The run ends when anything is printed below it, at a
 // cut, at finish() or when asked (endBlankRun): its mark is then drawn in the middle of the rows
 // kept, which are still blank.
 #include <algorithm>
@@ -23,9 +24,8 @@ void Interpreter::feedTo(int64_t to) {
             blankRun_.rows += to - y_;
             return;
         }
-        const int64_t from = std::max(paper_.inkEnd(), paper_.firstRow());
-        if (to - from > blankLongerThan_) {
-            openBlankRun(from, to - from);
+        if (to - paper_.inkEnd() > blankLongerThan_) {
+            openBlankRun(to - paper_.inkEnd());
             return;
         }
     }
@@ -36,11 +36,12 @@ void Interpreter::feedTo(int64_t to) {
 void Interpreter::shortenDrawnBlank() {
     settleBlankRun();
     if (blankLongerThan_ == 0 || page_ || long_ || blankRun_.open) return;
-    const int64_t from = std::max(paper_.inkEnd(), paper_.firstRow());
-    if (y_ - from > blankLongerThan_) openBlankRun(from, y_ - from);
+    if (y_ - paper_.inkEnd() > blankLongerThan_) openBlankRun(y_ - paper_.inkEnd());
 }
 
-void Interpreter::openBlankRun(int64_t from, int64_t rows) {
+void Interpreter::openBlankRun(int64_t rows) {
+    // The rows drawn begin at the last ink, or below it where a picture took the paper above.
+    const int64_t from = std::max(paper_.inkEnd(), paper_.firstRow());
     blankRun_ = {from, rows, true};
     const int64_t end = from + blankDrawnAs_;
     // The rows past the part kept are blank (the run starts after the last ink): let go of them.

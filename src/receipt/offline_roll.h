@@ -29,8 +29,9 @@ public:
     // A receipt that continues keeps up to its picture's height and the line being printed: room
     // is made for this many rows more at once.
     static constexpr int64_t kContinueSlack = 512;
-    // The printer server's pictures: blank paper longer than 10 cm is drawn 3 cm tall, marked.
-    static constexpr int64_t kLongBlankRun = 800;
+    // The printer server's pictures: blank paper longer than the 2 m roll is drawn 3 cm tall,
+    // marked. (Real receipts feed a metre now and then: a large text sample ends in 257 line feeds.)
+    static constexpr int64_t kLongBlankRun = Paper::kMaxRows;
     static constexpr int64_t kShortenedBlankRun = 240;
     // The watch is asked at every this many commands or lines, and before each picture.
     static constexpr unsigned kWatchEvery = 16;

@@ -1,5 +1,5 @@
-// Long blank paper in the printer server's pictures: a run of blank paper longer than the bound is
-// drawn short, with a mark that says how long it was; runs within the bound, and every run where
+// Long blank paper in the printer server's pictures: a run of blank paper longer than the bound
+// (the 2 m roll) is drawn short, with a mark that says how long it was; runs within the bound, and every run where
 // the pictures are not shortened (render), stay as long as they are.
 #include <gtest/gtest.h>
 
@@ -84,42 +84,45 @@ TEST(BlankRuns, ALongRunIsDrawnShortWithItsLengthAndAShortOneAsItIs) {
     };
     Bytes dLines;  // 150 kB of ESC d 255: 50,000 feeds of 255 lines of 33 dots
     for (int i = 0; i < 50000; ++i) dLines = Cat({dLines, B({0x1B, 0x64, 0xFF})});
-    Bytes lineFeeds = B({0x1B, 0x33, 0xFF});  // a line spacing of 255 dots, 10 line feeds
-    for (int i = 0; i < 10; ++i) lineFeeds.push_back(0x0A);
+    Bytes lineFeeds = B({0x1B, 0x33, 0xFF});  // a line spacing of 255 dots, 70 line feeds
+    for (int i = 0; i < 70; ++i) lineFeeds.push_back(0x0A);
     const std::vector<Case> cases = {
-        {"a feed within the bound",
+        {"a feed within the bound (the receipt continues past the roll)",
          Cat({kBar, Feed(kLong), kBar, kCut}),
          true,
-         {{{Part::Bar}, {Part::Blank, kLong}, {Part::Bar}}}},
+         {{{Part::Bar}, {Part::Blank, kLong - 8}}, {{Part::Blank, 8}, {Part::Bar}}}},
         {"a feed just past it",
          Cat({kBar, Feed(kLong + 1), kBar, kCut}),
          true,
          {{{Part::Bar}, {Part::ShortRun, kLong + 1}, {Part::Bar}}}},
         {"many feeds in a row",
-         Cat({kBar, Feed(2000), kBar, kCut}),
+         Cat({kBar, Feed(50000), kBar, kCut}),
          true,
-         {{{Part::Bar}, {Part::ShortRun, 2000}, {Part::Bar}}}},
+         {{{Part::Bar}, {Part::ShortRun, 50000}, {Part::Bar}}}},
         {"line feeds of a long line spacing",
          Cat({kBar, lineFeeds, kBar, kCut}),
          true,
-         {{{Part::Bar}, {Part::ShortRun, 2550}, {Part::Bar}}}},
+         {{{Part::Bar}, {Part::ShortRun, 70 * 255}, {Part::Bar}}}},
         {"a blank image",
-         Cat({kBar, Image(1000, false), kBar, kCut}),
+         Cat({kBar, Image(kLong + 1, false), kBar, kCut}),
          true,
-         {{{Part::Bar}, {Part::ShortRun, 1000}, {Part::Bar}}}},
+         {{{Part::Bar}, {Part::ShortRun, kLong + 1}, {Part::Bar}}}},
         {"a run ended by a cut, and the next receipt",
-         Cat({kBar, Feed(3000), kCut, kBar, kCut}),
+         Cat({kBar, Feed(kLong + 3000), kCut, kBar, kCut}),
          true,
-         {{{Part::Bar}, {Part::ShortRun, 3000}}, {{Part::Bar}}}},
+         {{{Part::Bar}, {Part::ShortRun, kLong + 3000}}, {{Part::Bar}}}},
         {"two runs, two marks",
-         Cat({kBar, Feed(900), kBar, Feed(5000), kBar, kCut}),
+         Cat({kBar, Feed(kLong + 1), kBar, Feed(90000), kBar, kCut}),
          true,
-         {{{Part::Bar}, {Part::ShortRun, 900}, {Part::Bar}, {Part::ShortRun, 5000}, {Part::Bar}}}},
+         // The roll's 2 m are reached inside the second run: its first rows end the first picture,
+         // and its mark, in the next, gives the whole run.
+         {{{Part::Bar}, {Part::ShortRun, kLong + 1}, {Part::Bar}, {Part::Blank, kLong - 8 - kDrawn - 8}},
+          {{Part::ShortRun, 90000}, {Part::Bar}}}},
         {"150 kB of ESC d 255 and nothing else", dLines, true, {{{Part::ShortRun, int64_t{50000} * 255 * 33}}}},
         {"not shortened (render)",
-         Cat({kBar, Feed(2000), kBar, kCut}),
+         Cat({kBar, Feed(kLong + 1), kBar, kCut}),
          false,
-         {{{Part::Bar}, {Part::Blank, 2000}, {Part::Bar}}}},
+         {{{Part::Bar}, {Part::Blank, kLong - 8}}, {{Part::Blank, 9}, {Part::Bar}}}},
     };
     for (const Case& c : cases) {
         const std::vector<Picture> got = Pictures(c.stream, c.shortened);
