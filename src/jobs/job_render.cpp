@@ -1,6 +1,7 @@
 #include "jobs/job_render.h"
 
-#include <algorithm>
+#include <cstdio>
+#include <utility>
 
 #include "jobs/decoding_runs.h"
 #include "receipt/decoding.h"

@@ -70,9 +70,10 @@ struct JobOutput {
 // what it left of the bytes and the time. Long blank paper is drawn short, marked with its length
 // (receipt::OfflineRoll::shortenBlankRuns). Once a bound is reached, or stop says so, nothing more
 // is made: a picture being written is not kept, a decoding being written ends with a line that says
-// why ("... the rest is not decoded: the server stopped"), and cutShort says so. A file that
-// cannot be written goes to failed (may be empty), once, with the first reason; a decoding that
-// cannot be written still leaves the pictures to be tried.
+// why ("... the rest is not decoded: the server stopped"), and cutShort says so. A file that cannot
+// be written goes to failed (may be empty) with its reason: a decoding that cannot be written
+// leaves the pictures to be tried, a picture that cannot be written ends the drawing (nothing after
+// it is drawn, so nothing else is reported of it).
 JobOutput WriteJobOutput(const std::vector<uint8_t>& bytes, int widthDots, const std::filesystem::path& folder,
                          const JobBounds& bounds, const std::function<bool()>& stop, const Failed& failed);
 

@@ -226,8 +226,9 @@ TEST(OfflineRoll, AWatchThatSaysStopEndsTheDrawingThereEvenInsideOneCommand) {
     for (const int stopAt : {1, 5, 40}) {
         int asked = 0;
         bool watched = false;
-        const Drawn d = Draw(stream, OfflineRoll::Pieces::EachReceipt, OfflineRoll::kMaxPictureRows, SIZE_MAX,
-                             Paper::kMaxRows, stream.size(), [&] { return ++asked < stopAt; }, &watched);
+        const Drawn d = Draw(
+            stream, OfflineRoll::Pieces::EachReceipt, OfflineRoll::kMaxPictureRows, SIZE_MAX, Paper::kMaxRows,
+            stream.size(), [&] { return ++asked < stopAt; }, &watched);
         EXPECT_EQ(asked, stopAt) << stopAt;
         EXPECT_TRUE(watched) << stopAt;
         EXPECT_FALSE(d.fed) << stopAt;
