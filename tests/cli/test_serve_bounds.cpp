@@ -100,7 +100,7 @@ TEST_F(ServeBoundsTest, ValuesOutOfTheirRangeEndItWithStatusThree) {
         {"--max-write-seconds", "soon"},
     };
     for (const std::vector<std::string>& c : cases) {
-        std::vector<std::string> args = {"serve", "--no-save"};
+        std::vector<std::string> args = {"serve", "--listen", "127.0.0.1:0", "--no-save"};
         args.insert(args.end(), c.begin(), c.end());
         CliChild child(args, Folder());
         EXPECT_EQ(child.Code(), 3) << c[0] << " " << c[1] << ": " << child.Err();

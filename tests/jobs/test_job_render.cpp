@@ -218,7 +218,7 @@ TEST_F(JobRenderTest, LongBlankFeedsAndRunsOfOneCommandMakeLittle) {
          ""},
     };
     for (const Case& c : cases) {
-        const Written w = Write(c.stream);
+        const Written w = Write(c.stream, kDefaultJobBounds);
         EXPECT_EQ(w.out.cutShort, "") << c.name;
         std::vector<int64_t> heights;
         for (const std::string& r : w.receipts()) heights.push_back(test::PngHeight(w.files.at(r)));
