@@ -43,6 +43,7 @@ struct ServePlan {
     std::optional<std::string> jobs;  // nothing: --no-save
     bool json = false;
     std::optional<web::WebOptions> web;  // --http
+    jobs::JobBounds bounds = jobs::kDefaultJobBounds;  // --max-pictures, --max-output-bytes, --max-write-seconds
 };
 
 // Whole or decimal seconds, at most some three weeks.
@@ -184,7 +185,8 @@ std::optional<ServePlan> ReadServe(const ParsedArgs& a, std::string& error) {
         size_t* into;
     };
     for (const Count& c : {Count{"--max-connections", 1, 4096, &o.maxConnections},
-                           Count{"--max-job-bytes", 1, uint64_t{1} << 40, &o.maxJobBytes}}) {
+                           Count{"--max-job-bytes", 1, uint64_t{1} << 40, &o.maxJobBytes},
+                           Count{"--max-pictures", 0, 1000000, &plan.bounds.maxPictures}}) {
         if (const auto v = a.Value(c.name)) {
             const std::optional<uint64_t> n = ReadCount(*v, c.least, c.most);
             if (!n) {
@@ -205,6 +207,24 @@ std::optional<ServePlan> ReadServe(const ParsedArgs& a, std::string& error) {
             }
             *into = *ms;
         }
+    }
+    if (const auto v = a.Value("--max-output-bytes")) {
+        constexpr uint64_t kLeast = 65536, kMost = uint64_t{1} << 40;
+        const std::optional<uint64_t> n = ReadCount(*v, 0, kMost);
+        if (!n || (*n != 0 && *n < kLeast)) {
+            error = "--max-output-bytes: \"" + *v + "\" is not 0 or a number from " + std::to_string(kLeast) + " to " +
+                    std::to_string(kMost);
+            return std::nullopt;
+        }
+        plan.bounds.maxOutputBytes = *n;
+    }
+    if (const auto v = a.Value("--max-write-seconds")) {
+        const std::optional<std::chrono::milliseconds> ms = ReadSeconds(*v);
+        if (!ms) {
+            error = "--max-write-seconds: \"" + *v + "\" is not a number of seconds (0: no bound)";
+            return std::nullopt;
+        }
+        plan.bounds.maxWriterTime = *ms;
     }
     if (a.Flag("--no-save") && a.Value("--jobs")) {
         error = "give --jobs DIR or --no-save, not both";
@@ -357,6 +377,7 @@ int Serve(Session& s, const ServePlan& plan) {
     jobs::JobRecorder::Options recording;
     recording.folder = plan.jobs.value_or("");
     recording.widthDots = vprinter::PaperDots(plan.server.model);
+    recording.bounds = plan.bounds;
     web::JobIndex index;  // the jobs the web page shows (--http)
     jobs::JobRecorder recorder(
         recording,
@@ -460,12 +481,15 @@ Command ServeCommand() {
             "                       the page may be asked for by besides this machine's (repeatable)\n"
             "LIMITS: --max-connections N (default 16), --max-job-bytes N (default 16777216),\n"
             "--idle-end SECONDS (default 2: silence on a line that ends a job), --idle-timeout\n"
-            "SECONDS (default 60: a silent connection is closed).\n"
+            "SECONDS (default 60: a silent connection is closed). What one job makes at most, past\n"
+            "which it is cut short: --max-pictures N (default 500), --max-output-bytes N (pictures\n"
+            "and decoding; default 67108864), --max-write-seconds SECONDS (default 30); 0: no bound.\n"
             "Standard input takes set STATE, clear STATE, status and quit, one a line. SIGINT,\n"
             "SIGTERM and quit stop it: every job received is written, and the status is 0. Status 2:\n"
             "an address or line could not be opened; 4: the jobs folder cannot be written.\n",
         {{"--listen", "--serial", "--pty", "--baud", "--parity", "--stop", "--handshake", "--model", "--jobs",
-          "--status", "--max-connections", "--max-job-bytes", "--idle-end", "--idle-timeout", "--http", "--http-host"},
+          "--status", "--max-connections", "--max-job-bytes", "--idle-end", "--idle-timeout", "--http", "--http-host",
+          "--max-pictures", "--max-output-bytes", "--max-write-seconds"},
          {"--no-save", "--json", "--http-control"}},
         [](const ParsedArgs& a, std::string& error) -> std::optional<Action> {
             std::optional<ServePlan> plan = ReadServe(a, error);

@@ -340,17 +340,31 @@ CommandInfo DescribeCommandStart(const uint8_t* p, size_t n) {
     return c;
 }
 
+std::string DecodedOffset(size_t offset) {
+    char text[24];
+    std::snprintf(text, sizeof text, "%04zX", offset);
+    return text;
+}
+
 std::string FormatDecoded(const DecodedCommand& c) {
-    char offset[24];
-    std::snprintf(offset, sizeof offset, "%04zX", c.offset);
     constexpr size_t kShownBytes = 12;
     std::string bytes = protocol::hex::Spaced(c.bytes.data(), std::min(c.bytes.size(), kShownBytes));
     if (StreamLength(c) > kShownBytes) bytes += " ... (" + std::to_string(StreamLength(c)) + " bytes)";
-    std::string line = std::string(offset) + "  " + bytes + "  ";
+    std::string line = DecodedOffset(c.offset) + "  " + bytes + "  ";
     if (c.text) return line + c.meaning;
     line += c.mnemonic;
     if (!c.known) return line + "  unknown" + (c.family.empty() ? "" : "; " + c.family);
     return line + "  " + c.meaning;
+}
+
+std::string GroupedNumber(uint64_t n) {
+    const std::string digits = std::to_string(n);
+    std::string grouped;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) grouped += ',';
+        grouped += digits[i];
+    }
+    return grouped;
 }
 
 std::vector<DecodedCommand> DecodeCommands(const uint8_t* data, size_t n) {

@@ -45,6 +45,12 @@ struct DecodedCommand {
 // The length of a command in the stream (length, or the size of bytes).
 inline size_t StreamLength(const DecodedCommand& c) { return c.length > c.bytes.size() ? c.length : c.bytes.size(); }
 std::string FormatDecoded(const DecodedCommand& command);
+// The first column of a line: the offset in hexadecimal, at least four digits ("002A").
+std::string DecodedOffset(size_t offset);
+
+// A count with its digits grouped by commas, as the decoding and the pictures' notes write it:
+// "50,000".
+std::string GroupedNumber(uint64_t n);
 
 // Decodes a whole stream from the printer's start-up state (code table PC437). At most
 // maxLines lines; when more commands follow, a last line counts them ("... and 12 more

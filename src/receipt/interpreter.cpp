@@ -128,6 +128,7 @@ void Interpreter::resetModes() {
 
 void Interpreter::clearPaper() {
     paper_.clear();
+    blankRun_ = {};
     y_ = 0;
     line_.clear();
     owned_.clear();
@@ -148,7 +149,7 @@ void Interpreter::feed(const uint8_t* data, size_t n) {
         command(kind, bytes, length);
         offset_ += length;
     };
-    while (n > 0) {
+    while (n > 0 && !halted_) {
         size_t used = 0;
         if (long_) {
             used = feedLong(data, n);
@@ -166,6 +167,13 @@ void Interpreter::feed(const uint8_t* data, size_t n) {
 }
 
 void Interpreter::finish() {
+    if (halted_) return;
+    finishCommands();
+    shortenDrawnBlank();
+    endBlankRun();
+}
+
+void Interpreter::finishCommands() {
     if (sink_) flushText();
     // A long command cut short is named by its header, with how much of it came (what was not
     // drawn yet stays undrawn, as any command cut short).
@@ -250,6 +258,12 @@ void Interpreter::endLong(bool complete) {
 // ---------------------------------------------------------------------------------------------
 
 void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t n) {
+    if (halted_) return;
+    shortenDrawnBlank();
+    if (progressSink_) {
+        progressSink_();
+        if (halted_) return;
+    }
     if (kind == protocol::Command::Kind::Text) {
         text(p, n);
         return;
@@ -319,7 +333,7 @@ void Interpreter::text(const uint8_t* p, size_t n) {
         lead_.clear();
     }
     size_t i = 0;
-    while (i < count) {
+    while (i < count && !halted_) {
         if (userSet_ && src[i] >= UserCharacters::kFirst && src[i] <= UserCharacters::kLast &&
             drawing_ == Drawing::On && !(chars_.kanji && chars_.kanjiSystem == charset::KanjiSystem::Jis) &&
             putUserCharacter(src[i])) {
@@ -621,9 +635,9 @@ void Interpreter::printLine(int feed, bool atLeastHeight) {
         paper_.extendTo(y_ + height);
         for (int r = 0; r < height; ++r) paper_.blit(y_ + r, 0, lineBuffer_.data() + static_cast<size_t>(r) * stride, paper_.width(), density);
     }
-    y_ += atLeastHeight ? std::max(feed, height) : std::max(feed, 0);
-    paper_.extendTo(y_);
+    feedTo(y_ + (atLeastHeight ? std::max(feed, height) : std::max(feed, 0)));
     startLine();
+    if (progressSink_) progressSink_();
 }
 
 void Interpreter::startLine() {

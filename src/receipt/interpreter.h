@@ -71,6 +71,23 @@ public:
     void setCutSink(std::function<void(int64_t row)> sink) { cutSink_ = std::move(sink); }
     // Lets go of the paper above `row` (see Paper::tearOff); rows the printer has passed only.
     void tearOff(int64_t row) { paper_.tearOff(std::min(row, y_)); }
+    // Called before each command, and after each line printed in standard mode (a long run of
+    // text prints line after line within one command): the paper above position() is then final,
+    // but for a reverse feed (ESC e, ESC K: a line's height at most, never above the last cut).
+    void setProgressSink(std::function<void()> sink) { progressSink_ = std::move(sink); }
+    // Ends the interpretation at once: the rest of the bytes being fed, and every byte fed later,
+    // is passed by unread, and the paper stays as it is. For a drawing that is to stop now (from
+    // a sink, a bound reached).
+    void halt() { halted_ = true; }
+    bool halted() const { return halted_; }
+    // Long blank paper drawn short (interpreter_blank_runs.cpp): a run of blank paper (no ink, no
+    // cut) longer than longerThan rows is drawn drawnAs rows tall (at most longerThan) with a mark
+    // in its middle that says how long it was (BlankRunMark); the feeds past the bound never reach
+    // the paper. 0: every run as long as it is (the default; the live view, render).
+    void shortenBlankRuns(int64_t longerThan, int64_t drawnAs);
+    // Ends a blank run being shortened: its mark is drawn now (the paper is to be handed out).
+    // The run is ended by itself once anything is printed after it, by a cut and by finish().
+    void endBlankRun();
 
     const Paper& paper() const { return paper_; }
     // See Paper::reserveRows.
@@ -107,6 +124,7 @@ private:
     };
 
     void command(protocol::Command::Kind kind, const uint8_t* p, size_t n);
+    void finishCommands();  // finish() but for the blank run
     void text(const uint8_t* p, size_t n);
     void flushText();  // hands out the text run gathered for the decoding
     // The effect of a command on the paper and the modes, by its entry in the command table.
@@ -181,6 +199,17 @@ private:
     void cut(int feed);
     const Bitmap& keep(Bitmap b);
 
+    // The position moves down to row `to` over paper left blank (a feed), a long blank run
+    // shortened (interpreter_blank_runs.cpp).
+    void feedTo(int64_t to);
+    // Rows drawn blank (a blank image, blank lines) since the last ink: a long run is shortened.
+    void shortenDrawnBlank();
+    // Ends the blank run being shortened once anything is printed after it.
+    void settleBlankRun() {
+        if (blankRun_.open && paper_.inkEnd() > blankRun_.from) endBlankRun();
+    }
+    void openBlankRun(int64_t rows);  // a run of that many rows since the last ink
+
     // Page mode (interpreter_page.cpp). pageCommand takes the commands page mode changes (in
     // either mode) and tells whether it did; the others go on as in standard mode.
     bool pageCommand(protocol::CommandId id, const uint8_t* p, size_t n);
@@ -218,6 +247,17 @@ private:
     std::function<void(const DecodedCommand&)> sink_;
     std::optional<DecodedCommand> text_;  // the text run being gathered for the decoding
     std::function<void(int64_t)> cutSink_;
+    std::function<void()> progressSink_;
+    bool halted_ = false;
+    // A run of blank paper being shortened, rows long: the paper holds blankDrawnAs_ rows of it
+    // from row from, the position is past them.
+    struct BlankRun {
+        int64_t from = 0;
+        int64_t rows = 0;
+        bool open = false;
+    };
+    int64_t blankLongerThan_ = 0, blankDrawnAs_ = 0;  // 0: runs as they are
+    BlankRun blankRun_;
     std::shared_ptr<const CharacterDecoder> decoder_;
     size_t offset_ = 0;
 

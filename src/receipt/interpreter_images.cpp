@@ -208,7 +208,8 @@ void Interpreter::tableRow(const uint8_t* p, size_t n) {
 
 void Interpreter::cut(int feed) {
     if (lineStarted_) printLine(lineSpacing_, true);
-    y_ += feed;
+    feedTo(y_ + std::max(feed, 0));
+    endBlankRun();  // the run ends at the cut, which is drawn below its mark
     paper_.extendTo(y_ + 1);
     paper_.addCut(y_);
     y_ += 1;

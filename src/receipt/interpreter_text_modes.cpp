@@ -40,6 +40,7 @@ bool Interpreter::putUserCharacter(uint8_t code) {
 
 void Interpreter::reverseFeed(int dots) {
     printLine(0, false);
+    endBlankRun();  // its mark first, before anything is printed back up on it
     // Never above the oldest row kept, nor above the last cut.
     int64_t floor = paper_.firstRow();
     if (!paper_.cuts().empty()) floor = std::max(floor, paper_.cuts().back() + 1);

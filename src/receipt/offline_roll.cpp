@@ -12,19 +12,42 @@ OfflineRoll::OfflineRoll(int widthDots, Pieces pieces, Take take, int64_t maxRow
     // The whole roll: room for its most rows at once (address space only; the memory is taken as
     // the paper reaches it), so the paper is never moved as it grows.
     if (pieces_ == Pieces::WholeRoll) interpreter_.reservePaper(maxRows_);
-    // A receipt that continues is looked at before each command: the rows above the next line's
-    // start are final. Only a single command that feeds past the bound of the kept rows (an image
-    // taller than maxRows less continueAfter) makes the picture too tall.
+    // A receipt that continues is looked at before each command and after each line: the rows
+    // above the next line's start are final. Only a single command that feeds past the bound of the
+    // kept rows (an image taller than maxRows less continueAfter) makes the picture too tall.
     if (continueAfter_ > 0) {
         // It keeps about that many rows: room for them at once, and the paper is not moved as it
         // grows (a stream of receipts is drawn some three times as fast).
         interpreter_.reservePaper(continueAfter_ + kContinueSlack);
-        interpreter_.setDecodeSink([this](const DecodedCommand&) { continueTo(interpreter_.position()); });
     }
+    interpreter_.setProgressSink([this] { progress(); });
+}
+
+void OfflineRoll::progress() {
+    if (stopped_) return;
+    if (watch_ && ++sinceWatch_ >= kWatchEvery) {
+        sinceWatch_ = 0;
+        if (!keepGoing()) return;
+    }
+    continueTo(interpreter_.position());
+}
+
+bool OfflineRoll::keepGoing() {
+    if (!stopped_ && watch_ && !watch_()) {
+        watched_ = true;
+        stop();
+    }
+    return !stopped_;
+}
+
+// Nothing more is drawn: the interpreter passes the rest of the stream by.
+void OfflineRoll::stop() {
+    stopped_ = true;
+    interpreter_.halt();
 }
 
 bool OfflineRoll::feed(const uint8_t* data, size_t n) {
-    if (stopped_) return false;
+    if (stopped_ || !keepGoing()) return false;
     interpreter_.feed(data, n);
     return !overflowed() && continueTo(interpreter_.position());
 }
@@ -39,7 +62,7 @@ bool OfflineRoll::continueTo(int64_t row) {
 }
 
 bool OfflineRoll::finish() {
-    if (stopped_) return false;
+    if (stopped_ || !keepGoing()) return false;
     interpreter_.finish();
     if (overflowed() || stopped_) return false;
     const Paper& paper = interpreter_.paper();
@@ -51,7 +74,10 @@ bool OfflineRoll::finish() {
 
 // The paper is bounded at maxRows kept rows: asked for more, the picture is too tall.
 bool OfflineRoll::overflowed() {
-    if (interpreter_.paper().overflowed()) tooTall_ = stopped_ = true;
+    if (!tooTall_ && interpreter_.paper().overflowed()) {
+        tooTall_ = true;
+        stop();
+    }
     return tooTall_;
 }
 
@@ -63,8 +89,10 @@ void OfflineRoll::cutAt(int64_t row) {
 }
 
 bool OfflineRoll::hand(int64_t fromRow, int64_t toRow) {
+    if (!keepGoing()) return false;
+    interpreter_.endBlankRun();  // its mark may be on this picture
     ++pictures_;
-    if (!take_(interpreter_.paper(), fromRow, toRow)) stopped_ = true;
+    if (!take_(interpreter_.paper(), fromRow, toRow)) stop();
     return !stopped_;
 }
 

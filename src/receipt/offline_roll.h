@@ -6,7 +6,12 @@
 // No picture may be taller than its bound (kMaxPictureRows unless given): past it the drawing
 // stops (tooTall()), nothing of that picture is handed out, and nothing more is drawn. Receipt by
 // receipt, a receipt may instead continue in further pictures once it is taller than a given
-// height (the printer server's 2 m roll): then each picture is at most that tall, and none is lost.
+// height (the printer server's 2 m roll): then each picture is at most that tall, and none is lost,
+// and a long run of text continues as its lines print.
+//
+// The printer server's pictures besides draw long blank paper short (shortenBlankRuns) and may be
+// watched (setWatch): the drawing then stops at once when the watch says so, between commands,
+// after any line printed and before any picture.
 #pragma once
 
 #include <cstddef>
@@ -24,6 +29,12 @@ public:
     // A receipt that continues keeps up to its picture's height and the line being printed: room
     // is made for this many rows more at once.
     static constexpr int64_t kContinueSlack = 512;
+    // The printer server's pictures: blank paper longer than the 2 m roll is drawn 3 cm tall,
+    // marked. (Real receipts feed a metre now and then: a large text sample ends in 257 line feeds.)
+    static constexpr int64_t kLongBlankRun = Paper::kMaxRows;
+    static constexpr int64_t kShortenedBlankRun = 240;
+    // The watch is asked at every this many commands or lines, and before each picture.
+    static constexpr unsigned kWatchEvery = 16;
 
     enum class Pieces { WholeRoll, EachReceipt };
 
@@ -41,13 +52,26 @@ public:
     // anything is printed on it. False when the drawing stopped.
     bool finish();
 
+    // See Interpreter::shortenBlankRuns; before the first feed.
+    void shortenBlankRuns(int64_t longerThan = kLongBlankRun, int64_t drawnAs = kShortenedBlankRun) {
+        interpreter_.shortenBlankRuns(longerThan, drawnAs);
+    }
+    // False from goOn stops the drawing there: nothing more is drawn nor handed out (watched()).
+    void setWatch(std::function<bool()> goOn) { watch_ = std::move(goOn); }
+
     bool tooTall() const { return tooTall_; }
+    // The watch stopped the drawing.
+    bool watched() const { return watched_; }
     // Pictures handed out so far.
     size_t pictures() const { return pictures_; }
     int64_t maxRows() const { return maxRows_; }
 
 private:
     void cutAt(int64_t row);
+    // Before each command and after each line: the watch, and a receipt that continues.
+    void progress();
+    bool keepGoing();  // asks the watch; false stops the drawing
+    void stop();
     // Hands out the full pieces of a receipt that continues, up to row.
     bool continueTo(int64_t row);
     bool overflowed();
@@ -62,6 +86,9 @@ private:
     int64_t start_ = 0;  // the first row of the receipt being printed
     bool stopped_ = false;
     bool tooTall_ = false;
+    bool watched_ = false;
+    std::function<bool()> watch_;
+    unsigned sinceWatch_ = 0;
     size_t pictures_ = 0;
 };
 

@@ -169,7 +169,10 @@ void Paper::blit(int64_t y, int x, const uint8_t* src, int widthBits, uint8_t de
             if (shift && (dx >> 3) + 1 < static_cast<int>(stride_)) r[(dx >> 3) + 1] |= static_cast<uint8_t>(v << (8 - shift));
         }
     }
-    if (any) densities_[slot(y)] = density;
+    if (any) {
+        densities_[slot(y)] = density;
+        inkEnd_ = std::max(inkEnd_, y + 1);
+    }
 }
 
 void Paper::fill(int64_t y, int x0, int x1, uint8_t density) {
@@ -179,11 +182,24 @@ void Paper::fill(int64_t y, int x0, int x1, uint8_t density) {
     if (!r || x0 >= x1) return;
     for (int x = x0; x < x1; ++x) r[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
     densities_[slot(y)] = density;
+    inkEnd_ = std::max(inkEnd_, y + 1);
 }
 
 void Paper::addCut(int64_t y) {
     if (y < first_) return;
     if (cuts_.empty() || cuts_.back() != y) cuts_.push_back(y);
+    inkEnd_ = std::max(inkEnd_, y + 1);
+}
+
+void Paper::dropFrom(int64_t row) {
+    row = std::max(row, first_);
+    while (endRow() > row) {
+        const size_t s = slot(endRow() - 1);
+        std::fill_n(bits_.begin() + static_cast<std::ptrdiff_t>(s * stride_), stride_, uint8_t{0});
+        densities_[s] = kDefaultDensity;
+        --rows_;
+    }
+    while (!cuts_.empty() && cuts_.back() >= row) cuts_.pop_back();
 }
 
 void Paper::clear() {
@@ -193,6 +209,7 @@ void Paper::clear() {
     rows_ = 0;
     first_ = 0;
     overflowed_ = false;
+    inkEnd_ = 0;
     cuts_.clear();
 }
 

@@ -39,6 +39,9 @@ public:
     AtBound atBound() const { return atBound_; }
     // A stopping paper was asked to reach past maxRows kept rows (the rows past it are not kept).
     bool overflowed() const { return overflowed_; }
+    // One past the last row that took ink (blit, fill) or a cut; 0 while none has. The paper from
+    // here to endRow() is blank.
+    int64_t inkEnd() const { return inkEnd_; }
 
     // The paper reaches at least row `end` (exclusive): new rows are white.
     void extendTo(int64_t end);
@@ -71,6 +74,10 @@ public:
     // room serves the rows to come, and the cuts among them are forgotten.
     void tearOff(int64_t row);
 
+    // Lets go of the rows from `row` on (at most down to firstRow()): the paper ends there, and
+    // rows reached again are white. For blank paper that is not to be shown after all.
+    void dropFrom(int64_t row);
+
     // Empties the paper (width and bound kept).
     void clear();
     // Counts the black dots of the kept rows (for tests and checks).
@@ -84,6 +91,7 @@ private:
     int64_t maxRows_;
     AtBound atBound_;
     bool overflowed_ = false;
+    int64_t inkEnd_ = 0;
     std::vector<uint8_t> bits_;      // ring of rows, maxRows_ at most
     std::vector<uint8_t> densities_; // one per ring slot
     size_t start_ = 0;               // ring slot of firstRow()

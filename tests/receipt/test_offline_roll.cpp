@@ -2,6 +2,8 @@
 // cut, the printed rest last), one receipt held at a time, and the bound on a picture's height.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "receipt/offline_roll.h"
 #include "receipt_test_support.h"
 
@@ -28,8 +30,10 @@ struct Drawn {
     bool fed = true, finished = true, tooTall = false;
 };
 
+// piece: the stream is fed in pieces of this many bytes.
 Drawn Draw(const Bytes& stream, OfflineRoll::Pieces pieces, int64_t maxRows = OfflineRoll::kMaxPictureRows,
-           size_t refuseAfter = SIZE_MAX, int64_t continueAfter = 0) {
+           size_t refuseAfter = SIZE_MAX, int64_t continueAfter = 0, size_t piece = 1000,
+           std::function<bool()> watch = {}, bool* watched = nullptr) {
     Drawn d;
     OfflineRoll roll(kOrva58Dots, pieces, [&](const Paper& p, int64_t from, int64_t to) {
         Picture pic{from, to, 0, p.firstRow(), p.endRow()};
@@ -38,11 +42,13 @@ Drawn Draw(const Bytes& stream, OfflineRoll::Pieces pieces, int64_t maxRows = Of
         d.pictures.push_back(pic);
         return d.pictures.size() < refuseAfter;
     }, maxRows, continueAfter);
-    for (size_t at = 0; at < stream.size() && d.fed; at += 1000) {
-        d.fed = roll.feed(stream.data() + at, std::min<size_t>(1000, stream.size() - at));
+    roll.setWatch(std::move(watch));
+    for (size_t at = 0; at < stream.size() && d.fed; at += piece) {
+        d.fed = roll.feed(stream.data() + at, std::min<size_t>(piece, stream.size() - at));
     }
     d.finished = roll.finish();
     d.tooTall = roll.tooTall();
+    if (watched) *watched = roll.watched();
     EXPECT_EQ(roll.pictures(), d.pictures.size());
     return d;
 }
@@ -163,14 +169,73 @@ TEST(OfflineRoll, AReceiptTallerThanTheGivenHeightContinuesInFurtherPictures) {
     }
 }
 
+// A take that refuses (a picture that could not be written) ends the drawing there: nothing after
+// it is drawn, so what follows cannot make a picture too tall either (a second, false reason).
 TEST(OfflineRoll, ATakeThatRefusesStopsTheDrawing) {
-    Bytes stream;
-    for (int r = 0; r < 5; ++r) stream = Cat({stream, Lines("r", 2), kCut});
-    const Drawn d = Draw(stream, OfflineRoll::Pieces::EachReceipt, OfflineRoll::kMaxPictureRows, 2);
-    EXPECT_EQ(d.pictures.size(), 2u);
-    EXPECT_FALSE(d.fed);
-    EXPECT_FALSE(d.finished);
+    struct Case {
+        const char* name;
+        Bytes stream;
+        size_t refuseAfter;
+    };
+    Bytes receipts;
+    for (int r = 0; r < 5; ++r) receipts = Cat({receipts, Lines("r", 2), kCut});
+    const std::vector<Case> cases = {
+        {"receipts after the one refused", receipts, 2},
+        {"more lines than the bound after it", Cat({Lines("r", 2), kCut, Lines("l", 100)}), 1},
+    };
+    for (const Case& c : cases) {
+        const Drawn d = Draw(c.stream, OfflineRoll::Pieces::EachReceipt, 1000, c.refuseAfter);
+        EXPECT_EQ(d.pictures.size(), c.refuseAfter) << c.name;
+        EXPECT_FALSE(d.fed) << c.name;
+        EXPECT_FALSE(d.finished) << c.name;
+        EXPECT_FALSE(d.tooTall) << c.name;
+    }
+}
+
+// GS ! 0x77 and 4,000 characters without a line feed, in one piece: one text run of 999 lines of
+// 192 dots (four characters of 96 dots a line; the last line stays unprinted).
+Bytes LargeTextWithoutLineFeed() { return Cat({B({0x1D, 0x21, 0x77}), T(std::string(4000, 'W'))}); }
+
+// A run of text longer than the picture's bound continues in further pictures as its lines print,
+// as lines of their own do: none is lost, and the picture is never too tall.
+TEST(OfflineRoll, ALongRunOfTextContinuesAsItsLinesPrint) {
+    const Bytes stream = LargeTextWithoutLineFeed();
+    const Drawn d = Draw(stream, OfflineRoll::Pieces::EachReceipt, OfflineRoll::kMaxPictureRows, SIZE_MAX,
+                         Paper::kMaxRows, stream.size());
     EXPECT_FALSE(d.tooTall);
+    EXPECT_TRUE(d.finished);
+    std::vector<int64_t> heights;
+    size_t ink = 0;
+    for (const Picture& p : d.pictures) {
+        heights.push_back(p.to - p.from);
+        ink += p.ink;
+    }
+    std::vector<int64_t> expected(11, Paper::kMaxRows);
+    expected.push_back(999 * 192 - 11 * Paper::kMaxRows);
+    EXPECT_EQ(heights, expected);
+    EXPECT_EQ(ink, Draw(stream, OfflineRoll::Pieces::WholeRoll, 200000).pictures.at(0).ink);
+}
+
+// The watch is asked inside a single command (after the lines it prints), and once it says stop
+// nothing more is drawn or handed out, nor is it asked again.
+TEST(OfflineRoll, AWatchThatSaysStopEndsTheDrawingThereEvenInsideOneCommand) {
+    const Bytes stream = LargeTextWithoutLineFeed();
+    const size_t whole = Draw(stream, OfflineRoll::Pieces::EachReceipt, OfflineRoll::kMaxPictureRows, SIZE_MAX,
+                              Paper::kMaxRows, stream.size())
+                             .pictures.size();
+    for (const int stopAt : {1, 5, 40}) {
+        int asked = 0;
+        bool watched = false;
+        const Drawn d = Draw(
+            stream, OfflineRoll::Pieces::EachReceipt, OfflineRoll::kMaxPictureRows, SIZE_MAX, Paper::kMaxRows,
+            stream.size(), [&] { return ++asked < stopAt; }, &watched);
+        EXPECT_EQ(asked, stopAt) << stopAt;
+        EXPECT_TRUE(watched) << stopAt;
+        EXPECT_FALSE(d.fed) << stopAt;
+        EXPECT_FALSE(d.finished) << stopAt;
+        EXPECT_FALSE(d.tooTall) << stopAt;
+        EXPECT_LT(d.pictures.size(), whole) << stopAt;
+    }
 }
 
 // Tearing rows off keeps the rows after them as they were, on a scrolling roll (wrapped or not)
