@@ -7,9 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <memory>
 #include <mutex>
 #include <optional>
