@@ -357,37 +357,35 @@ TEST_F(ServeTest, ASerialLineIsServedWithTheSettingsGiven) {
 // disk) gives an error line and a job marked failed; the server goes on and writes the next job.
 // A file size limit does not end the server, whether whoever started it ignores SIGXFSZ or not.
 TEST_F(ServeTest, AJobThatCannotBeWrittenIsMarkedFailedAndTheServerGoesOn) {
-    struct Case {
-        const char* name;
-        bool sigxfszAsTheSystemSetsIt;  // started by prlimit, not by a starter that ignores SIGXFSZ
-    };
-    for (const Case& c : {Case{"SIGXFSZ ignored by the starter", false}, Case{"SIGXFSZ as the system sets it", true}}) {
+    // Started by a starter that ignores SIGXFSZ, or by prlimit (SIGXFSZ as the system sets it).
+    for (const bool prlimit : {false, true}) {
+        const std::string name = prlimit ? "through prlimit" : "SIGXFSZ ignored by the starter";
         const ScratchFolder jobs("pellory_serve_fsize");
         const std::vector<std::string> args = {"--listen", "127.0.0.1:0", "--jobs", jobs.Folder()};
-        ChildProcess& server = c.sigxfszAsTheSystemSetsIt ? StartWithFileSizeLimit(args, 20000)
-                                                          : static_cast<ChildProcess&>(Start(args, true, 20000));
+        ChildProcess& server = prlimit ? StartWithFileSizeLimit(args, 20000)
+                                       : static_cast<ChildProcess&>(Start(args, true, 20000));
         {
             Client big(port());
-            ASSERT_TRUE(big.Send("big\n" + std::string(30000, '\0'))) << c.name;
+            ASSERT_TRUE(big.Send("big\n" + std::string(30000, '\0'))) << name;
         }
-        ASSERT_TRUE(server.WaitForOutput("job 000001")) << c.name << ": " << server.Out() << server.Err();
+        ASSERT_TRUE(server.WaitForOutput("job 000001")) << name << ": " << server.Out() << server.Err();
         {
             Client small(port());
-            ASSERT_TRUE(small.Send("small\n")) << c.name;
+            ASSERT_TRUE(small.Send("small\n")) << name;
         }
-        ASSERT_TRUE(server.WaitForOutput("job 000002")) << c.name << ": " << server.Out();
+        ASSERT_TRUE(server.WaitForOutput("job 000002")) << name << ": " << server.Out();
         ASSERT_TRUE(server.Write("quit\n"));
-        EXPECT_EQ(server.Code(), 0) << c.name << ": " << server.Err();
+        EXPECT_EQ(server.Code(), 0) << name << ": " << server.Err();
         EXPECT_NE(server.Err().find("pellory-cli: job 000001: cannot write bytes.bin: File too large"),
                   std::string::npos)
-            << c.name << ": " << server.Err();
+            << name << ": " << server.Err();
         EXPECT_NE(server.Out().find("failed (cannot write bytes.bin: File too large)"), std::string::npos)
-            << c.name << ": " << server.Out();
+            << name << ": " << server.Out();
         const JobFolder failed{fs::path(jobs.Folder()) / "000001"};
         const JobFolder next{fs::path(jobs.Folder()) / "000002"};
-        EXPECT_EQ(Text(failed.Record(), "ended"), "failed") << c.name;
-        EXPECT_EQ(next.Read("bytes.bin"), "small\n") << c.name;
-        EXPECT_EQ(Text(next.Record(), "ended"), "closed") << c.name;
+        EXPECT_EQ(Text(failed.Record(), "ended"), "failed") << name;
+        EXPECT_EQ(next.Read("bytes.bin"), "small\n") << name;
+        EXPECT_EQ(Text(next.Record(), "ended"), "closed") << name;
         server_.reset();
         limited_.reset();
     }
