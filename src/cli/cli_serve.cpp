@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -37,6 +39,8 @@ constexpr const char* kDefaultJobs = "pellory-jobs";
 constexpr int kInputWaitMs = 100;
 // A command line on standard input longer than this is not a command; it is passed over.
 constexpr size_t kMaxInputLine = 4096;
+// The jobs the recorder's queue holds at most with the spool (each a record without its bytes).
+constexpr size_t kSpooledQueuedJobs = 4096;
 
 struct ServePlan {
     vprinter::ServerOptions server;
@@ -373,11 +377,16 @@ bool Obey(const std::string& line, vprinter::PrinterServer& server, ServeOutput&
 }
 
 int Serve(Session& s, const ServePlan& plan) {
+    // A file size limit (a service manager's) makes a write past it fail with EFBIG, which fails
+    // that job alone, instead of ending the server.
+    std::signal(SIGXFSZ, SIG_IGN);
     ServeOutput output(s, plan.json);
     jobs::JobRecorder::Options recording;
     recording.folder = plan.jobs.value_or("");
     recording.widthDots = vprinter::PaperDots(plan.server.model);
     recording.bounds = plan.bounds;
+    // Spooled jobs are queued without their bytes: many may wait.
+    if (plan.jobs) recording.maxQueuedJobs = kSpooledQueuedJobs;
     web::JobIndex index;  // the jobs the web page shows (--http)
     jobs::JobRecorder recorder(
         recording,
@@ -388,15 +397,22 @@ int Serve(Session& s, const ServePlan& plan) {
         [&output](const std::string& line) { output.message(line); });
     std::string why;
     if (!recorder.open(&why)) {
-        output.message("cannot write the jobs folder " + platform::PrintableText(recording.folder) + ": " + why);
+        const std::string folder = platform::PrintableText(recording.folder);
+        output.message(recorder.folderInUse() ? "the jobs folder " + folder + " is " + why
+                                              : "cannot write the jobs folder " + folder + ": " + why);
         return kCliFileUnreadable;
     }
     if (plan.web && plan.jobs) index.load(*plan.jobs);  // the jobs of earlier runs
-    vprinter::PrinterServer server(plan.server);
-    server.setJobSink([&recorder](vprinter::FinishedJob& job, vprinter::HandOver) {
-        recorder.take(std::move(job));
-        return true;
-    });
+    vprinter::ServerOptions options = plan.server;
+    options.spool = recorder.spool();  // none with --no-save
+    vprinter::PrinterServer server(options);
+    server.setJobSink(
+        [&recorder](vprinter::FinishedJob& job, vprinter::HandOver how) { return recorder.offer(job, how); });
+    recorder.setRoom([&server] { server.jobRoom(); });
+    server.setMessageSink([&output](const std::string& m) { output.message(m); });
+    // The recorder stops calling on the server before the server goes, however Serve returns.
+    const std::unique_ptr<jobs::JobRecorder, void (*)(jobs::JobRecorder*)> roomUntilHere(
+        &recorder, [](jobs::JobRecorder* r) { r->setRoom({}); });
     if (!server.start(&why)) {
         output.message("cannot start the printer server: " + why);
         return kCliOpenFailed;
@@ -445,7 +461,7 @@ int Serve(Session& s, const ServePlan& plan) {
     }
     if (page) page->stop();  // no request answered from here on
     server.stop();      // every job in progress handed to the recorder
-    recorder.finish();  // and written
+    recorder.finish();  // and written, within its time for pictures
     output.message("stopped; " + std::to_string(recorder.written()) + (recorder.written() == 1 ? " job" : " jobs") +
                    " received");
     return kCliDone;
@@ -485,8 +501,9 @@ Command ServeCommand() {
             "which it is cut short: --max-pictures N (default 500), --max-output-bytes N (pictures\n"
             "and decoding; default 67108864), --max-write-seconds SECONDS (default 30); 0: no bound.\n"
             "Standard input takes set STATE, clear STATE, status and quit, one a line. SIGINT,\n"
-            "SIGTERM and quit stop it: every job received is written, and the status is 0. Status 2:\n"
-            "an address or line could not be opened; 4: the jobs folder cannot be written.\n",
+            "SIGTERM and quit stop it within some 5 s: every job received is written (pictures\n"
+            "while time allows), and the status is 0. Status 2: an address or line could not be\n"
+            "opened; 4: the jobs folder cannot be written, or another server uses it.\n",
         {{"--listen", "--serial", "--pty", "--baud", "--parity", "--stop", "--handshake", "--model", "--jobs",
           "--status", "--max-connections", "--max-job-bytes", "--idle-end", "--idle-timeout", "--http", "--http-host",
           "--max-pictures", "--max-output-bytes", "--max-write-seconds"},

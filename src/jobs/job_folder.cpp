@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -25,19 +24,6 @@ std::string ReceiptFileName(uint64_t number) {
     char name[40];
     std::snprintf(name, sizeof name, "receipt-%02llu.png", static_cast<unsigned long long>(number));
     return name;
-}
-
-uint64_t HighestJobNumber(const std::string& dir) {
-    uint64_t highest = 0;
-    std::error_code ec;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.empty() || name.size() > 19 || name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::error_code unused;
-        if (!it->is_directory(unused)) continue;
-        highest = std::max<uint64_t>(highest, std::stoull(name));
-    }
-    return highest;
 }
 
 bool PrepareJobsFolder(const std::string& dir, std::string* why) {

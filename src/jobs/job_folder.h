@@ -1,5 +1,6 @@
 // The jobs folder on disk: the names of the job folders in it (000001, 000002, ..., more digits past
-// 999999), the number the next job takes, whether it can be written, and files written in one step.
+// 999999), whether it can be written, and files written in one step. Which numbers are taken:
+// job_numbers.h.
 //
 // A job folder is made as NNNNNN.tmp and renamed to NNNNNN once everything in it is written, and
 // each file in it is written under a temporary name and renamed: a reader of the jobs folder never
@@ -19,10 +20,6 @@ std::string JobFolderName(uint64_t number);
 std::string JobWorkName(uint64_t number);
 // A receipt's picture in a job's folder, counted from 1: "receipt-01.png".
 std::string ReceiptFileName(uint64_t number);
-
-// The highest job number among the folders of dir whose names are all digits; 0 for none (or no
-// such folder).
-uint64_t HighestJobNumber(const std::string& dir);
 
 // Makes dir when it is missing and checks that files can be made in it (by making one and removing
 // it). False with the reason ("Permission denied", "Not a directory", ...) in *why.

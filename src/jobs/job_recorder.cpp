@@ -1,76 +1,29 @@
 #include "jobs/job_recorder.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <optional>
 #include <utility>
 
 #include "jobs/job_folder.h"
-#include "jobs/job_render.h"
-#include "jobs/json_text.h"
-#include "protocol/hex.h"
+#include "jobs/job_folder_lock.h"
+#include "jobs/job_spool.h"
 
 namespace pellory::jobs {
 
 namespace fs = std::filesystem;
 using vprinter::FinishedJob;
-using vprinter::JobEnd;
+using vprinter::HandOver;
 
 namespace {
 
-int64_t Milliseconds(std::chrono::system_clock::time_point t) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+// What a queued job holds in memory: its bytes (none when spooled) and its answers.
+size_t JobMemory(const FinishedJob& job) {
+    size_t n = job.bytes.size();
+    for (const vprinter::SentAnswer& a : job.answers) n += sizeof a + a.request.size() + a.bytes.size();
+    return n;
 }
 
 }  // namespace
-
-std::string JobJson(const FinishedJob& job, const RecordedJob& r) {
-    std::string answers = "[";
-    for (const vprinter::SentAnswer& a : job.answers) {
-        if (answers.size() > 1) answers += ',';
-        answers += JsonObject()
-                       .add("offset", a.offset)
-                       .add("request", a.request)
-                       .add("bytes", protocol::hex::Spaced(a.bytes.data(), a.bytes.size()))
-                       .text();
-    }
-    answers += ']';
-    JsonObject o;
-    o.add("number", r.number);
-    if (r.folder.empty()) {
-        o.addRaw("folder", "null");
-    } else {
-        o.add("folder", JobFolderName(r.number));
-    }
-    return o.add("start", IsoTime(Milliseconds(job.started)))
-        .add("end", IsoTime(Milliseconds(job.ended)))
-        .add("source", r.source)
-        .add("bytes", r.bytes)
-        .add("received", r.received)
-        .add("receipts", static_cast<uint64_t>(r.receipts))
-        .add("commands", static_cast<uint64_t>(r.commands))
-        .add("unknown_commands", static_cast<uint64_t>(r.unknownCommands))
-        .addRaw("answers", answers)
-        .add("ended", vprinter::JobEndName(r.end))
-        .add("reason", r.reason)
-        .add("cut_short", r.cutShort)
-        .text();
-}
-
-std::string JobLine(const RecordedJob& r) {
-    std::string line = "job " + JobFolderName(r.number) + "  " + r.source + "  " + std::to_string(r.bytes) +
-                       (r.bytes == 1 ? " byte" : " bytes");
-    if (!r.folder.empty()) line += "  " + std::to_string(r.receipts) + (r.receipts == 1 ? " receipt" : " receipts");
-    line += "  " + std::to_string(r.commands) + (r.commands == 1 ? " command" : " commands");
-    line += "  " + std::string(vprinter::JobEndName(r.end));
-    if (!r.reason.empty()) line += " (" + r.reason + ")";
-    if (!r.folder.empty()) line += "  " + r.folder;
-    return line;
-}
 
 JobRecorder::JobRecorder(Options options, Report report, ErrorLine error)
     : options_(std::move(options)), report_(std::move(report)), error_(std::move(error)) {
@@ -84,38 +37,127 @@ unsigned JobRecorder::DefaultWriters() { return std::clamp(std::thread::hardware
 bool JobRecorder::open(std::string* why) {
     if (!options_.folder.empty()) {
         if (!PrepareJobsFolder(options_.folder, why)) return false;
-        base_ = HighestJobNumber(options_.folder);
+        lock_ = std::make_unique<JobsFolderLock>();
+        pid_t holder = 0;
+        const JobsFolderLock::Result locked = lock_->take(options_.folder, &holder, why);
+        if (locked == JobsFolderLock::Result::InUse) {
+            inUse_ = true;
+            holder_ = holder;
+            if (why) *why = holder != 0 ? "in use by process " + std::to_string(holder) : "in use by another process";
+        }
+        if (locked != JobsFolderLock::Result::Taken) return false;
+        numbers_ = std::make_shared<JobNumbers>(options_.folder, HighestJobNumber(options_.folder));
+        first_ = numbers_->next();
+        spool_ = std::make_shared<FolderSpool>(numbers_);
+        queueLeftovers();
     }
+    writing_ = std::make_unique<JobWriting>();
+    writing_->folder = options_.folder;
+    writing_->widthDots = options_.widthDots;
+    writing_->bounds = options_.bounds;
+    writing_->numbers = numbers_.get();
+    writing_->errorLine = [this](const std::string& line) { errorLine(line); };
+    writing_->stopped = [this] { return stopped(); };
     for (unsigned i = 0; i < writerCount_; ++i) writerThreads_.emplace_back([this] { run(); });
     return true;
 }
 
-void JobRecorder::take(FinishedJob&& job) {
+void JobRecorder::queueLeftovers() {
+    std::vector<uint64_t> leftovers;
+    std::error_code ec;
+    for (fs::directory_iterator it(options_.folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (const std::optional<uint64_t> n = WorkFolderNumber(it->path().filename().string())) leftovers.push_back(*n);
+    }
+    std::sort(leftovers.begin(), leftovers.end());
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const uint64_t n : leftovers) {
+        std::string why;
+        if (std::optional<QueuedJob> q = LeftoverJob(options_.folder, n, &why)) {
+            queue_.push_back(std::move(*q));
+        } else {
+            errorLine("job " + JobFolderName(n) + ": " + JobWorkName(n) + " was left by an earlier run, and " + why +
+                      "; it is left as it is");
+        }
+    }
+}
+
+std::shared_ptr<vprinter::JobSpool> JobRecorder::spool() const { return spool_; }
+
+bool JobRecorder::full(const FinishedJob& job) const {
+    return !queue_.empty() &&
+           (queue_.size() >= options_.maxQueuedJobs || queuedBytes_ + JobMemory(job) > options_.maxQueuedBytes);
+}
+
+void JobRecorder::push(FinishedJob&& job) {
+    QueuedJob q;
+    if (const FolderSpooledJob* spooled = dynamic_cast<const FolderSpooledJob*>(job.spool.get())) {
+        q.number = spooled->number();
+    } else if (numbers_) {
+        if (const std::optional<uint64_t> n = numbers_->take(&q.numberFailure)) q.number = *n;
+    } else {
+        q.number = job.number;
+    }
+    queuedBytes_ += JobMemory(job);
+    q.job = std::move(job);
+    queue_.push_back(std::move(q));
+    changed_.notify_all();
+}
+
+bool JobRecorder::offer(FinishedJob& job, HandOver how) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (writerThreads_.empty() || ending_) {
         lock.unlock();
-        errorLine("job " + JobFolderName(base_ + job.number) + " came after the end; it was not written");
-        return;
+        FolderSpooledJob* spooled = dynamic_cast<FolderSpooledJob*>(job.spool.get());
+        if (spooled && spooled->number() != 0) {
+            spooled->close();
+            errorLine("job " + JobFolderName(spooled->number()) + " came after the end; its bytes stay in " +
+                      JobWorkName(spooled->number()) + " for the next start");
+        } else {
+            errorLine("a job from " + job.source + " came after the end; it was not written");
+        }
+        return true;
     }
-    const auto full = [&] {
-        return !queue_.empty() &&
-               (queue_.size() >= options_.maxQueuedJobs || queuedBytes_ + job.bytes.size() > options_.maxQueuedBytes);
-    };
-    while (full()) changed_.wait_for(lock, std::chrono::milliseconds(kFullWaitStepMs));
-    queuedBytes_ += job.bytes.size();
-    queue_.push_back(std::move(job));
-    changed_.notify_all();
+    if (how == HandOver::IfRoom && full(job)) {
+        refused_ = true;
+        return false;
+    }
+    push(std::move(job));
+    return true;
+}
+
+void JobRecorder::take(FinishedJob&& job) {
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!writerThreads_.empty() && !ending_ && full(job))
+            changed_.wait_for(lock, std::chrono::milliseconds(kFullWaitStepMs));
+    }
+    offer(job, HandOver::Always);
+}
+
+void JobRecorder::setRoom(std::function<void()> room) {
+    std::lock_guard<std::mutex> lock(roomMutex_);
+    room_ = std::move(room);
 }
 
 void JobRecorder::finish() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (!ending_ && writing_) {
+            deadline_ = std::chrono::steady_clock::now() + options_.stopTime;
+            stopping_.store(true, std::memory_order_release);
+            // The records of the jobs still waiting, before any writer draws another picture.
+            for (QueuedJob& q : queue_) WriteEarlyRecord(q, *writing_);
+        }
         ending_ = true;
     }
     changed_.notify_all();
     for (std::thread& t : writerThreads_) {
         if (t.joinable()) t.join();
     }
+}
+
+bool JobRecorder::stopped() const {
+    return stopping_.load(std::memory_order_acquire) && std::chrono::steady_clock::now() >= deadline_;
 }
 
 uint64_t JobRecorder::written() const {
@@ -137,15 +179,20 @@ void JobRecorder::run() {
         while (!ready() && !(ending_ && queue_.empty()))
             changed_.wait_for(lock, std::chrono::milliseconds(kFullWaitStepMs));
         if (!ready()) return;  // ending, nothing left to take
-        std::optional<FinishedJob> job;
-        job.emplace(std::move(queue_.front()));
+        std::optional<QueuedJob> q;
+        q.emplace(std::move(queue_.front()));
         queue_.pop_front();
-        queuedBytes_ -= job->bytes.size();
+        queuedBytes_ -= JobMemory(q->job);
         const uint64_t order = taken_++;
+        const bool room = std::exchange(refused_, false);
         changed_.notify_all();
         lock.unlock();
-        RecordedJob r = write(*job);
-        job.reset();
+        if (room) {
+            std::lock_guard<std::mutex> roomLock(roomMutex_);
+            if (room_) room_();
+        }
+        RecordedJob r = WriteJob(*q, *writing_);
+        q.reset();  // its bytes, and its spool's file, let go of before the report
         lock.lock();
         done_.emplace(order, std::move(r));
         reportInOrder(lock);
@@ -164,80 +211,6 @@ void JobRecorder::reportInOrder(std::unique_lock<std::mutex>& lock) {
         ++written_;
         changed_.notify_all();
     }
-}
-
-RecordedJob JobRecorder::write(const FinishedJob& job) {
-    RecordedJob r;
-    r.number = base_ + job.number;
-    r.source = job.source;
-    r.bytes = job.bytes.size();
-    r.received = std::max<uint64_t>(job.receivedBytes, job.bytes.size());
-    r.end = job.end;
-    r.reason = job.reason;
-    if (options_.folder.empty()) {
-        const JobOutput out = WriteJobOutput(job.bytes, options_.widthDots, {}, options_.bounds, {}, {});
-        r.commands = out.decoding.commands;
-        r.unknownCommands = out.decoding.unknown;
-        r.cutShort = out.cutShort;
-        r.json = JobJson(job, r);
-        return r;
-    }
-
-    const std::string name = JobFolderName(r.number);
-    const fs::path work = fs::path(options_.folder) / JobWorkName(r.number);
-    const fs::path final = fs::path(options_.folder) / name;
-    std::string failure;  // the first thing that could not be written, and why
-    const auto failed = [&](const std::string& what, const std::string& why) {
-        const std::string text = "cannot write " + what + ": " + why;
-        errorLine("job " + name + ": " + text + "; the job is marked failed");
-        if (failure.empty()) failure = text;
-    };
-
-    std::error_code ec;
-    fs::remove_all(work, ec);  // a folder left by a run that was cut short
-    const bool made = fs::create_directory(work, ec);
-    JobOutput out;
-    if (!made) {
-        failed(work.string(), ec ? ec.message() : "it exists");
-        out.decoding.run(job.bytes, {});
-    } else {
-        std::string why;
-        if (!WriteFileInOneStep((work / "bytes.bin").string(),
-                                [&](const FileSink& sink) { return sink(job.bytes.data(), job.bytes.size()); }, &why)) {
-            failed("bytes.bin", why);
-        }
-        out = WriteJobOutput(job.bytes, options_.widthDots, work, options_.bounds, {}, failed);
-    }
-    r.receipts = out.receipts;
-    r.commands = out.decoding.commands;
-    r.unknownCommands = out.decoding.unknown;
-    r.cutShort = out.cutShort;
-    if (!failure.empty()) {
-        r.end = JobEnd::Failed;
-        r.reason = failure;
-    }
-    r.folder = final.string();
-    r.json = JobJson(job, r);
-    if (made) {
-        std::string why;
-        if (!WriteFileInOneStep((work / "job.json").string(), r.json + "\n", &why)) {
-            failed("job.json", why);
-            r.end = JobEnd::Failed;
-            r.reason = failure;
-            r.json = JobJson(job, r);
-        }
-        if (::rename(work.c_str(), final.c_str()) != 0) {
-            failed(final.string(), std::strerror(errno));
-            r.end = JobEnd::Failed;
-            r.reason = failure;
-            r.json = JobJson(job, r);
-            r.folder.clear();
-        }
-    } else {
-        r.folder.clear();
-        r.json = JobJson(job, r);
-    }
-    return r;
 }
 
 }  // namespace pellory::jobs

@@ -1,7 +1,6 @@
 // The job recorder: takes each job the printer server finishes (on the server's thread, through its
 // job sink) into a bounded queue and writes it on one of a few writer threads of its own (several
-// jobs at once, each in a folder of its own), to a folder of the jobs folder named by its number
-// (see job_folder.h):
+// jobs at once, each in a folder of its own), to a folder of the jobs folder named by its number:
 //
 //   DIR/000001/bytes.bin        the job's bytes exactly as received (at most the server's limit)
 //   DIR/000001/receipt-01.png   the paper from cut to cut, the printed rest after the last cut
@@ -12,11 +11,25 @@
 // The pictures are WritePaperPng's at zlib's fastest level: a receipt has no cut in it, so one bit
 // a pixel, white and black.
 //
-// Numbers continue after the highest job folder already in DIR: job n of the server is folder
-// (highest + n). A file that cannot be written (a full disk, a file size limit) marks the job
-// failed with the reason (what can be written of it still is, job.json last), reports an error
-// line, and the next job is written as ever. Without a folder (no saving), nothing is written and
-// each job is only counted and reported.
+// One recorder per jobs folder: open() takes the folder's lock (job_folder_lock.h) and refuses a
+// folder another process holds. Numbers go on past every name in the folder (job_numbers.h); with
+// the spool (spool(), job_spool.h) a job takes its number when it starts, its bytes are on disk as
+// they arrive and the writer reads them back; a job handed over with its bytes in memory takes its
+// number when it is queued. open() finishes the work folders an earlier run left (a kill) from
+// their bytes, as jobs ended "recovered", before any new job; a work folder without bytes is
+// reported as an error line and left. Nothing in the folder is ever removed.
+//
+// A file that cannot be written (a full disk, a file size limit) marks the job failed with the
+// reason (what can be written of it still is, job.json last), reports an error line, and the next
+// job is written as ever. Without a folder (no saving), nothing is written and each job is only
+// counted and reported.
+//
+// The server's sink (offer) never waits: with HandOver::IfRoom a full queue refuses the job, and
+// the recorder calls the room callback once a writer has taken a job off the queue. finish() ends
+// within a bound, whatever is queued: the records of the jobs still waiting are written first (their
+// bytes are on disk already), then the writers draw what they can until Options::stopTime has
+// passed; the jobs left then are only renamed, their records saying why they have no pictures
+// (cut_short).
 //
 // Jobs are reported in the order they were taken, whichever writer finishes first: a job written
 // before the one taken ahead of it waits for that one's report. A writer takes the next job only
@@ -24,63 +37,56 @@
 // at most that many written ones.
 #pragma once
 
+#include <sys/types.h>
+
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "jobs/job_numbers.h"
+#include "jobs/job_record.h"
 #include "jobs/job_render.h"
+#include "jobs/job_writer.h"
+#include "vprinter/job_spool.h"
 #include "vprinter/printer_server.h"
 
 namespace pellory::jobs {
 
-// What became of one job, as reported once it is written.
-struct RecordedJob {
-    uint64_t number = 0;  // its folder's number
-    std::string folder;   // the job's folder (DIR/000001); empty when not saved
-    std::string source;
-    uint64_t bytes = 0;     // kept (bytes.bin)
-    uint64_t received = 0;  // received, over the limit too
-    size_t receipts = 0;    // pictures written
-    size_t commands = 0;    // the decoding's commands (text runs not counted)
-    size_t unknownCommands = 0;
-    vprinter::JobEnd end = vprinter::JobEnd::Closed;
-    std::string reason;
-    std::string cutShort;  // why its pictures or decoding stop before its end; empty when whole
-    std::string json;  // the record, one line: job.json's content without its line end
-};
-
-// The record of a job as JSON (job.json, and a line of "serve --json"): number, folder (the
-// folder's name, or null when not saved), start, end (ISO 8601 UTC, milliseconds), source, bytes,
-// received, receipts, commands, unknown_commands, answers (offset, request, bytes as hex text),
-// ended ("closed", "idle", "over-limit", "incomplete", "failed", "recovered"), reason and cut_short.
-std::string JobJson(const vprinter::FinishedJob& job, const RecordedJob& r);
-// The readable line of a job: "job 000001  tcp:127.0.0.1:50122  1,234 bytes  2 receipts  closed  DIR/000001".
-std::string JobLine(const RecordedJob& r);
+class JobsFolderLock;  // jobs/job_folder_lock.h
+class FolderSpool;     // jobs/job_spool.h
 
 class JobRecorder {
 public:
     struct Options {
         std::string folder;   // empty: nothing is saved
         int widthDots = 576;  // the paper's width for the pictures
-        // The queue holds at most this many jobs, or this many bytes of them (one job always fits);
-        // the sink then waits, in steps of kFullWaitStep, until the writer has taken one.
+        // The queue holds at most this many jobs, or this many bytes of them (their bytes in memory
+        // and their answers; one job always fits). With the spool a job's bytes are not in memory,
+        // so the count may be generous.
         size_t maxQueuedJobs = 256;
         size_t maxQueuedBytes = 64u << 20;
         // Writer threads; 0: DefaultWriters().
         unsigned writers = 0;
         // What one job may make at most.
         JobBounds bounds = {};
+        // After finish() is called, pictures and decodings are made for this long at most; the
+        // jobs left then are written without them.
+        std::chrono::milliseconds stopTime{4000};
     };
     // Called on a writer thread once a job is written (or has failed), one job at a time, in the
     // order the jobs were taken.
     using Report = std::function<void(const RecordedJob&)>;
-    // Called on a writer thread with an error line (without its line end), one line at a time.
+    // Called on a writer thread (or open()'s) with an error line (without its line end), one line at
+    // a time.
     using ErrorLine = std::function<void(const std::string&)>;
 
     // The hardware's threads, at least 2 and at most 4.
@@ -93,40 +99,72 @@ public:
     JobRecorder(const JobRecorder&) = delete;
     JobRecorder& operator=(const JobRecorder&) = delete;
 
-    // Makes the folder when missing, checks it can be written, finds the highest job number in it
-    // and starts the writer. False with the reason when the folder cannot be written.
+    // Makes the folder when missing, checks it can be written, takes its lock, finds the next job
+    // number, queues the work folders an earlier run left and starts the writers. False with the
+    // reason when the folder cannot be written, or is in use (folderHolder() then says by whom).
     bool open(std::string* why);
-    // Queues a job (the server's job sink); waits in bounded steps while the queue is full.
+    // Whether open() failed because another process holds the folder's lock, and its process id
+    // (0 when it could not be read).
+    bool folderInUse() const { return inUse_; }
+    pid_t folderHolder() const { return holder_; }
+
+    // The server's job sink: queues the job (taken: true, moved from). With HandOver::IfRoom a full
+    // queue refuses it (false, the job untouched); with Always it is taken past the bounds. Never
+    // waits.
+    bool offer(vprinter::FinishedJob& job, vprinter::HandOver how);
+    // Called on a writer thread when a job refused for want of room may be offered again. Not
+    // called after setRoom({}) has returned.
+    void setRoom(std::function<void()> room);
+    // Queues a job, waiting in steps of kFullWaitStepMs while the queue is full.
     void take(vprinter::FinishedJob&& job);
-    // Writes and reports every job queued, then ends the writers. Later jobs are not taken.
+    // Writes and reports every job queued within the bound described above, then ends the writers.
+    // Later jobs are not taken.
     void finish();
 
-    uint64_t firstNumber() const { return base_ + 1; }  // the folder number of the server's job 1
-    uint64_t written() const;                           // jobs written (or failed) and reported so far
+    // The spool over the jobs folder, once open() succeeded with a folder; null without one.
+    std::shared_ptr<vprinter::JobSpool> spool() const;
+
+    uint64_t firstNumber() const { return first_; }  // the number the first new job tries
+    uint64_t written() const;                        // jobs written (or failed) and reported so far
     unsigned writers() const { return writerCount_; }
 
 private:
     void run();
     // Reports the written jobs that are next in order, one after the other.
     void reportInOrder(std::unique_lock<std::mutex>& lock);
-    RecordedJob write(const vprinter::FinishedJob& job);
+    bool full(const vprinter::FinishedJob& job) const;
+    void push(vprinter::FinishedJob&& job);
+    void queueLeftovers();
+    bool stopped() const;
     void errorLine(const std::string& line);
 
     Options options_;
     Report report_;
     ErrorLine error_;
-    uint64_t base_ = 0;
     unsigned writerCount_ = 1;
+    uint64_t first_ = 1;
+    bool inUse_ = false;
+    pid_t holder_ = 0;
+    std::unique_ptr<JobsFolderLock> lock_;
+    std::shared_ptr<JobNumbers> numbers_;
+    std::shared_ptr<FolderSpool> spool_;
+    std::unique_ptr<JobWriting> writing_;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<vprinter::FinishedJob> queue_;  // guarded by mutex_
-    size_t queuedBytes_ = 0;                   // guarded by mutex_
-    bool ending_ = false;                      // guarded by mutex_
-    uint64_t taken_ = 0;                       // jobs taken by writers; guarded by mutex_
-    uint64_t written_ = 0;                     // jobs reported; guarded by mutex_
-    std::map<uint64_t, RecordedJob> done_;     // written, not yet reported, by the order taken; guarded by mutex_
-    std::mutex errorMutex_;                    // one error line at a time
+    std::deque<QueuedJob> queue_;           // guarded by mutex_
+    size_t queuedBytes_ = 0;                // guarded by mutex_
+    bool ending_ = false;                   // guarded by mutex_
+    bool refused_ = false;                  // a job was refused since a writer last took one; guarded by mutex_
+    uint64_t taken_ = 0;                    // jobs taken by writers; guarded by mutex_
+    uint64_t written_ = 0;                  // jobs reported; guarded by mutex_
+    std::map<uint64_t, RecordedJob> done_;  // written, not yet reported, by the order taken; guarded by mutex_
+    // Set once by finish(): when the time for pictures ends (deadline_ written before stopping_).
+    std::atomic<bool> stopping_{false};
+    std::chrono::steady_clock::time_point deadline_;
+    std::mutex roomMutex_;  // held while room_ is called or changed
+    std::function<void()> room_;
+    std::mutex errorMutex_;  // one error line at a time
     std::vector<std::thread> writerThreads_;
 };
 

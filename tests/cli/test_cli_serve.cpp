@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -27,10 +28,12 @@
 #include <string>
 #include <vector>
 
+#include "jobs/job_recorder.h"
 #include "support/child_process.h"
-#include "vprinter/printer_state.h"
 #include "support/job_folders.h"
+#include "support/job_recording.h"
 #include "support/net_peers.h"
+#include "vprinter/printer_state.h"
 
 namespace pellory::test {
 namespace {
@@ -100,13 +103,26 @@ protected:
         o.pipedInput = true;
         o.fileSizeLimit = fileSizeLimit;
         server_.emplace(args, Folder(), o);
+        AwaitStart(*server_, listens);
+        return *server_;
+    }
+    // The same, started by prlimit(1) with a file size limit of limit bytes (SIGXFSZ left as the
+    // system sets it, so that the server alone decides what the signal does).
+    ChildProcess& StartWithFileSizeLimit(std::vector<std::string> args, rlim_t limit) {
+        args.insert(args.begin(), {"--fsize=" + std::to_string(limit), CliBinary(), "serve"});
+        ChildOptions o = Streams(Stream::Pipe);
+        o.pipedInput = true;
+        limited_.emplace("/usr/bin/prlimit", args, Folder(), o);
+        AwaitStart(*limited_, true);
+        return *limited_;
+    }
+    void AwaitStart(ChildProcess& server, bool listens) {
         std::string line;
         if (listens) {
-            EXPECT_TRUE(server_->WaitForError("listening on 127.0.0.1:", &line)) << server_->Err();
+            EXPECT_TRUE(server.WaitForError("listening on 127.0.0.1:", &line)) << server.Err();
             port_ = static_cast<uint16_t>(std::stoi(line.substr(line.rfind(':') + 1)));
         }
-        EXPECT_TRUE(server_->WaitForError("model ")) << server_->Err();
-        return *server_;
+        EXPECT_TRUE(server.WaitForError("model ")) << server.Err();
     }
     uint16_t port() const { return port_; }
 
@@ -126,6 +142,7 @@ protected:
     }
 
     std::optional<CliChild> server_;
+    std::optional<ChildProcess> limited_;
     uint16_t port_ = 0;
 };
 
@@ -338,26 +355,40 @@ TEST_F(ServeTest, ASerialLineIsServedWithTheSettingsGiven) {
 
 // A job file that cannot be written (here: past the file size the program may write, as on a full
 // disk) gives an error line and a job marked failed; the server goes on and writes the next job.
+// A file size limit does not end the server, whether whoever started it ignores SIGXFSZ or not.
 TEST_F(ServeTest, AJobThatCannotBeWrittenIsMarkedFailedAndTheServerGoesOn) {
-    CliChild& server = Start({"--listen", "127.0.0.1:0", "--jobs", Jobs()}, true, 20000);
-    {
-        Client big(port());
-        ASSERT_TRUE(big.Send("big\n" + std::string(30000, '\0')));
+    // Started by a starter that ignores SIGXFSZ, or by prlimit (SIGXFSZ as the system sets it).
+    for (const bool prlimit : {false, true}) {
+        const std::string name = prlimit ? "through prlimit" : "SIGXFSZ ignored by the starter";
+        const ScratchFolder jobs("pellory_serve_fsize");
+        const std::vector<std::string> args = {"--listen", "127.0.0.1:0", "--jobs", jobs.Folder()};
+        ChildProcess& server = prlimit ? StartWithFileSizeLimit(args, 20000)
+                                       : static_cast<ChildProcess&>(Start(args, true, 20000));
+        {
+            Client big(port());
+            ASSERT_TRUE(big.Send("big\n" + std::string(30000, '\0'))) << name;
+        }
+        ASSERT_TRUE(server.WaitForOutput("job 000001")) << name << ": " << server.Out() << server.Err();
+        {
+            Client small(port());
+            ASSERT_TRUE(small.Send("small\n")) << name;
+        }
+        ASSERT_TRUE(server.WaitForOutput("job 000002")) << name << ": " << server.Out();
+        ASSERT_TRUE(server.Write("quit\n"));
+        EXPECT_EQ(server.Code(), 0) << name << ": " << server.Err();
+        EXPECT_NE(server.Err().find("pellory-cli: job 000001: cannot write bytes.bin: File too large"),
+                  std::string::npos)
+            << name << ": " << server.Err();
+        EXPECT_NE(server.Out().find("failed (cannot write bytes.bin: File too large)"), std::string::npos)
+            << name << ": " << server.Out();
+        const JobFolder failed{fs::path(jobs.Folder()) / "000001"};
+        const JobFolder next{fs::path(jobs.Folder()) / "000002"};
+        EXPECT_EQ(Text(failed.Record(), "ended"), "failed") << name;
+        EXPECT_EQ(next.Read("bytes.bin"), "small\n") << name;
+        EXPECT_EQ(Text(next.Record(), "ended"), "closed") << name;
+        server_.reset();
+        limited_.reset();
     }
-    ASSERT_TRUE(server.WaitForOutput("job 000001")) << server.Out();
-    {
-        Client small(port());
-        ASSERT_TRUE(small.Send("small\n"));
-    }
-    ASSERT_TRUE(server.WaitForOutput("job 000002")) << server.Out();
-    ASSERT_TRUE(server.Write("quit\n"));
-    EXPECT_EQ(server.Code(), 0) << server.Err();
-    EXPECT_NE(server.Err().find("pellory-cli: job 000001: cannot write bytes.bin: File too large"), std::string::npos)
-        << server.Err();
-    EXPECT_NE(server.Out().find("failed (cannot write bytes.bin: File too large)"), std::string::npos) << server.Out();
-    EXPECT_EQ(Text(Job(1).Record(), "ended"), "failed");
-    EXPECT_EQ(Job(2).Read("bytes.bin"), "small\n");
-    EXPECT_EQ(Text(Job(2).Record(), "ended"), "closed");
 }
 
 TEST_F(ServeTest, FaultsAtStartEndWithTheirStatusAndSayWhy) {
@@ -365,6 +396,11 @@ TEST_F(ServeTest, FaultsAtStartEndWithTheirStatusAndSayWhy) {
     ASSERT_TRUE(taken.ok());
     const std::string inUse = "127.0.0.1:" + std::to_string(taken.port());
     const std::string file = scratch.Write("a-file", "x");
+    // A jobs folder this process holds, as another server would.
+    const std::string held = Path("held-jobs");
+    jobs::JobRecorder holder({held}, {}, {});
+    std::string why;
+    ASSERT_TRUE(holder.open(&why)) << why;
     struct Case {
         const char* name;
         std::vector<std::string> args;
@@ -375,6 +411,10 @@ TEST_F(ServeTest, FaultsAtStartEndWithTheirStatusAndSayWhy) {
     const std::vector<Case> cases = {
         {"the port in use", {"--listen", inUse, "--no-save"}, 2, inUse},
         {"a jobs folder below a file", {"--listen", "127.0.0.1:0", "--jobs", file + "/jobs"}, 4, "Not a directory"},
+        {"a jobs folder another server uses",
+         {"--listen", "127.0.0.1:0", "--jobs", held},
+         4,
+         "pellory-cli: the jobs folder " + held + " is in use by process " + std::to_string(::getpid()) + "\n"},
         {"a listen address without a port", {"--listen", "127.0.0.1"}, 3, "--listen"},
         {"an unknown state", {"--status", "paper-end,jammed"}, 3, "jammed"},
         {"no connections", {"--max-connections", "0"}, 3, "--max-connections"},
@@ -453,8 +493,8 @@ TEST_F(ServeTest, TheWebInterfaceShowsTheJobsAndSetsTheState) {
     EXPECT_EQ(server.Code(), 0) << server.Err();
 }
 
-// --json: every line of the standard output is one JSON object, a job's record. The server goes
-// on after its standard input ends.
+// --json: every line of the standard output is one JSON object, a job's record, its receipts
+// counted though none is saved. The server goes on after its standard input ends.
 TEST_F(ServeTest, JsonLinesAreTheJobsRecords) {
     CliChild& server = Start({"--listen", "127.0.0.1:0", "--no-save", "--json", "--listen", "0.0.0.0:0"});
     EXPECT_TRUE(server.WaitForError("is not a loopback address: anyone who can reach it can print")) << server.Err();
@@ -474,9 +514,54 @@ TEST_F(ServeTest, JsonLinesAreTheJobsRecords) {
         const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(line.data(), static_cast<qsizetype>(line.size())));
         ASSERT_TRUE(doc.isObject()) << line;
         EXPECT_EQ(Number(doc.object(), "bytes"), 7) << line;
+        EXPECT_EQ(Number(doc.object(), "receipts"), 1) << line;  // drawn and counted, though not saved
         EXPECT_TRUE(doc.object().value("folder").isNull()) << line;
     }
     EXPECT_EQ(lines, 3u) << out;
+}
+
+// SIGTERM with many slow jobs still to be drawn: the server ends within some seconds, not once
+// every picture is drawn, and every job is in its folder with the bytes sent and a record; those
+// it had no time for say so.
+TEST_F(ServeTest, SigtermEndsSoonWhateverIsQueuedAndEveryJobKeepsItsBytesAndRecord) {
+    constexpr int kJobs = 60;
+    // Drawing them all takes far longer than this; the stop itself some 5 s.
+    constexpr std::chrono::seconds kBound(15);
+    CliChild& server = Start({"--listen", "127.0.0.1:0", "--jobs", Jobs()});
+    std::vector<std::string> streams;
+    for (int i = 0; i < kJobs; ++i) {
+        // Some 600 m of paper, a letter every 32 mm (so that no run of it is blank paper drawn
+        // short): hundreds of pictures to draw.
+        std::string stream = "job " + std::to_string(i) + "\n";
+        for (int k = 0; k < 20000; ++k) stream += "x\x1bJ\xff";
+        streams.push_back(stream + "\x10\x04\x01");
+        Client client(port());
+        ASSERT_TRUE(client.ok());
+        ASSERT_TRUE(client.Send(streams.back()));
+        ASSERT_EQ(client.Receive(1).size(), 1u) << i;  // answered once every byte before it is in
+    }
+    ASSERT_TRUE(server.WaitUntilSignalsWatched());
+    const auto signalled = std::chrono::steady_clock::now();
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Code(), 0) << server.Err();
+    const auto took = std::chrono::steady_clock::now() - signalled;
+    EXPECT_LT(took, kBound) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+    int withoutPictures = 0;
+    for (int n = 1; n <= kJobs; ++n) {
+        const JobFolder job = Job(static_cast<uint64_t>(n));
+        const std::string bytes = job.Read("bytes.bin");
+        const auto sent = std::find(streams.begin(), streams.end(), bytes);
+        EXPECT_NE(sent, streams.end()) << job.path << " holds " << bytes.size() << " bytes, none of the streams";
+        const QJsonObject record = job.Record();
+        EXPECT_EQ(Number(record, "number"), n);
+        EXPECT_EQ(Number(record, "bytes"), static_cast<int64_t>(bytes.size()));
+        if (Text(record, "cut_short") == "the server stopped before its pictures and decoding were made") {
+            ++withoutPictures;
+            EXPECT_EQ(Number(record, "receipts"), 0) << job.path;
+        }
+    }
+    EXPECT_GT(withoutPictures, 0);
+    EXPECT_EQ(FolderEntries(fs::path(Jobs())).size(), static_cast<size_t>(kJobs));
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include <QString>
 
 #include "jobs/job_folder.h"
+#include "jobs/job_folder_lock.h"
 #include "jobs/job_recorder.h"
 #include "jobs/json_text.h"
 #include "support/child_process.h"
@@ -224,7 +225,7 @@ TEST_F(RecorderTest, AJobFolderAppearsOnlyWhole) {
             std::error_code ec;
             for (fs::directory_iterator it(Jobs(), ec), end; !ec && it != end; it.increment(ec)) {
                 const std::string name = it->path().filename().string();
-                if (name.find(".tmp") != std::string::npos || checked.count(name)) continue;
+                if (name.find(".tmp") != std::string::npos || name == kLockFileName || checked.count(name)) continue;
                 const JobFolder folder{it->path()};
                 const std::vector<std::string> names = folder.Names();
                 const bool whole = names == std::vector<std::string>{"bytes.bin", "decoding.txt", "job.json",
@@ -300,9 +301,11 @@ TEST(RecorderWriters, ReportsComeInTheOrderTakenEachJobOnce) {
         std::vector<uint64_t> expected(c.lines.size());
         for (size_t i = 0; i < expected.size(); ++i) expected[i] = i + 1;
         EXPECT_EQ(numbers, expected) << c.name;
-        // Each job's folder holds its own bytes, and nothing else is in the jobs folder.
+        // Each job's folder holds its own bytes, and nothing else is in the jobs folder but its lock.
         std::vector<std::string> folders;
-        for (const auto& entry : fs::directory_iterator(dir.Folder())) folders.push_back(entry.path().filename().string());
+        for (const auto& entry : fs::directory_iterator(dir.Folder())) {
+            if (entry.path().filename() != kLockFileName) folders.push_back(entry.path().filename().string());
+        }
         std::sort(folders.begin(), folders.end());
         std::vector<std::string> expectedFolders;
         for (size_t i = 0; i < c.lines.size(); ++i) expectedFolders.push_back(JobFolderName(i + 1));
@@ -365,7 +368,8 @@ TEST_F(RecorderTest, NumbersContinueAfterTheHighestJobFolderAlreadyThere) {
         {"an empty folder", {}, {}, 1},
         {"folders with gaps", {"000002", "000007", "000003"}, {}, 8},
         {"more than six digits", {"000009", "1000000"}, {}, 1000001},
-        {"other names, files and folders being filled", {"000004", "000050.tmp", "notes"}, {"000099"}, 5},
+        {"other names, files and folders being filled", {"000004", "000050.tmp", "notes"}, {"000099"}, 100},
+        {"any name that starts with a job's digits", {"000004", "000120-old"}, {"000130.tmp", "0001"}, 131},
     };
     for (const Case& c : cases) {
         const test::ScratchFolder dir("pellory_jobs_numbers");

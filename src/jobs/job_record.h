@@ -1,0 +1,37 @@
+// The report and record of one job as the job recorder writes it: what became of the job
+// (RecordedJob), its record as JSON (job.json, and a line of "serve --json") and its readable line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "vprinter/printer_server.h"
+
+namespace pellory::jobs {
+
+// What became of one job, as reported once it is written.
+struct RecordedJob {
+    uint64_t number = 0;  // its folder's number
+    std::string folder;   // the job's folder (DIR/000001); empty when not saved
+    std::string source;
+    uint64_t bytes = 0;     // kept (bytes.bin)
+    uint64_t received = 0;  // received, over the limit too
+    size_t receipts = 0;    // pictures written
+    size_t commands = 0;    // the decoding's commands (text runs not counted)
+    size_t unknownCommands = 0;
+    vprinter::JobEnd end = vprinter::JobEnd::Closed;
+    std::string reason;
+    std::string cutShort;  // why its pictures or decoding stop before its end; empty when whole
+    std::string json;      // the record, one line: job.json's content without its line end
+};
+
+// The record of a job as JSON (job.json, and a line of "serve --json"): number, folder (the
+// folder's name, or null when not saved), start, end (ISO 8601 UTC, milliseconds), source, bytes,
+// received, receipts, commands, unknown_commands, answers (offset, request, bytes as hex text),
+// ended ("closed", "idle", "over-limit", "incomplete", "failed", "recovered"), reason and cut_short.
+std::string JobJson(const vprinter::FinishedJob& job, const RecordedJob& r);
+// The readable line of a job: "job 000001  tcp:127.0.0.1:50122  1,234 bytes  2 receipts  closed  DIR/000001".
+std::string JobLine(const RecordedJob& r);
+
+}  // namespace pellory::jobs

@@ -1,0 +1,272 @@
+#include "jobs/job_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <vector>
+
+#include "jobs/job_folder.h"
+#include "jobs/job_spool.h"
+
+namespace pellory::jobs {
+
+namespace fs = std::filesystem;
+using vprinter::FinishedJob;
+using vprinter::JobEnd;
+
+namespace {
+
+// How often a job whose final name was taken after its number tries the next free one.
+constexpr int kMaxRenumbers = 3;
+
+// A start record is a few hundred bytes; more is not one.
+constexpr size_t kMaxStartRecord = 64u << 10;
+
+FolderSpooledJob* SpooledOf(const FinishedJob& job) { return dynamic_cast<FolderSpooledJob*>(job.spool.get()); }
+
+std::string WorkPath(const JobWriting& w, uint64_t number) { return w.folder + "/" + JobWorkName(number); }
+std::string FinalPath(const JobWriting& w, uint64_t number) { return w.folder + "/" + JobFolderName(number); }
+
+// Reads at most most bytes of the file at path. False with the reason.
+bool ReadBack(const std::string& path, uint64_t most, std::vector<uint8_t>& out, std::string* why) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *why = std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0;
+    if (ok) out.resize(static_cast<size_t>(std::min<uint64_t>(most, static_cast<uint64_t>(st.st_size))));
+    for (size_t done = 0; ok && done < out.size();) {
+        const ssize_t n = ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;  // the file is shorter than it was
+            ok = false;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (!ok) {
+        *why = std::strerror(errno);
+        out.clear();
+    }
+    ::close(fd);
+    return ok;
+}
+
+// Notes a failure of the job: its error line once, the first failure its reason.
+void Fail(QueuedJob& q, const JobWriting& w, const std::string& text) {
+    if (std::find(q.failures.begin(), q.failures.end(), text) != q.failures.end()) return;
+    q.failures.push_back(text);
+    const std::string job = q.number != 0 ? "job " + JobFolderName(q.number) : "a job from " + q.job.source;
+    if (w.errorLine) w.errorLine(job + ": " + text + "; the job is marked failed");
+}
+
+// The record's fields known before anything is written.
+RecordedJob BaseRecord(const QueuedJob& q) {
+    RecordedJob r;
+    r.number = q.number;
+    r.source = q.job.source;
+    r.bytes = q.job.bytes.size();
+    r.received = std::max<uint64_t>(q.job.receivedBytes, q.job.bytes.size());
+    r.end = q.job.end;
+    r.reason = q.job.reason;
+    return r;
+}
+
+// Marks the record failed when anything failed, and makes its JSON.
+void Seal(const QueuedJob& q, RecordedJob& r) {
+    if (!q.failures.empty()) {
+        r.end = JobEnd::Failed;
+        r.reason = q.failures.front();
+    }
+    r.json = JobJson(q.job, r);
+}
+
+void WriteRecord(QueuedJob& q, const JobWriting& w, RecordedJob& r) {
+    Seal(q, r);
+    std::string why;
+    if (!WriteFileInOneStep(WorkPath(w, q.number) + "/job.json", r.json + "\n", &why)) {
+        Fail(q, w, "cannot write job.json: " + why);
+        Seal(q, r);
+    }
+}
+
+// The spool's failure, if any, as the job's.
+void TakeSpoolFailure(QueuedJob& q, const JobWriting& w) {
+    FolderSpooledJob* spooled = SpooledOf(q.job);
+    if (!spooled) return;
+    spooled->close();
+    if (!spooled->failure().empty()) Fail(q, w, "cannot write " + spooled->failedFile() + ": " + spooled->failure());
+}
+
+// Gives the work folder its final name; when that name was taken after the job's number, the job
+// takes the next free number (its record rewritten). A folder that cannot be renamed stays a work
+// folder (finished at the next start), and the job is failed without a folder.
+void FinishFolder(QueuedJob& q, const JobWriting& w, RecordedJob& r) {
+    ::unlink((WorkPath(w, q.number) + "/" + kStartRecordName).c_str());  // the record says it all now
+    for (int renumbered = 0;; ++renumbered) {
+        bool taken = false;
+        std::string why;
+        if (w.numbers->finish(q.number, &taken, &why)) return;
+        std::optional<uint64_t> fresh;
+        if (taken && renumbered < kMaxRenumbers) fresh = w.numbers->moveToNew(q.number, &why);
+        if (!fresh) {
+            Fail(q, w, "cannot rename " + JobWorkName(q.number) + " to " + JobFolderName(q.number) + ": " + why);
+            r.folder.clear();
+            WriteRecord(q, w, r);
+            return;
+        }
+        q.number = r.number = *fresh;
+        r.folder = FinalPath(w, q.number);
+        WriteRecord(q, w, r);
+    }
+}
+
+// Without a folder: the job's receipts and commands counted, unless the server has stopped.
+RecordedJob CountJob(QueuedJob& q, const JobWriting& w) {
+    RecordedJob r = BaseRecord(q);
+    if (w.stopped && w.stopped()) {
+        r.cutShort = kStoppedBeforeOutput;
+    } else {
+        const JobOutput out = WriteJobOutput(q.job.bytes, w.widthDots, {}, w.bounds, w.stopped, {});
+        r.receipts = out.receipts;
+        r.commands = out.decoding.commands;
+        r.unknownCommands = out.decoding.unknown;
+        r.cutShort = out.cutShort;
+    }
+    r.json = JobJson(q.job, r);
+    return r;
+}
+
+}  // namespace
+
+RecordedJob WriteJob(QueuedJob& q, const JobWriting& w) {
+    if (w.folder.empty()) return CountJob(q, w);
+    const bool stopped = w.stopped && w.stopped();
+    if (q.early && stopped) {
+        RecordedJob r = *q.early;
+        TakeSpoolFailure(q, w);
+        FinishFolder(q, w, r);
+        return r;
+    }
+    RecordedJob r = BaseRecord(q);
+    if (q.number == 0) {
+        std::string why = q.numberFailure;
+        if (const std::optional<uint64_t> n = w.numbers->take(&why)) {
+            q.number = r.number = *n;
+        } else {
+            TakeSpoolFailure(q, w);
+            Fail(q, w, "cannot make the job's folder: " + why);
+            Seal(q, r);
+            return r;
+        }
+    }
+    const std::string work = WorkPath(w, q.number);
+    const std::vector<uint8_t>* bytes = &q.job.bytes;
+    std::vector<uint8_t> readBack;
+    std::string why;
+    if (const FolderSpooledJob* spooled = SpooledOf(q.job)) {
+        TakeSpoolFailure(q, w);
+        if (!ReadBack(work + "/bytes.bin", spooled->size(), readBack, &why))
+            Fail(q, w, "cannot read bytes.bin: " + why);
+        bytes = &readBack;
+    } else if (q.recovered) {
+        if (!ReadBack(work + "/bytes.bin", std::numeric_limits<uint64_t>::max(), readBack, &why))
+            Fail(q, w, "cannot read bytes.bin: " + why);
+        bytes = &readBack;
+    } else if (!q.early && !WriteFileInOneStep(
+                               work + "/bytes.bin",
+                               [&](const FileSink& sink) { return sink(bytes->data(), bytes->size()); }, &why)) {
+        Fail(q, w, "cannot write bytes.bin: " + why);
+    }
+    r.bytes = bytes->size();
+    r.received = std::max<uint64_t>(r.received, r.bytes);
+    if (stopped) {
+        r.cutShort = kStoppedBeforeOutput;
+    } else {
+        const JobOutput out = WriteJobOutput(*bytes, w.widthDots, work, w.bounds, w.stopped,
+                                             [&](const std::string& what, const std::string& reason) {
+                                                 Fail(q, w, "cannot write " + what + ": " + reason);
+                                             });
+        r.receipts = out.receipts;
+        r.commands = out.decoding.commands;
+        r.unknownCommands = out.decoding.unknown;
+        r.cutShort = out.cutShort;
+    }
+    r.folder = FinalPath(w, q.number);
+    WriteRecord(q, w, r);
+    FinishFolder(q, w, r);
+    return r;
+}
+
+void WriteEarlyRecord(QueuedJob& q, const JobWriting& w) {
+    if (w.folder.empty() || q.number == 0 || q.early) return;
+    const std::string work = WorkPath(w, q.number);
+    RecordedJob r = BaseRecord(q);
+    std::string why;
+    if (const FolderSpooledJob* spooled = SpooledOf(q.job)) {
+        TakeSpoolFailure(q, w);
+        r.bytes = spooled->size();
+    } else if (q.recovered) {
+        struct stat st {};
+        if (::stat((work + "/bytes.bin").c_str(), &st) == 0) r.bytes = static_cast<uint64_t>(st.st_size);
+    } else if (!WriteFileInOneStep(
+                   work + "/bytes.bin",
+                   [&](const FileSink& sink) { return sink(q.job.bytes.data(), q.job.bytes.size()); }, &why)) {
+        Fail(q, w, "cannot write bytes.bin: " + why);
+    }
+    r.received = std::max<uint64_t>(r.received, r.bytes);
+    r.cutShort = kStoppedBeforeOutput;
+    r.folder = FinalPath(w, q.number);
+    WriteRecord(q, w, r);
+    q.early = r;
+}
+
+std::optional<QueuedJob> LeftoverJob(const std::string& folder, uint64_t number, std::string* why) {
+    const std::string work = folder + "/" + JobWorkName(number);
+    struct stat st {};
+    if (::lstat(work.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        *why = "it is not a folder";
+        return std::nullopt;
+    }
+    if (::lstat((work + "/bytes.bin").c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        *why = "it holds no bytes.bin";
+        return std::nullopt;
+    }
+    QueuedJob q;
+    q.number = number;
+    q.recovered = true;
+    FinishedJob& job = q.job;
+    job.number = number;
+    job.ended = std::chrono::system_clock::time_point(std::chrono::seconds(st.st_mtim.tv_sec) +
+                                                      std::chrono::nanoseconds(st.st_mtim.tv_nsec));
+    job.receivedBytes = static_cast<uint64_t>(st.st_size);
+    job.end = JobEnd::Recovered;
+    job.reason = kRecoveredReason;
+    std::vector<uint8_t> text;
+    std::string unreadable;
+    std::optional<StartRecord> start;
+    if (ReadBack(work + "/" + kStartRecordName, kMaxStartRecord, text, &unreadable))
+        start = ReadStartRecord(std::string(text.begin(), text.end()));
+    job.started = start ? start->started : job.ended;
+    job.source = start ? start->source : "unknown";
+    // The temporary files of the run that ended (".receipt-01.png.part-1234") are its own, and half.
+    std::error_code ec;
+    for (fs::directory_iterator it(work, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::error_code unused;
+        if (name.size() > 1 && name[0] == '.' && name.find(".part-") != std::string::npos)
+            fs::remove(it->path(), unused);
+    }
+    return q;
+}
+
+}  // namespace pellory::jobs
