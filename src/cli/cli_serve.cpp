@@ -402,7 +402,6 @@ int Serve(Session& s, const ServePlan& plan) {
                                               : "cannot write the jobs folder " + folder + ": " + why);
         return kCliFileUnreadable;
     }
-    if (plan.web && plan.jobs) index.load(*plan.jobs);  // the jobs of earlier runs
     vprinter::ServerOptions options = plan.server;
     options.spool = recorder.spool();  // none with --no-save
     vprinter::PrinterServer server(options);
@@ -424,6 +423,9 @@ int Serve(Session& s, const ServePlan& plan) {
     }
     std::optional<web::WebServer> page;
     if (plan.web) {
+        // The jobs of earlier runs, read while the printer is served already (a large folder takes
+        // a while).
+        if (plan.jobs) index.load(*plan.jobs);
         page.emplace(*plan.web, server, index);
         if (!page->start(&why)) {
             output.message("cannot serve the web page: " + why);

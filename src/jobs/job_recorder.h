@@ -77,7 +77,7 @@ public:
         // Writer threads; 0: DefaultWriters().
         unsigned writers = 0;
         // What one job may make at most.
-        JobBounds bounds = {};
+        JobBounds bounds = kDefaultJobBounds;
         // After finish() is called, pictures and decodings are made for this long at most; the
         // jobs left then are written without them.
         std::chrono::milliseconds stopTime{4000};

@@ -129,9 +129,30 @@ std::shared_ptr<const ListedJob> ListedFromRecord(const std::string& record, con
     return job;
 }
 
+std::string ListedRecord(const ListedJob& job) {
+    if (job.folder.empty() || !job.listed.empty()) return job.listed;
+    if (const std::optional<std::string> record = ReadRecord(job.folder)) {
+        const QJsonDocument doc =
+            QJsonDocument::fromJson(QByteArray(record->data(), static_cast<qsizetype>(record->size())));
+        if (doc.isObject()) return ListedText(doc.object(), job.statusCheck);
+    }
+    // Its job.json is gone or spoilt since it was listed: what the summary holds.
+    return jobs::JsonObject()
+        .add("number", job.number)
+        .add("folder", fs::path(job.folder).filename().string())
+        .add("end", job.end)
+        .add("source", job.source)
+        .add("bytes", job.bytes)
+        .add("receipts", job.receipts)
+        .add("ended", job.ended)
+        .add("reason", job.reason)
+        .add(kStatusCheck, job.statusCheck)
+        .text();
+}
+
 std::string WholeRecord(const ListedJob& job) {
     if (std::optional<std::string> record = ReadRecord(job.folder)) return std::move(*record);
-    return job.listed;
+    return ListedRecord(job);
 }
 
 size_t JobIndex::load(const std::string& dir) {
@@ -158,7 +179,25 @@ void JobIndex::add(const jobs::RecordedJob& r) {
 void JobIndex::put(std::shared_ptr<const ListedJob> job) {
     std::lock_guard<std::mutex> lock(mutex_);
     const uint64_t n = job->number;
+    const bool saved = !job->folder.empty();
     jobs_[n] = std::move(job);
+    if (!saved) {
+        unsaved_.push_back(n);
+        if (unsaved_.size() > kMaxUnsavedListed) {
+            jobs_.erase(unsaved_.front());
+            unsaved_.pop_front();
+        }
+        return;
+    }
+    recent_.insert(n);
+    if (recent_.size() <= kRecentListed) return;
+    // The oldest of the recent ones keeps its summary only.
+    const auto oldest = jobs_.find(*recent_.begin());
+    recent_.erase(recent_.begin());
+    if (oldest == jobs_.end() || oldest->second->listed.empty()) return;
+    auto summary = std::make_shared<ListedJob>(*oldest->second);
+    summary->listed = std::string();
+    oldest->second = std::move(summary);
 }
 
 std::vector<std::shared_ptr<const ListedJob>> JobIndex::page(const PageQuery& q) const {

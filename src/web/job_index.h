@@ -7,9 +7,11 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,14 +22,19 @@ namespace pellory::web {
 
 // The answers a record lists in /api/jobs and the pages' lists; "answers_more" counts the rest.
 inline constexpr size_t kListedAnswers = 20;
+// Jobs not saved (serve --no-save) have nothing on disk to read their record from: the index keeps
+// the listed record of the newest this many of them, and lets the older ones go.
+inline constexpr size_t kMaxUnsavedListed = 10000;
+// Of the saved jobs, the newest this many keep their record as listed in memory (the lists pages
+// and scripts ask for most); an older one's is read from its job.json when a list holds it.
+inline constexpr size_t kRecentListed = 1000;
 
 // One job as the web interface lists it. Immutable once listed.
 struct ListedJob {
     uint64_t number = 0;
     std::string folder;  // the job's folder; empty when not saved (nothing to read from it)
-    // The record as lists give it: job.json's members in its order, "answers" the first
-    // kListedAnswers of them followed by "answers_more", the count of the rest, and last
-    // "status_check". One line.
+    // Its record as lists give it (ListedRecord), for a job not saved and the newest saved ones;
+    // empty for older saved jobs, whose record is read from their job.json when a list holds them.
     std::string listed;
     // Read from the record, for the page.
     std::string source;
@@ -44,6 +51,11 @@ struct ListedJob {
 // A ListedJob from a record (JSON text) and its folder (read for its decoding when it has no
 // receipts); nothing when the record is not a job's.
 std::shared_ptr<const ListedJob> ListedFromRecord(const std::string& record, const std::string& folder);
+// The record of a listed job as lists give it: job.json's members in its order, "answers" the first
+// kListedAnswers of them followed by "answers_more", the count of the rest, and last
+// "status_check". One line. Read from job.json for a saved job the index keeps no listed record of
+// (what the summary holds when it can no longer be read).
+std::string ListedRecord(const ListedJob& job);
 // The whole record of a listed job: its job.json, or the listed form when it has none (not saved)
 // or it can no longer be read.
 std::string WholeRecord(const ListedJob& job);
@@ -66,6 +78,8 @@ private:
     void put(std::shared_ptr<const ListedJob> job);
     mutable std::mutex mutex_;
     std::map<uint64_t, std::shared_ptr<const ListedJob>> jobs_;  // guarded by mutex_
+    std::deque<uint64_t> unsaved_;  // the numbers of the unsaved jobs listed, oldest first; guarded by mutex_
+    std::set<uint64_t> recent_;     // the saved jobs that keep their listed record; guarded by mutex_
 };
 
 }  // namespace pellory::web

@@ -193,7 +193,7 @@ std::string JobsJson(const std::vector<std::shared_ptr<const ListedJob>>& list) 
     for (const auto& job : list) {
         if (!first) json += ',';
         first = false;
-        json += job->listed;
+        json += ListedRecord(*job);
     }
     return json + "]}";
 }

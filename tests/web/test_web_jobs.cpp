@@ -84,6 +84,35 @@ TEST(WebJobs, ListsHoldASummaryAndTheWholeRecordIsReadWhenAsked) {
     EXPECT_EQ(client->Get("/api/jobs/4")->body, "{\"number\":4,\"note\":\"changed on disk\"}");
 }
 
+// Of the saved jobs only the newest kRecentListed keep their listed record in memory; an older
+// one's is read from its job.json (as the folder holds it then) when a list holds it.
+TEST(WebJobs, OlderJobsAreListedFromTheirFolder) {
+    const ScratchFolder dir("pellory_web_listed");
+    web::JobIndex index;
+    const size_t total = web::kRecentListed + 2;
+    for (uint64_t n = 1; n <= total; ++n) {
+        const std::string name = jobs::JobFolderName(n);
+        const std::string record = "{\"number\":" + std::to_string(n) + ",\"folder\":\"" + name + "\",\"receipts\":1}";
+        std::filesystem::create_directories(dir.Path(name));
+        WriteFile(std::filesystem::path(dir.Path(name)) / "job.json",
+                  "{\"number\":" + std::to_string(n) + ",\"note\":\"on disk\"}\n");
+        jobs::RecordedJob r;
+        r.number = n;
+        r.folder = dir.Path(name);
+        r.json = record;
+        index.add(r);
+    }
+    for (const auto& [n, listed] :
+         {std::pair<uint64_t, std::string>{1, "{\"number\":1,\"note\":\"on disk\",\"status_check\":false}"},
+          {2, "{\"number\":2,\"note\":\"on disk\",\"status_check\":false}"},
+          {3, "{\"number\":3,\"folder\":\"000003\",\"receipts\":1,\"status_check\":false}"},
+          {total, "{\"number\":" + std::to_string(total) + ",\"folder\":\"" + jobs::JobFolderName(total) +
+                      "\",\"receipts\":1,\"status_check\":false}"}}) {
+        ASSERT_NE(index.find(n), nullptr) << n;
+        EXPECT_EQ(web::ListedRecord(*index.find(n)), listed) << n;
+    }
+}
+
 // A job not saved has no job.json: its record is the listed one.
 TEST(WebJobs, AJobNotSavedIsItsListedRecord) {
     ServedWeb served(WebSetup{.save = false});
@@ -92,6 +121,24 @@ TEST(WebJobs, AJobNotSavedIsItsListedRecord) {
     EXPECT_TRUE(record.value(QStringLiteral("folder")).isNull());
     EXPECT_EQ(record.value(QStringLiteral("answers")).toArray().size(), 20);
     EXPECT_EQ(record.value(QStringLiteral("answers_more")).toInt(), 10);
+}
+
+// Jobs not saved live only in the index: it keeps the newest kMaxUnsavedListed of them.
+TEST(WebJobs, TheIndexKeepsABoundedNumberOfJobsNotSaved) {
+    web::JobIndex index;
+    const size_t total = web::kMaxUnsavedListed + 5;
+    for (uint64_t n = 1; n <= total; ++n) {
+        jobs::RecordedJob r;
+        r.number = n;
+        r.json = "{\"number\":" + std::to_string(n) + ",\"folder\":null,\"bytes\":3,\"receipts\":1}";
+        index.add(r);
+    }
+    EXPECT_EQ(index.size(), web::kMaxUnsavedListed);
+    EXPECT_EQ(index.find(5), nullptr);
+    ASSERT_NE(index.find(6), nullptr);
+    EXPECT_EQ(
+        web::ListedRecord(*index.find(total)),
+        "{\"number\":" + std::to_string(total) + ",\"folder\":null,\"bytes\":3,\"receipts\":1,\"status_check\":false}");
 }
 
 // /jobs/N shows decoding.txt of the job's folder as it is, line by line in its columns (a run of
