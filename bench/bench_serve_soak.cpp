@@ -547,7 +547,8 @@ int Soak(double seconds, const std::string& cli, const std::string& folder) {
         if (!f) continue;
         const Bytes sent = JobBytes(r.kind, r.id);
         const bool prefix = f->bytes.size() <= sent.size() &&
-                            std::equal(f->bytes.begin(), f->bytes.end(), sent.begin());
+                            std::equal(f->bytes.begin(), f->bytes.end(), sent.begin(),
+                                       [](char kept, uint8_t was) { return static_cast<uint8_t>(kept) == was; });
         ++(prefix ? cutKept : cutNotAPrefix);
     }
     std::vector<double> times;

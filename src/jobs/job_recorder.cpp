@@ -7,6 +7,7 @@
 #include "jobs/job_folder.h"
 #include "jobs/job_folder_lock.h"
 #include "jobs/job_spool.h"
+#include "platform/threads.h"
 
 namespace pellory::jobs {
 
@@ -172,6 +173,8 @@ void JobRecorder::errorLine(const std::string& line) {
 }
 
 void JobRecorder::run() {
+    // Drawing gives way to the printer server's loop, which answers status requests at once.
+    platform::LowerCurrentThreadPriority();
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         // The next job, once fewer than writerCount_ are taken and not yet reported.

@@ -67,6 +67,12 @@ private:
     std::thread thread_;
 };
 
+// Background work that must give way to the threads that answer at once (a printer server's
+// job writers, which draw pictures, against its serving loop): lowers the calling thread's
+// scheduling priority a few steps below its creator's. False when the system refused (it runs on
+// regardless).
+bool LowerCurrentThreadPriority();
+
 // Milliseconds since an arbitrary start, wrapping modulo 2^32 like a tick counter.
 uint32_t TickCount();
 void SleepMs(uint32_t ms);

@@ -25,6 +25,8 @@ namespace {
 // How much a thread of priority AboveNormal is favoured over its start value, in nice steps.
 constexpr int kAboveNormalBoost = 2;
 constexpr int kHighestNice = -20;
+// How much background work (LowerCurrentThreadPriority) gives way, in nice steps.
+constexpr int kBackgroundNiceSteps = 10;
 
 std::atomic<uint64_t> g_nextThreadId{1};
 
@@ -193,6 +195,23 @@ uint32_t Thread::exitCode() const {
 }
 
 uint64_t Thread::id() const { return thread_.joinable() ? state_->id : 0; }
+
+bool LowerCurrentThreadPriority() {
+#if defined(__linux__)
+    // The nice value is per thread on Linux; raising it needs no privilege.
+    const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
+    errno = 0;
+    const int now = ::getpriority(PRIO_PROCESS, tid);
+    if (now == -1 && errno != 0) return false;
+    return ::setpriority(PRIO_PROCESS, tid, std::min(19, now + kBackgroundNiceSteps)) == 0;
+#else
+    sched_param param{};
+    int policy = 0;
+    if (pthread_getschedparam(pthread_self(), &policy, &param) != 0) return false;
+    param.sched_priority = sched_get_priority_min(policy);
+    return pthread_setschedparam(pthread_self(), policy, &param) == 0;
+#endif
+}
 
 // --- time ---
 

@@ -150,6 +150,21 @@ TEST(Thread, PriorityHintReachesTheThreadWhenGranted) {
     }
 }
 
+TEST(Thread, BackgroundWorkGivesWay) {
+    errno = 0;
+    const int mine = OwnNice();
+    ASSERT_EQ(errno, 0);
+    int seen = mine;
+    bool lowered = false;
+    std::thread([&] {
+        lowered = LowerCurrentThreadPriority();
+        seen = OwnNice();
+    }).join();
+    ASSERT_TRUE(lowered);
+    EXPECT_EQ(seen, std::min(19, mine + 10));
+    EXPECT_EQ(OwnNice(), mine) << "only the calling thread gives way";
+}
+
 TEST(Time, TickCountFollowsSleeps) {
     const uint32_t a = TickCount();
     SleepMs(30);
