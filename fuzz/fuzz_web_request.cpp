@@ -1,6 +1,6 @@
 // libFuzzer target for what the web interface reads from a request itself (web/web_request.h):
 // the numbers of paths and queries, a page's query, a PUT's JSON body (through Qt's JSON reader),
-// the content type, the origin and the Host header; and the escaping of a job's text into HTML (web/web_pages.h).
+// the content type, the origin and the Host header (web/host_names.h); and the escaping of a job's text into HTML (web/web_pages.h).
 // What each gives back keeps its promises: a number is the digits it came from, a page asks for
 // 1 to 1000 jobs and never both ways, a state change touches only the states, escaped text has no
 // markup character left.
@@ -13,6 +13,7 @@
 
 #include "fuzz_support.h"
 #include "vprinter/printer_state.h"
+#include "web/host_names.h"
 #include "web/web_pages.h"
 #include "web/web_request.h"
 
@@ -52,8 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string origin = in.ConsumeRandomLengthString(40);
     web::IsJsonContentType(contentType);
     Check(web::IsOwnOrigin(std::nullopt, origin));
-    // A loopback host is a name or address and a port: nothing of a path, a user or a space.
-    Check(!web::IsLoopbackHost(origin) || origin.find_first_of("/@ \t") == std::string::npos);
+    // A Host header a loopback server answers is a name or address and a port: nothing of a path, a
+    // user or a space.
+    static const web::HostNames loopback(vp::ListenAddress{"127.0.0.1", 8080}, {});
+    Check(loopback.refusal({origin}).has_value() || origin.find_first_of("/@ \t") == std::string::npos);
     const std::string body = in.ConsumeRemainingBytesAsString();
     why.clear();
     if (const std::optional<vp::States> states = web::ReadStateChange(body, current, &why)) {
