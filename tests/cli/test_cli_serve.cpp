@@ -12,8 +12,8 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
-#include <sys/socket.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "jobs/job_recorder.h"
+#include "platform/threads.h"
 #include "support/child_process.h"
 #include "support/job_folders.h"
 #include "support/job_recording.h"
@@ -106,10 +107,10 @@ protected:
         AwaitStart(*server_, listens);
         return *server_;
     }
-    // The same, started by prlimit(1) with a file size limit of limit bytes (SIGXFSZ left as the
-    // system sets it, so that the server alone decides what the signal does).
-    ChildProcess& StartWithFileSizeLimit(std::vector<std::string> args, rlim_t limit) {
-        args.insert(args.begin(), {"--fsize=" + std::to_string(limit), CliBinary(), "serve"});
+    // The same, started by prlimit(1) with a limit ("--fsize=20000": a file size limit, SIGXFSZ left
+    // as the system sets it, so that the server alone decides what the signal does).
+    ChildProcess& StartLimited(std::vector<std::string> args, const std::string& limit) {
+        args.insert(args.begin(), {limit, CliBinary(), "serve"});
         ChildOptions o = Streams(Stream::Pipe);
         o.pipedInput = true;
         limited_.emplace("/usr/bin/prlimit", args, Folder(), o);
@@ -237,8 +238,8 @@ TEST_F(ServeTest, StatusReadsEachStateSetOnStandardInput) {
 // the line has been silent for --idle-end, drawn on the paper of the model given.
 TEST_F(ServeTest, APseudoTerminalClientIsServedAsANetworkOneIs) {
     const std::string link = Path("printer");
-    CliChild& server =
-        Start({"--pty", link, "--jobs", Jobs(), "--idle-end", "0.3", "--status", "paper-end", "--model", "orva58"}, false);
+    CliChild& server = Start(
+        {"--pty", link, "--jobs", Jobs(), "--idle-end", "0.3", "--status", "paper-end", "--model", "orva58"}, false);
     ASSERT_TRUE(server.WaitForError("on the pseudo-terminal")) << server.Err();
     EXPECT_EQ(Status(link), "Status: 04\nLamps: Paper Error\nStates: paper-end\n");
     // The status run's bytes are a job of their own, once the line has been silent.
@@ -362,7 +363,7 @@ TEST_F(ServeTest, AJobThatCannotBeWrittenIsMarkedFailedAndTheServerGoesOn) {
         const std::string name = prlimit ? "through prlimit" : "SIGXFSZ ignored by the starter";
         const ScratchFolder jobs("pellory_serve_fsize");
         const std::vector<std::string> args = {"--listen", "127.0.0.1:0", "--jobs", jobs.Folder()};
-        ChildProcess& server = prlimit ? StartWithFileSizeLimit(args, 20000)
+        ChildProcess& server = prlimit ? StartLimited(args, "--fsize=20000")
                                        : static_cast<ChildProcess&>(Start(args, true, 20000));
         {
             Client big(port());
@@ -518,6 +519,36 @@ TEST_F(ServeTest, JsonLinesAreTheJobsRecords) {
         EXPECT_TRUE(doc.object().value("folder").isNull()) << line;
     }
     EXPECT_EQ(lines, 3u) << out;
+}
+
+// Out of descriptors, the server says so once and takes no connection for a while, serves those it
+// has, and takes new ones again once descriptors are free.
+TEST_F(ServeTest, OutOfDescriptorsTheServerSaysSoOnceAndRecovers) {
+    ChildProcess& server =
+        StartLimited({"--listen", "127.0.0.1:0", "--no-save", "--max-connections", "200"}, "--nofile=24");
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 40; ++i) clients.push_back(std::make_unique<Client>(port()));
+    const std::string out = "cannot accept connections: Too many open files; retrying";
+    ASSERT_TRUE(server.WaitForError(out)) << server.Err();
+    ASSERT_TRUE(clients.front()->Send("\x10\x04\x01"));
+    EXPECT_EQ(clients.front()->Receive(1), "\x12");  // one it holds is served as ever
+    platform::SleepMs(300);                          // accept() tried again meanwhile, and failed
+    const auto said = [&](const std::string& what) {
+        const std::string err = server.Err();
+        size_t n = 0;
+        for (size_t at = err.find(what); at != std::string::npos; at = err.find(what, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(said(out), 1u) << "said once while it lasts: " << server.Err();
+    clients.clear();
+    ASSERT_TRUE(server.WaitForError("accepting connections again")) << server.Err();
+    Client after(port());
+    ASSERT_TRUE(after.Send("\x10\x04\x01"));
+    EXPECT_EQ(after.Receive(1), "\x12");
+    ASSERT_TRUE(server.Write("quit\n"));
+    EXPECT_EQ(server.Code(), 0) << server.Err();
+    // The connections left in the listen queue may run it out once more: each time said once.
+    EXPECT_EQ(said(out), said("accepting connections again")) << server.Err();
 }
 
 // SIGTERM with many slow jobs still to be drawn: the server ends within some seconds, not once
