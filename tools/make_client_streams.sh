@@ -19,6 +19,9 @@ esc-pos-encoder@3.0.0
 receiptline@4.0.4
 escpos-buffer@4.1.0
 @node-escpos/core@0.6.0"
+# What the script itself uses besides: QR codes drawn as PNG pictures, and PNG decoding.
+HELPERS="qr-image@3.2.0
+pngjs@7.0.0"
 
 if [ $# -ge 1 ]; then
     scratch=$1
@@ -37,6 +40,6 @@ command -v npm >/dev/null || { echo "make_client_streams: npm is missing (Debian
 cd "$scratch"
 [ -f package.json ] || printf '{ "name": "pellory-client-streams", "private": true }\n' > package.json
 # shellcheck disable=SC2086
-npm install --no-audit --no-fund --no-save --silent $(echo "$LIBRARIES" | tr '\n' ' ')
+npm install --no-audit --no-fund --no-save --silent $(echo "$LIBRARIES $HELPERS" | tr '\n' ' ')
 mkdir -p "$out"
 node "$here/client_streams.cjs" "$scratch" "$out"

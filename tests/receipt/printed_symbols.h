@@ -20,18 +20,34 @@ namespace pellory::receipt::test {
 struct ReadBack {
     std::string kind;  // EAN13, EAN8, UPCA, UPCE, CODE39, CODE93, CODE128, ITF, CODABAR, QR, PDF417, ...
     std::string data;
-    int64_t row = 0;  // the first row of the block it was read in
+    int64_t row = 0, end = 0;  // the rows [row, end) of the block it was read in
 };
 
 // The kind of a symbol by either reader's name of it; the name itself when it is neither's.
 inline std::string KindOf(const std::string& readerName) {
     static const std::map<std::string, std::string> kinds = {
-        {"EAN-13", "EAN13"},        {"EAN-8", "EAN8"},           {"UPC-A", "UPCA"},     {"UPC-E", "UPCE"},
-        {"CODE-39", "CODE39"},      {"Code39", "CODE39"},        {"CODE-93", "CODE93"}, {"Code93", "CODE93"},
-        {"CODE-128", "CODE128"},    {"Code128", "CODE128"},      {"I2/5", "ITF"},       {"ITF", "ITF"},
-        {"Codabar", "CODABAR"},     {"QR-Code", "QR"},           {"QRCode", "QR"},      {"PDF417", "PDF417"},
-        {"MaxiCode", "MAXICODE"},   {"DataBar", "DATABAR"},      {"DataMatrix", "DATAMATRIX"},
-        {"DataBar-Exp", "DATABAR-EXPANDED"}, {"DataBarExpanded", "DATABAR-EXPANDED"}, {"Aztec", "AZTEC"},
+        {"EAN-13", "EAN13"},
+        {"EAN-8", "EAN8"},
+        {"UPC-A", "UPCA"},
+        {"UPC-E", "UPCE"},
+        {"CODE-39", "CODE39"},
+        {"Code39", "CODE39"},
+        {"CODE-93", "CODE93"},
+        {"Code93", "CODE93"},
+        {"CODE-128", "CODE128"},
+        {"Code128", "CODE128"},
+        {"I2/5", "ITF"},
+        {"ITF", "ITF"},
+        {"Codabar", "CODABAR"},
+        {"QR-Code", "QR"},
+        {"QRCode", "QR"},
+        {"PDF417", "PDF417"},
+        {"MaxiCode", "MAXICODE"},
+        {"DataBar", "DATABAR"},
+        {"DataMatrix", "DATAMATRIX"},
+        {"DataBar-Exp", "DATABAR-EXPANDED"},
+        {"DataBarExpanded", "DATABAR-EXPANDED"},
+        {"Aztec", "AZTEC"},
     };
     const auto k = kinds.find(readerName);
     return k == kinds.end() ? readerName : k->second;
@@ -66,18 +82,32 @@ inline std::vector<std::pair<int64_t, int64_t>> InkBlocks(const Paper& p, int64_
     return blocks;
 }
 
-// Every symbol on the paper, top to bottom.
+// Every symbol on the paper, top to bottom, each once. The paper is read in blocks parted by 12
+// blank rows, then again in blocks parted by 8 and by 3, for symbols printed close together (a QR
+// code under another, a MaxiCode under a PDF417, which zxing-cpp reads only alone; the rows of
+// hexagons of a MaxiCode stand up to 6 blank rows apart): zbar first, zxing-cpp where
+// zbar reads nothing, zxing-cpp on the block as one symbol alone where neither does. A symbol read
+// in both passes (its kind and data the same, its blocks overlapping) counts once.
 inline std::vector<ReadBack> ReadEverySymbol(const Paper& p) {
     std::vector<ReadBack> out;
-    for (const auto& [from, to] : InkBlocks(p, 12)) {
-        const Paper block = RowsOfPaper(p, from, to);
-        const std::vector<ReadSymbol> zbar = ReadSymbols(block);
-        for (const ReadSymbol& s : zbar) out.push_back({KindOf(s.type), s.data, from});
-        if (!zbar.empty()) continue;
-        std::vector<ZxingSymbol> zxing = ZxingRead(block);
-        if (zxing.empty()) zxing = ZxingRead(block, INT64_MIN, INT64_MAX, true);
-        for (const ZxingSymbol& s : zxing) out.push_back({KindOf(s.format), s.text, from});
+    const auto add = [&out](ReadBack r) {
+        const bool seen = std::any_of(out.begin(), out.end(), [&r](const ReadBack& o) {
+            return o.kind == r.kind && o.data == r.data && o.row < r.end && r.row < o.end;
+        });
+        if (!seen) out.push_back(std::move(r));
+    };
+    for (const int64_t gap : {12, 8, 3}) {
+        for (const auto& [from, to] : InkBlocks(p, gap)) {
+            const Paper block = RowsOfPaper(p, from, to);
+            const std::vector<ReadSymbol> zbar = ReadSymbols(block);
+            for (const ReadSymbol& s : zbar) add({KindOf(s.type), s.data, from, to});
+            if (!zbar.empty()) continue;
+            std::vector<ZxingSymbol> zxing = ZxingRead(block);
+            if (zxing.empty()) zxing = ZxingRead(block, INT64_MIN, INT64_MAX, true);
+            for (const ZxingSymbol& s : zxing) add({KindOf(s.format), s.text, from, to});
+        }
     }
+    std::stable_sort(out.begin(), out.end(), [](const ReadBack& a, const ReadBack& b) { return a.row < b.row; });
     return out;
 }
 

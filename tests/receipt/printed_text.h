@@ -31,8 +31,8 @@ enum class LineAlign { Any, Left, Center, Right };
 // The code tables a reference line takes its characters from, in the order tried.
 inline const std::vector<charset::CodeTable>& ReferenceTables() {
     using charset::CodeTable;
-    static const std::vector<CodeTable> tables = {CodeTable::PC437,  CodeTable::PC858, CodeTable::PC857,
-                                                  CodeTable::PC866,  CodeTable::PC850, CodeTable::WPC1252,
+    static const std::vector<CodeTable> tables = {CodeTable::PC437,   CodeTable::PC858, CodeTable::PC857,
+                                                  CodeTable::PC866,   CodeTable::PC850, CodeTable::WPC1252,
                                                   CodeTable::Katakana};
     return tables;
 }
@@ -80,9 +80,26 @@ inline Bytes ReferenceBytes(const std::u32string& text, char32_t* missing) {
 // The text drawn alone, as the look and alignment ask, on a paper `width` dots wide.
 inline Paper DrawReference(const Bytes& textBytes, const TextLook& look, LineAlign align, int width) {
     const int a = align == LineAlign::Center ? 1 : align == LineAlign::Right ? 2 : 0;
-    const Bytes modes = B({0x1B, 0x40, 0x1B, 0x4D, look.font == 'B' ? 1 : 0, 0x1B, 0x45, look.bold ? 1 : 0, 0x1B,
-                           0x2D, look.underline, 0x1D, 0x42, look.invert ? 1 : 0, 0x1D, 0x21,
-                           (look.width - 1) << 4 | (look.height - 1), 0x1B, 0x61, a});
+    const Bytes modes = B({0x1B,
+                           0x40,
+                           0x1B,
+                           0x4D,
+                           look.font == 'B' ? 1 : 0,
+                           0x1B,
+                           0x45,
+                           look.bold ? 1 : 0,
+                           0x1B,
+                           0x2D,
+                           look.underline,
+                           0x1D,
+                           0x42,
+                           look.invert ? 1 : 0,
+                           0x1D,
+                           0x21,
+                           (look.width - 1) << 4 | (look.height - 1),
+                           0x1B,
+                           0x61,
+                           a});
     return Render(Cat({modes, textBytes, B({0x0A})}), width);
 }
 

@@ -80,9 +80,13 @@ const Manifest& TheManifest() {
         m.paper = root.value("paper").toInt(kOrva80Dots);
         for (const QJsonValue& f : root.value("files").toArray()) {
             const QJsonObject o = f.toObject();
-            ClientFile c{o.value("file").toString().toStdString(), o.value("library").toString().toStdString(),
-                         o.value("version").toString().toStdString(), o.value("kanji").toString().toStdString(),
-                         o.value("cuts").toInt(), {}, {}};
+            ClientFile c{o.value("file").toString().toStdString(),
+                         o.value("library").toString().toStdString(),
+                         o.value("version").toString().toStdString(),
+                         o.value("kanji").toString().toStdString(),
+                         o.value("cuts").toInt(),
+                         {},
+                         {}};
             for (const QJsonValue& l : o.value("lines").toArray()) {
                 const QJsonObject lo = l.toObject();
                 TextLook look;
@@ -92,7 +96,8 @@ const Manifest& TheManifest() {
                 look.bold = lo.value("bold").toBool();
                 look.underline = lo.value("underline").toInt();
                 look.invert = lo.value("invert").toBool();
-                c.lines.push_back({lo.value("text").toString().toStdString(), look, AlignOf(lo.value("align").toString())});
+                c.lines.push_back(
+                    {lo.value("text").toString().toStdString(), look, AlignOf(lo.value("align").toString())});
             }
             for (const QJsonValue& s : o.value("symbols").toArray()) {
                 const QJsonObject so = s.toObject();
