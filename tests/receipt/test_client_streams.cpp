@@ -184,6 +184,10 @@ private:
     std::set<std::pair<std::string, std::string>> seen_;
 };
 
+bool IsPlain(const TextLook& l) {
+    return l.font == 'A' && l.width == 1 && l.height == 1 && !l.bold && l.underline == 0 && !l.invert;
+}
+
 std::string TextKey(const std::string& text) { return "text \"" + text + "\""; }
 std::string SymbolKey(const ExpectedSymbol& s) { return "symbol " + s.kind + " \"" + s.data + "\""; }
 
@@ -222,6 +226,13 @@ TEST(ClientStreams, EveryTextLineReadsBackInItsLook) {
             const Paper reference = DrawReference(bytes, line.look, line.align, printed.paper.width());
             const Stencil stencil = CutToInk(reference);
             ASSERT_GT(stencil.width, 0) << line.text;
+            // The reference is drawn by the same renderer: a look it drew as plain text (a style
+            // the renderer ignores) would be found on any receipt that also ignores it.
+            if (!IsPlain(line.look)) {
+                const Stencil plain = CutToInk(DrawReference(bytes, TextLook{}, line.align, printed.paper.width()));
+                EXPECT_FALSE(plain.width == stencil.width && plain.dots == stencil.dots)
+                    << f.file << ": \"" << line.text << "\" draws in its look as it draws plain";
+            }
             const std::optional<Place> at = FindStencil(printed.paper, stencil, from);
             std::string detail = "not on the paper below row " + std::to_string(from);
             bool ok = at.has_value();
