@@ -211,7 +211,7 @@ async function nodeThermalPrinter() {
     p.maxiCode('Pellory MaxiCode', { mode: 4 });
     e.symbol('MAXICODE', 'Pellory MaxiCode');
     await p.printImageBuffer(qrPng('NTP picture'));
-    e.symbol('QR', 'NTP picture', { note: 'a picture (ESC * rows) of a QR code' });
+    e.symbol('QR', 'NTP picture', { note: 'a picture (GS v 0 raster) of a QR code' });
     p.cut();
     return { bytes: p.getBuffer(), expect: e, cuts: 1 };
 }
@@ -362,8 +362,9 @@ function receiptline() {
         cpl: 48, encoding: 'shiftjis', command: 'escpos', spacing: true,
     });
     e.text('日本語のレシート', { align: 'center' }).text('合計', { bold: true }).text('¥1,234');
-    // Each document ends with the cut of its "=" line and the cut receiptline adds at its end.
     return { bytes: Buffer.concat([Buffer.from(first, 'binary'), Buffer.from(japanese, 'binary')]), expect: e, cuts: 4,
+             cutsNote: 'each document ends with the cut of its "=" line and the cut receiptline adds at its end ' +
+                 '(GS V B 0 twice)',
              kanji: 'shift-jis' };
 }
 
@@ -420,8 +421,9 @@ async function escposBuffer() {
     });
     await p.feed(2);
     await p.cutter(Cut.Partial);
-    // Cut.Partial sends ESC m, which on this printer is the start of its print density command: no cut.
-    return { bytes: Buffer.from(connection.buffer()), expect: e, cuts: 0 };
+    return { bytes: Buffer.from(connection.buffer()), expect: e, cuts: 0,
+             cutsNote: 'Cut.Partial sends ESC m, which on this printer starts its print density command (ESC m n), ' +
+                 'and the stream ends before n: no cut' };
 }
 
 // ---- @node-escpos/core --------------------------------------------------------------------------
@@ -569,6 +571,7 @@ async function main() {
             kanji: made.kanji ?? 'gb18030',
             refused: made.refused ?? [],
             cuts: made.cuts,
+            ...(made.cutsNote ? { cutsNote: made.cutsNote } : {}),
             lines: made.expect.lines,
             symbols: made.expect.symbols,
         });
