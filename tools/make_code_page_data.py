@@ -4,21 +4,24 @@ ESC t that Pellory keeps as data, because the C library has no converter for the
 that differs from the printers' table.
 
 Each table comes from one source, named in the file it writes:
+    PC853 (12)       tools/code_page_charts/pc853.txt, the public chart typed in
     PC857 (13)       Python's cp857 codec, with the euro sign at D5 as the printers place it
-    PC720 (32)       Python's cp720 codec (its C1 control positions are bytes without a character)
-    PC1125 (44)      Python's cp1125 codec
-    PC1118 (42)      the C library's CP774 converter (the same table), through the iconv program
     TCVN-3 (30, 31)  the C library's TCVN5712-1 converter, through the iconv program: 30 keeps the
                      characters of the TCVN-3 table (the small letters, the seven capitals without
                      tone marks, the no-break space), 31 has the capital of each small letter
+    PC720 (32)       Python's cp720 codec (its C1 control positions are bytes without a character)
     PC1098 (41)      tools/code_page_charts/pc1098.txt, the public chart typed in
+    PC1118 (42)      the C library's CP774 converter (the same table), through the iconv program
+    PC1119 (43)      the C library's CP772 converter (the same table), through the iconv program
+    PC1125 (44)      Python's cp1125 codec
 
 The tests (tests/charset/test_code_page_data.cpp) hold every byte of every table against the
-C library's converter where it has one, and against the checked-in charts of
-tools/code_page_charts/ otherwise. Run it from anywhere:
+C library's converter where it has one (CP857, TCVN5712-1, CP774, CP772, CP1125), and against the
+checked-in charts of tools/code_page_charts/ otherwise (PC853, PC720, PC1098). Run it from anywhere:
 
     python3 tools/make_code_page_data.py            # (re)write the file
     python3 tools/make_code_page_data.py --check    # exit 1 if the committed file differs
+    python3 tools/make_code_page_data.py --charts   # (re)write the charts of the generated tables
 """
 
 import codecs
@@ -112,15 +115,26 @@ def tcvn3_capitals():
 
 # The tables in the order written: the C++ name, the CodeTable enumerator, the comment, the source.
 TABLES = [
-    ("kPC857", "PC857", "PC857 (Turkish) with the euro sign at D5: Python's cp857 codec, D5 added", pc857),
-    ("kTcvn3", "Tcvn3", "TCVN-3 (Vietnamese): the C library's TCVN5712-1, the TCVN-3 characters", tcvn3),
+    ("kPC853", "PC853", "PC853 (Turkish): the chart tools/code_page_charts/pc853.txt", lambda: chart("pc853.txt"),
+     "pc853.txt"),
+    ("kPC857", "PC857", "PC857 (Turkish) with the euro sign at D5: Python's cp857 codec, D5 added", pc857,
+     "pc857.txt"),
+    ("kTcvn3", "Tcvn3", "TCVN-3 (Vietnamese): the C library's TCVN5712-1, the TCVN-3 characters", tcvn3,
+     "tcvn3.txt"),
     ("kTcvn3Capitals", "Tcvn3Capitals", "TCVN-3 (Vietnamese) capitals: the capital of each small letter of 30",
-     tcvn3_capitals),
-    ("kPC720", "PC720", "PC720 (Arabic): Python's cp720 codec", lambda: python_codec("cp720")),
-    ("kPC1098", "PC1098", "PC1098 (Farsi): the chart tools/code_page_charts/pc1098.txt", lambda: chart("pc1098.txt")),
-    ("kPC1118", "PC1118", "PC1118 (Lithuanian): the C library's CP774", lambda: iconv_converter("CP774")),
-    ("kPC1125", "PC1125", "PC1125 (Ukrainian): Python's cp1125 codec", lambda: python_codec("cp1125")),
+     tcvn3_capitals, "tcvn3-capitals.txt"),
+    ("kPC720", "PC720", "PC720 (Arabic): Python's cp720 codec", lambda: python_codec("cp720"), "pc720.txt"),
+    ("kPC1098", "PC1098", "PC1098 (Farsi): the chart tools/code_page_charts/pc1098.txt", lambda: chart("pc1098.txt"),
+     "pc1098.txt"),
+    ("kPC1118", "PC1118", "PC1118 (Lithuanian): the C library's CP774", lambda: iconv_converter("CP774"),
+     "pc1118.txt"),
+    ("kPC1119", "PC1119", "PC1119 (Lithuanian, with Cyrillic): the C library's CP772",
+     lambda: iconv_converter("CP772"), "pc1119.txt"),
+    ("kPC1125", "PC1125", "PC1125 (Ukrainian): Python's cp1125 codec", lambda: python_codec("cp1125"), "pc1125.txt"),
 ]
+
+# The charts that are sources themselves (typed in from the public charts); --charts leaves them be.
+SOURCE_CHARTS = {"pc853.txt", "pc1098.txt"}
 
 
 def cell(c):
@@ -140,7 +154,7 @@ def render():
     out.append("constexpr char32_t kNone = kNoCharacter;")
     out.append("")
     out.append("// clang-format off")
-    for name, _, comment, source in TABLES:
+    for name, _, comment, source, _ in TABLES:
         table = source()
         if len(table) != 128:
             sys.exit(f"{name}: {len(table)} entries")
@@ -150,23 +164,50 @@ def render():
             cells = ", ".join(cell(c) for c in table[row * 8:row * 8 + 8])
             out.append(f"    {cells},  // {0x80 + row * 8:02X}")
         out.append("};")
-    out.append("// clang-format on")
     out.append("")
     out.append("}  // namespace")
     out.append("")
     out.append("const UpperHalf* UpperHalfData(CodeTable table) {")
     out.append("    switch (table) {")
-    for name, enumerator, _, _ in TABLES:
+    for name, enumerator, _, _, _ in TABLES:
         out.append(f"        case CodeTable::{enumerator}: return &{name};")
     out.append("        default: return nullptr;")
     out.append("    }")
     out.append("}")
+    out.append("// clang-format on")
     out.append("")
     out.append("}  // namespace pellory::charset")
     return "\n".join(out) + "\n"
 
 
+def chart_cell(c):
+    if c is NONE:
+        return "--"
+    return {0x00AD: "SHY", 0x00A0: "NBSP"}.get(c, chr(c))
+
+
+def write_charts():
+    """Writes the chart of each table whose source is a codec or a converter, for the tests to
+    hold the compiled table to and for a reader to compare with the public chart by eye."""
+    for _, _, comment, source, name in TABLES:
+        if name in SOURCE_CHARTS:
+            continue
+        table = source()
+        lines = [f"# {comment}.",
+                 "# Bytes 80-FF, a row of 16 characters for each high nibble, \"--\" where the table has no",
+                 "# character, SHY and NBSP for the soft hyphen and the no-break space. Written by",
+                 "# tools/make_code_page_data.py --charts from the table's source; the tests hold the compiled",
+                 "# table to it."]
+        for row in range(8):
+            lines.append(f"{8 + row:X}x: " + " ".join(chart_cell(c) for c in table[row * 16:row * 16 + 16]))
+        with open(os.path.join(CHARTS, name), "w", encoding="utf-8") as f:
+            f.write("\n".join(lines) + "\n")
+
+
 def main():
+    if "--charts" in sys.argv[1:]:
+        write_charts()
+        return 0
     text = render()
     if "--check" in sys.argv[1:]:
         with open(OUTPUT, encoding="utf-8") as f:
