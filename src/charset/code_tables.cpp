@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "charset/code_page_data.h"
+
 namespace pellory::charset {
 
 namespace {
@@ -15,7 +17,8 @@ namespace {
 // The eleven of the "Code Table" list, in its order, then the others by n. Katakana reads A1-DF
 // from Shift_JIS, whose single bytes there are the half-width katakana of JIS X 0201 (its other
 // upper bytes start two-byte codes; the graphics come from kKatakanaGraphics). The Thai pages all
-// read as TIS-620. Page 255 has no converter.
+// read as TIS-620. Page 255 has no converter; the tables without one in the list below (PC853,
+// PC857, TCVN-3, PC720, PC1098, PC1118, PC1119, PC1125) are compiled in (code_page_data.h).
 constexpr CodeTableInfo kPC437 = {CodeTable::PC437, "PC437(U.S.A)", "cp437", "CP437"};
 constexpr CodeTableInfo kKatakana = {CodeTable::Katakana, "Katakana", "katakana", "SHIFT_JIS"};
 constexpr CodeTableInfo kPC850 = {CodeTable::PC850, "PC850(Multilingual)", "cp850", "CP850"};
@@ -44,7 +47,8 @@ constexpr auto kAllTables = std::to_array<CodeTableInfo>({
     kPC858,
     kPage255,
     {CodeTable::PC851, "PC851(Greek)", "cp851", "IBM851"},
-    {CodeTable::PC857, "PC857(Turkish)", "cp857", "CP857"},
+    {CodeTable::PC853, "PC853(Turkish)", "cp853", nullptr},
+    {CodeTable::PC857, "PC857(Turkish)", "cp857", nullptr},
     {CodeTable::PC737, "PC737(Greek)", "cp737", "CP737"},
     {CodeTable::ISO8859_7, "ISO8859-7(Greek)", "iso8859-7", "ISO-8859-7"},
     {CodeTable::Thai42, "Thai Character Code 42", "thai42", "TIS-620"},
@@ -54,7 +58,9 @@ constexpr auto kAllTables = std::to_array<CodeTableInfo>({
     {CodeTable::Thai16, "Thai Character Code 16", "thai16", "TIS-620"},
     {CodeTable::Thai17, "Thai Character Code 17", "thai17", "TIS-620"},
     {CodeTable::Thai18, "Thai Character Code 18", "thai18", "TIS-620"},
-    {CodeTable::PC720, "PC720(Arabic)", "cp720", "CP720"},
+    {CodeTable::Tcvn3, "TCVN-3(Vietnamese)", "tcvn3", nullptr},
+    {CodeTable::Tcvn3Capitals, "TCVN-3(Vietnamese capitals)", "tcvn3-capitals", nullptr},
+    {CodeTable::PC720, "PC720(Arabic)", "cp720", nullptr},
     {CodeTable::PC775, "PC775(Baltic Rim)", "cp775", "CP775"},
     {CodeTable::PC855, "PC855(Cyrillic)", "cp855", "CP855"},
     {CodeTable::PC861, "PC861(Icelandic)", "cp861", "CP861"},
@@ -63,6 +69,10 @@ constexpr auto kAllTables = std::to_array<CodeTableInfo>({
     {CodeTable::PC869, "PC869(Greek)", "cp869", "CP869"},
     {CodeTable::ISO8859_2, "ISO8859-2(Latin 2)", "iso8859-2", "ISO-8859-2"},
     {CodeTable::ISO8859_15, "ISO8859-15(Latin 9)", "iso8859-15", "ISO-8859-15"},
+    {CodeTable::PC1098, "PC1098(Farsi)", "cp1098", nullptr},
+    {CodeTable::PC1118, "PC1118(Lithuanian)", "cp1118", nullptr},
+    {CodeTable::PC1119, "PC1119(Lithuanian)", "cp1119", nullptr},
+    {CodeTable::PC1125, "PC1125(Ukrainian)", "cp1125", nullptr},
     {CodeTable::WPC1250, "WPC1250(Latin 2)", "cp1250", "CP1250"},
     {CodeTable::WPC1251, "WPC1251(Cyrillic)", "cp1251", "CP1251"},
     {CodeTable::WPC1253, "WPC1253(Greek)", "cp1253", "CP1253"},
@@ -270,7 +280,9 @@ struct TableBuilder {
         ByteTable table;
         for (int b = 0; b < 0x80; ++b) table.chars_[static_cast<size_t>(b)] = static_cast<char32_t>(b);
         for (int b = 0x80; b < 256; ++b) table.chars_[static_cast<size_t>(b)] = kNoCharacter;
-        if (info.converter) {
+        if (const UpperHalf* data = UpperHalfData(info.table)) {
+            std::copy(data->begin(), data->end(), table.chars_.begin() + 0x80);
+        } else if (info.converter) {
             Decoder d(info.converter);
             for (int b = 0x80; b < 256 && d.ok(); ++b) {
                 const auto byte = static_cast<uint8_t>(b);

@@ -2,10 +2,12 @@
 // characters), the sixteen international sets of ESC R (twelve positions of the lower half) and
 // the two-byte codes of the Kanji mode (FS &) in each Kanji code system.
 //
-// The code tables and the two-byte codes come from the C library's converters (iconv), read once
-// when first used. Typed in by hand are only what no converter has: the international sets'
-// twelve positions and the line, block and box graphics of the Katakana table (80-9F, E0-FF).
-// Positions with no character (the "Page 255" upper half, the gaps of WPC1252) are kNoCharacter.
+// Most code tables and the two-byte codes come from the C library's converters (iconv), read once
+// when first used. The tables some systems lack a converter for (PC853, PC857 with its euro sign,
+// TCVN-3, PC720, PC1098, PC1118, PC1119, PC1125) are compiled in from code_page_data.cpp. Typed
+// in by hand are only what neither has: the international sets' twelve positions and the line,
+// block and box graphics of the Katakana table (80-9F, E0-FF). Positions with no character (the
+// "Page 255" upper half, the gaps of WPC1252) are kNoCharacter.
 #pragma once
 
 #include <array>
@@ -30,6 +32,7 @@ enum class CodeTable : uint8_t {
     PC863 = 4,
     PC865 = 5,
     PC851 = 11,
+    PC853 = 12,
     PC857 = 13,
     PC737 = 14,
     ISO8859_7 = 15,
@@ -44,6 +47,8 @@ enum class CodeTable : uint8_t {
     Thai16 = 24,
     Thai17 = 25,
     Thai18 = 26,
+    Tcvn3 = 30,
+    Tcvn3Capitals = 31,
     PC720 = 32,
     PC775 = 33,
     PC855 = 34,
@@ -53,6 +58,10 @@ enum class CodeTable : uint8_t {
     PC869 = 38,
     ISO8859_2 = 39,
     ISO8859_15 = 40,
+    PC1098 = 41,
+    PC1118 = 42,
+    PC1119 = 43,
+    PC1125 = 44,
     WPC1250 = 45,
     WPC1251 = 46,
     WPC1253 = 47,
@@ -69,7 +78,7 @@ struct CodeTableInfo {
     CodeTable table;
     const char* caption;    // the entry of the "Code Table" list, or the reference's name of the table
     const char* name;       // the short name of the command line
-    const char* converter;  // the iconv name its upper half is read from (nullptr: none)
+    const char* converter;  // the iconv name its upper half is read from (nullptr: compiled in, or none)
 };
 
 // The eleven tables in the order of the "Code Table" list.
@@ -82,7 +91,7 @@ std::optional<CodeTable> CodeTableOfN(uint8_t n);
 const CodeTableInfo& InfoOf(CodeTable table);
 
 // A complete map of the 256 byte values of one code table: the lower half as ASCII, the upper half
-// as the converter gives it.
+// as the converter or the compiled-in data gives it.
 class ByteTable {
 public:
     // The character of a byte, or kNoCharacter.

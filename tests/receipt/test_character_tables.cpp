@@ -2,8 +2,10 @@
 // systems, as the interpreter reads and draws it; the glyph of a character of each script.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
+#include "charset/code_tables.h"
 #include "charset/printer_text.h"
 #include "receipt/characters.h"
 #include "receipt/decoding.h"
@@ -40,18 +42,28 @@ TEST(CodeTablesInStreams, EscTSelectsEveryTableByItsNumber) {
         Bytes bytes;
         std::string text;
     } cases[] = {
-        {1, B({0x95, 0x87, 0xB1}), "\u2500\u2588\uFF71"},  // Katakana: rule, block, katakana
-        {13, B({0x98}), "\u0130"},                         // PC857
-        {14, B({0x80}), "\u0391"},                         // PC737
-        {15, B({0xC1}), "\u0391"},                         // ISO8859-7
-        {20, B({0xA1}), "\u0E01"},                         // Thai
-        {36, B({0x80}), "\u05D0"},                         // PC862
-        {46, B({0xC0}), "\u0410"},                         // WPC1251
-        {50, B({0xC7}), "\u0627"},                         // WPC1256
-        {52, B({0xD0}), "\u0110"},                         // WPC1258
-        {53, B({0xAF}), "\u04AE"},                         // KZ-1048
-        {40, B({0xA4}), "\u20AC"},                         // ISO8859-15
-        {6, B({0x80}), "\uFFFD"},                          // no table 6: no character
+        {1, B({0x95, 0x87, 0xB1}), "\u2500\u2588\uFF71"},   // Katakana: rule, block, katakana
+        {12, B({0x9B, 0xA6, 0xF2}), "\u011D\u011E\u2113"},  // PC853: ĝ Ğ ℓ
+        {13, B({0x98}), "\u0130"},                          // PC857
+        {13, B({0xD5}), "\u20AC"},                          // PC857's euro sign
+        {30, B({0xB5, 0xA8, 0xA7}), "\u00E0\u0103\u0110"},  // TCVN-3: à ă Đ
+        {31, B({0xB5, 0xA8}), "\u00C0\u0102"},              // TCVN-3 capitals: À Ă
+        {30, B({0x80}), "\uFFFD"},                          // a byte TCVN-3 has no character for
+        {32, B({0xA0, 0x82}), "\u0628\u00E9"},              // PC720: ب é
+        {41, B({0x80, 0xF5}), "\u060C\u06F1"},              // PC1098: ، ۱
+        {42, B({0xB5, 0xE0}), "\u0104\u03B1"},              // PC1118: Ą α
+        {43, B({0x80, 0xB5}), "\u0410\u0104"},              // PC1119: А Ą
+        {44, B({0xF2, 0xF6}), "\u0490\u0406"},              // PC1125: Ґ І
+        {14, B({0x80}), "\u0391"},                          // PC737
+        {15, B({0xC1}), "\u0391"},                          // ISO8859-7
+        {20, B({0xA1}), "\u0E01"},                          // Thai
+        {36, B({0x80}), "\u05D0"},                          // PC862
+        {46, B({0xC0}), "\u0410"},                          // WPC1251
+        {50, B({0xC7}), "\u0627"},                          // WPC1256
+        {52, B({0xD0}), "\u0110"},                          // WPC1258
+        {53, B({0xAF}), "\u04AE"},                          // KZ-1048
+        {40, B({0xA4}), "\u20AC"},                          // ISO8859-15
+        {6, B({0x80}), "\uFFFD"},                           // no table 6: no character
     };
     for (const auto& c : cases) {
         EXPECT_EQ(TextOf(Cat({B({0x1B, 0x74, c.n}), c.bytes})), c.text) << "ESC t " << int(c.n);
@@ -99,6 +111,62 @@ int Ink(const Bitmap& b) {
         for (int x = 0; x < b.width; ++x) n += b.get(x, y);
     }
     return n;
+}
+
+// The dots of the paper's first line that differ from the glyph of c drawn in the first cell.
+int DiffersFromGlyph(const Paper& p, char32_t c) {
+    const Bitmap& g = PlainGlyph(0, c, 1);
+    int differing = 0;
+    for (int y = 0; y < g.height; ++y) {
+        for (int x = 0; x < g.width; ++x) differing += g.get(x, y) != p.dot(x, y);
+    }
+    return differing;
+}
+
+// A byte of each compiled-in table draws as the glyph of its character, the euro sign at D5 of
+// PC857 among them (not the hollow box of a byte without a character).
+TEST(CompiledCodeTablesInStreams, BytesDrawAsTheirCharacters) {
+    const struct {
+        uint8_t n;
+        uint8_t byte;
+        char32_t c;
+    } cases[] = {
+        {13, 0xD5, U'\u20AC'}, {12, 0x9B, U'\u011D'}, {30, 0xB5, U'\u00E0'},
+        {31, 0xB5, U'\u00C0'}, {32, 0xA0, U'\u0628'}, {41, 0x80, U'\u060C'},
+        {42, 0xB5, U'\u0104'}, {43, 0x80, U'\u0410'}, {44, 0xF2, U'\u0490'},
+    };
+    ASSERT_TRUE(OutlineFontAvailable());
+    for (const auto& c : cases) {
+        const Paper p = Render(B({0x1B, 0x74, c.n, c.byte, 0x0A}));
+        EXPECT_EQ(DiffersFromGlyph(p, c.c), 0) << "ESC t " << int(c.n) << " byte " << std::hex << int(c.byte);
+        EXPECT_NE(PlainGlyph(0, c.c, 1).bits, NoGlyph(1).bits) << "ESC t " << int(c.n);
+    }
+}
+
+// Every character of every compiled-in table has a glyph in the installed fonts, but for the two
+// of PC1098 no installed font draws (DejaVu and WenQuanYi lack them): the heh with yeh above (EE)
+// and the rial sign (BD), which print as the hollow box.
+TEST(CompiledCodeTablesInStreams, EveryCharacterHasAGlyph) {
+    const charset::CodeTable tables[] = {
+        charset::CodeTable::PC853,         charset::CodeTable::PC857,  charset::CodeTable::Tcvn3,
+        charset::CodeTable::Tcvn3Capitals, charset::CodeTable::PC720,  charset::CodeTable::PC1098,
+        charset::CodeTable::PC1118,        charset::CodeTable::PC1119, charset::CodeTable::PC1125,
+    };
+    ASSERT_TRUE(OutlineFontAvailable());
+    std::set<char32_t> missing;
+    int drawn = 0;
+    for (const charset::CodeTable t : tables) {
+        for (int b = 0x80; b < 0x100; ++b) {
+            const char32_t c = charset::TableOf(t).CharOf(static_cast<uint8_t>(b));
+            if (c == charset::kNoCharacter || c == U'\u00A0' || c == U'\u00AD') continue;  // none, or blank
+            const Bitmap& g = PlainGlyph(0, c, 1);
+            if (g.bits == NoGlyph(1).bits || Ink(g) == 0) missing.insert(c);
+            ++drawn;
+        }
+    }
+    EXPECT_GT(drawn, 900);  // the nine tables' characters, not an empty table
+    for (const char32_t c : {U'\uFBA4', U'\uFDFC'}) missing.erase(c);
+    EXPECT_EQ(missing, (std::set<char32_t>{})) << missing.size() << " characters without a glyph";
 }
 
 TEST(Glyphs, EveryNewScriptIsDrawn) {
