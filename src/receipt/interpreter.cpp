@@ -282,12 +282,9 @@ void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t
             unitsMeaning(e->id, p, n, c.meaning);
             pageMeaning(e->id, c.meaning);
         }
-        if (n > 6 && info.known && p[0] == protocol::kGs && p[1] == '(' && p[2] == 'k' &&
-            p[6] == protocol::symbol2d::kPrint && p[5] >= 48 && p[5] < 56 && (symbolStores_ >> (p[5] - 48) & 1)) {
-            // A 2-D symbol that prints nothing: the decoding says why (where the stream stored its
-            // data: a history row holding the print alone says nothing of the rows before).
-            std::string why;
-            if (!makeSymbol2D(p[5], &why) && !why.empty()) c.meaning += " (prints nothing: " + why + ")";
+        if (info.known) {
+            if (const std::string why = symbolPrintFault(p, n); !why.empty())
+                c.meaning += " (prints nothing: " + why + ")";
         }
         sink_(c);
     }
