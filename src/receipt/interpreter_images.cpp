@@ -118,7 +118,7 @@ void Interpreter::raster(const uint8_t* p, size_t n) {  // GS v 0
 }
 
 void Interpreter::barcode(const uint8_t* p, size_t n) {
-    const std::optional<LinearSymbol> symbol = makeBarcode(p, n, nullptr);
+    const std::optional<LinearSymbol> symbol = makeBarcode(p, n, areaRight() - areaLeft(), nullptr);
     if (!symbol) return;
     const FontCell cell = kFontCells[hriFont_];
     const bool above = hri_ == 1 || hri_ == 3, below = hri_ == 2 || hri_ == 3;

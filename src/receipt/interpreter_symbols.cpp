@@ -28,10 +28,12 @@ int InkWidth(const Bitmap& b) {
     return std::max(std::min(right, b.width - 1) - left + 1, 0);
 }
 
-// Why a symbol `width` dots wide prints nothing in a print area `area` dots wide; empty when it fits.
-std::string WiderThan(int width, int area) {
+// Why a symbol `width` dots wide prints nothing in a print area `area` dots wide; empty when it
+// fits. paper: the area is the widest paper's, the paper itself unknown.
+std::string WiderThan(int width, int area, bool paper = false) {
     if (width <= area) return {};
-    return std::to_string(width) + " dots wide, wider than the print area of " + std::to_string(area);
+    return std::to_string(width) + " dots wide, wider than the print area of " +
+           (paper ? "80 mm paper (" + std::to_string(area) + ")" : std::to_string(area));
 }
 
 // Whether a and b hold the same data and settings for the symbol of cn.
@@ -227,7 +229,7 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
     }
 }
 
-std::optional<LinearSymbol> Interpreter::makeBarcode(const uint8_t* p, size_t n, std::string* wide) const {
+std::optional<LinearSymbol> Interpreter::makeBarcode(const uint8_t* p, size_t n, int area, std::string* wide) const {
     if (n < 3) return std::nullopt;
     const uint8_t m = p[2];
     int index;
@@ -248,8 +250,8 @@ std::optional<LinearSymbol> Interpreter::makeBarcode(const uint8_t* p, size_t n,
     if (!symbol) return std::nullopt;
     // The first bar goes where the margin, GS L, GS W and ESC a put it; bars that do not all fit
     // the print area print nothing, as on the printer.
-    if (std::string why = WiderThan(symbol->bars.width, areaRight() - areaLeft()); !why.empty()) {
-        if (wide) *wide = std::move(why);
+    if (symbol->bars.width > area) {
+        if (wide) *wide = WiderThan(symbol->bars.width, area, drawing_ == Drawing::Off);
         return std::nullopt;
     }
     return symbol;
@@ -259,7 +261,7 @@ std::string Interpreter::symbolPrintFault(const uint8_t* p, size_t n) const {
     if (n > 2 && p[0] == protocol::kGs && p[1] == 'k') {
         // The data's faults are in the command's meaning; the print area is known while drawing.
         std::string wide;
-        if (drawing_ == Drawing::On) makeBarcode(p, n, &wide);
+        makeBarcode(p, n, drawing_ == Drawing::On ? areaRight() - areaLeft() : kOrva80Dots, &wide);
         return wide;
     }
     if (n <= 6 || p[0] != protocol::kGs || p[1] != '(' || p[2] != 'k' || p[6] != protocol::symbol2d::kPrint ||
@@ -267,11 +269,12 @@ std::string Interpreter::symbolPrintFault(const uint8_t* p, size_t n) const {
         return {};
     }
     // A 2-D symbol says why where the stream stored its data (a history row holding the print
-    // alone says nothing of the rows before); its width where the paper is drawn.
+    // alone says nothing of the rows before).
     std::string why;
     const std::optional<Bitmap> symbol = makeSymbol2D(p[5], &why);
-    if (symbol && drawing_ == Drawing::On) return WiderThan(InkWidth(*symbol), areaRight() - areaLeft());
-    return symbol ? std::string() : why;
+    if (!symbol) return why;
+    if (drawing_ == Drawing::Off) return WiderThan(InkWidth(*symbol), kOrva80Dots, true);
+    return WiderThan(InkWidth(*symbol), areaRight() - areaLeft());
 }
 
 std::optional<Bitmap> Interpreter::makeSymbol2D(uint8_t cn, std::string* error) const {

@@ -103,6 +103,28 @@ TEST(SymbolPlacement, ASymbolWiderThanThePrintAreaPrintsNothing) {
         EXPECT_EQ(p.inkDots(), 0u);
         EXPECT_NE(decoded.find("(prints nothing: " + c.why + ")"), std::string::npos) << decoded;
     }
+    // Decoding alone, the paper unknown: a symbol wider than the widest paper prints nothing on
+    // any, one that fits it is not said to fail.
+    struct Decoded {
+        Bytes stream;
+        std::string why;
+    };
+    const std::vector<Decoded> decodings = {
+        {code128, ""},
+        {Cat({B({0x1D, 0x77, 4}), GsK(73, T("{BORDER-12345678"))}),
+         "756 dots wide, wider than the print area of 80 mm paper (576)"},
+        {Cat({B({0x1D, 0x77, 4}), B({0x1B, 0x40}), code128}), ""},  // ESC @: GS w 3 again, as the stream set
+        {qr, "592 dots wide, wider than the print area of 80 mm paper (576)"},
+    };
+    for (const Decoded& d : decodings) {
+        const std::string decoded = DecodeStream(d.stream.data(), d.stream.size());
+        SCOPED_TRACE(decoded);
+        if (d.why.empty()) {
+            EXPECT_EQ(decoded.find("prints nothing"), std::string::npos);
+        } else {
+            EXPECT_NE(decoded.find("(prints nothing: " + d.why + ")"), std::string::npos);
+        }
+    }
     // The 567-dot CODE128 fills the paper but for 4 dots each side, and reads back.
     const Paper fits = Render(Cat({Align(1), code128}), kOrva80Dots);
     EXPECT_EQ(InkBox(fits).x0, 4);
