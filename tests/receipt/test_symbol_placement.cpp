@@ -113,7 +113,7 @@ TEST(SymbolPlacement, ASymbolWiderThanThePrintAreaPrintsNothing) {
         {code128, ""},
         {Cat({B({0x1D, 0x77, 4}), GsK(73, T("{BORDER-12345678"))}),
          "756 dots wide, wider than the print area of 80 mm paper (576)"},
-        {Cat({B({0x1D, 0x77, 4}), B({0x1B, 0x40}), code128}), ""},  // ESC @: GS w 3 again, as the stream set
+        {Cat({B({0x1D, 0x77, 4}), B({0x1B, 0x40}), GsK(73, T("{BORDER-12345678"))}), ""},  // ESC @: GS w 3 again
         {qr, "592 dots wide, wider than the print area of 80 mm paper (576)"},
     };
     for (const Decoded& d : decodings) {
