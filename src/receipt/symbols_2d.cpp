@@ -115,7 +115,13 @@ std::optional<Bitmap> MakeMaxiCode(int mode, const std::vector<uint8_t>& data, s
     // rings about the middle (where the matrix holds no modules). No quiet zone, as for every symbol.
     constexpr int kQuiet = 0;
     const int rows = zint::Rows(s.get()), columns = zint::Columns(s.get());
-    Bitmap out(columns * kMaxiModulePitch + kMaxiModulePitch / 2 + 1, rows * kMaxiRowPitch);
+    // As wide as the modules reach: the odd rows' last place holds none, so the symbol ends with
+    // the even rows' last module unless one is there.
+    int width = columns * kMaxiModulePitch;
+    for (int r = 1; r < rows; r += 2) {
+        if (zint::ModuleSet(s.get(), r, columns - 1)) width = columns * kMaxiModulePitch + (kMaxiModulePitch + 1) / 2;
+    }
+    Bitmap out(width, rows * kMaxiRowPitch);
     constexpr std::array<int, 6> kHexRows = {5, 7, 7, 7, 7, 5};
     for (int r = 0; r < rows; ++r) {
         for (int c = 0; c < columns; ++c) {

@@ -34,6 +34,8 @@ std::vector<Symbol> Symbols() {
         {"DataMatrix 14 x 14", Cat({Fn2D(54, 66, B({0, 14, 0})), Store(54, "LOT 7731"), Print(54)}), 14 * 3},
         {"Aztec compact, 2 layers", Cat({Fn2D(53, 50, B({1, 2})), Store(53, "AZTEC"), Print(53)}), 19 * 3},
         {"GS1 DataBar Stacked", Cat({StoreTyped(51, 48, 72, "0001234567890"), Print(51)}), 50 * 2},
+        // 30 modules 7 dots apart (the odd rows, 4 dots further right, hold 29).
+        {"MaxiCode mode 4", Cat({Fn2D(50, 65, B({52})), Store(50, "Pellory MaxiCode"), Print(50)}), 30 * 7},
     };
 }
 
