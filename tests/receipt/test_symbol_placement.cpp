@@ -36,6 +36,10 @@ std::vector<Symbol> Symbols() {
         {"GS1 DataBar Stacked", Cat({StoreTyped(51, 48, 72, "0001234567890"), Print(51)}), 50 * 2},
         // 30 modules 7 dots apart (the odd rows, 4 dots further right, hold 29).
         {"MaxiCode mode 4", Cat({Fn2D(50, 65, B({52})), Store(50, "Pellory MaxiCode"), Print(50)}), 30 * 7},
+        // The 2-D part over EAN13 is CC-A of 4 columns: row address patterns left, centre and right
+        // (10 modules each), 4 codewords (17) and a closing bar: 99 modules, 4 more than the EAN.
+        {"Composite on EAN13",
+         Cat({StoreElement(48, 66, "401234567890"), StoreElement(49, 65, "(10)LOT42"), Print(52)}), 99 * 2},
     };
 }
 
