@@ -194,23 +194,7 @@ SymbolMeaning BarcodeMeaning(const uint8_t* p, size_t n) {
         }
     }
     out.meaning = std::string(" ") + SymbologyName(symbology) + ": \"" + shown + "\"";
-    if (!fault.empty()) {
-        out.meaning += " (prints nothing: " + fault + ")";
-    } else if (symbology == Symbology::UpcA || symbology == Symbology::UpcE || symbology == Symbology::Ean13 ||
-               symbology == Symbology::Ean8) {
-        // Digits of the right count can still make no symbol (a wrong check digit, a UPC-E that
-        // does not shorten a UPC-A): the symbol is made to find out why.
-        std::string why;
-        if (!MakeLinear(symbology, data, 2, 8, &why)) {
-            const bool check = why.find("check digit") != std::string::npos;
-            const bool longUpcE = symbology == Symbology::UpcE && data.size() > 8;
-            out.meaning += std::string(" (prints nothing: ") +
-                           (check      ? "the check digit is wrong"
-                            : longUpcE ? "a UPC-E of 11 or 12 digits (its UPC-A form) is not drawn here"
-                                       : std::string("these digits make no ") + SymbologyName(symbology)) +
-                           ")";
-        }
-    }
+    if (!fault.empty()) out.meaning += " (prints nothing: " + fault + ")";
     return out;
 }
 

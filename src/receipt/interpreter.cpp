@@ -282,12 +282,9 @@ void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t
             unitsMeaning(e->id, p, n, c.meaning);
             pageMeaning(e->id, c.meaning);
         }
-        if (n > 6 && info.known && p[0] == protocol::kGs && p[1] == '(' && p[2] == 'k' &&
-            p[6] == protocol::symbol2d::kPrint && p[5] >= 48 && p[5] < 56 && (symbolStores_ >> (p[5] - 48) & 1)) {
-            // A 2-D symbol that prints nothing: the decoding says why (where the stream stored its
-            // data: a history row holding the print alone says nothing of the rows before).
-            std::string why;
-            if (!makeSymbol2D(p[5], &why) && !why.empty()) c.meaning += " (prints nothing: " + why + ")";
+        if (info.known) {
+            if (const std::string why = symbolPrintFault(p, n); !why.empty())
+                c.meaning += " (prints nothing: " + why + ")";
         }
         sink_(c);
     }
@@ -298,17 +295,19 @@ void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t
     if (drawing_ == Drawing::Off) {
         followLine(entry->id, p, n);
         followPageMode(entry->id, p, n);
-        // Modes that decide how later text reads still follow the stream, and the 2-D symbols'
+        // Modes that decide how later text reads still follow the stream, and the symbols'
         // settings and data (for the decoding of their prints).
         switch (entry->id) {
             case Id::Symbol2D:
                 if (n > 6 && p[6] != protocol::symbol2d::kPrint) symbol2D(p, n);
                 break;
+            case Id::BarcodeWidth: barWidth_ = p[2]; break;
             case Id::CodeTable: chars_.codeTable = p[2]; break;
             case Id::InternationalSet: chars_.international = p[2]; break;
             case Id::Initialise:
                 chars_ = CharacterState{.kanjiSystem = kanjiModel_};
                 symbols2D_ = Symbols2D{};
+                barWidth_ = 3;
                 break;
             case Id::KanjiCodeSystem: chars_.kanjiSystem = SystemOfFsC(kanjiModel_, chars_.kanjiSystem, p[2]); break;
             case Id::KanjiOn:

@@ -174,6 +174,15 @@ private:
     size_t feedLong(const uint8_t* data, size_t n, bool draw = true);
     void endLong(bool complete);
     void barcode(const uint8_t* p, size_t n);
+    // The bars of GS k at the module width and height set, or nothing where the printer prints
+    // nothing: data the symbology refuses, or bars wider than `area` dots (*wide then says how
+    // wide; interpreter_symbols.cpp).
+    std::optional<LinearSymbol> makeBarcode(const uint8_t* p, size_t n, int area, std::string* wide) const;
+    // Why the print of a symbol (GS k, GS ( k fn 81) prints nothing, where the decoding's meaning
+    // of the command alone cannot tell: the stored data of a 2-D symbol, and its width against
+    // the print area (while drawing) or the widest paper (decoding only, the paper unknown);
+    // empty when it prints or the meaning says why.
+    std::string symbolPrintFault(const uint8_t* p, size_t n) const;
     void symbol2D(const uint8_t* p, size_t n);  // GS ( k (interpreter_symbols.cpp)
     // The symbol of cn as its stored data and settings make it, or nothing and why (its width
     // against the print area is the caller's to check).

@@ -118,23 +118,7 @@ void Interpreter::raster(const uint8_t* p, size_t n) {  // GS v 0
 }
 
 void Interpreter::barcode(const uint8_t* p, size_t n) {
-    if (n < 3) return;
-    const uint8_t m = p[2];
-    int index;
-    std::string data;
-    if (m >= 65) {
-        index = m - 65;
-        if (n < 4) return;
-        data.assign(reinterpret_cast<const char*>(p + 4), std::min<size_t>(p[3], n - 4));
-    } else {
-        index = m;
-        size_t end = n;
-        if (end > 3 && p[end - 1] == 0) --end;
-        data.assign(reinterpret_cast<const char*>(p + 3), end - 3);
-    }
-    if (index < 0 || index >= (m >= 65 ? kSymbologyCount : kZeroTerminatedSymbologies)) return;
-    const std::optional<LinearSymbol> symbol =
-        MakeLinear(static_cast<Symbology>(index), data, barWidth_, std::max(barHeight_, 1));
+    const std::optional<LinearSymbol> symbol = makeBarcode(p, n, areaRight() - areaLeft(), nullptr);
     if (!symbol) return;
     const FontCell cell = kFontCells[hriFont_];
     const bool above = hri_ == 1 || hri_ == 3, below = hri_ == 2 || hri_ == 3;

@@ -1,8 +1,9 @@
-// The interpreter's 2-D symbols: GS ( k of every cn (see interpreter.h). A setting out of its
-// range is ignored (the one before stays), as the printer does; a print whose data the symbol
-// cannot hold, or whose symbol is wider than the print area, prints nothing.
+// The interpreter's symbols: GS ( k of every cn, and the bars of GS k (see interpreter.h). A
+// setting out of its range is ignored (the one before stays), as the printer does; a print whose
+// data the symbol cannot hold, or whose symbol is wider than the print area, prints nothing.
 #include <algorithm>
 #include <bit>
+#include <string>
 
 #include "protocol/functions.h"
 #include "receipt/interpreter.h"
@@ -11,7 +12,8 @@ namespace pellory::receipt {
 
 namespace {
 
-// The dots from the symbol's first inked column to its last (its quiet zones left out).
+// The dots from the symbol's first inked column to its last (MaxiCode's bitmap has a few white
+// columns at its right, where its offset rows end).
 int InkWidth(const Bitmap& b) {
     int left = b.width, right = -1;
     for (int y = 0; y < b.height; ++y) {
@@ -24,6 +26,14 @@ int InkWidth(const Bitmap& b) {
         right = std::max(right, last * 8 + 7 - std::countr_zero(row[last]));
     }
     return std::max(std::min(right, b.width - 1) - left + 1, 0);
+}
+
+// Why a symbol `width` dots wide prints nothing in a print area `area` dots wide; empty when it
+// fits. paper: the area is the widest paper's, the paper itself unknown.
+std::string WiderThan(int width, int area, bool paper = false) {
+    if (width <= area) return {};
+    return std::to_string(width) + " dots wide, wider than the print area of " +
+           (paper ? "80 mm paper (" + std::to_string(area) + ")" : std::to_string(area));
 }
 
 // Whether a and b hold the same data and settings for the symbol of cn.
@@ -65,7 +75,9 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
     if (fn == k::kPrint) {
         // A symbol wider than the print area prints nothing, as on the printer.
         const std::optional<Bitmap> symbol = makeSymbol2D(cn, nullptr);
-        if (symbol && InkWidth(*symbol) <= areaRight() - areaLeft()) printBlock(*symbol, Block::Turned);
+        if (symbol && WiderThan(InkWidth(*symbol), areaRight() - areaLeft()).empty()) {
+            printBlock(*symbol, Block::Turned);
+        }
         return;
     }
     switch (cn) {
@@ -215,6 +227,54 @@ void Interpreter::symbol2D(const uint8_t* p, size_t n) {
         default:
             break;
     }
+}
+
+std::optional<LinearSymbol> Interpreter::makeBarcode(const uint8_t* p, size_t n, int area, std::string* wide) const {
+    if (n < 3) return std::nullopt;
+    const uint8_t m = p[2];
+    int index;
+    std::string data;
+    if (m >= 65) {
+        index = m - 65;
+        if (n < 4) return std::nullopt;
+        data.assign(reinterpret_cast<const char*>(p + 4), std::min<size_t>(p[3], n - 4));
+    } else {
+        index = m;
+        size_t end = n;
+        if (end > 3 && p[end - 1] == 0) --end;
+        data.assign(reinterpret_cast<const char*>(p + 3), end - 3);
+    }
+    if (index < 0 || index >= (m >= 65 ? kSymbologyCount : kZeroTerminatedSymbologies)) return std::nullopt;
+    std::optional<LinearSymbol> symbol =
+        MakeLinear(static_cast<Symbology>(index), data, barWidth_, std::max(barHeight_, 1));
+    if (!symbol) return std::nullopt;
+    // The first bar goes where the margin, GS L, GS W and ESC a put it; bars that do not all fit
+    // the print area print nothing, as on the printer.
+    if (symbol->bars.width > area) {
+        if (wide) *wide = WiderThan(symbol->bars.width, area, drawing_ == Drawing::Off);
+        return std::nullopt;
+    }
+    return symbol;
+}
+
+std::string Interpreter::symbolPrintFault(const uint8_t* p, size_t n) const {
+    if (n > 2 && p[0] == protocol::kGs && p[1] == 'k') {
+        // The data's faults are in the command's meaning; the print area is known while drawing.
+        std::string wide;
+        makeBarcode(p, n, drawing_ == Drawing::On ? areaRight() - areaLeft() : kOrva80Dots, &wide);
+        return wide;
+    }
+    if (n <= 6 || p[0] != protocol::kGs || p[1] != '(' || p[2] != 'k' || p[6] != protocol::symbol2d::kPrint ||
+        p[5] < 48 || p[5] >= 56 || !(symbolStores_ >> (p[5] - 48) & 1)) {
+        return {};
+    }
+    // A 2-D symbol says why where the stream stored its data (a history row holding the print
+    // alone says nothing of the rows before).
+    std::string why;
+    const std::optional<Bitmap> symbol = makeSymbol2D(p[5], &why);
+    if (!symbol) return why;
+    if (drawing_ == Drawing::Off) return WiderThan(InkWidth(*symbol), kOrva80Dots, true);
+    return WiderThan(InkWidth(*symbol), areaRight() - areaLeft());
 }
 
 std::optional<Bitmap> Interpreter::makeSymbol2D(uint8_t cn, std::string* error) const {

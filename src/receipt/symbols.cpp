@@ -13,19 +13,6 @@ namespace {
 
 using zint::Encode;
 
-// Quiet zone of a linear symbology, in modules, each side.
-int QuietModules(Symbology s) {
-    switch (s) {
-        case Symbology::UpcA:
-        case Symbology::UpcE:
-        case Symbology::Ean13:
-        case Symbology::Ean8:
-            return 11;
-        default:
-            return 10;
-    }
-}
-
 bool AllDigits(const std::string& s) {
     return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
@@ -39,6 +26,93 @@ char CheckDigit(const std::string& digits) {  // GS1 mod 10, the last digit weig
         weight = 4 - weight;
     }
     return static_cast<char>('0' + (10 - sum % 10) % 10);
+}
+
+// UPC-E's six digits as the UPC-A number they stand for (number system 0, no check digit): the
+// last digit says where the zeros go.
+std::string UpcEExpanded(const std::string& e) {
+    const std::string z5 = "00000";
+    switch (e[5]) {
+        case '0':
+        case '1':
+        case '2':
+            return "0" + e.substr(0, 2) + e[5] + "0000" + e.substr(2, 3);
+        case '3':
+            return "0" + e.substr(0, 3) + z5 + e.substr(3, 2);
+        case '4':
+            return "0" + e.substr(0, 4) + z5 + e[4];
+        default:
+            return "0" + e.substr(0, 5) + "0000" + e[5];
+    }
+}
+
+// The six UPC-E digits of an 11-digit UPC-A number of system 0, or empty when its zeros do not
+// fall where UPC-E can leave them out.
+std::string UpcECompressed(const std::string& a) {
+    const std::string m = a.substr(1, 5), p = a.substr(6, 5);
+    std::string e;
+    if (m[2] <= '2' && m.compare(3, 2, "00") == 0 && p.compare(0, 2, "00") == 0) {
+        e = m.substr(0, 2) + p.substr(2, 3) + m[2];
+    } else if (m.compare(3, 2, "00") == 0 && p.compare(0, 3, "000") == 0) {
+        e = m.substr(0, 3) + p.substr(3, 2) + "3";
+    } else if (m[4] == '0' && p.compare(0, 4, "0000") == 0) {
+        e = m.substr(0, 4) + p[4] + "4";
+    } else if (p.compare(0, 4, "0000") == 0 && p[4] >= '5') {
+        e = m + p[4];
+    }
+    return !e.empty() && UpcEExpanded(e) == a ? e : std::string();
+}
+
+// The digits the library takes for UPC-A, UPC-E, EAN13 and EAN8 (without their check digit:
+// 11, 7 as "0" and UPC-E's six, 12 and 7), from every form GS k allows; or why the printer
+// prints nothing (a wrong check digit, UPC-E of another number system or without a short form).
+std::string RetailDigits(Symbology s, const std::string& data, std::string* digits) {
+    const char* name = SymbologyName(s);
+    std::string body = data;  // the digits, the check digit left out
+    std::string number;       // the number the check digit is of
+    switch (s) {
+        case Symbology::UpcA:
+        case Symbology::Ean13:
+        case Symbology::Ean8: {
+            const size_t full = s == Symbology::UpcA ? 12 : s == Symbology::Ean13 ? 13 : 8;
+            if (!AllDigits(data) || (data.size() != full && data.size() != full - 1)) {
+                return std::string(name) + " takes " + std::to_string(full - 1) + " or " + std::to_string(full) +
+                       " digits";
+            }
+            if (data.size() == full) body.pop_back();
+            number = body;
+            break;
+        }
+        case Symbology::UpcE: {
+            const size_t n = data.size();
+            if (!AllDigits(data) || (n != 6 && n != 7 && n != 8 && n != 11 && n != 12)) {
+                return "UPC-E takes 6, 7, 8, 11 or 12 digits";
+            }
+            if (n != 6 && data[0] != '0') return "UPC-E of 7, 8, 11 or 12 digits starts with 0 (number system 0)";
+            if (n == 8 || n == 12) body.pop_back();
+            if (n >= 11) {
+                number = body;
+                body = UpcECompressed(number);
+                if (body.empty())
+                    return "UPC-A " + number + " has no UPC-E form (its zeros are not where UPC-E leaves them out)";
+            } else {
+                if (n != 6) body.erase(0, 1);
+                number = UpcEExpanded(body);
+            }
+            body = "0" + body;
+            break;
+        }
+        default:
+            return {};
+    }
+    const char check = CheckDigit(number);
+    const bool given = (s == Symbology::UpcE) ? (data.size() == 8 || data.size() == 12)
+                                              : data.size() == number.size() + 1;
+    if (given && data.back() != check) {
+        return std::string("the check digit is wrong: ") + data.back() + ", not " + check;
+    }
+    if (digits) *digits = body;
+    return {};
 }
 
 std::string DataBarDigitsFault(Symbology s, const std::string& data) {
@@ -246,22 +320,12 @@ std::optional<std::string> Code128Content(const std::string& data, std::string* 
 
 std::string LinearDataFault(Symbology s, const std::string& data) {
     if (data.empty()) return "no data";
-    const auto lengthIn = [&](std::initializer_list<size_t> sizes) {
-        return std::find(sizes.begin(), sizes.end(), data.size()) != sizes.end();
-    };
     switch (s) {
         case Symbology::UpcA:
-            if (!AllDigits(data) || !lengthIn({11, 12})) return "UPC-A takes 11 or 12 digits";
-            break;
         case Symbology::UpcE:
-            if (!AllDigits(data) || !lengthIn({6, 7, 8, 11, 12})) return "UPC-E takes 6, 7, 8, 11 or 12 digits";
-            break;
         case Symbology::Ean13:
-            if (!AllDigits(data) || !lengthIn({12, 13})) return "EAN13 takes 12 or 13 digits";
-            break;
         case Symbology::Ean8:
-            if (!AllDigits(data) || !lengthIn({7, 8})) return "EAN8 takes 7 or 8 digits";
-            break;
+            return RetailDigits(s, data, nullptr);
         case Symbology::Code39:
             for (size_t i = 0; i < data.size(); ++i) {
                 const char c = data[i];
@@ -323,10 +387,18 @@ std::optional<LinearSymbol> MakeLinear(Symbology sym, const std::string& data, i
     zint::SymbolPtr s;
     constexpr int kGs1 = GS1_MODE | GS1NOCHECK_MODE;
     switch (sym) {
-        case Symbology::UpcA: s = Encode(BARCODE_UPCA, DATA_MODE, data, error); break;
-        case Symbology::UpcE: s = Encode(BARCODE_UPCE, DATA_MODE, data, error); break;
+        case Symbology::UpcA:
+        case Symbology::UpcE:
         case Symbology::Ean13:
-        case Symbology::Ean8: s = Encode(BARCODE_EANX, DATA_MODE, data, error); break;
+        case Symbology::Ean8: {
+            std::string digits;  // checked above: the check digit left out, UPC-E in its short form
+            RetailDigits(sym, data, &digits);
+            const int type = sym == Symbology::UpcA   ? BARCODE_UPCA
+                             : sym == Symbology::UpcE ? BARCODE_UPCE
+                                                      : BARCODE_EANX;
+            s = Encode(type, DATA_MODE, digits, error);
+            break;
+        }
         case Symbology::Code39: {
             std::string text = data;  // '*' at the ends are the start and stop characters
             if (text.size() > 1 && text.front() == '*') text.erase(0, 1);
@@ -357,15 +429,14 @@ std::optional<LinearSymbol> MakeLinear(Symbology sym, const std::string& data, i
         case Symbology::DataBarLimited: s = Encode(BARCODE_DBAR_LTD, DATA_MODE, data, error); break;
     }
     if (!s) return std::nullopt;
-    const int quiet = QuietModules(sym);
-    const int modules = zint::Columns(s.get()) + 2 * quiet;
+    // The first bar at the bitmap's left edge, the last at its right: the printer adds no quiet zone.
     LinearSymbol out;
-    out.bars = Bitmap(modules * moduleWidth, height);
+    out.bars = Bitmap(zint::Columns(s.get()) * moduleWidth, height);
     // The bars of the last row (EAN/UPC add-ons aside, a linear symbol has one row).
     const int row = zint::Rows(s.get()) - 1;
     for (int c = 0; c < zint::Columns(s.get()); ++c) {
         if (!zint::ModuleSet(s.get(), row, c)) continue;
-        const int x0 = (quiet + c) * moduleWidth;
+        const int x0 = c * moduleWidth;
         for (int x = x0; x < x0 + moduleWidth; ++x) out.bars.set(x, 0);
     }
     // Every row of bars is the first.
@@ -394,8 +465,7 @@ std::optional<Bitmap> MakeQr(const QrSettings& settings, const std::vector<uint8
     zint::SymbolPtr s = Encode(micro ? BARCODE_MICROQR : BARCODE_QRCODE, DATA_MODE, text, error, options);
     if (!s) return std::nullopt;
     const int module = std::clamp(settings.moduleSize, 1, 16);
-    const int quiet = micro ? 2 : 4;
-    return zint::Matrix(s.get(), module, module, quiet * module, quiet * module);
+    return zint::Matrix(s.get(), module, module);
 }
 
 }  // namespace pellory::receipt

@@ -1,8 +1,9 @@
 // Barcodes and 2-D codes as the printer draws them, made with the zint library: a module matrix
-// turned into dots at the printer's geometry (module width and bar height in dots), with white
-// quiet zones around the symbol. GS k draws the linear ones (MakeLinear); GS ( k the 2-D ones,
-// each from its settings and the data stored for it (MakeQr, MakePdf417, MakeMaxiCode,
-// MakeStackedDataBar, MakeComposite, MakeAztec, MakeDataMatrix).
+// turned into dots at the printer's geometry (module width and bar height in dots). The printer
+// adds no quiet zone: each bitmap starts with the symbol's first module and ends with its last
+// (the white around it is the application's to leave). GS k draws the linear ones (MakeLinear);
+// GS ( k the 2-D ones, each from its settings and the data stored for it (MakeQr, MakePdf417,
+// MakeMaxiCode, MakeStackedDataBar, MakeComposite, MakeAztec, MakeDataMatrix).
 #pragma once
 
 #include <cstdint>
@@ -37,7 +38,7 @@ inline constexpr int kZeroTerminatedSymbologies = 10;  // m 0..9 of the zero-ter
 const char* SymbologyName(Symbology s);
 
 struct LinearSymbol {
-    Bitmap bars;              // module width x height dots, quiet zones included
+    Bitmap bars;              // module width x height dots, from the first bar to the last
     std::string text;         // the human-readable text (check digits included)
     std::string note;         // how it was drawn, when it differs from the request
 };
@@ -76,8 +77,7 @@ struct QrSettings {
     bool operator==(const QrSettings&) const = default;
 };
 
-// A QR code of the data, each module moduleSize x moduleSize dots, with a quiet zone of four
-// modules (two for Micro QR). Nothing when the data do not fit.
+// A QR code of the data, each module moduleSize x moduleSize dots. Nothing when the data do not fit.
 std::optional<Bitmap> MakeQr(const QrSettings& settings, const std::vector<uint8_t>& data, std::string* error = nullptr);
 
 struct Pdf417Settings {
@@ -91,8 +91,7 @@ struct Pdf417Settings {
 
     bool operator==(const Pdf417Settings&) const = default;
 };
-// A PDF417 symbol, `moduleWidth` dots per module, rowHeight x moduleWidth dots per row, with a
-// quiet zone of two modules. Nothing when the data do not fit the columns and rows set.
+// A PDF417 symbol, `moduleWidth` dots per module, rowHeight x moduleWidth dots per row. Nothing when the data do not fit the columns and rows set.
 std::optional<Bitmap> MakePdf417(const Pdf417Settings& settings, const std::vector<uint8_t>& data,
                                  std::string* error = nullptr);
 // The error correction level a ratio gives for that many data codewords (the printer's table).

@@ -70,7 +70,7 @@ std::optional<Bitmap> MakePdf417(const Pdf417Settings& settings, const std::vect
     }
     const int w = std::clamp(settings.moduleWidth, 2, 8);
     const int h = w * std::clamp(settings.rowHeight, 2, 8);
-    return zint::Matrix(s.get(), w, h, 2 * w, 2 * w);
+    return zint::Matrix(s.get(), w, h);
 }
 
 std::optional<Bitmap> MakeMaxiCode(int mode, const std::vector<uint8_t>& data, std::string* error) {
@@ -112,10 +112,16 @@ std::optional<Bitmap> MakeMaxiCode(int mode, const std::vector<uint8_t>& data, s
     const zint::SymbolPtr s = zint::Encode(BARCODE_MAXICODE, DATA_MODE, text, error, options);
     if (!s) return std::nullopt;
     // Modules as small hexagons 7 dots wide and 6 tall, odd rows half a module to the right; three
-    // rings about the middle (where the matrix holds no modules).
-    constexpr int kQuiet = kMaxiModulePitch;
+    // rings about the middle (where the matrix holds no modules). No quiet zone, as for every symbol.
+    constexpr int kQuiet = 0;
     const int rows = zint::Rows(s.get()), columns = zint::Columns(s.get());
-    Bitmap out(columns * kMaxiModulePitch + kMaxiModulePitch / 2 + 1 + 2 * kQuiet, rows * kMaxiRowPitch + 2 * kQuiet);
+    // As wide as the modules reach: the odd rows' last place holds none, so the symbol ends with
+    // the even rows' last module unless one is there.
+    int width = columns * kMaxiModulePitch;
+    for (int r = 1; r < rows; r += 2) {
+        if (zint::ModuleSet(s.get(), r, columns - 1)) width = columns * kMaxiModulePitch + (kMaxiModulePitch + 1) / 2;
+    }
+    Bitmap out(width, rows * kMaxiRowPitch);
     constexpr std::array<int, 6> kHexRows = {5, 7, 7, 7, 7, 5};
     for (int r = 0; r < rows; ++r) {
         for (int c = 0; c < columns; ++c) {
@@ -168,7 +174,7 @@ std::optional<Bitmap> MakeStackedDataBar(StackedDataBar type, const DataBarSetti
     if (!s) return std::nullopt;
     std::vector<int> heights;
     for (int r = 0; r < zint::Rows(s.get()); ++r) heights.push_back(std::max(1, zint::RowHeight(s.get(), r)) * w);
-    return zint::Matrix(s.get(), w, w, w, w, heights);
+    return zint::Matrix(s.get(), w, w, heights);
 }
 
 std::optional<Bitmap> MakeComposite(uint8_t linearType, const std::vector<uint8_t>& linear,
@@ -228,7 +234,7 @@ std::optional<Bitmap> MakeComposite(uint8_t linearType, const std::vector<uint8_
         if (h <= 0) h = r == rows - 1 ? 16 : 2;
         heights.push_back(h * w);
     }
-    return zint::Matrix(s.get(), w, w, w, w, heights);
+    return zint::Matrix(s.get(), w, w, heights);
 }
 
 std::optional<Bitmap> MakeAztec(const AztecSettings& settings, const std::vector<uint8_t>& data, std::string* error) {
@@ -253,7 +259,7 @@ std::optional<Bitmap> MakeAztec(const AztecSettings& settings, const std::vector
     }
     if (!s) return std::nullopt;
     const int m = std::clamp(settings.moduleSize, 2, 16);
-    return zint::Matrix(s.get(), m, m, m, m);
+    return zint::Matrix(s.get(), m, m);
 }
 
 std::optional<Bitmap> MakeDataMatrix(const DataMatrixSettings& settings, const std::vector<uint8_t>& data,
@@ -292,7 +298,7 @@ std::optional<Bitmap> MakeDataMatrix(const DataMatrixSettings& settings, const s
     }
     if (!s) return std::nullopt;
     const int m = std::clamp(settings.moduleSize, 2, 16);
-    return zint::Matrix(s.get(), m, m, m, m);
+    return zint::Matrix(s.get(), m, m);
 }
 
 }  // namespace pellory::receipt

@@ -46,19 +46,18 @@ int RowHeight(const zint_symbol* s, int row) {
     return row >= 0 && row < s->rows ? static_cast<int>(s->row_height[row] + 0.5f) : 0;
 }
 
-Bitmap Matrix(const zint_symbol* s, int moduleWidth, int moduleHeight, int quietX, int quietY,
-              const std::vector<int>& rowHeights) {
-    std::vector<int> top(static_cast<size_t>(s->rows) + 1, quietY);
+Bitmap Matrix(const zint_symbol* s, int moduleWidth, int moduleHeight, const std::vector<int>& rowHeights) {
+    std::vector<int> top(static_cast<size_t>(s->rows) + 1, 0);
     for (int r = 0; r < s->rows; ++r) {
         const auto i = static_cast<size_t>(r);
         top[i + 1] = top[i] + (i < rowHeights.size() ? rowHeights[i] : moduleHeight);
     }
-    Bitmap out(s->width * moduleWidth + 2 * quietX, top.back() + quietY);
+    Bitmap out(s->width * moduleWidth, top.back());
     for (int r = 0; r < s->rows; ++r) {
         for (int c = 0; c < s->width; ++c) {
             if (!ModuleSet(s, r, c)) continue;
             for (int y = top[static_cast<size_t>(r)]; y < top[static_cast<size_t>(r) + 1]; ++y) {
-                for (int x = quietX + c * moduleWidth; x < quietX + (c + 1) * moduleWidth; ++x) out.set(x, y);
+                for (int x = c * moduleWidth; x < (c + 1) * moduleWidth; ++x) out.set(x, y);
             }
         }
     }

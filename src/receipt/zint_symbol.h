@@ -44,8 +44,8 @@ int RowHeight(const zint_symbol* s, int row);
 std::optional<std::string> Gs1Brackets(const std::string& data, std::string* error);
 
 // The matrix, each module moduleWidth x moduleHeight dots (a row rowHeights[r] dots tall where
-// given), with quietX dots of white left and right and quietY dots above and below.
-Bitmap Matrix(const zint_symbol* s, int moduleWidth, int moduleHeight, int quietX, int quietY,
-              const std::vector<int>& rowHeights = {});
+// given). No quiet zone: the first module's column and row are the bitmap's first, as the
+// printer starts a symbol where it is placed.
+Bitmap Matrix(const zint_symbol* s, int moduleWidth, int moduleHeight, const std::vector<int>& rowHeights = {});
 
 }  // namespace pellory::receipt::zint

@@ -81,7 +81,8 @@ struct ReadSymbol {
 
 // Reads every barcode and QR code on the paper with zbar (a white border added around it).
 inline std::vector<ReadSymbol> ReadSymbols(const Paper& p) {
-    constexpr int kPad = 24;
+    // The printer leaves no quiet zone about a symbol; the readers need one of ten modules or more.
+    constexpr int kPad = 96;
     const int w = p.width() + 2 * kPad;
     const int h = static_cast<int>(p.endRow() - p.firstRow()) + 2 * kPad;
     std::vector<uint8_t> grey(static_cast<size_t>(w) * static_cast<size_t>(h), 255);

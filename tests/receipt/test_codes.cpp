@@ -9,7 +9,7 @@
 
 #include "receipt/decoding.h"
 #include "receipt/symbols.h"
-#include "receipt_test_support.h"
+#include "symbol_streams.h"
 #include "zxing_reader.h"
 
 #ifndef PELLORY_ESCPOS_CORPUS
@@ -18,23 +18,6 @@
 
 namespace pellory::receipt::test {
 namespace {
-
-// GS ( k pL pH cn fn params...
-Bytes Fn2D(int cn, int fn, const Bytes& params = {}) {
-    const size_t size = params.size() + 2;
-    return Cat({B({0x1D, 0x28, 0x6B, static_cast<int>(size & 0xFF), static_cast<int>(size >> 8), cn, fn}), params});
-}
-Bytes Store(int cn, const std::string& data) { return Fn2D(cn, 80, Cat({B({48}), T(data)})); }
-Bytes StoreTyped(int cn, int m, int type, const std::string& data) {
-    return Fn2D(cn, 80, Cat({B({m, type}), T(data)}));
-}
-// Composite: m = 48, the element (48 linear, 49 2-D), its type, the data.
-Bytes StoreElement(int element, int type, const std::string& data) {
-    return Fn2D(52, 80, Cat({B({48, element, type}), T(data)}));
-}
-Bytes Print(int cn) { return Fn2D(cn, 81, B({48})); }
-// GS k m n d1...dn
-Bytes GsK(int m, const Bytes& data) { return Cat({B({0x1D, 0x6B, m, static_cast<int>(data.size())}), data}); }
 
 enum class Reader { Zbar, Zxing, ZxingPure };
 

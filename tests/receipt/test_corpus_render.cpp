@@ -65,8 +65,10 @@ const std::vector<Refused>& RefusedSymbols() {
         {"escpos-ruby/test_styles.txt", 0x155, "EAN13 takes 12 or 13 digits"},
         {"mike42-escpos-php/barcode.bin", 0x249, "the check digit is wrong"},
         {"mike42-escpos-php/barcode.bin", 0x3A6, "the check digit is wrong"},
-        {"mike42-escpos-php/barcode.bin", 0x3F1, "a UPC-E of 11 or 12 digits (its UPC-A form) is not drawn here"},
-        {"mike42-escpos-php/barcode.bin", 0x44B, "a UPC-E of 11 or 12 digits (its UPC-A form) is not drawn here"},
+        {"escpos-netprinter-xtd/barcodes.bin", 0x101, "UPC-E of 7, 8, 11 or 12 digits starts with 0"},
+        {"mike42-escpos-php/barcode.bin", 0x3F1, "UPC-A 01234567890 has no UPC-E form"},
+        {"mike42-escpos-php/barcode.bin", 0x44B, "UPC-A 01234567890 has no UPC-E form"},
+        {"mike42-escpos-php/barcode.bin", 0x5F5, "the check digit is wrong: 7, not 5"},
     };
     return all;
 }

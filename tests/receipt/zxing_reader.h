@@ -25,7 +25,8 @@ struct ZxingSymbol {
 // pure: the rows hold one symbol and nothing else, read without searching (MaxiCode needs it).
 inline std::vector<ZxingSymbol> ZxingRead(const Paper& p, int64_t fromRow = INT64_MIN, int64_t toRow = INT64_MAX,
                                           bool pure = false) {
-    constexpr int kPad = 24;
+    // The printer leaves no quiet zone about a symbol; the readers need one of ten modules or more.
+    constexpr int kPad = 96;
     fromRow = std::max(fromRow, p.firstRow());
     toRow = std::min(toRow, p.endRow());
     if (toRow <= fromRow) return {};
