@@ -83,12 +83,15 @@ inline std::vector<std::pair<int64_t, int64_t>> InkBlocks(const Paper& p, int64_
 }
 
 // Every symbol on the paper, top to bottom, each once. The paper is read in blocks parted by 12
-// blank rows, then again in blocks parted by 8 and by 3, for symbols printed close together (a QR
+// blank rows, then again in blocks parted by 8 and by 3 (and in `steps`), for symbols printed close together (a QR
 // code under another, a MaxiCode under a PDF417, which zxing-cpp reads only alone; the rows of
 // hexagons of a MaxiCode stand up to 6 blank rows apart): zbar first, zxing-cpp where
 // zbar reads nothing, zxing-cpp on the block as one symbol alone where neither does. A symbol read
 // in both passes (its kind and data the same, its blocks overlapping) counts once.
-inline std::vector<ReadBack> ReadEverySymbol(const Paper& p) {
+// `steps` adds blocks of its own: the rows each print step drew (a printer leaves no quiet zone
+// about a symbol, so a QR code printed right under another is one block of ink with it).
+inline std::vector<ReadBack> ReadEverySymbol(const Paper& p,
+                                             const std::vector<std::pair<int64_t, int64_t>>& steps = {}) {
     std::vector<ReadBack> out;
     const auto add = [&out](ReadBack r) {
         const bool seen = std::any_of(out.begin(), out.end(), [&r](const ReadBack& o) {
@@ -96,8 +99,11 @@ inline std::vector<ReadBack> ReadEverySymbol(const Paper& p) {
         });
         if (!seen) out.push_back(std::move(r));
     };
-    for (const int64_t gap : {12, 8, 3}) {
-        for (const auto& [from, to] : InkBlocks(p, gap)) {
+    std::vector<std::vector<std::pair<int64_t, int64_t>>> passes;
+    for (const int64_t gap : {12, 8, 3}) passes.push_back(InkBlocks(p, gap));
+    passes.push_back(steps);
+    for (const auto& blocks : passes) {
+        for (const auto& [from, to] : blocks) {
             const Paper block = RowsOfPaper(p, from, to);
             const std::vector<ReadSymbol> zbar = ReadSymbols(block);
             for (const ReadSymbol& s : zbar) add({KindOf(s.type), s.data, from, to});

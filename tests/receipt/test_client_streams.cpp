@@ -138,6 +138,7 @@ const std::map<std::pair<std::string, std::string>, std::string>& KnownFailures(
 struct Printed {
     Paper paper;
     int cuts = 0;
+    std::vector<std::pair<int64_t, int64_t>> steps;  // the rows [from, to) each step of printing added
 };
 
 charset::KanjiSystem KanjiOf(const std::string& name) {
@@ -157,9 +158,17 @@ const Printed& PrintedOf(const ClientFile& f) {
     printer.setKanjiModel(KanjiOf(f.kanji));
     int cuts = 0;
     printer.setCutSink([&](int64_t) { ++cuts; });
-    printer.feed(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    // Fed a byte at a time, so that the rows each command printed are known.
+    std::vector<std::pair<int64_t, int64_t>> steps;
+    int64_t end = printer.paper().endRow();
+    for (const char c : bytes) {
+        const auto byte = static_cast<uint8_t>(c);
+        printer.feed(&byte, 1);
+        if (printer.paper().endRow() != end) steps.emplace_back(end, printer.paper().endRow());
+        end = printer.paper().endRow();
+    }
     printer.finish();
-    return printed.emplace(f.file, Printed{printer.paper(), cuts}).first->second;
+    return printed.emplace(f.file, Printed{printer.paper(), cuts, std::move(steps)}).first->second;
 }
 
 // Holds one outcome against the known failures: a check that fails must be listed, one listed
@@ -261,7 +270,7 @@ TEST(ClientStreams, EverySymbolReadsBackWithItsData) {
     Outcomes outcomes;
     size_t symbols = 0;
     for (const ClientFile& f : TheManifest().files) {
-        const std::vector<ReadBack> read = ReadEverySymbol(PrintedOf(f).paper);
+        const std::vector<ReadBack> read = ReadEverySymbol(PrintedOf(f).paper, PrintedOf(f).steps);
         std::vector<bool> used(read.size(), false);
         std::string all;
         for (const ReadBack& r : read) all += r.kind + " \"" + r.data + "\" ";
