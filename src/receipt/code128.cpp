@@ -16,17 +16,17 @@ constexpr uint8_t kStartA = 103, kStop = 106;
 // The widths of the 107 symbol characters, bar, space, bar, space, bar, space (the stop character
 // ends with a bar of two more): the symbology's table, by value.
 constexpr const char* kPatterns[107] = {
-    "212222", "222122", "222221", "121223", "121322", "131222", "122213", "122312", "132212", "221213",  // 0
-    "221312", "231212", "112232", "122132", "122231", "113222", "123122", "123221", "223211", "221132",  // 10
-    "221231", "213212", "223112", "312131", "311222", "321122", "321221", "312212", "322112", "322211",  // 20
-    "212123", "212321", "232121", "111323", "131123", "131321", "112313", "132113", "132311", "211313",  // 30
-    "231113", "231311", "112133", "112331", "132131", "113123", "113321", "133121", "313121", "211331",  // 40
-    "231131", "213113", "213311", "213131", "311123", "311321", "331121", "312113", "312311", "332111",  // 50
-    "314111", "221411", "431111", "111224", "111422", "121124", "121421", "141122", "141221", "112214",  // 60
-    "112412", "122114", "122411", "142112", "142211", "241211", "221114", "413111", "241112", "134111",  // 70
-    "111242", "121142", "121241", "114212", "124112", "124211", "411212", "421112", "421211", "212141",  // 80
-    "214121", "412121", "111143", "111341", "131141", "114113", "114311", "411113", "411311", "113141",  // 90
-    "114131", "311141", "411131", "211412", "211214", "211232", "2331112",                              // 100
+    "212222", "222122", "222221", "121223", "121322", "131222", "122213",  "122312", "132212", "221213",  // 0
+    "221312", "231212", "112232", "122132", "122231", "113222", "123122",  "123221", "223211", "221132",  // 10
+    "221231", "213212", "223112", "312131", "311222", "321122", "321221",  "312212", "322112", "322211",  // 20
+    "212123", "212321", "232121", "111323", "131123", "131321", "112313",  "132113", "132311", "211313",  // 30
+    "231113", "231311", "112133", "112331", "132131", "113123", "113321",  "133121", "313121", "211331",  // 40
+    "231131", "213113", "213311", "213131", "311123", "311321", "331121",  "312113", "312311", "332111",  // 50
+    "314111", "221411", "431111", "111224", "111422", "121124", "121421",  "141122", "141221", "112214",  // 60
+    "112412", "122114", "122411", "142112", "142211", "241211", "221114",  "413111", "241112", "134111",  // 70
+    "111242", "121142", "121241", "114212", "124112", "124211", "411212",  "421112", "421211", "212141",  // 80
+    "214121", "412121", "111143", "111341", "131141", "114113", "114311",  "411113", "411311", "113141",  // 90
+    "114131", "311141", "411131", "211412", "211214", "211232", "2331112",                                // 100
 };
 
 const char* SetName(Set s) { return s == Set::A ? "A" : s == Set::B ? "B" : "C"; }
@@ -36,18 +36,24 @@ std::string At(size_t i) { return " at position " + std::to_string(i + 1); }
 // The value of byte b in code set s, or -1 where the set has no such character.
 int ValueIn(Set s, uint8_t b) {
     switch (s) {
-        case Set::A: return b < 32 ? b + 64 : b <= 95 ? b - 32 : -1;
-        case Set::B: return b >= 32 && b <= 127 ? b - 32 : -1;
-        case Set::C: return b <= 99 ? b : -1;
+        case Set::A:
+            return b < 32 ? b + 64 : b <= 95 ? b - 32 : -1;
+        case Set::B:
+            return b >= 32 && b <= 127 ? b - 32 : -1;
+        case Set::C:
+            return b <= 99 ? b : -1;
     }
     return -1;
 }
 
 std::string SetRange(Set s) {
     switch (s) {
-        case Set::A: return "0 to 95";
-        case Set::B: return "32 to 127";
-        case Set::C: return "0 to 99";
+        case Set::A:
+            return "0 to 95";
+        case Set::B:
+            return "32 to 127";
+        case Set::C:
+            return "0 to 99";
     }
     return {};
 }
@@ -71,9 +77,7 @@ std::optional<Code128Symbol> EncodeCode128(const std::string& data, std::string*
     bool highLatch = false;  // FNC4 twice: every character + 128 until the next pair
     bool lastWasFnc4 = false;
     size_t dataCharacters = 0;
-    const auto shiftUnused = [&] {
-        return fail("SHIFT ({S) with no data character after it" + At(shiftAt));
-    };
+    const auto shiftUnused = [&] { return fail("SHIFT ({S) with no data character after it" + At(shiftAt)); };
     for (size_t i = 2; i < data.size(); ++i) {
         const auto b = static_cast<unsigned char>(data[i]);
         const size_t at = i;
@@ -121,8 +125,10 @@ std::optional<Code128Symbol> EncodeCode128(const std::string& data, std::string*
                     }
                     lastWasFnc4 = fnc4;
                     continue;
-                case '{': break;  // the character '{' itself
-                default: return fail(std::string("'{' followed by '") + c + "'" + At(at));
+                case '{':
+                    break;  // the character '{' itself
+                default:
+                    return fail(std::string("'{' followed by '") + c + "'" + At(at));
             }
         }
         const Set in = !shifted ? set : set == Set::A ? Set::B : Set::A;

@@ -190,7 +190,6 @@ std::optional<LinearSymbol> MakeLinear(Symbology sym, const std::string& data, i
         if (error) *error = fault;
         return std::nullopt;
     }
-    std::string note;
     zint::SymbolPtr s;
     constexpr int kGs1 = GS1_MODE | GS1NOCHECK_MODE;
     switch (sym) {
@@ -218,7 +217,7 @@ std::optional<LinearSymbol> MakeLinear(Symbology sym, const std::string& data, i
             // Our own encoder: the bars of the code sets and function characters the data ask for.
             const std::optional<Code128Symbol> code = EncodeCode128(data, error);
             if (!code) return std::nullopt;
-            return LinearSymbol{Code128Bars(*code, QuietModules(sym), moduleWidth, height), code->hri, {}};
+            return LinearSymbol{Code128Bars(*code, QuietModules(sym), moduleWidth, height), code->hri};
         }
         case Symbology::Gs1_128:
         case Symbology::DataBarExpanded:
@@ -251,7 +250,6 @@ std::optional<LinearSymbol> MakeLinear(Symbology sym, const std::string& data, i
     if (sym == Symbology::Code39 && out.text.size() >= 2 && out.text.front() == '*' && out.text.back() == '*') {
         out.text = out.text.substr(1, out.text.size() - 2);
     }
-    out.note = note;
     return out;
 }
 
