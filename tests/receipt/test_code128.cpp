@@ -90,6 +90,11 @@ TEST(Code128, EverySymbolReadsBackAsSentInBothReaders) {
         {"a control character in code set A", Cat({T("{A"), B({0x0D}), T("AB")}), "\rAB", false},
         {"digits in code set B", T("{B12345678"), "12345678", false},
         {"{{ after SHIFT from code set A", T("{AX{S{{Y"), "X{Y", false},
+        {"FNC1 inside the data", T("{BAB{1CD"),
+         "AB\x1d"
+         "CD",
+         false},
+        {"FNC3 first (reader initialisation)", T("{B{3ABC"), "ABC", false},
         {"FNC1 first: GS1 fields of varying length", T("{A{110ABC{121XYZ"),
          "10ABC\x1d"
          "21XYZ",
