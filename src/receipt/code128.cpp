@@ -154,7 +154,7 @@ std::optional<Code128Symbol> EncodeCode128(const std::string& data, std::string*
     if (shifted) return shiftUnused();
     if (dataCharacters == 0) return fail("no data characters");
     int sum = out.values[0];
-    for (size_t i = 1; i < out.values.size(); ++i) sum += static_cast<int>(i % 103) * out.values[i] % 103;
+    for (size_t i = 1; i < out.values.size(); ++i) sum += static_cast<int>(i) * out.values[i];
     out.values.push_back(static_cast<uint8_t>(sum % 103));
     out.values.push_back(kStop);
     return out;
