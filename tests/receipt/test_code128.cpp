@@ -65,6 +65,14 @@ TEST(Code128, BarsAreTheCharactersTheDataAskForWithTheirCheckCharacter) {
          "111242"
          "2331112",
          " A B"},
+        // Start A 103, FNC4 101 (in A), A 33, Code B 100, FNC4 100 (in B) twice, a 65, b 66;
+        // 2322 % 103 = 56.
+        {"FNC4 in code sets A and B", T("{A{4A{B{4{4ab"),
+         "211412"
+         "311141111323114131114131114131121124121421"
+         "331121"
+         "2331112",
+         " \xC1  \xE1\xE2"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
