@@ -8,9 +8,11 @@ namespace {
 
 enum class Set { A, B, C };
 
-// The symbol characters that are no data: the same value in code sets A and B (FNC4 and the code
-// changes differ between the sets, see Special).
+// The symbol characters that are no data. FNC4 is 101 in code set A and 100 in code set B (the
+// values of the change to code set A and B elsewhere); code set C has no FNC4, FNC2 or FNC3, and
+// FNC1 is 102 in all three sets.
 constexpr uint8_t kFnc3 = 96, kFnc2 = 97, kShift = 98, kCodeC = 99, kCodeB = 100, kCodeA = 101, kFnc1 = 102;
+constexpr uint8_t kFnc4InA = 101, kFnc4InB = 100;
 constexpr uint8_t kStartA = 103, kStop = 106;
 
 // The widths of the 107 symbol characters, bar, space, bar, space, bar, space (the stop character
@@ -81,7 +83,6 @@ std::optional<Code128Symbol> EncodeCode128(const std::string& data, std::string*
     for (size_t i = 2; i < data.size(); ++i) {
         const auto b = static_cast<unsigned char>(data[i]);
         const size_t at = i;
-        bool fnc4 = false;
         if (b == '{') {
             if (i + 1 >= data.size()) return fail("a '{' at the end of the data" + At(at));
             const char c = data[++i];
@@ -113,17 +114,11 @@ std::optional<Code128Symbol> EncodeCode128(const std::string& data, std::string*
                     continue;
                 case '4':
                     if (set == Set::C) return fail("FNC4 ({4) in code set C" + At(at));
-                    out.values.push_back(set == Set::A ? kCodeA : kCodeB);  // FNC4's value in each set
+                    out.values.push_back(set == Set::A ? kFnc4InA : kFnc4InB);
                     out.hri += ' ';
-                    fnc4 = true;
-                    if (lastWasFnc4) {
-                        highLatch = !highLatch;
-                        highOnce = false;
-                        fnc4 = false;  // a pair, not the first of a pair
-                    } else {
-                        highOnce = true;
-                    }
-                    lastWasFnc4 = fnc4;
+                    highLatch ^= lastWasFnc4;  // the second of a pair
+                    highOnce = !lastWasFnc4;
+                    lastWasFnc4 = !lastWasFnc4;
                     continue;
                 case '{':
                     break;  // the character '{' itself
