@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "receipt/code128.h"
 #include "receipt/zint_symbol.h"
 
 namespace pellory::receipt {
@@ -121,43 +122,6 @@ std::string DataBarDigitsFault(Symbology s, const std::string& data) {
     return {};
 }
 
-// CODE128 as the data ask where the library can draw it (see MakeLinear): FNC1 first as GS1-128,
-// FNC3 first as reader initialisation, and code set C only where the data use it.
-zint::SymbolPtr EncodeCode128(const std::string& data, std::string* error, std::string& note) {
-    Code128Marks marks;
-    const std::optional<std::string> content = Code128Content(data, error, nullptr, &marks);
-    if (!content) return nullptr;
-    // FNC2, and FNC1 or FNC3 where the library has no place for them, are left out.
-    const std::string kLeftOut = "FNC1 to FNC3 left out where the library cannot place them";
-    if (marks.fnc1First) {
-        // The fields between FNC1s, each led by its application identifier (taken as its first two
-        // digits: the library then puts an FNC1 before each field but the first, except after a
-        // field of fixed length, as GS1 has it).
-        std::string gs1;
-        bool fits = true;
-        size_t from = 0;
-        std::vector<size_t> ends = marks.fnc1At;
-        ends.push_back(content->size());
-        for (const size_t end : ends) {
-            const std::string field = content->substr(from, end - from);
-            from = end;
-            fits = fits && field.size() > 2 && std::isdigit(static_cast<unsigned char>(field[0])) &&
-                   std::isdigit(static_cast<unsigned char>(field[1])) &&
-                   std::all_of(field.begin(), field.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
-            gs1 += "[" + field.substr(0, 2) + "]" + field.substr(2);
-        }
-        if (zint::SymbolPtr s = fits ? Encode(BARCODE_GS1_128, GS1_MODE | GS1NOCHECK_MODE, gs1, nullptr) : nullptr) {
-            if (marks.others > 0) note = kLeftOut;
-            return s;
-        }
-    }
-    zint::Options options;
-    options.readerInit = marks.fnc3First;
-    zint::SymbolPtr s = Encode(marks.setC ? BARCODE_CODE128 : BARCODE_CODE128B, DATA_MODE, *content, error, options);
-    if (marks.others > 0 || marks.fnc1First || !marks.fnc1At.empty()) note = kLeftOut;
-    return s;
-}
-
 }  // namespace
 
 // GS1 data of GS k (GS1-128, GS1 DataBar Expanded) as zint reads them: application identifiers
@@ -225,99 +189,6 @@ const char* SymbologyName(Symbology s) {
     return kNames[static_cast<int>(s)];
 }
 
-std::optional<std::string> Code128Content(const std::string& data, std::string* error, int* functions,
-                                          Code128Marks* marks) {
-    auto fail = [&](const std::string& why) -> std::optional<std::string> {
-        if (error) *error = why;
-        return std::nullopt;
-    };
-    enum class Set { A, B, C };
-    Set set = Set::B;
-    size_t i = 0;
-    if (data.size() >= 2 && data[0] == '{' && data[1] >= 'A' && data[1] <= 'C') {
-        set = static_cast<Set>(data[1] - 'A');
-        i = 2;
-    }
-    std::string out;
-    int fn = 0;
-    Code128Marks found;
-    bool shift = false, highOnce = false, highLatched = false;
-    while (i < data.size()) {
-        const auto b = static_cast<unsigned char>(data[i]);
-        if (b == '{') {
-            if (i + 1 >= data.size()) return fail("a '{' at the end of the data");
-            const char c = data[i + 1];
-            i += 2;
-            switch (c) {
-                case 'A': set = Set::A; continue;
-                case 'B': set = Set::B; continue;
-                case 'C': set = Set::C; continue;
-                case 'S':
-                    if (set == Set::C) return fail("SHIFT ({S) in code set C" + Position(i - 2));
-                    shift = true;
-                    continue;
-                case '1':
-                    ++fn;
-                    if (out.empty() && !found.fnc1First && !found.fnc3First) {
-                        found.fnc1First = true;
-                    } else if (out.empty()) {
-                        ++found.others;
-                    } else {
-                        found.fnc1At.push_back(out.size());
-                    }
-                    continue;
-                case '3':
-                    ++fn;
-                    if (out.empty() && !found.fnc1First && !found.fnc3First) {
-                        found.fnc3First = true;
-                    } else {
-                        ++found.others;
-                    }
-                    continue;
-                case '2':
-                    ++fn;
-                    ++found.others;
-                    continue;
-                case '4':
-                    if (set == Set::C) return fail("FNC4 ({4) in code set C" + Position(i - 2));
-                    if (data.compare(i, 2, "{4") == 0) {  // twice: extended characters until the next pair
-                        highLatched = !highLatched;
-                        i += 2;
-                    } else {
-                        highOnce = true;
-                    }
-                    continue;
-                case '{':
-                    if ((set == Set::B) == shift) return fail("'{{' outside code set B" + Position(i - 2));
-                    break;
-                default: return fail(std::string("'{' followed by '") + c + "'" + Position(i - 2));
-            }
-            out += static_cast<char>(('{' | ((highOnce != highLatched) ? 0x80 : 0)));
-            shift = highOnce = false;
-            continue;
-        }
-        const Set in = !shift ? set : set == Set::A ? Set::B : Set::A;
-        if (in == Set::C) {
-            found.setC = true;
-            if (b > 99) return fail("code set C takes bytes 0 to 99, not " + std::to_string(b) + Position(i));
-            out += static_cast<char>('0' + b / 10);
-            out += static_cast<char>('0' + b % 10);
-        } else {
-            if (in == Set::A && b > 95) return fail("code set A takes bytes 0 to 95, not " + std::to_string(b) + Position(i));
-            if (in == Set::B && (b < 32 || b > 127)) {
-                return fail("code set B takes bytes 32 to 127, not " + std::to_string(b) + Position(i));
-            }
-            out += static_cast<char>(b | ((highOnce != highLatched) ? 0x80 : 0));
-        }
-        shift = highOnce = false;
-        ++i;
-    }
-    if (out.empty()) return fail("no data characters");
-    if (functions) *functions = fn;
-    if (marks) *marks = std::move(found);
-    return out;
-}
-
 std::string LinearDataFault(Symbology s, const std::string& data) {
     if (data.empty()) return "no data";
     switch (s) {
@@ -359,7 +230,7 @@ std::string LinearDataFault(Symbology s, const std::string& data) {
         case Symbology::Code128: {
             std::string why;
             if (data.size() < 2) return "CODE128 takes at least 2 bytes";
-            if (!Code128Content(data, &why)) return why;
+            if (!EncodeCode128(data, &why)) return why;
             break;
         }
         case Symbology::Gs1_128:
@@ -383,7 +254,6 @@ std::optional<LinearSymbol> MakeLinear(Symbology sym, const std::string& data, i
         if (error) *error = fault;
         return std::nullopt;
     }
-    std::string note;
     zint::SymbolPtr s;
     constexpr int kGs1 = GS1_MODE | GS1NOCHECK_MODE;
     switch (sym) {
@@ -415,9 +285,12 @@ std::optional<LinearSymbol> MakeLinear(Symbology sym, const std::string& data, i
             break;
         }
         case Symbology::Code93: s = Encode(BARCODE_CODE93, DATA_MODE, data, error); break;
-        case Symbology::Code128:
-            s = EncodeCode128(data, error, note);
-            break;
+        case Symbology::Code128: {
+            // Our own encoder: the bars of the code sets and function characters the data ask for.
+            const std::optional<Code128Symbol> code = EncodeCode128(data, error);
+            if (!code) return std::nullopt;
+            return LinearSymbol{Code128Bars(*code, moduleWidth, height), code->hri};
+        }
         case Symbology::Gs1_128:
         case Symbology::DataBarExpanded:
             if (const std::optional<std::string> text = zint::Gs1Brackets(data, error)) {
@@ -448,7 +321,6 @@ std::optional<LinearSymbol> MakeLinear(Symbology sym, const std::string& data, i
     if (sym == Symbology::Code39 && out.text.size() >= 2 && out.text.front() == '*' && out.text.back() == '*') {
         out.text = out.text.substr(1, out.text.size() - 2);
     }
-    out.note = note;
     return out;
 }
 

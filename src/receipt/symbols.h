@@ -4,6 +4,7 @@
 // (the white around it is the application's to leave). GS k draws the linear ones (MakeLinear);
 // GS ( k the 2-D ones, each from its settings and the data stored for it (MakeQr, MakePdf417,
 // MakeMaxiCode, MakeStackedDataBar, MakeComposite, MakeAztec, MakeDataMatrix).
+// CODE128 alone is drawn by our own encoder (code128.h), as the data ask.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "receipt/code128.h"
 #include "receipt/glyphs.h"
 
 namespace pellory::receipt {
@@ -40,7 +42,6 @@ const char* SymbologyName(Symbology s);
 struct LinearSymbol {
     Bitmap bars;              // module width x height dots, from the first bar to the last
     std::string text;         // the human-readable text (check digits included)
-    std::string note;         // how it was drawn, when it differs from the request
 };
 
 // The bars of a barcode: `moduleWidth` dots per module, `height` dots tall. Nothing when the
@@ -52,22 +53,6 @@ std::optional<LinearSymbol> MakeLinear(Symbology s, const std::string& data, int
 // code sets and special characters, GS1 application identifiers): why it prints nothing, or
 // empty when the data pass. Cheap: no symbol is made.
 std::string LinearDataFault(Symbology s, const std::string& data);
-
-// Where CODE128 data of GS k asks for function characters and code set C (see Code128Content).
-struct Code128Marks {
-    bool setC = false;           // some data is in code set C
-    bool fnc1First = false;      // FNC1 before the first data character: GS1-128
-    bool fnc3First = false;      // FNC3 before the first data character: reader initialisation
-    std::vector<size_t> fnc1At;  // the other FNC1s (GS1 field separators), by position in the content
-    int others = 0;              // FNC2, a second FNC1 or FNC3 at the start, FNC3 past it
-};
-
-// What a reader reads from a CODE128 symbol of GS k data: the code-set selectors and special
-// characters resolved ("{BNo.{C" 12 34 reads "No.1234"). Data without a leading selector start in
-// code set B. Nothing when the data break the rules (error tells why). FNC1 to FNC3 read as
-// nothing; *functions counts them, *marks tells where they and code set C are.
-std::optional<std::string> Code128Content(const std::string& data, std::string* error = nullptr,
-                                          int* functions = nullptr, Code128Marks* marks = nullptr);
 
 struct QrSettings {
     int model = 2;        // 1, 2, or 3 (Micro QR)

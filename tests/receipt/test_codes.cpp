@@ -95,7 +95,7 @@ TEST(ReceiptCodes, EverySymbolReadsBackWithItsData) {
         {"CODE128 all in code set C", GsK(73, Cat({T("{C"), B({12, 34, 56, 0})})), Reader::Zbar, "CODE-128",
          "12345600"},
         {"CODE128 SHIFT and {{", GsK(73, T("{AABC{Sx{B{{y")), Reader::Zbar, "CODE-128", "ABCx{y"},
-        {"CODE128 without a code set", GsK(73, T("Plain 128")), Reader::Zbar, "CODE-128", "Plain 128"},
+        {"CODE128 in code set B", GsK(73, T("{BPlain 128")), Reader::Zbar, "CODE-128", "Plain 128"},
         {"GS1-128 with a computed check digit", GsK(74, T("{A(01)0001234567890*(10)ABC1")), Reader::Zxing, "Code128",
          "010001234567890510ABC1"},
         {"GS1 DataBar Omnidirectional", GsK(75, T("0001234567890")), Reader::Zxing, "DataBar", "00012345678905"},
@@ -167,7 +167,7 @@ TEST(ReceiptCodes, Code128SelectorsResolveToWhatTheReaderReads) {
         {T("{B{4{4AB{4{4C"),
          "\xC1\xC2"
          "C"},  // FNC4 twice: until the next pair
-        {T("no selector"), "no selector"},
+        {Cat({T("{C"), B({12}), T("{Bx")}), "12x"},
     };
     for (const Case& c : cases) {
         const std::string data(c.data.begin(), c.data.end());
@@ -178,11 +178,10 @@ TEST(ReceiptCodes, Code128SelectorsResolveToWhatTheReaderReads) {
     }
 }
 
-// CODE128 drawn as its data ask, where the library can: code set C only where the data use it,
-// FNC1 first as GS1-128 (the reader says GS1, and reads a GS where a field of varying length
-// ends), FNC3 first as reader initialisation (one character more). modules: the symbol's width
-// the data ask for (start, characters, code changes, check character: 11 each; stop: 13), or 0
-// where the library chooses.
+// CODE128 drawn as its data ask: code set C only where the data use it, FNC1 first as GS1-128 (the
+// reader says GS1, and reads a GS for each FNC1 after it), FNC3 first as reader initialisation
+// (one character more). modules: the symbol's width the data ask for (start, characters, code
+// changes, function characters, check character: 11 each; stop: 13).
 TEST(ReceiptCodes, Code128DrawsTheCodeSetsAndFunctionCharactersTheDataAskFor) {
     struct Case {
         const char* name;
@@ -193,17 +192,17 @@ TEST(ReceiptCodes, Code128DrawsTheCodeSetsAndFunctionCharactersTheDataAskFor) {
     };
     const std::vector<Case> cases = {
         {"digits in code set B, as asked", T("{B12345678"), "12345678", false, 11 * 10 + 13},
-        {"digits without a selector (code set B)", T("12345678"), "12345678", false, 11 * 10 + 13},
+        {"digits in code set A, as asked", T("{A12345678"), "12345678", false, 11 * 10 + 13},
         {"digits in code set C, as asked", Cat({T("{C"), B({12, 34, 56, 78})}), "12345678", false, 11 * 6 + 13},
         {"code set A, then C", Cat({T("{AAB{C"), B({12, 34})}), "AB1234", false, 11 * 7 + 13},
         {"FNC1 first: GS1-128, a field of varying length then another", T("{A{110ABC{121XYZ"),
          "10ABC\x1d"
          "21XYZ",
-         true, 0},
+         true, 11 * 14 + 13},
         {"FNC1 first: GS1-128, a field of fixed length", Cat({T("{C{1"), B({1, 9, 50, 11, 1, 53, 0, 3})}),
-         "0109501101530003", true, 0},
+         "0109501101530003", true, 11 * 11 + 13},
         {"FNC3 first: reader initialisation", T("{B{3ABC"), "ABC", false, 11 * 6 + 13},
-        {"FNC2: left out", T("{BAB{2C"), "ABC", false, 0},
+        {"FNC2: drawn, read as nothing", T("{BAB{2C"), "ABC", false, 11 * 6 + 13},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -213,9 +212,7 @@ TEST(ReceiptCodes, Code128DrawsTheCodeSetsAndFunctionCharactersTheDataAskFor) {
         EXPECT_EQ(read[0].type, "CODE-128");
         EXPECT_EQ(read[0].data, c.text);
         EXPECT_EQ(read[0].gs1, c.gs1);
-        if (c.modules > 0) {
-            EXPECT_EQ(InkBox(p).width(), 2 * c.modules);
-        }
+        EXPECT_EQ(InkBox(p).width(), 2 * c.modules);
     }
 }
 

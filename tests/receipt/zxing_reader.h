@@ -19,6 +19,7 @@ struct ZxingSymbol {
     std::string text;    // as the reader shows it (GS1 data with its identifiers in parentheses)
     std::string bytes;   // the content's bytes
     std::string level;   // the error correction level the symbol says it has
+    std::string symbologyId;  // "]cm": "]C1" for CODE128 read as GS1-128
 };
 
 // Reads every symbol in rows [fromRow, toRow) of the paper (a white border added around them).
@@ -47,7 +48,7 @@ inline std::vector<ZxingSymbol> ZxingRead(const Paper& p, int64_t fromRow = INT6
          ZXing::ReadBarcodes(ZXing::ImageView(grey.data(), w, h, ZXing::ImageFormat::Lum), hints)) {
         if (!r.isValid()) continue;
         const ZXing::ByteArray& b = r.bytes();
-        out.push_back({ZXing::ToString(r.format()), r.text(), std::string(b.begin(), b.end()), r.ecLevel()});
+        out.push_back({ZXing::ToString(r.format()), r.text(), std::string(b.begin(), b.end()), r.ecLevel(), r.symbologyIdentifier()});
     }
     return out;
 }
