@@ -61,6 +61,11 @@ constexpr CommandEntry kTable[] = {
     {Id::Null, Single(kNul), Fixed(1), "NUL", "", "nothing (passed by)", Kind::Print, kUnderstood},
     {Id::CondensedOffEscP, Single(0x12), Fixed(1), "DC2", "", "ESC/P: condensed printing off", Kind::Mode,
      kOtherFamily},
+    {Id::CondensedSi, Single(0x0F), Fixed(1), "SI", "", "ESC/P: condensed printing on", Kind::Mode, kOtherFamily},
+    {Id::LineWideSo, Single(0x0E), Fixed(1), "SO", "", "ESC/P and Star: double width to the end of the line",
+     Kind::Mode, kOtherFamily},
+    {Id::LineWideOffDc4, Single(0x14), Fixed(1), "DC4", "", "ESC/P and Star: double width of SO off", Kind::Mode,
+     kOtherFamily},
 
     // --- DLE: real-time ---
     {Id::RealTimeStatus, Dle(kEot), Fixed(3), "DLE EOT", "n", "status request", Kind::RealTime, kUnderstood},
@@ -120,6 +125,8 @@ constexpr CommandEntry kTable[] = {
     {Id::ItalicOnEscP, Esc('4'), Fixed(2), "ESC 4", "", "ESC/P: italic on (Star: highlight on)", Kind::Mode,
      kOtherFamily},
     {Id::ItalicOffEscP, Esc('5'), Fixed(2), "ESC 5", "", "ESC/P: italic off (Star: highlight off)", Kind::Mode,
+     kOtherFamily},
+    {Id::LineWideEscSo, Esc(0x0E), Fixed(2), "ESC SO", "", "ESC/P: double width to the end of the line", Kind::Mode,
      kOtherFamily},
 
     // --- FS ---
