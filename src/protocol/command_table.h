@@ -107,7 +107,8 @@ enum CommandFlag : uint8_t {
     kFunctionByte = 2,
     // A command of another printer family (ESC/P, Star, Bematech) that this printer does not know:
     // the decoding shows it "unknown" and names it by the other family's meaning; the interpreter
-    // passes it by, its length as the other family has it.
+    // takes it at the length the other family has it, and draws its effect where that is clear
+    // (condensed, one-line double width) or passes it by.
     kOtherFamily = 4,
 };
 
