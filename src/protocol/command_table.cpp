@@ -5,7 +5,7 @@
 // A command is one entry here (with its name in CommandId, at the same place) plus its effect in
 // the interpreter. Example: FS W n, Kanji at quadruple size while bit 0 of n is set. An entry with
 // its length only (no kUnderstood) is bounded by the splitter, shown "unknown" by the decoding and
-// passed by in the interpreter; FS W's is understood and named, the steps below would draw it. A
+// passed by in the interpreter; FS W's is understood and named, the steps below draw it. A
 // command without an entry is added the same way, starting with a new line here. A command of
 // another printer family is flagged kOtherFamily: its length and that family's name for it.
 //
@@ -14,7 +14,7 @@
 //     The splitter takes FS W with its n wherever it reads a stream (virtual printer, renderer,
 //     decoding), and the decoding writes "FS W 01  Kanji quadruple size".
 //  2. Its effect, a case in Interpreter::apply (src/receipt/interpreter.cpp), on a mode the
-//     interpreter keeps and reads where it draws Kanji:
+//     interpreter keeps and reads where it draws Kanji (Interpreter::scaleX and scaleY):
 //        case Id::KanjiQuadruple: kanjiQuadruple_ = a & 1; break;
 //  3. Where the decoding should show the value too, a case in Detail (src/receipt/decoding.cpp):
 //        case Id::KanjiQuadruple: m += OnOff(a); break;   // "Kanji quadruple size on"
@@ -60,6 +60,11 @@ constexpr CommandEntry kTable[] = {
     {Id::Cancel, Single(kCan), Fixed(1), "CAN", "", "cancel (nothing to cancel)", Kind::Print, kUnderstood},
     {Id::Null, Single(kNul), Fixed(1), "NUL", "", "nothing (passed by)", Kind::Print, kUnderstood},
     {Id::CondensedOffEscP, Single(0x12), Fixed(1), "DC2", "", "ESC/P: condensed printing off", Kind::Mode,
+     kOtherFamily},
+    {Id::CondensedSi, Single(0x0F), Fixed(1), "SI", "", "ESC/P: condensed printing on", Kind::Mode, kOtherFamily},
+    {Id::LineWideSo, Single(0x0E), Fixed(1), "SO", "", "ESC/P and Star: double width to the end of the line",
+     Kind::Mode, kOtherFamily},
+    {Id::LineWideOffDc4, Single(0x14), Fixed(1), "DC4", "", "ESC/P and Star: double width of SO off", Kind::Mode,
      kOtherFamily},
 
     // --- DLE: real-time ---
@@ -120,6 +125,8 @@ constexpr CommandEntry kTable[] = {
     {Id::ItalicOnEscP, Esc('4'), Fixed(2), "ESC 4", "", "ESC/P: italic on (Star: highlight on)", Kind::Mode,
      kOtherFamily},
     {Id::ItalicOffEscP, Esc('5'), Fixed(2), "ESC 5", "", "ESC/P: italic off (Star: highlight off)", Kind::Mode,
+     kOtherFamily},
+    {Id::LineWideEscSo, Esc(0x0E), Fixed(2), "ESC SO", "", "ESC/P: double width to the end of the line", Kind::Mode,
      kOtherFamily},
 
     // --- FS ---

@@ -63,7 +63,8 @@ struct LengthRule {
 // The entries, in the order of the table.
 enum class CommandId : uint8_t {
     // One control byte.
-    HorizontalTab, LineFeed, FormFeed, CarriageReturn, Cancel, Null, CondensedOffEscP,
+    HorizontalTab, LineFeed, FormFeed, CarriageReturn, Cancel, Null, CondensedOffEscP, CondensedSi, LineWideSo,
+    LineWideOffDc4,
     // DLE
     RealTimeStatus, RealTimeRequest, RealTimeFunction,
     // ESC
@@ -74,7 +75,7 @@ enum class CommandId : uint8_t {
     PageDirection, Unidirectional, Rotation, PageArea, RelativePosition, Alignment, PaperSensors,
     FeedLines, ReverseFeedLines, PartialCut, ReverseFeedDots, LeftMargin, PrintDensity,
     DrawerPulse, PrintColour, CodeTable, PeripheralStatus, PaperStatus, UpsideDown, Beeper,
-    CondensedEscP, ItalicOnEscP, ItalicOffEscP,
+    CondensedEscP, ItalicOnEscP, ItalicOffEscP, LineWideEscSo,
     // FS
     KanjiPrintMode, KanjiOn, FsFunction, KanjiUnderline, KanjiOff, DefineKanji, KanjiCodeSystem,
     KanjiSpacing, TableRow, KanjiQuadruple, UserMemory, PrintStoredImage, StoreImages, PrintSpeed,
@@ -106,7 +107,8 @@ enum CommandFlag : uint8_t {
     kFunctionByte = 2,
     // A command of another printer family (ESC/P, Star, Bematech) that this printer does not know:
     // the decoding shows it "unknown" and names it by the other family's meaning; the interpreter
-    // passes it by, its length as the other family has it.
+    // takes it at the length the other family has it, and draws its effect where that is clear
+    // (condensed, one-line double width) or passes it by.
     kOtherFamily = 4,
 };
 

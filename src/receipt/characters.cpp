@@ -16,8 +16,9 @@ public:
     DecodedCharacter decode(const CharacterState& state, const uint8_t* bytes, size_t n) const override {
         const uint8_t b = bytes[0];
         const charset::KanjiSystem system = state.kanjiSystem;
-        if (state.kanji && charset::IsLeadByte(b, system) &&
-            (b >= 0x80 || system == charset::KanjiSystem::Jis)) {
+        // Shift_JIS tells its two-byte codes by their lead bytes: they print as Kanji without FS &.
+        const bool twoByte = state.kanji || system == charset::KanjiSystem::ShiftJis;
+        if (twoByte && charset::IsLeadByte(b, system) && (b >= 0x80 || system == charset::KanjiSystem::Jis)) {
             if (n < 2) return {kUnknown, 0, true};
             return {Known(charset::TwoByteChar(b, bytes[1], system)), 2, true};
         }
@@ -47,8 +48,7 @@ charset::KanjiSystem gKanjiModel = charset::KanjiSystem::Gb18030;
 
 }  // namespace
 
-charset::KanjiSystem SystemOfFsC(charset::KanjiSystem model, charset::KanjiSystem current, uint8_t n) {
-    if (!charset::IsJapanese(model)) return current;
+charset::KanjiSystem SystemOfFsC(charset::KanjiSystem current, uint8_t n) {
     switch (n) {
         case 0: case 48: return charset::KanjiSystem::Jis;
         case 1: case 49: case 2: case 50: return charset::KanjiSystem::ShiftJis;

@@ -16,14 +16,16 @@ struct CharacterState {
     uint8_t codeTable = 0;      // n of ESC t
     uint8_t international = 0;  // n of ESC R
     bool kanji = false;         // FS & on, FS . off
-    // How the Kanji mode reads bytes: the model's system (FS C switches a Japanese model's).
+    // How the Kanji mode reads bytes: the model's system until FS C selects another.
     charset::KanjiSystem kanjiSystem = charset::KanjiSystem::Gb18030;
 };
 
-// The Kanji code system FS C n selects on a model whose system is `model`: JIS (n 0 or 48) or
-// Shift_JIS (1, 49; 2, 50, Shift_JIS-2004, reads as Shift_JIS) on a Japanese model; other models
-// keep theirs, as does an n the command does not define.
-charset::KanjiSystem SystemOfFsC(charset::KanjiSystem model, charset::KanjiSystem current, uint8_t n);
+// The Kanji code system FS C n selects, whatever the model's: JIS (n 0 or 48) or Shift_JIS (1, 49;
+// 2, 50, Shift_JIS-2004, reads as Shift_JIS); an n the command does not define keeps `current`.
+// Under Shift_JIS a lead byte starts a two-byte code whether or not FS & turned the Kanji mode on
+// (the other bytes read as the Kanji mode or the code table has them); JIS needs FS &. ESC @ brings
+// back the model's system.
+charset::KanjiSystem SystemOfFsC(charset::KanjiSystem current, uint8_t n);
 
 struct DecodedCharacter {
     char32_t ch = U'?';

@@ -114,6 +114,22 @@ std::string BitImageModeNote(uint8_t m) {
            (tall ? "24-dot columns (its bits 5 and 4 as in 32 and 33)" : "8-dot columns");
 }
 
+// What the drawing does with a command of another printer family (see Interpreter::otherFamily).
+std::string OtherFamily(const CommandEntry& e) {
+    std::string s(e.meaning);
+    switch (e.id) {
+        case Id::CondensedEscP:
+        case Id::CondensedSi: return s + "; drawn two thirds as wide until DC2";
+        case Id::CondensedOffEscP: return s + "; drawn as wide as before ESC SI";
+        case Id::LineWideSo:
+        case Id::LineWideEscSo: return s + "; drawn twice as wide until the line ends or DC4";
+        case Id::LineWideOffDc4: return s + "; drawn as wide as before SO";
+        case Id::ItalicOnEscP:
+        case Id::ItalicOffEscP: return s + "; the text is drawn as it is";
+        default: return s;
+    }
+}
+
 std::string DrawerPin(uint8_t m) { return (m & 1) ? "pin 5" : "pin 2"; }
 
 // What the decoding shows of an understood command besides the entry's meaning: the values of
@@ -223,7 +239,13 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
 
         case Id::KanjiPrintMode: m += " " + protocol::hex::Byte(a); break;
         case Id::KanjiUnderline: m += OnOff(a); break;
-        case Id::KanjiCodeSystem: m += " " + Num(a); break;
+        case Id::KanjiCodeSystem:
+            m += " " + Num(a) +
+                 (a == 0 || a == 48   ? ": JIS"
+                  : a == 1 || a == 49 ? ": Shift_JIS"
+                  : a == 2 || a == 50 ? ": Shift_JIS-2004 (read as Shift_JIS)"
+                                      : " (none: ignored)");
+            break;
         case Id::TableRow: m += ": " + Num(n > 3u + a ? p[3u + a] : 0u) + " cells"; break;
         case Id::PrintStoredImage: m += " " + Num(a) + ", " + ImageModeMeaning(n > 3 ? p[3] : 0); break;
         case Id::StoreImages: m += ": " + Num(a); break;
@@ -233,7 +255,10 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
         case Id::PrintDownloadedImage: m += ", " + ImageModeMeaning(a); break;
         case Id::PrintSpeed: m += std::string(": ") + (a == 0 ? "high" : a == 1 ? "normal" : a == 2 ? "low" : "unknown"); break;
 
-        case Id::CharacterSize: m += ": width x" + Num((a >> 4) + 1u) + ", height x" + Num((a & 15) + 1u); break;
+        case Id::CharacterSize:
+            m += a & 0x88 ? ": " + protocol::hex::Byte(a) + " (out of range: ignored)"
+                          : ": width x" + Num((a >> 4) + 1u) + ", height x" + Num((a & 7) + 1u);
+            break;
         case Id::Symbol2D: {
             const SymbolMeaning s = Symbol2DMeaning(p, n);
             if (!s.meaning.empty()) m = s.meaning;
@@ -321,13 +346,13 @@ CommandInfo DescribeCommandStart(const uint8_t* p, size_t n) {
         // A control byte on its own: its name, and its meaning where the printer knows it.
         if (!e || !e->understood()) {
             CommandInfo c{std::string(protocol::ControlName(p[0])), "", false, {}};
-            if (e && e->otherFamily()) c.family = std::string(e->meaning);
+            if (e && e->otherFamily()) c.family = OtherFamily(*e);
             return c;
         }
         return {std::string(e->mnemonic), std::string(e->meaning), true, {}};
     }
     CommandInfo c{Mnemonic(p, n), "", false, {}};
-    if (e && e->otherFamily()) c.family = std::string(e->meaning);
+    if (e && e->otherFamily()) c.family = OtherFamily(*e);
     if (e && e->id == Id::PageArea && n == 3) {
         // ESC W n of the Star and ESC/P printers (see Rule::PageArea).
         c.family = std::string("Star and ESC/P: double width") + OnOff(p[2]);

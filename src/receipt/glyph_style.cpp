@@ -23,6 +23,18 @@ Bitmap Scale(const Bitmap& b, int sx, int sy) {
     return out;
 }
 
+Bitmap Condense(const Bitmap& b) {
+    const int w = (2 * b.width + 2) / 3;
+    Bitmap out(w, b.height);
+    for (int x = 0; x < b.width; ++x) {
+        const int to = x * w / b.width;
+        for (int y = 0; y < b.height; ++y) {
+            if (b.get(x, y)) out.set(to, y);
+        }
+    }
+    return out;
+}
+
 bool Dot(const uint8_t* row, int x) { return (row[x >> 3] >> (7 - (x & 7))) & 1; }
 void Put(uint8_t* row, int x, bool on) {
     const auto bit = static_cast<uint8_t>(0x80 >> (x & 7));
@@ -32,7 +44,7 @@ void Put(uint8_t* row, int x, bool on) {
 }  // namespace
 
 Bitmap StyleGlyph(const Bitmap& plain, const GlyphLook& look) {
-    Bitmap b = plain;
+    Bitmap b = look.condensed && plain.width > 1 ? Condense(plain) : plain;
     const int w = b.width, h = b.height;
     const uint8_t style = look.style;
     if (style & protocol::kModeEmphasized) {

@@ -15,6 +15,9 @@ struct GlyphLook {
     int scaleX = 1;       // 1 to 8
     int scaleY = 1;       // 1 to 8
     bool turned = false;  // ESC V: turned 90 degrees clockwise after scaling, never underlined
+    // Condensed (another family's ESC SI): the cell two thirds as wide (rounded up), each column of
+    // it the union of the columns it takes the place of, before the other modes.
+    bool condensed = false;
 };
 
 // The styled cell of `plain` (its words prepared for drawing).

@@ -101,6 +101,7 @@ void Interpreter::resetModes() {
     underline_ = 0;
     reverse_ = false;
     sizeW_ = sizeH_ = 1;
+    kanjiQuadruple_ = condensed_ = lineWide_ = false;
     align_ = 0;
     leftMargin_ = rightMargin_ = leftMarginDots_ = 0;
     lineSpacing_ = otherLineSpacing_ = kDefaultLineSpacing;
@@ -289,7 +290,11 @@ void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t
         sink_(c);
     }
     const protocol::CommandEntry* entry = protocol::FindCommand(p, n);
-    if (!entry || entry->otherFamily()) return;
+    if (!entry) return;
+    if (entry->otherFamily()) {
+        if (drawing_ == Drawing::On) otherFamily(entry->id);
+        return;
+    }
     // ESC W n of the Star and ESC/P printers (3 bytes, see Rule::PageArea) is not this printer's.
     if (entry->id == Id::PageArea && n < entry->length.head) return;
     if (drawing_ == Drawing::Off) {
@@ -309,7 +314,7 @@ void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t
                 symbols2D_ = Symbols2D{};
                 barWidth_ = 3;
                 break;
-            case Id::KanjiCodeSystem: chars_.kanjiSystem = SystemOfFsC(kanjiModel_, chars_.kanjiSystem, p[2]); break;
+            case Id::KanjiCodeSystem: chars_.kanjiSystem = SystemOfFsC(chars_.kanjiSystem, p[2]); break;
             case Id::KanjiOn:
             case Id::KanjiOff: chars_.kanji = entry->id == Id::KanjiOn; break;
             default: break;
@@ -416,6 +421,10 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
         case Id::PrintMode:  // bit 0 chooses the font as ESC M does: Font1 or Font2
             mode_ = a;
             font_ = a & 1;
+            // The size as its bits 5 and 4 say (single or double), in place of what GS ! set.
+            sizeW_ = (a & protocol::kModeDoubleWidth) ? 2 : 1;
+            sizeH_ = (a & protocol::kModeDoubleHeight) ? 2 : 1;
+            kanjiQuadruple_ = false;
             break;
         case Id::AbsolutePosition:
             x_ = areaLeft() + across(static_cast<int64_t>(Word(p + 2)));
@@ -480,12 +489,15 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
         case Id::TableRow: tableRow(p, n); break;
         case Id::StoreImages: storeImages(p, n); break;
         case Id::PrintStoredImage: printStoredImage(a, p[3]); break;
-        case Id::KanjiCodeSystem: chars_.kanjiSystem = SystemOfFsC(kanjiModel_, chars_.kanjiSystem, a); break;
+        case Id::KanjiCodeSystem: chars_.kanjiSystem = SystemOfFsC(chars_.kanjiSystem, a); break;
+        case Id::KanjiQuadruple: kanjiQuadruple_ = a & 1; break;
 
         // GS
-        case Id::CharacterSize:
+        case Id::CharacterSize:  // an n with bit 3 or 7 set is out of range: ignored
+            if (a & 0x88) break;
             sizeW_ = ((a >> 4) & 7) + 1;
             sizeH_ = (a & 7) + 1;
+            kanjiQuadruple_ = false;
             break;
         case Id::Symbol2D: symbol2D(p, n); break;
         case Id::Graphics: graphics(p + 5, n - 5); break;
@@ -529,8 +541,11 @@ int Interpreter::areaRight() const {
     return right <= areaLeft() + 8 ? paper_.width() : right;
 }
 
-int Interpreter::scaleX() const { return std::max(sizeW_, (mode_ & protocol::kModeDoubleWidth) ? 2 : 1); }
-int Interpreter::scaleY() const { return std::max(sizeH_, (mode_ & protocol::kModeDoubleHeight) ? 2 : 1); }
+int Interpreter::scaleX(bool kanji) const {
+    const int w = kanji && kanjiQuadruple_ ? 2 : sizeW_;
+    return lineWide_ ? std::min(2 * w, 8) : w;
+}
+int Interpreter::scaleY(bool kanji) const { return kanji && kanjiQuadruple_ ? 2 : sizeH_; }
 
 uint8_t Interpreter::glyphStyle() const {
     uint8_t s = mode_ & (protocol::kModeItalic | protocol::kModeBorder | protocol::kModeEmphasized | protocol::kModeHighlight | protocol::kModeUnderline);
@@ -539,14 +554,15 @@ uint8_t Interpreter::glyphStyle() const {
     return s;
 }
 
-uint64_t Interpreter::glyphLook() const {
+uint64_t Interpreter::glyphLook(bool kanji) const {
     return static_cast<uint64_t>(font_) << 22 | static_cast<uint64_t>(glyphStyle()) << 24 |
-           static_cast<uint64_t>(scaleX() - 1) << 32 | static_cast<uint64_t>(scaleY() - 1) << 36 |
-           static_cast<uint64_t>(underline_) << 40 | static_cast<uint64_t>(turnedNow()) << 42;
+           static_cast<uint64_t>(scaleX(kanji) - 1) << 32 | static_cast<uint64_t>(scaleY(kanji) - 1) << 36 |
+           static_cast<uint64_t>(underline_) << 40 | static_cast<uint64_t>(turnedNow()) << 42 |
+           static_cast<uint64_t>(condensed_) << 43;
 }
 
 const Bitmap& Interpreter::styledGlyph(char32_t ch, bool wide) {
-    const uint64_t look = glyphLook();
+    const uint64_t look = glyphLook(wide);
     const uint64_t key = static_cast<uint64_t>(ch & 0x1FFFFF) | static_cast<uint64_t>(wide) << 21 | look;
     const bool ascii = ch < 0x80 && !wide;
     if (ascii) {
@@ -563,7 +579,7 @@ const Bitmap& Interpreter::styledGlyph(char32_t ch, bool wide) {
     }
 
     const int font = wide ? 0 : font_;
-    const GlyphLook styled{glyphStyle(), underline_, scaleX(), scaleY(), turnedNow()};
+    const GlyphLook styled{glyphStyle(), underline_, scaleX(wide), scaleY(wide), turnedNow(), condensed_};
     if (glyphs_.size() >= kGlyphCacheLimit && line_.empty()) {
         glyphs_.clear();
         asciiGlyphs_.fill(nullptr);
@@ -608,6 +624,7 @@ void Interpreter::drawBitmap(const Bitmap& b, int x, int64_t y, uint8_t density)
 }
 
 void Interpreter::printLine(int feed, bool atLeastHeight) {
+    lineWide_ = false;  // SO lasts for one line
     if (page_) {
         placePageLine(feed);  // page mode: the line goes on the page, the position moves by the feed
         return;

@@ -134,10 +134,16 @@ private:
     int areaLeft() const;
     int areaRight() const;
     int cellWidth() const;
-    int scaleX() const;
-    int scaleY() const;
+    // The size characters print at, 1 to 8 times: of GS ! or ESC !, whichever came last; a Kanji
+    // character at double width and height while FS W is on (and neither came after it); twice as
+    // wide again (at most 8) on a line that SO made double width.
+    int scaleX(bool kanji = false) const;
+    int scaleY(bool kanji = false) const;
     uint8_t glyphStyle() const;
-    uint64_t glyphLook() const;  // the text modes a styled glyph depends on, as a key
+    uint64_t glyphLook(bool kanji = false) const;  // the text modes a styled glyph depends on, as a key
+    // A command of another printer family that has an effect drawn here (condensed, one-line
+    // double width); the others are passed by (interpreter_text_modes.cpp).
+    void otherFamily(protocol::CommandId id);
     const Bitmap& styledGlyph(char32_t ch, bool wide);
     void putCharacter(char32_t ch, bool wide);
     void placeGlyph(const Bitmap& glyph);
@@ -276,7 +282,10 @@ private:
     bool emphasized_ = false;  // ESC E / ESC G
     int underline_ = 0;        // ESC -: 0, 1 or 2 dots
     bool reverse_ = false;     // GS B
-    int sizeW_ = 1, sizeH_ = 1;  // GS !
+    int sizeW_ = 1, sizeH_ = 1;    // GS ! or ESC !, whichever came last
+    bool kanjiQuadruple_ = false;  // FS W: Kanji at double width and height
+    bool condensed_ = false;       // ESC SI or SI (other families) until DC2: narrower cells
+    bool lineWide_ = false;        // SO or ESC SO (other families): double width until the line ends or DC4
     int align_ = 0;
     int leftMargin_ = 0, rightMargin_ = 0;  // units of 8 dots
     int leftMarginDots_ = 0;                // GS L

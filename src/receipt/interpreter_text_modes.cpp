@@ -33,9 +33,23 @@ bool Interpreter::putUserCharacter(uint8_t code) {
     const uint64_t key = glyphLook() | code;
     std::unique_ptr<Bitmap>& glyph = userGlyphs_[key];
     if (!glyph)
-        glyph = std::make_unique<Bitmap>(StyleGlyph(*plain, {glyphStyle(), underline_, scaleX(), scaleY(), turnedNow()}));
+        glyph = std::make_unique<Bitmap>(
+            StyleGlyph(*plain, {glyphStyle(), underline_, scaleX(), scaleY(), turnedNow(), condensed_}));
     placeGlyph(*glyph);
     return true;
+}
+
+void Interpreter::otherFamily(protocol::CommandId id) {
+    using Id = protocol::CommandId;
+    switch (id) {
+        case Id::CondensedEscP:
+        case Id::CondensedSi: condensed_ = true; break;
+        case Id::CondensedOffEscP: condensed_ = false; break;
+        case Id::LineWideSo:
+        case Id::LineWideEscSo: lineWide_ = true; break;
+        case Id::LineWideOffDc4: lineWide_ = false; break;
+        default: break;  // ESC 4, ESC 5: italic to one family, highlight to another; the text stays as it is
+    }
 }
 
 void Interpreter::reverseFeed(int dots) {

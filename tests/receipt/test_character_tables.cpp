@@ -206,8 +206,8 @@ TEST(KanjiSystemsInStreams, TwoByteTextReadsAndDrawsInTheModelsSystem) {
         {charset::KanjiSystem::ShiftJis, B({0x1C, 0x43, 0x00}), B({0x46, 0x7C, 0x4B, 0x5C}), U"\u65E5\u672C"},  // JIS
         {charset::KanjiSystem::Big5, {}, B({0xA4, 0xA4, 0xA4, 0xE5}), U"\u4E2D\u6587"},
         {charset::KanjiSystem::Ksc5601, {}, B({0xC7, 0xD1, 0xB1, 0xB9}), U"\uD55C\uAD6D"},
-        // FS C belongs to the Japanese models: a Korean one keeps its system.
-        {charset::KanjiSystem::Ksc5601, B({0x1C, 0x43, 0x01}), B({0xC7, 0xD1, 0xB1, 0xB9}), U"\uD55C\uAD6D"},
+        // FS C selects the system on any model, a Korean one too.
+        {charset::KanjiSystem::Ksc5601, B({0x1C, 0x43, 0x01}), B({0x93, 0xFA, 0x96, 0x7B}), U"\u65E5\u672C"},
     };
     for (const auto& c : cases) {
         const KanjiModel model(c.model);

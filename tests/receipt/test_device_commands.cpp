@@ -99,10 +99,13 @@ TEST(DeviceCommands, ALoneEscMAtTheEndIsNamedAsTheOtherMakersCut) {
 
 TEST(DeviceCommands, OtherFamiliesCommandsAreTheirLengthAndNamedAsTheirs) {
     ExpectTakenWholeAndNamed({
-        {"ESC/P condensed on", B({0x1B, 0x0F}), "ESC 0F  unknown; ESC/P: condensed printing on"},
-        {"ESC/P condensed off", B({0x12}), "DC2  unknown; ESC/P: condensed printing off"},
-        {"ESC/P italic on", B({0x1B, '4'}), "ESC 4  unknown; ESC/P: italic on (Star: highlight on)"},
-        {"ESC/P italic off", B({0x1B, '5'}), "ESC 5  unknown; ESC/P: italic off (Star: highlight off)"},
+        // ESC SI draws narrower text: its case is with the text sizes (test_text_size.cpp).
+        {"ESC/P condensed off", B({0x12}),
+         "DC2  unknown; ESC/P: condensed printing off; drawn as wide as before ESC SI"},
+        {"ESC/P italic on", B({0x1B, '4'}),
+         "ESC 4  unknown; ESC/P: italic on (Star: highlight on); the text is drawn as it is"},
+        {"ESC/P italic off", B({0x1B, '5'}),
+         "ESC 5  unknown; ESC/P: italic off (Star: highlight off); the text is drawn as it is"},
         {"Star and ESC/P double width", B({0x1B, 'W', 1}), "ESC W 01  unknown; Star and ESC/P: double width on"},
         {"Star and ESC/P double width off, '0'", B({0x1B, 'W', '0'}),
          "ESC W 30  unknown; Star and ESC/P: double width off"},
