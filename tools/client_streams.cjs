@@ -36,7 +36,8 @@ class Expect {
         this.symbols = [];
     }
     // A run of text as it prints: font A or B, the size (1 to 8 each way), emphasis, underline
-    // (0, 1 or 2 dots), white on black, and, where the line stands alone, its alignment.
+    // (0, 1 or 2 dots), white on black, condensed (where asked), and, where the line stands alone,
+    // its alignment.
     text(text, style = {}) {
         const line = { text, font: 'A', width: 1, height: 1, bold: false, underline: 0, invert: false, ...style };
         this.lines.push(line);
@@ -386,8 +387,9 @@ async function escposBuffer() {
     e.text('Right aligned', { align: 'right' });
     await p.writeln('Condensed line', Style.Condensed);
     e.text('Condensed line', {
-        note: 'Style.Condensed sends ESC SI and DC2, the condensed mode of other printer languages: no ESC/POS ' +
-            'command, so the line prints in font A',
+        condensed: true,
+        note: 'Style.Condensed sends ESC SI and DC2, the condensed mode of another printer language: no ESC/POS ' +
+            'command; Pellory draws it as that mode asks, each character two thirds as wide',
     });
     await p.writeln('Double width', Style.DoubleWidth);
     e.text('Double width', { width: 2 });

@@ -24,6 +24,7 @@ struct TextLook {
     bool bold = false;  // emphasized
     int underline = 0;  // 0, 1 or 2 dots
     bool invert = false;
+    bool condensed = false;  // the condensed mode of another printer language (ESC SI)
 };
 
 enum class LineAlign { Any, Left, Center, Right };
@@ -38,10 +39,14 @@ inline const std::vector<charset::CodeTable>& ReferenceTables() {
 }
 
 // The bytes that print `text` (UTF-8) under ESC @ defaults: each character from the first table of
-// ReferenceTables that has it, else in Kanji mode (GB18030, the default model's). Empty, with
-// *missing set, when a character is in none.
-inline Bytes ReferenceBytes(const std::u32string& text, char32_t* missing) {
-    Bytes out;
+// ReferenceTables that has it, else in Kanji mode. A Shift_JIS model takes its lead bytes as Kanji
+// even outside Kanji mode, so there the reference selects JIS first (FS C 0) and writes its Kanji
+// in JIS. Empty, with *missing set, when a character is in none.
+inline Bytes ReferenceBytes(const std::u32string& text, char32_t* missing,
+                            charset::KanjiSystem model = charset::KanjiSystem::Gb18030) {
+    const bool shiftJis = model == charset::KanjiSystem::ShiftJis;
+    const charset::KanjiSystem system = shiftJis ? charset::KanjiSystem::Jis : model;
+    Bytes out = shiftJis ? Bytes{0x1C, 0x43, 0x00} : Bytes{};
     int table = 0;  // ESC t after ESC @
     bool kanji = false;
     for (char32_t c : text) {
@@ -52,7 +57,10 @@ inline Bytes ReferenceBytes(const std::u32string& text, char32_t* missing) {
             continue;
         }
         bool done = false;
-        for (charset::CodeTable t : ReferenceTables()) {
+        // Ideographs and full-width kana print in Kanji mode, though the Katakana table has a few
+        // (年 月 日 as single bytes).
+        const bool wide = c >= 0x3000 && c < 0xFF00;
+        for (charset::CodeTable t : wide ? std::vector<charset::CodeTable>{} : ReferenceTables()) {
             const std::optional<uint8_t> b = charset::TableOf(t).ByteOf(c);
             if (!b) continue;
             if (kanji) out.insert(out.end(), {0x1C, 0x2E});
@@ -64,7 +72,7 @@ inline Bytes ReferenceBytes(const std::u32string& text, char32_t* missing) {
             break;
         }
         if (done) continue;
-        const std::optional<uint16_t> code = charset::KanjiCode(c, charset::KanjiSystem::Gb18030);
+        const std::optional<uint16_t> code = charset::KanjiCode(c, system);
         if (!code || *code < 0x100) {
             *missing = c;
             return {};
@@ -78,7 +86,8 @@ inline Bytes ReferenceBytes(const std::u32string& text, char32_t* missing) {
 }
 
 // The text drawn alone, as the look and alignment ask, on a paper `width` dots wide.
-inline Paper DrawReference(const Bytes& textBytes, const TextLook& look, LineAlign align, int width) {
+inline Paper DrawReference(const Bytes& textBytes, const TextLook& look, LineAlign align, int width,
+                           charset::KanjiSystem model = charset::KanjiSystem::Gb18030) {
     const int a = align == LineAlign::Center ? 1 : align == LineAlign::Right ? 2 : 0;
     const Bytes modes = B({0x1B,
                            0x40,
@@ -100,7 +109,12 @@ inline Paper DrawReference(const Bytes& textBytes, const TextLook& look, LineAli
                            0x1B,
                            0x61,
                            a});
-    return Render(Cat({modes, textBytes, B({0x0A})}), width);
+    // The model's Kanji glyphs are its own: the reference is drawn on the same model.
+    Interpreter printer(width);
+    printer.setKanjiModel(model);
+    printer.feed(Cat({modes, look.condensed ? B({0x1B, 0x0F}) : Bytes{}, textBytes, B({0x0A})}));
+    printer.finish();
+    return printer.paper();
 }
 
 // A picture cut out of a paper: its dots, row after row.

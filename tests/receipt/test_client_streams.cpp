@@ -96,6 +96,7 @@ const Manifest& TheManifest() {
                 look.bold = lo.value("bold").toBool();
                 look.underline = lo.value("underline").toInt();
                 look.invert = lo.value("invert").toBool();
+                look.condensed = lo.value("condensed").toBool();
                 c.lines.push_back(
                     {lo.value("text").toString().toStdString(), look, AlignOf(lo.value("align").toString())});
             }
@@ -194,7 +195,7 @@ private:
 };
 
 bool IsPlain(const TextLook& l) {
-    return l.font == 'A' && l.width == 1 && l.height == 1 && !l.bold && l.underline == 0 && !l.invert;
+    return l.font == 'A' && l.width == 1 && l.height == 1 && !l.bold && l.underline == 0 && !l.invert && !l.condensed;
 }
 
 std::string TextKey(const std::string& text) { return "text \"" + text + "\""; }
@@ -229,16 +230,18 @@ TEST(ClientStreams, EveryTextLineReadsBackInItsLook) {
             const std::u32string chars(reinterpret_cast<const char32_t*>(text.toUcs4().constData()),
                                        static_cast<size_t>(text.toUcs4().size()));
             char32_t missing = 0;
-            const Bytes bytes = ReferenceBytes(chars, &missing);
+            const charset::KanjiSystem model = KanjiOf(f.kanji);
+            const Bytes bytes = ReferenceBytes(chars, &missing, model);
             ASSERT_FALSE(bytes.empty()) << line.text << ": no table of the reference has U+" << std::hex
                                         << static_cast<uint32_t>(missing);
-            const Paper reference = DrawReference(bytes, line.look, line.align, printed.paper.width());
+            const Paper reference = DrawReference(bytes, line.look, line.align, printed.paper.width(), model);
             const Stencil stencil = CutToInk(reference);
             ASSERT_GT(stencil.width, 0) << line.text;
             // The reference is drawn by the same renderer: a look it drew as plain text (a style
             // the renderer ignores) would be found on any receipt that also ignores it.
             if (!IsPlain(line.look)) {
-                const Stencil plain = CutToInk(DrawReference(bytes, TextLook{}, line.align, printed.paper.width()));
+                const Stencil plain =
+                    CutToInk(DrawReference(bytes, TextLook{}, line.align, printed.paper.width(), model));
                 EXPECT_FALSE(plain.width == stencil.width && plain.dots == stencil.dots)
                     << f.file << ": \"" << line.text << "\" draws in its look as it draws plain";
             }
