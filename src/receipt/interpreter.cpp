@@ -289,10 +289,16 @@ void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t
             std::string why;
             if (!makeSymbol2D(p[5], &why) && !why.empty()) c.meaning += " (prints nothing: " + why + ")";
         }
+        if (const protocol::CommandEntry* e = protocol::FindCommand(p, n); e && e->otherFamily())
+            dialectMeaning(e->id, p, n, c.family);
         sink_(c);
     }
     const protocol::CommandEntry* entry = protocol::FindCommand(p, n);
-    if (!entry || entry->otherFamily()) return;
+    if (!entry) return;
+    if (entry->otherFamily()) {
+        dialectCommand(entry->id, p, n);  // other makers' 2-D codes; the rest is passed by
+        return;
+    }
     // ESC W n of the Star and ESC/P printers (3 bytes, see Rule::PageArea) is not this printer's.
     if (entry->id == Id::PageArea && n < entry->length.head) return;
     if (drawing_ == Drawing::Off) {
