@@ -5,9 +5,11 @@
 // symbol is the receipt renderer's (a module the server may not use): the layer that starts the
 // server hands one in (ServerOptions::symbolMeasure).
 //
-// A setting out of its range is ignored (the one before stays), ESC @ returns everything to the
-// defaults and forgets the data, as the interpreter does. Bounded: each symbol's data is at most
-// one command's (65532 bytes).
+// Each setting is taken as the receipt renderer's interpreter takes it, so that the size answered
+// is the size printed: a PDF417 setting out of its range is ignored (the one before stays), a QR
+// model or error correction level out of range is the default one and its module size is brought
+// into 1..16. ESC @ returns everything to the defaults and forgets the data. Bounded: each
+// symbol's data is at most one command's (65532 bytes).
 #pragma once
 
 #include <cstddef>
@@ -28,18 +30,25 @@ struct StoredSymbol {
     std::vector<uint8_t> data;  // the data of the last fn 80 (after m)
 
     // PDF417 (fn 65 to 70).
-    int columns = 0;          // data columns 1..30; 0: as the data need
-    int rows = 0;             // rows 3..90; 0: as the data need
-    int moduleWidth = 3;      // dots, 2..8
-    int rowHeight = 3;        // module widths, 2..8
-    bool errorByRatio = true; // error correction by ratio (n x 10 %), else by level
-    int errorValue = 1;       // the ratio 1..40, or the level 0..8
-    bool truncated = false;   // truncated PDF417
+    int columns = 0;           // data columns 1..30; 0: as the data need
+    int rows = 0;              // rows 3..90; 0: as the data need
+    int moduleWidth = 3;       // dots, 2..8
+    int rowHeight = 3;         // module widths, 2..8
+    bool errorByRatio = true;  // error correction by ratio (n x 10 %), else by level
+    int errorValue = 1;        // the ratio 1..40, or the level 0..8
+    bool truncated = false;    // truncated PDF417
 
     // QR code (fn 65, 67, 69).
     int model = 2;       // 1, 2, or 3 (Micro QR)
     int moduleSize = 3;  // dots per module, 1..16
     int errorLevel = 0;  // 0 L, 1 M, 2 Q, 3 H
+
+    // A symbol of that kind as the printer starts.
+    static StoredSymbol Of(Kind k) {
+        StoredSymbol s;
+        s.kind = k;
+        return s;
+    }
 };
 
 // The size of a symbol as the printer prints it, in dots, its quiet zone left out.
@@ -65,8 +74,8 @@ public:
     static std::optional<StoredSymbol::Kind> SizeRequest(const uint8_t* bytes, size_t n);
 
 private:
-    StoredSymbol pdf417_{StoredSymbol::Kind::Pdf417};
-    StoredSymbol qr_{StoredSymbol::Kind::Qr};
+    StoredSymbol pdf417_ = StoredSymbol::Of(StoredSymbol::Kind::Pdf417);
+    StoredSymbol qr_ = StoredSymbol::Of(StoredSymbol::Kind::Qr);
 };
 
 // The answer to GS ( k fn 82 for a symbol of `kind` whose size is `size` (nothing: it cannot be
