@@ -1,6 +1,7 @@
 #include "app/window_server.h"
 
 #include "cli/own_printer_wait.h"
+#include "cli/symbol_measure.h"
 #include "link/serial_engine.h"
 #include "platform/port_map.h"
 #include "platform/threads.h"
@@ -13,6 +14,7 @@ vprinter::ServerOptions OptionsFor(const vprinter::ListenAddress& address, vprin
     vprinter::ServerOptions o;
     o.model = model;
     o.listen = {address};
+    o.symbolMeasure = MeasureStoredSymbol;
     return o;
 }
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cli/cli_support.h"
+#include "cli/symbol_measure.h"
 #include "jobs/job_folder.h"
 #include "jobs/job_recorder.h"
 #include "pages/core/setup_actions.h"
@@ -404,6 +405,7 @@ int Serve(Session& s, const ServePlan& plan) {
     }
     vprinter::ServerOptions options = plan.server;
     options.spool = recorder.spool();  // none with --no-save
+    options.symbolMeasure = MeasureStoredSymbol;  // the size answer of GS ( k fn 82
     vprinter::PrinterServer server(options);
     server.setJobSink(
         [&recorder](vprinter::FinishedJob& job, vprinter::HandOver how) { return recorder.offer(job, how); });

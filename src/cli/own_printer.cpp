@@ -1,5 +1,6 @@
 #include "cli/own_printer.h"
 
+#include "cli/symbol_measure.h"
 #include "link/port_messages.h"
 
 namespace pellory::app {
@@ -38,6 +39,7 @@ OwnVirtualPrinter::~OwnVirtualPrinter() {
 bool OwnVirtualPrinter::Start(const Request& request, std::ostream& err) {
     constexpr const char* kDescription = "Pellory virtual printer";
     std::string error;
+    printer_.setSymbolMeasure(MeasureStoredSymbol);
     if (!printer_.start(request.transport, &error)) {
         err << request.program << ": the virtual printer cannot start: " << error << '\n';
         return false;

@@ -128,6 +128,9 @@ constexpr CommandEntry kTable[] = {
      kOtherFamily},
     {Id::LineWideEscSo, Esc(0x0E), Fixed(2), "ESC SO", "", "ESC/P: double width to the end of the line", Kind::Mode,
      kOtherFamily},
+    // Other makers' 2-D code: the kind GS Z chose, v e k, then nL + 256 nH bytes of data.
+    {Id::DialectSymbol, Esc('Z'), Prefix16(7), "ESC Z", "v e k nL nH d1...dn", "other makers: print a 2-D code",
+     Kind::Symbol, kOtherFamily},
 
     // --- FS ---
     {Id::KanjiPrintMode, Fs('!'), Fixed(3), "FS !", "n", "Kanji print mode", Kind::Mode, kUnderstood},
@@ -198,6 +201,7 @@ constexpr CommandEntry kTable[] = {
     {Id::CharacterEffects, Gs('(', 'N'), Prefix16(5), "GS ( N", "pL pH fn m", "character effects", Kind::Mode, kBoth},
     {Id::CommandSetBematech, Gs(0xF9, '5'), Fixed(4), "GS F9 5", "n", "Bematech: select the command set",
      Kind::Device, kOtherFamily},
+    {Id::DialectSymbolKind, Gs('Z'), Fixed(3), "GS Z", "n", "other makers: 2-D code kind", Kind::Symbol, kOtherFamily},
 };
 
 static_assert(std::size(kTable) == kCommandCount, "one entry per CommandId");

@@ -75,7 +75,7 @@ enum class CommandId : uint8_t {
     PageDirection, Unidirectional, Rotation, PageArea, RelativePosition, Alignment, PaperSensors,
     FeedLines, ReverseFeedLines, PartialCut, ReverseFeedDots, LeftMargin, PrintDensity,
     DrawerPulse, PrintColour, CodeTable, PeripheralStatus, PaperStatus, UpsideDown, Beeper,
-    CondensedEscP, ItalicOnEscP, ItalicOffEscP, LineWideEscSo,
+    CondensedEscP, ItalicOnEscP, ItalicOffEscP, LineWideEscSo, DialectSymbol,
     // FS
     KanjiPrintMode, KanjiOn, FsFunction, KanjiUnderline, KanjiOff, DefineKanji, KanjiCodeSystem,
     KanjiSpacing, TableRow, KanjiQuadruple, UserMemory, PrintStoredImage, StoreImages, PrintSpeed,
@@ -87,6 +87,7 @@ enum class CommandId : uint8_t {
     PrintAreaWidth, PageRelativePosition, RunMacro, AutomaticStatus, Smoothing, PrintCounter,
     BarcodeTextFont, MaintenanceCounter, BarcodeHeight, Barcode, StatusRequest, RasterFunction,
     RasterImage, BarcodeWidth, OnlineRecovery, TestPrint, CharacterEffects, CommandSetBematech,
+    DialectSymbolKind,
     Count_
 };
 

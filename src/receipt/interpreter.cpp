@@ -287,12 +287,15 @@ void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t
             if (const std::string why = symbolPrintFault(p, n); !why.empty())
                 c.meaning += " (prints nothing: " + why + ")";
         }
+        if (const protocol::CommandEntry* e = protocol::FindCommand(p, n); e && e->otherFamily())
+            dialectMeaning(e->id, p, n, c.family);
         sink_(c);
     }
     const protocol::CommandEntry* entry = protocol::FindCommand(p, n);
     if (!entry) return;
     if (entry->otherFamily()) {
         if (drawing_ == Drawing::On) otherFamily(entry->id);
+        dialectCommand(entry->id, p, n);  // other makers' 2-D codes
         return;
     }
     // ESC W n of the Star and ESC/P printers (3 bytes, see Rule::PageArea) is not this printer's.

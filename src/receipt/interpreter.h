@@ -48,6 +48,8 @@ inline constexpr int kDotsPerInch = 203;
 class Interpreter {
 public:
     enum class Drawing { On, Off };  // Off: decoding only, the paper stays empty
+    // The kinds of 2-D code other makers' GS Z n chooses for their ESC Z.
+    static constexpr uint8_t kDialectPdf417 = 0, kDialectDataMatrix = 1, kDialectQr = 2;
 
     // paperRows and atBound: the paper's bound (see Paper); the live view's 2 m roll unless given.
     explicit Interpreter(int widthDots = kOrva58Dots, Drawing drawing = Drawing::On,
@@ -194,6 +196,13 @@ private:
     // against the print area is the caller's to check).
     std::optional<Bitmap> makeSymbol2D(uint8_t cn, std::string* error) const;
     std::optional<Bitmap> buildSymbol2D(uint8_t cn, std::string* error) const;  // made anew each time
+    // The dots from a symbol's first inked column to its last (its quiet zones left out).
+    static int symbolInkWidth(const Bitmap& b);
+    // Other makers' 2-D codes, GS Z and ESC Z (interpreter_dialect_symbols.cpp): the command's
+    // effect, what the decoding adds to its family name, and the symbol ESC Z makes (or why none).
+    void dialectCommand(protocol::CommandId id, const uint8_t* p, size_t n);
+    void dialectMeaning(protocol::CommandId id, const uint8_t* p, size_t n, std::string& family) const;
+    std::optional<Bitmap> makeDialectSymbol(const uint8_t* p, size_t n, std::string* error) const;
     void tableRow(const uint8_t* p, size_t n);
     // Graphics and stored pictures (interpreter_graphics.cpp). graphics: d is m fn and the
     // function's parameters, of GS ( L and GS 8 L alike.
@@ -309,6 +318,7 @@ private:
     };
     mutable std::array<MadeSymbol, 7> madeSymbols_;
     uint8_t symbolStores_ = 0;  // bit cn - 48: the stream stored data for that symbol (ESC @ keeps it)
+    uint8_t dialectKind_ = kDialectQr;  // GS Z n: the kind ESC Z prints (kept until the next GS Z)
     CharacterState chars_;
     PictureMemory pictures_;  // kept for the interpreter's life (ESC @ clears the downloaded image)
     // Graphics in the print buffer (GS ( L 112/113), one per colour 1-4 until printed.

@@ -62,6 +62,8 @@ bool SameSymbolInputs(uint8_t cn, const Symbols2D& a, const Symbols2D& b) {
 
 }  // namespace
 
+int Interpreter::symbolInkWidth(const Bitmap& b) { return InkWidth(b); }
+
 void Interpreter::symbol2D(const uint8_t* p, size_t n) {
     namespace k = protocol::symbol2d;
     if (n < 7) return;

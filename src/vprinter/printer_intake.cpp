@@ -72,6 +72,20 @@ void PrinterIntake::release(States s, Host& host) {
     heldFrom_ = streamAt_;
 }
 
+void PrinterIntake::answerSymbolSize(const uint8_t* bytes, size_t n, States s, Reaction& r) const {
+    const std::optional<StoredSymbol::Kind> kind = SymbolStorage::SizeRequest(bytes, n);
+    if (!kind) return;
+    // Answered once what came before it has printed, as GS ( H is: the printer encodes the symbol
+    // where it processes the request.
+    r.when = Reaction::When::AfterPrint;
+    r.request = "GS ( k " + std::to_string(static_cast<int>(*kind)) + " 82";
+    if (s & kSilent) return;
+    const StoredSymbol& symbol = symbols_.symbol(*kind);
+    std::optional<SymbolSize> size;
+    if (symbol.stored && !symbol.data.empty() && limits_.symbolMeasure) size = limits_.symbolMeasure(symbol);
+    r.answer = SymbolSizeAnswer(*kind, size, PaperDots(model_));
+}
+
 PrinterIntake::Fed PrinterIntake::feed(const uint8_t* bytes, size_t n, States s, Host& host) {
     const size_t take = keeps(n);
     const Fed result = take < n ? Fed::OverLimit : Fed::Ok;
@@ -96,7 +110,9 @@ PrinterIntake::Fed PrinterIntake::feed(const uint8_t* bytes, size_t n, States s,
         splitAt_ += piece.length;
         host.command(piece);
         if (!(piece.first && piece.last)) return;  // a command with data: not a request
+        symbols_.take(piece.bytes, piece.length);
         Reaction r = ReactTo(piece.bytes, piece.length, now, model_);
+        answerSymbolSize(piece.bytes, piece.length, now, r);
         host.review(piece.bytes, piece.length, now, r);
         if (r.when == Reaction::When::None) return;
         if (r.set || r.clear) {

@@ -21,6 +21,7 @@
 #include "protocol/command_splitter.h"
 #include "vprinter/printer_answers.h"
 #include "vprinter/printer_server.h"
+#include "vprinter/symbol_storage.h"
 
 namespace pellory::vprinter {
 
@@ -59,6 +60,9 @@ public:
         // False: the job's bytes are counted and bounded (maxJobBytes) but not kept: the server
         // writes them to a spool (ServerOptions::spool), and FinishedJob::bytes stays empty.
         bool keepBytes = true;
+        // The size of a stored symbol, for GS ( k fn 82 (ServerOptions::symbolMeasure). None: every
+        // symbol is answered as one that cannot be encoded.
+        SymbolMeasure symbolMeasure{};
     };
 
     PrinterIntake(Model model, Limits limits);
@@ -120,8 +124,12 @@ private:
     // Whether printing is stopped in the state s (by the state or by the server's pause).
     bool holds(States s) const { return paused_ || (limits_.holdWhileStopped && StopsPrinting(s)); }
 
+    // The answer to a GS ( k fn 82 among the whole commands, from the symbols stored before it.
+    void answerSymbolSize(const uint8_t* bytes, size_t n, States s, Reaction& r) const;
+
     Model model_;
     Limits limits_;
+    SymbolStorage symbols_;  // GS ( k's PDF417 and QR code, as the commands so far left them
     protocol::PieceSplitter splitter_;
     std::vector<uint8_t> job_;
     uint64_t received_ = 0;   // of this job

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "vprinter/printer_state.h"
+#include "vprinter/symbol_storage.h"
 
 namespace pellory::vprinter {
 
@@ -126,6 +127,11 @@ struct ServerOptions {
     // some.
     size_t maxWaitingJobs = 64;
     size_t maxWaitingBytes = 64u << 20;
+    // The size of a symbol stored with GS ( k, for the answer to GS ( k fn 82: encoding it is the
+    // receipt renderer's, which the server may not use, so the program that starts the server
+    // hands it in (app::MeasureStoredSymbol). Called on the server's thread. None: every symbol
+    // is answered as one that cannot be encoded (0 x 0, not printable).
+    SymbolMeasure symbolMeasure{};
 };
 
 // How a finished job is handed to the sink.

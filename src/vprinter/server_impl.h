@@ -132,7 +132,8 @@ struct ServerCore {
     void dropUnsent();
     bool spooling() const { return options.spool && options.keepJobs; }
     PrinterIntake::Limits limits() const {
-        return {options.maxJobBytes, options.holdBytes, options.keepJobs, options.holdWhileStopped, !spooling()};
+        return {options.maxJobBytes,      options.holdBytes, options.keepJobs,
+                options.holdWhileStopped, !spooling(),       options.symbolMeasure};
     }
 
     // server_loop.cpp

@@ -76,6 +76,7 @@ struct VirtualPrinter::Impl {
     std::atomic<uint8_t> flow{0};
     std::atomic<bool> holdCts{false};
     std::atomic<Model> model{Model::Orva58};
+    SymbolMeasure symbolMeasure;  // set before start(), read there
     // The states the status byte has no bit for (paper near end, an open drawer).
     std::atomic<States> otherStates{0};
     // Serialises a change of the states with handing the result to the server, so that the server
@@ -230,6 +231,7 @@ bool VirtualPrinter::start(Transport transport, std::string* error) {
     o.keepJobs = false;
     o.holdWhileStopped = false;
     o.idleTimeout = std::chrono::milliseconds(0);
+    o.symbolMeasure = d.symbolMeasure;
     if (d.network) {
         // The loopback interface only, on a port the system picks, one connection at a time.
         o.listen.push_back(ListenAddress{"127.0.0.1", 0});
@@ -298,6 +300,8 @@ void VirtualPrinter::setAnswerMode(AnswerMode m, uint8_t byte) {
 VirtualPrinter::AnswerMode VirtualPrinter::answerMode() const { return static_cast<AnswerMode>(impl_->mode.load()); }
 
 bool VirtualPrinter::answersNow() const { return running() && impl_->answering(); }
+
+void VirtualPrinter::setSymbolMeasure(SymbolMeasure measure) { impl_->symbolMeasure = std::move(measure); }
 
 void VirtualPrinter::setModel(Model model) {
     impl_->model = model;

@@ -32,6 +32,7 @@
 
 #include "protocol/command_splitter.h"
 #include "vprinter/printer_state.h"
+#include "vprinter/symbol_storage.h"
 
 namespace pellory::vprinter {
 
@@ -77,6 +78,9 @@ public:
     // The model it reports (GS I), ORVA58 unless set; taken at start() and by each new connection.
     void setModel(Model model);
     Model model() const;
+    // The size of a stored symbol for GS ( k fn 82 (ServerOptions::symbolMeasure); taken at
+    // start(), so set before it. None: every symbol is answered as one that cannot be encoded.
+    void setSymbolMeasure(SymbolMeasure measure);
     // Whether a status request reaching it now would be answered: running, not silent, and at
     // the host's baud rate where it must match.
     bool answersNow() const;

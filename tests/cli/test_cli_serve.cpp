@@ -34,6 +34,7 @@
 #include "support/job_folders.h"
 #include "support/job_recording.h"
 #include "support/net_peers.h"
+#include "support/server_clients.h"
 #include "vprinter/printer_state.h"
 
 namespace pellory::test {
@@ -438,6 +439,64 @@ TEST_F(ServeTest, FaultsAtStartEndWithTheirStatusAndSayWhy) {
         EXPECT_EQ(child.Code(), c.code) << c.name << ": " << child.Err();
         EXPECT_NE(child.Err().find(c.message), std::string::npos) << c.name << ": " << child.Err();
     }
+}
+
+// GS ( k pL pH cn fn and its parameters.
+std::string SymbolCommand(int cn, int fn, const std::string& rest = "") {
+    const size_t n = 2 + rest.size();
+    std::string head = "\x1D(k";
+    for (const size_t b : {n & 0xFF, n >> 8, static_cast<size_t>(cn), static_cast<size_t>(fn)})
+        head += static_cast<char>(b);
+    return head + rest;
+}
+
+// GS ( k fn 82 against serve: the size of the stored symbol as the renderer draws it, its quiet
+// zone left out (modules times their dots), and whether the ORVA80's 576 dots hold it.
+TEST_F(ServeTest, TheSizeOfAStoredSymbolIsAnsweredAsItPrints) {
+    struct Case {
+        const char* name;
+        std::string stream;
+        const char* answer;  // hex
+    };
+    const Case cases[] = {
+        // Version 1: 21 modules of 4 dots.
+        {"QR code, level L, 7 bytes",
+         SymbolCommand(49, 67, "\x04") + SymbolCommand(49, 69, "0") + SymbolCommand(49, 80, "0Pellory"),
+         "37 36 38 34 1F 38 34 1F 31 1F 30 00"},
+        // 30 bytes at level H need version 4: 33 modules of 3 dots.
+        {"QR code, level H, 30 bytes",
+         SymbolCommand(49, 67, "\x03") + SymbolCommand(49, 69, "3") +
+             SymbolCommand(49, 80, "0https://pellory.example/r/1234"),
+         "37 36 39 39 1F 39 39 1F 31 1F 30 00"},
+        // Start 17, two indicators of 17, 2 columns of 17, stop 18: 103 modules of 2 dots; 5 rows
+        // of 3 module widths.
+        {"PDF417 of 2 columns and 5 rows",
+         SymbolCommand(48, 65, "\x02") + SymbolCommand(48, 66, "\x05") + SymbolCommand(48, 67, "\x02") +
+             SymbolCommand(48, 68, "\x03") + SymbolCommand(48, 69, "00") + SymbolCommand(48, 80, "0AB"),
+         "37 2F 32 30 36 1F 33 30 1F 31 1F 30 00"},
+        // 30 columns: 579 modules of 8 dots, wider than the paper.
+        {"PDF417 wider than the paper",
+         SymbolCommand(48, 65, "\x1E") + SymbolCommand(48, 66, "\x03") + SymbolCommand(48, 67, "\x08") +
+             SymbolCommand(48, 68, "\x03") + SymbolCommand(48, 69, "00") + SymbolCommand(48, 80, "0AB"),
+         "37 2F 34 36 33 32 1F 37 32 1F 31 1F 31 00"},
+        // 3,000 bytes are more than a QR code holds (2,953 at most).
+        {"QR code of data it cannot hold", SymbolCommand(49, 80, "0" + std::string(3000, 'a')),
+         "37 36 30 1F 30 1F 31 1F 31 00"},
+        {"nothing stored", "", "37 2F 30 1F 30 1F 31 1F 31 00"},
+    };
+    CliChild& server = Start({"--listen", "127.0.0.1:0", "--no-save"});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Client printer(port());
+        ASSERT_TRUE(printer.ok());
+        const test::Bytes answer = test::HexBytes(c.answer);
+        const int cn = answer[1] == 0x36 ? 49 : 48;
+        ASSERT_TRUE(printer.Send(c.stream + SymbolCommand(cn, 82, "0")));
+        const std::string got = printer.Receive(answer.size());
+        EXPECT_EQ(test::HexText(reinterpret_cast<const uint8_t*>(got.data()), got.size()), c.answer);
+    }
+    ASSERT_TRUE(server.Write("quit\n"));
+    EXPECT_EQ(server.Code(), 0) << server.Err();
 }
 
 // A port alone is 127.0.0.1, for the printer's address as for the web page's: no warning, and

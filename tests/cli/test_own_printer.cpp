@@ -1,6 +1,6 @@
 // The program's own virtual printer as both front ends start it (OwnVirtualPrinter): the COM
 // number it gets, the line that says where it is, what the number maps to afterwards, the wait
-// for its reply, and the refusal when no number is free.
+// for its reply, the refusal when no number is free, and the size of a stored symbol it answers.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -16,6 +16,7 @@
 #include "link/port_settings.h"
 #include "platform/port_map.h"
 #include "support/empty_ports.h"
+#include "support/server_clients.h"
 #include "support/support.h"
 
 namespace pellory::app {
@@ -143,6 +144,24 @@ TEST_F(OwnVirtualPrinterTest, NoFreeNumberIsRefusedWithItsMessage) {
     EXPECT_EQ(err.str(), "pellory: no free COM number for the virtual printer\n");
     EXPECT_EQ(own.PortNumber(), 0);
     for (const platform::PortEntry& e : ports.entries()) EXPECT_EQ(e.path, kBefore) << e.number;
+}
+
+// GS ( k fn 82: the size the renderer draws the stored QR code at, as serve answers it (version 1,
+// 21 modules of 4 dots: "84" by "84", printable).
+TEST_F(OwnVirtualPrinterTest, ItAnswersTheSizeOfAStoredSymbol) {
+    std::ostringstream err;
+    OwnVirtualPrinter own;
+    OwnVirtualPrinter::Request request;
+    request.transport = Transport::Tcp;
+    request.program = "pellory";
+    ASSERT_TRUE(own.Start(request, err)) << err.str();
+    const std::string path = own.Printer().slavePath();
+    test::PeerSocket client("127.0.0.1", static_cast<uint16_t>(std::stoi(path.substr(path.rfind(':') + 1))));
+    ASSERT_TRUE(client.ok());
+    ASSERT_TRUE(
+        client.send(test::HexBytes("1D 28 6B 03 00 31 43 04  1D 28 6B 0A 00 31 50 30 50 65 6C 6C 6F 72 79 "
+                                   "1D 28 6B 03 00 31 52 30")));
+    EXPECT_EQ(test::HexText(client.read(12)), "37 36 38 34 1F 38 34 1F 31 1F 30 00");
 }
 
 }  // namespace

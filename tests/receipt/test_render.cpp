@@ -183,8 +183,8 @@ TEST(ReceiptPaper, RollKeepsTheNewestRowsOnly) {
 
 TEST(ReceiptPaper, UnknownCommandsDrawNothingAndKeepTheStreamInStep) {
     const Paper plain = Render(Cat({T("AB"), kLf, T("CD"), kLf}));
-    // ESC z, GS Z and FS y are unknown; the bytes after them still read as before.
-    const Paper mixed = Render(Cat({T("AB"), B({0x1B, 0x7A, 0x1D, 0x5A, 0x1C, 0x79}), kLf, T("CD"), kLf}));
+    // ESC z, GS Y and FS y are unknown; the bytes after them still read as before.
+    const Paper mixed = Render(Cat({T("AB"), B({0x1B, 0x7A, 0x1D, 0x59, 0x1C, 0x79}), kLf, T("CD"), kLf}));
     EXPECT_EQ(plain.inkDots(), mixed.inkDots());
     EXPECT_EQ(plain.endRow(), mixed.endRow());
 }
