@@ -72,7 +72,7 @@ std::optional<Bitmap> VersionedQr(int version, int level, int module, const std:
     const zint::SymbolPtr s =
         zint::Encode(BARCODE_QRCODE, DATA_MODE, std::string(data.begin(), data.end()), error, options);
     if (!s) return std::nullopt;
-    return zint::Matrix(s.get(), module, module, 4 * module, 4 * module);
+    return zint::Matrix(s.get(), module, module);
 }
 
 }  // namespace
