@@ -122,6 +122,73 @@ std::string DataBarDigitsFault(Symbology s, const std::string& data) {
     return {};
 }
 
+// GS1-128 data whose application identifiers stand in no parentheses: the printer puts FNC1 first
+// and encodes the data as they stand (parentheses only shape the printed text), so no identifier
+// is checked. Written as data for the CODE128 encoder: set C for runs of digit pairs (four digits
+// or more, or the whole rest), set B for everything else, "{1" kept as FNC1, "{A" "{B" "{C"
+// passed by, "{(" "{)" "{{" their characters. Nothing when the data hold a parenthesis, a '*'
+// (check digits belong to an identifier in parentheses) or a byte set B lacks. `hri` gets the
+// printed text: the data without their escapes.
+std::optional<std::string> BareGs1AsCode128(const std::string& data, std::string* hri) {
+    std::vector<int> chars;  // bytes, or -1 for FNC1
+    for (size_t i = 0; i < data.size(); ++i) {
+        const auto c = static_cast<unsigned char>(data[i]);
+        if (c == '{') {
+            if (i + 1 >= data.size()) return std::nullopt;
+            const char f = data[++i];
+            if (f == '1')
+                chars.push_back(-1);
+            else if (f == '(' || f == ')' || f == '{')
+                chars.push_back(f);
+            else if (f != 'A' && f != 'B' && f != 'C')
+                return std::nullopt;
+            continue;
+        }
+        if (c == '(' || c == ')' || c == '*' || c < 0x20 || c > 0x7E) return std::nullopt;
+        chars.push_back(c);
+    }
+    // The printer puts FNC1 first itself.
+    if (!chars.empty() && chars.front() < 0) chars.erase(chars.begin());
+    if (chars.empty()) return std::nullopt;
+    const auto digits = [&](size_t from) {
+        size_t end = from;
+        while (end < chars.size() && chars[end] >= '0' && chars[end] <= '9') ++end;
+        return end - from;
+    };
+    std::string out;
+    char set = 0;
+    if (hri) hri->clear();
+    for (size_t i = 0; i < chars.size();) {
+        if (chars[i] < 0) {
+            out += "{1";
+            ++i;
+            continue;
+        }
+        const size_t run = digits(i);
+        if (run >= 4 || (run >= 2 && run % 2 == 0 && i + run == chars.size())) {
+            if (set != 'C') {
+                out += "{C";
+                set = 'C';
+            }
+            for (size_t k = 0; k + 1 < run; k += 2) {
+                out += static_cast<char>((chars[i + k] - '0') * 10 + (chars[i + k + 1] - '0'));
+                if (hri) *hri += {static_cast<char>(chars[i + k]), static_cast<char>(chars[i + k + 1])};
+            }
+            i += run - run % 2;
+            continue;
+        }
+        if (set != 'B') {
+            out += "{B";
+            set = 'B';
+        }
+        out += chars[i] == '{' ? "{{" : std::string(1, static_cast<char>(chars[i]));
+        if (hri) *hri += static_cast<char>(chars[i]);
+        ++i;
+    }
+    // FNC1 right after the start character marks the symbol as GS1-128.
+    return out.substr(0, 2) + "{1" + out.substr(2);
+}
+
 }  // namespace
 
 // GS1 data of GS k (GS1-128, GS1 DataBar Expanded) as zint reads them: application identifiers
@@ -182,10 +249,20 @@ std::optional<std::string> zint::Gs1Brackets(const std::string& data, std::strin
 }
 
 const char* SymbologyName(Symbology s) {
-    static const char* const kNames[kSymbologyCount] = {
-        "UPC-A", "UPC-E",   "EAN13",   "EAN8",    "CODE39",  "ITF",     "CODABAR",
-        "CODE93", "CODE128", "GS1-128", "GS1 DataBar Omnidirectional", "GS1 DataBar Truncated",
-        "GS1 DataBar Limited", "GS1 DataBar Expanded"};
+    static const char* const kNames[kSymbologyCount] = {"UPC-A",
+                                                        "UPC-E",
+                                                        "EAN13",
+                                                        "EAN8",
+                                                        "CODE39",
+                                                        "ITF",
+                                                        "CODABAR",
+                                                        "CODE93",
+                                                        "CODE128",
+                                                        "GS1-128",
+                                                        "GS1 DataBar Omnidirectional",
+                                                        "GS1 DataBar Truncated",
+                                                        "GS1 DataBar Limited",
+                                                        "GS1 DataBar Expanded"};
     return kNames[static_cast<int>(s)];
 }
 
@@ -201,7 +278,8 @@ std::string LinearDataFault(Symbology s, const std::string& data) {
             for (size_t i = 0; i < data.size(); ++i) {
                 const char c = data[i];
                 const bool ends = c == '*' && (i == 0 || i + 1 == data.size());
-                if (!ends && !(c >= '0' && c <= '9') && !(c >= 'A' && c <= 'Z') && std::string(" $%+-./").find(c) == std::string::npos) {
+                if (!ends && !(c >= '0' && c <= '9') && !(c >= 'A' && c <= 'Z') &&
+                    std::string(" $%+-./").find(c) == std::string::npos) {
                     return "CODE39 has no character " + std::to_string(static_cast<unsigned char>(c)) + Position(i);
                 }
             }
@@ -217,7 +295,8 @@ std::string LinearDataFault(Symbology s, const std::string& data) {
             for (size_t i = 1; i + 1 < data.size(); ++i) {
                 const char c = data[i];
                 if (!(c >= '0' && c <= '9') && std::string("$+-./:").find(c) == std::string::npos) {
-                    return "CODABAR has no character " + std::to_string(static_cast<unsigned char>(c)) + " inside" + Position(i);
+                    return "CODABAR has no character " + std::to_string(static_cast<unsigned char>(c)) + " inside" +
+                           Position(i);
                 }
             }
             break;
@@ -236,12 +315,14 @@ std::string LinearDataFault(Symbology s, const std::string& data) {
         case Symbology::Gs1_128:
         case Symbology::DataBarExpanded: {
             std::string why;
+            if (s == Symbology::Gs1_128 && BareGs1AsCode128(data, nullptr)) break;
             if (!zint::Gs1Brackets(data, &why)) return why;
             break;
         }
         case Symbology::DataBarOmni:
         case Symbology::DataBarTruncated:
-        case Symbology::DataBarLimited: return DataBarDigitsFault(s, data);
+        case Symbology::DataBarLimited:
+            return DataBarDigitsFault(s, data);
     }
     return {};
 }
@@ -276,7 +357,9 @@ std::optional<LinearSymbol> MakeLinear(Symbology sym, const std::string& data, i
             s = Encode(BARCODE_CODE39, DATA_MODE, text, error);
             break;
         }
-        case Symbology::Itf: s = Encode(BARCODE_C25INTER, DATA_MODE, data, error); break;
+        case Symbology::Itf:
+            s = Encode(BARCODE_C25INTER, DATA_MODE, data, error);
+            break;
         case Symbology::Codabar: {
             std::string upper = data;
             std::transform(upper.begin(), upper.end(), upper.begin(),
@@ -284,7 +367,9 @@ std::optional<LinearSymbol> MakeLinear(Symbology sym, const std::string& data, i
             s = Encode(BARCODE_CODABAR, DATA_MODE, upper, error);
             break;
         }
-        case Symbology::Code93: s = Encode(BARCODE_CODE93, DATA_MODE, data, error); break;
+        case Symbology::Code93:
+            s = Encode(BARCODE_CODE93, DATA_MODE, data, error);
+            break;
         case Symbology::Code128: {
             // Our own encoder: the bars of the code sets and function characters the data ask for.
             const std::optional<Code128Symbol> code = EncodeCode128(data, error);
@@ -293,13 +378,24 @@ std::optional<LinearSymbol> MakeLinear(Symbology sym, const std::string& data, i
         }
         case Symbology::Gs1_128:
         case Symbology::DataBarExpanded:
+            if (std::string hri; sym == Symbology::Gs1_128) {
+                if (const std::optional<std::string> bare = BareGs1AsCode128(data, &hri)) {
+                    const std::optional<Code128Symbol> code = EncodeCode128(*bare, error);
+                    if (!code) return std::nullopt;
+                    return LinearSymbol{Code128Bars(*code, moduleWidth, height), hri};
+                }
+            }
             if (const std::optional<std::string> text = zint::Gs1Brackets(data, error)) {
                 s = Encode(sym == Symbology::Gs1_128 ? BARCODE_GS1_128 : BARCODE_DBAR_EXP, kGs1, *text, error);
             }
             break;
         case Symbology::DataBarOmni:
-        case Symbology::DataBarTruncated: s = Encode(BARCODE_DBAR_OMN, DATA_MODE, data, error); break;
-        case Symbology::DataBarLimited: s = Encode(BARCODE_DBAR_LTD, DATA_MODE, data, error); break;
+        case Symbology::DataBarTruncated:
+            s = Encode(BARCODE_DBAR_OMN, DATA_MODE, data, error);
+            break;
+        case Symbology::DataBarLimited:
+            s = Encode(BARCODE_DBAR_LTD, DATA_MODE, data, error);
+            break;
     }
     if (!s) return std::nullopt;
     // The first bar at the bitmap's left edge, the last at its right: the printer adds no quiet zone.
