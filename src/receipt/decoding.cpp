@@ -238,7 +238,7 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
         case Id::CodeTable: m += " " + Num(a); break;
 
         case Id::KanjiPrintMode: m += " " + protocol::hex::Byte(a); break;
-        case Id::KanjiUnderline: m += OnOff(a); break;
+        case Id::KanjiUnderline: m += ": " + Num(a >= 48 ? a - 48u : a) + " dots"; break;
         case Id::KanjiCodeSystem:
             m += " " + Num(a) +
                  (a == 0 || a == 48   ? ": JIS"
