@@ -11,30 +11,12 @@
 #include "receipt/decoding.h"
 #include "receipt/glyphs.h"
 #include "receipt_test_support.h"
+#include "text_fixtures.h"
 
 namespace pellory::receipt::test {
 namespace {
 
 const Bytes kLf = B({0x0A});
-
-// The characters of the stream's text runs, as the decoding shows them.
-std::string TextOf(const Bytes& stream) {
-    std::string text;
-    for (const DecodedCommand& c : DecodeCommands(stream.data(), stream.size())) {
-        if (c.text) text += c.meaning.substr(1, c.meaning.size() - 2);
-    }
-    return text;
-}
-
-// The Kanji model for one test, put back afterwards.
-class KanjiModel {
-public:
-    explicit KanjiModel(charset::KanjiSystem s) : before_(CurrentKanjiModel()) { SetKanjiModel(s); }
-    ~KanjiModel() { SetKanjiModel(before_); }
-
-private:
-    charset::KanjiSystem before_;
-};
 
 TEST(CodeTablesInStreams, EscTSelectsEveryTableByItsNumber) {
     const struct {
