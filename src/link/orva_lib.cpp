@@ -1,7 +1,12 @@
 #include "link/orva_lib.h"
 
+#include <span>
+#include <vector>
+
 #include "link/port_settings.h"
 #include "protocol/control_bytes.h"
+#include "protocol/encode.h"
+#include "protocol/function_table.h"
 #include "protocol/functions.h"
 #include "protocol/replies.h"
 
@@ -13,6 +18,19 @@ using protocol::kFs;
 using protocol::kGs;
 namespace qr = protocol::qr;
 namespace setup = protocol::setup;
+
+// GS ( k of the QR code's function fn, with its parameters and data.
+std::vector<uint8_t> Qr(uint8_t fn, std::vector<uint8_t> parameters, std::span<const uint8_t> data = {}) {
+    return protocol::EncodeFunction(*protocol::FindFunction(protocol::CommandId::Symbol2D, qr::kSymbol, fn), parameters,
+                                    data);
+}
+
+// GS ( E fn 11 (the serial interface) with a and the data.
+std::vector<uint8_t> SerialSetup(uint8_t a, std::span<const uint8_t> data) {
+    const uint8_t parameters[1] = {a};
+    return protocol::EncodeFunction(*protocol::FindFunction(protocol::CommandId::PrinterSetup, 0, setup::kSerial),
+                                    parameters, data);
+}
 
 struct StatusBit {
     uint8_t mask;
@@ -55,29 +73,31 @@ void CORVA_LIB::SendTableRow(const uint8_t* positions, const TableCell* cells) {
 }
 
 void CORVA_LIB::QrSelectModel() {
-    static constexpr uint8_t k[] = {kGs, '(', 'k', 0x04, 0x00, qr::kSymbol, qr::kModel, 0x32, 0x00};
-    Send(k, sizeof k);
+    const std::vector<uint8_t> k = Qr(qr::kModel, {0x32, 0x00});  // model 2
+    Send(k.data(), k.size());
 }
 
 void CORVA_LIB::QrSetModuleSize() {
-    static constexpr uint8_t k[] = {kGs, '(', 'k', 0x03, 0x00, qr::kSymbol, qr::kModuleSize, 0x05};
-    Send(k, sizeof k);
+    const std::vector<uint8_t> k = Qr(qr::kModuleSize, {0x05});
+    Send(k.data(), k.size());
 }
 
 void CORVA_LIB::QrSetErrorLevel() {
-    static constexpr uint8_t k[] = {kGs, '(', 'k', 0x03, 0x00, qr::kSymbol, qr::kErrorLevel, 0x30};
-    Send(k, sizeof k);
+    const std::vector<uint8_t> k = Qr(qr::kErrorLevel, {0x30});  // L
+    Send(k.data(), k.size());
 }
 
 void CORVA_LIB::QrStoreSample() {
-    static constexpr uint8_t k[] = {kGs, '(', 'k', 0x1F, 0x00, qr::kSymbol, qr::kStore, 0x30};
-    Send(k, sizeof k);
-    Send(reinterpret_cast<const uint8_t*>(kQrSampleText), kQrSampleLength);
+    // The head and the data, sent one after the other.
+    const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(kQrSampleText), kQrSampleLength);
+    const std::vector<uint8_t> k = Qr(qr::kStore, {}, data);
+    Send(k.data(), k.size() - data.size());
+    Send(data.data(), data.size());
 }
 
 void CORVA_LIB::QrPrint() {
-    static constexpr uint8_t k[] = {kGs, '(', 'k', 0x03, 0x00, qr::kSymbol, qr::kPrint, 0x30};
-    Send(k, sizeof k);
+    const std::vector<uint8_t> k = Qr(qr::kPrint, {});
+    Send(k.data(), k.size());
 }
 
 void CORVA_LIB::SetPrinterBaud() {
@@ -91,17 +111,19 @@ void CORVA_LIB::SetPrinterBaud() {
         if (digits[i] != 0) n = i + 1;
     }
     if (n == 0) return;
-    const uint8_t header[7] = {kGs, '(', 'E', static_cast<uint8_t>(n + 2), 0x00, setup::kSerial, setup::kBaudRate};
-    Send(header, sizeof header);
-    for (int i = n - 1; i >= 0; --i) {
-        const uint8_t c = static_cast<uint8_t>(digits[i] | 0x30);
-        Send(&c, 1);
-    }
+    // The head, then the digits one at a time, most significant first.
+    uint8_t text[8];
+    for (int i = 0; i < n; ++i) text[i] = static_cast<uint8_t>(digits[n - 1 - i] | 0x30);
+    const size_t count = static_cast<size_t>(n);
+    const std::vector<uint8_t> k = SerialSetup(setup::kBaudRate, std::span<const uint8_t>(text, count));
+    Send(k.data(), k.size() - count);
+    for (size_t i = k.size() - count; i < k.size(); ++i) Send(&k[i], 1);
 }
 
 void CORVA_LIB::SetPrinterHandshake(uint8_t v) {
-    const uint8_t k[8] = {kGs, '(', 'E', 0x03, 0x00, setup::kSerial, setup::kFlowControl, v};
-    Send(k, sizeof k);
+    const uint8_t value[1] = {v};
+    const std::vector<uint8_t> k = SerialSetup(setup::kFlowControl, value);
+    Send(k.data(), k.size());
 }
 
 void CORVA_LIB::PostToOwner(uint32_t message) {

@@ -1,8 +1,11 @@
 #include "protocol/command_splitter.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "protocol/command_table.h"
+#include "protocol/command_view.h"
+#include "protocol/function_table.h"
 
 namespace pellory::protocol {
 
@@ -18,6 +21,7 @@ struct Frame {
     Step step = More;
     size_t at = 0;     // Data, End: head bytes up to here
     size_t count = 0;  // Data: this many data bytes come next
+    const CommandEntry* entry = nullptr;  // the command's entry, where one names it
 };
 
 constexpr Frame kMore{};
@@ -125,13 +129,7 @@ Frame RuleFrame(const CommandEntry& entry, const uint8_t* p, size_t n, size_t se
         return FromOffset(ZeroTerminated(p, n, head, r.limit));  // m d1..dk NUL
     case Rule::RealTimeFunction:  // DLE DC4 fn ...
         if (n < head) return kMore;
-        switch (p[2]) {
-        case 1: case 2: return Fixed(5, n);
-        case 3: return Fixed(8, n);  // the buzzer: a n r t1 t2
-        case 7: return Fixed(4, n);
-        case 8: return Fixed(10, n);
-        default: return EndAt(head);
-        }
+        return Fixed(RealTimeFunctionLength(p[2]), n);
     case Rule::PageArea:  // ESC W xL xH yL yH dxL dxH dyL dyH, or another family's ESC W n
         if (n < 4) return kMore;
         if ((p[2] == 0 || p[2] == 1 || p[2] == 48 || p[2] == 49) && p[3] >= 8) return EndAt(3);
@@ -147,7 +145,11 @@ Frame IntroducedFrame(const uint8_t* p, size_t n, size_t segments) {
     const CommandMatch m = MatchCommand(p, n);
     switch (m.status) {
     case CommandMatch::Status::NeedMore: return kMore;
-    case CommandMatch::Status::Found: return RuleFrame(*m.entry, p, n, segments);
+    case CommandMatch::Status::Found: {
+        Frame f = RuleFrame(*m.entry, p, n, segments);
+        f.entry = m.entry;
+        return f;
+    }
     case CommandMatch::Status::Unknown:
     case CommandMatch::Status::Text: break;
     }
@@ -165,7 +167,11 @@ size_t TextRun(const uint8_t* p, size_t n) {
 Frame FrameOf(const uint8_t* p, size_t n, size_t segments) {
     switch (CommandKindOf(p[0])) {
     case Command::Kind::Text: return EndAt(TextRun(p, n));
-    case Command::Kind::Control: return EndAt(1);
+    case Command::Kind::Control: {
+        Frame f = EndAt(1);
+        f.entry = FindCommand(p, 1);
+        return f;
+    }
     case Command::Kind::Esc:
     case Command::Kind::Fs:
     case Command::Kind::Gs:
@@ -195,10 +201,18 @@ Command::Kind CommandKindOf(uint8_t first) {
     }
 }
 
-size_t CommandLength(const uint8_t* data, size_t n) {
+namespace {
+
+// Bytes handed out by every splitter of the process (SplitBytes).
+std::atomic<uint64_t> gSplitBytes{0};
+
+// CommandLength, with the command's entry (nullptr where none names it).
+size_t LengthAndEntry(const uint8_t* data, size_t n, const CommandEntry*& entry) {
+    entry = nullptr;
     if (n == 0) return 0;
     size_t segments = 0;
     Frame f = NextFrame(data, n, segments);
+    entry = f.entry;
     if (f.step != Frame::Data) return f.step == Frame::End ? f.at : 0;
     // The head is data[0, f.at) so far; the size fields of FS q and ESC & that follow a data run
     // are gathered into a head of its own.
@@ -223,18 +237,44 @@ size_t CommandLength(const uint8_t* data, size_t n) {
     }
 }
 
-size_t CommandSplitter::run(const uint8_t* data, size_t n, const Sink& sink) {
+}  // namespace
+
+uint64_t SplitBytes() { return gSplitBytes.load(std::memory_order_relaxed); }
+
+CommandView ViewOf(Command::Kind kind, const uint8_t* bytes, size_t length, const CommandEntry* entry) {
+    CommandView v{kind, bytes, length, entry, nullptr};
+    if (entry != nullptr && entry->functionByte()) v.function = FunctionOf(*entry, bytes, length);
+    return v;
+}
+
+CommandView ViewOf(Command::Kind kind, const uint8_t* bytes, size_t length) {
+    return ViewOf(kind, bytes, length, kind == Command::Kind::Text ? nullptr : FindCommand(bytes, length));
+}
+
+size_t CommandLength(const uint8_t* data, size_t n) {
+    const CommandEntry* entry = nullptr;
+    return LengthAndEntry(data, n, entry);
+}
+
+size_t CommandSplitter::run(const uint8_t* data, size_t n, const ViewSink& sink) {
     size_t pos = 0;
     while (pos < n) {
-        const size_t len = CommandLength(data + pos, n - pos);
+        const CommandEntry* entry = nullptr;
+        const size_t len = LengthAndEntry(data + pos, n - pos, entry);
         if (len == 0) break;
-        sink(CommandKindOf(data[pos]), data + pos, len);
+        sink(ViewOf(CommandKindOf(data[pos]), data + pos, len, entry));
+        ++handed_;
         pos += len;
     }
+    gSplitBytes.fetch_add(pos, std::memory_order_relaxed);
     return pos;
 }
 
 void CommandSplitter::feed(const uint8_t* data, size_t n, const Sink& sink) {
+    feed(data, n, ViewSink([&](const CommandView& v) { sink(v.kind, v.bytes, v.length); }));
+}
+
+void CommandSplitter::feed(const uint8_t* data, size_t n, const ViewSink& sink) {
     if (n == 0) return;
     if (pending_.empty()) {
         const size_t used = run(data, n, sink);
@@ -255,10 +295,17 @@ void PieceSplitter::reset() {
     segments_ = 0;
     dataLeft_ = 0;
     started_ = false;
+    entry_ = nullptr;
 }
 
 void PieceSplitter::hand(const uint8_t* bytes, size_t length, bool last, const Sink& sink) {
-    sink(Piece{kind_, bytes, length, !started_, last});
+    Piece piece{kind_, bytes, length, !started_, last, entry_, nullptr};
+    if (piece.first) {
+        ++commands_;
+        if (entry_ != nullptr && entry_->functionByte()) piece.function = FunctionOf(*entry_, bytes, length);
+    }
+    gSplitBytes.fetch_add(length, std::memory_order_relaxed);
+    sink(piece);
     started_ = !last;
     if (last) {
         head_.clear();
@@ -297,6 +344,7 @@ void PieceSplitter::feed(const uint8_t* data, size_t n, const Sink& sink) {
             const uint8_t* p = data + pos;
             kind_ = CommandKindOf(p[0]);
             const Frame f = NextFrame(p, n - pos, segments_);
+            entry_ = f.entry;
             if (f.step == Frame::End) {
                 hand(p, f.at, true, sink);
                 pos += f.at;
@@ -323,6 +371,7 @@ void PieceSplitter::feed(const uint8_t* data, size_t n, const Sink& sink) {
             continue;
         }
         pos += f.at - before;
+        entry_ = f.entry;
         head_.resize(f.at);
         if (f.step == Frame::Data) dataLeft_ = f.count;
         headDone(f.at, f.step == Frame::End, sink);

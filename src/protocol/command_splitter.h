@@ -22,6 +22,10 @@
 
 namespace pellory::protocol {
 
+struct CommandEntry;
+struct CommandView;
+struct FunctionEntry;
+
 using Bytes = std::vector<uint8_t>;
 
 // One command as the printer split it: its bytes, in full.
@@ -38,22 +42,34 @@ Command::Kind CommandKindOf(uint8_t first);
 // (or n is 0). A text run is complete at the end of the data.
 size_t CommandLength(const uint8_t* data, size_t n);
 
+// The bytes every splitter of the process (CommandSplitter and PieceSplitter) has handed out so
+// far, counted once each time a splitter hands them out: a stream split once adds its size, split
+// twice twice its size. For a test that counts how often a stream is split, in a process that
+// splits nothing else meanwhile.
+uint64_t SplitBytes();
+
 // The streaming form: fed with bytes as they arrive, it hands out each complete command once,
 // in order, and keeps the bytes of an incomplete one until the rest arrives. A text run cut by
 // the end of a piece is handed out in parts (consecutive Text commands, to be merged by the
-// receiver if it wants whole runs).
+// receiver if it wants whole runs). Each command comes as its view (command_view.h), its entry
+// and function found once; the receiver of bytes alone is served too.
 class CommandSplitter {
 public:
+    using ViewSink = std::function<void(const CommandView& command)>;
     using Sink = std::function<void(Command::Kind kind, const uint8_t* bytes, size_t length)>;
 
+    void feed(const uint8_t* data, size_t n, const ViewSink& sink);
     void feed(const uint8_t* data, size_t n, const Sink& sink);
     size_t pendingSize() const { return pending_.size(); }
     const Bytes& pending() const { return pending_; }
     void reset() { pending_.clear(); }
+    // The commands handed out since it was made.
+    uint64_t handed() const { return handed_; }
 
 private:
-    size_t run(const uint8_t* data, size_t n, const Sink& sink);
+    size_t run(const uint8_t* data, size_t n, const ViewSink& sink);
     Bytes pending_;  // the start of an incomplete command
+    uint64_t handed_ = 0;
 };
 
 // The streaming form for a receiver that needs no command whole: fed with bytes as they arrive, it
@@ -74,6 +90,11 @@ public:
         size_t length;  // more than 0
         bool first;     // the command's first piece
         bool last;      // the command's last piece
+        // Its entry (nullptr: text, or a command no entry names), the same in every piece of it.
+        const CommandEntry* entry = nullptr;
+        // Its function, where its first piece holds the function byte (a function-coded command
+        // the function table has); nullptr in the pieces after the first.
+        const FunctionEntry* function = nullptr;
     };
     using Sink = std::function<void(const Piece& piece)>;
 
@@ -87,6 +108,8 @@ public:
     // Whether a command is in progress (some of it arrived, not its last byte).
     bool inCommand() const { return !head_.empty(); }
     void reset();
+    // The commands started (first pieces handed out) since it was made.
+    uint64_t started() const { return commands_; }
 
 private:
     void hand(const uint8_t* bytes, size_t length, bool last, const Sink& sink);
@@ -98,6 +121,8 @@ private:
     size_t dataLeft_ = 0;    // data bytes still to pass in the current run
     Command::Kind kind_ = Command::Kind::Text;
     bool started_ = false;   // a piece of the command in progress went out
+    const CommandEntry* entry_ = nullptr;  // of the command in progress
+    uint64_t commands_ = 0;
 };
 
 // Splits a byte stream into printer commands by their real lengths. Bytes of an incomplete

@@ -49,6 +49,8 @@ constexpr LengthRule Of(Rule rule, uint16_t head, uint16_t limit = 0) { return {
 constexpr LengthRule kUnsized{Rule::Unsized, 2, 0};
 
 constexpr uint8_t kBoth = kUnderstood | kFunctionByte;
+// A request: answered, nothing on the paper.
+constexpr uint8_t kRequest = kUnderstood | kAnswers | kNoPaperEffect;
 
 // In the order of CommandId.
 constexpr CommandEntry kTable[] = {
@@ -56,9 +58,11 @@ constexpr CommandEntry kTable[] = {
     {Id::HorizontalTab, Single(kHt), Fixed(1), "HT", "", "next tab position", Kind::Print, kUnderstood},
     {Id::LineFeed, Single(kLf), Fixed(1), "LF", "", "print and feed one line", Kind::Print, kUnderstood},
     {Id::FormFeed, Single(kFf), Fixed(1), "FF", "", "print and feed one line", Kind::Print, kUnderstood},
-    {Id::CarriageReturn, Single(kCr), Fixed(1), "CR", "", "carriage return (no feed)", Kind::Print, kUnderstood},
-    {Id::Cancel, Single(kCan), Fixed(1), "CAN", "", "cancel (nothing to cancel)", Kind::Print, kUnderstood},
-    {Id::Null, Single(kNul), Fixed(1), "NUL", "", "nothing (passed by)", Kind::Print, kUnderstood},
+    {Id::CarriageReturn, Single(kCr), Fixed(1), "CR", "", "carriage return (no feed)", Kind::Print,
+     kUnderstood | kNoPaperEffect},
+    {Id::Cancel, Single(kCan), Fixed(1), "CAN", "", "cancel (nothing to cancel)", Kind::Print,
+     kUnderstood | kNoPaperEffect},
+    {Id::Null, Single(kNul), Fixed(1), "NUL", "", "nothing (passed by)", Kind::Print, kUnderstood | kNoPaperEffect},
     {Id::CondensedOffEscP, Single(0x12), Fixed(1), "DC2", "", "ESC/P: condensed printing off", Kind::Mode,
      kOtherFamily},
     {Id::CondensedSi, Single(0x0F), Fixed(1), "SI", "", "ESC/P: condensed printing on", Kind::Mode, kOtherFamily},
@@ -68,8 +72,9 @@ constexpr CommandEntry kTable[] = {
      kOtherFamily},
 
     // --- DLE: real-time ---
-    {Id::RealTimeStatus, Dle(kEot), Fixed(3), "DLE EOT", "n", "status request", Kind::RealTime, kUnderstood},
-    {Id::RealTimeRequest, Dle(kEnq), Fixed(3), "DLE ENQ", "n", "real-time request", Kind::RealTime, kUnderstood},
+    {Id::RealTimeStatus, Dle(kEot), Fixed(3), "DLE EOT", "n", "status request", Kind::RealTime, kRequest},
+    {Id::RealTimeRequest, Dle(kEnq), Fixed(3), "DLE ENQ", "n", "real-time request", Kind::RealTime,
+     kUnderstood | kNoPaperEffect},
     {Id::RealTimeFunction, Dle(kDc4), Of(Rule::RealTimeFunction, 3), "DLE DC4", "fn (1, 2: m t; 3: a n r t1 t2; 7: m; 8: d1...d7)",
      "real-time function", Kind::RealTime, kUnderstood},
 
@@ -114,7 +119,8 @@ constexpr CommandEntry kTable[] = {
     {Id::ReverseFeedDots, Esc('j'), Fixed(3), "ESC j", "n", "print and feed back", Kind::Print, kUnderstood},
     {Id::LeftMargin, Esc('l'), Fixed(3), "ESC l", "n", "left margin", Kind::Mode, kUnderstood},
     {Id::PrintDensity, Esc('m'), Fixed(3), "ESC m", "n", "print density", Kind::Mode, kUnderstood},
-    {Id::DrawerPulse, Esc('p'), Fixed(5), "ESC p", "m t1 t2", "drawer pulse", Kind::Device, kUnderstood},
+    {Id::DrawerPulse, Esc('p'), Fixed(5), "ESC p", "m t1 t2", "drawer pulse", Kind::Device,
+     kUnderstood | kNoPaperEffect},
     {Id::PrintColour, Esc('r'), Fixed(3), "ESC r", "n", "print colour", Kind::Mode, kUnderstood},
     {Id::CodeTable, Esc('t'), Fixed(3), "ESC t", "n", "code table", Kind::Mode, kUnderstood},
     {Id::PeripheralStatus, Esc('u'), Fixed(3), "ESC u", "n", "peripheral status", Kind::Device, 0},
@@ -149,7 +155,7 @@ constexpr CommandEntry kTable[] = {
     {Id::PrintStoredImage, Fs('p'), Fixed(4), "FS p", "n m", "print stored image", Kind::Image, kUnderstood},
     {Id::StoreImages, Fs('q'), Of(Rule::StoredImages, 3), "FS q", "n [xL xH yL yH d1...dk]...", "store images",
      Kind::Image, kUnderstood},
-    {Id::PrintSpeed, Fs('s'), Fixed(3), "FS s", "n", "print speed", Kind::Mode, kUnderstood},
+    {Id::PrintSpeed, Fs('s'), Fixed(3), "FS s", "n", "print speed", Kind::Mode, kUnderstood | kNoPaperEffect},
     {Id::KanjiFont, Fs('(', 'A'), Prefix16(5), "FS ( A", "pL pH fn m", "Kanji font", Kind::Mode, kBoth},
 
     // --- GS ---
@@ -171,7 +177,7 @@ constexpr CommandEntry kTable[] = {
     {Id::ReversePrinting, Gs('B'), Fixed(3), "GS B", "n", "reverse printing", Kind::Mode, kUnderstood},
     {Id::Counter, Gs('C'), kUnsized, "GS C", "fn ...", "counter printing", Kind::Print, kFunctionByte},
     {Id::BarcodeTextPosition, Gs('H'), Fixed(3), "GS H", "n (position)", "barcode text", Kind::Symbol, kUnderstood},
-    {Id::PrinterId, Gs('I'), Fixed(3), "GS I", "n", "printer ID", Kind::Device, kUnderstood},
+    {Id::PrinterId, Gs('I'), Fixed(3), "GS I", "n", "printer ID", Kind::Device, kRequest},
     {Id::LeftMarginDots, Gs('L'), Fixed(4), "GS L", "nL nH", "left margin", Kind::Mode, kUnderstood},
     {Id::MotionUnits, Gs('P'), Fixed(4), "GS P", "x y", "motion units", Kind::Mode, kUnderstood},
     {Id::VariableImage, Gs('Q'), kUnsized, "GS Q", "fn ...", "variable-size bit image", Kind::Image, kFunctionByte},
@@ -181,7 +187,7 @@ constexpr CommandEntry kTable[] = {
     {Id::PageRelativePosition, Gs('\\'), Fixed(4), "GS \\", "nL nH", "relative vertical position in page mode",
      Kind::Print, kUnderstood},
     {Id::RunMacro, Gs('^'), Fixed(5), "GS ^", "r t m", "run macro", Kind::Device, 0},
-    {Id::AutomaticStatus, Gs('a'), Fixed(3), "GS a", "n", "automatic status back", Kind::Device, kUnderstood},
+    {Id::AutomaticStatus, Gs('a'), Fixed(3), "GS a", "n", "automatic status back", Kind::Device, kRequest},
     {Id::Smoothing, Gs('b'), Fixed(3), "GS b", "n", "smoothing", Kind::Mode, kUnderstood},
     {Id::PrintCounter, Gs('c'), Fixed(2), "GS c", "", "print counter", Kind::Print, 0},
     {Id::BarcodeTextFont, Gs('f'), Fixed(3), "GS f", "n (font)", "barcode text", Kind::Symbol, kUnderstood},
@@ -190,14 +196,15 @@ constexpr CommandEntry kTable[] = {
     {Id::BarcodeHeight, Gs('h'), Fixed(3), "GS h", "n", "barcode height", Kind::Symbol, kUnderstood},
     {Id::Barcode, Gs('k'), Of(Rule::Barcode, 3, 255), "GS k", "m d1...dk NUL | m n d1...dn", "barcode", Kind::Symbol,
      kUnderstood},
-    {Id::StatusRequest, Gs('r'), Fixed(3), "GS r", "n", "status request", Kind::Device, kUnderstood},
+    {Id::StatusRequest, Gs('r'), Fixed(3), "GS r", "n", "status request", Kind::Device, kRequest},
     {Id::RasterFunction, Gs('v'), kUnsized, "GS v", "fn ...", "raster image of another function", Kind::Image,
      kFunctionByte},
     {Id::RasterImage, Gs('v', '0'), Of(Rule::RasterImage, 8), "GS v 0", "m xL xH yL yH d1...dk", "raster image",
      Kind::Image, kBoth},
     {Id::BarcodeWidth, Gs('w'), Fixed(3), "GS w", "n", "barcode module width", Kind::Symbol, kUnderstood},
     {Id::OnlineRecovery, Gs('z'), kUnsized, "GS z", "fn ...", "online recovery wait", Kind::Device, kFunctionByte},
-    {Id::TestPrint, Gs('(', 'A'), Prefix16(5), "GS ( A", "pL pH n m", "test print (not drawn)", Kind::Device, kBoth},
+    {Id::TestPrint, Gs('(', 'A'), Prefix16(5), "GS ( A", "pL pH n m", "test print (not drawn)", Kind::Device,
+     kBoth | kNoPaperEffect},
     {Id::CharacterEffects, Gs('(', 'N'), Prefix16(5), "GS ( N", "pL pH fn m", "character effects", Kind::Mode, kBoth},
     {Id::CommandSetBematech, Gs(0xF9, '5'), Fixed(4), "GS F9 5", "n", "Bematech: select the command set",
      Kind::Device, kOtherFamily},
@@ -213,6 +220,16 @@ constexpr bool InIdOrder() {
     return true;
 }
 static_assert(InIdOrder(), "the entries follow the order of CommandId");
+
+// The table says whether a command is answered, or leaves the paper as it is, only of a command the
+// interpreter knows.
+constexpr bool FlagsOfUnderstoodOnly() {
+    for (const CommandEntry& e : kTable) {
+        if ((e.answers() || e.noPaperEffect()) && !e.understood()) return false;
+    }
+    return true;
+}
+static_assert(FlagsOfUnderstoodOnly(), "only an understood command answers or is flagged as leaving the paper as it is");
 
 // --- the index: from the introducer to the entry ---
 

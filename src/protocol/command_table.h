@@ -1,7 +1,8 @@
 // The printer's commands: one table (command_table.cpp) that names each command, tells how long it
 // is and what it does. The command splitter reads the lengths from it, the interpreter dispatches
 // on its entries, the decoding and the history's "Tips" name commands by it, and the virtual printer
-// finds the real-time requests by it.
+// finds the real-time requests by it. The functions of the function-coded commands (GS ( k, GS ( L,
+// DLE DC4, ...) have a table of their own under this one (function_table.h).
 //
 // A command starts with its introducer: a control byte alone (LF), or ESC, FS, GS or DLE and a
 // function byte (ESC !), or, where the byte after the function byte selects the command, those
@@ -111,6 +112,12 @@ enum CommandFlag : uint8_t {
     // takes it at the length the other family has it, and draws its effect where that is clear
     // (condensed, one-line double width) or passes it by.
     kOtherFamily = 4,
+    // The printer answers it (the virtual printer sends bytes back); of a function-coded command
+    // the function table tells it for each function instead.
+    kAnswers = 8,
+    // The printer takes it but the paper shows nothing of it, now or later (a request, the
+    // drawer, a setting the drawing has no part for).
+    kNoPaperEffect = 16,
 };
 
 struct CommandEntry {
@@ -126,6 +133,8 @@ struct CommandEntry {
     constexpr bool understood() const { return (flags & kUnderstood) != 0; }
     constexpr bool functionByte() const { return (flags & kFunctionByte) != 0; }
     constexpr bool otherFamily() const { return (flags & kOtherFamily) != 0; }
+    constexpr bool answers() const { return (flags & kAnswers) != 0; }
+    constexpr bool noPaperEffect() const { return (flags & kNoPaperEffect) != 0; }
 };
 
 // Every entry, in the order of CommandId.

@@ -1,6 +1,7 @@
 // The functions of the function-coded commands that Pellory sends and reads, by name: the bytes
-// after pL pH of GS ( k (cn, then fn) and of GS ( E (fn, then its parameters); and the bits of
-// the print mode of ESC !.
+// after pL pH of GS ( k (cn, then fn), of GS ( L (m, then fn), of GS ( E and GS ( H (fn, then its
+// parameters), the fn of DLE DC4; and the bits of the print mode of ESC !. Each number is an entry
+// of the function table (function_table.h), which checks that they agree.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +42,36 @@ inline constexpr uint8_t kSerial = 11;     // fn
 inline constexpr uint8_t kBaudRate = 1;    // a 1: the rate, as ASCII decimal digits
 inline constexpr uint8_t kFlowControl = 3; // a 3: flow control (none 0, hardware 48, XON/XOFF 49)
 }  // namespace setup
+
+// GS ( H pL pH fn m d1...d4: the process ID response (fn 48, m 48).
+namespace processid {
+inline constexpr uint8_t kResponse = 48;  // fn, and its m
+}  // namespace processid
+
+// GS ( L pL pH m fn ... and GS 8 L p1 p2 p3 p4 m fn ...: graphics, m 48. Each function of the NV
+// graphics (65 to 69) has a twin of the downloaded ones 16 above it (81 to 85).
+namespace graphics {
+inline constexpr uint8_t kMode = 48;            // m
+inline constexpr uint8_t kPrintBufferOld = 2;   // fn 2: print the buffer (as fn 50)
+inline constexpr uint8_t kPrintBuffer = 50;     // fn 50: print the buffer
+inline constexpr uint8_t kDeleteAllNv = 65;     // fn 65 "CLR": delete all NV graphics
+inline constexpr uint8_t kDeleteNv = 66;        // fn 66 kc1 kc2
+inline constexpr uint8_t kDefineNvRaster = 67;  // fn 67 a kc1 kc2 b xL xH yL yH c d1...dk
+inline constexpr uint8_t kDefineNvColumn = 68;  // fn 68, the same with column data
+inline constexpr uint8_t kPrintNv = 69;         // fn 69 kc1 kc2 x y
+inline constexpr uint8_t kDownloaded = 16;      // added to an NV function: its downloaded twin
+inline constexpr uint8_t kStoreRaster = 112;    // fn 112 a bx by c xL xH yL yH d1...dk
+inline constexpr uint8_t kStoreColumn = 113;    // fn 113, the same with column data
+}  // namespace graphics
+
+// DLE DC4 fn ...: the real-time functions.
+namespace realtime {
+inline constexpr uint8_t kDrawerPulse = 1;   // fn 1 m t
+inline constexpr uint8_t kPowerOff = 2;      // fn 2 a b
+inline constexpr uint8_t kBuzzer = 3;        // fn 3 a n r t1 t2
+inline constexpr uint8_t kSendStatus = 7;    // fn 7 m
+inline constexpr uint8_t kClearBuffers = 8;  // fn 8 d1...d7
+}  // namespace realtime
 
 // ESC ! n: the bits of the print mode n. Bit 0 selects font B; the window never sets it.
 enum PrintModeBit : uint8_t {

@@ -7,6 +7,7 @@
 #include "protocol/command_table.h"
 #include "protocol/functions.h"
 #include "protocol/hex.h"
+#include "protocol/mnemonic.h"
 #include "receipt/decoding_images.h"
 #include "receipt/decoding_symbols.h"
 #include "receipt/interpreter.h"
@@ -17,36 +18,10 @@ namespace {
 
 using protocol::CommandEntry;
 using protocol::CommandId;
+using protocol::WriteMnemonic;
 using Id = CommandId;
 
 size_t Word(const uint8_t* p) { return static_cast<size_t>(p[0]) | static_cast<size_t>(p[1]) << 8; }
-
-// The command's name: "ESC !" and its parameter bytes (at most `shown` of them).
-std::string Mnemonic(const uint8_t* p, size_t n, size_t shown = 6, bool ellipsis = true) {
-    std::string m(protocol::ControlName(p[0] & 0x1F));
-    if (n < 2) return m;
-    const uint8_t f = p[1];
-    m += ' ';
-    if (f > 0x20 && f < 0x7F) {
-        m += static_cast<char>(f);
-    } else {
-        protocol::hex::AppendByte(m, f);
-    }
-    size_t first = 2;
-    // GS ( k, GS v 0 and the like: the third byte names the function, shown as its character.
-    if (n > 2 && (f == '(' || (p[0] == protocol::kGs && f == 'v')) && p[2] > 0x20 && p[2] < 0x7F) {
-        m += ' ';
-        m += static_cast<char>(p[2]);
-        first = 3;
-    }
-    const size_t params = n - first;
-    for (size_t i = 0; i < params && i < shown; ++i) {
-        m += ' ';
-        protocol::hex::AppendByte(m, p[first + i]);
-    }
-    if (params > shown && ellipsis) m += " ...";
-    return m;
-}
 
 std::string Num(size_t v) { return std::to_string(v); }
 
@@ -143,13 +118,13 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
         case Id::AbsolutePosition: m += ": " + Num(Word(p + 2)) + " dots"; break;
         case Id::UserCharacterSet: m += OnOff(a); break;
         case Id::DefineUserCharacters:
-            c.mnemonic = Mnemonic(p, n, 3, false);
+            c.mnemonic = WriteMnemonic(p, n, 3, false);
             m += ": " + (p[3] <= p[4] ? Character(p[3]) + (p[4] > p[3] ? " to " + Character(p[4]) : "") : "none") +
                  ", " + Num(a) + (a == 1 ? " byte" : " bytes") + " per column" + UserCharactersRefused(p, n);
             break;
         case Id::CancelUserCharacter: m += " " + Character(a); break;
         case Id::BitImage: {
-            c.mnemonic = Mnemonic(p, n, 3, false);
+            c.mnemonic = WriteMnemonic(p, n, 3, false);
             const size_t cols = Word(p + 3);
             const char* mode = a == 0 ? "8-dot single-density" : a == 1 ? "8-dot double-density"
                              : a == 32 ? "24-dot single-density" : a == 33 ? "24-dot double-density" : "unknown mode";
@@ -262,7 +237,7 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
         case Id::Symbol2D: {
             const SymbolMeaning s = Symbol2DMeaning(p, n);
             if (!s.meaning.empty()) m = s.meaning;
-            if (s.shown) c.mnemonic = Mnemonic(p, n, s.shown, false);
+            if (s.shown) c.mnemonic = WriteMnemonic(p, n, s.shown, false);
             break;
         }
         case Id::ReversePrinting: m += OnOff(a); break;
@@ -288,7 +263,7 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
         case Id::BarcodeWidth: m += ": " + Num(a) + " dots"; break;
         case Id::Barcode: {
             const SymbolMeaning s = BarcodeMeaning(p, n);
-            c.mnemonic = Mnemonic(p, n, s.shown, false);
+            c.mnemonic = WriteMnemonic(p, n, s.shown, false);
             m += s.meaning;
             c.known = s.known;
             break;
@@ -300,7 +275,7 @@ void Detail(const CommandEntry& e, const uint8_t* p, size_t n, CommandInfo& c) {
                 break;
             }
             static const char* const kModes[4] = {"normal", "double width", "double height", "quadruple"};
-            c.mnemonic = Mnemonic(p, n, 5, false);  // the header; the meaning tells the size
+            c.mnemonic = WriteMnemonic(p, n, 5, false);  // the header; the meaning tells the size
             m += std::string(", ") + kModes[p[3] & 3] + ": " + Num(Word(p + 4) * 8) + " x " + Num(Word(p + 6)) + " dots";
             break;
         }
@@ -332,9 +307,9 @@ CommandInfo DescribeCommand(const uint8_t* p, size_t n) {
         // Cut short (the end of a stream): only its name, no parameters are read. ESC m without
         // its n is whole on printers of other makers: their partial cut.
         const bool escM = n == 2 && p[0] == protocol::kEsc && p[1] == 'm';
-        return {Mnemonic(p, std::min<size_t>(n, 2), 0, false), "incomplete", false,
-                escM ? "ESC m alone is a partial cut on other makers' printers (here it takes n, the print density)"
-                     : ""};
+        return {
+            WriteMnemonic(p, std::min<size_t>(n, 2), 0, false), "incomplete", false,
+            escM ? "ESC m alone is a partial cut on other makers' printers (here it takes n, the print density)" : ""};
     }
     return DescribeCommandStart(p, n);
 }
@@ -351,7 +326,7 @@ CommandInfo DescribeCommandStart(const uint8_t* p, size_t n) {
         }
         return {std::string(e->mnemonic), std::string(e->meaning), true, {}};
     }
-    CommandInfo c{Mnemonic(p, n), "", false, {}};
+    CommandInfo c{WriteMnemonic(p, n), "", false, {}};
     if (e && e->otherFamily()) c.family = OtherFamily(*e);
     if (e && e->id == Id::PageArea && n == 3) {
         // ESC W n of the Star and ESC/P printers (see Rule::PageArea).

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 
+#include "protocol/command_view.h"
 #include "receipt/bit_rows.h"
 #include "receipt/glyph_style.h"
 
@@ -146,10 +147,10 @@ void Interpreter::setWidth(int widthDots) {
 }
 
 void Interpreter::feed(const uint8_t* data, size_t n) {
-    const auto sink = [this](protocol::Command::Kind kind, const uint8_t* bytes, size_t length) {
-        command(kind, bytes, length);
-        offset_ += length;
-    };
+    const auto sink = protocol::CommandSplitter::ViewSink([this](const protocol::CommandView& c) {
+        command(c);
+        offset_ += c.length;
+    });
     while (n > 0 && !halted_) {
         size_t used = 0;
         if (long_) {
@@ -258,14 +259,16 @@ void Interpreter::endLong(bool complete) {
 
 // ---------------------------------------------------------------------------------------------
 
-void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t n) {
+void Interpreter::command(const protocol::CommandView& view) {
+    const uint8_t* p = view.bytes;
+    const size_t n = view.length;
     if (halted_) return;
     shortenDrawnBlank();
     if (progressSink_) {
         progressSink_();
         if (halted_) return;
     }
-    if (kind == protocol::Command::Kind::Text) {
+    if (view.kind == protocol::Command::Kind::Text) {
         text(p, n);
         return;
     }
@@ -279,7 +282,7 @@ void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t
         c.meaning = info.meaning;
         c.known = info.known;
         c.family = info.family;
-        if (const protocol::CommandEntry* e = protocol::FindCommand(p, n); e && info.known) {
+        if (const protocol::CommandEntry* e = view.entry; e && info.known) {
             unitsMeaning(e->id, p, n, c.meaning);
             pageMeaning(e->id, c.meaning);
         }
@@ -287,11 +290,10 @@ void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t
             if (const std::string why = symbolPrintFault(p, n); !why.empty())
                 c.meaning += " (prints nothing: " + why + ")";
         }
-        if (const protocol::CommandEntry* e = protocol::FindCommand(p, n); e && e->otherFamily())
-            dialectMeaning(e->id, p, n, c.family);
+        if (const protocol::CommandEntry* e = view.entry; e && e->otherFamily()) dialectMeaning(e->id, p, n, c.family);
         sink_(c);
     }
-    const protocol::CommandEntry* entry = protocol::FindCommand(p, n);
+    const protocol::CommandEntry* entry = view.entry;
     if (!entry) return;
     if (entry->otherFamily()) {
         if (drawing_ == Drawing::On) otherFamily(entry->id);

@@ -125,7 +125,7 @@ private:
         uint8_t density = Paper::kDefaultDensity;
     };
 
-    void command(protocol::Command::Kind kind, const uint8_t* p, size_t n);
+    void command(const protocol::CommandView& view);
     void finishCommands();  // finish() but for the blank run
     void text(const uint8_t* p, size_t n);
     void flushText();  // hands out the text run gathered for the decoding

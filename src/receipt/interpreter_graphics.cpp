@@ -54,39 +54,38 @@ void Overlay(Bitmap& onto, const Bitmap& b, int sx = 1, int sy = 1) {
 void Interpreter::graphics(const uint8_t* d, size_t n) {
     // d: m fn and the function's parameters (after pL pH of GS ( L, after p1..p4 of GS 8 L).
     if (n < 2) return;
+    namespace g = protocol::graphics;
     const uint8_t fn = d[1];
-    const bool download = fn >= 80 && fn <= 85;
+    // 80 (the downloaded graphics' capacity) to 85: the downloaded graphics' functions.
+    const bool download = fn >= g::kDeleteAllNv + g::kDownloaded - 1 && fn <= g::kPrintNv + g::kDownloaded;
+    // The NV graphics' function of a downloaded one's.
+    const int nv = download ? fn - g::kDownloaded : fn;
     KeyedPictures& store = download ? pictures_.downloadGraphics : pictures_.nvGraphics;
-    switch (fn) {
-        case 2:
-        case 50:
-            printGraphicsBuffer();
-            break;
-        case 65:
-        case 81:  // delete all: d1 d2 d3 "CLR"
+    if (fn == g::kPrintBufferOld || fn == g::kPrintBuffer) {
+        printGraphicsBuffer();
+        return;
+    }
+    switch (nv) {
+        case g::kDeleteAllNv:  // d1 d2 d3 "CLR"
             if (n >= 5 && d[2] == 'C' && d[3] == 'L' && d[4] == 'R') store.clear();
             break;
-        case 66:
-        case 82:
+        case g::kDeleteNv:
             if (n >= 4) store.erase(static_cast<uint16_t>(d[2] << 8 | d[3]));
             break;
-        case 67:
-        case 68:
-        case 83:
-        case 84:
-            defineGraphics(store, fn == 67 || fn == 83, d, n);
+        case g::kDefineNvRaster:
+        case g::kDefineNvColumn:
+            defineGraphics(store, nv == g::kDefineNvRaster, d, n);
             break;
-        case 69:
-        case 85: {  // print kc1 kc2 x y
+        case g::kPrintNv: {  // print kc1 kc2 x y
             if (n < 6) break;
             const Bitmap* picture = store.find(static_cast<uint16_t>(d[2] << 8 | d[3]));
             const int sx = Factor(d[4]), sy = Factor(d[5]);
             if (picture && sx && sy) printBlock(ScaledPicture(*picture, sx, sy), Block::StandardOnly);
             break;
         }
-        case 112:
-        case 113:
-            storeGraphics(fn == 112, d, n);
+        case g::kStoreRaster:
+        case g::kStoreColumn:
+            storeGraphics(nv == g::kStoreRaster, d, n);
             break;
         default:
             break;  // capacity and key queries (no answer here), the reference dot density

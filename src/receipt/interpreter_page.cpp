@@ -107,7 +107,9 @@ void Interpreter::followLine(protocol::CommandId id, const uint8_t* p, size_t n)
         case Id::LargeGraphics: {  // print the buffer (2, 50) or stored graphics (69, 85)
             const size_t at = id == Id::Graphics ? 6 : 8;
             const uint8_t fn = n > at ? p[at] : 0;
-            if ((id == Id::Graphics || p[2] == 'L') && (fn == 2 || fn == 50 || fn == 69 || fn == 85)) {
+            namespace g = protocol::graphics;
+            if ((id == Id::Graphics || p[2] == 'L') && (fn == g::kPrintBufferOld || fn == g::kPrintBuffer ||
+                                                        fn == g::kPrintNv || fn == g::kPrintNv + g::kDownloaded)) {
                 lineStarted_ = false;
             }
             break;

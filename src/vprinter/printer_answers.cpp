@@ -8,6 +8,8 @@
 #include <algorithm>
 
 #include "protocol/command_table.h"
+#include "protocol/function_table.h"
+#include "protocol/mnemonic.h"
 #include "protocol/replies.h"
 
 namespace pellory::vprinter {
@@ -57,7 +59,8 @@ constexpr States kErrors = kCutterError | kOverheat | kError;
 // The bytes DLE DC4 8 carries after fn, as the reference fixes them.
 constexpr uint8_t kClearBuffersKey[7] = {1, 3, 20, 1, 6, 2, 8};
 
-std::string Request(std::string_view mnemonic, uint8_t n) { return std::string(mnemonic) + " " + std::to_string(n); }
+// A request is named as the decoding names its command.
+std::string Request(const uint8_t* p, size_t n) { return protocol::WriteMnemonic(p, n); }
 
 }  // namespace
 
@@ -182,7 +185,7 @@ Reaction ReactTo(const uint8_t* p, size_t n, States s, Model m) {
     case CommandId::RealTimeStatus:
         if (n == 3) {
             if (const auto b = RealTimeStatus(p[2], s)) {
-                atOnce(Request("DLE EOT", p[2]));
+                atOnce(Request(p, n));
                 r.answer = {*b};
             }
         }
@@ -190,24 +193,25 @@ Reaction ReactTo(const uint8_t* p, size_t n, States s, Model m) {
     case CommandId::RealTimeRequest:
         // Recovery from a recoverable error (the cutter's); n = 2 clears the buffers first.
         if (n == 3 && (p[2] == 1 || p[2] == 2)) {
-            atOnce(Request("DLE ENQ", p[2]));
+            atOnce(Request(p, n));
             r.clear = kCutterError;
             r.clearBuffers = p[2] == 2;
         }
         break;
     case CommandId::RealTimeFunction:
-        if (n == 5 && p[2] == 1) {
-            atOnce("DLE DC4 1");
+        if (n == 5 && p[2] == protocol::realtime::kDrawerPulse) {
+            atOnce(Request(p, n));
             r.set = kDrawerOpen;
-        } else if (n == 10 && p[2] == 8 && std::equal(p + 3, p + 10, kClearBuffersKey)) {
-            atOnce("DLE DC4 8");
+        } else if (n == 10 && p[2] == protocol::realtime::kClearBuffers &&
+                   std::equal(p + 3, p + 10, kClearBuffersKey)) {
+            atOnce(Request(p, n));
             r.clearBuffers = true;
             r.answer = BufferClearAnswer();
         }
         break;
     case CommandId::DrawerPulse:
         if (n == 5) {
-            atOnce("ESC p");
+            atOnce(Request(p, n));
             r.set = kDrawerOpen;
         }
         break;
@@ -215,7 +219,7 @@ Reaction ReactTo(const uint8_t* p, size_t n, States s, Model m) {
         if (n == 3) {
             if (const auto b = TransmitStatus(p[2], s)) {
                 r.when = Reaction::When::InOrder;
-                r.request = Request("GS r", p[2]);
+                r.request = Request(p, n);
                 r.answer = {*b};
             }
         }
@@ -223,14 +227,14 @@ Reaction ReactTo(const uint8_t* p, size_t n, States s, Model m) {
     case CommandId::PrinterId:
         if (n == 3) {
             if (auto a = PrinterIdAnswer(p[2], m)) {
-                atOnce(Request("GS I", p[2]));
+                atOnce(Request(p, n));
                 r.answer = std::move(*a);
             }
         }
         break;
     case CommandId::AutomaticStatus:
         if (n == 3) {
-            atOnce(Request("GS a", p[2]));
+            atOnce(Request(p, n));
             r.automaticStatus = p[2];
             if (p[2] & kAutomaticStatusItems) {
                 const auto a = AutomaticStatus(s);
@@ -240,9 +244,10 @@ Reaction ReactTo(const uint8_t* p, size_t n, States s, Model m) {
         break;
     case CommandId::ProcessId:
         // GS ( H pL pH fn m d1 d2 d3 d4 with pL pH = 6, fn = m = 48.
-        if (n == 11 && p[3] == 6 && p[4] == 0 && p[5] == 48 && p[6] == 48) {
+        if (n == 11 && p[3] == 6 && p[4] == 0 && p[5] == protocol::processid::kResponse &&
+            p[6] == protocol::processid::kResponse) {
             r.when = Reaction::When::AfterPrint;
-            r.request = "GS ( H 48";
+            r.request = Request(p, n);
             r.answer = ProcessIdAnswer(p + 7);
         }
         break;

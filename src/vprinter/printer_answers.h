@@ -66,7 +66,7 @@ struct Reaction {
         AfterPrint,  // answered once everything before it has been printed (GS ( H)
     };
     When when = When::None;
-    std::string request;  // "DLE EOT 1", "GS I 67", "GS ( H 48"
+    std::string request;  // as the decoding names the command (protocol::WriteMnemonic): "DLE 04 01", "GS I 43"
     AnswerBytes answer;   // empty: nothing is sent
     States set = 0;       // states it sets in the shared state (a drawer pulse: drawer-open)
     States clear = 0;     // states it clears (DLE ENQ: the recoverable cutter error)

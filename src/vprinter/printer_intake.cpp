@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "protocol/mnemonic.h"
+
 namespace pellory::vprinter {
 
 PrinterIntake::PrinterIntake(Model model, Limits limits) : model_(model), limits_(limits) {}
@@ -78,7 +80,7 @@ void PrinterIntake::answerSymbolSize(const uint8_t* bytes, size_t n, States s, R
     // Answered once what came before it has printed, as GS ( H is: the printer encodes the symbol
     // where it processes the request.
     r.when = Reaction::When::AfterPrint;
-    r.request = "GS ( k " + std::to_string(static_cast<int>(*kind)) + " 82";
+    r.request = protocol::WriteMnemonic(bytes, n);
     if (s & kSilent) return;
     const StoredSymbol& symbol = symbols_.symbol(*kind);
     std::optional<SymbolSize> size;

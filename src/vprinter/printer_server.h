@@ -65,7 +65,7 @@ std::string_view JobEndName(JobEnd e);
 // One answer the printer sent during a job.
 struct SentAnswer {
     uint64_t offset = 0;      // the number of job bytes received when it was sent
-    std::string request;      // the request's mnemonic and parameters: "DLE EOT 1", "GS I 67"
+    std::string request;      // the request as the decoding names it: "DLE 04 01", "GS I 43"
     std::vector<uint8_t> bytes;
 };
 

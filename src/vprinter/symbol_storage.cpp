@@ -4,6 +4,7 @@
 #include <string>
 
 #include "protocol/control_bytes.h"
+#include "protocol/function_table.h"
 #include "protocol/functions.h"
 
 namespace pellory::vprinter {
@@ -112,7 +113,10 @@ void SymbolStorage::take(const uint8_t* p, size_t n) {
 }
 
 std::optional<StoredSymbol::Kind> SymbolStorage::SizeRequest(const uint8_t* p, size_t n) {
-    if (n != 8 || !IsSymbolCommand(p, n) || p[6] != k::kSendSize || p[7] != 48) return std::nullopt;
+    if (n != 8 || !IsSymbolCommand(p, n)) return std::nullopt;
+    // The function the table names, with the mode byte it requires.
+    const protocol::FunctionEntry* f = protocol::FindFunction(protocol::CommandId::Symbol2D, p[5], p[6]);
+    if (f == nullptr || p[6] != k::kSendSize || p[7] != f->m) return std::nullopt;
     if (p[5] == k::kPdf417) return StoredSymbol::Kind::Pdf417;
     if (p[5] == k::kQr) return StoredSymbol::Kind::Qr;
     return std::nullopt;

@@ -18,6 +18,7 @@
 #include "protocol/command_splitter.h"
 #include "protocol/command_table.h"
 #include "protocol/functions.h"
+#include "protocol/mnemonic.h"
 #include "vprinter/connection_hooks.h"
 #include "vprinter/printer_answers.h"
 #include "vprinter/printer_server.h"
@@ -163,8 +164,7 @@ void VirtualPrinter::Impl::shutdown() {
 void VirtualPrinter::Impl::Hooks::command(const PieceSplitter::Piece& piece) {
     if (piece.first && piece.last) {
         // The set-up command GS ( E changes the rate and flow control it expects.
-        const protocol::CommandEntry* entry = protocol::FindCommand(piece.bytes, piece.length);
-        if (entry && entry->id == CommandId::PrinterSetup) {
+        if (piece.entry && piece.entry->id == CommandId::PrinterSetup) {
             const SetupChange change = ReadSetupCommand(piece.bytes, piece.length);
             if (change.baud) d_.baud = *change.baud;
             if (change.flow) d_.flow = *change.flow;
@@ -181,7 +181,7 @@ void VirtualPrinter::Impl::Hooks::review(const uint8_t* bytes, size_t n, States,
     if (entry && entry->id == CommandId::RealTimeStatus && n == 3) {
         if (answerMode == VirtualPrinter::AnswerMode::FixedByte) {
             r.when = Reaction::When::AtOnce;
-            r.request = "DLE EOT " + std::to_string(bytes[2]);
+            r.request = protocol::WriteMnemonic(bytes, n);
             r.answer = {d_.fixedByte.load()};
         } else if (bytes[2] == 5) {
             r.answer = {d_.status.load()};

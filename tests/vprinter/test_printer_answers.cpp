@@ -159,32 +159,34 @@ constexpr auto kAfter = Reaction::When::AfterPrint;
 constexpr auto kNone = Reaction::When::None;
 
 const Request kRequests[] = {
-    {"10 04 01", "", Model::Orva80, kAtOnce, "DLE EOT 1", "12", 0, 0, false},
-    {"10 04 05", "cover-open", Model::Orva80, kAtOnce, "DLE EOT 5", "02", 0, 0, false},
+    {"10 04 01", "", Model::Orva80, kAtOnce, "DLE 04 01", "12", 0, 0, false},
+    {"10 04 05", "cover-open", Model::Orva80, kAtOnce, "DLE 04 05", "02", 0, 0, false},
     {"10 04 00", "", Model::Orva80, kNone, "", "", 0, 0, false},
     {"10 04 06", "", Model::Orva80, kNone, "", "", 0, 0, false},
-    {"10 04 01", "silent,paper-end", Model::Orva80, kAtOnce, "DLE EOT 1", "", 0, 0, false},
-    {"1D 72 01", "paper-end", Model::Orva80, kInOrder, "GS r 1", "0C", 0, 0, false},
-    {"1D 72 32", "drawer-open", Model::Orva58, kInOrder, "GS r 50", "01", 0, 0, false},
+    {"10 04 01", "silent,paper-end", Model::Orva80, kAtOnce, "DLE 04 01", "", 0, 0, false},
+    {"1D 72 01", "paper-end", Model::Orva80, kInOrder, "GS r 01", "0C", 0, 0, false},
+    {"1D 72 32", "drawer-open", Model::Orva58, kInOrder, "GS r 32", "01", 0, 0, false},
     {"1D 72 03", "", Model::Orva80, kNone, "", "", 0, 0, false},
-    {"1D 49 43", "", Model::Orva80, kAtOnce, "GS I 67", "5F 4F 52 56 41 38 30 00", 0, 0, false},
-    {"1D 49 43", "", Model::Orva58, kAtOnce, "GS I 67", "5F 4F 52 56 41 35 38 00", 0, 0, false},
-    {"1D 49 42", "", Model::Orva58, kAtOnce, "GS I 66", "5F 50 65 6C 6C 6F 72 79 00", 0, 0, false},
-    {"1D 49 41", "", Model::Orva80, kAtOnce, "GS I 65", "5F 31 2E 30 30 00", 0, 0, false},
-    {"1D 49 44", "", Model::Orva80, kAtOnce, "GS I 68", "5F 50 56 38 30 30 30 30 30 30 31 00", 0, 0, false},
-    {"1D 49 45", "", Model::Orva80, kAtOnce, "GS I 69", "5F 41 4E 4B 00", 0, 0, false},
-    {"1D 49 02", "", Model::Orva80, kAtOnce, "GS I 2", "02", 0, 0, false},
+    {"1D 49 43", "", Model::Orva80, kAtOnce, "GS I 43", "5F 4F 52 56 41 38 30 00", 0, 0, false},
+    {"1D 49 43", "", Model::Orva58, kAtOnce, "GS I 43", "5F 4F 52 56 41 35 38 00", 0, 0, false},
+    {"1D 49 42", "", Model::Orva58, kAtOnce, "GS I 42", "5F 50 65 6C 6C 6F 72 79 00", 0, 0, false},
+    {"1D 49 41", "", Model::Orva80, kAtOnce, "GS I 41", "5F 31 2E 30 30 00", 0, 0, false},
+    {"1D 49 44", "", Model::Orva80, kAtOnce, "GS I 44", "5F 50 56 38 30 30 30 30 30 30 31 00", 0, 0, false},
+    {"1D 49 45", "", Model::Orva80, kAtOnce, "GS I 45", "5F 41 4E 4B 00", 0, 0, false},
+    {"1D 49 02", "", Model::Orva80, kAtOnce, "GS I 02", "02", 0, 0, false},
     {"1D 49 46", "", Model::Orva80, kNone, "", "", 0, 0, false},
-    {"1D 61 0F", "offline", Model::Orva80, kAtOnce, "GS a 15", "18 00 00 00", 0, 0, false},
-    {"1D 61 00", "offline", Model::Orva80, kAtOnce, "GS a 0", "", 0, 0, false},
-    {"1D 28 48 06 00 30 30 41 42 43 44", "cover-open", Model::Orva80, kAfter, "GS ( H 48", "37 22 41 42 43 44 00", 0, 0, false},
+    {"1D 61 0F", "offline", Model::Orva80, kAtOnce, "GS a 0F", "18 00 00 00", 0, 0, false},
+    {"1D 61 00", "offline", Model::Orva80, kAtOnce, "GS a 00", "", 0, 0, false},
+    {"1D 28 48 06 00 30 30 41 42 43 44", "cover-open", Model::Orva80, kAfter, "GS ( H 06 00 30 30 41 42 ...",
+     "37 22 41 42 43 44 00", 0, 0, false},
     {"1D 28 48 06 00 31 30 41 42 43 44", "", Model::Orva80, kNone, "", "", 0, 0, false},
-    {"10 14 01 00 01", "", Model::Orva80, kAtOnce, "DLE DC4 1", "", kDrawerOpen, 0, false},
-    {"1B 70 00 19 FA", "", Model::Orva80, kAtOnce, "ESC p", "", kDrawerOpen, 0, false},
-    {"10 14 08 01 03 14 01 06 02 08", "offline", Model::Orva80, kAtOnce, "DLE DC4 8", "37 25 00", 0, 0, true},
+    {"10 14 01 00 01", "", Model::Orva80, kAtOnce, "DLE 14 01 00 01", "", kDrawerOpen, 0, false},
+    {"1B 70 00 19 FA", "", Model::Orva80, kAtOnce, "ESC p 00 19 FA", "", kDrawerOpen, 0, false},
+    {"10 14 08 01 03 14 01 06 02 08", "offline", Model::Orva80, kAtOnce, "DLE 14 08 01 03 14 01 06 ...", "37 25 00", 0,
+     0, true},
     {"10 14 08 01 03 14 01 06 02 07", "", Model::Orva80, kNone, "", "", 0, 0, false},
-    {"10 05 01", "cutter-error", Model::Orva80, kAtOnce, "DLE ENQ 1", "", 0, kCutterError, false},
-    {"10 05 02", "cutter-error", Model::Orva80, kAtOnce, "DLE ENQ 2", "", 0, kCutterError, true},
+    {"10 05 01", "cutter-error", Model::Orva80, kAtOnce, "DLE 05 01", "", 0, kCutterError, false},
+    {"10 05 02", "cutter-error", Model::Orva80, kAtOnce, "DLE 05 02", "", 0, kCutterError, true},
     {"1B 40", "", Model::Orva80, kNone, "", "", 0, 0, false},
 };
 
@@ -323,7 +325,7 @@ TEST(PrinterIntake, AutomaticStatusBackOnEveryChangeOnlyWhenAsked) {
     EXPECT_EQ(host.events, (std::vector<std::string>{"send 3C 00 00 00", "send 14 00 00 00", "print 1D 61 0F"}));
     const FinishedJob job = intake.takeJob();
     ASSERT_EQ(job.answers.size(), 3u);
-    EXPECT_EQ(job.answers[0].request, "GS a 15");
+    EXPECT_EQ(job.answers[0].request, "GS a 0F");
     EXPECT_EQ(job.answers[1].request, "state change");
     EXPECT_EQ(job.answers[2].bytes, HexBytes("14 00 00 00"));
 }

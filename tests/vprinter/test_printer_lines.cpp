@@ -67,7 +67,7 @@ TEST(PrinterLines, PtyAnswersAndEndsAJobAtEachSilence) {
         EXPECT_EQ(jobs[i].source, "pty:" + p.link);
     }
     ASSERT_EQ(jobs[0].answers.size(), 2u);
-    EXPECT_EQ(jobs[0].answers[0].request, "DLE EOT 4");
+    EXPECT_EQ(jobs[0].answers[0].request, "DLE 04 04");
     EXPECT_EQ(jobs[0].answers[0].offset, first.size());
     p.served->server.stop();
     EXPECT_FALSE(std::filesystem::is_symlink(p.link));

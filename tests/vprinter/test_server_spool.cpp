@@ -64,7 +64,7 @@ TEST(ServerSpool, EveryByteOfTheJobGoesToItsSpool) {
         EXPECT_TRUE(job.bytes.empty());
         EXPECT_EQ(job.receivedBytes, sent.size());
         ASSERT_EQ(job.answers.size(), 1u);
-        EXPECT_EQ(job.answers[0].request, "DLE EOT 1");
+        EXPECT_EQ(job.answers[0].request, "DLE 04 01");
         const auto spooled = spool->jobs();
         ASSERT_EQ(spooled.size(), 1u);
         EXPECT_EQ(spooled.begin()->first, job.number);

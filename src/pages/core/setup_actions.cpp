@@ -1,6 +1,7 @@
 #include "pages/core/setup_actions.h"
 
 #include <algorithm>
+#include <span>
 
 #include "link/port_settings.h"
 #include "pages/core/field_reader.h"
@@ -9,6 +10,8 @@
 #include "platform/stop_request.h"
 #include "platform/threads.h"
 #include "protocol/control_bytes.h"
+#include "protocol/encode.h"
+#include "protocol/function_table.h"
 #include "protocol/functions.h"
 
 namespace pellory::pages {
@@ -162,6 +165,15 @@ std::string ScanTitle(const std::vector<int>& ports) {
     return text;
 }
 
+namespace {
+
+// GS ( E fn 11: the serial interface.
+const protocol::FunctionEntry& SerialFunction() {
+    return *protocol::FindFunction(protocol::CommandId::PrinterSetup, 0, protocol::setup::kSerial);
+}
+
+}  // namespace
+
 std::vector<uint8_t> BaudSetupCommand(int32_t rate) {
     // The same digits the link's set-up command sends: up to eight, no leading zeros.
     uint32_t value = static_cast<uint32_t>(rate);
@@ -173,14 +185,14 @@ std::vector<uint8_t> BaudSetupCommand(int32_t rate) {
     const size_t first = digits.find_first_not_of('0');
     if (first == std::string::npos) return {};
     digits.erase(0, first);
-    std::vector<uint8_t> out = {protocol::kGs, '(', 'E', static_cast<uint8_t>(digits.size() + 2), 0x00,
-                                protocol::setup::kSerial, protocol::setup::kBaudRate};
-    out.insert(out.end(), digits.begin(), digits.end());
-    return out;
+    const uint8_t a[1] = {protocol::setup::kBaudRate};
+    return protocol::EncodeFunction(SerialFunction(), a,
+                                    std::span(reinterpret_cast<const uint8_t*>(digits.data()), digits.size()));
 }
 
 std::vector<uint8_t> HandshakeSetupCommand(uint8_t d) {
-    return {protocol::kGs, '(', 'E', 0x03, 0x00, protocol::setup::kSerial, protocol::setup::kFlowControl, d};
+    const uint8_t parameters[2] = {protocol::setup::kFlowControl, d};
+    return protocol::EncodeFunction(SerialFunction(), parameters);
 }
 
 SetupActions::SetupActions() : PageLink({link::kOpenErrorText, true}) {}
