@@ -243,7 +243,7 @@ uint64_t SplitBytes() { return gSplitBytes.load(std::memory_order_relaxed); }
 
 CommandView ViewOf(Command::Kind kind, const uint8_t* bytes, size_t length, const CommandEntry* entry) {
     CommandView v{kind, bytes, length, entry, nullptr};
-    if (entry != nullptr && entry->functionByte()) v.function = FunctionOf(*entry, bytes, length);
+    if (entry != nullptr) v.function = FunctionOf(*entry, bytes, length);
     return v;
 }
 
@@ -302,7 +302,7 @@ void PieceSplitter::hand(const uint8_t* bytes, size_t length, bool last, const S
     Piece piece{kind_, bytes, length, !started_, last, entry_, nullptr};
     if (piece.first) {
         ++commands_;
-        if (entry_ != nullptr && entry_->functionByte()) piece.function = FunctionOf(*entry_, bytes, length);
+        if (entry_ != nullptr) piece.function = FunctionOf(*entry_, bytes, length);
     }
     gSplitBytes.fetch_add(length, std::memory_order_relaxed);
     sink(piece);

@@ -168,11 +168,18 @@ constexpr FunctionEntry kFunctions[] = {
 
 constexpr auto Order(const FunctionEntry& e) { return static_cast<unsigned>(e.command) << 16 | e.cn << 8 | e.fn; }
 
+// The layout of each command, by CommandId: its index in kLayouts, or -1.
+constexpr std::array<int8_t, kCommandCount> MakeLayoutIndex() {
+    std::array<int8_t, kCommandCount> x{};
+    x.fill(-1);
+    for (size_t i = 0; i < std::size(kLayouts); ++i) x[static_cast<size_t>(kLayouts[i].command)] = static_cast<int8_t>(i);
+    return x;
+}
+constexpr std::array<int8_t, kCommandCount> kLayoutIndex = MakeLayoutIndex();
+
 constexpr const FunctionLayout* Layout(CommandId c) {
-    for (const FunctionLayout& l : kLayouts) {
-        if (l.command == c) return &l;
-    }
-    return nullptr;
+    const int8_t i = kLayoutIndex[static_cast<size_t>(c)];
+    return i < 0 ? nullptr : &kLayouts[static_cast<size_t>(i)];
 }
 
 constexpr bool LayoutsInOrder() {

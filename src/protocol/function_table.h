@@ -1,8 +1,7 @@
 // The functions of the function-coded commands: one table (function_table.cpp) under the command
 // table (command_table.h) that names each function by its number, tells the range of its first
 // parameters, the mode byte m it requires, and whether the printer answers it or leaves the paper
-// as it is. The commands it covers are those the command table flags kFunctionByte and
-// understood whose function byte sits at a fixed place: GS ( k (cn, then fn), GS ( L and GS 8 L
+// as it is. The commands it covers are understood ones whose function byte sits at a fixed place: GS ( k (cn, then fn), GS ( L and GS 8 L
 // (m, then fn), GS ( E, GS ( H, GS ( N, FS ( A, ESC ( A (fn after pL pH), ESC c, GS g and DLE DC4
 // (fn after the introducer).
 //
