@@ -172,7 +172,8 @@ constexpr auto Order(const FunctionEntry& e) { return static_cast<unsigned>(e.co
 constexpr std::array<int8_t, kCommandCount> MakeLayoutIndex() {
     std::array<int8_t, kCommandCount> x{};
     x.fill(-1);
-    for (size_t i = 0; i < std::size(kLayouts); ++i) x[static_cast<size_t>(kLayouts[i].command)] = static_cast<int8_t>(i);
+    for (size_t i = 0; i < std::size(kLayouts); ++i)
+        x[static_cast<size_t>(kLayouts[i].command)] = static_cast<int8_t>(i);
     return x;
 }
 constexpr std::array<int8_t, kCommandCount> kLayoutIndex = MakeLayoutIndex();
