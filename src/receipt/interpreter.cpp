@@ -68,17 +68,10 @@ bool IsNationalPosition(uint8_t b) {
 
 }  // namespace
 
-Interpreter::Interpreter(int widthDots, Drawing drawing, int64_t paperRows, Paper::AtBound atBound)
-    : paper_(widthDots, paperRows, atBound),
-      drawing_(drawing),
-      decoder_(CurrentCharacterDecoder()),
-      modes_(CurrentKanjiModel()) {}
+Interpreter::Interpreter(int widthDots, int64_t paperRows, Paper::AtBound atBound)
+    : paper_(widthDots, paperRows, atBound), decoder_(CurrentCharacterDecoder()), modes_(CurrentKanjiModel()) {}
 
-SymbolArea Interpreter::symbolArea() const {
-    // Decoding only, the paper is unknown: a symbol is judged against the widest paper.
-    if (drawing_ == Drawing::Off) return {paper_.width(), false, kOrva80Dots};
-    return {areaRight() - areaLeft(), true, 0};
-}
+SymbolArea Interpreter::symbolArea() const { return {areaRight() - areaLeft(), true, 0}; }
 
 void Interpreter::clearPaper() {
     paper_.clear();
@@ -144,13 +137,13 @@ void Interpreter::takeOverLong(bool draw) {
     const protocol::Bytes start = splitter_.pending();  // the start of the command: its header and more
     splitter_.reset();
     long_ = std::make_unique<LongCommand>();
-    gatherLong_ = draw && drawing_ == Drawing::On && IsLongDefinition(start.data(), start.size());
+    gatherLong_ = draw && IsLongDefinition(start.data(), start.size());
     feedLong(start.data(), start.size(), draw);
 }
 
 size_t Interpreter::feedLong(const uint8_t* data, size_t n, bool draw) {
     LongCommand::RowSink row;
-    if (drawing_ == Drawing::On && draw) {
+    if (draw) {
         row = [this](size_t index, const uint8_t* bytes) {
             if (long_->isGraphicsRaster()) {
                 graphicsRow(index, bytes);
@@ -169,9 +162,7 @@ size_t Interpreter::feedLong(const uint8_t* data, size_t n, bool draw) {
 void Interpreter::endLong(bool complete) {
     const LongCommand& c = *long_;
     lines_.longCommand(offset_, c, complete);
-    if (drawing_ == Drawing::Off && c.isRaster() && complete && !modes_.pageMode)
-        lineStarted_ = false;  // see followLine
-    if (drawing_ == Drawing::On && c.isRaster() && (complete || longRaster_)) {
+    if (c.isRaster() && (complete || longRaster_)) {
         if (!longRaster_) longRaster_ = rasterStart(c.rasterMode(), c.rowBytes());
         rasterEnd(*longRaster_, complete ? c.rows() : c.rowsDone());
     }
@@ -202,18 +193,11 @@ void Interpreter::command(protocol::Command::Kind kind, const uint8_t* p, size_t
     if (!entry) return;
     if (entry->otherFamily()) {
         modes_.apply(entry->id, p, n, lineStarted_, paper_.width());  // condensed, one-line double width, GS Z
-        if (drawing_ == Drawing::On && entry->id == Id::DialectSymbol) dialectSymbol(p, n);  // other makers' 2-D codes
+        if (entry->id == Id::DialectSymbol) dialectSymbol(p, n);      // other makers' 2-D codes
         return;
     }
     // ESC W n of the Star and ESC/P printers (3 bytes, see Rule::PageArea) is not this printer's.
     if (entry->id == Id::PageArea && n < entry->length.head) return;
-    if (drawing_ == Drawing::Off) {
-        // The modes follow the stream (how later text reads, the units, page mode, the symbols'
-        // settings and data, for the decoding), and whether a line has started.
-        followLine(entry->id, p, n);
-        modes_.apply(entry->id, p, n, lineStarted_, paper_.width());
-        return;
-    }
     apply(entry->id, p, n);
 }
 
@@ -232,13 +216,13 @@ void Interpreter::text(const uint8_t* p, size_t n) {
     size_t i = 0;
     while (i < count && !halted_) {
         if (modes_.userSet && src[i] >= UserCharacters::kFirst && src[i] <= UserCharacters::kLast &&
-            drawing_ == Drawing::On && !(modes_.chars.kanji && modes_.chars.kanjiSystem == charset::KanjiSystem::Jis) &&
+            !(modes_.chars.kanji && modes_.chars.kanjiSystem == charset::KanjiSystem::Jis) &&
             putUserCharacter(src[i])) {
             if (lines_.on()) AppendUtf8(shown, decoder_->decode(modes_.chars, src + i, 1).ch);
             ++i;
             continue;
         }
-        if (src[i] < 0x80 && !lines_.on() && drawing_ == Drawing::On &&
+        if (src[i] < 0x80 && !lines_.on() &&
             !(modes_.chars.kanji && modes_.chars.kanjiSystem == charset::KanjiSystem::Jis)) {
             // ASCII reads the same in every code table but for the international set's characters.
             const uint8_t b = src[i];
@@ -254,11 +238,7 @@ void Interpreter::text(const uint8_t* p, size_t n) {
             break;
         }
         if (lines_.on()) AppendUtf8(shown, d.ch);
-        if (drawing_ == Drawing::On) {
-            putCharacter(d.ch, d.wide);
-        } else {
-            lineStarted_ = true;  // followed for the decoding (see followLine)
-        }
+        putCharacter(d.ch, d.wide);
         i += d.length;
     }
     lines_.text(offset_, p, n, shown);

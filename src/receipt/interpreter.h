@@ -1,5 +1,6 @@
-// The printer's interpreter: fed with the byte stream in pieces as it arrives, it keeps the modes
-// the commands set and prints on its Paper as the printer would, dot for dot. Text, bit images
+// The printer's interpreter: fed with the byte stream in pieces as it arrives, it hands each
+// command to the printer's modes (PrinterModes) and prints on its Paper over them as the printer
+// would, dot for dot. Text, bit images
 // of ESC * and the cells of FS V gather in a line that prints on LF, ESC J, ESC d or when it is
 // full; raster images, barcodes and QR codes print at once, each starting a line of its own.
 //
@@ -46,15 +47,14 @@ inline constexpr int kOrva80Dots = 576;
 
 class Interpreter {
 public:
-    enum class Drawing { On, Off };  // Off: decoding only, the paper stays empty
     // The kinds of 2-D code other makers' GS Z n chooses for their ESC Z.
     static constexpr uint8_t kDialectPdf417 = PrinterModes::kDialectPdf417,
                              kDialectDataMatrix = PrinterModes::kDialectDataMatrix,
                              kDialectQr = PrinterModes::kDialectQr;
 
     // paperRows and atBound: the paper's bound (see Paper); the live view's 2 m roll unless given.
-    explicit Interpreter(int widthDots = kOrva58Dots, Drawing drawing = Drawing::On,
-                         int64_t paperRows = Paper::kMaxRows, Paper::AtBound atBound = Paper::AtBound::Scroll);
+    explicit Interpreter(int widthDots = kOrva58Dots, int64_t paperRows = Paper::kMaxRows,
+                         Paper::AtBound atBound = Paper::AtBound::Scroll);
 
     // Takes the next bytes of the stream.
     void feed(const uint8_t* data, size_t n);
@@ -220,9 +220,6 @@ private:
     // the modes took theirs (step: what they did to page mode) and tells whether it did; the others
     // go on as in standard mode.
     bool pageCommand(protocol::CommandId id, const uint8_t* p, PageStep step);
-    // When not drawing (decoding only): whether a line has started in standard mode (ESC L is
-    // taken at the start of a line only).
-    void followLine(protocol::CommandId id, const uint8_t* p, size_t n);
     void openPage();   // the modes entered page mode: a page of the area and direction set
     void closePage();  // the modes leave page mode: the page is let go
     void printPage();
@@ -238,7 +235,6 @@ private:
     int lineLimit() const { return page_ ? page_->across() : paper_.width(); }  // a line's far edge
 
     Paper paper_;
-    Drawing drawing_;
     protocol::CommandSplitter splitter_;
     std::unique_ptr<LongCommand> long_;    // a long command being taken, if any
     std::optional<RasterPlace> longRaster_;  // where its rows go (a raster image, once begun)

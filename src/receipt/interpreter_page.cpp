@@ -28,54 +28,6 @@ constexpr int kFarDown = 1 << 20;
 
 }  // namespace
 
-void Interpreter::followLine(protocol::CommandId id, const uint8_t* p, size_t n) {
-    // Only standard mode's line decides an ESC L; leaving page mode ends the page's. The line
-    // starts with a character (see text) or an ESC * image and ends when it prints: on a feed, a
-    // cut, ESC @, or a block that prints on a line of its own. A barcode, 2-D code or stored
-    // picture is taken as printed (whether it prints depends on its data).
-    if (id == Id::Initialise || modes_.endsPage(id)) lineStarted_ = false;
-    if (modes_.pageMode) return;
-    switch (id) {
-        case Id::BitImage:
-            if (n >= 5 && (p[2] == 0 || p[2] == 1 || p[2] == 32 || p[2] == 33)) lineStarted_ = true;
-            break;
-        case Id::LineFeed:
-        case Id::FormFeed:
-        case Id::FeedDots:
-        case Id::FeedLines:
-        case Id::ReverseFeed:
-        case Id::ReverseFeedDots:
-        case Id::ReverseFeedLines:
-        case Id::PartialCut:
-        case Id::Cut:
-        case Id::Barcode:
-        case Id::PrintStoredImage:
-        case Id::PrintDownloadedImage:
-            lineStarted_ = false;
-            break;
-        case Id::RasterImage:
-            if (n >= 8) lineStarted_ = false;
-            break;
-        case Id::TableRow:  // a row of cells prints at once, when its header is whole
-            if (n >= 4 && n >= 4u + p[2] && 4u + p[2] + p[3 + p[2]] <= n) lineStarted_ = false;
-            break;
-        case Id::Symbol2D:  // the print function
-            if (n > 6 && p[6] == protocol::symbol2d::kPrint) lineStarted_ = false;
-            break;
-        case Id::Graphics:
-        case Id::LargeGraphics: {  // print the buffer (2, 50) or stored graphics (69, 85)
-            const size_t at = id == Id::Graphics ? 6 : 8;
-            const uint8_t fn = n > at ? p[at] : 0;
-            if ((id == Id::Graphics || p[2] == 'L') && (fn == 2 || fn == 50 || fn == 69 || fn == 85)) {
-                lineStarted_ = false;
-            }
-            break;
-        }
-        default:
-            break;
-    }
-}
-
 bool Interpreter::pageCommand(protocol::CommandId id, const uint8_t* p, PageStep step) {
     // What ESC W, ESC T and GS P set the modes took, in either mode; the page takes it at once.
     switch (id) {

@@ -113,6 +113,8 @@ struct PrinterModes {
     // ESC SP and ESC 3 have a value for each mode: the one of the mode not in use.
     int otherLineSpacing = kDefaultLineSpacing, otherCharSpacing = 0;
 
+    bool operator==(const PrinterModes&) const = default;
+
 private:
     void symbol2D(const uint8_t* p, size_t n);  // a GS ( k setting or store
     void otherFamily(protocol::CommandId id, const uint8_t* p, size_t n);

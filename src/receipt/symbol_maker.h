@@ -43,7 +43,7 @@ public:
     // the print area; empty when it prints or the meaning says why.
     std::string printFault(const uint8_t* p, size_t n, const PrinterModes& modes, SymbolArea area) const;
     // What the decoding adds to the family name of other makers' GS Z and ESC Z (see
-    // interpreter_dialect_symbols.cpp), their symbol judged against `area` dots.
+    // dialect_symbols.cpp), their symbol judged against `area` dots.
     static void DialectMeaning(protocol::CommandId id, const uint8_t* p, size_t n, uint8_t kind, int area,
                                std::string& family);
     // The dots from a symbol's first inked column to its last (its quiet zones left out).
