@@ -29,6 +29,7 @@
 
 #include "jobs/job_folder.h"
 #include "jobs/job_recorder.h"
+#include "receipt/command_decoder.h"
 #include "receipt/decoding.h"
 #include "receipt/interpreter.h"
 #include "receipt/offline_roll.h"
@@ -190,7 +191,7 @@ void BM_OneJobSteps(benchmark::State& state) {
         t = CpuMs();
         for (int i = 0; i < kJobs; ++i) {
             lines.clear();
-            receipt::Interpreter printer(receipt::kOrva58Dots, receipt::Interpreter::Drawing::Off);
+            receipt::CommandDecoder printer;
             printer.setDecodeSink([&](const receipt::DecodedCommand& c) { lines += receipt::FormatDecoded(c) + '\n'; });
             printer.feed(bytes.data(), bytes.size());
             printer.finish();

@@ -17,6 +17,7 @@
 
 #include "cli/cli_support.h"
 #include "link/port_settings.h"
+#include "receipt/command_decoder.h"
 #include "receipt/decoding.h"
 #include "receipt/interpreter.h"
 #include "receipt/offline_roll.h"
@@ -345,7 +346,7 @@ std::optional<Action> PrepareRender(const ParsedArgs& args, std::string& error) 
 std::optional<Action> PrepareDecode(const ParsedArgs& a, std::string& error) {
     if (!PositionalCount(a, 1, "INPUT", error)) return std::nullopt;
     return [input = a.positional[0]](Session& s) {
-        receipt::Interpreter printer(receipt::kOrva58Dots, receipt::Interpreter::Drawing::Off);
+        receipt::CommandDecoder printer;
         printer.setDecodeSink([&](const receipt::DecodedCommand& c) { s.out << receipt::FormatDecoded(c) << '\n'; });
         // Each line goes out as its command is read; an output that cannot be written ends the reading.
         const ReadEnd end = ReadInPieces(input, [&](const uint8_t* data, size_t n) {

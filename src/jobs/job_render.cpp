@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "jobs/decoding_runs.h"
+#include "receipt/command_decoder.h"
 #include "receipt/decoding.h"
 #include "receipt/interpreter.h"
 #include "receipt/offline_roll.h"
@@ -189,7 +190,7 @@ bool JobDecoding::run(const std::vector<uint8_t>& bytes,
                       const std::function<void(const receipt::DecodedCommand&)>& take,
                       const std::function<bool()>& goOn) {
     if (goOn && !goOn()) return false;
-    receipt::Interpreter printer(receipt::kOrva58Dots, receipt::Interpreter::Drawing::Off);
+    receipt::CommandDecoder printer;
     size_t sinceWatch = 0;
     printer.setDecodeSink([&](const receipt::DecodedCommand& c) {
         if (printer.halted()) return;

@@ -13,9 +13,9 @@
 //        {Id::KanjiQuadruple, Fs('W'), Fixed(3), "FS W", "n", "Kanji quadruple size", Kind::Mode, kUnderstood},
 //     The splitter takes FS W with its n wherever it reads a stream (virtual printer, renderer,
 //     decoding), and the decoding writes "FS W 01  Kanji quadruple size".
-//  2. Its effect, a case in Interpreter::apply (src/receipt/interpreter.cpp), on a mode the
-//     interpreter keeps and reads where it draws Kanji (Interpreter::scaleX and scaleY):
-//        case Id::KanjiQuadruple: kanjiQuadruple_ = a & 1; break;
+//  2. Its effect, a case in PrinterModes::apply (src/receipt/printer_modes.cpp) on a mode the
+//     interpreter reads where it draws Kanji (Interpreter::scaleX and scaleY):
+//        case Id::KanjiQuadruple: kanjiQuadruple = a & 1; break;
 //  3. Where the decoding should show the value too, a case in Detail (src/receipt/decoding.cpp):
 //        case Id::KanjiQuadruple: m += OnOff(a); break;   // "Kanji quadruple size on"
 //

@@ -18,6 +18,7 @@ struct CharacterState {
     bool kanji = false;         // FS & on, FS . off
     // How the Kanji mode reads bytes: the model's system until FS C selects another.
     charset::KanjiSystem kanjiSystem = charset::KanjiSystem::Gb18030;
+    bool operator==(const CharacterState&) const = default;
 };
 
 // The Kanji code system FS C n selects, whatever the model's: JIS (n 0 or 48) or Shift_JIS (1, 49;

@@ -8,9 +8,9 @@
 #include "protocol/functions.h"
 #include "protocol/hex.h"
 #include "protocol/mnemonic.h"
+#include "receipt/command_decoder.h"
 #include "receipt/decoding_images.h"
 #include "receipt/decoding_symbols.h"
-#include "receipt/interpreter.h"
 
 namespace pellory::receipt {
 
@@ -89,7 +89,7 @@ std::string BitImageModeNote(uint8_t m) {
            (tall ? "24-dot columns (its bits 5 and 4 as in 32 and 33)" : "8-dot columns");
 }
 
-// What the drawing does with a command of another printer family (see Interpreter::otherFamily).
+// What the drawing does with a command of another printer family (see PrinterModes::apply).
 std::string OtherFamily(const CommandEntry& e) {
     std::string s(e.meaning);
     switch (e.id) {
@@ -369,18 +369,18 @@ std::string GroupedNumber(uint64_t n) {
 
 std::vector<DecodedCommand> DecodeCommands(const uint8_t* data, size_t n) {
     std::vector<DecodedCommand> out;
-    Interpreter interpreter(384, Interpreter::Drawing::Off);
-    interpreter.setDecodeSink([&](const DecodedCommand& c) { out.push_back(c); });
-    interpreter.feed(data, n);
-    interpreter.finish();
+    CommandDecoder decoder;
+    decoder.setDecodeSink([&](const DecodedCommand& c) { out.push_back(c); });
+    decoder.feed(data, n);
+    decoder.finish();
     return out;
 }
 
 std::string DecodeStream(const uint8_t* data, size_t n, size_t maxLines) {
     std::string text;
     size_t lines = 0, rest = 0;
-    Interpreter interpreter(384, Interpreter::Drawing::Off);
-    interpreter.setDecodeSink([&](const DecodedCommand& c) {
+    CommandDecoder decoder;
+    decoder.setDecodeSink([&](const DecodedCommand& c) {
         if (maxLines && lines >= maxLines) {
             ++rest;
             return;
@@ -388,8 +388,8 @@ std::string DecodeStream(const uint8_t* data, size_t n, size_t maxLines) {
         text += FormatDecoded(c) + '\n';
         ++lines;
     });
-    interpreter.feed(data, n);
-    interpreter.finish();
+    decoder.feed(data, n);
+    decoder.finish();
     if (rest) text += "... and " + std::to_string(rest) + " more commands\n";
     return text;
 }

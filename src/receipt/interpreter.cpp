@@ -15,8 +15,6 @@ namespace {
 
 using Id = protocol::CommandId;
 
-constexpr int kDefaultLineSpacing = 33;
-constexpr int kDefaultTabColumns = 8;  // a tab stop every 8 characters until ESC D
 constexpr size_t kGlyphCacheLimit = 4096;
 // The stream goes to the command splitter in pieces of at most this many bytes, and a command of
 // a long kind still incomplete with this many bytes is taken over as a long command: so the
@@ -25,24 +23,6 @@ constexpr size_t kSplitPiece = 64 * 1024;
 constexpr size_t kLongCommandFrom = 64 * 1024;
 
 size_t Word(const uint8_t* p) { return static_cast<size_t>(p[0]) | static_cast<size_t>(p[1]) << 8; }
-
-void AppendUtf8(std::string& s, char32_t c) {
-    if (c < 0x80) {
-        s += static_cast<char>(c);
-    } else if (c < 0x800) {
-        s += static_cast<char>(0xC0 | (c >> 6));
-        s += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        s += static_cast<char>(0xE0 | (c >> 12));
-        s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        s += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        s += static_cast<char>(0xF0 | (c >> 18));
-        s += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        s += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 // A word whose first dot is in its top bit, as eight bytes in memory (the first byte first).
 uint64_t ToBigEndian(uint64_t v) {
@@ -89,44 +69,10 @@ bool IsNationalPosition(uint8_t b) {
 
 }  // namespace
 
-Interpreter::Interpreter(int widthDots, Drawing drawing, int64_t paperRows, Paper::AtBound atBound)
-    : paper_(widthDots, paperRows, atBound), drawing_(drawing), decoder_(CurrentCharacterDecoder()),
-      kanjiModel_(CurrentKanjiModel()) {
-    resetModes();
-}
+Interpreter::Interpreter(int widthDots, int64_t paperRows, Paper::AtBound atBound)
+    : paper_(widthDots, paperRows, atBound), decoder_(CurrentCharacterDecoder()), modes_(CurrentKanjiModel()) {}
 
-void Interpreter::resetModes() {
-    font_ = 0;
-    mode_ = 0;
-    emphasized_ = false;
-    underline_ = 0;
-    reverse_ = false;
-    sizeW_ = sizeH_ = 1;
-    kanjiQuadruple_ = condensed_ = lineWide_ = false;
-    align_ = 0;
-    leftMargin_ = rightMargin_ = leftMarginDots_ = 0;
-    lineSpacing_ = otherLineSpacing_ = kDefaultLineSpacing;
-    charSpacing_ = otherCharSpacing_ = 0;
-    unitX_ = unitY_ = kDotsPerInch;
-    pageArea_.reset();
-    direction_ = PrintDirection::LeftToRight;
-    turned_ = upsideDown_ = doubleStrike_ = userSet_ = false;
-    lineUpsideDown_ = false;
-    printWidth_ = 0;
-    userChars_.clear();
-    tabs_.clear();
-    for (int c = kDefaultTabColumns; c < 256; c += kDefaultTabColumns) tabs_.push_back(c);
-    density_ = Paper::kDefaultDensity;
-    red_ = false;
-    barWidth_ = 3;
-    barHeight_ = 162;
-    hri_ = 0;
-    hriFont_ = 0;
-    symbols2D_ = Symbols2D{};
-    chars_ = CharacterState{};
-    chars_.kanjiSystem = kanjiModel_;
-    lead_.clear();
-}
+SymbolArea Interpreter::symbolArea() const { return {areaRight() - areaLeft(), true, 0}; }
 
 void Interpreter::clearPaper() {
     paper_.clear();
@@ -139,8 +85,8 @@ void Interpreter::clearPaper() {
 }
 
 void Interpreter::setWidth(int widthDots) {
-    if (pageMode_) leavePage();
-    pageArea_.reset();
+    if (page_) closePage();
+    modes_.leavePage();
     paper_ = Paper(widthDots, paper_.maxRows(), paper_.atBound());
     clearPaper();
     bitImages_.clear();  // made for the old width (clearPaper emptied the line)
@@ -176,24 +122,14 @@ void Interpreter::finish() {
 }
 
 void Interpreter::finishCommands() {
-    if (sink_) flushText();
+    lines_.flush();
     // A long command cut short is named by its header, with how much of it came (what was not
     // drawn yet stays undrawn, as any command cut short).
     const protocol::Bytes& pending = splitter_.pending();
     if (!long_ && LongCommand::Recognised(pending.data(), pending.size())) takeOverLong(false);
     if (long_) endLong(false);
     if (splitter_.pendingSize() == 0) return;
-    if (sink_) {
-        // The command splitter keeps the bytes of the incomplete command; hand them over as they are.
-        DecodedCommand c;
-        c.offset = offset_;
-        c.bytes = splitter_.pending();
-        const CommandInfo info = DescribeCommand(c.bytes.data(), c.bytes.size());
-        c.mnemonic = info.mnemonic;
-        c.family = info.family;
-        c.known = false;
-        sink_(c);
-    }
+    lines_.unfinished(offset_, splitter_.pending());
     offset_ += splitter_.pendingSize();
     splitter_.reset();
 }
@@ -202,13 +138,13 @@ void Interpreter::takeOverLong(bool draw) {
     const protocol::Bytes start = splitter_.pending();  // the start of the command: its header and more
     splitter_.reset();
     long_ = std::make_unique<LongCommand>();
-    gatherLong_ = draw && drawing_ == Drawing::On && IsLongDefinition(start.data(), start.size());
+    gatherLong_ = draw && IsLongDefinition(start.data(), start.size());
     feedLong(start.data(), start.size(), draw);
 }
 
 size_t Interpreter::feedLong(const uint8_t* data, size_t n, bool draw) {
     LongCommand::RowSink row;
-    if (drawing_ == Drawing::On && draw) {
+    if (draw) {
         row = [this](size_t index, const uint8_t* bytes) {
             if (long_->isGraphicsRaster()) {
                 graphicsRow(index, bytes);
@@ -226,25 +162,8 @@ size_t Interpreter::feedLong(const uint8_t* data, size_t n, bool draw) {
 
 void Interpreter::endLong(bool complete) {
     const LongCommand& c = *long_;
-    if (sink_) {
-        flushText();
-        const CommandInfo info = DescribeCommandStart(c.head().data(), c.head().size());
-        DecodedCommand d;
-        d.offset = offset_;
-        d.bytes = c.head();
-        d.length = static_cast<size_t>(c.taken());
-        d.mnemonic = info.mnemonic;
-        d.meaning = info.meaning;
-        d.known = info.known;
-        if (!complete) {
-            d.meaning += "; incomplete: the stream ends after " + std::to_string(c.taken());
-            if (const std::optional<uint64_t> length = c.length()) d.meaning += " of " + std::to_string(*length);
-            d.meaning += " bytes";
-        }
-        sink_(d);
-    }
-    if (drawing_ == Drawing::Off && c.isRaster() && complete && !pageMode_) lineStarted_ = false;  // see followLine
-    if (drawing_ == Drawing::On && c.isRaster() && (complete || longRaster_)) {
+    lines_.longCommand(offset_, c, complete);
+    if (c.isRaster() && (complete || longRaster_)) {
         if (!longRaster_) longRaster_ = rasterStart(c.rasterMode(), c.rowBytes());
         rasterEnd(*longRaster_, complete ? c.rows() : c.rowsDone());
     }
@@ -272,60 +191,16 @@ void Interpreter::command(const protocol::CommandView& view) {
         text(p, n);
         return;
     }
-    if (sink_) {
-        flushText();
-        const CommandInfo info = DescribeCommand(p, n);
-        DecodedCommand c;
-        c.offset = offset_;
-        c.bytes.assign(p, p + n);
-        c.mnemonic = info.mnemonic;
-        c.meaning = info.meaning;
-        c.known = info.known;
-        c.family = info.family;
-        if (const protocol::CommandEntry* e = view.entry; e && info.known) {
-            unitsMeaning(e->id, p, n, c.meaning);
-            pageMeaning(e->id, c.meaning);
-        }
-        if (info.known) {
-            if (const std::string why = symbolPrintFault(p, n); !why.empty())
-                c.meaning += " (prints nothing: " + why + ")";
-        }
-        if (const protocol::CommandEntry* e = view.entry; e && e->otherFamily()) dialectMeaning(e->id, p, n, c.family);
-        sink_(c);
-    }
+    if (lines_.on()) lines_.command(offset_, p, n, modes_, lineStarted_, symbols_, symbolArea());
     const protocol::CommandEntry* entry = view.entry;
     if (!entry) return;
     if (entry->otherFamily()) {
-        if (drawing_ == Drawing::On) otherFamily(entry->id);
-        dialectCommand(entry->id, p, n);  // other makers' 2-D codes
+        modes_.apply(entry->id, p, n, lineStarted_, paper_.width());  // condensed, one-line double width, GS Z
+        if (entry->id == Id::DialectSymbol) dialectSymbol(p, n);      // other makers' 2-D codes
         return;
     }
     // ESC W n of the Star and ESC/P printers (3 bytes, see Rule::PageArea) is not this printer's.
     if (entry->id == Id::PageArea && n < entry->length.head) return;
-    if (drawing_ == Drawing::Off) {
-        followLine(entry->id, p, n);
-        followPageMode(entry->id, p, n);
-        // Modes that decide how later text reads still follow the stream, and the symbols'
-        // settings and data (for the decoding of their prints).
-        switch (entry->id) {
-            case Id::Symbol2D:
-                if (n > 6 && p[6] != protocol::symbol2d::kPrint) symbol2D(p, n);
-                break;
-            case Id::BarcodeWidth: barWidth_ = p[2]; break;
-            case Id::CodeTable: chars_.codeTable = p[2]; break;
-            case Id::InternationalSet: chars_.international = p[2]; break;
-            case Id::Initialise:
-                chars_ = CharacterState{.kanjiSystem = kanjiModel_};
-                symbols2D_ = Symbols2D{};
-                barWidth_ = 3;
-                break;
-            case Id::KanjiCodeSystem: chars_.kanjiSystem = SystemOfFsC(chars_.kanjiSystem, p[2]); break;
-            case Id::KanjiOn:
-            case Id::KanjiOff: chars_.kanji = entry->id == Id::KanjiOn; break;
-            default: break;
-        }
-        return;
-    }
     apply(entry->id, p, n);
 }
 
@@ -343,72 +218,54 @@ void Interpreter::text(const uint8_t* p, size_t n) {
     }
     size_t i = 0;
     while (i < count && !halted_) {
-        if (userSet_ && src[i] >= UserCharacters::kFirst && src[i] <= UserCharacters::kLast &&
-            drawing_ == Drawing::On && !(chars_.kanji && chars_.kanjiSystem == charset::KanjiSystem::Jis) &&
+        if (modes_.userSet && src[i] >= UserCharacters::kFirst && src[i] <= UserCharacters::kLast &&
+            !(modes_.chars.kanji && modes_.chars.kanjiSystem == charset::KanjiSystem::Jis) &&
             putUserCharacter(src[i])) {
-            if (sink_) AppendUtf8(shown, decoder_->decode(chars_, src + i, 1).ch);
+            if (lines_.on()) AppendUtf8(shown, decoder_->decode(modes_.chars, src + i, 1).ch);
             ++i;
             continue;
         }
-        if (src[i] < 0x80 && !sink_ && drawing_ == Drawing::On &&
-            !(chars_.kanji && chars_.kanjiSystem == charset::KanjiSystem::Jis)) {
+        if (src[i] < 0x80 && !lines_.on() &&
+            !(modes_.chars.kanji && modes_.chars.kanjiSystem == charset::KanjiSystem::Jis)) {
             // ASCII reads the same in every code table but for the international set's characters.
             const uint8_t b = src[i];
-            if (chars_.international == 0 || !IsNationalPosition(b)) {
+            if (modes_.chars.international == 0 || !IsNationalPosition(b)) {
                 putCharacter(b, false);
                 ++i;
                 continue;
             }
         }
-        DecodedCharacter d = decoder_->decode(chars_, src + i, count - i);
+        DecodedCharacter d = decoder_->decode(modes_.chars, src + i, count - i);
         if (d.length == 0) {
             lead_.assign(src + i, src + count);
             break;
         }
-        if (sink_) AppendUtf8(shown, d.ch);
-        if (drawing_ == Drawing::On) {
-            putCharacter(d.ch, d.wide);
-        } else {
-            lineStarted_ = true;  // followed for the decoding (see followLine)
-        }
+        if (lines_.on()) AppendUtf8(shown, d.ch);
+        putCharacter(d.ch, d.wide);
         i += d.length;
     }
-    if (sink_) {
-        // The run goes on from the part before (cut by the end of a piece): one line for both.
-        if (text_ && text_->bytes.size() + n <= kTextLineBytes) {
-            text_->bytes.insert(text_->bytes.end(), p, p + n);
-            text_->meaning.insert(text_->meaning.size() - 1, shown);
-            return;
-        }
-        flushText();
-        text_.emplace();
-        text_->offset = offset_;
-        text_->bytes.assign(p, p + n);
-        text_->meaning = "\"" + shown + "\"";
-        text_->text = true;
-    }
-}
-
-void Interpreter::flushText() {
-    if (!text_) return;
-    const DecodedCommand c = std::move(*text_);
-    text_.reset();
-    sink_(c);
+    lines_.text(offset_, p, n, shown);
 }
 
 void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
-    if (pageCommand(id, p, n)) return;
+    // A command that ends page mode lets the page go first (FF prints it), in the modes it was made in.
+    if (page_ && modes_.endsPage(id)) {
+        if (id == Id::FormFeed) printPage();
+        closePage();
+    }
+    const PageStep step = modes_.apply(id, p, n, lineStarted_, paper_.width());
+    if (pageCommand(id, p, step)) return;
     const uint8_t a = n > 2 ? p[2] : 0;
     switch (id) {
         // One control byte.
         case Id::LineFeed:
         case Id::FormFeed:
-            printLine(lineSpacing_, true);
+            printLine(modes_.lineSpacing, true);
             break;
         case Id::HorizontalTab: {
-            const int column = kFontCells[font_].width + charSpacing_;
+            const int column = kFontCells[modes_.font].width + modes_.charSpacing;
             if (!lineStarted_ && !xSet_) x_ = areaLeft();
-            for (int t : tabs_) {
+            for (int t : modes_.tabs) {
                 const int x = areaLeft() + t * column;
                 if (x > x_) {
                     if (x < areaRight()) {
@@ -422,15 +279,6 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
         }
 
         // ESC
-        case Id::CharacterSpacing: charSpacing_ = across(a); break;
-        case Id::PrintMode:  // bit 0 chooses the font as ESC M does: Font1 or Font2
-            mode_ = a;
-            font_ = a & 1;
-            // The size as its bits 5 and 4 say (single or double), in place of what GS ! set.
-            sizeW_ = (a & protocol::kModeDoubleWidth) ? 2 : 1;
-            sizeH_ = (a & protocol::kModeDoubleHeight) ? 2 : 1;
-            kanjiQuadruple_ = false;
-            break;
         case Id::AbsolutePosition:
             x_ = areaLeft() + across(static_cast<int64_t>(Word(p + 2)));
             xSet_ = true;
@@ -441,91 +289,67 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
             xSet_ = true;
             break;
         case Id::BitImage: bitImage(p, n); break;
-        case Id::Underline: underline_ = (a >= 48 ? a - 48 : a) > 2 ? 0 : (a >= 48 ? a - 48 : a); break;
-        case Id::DefaultLineSpacing: lineSpacing_ = kDefaultLineSpacing; break;
-        case Id::LineSpacing: lineSpacing_ = along(a); break;
-        case Id::Initialise:  // the unprinted line is dropped, the modes return to their defaults
+        case Id::Initialise:  // the unprinted line is dropped (the modes returned to their defaults)
             line_.clear();
             owned_.clear();
             lineStarted_ = false;
             xSet_ = false;
-            resetModes();
+            lineUpsideDown_ = false;
+            userChars_.clear();
+            lead_.clear();
             pictures_.downloaded.reset();
             break;
-        case Id::TabPositions:
-            tabs_.clear();
-            for (size_t i = 2; i < n && p[i] != 0; ++i) {
-                if (tabs_.empty() || p[i] > tabs_.back()) tabs_.push_back(p[i]);
-            }
-            break;
-        case Id::Emphasized: emphasized_ = a & 1; break;
-        case Id::DoubleStrike: doubleStrike_ = a & 1; break;
         case Id::FeedDots: printLine(along(a), false); break;
         case Id::ReverseFeed:
         case Id::ReverseFeedDots: reverseFeed(along(a)); break;
-        case Id::ReverseFeedLines: reverseFeed(lineSpacing_ * a); break;
-        case Id::UserCharacterSet: userSet_ = a & 1; break;
-        case Id::DefineUserCharacters: userChars_.define(font_, p, n); break;
-        case Id::CancelUserCharacter: userChars_.erase(font_, a); break;
-        case Id::Rotation: turned_ = (a % 48 == 1 || a % 48 == 2) && a < 51; break;  // 1, 2, 49, 50
-        case Id::UpsideDown:
-            upsideDown_ = a & 1;
-            if (!lineStarted_) lineUpsideDown_ = upsideDown_;
+        case Id::ReverseFeedLines:
+            reverseFeed(modes_.lineSpacing * a);
             break;
-        case Id::Font: font_ = std::clamp(a >= 48 ? a - 48 : static_cast<int>(a), 0, kFontCount - 1); break;
-        case Id::RightMargin: rightMargin_ = a; break;
-        case Id::InternationalSet: chars_.international = a; break;
-        case Id::Alignment: align_ = std::clamp(a >= 48 ? a - 48 : static_cast<int>(a), 0, 2); break;
-        case Id::FeedLines: printLine(lineSpacing_ * a, a != 0); break;
-        case Id::PartialCut: cut(0); break;
-        case Id::LeftMargin: leftMargin_ = a; break;
-        case Id::PrintDensity: density_ = static_cast<uint8_t>(std::clamp<int>(a, 1, 8)); break;
-        case Id::CodeTable: chars_.codeTable = a; break;
-        case Id::PrintColour:  // 0 or 48: black; 1 or 49: red; any other: no change
-            if (a == 0 || a == 48 || a == 1 || a == 49) red_ = (a & 1) != 0;
+        case Id::DefineUserCharacters:
+            userChars_.define(modes_.font, p, n);
+            break;
+        case Id::CancelUserCharacter:
+            userChars_.erase(modes_.font, a);
+            break;
+        case Id::UpsideDown:
+            if (!lineStarted_) lineUpsideDown_ = modes_.upsideDown;
+            break;
+        case Id::FeedLines:
+            printLine(modes_.lineSpacing * a, a != 0);
+            break;
+        case Id::PartialCut:
+            cut(0);
             break;
 
         // FS
-        case Id::KanjiOn: chars_.kanji = true; break;
         case Id::KanjiOff:
-            chars_.kanji = false;
             lead_.clear();
             break;
         case Id::TableRow: tableRow(p, n); break;
         case Id::StoreImages: storeImages(p, n); break;
-        case Id::PrintStoredImage: printStoredImage(a, p[3]); break;
-        case Id::KanjiCodeSystem: chars_.kanjiSystem = SystemOfFsC(chars_.kanjiSystem, a); break;
-        case Id::KanjiQuadruple: kanjiQuadruple_ = a & 1; break;
+        case Id::PrintStoredImage:
+            printStoredImage(a, p[3]);
+            break;
 
         // GS
-        case Id::CharacterSize:  // an n with bit 3 or 7 set is out of range: ignored
-            if (a & 0x88) break;
-            sizeW_ = ((a >> 4) & 7) + 1;
-            sizeH_ = (a & 7) + 1;
-            kanjiQuadruple_ = false;
-            break;
         case Id::Symbol2D: symbol2D(p, n); break;
         case Id::Graphics: graphics(p + 5, n - 5); break;
         case Id::LargeGraphics:
             if (a == 'L') graphics(p + 7, n - 7);
             break;
         case Id::DefineDownloadedImage: defineDownloadedImage(p, n); break;
-        case Id::PrintDownloadedImage: printDownloadedImage(a); break;
-        case Id::ReversePrinting: reverse_ = a & 1; break;
-        case Id::BarcodeTextPosition: hri_ = a & 3; break;
-        case Id::LeftMarginDots: leftMarginDots_ = across(static_cast<int64_t>(Word(p + 2))); break;
-        case Id::PrintAreaWidth: printWidth_ = across(static_cast<int64_t>(Word(p + 2))); break;
+        case Id::PrintDownloadedImage:
+            printDownloadedImage(a);
+            break;
         case Id::Cut: {
             const bool withFeed = n > 3;
             cut(withFeed ? along(p[3]) : 0);
             break;
         }
-        case Id::BarcodeTextFont: hriFont_ = std::clamp(a >= 48 ? a - 48 : static_cast<int>(a), 0, 1); break;
-        case Id::BarcodeHeight: barHeight_ = a; break;
         case Id::Barcode: barcode(p, n); break;
         case Id::RasterImage: raster(p, n); break;
-        case Id::BarcodeWidth: barWidth_ = a; break;
-        default: break;
+        default:
+            break;  // a mode alone: the modes took it
     }
 }
 
@@ -534,36 +358,37 @@ void Interpreter::apply(protocol::CommandId id, const uint8_t* p, size_t n) {
 
 int Interpreter::areaLeft() const {
     if (page_) return 0;  // page mode: the print area's start, GS L aside
-    const int left = leftMargin_ * 8 + leftMarginDots_;
+    const int left = modes_.leftMargin * 8 + modes_.leftMarginDots;
     return std::clamp(left, 0, paper_.width() - 8);
 }
 
 int Interpreter::areaRight() const {
     if (page_) return page_->across();
-    int right = paper_.width() - rightMargin_ * 8;
+    int right = paper_.width() - modes_.rightMargin * 8;
     // GS W: at least one cell of Font1 wide.
-    if (printWidth_ > 0) right = std::min(right, areaLeft() + std::max(printWidth_, kFontCells[0].width));
+    if (modes_.printWidth > 0) right = std::min(right, areaLeft() + std::max(modes_.printWidth, kFontCells[0].width));
     return right <= areaLeft() + 8 ? paper_.width() : right;
 }
 
 int Interpreter::scaleX(bool kanji) const {
-    const int w = kanji && kanjiQuadruple_ ? 2 : sizeW_;
-    return lineWide_ ? std::min(2 * w, 8) : w;
+    const int w = kanji && modes_.kanjiQuadruple ? 2 : modes_.sizeW;
+    return modes_.lineWide ? std::min(2 * w, 8) : w;
 }
-int Interpreter::scaleY(bool kanji) const { return kanji && kanjiQuadruple_ ? 2 : sizeH_; }
+int Interpreter::scaleY(bool kanji) const { return kanji && modes_.kanjiQuadruple ? 2 : modes_.sizeH; }
 
 uint8_t Interpreter::glyphStyle() const {
-    uint8_t s = mode_ & (protocol::kModeItalic | protocol::kModeBorder | protocol::kModeEmphasized | protocol::kModeHighlight | protocol::kModeUnderline);
-    if (emphasized_ || doubleStrike_) s |= protocol::kModeEmphasized;
-    if (reverse_) s |= protocol::kModeHighlight;
+    uint8_t s = modes_.mode & (protocol::kModeItalic | protocol::kModeBorder | protocol::kModeEmphasized |
+                               protocol::kModeHighlight | protocol::kModeUnderline);
+    if (modes_.emphasized || modes_.doubleStrike) s |= protocol::kModeEmphasized;
+    if (modes_.reverse) s |= protocol::kModeHighlight;
     return s;
 }
 
 uint64_t Interpreter::glyphLook(bool kanji) const {
-    return static_cast<uint64_t>(font_) << 22 | static_cast<uint64_t>(glyphStyle()) << 24 |
+    return static_cast<uint64_t>(modes_.font) << 22 | static_cast<uint64_t>(glyphStyle()) << 24 |
            static_cast<uint64_t>(scaleX(kanji) - 1) << 32 | static_cast<uint64_t>(scaleY(kanji) - 1) << 36 |
-           static_cast<uint64_t>(underline_) << 40 | static_cast<uint64_t>(turnedNow()) << 42 |
-           static_cast<uint64_t>(condensed_) << 43;
+           static_cast<uint64_t>(modes_.underline) << 40 | static_cast<uint64_t>(turnedNow()) << 42 |
+           static_cast<uint64_t>(modes_.condensed) << 43;
 }
 
 const Bitmap& Interpreter::styledGlyph(char32_t ch, bool wide) {
@@ -583,8 +408,8 @@ const Bitmap& Interpreter::styledGlyph(char32_t ch, bool wide) {
         return it->second;
     }
 
-    const int font = wide ? 0 : font_;
-    const GlyphLook styled{glyphStyle(), underline_, scaleX(wide), scaleY(wide), turnedNow(), condensed_};
+    const int font = wide ? 0 : modes_.font;
+    const GlyphLook styled{glyphStyle(), modes_.underline, scaleX(wide), scaleY(wide), turnedNow(), modes_.condensed};
     if (glyphs_.size() >= kGlyphCacheLimit && line_.empty()) {
         glyphs_.clear();
         asciiGlyphs_.fill(nullptr);
@@ -595,7 +420,7 @@ const Bitmap& Interpreter::styledGlyph(char32_t ch, bool wide) {
 }
 
 void Interpreter::putCharacter(char32_t ch, bool wide) {
-    if (!inTable_ && line_.size() >= kMaxLineElements) printLine(lineSpacing_, true);
+    if (!inTable_ && line_.size() >= kMaxLineElements) printLine(modes_.lineSpacing, true);
     placeGlyph(styledGlyph(ch, wide));
 }
 
@@ -603,11 +428,11 @@ void Interpreter::placeGlyph(const Bitmap& glyph) {
     if (!lineStarted_ && !xSet_) x_ = areaLeft();
     if (inTable_ && x_ + glyph.width > areaRight()) return;  // a table cell is cut at the edge
     if (x_ + glyph.width > areaRight() && x_ > areaLeft()) {
-        printLine(lineSpacing_, true);  // the line is full: it prints, the character starts the next
+        printLine(modes_.lineSpacing, true);  // the line is full: it prints, the character starts the next
         x_ = areaLeft();
     }
     line_.push_back({x_, -1, &glyph, ink()});
-    x_ += glyph.width + charSpacing_ * scaleX();
+    x_ += glyph.width + modes_.charSpacing * scaleX();
     lineStarted_ = true;
 }
 
@@ -629,7 +454,7 @@ void Interpreter::drawBitmap(const Bitmap& b, int x, int64_t y, uint8_t density)
 }
 
 void Interpreter::printLine(int feed, bool atLeastHeight) {
-    lineWide_ = false;  // SO lasts for one line
+    modes_.lineWide = false;  // SO lasts for one line: the mode ends with it
     if (page_) {
         placePageLine(feed);  // page mode: the line goes on the page, the position moves by the feed
         return;
@@ -641,7 +466,7 @@ void Interpreter::printLine(int feed, bool atLeastHeight) {
     }
     if (!line_.empty() && height > 0) {
         const int spare = areaRight() - right;
-        const int shift = spare <= 0 ? 0 : align_ == 1 ? spare / 2 : align_ == 2 ? spare : 0;
+        const int shift = spare <= 0 ? 0 : modes_.align == 1 ? spare / 2 : modes_.align == 2 ? spare : 0;
         // The line is drawn in a buffer of its own first, then each of its rows goes onto the paper.
         const size_t stride = paper_.stride();
         lineBuffer_.assign(stride * static_cast<size_t>(height), 0);
@@ -667,7 +492,7 @@ void Interpreter::startLine() {
     lineStarted_ = false;
     xSet_ = false;
     x_ = areaLeft();
-    lineUpsideDown_ = upsideDown_;
+    lineUpsideDown_ = modes_.upsideDown;
 }
 
 void Interpreter::printBlock(const Bitmap& block, Block kind) {
@@ -675,9 +500,9 @@ void Interpreter::printBlock(const Bitmap& block, Block kind) {
         if (kind != Block::StandardOnly) placePageBlock(block);
         return;
     }
-    if (lineStarted_) printLine(lineSpacing_, true);
+    if (lineStarted_) printLine(modes_.lineSpacing, true);
     const int spare = areaRight() - areaLeft() - block.width;
-    const int shift = spare <= 0 ? 0 : align_ == 1 ? spare / 2 : align_ == 2 ? spare : 0;
+    const int shift = spare <= 0 ? 0 : modes_.align == 1 ? spare / 2 : modes_.align == 2 ? spare : 0;
     if (kind != Block::Upright && lineUpsideDown_) {
         // ESC {: the block turned a half turn within the print area, as a line of text is.
         Bitmap turned = block;

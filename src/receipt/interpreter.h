@@ -1,5 +1,6 @@
-// The printer's interpreter: fed with the byte stream in pieces as it arrives, it keeps the modes
-// the commands set and prints on its Paper as the printer would, dot for dot. Text, bit images
+// The printer's interpreter: fed with the byte stream in pieces as it arrives, it hands each
+// command to the printer's modes (PrinterModes) and prints on its Paper over them as the printer
+// would, dot for dot. Text, bit images
 // of ESC * and the cells of FS V gather in a line that prints on LF, ESC J, ESC d or when it is
 // full; raster images, barcodes and QR codes print at once, each starting a line of its own.
 //
@@ -23,37 +24,37 @@
 #include <unordered_map>
 #include <vector>
 
+#include "protocol/command_splitter.h"
+#include "protocol/command_table.h"
+#include "protocol/functions.h"
 #include "receipt/characters.h"
 #include "receipt/decoding.h"
+#include "receipt/decoding_lines.h"
 #include "receipt/glyphs.h"
 #include "receipt/long_command.h"
 #include "receipt/page_mode.h"
 #include "receipt/paper.h"
 #include "receipt/picture_memory.h"
+#include "receipt/printer_modes.h"
+#include "receipt/symbol_maker.h"
 #include "receipt/symbols.h"
 #include "receipt/user_characters.h"
-#include "protocol/command_splitter.h"
-#include "protocol/functions.h"
-#include "protocol/command_table.h"
 
 namespace pellory::receipt {
 
 inline constexpr int kOrva58Dots = 384;
 inline constexpr int kOrva80Dots = 576;
-// The print head's resolution: 8 dots per mm. The motion units of GS P are 1/x inch; until set,
-// one unit is one dot.
-inline constexpr int kDotsPerInch = 203;
-
 
 class Interpreter {
 public:
-    enum class Drawing { On, Off };  // Off: decoding only, the paper stays empty
     // The kinds of 2-D code other makers' GS Z n chooses for their ESC Z.
-    static constexpr uint8_t kDialectPdf417 = 0, kDialectDataMatrix = 1, kDialectQr = 2;
+    static constexpr uint8_t kDialectPdf417 = PrinterModes::kDialectPdf417,
+                             kDialectDataMatrix = PrinterModes::kDialectDataMatrix,
+                             kDialectQr = PrinterModes::kDialectQr;
 
     // paperRows and atBound: the paper's bound (see Paper); the live view's 2 m roll unless given.
-    explicit Interpreter(int widthDots = kOrva58Dots, Drawing drawing = Drawing::On,
-                         int64_t paperRows = Paper::kMaxRows, Paper::AtBound atBound = Paper::AtBound::Scroll);
+    explicit Interpreter(int widthDots = kOrva58Dots, int64_t paperRows = Paper::kMaxRows,
+                         Paper::AtBound atBound = Paper::AtBound::Scroll);
 
     // Takes the next bytes of the stream.
     void feed(const uint8_t* data, size_t n);
@@ -67,8 +68,8 @@ public:
     // Each command, as it is interpreted. A text run comes as one command however the pieces cut
     // it (a run longer than kTextLineBytes in parts of at most that many bytes); it is handed
     // out when the next command comes, or at finish().
-    static constexpr size_t kTextLineBytes = 64 * 1024;
-    void setDecodeSink(std::function<void(const DecodedCommand&)> sink) { sink_ = std::move(sink); }
+    static constexpr size_t kTextLineBytes = DecodingLines::kTextLineBytes;
+    void setDecodeSink(std::function<void(const DecodedCommand&)> sink) { lines_.setSink(std::move(sink)); }
     // Each cut, once its line is on the paper, with its row: nothing is drawn above it any more.
     void setCutSink(std::function<void(int64_t row)> sink) { cutSink_ = std::move(sink); }
     // Lets go of the paper above `row` (see Paper::tearOff); rows the printer has passed only.
@@ -97,8 +98,10 @@ public:
     // The paper row the next line starts at (the paper reaches at least this far).
     int64_t position() const { return y_; }
     size_t bytesFed() const { return offset_; }
-    uint8_t density() const { return density_; }
-    const CharacterState& characterState() const { return chars_; }
+    uint8_t density() const { return modes_.density; }
+    const CharacterState& characterState() const { return modes_.chars; }
+    // The modes the commands set so far.
+    const PrinterModes& modes() const { return modes_; }
 
     // Empties the paper and starts again at its top; the modes stay.
     void clearPaper();
@@ -107,8 +110,8 @@ public:
     // The model's Kanji code system (GB18030 unless set): the Kanji mode reads in it from the
     // next ESC @ on, and at once.
     void setKanjiModel(charset::KanjiSystem system) {
-        kanjiModel_ = system;
-        chars_.kanjiSystem = system;
+        modes_.kanjiModel = system;
+        modes_.chars.kanjiSystem = system;
     }
 
 private:
@@ -128,11 +131,10 @@ private:
     void command(const protocol::CommandView& view);
     void finishCommands();  // finish() but for the blank run
     void text(const uint8_t* p, size_t n);
-    void flushText();  // hands out the text run gathered for the decoding
-    // The effect of a command on the paper and the modes, by its entry in the command table.
+    // The effect of a command on the modes and the paper, by its entry in the command table.
     void apply(protocol::CommandId id, const uint8_t* p, size_t n);
-
-    void resetModes();
+    // The print area a symbol is judged against (see SymbolArea).
+    SymbolArea symbolArea() const;
     int areaLeft() const;
     int areaRight() const;
     int cellWidth() const;
@@ -143,9 +145,6 @@ private:
     int scaleY(bool kanji = false) const;
     uint8_t glyphStyle() const;
     uint64_t glyphLook(bool kanji = false) const;  // the text modes a styled glyph depends on, as a key
-    // A command of another printer family that has an effect drawn here (condensed, one-line
-    // double width); the others are passed by (interpreter_text_modes.cpp).
-    void otherFamily(protocol::CommandId id);
     const Bitmap& styledGlyph(char32_t ch, bool wide);
     void putCharacter(char32_t ch, bool wide);
     void placeGlyph(const Bitmap& glyph);
@@ -182,27 +181,10 @@ private:
     size_t feedLong(const uint8_t* data, size_t n, bool draw = true);
     void endLong(bool complete);
     void barcode(const uint8_t* p, size_t n);
-    // The bars of GS k at the module width and height set, or nothing where the printer prints
-    // nothing: data the symbology refuses, or bars wider than `area` dots (*wide then says how
-    // wide; interpreter_symbols.cpp).
-    std::optional<LinearSymbol> makeBarcode(const uint8_t* p, size_t n, int area, std::string* wide) const;
-    // Why the print of a symbol (GS k, GS ( k fn 81) prints nothing, where the decoding's meaning
-    // of the command alone cannot tell: the stored data of a 2-D symbol, and its width against
-    // the print area (while drawing) or the widest paper (decoding only, the paper unknown);
-    // empty when it prints or the meaning says why.
-    std::string symbolPrintFault(const uint8_t* p, size_t n) const;
-    void symbol2D(const uint8_t* p, size_t n);  // GS ( k (interpreter_symbols.cpp)
-    // The symbol of cn as its stored data and settings make it, or nothing and why (its width
-    // against the print area is the caller's to check).
-    std::optional<Bitmap> makeSymbol2D(uint8_t cn, std::string* error) const;
-    std::optional<Bitmap> buildSymbol2D(uint8_t cn, std::string* error) const;  // made anew each time
-    // The dots from a symbol's first inked column to its last (its quiet zones left out).
-    static int symbolInkWidth(const Bitmap& b);
-    // Other makers' 2-D codes, GS Z and ESC Z (interpreter_dialect_symbols.cpp): the command's
-    // effect, what the decoding adds to its family name, and the symbol ESC Z makes (or why none).
-    void dialectCommand(protocol::CommandId id, const uint8_t* p, size_t n);
-    void dialectMeaning(protocol::CommandId id, const uint8_t* p, size_t n, std::string& family) const;
-    std::optional<Bitmap> makeDialectSymbol(const uint8_t* p, size_t n, std::string* error) const;
+    // The print of GS ( k (its settings and data are the modes') and of other makers' ESC Z, with
+    // the symbol the modes make (interpreter_symbols.cpp).
+    void symbol2D(const uint8_t* p, size_t n);
+    void dialectSymbol(const uint8_t* p, size_t n);
     void tableRow(const uint8_t* p, size_t n);
     // Graphics and stored pictures (interpreter_graphics.cpp). graphics: d is m fn and the
     // function's parameters, of GS ( L and GS 8 L alike.
@@ -234,42 +216,30 @@ private:
     }
     void openBlankRun(int64_t rows);  // a run of that many rows since the last ink
 
-    // Page mode (interpreter_page.cpp). pageCommand takes the commands page mode changes (in
-    // either mode) and tells whether it did; the others go on as in standard mode.
-    bool pageCommand(protocol::CommandId id, const uint8_t* p, size_t n);
-    // When not drawing (decoding only): the mode, the direction and the motion units alone, and
-    // whether a line has started in standard mode (ESC L is taken at the start of a line only).
-    void followPageMode(protocol::CommandId id, const uint8_t* p, size_t n);
-    void followLine(protocol::CommandId id, const uint8_t* p, size_t n);
-    // What the decoding says of a command in the mode it comes in (FF and CAN in page mode).
-    void pageMeaning(protocol::CommandId id, std::string& meaning) const;
-    // A distance in motion units once GS P made them other than dots: its value in units and in
-    // dots, in place of the dots the decoding says otherwise.
-    void unitsMeaning(protocol::CommandId id, const uint8_t* p, size_t n, std::string& meaning) const;
-    void enterPage();
-    void leavePage();  // back to standard mode; the page is let go
+    // Page mode (interpreter_page.cpp). pageCommand takes the commands that act on the page once
+    // the modes took theirs (step: what they did to page mode) and tells whether it did; the others
+    // go on as in standard mode.
+    bool pageCommand(protocol::CommandId id, const uint8_t* p, PageStep step);
+    void openPage();   // the modes entered page mode: a page of the area and direction set
+    void closePage();  // the modes leave page mode: the page is let go
     void printPage();
     // Puts the gathered line on the page with its top at the vertical position, then moves down
     // `feed` dots; the position across is kept when keepX (the line goes on from there).
     void placePageLine(int feed, bool keepX = false);
     void placePageBlock(const Bitmap& block);
     void movePageDown(int dots);
-    // Dots of n motion units (GS P) along the characters and down the lines: the horizontal and
-    // vertical units, swapped in page mode's sideways directions.
-    int across(int64_t n) const;
-    int along(int64_t n) const;
-    bool sideways() const;
-    bool turnedNow() const { return turned_ && !pageMode_; }  // ESC V is not applied in page mode
+    // Dots of n motion units (GS P) along the characters and down the lines (see PrinterModes).
+    int across(int64_t n) const { return modes_.across(n); }
+    int along(int64_t n) const { return modes_.along(n); }
+    bool turnedNow() const { return modes_.turnedNow(); }
     int lineLimit() const { return page_ ? page_->across() : paper_.width(); }  // a line's far edge
 
     Paper paper_;
-    Drawing drawing_;
     protocol::CommandSplitter splitter_;
     std::unique_ptr<LongCommand> long_;    // a long command being taken, if any
     std::optional<RasterPlace> longRaster_;  // where its rows go (a raster image, once begun)
     std::vector<uint8_t> rasterWide_;      // a raster row with its dots doubled
-    std::function<void(const DecodedCommand&)> sink_;
-    std::optional<DecodedCommand> text_;  // the text run being gathered for the decoding
+    DecodingLines lines_;                  // the decoding, while it has a sink
     std::function<void(int64_t)> cutSink_;
     std::function<void()> progressSink_;
     bool halted_ = false;
@@ -285,41 +255,9 @@ private:
     std::shared_ptr<const CharacterDecoder> decoder_;
     size_t offset_ = 0;
 
-    // Modes.
-    int font_ = 0;
-    uint8_t mode_ = 0;
-    bool emphasized_ = false;  // ESC E / ESC G
-    int underline_ = 0;        // ESC -: 0, 1 or 2 dots
-    bool reverse_ = false;     // GS B
-    int sizeW_ = 1, sizeH_ = 1;    // GS ! or ESC !, whichever came last
-    bool kanjiQuadruple_ = false;  // FS W: Kanji at double width and height
-    bool condensed_ = false;       // ESC SI or SI (other families) until DC2: narrower cells
-    bool lineWide_ = false;        // SO or ESC SO (other families): double width until the line ends or DC4
-    int align_ = 0;
-    int leftMargin_ = 0, rightMargin_ = 0;  // units of 8 dots
-    int leftMarginDots_ = 0;                // GS L
-    int lineSpacing_ = 33;
-    int charSpacing_ = 0;
-    std::vector<int> tabs_;  // character columns
-    uint8_t density_ = Paper::kDefaultDensity;
-    bool red_ = false;  // ESC r: the second colour
-    // What ink the paper gets: the density, and red while the second colour is chosen.
-    uint8_t ink() const { return static_cast<uint8_t>(density_ | (red_ ? Paper::kRedInk : 0)); }
-    int barWidth_ = 3, barHeight_ = 162, hri_ = 0, hriFont_ = 0;
-    Symbols2D symbols2D_;  // GS ( k: the settings and stored data of each symbol
-    // The last symbol made of each cn (48 to 54) and what it was made from: printed again from the
-    // same data and settings (a receipt printed many times, and its decoding), it is not made anew.
-    struct MadeSymbol {
-        bool valid = false;
-        Symbols2D inputs;
-        int area = 0;
-        std::optional<Bitmap> symbol;
-        std::string error;
-    };
-    mutable std::array<MadeSymbol, 7> madeSymbols_;
-    uint8_t symbolStores_ = 0;  // bit cn - 48: the stream stored data for that symbol (ESC @ keeps it)
-    uint8_t dialectKind_ = kDialectQr;  // GS Z n: the kind ESC Z prints (kept until the next GS Z)
-    CharacterState chars_;
+    PrinterModes modes_;
+    SymbolMaker symbols_;
+    uint8_t ink() const { return modes_.ink(); }
     PictureMemory pictures_;  // kept for the interpreter's life (ESC @ clears the downloaded image)
     // Graphics in the print buffer (GS ( L 112/113), one per colour 1-4 until printed.
     struct BufferedGraphics {
@@ -332,41 +270,27 @@ private:
     int longGraphics_ = -1;  // the buffer's colour its rows go to; -2: none (ignored)
     bool gatherLong_ = false;
     std::vector<uint8_t> longDefinition_;  // the long definition's bytes so far
-    charset::KanjiSystem kanjiModel_ = charset::KanjiSystem::Gb18030;
     std::vector<uint8_t> lead_;  // lead byte of a Kanji pair cut by the end of a piece
 
     // The line being gathered.
     int x_ = 0;  // dots from the paper's left edge
     bool lineStarted_ = false;
-    bool xSet_ = false;
-    bool inTable_ = false;  // drawing the cells of FS V  // ESC $, ESC \ or HT placed the next character
+    bool xSet_ = false;     // ESC $, ESC \ or HT placed the next character
+    bool inTable_ = false;  // drawing the cells of FS V
     std::vector<Element> line_;
     std::vector<std::unique_ptr<Bitmap>> owned_;  // images of the line
     int64_t y_ = 0;
 
-    // Text modes of ESC V, ESC {, ESC G, GS W and the user-defined characters.
-    bool turned_ = false;          // ESC V: characters turned 90 degrees clockwise
-    bool upsideDown_ = false;      // ESC {
     bool lineUpsideDown_ = false;  // ESC { as it was when the line being gathered began
-    bool doubleStrike_ = false;    // ESC G (drawn as emphasis)
-    int printWidth_ = 0;           // GS W, dots from the left margin; 0: to the right edge
-    bool userSet_ = false;         // ESC %: the user-defined characters print
-    UserCharacters userChars_;
+    UserCharacters userChars_;     // ESC &: kept until ESC @ or ESC ?
     // Styled user-defined characters, by font, code and look, made for the generation of the
     // definitions in userGlyphsOf_ (older ones move to owned_ while the line still shows them).
     std::unordered_map<uint64_t, std::unique_ptr<Bitmap>> userGlyphs_;
     uint64_t userGlyphsOf_ = 0;
 
-    // Page mode: the page while in it (drawing only), and what ESC W, ESC T and GS P set (kept
-    // from standard mode on, as the printer keeps them).
-    bool pageMode_ = false;
+    // Page mode: the page while in it (drawing only; its area and direction are the modes').
     std::unique_ptr<Page> page_;
-    std::optional<PageArea> pageArea_;  // ESC W; the page's default area while none is set
-    PrintDirection direction_ = PrintDirection::LeftToRight;
     int pageY_ = 0;  // the top of the next line, in the direction's frame
-    int unitX_ = kDotsPerInch, unitY_ = kDotsPerInch;  // GS P: 1/x and 1/y inch
-    // ESC SP and ESC 3 have a value for each mode: the one of the mode not in use.
-    int otherLineSpacing_ = 33, otherCharSpacing_ = 0;
 
     std::unordered_map<uint64_t, Bitmap> glyphs_;  // styled glyphs
     // Bit images of ESC * made before, by their command's bytes past ESC *: a logo sent the same

@@ -27,7 +27,7 @@ void Interpreter::bitImage(const uint8_t* p, size_t n) {
     const int bytesPerColumn = tall ? 3 : 1;
     const int sx = single ? 2 : 1;
     const int width = columns * sx;
-    if (line_.size() >= kMaxLineElements) printLine(lineSpacing_, true);
+    if (line_.size() >= kMaxLineElements) printLine(modes_.lineSpacing, true);
     if (!lineStarted_ && !xSet_) x_ = areaLeft();
     if (x_ >= lineLimit()) {  // wholly past the paper's right edge (the area's, in page mode): only the position moves on
         x_ = std::min(x_ + width, kFarRight);
@@ -68,10 +68,10 @@ Interpreter::RasterPlace Interpreter::rasterStart(uint8_t mode, size_t xBytes) {
         rasterWide_.resize(place.usedBytes * 2);
         return place;
     }
-    if (lineStarted_) printLine(lineSpacing_, true);
+    if (lineStarted_) printLine(modes_.lineSpacing, true);
     const int fullWidth = static_cast<int>(std::min<size_t>(xBytes * 8 * static_cast<size_t>(place.sx), 1u << 20));
     const int spare = areaRight() - areaLeft() - fullWidth;
-    place.x = areaLeft() + (spare <= 0 ? 0 : align_ == 1 ? spare / 2 : align_ == 2 ? spare : 0);
+    place.x = areaLeft() + (spare <= 0 ? 0 : modes_.align == 1 ? spare / 2 : modes_.align == 2 ? spare : 0);
     place.usedBytes = std::min<size_t>(xBytes, static_cast<size_t>((paper_.width() + 7) / 8));
     rasterWide_.resize(place.usedBytes * 2);
     return place;
@@ -118,10 +118,10 @@ void Interpreter::raster(const uint8_t* p, size_t n) {  // GS v 0
 }
 
 void Interpreter::barcode(const uint8_t* p, size_t n) {
-    const std::optional<LinearSymbol> symbol = makeBarcode(p, n, areaRight() - areaLeft(), nullptr);
+    const std::optional<LinearSymbol> symbol = symbols_.barcode(p, n, modes_, areaRight() - areaLeft(), nullptr);
     if (!symbol) return;
-    const FontCell cell = kFontCells[hriFont_];
-    const bool above = hri_ == 1 || hri_ == 3, below = hri_ == 2 || hri_ == 3;
+    const FontCell cell = kFontCells[modes_.hriFont];
+    const bool above = modes_.hri == 1 || modes_.hri == 3, below = modes_.hri == 2 || modes_.hri == 3;
     const int textRows = cell.height + 2;
     const int height = symbol->bars.height + (above ? textRows : 0) + (below ? textRows : 0);
     Bitmap block(symbol->bars.width, height);
@@ -134,7 +134,7 @@ void Interpreter::barcode(const uint8_t* p, size_t n) {
         const int textWidth = static_cast<int>(symbol->text.size()) * cell.width;
         int x = std::max(0, (block.width - textWidth) / 2);
         for (char c : symbol->text) {
-            const Bitmap& g = PlainGlyph(hriFont_, static_cast<unsigned char>(c));
+            const Bitmap& g = PlainGlyph(modes_.hriFont, static_cast<unsigned char>(c));
             for (int y = 0; y < g.height; ++y) {
                 for (int gx = 0; gx < g.width; ++gx) {
                     if (g.get(gx, y) && x + gx < block.width) block.set(x + gx, top + y);
@@ -157,9 +157,9 @@ void Interpreter::tableRow(const uint8_t* p, size_t n) {
     const size_t cells = p[3 + k];
     size_t off = 4 + k + cells;
     if (off > n) return;
-    if (lineStarted_) printLine(lineSpacing_, true);
-    const int column = kFontCells[font_].width + charSpacing_;
-    const uint8_t savedMode = mode_;
+    if (lineStarted_) printLine(modes_.lineSpacing, true);
+    const int column = kFontCells[modes_.font].width + modes_.charSpacing;
+    const uint8_t savedMode = modes_.mode;
     inTable_ = true;
     for (size_t c = 0; c < cells && off < n; ++c) {
         const uint8_t style = p[off++];
@@ -167,18 +167,18 @@ void Interpreter::tableRow(const uint8_t* p, size_t n) {
         while (end < n && p[end] != 0) ++end;
         x_ = areaLeft() + p[4 + k + c] * column;
         xSet_ = true;
-        mode_ = static_cast<uint8_t>(style == 2 ? (savedMode | protocol::kModeEmphasized) : savedMode);
+        modes_.mode = static_cast<uint8_t>(style == 2 ? (savedMode | protocol::kModeEmphasized) : savedMode);
         for (size_t i = off; i < end;) {
-            const DecodedCharacter d = decoder_->decode(chars_, p + i, end - i);
+            const DecodedCharacter d = decoder_->decode(modes_.chars, p + i, end - i);
             if (d.length == 0) break;
             putCharacter(d.ch, d.wide);
             i += d.length;
         }
         off = end + 1;
     }
-    mode_ = savedMode;
+    modes_.mode = savedMode;
     inTable_ = false;
-    const int height = kFontCells[font_].height * scaleY();
+    const int height = kFontCells[modes_.font].height * scaleY();
     Bitmap rule(1, height);
     for (int y = 0; y < height; ++y) rule.set(0, y);
     const Bitmap& kept = keep(std::move(rule));
@@ -187,11 +187,11 @@ void Interpreter::tableRow(const uint8_t* p, size_t n) {
         line_.push_back({x, 0, &kept, ink()});
     }
     lineStarted_ = true;
-    printLine(lineSpacing_, true);
+    printLine(modes_.lineSpacing, true);
 }
 
 void Interpreter::cut(int feed) {
-    if (lineStarted_) printLine(lineSpacing_, true);
+    if (lineStarted_) printLine(modes_.lineSpacing, true);
     feedTo(y_ + std::max(feed, 0));
     endBlankRun();  // the run ends at the cut, which is drawn below its mark
     paper_.extendTo(y_ + 1);

@@ -26,231 +26,29 @@ size_t Word(const uint8_t* p) { return static_cast<size_t>(p[0]) | static_cast<s
 // A position past this many dots down the page is far past any area: it stays there.
 constexpr int kFarDown = 1 << 20;
 
-// n motion units of 1/unit inch, in dots, bounded.
-int Dots(int64_t n, int unit) {
-    const int64_t dots = n * kDotsPerInch / std::max(unit, 1);
-    return static_cast<int>(std::clamp<int64_t>(dots, -kFarDown, kFarDown));
-}
-
 }  // namespace
 
-bool Interpreter::sideways() const {
-    return pageMode_ && (direction_ == PrintDirection::BottomToTop || direction_ == PrintDirection::TopToBottom);
-}
-
-int Interpreter::across(int64_t n) const { return Dots(n, sideways() ? unitY_ : unitX_); }
-int Interpreter::along(int64_t n) const { return Dots(n, sideways() ? unitX_ : unitY_); }
-
-void Interpreter::followPageMode(protocol::CommandId id, const uint8_t* p, size_t n) {
-    const uint8_t a = n > 2 ? p[2] : 0;
+bool Interpreter::pageCommand(protocol::CommandId id, const uint8_t* p, PageStep step) {
+    // What ESC W, ESC T and GS P set the modes took, in either mode; the page takes it at once.
     switch (id) {
-        case Id::PageMode:
-            if (!lineStarted_) pageMode_ = true;  // as pageCommand takes it
-            break;
-        case Id::StandardMode:
-        case Id::FormFeed:
-            if (pageMode_) lineStarted_ = false;  // the page's line goes with the page
-            pageMode_ = false;
-            break;
-        case Id::Initialise:
-            pageMode_ = false;
-            lineStarted_ = false;
-            unitX_ = unitY_ = kDotsPerInch;
-            direction_ = PrintDirection::LeftToRight;
-            break;
         case Id::MotionUnits:
-            unitX_ = a ? a : kDotsPerInch;
-            unitY_ = p[3] ? p[3] : kDotsPerInch;
-            break;
+            return true;
+        case Id::PageArea:
         case Id::PageDirection:
-            direction_ = DirectionOf(a).value_or(direction_);
-            break;
-        default:
-            break;
-    }
-}
-
-void Interpreter::followLine(protocol::CommandId id, const uint8_t* p, size_t n) {
-    // Only standard mode's line decides an ESC L; leaving page mode ends the page's (see
-    // followPageMode). The line starts with a character (see text) or an ESC * image and ends when
-    // it prints: on a feed, a cut, ESC @, or a block that prints on a line of its own. A barcode,
-    // 2-D code or stored picture is taken as printed (whether it prints depends on its data).
-    if (pageMode_) return;
-    switch (id) {
-        case Id::BitImage:
-            if (n >= 5 && (p[2] == 0 || p[2] == 1 || p[2] == 32 || p[2] == 33)) lineStarted_ = true;
-            break;
-        case Id::LineFeed:
-        case Id::FormFeed:
-        case Id::FeedDots:
-        case Id::FeedLines:
-        case Id::ReverseFeed:
-        case Id::ReverseFeedDots:
-        case Id::ReverseFeedLines:
-        case Id::PartialCut:
-        case Id::Cut:
-        case Id::Barcode:
-        case Id::PrintStoredImage:
-        case Id::PrintDownloadedImage:
-            lineStarted_ = false;
-            break;
-        case Id::RasterImage:
-            if (n >= 8) lineStarted_ = false;
-            break;
-        case Id::TableRow:  // a row of cells prints at once, when its header is whole
-            if (n >= 4 && n >= 4u + p[2] && 4u + p[2] + p[3 + p[2]] <= n) lineStarted_ = false;
-            break;
-        case Id::Symbol2D:  // the print function
-            if (n > 6 && p[6] == protocol::symbol2d::kPrint) lineStarted_ = false;
-            break;
-        case Id::Graphics:
-        case Id::LargeGraphics: {  // print the buffer (2, 50) or stored graphics (69, 85)
-            const size_t at = id == Id::Graphics ? 6 : 8;
-            const uint8_t fn = n > at ? p[at] : 0;
-            namespace g = protocol::graphics;
-            if ((id == Id::Graphics || p[2] == 'L') && (fn == g::kPrintBufferOld || fn == g::kPrintBuffer ||
-                                                        fn == g::kPrintNv || fn == g::kPrintNv + g::kDownloaded)) {
-                lineStarted_ = false;
-            }
-            break;
-        }
-        default:
-            break;
-    }
-}
-
-void Interpreter::pageMeaning(protocol::CommandId id, std::string& meaning) const {
-    switch (id) {
-        case Id::FormFeed:
-            if (pageMode_) meaning = "print the page, back to standard mode";
-            break;
-        case Id::LineFeed:
-            if (pageMode_) meaning = "next line of the page";
-            break;
-        case Id::Cancel:
-            if (pageMode_) meaning = "cancel the page's data in the print area";
+            if (step != PageStep::Framed) return true;  // ignored
             break;
         case Id::PageMode:
-            if (pageMode_) {
-                meaning += " (in page mode already: ignored)";
-            } else if (lineStarted_) {
-                meaning += " (in the middle of a line: ignored)";
-            }
-            break;
-        case Id::StandardMode:
-        case Id::PageModePrint:
-        case Id::PageVerticalPosition:
-        case Id::PageRelativePosition:
-            if (!pageMode_) meaning += " (in standard mode: ignored)";
-            break;
-        default:
-            break;
-    }
-}
-
-void Interpreter::unitsMeaning(protocol::CommandId id, const uint8_t* p, size_t n, std::string& meaning) const {
-    // The unit the command counts in: along the characters or down the lines (swapped sideways).
-    int unit = 0;
-    int64_t value = 0;
-    switch (id) {
-        case Id::CharacterSpacing:
-        case Id::LineSpacing:
-        case Id::FeedDots:
-        case Id::ReverseFeed:
-        case Id::ReverseFeedDots:
-            value = n > 2 ? p[2] : 0;
-            break;
-        case Id::Cut:
-            if (n < 4) return;  // no feed
-            value = p[3];
-            break;
-        case Id::AbsolutePosition:
-        case Id::LeftMarginDots:
-        case Id::PrintAreaWidth:
-        case Id::PageVerticalPosition:
-            value = static_cast<int64_t>(Word(p + 2));
-            break;
-        case Id::RelativePosition:
-        case Id::PageRelativePosition:
-            value = static_cast<int16_t>(Word(p + 2));
-            break;
-        case Id::PageArea: {
-            if (n < 10 || (unitX_ == kDotsPerInch && unitY_ == kDotsPerInch)) return;
-            meaning += " (" + std::to_string(Dots(static_cast<int64_t>(Word(p + 2)), unitX_)) + ", " +
-                       std::to_string(Dots(static_cast<int64_t>(Word(p + 4)), unitY_)) + ", " +
-                       std::to_string(Dots(static_cast<int64_t>(Word(p + 6)), unitX_)) + " x " +
-                       std::to_string(Dots(static_cast<int64_t>(Word(p + 8)), unitY_)) + " dots)";
-            return;
-        }
-        default:
-            return;
-    }
-    switch (id) {
-        case Id::CharacterSpacing:
-        case Id::AbsolutePosition:
-        case Id::RelativePosition:
-        case Id::LeftMarginDots:
-        case Id::PrintAreaWidth:
-            unit = sideways() ? unitY_ : unitX_;
-            break;
-        default:
-            unit = sideways() ? unitX_ : unitY_;
-            break;
-    }
-    if (unit == kDotsPerInch) return;  // units are dots: the decoding says dots
-    const std::string dots = " (" + std::to_string(Dots(value, unit)) + " dots)";
-    if (meaning.ends_with(" units")) {  // GS $, GS \: already in units
-        meaning += dots;
-        return;
-    }
-    // The value the decoding gave in dots, at the end: said again in units.
-    if (!meaning.ends_with(" dots")) return;
-    const size_t at = meaning.rfind(' ', meaning.size() - std::string(" dots").size() - 1);
-    if (at == std::string::npos) return;
-    meaning = meaning.substr(0, at + 1) + std::to_string(value) + " units" + dots;
-}
-
-bool Interpreter::pageCommand(protocol::CommandId id, const uint8_t* p, size_t n) {
-    const uint8_t a = n > 2 ? p[2] : 0;
-    // What ESC W, ESC T and GS P set holds in either mode; the page takes it at once.
-    switch (id) {
-        case Id::MotionUnits:
-            unitX_ = a ? a : kDotsPerInch;
-            unitY_ = p[3] ? p[3] : kDotsPerInch;
-            return true;
-        case Id::PageArea: {
-            const std::optional<PageArea> area = Page::Fit(
-                Dots(static_cast<int64_t>(Word(p + 2)), unitX_), Dots(static_cast<int64_t>(Word(p + 4)), unitY_),
-                Dots(static_cast<int64_t>(Word(p + 6)), unitX_), Dots(static_cast<int64_t>(Word(p + 8)), unitY_),
-                paper_.width());
-            if (!area) return true;  // an origin outside the page or a size of 0: ignored
-            pageArea_ = area;
-            break;
-        }
-        case Id::PageDirection: {
-            const std::optional<PrintDirection> d = DirectionOf(a);
-            if (!d) return true;
-            direction_ = *d;
-            break;
-        }
-        case Id::PageMode:
-            // Taken at the start of a line in standard mode only.
-            if (!pageMode_ && !lineStarted_) enterPage();
+            if (step == PageStep::Entered) openPage();
             return true;
         case Id::StandardMode:
-            if (pageMode_) leavePage();  // the page is let go unprinted
-            return true;
+            return true;  // the page was let go unprinted
         case Id::FormFeed:
-            if (!pageMode_) return false;  // standard mode: as LF
-            printPage();
-            leavePage();
-            return true;
+            return step == PageStep::Left;  // the page was printed; in standard mode, as LF
         case Id::PageModePrint:
             if (page_) printPage();  // the page, the area and the position stay
             return true;
         case Id::Initialise:
-            if (pageMode_) leavePage();
-            return false;  // the modes return to their defaults as in standard mode
+            return false;  // the line is dropped as in standard mode
         default:
             break;
     }
@@ -263,7 +61,7 @@ bool Interpreter::pageCommand(protocol::CommandId id, const uint8_t* p, size_t n
         case Id::PageDirection:
             // The line so far stays where it was; the position goes to the start of the new frame.
             if (lineStarted_) placePageLine(0);
-            page_->select(pageArea_.value_or(Page::DefaultArea(paper_.width())), direction_);
+            page_->select(modes_.pageArea.value_or(Page::DefaultArea(paper_.width())), modes_.direction);
             x_ = 0;
             xSet_ = false;
             pageY_ = 0;
@@ -308,12 +106,9 @@ bool Interpreter::pageCommand(protocol::CommandId id, const uint8_t* p, size_t n
     }
 }
 
-void Interpreter::enterPage() {
-    pageMode_ = true;
-    std::swap(lineSpacing_, otherLineSpacing_);
-    std::swap(charSpacing_, otherCharSpacing_);
+void Interpreter::openPage() {
     page_ = std::make_unique<Page>(paper_.width());
-    page_->select(pageArea_.value_or(Page::DefaultArea(paper_.width())), direction_);
+    page_->select(modes_.pageArea.value_or(Page::DefaultArea(paper_.width())), modes_.direction);
     line_.clear();
     owned_.clear();
     x_ = 0;
@@ -321,12 +116,8 @@ void Interpreter::enterPage() {
     pageY_ = 0;
 }
 
-void Interpreter::leavePage() {
-    pageMode_ = false;
-    std::swap(lineSpacing_, otherLineSpacing_);
-    std::swap(charSpacing_, otherCharSpacing_);
+void Interpreter::closePage() {
     page_.reset();
-    pageArea_.reset();  // ESC W returns to the default area
     startLine();
 }
 

@@ -19,9 +19,9 @@ constexpr size_t kUserGlyphLimit = 1024;
 }  // namespace
 
 bool Interpreter::putUserCharacter(uint8_t code) {
-    const Bitmap* plain = userChars_.find(font_, code);
+    const Bitmap* plain = userChars_.find(modes_.font, code);
     if (!plain) return false;
-    if (!inTable_ && line_.size() >= kMaxLineElements) printLine(lineSpacing_, true);
+    if (!inTable_ && line_.size() >= kMaxLineElements) printLine(modes_.lineSpacing, true);
     if (userGlyphsOf_ != userChars_.generation() || userGlyphs_.size() >= kUserGlyphLimit) {
         // Out of date or too many: those the line being gathered shows stay with the line.
         for (auto& [key, glyph] : userGlyphs_) {
@@ -34,22 +34,9 @@ bool Interpreter::putUserCharacter(uint8_t code) {
     std::unique_ptr<Bitmap>& glyph = userGlyphs_[key];
     if (!glyph)
         glyph = std::make_unique<Bitmap>(
-            StyleGlyph(*plain, {glyphStyle(), underline_, scaleX(), scaleY(), turnedNow(), condensed_}));
+            StyleGlyph(*plain, {glyphStyle(), modes_.underline, scaleX(), scaleY(), turnedNow(), modes_.condensed}));
     placeGlyph(*glyph);
     return true;
-}
-
-void Interpreter::otherFamily(protocol::CommandId id) {
-    using Id = protocol::CommandId;
-    switch (id) {
-        case Id::CondensedEscP:
-        case Id::CondensedSi: condensed_ = true; break;
-        case Id::CondensedOffEscP: condensed_ = false; break;
-        case Id::LineWideSo:
-        case Id::LineWideEscSo: lineWide_ = true; break;
-        case Id::LineWideOffDc4: lineWide_ = false; break;
-        default: break;  // ESC 4, ESC 5: italic to one family, highlight to another; the text stays as it is
-    }
 }
 
 void Interpreter::reverseFeed(int dots) {

@@ -5,8 +5,10 @@
 namespace pellory::receipt {
 
 OfflineRoll::OfflineRoll(int widthDots, Pieces pieces, Take take, int64_t maxRows, int64_t continueAfter)
-    : interpreter_(widthDots, Interpreter::Drawing::On, maxRows, Paper::AtBound::Stop), pieces_(pieces),
-      take_(std::move(take)), maxRows_(maxRows),
+    : interpreter_(widthDots, maxRows, Paper::AtBound::Stop),
+      pieces_(pieces),
+      take_(std::move(take)),
+      maxRows_(maxRows),
       continueAfter_(pieces == Pieces::EachReceipt && continueAfter > 0 ? continueAfter : 0) {
     if (pieces_ == Pieces::EachReceipt) interpreter_.setCutSink([this](int64_t row) { cutAt(row); });
     // The whole roll: room for its most rows at once (address space only; the memory is taken as

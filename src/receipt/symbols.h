@@ -140,6 +140,7 @@ struct Symbols2D {
     // Composite (cn 52): the linear part (its type byte and data) and the 2-D part's data.
     uint8_t compositeLinearType = 0;
     std::vector<uint8_t> compositeLinear, compositeData;
+    bool operator==(const Symbols2D&) const = default;
 };
 
 // A composite symbol of GS ( k cn 52: its linear part of the printer's type byte (65 EAN-8,

@@ -1,6 +1,6 @@
 // The zint library as the symbol makers use it: one call that encodes, and the module matrix it
 // gives turned into dots. Inside the receipt module only (symbols.cpp, symbols_2d.cpp,
-// interpreter_dialect_symbols.cpp).
+// dialect_symbols.cpp).
 #pragma once
 
 #include <memory>

@@ -10,6 +10,7 @@
 #include "cli/cli.h"
 #include "history/history_decoding.h"
 #include "pages/core/samples.h"
+#include "receipt/command_decoder.h"
 #include "receipt/receipt_test_support.h"
 #include "support/scratch_folder.h"
 
@@ -80,7 +81,7 @@ TEST(ReceiptDecode, TheLinesAreTheSameWhateverPiecesTheStreamComesIn) {
     EXPECT_EQ(std::count(whole.begin(), whole.end(), '\n'), 9) << whole;
     for (const size_t piece : {size_t{1}, size_t{3}, size_t{4096}, size_t{65536}}) {
         std::string lines;
-        Interpreter decoder(kOrva58Dots, Interpreter::Drawing::Off);
+        CommandDecoder decoder;
         decoder.setDecodeSink([&](const DecodedCommand& c) { lines += FormatDecoded(c) + '\n'; });
         for (size_t at = 0; at < stream.size(); at += piece) decoder.feed(stream.data() + at, std::min(piece, stream.size() - at));
         decoder.finish();

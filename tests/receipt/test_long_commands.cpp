@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <random>
 
+#include "receipt/command_decoder.h"
 #include "receipt/decoding.h"
 #include "receipt_test_support.h"
 #include "support/live_heap.h"
@@ -32,7 +33,8 @@ struct Feeding {
     long long peakGrowth = 0;        // the heap's largest growth over the feeding
 };
 
-Feeding FeedInPieces(Interpreter& interpreter, const std::vector<Part>& parts, bool decode) {
+template <typename Reader>  // an Interpreter or a CommandDecoder
+Feeding FeedInPieces(Reader& interpreter, const std::vector<Part>& parts, bool decode) {
     Feeding result;
     if (decode) interpreter.setDecodeSink([&](const DecodedCommand& c) { result.lines.push_back(FormatDecoded(c)); });
     const Bytes run(kPiece, 0x5A);
@@ -91,7 +93,7 @@ TEST(ReceiptLongCommands, AreNamedAsAWholeCommandAndHeldInBoundedMemory) {
         std::vector<Part> parts = c.parts;
         parts.push_back({T("AB\n")});
         {
-            Interpreter decoder(kOrva58Dots, Interpreter::Drawing::Off);
+            CommandDecoder decoder;
             const Feeding decoded = FeedInPieces(decoder, parts, true);
             ASSERT_EQ(decoded.lines.size(), 3u) << c.name;
             EXPECT_EQ(decoded.lines[0], c.line) << c.name;

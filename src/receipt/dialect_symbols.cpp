@@ -1,4 +1,4 @@
-// Other makers' 2-D codes (see interpreter.h): GS Z n chooses the kind (0 PDF417, 1 DataMatrix,
+// Other makers' 2-D codes (see symbol_maker.h): GS Z n chooses the kind (0 PDF417, 1 DataMatrix,
 // 2 QR code; the QR code until one is chosen) and ESC Z v e k nL nH d1...dn prints a symbol of
 // that kind at once, its data the nL + 256 nH bytes that follow. This printer has neither command
 // of its own: the decoding names them "unknown" with the other makers' meaning, and the symbol is
@@ -18,7 +18,7 @@
 #include <algorithm>
 #include <string>
 
-#include "receipt/interpreter.h"
+#include "receipt/symbol_maker.h"
 #include "receipt/zint_symbol.h"
 
 namespace pellory::receipt {
@@ -31,11 +31,11 @@ constexpr size_t kHead = 7;  // ESC Z v e k nL nH
 
 const char* KindName(uint8_t kind) {
     switch (kind) {
-        case Interpreter::kDialectPdf417:
+        case PrinterModes::kDialectPdf417:
             return "PDF417";
-        case Interpreter::kDialectDataMatrix:
+        case PrinterModes::kDialectDataMatrix:
             return "DataMatrix";
-        case Interpreter::kDialectQr:
+        case PrinterModes::kDialectQr:
             return "QR code";
         default:
             return nullptr;
@@ -77,20 +77,20 @@ std::optional<Bitmap> VersionedQr(int version, int level, int module, const std:
 
 }  // namespace
 
-std::optional<Bitmap> Interpreter::makeDialectSymbol(const uint8_t* p, size_t n, std::string* error) const {
+std::optional<Bitmap> SymbolMaker::dialectSymbol(const uint8_t* p, size_t n, uint8_t kind, std::string* error) {
     if (n < kHead) return Refused(error, "incomplete");
     const uint8_t v = p[2], e = p[3], k = p[4];
     const std::vector<uint8_t> data(p + kHead, p + n);
     if (data.empty()) return Refused(error, "no data");
-    switch (dialectKind_) {
-        case kDialectQr: {
+    switch (kind) {
+        case PrinterModes::kDialectQr: {
             const int level = QrLevel(e);
             if (v > 40) return Refused(error, "version " + std::to_string(v) + " is past 40");
             if (level < 0) return Refused(error, "error correction is 'L', 'M', 'Q' or 'H'");
             if (k < 1 || k > 16) return Refused(error, "module size is 1 to 16 dots");
             return VersionedQr(v, level, k, data, error);
         }
-        case kDialectPdf417: {
+        case PrinterModes::kDialectPdf417: {
             if (v > 30) return Refused(error, "columns are 1 to 30");
             if (e > 8) return Refused(error, "error correction level is 0 to 8");
             if (k < 1 || k > 8) return Refused(error, "module width is 1 to 8 dots");
@@ -101,7 +101,7 @@ std::optional<Bitmap> Interpreter::makeDialectSymbol(const uint8_t* p, size_t n,
             settings.moduleWidth = std::max<int>(k, 2);
             return MakePdf417(settings, data, error);
         }
-        case kDialectDataMatrix: {
+        case PrinterModes::kDialectDataMatrix: {
             if (v != 0 && (v < 8 || v > 144 || e < 8 || e > 144))
                 return Refused(error, "rows and columns are 8 to 144 modules");
             if (k < 1 || k > 16) return Refused(error, "module size is 1 to 16 dots");
@@ -117,18 +117,8 @@ std::optional<Bitmap> Interpreter::makeDialectSymbol(const uint8_t* p, size_t n,
     }
 }
 
-void Interpreter::dialectCommand(protocol::CommandId id, const uint8_t* p, size_t n) {
-    if (id == CommandId::DialectSymbolKind && n == 3) {
-        dialectKind_ = p[2];
-        return;
-    }
-    if (id != CommandId::DialectSymbol || drawing_ == Drawing::Off) return;
-    // A symbol wider than the print area prints nothing, as GS ( k's do.
-    const std::optional<Bitmap> symbol = makeDialectSymbol(p, n, nullptr);
-    if (symbol && symbolInkWidth(*symbol) <= areaRight() - areaLeft()) printBlock(*symbol, Block::Turned);
-}
-
-void Interpreter::dialectMeaning(protocol::CommandId id, const uint8_t* p, size_t n, std::string& family) const {
+void SymbolMaker::DialectMeaning(protocol::CommandId id, const uint8_t* p, size_t n, uint8_t kind, int area,
+                                 std::string& family) {
     if (id == CommandId::DialectSymbolKind && n == 3) {
         const char* name = KindName(p[2]);
         family += name ? std::string(": ") + name : ": unknown kind " + std::to_string(p[2]);
@@ -136,15 +126,15 @@ void Interpreter::dialectMeaning(protocol::CommandId id, const uint8_t* p, size_
     }
     if (id != CommandId::DialectSymbol || n < kHead) return;
     const uint8_t v = p[2], e = p[3], k = p[4];
-    const char* name = KindName(dialectKind_);
+    const char* name = KindName(kind);
     if (!name) {
         family += " (prints nothing: GS Z chose no kind this printer draws)";
         return;
     }
     family += std::string(": ") + name;
     const std::string dots = std::to_string(k) + "-dot modules";
-    switch (dialectKind_) {
-        case kDialectQr: {
+    switch (kind) {
+        case PrinterModes::kDialectQr: {
             const int level = QrLevel(e);
             family += v == 0 ? ", version as the data need" : ", version " + std::to_string(v);
             family += level < 0 ? ", error correction " + std::to_string(e)
@@ -152,7 +142,7 @@ void Interpreter::dialectMeaning(protocol::CommandId id, const uint8_t* p, size_
             family += ", " + dots;
             break;
         }
-        case kDialectPdf417:
+        case PrinterModes::kDialectPdf417:
             family += v == 0 ? ", columns as the data need" : ", " + std::to_string(v) + " columns";
             family += ", error correction level " + std::to_string(e) + ", " + dots;
             break;
@@ -164,10 +154,10 @@ void Interpreter::dialectMeaning(protocol::CommandId id, const uint8_t* p, size_
     }
     family += ", " + std::to_string(n - kHead) + (n - kHead == 1 ? " byte of data" : " bytes of data");
     std::string why;
-    const std::optional<Bitmap> symbol = makeDialectSymbol(p, n, &why);
+    const std::optional<Bitmap> symbol = dialectSymbol(p, n, kind, &why);
     if (!symbol) {
         family += " (prints nothing: " + (why.empty() ? std::string("the data do not fit") : why) + ")";
-    } else if (symbolInkWidth(*symbol) > areaRight() - areaLeft()) {
+    } else if (InkWidth(*symbol) > area) {
         family += " (prints nothing: wider than the print area)";
     }
 }
