@@ -189,7 +189,7 @@ bool JobDecoding::run(const std::vector<uint8_t>& bytes,
                       const std::function<void(const receipt::DecodedCommand&)>& take,
                       const std::function<bool()>& goOn) {
     if (goOn && !goOn()) return false;
-    receipt::Interpreter printer(receipt::kOrva58Dots, receipt::Interpreter::Drawing::Off);
+    receipt::Interpreter printer(widthDots, receipt::Interpreter::Drawing::Off);
     size_t sinceWatch = 0;
     printer.setDecodeSink([&](const receipt::DecodedCommand& c) {
         if (printer.halted()) return;
@@ -214,6 +214,7 @@ bool JobDecoding::run(const std::vector<uint8_t>& bytes,
 JobOutput WriteJobOutput(const std::vector<uint8_t>& bytes, int widthDots, const fs::path& folder,
                          const JobBounds& bounds, const std::function<bool()>& stop, const Failed& failed) {
     JobOutput out;
+    out.decoding.widthDots = widthDots;
     JobBudget budget(bounds, stop);
     // One reason for each file that cannot be written.
     const Failed fail = [&](const std::string& what, const std::string& why) {

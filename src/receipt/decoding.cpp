@@ -7,6 +7,7 @@
 #include "protocol/command_table.h"
 #include "protocol/functions.h"
 #include "protocol/hex.h"
+#include "protocol/model_profile.h"
 #include "receipt/decoding_images.h"
 #include "receipt/decoding_symbols.h"
 #include "receipt/interpreter.h"
@@ -392,19 +393,19 @@ std::string GroupedNumber(uint64_t n) {
     return grouped;
 }
 
-std::vector<DecodedCommand> DecodeCommands(const uint8_t* data, size_t n) {
+std::vector<DecodedCommand> DecodeCommands(const uint8_t* data, size_t n, protocol::Model model) {
     std::vector<DecodedCommand> out;
-    Interpreter interpreter(384, Interpreter::Drawing::Off);
+    Interpreter interpreter(protocol::ProfileOf(model).paperDots, Interpreter::Drawing::Off);
     interpreter.setDecodeSink([&](const DecodedCommand& c) { out.push_back(c); });
     interpreter.feed(data, n);
     interpreter.finish();
     return out;
 }
 
-std::string DecodeStream(const uint8_t* data, size_t n, size_t maxLines) {
+std::string DecodeStream(const uint8_t* data, size_t n, size_t maxLines, protocol::Model model) {
     std::string text;
     size_t lines = 0, rest = 0;
-    Interpreter interpreter(384, Interpreter::Drawing::Off);
+    Interpreter interpreter(protocol::ProfileOf(model).paperDots, Interpreter::Drawing::Off);
     interpreter.setDecodeSink([&](const DecodedCommand& c) {
         if (maxLines && lines >= maxLines) {
             ++rest;

@@ -7,7 +7,7 @@
 // piece by piece as they come (see LongCommand): a raster image prints row by row, and the memory
 // of the interpreter does not grow with the length of a command.
 //
-// Geometry: the paper is the print head's width (384 dots for ORVA58, 576 for ORVA80); margins
+// Geometry: the paper is the print head's width (the model's, protocol/model_profile.h); margins
 // of ESC l and ESC Q count 8 dots (one mm) per unit; line spacing, feeds and positions count dots.
 // Not thread-safe: one thread feeds it and reads its paper.
 #pragma once
@@ -35,11 +35,12 @@
 #include "protocol/command_splitter.h"
 #include "protocol/functions.h"
 #include "protocol/command_table.h"
+#include "protocol/model_profile.h"
 
 namespace pellory::receipt {
 
-inline constexpr int kOrva58Dots = 384;
-inline constexpr int kOrva80Dots = 576;
+inline constexpr int kOrva58Dots = protocol::ProfileOf(protocol::Model::Orva58).paperDots;
+inline constexpr int kOrva80Dots = protocol::ProfileOf(protocol::Model::Orva80).paperDots;
 // The print head's resolution: 8 dots per mm. The motion units of GS P are 1/x inch; until set,
 // one unit is one dot.
 inline constexpr int kDotsPerInch = 203;
@@ -52,8 +53,9 @@ public:
     static constexpr uint8_t kDialectPdf417 = 0, kDialectDataMatrix = 1, kDialectQr = 2;
 
     // paperRows and atBound: the paper's bound (see Paper); the live view's 2 m roll unless given.
-    explicit Interpreter(int widthDots = kOrva58Dots, Drawing drawing = Drawing::On,
-                         int64_t paperRows = Paper::kMaxRows, Paper::AtBound atBound = Paper::AtBound::Scroll);
+    explicit Interpreter(int widthDots = protocol::ProfileOf(protocol::kStartModel).paperDots,
+                         Drawing drawing = Drawing::On, int64_t paperRows = Paper::kMaxRows,
+                         Paper::AtBound atBound = Paper::AtBound::Scroll);
 
     // Takes the next bytes of the stream.
     void feed(const uint8_t* data, size_t n);
@@ -332,7 +334,7 @@ private:
     int longGraphics_ = -1;  // the buffer's colour its rows go to; -2: none (ignored)
     bool gatherLong_ = false;
     std::vector<uint8_t> longDefinition_;  // the long definition's bytes so far
-    charset::KanjiSystem kanjiModel_ = charset::KanjiSystem::Gb18030;
+    charset::KanjiSystem kanjiModel_ = charset::ModelKanjiSystem(protocol::kStartModel);
     std::vector<uint8_t> lead_;  // lead byte of a Kanji pair cut by the end of a piece
 
     // The line being gathered.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "protocol/model_profile.h"
+
 namespace pellory::vprinter {
 
 PrinterIntake::PrinterIntake(Model model, Limits limits) : model_(model), limits_(limits) {}
@@ -83,7 +85,7 @@ void PrinterIntake::answerSymbolSize(const uint8_t* bytes, size_t n, States s, R
     const StoredSymbol& symbol = symbols_.symbol(*kind);
     std::optional<SymbolSize> size;
     if (symbol.stored && !symbol.data.empty() && limits_.symbolMeasure) size = limits_.symbolMeasure(symbol);
-    r.answer = SymbolSizeAnswer(*kind, size, PaperDots(model_));
+    r.answer = SymbolSizeAnswer(*kind, size, protocol::ProfileOf(model_).paperDots);
 }
 
 PrinterIntake::Fed PrinterIntake::feed(const uint8_t* bytes, size_t n, States s, Host& host) {
