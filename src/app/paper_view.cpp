@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <cmath>
 
+#include "protocol/model_profile.h"
 #include "receipt/paper_image.h"
 
 namespace pellory::widgets {
@@ -36,7 +37,7 @@ double PaperView::scale() const {
 
 void PaperView::updateSize() {
     if (!paper_) {
-        setFixedSize(384, 1);
+        setFixedSize(protocol::ProfileOf(protocol::kStartModel).paperDots, 1);
         return;
     }
     const double s = scale();

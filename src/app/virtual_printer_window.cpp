@@ -12,7 +12,8 @@
 #include <algorithm>
 #include <chrono>
 
-#include "link/port_settings.h"
+#include "pages/core/setup_actions.h"
+#include "protocol/model_profile.h"
 #include "receipt/paper_image.h"
 #include "widgets/dialog_layout.h"
 
@@ -165,13 +166,9 @@ VirtualPrinterWindow::~VirtualPrinterWindow() {
     }
 }
 
-vprinter::Model DeviceModel() {
-    return link::PrintableWidth > receipt::kOrva58Dots ? vprinter::Model::Orva80 : vprinter::Model::Orva58;
-}
+vprinter::Model DeviceModel() { return pages::ChosenModel(); }
 
-int VirtualPrinterWindow::paperWidth() const {
-    return DeviceModel() == vprinter::Model::Orva80 ? receipt::kOrva80Dots : receipt::kOrva58Dots;
-}
+int VirtualPrinterWindow::paperWidth() const { return protocol::ProfileOf(DeviceModel()).paperDots; }
 
 bool VirtualPrinterWindow::takeArrived() {
     std::vector<uint8_t> bytes;

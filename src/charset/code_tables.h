@@ -18,6 +18,8 @@
 #include <string_view>
 #include <utility>
 
+#include "protocol/model_profile.h"
+
 namespace pellory::charset {
 
 // A byte (or two-byte code) that has no known character.
@@ -131,6 +133,15 @@ char32_t InternationalChar(uint8_t set, uint8_t byte);
 // Chinese models Big5, Korean models KS C 5601 (EUC-KR); Japanese models Shift_JIS or JIS, the
 // two FS C switches between.
 enum class KanjiSystem : uint8_t { Gb18030, ShiftJis, Jis, Big5, Ksc5601 };
+// The system of a model's profile (protocol::KanjiCodes, enumerated in the same order).
+constexpr KanjiSystem KanjiSystemOf(protocol::KanjiCodes codes) { return static_cast<KanjiSystem>(codes); }
+static_assert(KanjiSystemOf(protocol::KanjiCodes::Gb18030) == KanjiSystem::Gb18030 &&
+              KanjiSystemOf(protocol::KanjiCodes::ShiftJis) == KanjiSystem::ShiftJis &&
+              KanjiSystemOf(protocol::KanjiCodes::Jis) == KanjiSystem::Jis &&
+              KanjiSystemOf(protocol::KanjiCodes::Big5) == KanjiSystem::Big5 &&
+              KanjiSystemOf(protocol::KanjiCodes::Ksc5601) == KanjiSystem::Ksc5601);
+// The system a printer of model m reads its Kanji mode in until FS C selects another.
+constexpr KanjiSystem ModelKanjiSystem(protocol::Model m) { return KanjiSystemOf(protocol::ProfileOf(m).kanji); }
 // "GB18030", "Shift_JIS", "JIS", "Big5", "KS C 5601".
 const char* KanjiSystemName(KanjiSystem system);
 // Whether the system is a Japanese model's (FS C applies).

@@ -20,10 +20,10 @@ namespace pellory::charset {
 
 // What decides the characters of the bytes: ESC t, ESC R and FS & / FS . .
 struct PrinterState {
-    CodeTable table = CodeTable::PC437;
+    CodeTable table = static_cast<CodeTable>(protocol::ProfileOf(protocol::kStartModel).codeTable);
     uint8_t internationalSet = 0;  // the n of ESC R, 0 (U.S.A.) to 15
     bool kanji = false;            // Kanji mode: bytes from 0x80 up go in two-byte codes
-    KanjiSystem kanjiSystem = KanjiSystem::Gb18030;  // how the Kanji mode reads them
+    KanjiSystem kanjiSystem = ModelKanjiSystem(protocol::kStartModel);  // how the Kanji mode reads them
 
     bool operator==(const PrinterState&) const = default;
 };

@@ -39,7 +39,7 @@ struct GlobalOptions {
     bool help = false;
     std::string encoding = "bytes";
     int charsetN = -1;  // --charset N, -1 when not given
-    charset::KanjiSystem kanji = charset::KanjiSystem::Gb18030;  // --kanji
+    charset::KanjiSystem kanji = charset::ModelKanjiSystem(protocol::kStartModel);  // --kanji
     bool version = false;
 };
 

@@ -14,6 +14,7 @@
 #include "pages/core/samples.h"
 #include "pages/core/text_print_actions.h"
 #include "platform/threads.h"
+#include "protocol/model_profile.h"
 #include "receipt/offline_roll.h"
 
 namespace pellory::app::cli {
@@ -689,21 +690,31 @@ const std::vector<Command>& Commands() {
                          s.out << '\n';
                          return int{kCliDone};
                      })});
-        v.push_back({"render", "render INPUT (-o OUTPUT.png|OUTPUT.pdf | --receipts DIR) [--model ORVA58|ORVA80]",
+        v.push_back({"render",
+                     "render INPUT (-o OUTPUT.png|OUTPUT.pdf | --receipts DIR) [--model ORVA58|ORVA80]",
                      "Draws a captured byte stream as the printer prints it; no port is used.",
                      "INPUT is a file, or - for standard input. The picture is the print head's width\n"
-                     "(384 dots for ORVA58, 576 for ORVA80), one pixel per dot: printed dots black, all\n"
-                     "else white, cuts a dashed grey line. -o OUTPUT.png draws the whole stream on one\n"
-                     "picture, at most " + std::to_string(receipt::OfflineRoll::kMaxPictureRows) +
+                     "(" +
+                         std::to_string(protocol::ProfileOf(protocol::Model::Orva58).paperDots) + " dots for ORVA58, " +
+                         std::to_string(protocol::ProfileOf(protocol::Model::Orva80).paperDots) +
+                         " for ORVA80), one pixel per dot: printed dots black, all\n"
+                         "else white, cuts a dashed grey line. -o OUTPUT.png draws the whole stream on one\n"
+                         "picture, at most " +
+                         std::to_string(receipt::OfflineRoll::kMaxPictureRows) +
                          " dots tall (longer streams stop with status 4); a name\n"
-                     "ending in .pdf writes a PDF with a page per receipt. --receipts DIR writes one\n"
-                     "PNG per receipt into DIR (receipt-0001.png, ...): the paper from cut to cut, and\n"
-                     "the printed rest after the last cut.\n",
-                     {{"--model", "--output", "--receipts"}, {}}, PrepareRender});
-        v.push_back({"decode", "decode INPUT", "Names each command of a captured byte stream; no port is used.",
+                         "ending in .pdf writes a PDF with a page per receipt. --receipts DIR writes one\n"
+                         "PNG per receipt into DIR (receipt-0001.png, ...): the paper from cut to cut, and\n"
+                         "the printed rest after the last cut.\n",
+                     {{"--model", "--output", "--receipts"}, {}},
+                     PrepareRender});
+        v.push_back({"decode",
+                     "decode INPUT [--model ORVA58|ORVA80]",
+                     "Names each command of a captured byte stream; no port is used.",
                      "One line per command: offset (hex), bytes, mnemonic and meaning. INPUT is a file,\n"
-                     "or - for standard input.\n",
-                     {}, PrepareDecode});
+                     "or - for standard input. The stream is decoded as printed on the paper of --model\n"
+                     "(without it here, of the global --model).\n",
+                     {{"--model"}, {}},
+                     PrepareDecode});
         v.push_back(ServeCommand());
         return v;
     }();

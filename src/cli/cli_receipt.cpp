@@ -18,6 +18,8 @@
 #include "cli/cli_support.h"
 #include "link/port_settings.h"
 #include "receipt/command_decoder.h"
+#include "pages/core/setup_actions.h"
+#include "protocol/model_profile.h"
 #include "receipt/decoding.h"
 #include "receipt/interpreter.h"
 #include "receipt/offline_roll.h"
@@ -227,7 +229,20 @@ std::optional<std::string> TakeShortOutput(std::vector<std::string>& positional,
 
 bool IsOfflineCommand(std::string_view name) { return name == "render" || name == "decode"; }
 
-int ReceiptWidthForModel(int device) { return device == 0 ? receipt::kOrva58Dots : receipt::kOrva80Dots; }
+int ReceiptWidthForModel(int device) { return protocol::ProfileOf(pages::ModelOfDevice(device)).paperDots; }
+
+bool ReadModelOption(const ParsedArgs& a, std::optional<protocol::Model>& model, std::string& error) {
+    const std::optional<std::string> name = a.Value("--model");
+    if (!name) return true;
+    for (const protocol::ModelProfile& p : protocol::kModelProfiles) {
+        if (SameText(*name, p.name)) {
+            model = p.model;
+            return true;
+        }
+    }
+    error = "--model: \"" + *name + "\" is not ORVA58 or ORVA80";
+    return false;
+}
 
 int WriteReceipt(const std::vector<uint8_t>& stream, int widthDots, const std::string& path, std::ostream& err) {
     return DrawToFile(MemoryReader(stream), widthDots, path, false, err);
@@ -324,20 +339,11 @@ std::optional<Action> PrepareRender(const ParsedArgs& args, std::string& error) 
         error = "missing -o OUTPUT.png (or --receipts DIR)";
         return std::nullopt;
     }
-    std::optional<int> width;
-    if (const std::optional<std::string> model = a.Value("--model")) {
-        if (SameText(*model, "ORVA58")) {
-            width = receipt::kOrva58Dots;
-        } else if (SameText(*model, "ORVA80")) {
-            width = receipt::kOrva80Dots;
-        } else {
-            error = "--model: \"" + *model + "\" is not ORVA58 or ORVA80";
-            return std::nullopt;
-        }
-    }
-    return [input = a.positional[0], out = output.value_or(""), folder = folder.value_or(""), width](Session& s) {
+    std::optional<protocol::Model> model;
+    if (!ReadModelOption(a, model, error)) return std::nullopt;
+    return [input = a.positional[0], out = output.value_or(""), folder = folder.value_or(""), model](Session& s) {
         // Without --model here, the global --model decides (its printable width).
-        const int dots = width ? *width : (link::PrintableWidth > receipt::kOrva58Dots ? receipt::kOrva80Dots : receipt::kOrva58Dots);
+        const int dots = protocol::ProfileOf(model.value_or(pages::ChosenModel())).paperDots;
         const Reader read = [&](const PieceSink& take) { return ReadInPieces(input, take, s.err); };
         return folder.empty() ? DrawToFile(read, dots, out, true, s.err) : DrawToFolder(read, dots, folder, true, s.err);
     };
@@ -345,8 +351,12 @@ std::optional<Action> PrepareRender(const ParsedArgs& args, std::string& error) 
 
 std::optional<Action> PrepareDecode(const ParsedArgs& a, std::string& error) {
     if (!PositionalCount(a, 1, "INPUT", error)) return std::nullopt;
-    return [input = a.positional[0]](Session& s) {
-        receipt::CommandDecoder printer;
+    std::optional<protocol::Model> model;
+    if (!ReadModelOption(a, model, error)) return std::nullopt;
+    return [input = a.positional[0], model](Session& s) {
+        // On the paper of --model here, else of the global --model.
+        const int dots = protocol::ProfileOf(model.value_or(pages::ChosenModel())).paperDots;
+        receipt::CommandDecoder printer(dots, protocol::WidestProfile().paperDots);
         printer.setDecodeSink([&](const receipt::DecodedCommand& c) { s.out << receipt::FormatDecoded(c) << '\n'; });
         // Each line goes out as its command is read; an output that cannot be written ends the reading.
         const ReadEnd end = ReadInPieces(input, [&](const uint8_t* data, size_t n) {

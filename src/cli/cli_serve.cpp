@@ -24,6 +24,7 @@
 #include "pages/core/setup_actions.h"
 #include "platform/device_kind.h"
 #include "platform/threads.h"
+#include "protocol/model_profile.h"
 #include "vprinter/printer_server.h"
 #include "vprinter/printer_state.h"
 #include "web/host_names.h"
@@ -141,17 +142,9 @@ std::optional<ServePlan> ReadServe(const ParsedArgs& a, std::string& error) {
     if (!PositionalCount(a, 0, "", error)) return std::nullopt;
     ServePlan plan;
     vprinter::ServerOptions& o = plan.server;
-    if (const auto v = a.Value("--model")) {
-        std::optional<vprinter::Model> m;
-        for (const vprinter::Model each : {vprinter::Model::Orva58, vprinter::Model::Orva80}) {
-            if (SameText(*v, vprinter::ModelName(each))) m = each;
-        }
-        if (!m) {
-            error = "--model: \"" + *v + "\" is not ORVA58 or ORVA80";
-            return std::nullopt;
-        }
-        o.model = *m;
-    }
+    std::optional<protocol::Model> model;
+    if (!ReadModelOption(a, model, error)) return std::nullopt;
+    if (model) o.model = *model;
     for (const std::string& text : a.Values("--listen")) {
         const std::optional<vprinter::ListenAddress> address = ReadServeAddress("--listen", text, error);
         if (!address) return std::nullopt;
@@ -384,7 +377,7 @@ int Serve(Session& s, const ServePlan& plan) {
     ServeOutput output(s, plan.json);
     jobs::JobRecorder::Options recording;
     recording.folder = plan.jobs.value_or("");
-    recording.widthDots = vprinter::PaperDots(plan.server.model);
+    recording.widthDots = protocol::ProfileOf(plan.server.model).paperDots;
     recording.bounds = plan.bounds;
     // Spooled jobs are queued without their bytes: many may wait.
     if (plan.jobs) recording.maxQueuedJobs = kSpooledQueuedJobs;
@@ -448,7 +441,7 @@ int Serve(Session& s, const ServePlan& plan) {
                            (line.path.empty() ? "" : " (link " + platform::PrintableText(line.path) + ")"));
         }
     }
-    output.message(std::string("model ") + std::string(vprinter::ModelName(plan.server.model)) + ", state " +
+    output.message(std::string("model ") + protocol::ProfileOf(plan.server.model).name + ", state " +
                    vprinter::StatesText(server.states()) + "; " +
                    (plan.jobs ? "jobs written to " + platform::PrintableText(*plan.jobs) + " from " +
                                     jobs::JobFolderName(recorder.firstNumber())

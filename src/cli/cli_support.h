@@ -31,6 +31,7 @@
 #include "platform/decimal_text.h"
 #include "platform/serial_device.h"
 #include "platform/stop_request.h"
+#include "protocol/model_profile.h"
 #include "vprinter/virtual_printer.h"
 
 namespace pellory::receipt {
@@ -312,6 +313,9 @@ std::string KanjiModelNames();
 // A text argument (UTF-8) as the bytes to send (one char per byte): unchanged without an
 // encoding; otherwise its printer bytes, or nothing with the refusal on the error stream.
 std::optional<std::string> EncodeArgument(Session& s, const std::string& utf8);
+// A command's own --model (ORVA58 or ORVA80, in any case): the model, or nothing when the option is
+// not given. False, with the message in error, for another name.
+bool ReadModelOption(const ParsedArgs& a, std::optional<protocol::Model>& model, std::string& error);
 // The receipt commands (cli_receipt.cpp).
 std::optional<Action> PrepareRender(const ParsedArgs& a, std::string& error);
 std::optional<Action> PrepareDecode(const ParsedArgs& a, std::string& error);
@@ -353,6 +357,7 @@ private:
     int code_ = 0;
     std::thread drawer_;
 };
+// The paper width of the model of a "Device Name" position (the global --model).
 int ReceiptWidthForModel(int device);
 
 inline constexpr std::array<const char*, 4> kHandshakeNames = {"none", "cts", "dtr", "xon"};

@@ -14,7 +14,7 @@ namespace pellory::imaging {
 // single pixel is decoded. A whole load (the file's bytes, the decoder's buffers, the decoded
 // picture, its preview and the dot matrix) stays within kLoadMemoryBudget: at the dot limit the
 // decoded picture takes 4 bytes per dot (256 MiB) and the dot matrix 1 byte per dot (64 MiB),
-// enough for an 8192 x 8192 photo or a receipt-wide strip of 576 x 116,000 rows.
+// enough for an 8192 x 8192 photo or a strip as wide as 80 mm paper and 116,000 rows tall.
 inline constexpr int kMaxPictureSide = 262144;                 // dots, each of width and height
 inline constexpr int64_t kMaxPictureDots = int64_t{1} << 26;  // 67,108,864 dots in all
 inline constexpr size_t kLoadMemoryBudget = size_t{600} << 20;

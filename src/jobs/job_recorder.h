@@ -56,6 +56,7 @@
 #include "jobs/job_record.h"
 #include "jobs/job_render.h"
 #include "jobs/job_writer.h"
+#include "protocol/model_profile.h"
 #include "vprinter/job_spool.h"
 #include "vprinter/printer_server.h"
 
@@ -68,7 +69,8 @@ class JobRecorder {
 public:
     struct Options {
         std::string folder;   // empty: nothing is saved
-        int widthDots = 576;  // the paper's width for the pictures
+        // The paper's print width, for the pictures and the decoding.
+        int widthDots = protocol::ProfileOf(protocol::Model::Orva80).paperDots;
         // The queue holds at most this many jobs, or this many bytes of them (their bytes in memory
         // and their answers; one job always fits). With the spool a job's bytes are not in memory,
         // so the count may be generous.

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "jobs/decoding_runs.h"
+#include "protocol/model_profile.h"
 #include "receipt/command_decoder.h"
 #include "receipt/decoding.h"
 #include "receipt/interpreter.h"
@@ -190,7 +191,7 @@ bool JobDecoding::run(const std::vector<uint8_t>& bytes,
                       const std::function<void(const receipt::DecodedCommand&)>& take,
                       const std::function<bool()>& goOn) {
     if (goOn && !goOn()) return false;
-    receipt::CommandDecoder printer;
+    receipt::CommandDecoder printer(widthDots, protocol::WidestProfile().paperDots);
     size_t sinceWatch = 0;
     printer.setDecodeSink([&](const receipt::DecodedCommand& c) {
         if (printer.halted()) return;
@@ -215,6 +216,7 @@ bool JobDecoding::run(const std::vector<uint8_t>& bytes,
 JobOutput WriteJobOutput(const std::vector<uint8_t>& bytes, int widthDots, const fs::path& folder,
                          const JobBounds& bounds, const std::function<bool()>& stop, const Failed& failed) {
     JobOutput out;
+    out.decoding.widthDots = widthDots;
     JobBudget budget(bounds, stop);
     // One reason for each file that cannot be written.
     const Failed fail = [&](const std::string& what, const std::string& why) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "jobs/job_folder.h"
+#include "protocol/model_profile.h"
 
 namespace pellory::receipt {
 struct DecodedCommand;
@@ -24,8 +25,9 @@ namespace pellory::jobs {
 inline constexpr int kJobPngCompression = 1;
 
 // The decoding of a job's bytes as "pellory-cli decode" prints it (the printer's start-up state),
-// handed out line by line, with the commands counted.
+// on the paper of the printer that took the job, handed out line by line, with the commands counted.
 struct JobDecoding {
+    int widthDots = protocol::ProfileOf(protocol::kStartModel).paperDots;  // the paper's print width
     size_t commands = 0;  // text runs not counted
     size_t unknown = 0;   // commands the printer does not know
 

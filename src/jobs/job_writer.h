@@ -14,6 +14,7 @@
 #include "jobs/job_numbers.h"
 #include "jobs/job_record.h"
 #include "jobs/job_render.h"
+#include "protocol/model_profile.h"
 #include "vprinter/printer_server.h"
 
 namespace pellory::jobs {
@@ -44,7 +45,7 @@ struct QueuedJob {
 // What the recorder's writers share.
 struct JobWriting {
     std::string folder;  // empty: nothing is saved, the jobs are only counted
-    int widthDots = 576;
+    int widthDots = protocol::ProfileOf(protocol::Model::Orva80).paperDots;
     JobBounds bounds;
     JobNumbers* numbers = nullptr;  // with a folder
     std::function<void(const std::string&)> errorLine;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "protocol/model_profile.h"
+
 namespace pellory::link {
 
 struct PortSettingsRecord {
@@ -19,8 +21,9 @@ struct PortSettingsRecord {
     bool answersStatus = true;
 };
 
-constexpr int32_t kPrintableWidthOrva58 = 384;
-constexpr int32_t kPrintableWidthOrva80 = 572;
+// The width in dots pictures are fitted to and sent at, of each model (its profile's).
+constexpr int32_t kPrintableWidthOrva58 = protocol::ProfileOf(protocol::Model::Orva58).pictureDots;
+constexpr int32_t kPrintableWidthOrva80 = protocol::ProfileOf(protocol::Model::Orva80).pictureDots;
 
 // Process-wide values. Only the window thread (or the command line's one thread) touches them.
 inline PortSettingsRecord PortSettings;

@@ -44,7 +44,7 @@ private:
 
 std::mutex gDecoderMutex;
 std::shared_ptr<const CharacterDecoder> gDecoder;
-charset::KanjiSystem gKanjiModel = charset::KanjiSystem::Gb18030;
+charset::KanjiSystem gKanjiModel = charset::ModelKanjiSystem(protocol::kStartModel);
 
 }  // namespace
 

@@ -9,15 +9,16 @@
 #include <memory>
 
 #include "charset/code_tables.h"
+#include "protocol/model_profile.h"
 
 namespace pellory::receipt {
 
 struct CharacterState {
-    uint8_t codeTable = 0;      // n of ESC t
+    uint8_t codeTable = protocol::ProfileOf(protocol::kStartModel).codeTable;  // n of ESC t
     uint8_t international = 0;  // n of ESC R
     bool kanji = false;         // FS & on, FS . off
     // How the Kanji mode reads bytes: the model's system until FS C selects another.
-    charset::KanjiSystem kanjiSystem = charset::KanjiSystem::Gb18030;
+    charset::KanjiSystem kanjiSystem = charset::ModelKanjiSystem(protocol::kStartModel);
     bool operator==(const CharacterState&) const = default;
 };
 
@@ -48,7 +49,7 @@ public:
 std::shared_ptr<const CharacterDecoder> CurrentCharacterDecoder();
 void SetCharacterDecoder(std::shared_ptr<const CharacterDecoder> decoder);
 
-// The Kanji code system of the model being drawn (GB18030 unless set; pellory-cli --kanji): an
+// The Kanji code system of the model being drawn (the start model's unless set; pellory-cli --kanji): an
 // interpreter takes the one in use when it is made.
 charset::KanjiSystem CurrentKanjiModel();
 void SetKanjiModel(charset::KanjiSystem system);

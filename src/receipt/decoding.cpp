@@ -9,6 +9,7 @@
 #include "protocol/hex.h"
 #include "protocol/mnemonic.h"
 #include "receipt/command_decoder.h"
+#include "protocol/model_profile.h"
 #include "receipt/decoding_images.h"
 #include "receipt/decoding_symbols.h"
 
@@ -367,19 +368,19 @@ std::string GroupedNumber(uint64_t n) {
     return grouped;
 }
 
-std::vector<DecodedCommand> DecodeCommands(const uint8_t* data, size_t n) {
+std::vector<DecodedCommand> DecodeCommands(const uint8_t* data, size_t n, protocol::Model model) {
     std::vector<DecodedCommand> out;
-    CommandDecoder decoder;
+    CommandDecoder decoder(protocol::ProfileOf(model).paperDots, protocol::WidestProfile().paperDots);
     decoder.setDecodeSink([&](const DecodedCommand& c) { out.push_back(c); });
     decoder.feed(data, n);
     decoder.finish();
     return out;
 }
 
-std::string DecodeStream(const uint8_t* data, size_t n, size_t maxLines) {
+std::string DecodeStream(const uint8_t* data, size_t n, size_t maxLines, protocol::Model model) {
     std::string text;
     size_t lines = 0, rest = 0;
-    CommandDecoder decoder;
+    CommandDecoder decoder(protocol::ProfileOf(model).paperDots, protocol::WidestProfile().paperDots);
     decoder.setDecodeSink([&](const DecodedCommand& c) {
         if (maxLines && lines >= maxLines) {
             ++rest;

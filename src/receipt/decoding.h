@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/model_profile.h"
+
 namespace pellory::receipt {
 
 struct CommandInfo {
@@ -52,10 +54,13 @@ std::string DecodedOffset(size_t offset);
 // "50,000".
 std::string GroupedNumber(uint64_t n);
 
-// Decodes a whole stream from the printer's start-up state (code table PC437). At most
-// maxLines lines; when more commands follow, a last line counts them ("... and 12 more
+// Decodes a whole stream from the start-up state of a printer of the model (code table PC437), on
+// its paper: the print area that margins, page areas and symbols are held against is the model's.
+// At most maxLines lines; when more commands follow, a last line counts them ("... and 12 more
 // commands"). maxLines 0: no limit.
-std::string DecodeStream(const uint8_t* data, size_t n, size_t maxLines = 0);
-std::vector<DecodedCommand> DecodeCommands(const uint8_t* data, size_t n);
+std::string DecodeStream(const uint8_t* data, size_t n, size_t maxLines = 0,
+                         protocol::Model model = protocol::kStartModel);
+std::vector<DecodedCommand> DecodeCommands(const uint8_t* data, size_t n,
+                                           protocol::Model model = protocol::kStartModel);
 
 }  // namespace pellory::receipt

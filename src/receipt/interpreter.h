@@ -8,7 +8,7 @@
 // piece by piece as they come (see LongCommand): a raster image prints row by row, and the memory
 // of the interpreter does not grow with the length of a command.
 //
-// Geometry: the paper is the print head's width (384 dots for ORVA58, 576 for ORVA80); margins
+// Geometry: the paper is the print head's width (the model's, protocol/model_profile.h); margins
 // of ESC l and ESC Q count 8 dots (one mm) per unit; line spacing, feeds and positions count dots.
 // Not thread-safe: one thread feeds it and reads its paper.
 #pragma once
@@ -27,6 +27,7 @@
 #include "protocol/command_splitter.h"
 #include "protocol/command_table.h"
 #include "protocol/functions.h"
+#include "protocol/model_profile.h"
 #include "receipt/characters.h"
 #include "receipt/decoding.h"
 #include "receipt/decoding_lines.h"
@@ -42,8 +43,8 @@
 
 namespace pellory::receipt {
 
-inline constexpr int kOrva58Dots = 384;
-inline constexpr int kOrva80Dots = 576;
+inline constexpr int kOrva58Dots = protocol::ProfileOf(protocol::Model::Orva58).paperDots;
+inline constexpr int kOrva80Dots = protocol::ProfileOf(protocol::Model::Orva80).paperDots;
 
 class Interpreter {
 public:
@@ -53,7 +54,7 @@ public:
                              kDialectQr = PrinterModes::kDialectQr;
 
     // paperRows and atBound: the paper's bound (see Paper); the live view's 2 m roll unless given.
-    explicit Interpreter(int widthDots = kOrva58Dots, int64_t paperRows = Paper::kMaxRows,
+    explicit Interpreter(int widthDots = protocol::ProfileOf(protocol::kStartModel).paperDots, int64_t paperRows = Paper::kMaxRows,
                          Paper::AtBound atBound = Paper::AtBound::Scroll);
 
     // Takes the next bytes of the stream.

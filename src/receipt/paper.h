@@ -16,6 +16,8 @@
 #include <deque>
 #include <vector>
 
+#include "protocol/model_profile.h"
+
 namespace pellory::receipt {
 
 class Paper {
@@ -28,7 +30,8 @@ public:
     // What happens when the paper would keep more than maxRows rows.
     enum class AtBound { Scroll, Stop };
 
-    explicit Paper(int widthDots = 384, int64_t maxRows = kMaxRows, AtBound atBound = AtBound::Scroll);
+    explicit Paper(int widthDots = protocol::ProfileOf(protocol::kStartModel).paperDots, int64_t maxRows = kMaxRows,
+                   AtBound atBound = AtBound::Scroll);
 
     int width() const { return width_; }
     size_t stride() const { return stride_; }     // bytes per row

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "protocol/model_profile.h"
+
 namespace pellory::receipt {
 
 bool IsPdfName(const std::string& path) {
@@ -24,7 +26,7 @@ int InkGrey(uint8_t density) {
     return (8 - level) * 20;  // 1: 140 (light grey) .. 8: 0 (black)
 }
 
-double PaperWidthMm(int widthDots) { return widthDots > 384 ? 80.0 : 58.0; }
+double PaperWidthMm(int widthDots) { return protocol::ProfileForWidth(widthDots).paperMm; }
 
 QImage PaperImage(const Paper& paper, bool shaded) { return PaperImage(paper, shaded, paper.firstRow(), paper.endRow()); }
 

@@ -53,7 +53,8 @@ private:
     std::unique_ptr<Writer> writer_;
 };
 
-// Width of the roll in mm for a print head of widthDots (58 mm for 384 dots, 80 mm for 576).
+// Width of the roll in mm for a print head of widthDots: the paper's of the model whose head it is
+// (protocol::ProfileForWidth).
 double PaperWidthMm(int widthDots);
 
 }  // namespace pellory::receipt

@@ -43,7 +43,7 @@ struct PrinterModes {
     static constexpr int kDefaultLineSpacing = 33;
     static constexpr int kDefaultTabColumns = 8;  // a tab stop every 8 characters until ESC D
 
-    explicit PrinterModes(charset::KanjiSystem model = charset::KanjiSystem::Gb18030) : kanjiModel(model) { reset(); }
+    explicit PrinterModes(charset::KanjiSystem model = charset::ModelKanjiSystem(protocol::kStartModel)) : kanjiModel(model) { reset(); }
 
     // Takes one complete command of the stream, by its entry: `lineStarted` tells whether a line
     // has begun in standard mode (ESC L is taken at the start of a line only) and `paperWidth`
@@ -85,7 +85,7 @@ struct PrinterModes {
     bool userSet = false;         // ESC %: the user-defined characters print
     CharacterState chars;
     // The model's Kanji code system: ESC @ brings it back.
-    charset::KanjiSystem kanjiModel = charset::KanjiSystem::Gb18030;
+    charset::KanjiSystem kanjiModel = charset::ModelKanjiSystem(protocol::kStartModel);
 
     // Lines and the print area.
     int align = 0;

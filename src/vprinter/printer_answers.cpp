@@ -10,6 +10,7 @@
 #include "protocol/command_table.h"
 #include "protocol/function_table.h"
 #include "protocol/mnemonic.h"
+#include "protocol/model_profile.h"
 #include "protocol/replies.h"
 
 namespace pellory::vprinter {
@@ -43,11 +44,6 @@ constexpr uint8_t kDrawerPin = 0x01;
 constexpr uint8_t kAsbFirstFixed = 0x10;
 constexpr uint8_t kAsbCoverOpen = 0x20;
 
-// GS I 1-3: the model ID, the type ID (bit 1: an autocutter is fitted) and the firmware ID.
-constexpr uint8_t kModelId80 = 0x20;
-constexpr uint8_t kModelId58 = 0x22;
-constexpr uint8_t kTypeId = 0x02;
-constexpr uint8_t kFirmwareId = 0x01;
 // The header of a GS I text reply ("_"), and the one of the GS ( H and DLE DC4 8 replies.
 constexpr uint8_t kTextHeader = 0x5F;
 constexpr uint8_t kBlockHeader = 0x37;
@@ -127,25 +123,21 @@ std::optional<uint8_t> TransmitStatus(uint8_t n, States s) {
     }
 }
 
-std::string FirmwareText(Model) { return "1.00"; }
-std::string MakerText() { return "Pellory"; }
-std::string SerialNumberText(Model m) { return m == Model::Orva58 ? "PV58000001" : "PV80000001"; }
-std::string FontsText() { return "ANK"; }
-
 std::optional<AnswerBytes> PrinterIdAnswer(uint8_t n, Model m) {
-    std::string text;
+    const protocol::ModelProfile& profile = protocol::ProfileOf(m);
+    std::string_view text;
     switch (n) {
     case 1:
-    case 49: return AnswerBytes{m == Model::Orva58 ? kModelId58 : kModelId80};
+    case 49: return AnswerBytes{profile.modelId};
     case 2:
-    case 50: return AnswerBytes{kTypeId};
+    case 50: return AnswerBytes{profile.typeId};
     case 3:
-    case 51: return AnswerBytes{kFirmwareId};
-    case 65: text = FirmwareText(m); break;
-    case 66: text = MakerText(); break;
-    case 67: text = std::string(ModelName(m)); break;
-    case 68: text = SerialNumberText(m); break;
-    case 69: text = FontsText(); break;
+    case 51: return AnswerBytes{profile.firmwareId};
+    case 65: text = profile.firmware; break;
+    case 66: text = profile.maker; break;
+    case 67: text = profile.name; break;
+    case 68: text = profile.serialNumber; break;
+    case 69: text = profile.fonts; break;
     default: return std::nullopt;
     }
     AnswerBytes a{kTextHeader};

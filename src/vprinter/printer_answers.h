@@ -38,7 +38,8 @@ States StatesOfRealTimeStatus(std::span<const uint8_t> answers);
 // GS r n: n 1 or 49 paper sensor, 2 or 50 drawer. Nothing for any other n.
 std::optional<uint8_t> TransmitStatus(uint8_t n, States s);
 // GS I n: 1-3 and 49-51 one byte (model, type, firmware version ID); 65-69 the header "_", a text
-// (firmware version, maker, model name, serial number, fonts) and NUL. Nothing for any other n.
+// (firmware version, maker, model name, serial number, fonts) and NUL, each the model's profile's.
+// Nothing for any other n.
 std::optional<AnswerBytes> PrinterIdAnswer(uint8_t n, Model m);
 // The four bytes of automatic status back (GS a n), sent while one of the items of n (bits 0-3:
 // drawer, online, error, paper sensor) is on.
@@ -48,12 +49,6 @@ std::array<uint8_t, 4> AutomaticStatus(States s);
 AnswerBytes ProcessIdAnswer(const uint8_t d[4]);
 // The reply to DLE DC4 8 (clear the buffers): 37 25 00.
 AnswerBytes BufferClearAnswer();
-
-// The texts of GS I 65-69 for a model.
-std::string FirmwareText(Model m);
-std::string MakerText();
-std::string SerialNumberText(Model m);
-std::string FontsText();
 
 // What one whole command (as the command splitter hands it out) asks of the printer.
 struct Reaction {

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "protocol/mnemonic.h"
+#include "protocol/model_profile.h"
 
 namespace pellory::vprinter {
 
@@ -85,7 +86,7 @@ void PrinterIntake::answerSymbolSize(const uint8_t* bytes, size_t n, States s, R
     const StoredSymbol& symbol = symbols_.symbol(*kind);
     std::optional<SymbolSize> size;
     if (symbol.stored && !symbol.data.empty() && limits_.symbolMeasure) size = limits_.symbolMeasure(symbol);
-    r.answer = SymbolSizeAnswer(*kind, size, PaperDots(model_));
+    r.answer = SymbolSizeAnswer(*kind, size, protocol::ProfileOf(model_).paperDots);
 }
 
 PrinterIntake::Fed PrinterIntake::feed(const uint8_t* bytes, size_t n, States s, Host& host) {

@@ -18,7 +18,7 @@
 #include <cstring>
 
 #include "platform/decimal_text.h"
-#include "vprinter/line_rate.h"
+#include "vprinter/pty_line.h"
 #include "vprinter/server_impl.h"
 
 namespace pellory::vprinter {

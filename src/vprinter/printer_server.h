@@ -31,7 +31,7 @@ class ConnectionHooks;  // vprinter/connection_hooks.h
 class JobSpool;         // vprinter/job_spool.h
 class SpooledJob;
 
-// Model, ModelName, PaperDots, ModelByName: vprinter/printer_state.h.
+// Model, ModelByName: vprinter/printer_state.h; each model's facts: protocol/model_profile.h.
 
 // A TCP address to listen on: "127.0.0.1:9100", "[::1]:9100", "0.0.0.0:9100", ":9100" (host empty:
 // every address).

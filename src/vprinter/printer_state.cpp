@@ -4,17 +4,6 @@
 
 namespace pellory::vprinter {
 
-std::string_view ModelName(Model m) { return m == Model::Orva58 ? "ORVA58" : "ORVA80"; }
-
-int PaperDots(Model m) { return m == Model::Orva58 ? 384 : 576; }
-
-std::optional<Model> ModelByName(std::string_view name) {
-    for (Model m : {Model::Orva58, Model::Orva80}) {
-        if (name == ModelName(m)) return m;
-    }
-    return std::nullopt;
-}
-
 std::optional<StateBit> StateByName(std::string_view name) {
     for (const StateName& s : kStateNames) {
         if (s.name == name) return s.bit;

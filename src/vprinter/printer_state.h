@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "protocol/model_profile.h"
+
 namespace pellory::vprinter {
 
 // One bit per state; a printer's state is the set of them (States). None set: ready.
@@ -40,11 +42,10 @@ inline constexpr std::array<StateName, 9> kStateNames{{{kPaperNearEnd, "paper-ne
                                                        {kError, "error"},
                                                        {kSilent, "silent"}}};
 
-// The printer models it can be: the paper width and the name it reports (GS I 67).
-enum class Model : uint8_t { Orva58, Orva80 };
-std::string_view ModelName(Model m);    // "ORVA58", "ORVA80"
-int PaperDots(Model m);                 // 384, 576
-std::optional<Model> ModelByName(std::string_view name);
+// The printer models it can be; each one's paper, name and answers are in its profile
+// (protocol::ProfileOf).
+using protocol::Model;
+using protocol::ModelByName;
 
 // The bit of one name ("paper-end"), or nothing.
 std::optional<StateBit> StateByName(std::string_view name);

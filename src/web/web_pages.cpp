@@ -4,6 +4,7 @@
 
 #include "jobs/job_folder.h"
 #include "jobs/json_text.h"
+#include "protocol/model_profile.h"
 
 namespace pellory::web {
 
@@ -19,7 +20,9 @@ std::string Head(std::string_view title) {
            HtmlEscape(title) + "</title><link rel=\"stylesheet\" href=\"/style.css\"></head>\n";
 }
 
-std::string PaperClass(const PageContext& c) { return c.widthDots <= 384 ? "paper p58" : "paper p80"; }
+// "paper p58" on 58 mm paper: the style sheet's class of each width.
+std::string PaperMm(const PageContext& c) { return std::to_string(protocol::ProfileOf(c.model).paperMm); }
+std::string PaperClass(const PageContext& c) { return "paper p" + PaperMm(c); }
 
 // A receipt's picture at the paper's width, a link to the picture itself (at full size).
 std::string Receipts(const ListedJob& job, const PageContext& c) {
@@ -124,8 +127,8 @@ std::string JobsPage(const std::vector<std::shared_ptr<const ListedJob>>& jobs, 
     std::string html = Head("Pellory printer server");
     html += "<body data-newest=\"" + Number(newest) + "\" data-paper=\"" + PaperClass(context) + "\"" +
             (span.first ? "" : " data-live=\"0\"") + ">";
-    html += "<header><h1>Pellory printer server</h1><p>" + HtmlEscape(context.modelName) + ", " +
-            (context.widthDots <= 384 ? "58" : "80") + " mm paper</p></header>\n";
+    html += "<header><h1>Pellory printer server</h1><p>" + HtmlEscape(protocol::ProfileOf(context.model).name) + ", " +
+            PaperMm(context) + " mm paper</p></header>\n";
     html += StateBoxes(context);
     html += "<main id=\"jobs\">\n";
     for (size_t i = 0; i < jobs.size();) {

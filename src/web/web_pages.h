@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/model_profile.h"
 #include "vprinter/printer_state.h"
 #include "web/job_files.h"
 #include "web/job_index.h"
@@ -41,8 +42,7 @@ std::string HtmlEscape(std::string_view text);
 struct PageContext {
     vprinter::States states = 0;
     bool control = false;   // the boxes change the state (--http-control)
-    int widthDots = 576;    // the paper's print width: 384 (58 mm paper) or 576 (80 mm)
-    std::string modelName;  // "ORVA80"
+    vprinter::Model model = vprinter::Model::Orva80;  // its name and paper are shown
 };
 
 // Where a page of "/" lies among the jobs: the first page (the newest jobs) follows new jobs as

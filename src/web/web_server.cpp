@@ -139,8 +139,7 @@ struct WebServer::Impl {
         PageContext c;
         c.states = printer.states();
         c.control = options.control;
-        c.widthDots = vprinter::PaperDots(options.model);
-        c.modelName = std::string(vprinter::ModelName(options.model));
+        c.model = options.model;
         return c;
     }
 

@@ -175,5 +175,33 @@ TEST(ReceiptCli, RenderAndDecodeACapturedStream) {
     std::remove(pdf.c_str());
 }
 
+// decode decodes on the paper of its own --model, else of the global --model (ORVA58 unless
+// given): a QR code of 456 dots prints on ORVA80's paper only. Another model name is refused.
+TEST(ReceiptCli, DecodeIsOnThePaperOfTheModel) {
+    const std::string input = TempPath("wide.bin");
+    {
+        std::ofstream f(input, std::ios::binary);
+        f << std::string("\x1d\x5a\x02\x1b\x5a\x0a\x4c\x08\x01\x00x", 11);  // GS Z 2, ESC Z: 456 dots
+    }
+    const std::string fault = "(prints nothing: wider than the print area)";
+    const std::vector<std::pair<std::vector<std::string>, bool>> cases = {
+        {{"decode", input, "--model", "ORVA80"}, true},
+        {{"decode", input, "--model", "orva58"}, false},
+        {{"--model", "ORVA80", "decode", input}, true},
+        {{"--model", "ORVA80", "decode", input, "--model", "ORVA58"}, false},
+        {{"decode", input}, false},
+    };
+    for (const auto& [args, prints] : cases) {
+        SCOPED_TRACE(args.front() + " " + args.back());
+        std::string decoded;
+        ASSERT_EQ(Cli(args, &decoded), app::kCliDone);
+        EXPECT_EQ(decoded.find(fault) == std::string::npos, prints) << decoded;
+    }
+    std::ostringstream out, err;
+    EXPECT_EQ(app::RunCli({"decode", input, "--model", "ORVA60"}, out, err), app::kCliRefused);
+    EXPECT_NE(err.str().find("--model: \"ORVA60\" is not ORVA58 or ORVA80"), std::string::npos) << err.str();
+    std::remove(input.c_str());
+}
+
 }  // namespace
 }  // namespace pellory::receipt::test

@@ -3,7 +3,7 @@
 // reached bound cutting the output short with its reason; long blank paper drawn short; runs of one
 // command collapsed in decoding.txt while real receipts decode as ever; a long run of large text
 // continuing in further pictures; a file that cannot be written reported once; the receipts of a
-// job that is not saved counted all the same.
+// job that is not saved counted all the same; the decoding on the paper of the job's printer.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -16,11 +16,13 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "jobs/decoding_runs.h"
 #include "jobs/job_folder.h"
 #include "jobs/job_render.h"
+#include "protocol/model_profile.h"
 #include "receipt/decoding.h"
 #include "receipt/offline_roll.h"
 #include "support/job_folders.h"
@@ -94,14 +96,14 @@ class JobRenderTest : public test::ScratchFolderTest {
 protected:
     JobRenderTest() : ScratchFolderTest("pellory_job_render") {}
 
-    // The job's output into a folder of its own (none when saved is false).
+    // The job's output into a folder of its own (none when saved is false), on paper widthDots wide.
     Written Write(const std::string& stream, const JobBounds& bounds = {}, const std::function<bool()>& stop = {},
-                  bool saved = true) {
+                  bool saved = true, int widthDots = kWidth) {
         const fs::path folder = fs::path(Folder()) / ("job-" + std::to_string(++jobs_));
         fs::create_directories(folder);
         Written w;
         w.out = WriteJobOutput(
-            Of(stream), kWidth, saved ? folder : fs::path(), bounds, stop,
+            Of(stream), widthDots, saved ? folder : fs::path(), bounds, stop,
             [&](const std::string& what, const std::string& why) { w.failures.push_back(what + ": " + why); });
         for (const auto& entry : fs::directory_iterator(folder)) {
             w.files[entry.path().filename().string()] = test::ReadWholeFile(entry.path().string());
@@ -260,6 +262,22 @@ TEST_F(JobRenderTest, ShortRunsAndRealReceiptsDecodeAsEverLongRunsInOneLine) {
         const Written w = Write(bytes, kDefaultsButTime);
         EXPECT_EQ(w.files.at("decoding.txt"), receipt::DecodeStream(Of(bytes).data(), bytes.size())) << path;
         EXPECT_EQ(w.out.cutShort, "") << path;
+    }
+}
+
+// The decoding is on the paper of the job's printer: a symbol that fits 80 mm paper but not 58 mm
+// prints on an ORVA80's job and not on an ORVA58's, as the decoding for that model says.
+TEST_F(JobRenderTest, TheDecodingIsOnThePaperOfTheJobsPrinter) {
+    // GS Z 2, ESC Z: a QR code of version 10 in 8-dot modules, 456 dots wide.
+    const std::string wide = std::string("\x1d\x5a\x02\x1b\x5a\x0a\x4c\x08\x01\x00x", 11) + "\n";
+    const std::vector<std::pair<protocol::Model, bool>> models = {{protocol::Model::Orva80, true},
+                                                                  {protocol::Model::Orva58, false}};
+    for (const auto& [model, prints] : models) {
+        const Written w = Write(wide, {}, {}, true, protocol::ProfileOf(model).paperDots);
+        const std::string& decoding = w.files.at("decoding.txt");
+        EXPECT_EQ(decoding.find("(prints nothing: wider than the print area)") == std::string::npos, prints)
+            << decoding;
+        EXPECT_EQ(decoding, receipt::DecodeStream(Of(wide).data(), wide.size(), 0, model));
     }
 }
 

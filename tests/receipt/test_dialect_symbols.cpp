@@ -1,7 +1,7 @@
 // Other makers' 2-D codes: GS Z n chooses the kind, ESC Z v e k nL nH prints it. The symbols are
 // read back by independent readers at the size their version, columns or module count give, the
 // data are taken at their whole length and print nothing as text, parameters out of range print
-// nothing, and the decoding names both commands.
+// nothing, and the decoding names both commands and holds the symbols against the model's paper.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -102,6 +102,30 @@ TEST(DialectSymbols, ARefusedSymbolPrintsNothingAndTheStreamGoesOn) {
     for (const Refused& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_TRUE(SameDots(Render(Cat({c.stream, T(text)})), plain));
+    }
+}
+
+// The decoding holds a symbol against the paper of the model it decodes for, as the drawing does:
+// a QR code of 456 dots (version 10, 8-dot modules) prints on ORVA80's 576 dots, not on ORVA58's
+// 384.
+TEST(DialectSymbols, TheDecodingHoldsASymbolAgainstTheModelsPaper) {
+    const Bytes wide = Cat({Kind(2), Print(10, 'L', 8, "x")});
+    struct Case {
+        const char* name;
+        protocol::Model model;
+        Bytes stream;
+        bool prints;
+    };
+    const Case cases[] = {
+        {"456 dots on ORVA80", protocol::Model::Orva80, wide, true},
+        {"456 dots on ORVA58", protocol::Model::Orva58, wide, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string decoded = DecodeStream(c.stream.data(), c.stream.size(), 0, c.model);
+        EXPECT_EQ(decoded.find("(prints nothing: wider than the print area)") == std::string::npos, c.prints)
+            << decoded;
+        EXPECT_EQ(Render(c.stream, protocol::ProfileOf(c.model).paperDots).inkDots() > 0, c.prints);
     }
 }
 

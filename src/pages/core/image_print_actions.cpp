@@ -6,6 +6,7 @@
 #include "imaging/fit.h"
 #include "link/port_settings.h"
 #include "pages/core/field_reader.h"
+#include "protocol/model_profile.h"
 
 namespace pellory::pages {
 
@@ -82,7 +83,7 @@ imaging::DecodeOptions DecodeOptionsFor(const PictureOptions& options) {
     imaging::DecodeOptions decode;
     // Fitting needs no more than the printable width; the widest printer bounds it, so that a
     // later change of the printer model still finds enough pixels.
-    if (options.fit) decode.reduceToWidth = std::max(link::PrintableWidth, 576);
+    if (options.fit) decode.reduceToWidth = std::max(link::PrintableWidth, protocol::WidestProfile().paperDots);
     return decode;
 }
 

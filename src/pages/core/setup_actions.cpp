@@ -13,6 +13,7 @@
 #include "protocol/encode.h"
 #include "protocol/function_table.h"
 #include "protocol/functions.h"
+#include "protocol/model_profile.h"
 
 namespace pellory::pages {
 
@@ -22,8 +23,19 @@ using link::PortSettings;
 // not matter, unlike in a number field.
 int32_t ReadEntryNumber(std::string_view text) { return ReadLeadingNumber(text).value; }
 
-int32_t PrintableWidthForDevice(int position) {
-    return position == 0 ? link::kPrintableWidthOrva58 : link::kPrintableWidthOrva80;
+protocol::Model ModelOfDevice(int position) {
+    const auto& all = protocol::kModelProfiles;
+    return position >= 0 && static_cast<size_t>(position) < all.size() ? all[static_cast<size_t>(position)].model
+                                                                       : all.back().model;
+}
+
+int32_t PrintableWidthForDevice(int position) { return protocol::ProfileOf(ModelOfDevice(position)).pictureDots; }
+
+protocol::Model ChosenModel() {
+    for (const protocol::ModelProfile& p : protocol::kModelProfiles) {
+        if (p.pictureDots == link::PrintableWidth) return p.model;
+    }
+    return protocol::ProfileForWidth(link::PrintableWidth).model;
 }
 
 std::optional<int32_t> ParityCode(std::string_view entry) {

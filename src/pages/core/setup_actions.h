@@ -14,11 +14,14 @@
 
 #include "pages/core/page_link.h"
 #include "platform/usb_details.h"
+#include "protocol/model_profile.h"
 
 namespace pellory::pages {
 
 // --- the entries of the page's lists, in their order ---
-inline constexpr std::array<const char*, 2> kDeviceEntries = {"ORVA58", "ORVA80"};
+// "Device Name": each model's name, in the order of protocol::Model.
+inline constexpr std::array<const char*, 2> kDeviceEntries = {protocol::ProfileOf(protocol::Model::Orva58).name,
+                                                              protocol::ProfileOf(protocol::Model::Orva80).name};
 constexpr int kPortEntryCount = 10;  // "COM1" .. "COM10"
 inline constexpr std::array<const char*, 7> kBaudEntries = {"2400",  "4800",  "9600",  "19200",
                                                             "38400", "57600", "115200"};
@@ -49,8 +52,15 @@ inline constexpr const char* kNoPortChosenText = "No port is chosen.";
 // The signed decimal number at the start of an entry's text ("115200" -> 115200); text that does
 // not start with a number reads as 0. Values past the 32-bit range saturate.
 int32_t ReadEntryNumber(std::string_view text);
-// 384 dots for the first device entry ("ORVA58"), 572 for any other.
+// The model of a "Device Name" position: the entry's; the last entry's (ORVA80) for a position
+// outside the list (-1: none chosen).
+protocol::Model ModelOfDevice(int position);
+// The width pictures are sent at on the model of a "Device Name" position (its profile's
+// pictureDots).
 int32_t PrintableWidthForDevice(int position);
+// The model the last "Device Name" choice (or the command line's --model) made the printer: the
+// one whose picture width link::PrintableWidth is.
+protocol::Model ChosenModel();
 // The platform's parity code of a "Parity" entry: 0 "NONE", 1 "ODD", 2 "EVEN".
 std::optional<int32_t> ParityCode(std::string_view entry);
 // The platform's stop-bit code of a "StopBit" entry: 0 for "1", 2 for "2".

@@ -1,11 +1,11 @@
-#include "vprinter/line_rate.h"
+#include "vprinter/pty_line.h"
 
 #include <termios.h>
 
 namespace pellory::vprinter {
 
 bool MakeRawLine(int fd, uint32_t rate) {
-    termios t {};
+    termios t{};
     if (tcgetattr(fd, &t) != 0) return false;
     cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;

@@ -1,5 +1,6 @@
-// The virtual printer's side of its pseudo-terminal line: the raw mode it sets, and the rate
-// the program at the other end chose (read as the platform reads any line's rate).
+// The printer server's end of a pseudo-terminal line: the raw mode and rate it sets when it makes
+// the line, and the rate the program at the other end chose since (read as the platform reads any
+// line's rate), which the virtual printer's rate match follows.
 #pragma once
 
 #include <cstdint>
