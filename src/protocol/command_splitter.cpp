@@ -1,6 +1,7 @@
 #include "protocol/command_splitter.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "protocol/command_table.h"
 
@@ -223,6 +224,15 @@ size_t CommandLength(const uint8_t* data, size_t n) {
     }
 }
 
+namespace {
+
+// Counted once for each piece fed, not for each command: the splitters of several threads share it.
+std::atomic<uint64_t> gSplitBytes{0};
+
+}  // namespace
+
+uint64_t SplitBytesHandedOut() { return gSplitBytes.load(std::memory_order_relaxed); }
+
 size_t CommandSplitter::run(const uint8_t* data, size_t n, const Sink& sink) {
     size_t pos = 0;
     while (pos < n) {
@@ -231,6 +241,7 @@ size_t CommandSplitter::run(const uint8_t* data, size_t n, const Sink& sink) {
         sink(CommandKindOf(data[pos]), data + pos, len);
         pos += len;
     }
+    if (pos > 0) gSplitBytes.fetch_add(pos, std::memory_order_relaxed);
     return pos;
 }
 

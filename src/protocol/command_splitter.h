@@ -56,6 +56,10 @@ private:
     Bytes pending_;  // the start of an incomplete command
 };
 
+// The bytes every CommandSplitter of the process has handed out as commands so far: how often a
+// stream was split, for tests that count it (a stream split once adds its length).
+uint64_t SplitBytesHandedOut();
+
 // The streaming form for a receiver that needs no command whole: fed with bytes as they arrive, it
 // hands out every command in pieces, in order, as soon as each piece is there. It keeps only the
 // head of the command in progress (its introducer and parameters, and the size fields between

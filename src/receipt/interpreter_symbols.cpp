@@ -253,7 +253,7 @@ std::optional<LinearSymbol> Interpreter::makeBarcode(const uint8_t* p, size_t n,
     // The first bar goes where the margin, GS L, GS W and ESC a put it; bars that do not all fit
     // the print area print nothing, as on the printer.
     if (symbol->bars.width > area) {
-        if (wide) *wide = WiderThan(symbol->bars.width, area, drawing_ == Drawing::Off);
+        if (wide) *wide = WiderThan(symbol->bars.width, area, drawing_ == Drawing::Off || decodeAlone_);
         return std::nullopt;
     }
     return symbol;
@@ -263,7 +263,8 @@ std::string Interpreter::symbolPrintFault(const uint8_t* p, size_t n) const {
     if (n > 2 && p[0] == protocol::kGs && p[1] == 'k') {
         // The data's faults are in the command's meaning; the print area is known while drawing.
         std::string wide;
-        makeBarcode(p, n, drawing_ == Drawing::On ? areaRight() - areaLeft() : kOrva80Dots, &wide);
+        const bool alone = drawing_ == Drawing::Off || decodeAlone_;
+        makeBarcode(p, n, alone ? kOrva80Dots : areaRight() - areaLeft(), &wide);
         return wide;
     }
     if (n <= 6 || p[0] != protocol::kGs || p[1] != '(' || p[2] != 'k' || p[6] != protocol::symbol2d::kPrint ||
@@ -275,7 +276,7 @@ std::string Interpreter::symbolPrintFault(const uint8_t* p, size_t n) const {
     std::string why;
     const std::optional<Bitmap> symbol = makeSymbol2D(p[5], &why);
     if (!symbol) return why;
-    if (drawing_ == Drawing::Off) return WiderThan(InkWidth(*symbol), kOrva80Dots, true);
+    if (drawing_ == Drawing::Off || decodeAlone_) return WiderThan(InkWidth(*symbol), kOrva80Dots, true);
     return WiderThan(InkWidth(*symbol), areaRight() - areaLeft());
 }
 
