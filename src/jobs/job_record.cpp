@@ -48,7 +48,26 @@ std::string JobJson(const FinishedJob& job, const RecordedJob& r) {
         .add("ended", vprinter::JobEndName(r.end))
         .add("reason", r.reason)
         .add("cut_short", r.cutShort)
+        .add("pictures_pending", r.picturesPending)
         .text();
+}
+
+std::string RecordWithPictures(const std::string& json, size_t receipts, const std::string& cutShort) {
+    // Within strings every quote is escaped: these names with their quotes are members of the record.
+    const std::string pendingTail = ",\"pictures_pending\":true}";
+    const size_t cut = json.rfind(",\"cut_short\":");
+    const size_t count = json.find(",\"receipts\":");
+    if (json.size() < pendingTail.size() ||
+        json.compare(json.size() - pendingTail.size(), std::string::npos, pendingTail) != 0 ||
+        cut == std::string::npos || count == std::string::npos || count > cut) {
+        return {};
+    }
+    const size_t countEnd = json.find(',', count + 1);
+    if (countEnd == std::string::npos || countEnd > cut) return {};
+    const std::string tail =
+        JsonObject().add("cut_short", cutShort).add("pictures_pending", false).text();  // {"cut_short":...}
+    return json.substr(0, count) + ",\"receipts\":" + std::to_string(receipts) + json.substr(countEnd, cut - countEnd) +
+           "," + tail.substr(1);
 }
 
 std::string JobLine(const RecordedJob& r) {

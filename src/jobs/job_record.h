@@ -23,14 +23,23 @@ struct RecordedJob {
     vprinter::JobEnd end = vprinter::JobEnd::Closed;
     std::string reason;
     std::string cutShort;  // why its pictures or decoding stop before its end; empty when whole
-    std::string json;      // the record, one line: job.json's content without its line end
+    // Its pictures are drawn and still to be written (receipts counts them): the job is on disk
+    // with its bytes, decoding and record, its pictures follow (JobRecorder::Options::picturesAfter).
+    bool picturesPending = false;
+    std::string json;  // the record, one line: job.json's content without its line end
 };
 
 // The record of a job as JSON (job.json, and a line of "serve --json"): number, folder (the
 // folder's name, or null when not saved), start, end (ISO 8601 UTC, milliseconds), source, bytes,
 // received, receipts, commands, unknown_commands, answers (offset, request, bytes as hex text),
-// ended ("closed", "idle", "over-limit", "incomplete", "failed", "recovered"), reason and cut_short.
+// ended ("closed", "idle", "over-limit", "incomplete", "failed", "recovered"), reason, cut_short and
+// pictures_pending (true while its receipts' pictures are still to be written).
+//
+// RecordWithPictures: the record text of a job whose pending pictures are now written, from the
+// text written before them: receipts, cut_short and pictures_pending made what is given, the rest as
+// it was. Empty when the text is no record of ours with pictures pending.
 std::string JobJson(const vprinter::FinishedJob& job, const RecordedJob& r);
+std::string RecordWithPictures(const std::string& json, size_t receipts, const std::string& cutShort);
 // The readable line of a job: "job 000001  tcp:127.0.0.1:50122  1,234 bytes  2 receipts  closed  DIR/000001".
 std::string JobLine(const RecordedJob& r);
 

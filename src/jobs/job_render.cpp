@@ -274,7 +274,7 @@ JobOutput DrawAndDecode(const std::vector<uint8_t>& bytes, int widthDots, const 
         out.cutShort = CutShort(budget.reason(), false, out.receipts);
         kept.papers_.clear();
         kept.memory_ = 0;
-    } else if (kept.papers_.empty() && !kept.boundCut_.empty()) {
+    } else if (!kept.boundCut_.empty()) {
         out.cutShort = CutShort(kept.boundCut_, true, out.receipts);
     }
     budget.pause();
@@ -290,11 +290,7 @@ void WritePictures(DrawnPictures& drawn, const fs::path& folder, const Failed& f
         if (!budget.goOn() || !WritePicture(paper, 0, paper.endRow(), drawn.first_ + i, folder, budget, failed)) break;
         ++out.receipts;
     }
-    if (budget.ended()) {
-        out.cutShort = CutShort(budget.reason(), true, out.receipts);
-    } else if (!drawn.boundCut_.empty()) {
-        out.cutShort = CutShort(drawn.boundCut_, true, out.receipts);
-    }
+    if (budget.ended()) out.cutShort = CutShort(budget.reason(), true, out.receipts);
     drawn = DrawnPictures();
 }
 

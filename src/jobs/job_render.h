@@ -96,7 +96,8 @@ JobOutput DrawAndDecode(const std::vector<uint8_t>& bytes, int widthDots, const 
 
 // Writes the pictures drawn into folder, one after the other, within what the job has left of its
 // bounds; out (DrawAndDecode's) then counts the pictures written and says why they stop short, as
-// WriteJobOutput does. drawn is empty afterwards.
+// WriteJobOutput does (a bound on the count, a picture too tall: DrawAndDecode says so already).
+// drawn is empty afterwards.
 void WritePictures(DrawnPictures& drawn, const std::filesystem::path& folder, const Failed& failed, JobOutput& out);
 
 // The decoding and the pictures of a job's bytes into folder (decoding.txt, then receipt-NN.png),
