@@ -388,6 +388,8 @@ int Serve(Session& s, const ServePlan& plan) {
     recording.bounds = plan.bounds;
     // Spooled jobs are queued without their bytes: many may wait.
     if (plan.jobs) recording.maxQueuedJobs = kSpooledQueuedJobs;
+    // A job is on disk and reported with its bytes, decoding and record; its pictures follow.
+    recording.picturesAfter = true;
     web::JobIndex index;  // the jobs the web page shows (--http)
     jobs::JobRecorder recorder(
         recording,
@@ -396,6 +398,8 @@ int Serve(Session& s, const ServePlan& plan) {
             output.job(r);
         },
         [&output](const std::string& line) { output.message(line); });
+    // Its record again once its pictures are written: the page shows them from then on.
+    if (plan.web) recorder.setPicturesWritten([&index](const jobs::RecordedJob& r) { index.add(r); });
     std::string why;
     if (!recorder.open(&why)) {
         const std::string folder = platform::PrintableText(recording.folder);

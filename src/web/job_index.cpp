@@ -24,9 +24,9 @@ namespace {
 
 // The members of a record, and of an answer in it, in the order job.json writes them; others
 // follow by name.
-constexpr std::string_view kRecordOrder[] = {"number",  "folder",   "start",    "end",      "source",
-                                             "bytes",   "received", "receipts", "commands", "unknown_commands",
-                                             "answers", "ended",    "reason",   "cut_short"};
+constexpr std::string_view kRecordOrder[] = {"number",  "folder",   "start",    "end",       "source",
+                                             "bytes",   "received", "receipts", "commands",  "unknown_commands",
+                                             "answers", "ended",    "reason",   "cut_short", "pictures_pending"};
 constexpr std::string_view kAnswerOrder[] = {"offset", "request", "bytes"};
 // Members the listed form writes itself.
 constexpr std::string_view kAnswersMore = "answers_more";
@@ -124,6 +124,7 @@ std::shared_ptr<const ListedJob> ListedFromRecord(const std::string& record, con
     job->receipts = Count(o, "receipts");
     job->ended = Text(o, "ended");
     job->reason = Text(o, "reason");
+    job->picturesPending = o.value(QStringLiteral("pictures_pending")).toBool(false);
     if (job->receipts == 0) job->statusCheck = job->folder.empty() ? job->bytes == 0 : !DecodingHasText(job->folder);
     job->listed = ListedText(o, job->statusCheck);
     return job;

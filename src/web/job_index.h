@@ -43,6 +43,8 @@ struct ListedJob {
     uint64_t receipts = 0;
     std::string ended;
     std::string reason;
+    // Its pictures are drawn and still being written (its record says so until they are).
+    bool picturesPending = false;
     // A connection that printed nothing (a status check, as drivers make them): no receipts and no
     // text in its decoding. A job not saved has no decoding to tell: only one of no bytes is.
     bool statusCheck = false;
