@@ -232,12 +232,8 @@ void JobRecorder::run() {
         RecordedJob r = WriteJob(*q, *writing_, options_.picturesAfter ? &later : nullptr);
         q.reset();  // its bytes, and its spool's file, let go of before the report
         lock.lock();
-        done_.emplace(order, std::move(r));
+        done_.emplace(order, DoneJob{std::move(r), std::move(later)});
         reportInOrder(lock);
-        if (later) {
-            later_.push_back(std::move(*later));
-            changed_.notify_all();
-        }
     }
 }
 
@@ -260,12 +256,16 @@ void JobRecorder::reportInOrder(std::unique_lock<std::mutex>& lock) {
     // Only the job next in order is reported, and the next after it only once its report is done:
     // a writer that finds its job not next leaves it to the writer of the one before.
     for (auto next = done_.find(written_); next != done_.end(); next = done_.find(written_)) {
-        const RecordedJob r = std::move(next->second);
+        const RecordedJob r = std::move(next->second.record);
+        std::optional<LaterPictures> later = std::move(next->second.later);
         done_.erase(next);
         lock.unlock();
         if (report_) report_(r);
         lock.lock();
         ++written_;
+        // Its pictures only once it is reported: their record comes after the one that says they
+        // are pending.
+        if (later) later_.push_back(std::move(*later));
         changed_.notify_all();
     }
 }

@@ -48,6 +48,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -172,7 +173,11 @@ private:
     bool refused_ = false;                  // a job was refused since a writer last took one; guarded by mutex_
     uint64_t taken_ = 0;                    // jobs taken by writers; guarded by mutex_
     uint64_t written_ = 0;                  // jobs reported; guarded by mutex_
-    std::map<uint64_t, RecordedJob> done_;  // written, not yet reported, by the order taken; guarded by mutex_
+    struct DoneJob {
+        RecordedJob record;
+        std::optional<LaterPictures> later;  // its pictures, when they wait
+    };
+    std::map<uint64_t, DoneJob> done_;      // written, not yet reported, by the order taken; guarded by mutex_
     std::deque<LaterPictures> later_;       // jobs on disk whose pictures wait; guarded by mutex_
     std::atomic<size_t> waitingMemory_{0};  // what the pictures drawn and waiting hold
     std::mutex picturesWrittenMutex_;       // held while picturesWritten_ is called or changed
