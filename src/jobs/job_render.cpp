@@ -243,6 +243,8 @@ JobOutput DrawAndDecode(const std::vector<uint8_t>& bytes, int widthDots, const 
             if (!c.text) {
                 ++out.decoding.commands;
                 if (!c.known) ++out.decoding.unknown;
+            } else {
+                ++out.decoding.texts;
             }
             decoding.add(c);
         });

@@ -25,6 +25,7 @@ inline constexpr int kJobPngCompression = 1;
 struct JobDecoding {
     size_t commands = 0;  // text runs not counted
     size_t unknown = 0;   // commands the printer does not know
+    size_t texts = 0;     // text runs
 };
 
 // What could not be written, and why.

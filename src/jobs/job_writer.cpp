@@ -13,6 +13,7 @@
 
 #include "jobs/job_folder.h"
 #include "jobs/job_spool.h"
+#include "jobs/json_text.h"
 
 namespace pellory::jobs {
 
@@ -81,13 +82,21 @@ RecordedJob BaseRecord(const QueuedJob& q) {
     return r;
 }
 
+// The record's JSON, and what lists show of it.
+void Listed(const QueuedJob& q, RecordedJob& r) {
+    r.statusCheck = r.receipts == 0 && (r.folder.empty() ? r.bytes == 0 : r.texts == 0);
+    r.json = JobJson(q.job, r);
+    r.listed = ListedJobJson(q.job, r, kListedAnswers);
+    r.endTime = IsoTime(std::chrono::duration_cast<std::chrono::milliseconds>(q.job.ended.time_since_epoch()).count());
+}
+
 // Marks the record failed when anything failed, and makes its JSON.
 void Seal(const QueuedJob& q, RecordedJob& r) {
     if (!q.failures.empty()) {
         r.end = JobEnd::Failed;
         r.reason = q.failures.front();
     }
-    r.json = JobJson(q.job, r);
+    Listed(q, r);
 }
 
 void WriteRecord(QueuedJob& q, const JobWriting& w, RecordedJob& r) {
@@ -140,9 +149,10 @@ RecordedJob CountJob(QueuedJob& q, const JobWriting& w) {
         r.receipts = out.receipts;
         r.commands = out.decoding.commands;
         r.unknownCommands = out.decoding.unknown;
+        r.texts = out.decoding.texts;
         r.cutShort = out.cutShort;
     }
-    r.json = JobJson(q.job, r);
+    Listed(q, r);
     return r;
 }
 
@@ -219,6 +229,7 @@ RecordedJob WriteJob(QueuedJob& q, const JobWriting& w, std::optional<LaterPictu
         r.receipts = out.receipts + drawn.count();
         r.commands = out.decoding.commands;
         r.unknownCommands = out.decoding.unknown;
+        r.texts = out.decoding.texts;
         r.cutShort = out.cutShort;
         r.picturesPending = held > 0;
     }

@@ -174,7 +174,23 @@ size_t JobIndex::load(const std::string& dir) {
 }
 
 void JobIndex::add(const jobs::RecordedJob& r) {
-    if (std::shared_ptr<const ListedJob> job = ListedFromRecord(r.json, r.folder)) put(std::move(job));
+    if (r.listed.empty()) {
+        if (std::shared_ptr<const ListedJob> job = ListedFromRecord(r.json, r.folder)) put(std::move(job));
+        return;
+    }
+    auto job = std::make_shared<ListedJob>();
+    job->number = r.number;
+    job->folder = r.folder;
+    job->listed = r.listed;
+    job->source = jobs::AsUtf8(r.source);
+    job->end = r.endTime;
+    job->bytes = r.bytes;
+    job->receipts = r.receipts;
+    job->ended = std::string(vprinter::JobEndName(r.end));
+    job->reason = jobs::AsUtf8(r.reason);
+    job->picturesPending = r.picturesPending;
+    job->statusCheck = r.statusCheck;
+    put(std::move(job));
 }
 
 void JobIndex::put(std::shared_ptr<const ListedJob> job) {
