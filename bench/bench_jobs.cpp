@@ -62,7 +62,7 @@ void BM_SixtyFourConnections(benchmark::State& state) {
         std::map<std::string, Clock::time_point> drawn;    // by source: its pictures written
         jobs::JobRecorder::Options o;
         o.folder = folder;
-        o.picturesAfter = true;  // as "pellory-cli serve" records
+        o.pictures = jobs::JobRecorder::Options::Pictures::AfterRecordWhileJobsWait;  // as serve records
         jobs::JobRecorder recorder(o,
                                    [&](const jobs::RecordedJob& r) {
                                        std::lock_guard<std::mutex> lock(mutex);

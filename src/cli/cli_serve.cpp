@@ -388,8 +388,9 @@ int Serve(Session& s, const ServePlan& plan) {
     recording.bounds = plan.bounds;
     // Spooled jobs are queued without their bytes: many may wait.
     if (plan.jobs) recording.maxQueuedJobs = kSpooledQueuedJobs;
-    // A job is on disk and reported with its bytes, decoding and record; its pictures follow.
-    recording.picturesAfter = true;
+    // While other jobs wait, a job is on disk and reported with its bytes, decoding and record,
+    // its pictures following.
+    recording.pictures = jobs::JobRecorder::Options::Pictures::AfterRecordWhileJobsWait;
     web::JobIndex index;  // the jobs the web page shows (--http)
     jobs::JobRecorder recorder(
         recording,

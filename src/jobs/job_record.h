@@ -25,7 +25,7 @@ struct RecordedJob {
     std::string reason;
     std::string cutShort;  // why its pictures or decoding stop before its end; empty when whole
     // Its pictures are drawn and still to be written (receipts counts them): the job is on disk
-    // with its bytes, decoding and record, its pictures follow (JobRecorder::Options::picturesAfter).
+    // with its bytes, decoding and record, its pictures follow (JobRecorder::Options::pictures).
     bool picturesPending = false;
     // What lists show of it (the web index), made with its record: its end (ISO 8601 UTC), its
     // record as lists give it (ListedJobJson), and whether it printed nothing (no receipt, no text:

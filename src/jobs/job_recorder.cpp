@@ -59,8 +59,12 @@ bool JobRecorder::open(std::string* why) {
     writing_->numbers = numbers_.get();
     writing_->errorLine = [this](const std::string& line) { errorLine(line); };
     writing_->stopped = [this] { return stopped(); };
-    if (options_.picturesAfter) {
+    if (options_.pictures != Options::Pictures::WithRecord) {
         writing_->holdPictures = [this](size_t memory) {
+            if (options_.pictures == Options::Pictures::AfterRecordWhileJobsWait) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (queue_.empty()) return false;  // none waits: the pictures cost no one anything
+            }
             size_t now = waitingMemory_.load(std::memory_order_relaxed);
             do {
                 if (now + memory > options_.maxWaitingPictures) return false;
@@ -229,7 +233,7 @@ void JobRecorder::run() {
             if (room_) room_();
         }
         std::optional<LaterPictures> later;
-        RecordedJob r = WriteJob(*q, *writing_, options_.picturesAfter ? &later : nullptr);
+        RecordedJob r = WriteJob(*q, *writing_, options_.pictures != Options::Pictures::WithRecord ? &later : nullptr);
         q.reset();  // its bytes, and its spool's file, let go of before the report
         lock.lock();
         done_.emplace(order, DoneJob{std::move(r), std::move(later)});

@@ -82,13 +82,19 @@ public:
         // After finish() is called, pictures and decodings are made for this long at most; the
         // jobs left then are written without them.
         std::chrono::milliseconds stopTime{4000};
-        // Pictures after the record: a job is on disk, and reported, once its folder holds
-        // bytes.bin, decoding.txt and job.json (pictures_pending true, receipts the pictures drawn);
-        // its pictures are written after, while no job waits to be written, and then its record
-        // again (pictures_pending false), reported to setPicturesWritten's callback. The pictures
-        // drawn and waiting hold at most maxWaitingPictures bytes of memory: past it a job's
-        // pictures are written before its record. false: a job's folder appears with its pictures.
-        bool picturesAfter = false;
+        // When a job's pictures are written. After the record: a job is on disk, and reported,
+        // once its folder holds bytes.bin, decoding.txt and job.json (pictures_pending true,
+        // receipts the pictures drawn); its pictures are written after, while no job waits to be
+        // written, and then its record again (pictures_pending false), reported to
+        // setPicturesWritten's callback. The pictures drawn and waiting hold at most
+        // maxWaitingPictures bytes of memory: past it a job's pictures are written before its
+        // record.
+        enum class Pictures {
+            WithRecord,               // before the record: a job's folder appears with its pictures
+            AfterRecord,              // after the record, always
+            AfterRecordWhileJobsWait  // after the record while other jobs wait to be written
+        };
+        Pictures pictures = Pictures::WithRecord;
         size_t maxWaitingPictures = size_t{64} << 20;
     };
     // Called on a writer thread once a job is written (or has failed), one job at a time, in the
@@ -125,7 +131,7 @@ public:
     // called after setRoom({}) has returned.
     void setRoom(std::function<void()> room);
     // Called on a writer thread once the pictures of a job reported with them pending are written
-    // and its record rewritten (Options::picturesAfter), with the record as it is now. Not called
+    // and its record rewritten (Options::pictures), with the record as it is now. Not called
     // after setPicturesWritten({}) has returned.
     void setPicturesWritten(Report written);
     // Queues a job, waiting in steps of kFullWaitStepMs while the queue is full.

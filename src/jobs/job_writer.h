@@ -41,7 +41,7 @@ struct QueuedJob {
     std::vector<std::string> failures;
 };
 
-// A job on disk whose pictures are still to be written (JobRecorder::Options::picturesAfter).
+// A job on disk whose pictures are still to be written (JobRecorder::Options::pictures).
 struct LaterPictures {
     QueuedJob q;            // its bytes let go of
     RecordedJob record;     // as reported: picturesPending

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -64,7 +66,7 @@ protected:
 
     static JobRecorder::Options After() {
         JobRecorder::Options o;
-        o.picturesAfter = true;
+        o.pictures = JobRecorder::Options::Pictures::AfterRecord;
         o.writers = 1;
         o.stopTime = std::chrono::minutes(10);  // finish() writes every picture, however slow the machine
         return o;
@@ -79,6 +81,7 @@ protected:
         recorder_.emplace(
             o,
             [this](const RecordedJob& r) {
+                if (beforeReport) beforeReport(r);
                 std::lock_guard<std::mutex> lock(mutex_);
                 reports.push_back(r);
                 if (!r.folder.empty()) atReport.push_back(Look(r.folder));
@@ -98,6 +101,8 @@ protected:
     JobRecorder& recorder() { return *recorder_; }
     void Finish() { recorder_->finish(); }
 
+    // Called on the writer before a report is kept (set before Start).
+    std::function<void(const RecordedJob&)> beforeReport;
     // Read once the recorder has finished.
     std::vector<RecordedJob> reports, drawn;
     std::vector<Snapshot> atReport;
@@ -115,19 +120,19 @@ TEST_F(PicturesAfterTest, AJobsBytesAreSplitOnce) {
     struct Case {
         const char* name;
         const char* folder;  // "-": not saved
-        bool picturesAfter;
+        JobRecorder::Options::Pictures pictures;
     };
     const Case cases[] = {
-        {"saved, pictures before the record", "", false},
-        {"saved, pictures after the record", "", true},
-        {"not saved", "-", false},
+        {"saved, pictures before the record", "", JobRecorder::Options::Pictures::WithRecord},
+        {"saved, pictures after the record", "", JobRecorder::Options::Pictures::AfterRecord},
+        {"not saved", "-", JobRecorder::Options::Pictures::WithRecord},
     };
     const std::string stream = Receipt("item", 40) + Receipt("total", 3);
     for (const Case& c : cases) {
         fs::remove_all(Jobs());
         JobRecorder::Options o = After();
         o.folder = c.folder;
-        o.picturesAfter = c.picturesAfter;
+        o.pictures = c.pictures;
         Start(o);
         const uint64_t before = protocol::SplitBytesHandedOut();
         recorder().take(MadeUpJob(1, stream));
@@ -193,6 +198,48 @@ TEST_F(PicturesAfterTest, PicturesPendingThenPresent) {
         EXPECT_FALSE(fs::exists(Marker(1))) << c.name;
         EXPECT_TRUE(errors.empty()) << c.name << ": " << errors.front();
     }
+}
+
+// As serve records: a job's pictures wait only while other jobs wait to be written. A job alone is
+// on disk with its pictures; of the jobs taken while the writer was busy, the one written while
+// another waited is reported pending, the last one with its pictures.
+TEST_F(PicturesAfterTest, PicturesWaitOnlyWhileJobsWait) {
+    std::mutex gate;
+    std::condition_variable changed;
+    bool held = false, released = false;
+    beforeReport = [&](const RecordedJob& r) {
+        if (r.number != 1) return;
+        std::unique_lock<std::mutex> lock(gate);
+        held = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+    };
+    JobRecorder::Options o = After();
+    o.pictures = JobRecorder::Options::Pictures::AfterRecordWhileJobsWait;
+    Start(o);
+    recorder().take(MadeUpJob(1, Receipt("alone", 4)));
+    {
+        std::unique_lock<std::mutex> lock(gate);
+        ASSERT_TRUE(changed.wait_for(lock, test::kRecorderWatchdog, [&] { return held; }));
+    }
+    recorder().take(MadeUpJob(2, Receipt("waited for", 4)));
+    recorder().take(MadeUpJob(3, Receipt("last", 4)));
+    {
+        std::lock_guard<std::mutex> lock(gate);
+        released = true;
+        changed.notify_all();
+    }
+    Finish();
+    ASSERT_EQ(reports.size(), 3u);
+    const std::vector<bool> pending = {reports[0].picturesPending, reports[1].picturesPending,
+                                       reports[2].picturesPending};
+    EXPECT_EQ(pending, (std::vector<bool>{false, true, false}));
+    EXPECT_EQ(atReport[0].names, WithPictures(kWithoutPictures, 1));
+    EXPECT_EQ(atReport[1].names, kWithoutPictures);
+    EXPECT_EQ(atReport[2].names, WithPictures(kWithoutPictures, 1));
+    ASSERT_EQ(drawn.size(), 1u);
+    EXPECT_EQ(drawn[0].number, 2u);
+    EXPECT_EQ(Look(reports[1].folder).names, WithPictures(kWithoutPictures, 1));
 }
 
 // A run that ended before it wrote a job's pictures leaves its record pending and its marker: the

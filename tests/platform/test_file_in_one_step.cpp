@@ -54,7 +54,9 @@ TEST(FileInOneStep, TheFileIsTheOldOneOrTheWholeNewOne) {
         ASSERT_TRUE(WriteFileInOneStep(path, "old", nullptr));
         ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
         const std::string stale = dir.Path(".file.txt.part-" + std::to_string(::getpid()));
-        if (c.staleTemporary) ASSERT_TRUE(WriteFileInOneStep(stale, "stale", nullptr));
+        if (c.staleTemporary) {
+            ASSERT_TRUE(WriteFileInOneStep(stale, "stale", nullptr));
+        }
         std::string why;
         const bool written = WriteFileInOneStep(
             path,
@@ -68,15 +70,17 @@ TEST(FileInOneStep, TheFileIsTheOldOneOrTheWholeNewOne) {
         EXPECT_EQ(why, c.why) << c.name;
         EXPECT_EQ(test::ReadWholeFile(path), c.written ? kNew : "old") << c.name;
         // Nothing is left beside it but what was there.
-        EXPECT_EQ(Names(dir.Folder()),
-                  c.staleTemporary
-                      ? std::vector<std::string>{".file.txt.part-" + std::to_string(::getpid()), "file.txt"}
-                      : std::vector<std::string>{"file.txt"})
-            << c.name;
-        if (c.staleTemporary) EXPECT_EQ(test::ReadWholeFile(stale), "stale") << c.name;
+        std::vector<std::string> expected = {"file.txt"};
+        if (c.staleTemporary) {
+            expected.insert(expected.begin(), ".file.txt.part-" + std::to_string(::getpid()));
+            EXPECT_EQ(test::ReadWholeFile(stale), "stale") << c.name;
+        }
+        EXPECT_EQ(Names(dir.Folder()), expected) << c.name;
         struct stat st {};
         ASSERT_EQ(::stat(path.c_str(), &st), 0);
-        if (c.how.keepMode || !c.written) EXPECT_EQ(st.st_mode & 0777, 0600u) << c.name;
+        if (c.how.keepMode || !c.written) {
+            EXPECT_EQ(st.st_mode & 0777, 0600u) << c.name;
+        }
     }
 }
 
