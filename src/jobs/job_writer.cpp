@@ -325,7 +325,7 @@ std::optional<LaterPictures> LeftoverPictures(const std::string& folder, uint64_
     p.record.number = number;
     p.record.folder = folder + "/" + JobFolderName(number);
     std::vector<uint8_t> text;
-    if (!ReadBack(p.record.folder + "/job.json", kMaxStartRecord, text, why)) return std::nullopt;
+    if (!ReadBack(p.record.folder + "/job.json", std::numeric_limits<uint64_t>::max(), text, why)) return std::nullopt;
     while (!text.empty() && text.back() == '\n') text.pop_back();
     p.record.json.assign(text.begin(), text.end());
     if (RecordWithPictures(p.record.json, 0, {}).empty()) {
