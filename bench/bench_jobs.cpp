@@ -1,13 +1,15 @@
 // The printer server with the job recorder, as "pellory-cli serve" runs them: 64 connections at
 // once, each sending a 10 KB receipt and closing. Counters: "lost" (jobs not reported written),
-// "median_ms" and "p99_ms", the time from a client's close to its job folder being in place
-// (renamed, every file written), "handover_median_ms" the time from the close to the server handing
-// the job to the recorder, and "jobs". Runs once; the jobs go to a folder under /tmp that is
-// removed afterwards.
+// "median_ms" and "p99_ms", the time from a client's close to its job being on disk and reported
+// (its folder renamed with bytes.bin, decoding.txt and job.json; its pictures follow, as serve
+// writes them), "pictures_median_ms" the time from the close to its pictures written,
+// "handover_median_ms" the time from the close to the server handing the job to the recorder, and
+// "jobs". Runs once; the jobs go to a folder under /tmp that is removed afterwards.
 //
 // BM_OneJobSteps: where one such job's time goes, each step timed alone on this thread over 20
 // jobs, in CPU time (user and system) of the thread: "draw_ms" (the receipts drawn, no picture made), "png_ms" (the pictures encoded, on top of
-// the drawing), "decoding_ms" (the decoding's text), "json_ms" (the record), "files_ms" (the job
+// the drawing), "decoding_ms" (the decoding's text), "pass_ms" (the recorder's one pass: drawn and
+// decoded at once, decoding.txt written, the pictures kept to be written), "json_ms" (the record), "files_ms" (the job
 // folder made, its files written in one step each, renamed) and "png_KB" (one job's pictures).
 #include <benchmark/benchmark.h>
 
@@ -57,15 +59,25 @@ void BM_SixtyFourConnections(benchmark::State& state) {
         std::mutex mutex;
         std::condition_variable changed;
         std::map<std::string, Clock::time_point> written;  // by source
+        std::map<uint64_t, std::string> sourceOf;          // by number
+        std::map<std::string, Clock::time_point> drawn;    // by source: its pictures written
         jobs::JobRecorder::Options o;
         o.folder = folder;
+        o.pictures = jobs::JobRecorder::Options::Pictures::AfterRecordWhileJobsWait;  // as serve records
         jobs::JobRecorder recorder(o,
                                    [&](const jobs::RecordedJob& r) {
                                        std::lock_guard<std::mutex> lock(mutex);
                                        written[r.source] = Clock::now();
+                                       sourceOf[r.number] = r.source;
+                                       if (!r.picturesPending) drawn[r.source] = written[r.source];
                                        changed.notify_all();
                                    },
                                    {});
+        recorder.setPicturesWritten([&](const jobs::RecordedJob& r) {
+            std::lock_guard<std::mutex> lock(mutex);
+            drawn[sourceOf[r.number]] = Clock::now();
+            changed.notify_all();
+        });
         std::string why;
         if (!recorder.open(&why)) {
             state.SkipWithError(why.c_str());
@@ -122,21 +134,26 @@ void BM_SixtyFourConnections(benchmark::State& state) {
         for (std::thread& t : senders) t.join();
         {
             std::unique_lock<std::mutex> lock(mutex);
-            changed.wait_for(lock, std::chrono::seconds(30), [&] { return written.size() >= fds.size(); });
+            changed.wait_for(lock, std::chrono::seconds(30), [&] { return drawn.size() >= fds.size(); });
         }
         server.stop();
         recorder.finish();
-        std::vector<double> ms, handover;
+        std::vector<double> ms, handover, pictures;
         for (size_t i = 0; i < fds.size(); ++i) {
             const auto it = written.find(sources[i]);
             if (it != written.end())
                 ms.push_back(std::chrono::duration<double, std::milli>(it->second - closed[i]).count());
+            const auto d = drawn.find(sources[i]);
+            if (d != drawn.end())
+                pictures.push_back(std::chrono::duration<double, std::milli>(d->second - closed[i]).count());
             const auto h = handed.find(sources[i]);
             if (h != handed.end())
                 handover.push_back(std::chrono::duration<double, std::milli>(h->second - closed[i]).count());
         }
         std::sort(ms.begin(), ms.end());
         std::sort(handover.begin(), handover.end());
+        std::sort(pictures.begin(), pictures.end());
+        state.counters["pictures_median_ms"] = pictures.empty() ? -1 : pictures[pictures.size() / 2];
         state.counters["handover_median_ms"] = handover.empty() ? -1 : handover[handover.size() / 2];
         state.counters["jobs"] = static_cast<double>(ms.size());
         state.counters["lost"] = static_cast<double>(kClients - static_cast<int>(ms.size()));
@@ -163,7 +180,7 @@ void BM_OneJobSteps(benchmark::State& state) {
     std::filesystem::create_directories(folder);
     const std::string text = TenKilobyteReceipt(1);
     const std::vector<uint8_t> bytes(text.begin(), text.end());
-    double draw = 0, png = 0, decoding = 0, json = 0, files = 0;
+    double draw = 0, png = 0, decoding = 0, pass = 0, json = 0, files = 0;
     size_t pngBytes = 0;
     for (auto _ : state) {
         const auto drawOnly = [&](const receipt::OfflineRoll::Take& take) {
@@ -197,6 +214,14 @@ void BM_OneJobSteps(benchmark::State& state) {
             printer.finish();
         }
         decoding = MsSince(t) / kJobs;
+        t = CpuMs();
+        for (int i = 0; i < kJobs; ++i) {
+            const std::string work = folder + "/pass-" + std::to_string(i);
+            std::filesystem::create_directory(work);
+            jobs::DrawnPictures drawn;
+            jobs::DrawAndDecode(bytes, receipt::kOrva80Dots, work, jobs::kDefaultJobBounds, {}, {}, &drawn);
+        }
+        pass = MsSince(t) / kJobs;
         vprinter::FinishedJob job;
         job.number = 1;
         job.source = "tcp:127.0.0.1:50000";
@@ -221,14 +246,17 @@ void BM_OneJobSteps(benchmark::State& state) {
         }
         files = MsSince(t) / kJobs;
         std::error_code ignored;
-        for (int i = 0; i < kJobs; ++i)
+        for (int i = 0; i < kJobs; ++i) {
             std::filesystem::remove_all(folder + "/" + jobs::JobFolderName(static_cast<uint64_t>(i + 1)), ignored);
+            std::filesystem::remove_all(folder + "/pass-" + std::to_string(i), ignored);
+        }
     }
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
     state.counters["draw_ms"] = draw;
     state.counters["png_ms"] = png;
     state.counters["decoding_ms"] = decoding;
+    state.counters["pass_ms"] = pass;
     state.counters["json_ms"] = json;
     state.counters["files_ms"] = files;
     state.counters["png_KB"] = static_cast<double>(pngBytes) / 1000;

@@ -381,6 +381,9 @@ int Serve(Session& s, const ServePlan& plan) {
     recording.bounds = plan.bounds;
     // Spooled jobs are queued without their bytes: many may wait.
     if (plan.jobs) recording.maxQueuedJobs = kSpooledQueuedJobs;
+    // While other jobs wait, a job is on disk and reported with its bytes, decoding and record,
+    // its pictures following.
+    recording.pictures = jobs::JobRecorder::Options::Pictures::AfterRecordWhileJobsWait;
     web::JobIndex index;  // the jobs the web page shows (--http)
     jobs::JobRecorder recorder(
         recording,
@@ -389,6 +392,8 @@ int Serve(Session& s, const ServePlan& plan) {
             output.job(r);
         },
         [&output](const std::string& line) { output.message(line); });
+    // Its record again once its pictures are written: the page shows them from then on.
+    if (plan.web) recorder.setPicturesWritten([&index](const jobs::RecordedJob& r) { index.add(r); });
     std::string why;
     if (!recorder.open(&why)) {
         const std::string folder = platform::PrintableText(recording.folder);

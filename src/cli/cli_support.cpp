@@ -13,6 +13,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/file_in_one_step.h"
+
 namespace pellory::app::cli {
 
 namespace {
@@ -51,6 +53,34 @@ protected:
 
 private:
     int fd_;
+    std::vector<char> buffer_;
+};
+
+// A stream onto a file's sink, in pieces of 64 KiB; a refused piece sets the stream's bad bit.
+class SinkStreamBuf : public std::streambuf {
+public:
+    explicit SinkStreamBuf(const platform::FileSink& sink) : sink_(sink), buffer_(64 * 1024) {
+        setp(buffer_.data(), buffer_.data() + buffer_.size());
+    }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (sync() != 0) return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+    int sync() override {
+        const size_t n = static_cast<size_t>(pptr() - pbase());
+        if (n > 0 && !sink_(reinterpret_cast<const uint8_t*>(pbase()), n)) return -1;
+        setp(buffer_.data(), buffer_.data() + buffer_.size());
+        return 0;
+    }
+
+private:
+    const platform::FileSink& sink_;
     std::vector<char> buffer_;
 };
 
@@ -95,36 +125,23 @@ bool ReplaceFileContent(const std::string& path, const std::function<void(std::o
         const fs::path resolved = fs::weakly_canonical(target, ec);
         if (!ec) target = resolved;
     }
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    std::string stem = ".";
-    stem.append(target.filename().string()).append(".pellory-").append(std::to_string(::getpid())).append("-");
-    std::string temporary;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temporary = (folder / (stem + std::to_string(attempt))).string();
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) {
-        why = std::strerror(errno);
-        return false;
-    }
-    bool ok = WriteThrough(fd, write);
-    if (ok && exists) ok = ::fchmod(fd, st.st_mode & 07777) == 0;
-    if (ok) ok = ::fsync(fd) == 0;
-    int error = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && ::rename(temporary.c_str(), target.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        ::unlink(temporary.c_str());
-        why = std::strerror(error != 0 ? error : EIO);
-    }
+    // The new content in one step, synced: a file the user asked for survives a power cut whole.
+    platform::OneStepFile how;
+    how.durability = platform::Durability::Synced;
+    how.mode = 0666;
+    how.keepMode = exists;
+    std::string failure;
+    const bool ok = platform::WriteFileInOneStep(
+        target.string(),
+        [&write](const platform::FileSink& sink) {
+            SinkStreamBuf buffer(sink);
+            std::ostream out(&buffer);
+            write(out);
+            out.flush();
+            return static_cast<bool>(out);
+        },
+        how, &failure);
+    if (!ok) why = failure;
     return ok;
 }
 

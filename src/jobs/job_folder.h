@@ -9,8 +9,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
+
+#include "platform/file_in_one_step.h"
 
 namespace pellory::jobs {
 
@@ -25,14 +26,9 @@ std::string ReceiptFileName(uint64_t number);
 // it). False with the reason ("Permission denied", "Not a directory", ...) in *why.
 bool PrepareJobsFolder(const std::string& dir, std::string* why);
 
-// Takes the next bytes of a file; false when they could not be written, which ends the writing.
-using FileSink = std::function<bool(const uint8_t* data, size_t n)>;
-
-// Writes the file at path in one step: fill writes its bytes to the sink it is given, into a new
-// file in the same folder, which then takes path's name. fill returns false to give up. False
-// with the reason in *why when it could not be written (no file is left at path then, nor a
-// temporary one).
-bool WriteFileInOneStep(const std::string& path, const std::function<bool(const FileSink&)>& fill, std::string* why);
-bool WriteFileInOneStep(const std::string& path, const std::string& content, std::string* why);
+// Each file of the jobs folder is written in one step, flushed (platform/file_in_one_step.h): a
+// crash of the server leaves the old file or the new, never half.
+using platform::FileSink;
+using platform::WriteFileInOneStep;
 
 }  // namespace pellory::jobs

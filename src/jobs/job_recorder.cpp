@@ -59,18 +59,47 @@ bool JobRecorder::open(std::string* why) {
     writing_->numbers = numbers_.get();
     writing_->errorLine = [this](const std::string& line) { errorLine(line); };
     writing_->stopped = [this] { return stopped(); };
+    if (options_.pictures != Options::Pictures::WithRecord) {
+        writing_->holdPictures = [this](size_t memory) {
+            if (options_.pictures == Options::Pictures::AfterRecordWhileJobsWait) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (queue_.empty()) return false;  // none waits: the pictures cost no one anything
+            }
+            size_t now = waitingMemory_.load(std::memory_order_relaxed);
+            do {
+                if (now + memory > options_.maxWaitingPictures) return false;
+            } while (!waitingMemory_.compare_exchange_weak(now, now + memory, std::memory_order_relaxed));
+            return true;
+        };
+        writing_->releasePictures = [this](size_t memory) {
+            waitingMemory_.fetch_sub(memory, std::memory_order_relaxed);
+        };
+    }
     for (unsigned i = 0; i < writerCount_; ++i) writerThreads_.emplace_back([this] { run(); });
     return true;
 }
 
 void JobRecorder::queueLeftovers() {
-    std::vector<uint64_t> leftovers;
+    std::vector<uint64_t> leftovers, pictures;
     std::error_code ec;
     for (fs::directory_iterator it(options_.folder, ec), end; !ec && it != end; it.increment(ec)) {
-        if (const std::optional<uint64_t> n = WorkFolderNumber(it->path().filename().string())) leftovers.push_back(*n);
+        const std::string name = it->path().filename().string();
+        if (const std::optional<uint64_t> n = WorkFolderNumber(name)) leftovers.push_back(*n);
+        if (const std::optional<uint64_t> n = LaterPicturesNumber(name)) pictures.push_back(*n);
     }
     std::sort(leftovers.begin(), leftovers.end());
+    std::sort(pictures.begin(), pictures.end());
     std::lock_guard<std::mutex> lock(mutex_);
+    for (const uint64_t n : pictures) {
+        std::string why;
+        if (std::optional<LaterPictures> p = LeftoverPictures(options_.folder, n, &why)) {
+            later_.push_back(std::move(*p));
+        } else {
+            errorLine("job " + JobFolderName(n) + ": its pictures were left to write by an earlier run, and " + why +
+                      "; they are not written");
+            ::unlink((options_.folder + "/" + LaterPicturesMarker(n)).c_str());
+        }
+    }
     for (const uint64_t n : leftovers) {
         std::string why;
         if (std::optional<QueuedJob> q = LeftoverJob(options_.folder, n, &why)) {
@@ -177,10 +206,19 @@ void JobRecorder::run() {
     platform::LowerCurrentThreadPriority();
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        // The next job, once fewer than writerCount_ are taken and not yet reported.
+        // The next job, once fewer than writerCount_ are taken and not yet reported; the pictures
+        // of a job on disk only while no job is to be taken.
         const auto ready = [&] { return !queue_.empty() && taken_ - written_ < writerCount_; };
-        while (!ready() && !(ending_ && queue_.empty()))
+        while (!ready() && later_.empty() && !(ending_ && queue_.empty()))
             changed_.wait_for(lock, std::chrono::milliseconds(kFullWaitStepMs));
+        if (!ready() && !later_.empty()) {
+            LaterPictures p = std::move(later_.front());
+            later_.pop_front();
+            lock.unlock();
+            writeLater(p);
+            lock.lock();
+            continue;
+        }
         if (!ready()) return;  // ending, nothing left to take
         std::optional<QueuedJob> q;
         q.emplace(std::move(queue_.front()));
@@ -194,24 +232,44 @@ void JobRecorder::run() {
             std::lock_guard<std::mutex> roomLock(roomMutex_);
             if (room_) room_();
         }
-        RecordedJob r = WriteJob(*q, *writing_);
+        std::optional<LaterPictures> later;
+        RecordedJob r = WriteJob(*q, *writing_, options_.pictures != Options::Pictures::WithRecord ? &later : nullptr);
         q.reset();  // its bytes, and its spool's file, let go of before the report
         lock.lock();
-        done_.emplace(order, std::move(r));
+        done_.emplace(order, DoneJob{std::move(r), std::move(later)});
         reportInOrder(lock);
     }
+}
+
+void JobRecorder::writeLater(LaterPictures& p) {
+    bool rewritten = false;
+    const RecordedJob r = WriteLaterPictures(p, *writing_, &rewritten);
+    waitingMemory_.fetch_sub(p.memory, std::memory_order_relaxed);
+    p = LaterPictures();  // its pictures let go of before the report
+    if (!rewritten) return;
+    std::lock_guard<std::mutex> lock(picturesWrittenMutex_);
+    if (picturesWritten_) picturesWritten_(r);
+}
+
+void JobRecorder::setPicturesWritten(Report written) {
+    std::lock_guard<std::mutex> lock(picturesWrittenMutex_);
+    picturesWritten_ = std::move(written);
 }
 
 void JobRecorder::reportInOrder(std::unique_lock<std::mutex>& lock) {
     // Only the job next in order is reported, and the next after it only once its report is done:
     // a writer that finds its job not next leaves it to the writer of the one before.
     for (auto next = done_.find(written_); next != done_.end(); next = done_.find(written_)) {
-        const RecordedJob r = std::move(next->second);
+        const RecordedJob r = std::move(next->second.record);
+        std::optional<LaterPictures> later = std::move(next->second.later);
         done_.erase(next);
         lock.unlock();
         if (report_) report_(r);
         lock.lock();
         ++written_;
+        // Its pictures only once it is reported: their record comes after the one that says they
+        // are pending.
+        if (later) later_.push_back(std::move(*later));
         changed_.notify_all();
     }
 }

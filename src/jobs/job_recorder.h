@@ -48,6 +48,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -83,6 +84,20 @@ public:
         // After finish() is called, pictures and decodings are made for this long at most; the
         // jobs left then are written without them.
         std::chrono::milliseconds stopTime{4000};
+        // When a job's pictures are written. After the record: a job is on disk, and reported,
+        // once its folder holds bytes.bin, decoding.txt and job.json (pictures_pending true,
+        // receipts the pictures drawn); its pictures are written after, while no job waits to be
+        // written, and then its record again (pictures_pending false), reported to
+        // setPicturesWritten's callback. The pictures drawn and waiting hold at most
+        // maxWaitingPictures bytes of memory: past it a job's pictures are written before its
+        // record.
+        enum class Pictures {
+            WithRecord,               // before the record: a job's folder appears with its pictures
+            AfterRecord,              // after the record, always
+            AfterRecordWhileJobsWait  // after the record while other jobs wait to be written
+        };
+        Pictures pictures = Pictures::WithRecord;
+        size_t maxWaitingPictures = size_t{64} << 20;
     };
     // Called on a writer thread once a job is written (or has failed), one job at a time, in the
     // order the jobs were taken.
@@ -117,6 +132,10 @@ public:
     // Called on a writer thread when a job refused for want of room may be offered again. Not
     // called after setRoom({}) has returned.
     void setRoom(std::function<void()> room);
+    // Called on a writer thread once the pictures of a job reported with them pending are written
+    // and its record rewritten (Options::pictures), with the record as it is now. Not called
+    // after setPicturesWritten({}) has returned.
+    void setPicturesWritten(Report written);
     // Queues a job, waiting in steps of kFullWaitStepMs while the queue is full.
     void take(vprinter::FinishedJob&& job);
     // Writes and reports every job queued within the bound described above, then ends the writers.
@@ -134,6 +153,8 @@ private:
     void run();
     // Reports the written jobs that are next in order, one after the other.
     void reportInOrder(std::unique_lock<std::mutex>& lock);
+    // Writes the pictures of a job on disk, and tells setPicturesWritten's callback.
+    void writeLater(LaterPictures& p);
     bool full(const vprinter::FinishedJob& job) const;
     void push(vprinter::FinishedJob&& job);
     void queueLeftovers();
@@ -160,7 +181,15 @@ private:
     bool refused_ = false;                  // a job was refused since a writer last took one; guarded by mutex_
     uint64_t taken_ = 0;                    // jobs taken by writers; guarded by mutex_
     uint64_t written_ = 0;                  // jobs reported; guarded by mutex_
-    std::map<uint64_t, RecordedJob> done_;  // written, not yet reported, by the order taken; guarded by mutex_
+    struct DoneJob {
+        RecordedJob record;
+        std::optional<LaterPictures> later;  // its pictures, when they wait
+    };
+    std::map<uint64_t, DoneJob> done_;      // written, not yet reported, by the order taken; guarded by mutex_
+    std::deque<LaterPictures> later_;       // jobs on disk whose pictures wait; guarded by mutex_
+    std::atomic<size_t> waitingMemory_{0};  // what the pictures drawn and waiting hold
+    std::mutex picturesWrittenMutex_;       // held while picturesWritten_ is called or changed
+    Report picturesWritten_;
     // Set once by finish(): when the time for pictures ends (deadline_ written before stopping_).
     std::atomic<bool> stopping_{false};
     std::chrono::steady_clock::time_point deadline_;

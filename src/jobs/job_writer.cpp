@@ -13,6 +13,7 @@
 
 #include "jobs/job_folder.h"
 #include "jobs/job_spool.h"
+#include "jobs/json_text.h"
 
 namespace pellory::jobs {
 
@@ -81,13 +82,21 @@ RecordedJob BaseRecord(const QueuedJob& q) {
     return r;
 }
 
+// The record's JSON, and what lists show of it.
+void Listed(const QueuedJob& q, RecordedJob& r) {
+    r.statusCheck = r.receipts == 0 && (r.folder.empty() ? r.bytes == 0 : r.texts == 0);
+    r.json = JobJson(q.job, r);
+    r.listed = ListedJobJson(q.job, r, kListedAnswers);
+    r.endTime = IsoTime(std::chrono::duration_cast<std::chrono::milliseconds>(q.job.ended.time_since_epoch()).count());
+}
+
 // Marks the record failed when anything failed, and makes its JSON.
 void Seal(const QueuedJob& q, RecordedJob& r) {
     if (!q.failures.empty()) {
         r.end = JobEnd::Failed;
         r.reason = q.failures.front();
     }
-    r.json = JobJson(q.job, r);
+    Listed(q, r);
 }
 
 void WriteRecord(QueuedJob& q, const JobWriting& w, RecordedJob& r) {
@@ -140,15 +149,28 @@ RecordedJob CountJob(QueuedJob& q, const JobWriting& w) {
         r.receipts = out.receipts;
         r.commands = out.decoding.commands;
         r.unknownCommands = out.decoding.unknown;
+        r.texts = out.decoding.texts;
         r.cutShort = out.cutShort;
     }
-    r.json = JobJson(q.job, r);
+    Listed(q, r);
     return r;
 }
 
 }  // namespace
 
-RecordedJob WriteJob(QueuedJob& q, const JobWriting& w) {
+std::string LaterPicturesMarker(uint64_t number) { return ".pictures-" + JobFolderName(number); }
+
+std::optional<uint64_t> LaterPicturesNumber(const std::string& name) {
+    const std::string prefix = ".pictures-";
+    if (name.rfind(prefix, 0) != 0) return std::nullopt;
+    const std::optional<uint64_t> n = JobNumberOfName(name.substr(prefix.size()));
+    if (!n || name != LaterPicturesMarker(*n)) return std::nullopt;
+    return n;
+}
+
+RecordedJob WriteJob(QueuedJob& q, const JobWriting& w) { return WriteJob(q, w, nullptr); }
+
+RecordedJob WriteJob(QueuedJob& q, const JobWriting& w, std::optional<LaterPictures>* later) {
     if (w.folder.empty()) return CountJob(q, w);
     const bool stopped = w.stopped && w.stopped();
     if (q.early && stopped) {
@@ -189,22 +211,130 @@ RecordedJob WriteJob(QueuedJob& q, const JobWriting& w) {
     }
     r.bytes = bytes->size();
     r.received = std::max<uint64_t>(r.received, r.bytes);
+    JobOutput out;
+    DrawnPictures drawn;
+    size_t held = 0;  // the memory of the pictures that wait
     if (stopped) {
         r.cutShort = kStoppedBeforeOutput;
     } else {
-        const JobOutput out = WriteJobOutput(*bytes, w.widthDots, work, w.bounds, w.stopped,
-                                             [&](const std::string& what, const std::string& reason) {
-                                                 Fail(q, w, "cannot write " + what + ": " + reason);
-                                             });
-        r.receipts = out.receipts;
+        const Failed fail = [&](const std::string& what, const std::string& reason) {
+            Fail(q, w, "cannot write " + what + ": " + reason);
+        };
+        out = DrawAndDecode(*bytes, w.widthDots, work, w.bounds, w.stopped, fail, &drawn);
+        if (later && drawn.count() > 0 && w.holdPictures && w.holdPictures(drawn.memory())) {
+            held = drawn.memory();
+        } else {
+            WritePictures(drawn, work, fail, out);
+        }
+        r.receipts = out.receipts + drawn.count();
         r.commands = out.decoding.commands;
         r.unknownCommands = out.decoding.unknown;
+        r.texts = out.decoding.texts;
         r.cutShort = out.cutShort;
+        r.picturesPending = held > 0;
     }
     r.folder = FinalPath(w, q.number);
+    const uint64_t marked = q.number;
+    std::string why2;
+    if (held > 0 && !WriteFileInOneStep(w.folder + "/" + LaterPicturesMarker(marked), std::string(), &why2)) {
+        // Without its marker a later start would not finish them: the pictures are written now.
+        WritePictures(
+            drawn, work,
+            [&](const std::string& what, const std::string& reason) {
+                Fail(q, w, "cannot write " + what + ": " + reason);
+            },
+            out);
+        if (w.releasePictures) w.releasePictures(held);
+        r.receipts = out.receipts;
+        r.cutShort = out.cutShort;
+        r.picturesPending = false;
+        held = 0;
+    }
     WriteRecord(q, w, r);
     FinishFolder(q, w, r);
+    if (held == 0) return r;
+    if (q.number != marked || r.folder.empty()) {
+        ::unlink((w.folder + "/" + LaterPicturesMarker(marked)).c_str());
+        if (!r.folder.empty()) WriteFileInOneStep(w.folder + "/" + LaterPicturesMarker(q.number), std::string(), &why2);
+    }
+    if (r.folder.empty()) {
+        // Its folder stays a work folder, finished from its bytes at the next start.
+        if (w.releasePictures) w.releasePictures(held);
+        later->reset();
+        return r;
+    }
+    q.job.bytes = {};
+    later->emplace();
+    LaterPictures& p = **later;
+    p.record = r;
+    p.out = std::move(out);
+    p.drawn = std::move(drawn);
+    p.memory = held;
+    p.q = std::move(q);
     return r;
+}
+
+RecordedJob WriteLaterPictures(LaterPictures& p, const JobWriting& w, bool* rewritten) {
+    *rewritten = false;
+    RecordedJob& r = p.record;
+    if (w.stopped && w.stopped()) return r;
+    const Failed fail = [&](const std::string& what, const std::string& reason) {
+        Fail(p.q, w, "cannot write " + what + ": " + reason);
+    };
+    if (p.leftover) {
+        std::vector<uint8_t> bytes;
+        std::string why;
+        if (!ReadBack(r.folder + "/bytes.bin", std::numeric_limits<uint64_t>::max(), bytes, &why)) {
+            if (w.errorLine) {
+                w.errorLine("job " + JobFolderName(r.number) + ": cannot read bytes.bin: " + why +
+                            "; its pictures are not written");
+            }
+            return r;
+        }
+        // The drawing again, as the recovery of a run that ended before it wrote them.
+        p.out = DrawAndDecode(bytes, w.widthDots, r.folder, w.bounds, w.stopped, fail, &p.drawn);
+    }
+    WritePictures(p.drawn, r.folder, fail, p.out);
+    if (w.stopped && w.stopped()) return r;  // pending still: the next start writes them
+    r.receipts = p.out.receipts;
+    r.cutShort = p.out.cutShort;
+    r.picturesPending = false;
+    std::string why;
+    if (p.leftover) {
+        const std::string json = RecordWithPictures(r.json, r.receipts, r.cutShort);
+        if (!json.empty()) r.json = json;
+        if (json.empty() || !WriteFileInOneStep(r.folder + "/job.json", r.json + "\n", &why)) {
+            if (w.errorLine) w.errorLine("job " + JobFolderName(r.number) + ": cannot write job.json: " + why);
+            return r;
+        }
+    } else {
+        Seal(p.q, r);
+        if (!WriteFileInOneStep(r.folder + "/job.json", r.json + "\n", &why)) {
+            Fail(p.q, w, "cannot write job.json: " + why);
+            return r;
+        }
+    }
+    ::unlink((w.folder + "/" + LaterPicturesMarker(r.number)).c_str());
+    *rewritten = true;
+    return r;
+}
+
+std::optional<LaterPictures> LeftoverPictures(const std::string& folder, uint64_t number, std::string* why) {
+    LaterPictures p;
+    p.leftover = true;
+    p.record.number = number;
+    p.record.folder = folder + "/" + JobFolderName(number);
+    std::vector<uint8_t> text;
+    if (!ReadBack(p.record.folder + "/job.json", std::numeric_limits<uint64_t>::max(), text, why)) return std::nullopt;
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    p.record.json.assign(text.begin(), text.end());
+    if (RecordWithPictures(p.record.json, 0, {}).empty()) {
+        *why = "its record says no pictures are pending";
+        return std::nullopt;
+    }
+    p.record.picturesPending = true;
+    p.q.number = number;
+    return p;
 }
 
 void WriteEarlyRecord(QueuedJob& q, const JobWriting& w) {

@@ -42,6 +42,20 @@ struct QueuedJob {
     std::vector<std::string> failures;
 };
 
+// A job on disk whose pictures are still to be written (JobRecorder::Options::pictures).
+struct LaterPictures {
+    QueuedJob q;            // its bytes let go of
+    RecordedJob record;     // as reported: picturesPending
+    JobOutput out;          // its pass's output
+    DrawnPictures drawn;    // the pictures drawn; none for one left by an earlier run
+    size_t memory = 0;      // what drawn held when the recorder took it on
+    bool leftover = false;  // left by an earlier run: drawn again from bytes.bin, its record from job.json
+};
+
+// The file in the jobs folder that marks a job whose pictures are still to be written, for the
+// next start should this run end first: ".pictures-000042".
+std::string LaterPicturesMarker(uint64_t number);
+
 // What the recorder's writers share.
 struct JobWriting {
     std::string folder;  // empty: nothing is saved, the jobs are only counted
@@ -51,11 +65,31 @@ struct JobWriting {
     std::function<void(const std::string&)> errorLine;
     // True once the server has stopped and the time for pictures has run out.
     std::function<bool()> stopped;
+    // With pictures after the record: asked with the memory a job's drawn pictures hold, true when
+    // they may wait (the recorder counts them); empty or false: they are written before the record.
+    std::function<bool(size_t memory)> holdPictures;
+    // Gives back memory holdPictures took, once the pictures are written (or dropped).
+    std::function<void(size_t memory)> releasePictures;
 };
 
 // Writes the job (or, without a folder, counts its commands) and returns its report. Once stopped()
 // is true, no picture or decoding is begun (cut short, kStoppedBeforeOutput).
 RecordedJob WriteJob(QueuedJob& q, const JobWriting& w);
+// As above; when holdPictures let the job's drawn pictures wait, the job is reported with its
+// pictures pending and *later receives what WriteLaterPictures needs (q moved from).
+RecordedJob WriteJob(QueuedJob& q, const JobWriting& w, std::optional<LaterPictures>* later);
+
+// Writes the pictures of a job on disk into its folder, then its record again (pictures_pending
+// false, receipts the pictures written) and removes its marker. Once stopped() is true nothing is
+// written, and a job stopped midway stays pending too: its marker is left for the next start. The
+// job's record as it is now, and whether it was rewritten.
+RecordedJob WriteLaterPictures(LaterPictures& p, const JobWriting& w, bool* rewritten);
+
+// The job of a marker an earlier run left (LaterPicturesMarker): its folder's record and bytes.
+// Nothing, with the reason, when its folder holds no record with pictures pending, or no bytes.
+std::optional<LaterPictures> LeftoverPictures(const std::string& folder, uint64_t number, std::string* why);
+// The number of a marker's name; nothing for another name.
+std::optional<uint64_t> LaterPicturesNumber(const std::string& name);
 
 // At the stop, for a job still waiting: its bytes (when they are in memory) and a record that says
 // its pictures were not made, written into its work folder before the pictures of any job, so that

@@ -76,6 +76,24 @@ std::string JsonString(std::string_view s) {
     return out;
 }
 
+std::string AsUtf8(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        const auto b = static_cast<uint8_t>(s[i]);
+        const size_t n = b >= 0x80 ? Utf8Length(s, i) : 1;
+        if (n == 0) {
+            out += static_cast<char>(0xC0 | b >> 6);
+            out += static_cast<char>(0x80 | (b & 0x3F));
+            ++i;
+        } else {
+            out.append(s.substr(i, n));
+            i += n;
+        }
+    }
+    return out;
+}
+
 void JsonObject::key(std::string_view k) {
     if (text_.size() > 1) text_ += ',';
     text_ += JsonString(k);

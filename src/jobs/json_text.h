@@ -12,6 +12,10 @@ namespace pellory::jobs {
 // s as a JSON string, quotes included.
 std::string JsonString(std::string_view s);
 
+// s as a reader of JsonString(s) gets it back: every byte that is no part of a UTF-8 character as
+// its Latin-1 character, in UTF-8.
+std::string AsUtf8(std::string_view s);
+
 // One JSON object, members in the order added: {"a":1,"b":"x"}.
 class JsonObject {
 public:

@@ -72,7 +72,9 @@ bool IsNationalPosition(uint8_t b) {
 Interpreter::Interpreter(int widthDots, int64_t paperRows, Paper::AtBound atBound)
     : paper_(widthDots, paperRows, atBound), decoder_(CurrentCharacterDecoder()), modes_(CurrentKanjiModel()) {}
 
-SymbolArea Interpreter::symbolArea() const { return {areaRight() - areaLeft(), true, 0}; }
+SymbolArea Interpreter::symbolArea() const {
+    return {areaRight() - areaLeft(), !decodeAlone_, decodeAlone_ ? protocol::WidestProfile().paperDots : 0};
+}
 
 void Interpreter::clearPaper() {
     paper_.clear();

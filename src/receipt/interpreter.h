@@ -71,6 +71,10 @@ public:
     // out when the next command comes, or at finish().
     static constexpr size_t kTextLineBytes = DecodingLines::kTextLineBytes;
     void setDecodeSink(std::function<void(const DecodedCommand&)> sink) { lines_.setSink(std::move(sink)); }
+    // While drawing, the decoding says of a symbol that prints nothing what a decoding alone says:
+    // its width against the widest paper, not against the print area drawn. For one pass that both
+    // draws a stream and writes the decoding "pellory-cli decode" prints.
+    void decodeAsAlone() { decodeAlone_ = true; }
     // Each cut, once its line is on the paper, with its row: nothing is drawn above it any more.
     void setCutSink(std::function<void(int64_t row)> sink) { cutSink_ = std::move(sink); }
     // Lets go of the paper above `row` (see Paper::tearOff); rows the printer has passed only.
@@ -241,6 +245,7 @@ private:
     std::optional<RasterPlace> longRaster_;  // where its rows go (a raster image, once begun)
     std::vector<uint8_t> rasterWide_;      // a raster row with its dots doubled
     DecodingLines lines_;                  // the decoding, while it has a sink
+    bool decodeAlone_ = false;             // decodeAsAlone()
     std::function<void(int64_t)> cutSink_;
     std::function<void()> progressSink_;
     bool halted_ = false;

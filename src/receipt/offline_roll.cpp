@@ -37,21 +37,22 @@ void OfflineRoll::progress() {
 bool OfflineRoll::keepGoing() {
     if (!stopped_ && watch_ && !watch_()) {
         watched_ = true;
-        stop();
+        stop(true);
     }
     return !stopped_;
 }
 
-// Nothing more is drawn: the interpreter passes the rest of the stream by.
-void OfflineRoll::stop() {
+// Nothing more is drawn: the interpreter passes the rest of the stream by, or only decodes it.
+void OfflineRoll::stop(bool decodingToo) {
     stopped_ = true;
-    interpreter_.halt();
+    if (decodingToo || !decodes_) interpreter_.halt();
 }
 
 bool OfflineRoll::feed(const uint8_t* data, size_t n) {
-    if (stopped_ || !keepGoing()) return false;
+    if (!stopped_) keepGoing();
+    if (interpreter_.halted()) return false;
     interpreter_.feed(data, n);
-    return !overflowed() && continueTo(interpreter_.position());
+    return !stopped_ && !overflowed() && continueTo(interpreter_.position());
 }
 
 bool OfflineRoll::continueTo(int64_t row) {
@@ -64,7 +65,8 @@ bool OfflineRoll::continueTo(int64_t row) {
 }
 
 bool OfflineRoll::finish() {
-    if (stopped_ || !keepGoing()) return false;
+    if (!stopped_) keepGoing();
+    if (interpreter_.halted()) return false;
     interpreter_.finish();
     if (overflowed() || stopped_) return false;
     const Paper& paper = interpreter_.paper();

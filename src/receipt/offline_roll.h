@@ -58,6 +58,22 @@ public:
     }
     // False from goOn stops the drawing there: nothing more is drawn nor handed out (watched()).
     void setWatch(std::function<bool()> goOn) { watch_ = std::move(goOn); }
+    // Each command as it is drawn (Interpreter::setDecodeSink), so that one pass over the stream
+    // both draws and decodes it; before the first feed. With a sink, a picture too tall or refused
+    // ends the drawing alone: the decoding goes on to the stream's end (the watch is then no longer
+    // asked, the sink watches itself). The watch saying stop, or halt(), ends both. The decoding is
+    // that of "pellory-cli decode" (Interpreter::decodeAsAlone).
+    void setDecodeSink(std::function<void(const DecodedCommand&)> sink) {
+        decodes_ = static_cast<bool>(sink);
+        interpreter_.setDecodeSink(std::move(sink));
+        interpreter_.decodeAsAlone();
+    }
+    // Ends the drawing and the decoding at once (from the decode sink too).
+    void halt() {
+        stopped_ = true;
+        interpreter_.halt();
+    }
+    bool halted() const { return interpreter_.halted(); }
 
     bool tooTall() const { return tooTall_; }
     // The watch stopped the drawing.
@@ -71,7 +87,8 @@ private:
     // Before each command and after each line: the watch, and a receipt that continues.
     void progress();
     bool keepGoing();  // asks the watch; false stops the drawing
-    void stop();
+    // Ends the drawing; the decoding too unless a decode sink takes it, or decodingToo.
+    void stop(bool decodingToo = false);
     // Hands out the full pieces of a receipt that continues, up to row.
     bool continueTo(int64_t row);
     bool overflowed();
@@ -87,6 +104,7 @@ private:
     bool stopped_ = false;
     bool tooTall_ = false;
     bool watched_ = false;
+    bool decodes_ = false;  // a decode sink is set
     std::function<bool()> watch_;
     unsigned sinceWatch_ = 0;
     size_t pictures_ = 0;

@@ -185,6 +185,26 @@ void Paper::fill(int64_t y, int x0, int x1, uint8_t density) {
     inkEnd_ = std::max(inkEnd_, y + 1);
 }
 
+Paper Paper::piece(int64_t fromRow, int64_t toRow) const {
+    fromRow = std::max(fromRow, first_);
+    toRow = std::min(toRow, endRow());
+    const int64_t rows = std::max<int64_t>(toRow - fromRow, 0);
+    Paper out(width_, std::max<int64_t>(rows, 1), AtBound::Stop);
+    out.extendTo(rows);
+    for (int64_t y = fromRow; y < toRow; ++y) {
+        const size_t from = slot(y);
+        const size_t to = static_cast<size_t>(y - fromRow);
+        std::copy_n(bits_.begin() + static_cast<std::ptrdiff_t>(from * stride_), stride_,
+                    out.bits_.begin() + static_cast<std::ptrdiff_t>(to * stride_));
+        out.densities_[to] = densities_[from];
+    }
+    for (const int64_t c : cuts_) {
+        if (c >= fromRow && c < toRow) out.cuts_.push_back(c - fromRow);
+    }
+    out.inkEnd_ = std::clamp<int64_t>(inkEnd_ - fromRow, 0, rows);
+    return out;
+}
+
 void Paper::addCut(int64_t y) {
     if (y < first_) return;
     if (cuts_.empty() || cuts_.back() != y) cuts_.push_back(y);

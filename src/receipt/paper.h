@@ -81,6 +81,11 @@ public:
     // rows reached again are white. For blank paper that is not to be shown after all.
     void dropFrom(int64_t row);
 
+    // A paper of its own holding rows [fromRow, toRow) of this one, as far as they are kept, counted
+    // from 0: their dots, densities and colour, and the cuts among them (its bound: those rows).
+    // A picture of it is the picture of those rows here (a picture written later, this paper gone on).
+    Paper piece(int64_t fromRow, int64_t toRow) const;
+
     // Empties the paper (width and bound kept).
     void clear();
     // Counts the black dots of the kept rows (for tests and checks).

@@ -24,9 +24,9 @@ namespace {
 
 // The members of a record, and of an answer in it, in the order job.json writes them; others
 // follow by name.
-constexpr std::string_view kRecordOrder[] = {"number",  "folder",   "start",    "end",      "source",
-                                             "bytes",   "received", "receipts", "commands", "unknown_commands",
-                                             "answers", "ended",    "reason",   "cut_short"};
+constexpr std::string_view kRecordOrder[] = {"number",  "folder",   "start",    "end",       "source",
+                                             "bytes",   "received", "receipts", "commands",  "unknown_commands",
+                                             "answers", "ended",    "reason",   "cut_short", "pictures_pending"};
 constexpr std::string_view kAnswerOrder[] = {"offset", "request", "bytes"};
 // Members the listed form writes itself.
 constexpr std::string_view kAnswersMore = "answers_more";
@@ -124,6 +124,7 @@ std::shared_ptr<const ListedJob> ListedFromRecord(const std::string& record, con
     job->receipts = Count(o, "receipts");
     job->ended = Text(o, "ended");
     job->reason = Text(o, "reason");
+    job->picturesPending = o.value(QStringLiteral("pictures_pending")).toBool(false);
     if (job->receipts == 0) job->statusCheck = job->folder.empty() ? job->bytes == 0 : !DecodingHasText(job->folder);
     job->listed = ListedText(o, job->statusCheck);
     return job;
@@ -173,7 +174,23 @@ size_t JobIndex::load(const std::string& dir) {
 }
 
 void JobIndex::add(const jobs::RecordedJob& r) {
-    if (std::shared_ptr<const ListedJob> job = ListedFromRecord(r.json, r.folder)) put(std::move(job));
+    if (r.listed.empty()) {
+        if (std::shared_ptr<const ListedJob> job = ListedFromRecord(r.json, r.folder)) put(std::move(job));
+        return;
+    }
+    auto job = std::make_shared<ListedJob>();
+    job->number = r.number;
+    job->folder = r.folder;
+    job->listed = r.listed;
+    job->source = jobs::AsUtf8(r.source);
+    job->end = r.endTime;
+    job->bytes = r.bytes;
+    job->receipts = r.receipts;
+    job->ended = std::string(vprinter::JobEndName(r.end));
+    job->reason = jobs::AsUtf8(r.reason);
+    job->picturesPending = r.picturesPending;
+    job->statusCheck = r.statusCheck;
+    put(std::move(job));
 }
 
 void JobIndex::put(std::shared_ptr<const ListedJob> job) {

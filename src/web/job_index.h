@@ -21,7 +21,7 @@
 namespace pellory::web {
 
 // The answers a record lists in /api/jobs and the pages' lists; "answers_more" counts the rest.
-inline constexpr size_t kListedAnswers = 20;
+inline constexpr size_t kListedAnswers = jobs::kListedAnswers;
 // Jobs not saved (serve --no-save) have nothing on disk to read their record from: the index keeps
 // the listed record of the newest this many of them, and lets the older ones go.
 inline constexpr size_t kMaxUnsavedListed = 10000;
@@ -43,6 +43,8 @@ struct ListedJob {
     uint64_t receipts = 0;
     std::string ended;
     std::string reason;
+    // Its pictures are drawn and still being written (its record says so until they are).
+    bool picturesPending = false;
     // A connection that printed nothing (a status check, as drivers make them): no receipts and no
     // text in its decoding. A job not saved has no decoding to tell: only one of no bytes is.
     bool statusCheck = false;
@@ -65,7 +67,8 @@ public:
     // Lists the job folders of dir (names of digits only, each with a job.json that reads as a
     // job's record); others are passed over. The number of jobs listed.
     size_t load(const std::string& dir);
-    // A job the recorder has written (its report).
+    // A job the recorder has written (its report), as it reports it: its record is not read back
+    // (but for a job whose pictures an earlier run left, reported with its record alone).
     void add(const jobs::RecordedJob& job);
 
     // The jobs of one page (see PageQuery), in its order.

@@ -27,6 +27,7 @@ std::string PaperClass(const PageContext& c) { return "paper p" + PaperMm(c); }
 // A receipt's picture at the paper's width, a link to the picture itself (at full size).
 std::string Receipts(const ListedJob& job, const PageContext& c) {
     if (job.folder.empty()) return "<p class=\"note\">Not saved: no pictures.</p>";
+    if (job.picturesPending) return "<p class=\"note\">Its pictures are being written.</p>";
     std::string html;
     for (uint64_t k = 1; k <= job.receipts; ++k) {
         const std::string png = "/api/jobs/" + Number(job.number) + "/receipts/" + Number(k) + ".png";
