@@ -14,6 +14,7 @@ namespace pellory::jobs {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using platform::RealClock;
 
 namespace {
 
@@ -41,14 +42,17 @@ std::string SecondsText(std::chrono::milliseconds t) {
 class JobBudget {
 public:
     JobBudget(const JobBounds& bounds, const std::function<bool()>& stop)
-        : bounds_(bounds), stop_(stop), start_(Clock::now()) {}
+        : bounds_(bounds),
+          stop_(stop),
+          clock_(bounds.clock ? bounds.clock : RealClock().get()),
+          start_(clock_->now()) {}
 
     // False once the job is to end: the server stops, or the writer's time is used up.
     bool goOn() {
         if (!reason_.empty()) return false;
         if (stop_ && stop_()) {
             reason_ = "the server stopped";
-        } else if (bounds_.maxWriterTime.count() > 0 && Clock::now() - start_ > bounds_.maxWriterTime) {
+        } else if (bounds_.maxWriterTime.count() > 0 && clock_->now() - start_ > bounds_.maxWriterTime) {
             reason_ = "more than " + SecondsText(bounds_.maxWriterTime) + " of writing";
         }
         return reason_.empty();
@@ -87,6 +91,7 @@ public:
 private:
     JobBounds bounds_;
     const std::function<bool()>& stop_;
+    const platform::Clock* clock_;
     Clock::time_point start_;
     uint64_t written_ = 0;
     std::string reason_;
