@@ -125,6 +125,7 @@ TEST(ServerHolding, ALineWaitingForRoomKeepsItsJobWhole) {
     p.server.setStates(0);
     sender.join();
     EXPECT_TRUE(sentAll.load());
+    EXPECT_TRUE(host.drained(10000));
     test::SettleAndAdvance(*clock, kIdleTimeout);
     ASSERT_TRUE(p.collector.waitFor(1));
     test::SettleAndAdvance(*clock, kHeldFor);
