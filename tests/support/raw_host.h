@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,7 +11,6 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace pellory::test {
@@ -60,19 +58,6 @@ public:
         return true;
     }
     bool write(const std::vector<uint8_t>& b) { return write(b.data(), b.size()); }
-
-    // Whether the other side read everything written (nothing waits in the terminal's output
-    // queue) within timeoutMs.
-    bool drained(int timeoutMs) const {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            int queued = 0;
-            if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return false;
-            if (queued == 0) return true;
-            if (std::chrono::steady_clock::now() >= deadline) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    }
 
     // What came back within waitMs.
     std::vector<uint8_t> read(int waitMs) {

@@ -90,7 +90,6 @@ TEST(PrinterLines, OverTheLimitOnALineDropsTheRestOfTheBurst) {
     ASSERT_TRUE(host.open());
     ASSERT_TRUE(host.write(Bytes(100000, 'x')));
     ASSERT_TRUE(p.served->collector.waitFor(1));
-    ASSERT_TRUE(host.drained(10000));
     // The burst's silence, counted from the loop's first look after the burst (a line kept from
     // sending counts its silence from then): what follows is a job.
     test::SettleAndAdvance(*p.clock, 2 * kIdleEnd);
