@@ -70,13 +70,14 @@ asan:
 	  $(MAKE) test BUILD=build-asan TYPE=Debug CMAKE_ARGS="-DPELLORY_ASAN=ON -DPELLORY_BENCH=OFF"
 
 # libFuzzer targets (fuzz/) built with Clang, ASan and UBSan in their own folder; each runs for
-# FUZZ_SECONDS seconds from its seed corpus. Any finding fails the run (see fuzz/run).
+# FUZZ_SECONDS seconds from its seed corpus. Any finding fails the run (see fuzz/run). The window's
+# library is built there too, so that Clang's lock checks (-Wthread-safety) see all of src/.
 fuzz: deps-fuzz
 	@[ -f $(FUZZ_BUILD)/CMakeCache.txt ] || \
 	  cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) $(CMAKE_LAUNCHER) -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) \
 	    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLORY_WERROR=$(WERROR) -DPELLORY_FUZZ=ON \
 	    -DBUILD_TESTING=OFF -DPELLORY_BENCH=OFF
-	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target pellory_fuzzers
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target pellory_fuzzers pellory_app
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run $(FUZZ_BUILD)
 
 bench: build

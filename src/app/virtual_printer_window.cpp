@@ -136,11 +136,11 @@ void VirtualPrinterWindow::build() {
 }
 
 void VirtualPrinterWindow::arrive(const uint8_t* bytes, size_t n) {
-    std::unique_lock<std::mutex> lock(arrivedMutex_);
+    platform::MutexLock lock(arrivedMutex_);
     // A full buffer: the printer waits for the window thread to take what came, in steps
     // that end as soon as the window closes or the printer stops.
     while (arrived_.size() >= kArrivedLimit && !closing_ && !printerStopping()) {
-        arrivedRoom_.wait_for(lock, std::chrono::milliseconds(kRoomWaitStepMs));
+        arrivedRoom_.wait_for(lock.native(), std::chrono::milliseconds(kRoomWaitStepMs));
     }
     // Grown as needed, but never far past the limit.
     const size_t need = arrived_.size() + n;
@@ -154,7 +154,7 @@ bool VirtualPrinterWindow::printerStopping() const { return server_ ? server_->S
 
 VirtualPrinterWindow::~VirtualPrinterWindow() {
     {
-        std::lock_guard<std::mutex> lock(arrivedMutex_);
+        platform::MutexLock lock(arrivedMutex_);
         closing_ = true;
     }
     arrivedRoom_.notify_all();
@@ -173,7 +173,7 @@ int VirtualPrinterWindow::paperWidth() const { return protocol::ProfileOf(Device
 bool VirtualPrinterWindow::takeArrived() {
     std::vector<uint8_t> bytes;
     {
-        std::lock_guard<std::mutex> lock(arrivedMutex_);
+        platform::MutexLock lock(arrivedMutex_);
         bytes.swap(arrived_);
     }
     arrivedRoom_.notify_all();

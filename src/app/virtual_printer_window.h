@@ -31,6 +31,7 @@
 #include "app/paper_view.h"
 #include "app/window_server.h"
 #include "link/ui_seam.h"
+#include "platform/thread_annotations.h"
 #include "receipt/interpreter.h"
 #include "vprinter/printer_state.h"
 #include "vprinter/virtual_printer.h"
@@ -119,10 +120,10 @@ private:
     WindowServer* server_ = nullptr;
     receipt::Interpreter interpreter_;
     link::UserPrompt* prompt_ = nullptr;
-    std::mutex arrivedMutex_;
+    platform::Mutex arrivedMutex_;
     std::condition_variable arrivedRoom_;  // arrived_ was taken, or the window closes
-    std::vector<uint8_t> arrived_;  // guarded by arrivedMutex_
-    bool closing_ = false;          // guarded by arrivedMutex_
+    std::vector<uint8_t> arrived_ GUARDED_BY(arrivedMutex_);
+    bool closing_ GUARDED_BY(arrivedMutex_) = false;
     QScrollArea* scroll_ = nullptr;
     widgets::PaperView* view_ = nullptr;
     QCheckBox* fit_ = nullptr;

@@ -87,12 +87,12 @@ vprinter::ListenAddress WindowServer::BoundAddress() const {
 }
 
 void WindowServer::SetPrintObserver(PrintObserver observer) {
-    std::lock_guard<std::mutex> lock(observerMutex_);
+    platform::MutexLock lock(observerMutex_);
     observer_ = std::move(observer);
 }
 
 void WindowServer::print(const uint8_t* bytes, size_t n) {
-    std::lock_guard<std::mutex> lock(observerMutex_);
+    platform::MutexLock lock(observerMutex_);
     if (observer_) observer_(bytes, n);
 }
 
@@ -105,7 +105,7 @@ void WindowServer::take(vprinter::FinishedJob&& job) {
     listed->bytes = std::move(job.bytes);
     listed->receivedBytes = job.receivedBytes;
     listed->end = job.end;
-    std::lock_guard<std::mutex> lock(jobsMutex_);
+    platform::MutexLock lock(jobsMutex_);
     jobBytes_ += listed->bytes.size();
     jobs_.push_front(std::move(listed));
     ++taken_;
@@ -117,12 +117,12 @@ void WindowServer::take(vprinter::FinishedJob&& job) {
 }
 
 std::vector<std::shared_ptr<const ListedJob>> WindowServer::Jobs() const {
-    std::lock_guard<std::mutex> lock(jobsMutex_);
+    platform::MutexLock lock(jobsMutex_);
     return {jobs_.begin(), jobs_.end()};
 }
 
 uint64_t WindowServer::JobsTaken() const {
-    std::lock_guard<std::mutex> lock(jobsMutex_);
+    platform::MutexLock lock(jobsMutex_);
     return taken_;
 }
 

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "link/open_and_probe.h"
+#include "platform/thread_annotations.h"
 #include "vprinter/printer_server.h"
 
 namespace pellory::app {
@@ -89,13 +90,13 @@ private:
     int number_ = 0;
     std::optional<link::ReplyWaitHook> previousWait_;
 
-    std::mutex observerMutex_;  // held while the observer runs
-    PrintObserver observer_;
+    platform::Mutex observerMutex_;  // held while the observer runs
+    PrintObserver observer_ GUARDED_BY(observerMutex_);
 
-    mutable std::mutex jobsMutex_;
-    std::deque<std::shared_ptr<const ListedJob>> jobs_;  // newest first
-    size_t jobBytes_ = 0;
-    uint64_t taken_ = 0;
+    mutable platform::Mutex jobsMutex_;
+    std::deque<std::shared_ptr<const ListedJob>> jobs_ GUARDED_BY(jobsMutex_);  // newest first
+    size_t jobBytes_ GUARDED_BY(jobsMutex_) = 0;
+    uint64_t taken_ GUARDED_BY(jobsMutex_) = 0;
 };
 
 }  // namespace pellory::app

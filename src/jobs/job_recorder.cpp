@@ -29,6 +29,7 @@ size_t JobMemory(const FinishedJob& job) {
 JobRecorder::JobRecorder(Options options, Report report, ErrorLine error)
     : options_(std::move(options)), report_(std::move(report)), error_(std::move(error)) {
     writerCount_ = options_.writers > 0 ? options_.writers : DefaultWriters();
+    if (!options_.clock) options_.clock = platform::RealClock();
 }
 
 JobRecorder::~JobRecorder() { finish(); }
@@ -56,13 +57,14 @@ bool JobRecorder::open(std::string* why) {
     writing_->folder = options_.folder;
     writing_->widthDots = options_.widthDots;
     writing_->bounds = options_.bounds;
+    writing_->bounds.clock = options_.clock.get();
     writing_->numbers = numbers_.get();
     writing_->errorLine = [this](const std::string& line) { errorLine(line); };
     writing_->stopped = [this] { return stopped(); };
     if (options_.pictures != Options::Pictures::WithRecord) {
         writing_->holdPictures = [this](size_t memory) {
             if (options_.pictures == Options::Pictures::AfterRecordWhileJobsWait) {
-                std::lock_guard<std::mutex> lock(mutex_);
+                platform::MutexLock lock(mutex_);
                 if (queue_.empty()) return false;  // none waits: the pictures cost no one anything
             }
             size_t now = waitingMemory_.load(std::memory_order_relaxed);
@@ -89,7 +91,7 @@ void JobRecorder::queueLeftovers() {
     }
     std::sort(leftovers.begin(), leftovers.end());
     std::sort(pictures.begin(), pictures.end());
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     for (const uint64_t n : pictures) {
         std::string why;
         if (std::optional<LaterPictures> p = LeftoverPictures(options_.folder, n, &why)) {
@@ -134,7 +136,7 @@ void JobRecorder::push(FinishedJob&& job) {
 }
 
 bool JobRecorder::offer(FinishedJob& job, HandOver how) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     if (writerThreads_.empty() || ending_) {
         lock.unlock();
         FolderSpooledJob* spooled = dynamic_cast<FolderSpooledJob*>(job.spool.get());
@@ -157,23 +159,23 @@ bool JobRecorder::offer(FinishedJob& job, HandOver how) {
 
 void JobRecorder::take(FinishedJob&& job) {
     {
-        std::unique_lock<std::mutex> lock(mutex_);
+        platform::MutexLock lock(mutex_);
         while (!writerThreads_.empty() && !ending_ && full(job))
-            changed_.wait_for(lock, std::chrono::milliseconds(kFullWaitStepMs));
+            changed_.wait_for(lock.native(), std::chrono::milliseconds(kFullWaitStepMs));
     }
     offer(job, HandOver::Always);
 }
 
 void JobRecorder::setRoom(std::function<void()> room) {
-    std::lock_guard<std::mutex> lock(roomMutex_);
+    platform::MutexLock lock(roomMutex_);
     room_ = std::move(room);
 }
 
 void JobRecorder::finish() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        platform::MutexLock lock(mutex_);
         if (!ending_ && writing_) {
-            deadline_ = std::chrono::steady_clock::now() + options_.stopTime;
+            deadline_ = options_.clock->now() + options_.stopTime;
             stopping_.store(true, std::memory_order_release);
             // The records of the jobs still waiting, before any writer draws another picture.
             for (QueuedJob& q : queue_) WriteEarlyRecord(q, *writing_);
@@ -187,30 +189,30 @@ void JobRecorder::finish() {
 }
 
 bool JobRecorder::stopped() const {
-    return stopping_.load(std::memory_order_acquire) && std::chrono::steady_clock::now() >= deadline_;
+    return stopping_.load(std::memory_order_acquire) && options_.clock->now() >= deadline_;
 }
 
 uint64_t JobRecorder::written() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return written_;
 }
 
 void JobRecorder::errorLine(const std::string& line) {
     if (!error_) return;
-    std::lock_guard<std::mutex> lock(errorMutex_);
+    platform::MutexLock lock(errorMutex_);
     error_(line);
 }
 
 void JobRecorder::run() {
     // Drawing gives way to the printer server's loop, which answers status requests at once.
     platform::LowerCurrentThreadPriority();
-    std::unique_lock<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     for (;;) {
         // The next job, once fewer than writerCount_ are taken and not yet reported; the pictures
         // of a job on disk only while no job is to be taken.
-        const auto ready = [&] { return !queue_.empty() && taken_ - written_ < writerCount_; };
+        const auto ready = [&]() REQUIRES(mutex_) { return !queue_.empty() && taken_ - written_ < writerCount_; };
         while (!ready() && later_.empty() && !(ending_ && queue_.empty()))
-            changed_.wait_for(lock, std::chrono::milliseconds(kFullWaitStepMs));
+            changed_.wait_for(lock.native(), std::chrono::milliseconds(kFullWaitStepMs));
         if (!ready() && !later_.empty()) {
             LaterPictures p = std::move(later_.front());
             later_.pop_front();
@@ -229,7 +231,7 @@ void JobRecorder::run() {
         changed_.notify_all();
         lock.unlock();
         if (room) {
-            std::lock_guard<std::mutex> roomLock(roomMutex_);
+            platform::MutexLock roomLock(roomMutex_);
             if (room_) room_();
         }
         std::optional<LaterPictures> later;
@@ -237,7 +239,7 @@ void JobRecorder::run() {
         q.reset();  // its bytes, and its spool's file, let go of before the report
         lock.lock();
         done_.emplace(order, DoneJob{std::move(r), std::move(later)});
-        reportInOrder(lock);
+        reportInOrder();
     }
 }
 
@@ -256,16 +258,16 @@ void JobRecorder::setPicturesWritten(Report written) {
     picturesWritten_ = std::move(written);
 }
 
-void JobRecorder::reportInOrder(std::unique_lock<std::mutex>& lock) {
+void JobRecorder::reportInOrder() {
     // Only the job next in order is reported, and the next after it only once its report is done:
     // a writer that finds its job not next leaves it to the writer of the one before.
     for (auto next = done_.find(written_); next != done_.end(); next = done_.find(written_)) {
         const RecordedJob r = std::move(next->second.record);
         std::optional<LaterPictures> later = std::move(next->second.later);
         done_.erase(next);
-        lock.unlock();
+        mutex_.unlock();
         if (report_) report_(r);
-        lock.lock();
+        mutex_.lock();
         ++written_;
         // Its pictures only once it is reported: their record comes after the one that says they
         // are pending.

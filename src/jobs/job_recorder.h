@@ -57,6 +57,8 @@
 #include "jobs/job_record.h"
 #include "jobs/job_render.h"
 #include "jobs/job_writer.h"
+#include "platform/clock.h"
+#include "platform/thread_annotations.h"
 #include "protocol/model_profile.h"
 #include "vprinter/job_spool.h"
 #include "vprinter/printer_server.h"
@@ -98,6 +100,8 @@ public:
         };
         Pictures pictures = Pictures::WithRecord;
         size_t maxWaitingPictures = size_t{64} << 20;
+        // The time stopTime and bounds.maxWriterTime go by. None: the real clock.
+        std::shared_ptr<platform::Clock> clock = platform::RealClock();
     };
     // Called on a writer thread once a job is written (or has failed), one job at a time, in the
     // order the jobs were taken.
@@ -151,13 +155,14 @@ public:
 
 private:
     void run();
-    // Reports the written jobs that are next in order, one after the other.
-    void reportInOrder(std::unique_lock<std::mutex>& lock);
+    // Reports the written jobs that are next in order, one after the other, letting mutex_ go
+    // while each report runs.
+    void reportInOrder() REQUIRES(mutex_);
     // Writes the pictures of a job on disk, and tells setPicturesWritten's callback.
-    void writeLater(LaterPictures& p);
-    bool full(const vprinter::FinishedJob& job) const;
-    void push(vprinter::FinishedJob&& job);
-    void queueLeftovers();
+    void writeLater(LaterPictures& p) EXCLUDES(mutex_);
+    bool full(const vprinter::FinishedJob& job) const REQUIRES(mutex_);
+    void push(vprinter::FinishedJob&& job) REQUIRES(mutex_);
+    void queueLeftovers() EXCLUDES(mutex_);
     bool stopped() const;
     void errorLine(const std::string& line);
 
@@ -173,29 +178,29 @@ private:
     std::shared_ptr<FolderSpool> spool_;
     std::unique_ptr<JobWriting> writing_;
 
-    mutable std::mutex mutex_;
+    mutable platform::Mutex mutex_;
     std::condition_variable changed_;
-    std::deque<QueuedJob> queue_;           // guarded by mutex_
-    size_t queuedBytes_ = 0;                // guarded by mutex_
-    bool ending_ = false;                   // guarded by mutex_
-    bool refused_ = false;                  // a job was refused since a writer last took one; guarded by mutex_
-    uint64_t taken_ = 0;                    // jobs taken by writers; guarded by mutex_
-    uint64_t written_ = 0;                  // jobs reported; guarded by mutex_
+    std::deque<QueuedJob> queue_ GUARDED_BY(mutex_);
+    size_t queuedBytes_ GUARDED_BY(mutex_) = 0;
+    bool ending_ GUARDED_BY(mutex_) = false;
+    bool refused_ GUARDED_BY(mutex_) = false;                  // a job was refused since a writer last took one
+    uint64_t taken_ GUARDED_BY(mutex_) = 0;                    // jobs taken by writers
+    uint64_t written_ GUARDED_BY(mutex_) = 0;                  // jobs reported
     struct DoneJob {
         RecordedJob record;
         std::optional<LaterPictures> later;  // its pictures, when they wait
     };
-    std::map<uint64_t, DoneJob> done_;      // written, not yet reported, by the order taken; guarded by mutex_
-    std::deque<LaterPictures> later_;       // jobs on disk whose pictures wait; guarded by mutex_
-    std::atomic<size_t> waitingMemory_{0};  // what the pictures drawn and waiting hold
-    std::mutex picturesWrittenMutex_;       // held while picturesWritten_ is called or changed
+    std::map<uint64_t, DoneJob> done_ GUARDED_BY(mutex_);      // written, not yet reported, by the order taken
+    std::deque<LaterPictures> later_ GUARDED_BY(mutex_);       // jobs on disk whose pictures wait
+    std::atomic<size_t> waitingMemory_{0};                     // what the pictures drawn and waiting hold
+    std::mutex picturesWrittenMutex_;                          // held while picturesWritten_ is called or changed
     Report picturesWritten_;
     // Set once by finish(): when the time for pictures ends (deadline_ written before stopping_).
     std::atomic<bool> stopping_{false};
     std::chrono::steady_clock::time_point deadline_;
-    std::mutex roomMutex_;  // held while room_ is called or changed
-    std::function<void()> room_;
-    std::mutex errorMutex_;  // one error line at a time
+    platform::Mutex roomMutex_;  // held while room_ is called or changed
+    std::function<void()> room_ GUARDED_BY(roomMutex_);
+    platform::Mutex errorMutex_;  // one error line at a time
     std::vector<std::thread> writerThreads_;
 };
 

@@ -14,6 +14,7 @@ namespace pellory::jobs {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using platform::RealClock;
 
 namespace {
 
@@ -43,22 +44,25 @@ std::string SecondsText(std::chrono::milliseconds t) {
 class JobBudget {
 public:
     JobBudget(const JobBounds& bounds, std::function<bool()> stop)
-        : bounds_(bounds), stop_(std::move(stop)), start_(Clock::now()) {}
+        : bounds_(bounds),
+          stop_(std::move(stop)),
+          clock_(bounds.clock ? bounds.clock : RealClock().get()),
+          start_(clock_->now()) {}
 
     // False once the job is to end: the server stops, or the writer's time is used up.
     bool goOn() {
         if (!reason_.empty()) return false;
         if (stop_ && stop_()) {
             reason_ = "the server stopped";
-        } else if (bounds_.maxWriterTime.count() > 0 && Clock::now() - start_ > bounds_.maxWriterTime) {
+        } else if (bounds_.maxWriterTime.count() > 0 && clock_->now() - start_ > bounds_.maxWriterTime) {
             reason_ = "more than " + SecondsText(bounds_.maxWriterTime) + " of writing";
         }
         return reason_.empty();
     }
     // The writer leaves the job (its pictures wait), and comes back to it: the time between is not
     // the writer's.
-    void pause() { paused_ = Clock::now(); }
-    void resume() { start_ += Clock::now() - paused_; }
+    void pause() { paused_ = clock_->now(); }
+    void resume() { start_ += clock_->now() - paused_; }
     // The bytes that may still be written (with room for a line of reason kept when asked).
     uint64_t bytesLeft(uint64_t keep = 0) const {
         if (bounds_.maxOutputBytes == 0) return UINT64_MAX;
@@ -90,6 +94,7 @@ public:
 private:
     JobBounds bounds_;
     std::function<bool()> stop_;
+    const platform::Clock* clock_;
     Clock::time_point start_;
     Clock::time_point paused_;
     uint64_t written_ = 0;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "jobs/job_folder.h"
+#include "platform/clock.h"
 #include "receipt/paper.h"
 
 namespace pellory::jobs {
@@ -36,6 +37,8 @@ struct JobBounds {
     size_t maxPictures = 0;                      // receipt pictures
     uint64_t maxOutputBytes = 0;                 // pictures and decoding together
     std::chrono::milliseconds maxWriterTime{0};  // a writer's time on the job
+    // The time maxWriterTime goes by (not owned; the recorder sets its own). None: the real clock.
+    const platform::Clock* clock = nullptr;
 };
 
 // The bounds of "pellory-cli serve" unless its options say otherwise: far above what any real

@@ -252,7 +252,7 @@ void ServerCore::closeAll() {
     openCount = 0;
     for (Listener& l : listeners) CloseFd(l.fd);
     listeners.clear();
-    std::lock_guard<std::mutex> linesLock(linesMutex);
+    platform::MutexLock linesLock(linesMutex);
     for (Line& line : lines) {
         if (line.device) {
             line.device->close();
@@ -269,27 +269,27 @@ void ServerCore::closeAll() {
         }
     }
     lines.clear();
-    std::lock_guard<std::mutex> wakeLock(wakeMutex);
+    platform::MutexLock wakeLock(wakeMutex);
     CloseFd(wakeRead);
     CloseFd(wakeWrite);
 }
 
 void ServerCore::wake() {
-    std::lock_guard<std::mutex> lock(wakeMutex);
+    platform::MutexLock lock(wakeMutex);
     if (wakeWrite < 0) return;
     const uint8_t b = 1;
     [[maybe_unused]] const ssize_t w = ::write(wakeWrite, &b, 1);
 }
 
 void ServerCore::hand(FinishedJob&& job) {
-    std::lock_guard<std::mutex> lock(sinkMutex);
+    platform::MutexLock lock(sinkMutex);
     if (sink) sink(job, HandOver::Always);
     ++finished;
 }
 
 void ServerCore::dropUnsent() {
     {
-        std::lock_guard<std::mutex> lock(sendMutex);
+        platform::MutexLock lock(sendMutex);
         for (const auto& u : toSend) u->done = true;
         toSend.clear();
     }
@@ -302,13 +302,14 @@ struct PrinterServer::Impl : ServerCore {
     using ServerCore::ServerCore;
 };
 
-PrinterServer::PrinterServer(ServerOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {
-    impl_->states = impl_->options.states;
-}
+PrinterServer::PrinterServer(ServerOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
 
 PrinterServer::~PrinterServer() { stop(); }
 
-void PrinterServer::setJobSink(JobSink sink) { impl_->sink = std::move(sink); }
+void PrinterServer::setJobSink(JobSink sink) {
+    platform::MutexLock lock(impl_->sinkMutex);
+    impl_->sink = std::move(sink);
+}
 
 void PrinterServer::jobRoom() { impl_->wake(); }
 
@@ -330,7 +331,7 @@ bool PrinterServer::start(std::string* error) {
         return false;
     }
     {
-        std::lock_guard<std::mutex> lock(d.wakeMutex);
+        platform::MutexLock lock(d.wakeMutex);
         d.wakeRead = pipeFds[0];
         d.wakeWrite = pipeFds[1];
     }
@@ -339,10 +340,12 @@ bool PrinterServer::start(std::string* error) {
         d.bound.clear();
         return false;
     }
+    d.clockWatch = d.options.clock->watch([&d] { d.wake(); });
     try {
         d.loopThread = std::thread([&d] { d.run(); });
     } catch (const std::system_error& e) {
         if (error) *error = std::string("thread: ") + e.what();
+        d.clockWatch.reset();
         d.closeAll();
         d.bound.clear();
         return false;
@@ -357,6 +360,7 @@ void PrinterServer::stop() {
     d.stopFlag = true;
     d.wake();
     if (d.loopThread.joinable()) d.loopThread.join();
+    d.clockWatch.reset();
     d.dropUnsent();
     // The jobs that wait for the sink first, as they ended; then those still in progress end
     // here: incomplete while their connection was open.
@@ -384,7 +388,7 @@ std::vector<std::string> PrinterServer::ptyPaths() const {
 }
 
 std::optional<uint32_t> PrinterServer::ptyHostRate(size_t i) const {
-    std::lock_guard<std::mutex> lock(impl_->linesMutex);
+    platform::MutexLock lock(impl_->linesMutex);
     for (const Line& line : impl_->lines) {
         if (line.endpoint.kind != LineEndpoint::Kind::Pty) continue;
         if (i-- > 0) continue;
@@ -401,7 +405,7 @@ bool PrinterServer::sendUnsolicited(const uint8_t* bytes, size_t n) {
     if (!d.running) return false;
     auto u = std::make_shared<Unsolicited>();
     u->bytes.assign(bytes, bytes + n);
-    std::unique_lock<std::mutex> lock(d.sendMutex);
+    platform::MutexLock lock(d.sendMutex);
     // Checked under the lock that stop() takes to drop what is left once the loop ended: a request
     // queued before that is seen there.
     if (d.stopFlag.load()) return false;
@@ -409,7 +413,7 @@ bool PrinterServer::sendUnsolicited(const uint8_t* bytes, size_t n) {
     lock.unlock();
     d.wake();
     lock.lock();
-    if (!d.sent.wait_for(lock, std::chrono::seconds(1), [&u] { return u->done; })) {
+    if (!d.sent.wait_for(lock.native(), std::chrono::seconds(1), [&u] { return u->done; })) {
         const auto it = std::find(d.toSend.begin(), d.toSend.end(), u);
         if (it != d.toSend.end()) d.toSend.erase(it);
         return false;
@@ -418,13 +422,13 @@ bool PrinterServer::sendUnsolicited(const uint8_t* bytes, size_t n) {
 }
 
 States PrinterServer::states() const {
-    std::lock_guard<std::mutex> lock(impl_->stateMutex);
+    platform::MutexLock lock(impl_->stateMutex);
     return impl_->states;
 }
 
 void PrinterServer::setStates(States s) {
     {
-        std::lock_guard<std::mutex> lock(impl_->stateMutex);
+        platform::MutexLock lock(impl_->stateMutex);
         if (impl_->states == s) return;
         impl_->states = s;
         ++impl_->stateVersion;

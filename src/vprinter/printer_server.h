@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/clock.h"
 #include "vprinter/printer_state.h"
 #include "vprinter/symbol_storage.h"
 
@@ -102,6 +103,9 @@ struct ServerOptions {
     size_t holdBytes = 1u << 20;  // per connection, while printing is stopped
     std::chrono::milliseconds idleEnd{2000};      // lines: this much silence ends a job
     std::chrono::milliseconds idleTimeout{60000}; // TCP: a connection silent this long is closed (0: never)
+    // The time the idle rules and the accept back-off go by (a test's ManualClock: the loop is
+    // woken when it is advanced). None: the real clock.
+    std::shared_ptr<platform::Clock> clock = platform::RealClock();
 
     // --- for the program's own printer (VirtualPrinter) ---
     // TCP connections are served one at a time, in the order they came, as a printer's raw port

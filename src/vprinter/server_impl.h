@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/serial_device.h"
+#include "platform/thread_annotations.h"
 #include "vprinter/connection_hooks.h"
 #include "vprinter/job_spool.h"
 #include "vprinter/printer_intake.h"
@@ -84,10 +85,12 @@ struct Unsolicited {
 };
 
 struct ServerCore {
-    explicit ServerCore(ServerOptions o) : options(std::move(o)), model(options.model) {}
+    explicit ServerCore(ServerOptions o) : options(std::move(o)), states(options.states), model(options.model) {
+        if (!options.clock) options.clock = platform::RealClock();
+    }
 
     ServerOptions options;
-    PrinterServer::JobSink sink;
+    PrinterServer::JobSink sink GUARDED_BY(sinkMutex);  // set before start()
     PrinterServer::PrintObserver observer;
     PrinterServer::MessageSink messages;  // called by the loop thread only
 
@@ -96,40 +99,43 @@ struct ServerCore {
     std::vector<Line> lines;
     std::list<Connection> connections;  // loop thread only (and stop() once the loop ended)
     int wakeRead = -1;
-    int wakeWrite = -1;
+    int wakeWrite GUARDED_BY(wakeMutex) = -1;
     std::thread loopThread;
+    // Wakes the loop when a test's clock is advanced: from start() until the loop has ended.
+    std::unique_ptr<platform::Clock::Watch> clockWatch;
     std::atomic<bool> stopFlag{false};
     std::atomic<bool> running{false};
     std::atomic<size_t> openCount{0};
     std::atomic<uint64_t> finished{0};
     uint64_t nextJob = 0;  // loop thread
-    std::mutex sinkMutex;  // the sink is called from the loop, and from stop() once it ended
+    platform::Mutex sinkMutex;  // the sink is called from the loop, and from stop() once it ended
     // The jobs that ended while the sink had no room (it refused the first), oldest first, and
     // the bytes they hold: the loop's, then stop()'s once the loop ended.
     std::deque<FinishedJob> waitingJobs;
     size_t waitingBytes = 0;
     std::atomic<uint64_t> rounds{0};  // the loop's rounds (PrinterServer::loopRounds)
 
-    mutable std::mutex stateMutex;
-    States states = 0;
-    uint64_t stateVersion = 0;
+    mutable platform::Mutex stateMutex;
+    States states GUARDED_BY(stateMutex) = 0;
+    uint64_t stateVersion GUARDED_BY(stateMutex) = 0;
 
     std::atomic<Model> model;        // of the connections served from now on
-    std::mutex wakeMutex;            // wake() against the closing of the pipe
-    mutable std::mutex linesMutex;   // the lines' slave descriptors against their closing
-    std::mutex sendMutex;            // toSend, and each Unsolicited's flags
+    platform::Mutex wakeMutex;       // wake() against the closing of the pipe
+    mutable platform::Mutex linesMutex;  // the lines' slave descriptors against their closing
+    platform::Mutex sendMutex;           // toSend, and each Unsolicited's flags
     std::condition_variable sent;
-    std::deque<std::shared_ptr<Unsolicited>> toSend;
+    std::deque<std::shared_ptr<Unsolicited>> toSend GUARDED_BY(sendMutex);
 
     // printer_server.cpp
     bool openListeners(std::string* error);
     bool openLines(std::string* error);
     void closeAll();
-    void wake();
+    void wake() EXCLUDES(wakeMutex);
     // Hands a job to the sink, which must take it (stop()).
     void hand(FinishedJob&& job);
     // Marks every request still in toSend as done, unsent (the loop ended).
     void dropUnsent();
+    SteadyClock::time_point now() const { return options.clock->now(); }
     bool spooling() const { return options.spool && options.keepJobs; }
     PrinterIntake::Limits limits() const {
         return {options.maxJobBytes,      options.holdBytes, options.keepJobs,

@@ -126,7 +126,7 @@ public:
     }
     void changeStates(States set, States clear) override {
         if (d_.options.hooks && d_.options.hooks->changeStates(set, clear)) return;
-        std::lock_guard<std::mutex> lock(d_.stateMutex);
+        platform::MutexLock lock(d_.stateMutex);
         const States next = static_cast<States>((d_.states | set) & ~clear);
         if (next == d_.states) return;
         d_.states = next;
@@ -155,7 +155,7 @@ struct Loop {
     SteadyClock::time_point acceptResume;
 
     States snapshot(uint64_t* version) const {
-        std::lock_guard<std::mutex> lock(d.stateMutex);
+        platform::MutexLock lock(d.stateMutex);
         if (version) *version = d.stateVersion;
         return d.states;
     }
@@ -206,7 +206,7 @@ struct Loop {
             c.intake = PrinterIntake(d.model.load(), d.limits());
             pauseIfBehind(c);
         }
-        c.lastByte = SteadyClock::now();
+        c.lastByte = d.now();
         if (d.options.hooks) d.options.hooks->served();
     }
     // A connection waiting its turn hung up: one that sent nothing (or reset) is dropped at once,
@@ -223,7 +223,7 @@ struct Loop {
     void sendAsked() {
         std::deque<std::shared_ptr<Unsolicited>> asked;
         {
-            std::lock_guard<std::mutex> lock(d.sendMutex);
+            platform::MutexLock lock(d.sendMutex);
             if (d.toSend.empty()) return;
             asked.swap(d.toSend);
         }
@@ -235,7 +235,7 @@ struct Loop {
             u->sent = c->fd >= 0;
         }
         {
-            std::lock_guard<std::mutex> lock(d.sendMutex);
+            platform::MutexLock lock(d.sendMutex);
             for (const auto& u : asked) u->done = true;
         }
         d.sent.notify_all();
@@ -268,7 +268,7 @@ struct Loop {
     }
     // True when the sink took the job.
     bool offer(FinishedJob& job) {
-        std::lock_guard<std::mutex> lock(d.sinkMutex);
+        platform::MutexLock lock(d.sinkMutex);
         if (d.sink && !d.sink(job, HandOver::IfRoom)) return false;
         ++d.finished;
         return true;
@@ -321,7 +321,7 @@ struct Loop {
         }
     }
     void takeBytes(Connection& c, size_t n, States s) {
-        c.lastByte = SteadyClock::now();
+        c.lastByte = d.now();
         if (c.discarding) return;
         if (!c.intake.hasJob()) {
             c.jobNumber = ++d.nextJob;
@@ -372,7 +372,7 @@ struct Loop {
     }
     void acceptFailed(int err) {
         acceptBackoff = std::clamp(acceptBackoff * 2, kFirstAcceptBackoff, kMaxAcceptBackoff);
-        acceptResume = SteadyClock::now() + acceptBackoff;
+        acceptResume = d.now() + acceptBackoff;
         if (acceptFailing) return;
         acceptFailing = true;
         say(std::string("cannot accept connections: ") + std::strerror(err) + "; retrying");
@@ -397,7 +397,7 @@ struct Loop {
             c.kind = Connection::Kind::Tcp;
             c.fd = fd;
             c.source = PeerText(fd);
-            c.lastByte = SteadyClock::now();
+            c.lastByte = d.now();
             pauseIfBehind(c);
             ++tcpCount;
             // One at a time, it waits its turn until those before it are gone (run()).
@@ -406,7 +406,7 @@ struct Loop {
     }
     // Deadlines: idle TCP connections close, silent lines end their job.
     void expire(States s) {
-        const auto now = SteadyClock::now();
+        const auto now = d.now();
         for (Connection& c : d.connections) {
             if (c.fd < 0 || !c.turn || !silenceCounts(c, s, now)) continue;
             if (c.kind == Connection::Kind::Tcp) {
@@ -418,7 +418,7 @@ struct Loop {
         }
     }
     int pollTimeout(States s) {
-        const auto now = SteadyClock::now();
+        const auto now = d.now();
         auto next = now + std::chrono::milliseconds(writersBehind() ? kOfferEveryMs : kMaxPollMs);
         if (acceptFailing && acceptResume > now) next = std::min(next, acceptResume);
         for (Connection& c : d.connections) {
@@ -488,7 +488,7 @@ void Loop::run() {
             if (line.notify >= 0) fds.push_back({line.notify, POLLIN, 0});
         }
         const size_t firstListener = fds.size();
-        if (accepting(SteadyClock::now())) {
+        if (accepting(d.now())) {
             for (const Listener& l : d.listeners) fds.push_back({l.fd, POLLIN, 0});
         }
         const size_t firstConnection = fds.size();

@@ -239,7 +239,7 @@ void GuardedServer::CloseAfterAnswer() {
 }
 
 bool GuardedServer::admit(const std::string& address) {
-    std::lock_guard<std::mutex> lock(addressesMutex_);
+    platform::MutexLock lock(addressesMutex_);
     unsigned& open = addresses_[address];
     if (open >= bounds_.maxPerAddress) return false;
     ++open;
@@ -247,7 +247,7 @@ bool GuardedServer::admit(const std::string& address) {
 }
 
 void GuardedServer::leave(const std::string& address) {
-    std::lock_guard<std::mutex> lock(addressesMutex_);
+    platform::MutexLock lock(addressesMutex_);
     const auto it = addresses_.find(address);
     if (it != addresses_.end() && --it->second == 0) addresses_.erase(it);
 }

@@ -26,6 +26,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/thread_annotations.h"
 #include "web/connection_bounds.h"
 
 namespace pellory::web {
@@ -44,14 +45,14 @@ public:
 
 private:
     bool process_and_close_socket(socket_t sock) override;
-    bool admit(const std::string& address);
-    void leave(const std::string& address);
+    bool admit(const std::string& address) EXCLUDES(addressesMutex_);
+    void leave(const std::string& address) EXCLUDES(addressesMutex_);
 
     const ConnectionBounds bounds_;
     HandlerWithResponse check_;
     std::atomic<bool> stopping_{false};
-    std::mutex addressesMutex_;
-    std::map<std::string, unsigned> addresses_;  // connections open by client address; guarded by addressesMutex_
+    platform::Mutex addressesMutex_;
+    std::map<std::string, unsigned> addresses_ GUARDED_BY(addressesMutex_);  // connections open by client address
 };
 
 }  // namespace pellory::web

@@ -122,8 +122,10 @@ bool HostNames::isOwnName(const std::string& name) const {
 }
 
 bool HostNames::isOwnAddress(const std::string& bytes) const {
-    std::lock_guard<std::mutex> lock(addressesMutex_);
-    const auto listed = [&] { return std::find(addresses_.begin(), addresses_.end(), bytes) != addresses_.end(); };
+    platform::MutexLock lock(addressesMutex_);
+    const auto listed = [&]() REQUIRES(addressesMutex_) {
+        return std::find(addresses_.begin(), addresses_.end(), bytes) != addresses_.end();
+    };
     if (listed()) return true;
     const auto now = std::chrono::steady_clock::now();
     if (now - addressesRead_ < kAddressesFresh) return false;

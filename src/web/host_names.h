@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/thread_annotations.h"
 #include "vprinter/printer_server.h"
 
 namespace pellory::web {
@@ -40,14 +41,14 @@ public:
 
 private:
     bool isOwnName(const std::string& name) const;  // lower case, without brackets or port
-    bool isOwnAddress(const std::string& name) const;
+    bool isOwnAddress(const std::string& name) const EXCLUDES(addressesMutex_);
 
     bool reachable_ = false;  // others can reach the server: the machine's names count too
     std::vector<std::string> given_;
     std::string hostName_;
-    mutable std::mutex addressesMutex_;
-    mutable std::vector<std::string> addresses_;                   // the interfaces', in binary; guarded
-    mutable std::chrono::steady_clock::time_point addressesRead_;  // guarded by addressesMutex_
+    mutable platform::Mutex addressesMutex_;
+    mutable std::vector<std::string> addresses_ GUARDED_BY(addressesMutex_);  // the interfaces', in binary
+    mutable std::chrono::steady_clock::time_point addressesRead_ GUARDED_BY(addressesMutex_);
 };
 
 }  // namespace pellory::web

@@ -194,7 +194,7 @@ void JobIndex::add(const jobs::RecordedJob& r) {
 }
 
 void JobIndex::put(std::shared_ptr<const ListedJob> job) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     const uint64_t n = job->number;
     const bool saved = !job->folder.empty();
     jobs_[n] = std::move(job);
@@ -219,7 +219,7 @@ void JobIndex::put(std::shared_ptr<const ListedJob> job) {
 
 std::vector<std::shared_ptr<const ListedJob>> JobIndex::page(const PageQuery& q) const {
     std::vector<std::shared_ptr<const ListedJob>> out;
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     if (q.after) {
         for (auto it = jobs_.upper_bound(*q.after); it != jobs_.end() && out.size() < q.limit; ++it)
             out.push_back(it->second);
@@ -231,18 +231,18 @@ std::vector<std::shared_ptr<const ListedJob>> JobIndex::page(const PageQuery& q)
 }
 
 std::shared_ptr<const ListedJob> JobIndex::find(uint64_t number) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     const auto it = jobs_.find(number);
     return it == jobs_.end() ? nullptr : it->second;
 }
 
 size_t JobIndex::size() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return jobs_.size();
 }
 
 uint64_t JobIndex::newest() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return jobs_.empty() ? 0 : jobs_.rbegin()->first;
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "jobs/job_recorder.h"
+#include "platform/thread_annotations.h"
 #include "web/web_request.h"
 
 namespace pellory::web {
@@ -79,10 +80,10 @@ public:
 
 private:
     void put(std::shared_ptr<const ListedJob> job);
-    mutable std::mutex mutex_;
-    std::map<uint64_t, std::shared_ptr<const ListedJob>> jobs_;  // guarded by mutex_
-    std::deque<uint64_t> unsaved_;  // the numbers of the unsaved jobs listed, oldest first; guarded by mutex_
-    std::set<uint64_t> recent_;     // the saved jobs that keep their listed record; guarded by mutex_
+    mutable platform::Mutex mutex_;
+    std::map<uint64_t, std::shared_ptr<const ListedJob>> jobs_ GUARDED_BY(mutex_);
+    std::deque<uint64_t> unsaved_ GUARDED_BY(mutex_);  // the numbers of the unsaved jobs listed, oldest first
+    std::set<uint64_t> recent_ GUARDED_BY(mutex_);     // the saved jobs that keep their listed record
 };
 
 }  // namespace pellory::web

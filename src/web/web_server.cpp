@@ -16,6 +16,7 @@
 
 #include "jobs/job_folder.h"
 #include "jobs/json_text.h"
+#include "platform/thread_annotations.h"
 #include "web/guarded_server.h"
 #include "web/host_names.h"
 #include "web/job_files.h"
@@ -92,26 +93,26 @@ public:
     explicit AnswerGate(unsigned n) : free_(std::max(1u, n)) {}
     // Waits for a turn, in bounded steps; false once stopping is set.
     bool enter(const std::atomic<bool>& stopping) {
-        std::unique_lock<std::mutex> lock(mutex_);
+        platform::MutexLock lock(mutex_);
         while (free_ == 0) {
             if (stopping) return false;
-            freed_.wait_for(lock, kGateStep);
+            freed_.wait_for(lock.native(), kGateStep);
         }
         --free_;
         return true;
     }
     void leave() {
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            platform::MutexLock lock(mutex_);
             ++free_;
         }
         freed_.notify_one();
     }
 
 private:
-    std::mutex mutex_;
+    platform::Mutex mutex_;
     std::condition_variable freed_;
-    unsigned free_;  // guarded by mutex_
+    unsigned free_ GUARDED_BY(mutex_);
 };
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/clock.h"
 #include "vprinter/job_spool.h"
 #include "vprinter/printer_server.h"
 
@@ -140,6 +141,25 @@ bool WaitUntil(Pred pred, int timeoutMs = 10000) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
+}
+
+// The idle rules on a test's clock (ServerOptions::clock): the loop is given a moment of real time
+// to take what its hosts sent so far, then the clock moves on by span, at once.
+inline void SettleAndAdvance(platform::ManualClock& clock, std::chrono::milliseconds span) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    clock.advance(span);
+}
+
+// Moves the clock on by step, giving the loop a moment after each, until pred() holds (true) or
+// steps steps were made.
+template <typename Pred>
+bool AdvanceUntil(platform::ManualClock& clock, std::chrono::milliseconds step, Pred pred, int steps = 100) {
+    for (int i = 0; i < steps; ++i) {
+        if (pred()) return true;
+        clock.advance(step);
+        WaitUntil(pred, 100);
+    }
+    return pred();
 }
 
 }  // namespace pellory::test

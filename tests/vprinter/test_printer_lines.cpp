@@ -28,17 +28,26 @@ std::string LinkTarget(const std::string& path) {
     return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
 }
 
+// A pty printer's silences end its jobs on the test's clock, which moves only when advanced.
+constexpr auto kIdleEnd = std::chrono::milliseconds(250);
+
 struct PtyPrinter {
     explicit PtyPrinter(size_t maxJobBytes = 16u << 20) {
         // A link left behind by an earlier run is replaced.
         std::filesystem::create_symlink("/nonexistent/pts", link);
         ServerOptions o;
         o.lines.push_back(LineEndpoint{LineEndpoint::Kind::Pty, link});
-        o.idleEnd = std::chrono::milliseconds(250);
+        o.idleEnd = kIdleEnd;
+        o.clock = clock;
         o.states = kPaperNearEnd;
         o.maxJobBytes = maxJobBytes;
         served = std::make_unique<test::ServedPrinter>(o, false);
     }
+    // Jobs the silence ended, once the clock passed it (each advance a whole idle end).
+    bool jobsEnded(size_t n) {
+        return test::AdvanceUntil(*clock, kIdleEnd, [&] { return served->collector.count() >= n; });
+    }
+    std::shared_ptr<platform::ManualClock> clock = std::make_shared<platform::ManualClock>();
     test::ScratchFolder folder{"pty_printer"};
     std::string link = (folder.path() / "printer").string();
     std::unique_ptr<test::ServedPrinter> served;
@@ -54,10 +63,10 @@ TEST(PrinterLines, PtyAnswersAndEndsAJobAtEachSilence) {
     const Bytes first = HexBytes("1B 40 10 04 04 41 42 0A 1D 49 43");
     ASSERT_TRUE(host.write(first));
     EXPECT_EQ(HexText(host.read(2000)), "1E 5F 4F 52 56 41 38 30 00");
-    ASSERT_TRUE(p.served->collector.waitFor(1));
+    ASSERT_TRUE(p.jobsEnded(1));
     const Bytes second = HexBytes("43 0A");
     ASSERT_TRUE(host.write(second));
-    ASSERT_TRUE(p.served->collector.waitFor(2));
+    ASSERT_TRUE(p.jobsEnded(2));
     const auto jobs = p.served->collector.jobs();
     EXPECT_EQ(jobs[0].bytes, first);
     EXPECT_EQ(jobs[1].bytes, second);
@@ -81,9 +90,12 @@ TEST(PrinterLines, OverTheLimitOnALineDropsTheRestOfTheBurst) {
     ASSERT_TRUE(host.open());
     ASSERT_TRUE(host.write(Bytes(100000, 'x')));
     ASSERT_TRUE(p.served->collector.waitFor(1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    // The burst's silence, counted from the loop's first look after the burst (a line kept from
+    // sending counts its silence from then): what follows is a job.
+    test::SettleAndAdvance(*p.clock, 2 * kIdleEnd);
+    test::SettleAndAdvance(*p.clock, 2 * kIdleEnd);
     ASSERT_TRUE(host.write(HexBytes("41")));
-    ASSERT_TRUE(p.served->collector.waitFor(2));
+    ASSERT_TRUE(p.jobsEnded(2));
     const auto jobs = p.served->collector.jobs();
     EXPECT_EQ(jobs[0].end, JobEnd::OverLimit);
     EXPECT_EQ(jobs[0].bytes, Bytes(1000, 'x'));

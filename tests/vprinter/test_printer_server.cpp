@@ -228,15 +228,20 @@ TEST(PrinterServer, JobOverTheLimitIsCutAndItsConnectionClosed) {
 TEST(PrinterServer, SilentConnectionsCloseAndOnlyThoseThatSentLeaveAJob) {
     ServerOptions o;
     o.idleTimeout = std::chrono::milliseconds(300);
+    const auto clock = std::make_shared<platform::ManualClock>();
+    o.clock = clock;
     ServedPrinter p(o);
     ASSERT_TRUE(p.started) << p.error;
     auto talker = p.connect();
     auto mute = p.connect();
     ASSERT_TRUE(talker->send(HexBytes("41 42")));
+    test::SettleAndAdvance(*clock, std::chrono::milliseconds(299));
+    EXPECT_FALSE(mute->closedByServer(200)) << "closed before the idle time-out";
+    clock->advance(std::chrono::milliseconds(1));
     EXPECT_TRUE(talker->closedByServer(10000));
     EXPECT_TRUE(mute->closedByServer(10000));
     ASSERT_TRUE(p.collector.waitFor(1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    test::SettleAndAdvance(*clock, std::chrono::milliseconds(300));
     ASSERT_EQ(p.collector.count(), 1u);
     EXPECT_EQ(p.collector.jobs().at(0).end, JobEnd::Idle);
     EXPECT_EQ(test::HexText(p.collector.jobs().at(0).bytes), "41 42");
@@ -248,6 +253,8 @@ TEST(PrinterServer, SilentConnectionsCloseAndOnlyThoseThatSentLeaveAJob) {
 TEST(PrinterServer, ClientThatNeverReadsDoesNotStallOthers) {
     ServerOptions o;
     o.idleTimeout = std::chrono::milliseconds(2000);
+    const auto clock = std::make_shared<platform::ManualClock>();
+    o.clock = clock;
     ServedPrinter p(o);
     ASSERT_TRUE(p.started) << p.error;
     auto deaf = p.connect(4096);
@@ -274,7 +281,8 @@ TEST(PrinterServer, ClientThatNeverReadsDoesNotStallOthers) {
     }
     done = true;
     flood.join();
-    EXPECT_TRUE(WaitUntil([&] { return p.server.openConnections() == 0; }, 20000));
+    EXPECT_TRUE(
+        test::AdvanceUntil(*clock, std::chrono::milliseconds(500), [&] { return p.server.openConnections() == 0; }));
     ASSERT_TRUE(p.collector.waitFor(4));
     EXPECT_EQ(p.collector.jobs().back().end, JobEnd::Idle);
     deaf->close();

@@ -25,6 +25,7 @@ using test::PeerSocket;
 using test::ServedPrinter;
 using test::WaitUntil;
 
+// On the test's clock (ServerOptions::clock), which moves only when the test advances it.
 constexpr auto kIdleTimeout = std::chrono::milliseconds(300);
 // The printer keeps the host from sending this long: well past the idle time-out.
 constexpr auto kHeldFor = std::chrono::milliseconds(1000);
@@ -75,6 +76,8 @@ TEST(ServerHolding, IdleClockWaitsWhileThePrinterKeepsTheHostFromSending) {
         ServerOptions o;
         o.states = c.states;
         o.idleTimeout = kIdleTimeout;
+        const auto clock = std::make_shared<platform::ManualClock>();
+        o.clock = clock;
         ServedPrinter p(o);
         ASSERT_TRUE(p.started) << p.error;
         if (c.writers) LeaveAJobWaiting(p);
@@ -82,7 +85,7 @@ TEST(ServerHolding, IdleClockWaitsWhileThePrinterKeepsTheHostFromSending) {
         Bytes sent = Letters(c.before);
         std::atomic<bool> sentAll{false};
         std::thread sender([&] { sentAll = s->send(sent, 30000); });
-        std::this_thread::sleep_for(kHeldFor);
+        test::SettleAndAdvance(*clock, kHeldFor);
         if (c.writers) {
             MakeRoom(p);
         } else {
@@ -108,6 +111,8 @@ TEST(ServerHolding, ALineWaitingForRoomKeepsItsJobWhole) {
     ServerOptions o;
     o.states = kPaperEnd;
     o.idleEnd = kIdleTimeout;
+    const auto clock = std::make_shared<platform::ManualClock>();
+    o.clock = clock;
     o.lines.push_back(LineEndpoint{LineEndpoint::Kind::Pty, ""});
     ServedPrinter p(o, false);
     ASSERT_TRUE(p.started) << p.error;
@@ -116,12 +121,15 @@ TEST(ServerHolding, ALineWaitingForRoomKeepsItsJobWhole) {
     const Bytes sent = Letters(2u << 20);
     std::atomic<bool> sentAll{false};
     std::thread sender([&] { sentAll = host.write(sent); });
+    // The hold fills in real time; then the line's silence would pass on the clock.
     std::this_thread::sleep_for(kHeldFor);
+    clock->advance(kHeldFor);
     p.server.setStates(0);
     sender.join();
     EXPECT_TRUE(sentAll.load());
+    test::SettleAndAdvance(*clock, kIdleTimeout);
     ASSERT_TRUE(p.collector.waitFor(1));
-    std::this_thread::sleep_for(kHeldFor);
+    test::SettleAndAdvance(*clock, kHeldFor);
     const std::vector<FinishedJob> jobs = p.collector.jobs();
     ASSERT_EQ(jobs.size(), 1u);
     EXPECT_EQ(jobs[0].end, JobEnd::Idle);
