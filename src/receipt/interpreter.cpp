@@ -227,11 +227,11 @@ void Interpreter::text(const uint8_t* p, size_t n) {
             ++i;
             continue;
         }
-        if (src[i] < 0x80 && !lines_.on() &&
-            !(modes_.chars.kanji && modes_.chars.kanjiSystem == charset::KanjiSystem::Jis)) {
+        if (src[i] < 0x80 && !(modes_.chars.kanji && modes_.chars.kanjiSystem == charset::KanjiSystem::Jis)) {
             // ASCII reads the same in every code table but for the international set's characters.
             const uint8_t b = src[i];
             if (modes_.chars.international == 0 || !IsNationalPosition(b)) {
+                if (lines_.on()) shown.push_back(static_cast<char>(b));
                 putCharacter(b, false);
                 ++i;
                 continue;
