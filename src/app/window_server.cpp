@@ -60,10 +60,8 @@ bool WindowServer::Start(std::string_view program, std::ostream& err) {
     const std::string listening = vprinter::ListenAddressText(bound);
     err << "Pellory: virtual printer on COM" << number_ << " (" << path_ << "), a printer server on " << listening
         << "\n";
-    if (!vprinter::IsLoopback(bound)) {
-        err << program << ": warning: " << listening
-            << " is not a loopback address: anyone who can reach it can print and read the printer's status\n";
-    }
+    if (const std::string warning = vprinter::NotLoopbackWarning(bound); !warning.empty())
+        err << program << ": " << warning << "\n";
     // A probe or status query on its number waits for its answer as for the program's own
     // printer: the server answers at once, but a busy machine may not run its thread in time.
     previousWait_ = link::CurrentReplyWaitHook();
@@ -97,21 +95,14 @@ void WindowServer::print(const uint8_t* bytes, size_t n) {
 }
 
 void WindowServer::take(vprinter::FinishedJob&& job) {
-    auto listed = std::make_shared<ListedJob>();
-    listed->number = job.number;
-    listed->started = job.started;
-    listed->ended = job.ended;
-    listed->source = std::move(job.source);
-    listed->bytes = std::move(job.bytes);
-    listed->receivedBytes = job.receivedBytes;
-    listed->end = job.end;
+    std::shared_ptr<const ListedJob> listed = cli::ListedFromFinished(std::move(job));
     std::lock_guard<std::mutex> lock(jobsMutex_);
-    jobBytes_ += listed->bytes.size();
+    jobBytes_ += listed->bytes;
     jobs_.push_front(std::move(listed));
     ++taken_;
     // The oldest go first, but the newest job stays whatever its size.
     while (jobs_.size() > 1 && (jobs_.size() > limits_.jobs || jobBytes_ > limits_.bytes)) {
-        jobBytes_ -= jobs_.back()->bytes.size();
+        jobBytes_ -= jobs_.back()->bytes;
         jobs_.pop_back();
     }
 }

@@ -21,21 +21,15 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/listed_job.h"
 #include "link/open_and_probe.h"
 #include "vprinter/printer_server.h"
 
 namespace pellory::app {
 
-// A job the window lists: what the server received on one connection.
-struct ListedJob {
-    uint64_t number = 0;
-    std::chrono::system_clock::time_point started;
-    std::chrono::system_clock::time_point ended;
-    std::string source;          // "tcp:127.0.0.1:50122"
-    std::vector<uint8_t> bytes;  // as received, at most the server's maxJobBytes
-    uint64_t receivedBytes = 0;  // all it sent (more than bytes.size() past the limit)
-    vprinter::JobEnd end = vprinter::JobEnd::Closed;
-};
+// A job the window lists: what the server received on one connection, its bytes kept in memory
+// (ListedJob::kept).
+using cli::ListedJob;
 
 // What a client connecting to the listen address uses: the loopback address for "every address"
 // (":9100" and "0.0.0.0:9100" give "tcp://127.0.0.1:9100", "[::]:9100" gives "tcp://[::1]:9100"),

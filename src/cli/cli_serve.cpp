@@ -89,12 +89,6 @@ std::optional<vprinter::ListenAddress> ReadServeAddress(const char* option, cons
     return address;
 }
 
-// The warning for an address that others can reach, as for --listen and --http alike.
-std::string NotLoopbackWarning(const std::string& address) {
-    return "warning: " + address +
-           " is not a loopback address: anyone who can reach it can print and read the printer's status";
-}
-
 std::string StateNames() {
     std::string names;
     for (const vprinter::StateName& s : vprinter::kStateNames)
@@ -419,7 +413,7 @@ int Serve(Session& s, const ServePlan& plan) {
     for (const vprinter::ListenAddress& a : server.boundAddresses()) {
         const std::string text = vprinter::ListenAddressText(a);
         output.message("listening on " + text);
-        if (!vprinter::IsLoopback(a)) output.message(NotLoopbackWarning(text));
+        if (const std::string warning = vprinter::NotLoopbackWarning(a); !warning.empty()) output.message(warning);
     }
     std::optional<web::WebServer> page;
     if (plan.web) {
@@ -434,7 +428,7 @@ int Serve(Session& s, const ServePlan& plan) {
         const vprinter::ListenAddress bound = page->boundAddress();
         const std::string text = vprinter::ListenAddressText(bound);
         output.message("web page on http://" + text + "/" + (plan.web->control ? " (its boxes change the state)" : ""));
-        if (!vprinter::IsLoopback(bound)) output.message(NotLoopbackWarning(text));
+        if (const std::string warning = vprinter::NotLoopbackWarning(bound); !warning.empty()) output.message(warning);
     }
     const std::vector<std::string> ptys = server.ptyPaths();
     size_t pty = 0;
