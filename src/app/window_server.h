@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "cli/listed_job.h"
+#include "cli/printer_station.h"
 #include "link/open_and_probe.h"
 #include "vprinter/printer_server.h"
 
@@ -60,8 +61,8 @@ public:
     // nothing is left open then.
     bool Start(std::string_view program, std::ostream& err);
 
-    vprinter::PrinterServer& Server() { return server_; }
-    bool Stopping() const { return server_.stopping(); }
+    vprinter::PrinterServer& Server() { return station_.server(); }
+    bool Stopping() const { return station_.server().stopping(); }
     int PortNumber() const { return number_; }
     const std::string& PortPath() const { return path_; }
     vprinter::ListenAddress BoundAddress() const;
@@ -74,22 +75,16 @@ public:
     uint64_t JobsTaken() const;
 
 private:
-    void take(vprinter::FinishedJob&& job);
     void print(const uint8_t* bytes, size_t n);
 
-    vprinter::PrinterServer server_;
-    Limits limits_;
+    // The server, a recorder without a folder (jobs counted, none saved) and the kept jobs.
+    cli::PrinterStation station_;
     std::string path_;
     int number_ = 0;
     std::optional<link::ReplyWaitHook> previousWait_;
 
     std::mutex observerMutex_;  // held while the observer runs
     PrintObserver observer_;
-
-    mutable std::mutex jobsMutex_;
-    std::deque<std::shared_ptr<const ListedJob>> jobs_;  // newest first
-    size_t jobBytes_ = 0;
-    uint64_t taken_ = 0;
 };
 
 }  // namespace pellory::app
