@@ -1,17 +1,18 @@
 // The window's virtual printer as a printer server (pellory --virtual-printer=tcp:HOST:PORT):
-// a PrinterServer listening on one address, so that other software on the network prints to it,
-// with a COM number of the port map that reaches it (tcp://HOST:PORT), so that the window's own
-// pages print to it too. It keeps the newest jobs it received for the "Virtual Printer" window's
-// list, and passes what it prints to the window's paper. No widgets.
+// a printer station (cli/printer_station.h) listening on one address, without a jobs folder or web
+// page, so that other software on the network prints to it, with a COM number of the port map
+// that reaches it (tcp://HOST:PORT), so that the window's own pages print to it too. Its station
+// keeps the newest jobs it received for the "Virtual Printer" window's list, and it passes what it
+// prints to the window's paper. No widgets.
 //
-// Threads: the server's loop thread calls the job sink and the print observer; the window thread
-// reads the jobs and sets the states. Bounded: at most Limits::jobs jobs and Limits::bytes of their
-// bytes are kept (the oldest go first); each job's bytes are at most the server's maxJobBytes.
+// Threads: the server's loop thread hands each job to the station and calls the print observer;
+// the station's recorder counts each job on its writer threads; the window thread reads the jobs
+// and sets the states. Bounded: at most Limits::jobs jobs and Limits::bytes of their bytes are
+// kept (the oldest go first); each job's bytes are at most the server's maxJobBytes.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
