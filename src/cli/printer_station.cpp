@@ -46,7 +46,7 @@ PrinterStation::~PrinterStation() { stop(); }
 bool PrinterStation::open(std::string* why) {
     if (!recorder_.open(why)) return false;
     vprinter::ServerOptions o = options_.server;
-    o.spool = recorder_.spool();             // none without a folder
+    o.spool = recorder_.spool();            // none without a folder
     o.symbolMeasure = MeasureStoredSymbol;  // the size answer of GS ( k fn 82
     server_ = std::make_unique<vprinter::PrinterServer>(o);
     server_->setJobSink([this](vprinter::FinishedJob& job, vprinter::HandOver how) { return take(job, how); });
