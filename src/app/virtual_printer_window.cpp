@@ -30,10 +30,9 @@ constexpr int kJobListHeightDu = 56;
 // A job row's tooltip: "Job 3, received 2026-12-07T21:20:56, closed", and what was kept of a
 // job over the limit.
 QString JobTip(const ListedJob& job, const QDateTime& ended) {
-    const std::string_view end = vprinter::JobEndName(job.end);
     QString tip = QStringLiteral("Job %1, received %2, ").arg(job.number).arg(ended.toString(Qt::ISODate));
-    tip += QString::fromLatin1(end.data(), static_cast<qsizetype>(end.size()));
-    if (job.bytes.size() < job.receivedBytes) tip += QStringLiteral(" (the first %1 bytes kept)").arg(job.bytes.size());
+    tip += QString::fromStdString(job.ended);
+    if (job.bytes < job.received) tip += QStringLiteral(" (the first %1 bytes kept)").arg(job.bytes);
     return tip;
 }
 
@@ -283,10 +282,10 @@ bool VirtualPrinterWindow::takeJobs() {
     QTreeWidgetItem* current = shownJob_ == 0 ? jobs_->topLevelItem(0) : nullptr;
     for (const std::shared_ptr<const ListedJob>& job : listed_) {
         const QDateTime ended =
-            QDateTime::fromSecsSinceEpoch(static_cast<qint64>(std::chrono::system_clock::to_time_t(job->ended)));
+            QDateTime::fromSecsSinceEpoch(static_cast<qint64>(std::chrono::system_clock::to_time_t(job->endedAt)));
         auto* item = new QTreeWidgetItem(
             jobs_, QStringList{QString::fromStdString(job->source), ended.toString(QStringLiteral("HH:mm:ss")),
-                               QString::number(job->receivedBytes)});
+                               QString::number(job->received)});
         item->setData(kSourceColumn, Qt::UserRole, QVariant::fromValue<qulonglong>(job->number));
         item->setTextAlignment(kBytesColumn, Qt::AlignRight | Qt::AlignVCenter);
         const QString tip = JobTip(*job, ended);
@@ -320,7 +319,7 @@ void VirtualPrinterWindow::showSelectedJob() {
     }
     shownJob_ = number;
     jobPaper_ = std::make_unique<receipt::Interpreter>(paperWidth());
-    jobPaper_->feed((*found)->bytes);
+    if ((*found)->kept) jobPaper_->feed(*(*found)->kept);
     view_->setPaper(&jobPaper_->paper());
     view_->paperChanged();
     applyFit();

@@ -1,20 +1,25 @@
 #include "app/window_server.h"
 
 #include "cli/own_printer_wait.h"
-#include "cli/symbol_measure.h"
 #include "link/serial_engine.h"
 #include "platform/port_map.h"
 #include "platform/threads.h"
+#include "protocol/model_profile.h"
 
 namespace pellory::app {
 
 namespace {
 
-vprinter::ServerOptions OptionsFor(const vprinter::ListenAddress& address, vprinter::Model model) {
-    vprinter::ServerOptions o;
-    o.model = model;
-    o.listen = {address};
-    o.symbolMeasure = MeasureStoredSymbol;
+cli::StationOptions OptionsFor(const vprinter::ListenAddress& address, vprinter::Model model,
+                               WindowServer::Limits limits) {
+    cli::StationOptions o;
+    o.server.model = model;
+    o.server.listen = {address};
+    o.recording.widthDots = protocol::ProfileOf(model).paperDots;
+    // The window lists what came on each connection; nothing reads a job's counts, so none is drawn.
+    o.recording.countUnsaved = false;
+    o.recording.writers = 1;
+    o.kept = {limits.jobs, limits.bytes};
     return o;
 }
 
@@ -29,23 +34,20 @@ std::string PortPathOf(const vprinter::ListenAddress& bound) {
 }
 
 WindowServer::WindowServer(vprinter::ListenAddress address, vprinter::Model model, Limits limits)
-    : server_(OptionsFor(address, model)), limits_(limits) {
-    server_.setJobSink([this](vprinter::FinishedJob& job, vprinter::HandOver) {
-        take(std::move(job));
-        return true;
-    });
-    server_.setPrintObserver([this](uint64_t, const uint8_t* bytes, size_t n) { print(bytes, n); });
+    : station_(OptionsFor(address, model, limits), {}, {}) {
+    station_.open(nullptr);  // without a folder it cannot fail
+    station_.server().setPrintObserver([this](uint64_t, const uint8_t* bytes, size_t n) { print(bytes, n); });
 }
 
 WindowServer::~WindowServer() {
     if (previousWait_) link::SetReplyWaitHook(*previousWait_);
     if (number_ != 0) platform::PortMap::instance().removeVirtual(path_);
-    server_.stop();
+    station_.stop();
 }
 
 bool WindowServer::Start(std::string_view program, std::ostream& err) {
     std::string error;
-    if (!server_.start(&error)) {
+    if (!station_.start(&error)) {
         err << program << ": the virtual printer cannot start: " << error << "; the window starts without it\n";
         return false;
     }
@@ -53,17 +55,15 @@ bool WindowServer::Start(std::string_view program, std::ostream& err) {
     path_ = PortPathOf(bound);
     number_ = platform::PortMap::instance().addVirtual(path_, "Pellory virtual printer (printer server)");
     if (number_ == 0) {
-        server_.stop();
+        station_.server().stop();
         err << program << ": no free COM number for the virtual printer; the window starts without it\n";
         return false;
     }
     const std::string listening = vprinter::ListenAddressText(bound);
     err << "Pellory: virtual printer on COM" << number_ << " (" << path_ << "), a printer server on " << listening
         << "\n";
-    if (!vprinter::IsLoopback(bound)) {
-        err << program << ": warning: " << listening
-            << " is not a loopback address: anyone who can reach it can print and read the printer's status\n";
-    }
+    if (const std::string warning = vprinter::NotLoopbackWarning(bound); !warning.empty())
+        err << program << ": " << warning << "\n";
     // A probe or status query on its number waits for its answer as for the program's own
     // printer: the server answers at once, but a busy machine may not run its thread in time.
     previousWait_ = link::CurrentReplyWaitHook();
@@ -73,8 +73,9 @@ bool WindowServer::Start(std::string_view program, std::ostream& err) {
             return;
         }
         const uint32_t start = platform::TickCount();
-        while (link.IsOpen() && link.ReceiveBuffer().Count() == 0 && !server_.stopping() &&
-               !(server_.states() & vprinter::kSilent) && platform::TickCount() - start < kOwnPrinterReplyBoundMs) {
+        while (link.IsOpen() && link.ReceiveBuffer().Count() == 0 && !Stopping() &&
+               !(station_.server().states() & vprinter::kSilent) &&
+               platform::TickCount() - start < kOwnPrinterReplyBoundMs) {
             platform::SleepMs(2);
         }
     });
@@ -82,7 +83,7 @@ bool WindowServer::Start(std::string_view program, std::ostream& err) {
 }
 
 vprinter::ListenAddress WindowServer::BoundAddress() const {
-    const std::vector<vprinter::ListenAddress> bound = server_.boundAddresses();
+    const std::vector<vprinter::ListenAddress> bound = station_.server().boundAddresses();
     return bound.empty() ? vprinter::ListenAddress{} : bound.front();
 }
 
@@ -96,34 +97,8 @@ void WindowServer::print(const uint8_t* bytes, size_t n) {
     if (observer_) observer_(bytes, n);
 }
 
-void WindowServer::take(vprinter::FinishedJob&& job) {
-    auto listed = std::make_shared<ListedJob>();
-    listed->number = job.number;
-    listed->started = job.started;
-    listed->ended = job.ended;
-    listed->source = std::move(job.source);
-    listed->bytes = std::move(job.bytes);
-    listed->receivedBytes = job.receivedBytes;
-    listed->end = job.end;
-    platform::MutexLock lock(jobsMutex_);
-    jobBytes_ += listed->bytes.size();
-    jobs_.push_front(std::move(listed));
-    ++taken_;
-    // The oldest go first, but the newest job stays whatever its size.
-    while (jobs_.size() > 1 && (jobs_.size() > limits_.jobs || jobBytes_ > limits_.bytes)) {
-        jobBytes_ -= jobs_.back()->bytes.size();
-        jobs_.pop_back();
-    }
-}
+std::vector<std::shared_ptr<const ListedJob>> WindowServer::Jobs() const { return station_.keptJobs(); }
 
-std::vector<std::shared_ptr<const ListedJob>> WindowServer::Jobs() const {
-    platform::MutexLock lock(jobsMutex_);
-    return {jobs_.begin(), jobs_.end()};
-}
-
-uint64_t WindowServer::JobsTaken() const {
-    platform::MutexLock lock(jobsMutex_);
-    return taken_;
-}
+uint64_t WindowServer::JobsTaken() const { return station_.jobsKept(); }
 
 }  // namespace pellory::app

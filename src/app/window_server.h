@@ -1,17 +1,18 @@
 // The window's virtual printer as a printer server (pellory --virtual-printer=tcp:HOST:PORT):
-// a PrinterServer listening on one address, so that other software on the network prints to it,
-// with a COM number of the port map that reaches it (tcp://HOST:PORT), so that the window's own
-// pages print to it too. It keeps the newest jobs it received for the "Virtual Printer" window's
-// list, and passes what it prints to the window's paper. No widgets.
+// a printer station (cli/printer_station.h) listening on one address, without a jobs folder or web
+// page, so that other software on the network prints to it, with a COM number of the port map
+// that reaches it (tcp://HOST:PORT), so that the window's own pages print to it too. Its station
+// keeps the newest jobs it received for the "Virtual Printer" window's list, and it passes what it
+// prints to the window's paper. No widgets.
 //
-// Threads: the server's loop thread calls the job sink and the print observer; the window thread
-// reads the jobs and sets the states. Bounded: at most Limits::jobs jobs and Limits::bytes of their
-// bytes are kept (the oldest go first); each job's bytes are at most the server's maxJobBytes.
+// Threads: the server's loop thread hands each job to the station and calls the print observer;
+// the station's recorder counts each job on its writer threads; the window thread reads the jobs
+// and sets the states. Bounded: at most Limits::jobs jobs and Limits::bytes of their bytes are
+// kept (the oldest go first); each job's bytes are at most the server's maxJobBytes.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -21,22 +22,17 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/listed_job.h"
+#include "cli/printer_station.h"
 #include "link/open_and_probe.h"
 #include "platform/thread_annotations.h"
 #include "vprinter/printer_server.h"
 
 namespace pellory::app {
 
-// A job the window lists: what the server received on one connection.
-struct ListedJob {
-    uint64_t number = 0;
-    std::chrono::system_clock::time_point started;
-    std::chrono::system_clock::time_point ended;
-    std::string source;          // "tcp:127.0.0.1:50122"
-    std::vector<uint8_t> bytes;  // as received, at most the server's maxJobBytes
-    uint64_t receivedBytes = 0;  // all it sent (more than bytes.size() past the limit)
-    vprinter::JobEnd end = vprinter::JobEnd::Closed;
-};
+// A job the window lists: what the server received on one connection, its bytes kept in memory
+// (ListedJob::kept).
+using cli::ListedJob;
 
 // What a client connecting to the listen address uses: the loopback address for "every address"
 // (":9100" and "0.0.0.0:9100" give "tcp://127.0.0.1:9100", "[::]:9100" gives "tcp://[::1]:9100"),
@@ -67,8 +63,8 @@ public:
     // nothing is left open then.
     bool Start(std::string_view program, std::ostream& err);
 
-    vprinter::PrinterServer& Server() { return server_; }
-    bool Stopping() const { return server_.stopping(); }
+    vprinter::PrinterServer& Server() { return station_.server(); }
+    bool Stopping() const { return station_.server().stopping(); }
     int PortNumber() const { return number_; }
     const std::string& PortPath() const { return path_; }
     vprinter::ListenAddress BoundAddress() const;
@@ -81,22 +77,16 @@ public:
     uint64_t JobsTaken() const;
 
 private:
-    void take(vprinter::FinishedJob&& job);
     void print(const uint8_t* bytes, size_t n);
 
-    vprinter::PrinterServer server_;
-    Limits limits_;
+    // The server, a recorder without a folder (jobs counted, none saved) and the kept jobs.
+    cli::PrinterStation station_;
     std::string path_;
     int number_ = 0;
     std::optional<link::ReplyWaitHook> previousWait_;
 
     platform::Mutex observerMutex_;  // held while the observer runs
     PrintObserver observer_ GUARDED_BY(observerMutex_);
-
-    mutable platform::Mutex jobsMutex_;
-    std::deque<std::shared_ptr<const ListedJob>> jobs_ GUARDED_BY(jobsMutex_);  // newest first
-    size_t jobBytes_ GUARDED_BY(jobsMutex_) = 0;
-    uint64_t taken_ GUARDED_BY(jobsMutex_) = 0;
 };
 
 }  // namespace pellory::app

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "cli/cli_support.h"
-#include "cli/symbol_measure.h"
+#include "cli/printer_station.h"
 #include "jobs/job_folder.h"
 #include "jobs/job_recorder.h"
 #include "pages/core/setup_actions.h"
@@ -28,7 +28,6 @@
 #include "vprinter/printer_server.h"
 #include "vprinter/printer_state.h"
 #include "web/host_names.h"
-#include "web/job_index.h"
 #include "web/web_server.h"
 
 namespace pellory::app::cli {
@@ -87,12 +86,6 @@ std::optional<vprinter::ListenAddress> ReadServeAddress(const char* option, cons
         error = std::string(option) + ": " + platform::PrintableText(why.empty() ? text + ": not HOST:PORT" : why);
     }
     return address;
-}
-
-// The warning for an address that others can reach, as for --listen and --http alike.
-std::string NotLoopbackWarning(const std::string& address) {
-    return "warning: " + address +
-           " is not a loopback address: anyone who can reach it can print and read the printer's status";
 }
 
 std::string StateNames() {
@@ -375,7 +368,10 @@ int Serve(Session& s, const ServePlan& plan) {
     // that job alone, instead of ending the server.
     std::signal(SIGXFSZ, SIG_IGN);
     ServeOutput output(s, plan.json);
-    jobs::JobRecorder::Options recording;
+    StationOptions station;
+    station.server = plan.server;
+    station.web = plan.web;
+    jobs::JobRecorder::Options& recording = station.recording;
     recording.folder = plan.jobs.value_or("");
     recording.widthDots = protocol::ProfileOf(plan.server.model).paperDots;
     recording.bounds = plan.bounds;
@@ -384,57 +380,34 @@ int Serve(Session& s, const ServePlan& plan) {
     // While other jobs wait, a job is on disk and reported with its bytes, decoding and record,
     // its pictures following.
     recording.pictures = jobs::JobRecorder::Options::Pictures::AfterRecordWhileJobsWait;
-    web::JobIndex index;  // the jobs the web page shows (--http)
-    jobs::JobRecorder recorder(
-        recording,
-        [&output, &index, listed = plan.web.has_value()](const jobs::RecordedJob& r) {
-            if (listed) index.add(r);  // on the web before its line is out
-            output.job(r);
-        },
+    PrinterStation printer(
+        std::move(station), [&output](const jobs::RecordedJob& r) { output.job(r); },
         [&output](const std::string& line) { output.message(line); });
-    // Its record again once its pictures are written: the page shows them from then on.
-    if (plan.web) recorder.setPicturesWritten([&index](const jobs::RecordedJob& r) { index.add(r); });
     std::string why;
-    if (!recorder.open(&why)) {
-        const std::string folder = platform::PrintableText(recording.folder);
-        output.message(recorder.folderInUse() ? "the jobs folder " + folder + " is " + why
-                                              : "cannot write the jobs folder " + folder + ": " + why);
+    if (!printer.open(&why)) {
+        const std::string folder = platform::PrintableText(plan.jobs.value_or(""));
+        output.message(printer.folderInUse() ? "the jobs folder " + folder + " is " + why
+                                             : "cannot write the jobs folder " + folder + ": " + why);
         return kCliFileUnreadable;
     }
-    vprinter::ServerOptions options = plan.server;
-    options.spool = recorder.spool();  // none with --no-save
-    options.symbolMeasure = MeasureStoredSymbol;  // the size answer of GS ( k fn 82
-    vprinter::PrinterServer server(options);
-    server.setJobSink(
-        [&recorder](vprinter::FinishedJob& job, vprinter::HandOver how) { return recorder.offer(job, how); });
-    recorder.setRoom([&server] { server.jobRoom(); });
-    server.setMessageSink([&output](const std::string& m) { output.message(m); });
-    // The recorder stops calling on the server before the server goes, however Serve returns.
-    const std::unique_ptr<jobs::JobRecorder, void (*)(jobs::JobRecorder*)> roomUntilHere(
-        &recorder, [](jobs::JobRecorder* r) { r->setRoom({}); });
-    if (!server.start(&why)) {
+    vprinter::PrinterServer& server = printer.server();
+    if (!printer.start(&why)) {
         output.message("cannot start the printer server: " + why);
         return kCliOpenFailed;
     }
     for (const vprinter::ListenAddress& a : server.boundAddresses()) {
-        const std::string text = vprinter::ListenAddressText(a);
-        output.message("listening on " + text);
-        if (!vprinter::IsLoopback(a)) output.message(NotLoopbackWarning(text));
+        output.message("listening on " + vprinter::ListenAddressText(a));
+        if (const std::string warning = vprinter::NotLoopbackWarning(a); !warning.empty()) output.message(warning);
     }
-    std::optional<web::WebServer> page;
     if (plan.web) {
-        // The jobs of earlier runs, read while the printer is served already (a large folder takes
-        // a while).
-        if (plan.jobs) index.load(*plan.jobs);
-        page.emplace(*plan.web, server, index);
-        if (!page->start(&why)) {
+        if (!printer.startWeb(&why)) {
             output.message("cannot serve the web page: " + why);
             return kCliOpenFailed;
         }
-        const vprinter::ListenAddress bound = page->boundAddress();
-        const std::string text = vprinter::ListenAddressText(bound);
-        output.message("web page on http://" + text + "/" + (plan.web->control ? " (its boxes change the state)" : ""));
-        if (!vprinter::IsLoopback(bound)) output.message(NotLoopbackWarning(text));
+        const vprinter::ListenAddress bound = printer.web()->boundAddress();
+        output.message("web page on http://" + vprinter::ListenAddressText(bound) + "/" +
+                       (plan.web->control ? " (its boxes change the state)" : ""));
+        if (const std::string warning = vprinter::NotLoopbackWarning(bound); !warning.empty()) output.message(warning);
     }
     const std::vector<std::string> ptys = server.ptyPaths();
     size_t pty = 0;
@@ -449,7 +422,7 @@ int Serve(Session& s, const ServePlan& plan) {
     output.message(std::string("model ") + protocol::ProfileOf(plan.server.model).name + ", state " +
                    vprinter::StatesText(server.states()) + "; " +
                    (plan.jobs ? "jobs written to " + platform::PrintableText(*plan.jobs) + " from " +
-                                    jobs::JobFolderName(recorder.firstNumber())
+                                    jobs::JobFolderName(printer.recorder().firstNumber())
                               : std::string("jobs not saved")));
 
     InputLines input;
@@ -461,11 +434,11 @@ int Serve(Session& s, const ServePlan& plan) {
         }
         if (const std::optional<std::string> line = input.next()) quit = !Obey(*line, server, output);
     }
-    if (page) page->stop();  // no request answered from here on
-    server.stop();      // every job in progress handed to the recorder
-    recorder.finish();  // and written, within its time for pictures
-    output.message("stopped; " + std::to_string(recorder.written()) + (recorder.written() == 1 ? " job" : " jobs") +
-                   " received");
+    // No request answered from here on, every job in progress handed to the recorder and written,
+    // within its time for pictures.
+    printer.stop();
+    const uint64_t written = printer.recorder().written();
+    output.message("stopped; " + std::to_string(written) + (written == 1 ? " job" : " jobs") + " received");
     return kCliDone;
 }
 

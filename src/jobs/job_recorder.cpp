@@ -56,6 +56,7 @@ bool JobRecorder::open(std::string* why) {
     writing_ = std::make_unique<JobWriting>();
     writing_->folder = options_.folder;
     writing_->widthDots = options_.widthDots;
+    writing_->count = options_.countUnsaved;
     writing_->bounds = options_.bounds;
     writing_->bounds.clock = options_.clock.get();
     writing_->numbers = numbers_.get();

@@ -81,6 +81,10 @@ public:
         size_t maxQueuedBytes = 64u << 20;
         // Writer threads; 0: DefaultWriters().
         unsigned writers = 0;
+        // Without a folder: whether each job is drawn and decoded to count its receipts and commands
+        // (serve reports them); false: a job is reported with its bytes unread, nothing counted (a
+        // list that shows only what the server saw of each connection).
+        bool countUnsaved = true;
         // What one job may make at most.
         JobBounds bounds = kDefaultJobBounds;
         // After finish() is called, pictures and decodings are made for this long at most; the

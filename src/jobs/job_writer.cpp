@@ -144,7 +144,7 @@ RecordedJob CountJob(QueuedJob& q, const JobWriting& w) {
     RecordedJob r = BaseRecord(q);
     if (w.stopped && w.stopped()) {
         r.cutShort = kStoppedBeforeOutput;
-    } else {
+    } else if (w.count) {
         const JobOutput out = WriteJobOutput(q.job.bytes, w.widthDots, {}, w.bounds, w.stopped, {});
         r.receipts = out.receipts;
         r.commands = out.decoding.commands;

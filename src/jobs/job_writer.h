@@ -59,6 +59,7 @@ std::string LaterPicturesMarker(uint64_t number);
 // What the recorder's writers share.
 struct JobWriting {
     std::string folder;  // empty: nothing is saved, the jobs are only counted
+    bool count = true;   // without a folder: false, not even counted
     int widthDots = protocol::ProfileOf(protocol::Model::Orva80).paperDots;
     JobBounds bounds;
     JobNumbers* numbers = nullptr;  // with a folder

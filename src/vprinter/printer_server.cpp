@@ -112,6 +112,12 @@ bool IsLoopback(const ListenAddress& a) {
     return false;
 }
 
+std::string NotLoopbackWarning(const ListenAddress& a) {
+    if (IsLoopback(a)) return {};
+    return "warning: " + ListenAddressText(a) +
+           " is not a loopback address: anyone who can reach it can print and read the printer's status";
+}
+
 // --- opening and closing ---
 
 bool ServerCore::openListeners(std::string* error) {

@@ -46,6 +46,10 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text, std::stri
 std::string ListenAddressText(const ListenAddress& a);
 // Whether only this machine can reach it (127.0.0.0/8, ::1, "localhost").
 bool IsLoopback(const ListenAddress& a);
+// The warning for a bound address others can reach, as every server of the program writes it
+// after its program name: "warning: 0.0.0.0:9100 is not a loopback address: anyone who can reach
+// it can print and read the printer's status". Empty for a loopback address.
+std::string NotLoopbackWarning(const ListenAddress& a);
 
 // A serial line or pseudo-terminal the server is the printer on.
 struct LineEndpoint {

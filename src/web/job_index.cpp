@@ -121,6 +121,7 @@ std::shared_ptr<const ListedJob> ListedFromRecord(const std::string& record, con
     job->source = Text(o, "source");
     job->end = Text(o, "end");
     job->bytes = Count(o, "bytes");
+    job->received = Count(o, "received");
     job->receipts = Count(o, "receipts");
     job->ended = Text(o, "ended");
     job->reason = Text(o, "reason");
@@ -128,6 +129,21 @@ std::shared_ptr<const ListedJob> ListedFromRecord(const std::string& record, con
     if (job->receipts == 0) job->statusCheck = job->folder.empty() ? job->bytes == 0 : !DecodingHasText(job->folder);
     job->listed = ListedText(o, job->statusCheck);
     return job;
+}
+
+std::shared_ptr<const ListedJob> ListedFromFinished(vprinter::FinishedJob&& job) {
+    auto listed = std::make_shared<ListedJob>();
+    listed->number = job.number;
+    listed->source = std::move(job.source);
+    listed->startedAt = job.started;
+    listed->endedAt = job.ended;
+    listed->end =
+        jobs::IsoTime(std::chrono::duration_cast<std::chrono::milliseconds>(job.ended.time_since_epoch()).count());
+    listed->bytes = job.bytes.size();
+    listed->received = job.receivedBytes;
+    listed->ended = std::string(vprinter::JobEndName(job.end));
+    listed->kept = std::make_shared<const std::vector<uint8_t>>(std::move(job.bytes));
+    return listed;
 }
 
 std::string ListedRecord(const ListedJob& job) {
@@ -185,6 +201,7 @@ void JobIndex::add(const jobs::RecordedJob& r) {
     job->source = jobs::AsUtf8(r.source);
     job->end = r.endTime;
     job->bytes = r.bytes;
+    job->received = r.received;
     job->receipts = r.receipts;
     job->ended = std::string(vprinter::JobEndName(r.end));
     job->reason = jobs::AsUtf8(r.reason);

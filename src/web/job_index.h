@@ -6,6 +6,7 @@
 // or writes an answer.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -17,6 +18,7 @@
 
 #include "jobs/job_recorder.h"
 #include "platform/thread_annotations.h"
+#include "vprinter/printer_server.h"
 #include "web/web_request.h"
 
 namespace pellory::web {
@@ -30,7 +32,7 @@ inline constexpr size_t kMaxUnsavedListed = 10000;
 // and scripts ask for most); an older one's is read from its job.json when a list holds it.
 inline constexpr size_t kRecentListed = 1000;
 
-// One job as the web interface lists it. Immutable once listed.
+// One job as the web interface and the window's job list list it. Immutable once listed.
 struct ListedJob {
     uint64_t number = 0;
     std::string folder;  // the job's folder; empty when not saved (nothing to read from it)
@@ -40,7 +42,8 @@ struct ListedJob {
     // Read from the record, for the page.
     std::string source;
     std::string end;  // ISO 8601 UTC
-    uint64_t bytes = 0;
+    uint64_t bytes = 0;     // kept
+    uint64_t received = 0;  // all it sent, over the limit too
     uint64_t receipts = 0;
     std::string ended;
     std::string reason;
@@ -49,7 +52,19 @@ struct ListedJob {
     // A connection that printed nothing (a status check, as drivers make them): no receipts and no
     // text in its decoding. A job not saved has no decoding to tell: only one of no bytes is.
     bool statusCheck = false;
+    // When it started and ended, as times: set by ListedFromFinished (the window's list); the web
+    // index has the end as text (end) only, and leaves these at the epoch.
+    std::chrono::system_clock::time_point startedAt;
+    std::chrono::system_clock::time_point endedAt;
+    // Its bytes as received (at most the server's maxJobBytes), for drawing its paper: set by
+    // ListedFromFinished; null in the web index, which never keeps a job's bytes.
+    std::shared_ptr<const std::vector<uint8_t>> kept;
 };
+
+// A job the printer server finished, as a list that keeps jobs in memory holds it (the window's):
+// number, source, start and end, the counts, how it ended and its bytes (moved from job), with no
+// folder, record or decoding.
+std::shared_ptr<const ListedJob> ListedFromFinished(vprinter::FinishedJob&& job);
 
 // A ListedJob from a record (JSON text) and its folder (read for its decoding when it has no
 // receipts); nothing when the record is not a job's.

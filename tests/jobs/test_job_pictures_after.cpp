@@ -115,17 +115,21 @@ private:
 };
 
 // However a job is recorded (saved with its pictures before or after its record, or only counted),
-// its bytes are split into commands once: the one pass draws and decodes them.
+// its bytes are split into commands once: the one pass draws and decodes them. A recorder that is
+// not to count what it does not save reads them not at all.
 TEST_F(PicturesAfterTest, AJobsBytesAreSplitOnce) {
     struct Case {
         const char* name;
         const char* folder;  // "-": not saved
         JobRecorder::Options::Pictures pictures;
+        bool count;
+        size_t passes, receipts, commands;
     };
     const Case cases[] = {
-        {"saved, pictures before the record", "", JobRecorder::Options::Pictures::WithRecord},
-        {"saved, pictures after the record", "", JobRecorder::Options::Pictures::AfterRecord},
-        {"not saved", "-", JobRecorder::Options::Pictures::WithRecord},
+        {"saved, pictures before the record", "", JobRecorder::Options::Pictures::WithRecord, true, 1, 2, 45},
+        {"saved, pictures after the record", "", JobRecorder::Options::Pictures::AfterRecord, true, 1, 2, 45},
+        {"not saved", "-", JobRecorder::Options::Pictures::WithRecord, true, 1, 2, 45},  // each LF and cut
+        {"not saved, not counted", "-", JobRecorder::Options::Pictures::WithRecord, false, 0, 0, 0},
     };
     const std::string stream = Receipt("item", 40) + Receipt("total", 3);
     for (const Case& c : cases) {
@@ -133,14 +137,15 @@ TEST_F(PicturesAfterTest, AJobsBytesAreSplitOnce) {
         JobRecorder::Options o = After();
         o.folder = c.folder;
         o.pictures = c.pictures;
+        o.countUnsaved = c.count;
         Start(o);
         const uint64_t before = protocol::SplitBytes();
         recorder().take(MadeUpJob(1, stream));
         Finish();
-        EXPECT_EQ(protocol::SplitBytes() - before, stream.size()) << c.name;
+        EXPECT_EQ(protocol::SplitBytes() - before, c.passes * stream.size()) << c.name;
         ASSERT_FALSE(reports.empty()) << c.name;
-        EXPECT_EQ(reports.back().receipts, 2u) << c.name;
-        EXPECT_EQ(reports.back().commands, 43u + 2u) << c.name;  // each LF and each cut (text runs not counted)
+        EXPECT_EQ(reports.back().receipts, c.receipts) << c.name;
+        EXPECT_EQ(reports.back().commands, c.commands) << c.name;
     }
 }
 

@@ -78,5 +78,41 @@ TEST(JobIndexDirect, AReportedJobIsListedAsItsRecordGivesIt) {
     EXPECT_FALSE(reports[4].statusCheck);
 }
 
+// A job the window lists straight from the server (ListedFromFinished) reads as the recorder's
+// report of the same job lists it, and holds its bytes as kept; the index keeps no bytes.
+TEST(JobIndexDirect, AFinishedJobIsListedAsItsReportListsItWithItsBytes) {
+    std::vector<vprinter::FinishedJob> made;
+    made.push_back(test::MadeUpJob(1, "a receipt\n\x1d\x56\x42\x00"));
+    made.push_back(test::MadeUpJob(2, "over the limit", "serial:/dev/ttyS0"));
+    made.back().receivedBytes = 100000;
+    made.back().end = vprinter::JobEnd::OverLimit;
+    made.push_back(test::MadeUpJob(3, ""));
+    made.back().end = vprinter::JobEnd::Idle;
+    const std::vector<vprinter::FinishedJob> copies = made;
+    const std::vector<jobs::RecordedJob> reports = Recorded("", made);
+    ASSERT_EQ(reports.size(), copies.size());
+    for (size_t i = 0; i < copies.size(); ++i) {
+        SCOPED_TRACE(copies[i].number);
+        JobIndex index;
+        index.add(reports[i]);
+        const std::shared_ptr<const ListedJob> reported = index.find(copies[i].number);
+        vprinter::FinishedJob job = copies[i];
+        const std::shared_ptr<const ListedJob> finished = ListedFromFinished(std::move(job));
+        ASSERT_TRUE(reported && finished);
+        EXPECT_EQ(finished->number, reported->number);
+        EXPECT_EQ(finished->source, reported->source);
+        EXPECT_EQ(finished->end, reported->end);
+        EXPECT_EQ(finished->bytes, reported->bytes);
+        EXPECT_EQ(finished->received, reported->received);
+        EXPECT_EQ(finished->received, copies[i].receivedBytes);
+        EXPECT_EQ(finished->ended, reported->ended);
+        EXPECT_EQ(finished->startedAt, copies[i].started);
+        EXPECT_EQ(finished->endedAt, copies[i].ended);
+        ASSERT_TRUE(finished->kept);
+        EXPECT_EQ(*finished->kept, copies[i].bytes);
+        EXPECT_EQ(reported->kept, nullptr);
+    }
+}
+
 }  // namespace
 }  // namespace pellory::web
