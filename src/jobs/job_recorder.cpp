@@ -6,7 +6,7 @@
 
 #include "jobs/job_folder.h"
 #include "jobs/job_folder_lock.h"
-#include "jobs/job_spool.h"
+#include "jobs/folder_spool.h"
 #include "platform/threads.h"
 
 namespace pellory::jobs {

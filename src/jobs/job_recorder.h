@@ -13,7 +13,7 @@
 //
 // One recorder per jobs folder: open() takes the folder's lock (job_folder_lock.h) and refuses a
 // folder another process holds. Numbers go on past every name in the folder (job_numbers.h); with
-// the spool (spool(), job_spool.h) a job takes its number when it starts, its bytes are on disk as
+// the spool (spool(), folder_spool.h) a job takes its number when it starts, its bytes are on disk as
 // they arrive and the writer reads them back; a job handed over with its bytes in memory takes its
 // number when it is queued. open() finishes the work folders an earlier run left (a kill) from
 // their bytes, as jobs ended "recovered", before any new job; a work folder without bytes is
@@ -66,7 +66,7 @@
 namespace pellory::jobs {
 
 class JobsFolderLock;  // jobs/job_folder_lock.h
-class FolderSpool;     // jobs/job_spool.h
+class FolderSpool;     // jobs/folder_spool.h
 
 class JobRecorder {
 public:

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "jobs/job_folder.h"
-#include "jobs/job_spool.h"
+#include "jobs/folder_spool.h"
 #include "jobs/json_text.h"
 
 namespace pellory::jobs {

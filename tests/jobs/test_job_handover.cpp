@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "jobs/job_folder.h"
-#include "jobs/job_spool.h"
+#include "jobs/folder_spool.h"
 #include "support/job_folders.h"
 #include "support/job_recording.h"
 

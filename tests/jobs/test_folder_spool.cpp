@@ -20,7 +20,7 @@
 
 #include "jobs/job_folder.h"
 #include "jobs/job_numbers.h"
-#include "jobs/job_spool.h"
+#include "jobs/folder_spool.h"
 #include "jobs/json_text.h"
 #include "support/job_folders.h"
 #include "support/job_recording.h"

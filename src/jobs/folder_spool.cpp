@@ -1,4 +1,4 @@
-#include "jobs/job_spool.h"
+#include "jobs/folder_spool.h"
 
 #include <fcntl.h>
 #include <unistd.h>
