@@ -3,6 +3,7 @@
 #include <functional>
 #include <ostream>
 #include <streambuf>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -30,36 +31,11 @@ bool WriteAll(int fd, const char* data, size_t size) {
     return true;
 }
 
-// A stream onto a file descriptor, in pieces of 64 KiB; a failed write sets the stream's bad bit.
-class FdStreamBuf : public std::streambuf {
-public:
-    explicit FdStreamBuf(int fd) : fd_(fd), buffer_(64 * 1024) { setp(buffer_.data(), buffer_.data() + buffer_.size()); }
-
-protected:
-    int_type overflow(int_type c) override {
-        if (sync() != 0) return traits_type::eof();
-        if (!traits_type::eq_int_type(c, traits_type::eof())) {
-            *pptr() = traits_type::to_char_type(c);
-            pbump(1);
-        }
-        return traits_type::not_eof(c);
-    }
-    int sync() override {
-        const size_t n = static_cast<size_t>(pptr() - pbase());
-        if (n > 0 && !WriteAll(fd_, pbase(), n)) return -1;
-        setp(buffer_.data(), buffer_.data() + buffer_.size());
-        return 0;
-    }
-
-private:
-    int fd_;
-    std::vector<char> buffer_;
-};
-
-// A stream onto a file's sink, in pieces of 64 KiB; a refused piece sets the stream's bad bit.
+// A stream onto a sink (a file descriptor, a file written in one step), in pieces of 64 KiB; a
+// refused piece sets the stream's bad bit.
 class SinkStreamBuf : public std::streambuf {
 public:
-    explicit SinkStreamBuf(const platform::FileSink& sink) : sink_(sink), buffer_(64 * 1024) {
+    explicit SinkStreamBuf(platform::FileSink sink) : sink_(std::move(sink)), buffer_(64 * 1024) {
         setp(buffer_.data(), buffer_.data() + buffer_.size());
     }
 
@@ -80,13 +56,14 @@ protected:
     }
 
 private:
-    const platform::FileSink& sink_;
+    platform::FileSink sink_;
     std::vector<char> buffer_;
 };
 
 // Runs write on a stream over fd and flushes it; false when a write failed.
 bool WriteThrough(int fd, const std::function<void(std::ostream&)>& write) {
-    FdStreamBuf buffer(fd);
+    SinkStreamBuf buffer(
+        [fd](const uint8_t* data, size_t n) { return WriteAll(fd, reinterpret_cast<const char*>(data), n); });
     std::ostream out(&buffer);
     write(out);
     out.flush();
