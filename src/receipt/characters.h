@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
+#include <vector>
 
 #include "charset/code_tables.h"
 #include "protocol/model_profile.h"
@@ -28,6 +30,16 @@ struct CharacterState {
 // (the other bytes read as the Kanji mode or the code table has them); JIS needs FS &. ESC @ brings
 // back the model's system.
 charset::KanjiSystem SystemOfFsC(charset::KanjiSystem current, uint8_t n);
+
+// The bytes of a text run to read: with the lead byte of a Kanji pair that the end of the last
+// piece cut (held, emptied here) put in front, in storage; else the run itself.
+inline std::span<const uint8_t> WithHeldLead(std::vector<uint8_t>& held, const uint8_t* p, size_t n,
+                                             std::vector<uint8_t>& storage) {
+    if (held.empty()) return {p, n};
+    storage.swap(held);
+    storage.insert(storage.end(), p, p + n);
+    return storage;
+}
 
 struct DecodedCharacter {
     char32_t ch = U'?';

@@ -97,15 +97,9 @@ void CommandDecoder::command(protocol::Command::Kind kind, const uint8_t* p, siz
 void CommandDecoder::text(const uint8_t* p, size_t n) {
     std::string shown;
     std::vector<uint8_t> bytes;
-    const uint8_t* src = p;
-    size_t count = n;
-    if (!lead_.empty()) {  // a Kanji pair cut by the end of the last piece
-        bytes = lead_;
-        bytes.insert(bytes.end(), p, p + n);
-        src = bytes.data();
-        count = bytes.size();
-        lead_.clear();
-    }
+    const std::span<const uint8_t> run = WithHeldLead(lead_, p, n, bytes);
+    const uint8_t* src = run.data();
+    const size_t count = run.size();
     for (size_t i = 0; i < count && !halted_;) {
         const DecodedCharacter d = decoder_->decode(modes_.chars, src + i, count - i);
         if (d.length == 0) {

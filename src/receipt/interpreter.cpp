@@ -209,15 +209,9 @@ void Interpreter::command(const protocol::CommandView& view) {
 void Interpreter::text(const uint8_t* p, size_t n) {
     std::string shown;
     std::vector<uint8_t> bytes;
-    const uint8_t* src = p;
-    size_t count = n;
-    if (!lead_.empty()) {  // a Kanji pair cut by the end of the last piece
-        bytes = lead_;
-        bytes.insert(bytes.end(), p, p + n);
-        src = bytes.data();
-        count = bytes.size();
-        lead_.clear();
-    }
+    const std::span<const uint8_t> run = WithHeldLead(lead_, p, n, bytes);
+    const uint8_t* src = run.data();
+    const size_t count = run.size();
     size_t i = 0;
     while (i < count && !halted_) {
         if (modes_.userSet && src[i] >= UserCharacters::kFirst && src[i] <= UserCharacters::kLast &&
