@@ -6,9 +6,15 @@
 #   PELLORY_WINDOWS_TEST_FOLDERS    the folders of tests/ built and run under Wine;
 #   PELLORY_WINDOWS_SKIPPED_TESTS   test executables of those folders that are not built for Windows
 #                                   because they need a pseudo-terminal or Linux devices.
+# A module being ported can be tried without changing them: configure with
+# -DPELLORY_WINDOWS_EXTRA_MODULES="charset;platform" (and PELLORY_WINDOWS_EXTRA_TEST_FOLDERS).
 set(PELLORY_WINDOWS_MODULES protocol)
 set(PELLORY_WINDOWS_TEST_FOLDERS protocol)
 set(PELLORY_WINDOWS_SKIPPED_TESTS)
+set(PELLORY_WINDOWS_EXTRA_MODULES "" CACHE STRING "More folders of src/ to build for Windows")
+set(PELLORY_WINDOWS_EXTRA_TEST_FOLDERS "" CACHE STRING "More folders of tests/ to build for Windows")
+list(APPEND PELLORY_WINDOWS_MODULES ${PELLORY_WINDOWS_EXTRA_MODULES})
+list(APPEND PELLORY_WINDOWS_TEST_FOLDERS ${PELLORY_WINDOWS_EXTRA_TEST_FOLDERS})
 
 # The libraries Debian has no mingw package of (tools/windows/build-deps.sh PREFIX).
 set(PELLORY_WINDEPS "" CACHE PATH "The prefix of the cross-built libraries (tools/windows/build-deps.sh)")
