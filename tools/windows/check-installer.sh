@@ -38,10 +38,10 @@ rm -rf "$dir" "$menu"
 
 echo "check-installer: installing $(basename "$installer")"
 "$wine" "$installer" /S || fail "the installer exited with $?"
-for file in pellory-cli.exe Uninstall.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll libstdc++-6.dll \
-            libgcc_s_seh-1.dll libwinpthread-1.dll zlib1.dll platforms/qwindows.dll \
-            platforms/qoffscreen.dll styles/qwindowsvistastyle.dll fonts/DejaVuSansMono.ttf \
-            fonts/DejaVuSans.ttf fonts/TlwgMono.ttf fonts/wqy-zenhei.ttc fonts/FONTS.txt; do
+for file in Uninstall.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll libstdc++-6.dll libgcc_s_seh-1.dll \
+            libwinpthread-1.dll zlib1.dll platforms/qwindows.dll platforms/qoffscreen.dll \
+            styles/qwindowsvistastyle.dll fonts/DejaVuSansMono.ttf fonts/DejaVuSans.ttf \
+            fonts/TlwgMono.ttf fonts/wqy-zenhei.ttc fonts/FONTS.txt pellory-cli.exe; do
   [ -f "$dir/$file" ] || fail "the installer did not install $file into C:\\Program Files\\Pellory"
 done
 ls "$menu"/*.lnk >/dev/null 2>&1 || fail "no Start menu entry in $menu"
