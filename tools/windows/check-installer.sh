@@ -2,7 +2,8 @@
 # tools/windows/check-installer.sh BUILD
 # The Windows installer made by cpack in BUILD, tried under Wine in the build's own Wine prefix:
 # it installs silently into Program Files with its Start menu folder and its uninstaller; the
-# installed pellory-cli.exe prints the build's version; the uninstaller, silent too, removes the
+# installed programs and DLLs find every DLL they import (check-dlls.sh); the installed
+# pellory-cli.exe prints the build's version; the uninstaller, silent too, removes the
 # programs, the DLLs, the fonts and the Start menu folder again. Any step that fails stops the
 # check with status 1 and says which.
 set -euo pipefail
@@ -41,9 +42,11 @@ echo "check-installer: installing $(basename "$installer")"
 for file in Uninstall.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll libstdc++-6.dll libgcc_s_seh-1.dll \
             libwinpthread-1.dll zlib1.dll platforms/qwindows.dll platforms/qoffscreen.dll \
             styles/qwindowsvistastyle.dll fonts/DejaVuSansMono.ttf fonts/DejaVuSans.ttf \
-            fonts/TlwgMono.ttf fonts/wqy-zenhei.ttc fonts/FONTS.txt pellory-cli.exe; do
+            fonts/TlwgMono.ttf fonts/wqy-zenhei.ttc fonts/FONTS.txt; do
   [ -f "$dir/$file" ] || fail "the installer did not install $file into C:\\Program Files\\Pellory"
 done
+"$here/check-dlls.sh" "$dir" || fail "an installed program or DLL lacks a DLL it imports"
+[ -f "$dir/pellory-cli.exe" ] || fail "the installer did not install pellory-cli.exe into C:\\Program Files\\Pellory"
 ls "$menu"/*.lnk >/dev/null 2>&1 || fail "no Start menu entry in $menu"
 "$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Pellory' /v UninstallString \
   >/dev/null 2>&1 || fail "the uninstaller is not registered in the 64-bit registry"

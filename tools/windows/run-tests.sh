@@ -3,10 +3,12 @@
 # Runs the Windows build's tests under Wine: ctest starts each test program through the
 # toolchain's cross emulator (Wine) in the build's own Wine prefix. Qt tests use the offscreen
 # platform; the tests labelled "window", which need a real window, run under a virtual X display.
+# First, every program and DLL of BUILD/bin must find the DLLs it imports (check-dlls.sh).
 set -euo pipefail
 build="$(cd "${1:?usage: $0 BUILD [ctest options]}" && pwd)"
 shift
 here="$(cd "$(dirname "$0")" && pwd)"
+"$here/check-dlls.sh" "$build/bin"
 . "$here/wine-env.sh"
 export QT_QPA_PLATFORM=offscreen
 status=0
