@@ -63,6 +63,10 @@ private:
     HANDLE h_;
 };
 
+// A transfer that its time-outs ended: Windows completes it with the bytes it moved, Wine
+// reports ERROR_TIMEOUT beside them. Either way the bytes moved are the result.
+inline bool EndedByTimeouts(DWORD e) { return e == ERROR_TIMEOUT || e == WAIT_TIMEOUT; }
+
 // How an overlapped operation ended.
 enum class IoEnd { Done, TimedOut, Interrupted, Other, Failed };
 

@@ -31,7 +31,8 @@ IoEnd FinishIo(HANDLE h, OVERLAPPED& ov, DWORD ms, HANDLE interrupt, HANDLE othe
     moved = 0;
     if (!::GetOverlappedResult(h, &ov, &moved, TRUE)) {
         const DWORD e = ::GetLastError();
-        if (e != ERROR_OPERATION_ABORTED) {  // aborted: by the cancel above, or by a purge
+        // Aborted by the cancel above or by a purge, or ended by the time-outs: what it moved stands.
+        if (e != ERROR_OPERATION_ABORTED && !EndedByTimeouts(e)) {
             error = e;
             return IoEnd::Failed;
         }
@@ -93,9 +94,12 @@ SerialResult SerialDevice::Impl::transfer(bool reading, void* buf, size_t n, DWO
                                  : ::WriteFile(port, buf, Chunk(n), nullptr, &ov);
     IoEnd end = IoEnd::Done;
     if (started) {
-        if (!::GetOverlappedResult(port, &ov, &count, TRUE)) return failed(::GetLastError());
+        if (!::GetOverlappedResult(port, &ov, &count, TRUE) && !EndedByTimeouts(::GetLastError())) {
+            return failed(::GetLastError());
+        }
     } else {
         error = ::GetLastError();
+        if (EndedByTimeouts(error)) return SerialResult::Ok;
         if (error != ERROR_IO_PENDING) return failed(error);
         end = FinishIo(port, ov, ms, interruptEvent.get(), nullptr, count, error);
     }
@@ -431,6 +435,7 @@ SerialResult SerialDevice::waitEvent(uint32_t& events, uint32_t timeoutMs) {
             DWORD ev = 0;
             if (::WaitCommEvent(d.port, &ev, &ov)) {
                 events = ev & mask;
+                if (events == 0) continue;
                 return SerialResult::Ok;
             }
             DWORD error = ::GetLastError();
@@ -440,7 +445,10 @@ SerialResult SerialDevice::waitEvent(uint32_t& events, uint32_t timeoutMs) {
             DWORD unused = 0;
             switch (FinishIo(d.port, ov, ms, d.interruptEvent.get(), d.maskEvent.get(), unused, error)) {
                 case IoEnd::Done:
+                    // A wait that ends with none of the mask's events (Wine ends one so when another
+                    // event comes) goes on, unless the mask changed meanwhile.
                     events = ev & mask;
+                    if (events == 0 && d.maskGeneration.load() == generation) continue;
                     return SerialResult::Ok;
                 case IoEnd::Interrupted:
                     return SerialResult::Interrupted;
