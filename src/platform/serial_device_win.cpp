@@ -212,9 +212,15 @@ void SerialDevice::close() {
     Impl& d = *impl_;
     if (!d.opened.exchange(false)) return;
     if (d.port != INVALID_HANDLE_VALUE) {
-        // Queued output is dropped, so that closing never waits on a stalled line; the line
-        // settings go back to what open() found.
-        ::PurgeComm(d.port, PURGE_TXABORT | PURGE_TXCLEAR | PURGE_RXABORT);
+        // Output the driver still holds is dropped, so that closing never waits on a stalled
+        // line. Only then: a port whose bytes are already with the far end (Wine's port on a
+        // pseudo-terminal reports none queued) would otherwise lose what the far end has not
+        // read yet. The line settings go back to what open() found.
+        DWORD errors = 0;
+        COMSTAT stat{};
+        if (::ClearCommError(d.port, &errors, &stat) && stat.cbOutQue > 0) {
+            ::PurgeComm(d.port, PURGE_TXABORT | PURGE_TXCLEAR);
+        }
         if (d.haveFound) {
             ::SetCommState(d.port, &d.foundState);
             ::SetCommTimeouts(d.port, &d.foundTimeouts);
