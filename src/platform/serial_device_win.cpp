@@ -354,10 +354,11 @@ SerialResult SerialDevice::purge(uint32_t flags) {
 SerialResult SerialDevice::flush(uint32_t maxWaitMs) {
     Impl& d = *impl_;
     if (const SerialResult r = d.openPort(); r != SerialResult::Ok) return r;
+    // One time limit for both: the bytes still queued here, then the driver's output queue.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxWaitMs);
     if (const SerialResult r = pumpPendingWrites(maxWaitMs); r != SerialResult::Ok) return r;
     if (!d.isPort()) return SerialResult::Ok;
     // The driver's output queue drains by itself; nothing tells when, so it is looked at.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxWaitMs);
     for (;;) {
         DWORD errors = 0;
         COMSTAT stat{};

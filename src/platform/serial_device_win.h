@@ -19,6 +19,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -30,11 +31,12 @@ namespace pellory::platform::detail {
 
 constexpr DWORD kSliceMs = 20;  // longest single wait of a polled step (a socket, a queue drain)
 
-// An error of a device that went away (unplugged, its driver gone) as opposed to a failed call.
+// An error of a device that went away (unplugged, its driver gone) or takes no more (full), as
+// opposed to a failed call.
 inline bool DeviceGone(DWORD e) {
     return e == ERROR_BAD_COMMAND || e == ERROR_GEN_FAILURE || e == ERROR_DEVICE_REMOVED ||
            e == ERROR_DEVICE_NOT_CONNECTED || e == ERROR_INVALID_HANDLE || e == ERROR_FILE_NOT_FOUND ||
-           e == ERROR_ACCESS_DENIED || e == ERROR_NOT_READY;
+           e == ERROR_ACCESS_DENIED || e == ERROR_NOT_READY || e == ERROR_DISK_FULL || e == ERROR_HANDLE_DISK_FULL;
 }
 
 // An error of a request the port does not implement (the modem lines of a virtual port).
@@ -114,6 +116,8 @@ struct SerialDevice::Impl {
         return gone.load() ? SerialResult::Removed : SerialResult::Ok;
     }
 
+    // error: an errno that tells why (ENOSPC: the device is full, EIO), as the POSIX device keeps
+    // it for lossError(); 0 when the device hung up.
     SerialResult lost(int error = 0) {
         if (error != 0) {
             int none = 0;
@@ -125,7 +129,8 @@ struct SerialDevice::Impl {
 
     // What a failed call on the COM port reports: Removed when the port went away.
     SerialResult failed(DWORD error) {
-        return detail::DeviceGone(error) ? lost(static_cast<int>(error)) : SerialResult::IoError;
+        if (!detail::DeviceGone(error)) return SerialResult::IoError;
+        return lost(error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? ENOSPC : EIO);
     }
 
     // The COM port as open() found it, put back by close().

@@ -3,6 +3,7 @@
 #include "platform/serial_device_win.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 
 namespace pellory::platform {
@@ -123,7 +124,7 @@ bool SerialDevice::Impl::writeSome(const uint8_t* data, size_t n, size_t& moved,
     }
     const int e = ::WSAGetLastError();
     if (e == WSAEWOULDBLOCK || e == WSAEINTR) return true;
-    failure = lost(e);
+    failure = lost(EIO);
     return false;
 }
 
@@ -156,7 +157,7 @@ bool SerialDevice::Impl::inputQueued(uint32_t& count, SerialResult& failure) {
     }
     u_long n = 0;
     if (::ioctlsocket(socket, FIONREAD, &n) != 0) {
-        failure = lost(::WSAGetLastError());
+        failure = lost(EIO);
         return false;
     }
     count = static_cast<uint32_t>(n);
@@ -214,7 +215,7 @@ SerialResult SerialDevice::read(void* buf, size_t n, size_t& transferred) {
         }
         const int e = ::WSAGetLastError();
         if (e != WSAEWOULDBLOCK && e != WSAEINTR) {
-            result = d.lost(e);
+            result = d.lost(EIO);
             break;
         }
         if (atOnce) break;
@@ -305,7 +306,7 @@ SerialResult SerialDevice::readAsync(void* buf, size_t n, size_t& transferred) {
     if (r <= 0) {
         const int e = r == 0 ? 0 : ::WSAGetLastError();
         if (e == WSAEWOULDBLOCK) return SerialResult::Pending;
-        return d.lost(e);
+        return d.lost(e == 0 ? 0 : EIO);
     }
     transferred = static_cast<size_t>(r);
     std::lock_guard<std::mutex> lock(d.stateMutex);
@@ -453,7 +454,10 @@ SerialResult SerialDevice::waitEvent(uint32_t& events, uint32_t timeoutMs) {
                 case IoEnd::Interrupted:
                     return SerialResult::Interrupted;
                 case IoEnd::Other:
-                    return SerialResult::Ok;
+                    // A mask set as this wait began rang too: only a later one ends it.
+                    if (d.maskGeneration.load() != generation) return SerialResult::Ok;
+                    ::ResetEvent(d.maskEvent.get());
+                    continue;
                 case IoEnd::Failed:
                     return d.failed(error);
                 case IoEnd::TimedOut:

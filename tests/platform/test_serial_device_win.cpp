@@ -213,6 +213,7 @@ TEST_F(NetworkPrinterTest, InterruptEndsAReadWithoutLimitAndAClosedPeerIsRemoved
     limit.readConstant = 10000;
     ASSERT_EQ(dev_.setTimeouts(limit), SerialResult::Ok);
     EXPECT_EQ(dev_.read(&one, 1, moved), SerialResult::Removed);
+    EXPECT_EQ(dev_.lossError(), 0) << "a printer that closed the connection hung up: no error";
     uint32_t lines = 0;
     EXPECT_EQ(dev_.modemStatus(lines), SerialResult::Removed) << "the loss sticks";
 }
