@@ -164,6 +164,7 @@ constexpr Step kSteps[] = {
     {"write-async-flush", false},
     {"modem-lines", true},
     {"second-open-busy", true},
+    {"line-7E1", true},
 };
 
 TEST_F(WineComTest, ProbeExchangesExactBytesAt9600EightNoneOne) {

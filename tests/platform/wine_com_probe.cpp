@@ -175,6 +175,20 @@ int main(int argc, char** argv) {
         Report("second-open-busy", again == SerialResult::Busy, Result(again));
     }
     second.close();
+    // Seven data bits with even parity are the port's own, read back as set.
+    LineSettings sevenEven = line;
+    sevenEven.byteSize = 7;
+    sevenEven.parity = kParityEven;
+    const SerialResult setSeven = dev.setLineSettings(sevenEven);
+    LineSettings sevenBack;
+    dev.getLineSettings(sevenBack);
+    if (wine) {
+        Skip("line-7E1", "Wine reads 7E1 back as 8N1 on a pseudo-terminal");
+    } else {
+        Report("line-7E1", setSeven == SerialResult::Ok && sevenBack.byteSize == 7 && sevenBack.parity == kParityEven,
+               Result(setSeven) + ", read back " + std::to_string(sevenBack.byteSize) + " bits, parity " +
+                   std::to_string(sevenBack.parity));
+    }
     dev.close();
     std::printf("done %d\n", gFailures);
     return gFailures;
