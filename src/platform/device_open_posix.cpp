@@ -33,7 +33,6 @@
 #include <vector>
 #include <algorithm>
 
-
 namespace pellory::platform::detail {
 
 namespace {
