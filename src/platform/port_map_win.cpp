@@ -34,10 +34,15 @@ std::optional<int32_t> ComNumber(const std::string& name) {
 
 }  // namespace
 
-std::vector<PortEntry> ScanSystemPorts(const std::string&, const std::string&) {
+std::vector<PortEntry> ScanSystemPorts(const std::string& sysRoot, const std::string&) {
     std::vector<std::pair<int32_t, PortEntry>> found;
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSerialMapKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+    const bool system = sysRoot == kDefaultSysRoot;
+    const std::wstring testKey = Widen(sysRoot);
+    if (::RegOpenKeyExW(system ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, system ? kSerialMapKey : testKey.c_str(), 0,
+                        KEY_READ, &key) != ERROR_SUCCESS) {
+        return {};
+    }
     for (DWORD i = 0;; ++i) {
         wchar_t name[256];
         DWORD nameLength = sizeof name / sizeof name[0];

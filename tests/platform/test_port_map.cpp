@@ -1,6 +1,10 @@
 // The COM port map: overrides, virtual printers and system ports from a fake sysfs tree.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -28,15 +32,27 @@ protected:
         map_.setSystemRoots(sysTty(), dev());
     }
     void TearDown() override {
-        for (const auto& name : env_) ::unsetenv(name.c_str());
+        for (const auto& name : env_) SetVariable(name, nullptr);
     }
 
     std::string sysTty() const { return (root_ / "sys/class/tty").string(); }
     std::string dev() const { return (root_ / "dev").string(); }
 
     void setEnv(const std::string& name, const std::string& value) {
-        ::setenv(name.c_str(), value.c_str(), 1);
+        SetVariable(name, value.c_str());
         env_.push_back(name);
+    }
+    // Sets (value) or removes (nullptr) an environment variable of the process.
+    static void SetVariable(const std::string& name, const char* value) {
+#ifdef _WIN32
+        ::SetEnvironmentVariableA(name.c_str(), value);
+#else
+        if (value) {
+            ::setenv(name.c_str(), value, 1);
+        } else {
+            ::unsetenv(name.c_str());
+        }
+#endif
     }
 
     void write(const fs::path& file, const std::string& text) {
@@ -223,6 +239,7 @@ TEST_F(PortMapTest, VirtualPrintersTakeLowestFreeNumbersAndKeepThem) {
     EXPECT_EQ(PathOf(map_, 6), "/dev/pts/b");
 }
 
+#ifndef _WIN32  // the system ports of a fake sysfs tree
 TEST_F(PortMapTest, SystemPortsInDocumentedOrderWithDescriptions) {
     buildMachine();
     map_.setOverride(2, "/dev/override2");
@@ -256,7 +273,9 @@ TEST_F(PortMapTest, SystemPortsInDocumentedOrderWithDescriptions) {
     EXPECT_EQ(PathOf(map_, 4), dev() + "/ttyUSB1");
     EXPECT_EQ(PathOf(map_, 5), dev() + "/ttyACM0");
 }
+#endif
 
+#ifndef _WIN32  // the system ports of a fake sysfs tree
 TEST_F(PortMapTest, BluetoothPortsAndPrinterDeviceFilesFollowTheSerialPorts) {
     buildMachine();
     ttyEntry("rfcomm0", root_ / "sys/devices/virtual/tty/rfcomm0");
@@ -281,7 +300,9 @@ TEST_F(PortMapTest, BluetoothPortsAndPrinterDeviceFilesFollowTheSerialPorts) {
     EXPECT_EQ(got[7], "usb/lp1 USB printer") << "nothing known about it";
     EXPECT_EQ(got[8], "lp0 parallel port");
 }
+#endif
 
+#ifndef _WIN32  // the system ports of a fake sysfs tree
 TEST_F(PortMapTest, NumbersOutsideTheMapResolveToNothing) {
     buildMachine();
     map_.setOverride(kTestHigh, "/dev/high");
@@ -295,6 +316,7 @@ TEST_F(PortMapTest, NumbersOutsideTheMapResolveToNothing) {
     EXPECT_FALSE(map_.resolve(0).has_value());
     EXPECT_FALSE(map_.resolve(1025).has_value());
 }
+#endif
 
 TEST_F(PortMapTest, ConcurrentRegistrationsGetDistinctNumbers) {
     constexpr int kThreads = 4;
