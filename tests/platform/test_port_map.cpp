@@ -178,17 +178,17 @@ TEST_F(PortMapTest, CommandLineOverridesWinOverEnvironment) {
 
 TEST_F(PortMapTest, MalformedComArgumentsAreRefusedWhole) {
     const std::vector<std::vector<std::string>> bad = {
-        {"--com"},                     // no value
-        {"--com=abc"},                 // no '='
-        {"--com=3"},                   // no path
-        {"--com=3="},                  // empty path
-        {"--com=0=/dev/x"},            // below range
-        {"--com=1025=/dev/x"},         // above range
-        {"--com=-2=/dev/x"},           // signed
-        {"--com", "x=/dev/x"},         // not a number
-        {"--com=2=/dev/ok", "--com=5"}, // one good, one bad: nothing applies
-        {"--com=4=tcp://"},            // a network entry without a host
-        {"--com=4=tcp://printer:0"},   // or with a port out of range
+        {"--com"},                       // no value
+        {"--com=abc"},                   // no '='
+        {"--com=3"},                     // no path
+        {"--com=3="},                    // empty path
+        {"--com=0=/dev/x"},              // below range
+        {"--com=1025=/dev/x"},           // above range
+        {"--com=-2=/dev/x"},             // signed
+        {"--com", "x=/dev/x"},           // not a number
+        {"--com=2=/dev/ok", "--com=5"},  // one good, one bad: nothing applies
+        {"--com=4=tcp://"},              // a network entry without a host
+        {"--com=4=tcp://printer:0"},     // or with a port out of range
     };
     for (const auto& input : bad) {
         std::vector<std::string> args = input;
@@ -247,8 +247,8 @@ TEST_F(PortMapTest, SystemPortsInDocumentedOrderWithDescriptions) {
 
     std::vector<std::pair<int, std::string>> got;
     for (const auto& e : map_.entries()) got.emplace_back(e.number, fs::path(e.path).filename().string());
-    const std::vector<std::pair<int, std::string>> want = {
-        {1, "ttyUSB0"}, {2, "override2"}, {3, "ttyACM0"}, {4, "ttyS0"}, {5, "ttyS2"}, {6, "ttyS10"}};
+    const std::vector<std::pair<int, std::string>> want = {{1, "ttyUSB0"}, {2, "override2"}, {3, "ttyACM0"},
+                                                           {4, "ttyS0"},   {5, "ttyS2"},     {6, "ttyS10"}};
     EXPECT_EQ(got, want);
 
     const auto usb = map_.resolve(1);

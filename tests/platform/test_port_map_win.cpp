@@ -71,6 +71,45 @@ TEST(WindowsPortMap, EnvironmentIsReadAsUtf8FromTheWideEnvironment) {
     EXPECT_EQ(ten->description, "set by PELLORY_COM10");
 }
 
+// A serial map of the test's own under HKEY_CURRENT_USER, removed at the end.
+class FakeSerialMap {
+public:
+    FakeSerialMap() : key_("Software\\PelloryTest\\SerialMap" + std::to_string(::GetCurrentProcessId())) {
+        ::RegCreateKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h_, nullptr);
+    }
+    ~FakeSerialMap() {
+        ::RegCloseKey(h_);
+        ::RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str());
+    }
+    void Add(const std::string& device, const std::string& port) {
+        ::RegSetValueExA(h_, device.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(port.c_str()),
+                         static_cast<DWORD>(port.size() + 1));
+    }
+    const std::string& key() const { return key_; }
+
+private:
+    std::string key_;
+    HKEY h_ = nullptr;
+};
+
+TEST(WindowsPortMap, SystemPortsAreNumberedInTheOrderOfTheirComNumbers) {
+    FakeSerialMap serial;
+    // Listed out of order, with a name that is no COM port among them.
+    serial.Add("\\Device\\Serial1", "COM10");
+    serial.Add("\\Device\\VCP0", "COM2");
+    serial.Add("\\Device\\Parallel0", "LPT1");
+    serial.Add("\\Device\\Serial0", "COM1");
+    PortMap map;
+    map.setSystemRoots(serial.key(), "");
+    map.setOverride(2, "tcp://192.0.2.1");
+    std::vector<std::string> seen;
+    for (const PortEntry& e : map.entries()) {
+        seen.push_back(std::to_string(e.number) + " " + e.path + " " + e.description);
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"1 COM1 \\Device\\Serial0", "2 tcp://192.0.2.1 override",
+                                              "3 COM2 \\Device\\VCP0", "4 COM10 \\Device\\Serial1"}));
+}
+
 TEST(WindowsPortMap, SystemPortsAreTheRegistrysComPortsInNumberOrder) {
     // What the registry lists, read here on its own.
     std::vector<int32_t> listed;
