@@ -57,8 +57,9 @@ std::string NoDeviceFileReason(std::string_view path) {
         return "Windows offers no parallel port to open: use the printer's COM port or its network address "
                "(tcp://HOST[:PORT])";
     }
-    return "not a COM port (COMn, \\\\.\\COMn) or a network printer (tcp://HOST[:PORT]): Windows offers no printer "
-           "device files, a USB printer is reached through its COM port or its network address";
+    return "not a COM port (COMn, \\\\.\\COMn) or a network printer (tcp://HOST[:PORT]): Windows has no device "
+           "files (no pseudo-terminals, no USB printer class files), a USB printer is reached through its COM port "
+           "or its network address";
 }
 
 SerialResult MapOpenError(DWORD e) {
