@@ -21,6 +21,8 @@ inline const std::string kProbeBytes = LiteralBytes("\x1b@PELLORY\x00\x11\x13\xf
 inline const std::string kAnswerBytes = LiteralBytes(
     "\x10\x04\x01"
     "ANSWER\x00\xfe\r\n\x13\x11");
+// What the Linux side sends right behind the answer, in the same write, for the probe to purge.
+inline const std::string kPurgedBytes = LiteralBytes("JUNK\x00\xaa");
 // What the probe writes last, through the overlapped-style queue.
 inline const std::string kTailBytes = LiteralBytes("TAIL\x00\x01\x80\x7f");
 

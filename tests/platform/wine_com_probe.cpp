@@ -4,10 +4,11 @@
 //
 //   1. it writes kProbeBytes;
 //   2. it waits for the line event of arriving input, waits until the queue count says the whole
-//      of kAnswerBytes is there, and reads it;
+//      of kAnswerBytes and kPurgedBytes is there, reads the answer and purges the rest;
 //   3. it looks at the overlapped-style reads with nothing queued, and interrupts a read that
 //      waits without a limit from another thread;
-//   4. it writes kTailBytes through the overlapped-style queue and flushes it.
+//   4. it writes kTailBytes through the overlapped-style queue, flushes it and waits for the
+//      line event of the output gone.
 //
 // Every step prints one line: "ok NAME", "FAIL NAME: what was seen" or "skip NAME: why" (where
 // Wine does not behave as Windows does); the exit code is the number of failed steps. The bytes
@@ -26,6 +27,7 @@ namespace {
 using namespace pellory::platform;
 using pellory::test::kAnswerBytes;
 using pellory::test::kProbeBytes;
+using pellory::test::kPurgedBytes;
 using pellory::test::kTailBytes;
 
 int gFailures = 0;
@@ -113,16 +115,25 @@ int main(int argc, char** argv) {
            Result(waited) + ", events " + std::to_string(events));
     CommStatus status;
     const DWORD until = ::GetTickCount() + 20000;
-    while (dev.clearError(&status) == SerialResult::Ok && status.inQueue < kAnswerBytes.size() &&
-           static_cast<int32_t>(until - ::GetTickCount()) > 0) {
+    const size_t arriving = kAnswerBytes.size() + kPurgedBytes.size();
+    while (dev.clearError(&status) == SerialResult::Ok &&
+           status.inQueue<arriving&& static_cast<int32_t>(until - ::GetTickCount())> 0) {
         ::Sleep(10);
     }
-    Report("queue-count", status.inQueue == kAnswerBytes.size() && status.errors == 0,
+    Report("queue-count", status.inQueue == arriving && status.errors == 0,
            std::to_string(status.inQueue) + " queued, errors " + std::to_string(status.errors));
     std::string answer(kAnswerBytes.size(), '\0');
     const SerialResult read = dev.read(answer.data(), answer.size(), moved);
     answer.resize(moved);
     Report("read-answer", read == SerialResult::Ok && answer == kAnswerBytes, Result(read) + ", read " + Hex(answer));
+    CommStatus left;
+    dev.clearError(&left);
+    const SerialResult purged = dev.purge(kPurgeRxClear);
+    CommStatus cleared;
+    dev.clearError(&cleared);
+    Report(
+        "purge-rx", left.inQueue == kPurgedBytes.size() && purged == SerialResult::Ok && cleared.inQueue == 0,
+        std::to_string(left.inQueue) + " left, " + Result(purged) + ", " + std::to_string(cleared.inQueue) + " after");
 
     // 3. Nothing queued: the overlapped-style read is pending, a bounded wait times out, and a
     // read without a limit ends when another thread interrupts it.
@@ -151,6 +162,7 @@ int main(int argc, char** argv) {
            Result(interrupted) + " after " + std::to_string(took) + " ms");
 
     // 4. The overlapped-style queue delivers its bytes, in order, by the pump or the flush.
+    Report("event-mask-txempty", dev.setEventMask(kEvTxEmpty) == SerialResult::Ok);
     const SerialResult queued = dev.writeAsync(kTailBytes.data(), kTailBytes.size(), moved);
     const SerialResult pumped = dev.pumpPendingWrites(20000);
     const SerialResult flushed = dev.flush(20000);
@@ -158,6 +170,9 @@ int main(int argc, char** argv) {
            (queued == SerialResult::Ok || queued == SerialResult::Pending) && pumped == SerialResult::Ok &&
                flushed == SerialResult::Ok && dev.pendingWriteBytes() == 0,
            Result(queued) + ", " + Result(pumped) + ", " + Result(flushed));
+    const SerialResult gone = dev.waitEvent(events, 20000);
+    Report("event-txempty", gone == SerialResult::Ok && events == kEvTxEmpty,
+           Result(gone) + ", events " + std::to_string(events));
 
     // What Wine does differently on a pseudo-terminal's port.
     uint32_t modem = 0;
