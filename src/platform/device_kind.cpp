@@ -1,9 +1,11 @@
 #include "platform/device_kind.h"
+#include "platform/name_lookup_hook.h"
 
 #include "platform/decimal_text.h"
 
 #include <algorithm>
 #include <cctype>
+#include <mutex>
 
 namespace pellory::platform {
 
@@ -142,5 +144,35 @@ std::string PrintableText(std::string_view text) {
     }
     return out;
 }
+
+// --- the name lookup hook for tests ---
+
+namespace {
+
+std::mutex& LookupHookMutex() {
+    static std::mutex m;
+    return m;
+}
+
+NameLookupHook& LookupHook() {
+    static NameLookupHook hook;
+    return hook;
+}
+
+}  // namespace
+
+void SetNameLookupHook(NameLookupHook hook) {
+    std::lock_guard<std::mutex> lock(LookupHookMutex());
+    LookupHook() = std::move(hook);
+}
+
+namespace detail {
+
+NameLookupHook CurrentNameLookupHook() {
+    std::lock_guard<std::mutex> lock(LookupHookMutex());
+    return LookupHook();
+}
+
+}  // namespace detail
 
 }  // namespace pellory::platform

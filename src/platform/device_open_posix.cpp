@@ -2,6 +2,7 @@
 #include "platform/device_open_posix.h"
 
 #include "platform/decimal_text.h"
+#include "platform/name_lookup_hook.h"
 #include "platform/stop_request.h"
 
 #include <arpa/inet.h>
@@ -31,29 +32,6 @@
 #include <utility>
 #include <vector>
 #include <algorithm>
-
-namespace pellory::platform {
-
-namespace {
-
-std::mutex& LookupHookMutex() {
-    static std::mutex m;
-    return m;
-}
-
-NameLookupHook& LookupHook() {
-    static NameLookupHook hook;
-    return hook;
-}
-
-}  // namespace
-
-void SetNameLookupHook(NameLookupHook hook) {
-    std::lock_guard<std::mutex> lock(LookupHookMutex());
-    LookupHook() = std::move(hook);
-}
-
-}  // namespace pellory::platform
 
 namespace pellory::platform::detail {
 
@@ -160,11 +138,7 @@ int Resolve(const NetworkAddress& a, int timeoutMs, std::vector<Candidate>& out,
     auto lookup = std::make_shared<Lookup>();
     const std::string host = a.host;
     const std::string service = std::to_string(a.port);
-    NameLookupHook hook;
-    {
-        std::lock_guard<std::mutex> lock(LookupHookMutex());
-        hook = LookupHook();
-    }
+    NameLookupHook hook = CurrentNameLookupHook();
     try {
         std::thread([lookup, host, service, hook = std::move(hook)] {
             std::vector<Candidate> found;

@@ -1,7 +1,8 @@
 // Baud rates of terminal lines (POSIX termios): the one table of the system's standard speed
 // codes and the reading of a line's rate as a number. The serial device sets and reads its line
 // through it, the virtual printer reads what rate the program at the other end of its
-// pseudo-terminal chose.
+// pseudo-terminal chose. POSIX only: a Windows COM port carries its rate in its DCB
+// (LineSettings::baudRate) and has no speed codes.
 #pragma once
 
 #include <termios.h>

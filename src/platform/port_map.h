@@ -62,7 +62,9 @@ public:
 
     // Scans the system's serial ports again (also done lazily on first use).
     void rescan();
-    // For tests: read the serial ports from another sysfs and /dev root.
+    // For tests: read the serial ports from another sysfs and /dev root. On Windows sysClassTty,
+    // when not the default, names a key under HKEY_CURRENT_USER that stands in for the registry's
+    // serial map (values as its: a driver's device name, a "COMn" port), and devDir is unused.
     void setSystemRoots(const std::string& sysClassTty, const std::string& devDir);
 
     std::optional<PortEntry> resolve(int n);
@@ -78,8 +80,8 @@ private:
     std::vector<PortEntry> virtuals_;  // in registration order
     std::vector<PortEntry> system_;    // in scan order, numbers assigned at build time
     bool scanned_ = false;
-    std::string sysRoot_ = "/sys/class/tty";
-    std::string devRoot_ = "/dev";
+    std::string sysRoot_ = "/sys/class/tty";  // detail::kDefaultSysRoot
+    std::string devRoot_ = "/dev";            // detail::kDefaultDevRoot
 };
 
 }  // namespace pellory::platform

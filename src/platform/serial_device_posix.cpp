@@ -131,23 +131,4 @@ const std::string& SerialDevice::openFailureReason() const { return impl_->openR
 int SerialDevice::nativeHandle() const { return impl_->fd.load(); }
 int SerialDevice::lossError() const { return impl_->lossError.load(); }
 
-// --- free functions ---
-
-const char* DescribeResult(SerialResult r) {
-    switch (r) {
-        case SerialResult::Ok: return "success";
-        case SerialResult::InvalidArgument: return "invalid request or port not open";
-        case SerialResult::NotFound: return "no such device";
-        case SerialResult::AccessDenied: return "permission denied";
-        case SerialResult::Busy: return "device busy: another program holds it";
-        case SerialResult::IoError: return "input/output error: the device failed";
-        case SerialResult::Removed: return "the device was removed";
-        case SerialResult::Timeout: return "timed out";
-        case SerialResult::Unsupported: return "not supported by the device";
-        case SerialResult::Pending: return "operation still in progress";
-        case SerialResult::Interrupted: return "interrupted";
-    }
-    return "unknown error";
-}
-
 }  // namespace pellory::platform

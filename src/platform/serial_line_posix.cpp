@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "platform/line_rate.h"
+#include "platform/serial_settings.h"
 
 namespace pellory::platform {
 
@@ -131,12 +132,7 @@ SerialResult SerialDevice::getLineSettings(LineSettings& out) {
         if (d.haveShadow) {
             out = d.shadow;
         } else {
-            out = LineSettings{};
-            out.baudRate = 9600;
-            out.byteSize = 8;
-            out.flags = kFlagBinary | (1u << kDtrControlShift) | (1u << kRtsControlShift);
-            out.xonChar = 0x11;
-            out.xoffChar = 0x13;
+            out = LinelessSettings();
         }
         return SerialResult::Ok;
     }
@@ -176,11 +172,7 @@ SerialResult SerialDevice::setLineSettings(const LineSettings& in) {
     if (const SerialResult r = d.openPort(fd); r != SerialResult::Ok) return r;
     const uint32_t dtr = (in.flags & kFlagDtrControlMask) >> kDtrControlShift;
     const uint32_t rts = (in.flags & kFlagRtsControlMask) >> kRtsControlShift;
-    const bool xonXoff = (in.flags & (kFlagOutX | kFlagInX)) != 0;
-    if (in.byteSize < 5 || in.byteSize > 8 || in.parity > kParitySpace || in.stopBits > kTwoStopBits ||
-        in.baudRate == 0 || dtr > 2 || (xonXoff && in.xonChar == in.xoffChar)) {
-        return SerialResult::InvalidArgument;
-    }
+    if (!LineSettingsValid(in)) return SerialResult::InvalidArgument;
     if (!d.hasTermios()) {
         // Accepted and kept (getLineSettings gives it back), but nothing on the device changes.
         std::lock_guard<std::mutex> lock(d.stateMutex);

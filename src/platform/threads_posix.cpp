@@ -1,9 +1,6 @@
-// Threads, events and time on POSIX systems.
-//
-// Threads are std::thread underneath. A held start parks the new thread on a condition until
-// resume(); the priority hint uses the thread's nice value on Linux (per-thread there) and the
-// scheduling parameters elsewhere.
-#include "platform/threads.h"
+// Thread priorities on POSIX systems: the thread's nice value on Linux (per-thread there) and
+// the scheduling parameters elsewhere.
+#include "platform/threads_native.h"
 
 #include <pthread.h>
 #include <sched.h>
@@ -14,9 +11,7 @@
 #endif
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <system_error>
 
 namespace pellory::platform {
 
@@ -28,139 +23,33 @@ constexpr int kHighestNice = -20;
 // How much background work (LowerCurrentThreadPriority) gives way, in nice steps.
 constexpr int kBackgroundNiceSteps = 10;
 
-std::atomic<uint64_t> g_nextThreadId{1};
-
-template <typename Pred>
-bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, uint32_t timeoutMs, Pred pred) {
-    if (timeoutMs == kInfinite) {
-        cv.wait(lock, pred);
-        return true;
-    }
-    return cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), pred);
-}
-
 }  // namespace
 
-// --- ManualResetEvent ---
+namespace detail {
 
-void ManualResetEvent::set() {
-    std::lock_guard<std::mutex> lock(m_);
-    set_ = true;
-    cv_.notify_all();
-}
-
-void ManualResetEvent::reset() {
-    std::lock_guard<std::mutex> lock(m_);
-    set_ = false;
-}
-
-bool ManualResetEvent::isSet() const {
-    std::lock_guard<std::mutex> lock(m_);
-    return set_;
-}
-
-bool ManualResetEvent::wait(uint32_t timeoutMs) {
-    std::unique_lock<std::mutex> lock(m_);
-    return WaitFor(cv_, lock, timeoutMs, [this] { return set_; });
-}
-
-// --- Thread ---
-
-struct Thread::State {
-    std::mutex m;
-    std::condition_variable cv;
-    bool held = false;       // waiting for resume()
-    bool cancelled = false;  // the owner went away while the thread was held
-    bool started = false;    // the thread has recorded its identity
-    bool finished = false;
-    uint32_t exitCode = 0;
-    uint64_t id = 0;
+NativeThread CurrentNativeThread() {
+    NativeThread native;
 #if defined(__linux__)
-    pid_t tid = 0;
-    int startNice = 0;
+    const auto tid = static_cast<pid_t>(::syscall(SYS_gettid));
+    native.id = tid;
+    errno = 0;
+    const int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+    native.startNice = errno == 0 ? nice : 0;
 #endif
-};
-
-Thread::Thread() = default;
-
-Thread::~Thread() {
-    if (!thread_.joinable()) return;
-    {
-        std::lock_guard<std::mutex> lock(state_->m);
-        state_->cancelled = true;
-        state_->cv.notify_all();
-    }
-    thread_.join();
+    return native;
 }
 
-bool Thread::start(std::function<uint32_t()> body, bool startHeld) {
-    if (thread_.joinable()) return false;
-    auto st = std::make_shared<State>();
-    st->held = startHeld;
-    st->id = g_nextThreadId.fetch_add(1);
-    try {
-        thread_ = std::thread([st, fn = std::move(body)] {
-            {
-                std::unique_lock<std::mutex> lock(st->m);
+bool SetNativePriority(const NativeThread& native, std::thread& thread, ThreadPriority p) {
 #if defined(__linux__)
-                st->tid = static_cast<pid_t>(::syscall(SYS_gettid));
-                errno = 0;
-                const int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(st->tid));
-                st->startNice = errno == 0 ? nice : 0;
-#endif
-                st->started = true;
-                st->cv.notify_all();
-                st->cv.wait(lock, [&] { return !st->held || st->cancelled; });
-                if (st->held) {  // cancelled before resume: the body never runs
-                    st->finished = true;
-                    st->cv.notify_all();
-                    return;
-                }
-            }
-            uint32_t code = 0;
-            try {
-                code = fn ? fn() : 0;
-            } catch (...) {
-                code = 0xFFFFFFFFu;  // a body must not throw; its thread ends with this code
-            }
-            std::lock_guard<std::mutex> lock(st->m);
-            st->exitCode = code;
-            st->finished = true;
-            st->cv.notify_all();
-        });
-    } catch (const std::system_error&) {
-        return false;
-    }
-    state_ = st;
-    std::unique_lock<std::mutex> lock(st->m);
-    st->cv.wait(lock, [&] { return st->started; });
-    return true;
-}
-
-void Thread::resume() {
-    if (!state_) return;
-    std::lock_guard<std::mutex> lock(state_->m);
-    state_->held = false;
-    state_->cv.notify_all();
-}
-
-bool Thread::setPriority(ThreadPriority p) {
-    if (!thread_.joinable()) return false;
-#if defined(__linux__)
-    pid_t tid;
-    int target;
-    {
-        std::lock_guard<std::mutex> lock(state_->m);
-        if (state_->finished) return false;
-        tid = state_->tid;
-        target = state_->startNice;
-    }
+    (void)thread;
+    int target = native.startNice;
     if (p == ThreadPriority::AboveNormal) target = std::max(kHighestNice, target - kAboveNormalBoost);
-    return ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), target) == 0;
+    return ::setpriority(PRIO_PROCESS, static_cast<id_t>(native.id), target) == 0;
 #else
+    (void)native;
     int policy = 0;
     sched_param param{};
-    pthread_t handle = thread_.native_handle();
+    pthread_t handle = thread.native_handle();
     if (pthread_getschedparam(handle, &policy, &param) != 0) return false;
     const int lo = sched_get_priority_min(policy);
     const int hi = sched_get_priority_max(policy);
@@ -170,31 +59,7 @@ bool Thread::setPriority(ThreadPriority p) {
 #endif
 }
 
-bool Thread::join(uint32_t timeoutMs) {
-    if (!thread_.joinable()) return true;
-    {
-        std::unique_lock<std::mutex> lock(state_->m);
-        if (!WaitFor(state_->cv, lock, timeoutMs, [this] { return state_->finished; })) return false;
-    }
-    thread_.join();  // the body has returned: the thread only has its own exit left
-    return true;
-}
-
-bool Thread::running() const { return thread_.joinable(); }
-
-bool Thread::finished() const {
-    if (!state_) return false;
-    std::lock_guard<std::mutex> lock(state_->m);
-    return state_->finished;
-}
-
-uint32_t Thread::exitCode() const {
-    if (!state_) return 0;
-    std::lock_guard<std::mutex> lock(state_->m);
-    return state_->finished ? state_->exitCode : 0;
-}
-
-uint64_t Thread::id() const { return thread_.joinable() ? state_->id : 0; }
+}  // namespace detail
 
 bool LowerCurrentThreadPriority() {
 #if defined(__linux__)
@@ -212,14 +77,5 @@ bool LowerCurrentThreadPriority() {
     return pthread_setschedparam(pthread_self(), policy, &param) == 0;
 #endif
 }
-
-// --- time ---
-
-uint32_t TickCount() {
-    const auto since = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
-}
-
-void SleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 }  // namespace pellory::platform

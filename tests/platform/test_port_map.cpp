@@ -1,6 +1,10 @@
 // The COM port map: overrides, virtual printers and system ports from a fake sysfs tree.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -28,15 +32,27 @@ protected:
         map_.setSystemRoots(sysTty(), dev());
     }
     void TearDown() override {
-        for (const auto& name : env_) ::unsetenv(name.c_str());
+        for (const auto& name : env_) SetVariable(name, nullptr);
     }
 
     std::string sysTty() const { return (root_ / "sys/class/tty").string(); }
     std::string dev() const { return (root_ / "dev").string(); }
 
     void setEnv(const std::string& name, const std::string& value) {
-        ::setenv(name.c_str(), value.c_str(), 1);
+        SetVariable(name, value.c_str());
         env_.push_back(name);
+    }
+    // Sets (value) or removes (nullptr) an environment variable of the process.
+    static void SetVariable(const std::string& name, const char* value) {
+#ifdef _WIN32
+        ::SetEnvironmentVariableA(name.c_str(), value);
+#else
+        if (value) {
+            ::setenv(name.c_str(), value, 1);
+        } else {
+            ::unsetenv(name.c_str());
+        }
+#endif
     }
 
     void write(const fs::path& file, const std::string& text) {
@@ -162,17 +178,17 @@ TEST_F(PortMapTest, CommandLineOverridesWinOverEnvironment) {
 
 TEST_F(PortMapTest, MalformedComArgumentsAreRefusedWhole) {
     const std::vector<std::vector<std::string>> bad = {
-        {"--com"},                     // no value
-        {"--com=abc"},                 // no '='
-        {"--com=3"},                   // no path
-        {"--com=3="},                  // empty path
-        {"--com=0=/dev/x"},            // below range
-        {"--com=1025=/dev/x"},         // above range
-        {"--com=-2=/dev/x"},           // signed
-        {"--com", "x=/dev/x"},         // not a number
-        {"--com=2=/dev/ok", "--com=5"}, // one good, one bad: nothing applies
-        {"--com=4=tcp://"},            // a network entry without a host
-        {"--com=4=tcp://printer:0"},   // or with a port out of range
+        {"--com"},                       // no value
+        {"--com=abc"},                   // no '='
+        {"--com=3"},                     // no path
+        {"--com=3="},                    // empty path
+        {"--com=0=/dev/x"},              // below range
+        {"--com=1025=/dev/x"},           // above range
+        {"--com=-2=/dev/x"},             // signed
+        {"--com", "x=/dev/x"},           // not a number
+        {"--com=2=/dev/ok", "--com=5"},  // one good, one bad: nothing applies
+        {"--com=4=tcp://"},              // a network entry without a host
+        {"--com=4=tcp://printer:0"},     // or with a port out of range
     };
     for (const auto& input : bad) {
         std::vector<std::string> args = input;
@@ -223,6 +239,7 @@ TEST_F(PortMapTest, VirtualPrintersTakeLowestFreeNumbersAndKeepThem) {
     EXPECT_EQ(PathOf(map_, 6), "/dev/pts/b");
 }
 
+#ifndef _WIN32  // the system ports of a fake sysfs tree
 TEST_F(PortMapTest, SystemPortsInDocumentedOrderWithDescriptions) {
     buildMachine();
     map_.setOverride(2, "/dev/override2");
@@ -230,8 +247,8 @@ TEST_F(PortMapTest, SystemPortsInDocumentedOrderWithDescriptions) {
 
     std::vector<std::pair<int, std::string>> got;
     for (const auto& e : map_.entries()) got.emplace_back(e.number, fs::path(e.path).filename().string());
-    const std::vector<std::pair<int, std::string>> want = {
-        {1, "ttyUSB0"}, {2, "override2"}, {3, "ttyACM0"}, {4, "ttyS0"}, {5, "ttyS2"}, {6, "ttyS10"}};
+    const std::vector<std::pair<int, std::string>> want = {{1, "ttyUSB0"}, {2, "override2"}, {3, "ttyACM0"},
+                                                           {4, "ttyS0"},   {5, "ttyS2"},     {6, "ttyS10"}};
     EXPECT_EQ(got, want);
 
     const auto usb = map_.resolve(1);
@@ -256,7 +273,9 @@ TEST_F(PortMapTest, SystemPortsInDocumentedOrderWithDescriptions) {
     EXPECT_EQ(PathOf(map_, 4), dev() + "/ttyUSB1");
     EXPECT_EQ(PathOf(map_, 5), dev() + "/ttyACM0");
 }
+#endif
 
+#ifndef _WIN32  // the system ports of a fake sysfs tree
 TEST_F(PortMapTest, BluetoothPortsAndPrinterDeviceFilesFollowTheSerialPorts) {
     buildMachine();
     ttyEntry("rfcomm0", root_ / "sys/devices/virtual/tty/rfcomm0");
@@ -281,7 +300,9 @@ TEST_F(PortMapTest, BluetoothPortsAndPrinterDeviceFilesFollowTheSerialPorts) {
     EXPECT_EQ(got[7], "usb/lp1 USB printer") << "nothing known about it";
     EXPECT_EQ(got[8], "lp0 parallel port");
 }
+#endif
 
+#ifndef _WIN32  // the system ports of a fake sysfs tree
 TEST_F(PortMapTest, NumbersOutsideTheMapResolveToNothing) {
     buildMachine();
     map_.setOverride(kTestHigh, "/dev/high");
@@ -295,6 +316,7 @@ TEST_F(PortMapTest, NumbersOutsideTheMapResolveToNothing) {
     EXPECT_FALSE(map_.resolve(0).has_value());
     EXPECT_FALSE(map_.resolve(1025).has_value());
 }
+#endif
 
 TEST_F(PortMapTest, ConcurrentRegistrationsGetDistinctNumbers) {
     constexpr int kThreads = 4;

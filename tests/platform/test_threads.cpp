@@ -1,10 +1,16 @@
 // Threads, manual-reset events and the tick counter.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -19,7 +25,15 @@ int64_t MsSince(Clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
 }
 
+#ifdef _WIN32
+// The calling thread's priority as a nice value: negated, so that a lower number is favoured.
+int OwnNice() { return -::GetThreadPriority(::GetCurrentThread()); }
+// Where background work goes from a thread of priority mine: two steps down, at most to the lowest.
+int BackgroundNice(int mine) { return std::min(-THREAD_PRIORITY_LOWEST, mine + 2); }
+#else
 int OwnNice() { return getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid))); }
+int BackgroundNice(int mine) { return std::min(19, mine + 10); }
+#endif
 
 TEST(ManualResetEvent, StaysSetUntilResetAndTimesOutOtherwise) {
     ManualResetEvent e;
@@ -161,7 +175,7 @@ TEST(Thread, BackgroundWorkGivesWay) {
         seen = OwnNice();
     }).join();
     ASSERT_TRUE(lowered);
-    EXPECT_EQ(seen, std::min(19, mine + 10));
+    EXPECT_EQ(seen, BackgroundNice(mine));
     EXPECT_EQ(OwnNice(), mine) << "only the calling thread gives way";
 }
 
