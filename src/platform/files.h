@@ -33,10 +33,13 @@ int IoErrorCode();
 // errno values; on POSIX the code itself.
 int ErrnoOf(int error);
 
-enum class RenameResult { Done, Taken, Failed };
+enum class NameResult { Done, Taken, Failed };
+// Makes the folder path (rwxr-xr-x less the umask on POSIX): Done only for the call that made it,
+// Taken when anything has the name, Failed with the code in *error for any other reason.
+NameResult MakeFolder(const std::string& path, int* error);
 // Renames the entry from to the name to, never over anything: Taken when something has that name
 // (from keeps its name then), Failed with the code in *error for any other reason.
-RenameResult RenameNoReplace(const std::string& from, const std::string& to, int* error);
+NameResult RenameNoReplace(const std::string& from, const std::string& to, int* error);
 // Moves the folder from onto to, an empty folder that it replaces. False with the code in *error;
 // to is then gone or still empty, and from keeps its name.
 bool MoveOntoEmptyFolder(const std::string& from, const std::string& to, int* error);

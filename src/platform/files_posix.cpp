@@ -30,8 +30,14 @@ int IoErrorCode() { return EIO; }
 
 int ErrnoOf(int error) { return error; }
 
-RenameResult RenameNoReplace(const std::string& from, const std::string& to, int* error) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return RenameResult::Done;
+NameResult MakeFolder(const std::string& path, int* error) {
+    if (::mkdir(path.c_str(), 0755) == 0) return NameResult::Done;
+    if (error) *error = errno;
+    return errno == EEXIST ? NameResult::Taken : NameResult::Failed;
+}
+
+NameResult RenameNoReplace(const std::string& from, const std::string& to, int* error) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return NameResult::Done;
     int e = errno;
     if (e == EINVAL || e == ENOSYS) {
         // A file system without the flag: an empty folder of the final name is made first (which
@@ -39,14 +45,14 @@ RenameResult RenameNoReplace(const std::string& from, const std::string& to, int
         if (::mkdir(to.c_str(), 0755) != 0) {
             e = errno;
         } else if (::rename(from.c_str(), to.c_str()) == 0) {
-            return RenameResult::Done;
+            return NameResult::Done;
         } else {
             e = errno;
             ::rmdir(to.c_str());
         }
     }
     if (error) *error = e;
-    return e == EEXIST || e == ENOTEMPTY ? RenameResult::Taken : RenameResult::Failed;
+    return e == EEXIST || e == ENOTEMPTY ? NameResult::Taken : NameResult::Failed;
 }
 
 bool MoveOntoEmptyFolder(const std::string& from, const std::string& to, int* error) {

@@ -119,12 +119,19 @@ int ErrnoOf(int error) {
     }
 }
 
-RenameResult RenameNoReplace(const std::string& from, const std::string& to, int* error) {
-    // Without MOVEFILE_REPLACE_EXISTING the move fails when anything has the name.
-    if (::MoveFileExW(WideText(from).c_str(), WideText(to).c_str(), MOVEFILE_WRITE_THROUGH)) return RenameResult::Done;
+NameResult MakeFolder(const std::string& path, int* error) {
+    if (::CreateDirectoryW(WideText(path).c_str(), nullptr)) return NameResult::Done;
     const int e = LastError();
     if (error) *error = e;
-    return e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS ? RenameResult::Taken : RenameResult::Failed;
+    return e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS ? NameResult::Taken : NameResult::Failed;
+}
+
+NameResult RenameNoReplace(const std::string& from, const std::string& to, int* error) {
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when anything has the name.
+    if (::MoveFileExW(WideText(from).c_str(), WideText(to).c_str(), MOVEFILE_WRITE_THROUGH)) return NameResult::Done;
+    const int e = LastError();
+    if (error) *error = e;
+    return e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS ? NameResult::Taken : NameResult::Failed;
 }
 
 bool MoveOntoEmptyFolder(const std::string& from, const std::string& to, int* error) {
