@@ -118,7 +118,10 @@ std::string OpenFailureReason(const CSerialEngine& link) {
 
 bool DeviceIsFull(const CSerialEngine& link) {
     const int e = link.RemovalError();
-    return e == ENOSPC || e == EDQUOT || e == EFBIG;
+#ifdef EDQUOT
+    if (e == EDQUOT) return true;  // over the user's disk quota (no quotas where it is not defined)
+#endif
+    return e == ENOSPC || e == EFBIG;
 }
 
 std::string RemovalReason(const CSerialEngine& link) {

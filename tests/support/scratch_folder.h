@@ -5,13 +5,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -31,11 +31,27 @@ class ScratchFolder {
 public:
     // The folder's name begins with prefix; a folder that cannot be made throws.
     explicit ScratchFolder(const std::string& prefix = "pellory") {
-        std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "_XXXXXX")).string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::system_error(errno, std::generic_category(), "mkdtemp " + pattern);
+        // A new name until one is free: create_directory makes a folder only where none was, so
+        // two tests never share one.
+        static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+        std::random_device seed;
+        std::mt19937 pick(seed());
+        std::uniform_int_distribution<size_t> letter(0, sizeof kLetters - 2);
+        const std::filesystem::path temp = std::filesystem::temp_directory_path();
+        std::error_code error;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = prefix + "_";
+            for (int i = 0; i < 6; ++i) name += kLetters[letter(pick)];
+            if (std::filesystem::create_directory(temp / name, error)) {
+                path_ = temp / name;
+                // Its owner's alone, as a private temporary folder should be.
+                std::filesystem::permissions(path_, std::filesystem::perms::owner_all, error);
+                return;
+            }
+            if (error) break;
         }
-        path_ = pattern;
+        throw std::system_error(error ? error : std::make_error_code(std::errc::file_exists),
+                                "a scratch folder under " + temp.string());
     }
     ~ScratchFolder() {
         std::error_code ignored;
@@ -55,9 +71,15 @@ public:
         return path;
     }
     std::string Read(const std::string& name) const { return ReadWholeFile(Path(name)); }
-    // Lets other users in (mkdtemp makes the folder for its owner alone): for programs the test
+    // Lets other users in (the folder is made for its owner alone): for programs the test
     // runs as another user that write into it.
-    void OpenToOthers() const { ::chmod(path_.c_str(), 0755); }
+    void OpenToOthers() const {
+        using std::filesystem::perms;
+        std::error_code ignored;
+        std::filesystem::permissions(
+            path_, perms::owner_all | perms::group_read | perms::group_exec | perms::others_read | perms::others_exec,
+            ignored);
+    }
 
 private:
     std::filesystem::path path_;

@@ -1,17 +1,12 @@
 #include "support.h"
 
-#include <fcntl.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <map>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 
 #include "link/hex_echo.h"
@@ -138,23 +133,6 @@ MappedPrinter::~MappedPrinter() {
     }
     platform::PortMap::instance().clearOverride(number_);
     printer_->stop();
-}
-
-SilentPort::SilentPort(int number) : number_(number) {
-    char name[128] = {};
-    if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
-    termios t{};
-    tcgetattr(slave_, &t);
-    cfmakeraw(&t);
-    tcsetattr(slave_, TCSANOW, &t);
-    path_ = name;
-    platform::PortMap::instance().setOverride(number_, path_, "silent port (test)");
-}
-
-SilentPort::~SilentPort() {
-    platform::PortMap::instance().clearOverride(number_);
-    if (slave_ >= 0) ::close(slave_);
-    if (master_ >= 0) ::close(master_);
 }
 
 std::vector<uint8_t> Hex(const std::string& text) {

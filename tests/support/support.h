@@ -49,8 +49,13 @@ public:
 // for the lifetime of the object. It records what it receives (received(), commands()).
 class MappedPrinter {
 public:
-    explicit MappedPrinter(int number,
-                           vprinter::VirtualPrinter::Transport transport = vprinter::VirtualPrinter::Transport::PseudoTerminal);
+    // Pseudo-terminals where the system has them, else the loopback network.
+#ifdef _WIN32
+    static constexpr auto kDefaultTransport = vprinter::VirtualPrinter::Transport::Tcp;
+#else
+    static constexpr auto kDefaultTransport = vprinter::VirtualPrinter::Transport::PseudoTerminal;
+#endif
+    explicit MappedPrinter(int number, vprinter::VirtualPrinter::Transport transport = kDefaultTransport);
     ~MappedPrinter();
     vprinter::VirtualPrinter& printer() { return *printer_; }
     vprinter::VirtualPrinter* operator->() { return printer_.get(); }
@@ -68,7 +73,8 @@ inline const char* TransportName(vprinter::VirtualPrinter::Transport t) {
     return t == vprinter::VirtualPrinter::Transport::Tcp ? "Tcp" : "Pty";
 }
 
-// A pseudo-terminal whose far end nobody reads or answers (a port with nothing attached).
+// A pseudo-terminal whose far end nobody reads or answers (a port with nothing attached); POSIX
+// systems only.
 class SilentPort {
 public:
     explicit SilentPort(int number);

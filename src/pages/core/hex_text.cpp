@@ -139,7 +139,11 @@ HexFileResult ReadHexCommandFile(const std::filesystem::path& path) {
   struct Closer {
     void operator()(std::FILE* f) const noexcept { std::fclose(f); }
   };
+#ifdef _WIN32
+  std::unique_ptr<std::FILE, Closer> file(_wfopen(path.c_str(), L"rb"));  // the path's own UTF-16
+#else
   std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
+#endif
   if (!file) return HexFileResult{HexFileStatus::CannotOpen, std::string(), 0};
   std::string data;
   std::error_code sizeError;
