@@ -16,7 +16,7 @@ namespace pellory::app::cli {
 
 namespace {
 
-// A stream onto a sink (a file descriptor, a file written in one step), in pieces of 64 KiB; a
+// A stream onto a sink (an open file, a file written in one step), in pieces of 64 KiB; a
 // refused piece sets the stream's bad bit.
 class SinkStreamBuf : public std::streambuf {
 public:

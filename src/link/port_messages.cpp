@@ -54,27 +54,13 @@ void SetNamedByPath(int number, bool byPath) {
 std::string PermissionText(const platform::DeviceAccess& a) {
     std::string text;
     switch (a.mode & kTypeMask) {
-        case kCharacterDevice:
-            text += 'c';
-            break;
-        case kBlockDevice:
-            text += 'b';
-            break;
-        case kFolder:
-            text += 'd';
-            break;
-        case kLink:
-            text += 'l';
-            break;
-        case kFifo:
-            text += 'p';
-            break;
-        case kSocket:
-            text += 's';
-            break;
-        default:
-            text += '-';
-            break;
+        case kCharacterDevice: text += 'c'; break;
+        case kBlockDevice: text += 'b'; break;
+        case kFolder: text += 'd'; break;
+        case kLink: text += 'l'; break;
+        case kFifo: text += 'p'; break;
+        case kSocket: text += 's'; break;
+        default: text += '-'; break;
     }
     static const char kLetters[] = "rwxrwxrwx";
     for (int i = 0; i < 9; ++i) text += (a.mode & (0400u >> i)) ? kLetters[i] : '-';
