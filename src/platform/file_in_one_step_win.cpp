@@ -1,6 +1,8 @@
 #include <windows.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "platform/file_in_one_step.h"
 #include "platform/files.h"
@@ -14,6 +16,11 @@ namespace {
 
 // A temporary file may take this many names before the writing gives up.
 constexpr int kMaxTemporaryNames = 100;
+
+// A move refused because the old file is open elsewhere is tried this often again, this far apart
+// (at most a quarter of a second in all).
+constexpr int kMoveTries = 10;
+constexpr std::chrono::milliseconds kMoveRetryStep(25);
 
 // The most bytes one WriteFile takes.
 constexpr size_t kMostPerCall = 1u << 30;
@@ -64,10 +71,21 @@ bool WriteFileInOneStep(const std::string& path, const std::function<bool(const 
         ok = false;
         error = static_cast<int>(::GetLastError());
     }
-    if (ok && !::MoveFileExW(temporary.c_str(), target.wstring().c_str(),
-                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        ok = false;
-        error = static_cast<int>(::GetLastError());
+    // A reader that opened the old file without sharing its deletion (the C runtime's streams do)
+    // keeps it in place until it closes it: the move is tried again for a short while.
+    for (int tries = 0; ok; ++tries) {
+        if (::MoveFileExW(temporary.c_str(), target.wstring().c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            break;
+        const DWORD e = ::GetLastError();
+        const DWORD kind = ::GetFileAttributesW(target.wstring().c_str());
+        const bool folder = kind != INVALID_FILE_ATTRIBUTES && (kind & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if ((e != ERROR_ACCESS_DENIED && e != ERROR_SHARING_VIOLATION) || folder || tries == kMoveTries) {
+            ok = false;
+            error = static_cast<int>(e);
+            break;
+        }
+        std::this_thread::sleep_for(kMoveRetryStep);
     }
     if (!ok) {
         ::DeleteFileW(temporary.c_str());

@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/file_in_one_step.h"
@@ -81,6 +85,25 @@ TEST(FileInOneStepEverywhere, TheFileIsTheOldOneOrTheWholeNewOneAndNothingIsLeft
             EXPECT_EQ(dir.Read(stale), "stale") << c.name;
         }
     }
+}
+
+// A reader of the old file (the standard streams, which on Windows do not let it be replaced while
+// open) that closes it a moment later delays the writing, and does not fail it.
+TEST(FileInOneStepEverywhere, AReaderOfTheOldFileForAMomentDoesNotFailTheWriting) {
+    const test::ScratchFolder dir("pellory_one_step");
+    const std::string path = dir.Write("file.txt", "old");
+    auto reader = std::make_unique<std::ifstream>(PathOf(path), std::ios::binary);
+    ASSERT_TRUE(reader->is_open());
+    std::thread closer([&reader] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        reader.reset();
+    });
+    std::string why;
+    const bool written = WriteFileInOneStep(path, "new", &why);
+    closer.join();
+    EXPECT_TRUE(written) << why;
+    EXPECT_EQ(dir.Read("file.txt"), "new");
+    EXPECT_EQ(Names(dir.Folder()), std::vector<std::string>{"file.txt"});
 }
 
 // A folder that is not there: the reason in the same words on both systems, and nothing made.
