@@ -6,32 +6,17 @@
 #include <utility>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
+#include <limits>
 
 #include "platform/file_in_one_step.h"
+#include "platform/files.h"
 
 namespace pellory::app::cli {
 
 namespace {
 
-bool WriteAll(int fd, const char* data, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// A stream onto a sink (a file descriptor, a file written in one step), in pieces of 64 KiB; a
+// A stream onto a sink (an open file, a file written in one step), in pieces of 64 KiB; a
 // refused piece sets the stream's bad bit.
 class SinkStreamBuf : public std::streambuf {
 public:
@@ -60,10 +45,12 @@ private:
     std::vector<char> buffer_;
 };
 
-// Runs write on a stream over fd and flushes it; false when a write failed.
-bool WriteThrough(int fd, const std::function<void(std::ostream&)>& write) {
-    SinkStreamBuf buffer(
-        [fd](const uint8_t* data, size_t n) { return WriteAll(fd, reinterpret_cast<const char*>(data), n); });
+// Runs write on a stream over file and flushes it; false with the code in error when a write failed.
+bool WriteThrough(platform::File& file, const std::function<void(std::ostream&)>& write, int& error) {
+    SinkStreamBuf buffer([&file, &error](const uint8_t* data, size_t n) {
+        // A pipe may take a part at a time: as many calls as it takes.
+        return file.write(data, n, std::numeric_limits<int>::max(), nullptr, &error);
+    });
     std::ostream out(&buffer);
     write(out);
     out.flush();
@@ -73,31 +60,35 @@ bool WriteThrough(int fd, const std::function<void(std::ostream&)>& write) {
 }  // namespace
 
 bool ReplaceFileContent(const std::string& path, const std::string& content, std::string& why) {
-    return ReplaceFileContent(path, [&content](std::ostream& out) { out.write(content.data(), static_cast<std::streamsize>(content.size())); }, why);
+    return ReplaceFileContent(
+        path,
+        [&content](std::ostream& out) { out.write(content.data(), static_cast<std::streamsize>(content.size())); },
+        why);
 }
 
 bool ReplaceFileContent(const std::string& path, const std::function<void(std::ostream&)>& write, std::string& why) {
     namespace fs = std::filesystem;
-    struct stat st {};
-    const bool exists = ::stat(path.c_str(), &st) == 0;  // of the link's target, for a link
-    if (exists && S_ISDIR(st.st_mode)) {
+    std::error_code ec;
+    const fs::file_type type = fs::status(platform::PathOf(path), ec).type();  // of the link's target, for a link
+    const bool exists = !ec && type != fs::file_type::not_found;
+    if (exists && type == fs::file_type::directory) {
         why = "it is a folder";
         return false;
     }
-    if (exists && !S_ISREG(st.st_mode)) {
+    if (exists && type != fs::file_type::regular) {
         // A device or a pipe (/dev/stdout) is written as it is; nothing may take its place.
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-        bool ok = fd >= 0 && WriteThrough(fd, write);
-        int error = ok ? 0 : errno;
-        if (fd >= 0 && ::close(fd) != 0 && ok) {
+        platform::File file;
+        int error = 0;
+        bool ok = file.open(path, platform::File::Access::WriteExisting, &error) && WriteThrough(file, write, error);
+        const int closing = file.close();
+        if (ok && closing != 0) {
             ok = false;
-            error = errno;
+            error = closing;
         }
-        if (!ok) why = std::strerror(error != 0 ? error : EIO);
+        if (!ok) why = platform::ErrorText(error != 0 ? error : platform::IoErrorCode());
         return ok;
     }
-    std::error_code ec;
-    fs::path target(path);
+    fs::path target = platform::PathOf(path);
     if (fs::is_symlink(target, ec)) {
         const fs::path resolved = fs::weakly_canonical(target, ec);
         if (!ec) target = resolved;
@@ -109,7 +100,7 @@ bool ReplaceFileContent(const std::string& path, const std::function<void(std::o
     how.keepMode = exists;
     std::string failure;
     const bool ok = platform::WriteFileInOneStep(
-        target.string(),
+        platform::TextOf(target),
         [&write](const platform::FileSink& sink) {
             SinkStreamBuf buffer(sink);
             std::ostream out(&buffer);

@@ -1,6 +1,8 @@
 #include "imaging/large_buffers.h"
 
+#ifndef _WIN32
 #include <sys/mman.h>
+#endif
 
 #include <cstdint>
 

@@ -1,13 +1,8 @@
 #include "imaging/picture_file.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstring>
+
+#include "platform/files.h"
 
 namespace pellory::imaging {
 
@@ -18,17 +13,8 @@ void SetError(std::string* error, const std::string& text) {
 }
 
 std::string TooLarge(const std::string& path, size_t maxBytes) {
-    return "file too large: " + path + " (the limit for a picture file is " + std::to_string(maxBytes >> 20) +
-           " MiB)";
+    return "file too large: " + path + " (the limit for a picture file is " + std::to_string(maxBytes >> 20) + " MiB)";
 }
-
-// Closes the descriptor on every way out.
-struct Descriptor {
-    int fd = -1;
-    ~Descriptor() {
-        if (fd >= 0) ::close(fd);
-    }
-};
 
 // The first piece is small so that a file that is no picture at all is refused at once.
 constexpr size_t kFirstPiece = 64 * 1024;
@@ -37,7 +23,7 @@ constexpr size_t kPiece = 1024 * 1024;
 }  // namespace
 
 void FileBytes::Release() {
-    if (mapped_ != nullptr) ::munmap(mapped_, size_);
+    platform::File::Unmap(mapped_, size_);
     mapped_ = nullptr;
     read_ = std::vector<uint8_t>();
     size_ = 0;
@@ -46,32 +32,29 @@ void FileBytes::Release() {
 bool FileBytes::Open(const std::string& path, size_t maxBytes, bool (*looksRight)(const uint8_t*, size_t),
                      std::string* error) {
     Release();
-    Descriptor file;
-    do {
-        file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    } while (file.fd < 0 && errno == EINTR);
-    if (file.fd < 0) {
-        SetError(error, "cannot open " + path + ": " + std::strerror(errno));
+    platform::File file;
+    int code = 0;
+    if (!file.open(path, platform::File::Access::Read, &code)) {
+        SetError(error, "cannot open " + path + ": " + platform::ErrorText(code));
         return false;
     }
-    struct stat st {};
-    if (::fstat(file.fd, &st) != 0) {
-        SetError(error, "cannot read " + path + ": " + std::strerror(errno));
+    platform::File::Kind kind = platform::File::Kind::Other;
+    uint64_t fileSize = 0;
+    if (!file.describe(&kind, &fileSize, &code)) {
+        SetError(error, "cannot read " + path + ": " + platform::ErrorText(code));
         return false;
     }
-    if (S_ISDIR(st.st_mode)) {
+    if (kind == platform::File::Kind::Folder) {
         SetError(error, "cannot read " + path + ": it is a folder");
         return false;
     }
-    if (S_ISREG(st.st_mode) && st.st_size > 0) {
-        const auto fileSize = static_cast<uint64_t>(st.st_size);
+    if (kind == platform::File::Kind::Regular && fileSize > 0) {
         if (fileSize > maxBytes) {
             SetError(error, TooLarge(path, maxBytes));
             return false;
         }
-        void* p = ::mmap(nullptr, static_cast<size_t>(fileSize), PROT_READ, MAP_PRIVATE, file.fd, 0);
-        if (p != MAP_FAILED) {
-            mapped_ = static_cast<uint8_t*>(p);
+        if (const uint8_t* p = file.map(static_cast<size_t>(fileSize), nullptr)) {
+            mapped_ = p;
             size_ = static_cast<size_t>(fileSize);
             if (looksRight != nullptr && !looksRight(mapped_, size_)) {
                 Release();
@@ -87,10 +70,9 @@ bool FileBytes::Open(const std::string& path, size_t maxBytes, bool (*looksRight
     while (true) {
         const size_t want = std::min(size_ < kFirstPiece ? kFirstPiece - size_ : kPiece, maxBytes + 1 - size_);
         if (read_.size() < size_ + want) read_.resize(size_ + want);
-        const ssize_t n = ::read(file.fd, read_.data() + size_, want);
+        const int64_t n = file.read(read_.data() + size_, want, &code);
         if (n < 0) {
-            if (errno == EINTR) continue;
-            const std::string reason = std::strerror(errno);
+            const std::string reason = platform::ErrorText(code);
             Release();
             SetError(error, "cannot read " + path + ": " + reason);
             return false;

@@ -1,5 +1,5 @@
-// Reading a picture file's bytes: by the file name's bytes as given (no re-encoding of names that
-// are not valid text), mapped when the file is a regular file, otherwise read in pieces, and never
+// Reading a picture file's bytes: by the file name's bytes as given on POSIX (no re-encoding of
+// names that are not valid text; on Windows the name is UTF-8, platform/files.h), mapped when the file is a regular file, otherwise read in pieces, and never
 // past a size limit, so that a pipe or an endless device cannot take the memory.
 #pragma once
 
@@ -29,11 +29,10 @@ public:
     // (a pipe, a device, a file that cannot be mapped) is read in pieces. Reading stops with a
     // refusal as soon as more than `maxBytes` arrive, and after the first piece when `looksRight`
     // (given the first bytes) says they cannot start a picture. On failure *error says why.
-    bool Open(const std::string& path, size_t maxBytes, bool (*looksRight)(const uint8_t*, size_t),
-              std::string* error);
+    bool Open(const std::string& path, size_t maxBytes, bool (*looksRight)(const uint8_t*, size_t), std::string* error);
 
 private:
-    uint8_t* mapped_ = nullptr;
+    const uint8_t* mapped_ = nullptr;
     std::vector<uint8_t> read_;
     size_t size_ = 0;
 };

@@ -1,39 +1,14 @@
 #include "jobs/folder_spool.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
 #include "jobs/job_folder.h"
 
 namespace pellory::jobs {
 
 namespace {
 
-// The most write(2) calls one append makes: a regular file takes all bytes in one unless a limit
-// is reached, and then the next call fails.
+// The most write calls one append makes: a regular file takes all bytes in one unless a limit is
+// reached, and then the next call fails.
 constexpr int kMaxWrites = 8;
-
-bool WriteAll(int fd, const uint8_t* bytes, size_t n, uint64_t& written, int& error) {
-    for (int calls = 0; n > 0; ++calls) {
-        if (calls == kMaxWrites) {
-            error = EIO;
-            return false;
-        }
-        const ssize_t w = ::write(fd, bytes, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
-            error = w < 0 ? errno : EIO;
-            return false;
-        }
-        bytes += w;
-        n -= static_cast<size_t>(w);
-        written += static_cast<uint64_t>(w);
-    }
-    return true;
-}
 
 int64_t Milliseconds(std::chrono::system_clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
@@ -89,19 +64,19 @@ bool FolderSpooledJob::open(const StartRecord& start) {
         fail(kStartRecordName, why);
         return false;
     }
-    fd_ = ::open((work + "/bytes.bin").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
-        fail("bytes.bin", std::strerror(errno));
+    int error = 0;
+    if (!file_.open(work + "/bytes.bin", platform::File::Access::NewForAppend, &error)) {
+        fail("bytes.bin", platform::ErrorText(error));
         return false;
     }
     return true;
 }
 
 bool FolderSpooledJob::append(const uint8_t* bytes, size_t n) {
-    if (!failure_.empty() || fd_ < 0) return false;
+    if (!failure_.empty() || !file_.isOpen()) return false;
     int error = 0;
-    if (!WriteAll(fd_, bytes, n, size_, error)) {
-        fail("bytes.bin", std::strerror(error));
+    if (!file_.write(bytes, n, kMaxWrites, &size_, &error)) {
+        fail("bytes.bin", platform::ErrorText(error));
         return false;
     }
     return true;
@@ -115,10 +90,7 @@ void FolderSpooledJob::fail(const std::string& what, const std::string& why) {
     close();
 }
 
-void FolderSpooledJob::close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-}
+void FolderSpooledJob::close() { file_.close(); }
 
 std::unique_ptr<vprinter::SpooledJob> FolderSpool::begin(uint64_t, std::chrono::system_clock::time_point started,
                                                          const std::string& source) {

@@ -5,7 +5,7 @@
 //   DIR/000042.tmp/bytes.bin   the job's bytes so far, appended as they arrive
 //
 // begin() takes the job's number (job_numbers.h) and makes both files; append() writes through
-// with plain write(2) calls into the system's page cache (no flush to the disk per piece), a few
+// with plain write calls (platform/files.h) into the system's cache (no flush to the disk per piece), a few
 // calls at most. The job recorder later reads bytes.bin back, writes the rest of the job folder
 // into the same work folder and renames it; a work folder a killed server left behind is finished
 // at the next start from these two files (JobRecorder::open).
@@ -18,6 +18,7 @@
 #include <string>
 
 #include "jobs/job_numbers.h"
+#include "platform/files.h"
 #include "vprinter/job_spool.h"
 
 namespace pellory::jobs {
@@ -68,7 +69,7 @@ public:
 private:
     std::string dir_;
     uint64_t number_;
-    int fd_ = -1;
+    platform::File file_;  // bytes.bin, open from open() to close()
     uint64_t size_ = 0;
     std::string failedFile_;
     std::string failure_;

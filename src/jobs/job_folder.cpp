@@ -1,15 +1,21 @@
 #include "jobs/job_folder.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
+
+#include "platform/files.h"
 
 namespace pellory::jobs {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// How many names the check that files can be made tries, when earlier ones are taken.
+constexpr int kMaxProbeNames = 100;
+
+}  // namespace
 
 std::string JobFolderName(uint64_t number) {
     char name[32];
@@ -25,23 +31,36 @@ std::string ReceiptFileName(uint64_t number) {
     return name;
 }
 
+void RemoveFile(const std::string& path) {
+    std::error_code ec;
+    const fs::path p = platform::PathOf(path);
+    if (fs::symlink_status(p, ec).type() != fs::file_type::directory && !ec) fs::remove(p, ec);
+}
+
 bool PrepareJobsFolder(const std::string& dir, std::string* why) {
     std::error_code ec;
-    fs::create_directories(dir, ec);
+    fs::create_directories(platform::PathOf(dir), ec);
     std::error_code unused;
-    if (!fs::is_directory(dir, unused)) {
+    if (!fs::is_directory(platform::PathOf(dir), unused)) {
         if (why) *why = ec ? ec.message() : "it is not a folder";
         return false;
     }
-    std::string probe = (fs::path(dir) / ".pellory-write-check-XXXXXX").string();
-    const int fd = ::mkstemp(probe.data());
-    if (fd < 0) {
-        if (why) *why = std::strerror(errno);
-        return false;
+    // A file of a name nobody else takes (this process's id, and a count) is made and removed.
+    const std::string probe = dir + "/.pellory-write-check-" + std::to_string(platform::CurrentProcessId()) + "-";
+    for (int attempt = 0;; ++attempt) {
+        platform::File file;
+        int error = 0;
+        const std::string path = probe + std::to_string(attempt);
+        if (file.open(path, platform::File::Access::NewForAppend, &error)) {
+            file.close();
+            RemoveFile(path);
+            return true;
+        }
+        if (attempt == kMaxProbeNames || platform::ErrnoOf(error) != EEXIST) {
+            if (why) *why = platform::ErrorText(error);
+            return false;
+        }
     }
-    ::close(fd);
-    ::unlink(probe.c_str());
-    return true;
 }
 
 }  // namespace pellory::jobs

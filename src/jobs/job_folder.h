@@ -22,6 +22,9 @@ std::string JobWorkName(uint64_t number);
 // A receipt's picture in a job's folder, counted from 1: "receipt-01.png".
 std::string ReceiptFileName(uint64_t number);
 
+// Removes the file at path (never a folder); nothing when there is none or it cannot be removed.
+void RemoveFile(const std::string& path);
+
 // Makes dir when it is missing and checks that files can be made in it (by making one and removing
 // it). False with the reason ("Permission denied", "Not a directory", ...) in *why.
 bool PrepareJobsFolder(const std::string& dir, std::string* why);

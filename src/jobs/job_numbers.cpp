@@ -1,16 +1,11 @@
 #include "jobs/job_numbers.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 
 #include "jobs/job_folder.h"
+#include "platform/files.h"
 
 namespace pellory::jobs {
 
@@ -25,7 +20,14 @@ constexpr int kMaxTries = 10000;
 constexpr size_t kLeastDigits = 6;
 constexpr size_t kMostDigits = 18;
 
-std::string Why(int error) { return std::strerror(error); }
+std::string Why(int error) { return platform::ErrorText(error); }
+
+// Whether nothing has the name path: an entry of any kind, or one that cannot be looked at, takes it.
+bool Free(const std::string& path) {
+    std::error_code ec;
+    const fs::file_status st = fs::symlink_status(platform::PathOf(path), ec);
+    return st.type() == fs::file_type::not_found && ec == std::errc::no_such_file_or_directory;
+}
 
 }  // namespace
 
@@ -46,8 +48,8 @@ std::optional<uint64_t> WorkFolderNumber(std::string_view name) {
 uint64_t HighestJobNumber(const std::string& dir) {
     uint64_t highest = 0;
     std::error_code ec;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        if (const std::optional<uint64_t> n = JobNumberOfName(it->path().filename().string())) {
+    for (fs::directory_iterator it(platform::PathOf(dir), ec), end; !ec && it != end; it.increment(ec)) {
+        if (const std::optional<uint64_t> n = JobNumberOfName(platform::TextOf(it->path().filename()))) {
             highest = std::max(highest, *n);
         }
     }
@@ -64,19 +66,20 @@ std::optional<uint64_t> JobNumbers::take(std::string* why) {
     for (int tries = 0; tries < kMaxTries; ++tries) {
         const uint64_t n = next_;
         const std::string work = dir_ + "/" + JobWorkName(n);
-        if (::mkdir(work.c_str(), 0755) != 0) {
-            if (errno == EEXIST) {
-                ++next_;
-                continue;
-            }
-            if (why) *why = Why(errno);
+        int error = 0;
+        const platform::NameResult made = platform::MakeFolder(work, &error);
+        if (made == platform::NameResult::Taken) {
+            ++next_;
+            continue;
+        }
+        if (made == platform::NameResult::Failed) {
+            if (why) *why = Why(error);
             return std::nullopt;  // the same number is tried again next time
         }
         ++next_;
-        struct stat st {};
-        const std::string final = dir_ + "/" + JobFolderName(n);
-        if (::lstat(final.c_str(), &st) == 0 || errno != ENOENT) {
-            ::rmdir(work.c_str());  // made just now, by this call, and empty
+        if (!Free(dir_ + "/" + JobFolderName(n))) {
+            std::error_code ec;
+            fs::remove(platform::PathOf(work), ec);  // made just now, by this call, and empty
             continue;
         }
         return n;
@@ -89,26 +92,18 @@ bool JobNumbers::finish(uint64_t number, bool* taken, std::string* why) const {
     const std::string work = dir_ + "/" + JobWorkName(number);
     const std::string final = dir_ + "/" + JobFolderName(number);
     if (taken) *taken = false;
-    if (::renameat2(AT_FDCWD, work.c_str(), AT_FDCWD, final.c_str(), RENAME_NOREPLACE) == 0) return true;
-    int error = errno;
-    if (error == EINVAL || error == ENOSYS) {
-        // A file system without the flag: an empty folder of the final name is made first (which
-        // fails when anything has the name), and then replaced.
-        if (::mkdir(final.c_str(), 0755) != 0) {
-            error = errno;
-        } else if (::rename(work.c_str(), final.c_str()) == 0) {
+    int error = 0;
+    switch (platform::RenameNoReplace(work, final, &error)) {
+        case platform::NameResult::Done:
             return true;
-        } else {
-            error = errno;
-            ::rmdir(final.c_str());
-        }
+        case platform::NameResult::Taken:
+            if (taken) *taken = true;
+            if (why) *why = JobFolderName(number) + " exists already";
+            return false;
+        case platform::NameResult::Failed:
+            break;
     }
-    if (error == EEXIST || error == ENOTEMPTY) {
-        if (taken) *taken = true;
-        if (why) *why = JobFolderName(number) + " exists already";
-    } else if (why) {
-        *why = Why(error);
-    }
+    if (why) *why = Why(error);
     return false;
 }
 
@@ -117,10 +112,12 @@ std::optional<uint64_t> JobNumbers::moveToNew(uint64_t number, std::string* why)
     if (!fresh) return std::nullopt;
     const std::string from = dir_ + "/" + JobWorkName(number);
     const std::string to = dir_ + "/" + JobWorkName(*fresh);
-    // The new work folder is empty, so the rename replaces it.
-    if (::rename(from.c_str(), to.c_str()) != 0) {
-        if (why) *why = Why(errno);
-        ::rmdir(to.c_str());
+    // The new work folder is empty, so the move replaces it.
+    int error = 0;
+    if (!platform::MoveOntoEmptyFolder(from, to, &error)) {
+        if (why) *why = Why(error);
+        std::error_code ec;
+        fs::remove(platform::PathOf(to), ec);
         return std::nullopt;
     }
     return fresh;

@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <utility>
 
+#include "jobs/folder_spool.h"
 #include "jobs/job_folder.h"
 #include "jobs/job_folder_lock.h"
-#include "jobs/folder_spool.h"
 #include "platform/threads.h"
 
 namespace pellory::jobs {
@@ -40,7 +40,7 @@ bool JobRecorder::open(std::string* why) {
     if (!options_.folder.empty()) {
         if (!PrepareJobsFolder(options_.folder, why)) return false;
         lock_ = std::make_unique<JobsFolderLock>();
-        pid_t holder = 0;
+        platform::ProcessId holder = 0;
         const JobsFolderLock::Result locked = lock_->take(options_.folder, &holder, why);
         if (locked == JobsFolderLock::Result::InUse) {
             inUse_ = true;
@@ -85,8 +85,8 @@ bool JobRecorder::open(std::string* why) {
 void JobRecorder::queueLeftovers() {
     std::vector<uint64_t> leftovers, pictures;
     std::error_code ec;
-    for (fs::directory_iterator it(options_.folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
+    for (fs::directory_iterator it(platform::PathOf(options_.folder), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = platform::TextOf(it->path().filename());
         if (const std::optional<uint64_t> n = WorkFolderNumber(name)) leftovers.push_back(*n);
         if (const std::optional<uint64_t> n = LaterPicturesNumber(name)) pictures.push_back(*n);
     }
@@ -100,7 +100,7 @@ void JobRecorder::queueLeftovers() {
         } else {
             errorLine("job " + JobFolderName(n) + ": its pictures were left to write by an earlier run, and " + why +
                       "; they are not written");
-            ::unlink((options_.folder + "/" + LaterPicturesMarker(n)).c_str());
+            RemoveFile(options_.folder + "/" + LaterPicturesMarker(n));
         }
     }
     for (const uint64_t n : leftovers) {

@@ -37,8 +37,6 @@
 // at most that many written ones.
 #pragma once
 
-#include <sys/types.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -58,6 +56,7 @@
 #include "jobs/job_render.h"
 #include "jobs/job_writer.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/thread_annotations.h"
 #include "protocol/model_profile.h"
 #include "vprinter/job_spool.h"
@@ -71,7 +70,7 @@ class FolderSpool;     // jobs/folder_spool.h
 class JobRecorder {
 public:
     struct Options {
-        std::string folder;   // empty: nothing is saved
+        std::string folder;  // empty: nothing is saved
         // The paper's print width, for the pictures and the decoding.
         int widthDots = protocol::ProfileOf(protocol::Model::Orva80).paperDots;
         // The queue holds at most this many jobs, or this many bytes of them (their bytes in memory
@@ -131,7 +130,7 @@ public:
     // Whether open() failed because another process holds the folder's lock, and its process id
     // (0 when it could not be read).
     bool folderInUse() const { return inUse_; }
-    pid_t folderHolder() const { return holder_; }
+    platform::ProcessId folderHolder() const { return holder_; }
 
     // The server's job sink: queues the job (taken: true, moved from). With HandOver::IfRoom a full
     // queue refuses it (false, the job untouched); with Always it is taken past the bounds. Never
@@ -176,7 +175,7 @@ private:
     unsigned writerCount_ = 1;
     uint64_t first_ = 1;
     bool inUse_ = false;
-    pid_t holder_ = 0;
+    platform::ProcessId holder_ = 0;
     std::unique_ptr<JobsFolderLock> lock_;
     std::shared_ptr<JobNumbers> numbers_;
     std::shared_ptr<FolderSpool> spool_;
@@ -187,17 +186,17 @@ private:
     std::deque<QueuedJob> queue_ GUARDED_BY(mutex_);
     size_t queuedBytes_ GUARDED_BY(mutex_) = 0;
     bool ending_ GUARDED_BY(mutex_) = false;
-    bool refused_ GUARDED_BY(mutex_) = false;                  // a job was refused since a writer last took one
-    uint64_t taken_ GUARDED_BY(mutex_) = 0;                    // jobs taken by writers
-    uint64_t written_ GUARDED_BY(mutex_) = 0;                  // jobs reported
+    bool refused_ GUARDED_BY(mutex_) = false;  // a job was refused since a writer last took one
+    uint64_t taken_ GUARDED_BY(mutex_) = 0;    // jobs taken by writers
+    uint64_t written_ GUARDED_BY(mutex_) = 0;  // jobs reported
     struct DoneJob {
         RecordedJob record;
         std::optional<LaterPictures> later;  // its pictures, when they wait
     };
-    std::map<uint64_t, DoneJob> done_ GUARDED_BY(mutex_);      // written, not yet reported, by the order taken
-    std::deque<LaterPictures> later_ GUARDED_BY(mutex_);       // jobs on disk whose pictures wait
-    std::atomic<size_t> waitingMemory_{0};                     // what the pictures drawn and waiting hold
-    std::mutex picturesWrittenMutex_;                          // held while picturesWritten_ is called or changed
+    std::map<uint64_t, DoneJob> done_ GUARDED_BY(mutex_);  // written, not yet reported, by the order taken
+    std::deque<LaterPictures> later_ GUARDED_BY(mutex_);   // jobs on disk whose pictures wait
+    std::atomic<size_t> waitingMemory_{0};                 // what the pictures drawn and waiting hold
+    std::mutex picturesWrittenMutex_;                      // held while picturesWritten_ is called or changed
     Report picturesWritten_;
     // Set once by finish(): when the time for pictures ends (deadline_ written before stopping_).
     std::atomic<bool> stopping_{false};

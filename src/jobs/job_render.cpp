@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "jobs/decoding_runs.h"
+#include "platform/files.h"
 #include "receipt/decoding.h"
 #include "receipt/interpreter.h"
 #include "receipt/offline_roll.h"
@@ -164,7 +165,7 @@ bool WritePicture(const receipt::Paper& paper, int64_t from, int64_t to, size_t 
     const std::string file = ReceiptFileName(number);
     std::string why;
     const bool written = WriteFileInOneStep(
-        (folder / file).string(),
+        platform::TextOf(folder / file),
         [&](const FileSink& sink) {
             return receipt::WritePaperPng(
                 paper, from, to,
@@ -266,12 +267,13 @@ JobOutput DrawAndDecode(const std::vector<uint8_t>& bytes, int widthDots, const 
     } else {
         std::string why;
         bool decoded = false;
-        if (!WriteFileInOneStep((folder / "decoding.txt").string(),
-                                [&](const FileSink& sink) {
-                                    decoded = true;
-                                    return pass(&sink);
-                                },
-                                &why)) {
+        if (!WriteFileInOneStep(
+                platform::TextOf(folder / "decoding.txt"),
+                [&](const FileSink& sink) {
+                    decoded = true;
+                    return pass(&sink);
+                },
+                &why)) {
             if (failed) failed("decoding.txt", why);
             if (!decoded) pass(nullptr);
         }

@@ -1,19 +1,14 @@
 #include "jobs/job_writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <vector>
 
-#include "jobs/job_folder.h"
 #include "jobs/folder_spool.h"
+#include "jobs/job_folder.h"
 #include "jobs/json_text.h"
+#include "platform/files.h"
 
 namespace pellory::jobs {
 
@@ -36,29 +31,28 @@ std::string FinalPath(const JobWriting& w, uint64_t number) { return w.folder + 
 
 // Reads at most most bytes of the file at path. False with the reason.
 bool ReadBack(const std::string& path, uint64_t most, std::vector<uint8_t>& out, std::string* why) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        *why = std::strerror(errno);
+    platform::File file;
+    int error = 0;
+    if (!file.open(path, platform::File::Access::Read, &error)) {
+        *why = platform::ErrorText(error);
         return false;
     }
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0;
-    if (ok) out.resize(static_cast<size_t>(std::min<uint64_t>(most, static_cast<uint64_t>(st.st_size))));
+    uint64_t size = 0;
+    bool ok = file.describe(nullptr, &size, &error);
+    if (ok) out.resize(static_cast<size_t>(std::min<uint64_t>(most, size)));
     for (size_t done = 0; ok && done < out.size();) {
-        const ssize_t n = ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
+        const int64_t n = file.readAt(done, out.data() + done, out.size() - done, &error);
         if (n <= 0) {
-            if (n == 0) errno = EIO;  // the file is shorter than it was
+            if (n == 0) error = platform::IoErrorCode();  // the file is shorter than it was
             ok = false;
             break;
         }
         done += static_cast<size_t>(n);
     }
     if (!ok) {
-        *why = std::strerror(errno);
+        *why = platform::ErrorText(error);
         out.clear();
     }
-    ::close(fd);
     return ok;
 }
 
@@ -120,7 +114,7 @@ void TakeSpoolFailure(QueuedJob& q, const JobWriting& w) {
 // takes the next free number (its record rewritten). A folder that cannot be renamed stays a work
 // folder (finished at the next start), and the job is failed without a folder.
 void FinishFolder(QueuedJob& q, const JobWriting& w, RecordedJob& r) {
-    ::unlink((WorkPath(w, q.number) + "/" + kStartRecordName).c_str());  // the record says it all now
+    RemoveFile(WorkPath(w, q.number) + "/" + kStartRecordName);  // the record says it all now
     for (int renumbered = 0;; ++renumbered) {
         bool taken = false;
         std::string why;
@@ -220,11 +214,11 @@ RecordedJob WriteJob(QueuedJob& q, const JobWriting& w, std::optional<LaterPictu
         const Failed fail = [&](const std::string& what, const std::string& reason) {
             Fail(q, w, "cannot write " + what + ": " + reason);
         };
-        out = DrawAndDecode(*bytes, w.widthDots, work, w.bounds, w.stopped, fail, &drawn);
+        out = DrawAndDecode(*bytes, w.widthDots, platform::PathOf(work), w.bounds, w.stopped, fail, &drawn);
         if (later && drawn.count() > 0 && w.holdPictures && w.holdPictures(drawn.memory())) {
             held = drawn.memory();
         } else {
-            WritePictures(drawn, work, fail, out);
+            WritePictures(drawn, platform::PathOf(work), fail, out);
         }
         r.receipts = out.receipts + drawn.count();
         r.commands = out.decoding.commands;
@@ -239,7 +233,7 @@ RecordedJob WriteJob(QueuedJob& q, const JobWriting& w, std::optional<LaterPictu
     if (held > 0 && !WriteFileInOneStep(w.folder + "/" + LaterPicturesMarker(marked), std::string(), &why2)) {
         // Without its marker a later start would not finish them: the pictures are written now.
         WritePictures(
-            drawn, work,
+            drawn, platform::PathOf(work),
             [&](const std::string& what, const std::string& reason) {
                 Fail(q, w, "cannot write " + what + ": " + reason);
             },
@@ -254,7 +248,7 @@ RecordedJob WriteJob(QueuedJob& q, const JobWriting& w, std::optional<LaterPictu
     FinishFolder(q, w, r);
     if (held == 0) return r;
     if (q.number != marked || r.folder.empty()) {
-        ::unlink((w.folder + "/" + LaterPicturesMarker(marked)).c_str());
+        RemoveFile(w.folder + "/" + LaterPicturesMarker(marked));
         if (!r.folder.empty()) WriteFileInOneStep(w.folder + "/" + LaterPicturesMarker(q.number), std::string(), &why2);
     }
     if (r.folder.empty()) {
@@ -292,9 +286,9 @@ RecordedJob WriteLaterPictures(LaterPictures& p, const JobWriting& w, bool* rewr
             return r;
         }
         // The drawing again, as the recovery of a run that ended before it wrote them.
-        p.out = DrawAndDecode(bytes, w.widthDots, r.folder, w.bounds, w.stopped, fail, &p.drawn);
+        p.out = DrawAndDecode(bytes, w.widthDots, platform::PathOf(r.folder), w.bounds, w.stopped, fail, &p.drawn);
     }
-    WritePictures(p.drawn, r.folder, fail, p.out);
+    WritePictures(p.drawn, platform::PathOf(r.folder), fail, p.out);
     if (w.stopped && w.stopped()) return r;  // pending still: the next start writes them
     r.receipts = p.out.receipts;
     r.cutShort = p.out.cutShort;
@@ -314,7 +308,7 @@ RecordedJob WriteLaterPictures(LaterPictures& p, const JobWriting& w, bool* rewr
             return r;
         }
     }
-    ::unlink((w.folder + "/" + LaterPicturesMarker(r.number)).c_str());
+    RemoveFile(w.folder + "/" + LaterPicturesMarker(r.number));
     *rewritten = true;
     return r;
 }
@@ -346,8 +340,9 @@ void WriteEarlyRecord(QueuedJob& q, const JobWriting& w) {
         TakeSpoolFailure(q, w);
         r.bytes = spooled->size();
     } else if (q.recovered) {
-        struct stat st {};
-        if (::stat((work + "/bytes.bin").c_str(), &st) == 0) r.bytes = static_cast<uint64_t>(st.st_size);
+        std::error_code ec;
+        const uintmax_t size = fs::file_size(platform::PathOf(work + "/bytes.bin"), ec);
+        if (!ec) r.bytes = static_cast<uint64_t>(size);
     } else if (!WriteFileInOneStep(
                    work + "/bytes.bin",
                    [&](const FileSink& sink) { return sink(q.job.bytes.data(), q.job.bytes.size()); }, &why)) {
@@ -362,12 +357,16 @@ void WriteEarlyRecord(QueuedJob& q, const JobWriting& w) {
 
 std::optional<QueuedJob> LeftoverJob(const std::string& folder, uint64_t number, std::string* why) {
     const std::string work = folder + "/" + JobWorkName(number);
-    struct stat st {};
-    if (::lstat(work.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    std::error_code ec;
+    if (fs::symlink_status(platform::PathOf(work), ec).type() != fs::file_type::directory) {
         *why = "it is not a folder";
         return std::nullopt;
     }
-    if (::lstat((work + "/bytes.bin").c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    const fs::path bytes = platform::PathOf(work + "/bytes.bin");
+    const bool regular = fs::symlink_status(bytes, ec).type() == fs::file_type::regular;
+    const uintmax_t size = regular ? fs::file_size(bytes, ec) : 0;
+    const fs::file_time_type modified = regular && !ec ? fs::last_write_time(bytes, ec) : fs::file_time_type();
+    if (!regular || ec) {
         *why = "it holds no bytes.bin";
         return std::nullopt;
     }
@@ -376,9 +375,9 @@ std::optional<QueuedJob> LeftoverJob(const std::string& folder, uint64_t number,
     q.recovered = true;
     FinishedJob& job = q.job;
     job.number = number;
-    job.ended = std::chrono::system_clock::time_point(std::chrono::seconds(st.st_mtim.tv_sec) +
-                                                      std::chrono::nanoseconds(st.st_mtim.tv_nsec));
-    job.receivedBytes = static_cast<uint64_t>(st.st_size);
+    job.ended =
+        std::chrono::time_point_cast<std::chrono::system_clock::duration>(std::chrono::file_clock::to_sys(modified));
+    job.receivedBytes = static_cast<uint64_t>(size);
     job.end = JobEnd::Recovered;
     job.reason = kRecoveredReason;
     std::vector<uint8_t> text;
@@ -389,9 +388,8 @@ std::optional<QueuedJob> LeftoverJob(const std::string& folder, uint64_t number,
     job.started = start ? start->started : job.ended;
     job.source = start ? start->source : "unknown";
     // The temporary files of the run that ended (".receipt-01.png.part-1234") are its own, and half.
-    std::error_code ec;
-    for (fs::directory_iterator it(work, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
+    for (fs::directory_iterator it(platform::PathOf(work), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = platform::TextOf(it->path().filename());
         std::error_code unused;
         if (name.size() > 1 && name[0] == '.' && name.find(".part-") != std::string::npos)
             fs::remove(it->path(), unused);

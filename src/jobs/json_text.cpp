@@ -1,7 +1,7 @@
 #include "jobs/json_text.h"
 
+#include <chrono>
 #include <cstdio>
-#include <ctime>
 
 #include "protocol/hex.h"
 
@@ -127,12 +127,17 @@ JsonObject& JsonObject::addRaw(std::string_view k, std::string_view json) {
 std::string IsoTime(int64_t ms) {
     const int64_t seconds = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
     const auto milli = static_cast<int>(ms - seconds * 1000);
-    const auto t = static_cast<std::time_t>(seconds);
-    std::tm utc{};
-    ::gmtime_r(&t, &utc);
+    // The calendar of std::chrono, the same on every system (no gmtime_r on Windows).
+    namespace ch = std::chrono;
+    const ch::sys_seconds t{ch::seconds(seconds)};
+    const ch::sys_days day = ch::floor<ch::days>(t);
+    const ch::year_month_day date(day);
+    const ch::hh_mm_ss<ch::seconds> time(t - day);
     char text[96];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, milli);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+                  static_cast<int>(static_cast<unsigned>(date.month())),
+                  static_cast<int>(static_cast<unsigned>(date.day())), static_cast<int>(time.hours().count()),
+                  static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()), milli);
     return text;
 }
 

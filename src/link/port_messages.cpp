@@ -1,7 +1,5 @@
 #include "link/port_messages.h"
 
-#include <sys/stat.h>
-
 #include <mutex>
 #include <set>
 
@@ -16,6 +14,15 @@ std::set<int>& NamedByPath() {
     static std::set<int> numbers;
     return numbers;
 }
+
+// The file type in st_mode, as POSIX numbers it (DeviceAccess::mode is st_mode on every system).
+constexpr uint32_t kTypeMask = 0170000;
+constexpr uint32_t kCharacterDevice = 0020000;
+constexpr uint32_t kBlockDevice = 0060000;
+constexpr uint32_t kFolder = 0040000;
+constexpr uint32_t kLink = 0120000;
+constexpr uint32_t kFifo = 0010000;
+constexpr uint32_t kSocket = 0140000;
 
 constexpr uint32_t kGroupReadWrite = 060;
 constexpr uint32_t kOwnerReadWrite = 0600;
@@ -46,13 +53,13 @@ void SetNamedByPath(int number, bool byPath) {
 
 std::string PermissionText(const platform::DeviceAccess& a) {
     std::string text;
-    switch (a.mode & S_IFMT) {
-        case S_IFCHR: text += 'c'; break;
-        case S_IFBLK: text += 'b'; break;
-        case S_IFDIR: text += 'd'; break;
-        case S_IFLNK: text += 'l'; break;
-        case S_IFIFO: text += 'p'; break;
-        case S_IFSOCK: text += 's'; break;
+    switch (a.mode & kTypeMask) {
+        case kCharacterDevice: text += 'c'; break;
+        case kBlockDevice: text += 'b'; break;
+        case kFolder: text += 'd'; break;
+        case kLink: text += 'l'; break;
+        case kFifo: text += 'p'; break;
+        case kSocket: text += 's'; break;
         default: text += '-'; break;
     }
     static const char kLetters[] = "rwxrwxrwx";

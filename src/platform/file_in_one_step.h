@@ -12,9 +12,10 @@
 // leaving an empty or short file on file systems that put the rename on disk before the data;
 // with it the data are on disk before the rename, so that path then holds the old content or the
 // whole new one (the folder itself is not synced: the rename may still be undone).
+//
+// On Windows the rename is MoveFileExW with MOVEFILE_REPLACE_EXISTING and MOVEFILE_WRITE_THROUGH,
+// paths are UTF-8 and the process id is GetCurrentProcessId's: the same promise, the same names.
 #pragma once
-
-#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -33,8 +34,9 @@ enum class Durability {
 
 struct OneStepFile {
     Durability durability = Durability::Flushed;
-    // The new file's permissions (less the umask); a file at path keeps its own when keepMode.
-    mode_t mode = 0644;
+    // The new file's permission bits (POSIX's, less the umask); a file at path keeps its own when
+    // keepMode. On Windows a file takes the permissions its folder gives, and both are unused.
+    uint32_t mode = 0644;
     bool keepMode = false;
 };
 

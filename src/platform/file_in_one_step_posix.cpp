@@ -42,7 +42,7 @@ bool WriteFileInOneStep(const std::string& path, const std::function<bool(const 
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < kMaxTemporaryNames; ++attempt) {
         temporary = (folder / (attempt == 0 ? stem : stem + "-" + std::to_string(attempt))).string();
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, how.mode);
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(how.mode));
         if (fd < 0 && errno != EEXIST) break;
     }
     if (fd < 0) {

@@ -1,23 +1,17 @@
 #include "pages/core/file_pieces.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <cerrno>
 
 namespace pellory::pages {
 
-PieceReader::~PieceReader() {
-    if (fd_ >= 0) ::close(fd_);
-}
+PieceReader::~PieceReader() = default;
 
 bool PieceReader::Open(const std::string& path, int& error) {
-    // Non-blocking: a FIFO without a writer opens at once (and then waits in poll() below, which
-    // sees its data, or its end once a writer came and went).
-    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd_ < 0) {
-        error = errno;
+    // Non-blocking: a FIFO without a writer opens at once (and then waits in waitReadable() below,
+    // which sees its data, or its end once a writer came and went).
+    int code = 0;
+    if (!file_.open(path, platform::File::Access::ReadNoWait, &code)) {
+        error = platform::ErrnoOf(code);
         return false;
     }
     return true;
@@ -27,24 +21,25 @@ PieceReader::Status PieceReader::Read(uint8_t* buf, size_t n, size_t& got, const
                                       int& error) {
     got = 0;
     while (got < n) {
-        pollfd p{fd_, POLLIN, 0};
-        const int ready = ::poll(&p, 1, kPiecePollMs);
-        if (ready < 0 && errno != EINTR) {
-            error = errno;
+        int code = 0;
+        const int ready = file_.waitReadable(kPiecePollMs, &code);
+        if (ready < 0) {
+            error = platform::ErrnoOf(code);
             return Status::Failed;
         }
-        if (ready <= 0) {
+        if (ready == 0) {
             if (keepGoing && !keepGoing()) return Status::Stopped;
             continue;
         }
-        const ssize_t r = ::read(fd_, buf + got, n - got);
+        const int64_t r = file_.read(buf + got, n - got, &code);
         if (r > 0) {
             got += static_cast<size_t>(r);
             continue;
         }
         if (r == 0) return Status::End;
-        if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-        error = errno;
+        const int e = platform::ErrnoOf(code);
+        if (e == EAGAIN || e == EWOULDBLOCK) continue;
+        error = e;
         return Status::Failed;
     }
     return Status::Piece;

@@ -4,13 +4,16 @@
 // read the usual way, a FIFO without a writer blocks in open(), and one whose writer never writes
 // blocks in read(), where no stop request and no window event reaches the program. Here the file
 // is opened non-blocking and every wait for its bytes is a poll of at most kPiecePollMs, after
-// which the caller says whether to go on.
+// which the caller says whether to go on (on Windows a pipe is looked at with PeekNamedPipe in
+// the same time, platform/files.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+
+#include "platform/files.h"
 
 namespace pellory::pages {
 
@@ -25,7 +28,7 @@ public:
     PieceReader(const PieceReader&) = delete;
     PieceReader& operator=(const PieceReader&) = delete;
 
-    // Opens path for reading; false with the errno in error when it cannot.
+    // Opens path for reading; false with the errno value in error when it cannot.
     bool Open(const std::string& path, int& error);
 
     // Reads up to n bytes into buf, as many as the file gives until n or its end (got tells how
@@ -35,7 +38,7 @@ public:
     Status Read(uint8_t* buf, size_t n, size_t& got, const std::function<bool()>& keepGoing, int& error);
 
 private:
-    int fd_ = -1;
+    platform::File file_;
 };
 
 }  // namespace pellory::pages
