@@ -11,6 +11,10 @@
 
 #include "receipt/font_files.h"
 
+#ifdef _WIN32
+#include <QCoreApplication>
+#endif
+
 namespace pellory::receipt {
 namespace {
 
@@ -36,12 +40,14 @@ std::string Utf8Of(const fs::path& path) {
 }
 
 // Where the file of a font is expected: Linux's path, or beside the running program on Windows
-// (found here through the C library's name of the program, not the renderer's way).
+// (whose folder Qt finds here, not the renderer's code).
 fs::path ExpectedFile(const char* systemPath) {
 #ifdef _WIN32
-    wchar_t* program = nullptr;
-    if (_get_wpgmptr(&program) != 0 || !program) return {};
-    return fs::path(program).parent_path() / "fonts" / fs::path(systemPath).filename();
+    int argc = 1;
+    char name[] = "receipt_test_font_files";
+    char* argv[] = {name, nullptr};
+    const QCoreApplication app(argc, argv);
+    return PathOf(QCoreApplication::applicationDirPath().toStdString()) / "fonts" / fs::path(systemPath).filename();
 #else
     return systemPath;
 #endif
