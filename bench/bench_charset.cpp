@@ -51,6 +51,17 @@ void BM_DisplayPc437(benchmark::State& state) {
 }
 BENCHMARK(BM_DisplayPc437);
 
+// Two-byte codes back to characters: the Chinese text of BM_EncodeKanji as GB18030 bytes, shown.
+void BM_DisplayKanji(benchmark::State& state) {
+    std::string text;
+    while (text.size() < 64 * 1024) text += "\u4E2D\u6587\u6253\u5370\u6D4B\u8BD5 ABC ";
+    const charset::PrinterState kanji{charset::CodeTable::PC437, 0, true};
+    const charset::EncodeResult bytes = charset::EncodeUtf8(text, kanji);
+    for (auto _ : state) benchmark::DoNotOptimize(charset::DisplayText(bytes.bytes.data(), bytes.bytes.size(), kanji));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.bytes.size()));
+}
+BENCHMARK(BM_DisplayKanji);
+
 }  // namespace
 
 BENCHMARK_MAIN();

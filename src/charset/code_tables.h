@@ -2,12 +2,14 @@
 // characters), the sixteen international sets of ESC R (twelve positions of the lower half) and
 // the two-byte codes of the Kanji mode (FS &) in each Kanji code system.
 //
-// Most code tables and the two-byte codes come from the C library's converters (iconv), read once
-// when first used. The tables some systems lack a converter for (PC853, PC857 with its euro sign,
-// TCVN-3, PC720, PC1098, PC1118, PC1119, PC1125) are compiled in from code_page_data.cpp. Typed
-// in by hand are only what neither has: the international sets' twelve positions and the line,
-// block and box graphics of the Katakana table (80-9F, E0-FF). Positions with no character (the
-// "Page 255" upper half, the gaps of WPC1252) are kNoCharacter.
+// Every table is compiled in, so that every system prints the same characters: most code tables
+// and the two-byte codes as the C library's converters (glibc iconv) read them, written into
+// code_table_data.cpp by tools/make_code_tables.cpp; the tables the C library lacks or reads
+// differently from the printers (PC853, PC857 with its euro sign, TCVN-3, PC720, PC1098, PC1118,
+// PC1119, PC1125) from code_page_data.cpp. Typed in by hand are only what neither has: the
+// international sets' twelve positions and the line, block and box graphics of the Katakana table
+// (80-9F, E0-FF). Positions with no character (the "Page 255" upper half, the gaps of WPC1252)
+// are kNoCharacter. Nothing opens a converter at run time.
 #pragma once
 
 #include <array>
@@ -78,9 +80,10 @@ enum class CodeTable : uint8_t {
 
 struct CodeTableInfo {
     CodeTable table;
-    const char* caption;    // the entry of the "Code Table" list, or the reference's name of the table
-    const char* name;       // the short name of the command line
-    const char* converter;  // the iconv name its upper half is read from (nullptr: compiled in, or none)
+    const char* caption;  // the entry of the "Code Table" list, or the reference's name of the table
+    const char* name;     // the short name of the command line
+    const char*
+        converter;  // the iconv name its compiled-in upper half was read from (nullptr: another source, or none)
 };
 
 // The eleven tables in the order of the "Code Table" list.
@@ -93,7 +96,7 @@ std::optional<CodeTable> CodeTableOfN(uint8_t n);
 const CodeTableInfo& InfoOf(CodeTable table);
 
 // A complete map of the 256 byte values of one code table: the lower half as ASCII, the upper half
-// as the converter or the compiled-in data gives it.
+// as the compiled-in data gives it.
 class ByteTable {
 public:
     // The character of a byte, or kNoCharacter.
@@ -108,13 +111,13 @@ private:
     std::array<std::pair<char32_t, uint8_t>, 128> upper_{};
 };
 
-// The map of a code table, built on first use (thread-safe) and kept for the run. A converter the
-// system lacks leaves the upper half without characters; ConverterProblem says so.
+// The map of a code table, built from the compiled-in data on first use (thread-safe) and kept
+// for the run.
 const ByteTable& TableOf(CodeTable table);
-// Empty when every converter the eleven tables of the list and the Kanji code systems need
-// opened; otherwise "the system has no NAME converter (iconv)" for the first one missing.
+// Why the tables of the list and the Kanji code systems, or one table (of any n), cannot be used:
+// always empty, as every table is compiled in and no system can lack one. The callers that name
+// a missing table keep asking, so that the answer stays in one place.
 std::string ConverterProblem();
-// The same for one table (of any n): empty when its converter opened (or it needs none).
 std::string ConverterProblem(CodeTable table);
 
 // --- international sets (ESC R n) ---------------------------------------------------------------
@@ -122,7 +125,7 @@ std::string ConverterProblem(CodeTable table);
 inline constexpr int kInternationalSetCount = 16;
 // The twelve byte positions an international set replaces.
 inline constexpr std::array<uint8_t, 12> kInternationalPositions = {0x23, 0x24, 0x40, 0x5B, 0x5C, 0x5D,
-                                                                     0x5E, 0x60, 0x7B, 0x7C, 0x7D, 0x7E};
+                                                                    0x5E, 0x60, 0x7B, 0x7C, 0x7D, 0x7E};
 // The set's character at a byte below 0x80 (the ASCII character outside the twelve positions).
 // A set number past 15 reads as 0 (U.S.A.).
 char32_t InternationalChar(uint8_t set, uint8_t byte);

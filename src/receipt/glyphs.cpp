@@ -12,6 +12,8 @@
 #include <string_view>
 #include <tuple>
 
+#include "receipt/font_files.h"
+
 namespace pellory::receipt {
 
 namespace {
@@ -22,7 +24,7 @@ namespace {
 
 // Where the monospaced font lacks a character, these are asked in turn: DejaVu Sans (Hebrew,
 // more Arabic), TlwgMono (Thai), WenQuanYi Zen Hei (Chinese, Japanese, Korean). A missing file
-// is skipped.
+// is skipped. These paths and the main font's are Linux's; FontFile says where each is elsewhere.
 constexpr const char* kFallbackFonts[] = {
     "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
     "/usr/share/fonts/truetype/tlwg/TlwgMono.ttf",
@@ -45,13 +47,13 @@ static_assert(kFullWidthKatakana.size() == 0xFF9F - 0xFF61 + 1);
 class GlyphStore {
 public:
     GlyphStore() {
-        const char* env = std::getenv("PELLORY_RECEIPT_FONT");
-        path_ = env && *env ? env : PELLORY_RECEIPT_FONT;
+        const std::string env = EnvironmentFontFile("PELLORY_RECEIPT_FONT");
+        path_ = !env.empty() ? env : FontFile(PELLORY_RECEIPT_FONT);
         if (FT_Init_FreeType(&library_) != 0) {
             library_ = nullptr;
             return;
         }
-        if (FT_New_Face(library_, path_.c_str(), 0, &face_) != 0) face_ = nullptr;
+        if (OpenFontFace(library_, path_, &face_) != 0) face_ = nullptr;
     }
     ~GlyphStore() {
         for (FT_Face f : fallbacks_) FT_Done_Face(f);
@@ -92,7 +94,7 @@ private:
             fallbacksOpened_ = true;
             for (const char* fallback : kFallbackFonts) {
                 FT_Face f = nullptr;
-                if (FT_New_Face(library_, fallback, 0, &f) == 0) fallbacks_.push_back(f);
+                if (OpenFontFace(library_, FontFile(fallback), &f) == 0) fallbacks_.push_back(f);
             }
         }
         return fallbacks_;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "charset/code_tables.h"
 #include "charset/printer_text.h"
@@ -39,6 +40,55 @@ inline bool SystemHas(const char* converter) {
     iconv_close(cd);
     return true;
 }
+
+// One of the C library's converters, asked both ways: codes to characters (from a fresh state,
+// as one code alone) and characters to codes. Open() says whether the system has it.
+class Converter {
+public:
+    explicit Converter(const char* name)
+        : toUnicode_(iconv_open("UTF-32LE", name)), fromUnicode_(iconv_open(name, "UTF-32LE")) {}
+    ~Converter() {
+        if (toUnicode_ != kFailed) iconv_close(toUnicode_);
+        if (fromUnicode_ != kFailed) iconv_close(fromUnicode_);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+    bool Open() const { return toUnicode_ != kFailed && fromUnicode_ != kFailed; }
+
+    // The one character the bytes make, or kNoCharacter (nothing, an incomplete code, more than
+    // one character).
+    char32_t CharOf(std::string_view bytes) {
+        std::string out = Run(toUnicode_, std::string(bytes));
+        if (out.size() != 4) return kNoCharacter;
+        const auto u = [&out](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(out[i])); };
+        return static_cast<char32_t>(u(0) | u(1) << 8 | u(2) << 16 | u(3) << 24);
+    }
+    // The bytes the converter writes for c; empty when it has no code for it.
+    std::string BytesOf(char32_t c) {
+        std::string in(4, '\0');
+        for (size_t i = 0; i < 4; ++i) in[i] = static_cast<char>((c >> (8 * i)) & 0xFF);
+        return Run(fromUnicode_, in);
+    }
+
+private:
+    static inline const iconv_t kFailed = reinterpret_cast<iconv_t>(-1);
+
+    // The whole of `in` converted and the state flushed, or empty on any failure.
+    static std::string Run(iconv_t cd, std::string in) {
+        if (cd == kFailed) return {};
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        char out[16];
+        char* inp = in.data();
+        char* outp = out;
+        size_t inLeft = in.size(), outLeft = sizeof out;
+        if (iconv(cd, &inp, &inLeft, &outp, &outLeft) == static_cast<size_t>(-1) || inLeft != 0) return {};
+        if (iconv(cd, nullptr, nullptr, &outp, &outLeft) == static_cast<size_t>(-1)) return {};
+        return std::string(out, sizeof out - outLeft);
+    }
+
+    iconv_t toUnicode_;
+    iconv_t fromUnicode_;
+};
 
 // The 128 characters of bytes 80-FF of a chart file: rows "8x: c c ... c" of 16 cells each, "--"
 // for a byte without a character, SHY and NBSP for the soft hyphen and the no-break space, lines
