@@ -79,8 +79,8 @@ bool WriteFileInOneStep(const std::string& path, const std::function<bool(const 
             break;
         const DWORD e = ::GetLastError();
         const DWORD kind = ::GetFileAttributesW(target.wstring().c_str());
-        const bool folder = kind != INVALID_FILE_ATTRIBUTES && (kind & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if ((e != ERROR_ACCESS_DENIED && e != ERROR_SHARING_VIOLATION) || folder || tries == kMoveTries) {
+        const bool aFolder = kind != INVALID_FILE_ATTRIBUTES && (kind & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if ((e != ERROR_ACCESS_DENIED && e != ERROR_SHARING_VIOLATION) || aFolder || tries == kMoveTries) {
             ok = false;
             error = static_cast<int>(e);
             break;
