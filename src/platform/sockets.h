@@ -102,6 +102,15 @@ struct SocketEnd {
 std::optional<SocketEnd> PeerEnd(SocketHandle s);
 std::optional<SocketEnd> LocalEnd(SocketHandle s);
 
+// A numeric address written as text ("127.0.0.1", "::1"), in binary: 4 bytes for IPv4, 16 for
+// IPv6, in network order; empty for anything else (a name, an IPv6 address in brackets).
+std::string NumericAddress(const std::string& text);
+// The addresses of this machine's network interfaces, in binary as NumericAddress() gives them;
+// empty when they cannot be read.
+std::vector<std::string> InterfaceAddresses();
+// This machine's host name; empty when it has none.
+std::string MachineName();
+
 // The wait over many sockets: what each waits for, and after WaitSockets() what it is ready for.
 enum : uint8_t {
     kWaitRead = 0x01,    // bytes, the end of the stream, or a connection to accept

@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -238,6 +239,38 @@ size_t BytesWaiting(SocketHandle s) {
 
 std::optional<SocketEnd> PeerEnd(SocketHandle s) { return EndOf(s, true); }
 std::optional<SocketEnd> LocalEnd(SocketHandle s) { return EndOf(s, false); }
+
+std::string NumericAddress(const std::string& text) {
+    in_addr v4{};
+    if (::inet_pton(AF_INET, text.c_str(), &v4) == 1) return std::string(reinterpret_cast<const char*>(&v4), 4);
+    in6_addr v6{};
+    if (::inet_pton(AF_INET6, text.c_str(), &v6) == 1) return std::string(reinterpret_cast<const char*>(&v6), 16);
+    return {};
+}
+
+std::vector<std::string> InterfaceAddresses() {
+    std::vector<std::string> addresses;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return addresses;
+    for (const ifaddrs* i = list; i; i = i->ifa_next) {
+        if (!i->ifa_addr) continue;
+        if (i->ifa_addr->sa_family == AF_INET) {
+            const in_addr& a = reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr;
+            addresses.emplace_back(reinterpret_cast<const char*>(&a), 4);
+        } else if (i->ifa_addr->sa_family == AF_INET6) {
+            const in6_addr& a = reinterpret_cast<const sockaddr_in6*>(i->ifa_addr)->sin6_addr;
+            addresses.emplace_back(reinterpret_cast<const char*>(&a), 16);
+        }
+    }
+    ::freeifaddrs(list);
+    return addresses;
+}
+
+std::string MachineName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
+}
 
 int WaitSockets(std::vector<SocketWait>& waits, int timeoutMs, int* code) {
     std::vector<pollfd> fds;

@@ -4,6 +4,7 @@
 // winsock2.h before windows.h, which would otherwise bring the old Winsock in.
 #include <winsock2.h>
 
+#include <iphlpapi.h>
 #include <windows.h>
 #include <ws2tcpip.h>
 
@@ -311,6 +312,51 @@ size_t BytesWaiting(SocketHandle s) {
 
 std::optional<SocketEnd> PeerEnd(SocketHandle s) { return EndOf(s, true); }
 std::optional<SocketEnd> LocalEnd(SocketHandle s) { return EndOf(s, false); }
+
+std::string NumericAddress(const std::string& text) {
+    if (StartupCode() != 0) return {};
+    in_addr v4{};
+    if (::inet_pton(AF_INET, text.c_str(), &v4) == 1) return std::string(reinterpret_cast<const char*>(&v4), 4);
+    in6_addr v6{};
+    if (::inet_pton(AF_INET6, text.c_str(), &v6) == 1) return std::string(reinterpret_cast<const char*>(&v6), 16);
+    return {};
+}
+
+std::vector<std::string> InterfaceAddresses() {
+    std::vector<std::string> addresses;
+    std::vector<unsigned char> buffer(16 * 1024);
+    ULONG size = static_cast<ULONG>(buffer.size());
+    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+    auto* list = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data());
+    ULONG rc = ::GetAdaptersAddresses(AF_UNSPEC, flags, nullptr, list, &size);
+    if (rc == ERROR_BUFFER_OVERFLOW) {
+        buffer.resize(size);
+        list = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data());
+        rc = ::GetAdaptersAddresses(AF_UNSPEC, flags, nullptr, list, &size);
+    }
+    if (rc != NO_ERROR) return addresses;
+    for (const IP_ADAPTER_ADDRESSES* a = list; a; a = a->Next) {
+        for (const IP_ADAPTER_UNICAST_ADDRESS* u = a->FirstUnicastAddress; u; u = u->Next) {
+            const sockaddr* sa = u->Address.lpSockaddr;
+            if (!sa) continue;
+            if (sa->sa_family == AF_INET) {
+                const in_addr& v4 = reinterpret_cast<const sockaddr_in*>(sa)->sin_addr;
+                addresses.emplace_back(reinterpret_cast<const char*>(&v4), 4);
+            } else if (sa->sa_family == AF_INET6) {
+                const in6_addr& v6 = reinterpret_cast<const sockaddr_in6*>(sa)->sin6_addr;
+                addresses.emplace_back(reinterpret_cast<const char*>(&v6), 16);
+            }
+        }
+    }
+    return addresses;
+}
+
+std::string MachineName() {
+    if (StartupCode() != 0) return {};
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
+}
 
 int WaitSockets(std::vector<SocketWait>& waits, int timeoutMs, int* code) {
     std::vector<WSAPOLLFD> fds;
