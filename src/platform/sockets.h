@@ -35,6 +35,10 @@ bool StartSockets(std::string* error = nullptr);
 
 // The OS's text for a failure's code ("Connection refused").
 std::string SocketErrorText(int code);
+// The code of the last failure of a socket call made here or by a library on this thread (errno,
+// WSAGetLastError()), and its reset to 0 before such a call.
+int LastSocketError();
+void ClearSocketError();
 // Whether a failure of accept() is for want of a resource that frees up by itself (descriptors,
 // buffers, memory): the caller tries again later.
 bool SocketOutOfResources(int code);
@@ -77,6 +81,11 @@ bool SocketPair(SocketHandle ends[2], std::string* error);
 void CloseSocket(SocketHandle& s);
 // Ends the sending half: the peer reads the end of the stream once it has read what was sent.
 void ShutdownSending(SocketHandle s);
+// Keeps the address a socket is about to be bound to this socket's alone, as ListenOn() does:
+// SO_REUSEADDR on POSIX systems (a restart need not wait for the last connections' TIME_WAIT,
+// and no second listener is let in), SO_EXCLUSIVEADDRUSE on Windows (where SO_REUSEADDR would
+// let a second program take the port). For a socket a library opens.
+void KeepAddressOwn(SocketHandle s);
 // Makes a socket opened elsewhere (by a library) non-blocking, as the reads and writes below
 // expect. False when the OS refuses.
 bool MakeNonBlocking(SocketHandle s);

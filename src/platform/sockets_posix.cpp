@@ -64,6 +64,10 @@ bool StartSockets(std::string*) { return true; }
 
 std::string SocketErrorText(int code) { return std::strerror(code); }
 
+int LastSocketError() { return errno; }
+
+void ClearSocketError() { errno = 0; }
+
 bool SocketOutOfResources(int code) { return code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM; }
 
 bool ListenOn(const std::string& host, uint16_t port, int backlog, std::vector<ListeningSocket>* out,
@@ -204,6 +208,11 @@ void CloseSocket(SocketHandle& s) {
 }
 
 void ShutdownSending(SocketHandle s) { ::shutdown(s, SHUT_WR); }
+
+void KeepAddressOwn(SocketHandle s) {
+    const int on = 1;
+    ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+}
 
 bool MakeNonBlocking(SocketHandle s) {
     const int flags = ::fcntl(s, F_GETFL);

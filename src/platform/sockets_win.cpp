@@ -117,6 +117,10 @@ std::string SocketErrorText(int code) {
     return utf8.empty() ? "error " + std::to_string(code) : utf8;
 }
 
+int LastSocketError() { return ::WSAGetLastError(); }
+
+void ClearSocketError() { ::WSASetLastError(0); }
+
 bool SocketOutOfResources(int code) { return code == WSAEMFILE || code == WSAENOBUFS; }
 
 bool ListenOn(const std::string& host, uint16_t port, int backlog, std::vector<ListeningSocket>* out,
@@ -284,6 +288,11 @@ void CloseSocket(SocketHandle& s) {
 }
 
 void ShutdownSending(SocketHandle s) { ::shutdown(Native(s), SD_SEND); }
+
+void KeepAddressOwn(SocketHandle s) {
+    const BOOL on = TRUE;
+    ::setsockopt(Native(s), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
+}
 
 bool MakeNonBlocking(SocketHandle s) { return NonBlocking(Native(s)); }
 

@@ -228,7 +228,7 @@ void PrinterServer::stop() {
     d.waitingBytes = 0;
     for (Connection& c : d.connections) {
         if (!c.intake.hasJob() || !d.options.keepJobs) continue;
-        d.hand(EndJob(c, c.fd >= 0 ? JobEnd::Incomplete : JobEnd::Closed, {}));
+        d.hand(EndJob(c, c.fd != platform::kNoSocket ? JobEnd::Incomplete : JobEnd::Closed, {}));
     }
     d.closeAll();
     d.running = false;

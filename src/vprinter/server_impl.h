@@ -51,6 +51,9 @@ struct Line {
     int notify = -1;
     int openers = 0;
     std::unique_ptr<platform::SerialDevice> device;
+    // Windows: the thread that moves the bytes between the device and the socket pair (its end
+    // of the pair is its own); it ends once the loop's end is closed.
+    std::thread pump;
 };
 
 // One host's connection (or a line), served by the loop.
