@@ -13,6 +13,16 @@ PACK_PACKAGES := dpkg-dev file desktop-file-utils appstream lintian
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 FUZZ_BUILD   ?= build-fuzz
 FUZZ_SECONDS ?= 60
+# The Windows build (make windows): mingw-w64 with posix threads, the Qt kit for it, Wine for its
+# tests, NSIS for its installer; the fonts are the renderer's, shipped beside the programs.
+WINDOWS_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64 nsis \
+             libz-mingw-w64-dev dpkg-dev xvfb xauth qt6-base-dev-tools \
+             fonts-dejavu-core fonts-wqy-zenhei fonts-tlwg-mono-ttf
+WIN_BUILD     ?= build-windows
+WIN_TYPE      ?= Release
+# The prefix of the libraries cross-built from Debian's sources (tools/windows/build-deps.sh).
+WINDEPS       ?= $(WIN_BUILD)/deps
+WIN_TOOLCHAIN ?= /work/shared/toolchains/mingw-w64-x86_64.cmake
 FUZZ_CXX     ?= $(shell command -v clang++-14 >/dev/null 2>&1 && echo clang++-14 || echo clang++)
 # Warnings are errors in every build made through this Makefile (development and CI); a plain
 # CMake build keeps them as warnings.
@@ -21,7 +31,8 @@ CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo -G Ninja)
 # A compiler cache speeds up rebuilds where one is installed; the build does not need it.
 CMAKE_LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all deps deps-fuzz install-missing configure build run test tsan asan fuzz bench clean install deb package-check
+.PHONY: all deps deps-fuzz install-missing configure build run test tsan asan fuzz bench clean install deb package-check \
+        windows-deps windows windows-test windows-package
 
 all: build
 
@@ -96,5 +107,29 @@ deb: build
 package-check: deb
 	tools/check_package.sh $(BUILD)
 
+# Windows, cross-built here: the libraries Debian lacks into $(WINDEPS), then the programs and
+# tests into $(WIN_BUILD)/bin with the DLLs, Qt plugins and fonts they need beside them.
+windows-deps:
+	@$(MAKE) --no-print-directory install-missing LIST="$(WINDOWS_PACKAGES)"
+	JOBS=$(JOBS) tools/windows/build-deps.sh $(WINDEPS)
+
+$(WIN_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(WIN_BUILD) $(CMAKE_GEN) $(CMAKE_LAUNCHER) -DCMAKE_TOOLCHAIN_FILE=$(WIN_TOOLCHAIN) \
+	  -DQT_HOST_PATH=/usr -DPELLORY_WINDEPS=$(abspath $(WINDEPS)) -DCMAKE_BUILD_TYPE=$(WIN_TYPE) \
+	  -DPELLORY_WERROR=$(WERROR) $(CMAKE_ARGS)
+
+windows: windows-deps $(WIN_BUILD)/CMakeCache.txt
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+
+# The Windows tests under Wine, in a Wine prefix of the build's own.
+windows-test: windows
+	tools/windows/run-tests.sh $(WIN_BUILD) -j $(JOBS) $(CTEST_ARGS)
+
+# The 64-bit NSIS installer and the zip; then the installer is installed, run and uninstalled
+# under Wine.
+windows-package: windows
+	cd $(WIN_BUILD) && cpack
+	tools/windows/check-installer.sh $(WIN_BUILD)
+
 clean:
-	rm -rf $(BUILD) build-tsan build-asan $(FUZZ_BUILD)
+	rm -rf $(BUILD) build-tsan build-asan $(FUZZ_BUILD) $(WIN_BUILD)
