@@ -122,9 +122,12 @@ std::string MachineName();
 
 // The wait over many sockets: what each waits for, and after WaitSockets() what it is ready for.
 enum : uint8_t {
-    kWaitRead = 0x01,    // bytes, the end of the stream, or a connection to accept
-    kWaitWrite = 0x02,   // room to write
-    kWaitHangUp = 0x04,  // only the peer's end of the stream, its bytes not read (POLLRDHUP)
+    kWaitRead = 0x01,   // bytes, the end of the stream, or a connection to accept
+    kWaitWrite = 0x02,  // room to write
+    // Only the peer's end of the stream, its bytes not read (POLLRDHUP). On Windows, which has no
+    // such event, the end is seen only where no byte waits before it: a socket with unread bytes
+    // is passed by, as if it waited for nothing.
+    kWaitHangUp = 0x04,
 };
 enum : uint8_t {
     kReadyRead = 0x01,

@@ -374,6 +374,9 @@ int WaitSockets(std::vector<SocketWait>& waits, int timeoutMs, int* code) {
     for (size_t i = 0; i < waits.size(); ++i) {
         waits[i].ready = 0;
         if (waits[i].events == 0) continue;  // WSAPoll refuses an entry without events
+        // Waiting for a hang-up alone while bytes wait unread: WSAPoll would report it readable
+        // at once, every time, and the end of the stream cannot be seen behind the bytes.
+        if (waits[i].events == kWaitHangUp && BytesWaiting(waits[i].handle) > 0) continue;
         fds.push_back({Native(waits[i].handle), PollEvents(waits[i].events), 0});
         index.push_back(i);
     }
