@@ -55,7 +55,10 @@ class CPelloryDlg;
 
 // While it lives, SIGTERM, SIGINT and SIGHUP no longer end the process at once: the signal
 // handler only writes a byte to a pipe, and the event loop then calls onSignal on the thread
-// that built this object, where it may close windows. One at a time per process.
+// that built this object, where it may close windows. One at a time per process. On Windows the
+// console's control events stand for the signals (Ctrl-C, Ctrl-Break, the console closed, logging
+// off, shutting down), the handler holding a closing console (at most some 4.5 s) until this
+// object is gone.
 class SignalCloser {
 public:
     explicit SignalCloser(std::function<void()> onSignal);

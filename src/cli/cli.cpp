@@ -223,13 +223,20 @@ bool WriteHistoryFile(const std::string& path, const std::vector<link::EchoRecor
     return false;
 }
 
+#ifdef _WIN32
+// Closing the console stops as SIGHUP does on POSIX systems (cli_process_win.cpp).
+constexpr int kHangUpSignal = 1;
+#else
+constexpr int kHangUpSignal = SIGHUP;
+#endif
+
 const char* SignalName(int number) {
     switch (number) {
         case SIGINT:
             return "SIGINT";
         case SIGTERM:
             return "SIGTERM";
-        case SIGHUP:
+        case kHangUpSignal:
             return "SIGHUP";
         default:
             return "a signal";
@@ -433,7 +440,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (options.virtualPrinter) {
         OwnVirtualPrinter::Request request;
         request.transport = options.virtualPrinterOnNetwork ? vprinter::VirtualPrinter::Transport::Tcp
-                                                            : vprinter::VirtualPrinter::Transport::PseudoTerminal;
+                                                            : vprinter::kLocalTransport;
         request.portNumber = portNumber;
         request.program = kCliProgram;
         if (!printer.Start(request, err)) return kCliOpenFailed;

@@ -18,6 +18,10 @@ void OccupyClosedStandardStreams();
 // construct it first in main, before any other thread exists: every later thread inherits the
 // mask, and one watcher thread takes them with sigwait (no signal handler runs at all).
 // SIGPIPE is ignored, so that a closed pipe on stdout is a write error, not an abrupt end.
+// On Windows (cli_process_win.cpp) a console control handler stands for the signals: Ctrl-C and
+// Ctrl-Break stop as SIGINT does (130), closing the console, logging off and shutting down as
+// SIGHUP does (129), the handler holding the process (at most some 4.5 s, Windows' bound) until
+// the command has finished; no thread is started.
 class SignalWatch {
 public:
     SignalWatch();

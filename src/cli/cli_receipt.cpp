@@ -1,11 +1,6 @@
 // The receipt commands of pellory-cli: "render" and "decode" of a captured byte stream, and the
 // picture of what the virtual printer printed (--receipt). The stream is taken piece by piece as
 // it is read, and pictures are written as they are drawn: nothing holds the whole stream.
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -15,6 +10,7 @@
 #include <optional>
 #include <sstream>
 
+#include "cli/bounded_input.h"
 #include "cli/cli_support.h"
 #include "link/port_settings.h"
 #include "receipt/command_decoder.h"
@@ -49,25 +45,18 @@ using Reader = std::function<ReadEnd(const PieceSink& take)>;
 // saying no (Refused) or a stop request (Stopped: seen within kReadWaitMs even while no byte
 // comes). A FIFO with no writer yet is waited for, as a pipe is.
 ReadEnd ReadInPieces(const std::string& path, const PieceSink& take, std::ostream& err) {
-    const bool standardInput = path == "-";
-    const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    ReadEnd end = fd < 0 ? ReadEnd::Failed : ReadEnd::Done;
-    std::vector<uint8_t> piece(fd < 0 ? 0 : kPiece);
-    while (fd >= 0) {
+    BoundedInput input;
+    const bool opened = input.open(path);
+    ReadEnd end = opened ? ReadEnd::Done : ReadEnd::Failed;
+    std::vector<uint8_t> piece(opened ? kPiece : 0);
+    while (opened) {
         if (Session::Stopping()) {
             end = ReadEnd::Stopped;
             break;
         }
-        pollfd p{fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, kReadWaitMs);
-        if (ready < 0 && errno != EINTR) {
-            end = ReadEnd::Failed;
-            break;
-        }
-        if (ready <= 0) continue;
-        const ssize_t n = ::read(fd, piece.data(), piece.size());
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        if (n < 0) {
+        const long long n = input.read(piece.data(), piece.size(), kReadWaitMs);
+        if (n == BoundedInput::kNothingYet) continue;
+        if (n == BoundedInput::kFailed) {
             end = ReadEnd::Failed;
             break;
         }
@@ -77,7 +66,6 @@ ReadEnd ReadInPieces(const std::string& path, const PieceSink& take, std::ostrea
             break;
         }
     }
-    if (fd >= 0 && !standardInput) ::close(fd);
     if (end == ReadEnd::Failed) err << kCliProgram << ": cannot read " << path << '\n';
     return end;
 }

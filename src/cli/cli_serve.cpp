@@ -3,10 +3,6 @@
 // folder (jobs/job_recorder.h), prints a line per job, and takes the printer's state from standard
 // input, until SIGINT, SIGTERM or "quit" end it: it stops accepting, writes every job received so
 // far and ends with status 0.
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -17,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/bounded_input.h"
 #include "cli/cli_support.h"
 #include "cli/printer_station.h"
 #include "jobs/job_folder.h"
@@ -154,6 +151,12 @@ std::optional<ServePlan> ReadServe(const ParsedArgs& a, std::string& error) {
         line.path = path;
         o.lines.push_back(line);
     }
+#ifdef _WIN32
+    if (!a.Values("--pty").empty()) {
+        error = "--pty: Windows has no pseudo-terminals: serve a COM line (--serial COM3) or a TCP address (--listen)";
+        return std::nullopt;
+    }
+#endif
     for (const std::string& link : a.Values("--pty")) {
         vprinter::LineEndpoint line = settings;
         line.kind = vprinter::LineEndpoint::Kind::Pty;
@@ -260,12 +263,10 @@ public:
     std::optional<std::string> next() {
         if (const std::optional<std::string> line = take()) return line;
         if (ended_) return std::nullopt;
-        pollfd p{STDIN_FILENO, POLLIN, 0};
-        const int ready = ::poll(&p, 1, kInputWaitMs);
-        if (ready <= 0) return std::nullopt;
+        if (!opened_) opened_ = input_.open("-");
         char buffer[4096];
-        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) return std::nullopt;
+        const long long n = opened_ ? input_.read(buffer, sizeof buffer, kInputWaitMs) : BoundedInput::kFailed;
+        if (n == BoundedInput::kNothingYet) return std::nullopt;
         if (n <= 0) {
             ended_ = true;
             if (!pending_.empty() && !overlong_) return std::exchange(pending_, {});
@@ -277,6 +278,9 @@ public:
     bool ended() const { return ended_; }
 
 private:
+    BoundedInput input_;
+    bool opened_ = false;
+
     std::optional<std::string> take() {
         for (;;) {
             const size_t end = pending_.find('\n');
@@ -366,7 +370,9 @@ bool Obey(const std::string& line, vprinter::PrinterServer& server, ServeOutput&
 int Serve(Session& s, const ServePlan& plan) {
     // A file size limit (a service manager's) makes a write past it fail with EFBIG, which fails
     // that job alone, instead of ending the server.
+#ifdef SIGXFSZ
     std::signal(SIGXFSZ, SIG_IGN);
+#endif
     ServeOutput output(s, plan.json);
     StationOptions station;
     station.server = plan.server;

@@ -2,23 +2,10 @@
 // that serves them is in server_loop.cpp.
 #include "vprinter/printer_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <stdlib.h>
-#include <sys/inotify.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 #include "platform/decimal_text.h"
-#include "vprinter/pty_line.h"
+#include "platform/sockets.h"
 #include "vprinter/server_impl.h"
 
 namespace pellory::vprinter {
@@ -27,14 +14,8 @@ namespace {
 
 constexpr int kListenBacklog = 128;
 
-std::string ErrnoText(const std::string& what, int err) { return what + ": " + std::strerror(err); }
+}  // namespace
 
-void CloseFd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
-
-// The line settings of an endpoint, in the platform's record.
 platform::LineSettings SettingsOf(const LineEndpoint& e, platform::LineSettings s) {
     s.baudRate = e.baud;
     s.byteSize = e.dataBits;
@@ -51,16 +32,20 @@ platform::LineSettings SettingsOf(const LineEndpoint& e, platform::LineSettings 
     return s;
 }
 
-}  // namespace
-
 std::string_view JobEndName(JobEnd e) {
     switch (e) {
-    case JobEnd::Closed: return "closed";
-    case JobEnd::Idle: return "idle";
-    case JobEnd::OverLimit: return "over-limit";
-    case JobEnd::Incomplete: return "incomplete";
-    case JobEnd::Failed: return "failed";
-    case JobEnd::Recovered: return "recovered";
+        case JobEnd::Closed:
+            return "closed";
+        case JobEnd::Idle:
+            return "idle";
+        case JobEnd::OverLimit:
+            return "over-limit";
+        case JobEnd::Incomplete:
+            return "incomplete";
+        case JobEnd::Failed:
+            return "failed";
+        case JobEnd::Recovered:
+            return "recovered";
     }
     return "failed";
 }
@@ -102,14 +87,12 @@ std::string ListenAddressText(const ListenAddress& a) {
 
 bool IsLoopback(const ListenAddress& a) {
     if (a.host == "localhost") return true;
-    in_addr v4{};
-    if (::inet_pton(AF_INET, a.host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
-    in6_addr v6{};
-    if (::inet_pton(AF_INET6, a.host.c_str(), &v6) == 1) {
-        if (IN6_IS_ADDR_LOOPBACK(&v6)) return true;
-        return IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127;
-    }
-    return false;
+    const std::string bytes = platform::NumericAddress(a.host);
+    if (bytes.size() == 4) return bytes[0] == 127;
+    if (bytes.size() != 16) return false;
+    if (bytes == std::string(15, '\0') + '\1') return true;  // ::1
+    // An IPv4 address mapped into IPv6: ::ffff:127.x.y.z.
+    return bytes.compare(0, 12, std::string(10, '\0') + "\xff\xff") == 0 && bytes[12] == 127;
 }
 
 std::string NotLoopbackWarning(const ListenAddress& a) {
@@ -123,168 +106,39 @@ std::string NotLoopbackWarning(const ListenAddress& a) {
 bool ServerCore::openListeners(std::string* error) {
     for (size_t i = 0; i < options.listen.size(); ++i) {
         const ListenAddress& address = options.listen[i];
-        const std::string text = ListenAddressText(address);
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-        addrinfo* found = nullptr;
-        const int rc = ::getaddrinfo(address.host.empty() ? nullptr : address.host.c_str(),
-                                     std::to_string(address.port).c_str(), &hints, &found);
-        if (rc != 0) {
-            if (error) *error = text + ": " + ::gai_strerror(rc);
-            return false;
-        }
+        std::vector<platform::ListeningSocket> opened;
         uint16_t port = address.port;
-        size_t opened = 0;
-        int lastError = 0;
-        for (addrinfo* ai = found; ai != nullptr; ai = ai->ai_next) {
-            if (ai->ai_family != AF_INET && ai->ai_family != AF_INET6) continue;
-            int fd = ::socket(ai->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-            if (fd < 0) {
-                lastError = errno;
-                continue;  // no IPv6 on this machine, say
-            }
-            const int on = 1;
-            ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-            sockaddr_storage sa{};
-            std::memcpy(&sa, ai->ai_addr, ai->ai_addrlen);
-            if (ai->ai_family == AF_INET6) {
-                // Each family on its own socket: "every address" binds both.
-                ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-                reinterpret_cast<sockaddr_in6*>(&sa)->sin6_port = htons(port);
-            } else {
-                reinterpret_cast<sockaddr_in*>(&sa)->sin_port = htons(port);
-            }
-            if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), ai->ai_addrlen) != 0 || ::listen(fd, kListenBacklog) != 0) {
-                lastError = errno;
-                ::close(fd);
-                // An address of the name this machine does not have (::1 without IPv6) is passed by;
-                // one in use is not.
-                if (lastError == EADDRNOTAVAIL || lastError == EAFNOSUPPORT) continue;
-                ::freeaddrinfo(found);
-                if (error) *error = ErrnoText(text, lastError);
-                return false;
-            }
-            if (port == 0) {
-                socklen_t len = sizeof sa;
-                if (::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0) {
-                    port = ntohs(sa.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&sa)->sin6_port
-                                                          : reinterpret_cast<sockaddr_in*>(&sa)->sin_port);
-                }
-            }
-            listeners.push_back(Listener{fd, i});
-            ++opened;
-        }
-        ::freeaddrinfo(found);
-        if (opened == 0) {
-            if (error) *error = ErrnoText(text, lastError ? lastError : EADDRNOTAVAIL);
+        std::string why;
+        if (!platform::ListenOn(address.host, address.port, kListenBacklog, &opened, &port, &why)) {
+            if (error) *error = ListenAddressText(address) + ": " + why;
             return false;
         }
+        for (const platform::ListeningSocket& l : opened) listeners.push_back(Listener{l.handle, i});
         bound.push_back(ListenAddress{address.host, port});
-    }
-    return true;
-}
-
-bool ServerCore::openLines(std::string* error) {
-    for (const LineEndpoint& e : options.lines) {
-        lines.emplace_back();
-        Line& line = lines.back();
-        line.endpoint = e;
-        if (e.kind == LineEndpoint::Kind::Serial) {
-            line.device = std::make_unique<platform::SerialDevice>();
-            const platform::SerialResult r = line.device->open(e.path, false);
-            if (r != platform::SerialResult::Ok) {
-                const std::string& why = line.device->openFailureReason();
-                if (error) *error = e.path + ": " + (why.empty() ? platform::DescribeResult(r) : why);
-                return false;
-            }
-            platform::LineSettings s;
-            line.device->getLineSettings(s);
-            const platform::SerialResult set = line.device->setLineSettings(SettingsOf(e, s));
-            if (set != platform::SerialResult::Ok) {
-                if (error) *error = e.path + ": line settings refused: " + platform::DescribeResult(set);
-                return false;
-            }
-            line.fd = line.device->nativeHandle();
-            continue;
-        }
-        line.fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        char name[128];
-        if (line.fd < 0 || ::grantpt(line.fd) != 0 || ::unlockpt(line.fd) != 0 || ::ptsname_r(line.fd, name, sizeof name) != 0) {
-            if (error) *error = ErrnoText("pseudo-terminal", errno);
-            return false;
-        }
-        line.slavePath = name;
-        line.slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-        if (line.slave < 0 || !MakeRawLine(line.slave, e.baud)) {
-            if (error) *error = ErrnoText(line.slavePath, errno);
-            return false;
-        }
-        const int flags = ::fcntl(line.fd, F_GETFL);
-        if (flags < 0 || ::fcntl(line.fd, F_SETFL, flags | O_NONBLOCK) != 0) {
-            if (error) *error = ErrnoText(line.slavePath, errno);
-            return false;
-        }
-        line.notify = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-        if (line.notify >= 0 &&
-            ::inotify_add_watch(line.notify, line.slavePath.c_str(), IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
-            CloseFd(line.notify);
-        }
-        if (e.path.empty()) continue;
-        // A link left by an earlier run is replaced; anything else at the path is not touched.
-        struct stat st{};
-        if (::lstat(e.path.c_str(), &st) == 0) {
-            if (!S_ISLNK(st.st_mode)) {
-                if (error) *error = e.path + ": exists and is not a symbolic link";
-                return false;
-            }
-            ::unlink(e.path.c_str());
-        }
-        if (::symlink(line.slavePath.c_str(), e.path.c_str()) != 0) {
-            if (error) *error = ErrnoText(e.path, errno);
-            return false;
-        }
-        line.linked = true;
     }
     return true;
 }
 
 void ServerCore::closeAll() {
     for (Connection& c : connections) {
-        if (c.kind == Connection::Kind::Tcp) CloseFd(c.fd);
+        if (c.kind == Connection::Kind::Tcp) platform::CloseSocket(c.fd);
     }
     connections.clear();
     openCount = 0;
-    for (Listener& l : listeners) CloseFd(l.fd);
+    for (Listener& l : listeners) platform::CloseSocket(l.fd);
     listeners.clear();
-    platform::MutexLock linesLock(linesMutex);
-    for (Line& line : lines) {
-        if (line.device) {
-            line.device->close();
-            line.fd = -1;
-        }
-        CloseFd(line.fd);
-        CloseFd(line.slave);
-        CloseFd(line.notify);
-        if (line.linked) {
-            // Removed only while it still leads to this run's terminal.
-            char target[256];
-            const ssize_t n = ::readlink(line.endpoint.path.c_str(), target, sizeof target - 1);
-            if (n > 0 && std::string(target, static_cast<size_t>(n)) == line.slavePath) ::unlink(line.endpoint.path.c_str());
-        }
+    {
+        platform::MutexLock linesLock(linesMutex);
+        closeLines();
     }
-    lines.clear();
     platform::MutexLock wakeLock(wakeMutex);
-    CloseFd(wakeRead);
-    CloseFd(wakeWrite);
+    waker.close();
+    wakeHandle = platform::kNoSocket;
 }
 
 void ServerCore::wake() {
     platform::MutexLock lock(wakeMutex);
-    if (wakeWrite < 0) return;
-    const uint8_t b = 1;
-    [[maybe_unused]] const ssize_t w = ::write(wakeWrite, &b, 1);
+    waker.wake();
 }
 
 void ServerCore::hand(FinishedJob&& job) {
@@ -331,15 +185,14 @@ bool PrinterServer::start(std::string* error) {
     }
     d.stopFlag = false;
     d.bound.clear();
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
-        if (error) *error = ErrnoText("pipe", errno);
-        return false;
-    }
     {
         platform::MutexLock lock(d.wakeMutex);
-        d.wakeRead = pipeFds[0];
-        d.wakeWrite = pipeFds[1];
+        std::string why;
+        if (!d.waker.open(&why)) {
+            if (error) *error = "pipe: " + why;
+            return false;
+        }
+        d.wakeHandle = d.waker.handle();
     }
     if (!d.openListeners(error) || !d.openLines(error)) {
         d.closeAll();
@@ -375,7 +228,7 @@ void PrinterServer::stop() {
     d.waitingBytes = 0;
     for (Connection& c : d.connections) {
         if (!c.intake.hasJob() || !d.options.keepJobs) continue;
-        d.hand(EndJob(c, c.fd >= 0 ? JobEnd::Incomplete : JobEnd::Closed, {}));
+        d.hand(EndJob(c, c.fd != platform::kNoSocket ? JobEnd::Incomplete : JobEnd::Closed, {}));
     }
     d.closeAll();
     d.running = false;
@@ -398,8 +251,7 @@ std::optional<uint32_t> PrinterServer::ptyHostRate(size_t i) const {
     for (const Line& line : impl_->lines) {
         if (line.endpoint.kind != LineEndpoint::Kind::Pty) continue;
         if (i-- > 0) continue;
-        if (line.slave < 0) return std::nullopt;
-        return ReadLineRate(line.slave);
+        return impl_->hostRate(line);
     }
     return std::nullopt;
 }

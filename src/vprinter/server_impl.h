@@ -10,11 +10,13 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/serial_device.h"
+#include "platform/sockets.h"
 #include "platform/thread_annotations.h"
 #include "vprinter/connection_hooks.h"
 #include "vprinter/job_spool.h"
@@ -27,17 +29,20 @@ using SteadyClock = std::chrono::steady_clock;
 
 // A listening socket: one address of a ListenAddress (a host name or an empty host has several).
 struct Listener {
-    int fd = -1;
+    platform::SocketHandle fd = platform::kNoSocket;
     size_t address = 0;  // index in ServerOptions::listen
 };
 
-// A serial line or a pseudo-terminal the server is the printer on.
+// A serial line or a pseudo-terminal the server is the printer on. What is read and written, and
+// how, is the OS's (server_lines_posix.cpp, server_lines_win.cpp).
 struct Line {
     LineEndpoint endpoint;
-    int fd = -1;         // what is read and written: the master side, or the serial device
-    int slave = -1;      // a pseudo-terminal's slave, held open so that a host closing it is no hang-up
+    // What the loop waits on: the master side or the serial device on POSIX systems; on Windows
+    // the loop's end of the socket pair the line's reader thread hands its bytes over.
+    platform::SocketHandle fd = platform::kNoSocket;
+    int slave = -1;  // a pseudo-terminal's slave, held open so that a host closing it is no hang-up
     std::string slavePath;
-    bool linked = false; // the symbolic link at endpoint.path is ours
+    bool linked = false;  // the symbolic link at endpoint.path is ours
     // A pseudo-terminal: a watch on the slave path (opens and closes) and the hosts it holds open.
     // A host that opened it exclusively (TIOCEXCL) leaves the mark behind when it closes, because
     // the server's own slave descriptor keeps the terminal from its last close, where the kernel
@@ -46,13 +51,17 @@ struct Line {
     int notify = -1;
     int openers = 0;
     std::unique_ptr<platform::SerialDevice> device;
+    // Windows: the thread that moves the bytes between the device and the socket pair (its end
+    // of the pair is its own); it ends once the loop's end is closed.
+    std::thread pump;
 };
 
 // One host's connection (or a line), served by the loop.
 struct Connection {
     enum class Kind : uint8_t { Tcp, Line };
     Kind kind = Kind::Tcp;
-    int fd = -1;  // -1: closed (a TCP connection whose held bytes still wait to be printed)
+    // kNoSocket: closed (a TCP connection whose held bytes still wait to be printed).
+    platform::SocketHandle fd = platform::kNoSocket;
     size_t line = 0;
     std::string source;
     PrinterIntake intake;
@@ -97,9 +106,9 @@ struct ServerCore {
     std::vector<Listener> listeners;
     std::vector<ListenAddress> bound;
     std::vector<Line> lines;
-    std::list<Connection> connections;  // loop thread only (and stop() once the loop ended)
-    int wakeRead = -1;
-    int wakeWrite GUARDED_BY(wakeMutex) = -1;
+    std::list<Connection> connections;                  // loop thread only (and stop() once the loop ended)
+    platform::SocketWaker waker GUARDED_BY(wakeMutex);  // its handle is read by the loop alone
+    platform::SocketHandle wakeHandle = platform::kNoSocket;
     std::thread loopThread;
     // Wakes the loop when a test's clock is advanced: from start() until the loop has ended.
     std::unique_ptr<platform::Clock::Watch> clockWatch;
@@ -107,7 +116,7 @@ struct ServerCore {
     std::atomic<bool> running{false};
     std::atomic<size_t> openCount{0};
     std::atomic<uint64_t> finished{0};
-    uint64_t nextJob = 0;  // loop thread
+    uint64_t nextJob = 0;       // loop thread
     platform::Mutex sinkMutex;  // the sink is called from the loop, and from stop() once it ended
     // The jobs that ended while the sink had no room (it refused the first), oldest first, and
     // the bytes they hold: the loop's, then stop()'s once the loop ended.
@@ -119,8 +128,8 @@ struct ServerCore {
     States states GUARDED_BY(stateMutex) = 0;
     uint64_t stateVersion GUARDED_BY(stateMutex) = 0;
 
-    std::atomic<Model> model;        // of the connections served from now on
-    platform::Mutex wakeMutex;       // wake() against the closing of the pipe
+    std::atomic<Model> model;            // of the connections served from now on
+    platform::Mutex wakeMutex;           // wake() against the closing of the waker
     mutable platform::Mutex linesMutex;  // the lines' slave descriptors against their closing
     platform::Mutex sendMutex;           // toSend, and each Unsolicited's flags
     std::condition_variable sent;
@@ -128,7 +137,6 @@ struct ServerCore {
 
     // printer_server.cpp
     bool openListeners(std::string* error);
-    bool openLines(std::string* error);
     void closeAll();
     void wake() EXCLUDES(wakeMutex);
     // Hands a job to the sink, which must take it (stop()).
@@ -144,7 +152,21 @@ struct ServerCore {
 
     // server_loop.cpp
     void run();
+
+    // server_lines_<os>.cpp: the lines, opened at start() and closed at stop().
+    bool openLines(std::string* error);
+    void closeLines() REQUIRES(linesMutex);
+    // Reads or writes a line as the sockets contract's reads and writes do: a count, 0 at the end
+    // of the line (reads), kSocketWouldBlock or kSocketFailed (with the OS's code).
+    long long readLine(Line& line, uint8_t* buffer, size_t n, int* code);
+    long long writeLine(Line& line, const uint8_t* bytes, size_t n, int* code);
+    // The line's watch (Line::notify) is readable: its hosts' opens and closes.
+    void watchOpens(Line& line);
+    std::optional<uint32_t> hostRate(const Line& line) const REQUIRES(linesMutex);
 };
+
+// The line settings of an endpoint, in the platform's record.
+platform::LineSettings SettingsOf(const LineEndpoint& e, platform::LineSettings s);
 
 // The job of a connection as it ends now (server_loop.cpp): Failed, with the spool's reason, when
 // its spool failed.

@@ -16,21 +16,11 @@
 // while that doubles up to kMaxAcceptBackoff, and the message sink hears it once.
 //
 // One at a time (the program's own printer on the network): only the first TCP connection in
-// the order they came is read; the others are watched for a hang-up only (POLLRDHUP), so that a
+// the order they came is read; the others are watched for a hang-up only (kWaitHangUp), so that a
 // port scanner's connect and close costs a place in the line no longer than it lasts.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/inotify.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
+#include "platform/sockets.h"
 #include "vprinter/server_impl.h"
 
 namespace pellory::vprinter {
@@ -45,37 +35,28 @@ constexpr int kOfferEveryMs = 50;
 constexpr std::chrono::milliseconds kFirstAcceptBackoff{10};
 constexpr std::chrono::milliseconds kMaxAcceptBackoff{1000};
 
-// accept() failed for want of a resource that frees up by itself (descriptors, buffers, memory).
-bool OutOfResources(int err) { return err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM; }
+using platform::kNoSocket;
 
-std::string PeerText(int fd) {
-    sockaddr_storage sa{};
-    socklen_t len = sizeof sa;
-    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return "tcp:?";
-    char text[INET6_ADDRSTRLEN] = {};
-    if (sa.ss_family == AF_INET6) {
-        const auto* a = reinterpret_cast<const sockaddr_in6*>(&sa);
-        ::inet_ntop(AF_INET6, &a->sin6_addr, text, sizeof text);
-        return std::string("tcp:[") + text + "]:" + std::to_string(ntohs(a->sin6_port));
-    }
-    const auto* a = reinterpret_cast<const sockaddr_in*>(&sa);
-    ::inet_ntop(AF_INET, &a->sin_addr, text, sizeof text);
-    return std::string("tcp:") + text + ":" + std::to_string(ntohs(a->sin_port));
+std::string PeerText(platform::SocketHandle fd) {
+    const std::optional<platform::SocketEnd> end = platform::PeerEnd(fd);
+    if (!end) return "tcp:?";
+    if (!end->ipv6) return "tcp:" + end->address + ":" + std::to_string(end->port);
+    // The address alone, without a link-local address's zone.
+    return "tcp:[" + end->address.substr(0, end->address.find('%')) + "]:" + std::to_string(end->port);
 }
 
-// Writes what waits in c.out, as much as the descriptor takes now.
-void Flush(Connection& c) {
+// Writes what waits in c.out, as much as the socket or line takes now.
+void Flush(ServerCore& d, Connection& c) {
     size_t done = 0;
-    while (done < c.out.size() && c.fd >= 0) {
-        const ssize_t w = c.kind == Connection::Kind::Tcp
-                              ? ::send(c.fd, c.out.data() + done, c.out.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT)
-                              : ::write(c.fd, c.out.data() + done, c.out.size() - done);
+    while (done < c.out.size() && c.fd != kNoSocket) {
+        const long long w = c.kind == Connection::Kind::Tcp
+                                ? platform::SendSome(c.fd, c.out.data() + done, c.out.size() - done)
+                                : d.writeLine(d.lines[c.line], c.out.data() + done, c.out.size() - done, nullptr);
         if (w > 0) {
             done += static_cast<size_t>(w);
             continue;
         }
-        if (w < 0 && errno == EINTR) continue;
-        if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+        if (w == platform::kSocketWouldBlock) break;
         done = c.out.size();  // the host went away: its answers go nowhere
     }
     c.out.erase(c.out.begin(), c.out.begin() + static_cast<std::ptrdiff_t>(done));
@@ -111,9 +92,9 @@ class ConnectionHost final : public PrinterIntake::Host {
 public:
     ConnectionHost(ServerCore& d, Connection& c) : d_(d), c_(c) {}
     void send(const uint8_t* bytes, size_t n) override {
-        if (c_.fd < 0) return;
+        if (c_.fd == kNoSocket) return;
         c_.out.insert(c_.out.end(), bytes, bytes + n);
-        Flush(c_);
+        Flush(d_, c_);
     }
     void print(const uint8_t* bytes, size_t n) override {
         if (d_.observer) d_.observer(c_.jobNumber, bytes, n);
@@ -143,7 +124,7 @@ struct Loop {
 
     ServerCore& d;
     std::vector<uint8_t> buf;
-    std::vector<pollfd> fds;
+    std::vector<platform::SocketWait> fds;
     std::vector<Connection*> polled;  // the connection of fds[i] from firstConnection on
     size_t tcpCount = 0;
     States seen = 0;
@@ -193,10 +174,10 @@ struct Loop {
     // The host that unasked bytes go to: the first line, or the TCP connection served.
     Connection* hostServed() {
         for (Connection& c : d.connections) {
-            if (c.kind == Connection::Kind::Line && c.fd >= 0) return &c;
+            if (c.kind == Connection::Kind::Line && c.fd != kNoSocket) return &c;
         }
         Connection* c = oneAtATime() ? servedTcp() : nullptr;
-        return c && c->turn && c->fd >= 0 ? c : nullptr;
+        return c && c->turn && c->fd != kNoSocket ? c : nullptr;
     }
     // c is served from now on: with a fresh intake where it waited its turn (the model may have
     // changed meanwhile), its silence counted from now.
@@ -211,9 +192,8 @@ struct Loop {
     }
     // A connection waiting its turn hung up: one that sent nothing (or reset) is dropped at once,
     // one that sent bytes keeps its place for them.
-    void hungUpWhileWaiting(Connection& c, short ev) {
-        int unread = 0;
-        if (!(ev & POLLERR) && ::ioctl(c.fd, FIONREAD, &unread) == 0 && unread > 0) {
+    void hungUpWhileWaiting(Connection& c, uint8_t ready) {
+        if (!(ready & platform::kReadyError) && platform::BytesWaiting(c.fd) > 0) {
             c.ended = true;
             return;
         }
@@ -229,35 +209,16 @@ struct Loop {
         }
         Connection* c = hostServed();
         for (const auto& u : asked) {
-            if (c == nullptr || c->fd < 0) continue;
+            if (c == nullptr || c->fd == kNoSocket) continue;
             c->out.insert(c->out.end(), u->bytes.begin(), u->bytes.end());
-            Flush(*c);
-            u->sent = c->fd >= 0;
+            Flush(d, *c);
+            u->sent = c->fd != kNoSocket;
         }
         {
             platform::MutexLock lock(d.sendMutex);
             for (const auto& u : asked) u->done = true;
         }
         d.sent.notify_all();
-    }
-    // A pseudo-terminal's watch: the last host closed, so its exclusive mark goes (Line::notify).
-    void watchOpens(Line& line) {
-        alignas(inotify_event) char events[4096];
-        for (;;) {
-            const ssize_t n = ::read(line.notify, events, sizeof events);
-            if (n <= 0) return;
-            for (ssize_t off = 0; off < n;) {
-                const auto* ev = reinterpret_cast<const inotify_event*>(events + off);
-                if (ev->mask & IN_OPEN) ++line.openers;
-                if (ev->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
-                    if (line.openers > 0) --line.openers;
-#ifdef TIOCNXCL
-                    if (line.openers == 0) ::ioctl(line.slave, TIOCNXCL);
-#endif
-                }
-                off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
-            }
-        }
     }
     // --- handing jobs to the sink ---
     bool writersBehind() const { return !d.waitingJobs.empty(); }
@@ -278,7 +239,7 @@ struct Loop {
     // that it goes and leaves its place to a new connection.
     void pauseAll(bool on) {
         for (Connection& c : d.connections) {
-            if (on && c.fd < 0) continue;
+            if (on && c.fd == kNoSocket) continue;
             ConnectionHost host(d, c);
             c.intake.pause(on, seen, host);
         }
@@ -312,8 +273,7 @@ struct Loop {
     }
     void closeTcp(Connection& c, JobEnd end, std::string reason = {}) {
         endJob(c, end, std::move(reason));
-        if (c.fd >= 0) ::close(c.fd);
-        c.fd = -1;
+        platform::CloseSocket(c.fd);
         c.out.clear();
         if (c.intake.paused()) {
             ConnectionHost host(d, c);
@@ -351,47 +311,47 @@ struct Loop {
     void readFrom(Connection& c, States s) {
         const size_t want = std::min(kReadChunk, c.intake.room(s));
         if (want == 0) return;
-        const ssize_t r = ::read(c.fd, buf.data(), want);
+        int code = 0;
+        const long long r = c.kind == Connection::Kind::Tcp ? platform::ReceiveSome(c.fd, buf.data(), want, &code)
+                                                            : d.readLine(d.lines[c.line], buf.data(), want, &code);
         if (r > 0) {
             takeBytes(c, static_cast<size_t>(r), s);
             return;
         }
-        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+        if (r == platform::kSocketWouldBlock) return;
         if (c.kind == Connection::Kind::Tcp) {
             closeTcp(c, JobEnd::Closed);
             return;
         }
         // A line that failed (a serial adapter unplugged): its job ends, the line is no longer read.
-        const std::string reason = r == 0 ? std::string("end of file") : std::string(std::strerror(errno));
+        const std::string reason = r == 0 ? std::string("end of file") : platform::SocketErrorText(code);
         endJob(c, JobEnd::Failed, reason);
-        c.fd = -1;
+        c.fd = kNoSocket;
     }
     // Whether the listeners are polled: room for connections, for their jobs, and no back-off.
     bool accepting(SteadyClock::time_point now) const {
         return tcpCount < d.options.maxConnections && !waitingFull() && (!acceptFailing || now >= acceptResume);
     }
-    void acceptFailed(int err) {
+    void acceptFailed(int code) {
         acceptBackoff = std::clamp(acceptBackoff * 2, kFirstAcceptBackoff, kMaxAcceptBackoff);
         acceptResume = d.now() + acceptBackoff;
         if (acceptFailing) return;
         acceptFailing = true;
-        say(std::string("cannot accept connections: ") + std::strerror(err) + "; retrying");
+        say("cannot accept connections: " + platform::SocketErrorText(code) + "; retrying");
     }
-    void accept(int listener) {
+    void accept(platform::SocketHandle listener) {
         for (int i = 0; i < kAcceptsPerRound && tcpCount < d.options.maxConnections; ++i) {
-            const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-            if (fd < 0) {
-                if (errno == ECONNABORTED || errno == EINTR) continue;
-                if (OutOfResources(errno)) acceptFailed(errno);
-                return;
-            }
+            platform::SocketHandle fd = kNoSocket;
+            int code = 0;
+            const platform::AcceptResult accepted = platform::AcceptConnection(listener, &fd, &code);
+            if (accepted == platform::AcceptResult::Retry) continue;
+            if (accepted == platform::AcceptResult::OutOfRoom) acceptFailed(code);
+            if (accepted != platform::AcceptResult::Accepted) return;
             if (acceptFailing) {
                 acceptFailing = false;
                 acceptBackoff = std::chrono::milliseconds(0);
                 say("accepting connections again");
             }
-            const int on = 1;
-            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             d.connections.emplace_back(d.model.load(), d.limits());
             Connection& c = d.connections.back();
             c.kind = Connection::Kind::Tcp;
@@ -408,7 +368,7 @@ struct Loop {
     void expire(States s) {
         const auto now = d.now();
         for (Connection& c : d.connections) {
-            if (c.fd < 0 || !c.turn || !silenceCounts(c, s, now)) continue;
+            if (c.fd == kNoSocket || !c.turn || !silenceCounts(c, s, now)) continue;
             if (c.kind == Connection::Kind::Tcp) {
                 if (idleCloses() && now - c.lastByte >= d.options.idleTimeout) closeTcp(c, JobEnd::Idle);
             } else if ((c.intake.hasJob() || c.discarding) && now - c.lastByte >= d.options.idleEnd) {
@@ -422,7 +382,7 @@ struct Loop {
         auto next = now + std::chrono::milliseconds(writersBehind() ? kOfferEveryMs : kMaxPollMs);
         if (acceptFailing && acceptResume > now) next = std::min(next, acceptResume);
         for (Connection& c : d.connections) {
-            if (c.fd < 0 || !c.turn || !silenceCounts(c, s, now)) continue;
+            if (c.fd == kNoSocket || !c.turn || !silenceCounts(c, s, now)) continue;
             if (c.kind == Connection::Kind::Tcp) {
                 if (idleCloses()) next = std::min(next, c.lastByte + d.options.idleTimeout);
             } else if (c.intake.hasJob() || c.discarding) {
@@ -441,7 +401,8 @@ struct Loop {
     }
     void sweep() {
         for (auto it = d.connections.begin(); it != d.connections.end();) {
-            if (it->kind == Connection::Kind::Tcp && it->fd < 0 && it->intake.held() == 0 && it->intake.waitingAnswers() == 0) {
+            if (it->kind == Connection::Kind::Tcp && it->fd == kNoSocket && it->intake.held() == 0 &&
+                it->intake.waitingAnswers() == 0) {
                 it = d.connections.erase(it);
                 --tcpCount;
             } else {
@@ -462,7 +423,8 @@ void Loop::run() {
         c.fd = line.fd;
         c.line = i;
         const bool pty = line.endpoint.kind == LineEndpoint::Kind::Pty;
-        c.source = (pty ? "pty:" : "serial:") + (pty && line.endpoint.path.empty() ? line.slavePath : line.endpoint.path);
+        c.source = (pty ? "pty:" : "serial:") +
+                   (pty && line.endpoint.path.empty() ? line.slavePath : line.endpoint.path);
         beginTurn(c, false);
     }
     seen = snapshot(&seenVersion);
@@ -482,36 +444,37 @@ void Loop::run() {
         }
         fds.clear();
         polled.clear();
-        fds.push_back({d.wakeRead, POLLIN, 0});
+        fds.push_back({d.wakeHandle, platform::kWaitRead, 0});
         const size_t firstWatch = fds.size();
         for (const Line& line : d.lines) {
-            if (line.notify >= 0) fds.push_back({line.notify, POLLIN, 0});
+            if (line.notify >= 0)
+                fds.push_back({static_cast<platform::SocketHandle>(line.notify), platform::kWaitRead, 0});
         }
         const size_t firstListener = fds.size();
         if (accepting(d.now())) {
-            for (const Listener& l : d.listeners) fds.push_back({l.fd, POLLIN, 0});
+            for (const Listener& l : d.listeners) fds.push_back({l.fd, platform::kWaitRead, 0});
         }
         const size_t firstConnection = fds.size();
         for (Connection& c : d.connections) {
-            if (c.fd < 0) continue;
+            if (c.fd == kNoSocket) continue;
             if (!c.turn) {
                 // Waiting its turn: only a hang-up is watched, until it sent bytes and closed.
                 if (!c.ended) {
-                    fds.push_back({c.fd, POLLRDHUP, 0});
+                    fds.push_back({c.fd, platform::kWaitHangUp, 0});
                     polled.push_back(&c);
                 }
                 continue;
             }
-            short events = 0;
-            if (canRead(c, s)) events |= POLLIN;
-            if (!c.out.empty()) events |= POLLOUT;
+            uint8_t events = 0;
+            if (canRead(c, s)) events |= platform::kWaitRead;
+            if (!c.out.empty()) events |= platform::kWaitWrite;
             if (events == 0) continue;  // waits for room: a hang-up is seen once it is read again
             fds.push_back({c.fd, events, 0});
             polled.push_back(&c);
         }
-        const int r = ::poll(fds.data(), fds.size(), pollTimeout(s));
+        const int r = platform::WaitSockets(fds, pollTimeout(s));
         if (d.stopFlag.load()) break;
-        if (r < 0 && errno != EINTR) break;
+        if (r < 0) break;
         // A state set while the loop waited holds for the bytes that arrived meanwhile: a request
         // sent after the change is answered in the new state.
         s = snapshot(&version);
@@ -520,17 +483,16 @@ void Loop::run() {
             broadcast(s);
         }
         if (r > 0) {
-            if (fds[0].revents & POLLIN) {
-                uint8_t drain[64];
-                while (::read(d.wakeRead, drain, sizeof drain) > 0) {
-                }
+            if (fds[0].ready & platform::kReadyRead) {
+                platform::MutexLock lock(d.wakeMutex);
+                d.waker.drain();
             }
             for (size_t i = firstWatch, l = 0; i < firstListener; ++l) {
                 if (d.lines[l].notify < 0) continue;
-                if (fds[i++].revents & POLLIN) watchOpens(d.lines[l]);
+                if (fds[i++].ready & platform::kReadyRead) d.watchOpens(d.lines[l]);
             }
             for (size_t i = firstListener; i < firstConnection; ++i) {
-                if (fds[i].revents & POLLIN) accept(fds[i].fd);
+                if (fds[i].ready & platform::kReadyRead) accept(fds[i].handle);
             }
         }
         // Before what the hosts sent now: bytes asked for before they sent it go first.
@@ -538,13 +500,16 @@ void Loop::run() {
         if (r > 0) {
             for (size_t i = firstConnection; i < fds.size(); ++i) {
                 Connection& c = *polled[i - firstConnection];
-                const short ev = fds[i].revents;
+                const uint8_t ev = fds[i].ready;
                 if (!c.turn) {
-                    if (ev & (POLLRDHUP | POLLHUP | POLLERR)) hungUpWhileWaiting(c, ev);
+                    if (ev & (platform::kReadyHangUp | platform::kReadyError)) hungUpWhileWaiting(c, ev);
                     continue;
                 }
-                if (ev & POLLOUT) Flush(c);
-                if (c.fd >= 0 && (ev & (POLLIN | POLLHUP | POLLERR))) readFrom(c, s);
+                if (ev & platform::kReadyWrite) Flush(d, c);
+                if (c.fd != kNoSocket &&
+                    (ev & (platform::kReadyRead | platform::kReadyHangUp | platform::kReadyError))) {
+                    readFrom(c, s);
+                }
             }
         }
         expire(s);

@@ -150,4 +150,12 @@ private:
     Impl* impl_;
 };
 
+// What the program's own printer is served on when no network was asked for: a pseudo-terminal,
+// or on Windows, which has none, the loopback network.
+#ifdef _WIN32
+inline constexpr VirtualPrinter::Transport kLocalTransport = VirtualPrinter::Transport::Tcp;
+#else
+inline constexpr VirtualPrinter::Transport kLocalTransport = VirtualPrinter::Transport::PseudoTerminal;
+#endif
+
 }  // namespace pellory::vprinter

@@ -1,16 +1,10 @@
 #include "web/guarded_server.h"
 
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "jobs/json_text.h"
+#include "platform/sockets.h"
 
 namespace pellory::web {
 
@@ -47,36 +41,32 @@ std::string Refusal(int status, const std::string& why) {
 }
 
 // The numeric address and port of one end of a socket; empty and 0 when it has none.
-void SocketEnd(int fd, bool peer, std::string& ip, int& port) {
-    ip.clear();
-    port = 0;
-    sockaddr_storage a{};
-    socklen_t length = sizeof a;
-    sockaddr* sa = reinterpret_cast<sockaddr*>(&a);
-    if ((peer ? ::getpeername(fd, sa, &length) : ::getsockname(fd, sa, &length)) != 0) return;
-    char host[NI_MAXHOST];
-    char service[NI_MAXSERV];
-    if (::getnameinfo(sa, length, host, sizeof host, service, sizeof service, NI_NUMERICHOST | NI_NUMERICSERV) == 0) {
-        ip = host;
-        port = std::atoi(service);
-    }
+void SocketEnd(platform::SocketHandle fd, bool peer, std::string& ip, int& port) {
+    const std::optional<platform::SocketEnd> end = peer ? platform::PeerEnd(fd) : platform::LocalEnd(fd);
+    ip = end ? end->address : std::string();
+    port = end ? end->port : 0;
 }
 
 // One connection as the library sees it: its reads bounded in bytes and time, its writes bounded
 // in time, both watching the stop flag. Owns the socket.
 class ConnectionGuard final : public httplib::Stream {
 public:
-    ConnectionGuard(int fd, const ConnectionBounds& bounds, const std::atomic<bool>& stopping)
+    ConnectionGuard(platform::SocketHandle fd, const ConnectionBounds& bounds, const std::atomic<bool>& stopping)
         : fd_(fd), bounds_(bounds), stopping_(stopping) {
+        // Every read and write below is made when the wait says it can be, and never waits itself.
+        platform::MakeNonBlocking(fd);
         SocketEnd(fd, true, remoteIp_, remotePort_);
         SocketEnd(fd, false, localIp_, localPort_);
     }
-    ~ConnectionGuard() override { ::close(fd_); }
+    ~ConnectionGuard() override {
+        platform::SocketHandle fd = fd_;
+        platform::CloseSocket(fd);
+    }
     ConnectionGuard(const ConnectionGuard&) = delete;
     ConnectionGuard& operator=(const ConnectionGuard&) = delete;
 
-    bool is_readable() const override { return start_ < end_ || wait(POLLIN, deadline_); }
-    bool is_writable() const override { return wait(POLLOUT, Clock::now() + bounds_.writeWait); }
+    bool is_readable() const override { return start_ < end_ || wait(platform::kWaitRead, deadline_); }
+    bool is_writable() const override { return wait(platform::kWaitWrite, Clock::now() + bounds_.writeWait); }
 
     ssize_t read(char* ptr, size_t size) override {
         if (cut_ != Cut::None) return -1;
@@ -110,10 +100,10 @@ public:
         ip = localIp_;
         port = localPort_;
     }
-    socket_t socket() const override { return fd_; }
+    socket_t socket() const override { return static_cast<socket_t>(fd_); }
 
     // Waits, at most the idle wait, until the next request begins (or the client closes).
-    bool waitForRequest() const { return start_ < end_ || wait(POLLIN, Clock::now() + bounds_.idleWait); }
+    bool waitForRequest() const { return start_ < end_ || wait(platform::kWaitRead, Clock::now() + bounds_.idleWait); }
     // A request begins: its deadline runs and the head's bound applies.
     void beginRequest() {
         deadline_ = Clock::now() + bounds_.requestDeadline;
@@ -142,28 +132,28 @@ public:
     // Ends the sending, then reads and drops what the client still sends for at most drain (and
     // kDrainBytes).
     void finish(std::chrono::milliseconds drain) {
-        ::shutdown(fd_, SHUT_WR);
+        platform::ShutdownSending(fd_);
         const auto until = Clock::now() + drain;
-        for (size_t dropped = 0; dropped < kDrainBytes && wait(POLLIN, until);) {
+        for (size_t dropped = 0; dropped < kDrainBytes && wait(platform::kWaitRead, until);) {
             char sink[kReadBuffer];
-            const ssize_t n = ::recv(fd_, sink, sizeof sink, MSG_DONTWAIT);
-            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return;
+            const long long n = platform::ReceiveSome(fd_, sink, sizeof sink);
+            if (n == 0 || n == platform::kSocketFailed) return;
             if (n > 0) dropped += static_cast<size_t>(n);
         }
     }
 
 private:
     // Whether the socket is ready for events before until, in steps that watch the stop flag.
-    bool wait(short events, Clock::time_point until) const {
+    bool wait(uint8_t events, Clock::time_point until) const {
         for (;;) {
             if (stopping_) return false;
             // Rounded up: a wait that ends for lack of time ends at or after until.
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
             if (left <= 0) return false;
-            pollfd p{fd_, events, 0};
-            const int ready = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, kStepMs)));
+            std::vector<platform::SocketWait> one{{fd_, events, 0}};
+            const int ready = platform::WaitSockets(one, static_cast<int>(std::min<long long>(left, kStepMs)));
             if (ready > 0) return true;
-            if (ready < 0 && errno != EINTR) return false;
+            if (ready < 0) return false;
         }
     }
 
@@ -171,30 +161,30 @@ private:
     // taken, 0 at the end of the stream, -1 on an error or once the deadline passed.
     ssize_t fill() {
         for (;;) {
-            if (!wait(POLLIN, deadline_)) {
+            if (!wait(platform::kWaitRead, deadline_)) {
                 if (!stopping_ && Clock::now() >= deadline_) cut_ = Cut::Deadline;
                 return -1;
             }
-            const ssize_t n = ::recv(fd_, buffer_, sizeof buffer_, MSG_DONTWAIT);
+            const long long n = platform::ReceiveSome(fd_, buffer_, sizeof buffer_);
             if (n >= 0) {
                 start_ = 0;
                 end_ = static_cast<size_t>(n);
-                return n;
+                return static_cast<ssize_t>(n);
             }
-            if (errno != EAGAIN && errno != EINTR) return -1;
+            if (n == platform::kSocketFailed) return -1;
         }
     }
 
     ssize_t send(const char* ptr, size_t size) {
         for (;;) {
-            if (!wait(POLLOUT, Clock::now() + bounds_.writeWait)) return -1;
-            const ssize_t n = ::send(fd_, ptr, size, MSG_DONTWAIT | MSG_NOSIGNAL);
-            if (n >= 0) return n;
-            if (errno != EAGAIN && errno != EINTR) return -1;
+            if (!wait(platform::kWaitWrite, Clock::now() + bounds_.writeWait)) return -1;
+            const long long n = platform::SendSome(fd_, ptr, size);
+            if (n >= 0) return static_cast<ssize_t>(n);
+            if (n == platform::kSocketFailed) return -1;
         }
     }
 
-    const int fd_;
+    const platform::SocketHandle fd_;
     const ConnectionBounds& bounds_;
     const std::atomic<bool>& stopping_;
     std::string remoteIp_, localIp_;
@@ -253,7 +243,7 @@ void GuardedServer::leave(const std::string& address) {
 }
 
 bool GuardedServer::process_and_close_socket(socket_t sock) {
-    ConnectionGuard connection(sock, bounds_, stopping_);
+    ConnectionGuard connection(static_cast<platform::SocketHandle>(sock), bounds_, stopping_);
     std::string address;
     int port = 0;
     connection.get_remote_ip_and_port(address, port);

@@ -1,13 +1,9 @@
 #include "web/host_names.h"
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <netinet/in.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 
+#include "platform/sockets.h"
 #include "web/web_request.h"
 
 namespace pellory::web {
@@ -24,32 +20,7 @@ std::string Lower(std::string_view text) {
 }
 
 // An address written as text, in binary (4 bytes for IPv4, 16 for IPv6); empty for a name.
-std::string AddressBytes(const std::string& text) {
-    in_addr v4{};
-    if (::inet_pton(AF_INET, text.c_str(), &v4) == 1) return std::string(reinterpret_cast<const char*>(&v4), 4);
-    in6_addr v6{};
-    if (::inet_pton(AF_INET6, text.c_str(), &v6) == 1) return std::string(reinterpret_cast<const char*>(&v6), 16);
-    return {};
-}
-
-// The addresses of the machine's interfaces, in binary.
-std::vector<std::string> InterfaceAddresses() {
-    std::vector<std::string> addresses;
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0) return addresses;
-    for (const ifaddrs* i = list; i; i = i->ifa_next) {
-        if (!i->ifa_addr) continue;
-        if (i->ifa_addr->sa_family == AF_INET) {
-            const in_addr& a = reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr;
-            addresses.emplace_back(reinterpret_cast<const char*>(&a), 4);
-        } else if (i->ifa_addr->sa_family == AF_INET6) {
-            const in6_addr& a = reinterpret_cast<const sockaddr_in6*>(i->ifa_addr)->sin6_addr;
-            addresses.emplace_back(reinterpret_cast<const char*>(&a), 16);
-        }
-    }
-    ::freeifaddrs(list);
-    return addresses;
-}
+std::string AddressBytes(const std::string& text) { return platform::NumericAddress(text); }
 
 // A name as compared: lower case, without the brackets of an IPv6 address or a last dot.
 std::string Comparable(std::string_view name) {
@@ -74,9 +45,8 @@ HostNames::HostNames(const vprinter::ListenAddress& bound, std::vector<std::stri
     : reachable_(!vprinter::IsLoopback(bound)) {
     for (const std::string& name : given) given_.push_back(Comparable(name));
     if (!reachable_) return;
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) == 0) hostName_ = Comparable(name);
-    addresses_ = InterfaceAddresses();
+    if (const std::string name = platform::MachineName(); !name.empty()) hostName_ = Comparable(name);
+    addresses_ = platform::InterfaceAddresses();
     addressesRead_ = std::chrono::steady_clock::now();
 }
 
@@ -129,7 +99,7 @@ bool HostNames::isOwnAddress(const std::string& bytes) const {
     if (listed()) return true;
     const auto now = std::chrono::steady_clock::now();
     if (now - addressesRead_ < kAddressesFresh) return false;
-    addresses_ = InterfaceAddresses();
+    addresses_ = platform::InterfaceAddresses();
     addressesRead_ = now;
     return listed();
 }

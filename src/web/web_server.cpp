@@ -1,10 +1,7 @@
 #include "web/web_server.h"
 
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -16,6 +13,7 @@
 
 #include "jobs/job_folder.h"
 #include "jobs/json_text.h"
+#include "platform/sockets.h"
 #include "platform/thread_annotations.h"
 #include "web/guarded_server.h"
 #include "web/host_names.h"
@@ -302,15 +300,13 @@ WebServer::~WebServer() { stop(); }
 bool WebServer::start(std::string* why) {
     Impl& m = *impl_;
     m.http.set_payload_max_length(kMaxBodyBytes);
-    // The address is this server's alone: SO_REUSEADDR (a restart need not wait for the last
-    // connections' TIME_WAIT), never SO_REUSEPORT, which would let a second server share it.
-    m.http.set_socket_options([](socket_t sock) {
-        int yes = 1;
-        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
+    // The address is this server's alone (platform::KeepAddressOwn), never SO_REUSEPORT, which
+    // would let a second server share it.
+    m.http.set_socket_options(
+        [](socket_t sock) { platform::KeepAddressOwn(static_cast<platform::SocketHandle>(sock)); });
     m.routes();
     const std::string host = m.options.address.host.empty() ? "0.0.0.0" : m.options.address.host;
-    errno = 0;
+    platform::ClearSocketError();
     int port = m.options.address.port;
     bool bound = false;
     if (port == 0) {
@@ -320,10 +316,10 @@ bool WebServer::start(std::string* why) {
         bound = m.http.bind_to_port(host, port);
     }
     if (!bound) {
-        const int error = errno;
+        const int error = platform::LastSocketError();
         if (why) {
             *why = vprinter::ListenAddressText(m.options.address) + ": " +
-                   (error != 0 ? std::string(std::strerror(error)) : std::string("cannot listen there"));
+                   (error != 0 ? platform::SocketErrorText(error) : std::string("cannot listen there"));
         }
         return false;
     }
