@@ -2,14 +2,15 @@
 # tools/windows/build-deps.sh PREFIX
 # Cross-builds for 64-bit Windows (mingw-w64, posix threads) the libraries Pellory needs that
 # Debian ships no mingw package of: FreeType, zint (the library alone), libjpeg-turbo (without
-# SIMD) and GoogleTest (gtest and gmock), all as static libraries, and puts cpp-httplib's single
-# header beside them. zlib comes from Debian's libz-mingw-w64-dev.
+# SIMD) and GoogleTest (gtest and gmock) as static libraries, zint as a DLL (its build always
+# makes one; bin/libzint.dll goes beside the programs), and puts cpp-httplib's single header
+# beside them. zlib comes from Debian's libz-mingw-w64-dev.
 #
-# The sources are Debian's own source packages, fetched by apt through a private apt state under
-# PREFIX/../deps-work (made from the machine's own package sources, turned into deb-src), so the
+# The sources are Debian's own source packages, fetched by apt through a private apt state in the
+# work folder (made from the machine's own package sources, turned into deb-src), so the
 # machine's apt state is left untouched and the project names no mirror.
 #
-# Idempotent: a complete PREFIX holds a stamp file and the script then returns at once. The
+# Idempotent: a complete PREFIX holds a stamp file and the script then returns at once. The work
 # folder of sources and builds (WORK, PREFIX.work unless given) may be deleted afterwards.
 set -euo pipefail
 
@@ -17,17 +18,17 @@ if [ $# -ne 1 ]; then
   echo "usage: $0 PREFIX" >&2
   exit 2
 fi
-here="$(cd "$(dirname "$0")" && pwd)"
 mkdir -p "$1"
 prefix="$(cd "$1" && pwd)"
 work="${WORK:-$prefix.work}"
 toolchain="${PELLORY_TOOLCHAIN:-/work/shared/toolchains/mingw-w64-x86_64.cmake}"
 jobs="${JOBS:-2}"
-# The source packages, one per library; the stamp names them so that a change of the list
-# rebuilds the prefix.
+# The source packages, one per library. The stamp names them and the recipe's number: a change of
+# the list, or of the build options below with the number raised, rebuilds the prefix.
 packages=(freetype zint libjpeg-turbo googletest cpp-httplib)
+recipe=1
 stamp="$prefix/.pellory-deps"
-want="packages: ${packages[*]}; script: $(sha256sum "$0" | cut -c1-16)"
+want="packages: ${packages[*]}; recipe: $recipe"
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ]; then
   echo "build-deps: $prefix is complete"
   exit 0
@@ -89,6 +90,7 @@ fi
 generator=()
 if command -v ninja >/dev/null 2>&1; then generator=(-G Ninja); fi
 # build <name> <source folder> <cmake options...>: configures, builds and installs into PREFIX.
+# (Raise the recipe's number above when changing what these make.)
 build() {
   local name="$1" source="$2"
   shift 2
