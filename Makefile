@@ -22,7 +22,7 @@ WIN_BUILD     ?= build-windows
 WIN_TYPE      ?= Release
 # The prefix of the libraries cross-built from Debian's sources (tools/windows/build-deps.sh).
 WINDEPS       ?= $(WIN_BUILD)/deps
-WIN_TOOLCHAIN ?= /work/shared/toolchains/mingw-w64-x86_64.cmake
+WIN_TOOLCHAIN ?= $(abspath ../shared/toolchains/mingw-w64-x86_64.cmake)
 FUZZ_CXX     ?= $(shell command -v clang++-14 >/dev/null 2>&1 && echo clang++-14 || echo clang++)
 # Warnings are errors in every build made through this Makefile (development and CI); a plain
 # CMake build keeps them as warnings.
