@@ -212,8 +212,19 @@ std::vector<PortEntry> PortMap::buildLocked() {
         e.number = n;
         map[n] = e;
     }
-    int next = kMinPortNumber;
+    // A system port that carries its own number (Windows' COMn) keeps it while it is free; the
+    // others, and one whose number is taken, are numbered upward from the lowest free number.
+    std::vector<const PortEntry*> unnumbered;
     for (const auto& s : system_) {
+        if (s.number >= kMinPortNumber && s.number <= kMaxPortNumber && !map.count(s.number)) {
+            map[s.number] = s;
+        } else {
+            unnumbered.push_back(&s);
+        }
+    }
+    int next = kMinPortNumber;
+    for (const PortEntry* sp : unnumbered) {
+        const PortEntry& s = *sp;
         next = lowestFree(next);
         if (next == 0) break;
         PortEntry e = s;
@@ -233,7 +244,22 @@ std::optional<PortEntry> PortMap::resolve(int n) {
     for (auto& e : buildLocked()) {
         if (e.number == n) return e;
     }
+#ifdef _WIN32
+    // Windows opens a COM port by its own name even where the registry does not list it (a port a
+    // driver makes without listing it, a port Wine maps later): opening tells whether it is there.
+    return PortEntry{n, "COM" + std::to_string(n), "", PortEntry::Source::System};
+#else
     return std::nullopt;
+#endif
+}
+
+bool PortMap::holds(int n) {
+    std::unique_lock<std::mutex> lock(m_);
+    ensureScannedLocked();
+    for (const auto& e : buildLocked()) {
+        if (e.number == n) return true;
+    }
+    return false;
 }
 
 std::vector<PortEntry> PortMap::entries() {

@@ -8,8 +8,10 @@
 //     holds, in the order they were registered;
 //  3. the system's ports (ttyUSB*, ttyACM*, ttyS* with a real UART behind them, Bluetooth
 //     rfcomm*, then the printer device files usb/lp* and lp*), numbered upward from the lowest
-//     number still free, in a stable order.
-// An unmapped number resolves to nothing, and opening it fails as an absent COM port does.
+//     number still free, in a stable order; on Windows, the registry's COM ports, each with its
+//     own number while no override or virtual printer holds it.
+// An unmapped number resolves to nothing, and opening it fails as an absent COM port does; on
+// Windows it resolves to the port of its own name (COMn), which the system opens or not.
 #pragma once
 
 #include <cstdint>
@@ -68,6 +70,9 @@ public:
     void setSystemRoots(const std::string& sysClassTty, const std::string& devDir);
 
     std::optional<PortEntry> resolve(int n);
+    // Whether an override, a virtual printer or a listed system port holds n (on Windows resolve()
+    // also answers for numbers nothing holds).
+    bool holds(int n);
     std::vector<PortEntry> entries();  // every mapped number, ascending
 
 private:

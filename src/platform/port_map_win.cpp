@@ -2,8 +2,8 @@
 //
 // Windows lists its COM ports in the registry, HKLM\HARDWARE\DEVICEMAP\SERIALCOMM: one value per
 // port, the value's name the driver's device object (\Device\Serial0, \Device\VCP0, ...), its
-// data the port's name (COM3). The ports are numbered in the order of their COM numbers (COM2
-// before COM10), each described by its device object. Windows has no USB printer class files or
+// data the port's name (COM3). Each port keeps its own COM number in the map (COM3 is COM3), and
+// is described by its device object. Windows has no USB printer class files or
 // parallel ports to open as a device file: a printer there is reached through its COM port or
 // its network address.
 #include "platform/port_map_system.h"
@@ -58,6 +58,7 @@ std::vector<PortEntry> ScanSystemPorts(const std::string& sysRoot, const std::st
         const std::optional<int32_t> number = ComNumber(port);
         if (!number) continue;
         PortEntry e;
+        e.number = *number;  // the port keeps its own COM number in the map
         e.path = port;
         e.description = Narrow(std::wstring(name, nameLength));
         e.source = PortEntry::Source::System;

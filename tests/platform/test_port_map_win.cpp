@@ -92,7 +92,7 @@ private:
     HKEY h_ = nullptr;
 };
 
-TEST(WindowsPortMap, SystemPortsAreNumberedInTheOrderOfTheirComNumbers) {
+TEST(WindowsPortMap, SystemPortsKeepTheirOwnComNumbersWhileFree) {
     FakeSerialMap serial;
     // Listed out of order, with a name that is no COM port among them.
     serial.Add("\\Device\\Serial1", "COM10");
@@ -106,11 +106,16 @@ TEST(WindowsPortMap, SystemPortsAreNumberedInTheOrderOfTheirComNumbers) {
     for (const PortEntry& e : map.entries()) {
         seen.push_back(std::to_string(e.number) + " " + e.path + " " + e.description);
     }
+    // COM2's number is the override's: it moves to the lowest number free.
     EXPECT_EQ(seen, (std::vector<std::string>{"1 COM1 \\Device\\Serial0", "2 tcp://192.0.2.1 override",
-                                              "3 COM2 \\Device\\VCP0", "4 COM10 \\Device\\Serial1"}));
+                                              "3 COM2 \\Device\\VCP0", "10 COM10 \\Device\\Serial1"}));
+    // A number nothing maps is the port of that name, which opening finds or not.
+    const auto seven = map.resolve(7);
+    ASSERT_TRUE(seven.has_value());
+    EXPECT_EQ(seven->path, "COM7");
 }
 
-TEST(WindowsPortMap, SystemPortsAreTheRegistrysComPortsInNumberOrder) {
+TEST(WindowsPortMap, SystemPortsAreTheRegistrysComPortsByTheirNumbers) {
     // What the registry lists, read here on its own.
     std::vector<int32_t> listed;
     HKEY key = nullptr;
@@ -136,12 +141,11 @@ TEST(WindowsPortMap, SystemPortsAreTheRegistrysComPortsInNumberOrder) {
     PortMap map;
     map.rescan();
     std::vector<int32_t> mapped;
-    int expectedNumber = kMinPortNumber;
     for (const PortEntry& e : map.entries()) {
         ASSERT_EQ(e.source, PortEntry::Source::System);
-        EXPECT_EQ(e.number, expectedNumber++) << "system ports are numbered upward from 1";
         ASSERT_EQ(e.path.rfind("COM", 0), 0u) << e.path;
         mapped.push_back(ReadDigits(std::string_view(e.path).substr(3), 4).value_or(0));
+        EXPECT_EQ(e.number, mapped.back()) << "a system port keeps its own COM number";
         EXPECT_FALSE(e.description.empty()) << e.path;
     }
     EXPECT_EQ(mapped, listed);

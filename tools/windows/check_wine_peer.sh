@@ -47,14 +47,15 @@ info = struct.pack('<IiiHHIIiiII', 40, w, h, 1, 24, 0, len(pixels), 2835, 2835, 
 open(sys.argv[1], 'wb').write(header + info + pixels)
 EOF
 
+# Each action's arguments, separated by "|".
 actions=(
   "probe"
-  "status --states"
-  "sample font"
-  "text Pellory-on-two-systems"
-  "hex 1B 40 1B 61 01"
-  "barcode --type EAN13 --data 4006381333931 --hri below"
-  "image PICTURE --vertical 2"
+  "status|--states"
+  "sample|font"
+  "text|Pellory on two systems"
+  "hex|1B 40 1B 61 01"
+  "barcode|--type|EAN13|--data|400638133393|--hri|below"
+  "image|PICTURE|--vertical|2"
 )
 
 # Starts the server on a pseudo-terminal (com) or a loopback port (tcp), jobs into $1.
@@ -99,13 +100,9 @@ run_side() {
   local i=0 status
   for action in "${actions[@]}"; do
     i=$((i + 1))
-    # shellcheck disable=SC2086
-    set -- ${action/PICTURE/}
-    local args=("$@")
-    case $action in *PICTURE*)
-      if [ "$side" = linux ]; then picture=$work/picture.bmp; else picture="Z:$(echo "$work/picture.bmp" | tr / '\\')"; fi
-      args=("${args[0]}" "$picture" "${args[@]:1}") ;;
-    esac
+    local args picture
+    if [ "$side" = linux ]; then picture=$work/picture.bmp; else picture="Z:$(echo "$work/picture.bmp" | tr / '\\')"; fi
+    IFS='|' read -r -a args <<<"${action/PICTURE/"$picture"}"
     local history=$work/$side-$transport-$i.txt
     if [ "$side" = linux ]; then
       "$cli" --port "$port_arg" --handshake none --history "$history" "${args[@]}" >"$history.out" 2>&1 && status=0 || status=$?
