@@ -122,11 +122,13 @@ windows: windows-deps $(WIN_BUILD)/CMakeCache.txt
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 
 # The Windows tests under Wine, in a Wine prefix of the build's own; then, once pellory-cli.exe is
-# built, the Windows pellory-cli beside the Linux one against the Linux printer server.
+# built, the Windows pellory-cli beside the Linux one against the Linux printer server, and both
+# renderers over the corpus.
 windows-test: windows
 	tools/windows/run-tests.sh $(WIN_BUILD) -j $(JOBS) $(CTEST_ARGS)
 	@if [ -f $(WIN_BUILD)/bin/pellory-cli.exe ]; then \
-	  $(MAKE) --no-print-directory build && tools/windows/check_wine_peer.sh $(BUILD) $(WIN_BUILD); \
+	  $(MAKE) --no-print-directory build && tools/windows/check_wine_peer.sh $(BUILD) $(WIN_BUILD) && \
+	  tools/windows/check_wine_render.sh $(BUILD) $(WIN_BUILD); \
 	else \
 	  echo "windows-test: no pellory-cli.exe in $(WIN_BUILD)/bin yet: tools/windows/check_wine_peer.sh did not run"; \
 	fi
