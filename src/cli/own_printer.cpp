@@ -26,7 +26,7 @@ void PortBinding::Bind(int n, const std::string& path, const std::string& descri
 int PortBinding::FreeNumber() {
     platform::PortMap& ports = platform::PortMap::instance();
     for (int n = platform::kMaxPortNumber; n >= platform::kMinPortNumber; --n) {
-        if (!ports.holds(n)) return n;
+        if (!ports.resolve(n)) return n;
     }
     return 0;
 }

@@ -89,7 +89,7 @@ void CSerialEngine::Destroy() {
 
 bool CSerialEngine::OpenPort() {
     if (device_.isOpen()) Close(kLinkStopTimeoutMs);
-    auto entry = platform::PortMap::instance().resolve(portNumber_);
+    auto entry = platform::PortMap::instance().portToOpen(portNumber_);
     if (!entry) {
         lastDevicePath_.clear();
         lastOpenError_ = SerialResult::NotFound;

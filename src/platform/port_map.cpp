@@ -244,22 +244,19 @@ std::optional<PortEntry> PortMap::resolve(int n) {
     for (auto& e : buildLocked()) {
         if (e.number == n) return e;
     }
+    return std::nullopt;
+}
+
+std::optional<PortEntry> PortMap::portToOpen(int n) {
+    std::optional<PortEntry> entry = resolve(n);
 #ifdef _WIN32
     // Windows opens a COM port by its own name even where the registry does not list it (a port a
     // driver makes without listing it, a port Wine maps later): opening tells whether it is there.
-    return PortEntry{n, "COM" + std::to_string(n), "", PortEntry::Source::System};
-#else
-    return std::nullopt;
-#endif
-}
-
-bool PortMap::holds(int n) {
-    std::unique_lock<std::mutex> lock(m_);
-    ensureScannedLocked();
-    for (const auto& e : buildLocked()) {
-        if (e.number == n) return true;
+    if (!entry && n >= kMinPortNumber && n <= kMaxPortNumber) {
+        entry = PortEntry{n, "COM" + std::to_string(n), "", PortEntry::Source::System};
     }
-    return false;
+#endif
+    return entry;
 }
 
 std::vector<PortEntry> PortMap::entries() {

@@ -11,7 +11,7 @@
 //     number still free, in a stable order; on Windows, the registry's COM ports, each with its
 //     own number while no override or virtual printer holds it.
 // An unmapped number resolves to nothing, and opening it fails as an absent COM port does; on
-// Windows it resolves to the port of its own name (COMn), which the system opens or not.
+// Windows opening it opens the port of its own name (COMn) where the system has one.
 #pragma once
 
 #include <cstdint>
@@ -70,9 +70,9 @@ public:
     void setSystemRoots(const std::string& sysClassTty, const std::string& devDir);
 
     std::optional<PortEntry> resolve(int n);
-    // Whether an override, a virtual printer or a listed system port holds n (on Windows resolve()
-    // also answers for numbers nothing holds).
-    bool holds(int n);
+    // The port to open for n: resolve(n); on Windows, for a number nothing holds, the COM port of
+    // that name (COMn), which the system opens or not.
+    std::optional<PortEntry> portToOpen(int n);
     std::vector<PortEntry> entries();  // every mapped number, ascending
 
 private:

@@ -109,8 +109,9 @@ TEST(WindowsPortMap, SystemPortsKeepTheirOwnComNumbersWhileFree) {
     // COM2's number is the override's: it moves to the lowest number free.
     EXPECT_EQ(seen, (std::vector<std::string>{"1 COM1 \\Device\\Serial0", "2 tcp://192.0.2.1 override",
                                               "3 COM2 \\Device\\VCP0", "10 COM10 \\Device\\Serial1"}));
-    // A number nothing maps is the port of that name, which opening finds or not.
-    const auto seven = map.resolve(7);
+    // A number nothing maps resolves to nothing, and opening it tries the port of that name.
+    EXPECT_FALSE(map.resolve(7).has_value());
+    const auto seven = map.portToOpen(7);
     ASSERT_TRUE(seven.has_value());
     EXPECT_EQ(seven->path, "COM7");
 }

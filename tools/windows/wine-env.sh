@@ -14,6 +14,6 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineserver -w
 fi
 # Kept until wine_stop; every Wine program of the run uses this one server.
-wineserver -p
+wineserver -p 2>/dev/null || true  # one may already be running for this prefix
 wine_stop() { wineserver -k 2>/dev/null || true; }
 trap wine_stop EXIT

@@ -136,7 +136,7 @@ int MapNetworkPort(const std::string& host, const std::string& port, std::string
         if (e.source == platform::PortEntry::Source::System) highest = std::max(highest, e.number);
     }
     for (int n = highest + 1; n <= platform::kMaxPortNumber; ++n) {
-        if (!ports.holds(n)) {
+        if (!ports.resolve(n)) {
             ports.setOverride(n, canonical, "network printer");
             return n;
         }
