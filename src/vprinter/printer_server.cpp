@@ -14,8 +14,7 @@ namespace {
 
 constexpr int kListenBacklog = 128;
 
-}  // namespace
-
+// The line settings of an endpoint, in the platform's record.
 platform::LineSettings SettingsOf(const LineEndpoint& e, platform::LineSettings s) {
     s.baudRate = e.baud;
     s.byteSize = e.dataBits;
@@ -30,6 +29,26 @@ platform::LineSettings SettingsOf(const LineEndpoint& e, platform::LineSettings 
         s.xoffChar = 0x13;
     }
     return s;
+}
+
+}  // namespace
+
+bool OpenSerialLine(const LineEndpoint& e, Line& line, std::string* error) {
+    line.device = std::make_unique<platform::SerialDevice>();
+    const platform::SerialResult r = line.device->open(e.path, false);
+    if (r != platform::SerialResult::Ok) {
+        const std::string& why = line.device->openFailureReason();
+        if (error) *error = e.path + ": " + (why.empty() ? platform::DescribeResult(r) : why);
+        return false;
+    }
+    platform::LineSettings s;
+    line.device->getLineSettings(s);
+    const platform::SerialResult set = line.device->setLineSettings(SettingsOf(e, s));
+    if (set != platform::SerialResult::Ok) {
+        if (error) *error = e.path + ": line settings refused: " + platform::DescribeResult(set);
+        return false;
+    }
+    return true;
 }
 
 std::string_view JobEndName(JobEnd e) {

@@ -165,8 +165,9 @@ struct ServerCore {
     std::optional<uint32_t> hostRate(const Line& line) const REQUIRES(linesMutex);
 };
 
-// The line settings of an endpoint, in the platform's record.
-platform::LineSettings SettingsOf(const LineEndpoint& e, platform::LineSettings s);
+// Opens the serial device of a serial endpoint into line.device and sets the endpoint's line
+// settings; false with the reason ("PATH: ...") when either fails. Both systems' lines use it.
+bool OpenSerialLine(const LineEndpoint& e, Line& line, std::string* error);
 
 // The job of a connection as it ends now (server_loop.cpp): Failed, with the spool's reason, when
 // its spool failed.

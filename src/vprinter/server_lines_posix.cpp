@@ -32,20 +32,7 @@ bool ServerCore::openLines(std::string* error) {
         Line& line = lines.back();
         line.endpoint = e;
         if (e.kind == LineEndpoint::Kind::Serial) {
-            line.device = std::make_unique<platform::SerialDevice>();
-            const platform::SerialResult r = line.device->open(e.path, false);
-            if (r != platform::SerialResult::Ok) {
-                const std::string& why = line.device->openFailureReason();
-                if (error) *error = e.path + ": " + (why.empty() ? platform::DescribeResult(r) : why);
-                return false;
-            }
-            platform::LineSettings s;
-            line.device->getLineSettings(s);
-            const platform::SerialResult set = line.device->setLineSettings(SettingsOf(e, s));
-            if (set != platform::SerialResult::Ok) {
-                if (error) *error = e.path + ": line settings refused: " + platform::DescribeResult(set);
-                return false;
-            }
+            if (!OpenSerialLine(e, line, error)) return false;
             line.fd = line.device->nativeHandle();
             continue;
         }
